@@ -1,0 +1,2 @@
+#include "Unit1.h"
+TForm1::TForm1(QWidget* parent) : QWidget(parent) {}

@@ -1,0 +1,94 @@
+#include "PlatformServices.h"
+
+#include "BrowseForFolderU.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace lumivane {
+
+QString toQtFilter(const QString& filter)
+{
+    // "All supported formats |*.jpg;*.JPG" -> "All supported formats (*.jpg *.JPG)"
+    const int bar = filter.indexOf(QLatin1Char('|'));
+    if (bar < 0)
+        return filter;
+    QString description = filter.left(bar).trimmed();
+    QString patterns = filter.mid(bar + 1);
+    patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+    return description + QStringLiteral(" (") + patterns.trimmed() + QLatin1Char(')');
+}
+
+QStringList QtPlatformServices::openFiles(QWidget* parent, const OpenDialogRequest& request)
+{
+    if (request.multiSelect)
+        return QFileDialog::getOpenFileNames(parent, request.title, QString(), toQtFilter(request.filter));
+    const QString path = QFileDialog::getOpenFileName(parent, request.title, QString(), toQtFilter(request.filter));
+    return path.isEmpty() ? QStringList() : QStringList{path};
+}
+
+QString QtPlatformServices::saveFile(QWidget* parent, const SaveDialogRequest& request)
+{
+    QFileDialog dialog(parent, request.title, QString(), toQtFilter(request.filter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(request.defaultExtension);
+    dialog.selectFile(request.fileName);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.overwritePrompt);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
+}
+
+QString QtPlatformServices::pickFolder(QWidget* parent, const QString& title, const QString& startFolder,
+                                       bool allowNewFolder)
+{
+    return PickFolder(parent, title, startFolder, allowNewFolder);
+}
+
+void QtPlatformServices::showMessage(QWidget* parent, const QString& text)
+{
+    QMessageBox::information(parent, QApplication::applicationName(), text);
+}
+
+void QtPlatformServices::showError(QWidget* parent, const QString& text)
+{
+    QMessageBox::critical(parent, QApplication::applicationName(), text);
+}
+
+void QtPlatformServices::openUrl(const QString& url)
+{
+    QDesktopServices::openUrl(QUrl::fromUserInput(url));
+}
+
+void QtPlatformServices::processEvents()
+{
+    QApplication::processEvents();
+}
+
+std::uint32_t QtPlatformServices::tickCount()
+{
+    static QElapsedTimer timer = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return std::uint32_t(timer.elapsed());
+}
+
+void QtPlatformServices::setBusyCursor(bool busy)
+{
+    if (busy == busy_)
+        return;
+    busy_ = busy;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+} // namespace lumivane

@@ -1,0 +1,117 @@
+#include "Bitmap24.h"
+
+#include <gtest/gtest.h>
+
+using namespace lumivane;
+
+namespace {
+
+// A bitmap whose every pixel encodes its own position, so a stretch or copy
+// shows exactly which source pixel landed where.
+Bitmap24 coordinateBitmap(int w, int h)
+{
+    Bitmap24 b(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            b.setPixel(x, y, packColour(std::uint8_t(x), std::uint8_t(y), 7));
+    return b;
+}
+
+} // namespace
+
+TEST(Bitmap24, NewBitmapIsWhiteAndRowsAreBlueGreenRed)
+{
+    Bitmap24 b(3, 2);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            EXPECT_EQ(b.pixel(x, y), kWhite);
+    b.setPixel(1, 1, packColour(10, 20, 30));
+    const std::uint8_t* row = b.scanLine(1);
+    EXPECT_EQ(row[3], 30); // blue first
+    EXPECT_EQ(row[4], 20);
+    EXPECT_EQ(row[5], 10);
+}
+
+TEST(Bitmap24, ScanLineOutsideRaises)
+{
+    Bitmap24 b(4, 3);
+    for (int y : {-1, 3, 100}) {
+        try {
+            b.scanLine(y);
+            FAIL() << "row " << y;
+        } catch (const BitmapError& e) {
+            EXPECT_STREQ(e.what(), "Scan line index out of range");
+        }
+    }
+    EXPECT_NO_THROW(b.scanLine(2));
+}
+
+TEST(Bitmap24, ResizeKeepsOverlapAndAddsWhite)
+{
+    struct Case { int w0, h0, w1, h1; };
+    for (const Case c : {Case{4, 3, 6, 5}, Case{6, 5, 4, 3}, Case{4, 3, 2, 6}, Case{4, 3, 8, 2}}) {
+        Bitmap24 b = coordinateBitmap(c.w0, c.h0);
+        b.setSize(c.w1, c.h1);
+        ASSERT_EQ(b.width(), c.w1);
+        ASSERT_EQ(b.height(), c.h1);
+        for (int y = 0; y < c.h1; ++y)
+            for (int x = 0; x < c.w1; ++x) {
+                const Colour want = (x < c.w0 && y < c.h0) ? packColour(std::uint8_t(x), std::uint8_t(y), 7) : kWhite;
+                EXPECT_EQ(b.pixel(x, y), want) << c.w0 << "x" << c.h0 << "->" << c.w1 << "x" << c.h1
+                                               << " at " << x << "," << y;
+            }
+    }
+}
+
+TEST(Bitmap24, StretchIsNearestNeighbourWithoutAveraging)
+{
+    const Bitmap24 src = coordinateBitmap(10, 4);
+    Bitmap24 dst(5, 8);
+    stretchDraw(src, dst);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 5; ++x) {
+            const int sx = (2 * x + 1) * 10 / 10; // floor((x + 0.5) * 10 / 5)
+            const int sy = (2 * y + 1) * 4 / 16;  // floor((y + 0.5) * 4 / 8)
+            EXPECT_EQ(dst.pixel(x, y), src.pixel(sx, sy)) << x << "," << y;
+        }
+}
+
+TEST(Bitmap24, StretchOfSameSizeIsACopy)
+{
+    const Bitmap24 src = coordinateBitmap(17, 9);
+    Bitmap24 dst(17, 9);
+    stretchDraw(src, dst);
+    EXPECT_EQ(dst, src);
+}
+
+TEST(Bitmap24, CopyRectClipsToBothBitmaps)
+{
+    const Bitmap24 src = coordinateBitmap(6, 6);
+    Bitmap24 dst(4, 4);
+    copyRect(src, Rect{2, 2, 6, 6}, dst, 1, 1);
+    EXPECT_EQ(dst.pixel(0, 0), kWhite);
+    EXPECT_EQ(dst.pixel(1, 1), src.pixel(2, 2));
+    EXPECT_EQ(dst.pixel(3, 3), src.pixel(4, 4));
+    draw(src, dst, -3, -3);
+    EXPECT_EQ(dst.pixel(0, 0), src.pixel(3, 3));
+    EXPECT_EQ(dst.pixel(2, 2), src.pixel(5, 5));
+    EXPECT_EQ(dst.pixel(3, 3), src.pixel(4, 4)); // outside the drawn source: kept
+}
+
+TEST(Canvas, LineExcludesEndPointAndRectangleFillsWhite)
+{
+    Bitmap24 b(10, 10);
+    b.fill(kBlack);
+    Canvas c(b);
+    c.rectangle(1, 1, 9, 9);
+    EXPECT_EQ(b.pixel(0, 0), kBlack);
+    EXPECT_EQ(b.pixel(1, 1), kBlack);  // outline with the black default pen
+    EXPECT_EQ(b.pixel(8, 8), kBlack);
+    EXPECT_EQ(b.pixel(4, 4), kWhite);  // filled inside
+    EXPECT_EQ(b.pixel(9, 9), kBlack);  // right and bottom are exclusive
+    c.setPen(kPureBlue, 1);
+    c.line(2, 5, 7, 5);
+    EXPECT_EQ(b.pixel(2, 5), kPureBlue);
+    EXPECT_EQ(b.pixel(6, 5), kPureBlue);
+    EXPECT_EQ(b.pixel(7, 5), kWhite);
+}
