@@ -1,0 +1,44 @@
+// Small helpers shared by the benchmark programs: timing a callable several
+// times and printing figures as "figure <name> <value> <unit>".
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+// Runs `fn` once to warm up, then `runs` times, and returns the median time
+// of one call in milliseconds.
+template <typename Fn>
+double medianMs(int runs, Fn&& fn)
+{
+    fn();
+    std::vector<double> times;
+    times.reserve(std::size_t(runs));
+    for (int i = 0; i < runs; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        fn();
+        const auto t1 = std::chrono::steady_clock::now();
+        times.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+inline void figure(const std::string& name, double value, const std::string& unit)
+{
+    std::printf("figure %s %.4g %s\n", name.c_str(), value, unit.c_str());
+    std::fflush(stdout);
+}
+
+// Prevents the optimiser from dropping a computed value.
+template <typename T>
+inline void keep(const T& value)
+{
+    asm volatile("" : : "g"(&value) : "memory");
+}
+
+} // namespace bench
