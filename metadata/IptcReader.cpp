@@ -1,1 +1,2 @@
-// Filled in by the metadata readers.
+// IPTC reader (work in progress).
+#include "IptcReader.h"

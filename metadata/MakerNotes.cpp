@@ -1,1 +1,2 @@
-// Filled in by the metadata readers.
+// Maker-note decoder (work in progress).
+#include "MakerNotes.h"
