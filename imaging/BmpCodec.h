@@ -1,0 +1,44 @@
+// Windows BMP reading and writing.
+//
+// The reader accepts the OS/2 12-byte header and every header of 16 bytes
+// or more (40, 52, 56, 64, 108, 124 ...), 1/2/4/8/16/24/32 bits per pixel,
+// RLE4/RLE8, bit fields for 16 and 32 bits, and top-down rows. Files come
+// from users and are treated as hostile: every read is checked against the
+// bytes of the file, and a malformed file raises BmpError with a message.
+#pragma once
+
+#include "Bitmap24.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace lumivane {
+
+class BmpError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Decodes a BMP held in memory into `out`, reusing its storage. Palette
+// pixels take their palette colour (indices beyond the palette are black),
+// bit-field channels are scaled to 0..255, alpha is dropped. Pixels that an
+// RLE stream never writes take palette colour 0.
+void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap24& out);
+Bitmap24 DecodeBmp(const std::uint8_t* data, std::size_t size);
+
+// Reads and decodes a file; FileError names the path on I/O errors.
+void ReadBmpFile(const std::string& path, Bitmap24& out);
+Bitmap24 ReadBmpFile(const std::string& path);
+
+// An uncompressed 24-bit BMP: 14-byte file header ("BM", file size, pixel
+// data at 54), 40-byte information header (positive height, 1 plane, 24
+// bits, BI_RGB, image size; resolution and colour counts 0), no colour
+// table, rows bottom-up padded to a multiple of 4 bytes.
+std::vector<std::uint8_t> EncodeBmp(const Bitmap24& image);
+// Same, written atomically (see WriteFileAtomically).
+void WriteBmpFile(const Bitmap24& image, const std::string& path);
+
+} // namespace lumivane

@@ -1,0 +1,329 @@
+#include "JpegCodec.h"
+
+#include "FileIO.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+// jpeglib.h needs size_t and FILE declared before it.
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace lumivane {
+
+namespace {
+
+// libjpeg reports a fatal error by calling error_exit, which must not
+// return. It jumps back to the setjmp of the guarded function that made the
+// failing call; that function returns false and its caller raises the C++
+// exception, so no exception ever travels through libjpeg's C frames. The
+// guarded functions keep no objects with destructors alive across libjpeg
+// calls, so the jump skips nothing that needs cleaning up.
+struct ErrorManager {
+    jpeg_error_mgr pub{};
+    std::jmp_buf jump{};
+};
+
+[[noreturn]] void errorExit(j_common_ptr cinfo)
+{
+    auto* manager = reinterpret_cast<ErrorManager*>(cinfo->err);
+    std::longjmp(manager->jump, 1);
+}
+
+// Warnings (corrupt data, premature end of file) are dropped; libjpeg still
+// counts them in num_warnings.
+void discardMessage(j_common_ptr, int) {}
+void discardOutput(j_common_ptr) {}
+
+void installErrorManager(ErrorManager& manager)
+{
+    jpeg_std_error(&manager.pub);
+    manager.pub.error_exit = errorExit;
+    manager.pub.emit_message = discardMessage;
+    manager.pub.output_message = discardOutput;
+}
+
+// Owns a decompressor; the struct starts zeroed so destroying it is safe
+// even if creation itself failed.
+struct Decompressor {
+    jpeg_decompress_struct cinfo{};
+    ErrorManager err;
+
+    Decompressor()
+    {
+        installErrorManager(err);
+        cinfo.err = &err.pub;
+    }
+    ~Decompressor() { jpeg_destroy_decompress(&cinfo); }
+    Decompressor(const Decompressor&) = delete;
+    Decompressor& operator=(const Decompressor&) = delete;
+};
+
+// Owns a compressor and the growing output buffer of its destination.
+struct Compressor {
+    jpeg_compress_struct cinfo{};
+    ErrorManager err;
+    jpeg_destination_mgr destination{};
+    unsigned char* buffer = nullptr;
+    std::size_t capacity = 0;
+    std::size_t size = 0;
+
+    Compressor()
+    {
+        installErrorManager(err);
+        cinfo.err = &err.pub;
+        cinfo.client_data = this;
+    }
+    ~Compressor()
+    {
+        jpeg_destroy_compress(&cinfo);
+        std::free(buffer);
+    }
+    Compressor(const Compressor&) = delete;
+    Compressor& operator=(const Compressor&) = delete;
+};
+
+// Largest picture a decoder will allocate: 2^28 pixels (768 MiB as a
+// Bitmap24). A header may claim 65500 x 65500 in a few bytes.
+constexpr long long kMaxPixels = 1LL << 28;
+
+struct HeaderFacts {
+    int width = 0;
+    int height = 0;
+    int components = 0;
+    bool progressive = false;
+};
+
+bool readHeaderGuarded(Decompressor& d, const std::uint8_t* data, std::size_t size, HeaderFacts& facts)
+{
+    if (setjmp(d.err.jump))
+        return false;
+    jpeg_create_decompress(&d.cinfo);
+    jpeg_mem_src(&d.cinfo, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&d.cinfo, TRUE);
+    facts.width = int(d.cinfo.image_width);
+    facts.height = int(d.cinfo.image_height);
+    facts.components = d.cinfo.num_components;
+    facts.progressive = jpeg_has_multiple_scans(&d.cinfo) != 0;
+    return true;
+}
+
+// Converts one row of CMYK samples to blue, green, red. Adobe writes CMYK
+// inverted (0 = full ink), which is what nearly every CMYK JPEG holds.
+void cmykRowToBgr(const JSAMPLE* cmyk, std::uint8_t* bgr, int width, bool inverted)
+{
+    for (int x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
+        unsigned c = cmyk[0], m = cmyk[1], y = cmyk[2], k = cmyk[3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        bgr[0] = std::uint8_t((y * k + 127) / 255);
+        bgr[1] = std::uint8_t((m * k + 127) / 255);
+        bgr[2] = std::uint8_t((c * k + 127) / 255);
+    }
+}
+
+enum class DecodeOutcome { Done, LibraryError, TooLarge };
+
+DecodeOutcome decodeGuarded(Decompressor& d, const std::uint8_t* data, std::size_t size, bool smoothing,
+                            Bitmap24& out)
+{
+    if (setjmp(d.err.jump))
+        return DecodeOutcome::LibraryError;
+    jpeg_decompress_struct& cinfo = d.cinfo;
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&cinfo, TRUE);
+    // Full scale; everything else stays at libjpeg's defaults except the
+    // two choices below.
+    cinfo.dct_method = JDCT_FLOAT;
+    cinfo.do_block_smoothing = smoothing ? TRUE : FALSE;
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    // Grey and colour files alike are expanded by libjpeg into blue, green,
+    // red rows, which is exactly Bitmap24's layout.
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    jpeg_start_decompress(&cinfo);
+
+    const long long pixels = (long long)cinfo.output_width * (long long)cinfo.output_height;
+    if (pixels > kMaxPixels)
+        return DecodeOutcome::TooLarge;
+    out.setSize(int(cinfo.output_width), int(cinfo.output_height));
+    const int width = int(cinfo.output_width);
+    const std::size_t rowBytes = out.rowBytes();
+    std::uint8_t* base = out.data();
+
+    if (cmyk) {
+        // One row at a time through a buffer from libjpeg's own pool, which
+        // jpeg_destroy releases whatever happens.
+        JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                                     JDIMENSION(width) * 4, 1);
+        const bool inverted = cinfo.saw_Adobe_marker != 0;
+        while (cinfo.output_scanline < cinfo.output_height) {
+            const JDIMENSION y = cinfo.output_scanline;
+            if (jpeg_read_scanlines(&cinfo, row, 1) != 1)
+                break;
+            cmykRowToBgr(row[0], base + rowBytes * y, width, inverted);
+        }
+    } else {
+        JSAMPROW rows[16];
+        while (cinfo.output_scanline < cinfo.output_height) {
+            const JDIMENSION y = cinfo.output_scanline;
+            JDIMENSION count = std::min<JDIMENSION>(16, cinfo.output_height - y);
+            for (JDIMENSION i = 0; i < count; ++i)
+                rows[i] = base + rowBytes * (y + i);
+            if (jpeg_read_scanlines(&cinfo, rows, count) == 0)
+                break;
+        }
+    }
+    jpeg_finish_decompress(&cinfo);
+    return DecodeOutcome::Done;
+}
+
+void initDestination(j_compress_ptr) {}
+
+boolean growDestination(j_compress_ptr cinfo)
+{
+    auto* c = static_cast<Compressor*>(cinfo->client_data);
+    // Called when the whole buffer is full.
+    const std::size_t grown = c->capacity * 2;
+    auto* bigger = static_cast<unsigned char*>(std::realloc(c->buffer, grown));
+    if (!bigger) {
+        cinfo->err->msg_code = JERR_OUT_OF_MEMORY;
+        (*cinfo->err->error_exit)(reinterpret_cast<j_common_ptr>(cinfo));
+    }
+    c->buffer = bigger;
+    c->destination.next_output_byte = bigger + c->capacity;
+    c->destination.free_in_buffer = grown - c->capacity;
+    c->capacity = grown;
+    return TRUE;
+}
+
+void termDestination(j_compress_ptr cinfo)
+{
+    auto* c = static_cast<Compressor*>(cinfo->client_data);
+    c->size = c->capacity - c->destination.free_in_buffer;
+}
+
+bool encodeGuarded(Compressor& c, const Bitmap24& image, int quality)
+{
+    if (setjmp(c.err.jump))
+        return false;
+    jpeg_compress_struct& cinfo = c.cinfo;
+    jpeg_create_compress(&cinfo);
+    cinfo.dest = &c.destination;
+    c.destination.init_destination = initDestination;
+    c.destination.empty_output_buffer = growDestination;
+    c.destination.term_destination = termDestination;
+    c.destination.next_output_byte = c.buffer;
+    c.destination.free_in_buffer = c.capacity;
+
+    cinfo.image_width = JDIMENSION(image.width());
+    cinfo.image_height = JDIMENSION(image.height());
+    // The input colour space must be known before jpeg_set_defaults, which
+    // picks the file's colour space (YCbCr) from it.
+    cinfo.in_color_space = JCS_EXT_BGR;
+    cinfo.input_components = 3;
+    jpeg_set_defaults(&cinfo);
+    cinfo.dct_method = JDCT_FLOAT; // jpeg_set_defaults resets it to the integer DCT
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    const std::size_t rowBytes = image.rowBytes();
+    // libjpeg takes non-const row pointers but only reads the input rows.
+    auto* base = const_cast<std::uint8_t*>(image.data());
+    JSAMPROW rows[16];
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const JDIMENSION y = cinfo.next_scanline;
+        const JDIMENSION count = std::min<JDIMENSION>(16, cinfo.image_height - y);
+        for (JDIMENSION i = 0; i < count; ++i)
+            rows[i] = base + rowBytes * (y + i);
+        jpeg_write_scanlines(&cinfo, rows, count);
+    }
+    jpeg_finish_compress(&cinfo);
+    return true;
+}
+
+// Encodes into the compressor's buffer; raises JpegError on failure.
+void encodeInto(Compressor& c, const Bitmap24& image, int quality)
+{
+    // A first guess that is usually enough at photographic qualities.
+    c.capacity = image.byteCount() / 6 + 65536;
+    c.buffer = static_cast<unsigned char*>(std::malloc(c.capacity));
+    if (!c.buffer)
+        throw std::bad_alloc();
+    if (!encodeGuarded(c, image, quality))
+        throw JpegError(c.err.pub.msg_code);
+}
+
+} // namespace
+
+JpegError::JpegError(int code)
+    : std::runtime_error("JPEG error #" + std::to_string(code)), code_(code)
+{
+}
+
+void TJPEGImage::LoadFromFile(const std::string& path)
+{
+    LoadFromBytes(ReadWholeFile(path));
+}
+
+void TJPEGImage::LoadFromBytes(std::vector<std::uint8_t> bytes)
+{
+    auto data = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
+    HeaderFacts facts;
+    {
+        Decompressor d;
+        if (!readHeaderGuarded(d, data->data(), data->size(), facts))
+            throw JpegError(d.err.pub.msg_code);
+    }
+    data_ = std::move(data);
+    width_ = facts.width;
+    height_ = facts.height;
+    components_ = facts.components;
+    progressive_ = facts.progressive;
+}
+
+void TJPEGImage::DecodeInto(Bitmap24& out) const
+{
+    if (!data_) {
+        out.setSize(0, 0);
+        return;
+    }
+    Decompressor d;
+    switch (decodeGuarded(d, data_->data(), data_->size(), Smoothing, out)) {
+    case DecodeOutcome::Done:
+        return;
+    case DecodeOutcome::LibraryError:
+        throw JpegError(d.err.pub.msg_code);
+    case DecodeOutcome::TooLarge:
+        throw BitmapError("JPEG image is too large (" + std::to_string(width_) + " x " +
+                          std::to_string(height_) + " pixels)");
+    }
+}
+
+Bitmap24 TJPEGImage::Decode() const
+{
+    Bitmap24 out;
+    DecodeInto(out);
+    return out;
+}
+
+std::vector<std::uint8_t> EncodeJpeg(const Bitmap24& image, int quality)
+{
+    Compressor c;
+    encodeInto(c, image, quality);
+    return std::vector<std::uint8_t>(c.buffer, c.buffer + c.size);
+}
+
+void SaveJpegFile(const Bitmap24& image, int quality, const std::string& path)
+{
+    Compressor c;
+    encodeInto(c, image, quality);
+    WriteFileAtomically(path, c.buffer, c.size);
+}
+
+} // namespace lumivane

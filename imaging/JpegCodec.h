@@ -1,0 +1,76 @@
+// JPEG decoding and encoding through libjpeg.
+//
+// A TJPEGImage holds one JPEG file's bytes and its header facts; pixels are
+// decoded only when asked for, so callers can look at the size first (the
+// mask is fitted to the photograph before either is decoded).
+#pragma once
+
+#include "Bitmap24.h"
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace lumivane {
+
+// A file or stream that libjpeg refused. The message is "JPEG error #<n>"
+// with libjpeg's message code, as the user sees it.
+class JpegError : public std::runtime_error {
+public:
+    explicit JpegError(int code);
+    int Code() const { return code_; }
+
+private:
+    int code_;
+};
+
+class TJPEGImage {
+public:
+    // Reads the whole file and parses its header. Raises FileError (naming
+    // the path) when the file cannot be read and JpegError when libjpeg
+    // cannot parse it; the object is unchanged after a failure.
+    void LoadFromFile(const std::string& path);
+    // Same, for bytes already in memory.
+    void LoadFromBytes(std::vector<std::uint8_t> bytes);
+
+    bool Empty() const { return !data_; }
+    // Header facts, known after loading and before any decoding.
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    bool Grayscale() const { return components_ == 1; }
+    bool ProgressiveEncoding() const { return progressive_; }
+
+    // libjpeg's interblock smoothing. It only changes the look of
+    // incomplete progressive files; photographs switch it off, masks keep it.
+    bool Smoothing = true;
+
+    // Decodes at full size with the floating-point inverse DCT straight into
+    // `out`, reusing its storage. Grey files give three equal channels.
+    // libjpeg warnings are dropped: a file that ends early decodes without
+    // error, the missing part filled as libjpeg fills it. Raises JpegError
+    // for data libjpeg gives up on, BitmapError for an absurd size.
+    void DecodeInto(Bitmap24& out) const;
+    Bitmap24 Decode() const;
+
+private:
+    // Shared and immutable, so copying a loaded image is cheap.
+    std::shared_ptr<const std::vector<std::uint8_t>> data_;
+    int width_ = 0;
+    int height_ = 0;
+    int components_ = 0;
+    bool progressive_ = false;
+};
+
+// Baseline JPEG of the bitmap at quality 1..100 (values outside are clamped
+// by libjpeg): floating-point forward DCT, baseline quantisation tables,
+// YCbCr, not progressive. The output starts with SOI and libjpeg's default
+// 16-byte JFIF APP0 segment (20 bytes in all), which the EXIF transplant
+// replaces. Raises JpegError for an empty bitmap.
+std::vector<std::uint8_t> EncodeJpeg(const Bitmap24& image, int quality);
+
+// Encodes as above and writes the file atomically (see WriteFileAtomically).
+void SaveJpegFile(const Bitmap24& image, int quality, const std::string& path);
+
+} // namespace lumivane

@@ -1,0 +1,173 @@
+#include "TiffReader.h"
+
+#include <cctype>
+#include <cstdarg>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <tiffio.h>
+#include <vector>
+
+namespace lumivane {
+
+namespace {
+
+// Above this many pixels the working raster (4 bytes a pixel) and the
+// result (3 bytes) are not even attempted: 2^28 pixels need 1.75 GiB.
+constexpr std::uint64_t kMaxPixels = std::uint64_t(1) << 28;
+
+// libtiff's JPEG codecs report a fatal libjpeg error through the error
+// handler (module "JPEGLib", or "LibJpeg" for old-style JPEG) and then make
+// the read return failure. That case must end the read with an error,
+// unlike a merely refused layout, so the handler notes it for the read in
+// progress on this thread.
+thread_local bool tl_reading = false;
+thread_local bool tl_jpegFailed = false;
+
+bool isJpegModule(const char* module)
+{
+    if (!module)
+        return false;
+    std::string name(module);
+    for (char& c : name)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return name == "jpeglib" || name == "libjpeg";
+}
+
+void noteError(thandle_t, const char* module, const char*, va_list)
+{
+    if (tl_reading && isJpegModule(module))
+        tl_jpegFailed = true;
+}
+
+// Marks the span of one TIFFReadRGBAImage call.
+class ReadWatch {
+public:
+    ReadWatch()
+    {
+        tl_reading = true;
+        tl_jpegFailed = false;
+    }
+    ~ReadWatch() { tl_reading = false; }
+    ReadWatch(const ReadWatch&) = delete;
+    ReadWatch& operator=(const ReadWatch&) = delete;
+    bool jpegFailed() const { return tl_jpegFailed; }
+};
+
+// Owns a TIFF handle.
+class TiffHandle {
+public:
+    explicit TiffHandle(TIFF* tif) : tif_(tif) {}
+    ~TiffHandle() { close(); }
+    TiffHandle(const TiffHandle&) = delete;
+    TiffHandle& operator=(const TiffHandle&) = delete;
+    TIFF* get() const { return tif_; }
+    void close()
+    {
+        if (tif_)
+            TIFFClose(tif_);
+        tif_ = nullptr;
+    }
+
+private:
+    TIFF* tif_;
+};
+
+} // namespace
+
+void InstallSilentTiffHandlers()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        TIFFSetWarningHandler(nullptr);
+        TIFFSetWarningHandlerExt(nullptr);
+        TIFFSetErrorHandler(nullptr);
+        TIFFSetErrorHandlerExt(noteError);
+    });
+}
+
+void SwapRedBlue(int width, int height, std::uint32_t* pixels)
+{
+    if (width <= 0 || height <= 0)
+        return;
+    const std::size_t count = std::size_t(width) * std::size_t(height);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t v = pixels[i];
+        pixels[i] = (v & 0xFF00FF00u) | ((v & 0xFFu) << 16) | ((v >> 16) & 0xFFu);
+    }
+}
+
+std::unique_ptr<Bitmap24> ReadTiffToBitmap(const std::string& path)
+{
+    InstallSilentTiffHandlers();
+    TiffHandle tif(TIFFOpen(path.c_str(), "r"));
+    if (!tif.get())
+        throw TiffError("Unable to open file '" + path + "'");
+
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
+    if (width == 0 || height == 0)
+        throw TiffError("TIFF image has no pixels (" + std::to_string(width) + " x " + std::to_string(height) +
+                        ")");
+
+    // The working raster starts white, so whatever the library does not
+    // deliver stays white.
+    const std::uint64_t pixels = std::uint64_t(width) * height;
+    std::vector<std::uint32_t> raster;
+    if (pixels > kMaxPixels)
+        throw TiffError("Unable to create TBitmap buffer");
+    try {
+        raster.assign(std::size_t(pixels), 0xFFFFFFFFu);
+    } catch (const std::bad_alloc&) {
+        throw TiffError("Unable to create TBitmap buffer");
+    }
+
+    bool jpegFailed = false;
+    {
+        ReadWatch watch;
+        // Lower-left origin: raster row k is the image's row height-1-k.
+        // The result is not examined: a refused layout or a read error
+        // leaves white pixels behind, which is the wanted outcome.
+        TIFFReadRGBAImage(tif.get(), width, height, raster.data(), 0);
+        jpegFailed = watch.jpegFailed();
+    }
+    tif.close();
+    if (jpegFailed)
+        throw TiffError("The JPEG data of '" + path + "' cannot be decoded");
+
+    SwapRedBlue(int(width), int(height), raster.data());
+
+    auto bitmap = std::make_unique<Bitmap24>();
+    try {
+        bitmap->setSize(int(width), int(height));
+    } catch (const std::bad_alloc&) {
+        throw TiffError("Unable to create TBitmap buffer");
+    }
+    // Drop the alpha byte; no compositing.
+    for (std::uint32_t k = 0; k < height; ++k) {
+        const std::uint32_t* in = raster.data() + std::size_t(k) * width;
+        std::uint8_t* out = bitmap->data() + bitmap->rowBytes() * std::size_t(height - 1 - k);
+        for (std::uint32_t x = 0; x < width; ++x, out += 3) {
+            const std::uint32_t v = in[x];
+            out[0] = std::uint8_t(v);
+            out[1] = std::uint8_t(v >> 8);
+            out[2] = std::uint8_t(v >> 16);
+        }
+    }
+    return bitmap;
+}
+
+void LoadTiffImage(const std::string& path, TImageHolder& image)
+{
+    try {
+        std::unique_ptr<Bitmap24> bitmap = ReadTiffToBitmap(path);
+        image.Picture.AssignBitmap(std::move(*bitmap));
+    } catch (...) {
+        // Every failure shows as an empty picture and nothing else.
+        image.Picture.Clear();
+    }
+}
+
+} // namespace lumivane

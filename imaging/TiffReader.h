@@ -1,0 +1,44 @@
+// TIFF files to Bitmap24 through libtiff's whole-image RGBA interface.
+// Whatever that interface accepts is accepted; only the first image of a
+// multi-image file is read, and no libtiff message ever reaches the user.
+#pragma once
+
+#include "Bitmap24.h"
+#include "Picture.h"
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace lumivane {
+
+class TiffError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Replaces libtiff's warning and error handlers by silent ones. Safe to call
+// any number of times; ReadTiffToBitmap calls it itself.
+void InstallSilentTiffHandlers();
+
+// Reads the file's first image. Raises TiffError:
+//   "Unable to open file '<path>'"       libtiff refuses the file
+//   a message naming the size           width or height is zero
+//   "Unable to create TBitmap buffer"   the pixels cannot be allocated
+//   a message naming the path           libjpeg fails fatally inside a
+//                                       JPEG-compressed file
+// A layout the RGBA interface refuses, or a read that stops part-way,
+// raises nothing: the pixels it did not deliver stay white. Alpha is
+// dropped without compositing.
+std::unique_ptr<Bitmap24> ReadTiffToBitmap(const std::string& path);
+
+// Exchanges byte 0 and byte 2 of each of the width * height 32-bit values
+// at `pixels` (libtiff's red-green-blue-alpha order to blue-green-red-alpha).
+void SwapRedBlue(int width, int height, std::uint32_t* pixels);
+
+// Never raises: on success the holder's picture takes the bitmap; on any
+// error the picture is emptied (an AutoSize holder keeps its size).
+void LoadTiffImage(const std::string& path, TImageHolder& image);
+
+} // namespace lumivane
