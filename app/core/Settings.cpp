@@ -1,0 +1,254 @@
+#include "Settings.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fstream>
+#include <string_view>
+#include <sys/stat.h>
+#include <vector>
+
+#include "FileIO.h"
+
+namespace lumivane {
+
+namespace {
+
+// defaults.ini holds nine short lines; anything far larger is not ours and
+// is refused instead of being read into memory whole.
+constexpr std::streamsize kMaxSettingsBytes = 1 << 20;
+
+std::string systemReason(int err)
+{
+    return std::strerror(err);
+}
+
+// Splits text into lines ending in CR LF, LF or a lone CR, so a file saved by
+// a hand editor reads the same as one this program wrote. A last line
+// without an ending still counts; an ending at the very end adds no line.
+std::vector<std::string> splitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            lines.emplace_back(text, start, i - start);
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+            start = i + 1;
+        }
+        ++i;
+    }
+    if (start < text.size())
+        lines.emplace_back(text, start, text.size() - start);
+    return lines;
+}
+
+std::string readSettingsText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw SettingsError("Cannot open settings file " + path + ": " + systemReason(errno));
+    std::string text;
+    text.resize(std::size_t(kMaxSettingsBytes) + 1);
+    in.read(text.data(), kMaxSettingsBytes + 1);
+    if (in.bad())
+        throw SettingsError("Cannot read settings file " + path);
+    const std::streamsize got = in.gcount();
+    if (got > kMaxSettingsBytes)
+        throw SettingsError("Settings file " + path + " is too large to be a settings file");
+    text.resize(std::size_t(got));
+    return text;
+}
+
+bool pathExists(const std::string& path, int& err)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        err = S_ISDIR(st.st_mode) ? EISDIR : 0;
+        return true;
+    }
+    err = errno;
+    return false;
+}
+
+void writeSettings(const std::string& path, const std::string& text)
+{
+    // The writer keeps the previous file until the new one is complete and
+    // its message already names the file.
+    try {
+        WriteFileAtomically(path, text.data(), text.size());
+    } catch (const FileError& e) {
+        throw SettingsError(e.what());
+    }
+}
+
+} // namespace
+
+int ParseStoredInteger(const std::string& text)
+{
+    auto invalid = [&text]() { return SettingsError("'" + text + "' is not a valid integer value"); };
+    std::size_t i = 0;
+    std::size_t end = text.size();
+    while (i < end && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    while (end > i && (text[end - 1] == ' ' || text[end - 1] == '\t'))
+        --end;
+    bool negative = false;
+    if (i < end && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i == end)
+        throw invalid();
+    long long value = 0;
+    for (; i < end; ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9')
+            throw invalid();
+        value = value * 10 + (c - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            throw invalid();
+    }
+    if (negative)
+        value = -value;
+    if (value < INT_MIN || value > INT_MAX)
+        throw invalid();
+    return static_cast<int>(value);
+}
+
+SettingsValues ReadSettingsFile(const std::string& path,
+                                const std::function<bool(const std::string&)>& fileExists)
+{
+    SettingsValues values;
+    int err = 0;
+    if (!pathExists(path, err)) {
+        if (err == ENOENT || err == ENOTDIR)
+            return values;
+        throw SettingsError("Cannot open settings file " + path + ": " + systemReason(err));
+    }
+    if (err != 0)
+        throw SettingsError("Cannot read settings file " + path + ": " + systemReason(err));
+    values.fileExisted = true;
+
+    const std::vector<std::string> lines = splitLines(readSettingsText(path));
+    auto line = [&lines](std::size_t number) -> std::string {
+        return number <= lines.size() ? lines[number - 1] : std::string();
+    };
+
+    values.iniBrightness = line(1);
+    values.iniStrength = line(2);
+    values.iniQuality = line(3);
+    values.defaultMask = line(4);
+    if (!values.defaultMask.empty() && !(fileExists && fileExists(values.defaultMask)))
+        values.defaultMask.clear();
+
+    // A red level of one digit (or nothing) means the file carries no
+    // hotspot; the defaults already in `values` then stand.
+    if (line(5).size() < 2)
+        return values;
+
+    int numbers[5] = {};
+    for (std::size_t k = 0; k < 5; ++k) {
+        try {
+            numbers[k] = ParseStoredInteger(line(5 + k));
+        } catch (const SettingsError& e) {
+            throw SettingsError("Settings file " + path + ", line " + std::to_string(5 + k) +
+                                ": " + e.what());
+        }
+    }
+    values.hasHotspot = true;
+    values.hotspotR = numbers[0];
+    values.hotspotG = numbers[1];
+    values.hotspotB = numbers[2];
+    values.hotspotX = numbers[3];
+    values.hotspotY = numbers[4];
+    return values;
+}
+
+std::string FullSettingsText(int brightness, int strength, int quality,
+                             const std::string& defaultMask, int pickedR, int pickedG,
+                             int pickedB, int markerX, int markerY)
+{
+    std::string text;
+    for (int n : {brightness, strength, quality})
+        text += std::to_string(n) + "\r\n";
+    text += defaultMask + "\r\n";
+    for (int n : {pickedR, pickedG, pickedB, markerX, markerY})
+        text += std::to_string(n) + "\r\n";
+    return text;
+}
+
+std::string ShortSettingsText(int brightness, int strength, int quality)
+{
+    std::string text;
+    for (int n : {brightness, strength, quality})
+        text += std::to_string(n) + "\r\n";
+    text += "none\r\n";
+    return text;
+}
+
+void WriteFullSettings(const std::string& path, int brightness, int strength, int quality,
+                       const std::string& defaultMask, int pickedR, int pickedG, int pickedB,
+                       int markerX, int markerY)
+{
+    if (defaultMask.find_first_of("\r\n") != std::string::npos)
+        throw SettingsError("Cannot write settings file " + path +
+                            ": the default mask path contains a line break");
+    writeSettings(path, FullSettingsText(brightness, strength, quality, defaultMask, pickedR,
+                                         pickedG, pickedB, markerX, markerY));
+}
+
+void WriteShortSettings(const std::string& path, int brightness, int strength, int quality)
+{
+    writeSettings(path, ShortSettingsText(brightness, strength, quality));
+}
+
+int ClampedSliderPosition(const std::string& text, int min, int max)
+{
+    const int value = ParseStoredInteger(text);
+    if (value < min)
+        return min;
+    if (value > max)
+        return max;
+    return value;
+}
+
+std::string QualityLabelAtStart(const std::string& iniQuality)
+{
+    if (ParseStoredInteger(iniQuality) == 101)
+        return "No compression (BMP)";
+    return "Image quality: " + iniQuality + "% (JPEG)";
+}
+
+std::string QualityLabelAfterMaskLoad(int position)
+{
+    if (position == 101)
+        return "No compression (BMP)";
+    return "Save quality: " + std::to_string(position) + "% (JPEG)";
+}
+
+std::string QualityLabelForPosition(int position)
+{
+    if (QualityLabelIsWarning(position))
+        return "No compression (Save as BMP)";
+    return "Save quality: " + std::to_string(position) + "% (JPEG)";
+}
+
+bool QualityLabelIsWarning(int position)
+{
+    return position == 101;
+}
+
+std::string DefaultMaskLabel(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.size() >= 15)
+        return "..." + name.substr(name.size() - 14);
+    return name;
+}
+
+} // namespace lumivane
