@@ -3,10 +3,30 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace lumivane {
 
 class TImageInfo;
+struct TTagEntry;
+
+// The maker tables, one per kind of maker note.
+enum class MakerKind {
+    NikonFirst,   // old Nikon notes starting with "Nikon"
+    NikonLater,   // second and third Nikon kinds
+    Olympus,
+    CasioFirst,
+    CasioQvc,     // Casio notes starting with "QVC"
+    Fujifilm,
+    Canon,
+    Seiko,
+    Sanyo,
+    Minolta,
+};
+
+// The rows of one maker table (tag number, key, label = key, value list,
+// formatter), in their fixed order.
+const std::vector<TTagEntry>& MakerTable(MakerKind kind);
 
 // Recognises the camera maker from the reader's make text, picks that maker's
 // tag table and directory geometry and lets the reader walk the maker-note
@@ -24,13 +44,20 @@ private:
     TImageInfo& reader;
 };
 
-// Formatters of the maker tables, exposed so they can be checked on their own.
+// Formatters of the maker tables (TagFormatter signature), exposed so they
+// can be checked on their own.
 namespace makernote {
 
-// "MODE1" style colour mode texts of Nikon notes.
-std::string ColourModeText(const std::string& text);
+// Nikon colour mode: "MODE1" style texts named, anything else kept.
+std::string ColourModeText(const std::string& text, TImageInfo& reader);
 // Four rationals "a, b, c, d" of a lens description as "a-b(mm)  Fc-Fd".
-std::string LensRangeText(const std::string& text);
+std::string LensRangeText(const std::string& text, TImageInfo& reader);
+// Canon camera settings, shot information and custom functions: each breaks
+// the list of numbers into named values added to the reader's tag list
+// (AddMakerValue) and returns the text unchanged.
+std::string CanonCameraSettingsText(const std::string& text, TImageInfo& reader);
+std::string CanonShotInfoText(const std::string& text, TImageInfo& reader);
+std::string CanonCustomFunctionsText(const std::string& text, TImageInfo& reader);
 
 }  // namespace makernote
 
