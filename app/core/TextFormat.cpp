@@ -1,1 +1,108 @@
-// placeholder
+#include "TextFormat.h"
+
+#include <cfenv>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace lumivane {
+
+long long RoundHalfEven(long double x)
+{
+    if (std::isnan(x))
+        return 0;
+    // LLONG_MAX is not representable as long double exactly in every case;
+    // 2^63 is, and everything at or beyond it saturates.
+    constexpr long double kLimit = 9223372036854775808.0L; // 2^63
+    if (x >= kLimit)
+        return LLONG_MAX;
+    if (x < -kLimit)
+        return LLONG_MIN;
+    // The default rounding mode is to nearest with ties to even.
+    return std::llrint(x);
+}
+
+long double RoundTwoDecimals(long double x)
+{
+    const double step = double(1.0L / 100.0L);
+    const long double q = x / static_cast<long double>(step);
+    // Keep the integer step exact for quotients far beyond any ratio.
+    const long double whole = std::fabs(q) < 9.0e18L ? static_cast<long double>(RoundHalfEven(q)) : q;
+    return whole * static_cast<long double>(step);
+}
+
+std::string FormatGeneral(double x, char decimalSeparator)
+{
+    if (std::isnan(x))
+        return "NAN";
+    if (std::isinf(x))
+        return x < 0 ? "-INF" : "INF";
+    if (x == 0)
+        return "0";
+
+    // 15 significant digits, correctly rounded: d.dddddddddddddde±XX
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.14e", x);
+    std::string text(buf);
+    std::string sign;
+    if (text[0] == '-') {
+        sign = "-";
+        text.erase(0, 1);
+    }
+    const std::size_t ePos = text.find('e');
+    const int exponent = std::atoi(text.c_str() + ePos + 1);
+    std::string digits;
+    for (std::size_t i = 0; i < ePos; ++i)
+        if (text[i] != '.')
+            digits += text[i];
+    while (digits.size() > 1 && digits.back() == '0')
+        digits.pop_back();
+
+    std::string out = sign;
+    if (exponent >= 15 || exponent < -5) {
+        // Scientific: mantissa with its digits, "E", exponent without '+'
+        // and without leading zeros.
+        out += digits[0];
+        if (digits.size() > 1) {
+            out += decimalSeparator;
+            out += digits.substr(1);
+        }
+        out += 'E';
+        out += std::to_string(exponent);
+        return out;
+    }
+    if (exponent < 0) {
+        out += '0';
+        out += decimalSeparator;
+        out.append(std::size_t(-exponent - 1), '0');
+        out += digits;
+        return out;
+    }
+    const std::size_t intDigits = std::size_t(exponent) + 1;
+    if (digits.size() <= intDigits) {
+        out += digits;
+        out.append(intDigits - digits.size(), '0');
+    } else {
+        out += digits.substr(0, intDigits);
+        out += decimalSeparator;
+        out += digits.substr(intDigits);
+    }
+    return out;
+}
+
+double RoundedRatio(long double width, long double height)
+{
+    if (height == 0)
+        throw std::domain_error(width == 0 ? "Invalid floating point operation (0 / 0 in an aspect ratio)"
+                                           : "Division by zero (aspect ratio with a height of 0)");
+    return double(RoundTwoDecimals(width / height));
+}
+
+std::string RatioText(long double width, long double height, char decimalSeparator)
+{
+    return FormatGeneral(RoundedRatio(width, height), decimalSeparator);
+}
+
+} // namespace lumivane

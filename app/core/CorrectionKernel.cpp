@@ -1,0 +1,441 @@
+#include "CorrectionKernel.h"
+
+#include "TextFormat.h"
+
+#include <algorithm>
+#include <bitset>
+#include <charconv>
+#include <climits>
+#include <cstring>
+#include <cmath>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace lumivane {
+
+float DampingForStrength(int strength)
+{
+    return float(25.01L - static_cast<long double>(strength) / 4.0L);
+}
+
+CorrectionTargets TargetsFor(int hotspotR, int hotspotG, int hotspotB, int brightness)
+{
+    const int shift = brightness - 25;
+    return {hotspotR + shift, hotspotG + shift, hotspotB + shift};
+}
+
+namespace {
+
+// v / (v + damping) in extended precision. Both the plain formula and the
+// tables start from this very value, so their products agree bit for bit.
+long double weightFor(std::uint8_t v, float damping)
+{
+    const long double lv = v;
+    return lv / (lv + static_cast<long double>(damping));
+}
+
+// The corrected byte for weight w and difference d = T - m.
+std::uint8_t correctedByte(std::uint8_t v, long double weight, long long difference)
+{
+    const float f = float(weight * static_cast<long double>(difference));
+    // Ties to even on the float value (default rounding mode).
+    const long long sum = static_cast<long long>(v) + std::llrint(f);
+    return std::uint8_t(std::clamp<long long>(sum, 0, 255));
+}
+
+// The inclusive pixel range the correction visits, already clipped so that
+// photo (x + px, y + py) and mask (x + mx, y + my) both exist.
+struct Span {
+    long long x0 = 0, x1 = -1, y0 = 0, y1 = -1;
+    bool empty() const { return x0 > x1 || y0 > y1; }
+};
+
+Span spanFor(const Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& r)
+{
+    if (r.px < 0 || r.py < 0 || r.mx < 0 || r.my < 0 || r.left < 0 || r.right < 0 || r.top < 0 ||
+        r.bottom < 0)
+        throw std::invalid_argument("Correction region with a negative offset or margin");
+    Span s;
+    s.x0 = r.left;
+    s.y0 = r.top;
+    s.x1 = static_cast<long long>(mask.width()) - 1 - r.right - r.px - r.mx;
+    s.y1 = static_cast<long long>(mask.height()) - 1 - r.bottom - r.py - r.my;
+    // A photograph smaller than mask + offset: stop where the photo ends.
+    s.x1 = std::min<long long>(s.x1, static_cast<long long>(photo.width()) - 1 - r.px);
+    s.y1 = std::min<long long>(s.y1, static_cast<long long>(photo.height()) - 1 - r.py);
+    if (photo.empty() || mask.empty())
+        s.x1 = s.x0 - 1;
+    return s;
+}
+
+// ---------------------------------------------------------------------------
+// Tables. For one damping value the corrected byte depends on v and on
+// d = T - m only, so one table of columns d (256 bytes each, indexed by v)
+// serves every target: the 256 x 256 table of a channel with target T is the
+// run of columns T - 255 .. T, read backwards by m. Columns are filled on
+// first use and the tables of the last few damping values are kept, so a
+// slider step that changes only the brightness reuses them.
+
+constexpr int kMinDiff = -511;
+constexpr int kMaxDiff = 511;
+constexpr int kColumns = kMaxDiff - kMinDiff + 1;
+constexpr std::size_t kKeptDampings = 4;
+
+struct DampingTable {
+    float damping = 0;
+    long double weight[256] = {};
+    // Left uninitialised: only the columns in use are ever touched, which
+    // keeps the first call from paying page faults for the whole table.
+    std::unique_ptr<std::uint8_t[]> cells{new std::uint8_t[std::size_t(kColumns) * 256]};
+    std::bitset<kColumns> built;
+
+    void reset(float newDamping)
+    {
+        damping = newDamping;
+        for (int v = 0; v < 256; ++v)
+            weight[v] = weightFor(std::uint8_t(v), damping);
+        built.reset();
+    }
+
+    void buildColumns(int dLow, int dHigh)
+    {
+        for (int d = std::max(dLow, kMinDiff); d <= std::min(dHigh, kMaxDiff); ++d) {
+            const int column = d - kMinDiff;
+            if (built[std::size_t(column)])
+                continue;
+            std::uint8_t* out = cells.get() + std::size_t(column) * 256;
+            for (int v = 0; v < 256; ++v)
+                out[v] = correctedByte(std::uint8_t(v), weight[v], d);
+            built.set(std::size_t(column));
+        }
+    }
+
+    // Entry (v, m) of the channel table for target T is at base[v - 256 m].
+    const std::uint8_t* base(int target) const
+    {
+        return cells.get() + std::ptrdiff_t(target - kMinDiff) * 256;
+    }
+};
+
+bool sameDamping(float a, float b)
+{
+    // Compare the stored values exactly (both are finite floats here).
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+class TableCache {
+public:
+    // The table for `damping` with the columns of every target ready.
+    std::shared_ptr<const DampingTable> acquire(float damping, const int* targets, int count)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::shared_ptr<DampingTable> table;
+        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+            if (sameDamping((*it)->damping, damping)) {
+                table = *it;
+                entries_.erase(it);
+                break;
+            }
+        }
+        if (!table) {
+            // Recycle the least recently used table when nobody else holds
+            // it: its pages are already mapped.
+            if (entries_.size() >= kKeptDampings && entries_.back().use_count() == 1) {
+                table = entries_.back();
+                entries_.pop_back();
+            } else {
+                table = std::make_shared<DampingTable>();
+            }
+            table->reset(damping);
+        }
+        entries_.push_front(table);
+        while (entries_.size() > kKeptDampings)
+            entries_.pop_back();
+        for (int i = 0; i < count; ++i)
+            table->buildColumns(targets[i] - 255, targets[i]);
+        return table;
+    }
+
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        entries_.clear();
+    }
+
+private:
+    std::mutex mutex_;
+    std::list<std::shared_ptr<DampingTable>> entries_;
+};
+
+TableCache& tableCache()
+{
+    static TableCache cache;
+    return cache;
+}
+
+bool fitsSharedTable(int target)
+{
+    return target - 255 >= kMinDiff && target <= kMaxDiff;
+}
+
+// Table for a target outside the shared range (not reachable from the
+// sliders, but the kernel accepts any int): built for this call only, laid
+// out so that base[v - 256 m] addresses it like a shared table.
+struct LocalTable {
+    std::vector<std::uint8_t> cells;
+    const std::uint8_t* base = nullptr;
+
+    void build(float damping, int target)
+    {
+        cells.resize(65536);
+        for (int m = 0; m < 256; ++m) {
+            std::uint8_t* out = cells.data() + std::size_t(255 - m) * 256;
+            const long long d = static_cast<long long>(target) - m;
+            for (int v = 0; v < 256; ++v)
+                out[v] = correctedByte(std::uint8_t(v), weightFor(std::uint8_t(v), damping), d);
+        }
+        base = cells.data() + 255 * 256;
+    }
+};
+
+void correctRows(std::uint8_t* photo, std::size_t photoStride, const std::uint8_t* mask,
+                 std::size_t maskStride, long long rowFirst, long long rowLast, long long columns,
+                 const std::uint8_t* baseB, const std::uint8_t* baseG, const std::uint8_t* baseR)
+{
+    for (long long row = rowFirst; row <= rowLast; ++row) {
+        std::uint8_t* p = photo + std::size_t(row) * photoStride;
+        const std::uint8_t* m = mask + std::size_t(row) * maskStride;
+        for (long long i = 0; i < columns; ++i, p += 3, m += 3) {
+            // All six bytes are read before any is written, so a mask that
+            // is the photograph itself behaves like the plain loop.
+            const unsigned v0 = p[0], v1 = p[1], v2 = p[2];
+            const unsigned m0 = m[0], m1 = m[1], m2 = m[2];
+            p[0] = baseB[std::ptrdiff_t(v0) - std::ptrdiff_t(m0 << 8)];
+            p[1] = baseG[std::ptrdiff_t(v1) - std::ptrdiff_t(m1 << 8)];
+            p[2] = baseR[std::ptrdiff_t(v2) - std::ptrdiff_t(m2 << 8)];
+        }
+    }
+}
+
+int threadCountFor(int requested, long long rows, long long pixels)
+{
+    int n = requested;
+    if (n <= 0) {
+        // Below about a quarter megapixel starting threads costs more than
+        // it saves (the preview is 62,424 pixels).
+        if (pixels < (1LL << 18))
+            return 1;
+        n = int(std::min(std::thread::hardware_concurrency(), 8u));
+    }
+    n = std::min(n, 64);
+    return int(std::max<long long>(1, std::min<long long>(n, rows)));
+}
+
+} // namespace
+
+float CorrectionFactor(std::uint8_t v, std::uint8_t m, int target, float damping)
+{
+    return float(weightFor(v, damping) * static_cast<long double>(static_cast<long long>(target) - m));
+}
+
+std::uint8_t CorrectChannelReference(std::uint8_t v, std::uint8_t m, int target, float damping)
+{
+    const long double lv = v;
+    const long double f80 = lv / (lv + static_cast<long double>(damping)) *
+                            static_cast<long double>(static_cast<long long>(target) - m);
+    const float f = float(f80);
+    const long long sum = static_cast<long long>(v) + std::llrint(f);
+    return std::uint8_t(std::clamp<long long>(sum, 0, 255));
+}
+
+void ApplyCorrectionReference(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
+                              float damping, const CorrectionTargets& targets)
+{
+    const Span s = spanFor(photo, mask, region);
+    if (s.empty())
+        return;
+    for (long long y = s.y0; y <= s.y1; ++y) {
+        std::uint8_t* prow = photo.scanLine(int(y + region.py));
+        const std::uint8_t* mrow = mask.scanLine(int(y + region.my));
+        for (long long x = s.x0; x <= s.x1; ++x) {
+            std::uint8_t* p = prow + std::size_t(x + region.px) * 3;
+            const std::uint8_t* m = mrow + std::size_t(x + region.mx) * 3;
+            const std::uint8_t b = CorrectChannelReference(p[0], m[0], targets.b, damping);
+            const std::uint8_t g = CorrectChannelReference(p[1], m[1], targets.g, damping);
+            const std::uint8_t r = CorrectChannelReference(p[2], m[2], targets.r, damping);
+            p[0] = b;
+            p[1] = g;
+            p[2] = r;
+        }
+    }
+}
+
+void ApplyCorrection(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
+                     float damping, const CorrectionTargets& targets, int threads)
+{
+    const Span s = spanFor(photo, mask, region);
+    if (s.empty())
+        return;
+
+    int shared[3];
+    int sharedCount = 0;
+    for (int t : {targets.b, targets.g, targets.r})
+        if (fitsSharedTable(t))
+            shared[sharedCount++] = t;
+    std::shared_ptr<const DampingTable> table;
+    if (sharedCount > 0)
+        table = tableCache().acquire(damping, shared, sharedCount);
+    LocalTable local[3];
+    const std::uint8_t* bases[3];
+    const int channelTargets[3] = {targets.b, targets.g, targets.r};
+    for (int c = 0; c < 3; ++c) {
+        if (fitsSharedTable(channelTargets[c])) {
+            bases[c] = table->base(channelTargets[c]);
+        } else {
+            local[c].build(damping, channelTargets[c]);
+            bases[c] = local[c].base;
+        }
+    }
+
+    const long long rows = s.y1 - s.y0 + 1;
+    const long long columns = s.x1 - s.x0 + 1;
+    std::uint8_t* photoStart = photo.data() + std::size_t(s.y0 + region.py) * photo.rowBytes() +
+                               std::size_t(s.x0 + region.px) * 3;
+    const std::uint8_t* maskStart = mask.data() + std::size_t(s.y0 + region.my) * mask.rowBytes() +
+                                    std::size_t(s.x0 + region.mx) * 3;
+    // With the photograph as its own mask, pixels depend on pixels corrected
+    // before them; only the top-to-bottom order gives the plain loop's result.
+    const int n = &photo == &mask ? 1 : threadCountFor(threads, rows, rows * columns);
+    auto band = [&](int i) {
+        const long long first = rows * i / n;
+        const long long last = rows * (i + 1) / n - 1;
+        correctRows(photoStart, photo.rowBytes(), maskStart, mask.rowBytes(), first, last, columns,
+                    bases[0], bases[1], bases[2]);
+    };
+    if (n == 1) {
+        band(0);
+        return;
+    }
+    std::vector<std::thread> workers;
+    workers.reserve(std::size_t(n - 1));
+    int started = 1;
+    try {
+        for (; started < n; ++started)
+            workers.emplace_back(band, started);
+    } catch (const std::system_error&) {
+        // No more threads to be had: the calling thread does the rest.
+    }
+    for (int i = started; i < n; ++i)
+        band(i);
+    band(0);
+    for (auto& w : workers)
+        w.join();
+}
+
+void ClearCorrectionTables()
+{
+    tableCache().clear();
+}
+
+namespace {
+
+long double parseMarginText(const std::string& text)
+{
+    const std::string full = "0" + text;
+    long double value = 0;
+    const auto [end, ec] = std::from_chars(full.data(), full.data() + full.size(), value);
+    if (ec == std::errc::result_out_of_range)
+        throw std::invalid_argument("Crop margin '" + text + "' is out of range");
+    if (ec != std::errc() || end != full.data() + full.size())
+        throw std::invalid_argument("Crop margin '" + text + "' is not a valid number");
+    return value;
+}
+
+constexpr long double kMarginLimit = 1000000000.0L;
+
+int marginFrom(long double previewPixels, bool roundUp)
+{
+    if (!(previewPixels < kMarginLimit))
+        return int(kMarginLimit);
+    const long double whole = roundUp ? std::ceil(previewPixels) : static_cast<long double>(RoundHalfEven(previewPixels));
+    return int(std::max(whole, 0.0L));
+}
+
+int offsetFrom(long double product)
+{
+    if (!(product < static_cast<long double>(INT_MAX)))
+        return INT_MAX;
+    return int(std::max<long long>(RoundHalfEven(product), 0));
+}
+
+} // namespace
+
+PreviewMargins PreviewMarginsFor(const std::string& leftText, const std::string& rightText,
+                                 const std::string& topText, const std::string& bottomText, int W, int H)
+{
+    const long double lp = parseMarginText(leftText);
+    const long double rp = parseMarginText(rightText);
+    const long double tp = parseMarginText(topText);
+    const long double bp = parseMarginText(bottomText);
+    if (W <= 0 || H <= 0)
+        throw std::domain_error("Division by zero (photograph without pixels)");
+    const long double sx = static_cast<long double>(W) / 289.0L;
+    const long double sy = static_cast<long double>(H) / 216.0L;
+    PreviewMargins m;
+    m.left = marginFrom(lp / sx, true);
+    m.right = marginFrom(rp / sx, false);
+    m.top = marginFrom(tp / sy, false);
+    m.bottom = marginFrom(bp / sy, false);
+    return m;
+}
+
+CorrectionRegion PreviewRegion(int ox, int oy, const PreviewMargins& margins)
+{
+    CorrectionRegion r;
+    r.px = std::max(ox, 0);
+    r.mx = ox < 0 ? (ox == INT_MIN ? INT_MAX : -ox) : 0;
+    r.py = std::max(oy, 0);
+    r.my = oy < 0 ? (oy == INT_MIN ? INT_MAX : -oy) : 0;
+    r.left = std::max(margins.left - r.px, 0);
+    r.right = std::max(margins.right - r.mx, 0);
+    r.top = std::max(margins.top - r.py, 0);
+    r.bottom = std::max(margins.bottom - r.my, 0);
+    return r;
+}
+
+CorrectionRegion FullSizeRegion(int ox, int oy, int W, int H)
+{
+    const float sx = float(static_cast<long double>(W) / 289.0L);
+    const float sy = float(static_cast<long double>(H) / 216.0L);
+    const long double ax = std::fabs(static_cast<long double>(ox));
+    const long double ay = std::fabs(static_cast<long double>(oy));
+    CorrectionRegion r;
+    if (ox >= 0)
+        r.px = offsetFrom(ax * static_cast<long double>(sx));
+    else
+        r.mx = offsetFrom(ax * static_cast<long double>(sx));
+    if (oy >= 0)
+        r.py = offsetFrom(ay * static_cast<long double>(sy));
+    else
+        r.my = offsetFrom(ay * static_cast<long double>(sy));
+    return r;
+}
+
+long long ParseCropField(const std::string& text)
+{
+    const std::string full = "0" + text;
+    long long value = 0;
+    const auto [end, ec] = std::from_chars(full.data(), full.data() + full.size(), value);
+    if (ec == std::errc::result_out_of_range)
+        throw std::invalid_argument("Crop margin '" + text + "' is too large");
+    if (ec != std::errc() || end != full.data() + full.size())
+        throw std::invalid_argument("Crop margin '" + text + "' is not a valid integer");
+    return value;
+}
+
+} // namespace lumivane

@@ -1,0 +1,94 @@
+// The vignetting correction: every channel value v of the photograph becomes
+// clamp(v + Round(v / (v + Damping) * (T - m)), 0, 255), where m is the
+// mask's value at that pixel and T the channel's target level. Also the
+// geometry that places the mask against the photograph for the preview and
+// for the full-size pass, and the parsing of the crop fields.
+#pragma once
+
+#include "Bitmap24.h"
+
+#include <cstdint>
+#include <string>
+
+namespace lumivane {
+
+// 25.01 - strength / 4 in extended precision, held as a float:
+// strength 0 gives 25.0100002..., strength 100 gives 0.0099999998.
+float DampingForStrength(int strength);
+
+struct CorrectionTargets {
+    int r = 0;
+    int g = 0;
+    int b = 0;
+};
+
+// Hotspot levels shifted by the brightness position (25 = no shift).
+CorrectionTargets TargetsFor(int hotspotR, int hotspotG, int hotspotB, int brightness);
+
+// Where the correction runs. The photo pixel (x + px, y + py) is paired with
+// the mask pixel (x + mx, y + my) for y = top .. H' - 1 - bottom - py - my
+// and x = left .. W' - 1 - right - px - mx, W' x H' being the mask's size.
+// All fields are >= 0; for each axis at least one of the offsets is 0.
+struct CorrectionRegion {
+    int px = 0, py = 0, mx = 0, my = 0, left = 0, right = 0, top = 0, bottom = 0;
+};
+
+// The factor f = v / (v + damping) * (target - m), formed in extended
+// precision and held as a float.
+float CorrectionFactor(std::uint8_t v, std::uint8_t m, int target, float damping);
+
+// One channel by the plain formula: clamp(v + Round(f), 0, 255), ties to
+// even, the sum taken as a 64-bit integer.
+std::uint8_t CorrectChannelReference(std::uint8_t v, std::uint8_t m, int target, float damping);
+
+// The straightforward per-pixel loop over the region, rows top to bottom and
+// columns left to right, each pixel's three channels computed from its bytes
+// as read. The region is clipped so no access leaves either bitmap (a photo
+// smaller than mask + offset is corrected where both exist). Throws
+// std::invalid_argument for a negative offset or margin.
+void ApplyCorrectionReference(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
+                              float damping, const CorrectionTargets& targets);
+
+// The same result byte for byte, through one lookup per byte: for each
+// channel target a 256 x 256 table of exact results, indexed by (v, m).
+// Tables are built from the plain formula and kept between calls for the
+// last few damping values (a table depends on the damping and on T - m only).
+// Rows are split across `threads` threads (0 = choose by image size and the
+// machine; small images run on the calling thread), all joined before
+// returning.
+void ApplyCorrection(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
+                     float damping, const CorrectionTargets& targets, int threads = 0);
+
+// Drops the tables kept between calls (for measuring the cost of a first
+// call; the results do not depend on it).
+void ClearCorrectionTables();
+
+// Crop margins of the preview in preview pixels.
+struct PreviewMargins {
+    int left = 0, right = 0, top = 0, bottom = 0;
+};
+
+// Each text is prefixed with "0" and parsed as a decimal number (empty means
+// 0); a text that is not a number throws std::invalid_argument. With W x H
+// the photograph's size: left = Ceil(Lp / (W / 289)), the other three
+// rounded to nearest (ties to even) against W / 289 and H / 216. Margins too
+// large for an int are held at 1,000,000,000 (the preview is then simply
+// uncorrected on that axis). Throws std::domain_error when W or H is not
+// positive.
+PreviewMargins PreviewMarginsFor(const std::string& leftText, const std::string& rightText,
+                                 const std::string& topText, const std::string& bottomText, int W, int H);
+
+// Splits the preview offset into photo and mask offsets and reduces each
+// margin by the band the offset already leaves uncovered.
+CorrectionRegion PreviewRegion(int ox, int oy, const PreviewMargins& margins);
+
+// The preview offset scaled to a W x H photograph: sx = float(W / 289),
+// sy = float(H / 216), offsets Round(|o| * s) on the side the sign selects;
+// no margins (the crop is cut after the correction).
+CorrectionRegion FullSizeRegion(int ox, int oy, int W, int H);
+
+// A crop field: "0" + text read as a decimal integer. Throws
+// std::invalid_argument for anything but digits or a value beyond long long.
+long long ParseCropField(const std::string& text);
+
+} // namespace lumivane

@@ -1,0 +1,161 @@
+#include "MaskGeometry.h"
+
+#include "TextFormat.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace lumivane {
+
+HotspotLevels SampleCentreLevels(const Bitmap24& maskFull)
+{
+    HotspotLevels levels;
+    if (maskFull.empty())
+        return levels;
+    const float centreX = float(static_cast<long double>(maskFull.width()) / 2.0L);
+    const float centreY = float(static_cast<long double>(maskFull.height()) / 2.0L);
+    const long long row = std::clamp<long long>(RoundHalfEven(centreY), 0, maskFull.height() - 1);
+    const std::uint8_t* line = maskFull.scanLine(int(row));
+    float sumR = 0, sumG = 0, sumB = 0;
+    for (int sampleIndex = -2; sampleIndex <= 2; ++sampleIndex) {
+        const long long column = std::clamp<long long>(
+            RoundHalfEven(static_cast<long double>(sampleIndex) + static_cast<long double>(centreX)), 0,
+            maskFull.width() - 1);
+        const std::uint8_t* p = line + std::size_t(column) * 3;
+        // Running sums are floats and the level is taken after every
+        // sample; only the last assignment survives.
+        sumR += p[2];
+        levels.r = int(RoundHalfEven(static_cast<long double>(sumR) / 5.0L));
+        sumG += p[1];
+        levels.g = int(RoundHalfEven(static_cast<long double>(sumG) / 5.0L));
+        sumB += p[0];
+        levels.b = int(RoundHalfEven(static_cast<long double>(sumB) / 5.0L));
+    }
+    return levels;
+}
+
+bool MaskRatioDiffers(int photoW, int photoH, int maskW, int maskH)
+{
+    return RoundedRatio(photoW, photoH) != RoundedRatio(maskW, maskH);
+}
+
+Bitmap24 MakeOverlayBitmap()
+{
+    Bitmap24 overlay(290, 217);
+    overlay.setPixel(145, 108, kPureBlue);
+    return overlay;
+}
+
+void DrawMaskOverlay(Bitmap24& overlay, int hotspotX, int hotspotY, int x, int y)
+{
+    Canvas canvas(overlay);
+    canvas.setPen(kPureBlue, 2);
+    canvas.rectangle(1, 1, 289, 216);
+    canvas.line(0, 108, 289, 108);
+    canvas.line(145, 0, 145, 216);
+    // The chosen-hotspot test looks at the hotspot, not at the marker.
+    if (hotspotX != 160 && hotspotY != 120) {
+        const int cx = int(RoundHalfEven(0.9L * static_cast<long double>(x)));
+        const int cy = int(RoundHalfEven(0.9L * static_cast<long double>(y)));
+        canvas.line(cx - 7, cy, cx + 6, cy);
+        canvas.line(cx, cy - 7, cx, cy + 6);
+        canvas.line(cx + 6, cy, cx - 7, cy);
+    }
+}
+
+int Lum(int r, int g, int b)
+{
+    return int(RoundHalfEven(0.3L * static_cast<long double>(r) + 0.59L * static_cast<long double>(g) +
+                             0.11L * static_cast<long double>(b)));
+}
+
+void PaintBrightnessZones(const Bitmap24& panelMask, Bitmap24& target)
+{
+    if (panelMask.empty())
+        return;
+    std::uint8_t maxB = 0, maxG = 0, maxR = 0;
+    for (int y = 0; y < panelMask.height(); ++y) {
+        const std::uint8_t* p = panelMask.scanLine(y);
+        for (int x = 0; x < panelMask.width(); ++x, p += 3) {
+            maxB = std::max(maxB, p[0]);
+            maxG = std::max(maxG, p[1]);
+            maxR = std::max(maxR, p[2]);
+        }
+    }
+    // Thresholds of the three passes; a channel darker than d wraps round
+    // (maxB = 10 gives a blue threshold of 251), as byte arithmetic does.
+    const int depths[3] = {15, 10, 5};
+    const std::uint8_t paint[3][3] = {{0, 0, 255}, {0, 136, 255}, {0, 255, 255}}; // blue, green, red
+    std::int32_t thresholds[3];
+    for (int i = 0; i < 3; ++i)
+        thresholds[i] = std::int32_t(packColour(std::uint8_t(maxR - depths[i]), std::uint8_t(maxG - depths[i]),
+                                                std::uint8_t(maxB - depths[i])));
+
+    // One sweep instead of three passes: the last pass whose threshold a
+    // pixel exceeds decides its colour, exactly as overwriting would.
+    const int width = std::min(panelMask.width(), target.width());
+    const int height = std::min(panelMask.height(), target.height());
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* in = panelMask.scanLine(y);
+        std::uint8_t* out = target.scanLine(y);
+        for (int x = 0; x < width; ++x, in += 3, out += 3) {
+            const std::int32_t packed = std::int32_t(packColour(in[2], in[1], in[0]));
+            int zone = -1;
+            for (int i = 0; i < 3; ++i)
+                if (packed > thresholds[i])
+                    zone = i;
+            if (zone >= 0) {
+                out[0] = paint[zone][0];
+                out[1] = paint[zone][1];
+                out[2] = paint[zone][2];
+            }
+        }
+    }
+}
+
+void DrawCentreLines(Bitmap24& target)
+{
+    Canvas canvas(target);
+    canvas.setPen(kBlack, 1);
+    canvas.line(160, 0, 160, 240);
+    canvas.line(0, 120, 320, 120);
+}
+
+void DrawHotspotCross(Bitmap24& target, int x, int y)
+{
+    Canvas canvas(target);
+    canvas.setPen(kBlack, 1);
+    canvas.line(x - 5, y, x + 6, y);
+    canvas.line(x, y - 5, x, y + 6);
+}
+
+void TurnMarker(int& markerX, int& markerY, bool clockwise)
+{
+    const int oldX = markerX;
+    const int oldY = markerY;
+    const int turnedX = clockwise ? 280 - oldY : oldY + 40;
+    const int turnedY = clockwise ? oldX - 40 : 280 - oldX;
+    // Each product is held as a float before rounding.
+    const float scaledX = float(static_cast<long double>(turnedX - 160) * 1.33L);
+    const float scaledY = float(static_cast<long double>(turnedY - 120) * 0.75L);
+    markerX = int(RoundHalfEven(scaledX)) + 160;
+    markerY = int(RoundHalfEven(scaledY)) + 120;
+}
+
+Bitmap24 CropBitmap(const Bitmap24& source, int left, int top, int right, int bottom)
+{
+    const long long w = static_cast<long long>(source.width()) - left - right;
+    const long long h = static_cast<long long>(source.height()) - top - bottom;
+    if (left < 0 || top < 0 || right < 0 || bottom < 0 || w <= 0 || h <= 0)
+        throw std::invalid_argument("Crop margins leave no pixels: " + std::to_string(source.width()) + "x" +
+                                    std::to_string(source.height()) + " photograph with margins " +
+                                    std::to_string(left) + ", " + std::to_string(top) + ", " +
+                                    std::to_string(right) + ", " + std::to_string(bottom));
+    Bitmap24 out(static_cast<int>(w), static_cast<int>(h));
+    copyRect(source, Rect{left, top, left + int(w), top + int(h)}, out, 0, 0);
+    return out;
+}
+
+} // namespace lumivane

@@ -1,0 +1,68 @@
+#include "Naming.h"
+
+namespace lumivane {
+
+namespace {
+
+// Everything but the last n characters (empty when the text is shorter).
+std::string dropLast(const std::string& text, std::size_t n)
+{
+    return text.size() > n ? text.substr(0, text.size() - n) : std::string();
+}
+
+// The last n characters (the whole text when it is shorter).
+std::string lastChars(const std::string& text, std::size_t n)
+{
+    return text.size() > n ? text.substr(text.size() - n) : text;
+}
+
+} // namespace
+
+std::string FileNamePart(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ReplaceLast3(const std::string& name, const std::string& ext)
+{
+    return dropLast(name, 3) + ext;
+}
+
+std::string OutNameFor(const std::string& currentFile, bool bmp)
+{
+    return ReplaceLast3(FileNamePart(currentFile), bmp ? "bmp" : "jpg");
+}
+
+std::string UpperSuffix3(const std::string& path)
+{
+    std::string suffix = lastChars(path, 3);
+    for (char& c : suffix)
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+    return suffix;
+}
+
+std::string FinalOutputPath(const std::string& outPath, bool bmp, bool cropped)
+{
+    if (!bmp)
+        return ReplaceLast3(outPath, "jpg");
+    return cropped ? outPath : ReplaceLast3(outPath, "bmp");
+}
+
+std::string BatchOutputPath(const std::string& folder, const std::string& outName, bool bmp,
+                            std::uint32_t startTick,
+                            const std::function<bool(const std::string&)>& exists, bool cropped)
+{
+    std::string path = ReplaceLast3(folder + "/" + outName, bmp ? "bmp" : "jpg");
+    if (exists && exists(path))
+        path = folder + "/" + dropLast(outName, 4) + "." + std::to_string(startTick) + lastChars(outName, 4);
+    return FinalOutputPath(path, bmp, cropped);
+}
+
+std::string ShortenedMaskLabel(const std::string& fileName)
+{
+    return fileName.size() > 14 ? "..." + lastChars(fileName, 14) : fileName;
+}
+
+} // namespace lumivane

@@ -1,0 +1,48 @@
+// File-name rules of the workflow: output names derived from the source by
+// replacing its last three characters, the file type taken from the last
+// three characters, the batch output path with its tick-count fallback and
+// the shortened mask label.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace lumivane {
+
+// The part after the last '/', or the whole text when there is none.
+std::string FileNamePart(const std::string& path);
+
+// Replaces the last three characters of `name` by `ext`. Only those three
+// characters are looked at: "IMG_1.TIF" -> "IMG_1.jpg", "IMG_1.jpeg" ->
+// "IMG_1.jjpg". A name shorter than three characters is replaced whole.
+std::string ReplaceLast3(const std::string& name, const std::string& ext);
+
+// Output name proposed for a photograph: its file-name part with the last
+// three characters replaced by "bmp" (bmp) or "jpg".
+std::string OutNameFor(const std::string& currentFile, bool bmp);
+
+// The last three characters upper-cased ("JPG", "BMP", "TIF" are the types
+// that get decoded); a shorter name is upper-cased whole.
+std::string UpperSuffix3(const std::string& path);
+
+// The extension the writer puts on the path it was given: a JPEG always
+// ends in "jpg"; a BMP ends in "bmp" unless the image was cropped, in which
+// case the path is used exactly as given.
+std::string FinalOutputPath(const std::string& outPath, bool bmp, bool cropped);
+
+// Path a batch writes one photograph to: folder + "/" + outName with the
+// extension for the output type. When that file exists, folder + "/" +
+// outName without its last four characters + "." + startTick + the last four
+// characters of outName instead (not tested again). The result then gets the
+// writer's extension (FinalOutputPath).
+std::string BatchOutputPath(const std::string& folder, const std::string& outName, bool bmp,
+                            std::uint32_t startTick,
+                            const std::function<bool(const std::string&)>& exists,
+                            bool cropped = false);
+
+// Mask file name as shown beside the thumbnail: whole up to 14 characters,
+// otherwise "..." followed by the last 14 characters.
+std::string ShortenedMaskLabel(const std::string& fileName);
+
+} // namespace lumivane

@@ -1,0 +1,117 @@
+#include "Naming.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace lumivane {
+namespace {
+
+TEST(Naming, FileNamePartTakesTextAfterLastSlash)
+{
+    EXPECT_EQ(FileNamePart("/photos/2024/IMG_5.tif"), "IMG_5.tif");
+    EXPECT_EQ(FileNamePart("IMG_5.tif"), "IMG_5.tif");
+    EXPECT_EQ(FileNamePart("/photos/"), "");
+    EXPECT_EQ(FileNamePart(""), "");
+}
+
+TEST(Naming, OutNameReplacesOnlyTheLastThreeCharacters)
+{
+    struct Row {
+        const char* currentFile;
+        bool bmp;
+        const char* expected;
+    };
+    const Row rows[] = {
+        {"/photos/IMG_5.tif", false, "IMG_5.jpg"},
+        {"/photos/IMG_5.tif", true, "IMG_5.bmp"},
+        {"/photos/IMG_1.TIF", false, "IMG_1.jpg"},
+        {"/photos/IMG_1.jpeg", false, "IMG_1.jjpg"},
+        {"/photos/IMG_1.tiff", true, "IMG_1.tbmp"},
+        {"shot.png", false, "shot.jpg"},
+        {"/photos/ab", false, "jpg"},
+        {"", true, "bmp"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(OutNameFor(row.currentFile, row.bmp), row.expected) << row.currentFile;
+}
+
+TEST(Naming, UpperSuffixDecidesTheFileType)
+{
+    EXPECT_EQ(UpperSuffix3("/p/IMG.jpg"), "JPG");
+    EXPECT_EQ(UpperSuffix3("/p/IMG.Bmp"), "BMP");
+    EXPECT_EQ(UpperSuffix3("/p/IMG.TIF"), "TIF");
+    EXPECT_EQ(UpperSuffix3("/p/IMG.jpeg"), "PEG");
+    EXPECT_EQ(UpperSuffix3("/p/IMG.tiff"), "IFF");
+    EXPECT_EQ(UpperSuffix3("ab"), "AB");
+    EXPECT_EQ(UpperSuffix3(""), "");
+}
+
+TEST(Naming, FinalOutputPathKeepsCroppedBmpPathAsGiven)
+{
+    EXPECT_EQ(FinalOutputPath("/o/a.bmp", false, false), "/o/a.jpg");
+    EXPECT_EQ(FinalOutputPath("/o/a.bmp", false, true), "/o/a.jpg");
+    EXPECT_EQ(FinalOutputPath("/o/a.jpg", true, false), "/o/a.bmp");
+    EXPECT_EQ(FinalOutputPath("/o/a.jpg", true, true), "/o/a.jpg");
+}
+
+TEST(Naming, BatchOutputPath_UsesPlainName_WhenFree)
+{
+    std::vector<std::string> asked;
+    const auto exists = [&](const std::string& p) {
+        asked.push_back(p);
+        return false;
+    };
+    EXPECT_EQ(BatchOutputPath("/out", "IMG_7.jpg", false, 123456, exists), "/out/IMG_7.jpg");
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], "/out/IMG_7.jpg");
+}
+
+TEST(Naming, BatchOutputPath_InsertsStartTick_WhenNameTaken)
+{
+    struct Row {
+        const char* outName;
+        bool bmp;
+        bool cropped;
+        std::uint32_t tick;
+        const char* asked;
+        const char* expected;
+    };
+    const Row rows[] = {
+        {"IMG_7.jpg", false, false, 123456, "/out/IMG_7.jpg", "/out/IMG_7.123456.jpg"},
+        {"IMG_7.jpg", false, true, 0, "/out/IMG_7.jpg", "/out/IMG_7.0.jpg"},
+        {"IMG_7.bmp", true, false, 4294967295u, "/out/IMG_7.bmp", "/out/IMG_7.4294967295.bmp"},
+        // The name was fixed for JPEG at load time and BMP was chosen later:
+        // the tick name keeps the old four characters, and only an uncropped
+        // BMP has its extension replaced again when written.
+        {"IMG_7.jpg", true, false, 42, "/out/IMG_7.bmp", "/out/IMG_7.42.bmp"},
+        {"IMG_7.jpg", true, true, 42, "/out/IMG_7.bmp", "/out/IMG_7.42.jpg"},
+        // A name shorter than four characters does not crash: the tick name
+        // is "." + tick + the whole name, whose last three characters the
+        // writer then replaces.
+        {"a.j", false, false, 9, "/out/jpg", "/out/.9jpg"},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> asked;
+        const auto exists = [&](const std::string& p) {
+            asked.push_back(p);
+            return true;
+        };
+        const std::string path = BatchOutputPath("/out", row.outName, row.bmp, row.tick, exists, row.cropped);
+        ASSERT_EQ(asked.size(), 1u) << row.outName;
+        EXPECT_EQ(asked[0], row.asked) << row.outName;
+        EXPECT_EQ(path, row.expected) << row.outName;
+    }
+}
+
+TEST(Naming, ShortenedMaskLabelKeepsLastFourteenCharacters)
+{
+    EXPECT_EQ(ShortenedMaskLabel("mask_14_chars_"), "mask_14_chars_");
+    EXPECT_EQ(ShortenedMaskLabel("a_long_mask_name.jpg"), "..._mask_name.jpg");
+    EXPECT_EQ(ShortenedMaskLabel("mask_15_chars__"), "...ask_15_chars__");
+    EXPECT_EQ(ShortenedMaskLabel(""), "");
+}
+
+} // namespace
+} // namespace lumivane
