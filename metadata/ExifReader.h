@@ -175,8 +175,20 @@ public:
     // Sets the owner's readStatus (no-op without an owner).
     void SetStatus(const std::string& status);
 
+    // Guards against crafted data; real files stay far below them. A
+    // directory nested deeper, or a walk beyond the entry or byte budget,
+    // raises MetadataError, handled like any other read error.
+    static constexpr int kMaxDirectoryDepth = 16;
+    static constexpr int64_t kMaxEntriesWalked = 200000;
+    static constexpr int kMaxTags = 100000;
+
 private:
     void Grow();
+    void ChargeValueBytes(int64_t count);
+
+    int depth_ = 0;
+    int64_t entriesWalked_ = 0;
+    int64_t valueBytesCopied_ = 0;
 };
 
 }  // namespace lumivane
