@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -247,6 +248,34 @@ HeadOutcome readSourceHead(TransplantFiles& files, int fd, const std::string& pa
     return HeadOutcome::NotApplicable;
 }
 
+// Dropping 20 bytes is right only for the encoder's own head (SOI and an
+// APP0 section of length 16); anything else is left alone rather than cut in
+// the middle of a section.
+bool hasEncoderHead(const std::uint8_t* data, std::size_t size)
+{
+    static constexpr std::uint8_t kExpected[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10};
+    return size >= kEncoderHeadSize && std::memcmp(data, kExpected, sizeof kExpected) == 0;
+}
+
+// Reads the source's head into `buffer`; Transplanted means `headSize` bytes
+// of it are to go in front of the output.
+TransplantResult sourceHead(TransplantFiles& files, const std::string& sourceFile,
+                            std::uint8_t* buffer, std::size_t& headSize)
+{
+    Fd source(files.openRead(sourceFile, TransplantStep::OpenSource));
+    switch (readSourceHead(files, source.get(), sourceFile, buffer, headSize)) {
+    case HeadOutcome::Found:
+        return TransplantResult::Transplanted;
+    case HeadOutcome::NoExif:
+        return TransplantResult::NoExifFound;
+    case HeadOutcome::NotApplicable:
+        return TransplantResult::NotApplicable;
+    case HeadOutcome::Skipped:
+        break;
+    }
+    return TransplantResult::Skipped;
+}
+
 } // namespace
 
 std::string SourceMissingMessage(const std::string& path)
@@ -268,29 +297,15 @@ TransplantResult CopyExif(const std::string& sourceFile, const std::string& outP
     TransplantFiles files(fault);
     const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kBufferSize]);
     std::size_t headSize = 0;
-    {
-        Fd source(files.openRead(sourceFile, TransplantStep::OpenSource));
-        switch (readSourceHead(files, source.get(), sourceFile, buffer.get(), headSize)) {
-        case HeadOutcome::Found:
-            break;
-        case HeadOutcome::NoExif:
-            return TransplantResult::NoExifFound;
-        case HeadOutcome::NotApplicable:
-            return TransplantResult::NotApplicable;
-        case HeadOutcome::Skipped:
-            return TransplantResult::Skipped;
-        }
-    }
+    const TransplantResult head = sourceHead(files, sourceFile, buffer.get(), headSize);
+    if (head != TransplantResult::Transplanted)
+        return head;
 
     Fd output(files.openRead(outPath, TransplantStep::OpenOutput));
-    // Dropping 20 bytes is right only for the encoder's own head; anything
-    // else is left alone rather than cut in the middle of a section.
     std::array<std::uint8_t, kEncoderHeadSize> outputHead{};
     const std::size_t outputHeadSize = files.read(output.get(), outputHead.data(), outputHead.size(),
                                                   TransplantStep::ReadOutput, outPath);
-    static constexpr std::uint8_t kExpectedHead[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10};
-    if (outputHeadSize < kEncoderHeadSize ||
-        std::memcmp(outputHead.data(), kExpectedHead, sizeof kExpectedHead) != 0)
+    if (!hasEncoderHead(outputHead.data(), outputHeadSize))
         return TransplantResult::Skipped;
 
     const std::string tempPath = outPath + ".temp";
@@ -311,6 +326,53 @@ TransplantResult CopyExif(const std::string& sourceFile, const std::string& outP
     files.rename(tempPath, outPath);
     guard.commit();
     return TransplantResult::Transplanted;
+}
+
+TransplantResult WriteJpegWithExif(const std::vector<std::uint8_t>& encoded,
+                                   const std::string& sourceFile, const std::string& outPath)
+{
+    return WriteJpegWithExif(encoded, sourceFile, outPath, TransplantFault{});
+}
+
+TransplantResult WriteJpegWithExif(const std::vector<std::uint8_t>& encoded,
+                                   const std::string& sourceFile, const std::string& outPath,
+                                   const TransplantFault& fault)
+{
+    TransplantFiles files(fault);
+    const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kBufferSize]);
+    std::size_t headSize = 0;
+    TransplantResult result = TransplantResult::SourceMissing;
+    // A source that cannot be read must not cost the user the photograph:
+    // the output is written without EXIF first and the error raised after,
+    // as when the transplant runs on a file already saved.
+    std::exception_ptr sourceError;
+    if (sourceExists(sourceFile)) {
+        try {
+            result = sourceHead(files, sourceFile, buffer.get(), headSize);
+        } catch (const TransplantError&) {
+            sourceError = std::current_exception();
+            result = TransplantResult::Skipped;
+        }
+        if (result == TransplantResult::Transplanted &&
+            !hasEncoderHead(encoded.data(), encoded.size()))
+            result = TransplantResult::Skipped;
+    }
+    // Without a head to put in front, the file is the encoder's output as is.
+    const std::size_t skip = result == TransplantResult::Transplanted ? kEncoderHeadSize : 0;
+    if (result != TransplantResult::Transplanted)
+        headSize = 0;
+
+    const std::string tempPath = outPath + ".temp";
+    Fd temp(files.create(tempPath));
+    TempFileGuard guard(tempPath);
+    files.write(temp.get(), buffer.get(), headSize, tempPath);
+    files.write(temp.get(), encoded.data() + skip, encoded.size() - skip, tempPath);
+    files.finish(temp, tempPath);
+    files.rename(tempPath, outPath);
+    guard.commit();
+    if (sourceError)
+        std::rethrow_exception(sourceError);
+    return result;
 }
 
 } // namespace lumivane

@@ -10,7 +10,9 @@
 #pragma once
 
 #include <stdexcept>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace lumivane {
 
@@ -47,8 +49,9 @@ enum class TransplantStep {
 
 struct TransplantFault {
     TransplantStep step = TransplantStep::None;
-    // Which call of that operation fails, counted from 1 (the output is read
-    // block by block, so 2 fails in the middle of the copy).
+    // Which call of that operation fails, counted from 1. The output is read
+    // first for its 20-byte head and then block by block, so ReadOutput 2
+    // fails on the first block and higher numbers in the middle of the copy.
     int occurrence = 1;
 };
 
@@ -63,5 +66,20 @@ TransplantResult CopyExif(const std::string& sourceFile, const std::string& outP
 // Same, failing the operation named by `fault` (tests only).
 TransplantResult CopyExif(const std::string& sourceFile, const std::string& outPath,
                           const TransplantFault& fault);
+
+// Writes a JPEG the encoder made in memory to `outPath` with the source's
+// first APP1 section in front: the file CopyExif would leave after the
+// encoded bytes had been written to `outPath`, made in one atomic write
+// instead of writing the file and then rebuilding it. When there is nothing
+// to transplant (any result but Transplanted) the encoded bytes are written
+// as they are. Raises TransplantError naming the file on I/O errors, leaving
+// an earlier file at `outPath` as it was and no ".temp" file behind; when
+// only the source cannot be read, the encoded bytes are still written as
+// they are before the error is raised.
+TransplantResult WriteJpegWithExif(const std::vector<std::uint8_t>& encoded,
+                                   const std::string& sourceFile, const std::string& outPath);
+TransplantResult WriteJpegWithExif(const std::vector<std::uint8_t>& encoded,
+                                   const std::string& sourceFile, const std::string& outPath,
+                                   const TransplantFault& fault);
 
 } // namespace lumivane

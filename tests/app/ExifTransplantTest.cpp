@@ -665,3 +665,90 @@ TEST_F(Transplant, FolderNotWritable_KeepsOutput)
     EXPECT_EQ(readFile(out), encoded());
     EXPECT_FALSE(fs::exists(temp));
 }
+
+// Writing the encoder's bytes with the head in front in one go must leave
+// exactly the file that writing them and then transplanting leaves.
+TEST_F(Transplant, WriteWithExif_EqualsWriteThenCopyExif)
+{
+    struct Row {
+        std::string name;
+        Bytes source; // empty: no source file at all
+    };
+    Bytes app1Truncated = sourceWith({app1Section(3000)});
+    app1Truncated.resize(1000);
+    std::vector<Row> rows = {
+        {"APP1 first", sourceWith({app1Section(12000)})},
+        {"JFIF with APP1", sourceWith({sourceJfifApp0(), app13Section(), app1Section(900)})},
+        {"JFIF without APP1", sourceWith({sourceJfifApp0()})},
+        {"BMP", {'B', 'M', 0, 0, 0, 0, 0, 0}},
+        {"truncated APP1", app1Truncated},
+        {"missing source", {}},
+    };
+    const fs::path samples = fs::path(LUMIVANE_SAMPLES_DIR) / "exif";
+    if (fs::is_directory(samples))
+        for (const auto& entry : fs::directory_iterator(samples))
+            rows.push_back({entry.path().filename().string(), readFile(entry.path().string())});
+
+    const std::string viaCopy = (dir / "via-copy.jpg").string();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove(source);
+        if (!row.source.empty())
+            writeFile(source, row.source);
+        writeFile(viaCopy, encoded());
+        const TransplantResult expected = CopyExif(source, viaCopy);
+        writeFile(out, Bytes{1, 2, 3}); // an older file that is replaced
+        EXPECT_EQ(resultName(WriteJpegWithExif(encoded(), source, out)),
+                  std::string(resultName(expected)));
+        EXPECT_EQ(readFile(out), readFile(viaCopy));
+        EXPECT_FALSE(fs::exists(temp));
+    }
+}
+
+TEST_F(Transplant, WriteWithExif_FailedWriteKeepsOlderFile)
+{
+    struct Row {
+        TransplantStep step;
+        int occurrence;
+        bool namesTemp;
+    };
+    const Row rows[] = {
+        {TransplantStep::CreateTemp, 1, true},
+        {TransplantStep::WriteTemp, 1, true},
+        {TransplantStep::WriteTemp, 2, true},
+        {TransplantStep::CloseTemp, 1, true},
+        {TransplantStep::Rename, 1, false},
+    };
+    writeFile(source, sourceWith({app1Section(5000)}));
+    const Bytes older = encodeJpeg(32, 32, 70, 5);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "step " << int(row.step) << " call " << row.occurrence);
+        writeFile(out, older);
+        try {
+            WriteJpegWithExif(large(), source, out, TransplantFault{row.step, row.occurrence});
+            ADD_FAILURE() << "no error";
+        } catch (const TransplantError& e) {
+            EXPECT_NE(std::string(e.what()).find(row.namesTemp ? temp : out), std::string::npos)
+                << e.what();
+        }
+        EXPECT_EQ(readFile(out), older);
+        EXPECT_FALSE(fs::exists(temp));
+    }
+}
+
+TEST_F(Transplant, WriteWithExif_UnreadableSource_StillWritesPhotograph)
+{
+    writeFile(source, sourceWith({app1Section(5000)}));
+    for (TransplantStep step : {TransplantStep::OpenSource, TransplantStep::ReadSource}) {
+        SCOPED_TRACE(int(step));
+        fs::remove(out);
+        try {
+            WriteJpegWithExif(encoded(), source, out, TransplantFault{step, 1});
+            ADD_FAILURE() << "no error";
+        } catch (const TransplantError& e) {
+            EXPECT_NE(std::string(e.what()).find(source), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(readFile(out), encoded());
+        EXPECT_FALSE(fs::exists(temp));
+    }
+}
