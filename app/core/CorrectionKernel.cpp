@@ -86,9 +86,44 @@ constexpr int kMaxDiff = 511;
 constexpr int kColumns = kMaxDiff - kMinDiff + 1;
 constexpr std::size_t kKeptDampings = 4;
 
+// Relative distance below which the double product is not trusted to round
+// like the extended one (their difference is below 2^-51 of the value).
+constexpr double kProductMargin = 0x1p-40;
+
+// One column (256 bytes, indexed by v) for difference d, equal to the exact
+// formula. The extended product w * d and the double product differ by far
+// less than margin * |w d|, and float conversion and ties-to-even rounding
+// are both monotone, so when x - margin |x| and x + margin |x| round to the
+// same integer the extended value does too. Only values that close to a
+// rounding boundary take the extended path.
+void buildColumn(const long double* weight, const double* weightDouble, int d, std::uint8_t* __restrict out,
+                 double margin)
+{
+    const double dd = d;
+    const double ad = std::fabs(dd);
+    // 1.5 * 2^23: adding and subtracting it rounds a float of magnitude
+    // below 2^22 to an integer, ties to even.
+    constexpr float kRound = 12582912.0f;
+    std::uint8_t unsure[256];
+    for (int v = 0; v < 256; ++v) {
+        const double x = weightDouble[v] * dd;
+        const double eps = weightDouble[v] * ad * margin;
+        const float lo = float(x - eps);
+        const float hi = float(x + eps);
+        const float rlo = (lo + kRound) - kRound;
+        const float rhi = (hi + kRound) - kRound;
+        out[v] = std::uint8_t(std::clamp(v + int(rlo), 0, 255));
+        unsure[v] = rlo != rhi;
+    }
+    for (int v = 0; v < 256; ++v)
+        if (unsure[v])
+            out[v] = correctedByte(std::uint8_t(v), weight[v], d);
+}
+
 struct DampingTable {
     float damping = 0;
     long double weight[256] = {};
+    double weightDouble[256] = {};
     // Left uninitialised: only the columns in use are ever touched, which
     // keeps the first call from paying page faults for the whole table.
     std::unique_ptr<std::uint8_t[]> cells{new std::uint8_t[std::size_t(kColumns) * 256]};
@@ -97,8 +132,10 @@ struct DampingTable {
     void reset(float newDamping)
     {
         damping = newDamping;
-        for (int v = 0; v < 256; ++v)
+        for (int v = 0; v < 256; ++v) {
             weight[v] = weightFor(std::uint8_t(v), damping);
+            weightDouble[v] = double(weight[v]);
+        }
         built.reset();
     }
 
@@ -108,9 +145,7 @@ struct DampingTable {
             const int column = d - kMinDiff;
             if (built[std::size_t(column)])
                 continue;
-            std::uint8_t* out = cells.get() + std::size_t(column) * 256;
-            for (int v = 0; v < 256; ++v)
-                out[v] = correctedByte(std::uint8_t(v), weight[v], d);
+            buildColumn(weight, weightDouble, d, cells.get() + std::size_t(column) * 256, kProductMargin);
             built.set(std::size_t(column));
         }
     }
@@ -341,6 +376,21 @@ void ClearCorrectionTables()
 {
     tableCache().clear();
 }
+
+namespace detail {
+
+void BuildCorrectionColumn(float damping, int difference, std::uint8_t* out256, double relativeMargin)
+{
+    long double weight[256];
+    double weightDouble[256];
+    for (int v = 0; v < 256; ++v) {
+        weight[v] = weightFor(std::uint8_t(v), damping);
+        weightDouble[v] = double(weight[v]);
+    }
+    buildColumn(weight, weightDouble, difference, out256, relativeMargin);
+}
+
+} // namespace detail
 
 namespace {
 

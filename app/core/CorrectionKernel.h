@@ -63,6 +63,14 @@ void ApplyCorrection(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegi
 // call; the results do not depend on it).
 void ClearCorrectionTables();
 
+namespace detail {
+// The table column for one damping and difference d = T - m: out256[v] is
+// the corrected byte for v. Exposed so tests can widen the margin below
+// which the quick double evaluation defers to the extended one (the table
+// kernel uses 2^-40); the result must not depend on it.
+void BuildCorrectionColumn(float damping, int difference, std::uint8_t* out256, double relativeMargin);
+} // namespace detail
+
 // Crop margins of the preview in preview pixels.
 struct PreviewMargins {
     int left = 0, right = 0, top = 0, bottom = 0;

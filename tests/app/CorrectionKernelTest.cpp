@@ -160,6 +160,27 @@ TEST(CorrectionKernel, TableKernelMatchesFormulaForAllStrengthsTargetsAndBytes)
     EXPECT_EQ(mismatches, 0);
 }
 
+// Table columns are computed in double where that provably rounds like the
+// extended formula and in extended precision otherwise. Widening the margin
+// that sends values to the extended path must not change a single byte, and
+// with a wide margin most values take that path, so both paths are checked.
+TEST(CorrectionKernel, TableColumnsEqualFormulaWhicheverPathComputesThem)
+{
+    const float dampings[] = {DampingForStrength(0), DampingForStrength(63), DampingForStrength(100), 1.0f, 3.7f, 250.0f};
+    const double margins[] = {0x1p-40, 0x1p-12, 0x1p-4, 0.5};
+    std::uint8_t column[256];
+    int mismatches = 0;
+    for (float damping : dampings)
+        for (double margin : margins)
+            for (int d = -600; d <= 600; d += 7) {
+                detail::BuildCorrectionColumn(damping, d, column, margin);
+                for (int v = 0; v < 256; ++v)
+                    if (column[v] != CorrectChannelReference(std::uint8_t(v), 0, d, damping) && ++mismatches <= 5)
+                        ADD_FAILURE() << "damping " << damping << " margin " << margin << " d " << d << " v " << v;
+            }
+    EXPECT_EQ(mismatches, 0);
+}
+
 // The two kernels on whole bitmaps with offsets, margins, large images split
 // across threads and targets outside the slider range.
 TEST(CorrectionKernel, TableKernelMatchesReferenceLoopOnBitmaps)

@@ -1,0 +1,38 @@
+// Opening the mask adjustment panel: the 24-megapixel mask stretched to the
+// 320 x 240 panel, the brightness zones painted and the centre lines drawn.
+#include "BenchUtil.h"
+
+#include "Bitmap24.h"
+#include "MaskGeometry.h"
+
+#include <cstdint>
+
+using namespace lumivane;
+
+int main()
+{
+    Bitmap24 mask(6000, 4000);
+    for (int y = 0; y < mask.height(); ++y) {
+        std::uint8_t* row = mask.scanLine(y);
+        const double dy = (y - 2000.0) / 4000.0;
+        for (int x = 0; x < mask.width(); ++x) {
+            const double dx = (x - 3000.0) / 6000.0;
+            const double level = 240.0 - 260.0 * (dx * dx + dy * dy);
+            row[3 * x] = std::uint8_t(level - 25);
+            row[3 * x + 1] = std::uint8_t(level - 12);
+            row[3 * x + 2] = std::uint8_t(level);
+        }
+    }
+    Bitmap24 panelMask(320, 240);
+    Bitmap24 picture(320, 240);
+    const double ms = bench::medianMs(51, [&] {
+        panelMask.reset(320, 240);
+        stretchDraw(mask, panelMask);
+        draw(panelMask, picture, 0, 0);
+        PaintBrightnessZones(panelMask, picture);
+        DrawCentreLines(picture);
+        bench::keep(picture.data()[0]);
+    });
+    bench::figure("panel_open_ms", ms, "ms");
+    return 0;
+}
