@@ -25,8 +25,8 @@ struct MakerRow {
 
 constexpr MakerRow kNikonFirstKind[] = {
     {0x0002, "FamilyID", "", nullptr},
-    // The missing comma between 6 and 10 is part of the stored list: 6 and
-    // 10 therefore name nothing.
+    // The missing comma between 6 and 10 is part of the stored list: 6 names
+    // "SXGA Fine10:2 Mpixel Basic" and 10 names nothing.
     {0x0003, "Quality",
      "1:Vga Basic,2:Vga Normal,3:Vga Fine,4:SXGA Basic,5:SXGA Normal,6:SXGA Fine10:2 Mpixel "
      "Basic,11:2 Mpixel Normal,12:2 Mpixel Fine",
