@@ -3,8 +3,42 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <sys/mman.h>
 
 namespace lumivane {
+
+namespace detail {
+
+namespace {
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+// Below this a block is an ordinary allocation.
+constexpr std::size_t kLargeBlock = std::size_t(4) << 20;
+} // namespace
+
+void* allocatePixelBlock(std::size_t bytes)
+{
+    if (bytes >= kLargeBlock) {
+        const std::size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+        void* block = std::aligned_alloc(kHugePage, rounded);
+        if (!block)
+            throw std::bad_alloc();
+        // Only a hint: without huge pages the block works as usual.
+        ::madvise(block, rounded, MADV_HUGEPAGE);
+        return block;
+    }
+    void* block = std::malloc(bytes == 0 ? 1 : bytes);
+    if (!block)
+        throw std::bad_alloc();
+    return block;
+}
+
+void freePixelBlock(void* block) noexcept
+{
+    std::free(block);
+}
+
+} // namespace detail
 
 void Bitmap24::setSize(int width, int height)
 {
@@ -18,7 +52,7 @@ void Bitmap24::setSize(int width, int height)
         // Same row length: rows stay where they are; only the tail changes.
         pixels_.resize(newBytes, 0xFF);
     } else {
-        std::vector<std::uint8_t> old;
+        Storage old;
         old.swap(pixels_);
         const std::size_t keepRow = std::min(newRow, rowBytes());
         const int keepRows = std::min(height, height_);
@@ -64,7 +98,7 @@ void Bitmap24::clear()
 {
     width_ = 0;
     height_ = 0;
-    std::vector<std::uint8_t>().swap(pixels_);
+    Storage().swap(pixels_);
 }
 
 std::uint8_t* Bitmap24::scanLine(int y)

@@ -34,6 +34,30 @@ constexpr Colour kBlack = packColour(0, 0, 0);
 constexpr Colour kPureRed = packColour(255, 0, 0);
 constexpr Colour kPureBlue = packColour(0, 0, 255);
 
+namespace detail {
+
+// Pixel storage for bitmaps. Blocks of several megabytes are aligned to
+// 2 MiB and marked for transparent huge pages: a full-size photograph
+// (72 MB) then costs a few dozen page faults instead of eighteen thousand,
+// and quarter turns, which touch a new result row for every pixel, miss
+// the TLB far less often.
+void* allocatePixelBlock(std::size_t bytes);
+void freePixelBlock(void* block) noexcept;
+
+template <typename T>
+struct PixelAllocator {
+    using value_type = T;
+    PixelAllocator() = default;
+    template <typename U>
+    PixelAllocator(const PixelAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) { return static_cast<T*>(allocatePixelBlock(n * sizeof(T))); }
+    void deallocate(T* p, std::size_t) noexcept { freePixelBlock(p); }
+    template <typename U>
+    bool operator==(const PixelAllocator<U>&) const noexcept { return true; }
+};
+
+} // namespace detail
+
 struct Rect {
     int left = 0;
     int top = 0;
@@ -87,7 +111,8 @@ public:
 private:
     int width_ = 0;
     int height_ = 0;
-    std::vector<std::uint8_t> pixels_;
+    using Storage = std::vector<std::uint8_t, detail::PixelAllocator<std::uint8_t>>;
+    Storage pixels_;
 };
 
 // Nearest-neighbour resample of the whole source onto the destination

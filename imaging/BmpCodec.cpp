@@ -29,6 +29,11 @@ constexpr std::uint32_t kInfoHeaderSize = 40;
 // header claims; an RLE stream can describe a huge picture in a few bytes.
 constexpr std::uint64_t kMaxPixels = std::uint64_t(1) << 28;
 
+// Run-length data may describe at most this many pixels per byte, and any
+// picture up to kRleFreePixels.
+constexpr std::uint64_t kRlePixelsPerByte = 4096;
+constexpr std::uint64_t kRleFreePixels = std::uint64_t(1) << 20;
+
 [[noreturn]] void invalid(const std::string& why)
 {
     throw BmpError(why);
@@ -387,6 +392,14 @@ void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap24& out)
     // Size only once the header is known good, so a refused file leaves
     // `out` as it was.
     if (h.compression == kRle4 || h.compression == kRle8) {
+        // A few escape codes can claim any size; real run-length data, even
+        // of an empty picture, needs a couple of bytes per row. Refuse
+        // pictures far larger than the stream could sensibly describe
+        // before allocating them.
+        const std::uint64_t pixels = std::uint64_t(width) * std::uint64_t(height);
+        if (pixels > std::max<std::uint64_t>(kRleFreePixels, std::uint64_t(size - offset) * kRlePixelsPerByte))
+            invalid("Run-length encoded bitmap is too large for its data (" + std::to_string(width) + " x " +
+                    std::to_string(height) + " pixels)");
         out.setSize(width, height);
         decodeRle(in, h, palette, offset, out);
     } else {

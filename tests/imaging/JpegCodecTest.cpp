@@ -1,0 +1,301 @@
+#include "FileIO.h"
+#include "ImagingTestUtil.h"
+#include "JpegCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <jpeglib.h>
+#include <jerror.h>
+
+using namespace lumivane;
+using namespace lumivane::testing;
+
+namespace {
+
+// Encodes with libjpeg directly, for kinds of file the program never
+// writes: one-component grey and progressive colour.
+std::vector<std::uint8_t> encodeWithLibjpeg(const Bitmap24& image, bool grey, bool progressive, int quality)
+{
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = JDIMENSION(image.width());
+    cinfo.image_height = JDIMENSION(image.height());
+    cinfo.input_components = grey ? 1 : 3;
+    cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    if (progressive)
+        jpeg_simple_progression(&cinfo);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<std::uint8_t> row(std::size_t(image.width()) * 3);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const std::uint8_t* src = image.scanLine(int(cinfo.next_scanline));
+        if (grey) {
+            for (int x = 0; x < image.width(); ++x)
+                row[std::size_t(x)] = src[3 * x + 1]; // the green channel as the grey level
+        } else {
+            std::memcpy(row.data(), src, row.size());
+        }
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    std::vector<std::uint8_t> out(buffer, buffer + size);
+    jpeg_destroy_compress(&cinfo);
+    std::free(buffer);
+    return out;
+}
+
+TJPEGImage jpegFromBytes(std::vector<std::uint8_t> bytes)
+{
+    TJPEGImage image;
+    image.LoadFromBytes(std::move(bytes));
+    return image;
+}
+
+void expectJpegError(const std::vector<std::uint8_t>& bytes, int code)
+{
+    TJPEGImage image;
+    try {
+        image.LoadFromBytes(bytes);
+        FAIL() << "no error";
+    } catch (const JpegError& e) {
+        EXPECT_EQ(e.Code(), code);
+        EXPECT_EQ(std::string(e.what()), "JPEG error #" + std::to_string(code));
+    }
+}
+
+} // namespace
+
+TEST(JpegEncode, OutputStartsWithSoiAndDefaultJfifSegment_ThenQuantTables)
+{
+    for (int quality : {1, 50, 90, 100}) {
+        const std::vector<std::uint8_t> file = EncodeJpeg(patternBitmap(17, 9), quality);
+        const std::uint8_t expected[20] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46, 0x49, 0x46,
+                                           0x00, 0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00};
+        ASSERT_GT(file.size(), 22u);
+        EXPECT_EQ(std::memcmp(file.data(), expected, 20), 0) << "quality " << quality;
+        EXPECT_EQ(file[20], 0xFF);
+        EXPECT_EQ(file[21], 0xDB);
+    }
+}
+
+TEST(JpegEncode, IsBaselineColourAndNotProgressive)
+{
+    const std::vector<std::uint8_t> file = EncodeJpeg(gradientBitmap(40, 30), 75);
+    const TJPEGImage image = jpegFromBytes(file);
+    EXPECT_FALSE(image.ProgressiveEncoding());
+    EXPECT_FALSE(image.Grayscale());
+    EXPECT_EQ(image.Width(), 40);
+    EXPECT_EQ(image.Height(), 30);
+    // A baseline start-of-frame marker (FF C0) and no progressive one (FF C2).
+    bool baseline = false, progressive = false;
+    for (std::size_t i = 0; i + 1 < file.size(); ++i) {
+        baseline |= file[i] == 0xFF && file[i + 1] == 0xC0;
+        progressive |= file[i] == 0xFF && file[i + 1] == 0xC2;
+    }
+    EXPECT_TRUE(baseline);
+    EXPECT_FALSE(progressive);
+}
+
+TEST(JpegEncode, RoundTripStaysWithinSmallTolerance)
+{
+    struct Case { int width, height, quality, tolerance; };
+    for (const Case c : {Case{64, 48, 100, 4}, Case{33, 17, 95, 8}, Case{1, 1, 90, 8}}) {
+        const Bitmap24 original = gradientBitmap(c.width, c.height);
+        const Bitmap24 decoded = jpegFromBytes(EncodeJpeg(original, c.quality)).Decode();
+        EXPECT_LE(maxDifference(original, decoded), c.tolerance) << c.width << "x" << c.height;
+    }
+}
+
+TEST(JpegEncode, KeepsColoursInPlace_RedStaysRedBlueStaysBlue)
+{
+    for (Colour colour : {kPureRed, kPureBlue, packColour(0, 200, 0)}) {
+        Bitmap24 image(16, 16);
+        image.fill(colour);
+        const Bitmap24 decoded = jpegFromBytes(EncodeJpeg(image, 95)).Decode();
+        const Colour got = decoded.pixel(8, 8);
+        EXPECT_NEAR(redOf(got), redOf(colour), 6);
+        EXPECT_NEAR(greenOf(got), greenOf(colour), 6);
+        EXPECT_NEAR(blueOf(got), blueOf(colour), 6);
+    }
+}
+
+TEST(JpegEncode, EmptyBitmapRaisesJpegError)
+{
+    EXPECT_THROW(EncodeJpeg(Bitmap24(), 90), JpegError);
+}
+
+TEST(JpegSave, WritesFileAndLeavesNoTemporaryBehind)
+{
+    ScratchDir dir;
+    const std::string path = dir.file("out.jpg");
+    const Bitmap24 image = gradientBitmap(20, 10);
+    SaveJpegFile(image, 90, path);
+    EXPECT_EQ(ReadWholeFile(path), EncodeJpeg(image, 90));
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"out.jpg"});
+}
+
+TEST(JpegSave, FailureNamesPathAndKeepsExistingFile)
+{
+    ScratchDir dir;
+    // A folder where the file should go: the rename cannot replace it.
+    const std::string blocked = dir.file("taken.jpg");
+    std::filesystem::create_directory(blocked);
+    try {
+        SaveJpegFile(gradientBitmap(8, 8), 90, blocked);
+        FAIL() << "no error";
+    } catch (const FileError& e) {
+        EXPECT_NE(std::string(e.what()).find(blocked), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(blocked));
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"taken.jpg"});
+
+    const std::string missingFolder = dir.file("no/such/folder/out.jpg");
+    try {
+        SaveJpegFile(gradientBitmap(8, 8), 90, missingFolder);
+        FAIL() << "no error";
+    } catch (const FileError& e) {
+        EXPECT_NE(std::string(e.what()).find(missingFolder), std::string::npos) << e.what();
+    }
+}
+
+TEST(JpegDecode, GreyFileGivesThreeEqualChannels)
+{
+    const std::vector<std::uint8_t> file = encodeWithLibjpeg(gradientBitmap(30, 20), true, false, 90);
+    const TJPEGImage image = jpegFromBytes(file);
+    EXPECT_TRUE(image.Grayscale());
+    const Bitmap24 decoded = image.Decode();
+    ASSERT_EQ(decoded.width(), 30);
+    ASSERT_EQ(decoded.height(), 20);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 30; ++x) {
+            const Colour c = decoded.pixel(x, y);
+            ASSERT_EQ(redOf(c), greenOf(c));
+            ASSERT_EQ(blueOf(c), greenOf(c));
+        }
+    // The grey level follows the source's green channel.
+    EXPECT_NEAR(greenOf(decoded.pixel(3, 17)), greenOf(gradientBitmap(30, 20).pixel(3, 17)), 4);
+}
+
+TEST(JpegDecode, TruncatedFileDecodesWithoutError_AtEveryCut)
+{
+    const std::vector<std::uint8_t> file = EncodeJpeg(gradientBitmap(48, 40), 90);
+    // Cut after the headers at several places inside the scan data.
+    std::size_t scanStart = 0;
+    for (std::size_t i = 0; i + 1 < file.size(); ++i)
+        if (file[i] == 0xFF && file[i + 1] == 0xDA) {
+            scanStart = i + 14;
+            break;
+        }
+    ASSERT_GT(scanStart, 0u);
+    for (std::size_t cut = scanStart; cut < file.size(); cut += 37) {
+        const std::vector<std::uint8_t> part(file.begin(), file.begin() + std::ptrdiff_t(cut));
+        Bitmap24 decoded;
+        EXPECT_NO_THROW(jpegFromBytes(part).DecodeInto(decoded)) << "cut at " << cut;
+        EXPECT_EQ(decoded.width(), 48);
+        EXPECT_EQ(decoded.height(), 40);
+    }
+}
+
+TEST(JpegDecode, ProgressiveTruncatedFileDecodesWithSmoothingOnAndOff)
+{
+    const Bitmap24 original = patternBitmap(64, 64);
+    const std::vector<std::uint8_t> file = encodeWithLibjpeg(original, false, true, 90);
+    const std::vector<std::uint8_t> part(file.begin(), file.begin() + std::ptrdiff_t(file.size() / 3));
+    TJPEGImage image = jpegFromBytes(part);
+    EXPECT_TRUE(image.ProgressiveEncoding());
+    image.Smoothing = true;
+    const Bitmap24 smoothed = image.Decode();
+    image.Smoothing = false;
+    const Bitmap24 plain = image.Decode();
+    EXPECT_EQ(smoothed.width(), 64);
+    EXPECT_EQ(plain.width(), 64);
+    // With only the first scans present, interblock smoothing changes the
+    // picture; if the setting did not reach libjpeg both would be equal.
+    EXPECT_GT(maxDifference(smoothed, plain), 0);
+}
+
+TEST(JpegDecode, FilesLibjpegCannotParseGiveItsMessageCode)
+{
+    expectJpegError({'B', 'M', 1, 2, 3, 4, 5, 6}, JERR_NO_SOI);
+    expectJpegError({}, JERR_INPUT_EMPTY);
+    const std::vector<std::uint8_t> good = EncodeJpeg(patternBitmap(8, 8), 90);
+    // Only the start of the headers: the header parse meets the end.
+    expectJpegError(std::vector<std::uint8_t>(good.begin(), good.begin() + 30), JERR_NO_IMAGE);
+}
+
+TEST(JpegDecode, CorruptHeadersRaiseOrDecodeButNeverCrash)
+{
+    const std::vector<std::uint8_t> good = EncodeJpeg(patternBitmap(16, 16), 80);
+    for (std::size_t i = 2; i < std::min<std::size_t>(good.size(), 400); ++i) {
+        for (std::uint8_t value : {std::uint8_t(0x00), std::uint8_t(0xFF), std::uint8_t(good[i] ^ 0x5A)}) {
+            std::vector<std::uint8_t> bad = good;
+            bad[i] = value;
+            try {
+                TJPEGImage image;
+                image.LoadFromBytes(bad);
+                Bitmap24 out;
+                image.DecodeInto(out);
+                EXPECT_EQ(out.width(), image.Width());
+            } catch (const JpegError&) {
+            } catch (const BitmapError&) {
+            }
+        }
+    }
+}
+
+TEST(JpegDecode, DecodeIntoResizesAReusedBitmap)
+{
+    Bitmap24 target = patternBitmap(100, 3);
+    jpegFromBytes(EncodeJpeg(gradientBitmap(12, 34), 90)).DecodeInto(target);
+    EXPECT_EQ(target.width(), 12);
+    EXPECT_EQ(target.height(), 34);
+    EXPECT_LE(maxDifference(target, gradientBitmap(12, 34)), 8);
+}
+
+TEST(JpegLoad, MissingFileNamesPathAndFailedLoadKeepsPreviousImage)
+{
+    ScratchDir dir;
+    const std::string good = dir.file("good.jpg");
+    writeBytes(good, EncodeJpeg(gradientBitmap(21, 13), 90));
+    const std::string notJpeg = dir.file("bad.jpg");
+    writeBytes(notJpeg, {'n', 'o', 't', ' ', 'j', 'p', 'e', 'g'});
+
+    TJPEGImage image;
+    image.LoadFromFile(good);
+    const std::string missing = dir.file("missing.jpg");
+    try {
+        image.LoadFromFile(missing);
+        FAIL() << "no error";
+    } catch (const FileError& e) {
+        EXPECT_NE(std::string(e.what()).find(missing), std::string::npos);
+    }
+    EXPECT_THROW(image.LoadFromFile(notJpeg), JpegError);
+    EXPECT_EQ(image.Width(), 21);
+    EXPECT_EQ(image.Height(), 13);
+    EXPECT_EQ(image.Decode().width(), 21);
+}
+
+TEST(JpegLoad, EverySampleJpegDecodesToItsHeaderSize)
+{
+    const auto files = filesIn(std::string(LUMIVANE_SAMPLES_DIR) + "/exif", ".jpg");
+    ASSERT_FALSE(files.empty());
+    for (const std::string& path : files) {
+        TJPEGImage image;
+        image.Smoothing = false;
+        ASSERT_NO_THROW(image.LoadFromFile(path)) << path;
+        Bitmap24 decoded;
+        ASSERT_NO_THROW(image.DecodeInto(decoded)) << path;
+        EXPECT_EQ(decoded.width(), image.Width()) << path;
+        EXPECT_EQ(decoded.height(), image.Height()) << path;
+    }
+}

@@ -1,0 +1,274 @@
+#include "ImagingTestUtil.h"
+#include "TiffReader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <tiffio.h>
+
+using namespace lumivane;
+using namespace lumivane::testing;
+
+namespace {
+
+// One image of a test TIFF, written strip by strip with libtiff.
+struct TiffPage {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint16_t samples = 3;
+    std::uint16_t bits = 8;
+    std::uint16_t photometric = PHOTOMETRIC_RGB;
+    std::uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+    std::uint16_t extraSample = 0xFFFF;    // EXTRASAMPLE_* for a fourth sample
+    std::uint16_t compression = COMPRESSION_NONE;
+    std::vector<std::uint16_t> colourMap;  // red, green, blue curves for palettes
+    std::vector<std::uint8_t> data;        // rows top to bottom, contiguous samples
+};
+
+void writeTiff(const std::string& path, const std::vector<TiffPage>& pages)
+{
+    InstallSilentTiffHandlers();
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(tif, nullptr);
+    for (const TiffPage& p : pages) {
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, p.width);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, p.height);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, p.samples);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, p.bits);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, p.photometric);
+        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, p.sampleFormat);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, p.compression);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, p.height);
+        if (p.extraSample != 0xFFFF) {
+            const std::uint16_t extra[1] = {p.extraSample};
+            TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+        }
+        if (!p.colourMap.empty()) {
+            const std::size_t n = p.colourMap.size() / 3;
+            TIFFSetField(tif, TIFFTAG_COLORMAP, p.colourMap.data(), p.colourMap.data() + n,
+                         p.colourMap.data() + 2 * n);
+        }
+        const tmsize_t rowBytes = TIFFScanlineSize(tif);
+        for (std::uint32_t y = 0; y < p.height; ++y)
+            ASSERT_EQ(TIFFWriteScanline(tif, const_cast<std::uint8_t*>(p.data.data()) + rowBytes * y, y, 0), 1);
+        ASSERT_EQ(TIFFWriteDirectory(tif), 1);
+    }
+    TIFFClose(tif);
+}
+
+TiffPage rgbPage(const Bitmap24& image)
+{
+    TiffPage p;
+    p.width = std::uint32_t(image.width());
+    p.height = std::uint32_t(image.height());
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const Colour c = image.pixel(x, y);
+            p.data.insert(p.data.end(), {redOf(c), greenOf(c), blueOf(c)});
+        }
+    return p;
+}
+
+} // namespace
+
+TEST(TiffRead, EightBitRgbGivesEveryPixelWithTopRowOnTop)
+{
+    ScratchDir dir;
+    const Bitmap24 image = patternBitmap(7, 5);
+    writeTiff(dir.file("rgb.tif"), {rgbPage(image)});
+    const auto bitmap = ReadTiffToBitmap(dir.file("rgb.tif"));
+    EXPECT_EQ(*bitmap, image);
+}
+
+TEST(TiffRead, RedAndBlueLandInTheirOwnBytes)
+{
+    ScratchDir dir;
+    TiffPage p;
+    p.width = 1;
+    p.height = 1;
+    p.data = {255, 77, 0}; // red 255, green 77, blue 0
+    writeTiff(dir.file("red.tif"), {p});
+    const auto bitmap = ReadTiffToBitmap(dir.file("red.tif"));
+    const std::uint8_t* px = bitmap->scanLine(0);
+    EXPECT_EQ(px[0], 0);   // blue
+    EXPECT_EQ(px[1], 77);  // green
+    EXPECT_EQ(px[2], 255); // red
+}
+
+TEST(TiffRead, AlphaIsDroppedWithoutCompositing)
+{
+    ScratchDir dir;
+    TiffPage p;
+    p.width = 2;
+    p.height = 1;
+    p.samples = 4;
+    p.extraSample = EXTRASAMPLE_ASSOCALPHA;
+    // An opaque pixel and a fully transparent one that still carries colour.
+    p.data = {10, 20, 30, 255, 40, 50, 60, 0};
+    writeTiff(dir.file("alpha.tif"), {p});
+    const auto bitmap = ReadTiffToBitmap(dir.file("alpha.tif"));
+    EXPECT_EQ(bitmap->pixel(0, 0), packColour(10, 20, 30));
+    EXPECT_EQ(bitmap->pixel(1, 0), packColour(40, 50, 60));
+}
+
+TEST(TiffRead, MultiPageFileGivesTheFirstPageOnly)
+{
+    ScratchDir dir;
+    writeTiff(dir.file("pages.tif"), {rgbPage(patternBitmap(4, 3)), rgbPage(patternBitmap(9, 8))});
+    const auto bitmap = ReadTiffToBitmap(dir.file("pages.tif"));
+    EXPECT_EQ(*bitmap, patternBitmap(4, 3));
+}
+
+TEST(TiffRead, GreyPaletteAndSixteenBitFilesGiveEightBitColours)
+{
+    ScratchDir dir;
+    TiffPage grey;
+    grey.width = 3;
+    grey.height = 1;
+    grey.samples = 1;
+    grey.photometric = PHOTOMETRIC_MINISBLACK;
+    grey.data = {0, 128, 255};
+
+    TiffPage palette;
+    palette.width = 2;
+    palette.height = 1;
+    palette.samples = 1;
+    palette.photometric = PHOTOMETRIC_PALETTE;
+    palette.colourMap.assign(3 * 256, 0);
+    palette.colourMap[1] = 200 * 257;          // red of entry 1
+    palette.colourMap[256 + 1] = 10 * 257;     // green of entry 1
+    palette.colourMap[512 + 0] = 99 * 257;     // blue of entry 0
+    palette.data = {0, 1};
+
+    TiffPage deep;
+    deep.width = 1;
+    deep.height = 1;
+    deep.bits = 16;
+    const std::uint16_t samples[3] = {12 * 257, 34 * 257, 56 * 257};
+    deep.data.resize(6);
+    std::memcpy(deep.data.data(), samples, 6);
+
+    struct Case { const char* name; TiffPage page; std::vector<Colour> expected; };
+    const Case cases[] = {
+        {"grey", grey, {packColour(0, 0, 0), packColour(128, 128, 128), kWhite}},
+        {"palette", palette, {packColour(0, 0, 99), packColour(200, 10, 0)}},
+        {"16 bits", deep, {packColour(12, 34, 56)}},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir.file(std::string(c.name) + ".tif");
+        writeTiff(path, {c.page});
+        const auto bitmap = ReadTiffToBitmap(path);
+        ASSERT_EQ(bitmap->width(), int(c.expected.size())) << c.name;
+        for (int x = 0; x < bitmap->width(); ++x)
+            EXPECT_EQ(bitmap->pixel(x, 0), c.expected[std::size_t(x)]) << c.name << " " << x;
+    }
+}
+
+TEST(TiffRead, LayoutTheRgbaInterfaceRefusesGivesWhitePictureOfFileSize)
+{
+    ScratchDir dir;
+    TiffPage p;
+    p.width = 5;
+    p.height = 4;
+    p.bits = 32;
+    p.sampleFormat = SAMPLEFORMAT_IEEEFP;
+    p.data.assign(5 * 4 * 3 * 4, 0); // all samples 0.0f
+    writeTiff(dir.file("float.tif"), {p});
+    const auto bitmap = ReadTiffToBitmap(dir.file("float.tif"));
+    Bitmap24 white(5, 4);
+    EXPECT_EQ(*bitmap, white);
+}
+
+TEST(TiffRead, MissingOrNonTiffFileRaisesUnableToOpen)
+{
+    ScratchDir dir;
+    writeBytes(dir.file("text.tif"), {'h', 'e', 'l', 'l', 'o', ' ', 't', 'i', 'f', 'f'});
+    for (const std::string& path : {dir.file("missing.tif"), dir.file("text.tif")}) {
+        try {
+            ReadTiffToBitmap(path);
+            FAIL() << path;
+        } catch (const TiffError& e) {
+            EXPECT_EQ(std::string(e.what()), "Unable to open file '" + path + "'");
+        }
+    }
+}
+
+TEST(TiffRead, FatalJpegErrorInsideTiffRaises)
+{
+    ScratchDir dir;
+    TiffPage p = rgbPage(gradientBitmap(32, 16));
+    p.compression = COMPRESSION_JPEG;
+    const std::string path = dir.file("jpeg.tif");
+    writeTiff(path, {p});
+    ASSERT_EQ(ReadTiffToBitmap(path)->width(), 32);
+
+    // Break the first Huffman table definition (FF C4): its code counts now
+    // add up to more than 256 codes, which libjpeg refuses outright.
+    std::vector<std::uint8_t> bytes;
+    {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    bool broken = false;
+    for (std::size_t i = 0; i + 21 < bytes.size() && !broken; ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC4) {
+            for (std::size_t k = i + 5; k < i + 21; ++k)
+                bytes[k] = 0xFF;
+            broken = true;
+        }
+    ASSERT_TRUE(broken);
+    writeBytes(path, bytes);
+    EXPECT_THROW(ReadTiffToBitmap(path), TiffError);
+    TImageHolder holder;
+    holder.Picture.AssignBitmap(Bitmap24(3, 3));
+    LoadTiffImage(path, holder);
+    EXPECT_TRUE(holder.Picture.HoldsNothing());
+}
+
+TEST(TiffRead, SwapRedBlueExchangesBytesZeroAndTwoOnly)
+{
+    std::uint32_t pixels[3] = {0x11223344u, 0xFF0000FFu, 0x00FF0000u};
+    SwapRedBlue(3, 1, pixels);
+    EXPECT_EQ(pixels[0], 0x11443322u);
+    EXPECT_EQ(pixels[1], 0xFFFF0000u);
+    EXPECT_EQ(pixels[2], 0x000000FFu);
+}
+
+TEST(TiffLoad, FailureEmptiesPictureAndAutoSizedHolderKeepsItsSize)
+{
+    ScratchDir dir;
+    TImageHolder holder;
+    holder.AutoSize = true;
+    writeTiff(dir.file("ok.tif"), {rgbPage(patternBitmap(6, 4))});
+    LoadTiffImage(dir.file("ok.tif"), holder);
+    EXPECT_EQ(holder.Picture.Bitmap(), patternBitmap(6, 4));
+    EXPECT_EQ(holder.Width, 6);
+    EXPECT_EQ(holder.Height, 4);
+
+    EXPECT_NO_THROW(LoadTiffImage(dir.file("missing.tif"), holder));
+    EXPECT_TRUE(holder.Picture.HoldsNothing());
+    EXPECT_EQ(holder.Picture.Width(), 0);
+    EXPECT_EQ(holder.Width, 6);
+    EXPECT_EQ(holder.Height, 4);
+}
+
+TEST(TiffRead, EverySampleTiffReadsAtItsSize)
+{
+    struct Case { const char* file; int width, height; };
+    const Case cases[] = {
+        {"pc260001.tif", 640, 480}, {"dscf0013.tif", 640, 480}, {"jello.tif", 256, 192},
+        {"strike.tif", 256, 200}, {"oxford.tif", 601, 81}, {"quad-jpeg.tif", 512, 384},
+        {"quad-tile.tif", 512, 384}, {"ladoga.tif", 158, 118}, {"fax2d.tif", 1728, 1082},
+        {"smallliz.tif", 160, 160}, {"cramps.tif", 800, 607}, {"rgb-3c-16b.tiff", 157, 151},
+        {"minisblack-2c-8b-alpha.tiff", 64, 64}, {"palette-1c-4b.tiff", 157, 151},
+        {"flower-separated-contig-08.tif", 73, 43},
+    };
+    for (const Case& c : cases) {
+        const std::string path = std::string(LUMIVANE_SAMPLES_DIR) + "/tiff/" + c.file;
+        std::unique_ptr<Bitmap24> bitmap;
+        ASSERT_NO_THROW(bitmap = ReadTiffToBitmap(path)) << c.file;
+        EXPECT_EQ(bitmap->width(), c.width) << c.file;
+        EXPECT_EQ(bitmap->height(), c.height) << c.file;
+    }
+}
