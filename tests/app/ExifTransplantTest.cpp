@@ -162,7 +162,10 @@ void put16(Bytes& b, unsigned value)
 // a counting pattern that makes any shifted copy visible.
 Bytes app1Section(unsigned length)
 {
-    Bytes b = {0xFF, 0xE1};
+    Bytes b;
+    b.reserve(std::size_t(length) + 2);
+    b.push_back(0xFF);
+    b.push_back(0xE1);
     put16(b, length);
     const char exif[] = {'E', 'x', 'i', 'f', 0, 0};
     for (unsigned i = 0; i + 2 < length; ++i)
@@ -184,7 +187,13 @@ Bytes sourceJfifApp0()
 // looked at by the transplant).
 Bytes sourceWith(const std::vector<Bytes>& sections, std::size_t imageBytes = 64)
 {
-    Bytes b = {0xFF, 0xD8};
+    std::size_t total = imageBytes + 6;
+    for (const Bytes& s : sections)
+        total += s.size();
+    Bytes b;
+    b.reserve(total);
+    b.push_back(0xFF);
+    b.push_back(0xD8);
     for (const Bytes& s : sections)
         b.insert(b.end(), s.begin(), s.end());
     b.push_back(0xFF);
@@ -198,11 +207,8 @@ Bytes sourceWith(const std::vector<Bytes>& sections, std::size_t imageBytes = 64
 
 Bytes app13Section()
 {
-    Bytes b = {0xFF, 0xED};
-    put16(b, 2 + 14);
-    const char text[] = "Photoshop 3.0";
-    b.insert(b.end(), text, text + 14);
-    return b;
+    return {0xFF, 0xED, 0x00, 0x10, // APP13, length 16
+            'P',  'h',  'o',  't',  'o', 's', 'h', 'o', 'p', ' ', '3', '.', '0', 0x00};
 }
 
 // ---------------------------------------------------------------------------
