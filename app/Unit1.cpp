@@ -1,2 +1,400 @@
+// The main window: building its controls, wiring their events and start-up.
 #include "Unit1.h"
-TForm1::TForm1(QWidget* parent) : QWidget(parent) {}
+
+#include "PlatformServices.h"
+#include "Unit2.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+using namespace lumivane;
+
+namespace {
+
+const QColor kSkyBlue(166, 202, 240);
+
+QFrame* makePanel(QWidget* parent, int l, int t, int w, int h, QFrame::Shape shape, QFrame::Shadow shadow)
+{
+    auto* frame = new QFrame(parent);
+    frame->setFrameShape(shape);
+    frame->setFrameShadow(shadow);
+    frame->setGeometry(l, t, w, h);
+    return frame;
+}
+
+void setBackground(QWidget* w, const QColor& colour)
+{
+    QPalette p = w->palette();
+    p.setColor(QPalette::Window, colour);
+    w->setPalette(p);
+    w->setAutoFillBackground(true);
+}
+
+QLabel* makeLabel(QWidget* parent, const QString& text, int l, int t, int w, int h,
+                  Qt::Alignment align = Qt::AlignLeft | Qt::AlignTop)
+{
+    auto* label = new QLabel(text, parent);
+    label->setGeometry(l, t, w, h);
+    label->setAlignment(align);
+    return label;
+}
+
+QPushButton* makeButton(QWidget* parent, const QString& text, int l, int t, int w, int h, const QString& hint = {})
+{
+    auto* button = new QPushButton(text, parent);
+    button->setGeometry(l, t, w, h);
+    if (!hint.isEmpty())
+        button->setToolTip(hint);
+    return button;
+}
+
+QScrollBar* makeScrollBar(QWidget* parent, int l, int t, int w, int h, int minimum, int maximum, int position)
+{
+    auto* bar = new QScrollBar(Qt::Horizontal, parent);
+    bar->setGeometry(l, t, w, h);
+    bar->setRange(minimum, maximum);
+    bar->setSingleStep(1);
+    bar->setPageStep(1);
+    bar->setValue(position);
+    return bar;
+}
+
+// A plain stand-in for a picture button: a small flat button.
+QPushButton* makeToolButton(QWidget* parent, const QString& text, int l, int t, int w, int h, const QString& hint)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setGeometry(l, t, w, h);
+    button->setToolTip(hint);
+    button->setFlat(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    return button;
+}
+
+} // namespace
+
+bool leftkeypress(QChar key)
+{
+    return (key >= QLatin1Char('0') && key <= QLatin1Char('9')) || key.unicode() < 32;
+}
+
+TForm1::TForm1(PlatformServices& services, const QString& programFolder, QWidget* parent)
+    : QWidget(parent), services_(services), programFolder_(programFolder)
+{
+    setWindowTitle(QStringLiteral(" Lumivane"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(597, 427);
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    setFont(font);
+    Image1.AutoSize = true;
+    tifmask.AutoSize = true;
+    tifmask.Width = 105;
+    tifmask.Height = 105;
+    Image1.Width = 33;
+    Image1.Height = 41;
+    buildControls();
+    wireHandlers();
+    Form2 = new TForm2(this);
+    change_color();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::buildControls()
+{
+    Label2 = new TClickLabel(QStringLiteral("Original Image (empty)"), this);
+    Label2->setGeometry(6, 8, 287, 17);
+    Label2->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    Label5 = makeLabel(this, QStringLiteral("Processed Image (empty)"), 304, 8, 289, 17, Qt::AlignHCenter | Qt::AlignTop);
+
+    GroupBox4 = new QGroupBox(QStringLiteral(" Actions "), this);
+    GroupBox4->setGeometry(496, 252, 97, 149);
+    Button1 = makeButton(GroupBox4, QStringLiteral("&Open Image(s)"), 23, 18, 26, 25,
+                         QStringLiteral(" Open image(s). Multiselection allowed."));
+    Button1->hide();
+    Button2 = makeButton(GroupBox4, QStringLiteral("&Save Image"), 7, 82, 82, 25, QStringLiteral(" Save processed image(s) "));
+    Button2->setEnabled(false);
+    Button5 = makeButton(GroupBox4, QStringLiteral("&Quit"), 7, 114, 82, 25);
+    Button3 = makeButton(GroupBox4, QStringLiteral("Load &Mask"), 7, 50, 82, 25);
+    BitBtn5 = makeButton(GroupBox4, QStringLiteral("Load Image(s)"), 7, 18, 82, 25);
+
+    GroupBox5 = new QGroupBox(QStringLiteral(" Adjustments "), this);
+    GroupBox5->setGeometry(293, 252, 198, 149);
+    Label1 = makeLabel(GroupBox5, QStringLiteral("Brightness: 0%"), 2, 41, 193, 13, Qt::AlignHCenter | Qt::AlignTop);
+    Label1->setEnabled(false);
+    Label10 = makeLabel(GroupBox5, QStringLiteral("Vignetting reduction boost: 0%"), 2, 84, 193, 13,
+                        Qt::AlignHCenter | Qt::AlignTop);
+    Label10->setEnabled(false);
+    Label6 = makeLabel(GroupBox5, QStringLiteral("Image quality: 0%"), 6, 131, 185, 13, Qt::AlignHCenter | Qt::AlignTop);
+    Label6->setEnabled(false);
+    brightness = makeScrollBar(GroupBox5, 10, 20, 177, 16, 0, 50, 25);
+    strength = makeScrollBar(GroupBox5, 10, 60, 177, 17, 0, 100, 0);
+    strength->setToolTip(QStringLiteral(" Adjust vignetting reduction algorithm strength "));
+    jpeg = makeScrollBar(GroupBox5, 10, 104, 177, 17, 1, 101, 90);
+
+    GroupBox3 = new QGroupBox(QStringLiteral(" Crop "), this);
+    GroupBox3->setGeometry(110, 252, 178, 83);
+    bottom = new TLabeledEdit(GroupBox3, QStringLiteral(" Bottom"), TLabeledEdit::LabelSide::Right);
+    bottom->placeAt(88, 51, 41, 21);
+    left = new TLabeledEdit(GroupBox3, QStringLiteral("Left "), TLabeledEdit::LabelSide::Left);
+    left->placeAt(32, 51, 41, 21);
+    right = new TLabeledEdit(GroupBox3, QStringLiteral(" Right"), TLabeledEdit::LabelSide::Right);
+    right->placeAt(88, 20, 41, 21);
+    top = new TLabeledEdit(GroupBox3, QStringLiteral("Top "), TLabeledEdit::LabelSide::Left);
+    top->placeAt(32, 20, 41, 21);
+    for (TLabeledEdit* edit : {bottom, left, right, top}) {
+        edit->setText(QStringLiteral("0"));
+        edit->setEnabled(false);
+        edit->installEventFilter(this);
+    }
+
+    status = new QLabel(QStringLiteral("status"), this);
+    status->setGeometry(4, 406, 589, 18);
+    status->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setBackground(status, kSkyBlue);
+
+    const QColor inactiveCaption(215, 228, 242);
+    Panel1 = makePanel(this, 4, 28, 293, 220, QFrame::Box, QFrame::Plain);
+    setBackground(Panel1, inactiveCaption);
+    img_left = new TImage(Panel1);
+    img_left->setStretch(true);
+    img_left->setGeometry(2, 2, 289, 216);
+    img_left->bitmap().reset(289, 216);
+    Image4 = new TImage(Panel1);
+    Image4->setTransparent(true);
+    Image4->setGeometry(2, 2, 289, 216);
+    Image4->bitmap().reset(290, 217);
+    Image4->bitmap().setPixel(145, 108, kPureBlue);
+    Image4->pictureChanged();
+    Panel2 = makePanel(this, 300, 28, 293, 220, QFrame::Box, QFrame::Plain);
+    setBackground(Panel2, inactiveCaption);
+    img_right = new TImage(Panel2);
+    img_right->setStretch(true);
+    img_right->setGeometry(2, 2, 289, 216);
+    img_right->bitmap().reset(289, 216);
+
+    ListBox1 = new QListWidget(this);
+    ListBox1->setGeometry(128, 368, 137, 25);
+    ListBox1->hide();
+
+    Logo = makePanel(this, 102, 341, 186, 59, QFrame::NoFrame, QFrame::Plain);
+    HyperLabel1 = makeLabel(Logo, QStringLiteral("Help and hints"), 30, 40, 134, 13, Qt::AlignRight | Qt::AlignTop);
+    HyperLabel1->setToolTip(QStringLiteral(" Go there for on-line help, hints etc. "));
+    Label3 = makeLabel(Logo, QStringLiteral("Free software, no warranty."), 15, 22, 163, 13);
+    Label7 = makeLabel(Logo, QStringLiteral("Lumivane 1.0 (December 2026)"), 6, 5, 178, 13);
+
+    GroupBox6 = new QGroupBox(QStringLiteral(" Mask "), this);
+    GroupBox6->setGeometry(4, 252, 101, 149);
+    Label4 = makeLabel(GroupBox6, QStringLiteral("None"), 3, 96, 94, 13, Qt::AlignHCenter | Qt::AlignTop);
+    // The group's caption turns red for a mask of another ratio; the file
+    // name below it stays black.
+    QPalette black = Label4->palette();
+    black.setColor(QPalette::WindowText, Qt::black);
+    Label4->setPalette(black);
+    SpeedButton1 = new QToolButton(GroupBox6);
+    SpeedButton1->setGeometry(78, 71, 15, 15);
+    SpeedButton1->setToolTip(QStringLiteral(" Center Mask "));
+    SpeedButton1->setAutoRaise(true);
+    SpeedButton1->setFocusPolicy(Qt::NoFocus);
+    SpeedButton1->setText(QStringLiteral("\u2022"));
+    SpeedButton1->setEnabled(false);
+    Panel7 = makePanel(GroupBox6, 6, 116, 89, 25, QFrame::Panel, QFrame::Raised);
+    Panel3 = makePanel(GroupBox6, 10, 20, 68, 51, QFrame::Panel, QFrame::Sunken);
+    setBackground(Panel3, kSkyBlue);
+    Image3 = new TImage(Panel3);
+    Image3->setStretch(true);
+    Image3->setGeometry(1, 1, 66, 49);
+    Image3->setToolTip(QStringLiteral(" Rotation Angle: 0\u00B0 "));
+    UpDown1 = new TUpDown(GroupBox6, Qt::Vertical, 0, 300, 150);
+    UpDown1->setGeometry(77, 20, 16, 50);
+    UpDown1->setToolTip(QStringLiteral(" Move Mask up/down "));
+    UpDown1->setEnabled(false);
+    UpDown2 = new TUpDown(GroupBox6, Qt::Horizontal, 0, 300, 150);
+    UpDown2->setGeometry(10, 70, 67, 16);
+    UpDown2->setToolTip(QStringLiteral(" Move Mask left/right "));
+    UpDown2->setEnabled(false);
+    ImageButton4 = makeToolButton(GroupBox6, QStringLiteral("\u2699"), 11, 120, 18, 18, QStringLiteral(" Adjust Mask "));
+    ImageButton5 = makeToolButton(GroupBox6, QStringLiteral("\u21BA"), 39, 121, 18, 18, QStringLiteral(" Rotate Counterclockwise "));
+    ImageButton6 = makeToolButton(GroupBox6, QStringLiteral("\u21BB"), 67, 121, 18, 18, QStringLiteral(" Rotate Clockwise "));
+    Panel6 = new QLabel(QStringLiteral("---"), GroupBox6);
+    Panel6->setGeometry(6, 115, 89, 27);
+    Panel6->setAlignment(Qt::AlignCenter);
+    Panel6->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Panel6->setAutoFillBackground(true);
+
+    Panel4 = makePanel(this, 88, 88, 417, 245, QFrame::Panel, QFrame::Raised);
+    Panel4->setAutoFillBackground(true);
+    Label13 = makeLabel(Panel4, QStringLiteral("Rotation:"), 338, 124, 60, 13);
+    Button4 = makeButton(Panel4, QStringLiteral("S&tore"), 336, 174, 38, 25);
+    Button4->setEnabled(false);
+    Panel5 = makePanel(Panel4, 2, 2, 321, 241, QFrame::Panel, QFrame::Sunken);
+    Image2 = new TImage(Panel5);
+    Image2->setGeometry(1, 1, 320, 240);
+    Image2->setToolTip(QStringLiteral(" Click on image to set new Hotspot "));
+    Image2->setCursor(Qt::CrossCursor);
+    Image2->setMouseTracking(true);
+    GroupBox1 = new QGroupBox(QStringLiteral(" Hotspot "), Panel4);
+    GroupBox1->setGeometry(328, 8, 81, 105);
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setPixelSize(11);
+    Label11 = makeLabel(GroupBox1, QStringLiteral("Label11"), 9, 54, 70, 13);
+    Label12 = makeLabel(GroupBox1, QStringLiteral("Label12"), 9, 82, 70, 13);
+    Label8 = makeLabel(GroupBox1, QStringLiteral("Label8"), 9, 18, 70, 13);
+    Label9 = makeLabel(GroupBox1, QStringLiteral("Label9"), 9, 36, 70, 13);
+    for (QLabel* l : {Label11, Label12, Label8, Label9})
+        l->setFont(fixed);
+    Bevel1 = makePanel(GroupBox1, 7, 72, 65, 2, QFrame::HLine, QFrame::Sunken);
+    Button7 = makeButton(Panel4, QStringLiteral("OK"), 336, 208, 65, 25, QStringLiteral(" Apply current setting "));
+    Button7->setDefault(true);
+    BitBtn3 = makeButton(Panel4, QStringLiteral("\u2716"), 375, 174, 25, 25, QStringLiteral(" Free default mask "));
+    BitBtn3->setEnabled(false);
+    Panel4->hide();
+
+    ImageButton1 = makeToolButton(this, QStringLiteral("\u25C0"), 5, 8, 18, 18, QStringLiteral(" Previous Image "));
+    ImageButton1->setEnabled(false);
+    ImageButton2 = makeToolButton(this, QStringLiteral("\u25B6"), 280, 8, 18, 18, QStringLiteral(" Next Image "));
+    ImageButton2->setEnabled(false);
+    ImageButton3 = makeToolButton(this, QStringLiteral("i"), 260, 8, 18, 18, QStringLiteral(" EXIF Information "));
+
+    Panel8 = makePanel(this, 144, 128, 313, 105, QFrame::Panel, QFrame::Raised);
+    Panel8->setAutoFillBackground(true);
+    Label14 = makeLabel(Panel8, QStringLiteral("Processing..."), 24, 64, 265, 25, Qt::AlignHCenter | Qt::AlignTop);
+    ProgressBar1 = new QProgressBar(Panel8);
+    ProgressBar1->setGeometry(24, 24, 265, 25);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    Panel8->hide();
+}
+
+void TForm1::guarded(const std::function<void()>& handler)
+{
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        services_.setBusyCursor(false);
+        services_.showError(this, QString::fromUtf8(e.what()));
+    }
+}
+
+void TForm1::wireHandlers()
+{
+    connect(BitBtn5, &QPushButton::clicked, this, [this] { guarded([this] { Button1Click(BitBtn5); }); });
+    connect(Button1, &QPushButton::clicked, this, [this] { guarded([this] { Button1Click(Button1); }); });
+    connect(Label2, &TClickLabel::clicked, this, [this] { guarded([this] { Button1Click(Label2); }); });
+    for (QWidget* nav : {ImageButton1, ImageButton2})
+        if (auto* b = qobject_cast<QPushButton*>(nav))
+            connect(b, &QPushButton::clicked, this, [this, nav] { guarded([this, nav] { Button1Click(nav); }); });
+    connect(Button2, &QPushButton::clicked, this, [this] { guarded([this] { Button2Click(); }); });
+    connect(Button3, &QPushButton::clicked, this, [this] { guarded([this] { Button3Click(); }); });
+    connect(Button5, &QPushButton::clicked, this, [this] { guarded([this] { Button5aClick(); }); });
+    connect(brightness, &QScrollBar::valueChanged, this, [this] { guarded([this] { brightnessChange(); }); });
+    connect(strength, &QScrollBar::valueChanged, this, [this] { guarded([this] { brightnessChange(); }); });
+    connect(jpeg, &QScrollBar::valueChanged, this, [this] { guarded([this] { jpegChange(); }); });
+    for (TLabeledEdit* edit : {left, top, right, bottom})
+        connect(edit, &QLineEdit::textChanged, this, [this] { guarded([this] { brightnessChange(); }); });
+    connect(Button4, &QPushButton::clicked, this, [this] { guarded([this] { Button4Click(); }); });
+    connect(BitBtn3, &QPushButton::clicked, this, [this] { guarded([this] { BitBtn3Click(); }); });
+    connect(Button7, &QPushButton::clicked, this, [this] { guarded([this] { BitBtn1Click(); }); });
+    connect(Image2, &TImage::clicked, this, [this] { guarded([this] { image2Click(); }); });
+    connect(Image2, &TImage::mouseMoved, this, [this](int x, int y) { guarded([=, this] { FormMouseMove(x, y); }); });
+    connect(UpDown1, &TUpDown::clicked, this, [this] { guarded([this] { UpDown1Click(); }); });
+    connect(UpDown2, &TUpDown::clicked, this, [this] { guarded([this] { UpDown2Click(); }); });
+    connect(SpeedButton1, &QToolButton::clicked, this, [this] { guarded([this] { SpeedButton1Click(); }); });
+    if (auto* b = qobject_cast<QPushButton*>(ImageButton4))
+        connect(b, &QPushButton::clicked, this, [this] { guarded([this] { Button6Click(); }); });
+    if (auto* b = qobject_cast<QPushButton*>(ImageButton5))
+        connect(b, &QPushButton::clicked, this, [this] { guarded([this] { rot1Click(); }); });
+    if (auto* b = qobject_cast<QPushButton*>(ImageButton6))
+        connect(b, &QPushButton::clicked, this, [this] { guarded([this] { rot2Click(); }); });
+    if (auto* b = qobject_cast<QPushButton*>(ImageButton3))
+        connect(b, &QPushButton::clicked, this, [this] { guarded([this] { BitBtn7Click(); }); });
+    brightness->installEventFilter(this);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        for (TLabeledEdit* edit : {left, top, right, bottom}) {
+            if (watched != edit)
+                continue;
+            const QString text = static_cast<QKeyEvent*>(event)->text();
+            // Keys without text (arrows, Home, shortcuts) are not typed characters.
+            if (!text.isEmpty() && !leftkeypress(text.at(0)))
+                return true;
+        }
+    }
+    if (watched == brightness && event->type() == QEvent::FocusOut)
+        guarded([this] { brightnessChange(); });
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::keyPressEvent(QKeyEvent* event)
+{
+    // Enter presses "OK" while the adjustment panel is shown; while it is
+    // hidden the key does not reach it.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && Panel4->isVisible() &&
+        Button7->isEnabled()) {
+        Button7->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TForm1::setImage4Pos(int left, int top)
+{
+    image4Left_ = left;
+    image4Top_ = top;
+    Image4->move(2 + left, 2 + top);
+}
+
+void TForm1::setImage3Pos(int left, int top)
+{
+    image3Left_ = left;
+    image3Top_ = top;
+    Image3->move(left, top);
+}
+
+void TForm1::setNavigationEnabled(bool previous, bool next)
+{
+    ImageButton1->setEnabled(previous);
+    ImageButton2->setEnabled(next);
+}
+
+void TForm1::setScrollPosition(QScrollBar* bar, int position)
+{
+    // Each position that actually changes runs that scroll bar's change
+    // handler, exactly as a user's move would.
+    bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
+}
+
+void TForm1::change_color()
+{
+    // Start-up: mask bitmaps, hints, status, settings, disabled sliders.
+    mask.MaskImage.clear();
+    panel.PanelSnapshot.clear();
+    Button4->setToolTip(QStringLiteral(" Set current mask as default one. It will be \r\n"
+                                       " automagically loaded when you open first image"));
+    jpeg->setToolTip(QStringLiteral(" Set the output image compression level. Move it to the \r\n"
+                                    " rightmost position to save uncompressed (BMP) image."));
+    status->setText(QStringLiteral(" Ready."));
+    workflow.FirstMaskPending = 1;
+    readSettingsAtStart();
+    brightness->setEnabled(false);
+    strength->setEnabled(false);
+    jpeg->setEnabled(false);
+    mask.MaskLoaded = false;
+}
+
+void TForm1::Button5aClick()
+{
+    mask.MaskImage.clear();
+    panel.PanelSnapshot.clear();
+    close();
+    if (Form2)
+        Form2->close();
+}

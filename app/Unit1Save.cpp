@@ -1,0 +1,220 @@
+// Saving the processed photograph, batch processing and the EXIF transplant.
+#include "Unit1.h"
+
+#include "BmpCodec.h"
+#include "CorrectionKernel.h"
+#include "ExifTransplant.h"
+#include "JpegCodec.h"
+#include "MaskGeometry.h"
+#include "Naming.h"
+#include "PlatformServices.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <stdexcept>
+
+using namespace lumivane;
+
+namespace {
+
+// Raised for a photograph of the batch that could not be read, so the batch
+// stops instead of saving the previous photograph under its name.
+class UnreadablePhotograph : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+} // namespace
+
+void TForm1::restorePhotoWork()
+{
+    if (!Image1.Picture.Empty())
+        draw(Image1.Picture.Bitmap(), workflow.PhotoWork, 0, 0);
+}
+
+void TForm1::copyexif()
+{
+    const std::string source = workflow.SourceFile.toStdString();
+    if (!QFileInfo::exists(workflow.SourceFile)) {
+        services_.showMessage(this, QString::fromStdString(SourceMissingMessage(source)));
+        return;
+    }
+    CopyExif(source, workflow.OutPath.toStdString());
+}
+
+QString TForm1::writeOutput()
+{
+    const bool bmp = jpeg->value() == 101;
+    const long long l = ParseCropField(left->text().toStdString());
+    const long long t = ParseCropField(top->text().toStdString());
+    const long long r = ParseCropField(right->text().toStdString());
+    const long long b = ParseCropField(bottom->text().toStdString());
+    const bool cropped = l != 0 || t != 0 || r != 0 || b != 0;
+    Bitmap24 crop;
+    if (cropped)
+        crop = CropBitmap(workflow.PhotoWork, int(l), int(t), int(r), int(b));
+    const Bitmap24& image = cropped ? crop : workflow.PhotoWork;
+    if (bmp) {
+        if (!cropped)
+            workflow.OutPath = QString::fromStdString(ReplaceLast3(workflow.OutPath.toStdString(), "bmp"));
+        WriteBmpFile(image, workflow.OutPath.toStdString());
+    } else {
+        workflow.OutPath = QString::fromStdString(ReplaceLast3(workflow.OutPath.toStdString(), "jpg"));
+        SaveJpegFile(image, jpeg->value(), workflow.OutPath.toStdString());
+        copyexif();
+    }
+    return workflow.OutPath;
+}
+
+// One pass of the save loop. Returns false when the loop must end (a
+// dialog was cancelled).
+bool TForm1::saveOnePass(int pass, int listLength, QString& folder, std::uint32_t startTime)
+{
+    if (!workflow.DecodeOk || !workflow.PhotoPresent)
+        throw UnreadablePhotograph("Can not read " + workflow.SourceFile.toStdString() +
+                                   "; it was not saved.");
+    const int w = Image1.Width;
+    const int h = Image1.Height;
+    const CorrectionTargets targets = TargetsFor(mask.HotspotR, mask.HotspotG, mask.HotspotB, brightness->value());
+    correction.TargetR = targets.r;
+    correction.TargetG = targets.g;
+    correction.TargetB = targets.b;
+    ApplyCorrection(workflow.PhotoWork, mask.MaskFull, FullSizeRegion(Image4Left(), Image4Top(), w, h),
+                    correction.Damping, targets);
+
+    const bool bmp = jpeg->value() == 101;
+    SaveDialogRequest request;
+    request.fileName = QString::fromStdString(ReplaceLast3(workflow.OutName.toStdString(), bmp ? "bmp" : "jpg"));
+    request.defaultExtension = bmp ? QStringLiteral("bmp") : QStringLiteral("jpg");
+    request.title = bmp ? QStringLiteral(" Save BMP Image") : QStringLiteral(" Save JPEG Image");
+    request.filter = bmp ? QStringLiteral("BMP Image (*.bmp)|*.BMP") : QStringLiteral("JPEG Image (*.jpg)|*.JPG");
+    request.overwritePrompt = true;
+
+    bool havePath = false;
+    if (listLength == 1) {
+        const QString chosen = services_.saveFile(this, request);
+        if (chosen.isEmpty()) {
+            restorePhotoWork();
+            return false;
+        }
+        workflow.OutPath = chosen;
+        havePath = true;
+    } else {
+        if (pass == 1) {
+            workflow.BatchDone = 0;
+            folder = services_.pickFolder(this, QStringLiteral("Select output folder"), QDir::currentPath(), true);
+            if (folder.isEmpty()) {
+                restorePhotoWork();
+                return false;
+            }
+            Panel8->show();
+            Panel8->raise();
+            services_.processEvents();
+        }
+        workflow.OutPath = QString::fromStdString(BatchOutputPath(
+            folder.toStdString(), workflow.OutName.toStdString(), bmp, startTime,
+            [](const std::string& p) { return QFileInfo::exists(QString::fromStdString(p)); }));
+        havePath = true;
+    }
+
+    if (havePath) {
+        writeOutput();
+        restorePhotoWork();
+        status->setText(QFileInfo(workflow.OutPath).fileName() + QStringLiteral(" saved."));
+    }
+
+    if (listLength > 1) {
+        ProgressBar1->setValue(workflow.FileIndex);
+        Label14->setText(QStringLiteral("Processing ") +
+                         QFileInfo(ListBox1->item(workflow.FileIndex - 1)->text()).fileName());
+        services_.processEvents();
+        if (workflow.FileIndex < listLength) {
+            change();
+        } else {
+            workflow.BatchDone = 1;
+            Button1Click(BitBtn5);
+        }
+    }
+    return true;
+}
+
+void TForm1::finishSaveAfterError()
+{
+    // Whatever failed, the next save must start from the unprocessed
+    // photograph, and the list position must name the photograph shown.
+    Panel8->hide();
+    restorePhotoWork();
+    workflow.BatchStep = 0;
+    workflow.BatchDone = 0;
+    const int count = ListBox1->count();
+    int shown = 0;
+    for (int i = 0; i < count; ++i)
+        if (ListBox1->item(i)->text() == workflow.SourceFile) {
+            shown = i;
+            break;
+        }
+    workflow.FileIndex = shown;
+    setNavigationEnabled(shown > 0, shown < count - 1);
+}
+
+void TForm1::Button2Click()
+{
+    const int count = ListBox1->count();
+    if (count == 0 || !workflow.PhotoPresent || !workflow.DecodeOk || mask.MaskFull.empty()) {
+        services_.showMessage(this, QStringLiteral("There is no photograph to save: ") +
+                                        (workflow.CurrentFile.isEmpty() ? QStringLiteral("none is open.")
+                                                                        : workflow.SourceFile +
+                                                                              QStringLiteral(" could not be read.")));
+        return;
+    }
+    {
+        // Margins that leave nothing would write an empty picture: refuse
+        // before anything is corrected or written.
+        const long long cropW = Image1.Width - ParseCropField(left->text().toStdString()) -
+                                ParseCropField(right->text().toStdString());
+        const long long cropH = Image1.Height - ParseCropField(top->text().toStdString()) -
+                                ParseCropField(bottom->text().toStdString());
+        if (cropW <= 0 || cropH <= 0) {
+            services_.showMessage(this, QStringLiteral("The crop margins leave no pixels of the ") +
+                                            QString::number(Image1.Width) + QLatin1Char('x') +
+                                            QString::number(Image1.Height) +
+                                            QStringLiteral(" photograph; nothing was saved."));
+            return;
+        }
+    }
+
+    if (count == 1)
+        workflow.FileIndex = 0;
+    if (workflow.FileIndex != 0) {
+        // The photograph on screen becomes entry 0 and is processed first.
+        QListWidgetItem* shownItem = ListBox1->takeItem(workflow.FileIndex);
+        QListWidgetItem* firstItem = ListBox1->takeItem(0);
+        ListBox1->insertItem(0, shownItem);
+        ListBox1->insertItem(workflow.FileIndex, firstItem);
+    }
+    const std::uint32_t startTime = services_.tickCount();
+    workflow.FileIndex = 1;
+    QString folder;
+    try {
+        for (int pass = 1; pass <= count; ++pass) {
+            if (!saveOnePass(pass, count, folder, startTime)) {
+                if (count > 1) {
+                    // Folder picker cancelled: the photograph on screen is
+                    // now entry 0 of the exchanged list.
+                    workflow.FileIndex = 0;
+                    setNavigationEnabled(false, count > 1);
+                    status->setText(QStringLiteral(" Showing ") + QFileInfo(ListBox1->item(0)->text()).fileName() +
+                                    QStringLiteral(" [1 of ") + QString::number(count) + QLatin1Char(']'));
+                }
+                break;
+            }
+            ++workflow.FileIndex;
+        }
+    } catch (const std::exception& e) {
+        finishSaveAfterError();
+        throw std::runtime_error(std::string("Saving stopped: ") + e.what());
+    }
+    Panel8->hide();
+    if (!folder.isEmpty() || count == 1)
+        workflow.FileIndex = 0;
+}

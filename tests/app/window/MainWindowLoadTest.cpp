@@ -1,0 +1,271 @@
+// The main window's layout and start-up state, opening photographs and
+// stepping through the list.
+#include "WindowFixture.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace lumivane;
+using namespace lumivane::testing;
+
+class MainWindowLoadTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void window_IsFixedSizeWithCaption()
+    {
+        WindowFixture f;
+        TForm1& form = f.start();
+        QCOMPARE(form.windowTitle(), QStringLiteral(" Lumivane"));
+        QCOMPARE(form.size(), QSize(597, 427));
+        QCOMPARE(form.minimumSize(), form.maximumSize());
+        QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(form.status->text(), QStringLiteral(" Ready."));
+        QCOMPARE(form.Label6->text(), QStringLiteral("Image quality: 90% (JPEG)"));
+    }
+
+    void controls_HaveTheirPlacesAndTexts_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("Label2") << "Label2" << QRect(6, 8, 287, 17) << "Original Image (empty)";
+        QTest::newRow("Label5") << "Label5" << QRect(304, 8, 289, 17) << "Processed Image (empty)";
+        QTest::newRow("Button2") << "Button2" << QRect(7, 82, 82, 25) << "&Save Image";
+        QTest::newRow("Button5") << "Button5" << QRect(7, 114, 82, 25) << "&Quit";
+        QTest::newRow("Button3") << "Button3" << QRect(7, 50, 82, 25) << "Load &Mask";
+        QTest::newRow("BitBtn5") << "BitBtn5" << QRect(7, 18, 82, 25) << "Load Image(s)";
+        QTest::newRow("Label1") << "Label1" << QRect(2, 41, 193, 13) << "Brightness: 0%";
+        QTest::newRow("Label10") << "Label10" << QRect(2, 84, 193, 13) << "Vignetting reduction boost: 0%";
+        QTest::newRow("status") << "status" << QRect(4, 406, 589, 18) << " Ready.";
+        QTest::newRow("Label4") << "Label4" << QRect(3, 96, 94, 13) << "None";
+        QTest::newRow("Panel6") << "Panel6" << QRect(6, 115, 89, 27) << "---";
+        QTest::newRow("Label14") << "Label14" << QRect(24, 64, 265, 25) << "Processing...";
+        QTest::newRow("Button4") << "Button4" << QRect(336, 174, 38, 25) << "S&tore";
+        QTest::newRow("Button7") << "Button7" << QRect(336, 208, 65, 25) << "OK";
+    }
+
+    void controls_HaveTheirPlacesAndTexts()
+    {
+        QFETCH(QString, name);
+        QFETCH(QRect, geometry);
+        QFETCH(QString, text);
+        WindowFixture f;
+        TForm1& form = f.start();
+        const QHash<QString, QWidget*> widgets = {
+            {"Label2", form.Label2},   {"Label5", form.Label5},   {"Button2", form.Button2}, {"Button5", form.Button5},
+            {"Button3", form.Button3}, {"BitBtn5", form.BitBtn5}, {"Label1", form.Label1},   {"Label10", form.Label10},
+            {"status", form.status},   {"Label4", form.Label4},   {"Panel6", form.Panel6},   {"Label14", form.Label14},
+            {"Button4", form.Button4}, {"Button7", form.Button7}};
+        QWidget* w = widgets.value(name);
+        QVERIFY(w);
+        QCOMPARE(w->geometry(), geometry);
+        if (auto* label = qobject_cast<QLabel*>(w))
+            QCOMPARE(label->text(), text);
+        else if (auto* button = qobject_cast<QAbstractButton*>(w))
+            QCOMPARE(button->text(), text);
+    }
+
+    void beforeAnyPhotograph_ControlsAreDisabled()
+    {
+        WindowFixture f;
+        TForm1& form = f.start();
+        for (QWidget* w : std::initializer_list<QWidget*>{form.Button2, form.left, form.top, form.right, form.bottom,
+                                                          form.brightness, form.strength, form.jpeg, form.ImageButton1,
+                                                          form.ImageButton2, form.UpDown1, form.UpDown2,
+                                                          form.SpeedButton1, form.Button4, form.BitBtn3})
+            QVERIFY2(!w->isEnabled(), qPrintable(w->metaObject()->className()));
+        QVERIFY(!form.Panel6->isHidden());
+        QCOMPARE(form.Panel6->text(), QStringLiteral("---"));
+        QVERIFY(form.Panel4->isHidden());
+        QVERIFY(form.Panel8->isHidden());
+        QVERIFY(form.Button1->isHidden());
+        QCOMPARE(form.brightness->value(), 25);
+        QCOMPARE(form.strength->value(), 0);
+        QCOMPARE(form.jpeg->value(), 90);
+        QVERIFY(form.Button4->toolTip().contains(QStringLiteral("It will be \r\n automagically")));
+    }
+
+    void openOne_ShowsItWithNavigationDisabled()
+    {
+        WindowFixture f;
+        const QString photo = f.writeJpeg("IMG_0001.JPG", gradientPhoto(400, 300));
+        TForm1& form = f.start();
+        f.open({photo});
+        QCOMPARE(f.services.openRequests.back().title, QStringLiteral(" Open Image(s)"));
+        QVERIFY(f.services.openRequests.back().multiSelect);
+        QVERIFY(!form.ImageButton1->isEnabled());
+        QVERIFY(!form.ImageButton2->isEnabled());
+        QCOMPARE(form.Button2->text(), QStringLiteral("&Save Image"));
+        QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_0001.JPG [1 of 1]"));
+        QCOMPARE(form.Label2->text(), QStringLiteral(" Original Image (400x300 pixels) [1:1.33]"));
+        QCOMPARE(form.Label5->text(), QStringLiteral(" Processed Image (400x300 pixels) [1:1.33]"));
+        QCOMPARE(form.Image4Hint(), QLatin1Char(' ') + photo + QLatin1Char(' '));
+        QVERIFY(form.Button3->isEnabled());
+        QCOMPARE(form.img_left->bitmap().width(), 289);
+        QCOMPARE(form.img_left->bitmap().height(), 216);
+        QCOMPARE(form.workflow.PhotoFull.width(), 400);
+        QCOMPARE(form.workflow.PhotoPreview.width(), 289);
+        // The preview is the nearest-neighbour stretch of the decoded photograph.
+        Bitmap24 expected(289, 216);
+        stretchDraw(form.Image1.Picture.Bitmap(), expected);
+        QVERIFY(form.img_left->bitmap() == expected);
+        QVERIFY(form.img_right->bitmap() == expected);
+    }
+
+    void openFive_NextStepsToTheEnd()
+    {
+        WindowFixture f;
+        QStringList files;
+        for (int i = 1; i <= 5; ++i)
+            files << f.writeBmp(QStringLiteral("p%1.bmp").arg(i), gradientPhoto(40 + i, 30, i));
+        TForm1& form = f.start();
+        f.open(files);
+        QCOMPARE(form.Button2->text(), QStringLiteral("&Save Images"));
+        QVERIFY(!form.ImageButton1->isEnabled());
+        QVERIFY(form.ImageButton2->isEnabled());
+        QCOMPARE(form.ProgressBar1->maximum(), 5);
+        for (int i = 0; i < 4; ++i)
+            form.Button1Click(form.ImageButton2);
+        QVERIFY(form.status->text().endsWith(QStringLiteral("[5 of 5]")));
+        QCOMPARE(form.status->text(), QStringLiteral(" Showing p5.bmp [5 of 5]"));
+        QVERIFY(!form.ImageButton2->isEnabled());
+        QVERIFY(form.ImageButton1->isEnabled());
+        QCOMPARE(form.Image1.Width, 45);
+        form.Button1Click(form.ImageButton1);
+        QCOMPARE(form.status->text(), QStringLiteral(" Showing p4.bmp [4 of 5]"));
+        QVERIFY(form.ImageButton2->isEnabled());
+        QCOMPARE(f.services.openRequests.size(), size_t(1));
+    }
+
+    void clickingLabel2_ReloadsOnlyWithSeveralPhotographs()
+    {
+        WindowFixture f;
+        const QString a = f.writeBmp("a.bmp", gradientPhoto(30, 20));
+        const QString b = f.writeBmp("b.bmp", gradientPhoto(31, 20));
+        TForm1& form = f.start();
+        f.open({a});
+        form.status->setText(QStringLiteral("marker"));
+        QTest::mouseClick(form.Label2, Qt::LeftButton);
+        QCOMPARE(form.status->text(), QStringLiteral("marker")); // one photograph: nothing happens
+        f.open({a, b});
+        form.Button1Click(form.ImageButton2);
+        form.status->setText(QStringLiteral("marker"));
+        QTest::mouseClick(form.Label2, Qt::LeftButton);
+        QCOMPARE(form.status->text(), QStringLiteral(" Showing b.bmp [2 of 2]"));
+        QCOMPARE(form.workflow.FileIndex, 1);
+    }
+
+    void outName_ReplacesOnlyTheLastThreeCharacters()
+    {
+        WindowFixture f;
+        const QString tif = f.path("IMG_5.tif");
+        TForm1& form = f.start();
+        f.open({tif}); // not readable: the name is still derived
+        QCOMPARE(form.workflow.OutName, QStringLiteral("IMG_5.jpg"));
+        form.jpeg->setEnabled(true);
+        form.jpeg->setValue(101);
+        form.Button1Click(form.Label2); // one photograph: no reload
+        f.open({tif});
+        QCOMPARE(form.workflow.OutName, QStringLiteral("IMG_5.bmp"));
+        form.jpeg->setValue(90);
+        f.open({f.path("IMG_1.jpeg")});
+        QCOMPARE(form.workflow.OutName, QStringLiteral("IMG_1.jjpg"));
+    }
+
+    void jpegThatFailsAfterAGoodOne_KeepsPreviewsWithoutMessage()
+    {
+        WindowFixture f;
+        const QString good = f.writeJpeg("good.jpg", gradientPhoto(120, 90));
+        const QString bad = f.path("bad.jpg");
+        {
+            QFile file(bad);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("this is not a JPEG file at all");
+        }
+        TForm1& form = f.start();
+        f.open({good, bad});
+        const Bitmap24 before = form.img_left->bitmap();
+        form.Button1Click(form.ImageButton2);
+        QCOMPARE(form.status->text(), QStringLiteral(" Showing bad.jpg [2 of 2]"));
+        QVERIFY(form.img_left->bitmap() == before);
+        QVERIFY(f.services.errors.isEmpty());
+        QVERIFY(f.services.messages.isEmpty());
+        QVERIFY(!form.workflow.DecodeOk);
+    }
+
+    void firstFileUnreadable_ShowsEmptyPicture()
+    {
+        WindowFixture f;
+        TForm1& form = f.start();
+        f.open({f.path("missing.bmp")});
+        QVERIFY(!form.workflow.PhotoPresent);
+        QCOMPARE(form.Label2->text(), QStringLiteral(" Original Image (empty)"));
+        QVERIFY(!form.Button2->isEnabled());
+        QVERIFY(f.services.errors.isEmpty());
+    }
+
+    void photograph3000x2000_LabelShowsRatio1_5()
+    {
+        WindowFixture f;
+        const QString photo = f.writeJpeg("wide.jpg", solid(3000, 2000, packColour(90, 100, 110)), 80);
+        TForm1& form = f.start();
+        f.open({photo});
+        QCOMPARE(form.Label2->text(), QStringLiteral(" Original Image (3000x2000 pixels) [1:1.5]"));
+    }
+
+    void cancellingTheDialogWhileThirdShown_ReloadsFirst()
+    {
+        WindowFixture f;
+        QStringList files;
+        for (int i = 1; i <= 4; ++i)
+            files << f.writeBmp(QStringLiteral("c%1.bmp").arg(i), gradientPhoto(20 + i, 20, i));
+        TForm1& form = f.start();
+        f.open(files);
+        form.Button1Click(form.ImageButton2);
+        form.Button1Click(form.ImageButton2);
+        QCOMPARE(form.workflow.FileIndex, 2);
+        form.Button1Click(form.BitBtn5); // no answer queued: cancelled
+        QCOMPARE(form.workflow.FileIndex, 0);
+        QCOMPARE(form.status->text(), QStringLiteral(" Showing c1.bmp [1 of 4]"));
+        QVERIFY(!form.ImageButton1->isEnabled());
+        QVERIFY(form.ImageButton2->isEnabled());
+        QCOMPARE(form.Image1.Width, 21);
+    }
+
+    void cancellingWithEmptyList_ChangesNothing()
+    {
+        WindowFixture f;
+        TForm1& form = f.start();
+        form.Button1Click(form.BitBtn5);
+        QCOMPARE(form.status->text(), QStringLiteral(" Ready."));
+        QCOMPARE(form.ListBox1->count(), 0);
+        QVERIFY(form.workflow.CurrentFile.isEmpty());
+        QCOMPARE(form.Label2->text(), QStringLiteral("Original Image (empty)"));
+    }
+
+    void altQ_ClosesTheWindow()
+    {
+        WindowFixture f;
+        TForm1& form = f.start();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QTest::keyClick(&form, Qt::Key_Q, Qt::AltModifier);
+        QTRY_VERIFY(!form.isVisible());
+    }
+
+    void altS_SavesOnlyWhileEnabled()
+    {
+        WindowFixture f;
+        TForm1& form = f.start();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QTest::keyClick(&form, Qt::Key_S, Qt::AltModifier);
+        QTest::qWait(50);
+        QVERIFY(f.services.saveRequests.empty());
+        QVERIFY(f.services.messages.isEmpty());
+    }
+};
+
+QTEST_MAIN(MainWindowLoadTest)
+#include "MainWindowLoadTest.moc"

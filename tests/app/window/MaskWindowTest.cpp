@@ -1,0 +1,308 @@
+// Loading a mask into the main window, fitting it, and the processed
+// preview following the sliders, crop fields and photographs.
+#include "WindowFixture.h"
+
+#include "CorrectionKernel.h"
+#include "MaskGeometry.h"
+
+#include <QTest>
+
+using namespace lumivane;
+using namespace lumivane::testing;
+
+namespace {
+
+// The processed preview the window must show, computed independently with
+// the reference formula.
+Bitmap24 expectedPreview(TForm1& form)
+{
+    Bitmap24 expected = form.img_left->bitmap();
+    const PreviewMargins margins =
+        PreviewMarginsFor(form.left->text().toStdString(), form.right->text().toStdString(),
+                          form.top->text().toStdString(), form.bottom->text().toStdString(), form.Image1.Width,
+                          form.Image1.Height);
+    ApplyCorrectionReference(expected, form.mask.MaskPreview,
+                             PreviewRegion(form.Image4Left(), form.Image4Top(), margins),
+                             DampingForStrength(form.strength->value()),
+                             TargetsFor(form.mask.HotspotR, form.mask.HotspotG, form.mask.HotspotB,
+                                        form.brightness->value()));
+    return expected;
+}
+
+} // namespace
+
+class MaskWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void maskLoad_EnablesControlsAndShowsIndicators()
+    {
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(400, 300));
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(400, 300));
+        TForm1& form = f.start();
+        f.open({photo});
+        f.loadMask(maskFile);
+        QCOMPARE(f.services.openRequests.back().title, QStringLiteral(" Open Mask"));
+        QVERIFY(!f.services.openRequests.back().multiSelect);
+        QVERIFY(form.mask.MaskLoaded);
+        for (QWidget* w : std::initializer_list<QWidget*>{form.brightness, form.jpeg, form.strength, form.left,
+                                                          form.right, form.top, form.bottom, form.Button2,
+                                                          form.SpeedButton1, form.UpDown1, form.UpDown2, form.Button4})
+            QVERIFY(w->isEnabled());
+        QVERIFY(form.Panel6->isHidden());
+        QCOMPARE(form.Label4->text(), QStringLiteral("flat.bmp"));
+        QCOMPARE(form.GroupBox6->title(), QStringLiteral(" Mask [1:1.33] "));
+        QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+        QCOMPARE(form.Image3->toolTip(), QStringLiteral(" Rotation Angle: 0\u00B0 "));
+        QCOMPARE(form.workflow.LastMaskFile, maskFile);
+        QCOMPARE(form.mask.MaskFull.width(), 400);
+        QCOMPARE(form.mask.MaskPreview.width(), 289);
+        // The overlay: blue centre lines, no cross at the default hotspot.
+        QCOMPARE(form.Image4->bitmap().pixel(145, 50), kPureBlue);
+        QCOMPARE(form.Image4->bitmap().pixel(50, 108), kPureBlue);
+        QVERIFY(form.img_right->bitmap() == expectedPreview(form));
+    }
+
+    void maskRatio_3to2_On_4to3_IsRed()
+    {
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(400, 300));
+        const QString maskFile = f.writeBmp("wide.bmp", vignetteMask(300, 200));
+        TForm1& form = f.start();
+        f.open({photo});
+        f.loadMask(maskFile);
+        QCOMPARE(form.GroupBox6->title(), QStringLiteral(" Mask [1:1.5] "));
+        QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        QCOMPARE(form.Label4->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+        QCOMPARE(form.mask.MaskFull.width(), 400); // stretched to the photograph anyway
+        QCOMPARE(form.mask.MaskFull.height(), 300);
+    }
+
+    void largeMaskOnSmallerPhotograph_SameRatioIsBlack()
+    {
+        WindowFixture f;
+        const QString photo = f.writeJpeg("photo.jpg", gradientPhoto(2000, 1500), 80);
+        const QString maskFile = f.writeJpeg("big.jpg", vignetteMask(4000, 3000), 80);
+        TForm1& form = f.start();
+        f.open({photo});
+        f.loadMask(maskFile);
+        QCOMPARE(form.GroupBox6->title(), QStringLiteral(" Mask [1:1.33] "));
+        QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+        QCOMPARE(form.mask.MaskWidth, 4000);
+        QCOMPARE(form.mask.MaskFull.width(), 2000);
+    }
+
+    void centreLevels_AreSampledFromTheMask()
+    {
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(300, 200));
+        Bitmap24 flat = solid(300, 200, packColour(120, 110, 100));
+        for (int x = 140; x < 160; ++x)
+            flat.setPixel(x, 100, packColour(200, 190, 180));
+        const QString maskFile = f.writeBmp("centre.bmp", flat);
+        TForm1& form = f.start();
+        f.open({photo});
+        f.loadMask(maskFile);
+        QCOMPARE(form.mask.HotspotR, 200);
+        QCOMPARE(form.mask.HotspotG, 190);
+        QCOMPARE(form.mask.HotspotB, 180);
+    }
+
+    void otherMask_ResetsTheHotspot()
+    {
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(300, 200));
+        const QString maskFile = f.writeBmp("m.bmp", solid(300, 200, packColour(50, 60, 70)));
+        TForm1& form = f.start();
+        f.open({photo});
+        form.mask.HotspotX = form.mask.MarkerX = 200;
+        form.mask.HotspotY = form.mask.MarkerY = 100;
+        form.mask.HotspotR = 9;
+        form.mask.StoredHotspotPending = true;
+        f.loadMask(maskFile);
+        QCOMPARE(form.mask.HotspotX, 160);
+        QCOMPARE(form.mask.HotspotY, 120);
+        QCOMPARE(form.mask.MarkerX, 160);
+        QCOMPARE(form.mask.HotspotR, 50);
+        QCOMPARE(form.mask.HotspotB, 70);
+    }
+
+    void longMaskNames_AreShortened_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("14 characters") << "mask_14_ch.bmp" << "mask_14_ch.bmp";
+        QTest::newRow("20 characters") << "a_long_mask_name.bmp" << "..._mask_name.bmp";
+        QTest::newRow("22 characters") << "my_flat_field_mask.bmp" << "...field_mask.bmp";
+    }
+    void longMaskNames_AreShortened()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QString, label);
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(60, 40));
+        const QString maskFile = f.writeBmp(fileName, vignetteMask(60, 40));
+        TForm1& form = f.start();
+        f.open({photo});
+        f.loadMask(maskFile);
+        QCOMPARE(form.Label4->text(), label);
+    }
+
+    void preselectedMask_LoadsWithFirstPhotographWithoutDialog()
+    {
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(80, 60));
+        const QString maskFile = f.writeBmp("pre.bmp", vignetteMask(80, 60));
+        TForm1& form = f.start();
+        f.loadMask(maskFile); // no photograph yet: pre-selection
+        QVERIFY(!form.mask.MaskLoaded);
+        QCOMPARE(form.Label4->text(), QStringLiteral("pre.bmp"));
+        QCOMPARE(form.Image3->bitmap().width(), 80);
+        QVERIFY(!form.brightness->isEnabled());
+        f.open({photo});
+        QCOMPARE(f.services.openRequests.size(), size_t(2)); // the mask dialog and the photo dialog only
+        QVERIFY(form.mask.MaskLoaded);
+        QCOMPARE(form.workflow.FirstMaskPending, std::uint8_t(0));
+        form.Button3Click(); // now the dialog shows again (cancelled)
+        QCOMPARE(f.services.openRequests.size(), size_t(3));
+        QCOMPARE(f.services.openRequests.back().title, QStringLiteral(" Open Mask"));
+        QVERIFY(form.mask.MaskLoaded);
+    }
+
+    void unreadableMaskBeforeAnySize_IsReportedAndChangesNothing()
+    {
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(80, 60));
+        const QString broken = f.path("broken.jpg");
+        {
+            QFile file(broken);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("\xFF\xD8 not really");
+        }
+        TForm1& form = f.start();
+        f.open({photo});
+        f.loadMask(broken);
+        QVERIFY(form.status->text().startsWith(QStringLiteral(" Can not load mask broken.jpg")));
+        QVERIFY(!form.mask.MaskLoaded);
+        QVERIFY(!form.brightness->isEnabled());
+        QVERIFY(!form.Button2->isEnabled());
+        QVERIFY(!form.Panel6->isHidden());
+        QCOMPARE(form.Label4->text(), QStringLiteral("None"));
+        QVERIFY(f.services.errors.isEmpty());
+    }
+
+    void unreadableMaskAfterAGoodOne_KeepsTheGoodOne()
+    {
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(80, 60));
+        const QString good = f.writeBmp("good.bmp", vignetteMask(80, 60));
+        TForm1& form = f.start();
+        f.open({photo});
+        f.loadMask(good);
+        const Bitmap24 maskBefore = form.mask.MaskFull;
+        f.loadMask(f.path("missing.tif"));
+        QVERIFY(form.status->text().startsWith(QStringLiteral(" Can not load mask missing.tif")));
+        QVERIFY(form.mask.MaskFull == maskBefore);
+        QCOMPARE(form.Label4->text(), QStringLiteral("good.bmp"));
+    }
+
+    void slidersAndCrop_ProcessedPreviewFollows()
+    {
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(2890, 40));
+        const QString maskFile = f.writeBmp("m.bmp", vignetteMask(600, 40));
+        TForm1& form = f.start();
+        f.open({photo});
+        f.loadMask(maskFile);
+        form.strength->setValue(100);
+        QCOMPARE(form.Label10->text(), QStringLiteral("Vignetting reduction boost: 100%"));
+        QVERIFY(form.img_right->bitmap() == expectedPreview(form));
+        form.brightness->setValue(50);
+        QCOMPARE(form.Label1->text(), QStringLiteral("Brightness: +25%"));
+        QVERIFY(form.img_right->bitmap() == expectedPreview(form));
+        form.brightness->setValue(0);
+        QCOMPARE(form.Label1->text(), QStringLiteral("Brightness: -25%"));
+        form.left->setText(QStringLiteral("1"));
+        QVERIFY(form.img_right->bitmap() == expectedPreview(form));
+        // 1 photograph pixel of 10 per preview column: column 0 stays as loaded.
+        for (int y = 0; y < 216; ++y)
+            QCOMPARE(form.img_right->bitmap().pixel(0, y), form.img_left->bitmap().pixel(0, y));
+        QVERIFY(form.Label5->text().startsWith(QStringLiteral(" Processed Image (2889x40 pixels) [1:72.2")));
+        form.left->setText(QString());
+        form.right->setText(QStringLiteral("1"));
+        QVERIFY(form.img_right->bitmap() == expectedPreview(form));
+        QVERIFY(!(form.img_right->bitmap() == form.img_left->bitmap()));
+    }
+
+    void cropFilter_AcceptsDigitsAndControlKeysOnly()
+    {
+        WindowFixture f;
+        TForm1& form = f.start();
+        form.left->setEnabled(true);
+        form.left->clear();
+        QTest::keyClicks(form.left, QStringLiteral("1a2-3 x"));
+        QCOMPARE(form.left->text(), QStringLiteral("123"));
+        QTest::keyClick(form.left, Qt::Key_Backspace);
+        QCOMPARE(form.left->text(), QStringLiteral("12"));
+        QVERIFY(leftkeypress(QLatin1Char('7')));
+        QVERIFY(leftkeypress(QChar(8)));
+        QVERIFY(!leftkeypress(QLatin1Char('.')));
+    }
+
+    void cropThatLeavesNothing_ShowsUnprocessedPreviewAndSaysSo()
+    {
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(300, 200));
+        const QString maskFile = f.writeBmp("m.bmp", vignetteMask(300, 200));
+        TForm1& form = f.start();
+        f.open({photo});
+        f.loadMask(maskFile);
+        form.strength->setValue(50);
+        form.top->setText(QStringLiteral("100"));
+        form.bottom->setText(QStringLiteral("100"));
+        QVERIFY(form.img_right->bitmap() == form.img_left->bitmap());
+        QVERIFY(form.status->text().contains(QStringLiteral("crop margins leave no pixels")));
+        QVERIFY(f.services.errors.isEmpty());
+        form.bottom->setText(QStringLiteral("99"));
+        QVERIFY(form.img_right->bitmap() == expectedPreview(form));
+    }
+
+    void pastedNonNumericCrop_ReportsAnErrorAndKeepsThePreview()
+    {
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(300, 200));
+        const QString maskFile = f.writeBmp("m.bmp", vignetteMask(300, 200));
+        TForm1& form = f.start();
+        f.open({photo});
+        f.loadMask(maskFile);
+        form.strength->setValue(40);
+        const Bitmap24 before = form.img_right->bitmap();
+        form.top->setText(QStringLiteral("1x"));
+        QCOMPARE(f.services.errors.size(), 1);
+        QVERIFY(form.img_right->bitmap() == before);
+    }
+
+    void newPhotographOfOtherSize_RefitsTheMask()
+    {
+        WindowFixture f;
+        const QString a = f.writeBmp("a.bmp", gradientPhoto(300, 200));
+        const QString b = f.writeBmp("b.bmp", gradientPhoto(120, 160));
+        const QString maskFile = f.writeBmp("m.bmp", vignetteMask(300, 200));
+        TForm1& form = f.start();
+        f.open({a, b});
+        f.loadMask(maskFile);
+        form.strength->setValue(70);
+        form.Button1Click(form.ImageButton2);
+        QCOMPARE(form.mask.MaskFull.width(), 120);
+        QCOMPARE(form.mask.MaskFull.height(), 160);
+        Bitmap24 fitted(120, 160);
+        stretchDraw(form.mask.MaskImage, fitted);
+        QVERIFY(form.mask.MaskFull == fitted);
+        QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        QVERIFY(form.img_right->bitmap() == expectedPreview(form));
+    }
+};
+
+QTEST_MAIN(MaskWindowTest)
+#include "MaskWindowTest.moc"

@@ -1,0 +1,81 @@
+// Writes PNG pictures of the windows for a person to look at: the main
+// window with a photograph and a mask loaded, the open adjustment panel, and
+// the EXIF window beside the main window. Run under Xvfb by
+// scripts/screenshot.
+#include "WindowFixture.h"
+
+#include "Unit2.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QScreen>
+#include <QTest>
+#include <cstdio>
+
+using namespace lumivane;
+using namespace lumivane::testing;
+
+namespace {
+
+bool save(const QPixmap& pixmap, const QString& path)
+{
+    if (!pixmap.save(path)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("wrote %s\n", qPrintable(path));
+    return true;
+}
+
+// The window with its frame as the screen shows it, when a window manager
+// draws one; the client area otherwise.
+QPixmap shot(QWidget* w)
+{
+    QTest::qWait(200);
+    return w->grab();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const QString outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    QDir().mkpath(outDir);
+
+    WindowFixture f;
+    // A sample camera photograph when the corpus is there, else a made-up one.
+    QString photo = QStringLiteral(LUMIVANE_SAMPLES_DIR) + QStringLiteral("/exif/ianare_canon-ixus.jpg");
+    if (!QFileInfo::exists(photo))
+        photo = f.writeJpeg("IMG_0042.JPG", gradientPhoto(640, 480));
+    const QString maskFile = f.writeJpeg("flat_field_mask.jpg", vignetteMask(640, 480), 92);
+
+    TForm1& form = f.start();
+    form.show();
+    QTest::qWaitForWindowExposed(&form);
+    f.open({photo, photo});
+    f.loadMask(maskFile);
+    form.strength->setValue(60);
+    form.brightness->setValue(30);
+    bool ok = save(shot(&form), outDir + QStringLiteral("/main_window.png"));
+
+    form.Button6Click();
+    form.FormMouseMove(200, 100);
+    form.image2Click();
+    ok = save(shot(&form), outDir + QStringLiteral("/adjustment_panel.png")) && ok;
+    form.BitBtn1Click();
+
+    form.BitBtn7Click();
+    QTest::qWaitForWindowExposed(form.Form2);
+    const QPixmap main = shot(&form);
+    const QPixmap exif = shot(form.Form2);
+    QPixmap both(main.width() + exif.width() + 10, std::max(main.height(), exif.height()));
+    both.fill(Qt::darkGray);
+    {
+        QPainter p(&both);
+        p.drawPixmap(0, 0, main);
+        p.drawPixmap(main.width() + 10, 0, exif);
+    }
+    ok = save(both, outDir + QStringLiteral("/exif_window.png")) && ok;
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,103 @@
+// Shared set-up of the main-window tests: a temporary program folder, a
+// scripted platform, photographs and masks made on the fly.
+#pragma once
+
+#include "Bitmap24.h"
+#include "BmpCodec.h"
+#include "JpegCodec.h"
+#include "ScriptedPlatformServices.h"
+#include "Unit1.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace lumivane::testing {
+
+// A photograph whose pixels vary with position, so stretches and
+// corrections show where each pixel came from.
+inline Bitmap24 gradientPhoto(int w, int h, int seed = 0)
+{
+    Bitmap24 b(w, h);
+    for (int y = 0; y < h; ++y) {
+        std::uint8_t* row = b.scanLine(y);
+        for (int x = 0; x < w; ++x) {
+            row[3 * x] = std::uint8_t((x * 7 + seed) & 0xFF);
+            row[3 * x + 1] = std::uint8_t((y * 5 + 40 + seed) & 0xFF);
+            row[3 * x + 2] = std::uint8_t(((x + y) * 3 + 90) & 0xFF);
+        }
+    }
+    return b;
+}
+
+// A flat-field mask: bright in the middle, darker towards the corners.
+inline Bitmap24 vignetteMask(int w, int h, int centreR = 200, int centreG = 190, int centreB = 180)
+{
+    Bitmap24 b(w, h);
+    const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0;
+    const double maxD = cx * cx + cy * cy + 1;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double d = ((x - cx) * (x - cx) + (y - cy) * (y - cy)) / maxD;
+            const double f = 1.0 - 0.5 * d;
+            b.setPixel(x, y,
+                       packColour(std::uint8_t(centreR * f), std::uint8_t(centreG * f), std::uint8_t(centreB * f)));
+        }
+    return b;
+}
+
+inline Bitmap24 solid(int w, int h, Colour c)
+{
+    Bitmap24 b(w, h);
+    b.fill(c);
+    return b;
+}
+
+class WindowFixture {
+public:
+    WindowFixture() { QDir().mkpath(programDir()); }
+
+    QString programDir() const { return dir_.path() + QStringLiteral("/program"); }
+    QString path(const QString& name) const { return dir_.path() + QLatin1Char('/') + name; }
+
+    QString writeBmp(const QString& name, const Bitmap24& image) const
+    {
+        WriteBmpFile(image, path(name).toStdString());
+        return path(name);
+    }
+    QString writeJpeg(const QString& name, const Bitmap24& image, int quality = 95) const
+    {
+        SaveJpegFile(image, quality, path(name).toStdString());
+        return path(name);
+    }
+
+    // Creates the main window (reading defaults.ini from the program folder).
+    TForm1& start()
+    {
+        form_ = std::make_unique<TForm1>(services, programDir());
+        return *form_;
+    }
+    TForm1& form() { return *form_; }
+    void restart() { form_.reset(); start(); }
+
+    // Opens `files` through "Load Image(s)".
+    void open(const QStringList& files)
+    {
+        services.openAnswers.push_back(files);
+        form_->Button1Click(form_->BitBtn5);
+    }
+    // Loads a mask through "Load &Mask".
+    void loadMask(const QString& file)
+    {
+        services.openAnswers.push_back({file});
+        form_->Button3Click();
+    }
+
+    ScriptedPlatformServices services;
+
+private:
+    QTemporaryDir dir_;
+    std::unique_ptr<TForm1> form_;
+};
+
+} // namespace lumivane::testing
