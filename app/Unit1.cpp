@@ -240,11 +240,12 @@ void TForm1::buildControls()
     GroupBox1 = new QGroupBox(QStringLiteral(" Hotspot "), Panel4);
     GroupBox1->setGeometry(328, 8, 81, 105);
     QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    fixed.setPixelSize(11);
-    Label11 = makeLabel(GroupBox1, QStringLiteral("Label11"), 9, 54, 70, 13);
-    Label12 = makeLabel(GroupBox1, QStringLiteral("Label12"), 9, 82, 70, 13);
-    Label8 = makeLabel(GroupBox1, QStringLiteral("Label8"), 9, 18, 70, 13);
-    Label9 = makeLabel(GroupBox1, QStringLiteral("Label9"), 9, 36, 70, 13);
+    // "R: 255 (255)" has to fit the 72 pixels left of the group's border.
+    fixed.setPixelSize(10);
+    Label11 = makeLabel(GroupBox1, QStringLiteral("Label11"), 5, 54, 74, 13);
+    Label12 = makeLabel(GroupBox1, QStringLiteral("Label12"), 5, 82, 74, 13);
+    Label8 = makeLabel(GroupBox1, QStringLiteral("Label8"), 5, 18, 74, 13);
+    Label9 = makeLabel(GroupBox1, QStringLiteral("Label9"), 5, 36, 74, 13);
     for (QLabel* l : {Label11, Label12, Label8, Label9})
         l->setFont(fixed);
     Bevel1 = makePanel(GroupBox1, 7, 72, 65, 2, QFrame::HLine, QFrame::Sunken);

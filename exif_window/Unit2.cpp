@@ -94,8 +94,9 @@ void TForm2::setRows(const QStringList& imageValues, const QStringList& maskValu
             item->setData(0, Qt::UserRole, true);
         }
     }
-    ListView1->resizeColumnToContents(1);
-    ListView1->resizeColumnToContents(2);
+    // Every column fits its texts; "Field" is never narrower than 100.
+    for (int c = 0; c < 3; ++c)
+        ListView1->resizeColumnToContents(c);
     if (ListView1->columnWidth(0) < 100)
         ListView1->setColumnWidth(0, 100);
     ListView1->setUpdatesEnabled(true);
