@@ -141,9 +141,13 @@ private:
     void Check(int64_t pos, int64_t count) const
     {
         if (!Contains(pos, count))
-            throw MetadataError("Read outside the data at position " + std::to_string(pos)
-                                + " (" + std::to_string(count) + " bytes of "
-                                + std::to_string(size_) + ")");
+            Fail(pos, count);
+    }
+
+    [[noreturn]] __attribute__((noinline, cold)) void Fail(int64_t pos, int64_t count) const
+    {
+        throw MetadataError("Read outside the data at position " + std::to_string(pos) + " ("
+                            + std::to_string(count) + " bytes of " + std::to_string(size_) + ")");
     }
 
     const unsigned char* data_;
