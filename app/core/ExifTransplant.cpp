@@ -331,10 +331,23 @@ TransplantResult CopyExif(const std::string& sourceFile, const std::string& outP
 TransplantResult WriteJpegWithExif(const std::vector<std::uint8_t>& encoded,
                                    const std::string& sourceFile, const std::string& outPath)
 {
-    return WriteJpegWithExif(encoded, sourceFile, outPath, TransplantFault{});
+    return WriteJpegWithExif(encoded.data(), encoded.size(), sourceFile, outPath, TransplantFault{});
 }
 
 TransplantResult WriteJpegWithExif(const std::vector<std::uint8_t>& encoded,
+                                   const std::string& sourceFile, const std::string& outPath,
+                                   const TransplantFault& fault)
+{
+    return WriteJpegWithExif(encoded.data(), encoded.size(), sourceFile, outPath, fault);
+}
+
+TransplantResult WriteJpegWithExif(const std::uint8_t* encoded, std::size_t size,
+                                   const std::string& sourceFile, const std::string& outPath)
+{
+    return WriteJpegWithExif(encoded, size, sourceFile, outPath, TransplantFault{});
+}
+
+TransplantResult WriteJpegWithExif(const std::uint8_t* encoded, std::size_t size,
                                    const std::string& sourceFile, const std::string& outPath,
                                    const TransplantFault& fault)
 {
@@ -353,8 +366,7 @@ TransplantResult WriteJpegWithExif(const std::vector<std::uint8_t>& encoded,
             sourceError = std::current_exception();
             result = TransplantResult::Skipped;
         }
-        if (result == TransplantResult::Transplanted &&
-            !hasEncoderHead(encoded.data(), encoded.size()))
+        if (result == TransplantResult::Transplanted && !hasEncoderHead(encoded, size))
             result = TransplantResult::Skipped;
     }
     // Without a head to put in front, the file is the encoder's output as is.
@@ -366,7 +378,7 @@ TransplantResult WriteJpegWithExif(const std::vector<std::uint8_t>& encoded,
     Fd temp(files.create(tempPath));
     TempFileGuard guard(tempPath);
     files.write(temp.get(), buffer.get(), headSize, tempPath);
-    files.write(temp.get(), encoded.data() + skip, encoded.size() - skip, tempPath);
+    files.write(temp.get(), encoded + skip, size - skip, tempPath);
     files.finish(temp, tempPath);
     files.rename(tempPath, outPath);
     guard.commit();

@@ -81,5 +81,11 @@ TransplantResult WriteJpegWithExif(const std::vector<std::uint8_t>& encoded,
 TransplantResult WriteJpegWithExif(const std::vector<std::uint8_t>& encoded,
                                    const std::string& sourceFile, const std::string& outPath,
                                    const TransplantFault& fault);
+// Same, for an encoder's buffer that is not a vector (no copy is made).
+TransplantResult WriteJpegWithExif(const std::uint8_t* encoded, std::size_t size,
+                                   const std::string& sourceFile, const std::string& outPath);
+TransplantResult WriteJpegWithExif(const std::uint8_t* encoded, std::size_t size,
+                                   const std::string& sourceFile, const std::string& outPath,
+                                   const TransplantFault& fault);
 
 } // namespace lumivane
