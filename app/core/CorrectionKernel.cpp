@@ -77,7 +77,8 @@ Span spanFor(const Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion
 // Tables. For one damping value the corrected byte depends on v and on
 // d = T - m only, so one table of columns d (256 bytes each, indexed by v)
 // serves every target: the 256 x 256 table of a channel with target T is the
-// run of columns T - 255 .. T, read backwards by m. Columns are filled on
+// run of columns T - 255 .. T, stored from high d to low so that m counts
+// upwards through them. Columns are filled on
 // first use and the tables of the last few damping values are kept, so a
 // slider step that changes only the brightness reuses them.
 
@@ -142,7 +143,7 @@ struct DampingTable {
     void buildColumns(int dLow, int dHigh)
     {
         for (int d = std::max(dLow, kMinDiff); d <= std::min(dHigh, kMaxDiff); ++d) {
-            const int column = d - kMinDiff;
+            const int column = kMaxDiff - d;
             if (built[std::size_t(column)])
                 continue;
             buildColumn(weight, weightDouble, d, cells.get() + std::size_t(column) * 256, kProductMargin);
@@ -150,10 +151,11 @@ struct DampingTable {
         }
     }
 
-    // Entry (v, m) of the channel table for target T is at base[v - 256 m].
+    // Columns are stored from d = kMaxDiff down, so entry (v, m) of the
+    // channel table for target T (column T - m) is at base[256 m + v].
     const std::uint8_t* base(int target) const
     {
-        return cells.get() + std::ptrdiff_t(target - kMinDiff) * 256;
+        return cells.get() + std::ptrdiff_t(kMaxDiff - target) * 256;
     }
 };
 
@@ -220,7 +222,7 @@ bool fitsSharedTable(int target)
 
 // Table for a target outside the shared range (not reachable from the
 // sliders, but the kernel accepts any int): built for this call only, laid
-// out so that base[v - 256 m] addresses it like a shared table.
+// out so that base[256 m + v] addresses it like a shared table.
 struct LocalTable {
     std::vector<std::uint8_t> cells;
     const std::uint8_t* base = nullptr;
@@ -229,32 +231,38 @@ struct LocalTable {
     {
         cells.resize(65536);
         for (int m = 0; m < 256; ++m) {
-            std::uint8_t* out = cells.data() + std::size_t(255 - m) * 256;
+            std::uint8_t* out = cells.data() + std::size_t(m) * 256;
             const long long d = static_cast<long long>(target) - m;
             for (int v = 0; v < 256; ++v)
                 out[v] = correctedByte(std::uint8_t(v), weightFor(std::uint8_t(v), damping), d);
         }
-        base = cells.data() + 255 * 256;
+        base = cells.data();
     }
 };
+
+// One row run. Kept out of line so the few pointers it needs stay in
+// registers instead of competing with the caller's state.
+[[gnu::noinline]] void correctRun(std::uint8_t* p, const std::uint8_t* m, long long pixels,
+                                  const std::uint8_t* baseB, const std::uint8_t* baseG, const std::uint8_t* baseR)
+{
+    for (long long i = 0; i < pixels; ++i, p += 3, m += 3) {
+        // All six bytes are read before any is written, so a mask that is
+        // the photograph itself behaves like the plain loop.
+        const std::size_t v0 = p[0], v1 = p[1], v2 = p[2];
+        const std::size_t m0 = m[0], m1 = m[1], m2 = m[2];
+        p[0] = baseB[(m0 << 8) | v0];
+        p[1] = baseG[(m1 << 8) | v1];
+        p[2] = baseR[(m2 << 8) | v2];
+    }
+}
 
 void correctRows(std::uint8_t* photo, std::size_t photoStride, const std::uint8_t* mask,
                  std::size_t maskStride, long long rowFirst, long long rowLast, long long columns,
                  const std::uint8_t* baseB, const std::uint8_t* baseG, const std::uint8_t* baseR)
 {
-    for (long long row = rowFirst; row <= rowLast; ++row) {
-        std::uint8_t* p = photo + std::size_t(row) * photoStride;
-        const std::uint8_t* m = mask + std::size_t(row) * maskStride;
-        for (long long i = 0; i < columns; ++i, p += 3, m += 3) {
-            // All six bytes are read before any is written, so a mask that
-            // is the photograph itself behaves like the plain loop.
-            const unsigned v0 = p[0], v1 = p[1], v2 = p[2];
-            const unsigned m0 = m[0], m1 = m[1], m2 = m[2];
-            p[0] = baseB[std::ptrdiff_t(v0) - std::ptrdiff_t(m0 << 8)];
-            p[1] = baseG[std::ptrdiff_t(v1) - std::ptrdiff_t(m1 << 8)];
-            p[2] = baseR[std::ptrdiff_t(v2) - std::ptrdiff_t(m2 << 8)];
-        }
-    }
+    for (long long row = rowFirst; row <= rowLast; ++row)
+        correctRun(photo + std::size_t(row) * photoStride, mask + std::size_t(row) * maskStride, columns, baseB,
+                   baseG, baseR);
 }
 
 int threadCountFor(int requested, long long rows, long long pixels)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -108,10 +109,17 @@ TEST(CorrectionFormula, MaskAtTargetLeavesPixelUnchanged_AndBlackStaysBlack)
 // The table kernel against the plain formula over every (v, m) pair, every
 // strength and every target the sliders can produce (hotspot 0..255 at
 // brightness 0, 25 and 50, i.e. T = -25 .. 280). Each call corrects a
-// 256 x 256 photo (v = column) against a mask (m = row) with three targets,
-// one per channel, and runs on one, two or three threads.
-TEST(CorrectionKernel, TableKernelMatchesFormulaForAllStrengthsTargetsAndBytes)
+// 256 x 256 photo (v = column) against a mask (m = row) with the targets
+// T, T + 1, T + 2 on blue, green and red, on one, two or three threads. The
+// targets are split into three runs so the parts can run side by side.
+class ExhaustiveKernel : public ::testing::TestWithParam<int> {};
+
+TEST_P(ExhaustiveKernel, TableKernelMatchesFormulaForAllStrengthsTargetsAndBytes)
 {
+    constexpr int kLowTarget = -25;
+    const int firstTarget = kLowTarget + 102 * GetParam(); // 34 calls of 3 targets each
+    const int lastTarget = firstTarget + 101;
+
     Bitmap24 source(256, 256), mask(256, 256);
     for (int y = 0; y < 256; ++y)
         for (int x = 0; x < 256; ++x)
@@ -119,46 +127,40 @@ TEST(CorrectionKernel, TableKernelMatchesFormulaForAllStrengthsTargetsAndBytes)
                 byteAt(source, x, y, c) = std::uint8_t(x);
                 byteAt(mask, x, y, c) = std::uint8_t(y);
             }
-    constexpr int kLowTarget = -25, kHighTarget = 280;
-    constexpr int kDiffOffset = 255 - kLowTarget; // d = T - m ranges over -280 .. 280
-    std::vector<std::uint8_t> expected(std::size_t(256) * (kHighTarget + kDiffOffset + 1));
+    // Row y of a call with targets T, T + 1, T + 2 must equal, byte for byte,
+    // the interleaved formula results for differences e = T - y, e + 1, e + 2
+    // (the formula depends on m and T only through T - m).
+    const int lowE = firstTarget - 255, highE = lastTarget;
+    std::vector<std::uint8_t> rowsByE(std::size_t(highE - lowE + 1) * 768);
     Bitmap24 photo;
-    long long mismatches = 0;
+    int mismatchedRows = 0;
     for (int strength = 0; strength <= 100; ++strength) {
         const float damping = DampingForStrength(strength);
-        // The formula depends on m and T only through T - m, so one plain
-        // evaluation per (v, T - m) gives the expected byte for every pair.
-        for (int d = kLowTarget - 255; d <= kHighTarget; ++d)
+        for (int e = lowE; e <= highE; ++e) {
+            std::uint8_t* out = &rowsByE[std::size_t(e - lowE) * 768];
             for (int v = 0; v < 256; ++v)
-                expected[std::size_t(d + kDiffOffset) * 256 + std::size_t(v)] =
-                    CorrectChannelReference(std::uint8_t(v), 0, d, damping);
-        for (int t = kLowTarget; t <= kHighTarget; t += 3) {
-            const CorrectionTargets targets{t, std::min(t + 1, kHighTarget), std::min(t + 2, kHighTarget)};
-            const int channelTarget[3] = {targets.b, targets.g, targets.r};
-            photo = source;
-            ApplyCorrection(photo, mask, {}, damping, targets, 1 + (t + strength) % 3);
-            for (int y = 0; y < 256; ++y) {
-                const std::uint8_t* row = photo.scanLine(y);
-                // Expected bytes of this row, per channel, indexed by v.
-                const std::uint8_t* want[3];
                 for (int c = 0; c < 3; ++c)
-                    want[c] = &expected[std::size_t(channelTarget[c] - y + kDiffOffset) * 256];
-                unsigned diff = 0;
-                for (int x = 0; x < 256; ++x)
-                    diff |= unsigned(row[3 * x] ^ want[0][x]) | unsigned(row[3 * x + 1] ^ want[1][x]) |
-                            unsigned(row[3 * x + 2] ^ want[2][x]);
-                if (diff == 0)
-                    continue;
-                for (int x = 0; x < 256; ++x)
-                    for (int c = 0; c < 3; ++c)
-                        if (row[3 * x + c] != want[c][x] && ++mismatches <= 5)
-                            ADD_FAILURE() << "strength " << strength << " T " << channelTarget[c] << " v " << x
-                                          << " m " << y << ": " << int(row[3 * x + c]) << " != " << int(want[c][x]);
+                    out[3 * v + c] = CorrectChannelReference(std::uint8_t(v), 0, e + c, damping);
+        }
+        for (int t = firstTarget; t <= lastTarget; t += 3) {
+            photo = source;
+            ApplyCorrection(photo, mask, {}, damping, {t + 2, t + 1, t}, 1 + (t + strength) % 3);
+            for (int y = 0; y < 256; ++y) {
+                const std::uint8_t* want = &rowsByE[std::size_t(t - y - lowE) * 768];
+                if (std::memcmp(photo.scanLine(y), want, 768) != 0 && ++mismatchedRows <= 5) {
+                    int v = 0;
+                    while (photo.scanLine(y)[v] == want[v])
+                        ++v;
+                    ADD_FAILURE() << "strength " << strength << " T " << t + v % 3 << " v " << v / 3 << " m " << y
+                                  << ": " << int(photo.scanLine(y)[v]) << " != " << int(want[v]);
+                }
             }
         }
     }
-    EXPECT_EQ(mismatches, 0);
+    EXPECT_EQ(mismatchedRows, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(TargetRuns, ExhaustiveKernel, ::testing::Values(0, 1, 2));
 
 // Table columns are computed in double where that provably rounds like the
 // extended formula and in extended precision otherwise. Widening the margin
