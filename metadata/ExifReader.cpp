@@ -450,7 +450,10 @@ void TImageInfo::WalkDirectory(int64_t start, int64_t base, DirectoryKind kind, 
             if (!text.empty() && text.back() == '\0')
                 text.pop_back();
         } else if (type == uint16_t(TiffType::Undefined)) {
-            text = "\"" + raw.substr(0, raw.find('\0')) + "\"";
+            // Quoted, up to the first NUL.
+            text.assign(1, '"');
+            text.append(raw, 0, raw.find('\0'));
+            text += '"';
         } else {
             text = FormatValue(raw, type, row.valueNames, row.formatText, bigEndian);
         }
