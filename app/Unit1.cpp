@@ -1,6 +1,8 @@
 // The main window: building its controls, wiring their events and start-up.
 #include "Unit1.h"
 
+#include "HelpPage.h"
+#include "LumivaneResources.h"
 #include "PlatformServices.h"
 #include "Unit2.h"
 
@@ -62,15 +64,24 @@ QScrollBar* makeScrollBar(QWidget* parent, int l, int t, int w, int h, int minim
     return bar;
 }
 
-// A plain stand-in for a picture button: a small flat button.
-QPushButton* makeToolButton(QWidget* parent, const QString& text, int l, int t, int w, int h, const QString& hint)
+// A picture button: grey picture, coloured under the pointer, and a pale
+// one while disabled when given.
+TImageButton* makeImageButton(QWidget* parent, int l, int t, int w, int h, const QString& hint, const char* picture,
+                              const char* over, const char* disabled = nullptr)
 {
-    auto* button = new QPushButton(text, parent);
+    auto* button = new TImageButton(parent);
     button->setGeometry(l, t, w, h);
     button->setToolTip(hint);
-    button->setFlat(true);
-    button->setFocusPolicy(Qt::NoFocus);
+    button->setPicture(QImage(QString::fromLatin1(picture)));
+    button->setPictureOver(QImage(QString::fromLatin1(over)));
+    if (disabled)
+        button->setPictureDisabled(QImage(QString::fromLatin1(disabled)));
     return button;
+}
+
+QIcon glyph(const QImage& image)
+{
+    return QIcon(QPixmap::fromImage(TransparentCopy(image)));
 }
 
 } // namespace
@@ -83,7 +94,12 @@ bool leftkeypress(QChar key)
 TForm1::TForm1(PlatformServices& services, const QString& programFolder, QWidget* parent)
     : QWidget(parent), services_(services), programFolder_(programFolder)
 {
+    InitLumivaneResources();
     setWindowTitle(QStringLiteral(" Lumivane"));
+    QIcon icon;
+    for (const char* file : {artwork::kIcon16, artwork::kIcon32, artwork::kIcon48})
+        icon.addFile(QString::fromLatin1(file));
+    setWindowIcon(icon);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(597, 427);
@@ -182,7 +198,13 @@ void TForm1::buildControls()
     ListBox1->hide();
 
     Logo = makePanel(this, 102, 341, 186, 59, QFrame::NoFrame, QFrame::Plain);
-    HyperLabel1 = makeLabel(Logo, QStringLiteral("Help and hints"), 30, 40, 134, 13, Qt::AlignRight | Qt::AlignTop);
+    HyperLabel1 = new THyperLabel(QStringLiteral("Help, hints and how-to"), Logo);
+    HyperLabel1->setGeometry(30, 40, 134, 13);
+    HyperLabel1->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    HyperLabel1->setURL(HelpPageUrl());
+    HyperLabel1->setHyperColour(QColor(255, 0, 0));
+    HyperLabel1->setPressedColour(QColor(128, 0, 128));
+    HyperLabel1->setPlatformServices(&services_);
     HyperLabel1->setToolTip(QStringLiteral(" Go there for on-line help, hints etc. "));
     Label3 = makeLabel(Logo, QStringLiteral("Free software, no warranty."), 15, 22, 163, 13);
     Label7 = makeLabel(Logo, QStringLiteral("Lumivane 1.0 (December 2026)"), 6, 5, 178, 13);
@@ -200,7 +222,8 @@ void TForm1::buildControls()
     SpeedButton1->setToolTip(QStringLiteral(" Center Mask "));
     SpeedButton1->setAutoRaise(true);
     SpeedButton1->setFocusPolicy(Qt::NoFocus);
-    SpeedButton1->setText(QStringLiteral("\u2022"));
+    SpeedButton1->setIcon(glyph(QImage(QString::fromLatin1(artwork::kCentreDot))));
+    SpeedButton1->setIconSize(QSize(11, 11));
     SpeedButton1->setEnabled(false);
     Panel7 = makePanel(GroupBox6, 6, 116, 89, 25, QFrame::Panel, QFrame::Raised);
     Panel3 = makePanel(GroupBox6, 10, 20, 68, 51, QFrame::Panel, QFrame::Sunken);
@@ -217,9 +240,12 @@ void TForm1::buildControls()
     UpDown2->setGeometry(10, 70, 67, 16);
     UpDown2->setToolTip(QStringLiteral(" Move Mask left/right "));
     UpDown2->setEnabled(false);
-    ImageButton4 = makeToolButton(GroupBox6, QStringLiteral("\u2699"), 11, 120, 18, 18, QStringLiteral(" Adjust Mask "));
-    ImageButton5 = makeToolButton(GroupBox6, QStringLiteral("\u21BA"), 39, 121, 18, 18, QStringLiteral(" Rotate Counterclockwise "));
-    ImageButton6 = makeToolButton(GroupBox6, QStringLiteral("\u21BB"), 67, 121, 18, 18, QStringLiteral(" Rotate Clockwise "));
+    ImageButton4 = makeImageButton(GroupBox6, 11, 120, 18, 18, QStringLiteral(" Adjust Mask "), artwork::kGearGrey,
+                                   artwork::kGearGold);
+    ImageButton5 = makeImageButton(GroupBox6, 39, 121, 18, 18, QStringLiteral(" Rotate Counterclockwise "),
+                                   artwork::kRotateLeftGrey, artwork::kRotateLeftGreen);
+    ImageButton6 = makeImageButton(GroupBox6, 67, 121, 18, 18, QStringLiteral(" Rotate Clockwise "),
+                                   artwork::kRotateRightGrey, artwork::kRotateRightGreen);
     Panel6 = new QLabel(QStringLiteral("---"), GroupBox6);
     Panel6->setGeometry(6, 115, 89, 27);
     Panel6->setAlignment(Qt::AlignCenter);
@@ -251,15 +277,27 @@ void TForm1::buildControls()
     Bevel1 = makePanel(GroupBox1, 7, 72, 65, 2, QFrame::HLine, QFrame::Sunken);
     Button7 = makeButton(Panel4, QStringLiteral("OK"), 336, 208, 65, 25, QStringLiteral(" Apply current setting "));
     Button7->setDefault(true);
-    BitBtn3 = makeButton(Panel4, QStringLiteral("\u2716"), 375, 174, 25, 25, QStringLiteral(" Free default mask "));
+    BitBtn3 = makeButton(Panel4, QString(), 375, 174, 25, 25, QStringLiteral(" Free default mask "));
+    {
+        // Two glyphs side by side: the red cross, and the grey outline
+        // cross shown while the button is disabled.
+        const QImage glyphs(QString::fromLatin1(artwork::kFreeMaskGlyph));
+        QIcon icon = glyph(glyphs.copy(0, 0, 18, 18));
+        icon.addPixmap(QPixmap::fromImage(TransparentCopy(glyphs.copy(18, 0, 18, 18))), QIcon::Disabled);
+        BitBtn3->setIcon(icon);
+        BitBtn3->setIconSize(QSize(18, 18));
+    }
     BitBtn3->setEnabled(false);
     Panel4->hide();
 
-    ImageButton1 = makeToolButton(this, QStringLiteral("\u25C0"), 5, 8, 18, 18, QStringLiteral(" Previous Image "));
+    ImageButton1 = makeImageButton(this, 5, 8, 18, 18, QStringLiteral(" Previous Image "), artwork::kPreviousGrey,
+                                   artwork::kPreviousGreen, artwork::kPreviousDisabled);
     ImageButton1->setEnabled(false);
-    ImageButton2 = makeToolButton(this, QStringLiteral("\u25B6"), 280, 8, 18, 18, QStringLiteral(" Next Image "));
+    ImageButton2 = makeImageButton(this, 280, 8, 18, 18, QStringLiteral(" Next Image "), artwork::kNextGrey,
+                                   artwork::kNextGreen, artwork::kNextDisabled);
     ImageButton2->setEnabled(false);
-    ImageButton3 = makeToolButton(this, QStringLiteral("i"), 260, 8, 18, 18, QStringLiteral(" EXIF Information "));
+    ImageButton3 = makeImageButton(this, 260, 8, 18, 18, QStringLiteral(" EXIF Information "), artwork::kInfoGrey,
+                                   artwork::kInfoBlue);
 
     Panel8 = makePanel(this, 144, 128, 313, 105, QFrame::Panel, QFrame::Raised);
     Panel8->setAutoFillBackground(true);
@@ -287,9 +325,8 @@ void TForm1::wireHandlers()
     connect(BitBtn5, &QPushButton::clicked, this, [this] { guarded([this] { Button1Click(BitBtn5); }); });
     connect(Button1, &QPushButton::clicked, this, [this] { guarded([this] { Button1Click(Button1); }); });
     connect(Label2, &TClickLabel::clicked, this, [this] { guarded([this] { Button1Click(Label2); }); });
-    for (QWidget* nav : {ImageButton1, ImageButton2})
-        if (auto* b = qobject_cast<QPushButton*>(nav))
-            connect(b, &QPushButton::clicked, this, [this, nav] { guarded([this, nav] { Button1Click(nav); }); });
+    for (TImageButton* nav : {ImageButton1, ImageButton2})
+        connect(nav, &TImageButton::clicked, this, [this, nav] { guarded([this, nav] { Button1Click(nav); }); });
     connect(Button2, &QPushButton::clicked, this, [this] { guarded([this] { Button2Click(); }); });
     connect(Button3, &QPushButton::clicked, this, [this] { guarded([this] { Button3Click(); }); });
     connect(Button5, &QPushButton::clicked, this, [this] { guarded([this] { Button5aClick(); }); });
@@ -306,14 +343,10 @@ void TForm1::wireHandlers()
     connect(UpDown1, &TUpDown::clicked, this, [this] { guarded([this] { UpDown1Click(); }); });
     connect(UpDown2, &TUpDown::clicked, this, [this] { guarded([this] { UpDown2Click(); }); });
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { guarded([this] { SpeedButton1Click(); }); });
-    if (auto* b = qobject_cast<QPushButton*>(ImageButton4))
-        connect(b, &QPushButton::clicked, this, [this] { guarded([this] { Button6Click(); }); });
-    if (auto* b = qobject_cast<QPushButton*>(ImageButton5))
-        connect(b, &QPushButton::clicked, this, [this] { guarded([this] { rot1Click(); }); });
-    if (auto* b = qobject_cast<QPushButton*>(ImageButton6))
-        connect(b, &QPushButton::clicked, this, [this] { guarded([this] { rot2Click(); }); });
-    if (auto* b = qobject_cast<QPushButton*>(ImageButton3))
-        connect(b, &QPushButton::clicked, this, [this] { guarded([this] { BitBtn7Click(); }); });
+    connect(ImageButton4, &TImageButton::clicked, this, [this] { guarded([this] { Button6Click(); }); });
+    connect(ImageButton5, &TImageButton::clicked, this, [this] { guarded([this] { rot1Click(); }); });
+    connect(ImageButton6, &TImageButton::clicked, this, [this] { guarded([this] { rot2Click(); }); });
+    connect(ImageButton3, &TImageButton::clicked, this, [this] { guarded([this] { BitBtn7Click(); }); });
     brightness->installEventFilter(this);
 }
 

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "Bitmap24.h"
+#include "HyperLbl.h"
+#include "ImageButton4.h"
 #include "Picture.h"
 #include "Widgets.h"
 
@@ -172,7 +174,7 @@ public:
     lumivane::TImage* img_right = nullptr;
     QListWidget* ListBox1 = nullptr;
     QFrame* Logo = nullptr;
-    QLabel* HyperLabel1 = nullptr;
+    lumivane::THyperLabel* HyperLabel1 = nullptr;
     QLabel* Label3 = nullptr;
     QLabel* Label7 = nullptr;
     QGroupBox* GroupBox6 = nullptr;
@@ -183,9 +185,9 @@ public:
     lumivane::TImage* Image3 = nullptr;
     lumivane::TUpDown* UpDown1 = nullptr;
     lumivane::TUpDown* UpDown2 = nullptr;
-    QWidget* ImageButton4 = nullptr;
-    QWidget* ImageButton5 = nullptr;
-    QWidget* ImageButton6 = nullptr;
+    lumivane::TImageButton* ImageButton4 = nullptr;
+    lumivane::TImageButton* ImageButton5 = nullptr;
+    lumivane::TImageButton* ImageButton6 = nullptr;
     QLabel* Panel6 = nullptr;
     QFrame* Panel4 = nullptr;
     QLabel* Label13 = nullptr;
@@ -200,9 +202,9 @@ public:
     QFrame* Bevel1 = nullptr;
     QPushButton* Button7 = nullptr;
     QPushButton* BitBtn3 = nullptr;
-    QWidget* ImageButton1 = nullptr;
-    QWidget* ImageButton2 = nullptr;
-    QWidget* ImageButton3 = nullptr;
+    lumivane::TImageButton* ImageButton1 = nullptr;
+    lumivane::TImageButton* ImageButton2 = nullptr;
+    lumivane::TImageButton* ImageButton3 = nullptr;
     QFrame* Panel8 = nullptr;
     QLabel* Label14 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
