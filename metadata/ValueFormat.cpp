@@ -226,28 +226,28 @@ std::string FormatNumbers(const std::string& format, std::initializer_list<doubl
         }
         // One "%[flags][width][.precision]f" conversion; width and precision
         // are kept to two digits so the output stays small.
-        std::string spec = "%";
+        std::string conversion = "%";
         std::size_t j = i + 1;
         while (j < format.size() && std::strchr("-+ #0", format[j]) != nullptr && format[j] != '\0')
-            spec += format[j++];
+            conversion += format[j++];
         int digits = 0;
         while (j < format.size() && format[j] >= '0' && format[j] <= '9' && digits < 2) {
-            spec += format[j++];
+            conversion += format[j++];
             ++digits;
         }
         if (j < format.size() && format[j] == '.') {
-            spec += format[j++];
+            conversion += format[j++];
             digits = 0;
             while (j < format.size() && format[j] >= '0' && format[j] <= '9' && digits < 2) {
-                spec += format[j++];
+                conversion += format[j++];
                 ++digits;
             }
         }
         enforce(j < format.size() && format[j] == 'f', "Unsupported conversion in format text");
         enforce(next != values.end(), "Format text needs more values");
-        spec += 'f';
+        conversion += 'f';
         char buffer[400];
-        const int written = std::snprintf(buffer, sizeof buffer, spec.c_str(), *next++);
+        const int written = std::snprintf(buffer, sizeof buffer, conversion.c_str(), *next++);
         if (written > 0)
             result.append(buffer, std::min<std::size_t>(std::size_t(written), sizeof buffer - 1));
         i = j;
