@@ -69,3 +69,29 @@ TEST(BmpAgainstQt, EveryGoodSuiteFileDecodesToTheSamePixels)
         EXPECT_EQ(describeFirstDifference(ours, fromQImage(expected)), "equal") << name;
     }
 }
+
+// Unusual files of the suite's "questionable" set whose reference rendering
+// this reader follows exactly: odd bit-field layouts are scaled to the full
+// range, and pixels that run-length data skips or never reaches take
+// palette colour 0 (the suite's "-0" renderings).
+TEST(BmpAgainstReference, QuestionableFilesMatchTheirReferenceRendering)
+{
+    const std::string root = std::string(LUMIVANE_SAMPLES_DIR) + "/bmp/";
+    struct Case { const char* bmp; const char* reference; };
+    const Case cases[] = {
+        {"q/rgb16-231.bmp", "rgb16-231"},       {"q/rgb16-3103.bmp", "rgb16-3103"},
+        {"q/rgb32-7187.bmp", "rgb32-7187"},     {"b/rgb16-880.bmp", "rgb16-880"},
+        {"q/rgba32-61754.bmp", "rgba32-61754"}, {"q/rgba32-81284.bmp", "rgba32-81284"},
+        {"q/pal1p1.bmp", "pal1p1"},             {"q/pal2.bmp", "pal2"},
+        {"q/pal2color.bmp", "pal2color"},       {"q/pal4rlecut.bmp", "pal4rlecut-0"},
+        {"q/pal8rlecut.bmp", "pal8rlecut-0"},   {"q/pal4rletrns.bmp", "pal4rletrns-0"},
+        {"q/pal8rletrns.bmp", "pal8rletrns-0"},
+    };
+    for (const Case& c : cases) {
+        Bitmap24 ours;
+        ASSERT_NO_THROW(ours = ReadBmpFile(root + c.bmp)) << c.bmp;
+        const QImage reference(QString::fromStdString(root + "reference-png/" + c.reference + ".png"));
+        ASSERT_FALSE(reference.isNull()) << c.reference;
+        EXPECT_EQ(describeFirstDifference(ours, fromQImage(reference)), "equal") << c.bmp;
+    }
+}
