@@ -55,8 +55,12 @@ struct Span {
     bool empty() const { return x0 > x1 || y0 > y1; }
 };
 
-Span spanFor(const Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& r)
+Span spanFor(const Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& r, float damping)
 {
+    // The sliders give 0.01 .. 25.01; zero or less would divide 0 by 0 for
+    // black pixels.
+    if (!(damping > 0) || !std::isfinite(damping))
+        throw std::invalid_argument("Correction damping must be a positive finite number");
     if (r.px < 0 || r.py < 0 || r.mx < 0 || r.my < 0 || r.left < 0 || r.right < 0 || r.top < 0 ||
         r.bottom < 0)
         throw std::invalid_argument("Correction region with a negative offset or margin");
@@ -299,7 +303,7 @@ std::uint8_t CorrectChannelReference(std::uint8_t v, std::uint8_t m, int target,
 void ApplyCorrectionReference(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
                               float damping, const CorrectionTargets& targets)
 {
-    const Span s = spanFor(photo, mask, region);
+    const Span s = spanFor(photo, mask, region, damping);
     if (s.empty())
         return;
     for (long long y = s.y0; y <= s.y1; ++y) {
@@ -321,7 +325,7 @@ void ApplyCorrectionReference(Bitmap24& photo, const Bitmap24& mask, const Corre
 void ApplyCorrection(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
                      float damping, const CorrectionTargets& targets, int threads)
 {
-    const Span s = spanFor(photo, mask, region);
+    const Span s = spanFor(photo, mask, region, damping);
     if (s.empty())
         return;
 

@@ -45,7 +45,8 @@ std::uint8_t CorrectChannelReference(std::uint8_t v, std::uint8_t m, int target,
 // columns left to right, each pixel's three channels computed from its bytes
 // as read. The region is clipped so no access leaves either bitmap (a photo
 // smaller than mask + offset is corrected where both exist). Throws
-// std::invalid_argument for a negative offset or margin.
+// std::invalid_argument for a negative offset or margin and for a damping
+// that is not a positive finite number.
 void ApplyCorrectionReference(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
                               float damping, const CorrectionTargets& targets);
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -265,6 +266,16 @@ TEST(CorrectionKernel, NegativeOffsetOrMarginThrows)
     region = {};
     region.bottom = -3;
     EXPECT_THROW(ApplyCorrection(photo, mask, region, 1.0f, {1, 1, 1}), std::invalid_argument);
+}
+
+TEST(CorrectionKernel, DampingThatIsNotPositiveAndFiniteThrows)
+{
+    Bitmap24 photo(4, 4);
+    const Bitmap24 mask(4, 4);
+    for (float damping : {0.0f, -1.0f, NAN, INFINITY}) {
+        EXPECT_THROW(ApplyCorrection(photo, mask, {}, damping, {1, 1, 1}), std::invalid_argument) << damping;
+        EXPECT_THROW(ApplyCorrectionReference(photo, mask, {}, damping, {1, 1, 1}), std::invalid_argument) << damping;
+    }
 }
 
 TEST(CorrectionKernel, EmptyBitmapsAreLeftAlone)
