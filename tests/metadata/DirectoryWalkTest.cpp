@@ -278,6 +278,23 @@ TEST_P(DirectoryWalk, TextsOfAsciiUndefinedAndUserComment)
     EXPECT_EQ(info.TagText("UserComment"), "Hello");
 }
 
+TEST_P(DirectoryWalk, LongShortArray_ShowsFiftyCharacters)
+{
+    TiffWriter w = writer();
+    w.header(8);
+    w.u16(1);                                          // IFD0: 1 entry
+    w.entry(0x0102, kShort, 200, 26);                  // BitsPerSample, 200 SHORTs at 26
+    w.u32(0);
+    w.padTo(26);
+    for (int i = 0; i < 200; ++i)
+        w.u16(1000 + i);
+    ASSERT_TRUE(readExif(w.bytes()));
+    const TTagEntry entry = meta.exif->TagByKey("BitsPerSample");
+    EXPECT_EQ(entry.byteCount, 400);
+    EXPECT_EQ(entry.text, std::string("1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009")
+                              .substr(0, 50));
+}
+
 TEST_P(DirectoryWalk, GpsDirectory_UsesGpsTable)
 {
     TiffWriter w = writer();
