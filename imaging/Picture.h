@@ -50,8 +50,10 @@ public:
     // The held bitmap. If the picture holds a JPEG or nothing, that is
     // discarded and an empty (0 x 0) bitmap takes its place.
     Bitmap24& Bitmap();
-    // The held JPEG image, or nullptr.
+    // The held JPEG image, or nullptr (callers set Smoothing on it before
+    // decoding).
     const TJPEGImage* Jpeg() const { return std::get_if<TJPEGImage>(&graphic_); }
+    TJPEGImage* Jpeg() { return std::get_if<TJPEGImage>(&graphic_); }
 
     void AssignBitmap(const Bitmap24& bitmap);
     void AssignBitmap(Bitmap24&& bitmap);

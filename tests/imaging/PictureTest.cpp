@@ -41,6 +41,9 @@ TEST(Picture, ExtensionPicksTheReaderIgnoringCase)
     picture.LoadFromFile(f.jpeg);
     EXPECT_TRUE(picture.HoldsJpeg());
     EXPECT_EQ(picture.Width(), 12);
+    ASSERT_NE(picture.Jpeg(), nullptr);
+    picture.Jpeg()->Smoothing = false;
+    EXPECT_LE(maxDifference(picture.Jpeg()->Decode(), gradientBitmap(12, 8)), 8);
 }
 
 TEST(Picture, UnknownExtensionRaisesWithTheExtension)
