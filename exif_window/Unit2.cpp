@@ -3,8 +3,10 @@
 #include <QFrame>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QStyle>
 #include <QTreeWidget>
+#include <algorithm>
 
 namespace {
 
@@ -65,6 +67,19 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent)
     for (int i = 0; i < kRowCount; ++i)
         dashes << QStringLiteral("-");
     setRows(dashes, dashes);
+}
+
+void TForm2::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    if (!Panel1 || !ListView1 || !BitBtn1)
+        return; // a resize while the constructor is still building
+    // Distances of the design size 488 x 383: the panel ends 43 pixels
+    // above the bottom, the button starts 32 pixels above it.
+    const int panelHeight = std::max(0, height() - 43);
+    Panel1->setGeometry(0, 0, width(), panelHeight);
+    ListView1->setGeometry(0, 0, width(), panelHeight);
+    BitBtn1->move(208 + (width() - 488) / 2, height() - 32);
 }
 
 void TForm2::BitBtn1Click()

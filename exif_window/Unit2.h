@@ -31,6 +31,12 @@ public:
 
     void BitBtn1Click();
 
+protected:
+    // Panel1 and the list follow the window on all four sides; "&Close"
+    // keeps its distance to the bottom and its place across the width.
+    void resizeEvent(QResizeEvent* event) override;
+
+public:
     QFrame* Panel1 = nullptr;
     QTreeWidget* ListView1 = nullptr;
     QPushButton* BitBtn1 = nullptr;
