@@ -111,9 +111,15 @@ bool TForm1::saveOnePass(int pass, int listLength, QString& folder, std::uint32_
             Panel8->raise();
             services_.processEvents();
         }
+        // A cropped BMP is written to the batch path exactly as named, so
+        // the naming needs to know whether a crop applies.
+        const bool cropped = ParseCropField(left->text().toStdString()) != 0 ||
+                             ParseCropField(top->text().toStdString()) != 0 ||
+                             ParseCropField(right->text().toStdString()) != 0 ||
+                             ParseCropField(bottom->text().toStdString()) != 0;
         workflow.OutPath = QString::fromStdString(BatchOutputPath(
             folder.toStdString(), workflow.OutName.toStdString(), bmp, startTime,
-            [](const std::string& p) { return QFileInfo::exists(QString::fromStdString(p)); }));
+            [](const std::string& p) { return QFileInfo::exists(QString::fromStdString(p)); }, cropped));
         havePath = true;
     }
 
