@@ -212,6 +212,7 @@ private slots:
         TForm1& form = s.form();
         openPanel(form);
         QVERIFY(form.Panel4->isVisible());
+        QVERIFY(form.panel.PanelMask == blockPanel());
         const Bitmap24 clean = form.Image2->bitmap();
         clickPanel(form, 200, 100);
 
@@ -219,6 +220,7 @@ private slots:
         Bitmap24 withCross = clean;
         drawExpectedPanelCross(withCross, 200, 100);
         QVERIFY(form.Image2->bitmap() == withCross);
+        QCOMPARE(form.Image2->shownImage().pixelColor(196, 100), QColor(Qt::black)); // repainted
         QCOMPARE(form.panel.PickedR, std::uint8_t(200));
         QCOMPARE(form.panel.PickedG, std::uint8_t(100));
         QCOMPARE(form.panel.PickedB, std::uint8_t(44));
@@ -244,6 +246,7 @@ private slots:
         QCOMPARE(overlay.pixel(189, 90), kWhite);
         QCOMPARE(overlay.pixel(145, 40), kPureBlue); // centre lines stay
         QCOMPARE(overlay.pixel(40, 108), kPureBlue);
+        QCOMPARE(form.Image4->shownImage().pixelColor(176, 90), QColor(0, 0, 255));
         // The preview was recomputed with the new levels.
         QVERIFY(form.img_right->bitmap() == expectedPreview(form));
     }
