@@ -326,7 +326,15 @@ private slots:
         form.mask.HotspotR = 195;
         form.mask.HotspotG = 100;
         form.mask.HotspotB = 30;
+        // The caption is painted before the long zone passes start.
+        bool captionFirst = false;
+        s.f.services.onProcessEvents = [&] {
+            captionFirst = captionFirst || (form.Panel6->isVisible() &&
+                                            form.Panel6->text() == QStringLiteral("Select Hotspot") &&
+                                            form.Panel4->isHidden());
+        };
         openPanel(form);
+        QVERIFY(captionFirst);
         QCOMPARE(form.Label8->text(), QStringLiteral("R: 195 (195)"));
         QCOMPARE(form.Label9->text(), QStringLiteral("G: 100 (100)"));
         QCOMPARE(form.Label11->text(), QStringLiteral("B: 30 (30)"));
