@@ -3,19 +3,38 @@
 #include "Unit1.h"
 
 #include "BmpCodec.h"
+#include "FileIO.h"
 #include "Naming.h"
 #include "PlatformServices.h"
 #include "Settings.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <optional>
 
 using namespace lumivane;
 
 namespace {
 
+// A default mask must be a file: a directory of that name names no mask.
 bool fileExists(const std::string& path)
 {
-    return !path.empty() && QFileInfo::exists(QString::fromStdString(path));
+    return !path.empty() && QFileInfo(QString::fromStdString(path)).isFile();
+}
+
+// The slider texts are kept as text until the first mask load, but a text
+// that is no number would only fail then, in the middle of loading a
+// photograph, and again at every later load: check them while reading.
+void checkSliderTexts(const std::string& path, const SettingsValues& values)
+{
+    const std::string* texts[3] = {&values.iniBrightness, &values.iniStrength, &values.iniQuality};
+    for (int line = 0; line < 3; ++line) {
+        try {
+            ParseStoredInteger(*texts[line]);
+        } catch (const SettingsError& e) {
+            throw SettingsError("Settings file " + path + ", line " + std::to_string(line + 1) + ": " + e.what());
+        }
+    }
 }
 
 } // namespace
@@ -26,6 +45,7 @@ void TForm1::readSettingsAtStart()
     SettingsValues values;
     try {
         values = ReadSettingsFile(path, fileExists);
+        checkSliderTexts(path, values);
     } catch (const std::exception& e) {
         // A damaged file must not keep the program from starting: say so and
         // go on with the defaults.
@@ -92,11 +112,34 @@ void TForm1::jpegChange()
 
 void TForm1::Button4Click()
 {
-    settings.DefaultMask = programFolder_ + QStringLiteral("/default_mask.bmp");
-    WriteFullSettings((programFolder_ + QStringLiteral("/defaults.ini")).toStdString(), brightness->value(),
-                      strength->value(), jpeg->value(), settings.DefaultMask.toStdString(), panel.PickedR,
-                      panel.PickedG, panel.PickedB, mask.MarkerX, mask.MarkerY);
-    WriteBmpFile(mask.MaskImage, settings.DefaultMask.toStdString());
+    const QString maskPath = programFolder_ + QStringLiteral("/default_mask.bmp");
+    const QString iniPath = programFolder_ + QStringLiteral("/defaults.ini");
+    // Store is all or nothing: defaults.ini must never name a default mask
+    // that was not written, so when the mask cannot be written the earlier
+    // settings file is put back (or the new one removed).
+    std::optional<QByteArray> earlier;
+    if (QFileInfo(iniPath).isFile()) {
+        QFile file(iniPath);
+        if (file.open(QIODevice::ReadOnly))
+            earlier = file.readAll();
+    }
+    WriteFullSettings(iniPath.toStdString(), brightness->value(), strength->value(), jpeg->value(),
+                      maskPath.toStdString(), panel.PickedR, panel.PickedG, panel.PickedB, mask.MarkerX,
+                      mask.MarkerY);
+    try {
+        WriteBmpFile(mask.MaskImage, maskPath.toStdString());
+    } catch (const std::exception&) {
+        try {
+            if (earlier)
+                WriteFileAtomically(iniPath.toStdString(), earlier->constData(), std::size_t(earlier->size()));
+            else
+                QFile::remove(iniPath);
+        } catch (const std::exception&) {
+            // The mask's error is the one to report.
+        }
+        throw;
+    }
+    settings.DefaultMask = maskPath;
     BitBtn3->setEnabled(true);
 }
 

@@ -1,0 +1,665 @@
+// Saving the processed photograph: single saves through the save dialog,
+// batches into a folder, cropping, the mask offset at full size, the EXIF
+// transplant, and what is left behind when a dialog is cancelled or a write
+// fails. Every file written is decoded again and compared with the
+// correction computed independently by the reference formula.
+#include "WindowFixture.h"
+
+#include "CorrectionKernel.h"
+#include "MaskGeometry.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QTest>
+#include <cmath>
+#include <cstdlib>
+
+using namespace lumivane;
+using namespace lumivane::testing;
+
+namespace {
+
+// Smooth waves with periods of about 50 pixels: JPEG keeps them well, while a
+// shift of a single pixel changes them clearly.
+Bitmap24 wavePhoto(int w, int h, int phase = 0)
+{
+    constexpr double kTau = 6.283185307179586;
+    Bitmap24 b(w, h);
+    for (int y = 0; y < h; ++y) {
+        std::uint8_t* row = b.scanLine(y);
+        for (int x = 0; x < w; ++x) {
+            row[3 * x] = std::uint8_t(std::lround(120 + 90 * std::sin((x + phase) * kTau / 53)));
+            row[3 * x + 1] = std::uint8_t(std::lround(120 + 90 * std::sin((y + phase) * kTau / 47)));
+            row[3 * x + 2] = std::uint8_t(std::lround(120 + 60 * std::sin((x + y) * kTau / 71)));
+        }
+    }
+    return b;
+}
+
+// A mask whose levels change from one column and one row to the next, so a
+// mask paired one pixel off gives other results.
+Bitmap24 texturedMask(int w, int h)
+{
+    Bitmap24 b(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            b.setPixel(x, y,
+                       packColour(std::uint8_t(120 + (x * 37) % 120), std::uint8_t(120 + (y * 29) % 120),
+                                  std::uint8_t(120 + ((x + 2 * y) * 11) % 120)));
+    return b;
+}
+
+Bitmap24 fitted(const Bitmap24& maskImage, int w, int h)
+{
+    Bitmap24 out(w, h);
+    stretchDraw(maskImage, out);
+    return out;
+}
+
+// The full-size output the window must write for `photo`, before cropping:
+// the reference formula with the window's hotspot, sliders and offset.
+Bitmap24 referenceOutput(TForm1& form, const Bitmap24& photo, const Bitmap24& maskImage)
+{
+    Bitmap24 expected = photo;
+    const int w = photo.width();
+    const int h = photo.height();
+    ApplyCorrectionReference(expected, fitted(maskImage, w, h),
+                             FullSizeRegion(form.Image4Left(), form.Image4Top(), w, h),
+                             DampingForStrength(form.strength->value()),
+                             TargetsFor(form.mask.HotspotR, form.mask.HotspotG, form.mask.HotspotB,
+                                        form.brightness->value()));
+    return expected;
+}
+
+struct Difference {
+    double mean = 0;
+    int max = 0;
+};
+
+Difference difference(const Bitmap24& a, const Bitmap24& b)
+{
+    Difference d;
+    if (a.width() != b.width() || a.height() != b.height()) {
+        d.mean = d.max = 1000;
+        return d;
+    }
+    long long sum = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        const std::uint8_t* ra = a.scanLine(y);
+        const std::uint8_t* rb = b.scanLine(y);
+        for (std::size_t i = 0; i < a.rowBytes(); ++i) {
+            const int diff = std::abs(int(ra[i]) - int(rb[i]));
+            sum += diff;
+            d.max = std::max(d.max, diff);
+        }
+    }
+    d.mean = double(sum) / double(a.byteCount());
+    return d;
+}
+
+// Where two bitmaps first differ, for failure messages.
+QString firstDifference(const Bitmap24& actual, const Bitmap24& expected)
+{
+    if (actual.width() != expected.width() || actual.height() != expected.height())
+        return QStringLiteral("size %1x%2, expected %3x%4")
+            .arg(actual.width())
+            .arg(actual.height())
+            .arg(expected.width())
+            .arg(expected.height());
+    for (int y = 0; y < actual.height(); ++y)
+        for (int x = 0; x < actual.width(); ++x)
+            if (actual.pixel(x, y) != expected.pixel(x, y))
+                return QStringLiteral("pixel %1,%2 is %3, expected %4")
+                    .arg(x)
+                    .arg(y)
+                    .arg(actual.pixel(x, y), 6, 16, QLatin1Char('0'))
+                    .arg(expected.pixel(x, y), 6, 16, QLatin1Char('0'));
+    return QStringLiteral("equal");
+}
+
+Bitmap24 decodeJpeg(const QString& path)
+{
+    TJPEGImage decoder;
+    decoder.Smoothing = false;
+    decoder.LoadFromFile(path.toStdString());
+    return decoder.Decode();
+}
+
+QStringList entriesOf(const QString& folder)
+{
+    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+    return names;
+}
+
+// Temporary files a writer left behind anywhere under `root`.
+QStringList leftovers(const QString& root)
+{
+    QStringList found;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        if (file.endsWith(QStringLiteral(".part")) || file.endsWith(QStringLiteral(".temp")))
+            found << file;
+    }
+    return found;
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+// The first APP1 section of a JPEG (marker, length and payload), walking the
+// marker sections from the start; empty when there is none.
+QByteArray firstApp1(const QByteArray& jpeg)
+{
+    qsizetype at = 2;
+    while (at + 4 <= jpeg.size() && std::uint8_t(jpeg[at]) == 0xFF) {
+        const std::uint8_t code = std::uint8_t(jpeg[at + 1]);
+        const int length = (std::uint8_t(jpeg[at + 2]) << 8) | std::uint8_t(jpeg[at + 3]);
+        if (at + 2 + length > jpeg.size())
+            return {};
+        if (code == 0xE1)
+            return jpeg.mid(at, 2 + length);
+        if (code == 0xDA)
+            return {};
+        at += 2 + length;
+    }
+    return {};
+}
+
+// Opens `photos`, loads `maskFile` and sets the sliders that shape the
+// correction.
+TForm1& openWithMask(WindowFixture& f, const QStringList& photos, const QString& maskFile, int strength = 60,
+                     int brightness = 31)
+{
+    TForm1& form = f.start();
+    f.open(photos);
+    f.loadMask(maskFile);
+    form.strength->setValue(strength);
+    form.brightness->setValue(brightness);
+    return form;
+}
+
+// FileIndex, the photograph shown and the navigation buttons agree.
+void checkListPositionAgrees(TForm1& form)
+{
+    const int count = form.ListBox1->count();
+    const int index = form.workflow.FileIndex;
+    QVERIFY2(index >= 0 && index < count, qPrintable(QString::number(index)));
+    QCOMPARE(form.workflow.SourceFile, form.ListBox1->item(index)->text());
+    QCOMPARE(form.ImageButton1->isEnabled(), index > 0);
+    QCOMPARE(form.ImageButton2->isEnabled(), index < count - 1);
+}
+
+} // namespace
+
+class SaveTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void bmpWithoutCrop_EqualsReferenceAndTakesNoExif()
+    {
+        WindowFixture f;
+        const Bitmap24 maskImage = vignetteMask(600, 400);
+        const QString photo = f.writeJpeg("IMG_5.jpg", wavePhoto(600, 400), 95);
+        const Bitmap24 decoded = decodeJpeg(photo);
+        const QString maskFile = f.writeBmp("flat.bmp", maskImage);
+        TForm1& form = openWithMask(f, {photo}, maskFile, 70, 31);
+        form.jpeg->setValue(101);
+        QDir().mkpath(f.path("out"));
+        const QString target = f.path("out/IMG_5.bmp");
+        f.services.saveAnswers.push_back(target);
+        // The source gone: a BMP takes no EXIF, so nothing may complain.
+        QVERIFY(QFile::remove(photo));
+
+        form.Button2->click();
+
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(f.services.messages, QStringList());
+        QCOMPARE(f.services.saveRequests.size(), size_t(1));
+        const SaveDialogRequest& request = f.services.saveRequests.front();
+        QCOMPARE(request.title, QStringLiteral(" Save BMP Image"));
+        QCOMPARE(request.defaultExtension, QStringLiteral("bmp"));
+        QCOMPARE(request.fileName, QStringLiteral("IMG_5.bmp"));
+        QCOMPARE(request.filter, QStringLiteral("BMP Image (*.bmp)|*.BMP"));
+        QVERIFY(request.overwritePrompt);
+        QCOMPARE(entriesOf(f.path("out")), QStringList{QStringLiteral("IMG_5.bmp")});
+
+        const QByteArray bytes = fileBytes(target);
+        QVERIFY(bytes.size() > 54);
+        QCOMPARE(bytes.left(2), QByteArray("BM"));
+        QCOMPARE(int(std::uint8_t(bytes[28])) | (int(std::uint8_t(bytes[29])) << 8), 24); // bits per pixel
+        const Bitmap24 written = ReadBmpFile(target.toStdString());
+        const Bitmap24 expected = referenceOutput(form, decoded, maskImage);
+        QVERIFY2(written == expected, qPrintable(firstDifference(written, expected)));
+        QVERIFY(!(written == decoded));
+        QCOMPARE(form.status->text(), QStringLiteral("IMG_5.bmp saved."));
+        QVERIFY(form.workflow.PhotoWork == decoded); // restored for the next save
+        QCOMPARE(leftovers(f.path("")), QStringList());
+    }
+
+    void jpegWithMargins_IsCutFromColumn10Row20()
+    {
+        WindowFixture f;
+        const Bitmap24 source = wavePhoto(4000, 3000);
+        const Bitmap24 maskImage = vignetteMask(400, 300);
+        const QString photo = f.writeBmp("big.bmp", source);
+        const QString maskFile = f.writeBmp("flat.bmp", maskImage);
+        TForm1& form = openWithMask(f, {photo}, maskFile, 50, 27);
+        QCOMPARE(form.jpeg->value(), 90);
+        form.left->setText(QStringLiteral("10"));
+        form.top->setText(QStringLiteral("20"));
+        form.right->setText(QStringLiteral("30"));
+        form.bottom->setText(QStringLiteral("40"));
+        QDir().mkpath(f.path("out"));
+        f.services.saveAnswers.push_back(f.path("out/big.jpg"));
+
+        form.Button2->click();
+
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(f.services.saveRequests.front().title, QStringLiteral(" Save JPEG Image"));
+        QCOMPARE(f.services.saveRequests.front().fileName, QStringLiteral("big.jpg"));
+        QCOMPARE(f.services.saveRequests.front().defaultExtension, QStringLiteral("jpg"));
+        QCOMPARE(f.services.saveRequests.front().filter, QStringLiteral("JPEG Image (*.jpg)|*.JPG"));
+        const Bitmap24 written = decodeJpeg(f.path("out/big.jpg"));
+        QCOMPARE(written.width(), 3960);
+        QCOMPARE(written.height(), 2940);
+        const Bitmap24 full = referenceOutput(form, source, maskImage);
+        const Difference d = difference(written, CropBitmap(full, 10, 20, 30, 40));
+        QVERIFY2(d.mean < 2.0 && d.max <= 20, qPrintable(QStringLiteral("mean %1 max %2").arg(d.mean).arg(d.max)));
+        // The bound is tight enough to see a crop one pixel off.
+        const Difference shifted = difference(written, CropBitmap(full, 11, 21, 29, 39));
+        QVERIFY2(shifted.mean > 2 * d.mean + 1.0, qPrintable(QStringLiteral("shifted mean %1").arg(shifted.mean)));
+        QCOMPARE(form.status->text(), QStringLiteral("big.jpg saved."));
+        QVERIFY(form.workflow.PhotoWork == source);
+    }
+
+    void batchOfThree_NameClashTakesTheTickCount()
+    {
+        WindowFixture f;
+        const Colour colours[3] = {packColour(90, 140, 200), packColour(200, 60, 30), packColour(40, 220, 120)};
+        QStringList photos;
+        for (int i = 0; i < 3; ++i)
+            photos << f.writeBmp(QStringLiteral("IMG_%1.bmp").arg(i + 1), solid(96, 64, colours[i]));
+        const Bitmap24 maskImage = solid(96, 64, packColour(180, 170, 160));
+        const QString maskFile = f.writeBmp("flat.bmp", maskImage);
+        const QString folder = f.path("batch");
+        QDir().mkpath(folder);
+        {
+            QFile existing(folder + QStringLiteral("/IMG_1.jpg"));
+            QVERIFY(existing.open(QIODevice::WriteOnly));
+            existing.write("keep me");
+        }
+        TForm1& form = openWithMask(f, photos, maskFile, 60, 37);
+        QCOMPARE(form.Button2->text(), QStringLiteral("&Save Images"));
+        f.services.tick = 987654;
+        f.services.folderAnswers.push_back(folder);
+        QList<bool> panelShown;
+        QList<int> progress;
+        f.services.onProcessEvents = [&] {
+            panelShown << !form.Panel8->isHidden(); // the window itself is never shown
+            progress << form.ProgressBar1->value();
+        };
+
+        form.Button2->click();
+
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(f.services.messages, QStringList());
+        QCOMPARE(entriesOf(folder), (QStringList{QStringLiteral("IMG_1.987654.jpg"), QStringLiteral("IMG_1.jpg"),
+                                                 QStringLiteral("IMG_2.jpg"), QStringLiteral("IMG_3.jpg")}));
+        QCOMPARE(fileBytes(folder + QStringLiteral("/IMG_1.jpg")), QByteArray("keep me"));
+        const QString outputs[3] = {QStringLiteral("/IMG_1.987654.jpg"), QStringLiteral("/IMG_2.jpg"),
+                                    QStringLiteral("/IMG_3.jpg")};
+        for (int i = 0; i < 3; ++i) {
+            const Bitmap24 expected = referenceOutput(form, solid(96, 64, colours[i]), maskImage);
+            const Difference d = difference(decodeJpeg(folder + outputs[i]), expected);
+            QVERIFY2(d.max <= 3, qPrintable(outputs[i] + QStringLiteral(": max %1").arg(d.max)));
+        }
+        QCOMPARE(f.services.saveRequests.size(), size_t(0));
+        QCOMPARE(f.services.folderRequests.size(), size_t(1));
+        QCOMPARE(f.services.folderRequests[0].title, QStringLiteral("Select output folder"));
+        QCOMPARE(f.services.folderRequests[0].startFolder, QDir::currentPath());
+        QVERIFY(f.services.folderRequests[0].allowNewFolder);
+
+        QVERIFY(f.services.processEventsCalls >= 4); // after showing the panel and after each photograph
+        QVERIFY(!panelShown.isEmpty());
+        QVERIFY(!panelShown.contains(false));
+        QVERIFY(form.Panel8->isHidden());
+        QCOMPARE(form.ProgressBar1->maximum(), 3);
+        QCOMPARE(progress.last(), 3);
+        QCOMPARE(form.workflow.FileIndex, 0);
+        QCOMPARE(form.workflow.SourceFile, photos[0]);
+        QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_1.bmp [1 of 3]"));
+        QVERIFY(form.ImageButton2->isEnabled());
+        QVERIFY(!form.ImageButton1->isEnabled());
+        QVERIFY(form.workflow.PhotoWork == solid(96, 64, colours[0]));
+    }
+
+    void batchFromThirdOfFive_WritesTheShownPhotographFirst()
+    {
+        WindowFixture f;
+        QStringList photos;
+        QList<Bitmap24> images;
+        for (int i = 0; i < 5; ++i) {
+            images << solid(80, 60, packColour(std::uint8_t(30 + 40 * i), std::uint8_t(200 - 35 * i), 100));
+            photos << f.writeBmp(QStringLiteral("IMG_%1.bmp").arg(i + 1), images.last());
+        }
+        const Bitmap24 maskImage = solid(80, 60, packColour(170, 160, 150));
+        const QString maskFile = f.writeBmp("flat.bmp", maskImage);
+        const QString folder = f.path("batch");
+        QDir().mkpath(folder);
+        TForm1& form = openWithMask(f, photos, maskFile, 80, 40);
+        form.jpeg->setValue(101);
+        form.Button1Click(form.ImageButton2);
+        form.Button1Click(form.ImageButton2);
+        QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_3.bmp [3 of 5]"));
+        f.services.folderAnswers.push_back(folder);
+        QList<QStringList> snapshots;
+        f.services.onProcessEvents = [&] { snapshots << entriesOf(folder); };
+
+        form.Button2->click();
+
+        QCOMPARE(f.services.errors, QStringList());
+        // The order of writing, from the folder's content at each pause.
+        QStringList order;
+        QStringList seen;
+        for (const QStringList& now : snapshots)
+            for (const QString& name : now)
+                if (!seen.contains(name)) {
+                    seen << name;
+                    order << name;
+                }
+        QCOMPARE(order, (QStringList{QStringLiteral("IMG_3.bmp"), QStringLiteral("IMG_2.bmp"),
+                                     QStringLiteral("IMG_1.bmp"), QStringLiteral("IMG_4.bmp"),
+                                     QStringLiteral("IMG_5.bmp")}));
+        QVERIFY(snapshots.first().isEmpty()); // the pause after showing the panel comes before any write
+        // Each file holds its own photograph, corrected.
+        for (int i = 0; i < 5; ++i) {
+            const QString name = folder + QStringLiteral("/IMG_%1.bmp").arg(i + 1);
+            const Bitmap24 written = ReadBmpFile(name.toStdString());
+            const Bitmap24 expected = referenceOutput(form, images[i], maskImage);
+            QVERIFY2(written == expected, qPrintable(name + QLatin1Char(' ') + firstDifference(written, expected)));
+            QVERIFY(!(written == images[i]));
+        }
+        QCOMPARE(form.ListBox1->item(0)->text(), photos[2]);
+        QCOMPARE(form.ListBox1->item(1)->text(), photos[1]);
+        QCOMPARE(form.ListBox1->item(2)->text(), photos[0]);
+        QCOMPARE(form.workflow.FileIndex, 0);
+        QCOMPARE(form.workflow.SourceFile, photos[2]);
+        QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_3.bmp [1 of 5]"));
+        QVERIFY(form.workflow.PhotoWork == images[2]);
+    }
+
+    void offsetLeftMinus10Top5_PairsPhotoAndMaskScaledBy10()
+    {
+        WindowFixture f;
+        const int W = 2890, H = 2160;
+        const Bitmap24 source = gradientPhoto(W, H, 17);
+        const Bitmap24 maskImage = texturedMask(W, H);
+        const QString photo = f.writeBmp("offset.bmp", source);
+        const QString maskFile = f.writeBmp("textured.bmp", maskImage);
+        TForm1& form = openWithMask(f, {photo}, maskFile, 80, 25);
+        form.jpeg->setValue(101);
+        for (int i = 0; i < 10; ++i)
+            form.UpDown2->lowerButton()->click();
+        for (int i = 0; i < 5; ++i)
+            form.UpDown1->lowerButton()->click();
+        QCOMPARE(form.Image4Left(), -10);
+        QCOMPARE(form.Image4Top(), 5);
+        QDir().mkpath(f.path("out"));
+        f.services.saveAnswers.push_back(f.path("out/offset.bmp"));
+
+        form.Button2->click();
+
+        QCOMPARE(f.services.errors, QStringList());
+        const Bitmap24 written = ReadBmpFile(f.path("out/offset.bmp").toStdString());
+        // Built pixel by pixel from the pairing itself: photo (c, r) with
+        // mask (c + 100, r - 50); the first 50 rows and the last 100
+        // columns have no mask pixel and stay as they were.
+        const float damping = DampingForStrength(80);
+        const CorrectionTargets t = TargetsFor(form.mask.HotspotR, form.mask.HotspotG, form.mask.HotspotB, 25);
+        Bitmap24 expected = source;
+        for (int r = 50; r < H; ++r) {
+            std::uint8_t* row = expected.scanLine(r);
+            const std::uint8_t* m = maskImage.scanLine(r - 50);
+            for (int c = 0; c < W - 100; ++c) {
+                const std::uint8_t* mp = m + 3 * (c + 100);
+                row[3 * c] = CorrectChannelReference(row[3 * c], mp[0], t.b, damping);
+                row[3 * c + 1] = CorrectChannelReference(row[3 * c + 1], mp[1], t.g, damping);
+                row[3 * c + 2] = CorrectChannelReference(row[3 * c + 2], mp[2], t.r, damping);
+            }
+        }
+        QVERIFY2(written == expected, qPrintable(firstDifference(written, expected)));
+        QVERIFY(!(written == source));
+    }
+
+    void cancelledSaveDialog_WritesNothingAndRestores()
+    {
+        WindowFixture f;
+        const Bitmap24 source = gradientPhoto(200, 150);
+        const QString photo = f.writeBmp("IMG_7.bmp", source);
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(200, 150));
+        TForm1& form = openWithMask(f, {photo}, maskFile);
+        const QString statusBefore = form.status->text();
+        const QStringList before = entriesOf(f.path(""));
+
+        form.Button2->click();
+
+        QCOMPARE(f.services.saveRequests.size(), size_t(1));
+        const SaveDialogRequest& request = f.services.saveRequests.front();
+        QCOMPARE(request.title, QStringLiteral(" Save JPEG Image"));
+        QCOMPARE(request.fileName, QStringLiteral("IMG_7.jpg"));
+        QCOMPARE(entriesOf(f.path("")), before);
+        QVERIFY(form.workflow.PhotoWork == source);
+        QCOMPARE(form.status->text(), statusBefore);
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(f.services.messages, QStringList());
+        QVERIFY(f.services.folderRequests.empty());
+    }
+
+    void cancelledFolderPicker_WritesNothingAndListAgrees()
+    {
+        WindowFixture f;
+        QStringList photos;
+        QList<Bitmap24> images;
+        for (int i = 0; i < 3; ++i) {
+            images << gradientPhoto(120, 90, 40 * i);
+            photos << f.writeBmp(QStringLiteral("IMG_%1.bmp").arg(i + 1), images.last());
+        }
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(120, 90));
+        TForm1& form = openWithMask(f, photos, maskFile);
+        form.Button1Click(form.ImageButton2);
+        const QStringList before = entriesOf(f.path(""));
+        bool panelSeen = false;
+        f.services.onProcessEvents = [&] { panelSeen = panelSeen || !form.Panel8->isHidden(); };
+
+        form.Button2->click();
+
+        QCOMPARE(f.services.folderRequests.size(), size_t(1));
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(entriesOf(f.path("")), before);
+        QVERIFY(!panelSeen);
+        QVERIFY(form.Panel8->isHidden());
+        QVERIFY(form.workflow.PhotoWork == images[1]);
+        checkListPositionAgrees(form);
+        QCOMPARE(form.workflow.SourceFile, photos[1]);
+        QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_2.bmp [%1 of 3]").arg(form.workflow.FileIndex + 1));
+        // Stepping on from here shows the next entry of the list, with its
+        // own pixels.
+        form.Button1Click(form.ImageButton2);
+        checkListPositionAgrees(form);
+        QCOMPARE(form.workflow.FileIndex, 1);
+        QVERIFY(form.workflow.PhotoWork == images[photos.indexOf(form.workflow.SourceFile)]);
+        QVERIFY(form.workflow.SourceFile != photos[1]);
+    }
+
+    void failedWrite_ReportsTheFileAndLeavesAConsistentState_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::newRow("save path in a missing folder") << "missing folder";
+        QTest::newRow("save path names a directory") << "directory";
+        QTest::newRow("batch folder is a regular file") << "folder is a file";
+        QTest::newRow("batch fails on its second photograph") << "second blocked";
+    }
+    void failedWrite_ReportsTheFileAndLeavesAConsistentState()
+    {
+        QFETCH(QString, situation);
+        WindowFixture f;
+        const bool batch = situation == QStringLiteral("folder is a file") || situation == QStringLiteral("second blocked");
+        const int count = batch ? 3 : 1;
+        QStringList photos;
+        QList<Bitmap24> images;
+        for (int i = 0; i < count; ++i) {
+            images << wavePhoto(120, 90, 13 * i);
+            photos << f.writeBmp(QStringLiteral("IMG_%1.bmp").arg(i + 1), images.last());
+        }
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(120, 90));
+        TForm1& form = openWithMask(f, photos, maskFile);
+        f.services.tick = 4242;
+        QString failing;
+        if (situation == QStringLiteral("missing folder")) {
+            failing = f.path("missing/IMG_1.jpg");
+            f.services.saveAnswers.push_back(failing);
+        } else if (situation == QStringLiteral("directory")) {
+            failing = f.path("taken.jpg");
+            QDir().mkpath(failing + QStringLiteral("/inside"));
+            f.services.saveAnswers.push_back(failing);
+        } else if (situation == QStringLiteral("folder is a file")) {
+            const QString notAFolder = f.path("plain.txt");
+            QFile file(notAFolder);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("x");
+            file.close();
+            failing = notAFolder + QStringLiteral("/IMG_1.jpg");
+            f.services.folderAnswers.push_back(notAFolder);
+        } else {
+            // IMG_2.jpg exists, so the batch turns to the tick-count name,
+            // which is taken by a directory that cannot be replaced.
+            const QString folder = f.path("batch");
+            QDir().mkpath(folder + QStringLiteral("/IMG_2.jpg"));
+            QDir().mkpath(folder + QStringLiteral("/IMG_2.4242.jpg/inside"));
+            failing = folder + QStringLiteral("/IMG_2.4242.jpg");
+            f.services.folderAnswers.push_back(folder);
+        }
+
+        form.Button2->click();
+
+        QCOMPARE(f.services.errors.size(), 1);
+        QVERIFY2(f.services.errors[0].contains(failing), qPrintable(f.services.errors[0]));
+        QCOMPARE(leftovers(f.path("")), QStringList());
+        QVERIFY(form.Panel8->isHidden());
+        const int shown = form.workflow.FileIndex;
+        checkListPositionAgrees(form);
+        QVERIFY(form.workflow.PhotoWork == images[photos.indexOf(form.workflow.SourceFile)]);
+        QVERIFY(form.status->text().contains(QStringLiteral("[%1 of %2]").arg(shown + 1).arg(count)));
+        if (situation == QStringLiteral("second blocked")) {
+            QCOMPARE(form.workflow.SourceFile, photos[1]);
+            const Bitmap24 first = decodeJpeg(f.path("batch/IMG_1.jpg"));
+            QCOMPARE(first.width(), 120);
+        }
+
+        // The next save starts from the unprocessed photograph and succeeds.
+        const QString good = f.path("good");
+        QDir().mkpath(good);
+        if (batch)
+            f.services.folderAnswers.push_back(good);
+        else
+            f.services.saveAnswers.push_back(good + QStringLiteral("/IMG_1.jpg"));
+        form.Button2->click();
+        QCOMPARE(f.services.errors.size(), 1);
+        QCOMPARE(entriesOf(good).size(), count);
+        for (int i = 0; i < count; ++i) {
+            const QString name = good + QStringLiteral("/IMG_%1.jpg").arg(i + 1);
+            const Difference d = difference(decodeJpeg(name), referenceOutput(form, images[i], vignetteMask(120, 90)));
+            QVERIFY2(d.mean < 2.0, qPrintable(name + QStringLiteral(": mean %1").arg(d.mean)));
+        }
+    }
+
+    void cropThatLeavesNothing_SaysSoAndWritesNothing_data()
+    {
+        QTest::addColumn<QString>("left");
+        QTest::addColumn<QString>("top");
+        QTest::addColumn<QString>("right");
+        QTest::addColumn<QString>("bottom");
+        QTest::newRow("left + right = width") << "100" << "" << "100" << "";
+        QTest::newRow("top + bottom > height") << "" << "90" << "" << "61";
+        QTest::newRow("left alone too wide") << "5000" << "" << "" << "";
+    }
+    void cropThatLeavesNothing_SaysSoAndWritesNothing()
+    {
+        QFETCH(QString, left);
+        QFETCH(QString, top);
+        QFETCH(QString, right);
+        QFETCH(QString, bottom);
+        WindowFixture f;
+        const Bitmap24 source = gradientPhoto(200, 150);
+        const QString photo = f.writeBmp("IMG_1.bmp", source);
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(200, 150));
+        TForm1& form = openWithMask(f, {photo}, maskFile);
+        form.left->setText(left);
+        form.top->setText(top);
+        form.right->setText(right);
+        form.bottom->setText(bottom);
+        const QStringList before = entriesOf(f.path(""));
+        f.services.saveAnswers.push_back(f.path("IMG_1.jpg"));
+
+        form.Button2->click();
+
+        QCOMPARE(f.services.messages.size(), 1);
+        QVERIFY2(f.services.messages[0].contains(QStringLiteral("crop margins")), qPrintable(f.services.messages[0]));
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(entriesOf(f.path("")), before);
+        QVERIFY(f.services.saveRequests.empty());
+        QVERIFY(form.workflow.PhotoWork == source);
+    }
+
+    void jpegOutput_CarriesTheSourcesExif_data()
+    {
+        QTest::addColumn<bool>("sourceDeleted");
+        QTest::newRow("source present") << false;
+        QTest::newRow("source deleted before saving") << true;
+    }
+    void jpegOutput_CarriesTheSourcesExif()
+    {
+        QFETCH(bool, sourceDeleted);
+        WindowFixture f;
+        const QString photo = f.path("canon.jpg");
+        QVERIFY(QFile::copy(QStringLiteral(LUMIVANE_SAMPLES_DIR "/exif/ianare_canon-ixus.jpg"), photo));
+        const QByteArray sourceApp1 = firstApp1(fileBytes(photo));
+        QVERIFY(sourceApp1.size() > 100);
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(640, 480));
+        TForm1& form = openWithMask(f, {photo}, maskFile);
+        QDir().mkpath(f.path("out"));
+        const QString target = f.path("out/canon.jpg");
+        f.services.saveAnswers.push_back(target);
+        if (sourceDeleted)
+            QVERIFY(QFile::remove(photo));
+
+        form.Button2->click();
+
+        QCOMPARE(f.services.errors, QStringList());
+        const QByteArray written = fileBytes(target);
+        QVERIFY(written.startsWith("\xFF\xD8"));
+        const Bitmap24 decoded = decodeJpeg(target);
+        QCOMPARE(decoded.width(), 640);
+        QCOMPARE(decoded.height(), 480);
+        if (sourceDeleted) {
+            QCOMPARE(f.services.messages,
+                     QStringList{QStringLiteral("Can not access ") + photo + QStringLiteral(". Exiting...")});
+            QVERIFY(firstApp1(written).isEmpty());
+        } else {
+            QCOMPARE(f.services.messages, QStringList());
+            QCOMPARE(firstApp1(written), sourceApp1);
+            QVERIFY(written.startsWith(QByteArray("\xFF\xD8", 2) + sourceApp1));
+        }
+        QCOMPARE(form.status->text(), QStringLiteral("canon.jpg saved."));
+        QCOMPARE(entriesOf(f.path("out")), QStringList{QStringLiteral("canon.jpg")});
+    }
+};
+
+QTEST_MAIN(SaveTest)
+#include "SaveTest.moc"

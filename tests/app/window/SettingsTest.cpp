@@ -1,0 +1,439 @@
+// defaults.ini and default_mask.bmp: what start-up takes from them, Store
+// and Free default mask, and damaged or unusual files.
+#include "WindowFixture.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QTest>
+
+using namespace lumivane;
+using namespace lumivane::testing;
+
+namespace {
+
+QString iniPath(WindowFixture& f)
+{
+    return f.programDir() + QStringLiteral("/defaults.ini");
+}
+
+void writeIni(WindowFixture& f, const QByteArray& content)
+{
+    QFile file(iniPath(f));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(content), content.size());
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+QStringList leftovers(const QString& root)
+{
+    QStringList found;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        if (file.endsWith(QStringLiteral(".part")) || file.endsWith(QStringLiteral(".temp")))
+            found << file;
+    }
+    return found;
+}
+
+// The hotspot a fresh start without a stored one has: levels 0 and the
+// centre of the 320 x 240 adjustment image, which means "none chosen".
+void checkHotspotDefaults(TForm1& form)
+{
+    QCOMPARE(form.mask.HotspotR, 0);
+    QCOMPARE(form.mask.HotspotG, 0);
+    QCOMPARE(form.mask.HotspotB, 0);
+    QCOMPARE(form.mask.HotspotX, 160);
+    QCOMPARE(form.mask.HotspotY, 120);
+    QCOMPARE(form.mask.MarkerX, 160);
+    QCOMPARE(form.mask.MarkerY, 120);
+    QVERIFY(!form.mask.StoredHotspotPending);
+}
+
+void checkStartDefaults(TForm1& form)
+{
+    QCOMPARE(form.Label6->text(), QStringLiteral("Image quality: 90% (JPEG)"));
+    QCOMPARE(form.settings.IniBrightness, QStringLiteral("25"));
+    QCOMPARE(form.settings.IniStrength, QStringLiteral("0"));
+    QCOMPARE(form.settings.IniQuality, QStringLiteral("90"));
+    QVERIFY(form.settings.DefaultMask.isEmpty());
+    QVERIFY(form.workflow.MaskFile.isEmpty());
+    QCOMPARE(form.Label4->text(), QStringLiteral("None"));
+    checkHotspotDefaults(form);
+}
+
+// Chooses a hotspot in the adjustment panel at (x, y) and confirms it.
+void pickHotspot(TForm1& form, int x, int y)
+{
+    // The panel follows the mouse only while it is on screen.
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.Button6Click();
+    form.FormMouseMove(x, y);
+    form.image2Click();
+    form.Button7->click();
+}
+
+// Opens a photograph, loads `maskFile`, sets the sliders, picks a hotspot at
+// (200, 90) and stores it all.
+void storeDefaults(WindowFixture& f, const QString& photo, const QString& maskFile)
+{
+    TForm1& form = f.start();
+    f.open({photo});
+    f.loadMask(maskFile);
+    form.brightness->setValue(33);
+    form.strength->setValue(45);
+    form.jpeg->setValue(77);
+    pickHotspot(form, 200, 90);
+    form.Button4->click();
+}
+
+} // namespace
+
+class SettingsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void noFile_StartsWithDefaultsAndLoadsNoMask()
+    {
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(100, 80));
+        TForm1& form = f.start();
+        checkStartDefaults(form);
+        QCOMPARE(f.services.errors, QStringList());
+        f.open({photo});
+        QCOMPARE(f.services.openRequests.size(), size_t(1));
+        QVERIFY(!form.mask.MaskLoaded);
+        QVERIFY(!QFileInfo::exists(iniPath(f)));
+    }
+
+    void store_ThenRestart_LoadsDefaultMaskAndStoredSliders()
+    {
+        WindowFixture f;
+        const Bitmap24 maskImage = vignetteMask(160, 120);
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(160, 120));
+        const QString maskFile = f.writeBmp("flat.bmp", maskImage);
+        storeDefaults(f, photo, maskFile);
+        QCOMPARE(f.services.errors, QStringList());
+        QVERIFY(f.form().BitBtn3->isEnabled());
+
+        Bitmap24 panelView(320, 240);
+        stretchDraw(maskImage, panelView);
+        const Colour picked = panelView.pixel(200, 90);
+        const QString defaultMask = f.programDir() + QStringLiteral("/default_mask.bmp");
+        const QByteArray expectedIni = QStringLiteral("33\r\n45\r\n77\r\n%1\r\n%2\r\n%3\r\n%4\r\n200\r\n90\r\n")
+                                           .arg(defaultMask)
+                                           .arg(redOf(picked))
+                                           .arg(greenOf(picked))
+                                           .arg(blueOf(picked))
+                                           .toUtf8();
+        const QByteArray ini = readAll(iniPath(f));
+        QCOMPARE(ini, expectedIni);
+        QCOMPARE(ini.count("\r\n"), 9);
+        QVERIFY(ReadBmpFile(defaultMask.toStdString()) == maskImage);
+
+        f.restart();
+        TForm1& form = f.form();
+        QCOMPARE(form.Label6->text(), QStringLiteral("Image quality: 77% (JPEG)"));
+        QCOMPARE(form.Label4->text(), QStringLiteral("...fault_mask.bmp")); // 16 characters
+        QCOMPARE(form.Image3->bitmap().width(), 160);
+        QCOMPARE(form.brightness->value(), 25); // applied only by the first mask load
+        const size_t dialogsBefore = f.services.openRequests.size();
+        const QString second = f.writeBmp("second.bmp", gradientPhoto(320, 240, 9));
+        f.open({second});
+        QCOMPARE(f.services.openRequests.size(), dialogsBefore + 1); // the photograph's dialog only
+        QVERIFY(form.mask.MaskLoaded);
+        QCOMPARE(form.workflow.LastMaskFile, defaultMask);
+        QVERIFY(form.mask.MaskImage == maskImage);
+        QCOMPARE(form.brightness->value(), 33);
+        QCOMPARE(form.strength->value(), 45);
+        QCOMPARE(form.jpeg->value(), 77);
+        QCOMPARE(form.Label6->text(), QStringLiteral("Save quality: 77% (JPEG)"));
+        QCOMPARE(form.mask.HotspotR, int(redOf(picked)));
+        QCOMPARE(form.mask.HotspotG, int(greenOf(picked)));
+        QCOMPARE(form.mask.HotspotB, int(blueOf(picked)));
+        QCOMPARE(form.mask.HotspotX, 200);
+        QCOMPARE(form.mask.HotspotY, 90);
+
+        // A second photograph keeps the sliders where the user moved them.
+        form.brightness->setValue(10);
+        f.open({photo});
+        QCOMPARE(f.services.openRequests.size(), dialogsBefore + 2);
+        QCOMPARE(form.brightness->value(), 10);
+        QCOMPARE(f.services.errors, QStringList());
+    }
+
+    void freeDefaultMask_ThenRestart_LoadsNoMask()
+    {
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(160, 120));
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(160, 120));
+        storeDefaults(f, photo, maskFile);
+        f.form().BitBtn3->click();
+        QVERIFY(!f.form().BitBtn3->isEnabled());
+        QVERIFY(f.form().mask.MaskLoaded); // the mask in use stays
+        QCOMPARE(readAll(iniPath(f)), QByteArray("33\r\n45\r\n77\r\nnone\r\n"));
+        QVERIFY(QFileInfo::exists(f.programDir() + QStringLiteral("/default_mask.bmp")));
+
+        f.restart();
+        TForm1& form = f.form();
+        QCOMPARE(form.Label6->text(), QStringLiteral("Image quality: 77% (JPEG)"));
+        QVERIFY(form.settings.DefaultMask.isEmpty());
+        QCOMPARE(form.Label4->text(), QStringLiteral("None"));
+        checkHotspotDefaults(form);
+        const size_t dialogsBefore = f.services.openRequests.size();
+        f.open({photo});
+        QCOMPARE(f.services.openRequests.size(), dialogsBefore + 1);
+        QVERIFY(!form.mask.MaskLoaded);
+        QCOMPARE(f.services.errors, QStringList());
+    }
+
+    void storedHotspot_NeedsATwoCharacterRedLevel_data()
+    {
+        QTest::addColumn<QByteArray>("red");
+        QTest::addColumn<bool>("applied");
+        QTest::newRow("one digit") << QByteArray("7") << false;
+        QTest::newRow("empty line") << QByteArray("") << false;
+        QTest::newRow("two digits") << QByteArray("17") << true;
+        QTest::newRow("three digits") << QByteArray("250") << true;
+    }
+    void storedHotspot_NeedsATwoCharacterRedLevel()
+    {
+        QFETCH(QByteArray, red);
+        QFETCH(bool, applied);
+        WindowFixture f;
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(160, 120));
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(160, 120));
+        writeIni(f, "30\r\n20\r\n80\r\n" + maskFile.toUtf8() + "\r\n" + red + "\r\n100\r\n90\r\n210\r\n70\r\n");
+        TForm1& form = f.start();
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(form.settings.DefaultMask, maskFile);
+        if (!applied) {
+            checkHotspotDefaults(form);
+        } else {
+            QCOMPARE(form.mask.HotspotR, red.toInt());
+            QCOMPARE(form.mask.HotspotG, 100);
+            QCOMPARE(form.mask.HotspotB, 90);
+            QCOMPARE(form.mask.HotspotX, 210);
+            QCOMPARE(form.mask.HotspotY, 70);
+            QCOMPARE(form.mask.MarkerX, 210);
+            QCOMPARE(form.mask.MarkerY, 70);
+            QVERIFY(form.mask.StoredHotspotPending);
+        }
+        f.open({photo});
+        QVERIFY(form.mask.MaskLoaded);
+        if (!applied) {
+            // Levels come from the mask's centre instead.
+            QCOMPARE(form.mask.HotspotX, 160);
+            QVERIFY(form.mask.HotspotR > 150);
+        } else {
+            QCOMPARE(form.mask.HotspotR, red.toInt());
+            QCOMPARE(form.mask.HotspotX, 210);
+        }
+    }
+
+    void defaultMaskLabel_ShortensLongNames_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("22 characters") << "my_flat_field_mask.bmp" << "...field_mask.bmp";
+        QTest::newRow("15 characters") << "mask_15_chr.bmp" << "...ask_15_chr.bmp";
+        QTest::newRow("14 characters") << "mask_14_ch.bmp" << "mask_14_ch.bmp";
+    }
+    void defaultMaskLabel_ShortensLongNames()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QString, label);
+        WindowFixture f;
+        const QString maskFile = f.writeBmp(fileName, vignetteMask(64, 48));
+        writeIni(f, "25\r\n0\r\n90\r\n" + maskFile.toUtf8() + "\r\n");
+        TForm1& form = f.start();
+        QCOMPARE(form.Label4->text(), label);
+        QCOMPARE(form.workflow.MaskFile, maskFile);
+        QCOMPARE(form.Image3->bitmap().width(), 64);
+        QCOMPARE(f.services.errors, QStringList());
+    }
+
+    void storedQuality_SetsTheLabelAtStart_data()
+    {
+        QTest::addColumn<QByteArray>("quality");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("101") << QByteArray("101") << "No compression (BMP)";
+        QTest::newRow("75") << QByteArray("75") << "Image quality: 75% (JPEG)";
+        QTest::newRow("100") << QByteArray("100") << "Image quality: 100% (JPEG)";
+    }
+    void storedQuality_SetsTheLabelAtStart()
+    {
+        QFETCH(QByteArray, quality);
+        QFETCH(QString, label);
+        WindowFixture f;
+        writeIni(f, "25\r\n0\r\n" + quality + "\r\nnone\r\n");
+        TForm1& form = f.start();
+        QCOMPARE(form.Label6->text(), label);
+        QCOMPARE(f.services.errors, QStringList());
+    }
+
+    void lineEndings_AllReadTheSame_data()
+    {
+        QTest::addColumn<QByteArray>("ending");
+        QTest::addColumn<bool>("lastEnded");
+        QTest::newRow("CR LF") << QByteArray("\r\n") << true;
+        QTest::newRow("LF") << QByteArray("\n") << true;
+        QTest::newRow("CR") << QByteArray("\r") << true;
+        QTest::newRow("LF, last line open") << QByteArray("\n") << false;
+    }
+    void lineEndings_AllReadTheSame()
+    {
+        QFETCH(QByteArray, ending);
+        QFETCH(bool, lastEnded);
+        WindowFixture f;
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(64, 48));
+        const QList<QByteArray> lines = {"12", "34", "56", maskFile.toUtf8(), "21", "22", "23", "240", "60"};
+        QByteArray content = lines.join(ending);
+        if (lastEnded)
+            content += ending;
+        writeIni(f, content);
+        TForm1& form = f.start();
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(form.settings.IniBrightness, QStringLiteral("12"));
+        QCOMPARE(form.settings.IniStrength, QStringLiteral("34"));
+        QCOMPARE(form.settings.IniQuality, QStringLiteral("56"));
+        QCOMPARE(form.settings.DefaultMask, maskFile);
+        QCOMPARE(form.Label4->text(), QStringLiteral("flat.bmp"));
+        QCOMPARE(form.Label6->text(), QStringLiteral("Image quality: 56% (JPEG)"));
+        QCOMPARE(form.mask.HotspotR, 21);
+        QCOMPARE(form.mask.HotspotG, 22);
+        QCOMPARE(form.mask.HotspotB, 23);
+        QCOMPARE(form.mask.MarkerX, 240);
+        QCOMPARE(form.mask.MarkerY, 60);
+    }
+
+    void corruptFile_IsReportedAndDefaultsApply_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("directory");
+        QTest::newRow("hotspot level not a number") << QByteArray("40\r\n50\r\n60\r\nnone\r\n2x0\r\n1\r\n1\r\n1\r\n1\r\n")
+                                                    << false;
+        QTest::newRow("quality not a number") << QByteArray("40\r\n50\r\nabc\r\nnone\r\n") << false;
+        QTest::newRow("brightness not a number") << QByteArray("bright\r\n50\r\n60\r\nnone\r\n") << false;
+        QTest::newRow("strength too large for a number")
+            << QByteArray("40\r\n99999999999\r\n60\r\nnone\r\n") << false;
+        QTest::newRow("binary garbage") << QByteArray("\x00\xff\xfe\x01garbage\x80\r\n\x81\x82", 16) << false;
+        QTest::newRow("empty file") << QByteArray() << false;
+        QTest::newRow("far too large") << QByteArray(2 << 20, '1') << false;
+        QTest::newRow("a directory") << QByteArray() << true;
+    }
+    void corruptFile_IsReportedAndDefaultsApply()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, directory);
+        WindowFixture f;
+        if (directory)
+            QVERIFY(QDir().mkpath(iniPath(f)));
+        else
+            writeIni(f, content);
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(100, 80));
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(100, 80));
+        TForm1& form = f.start();
+        QCOMPARE(f.services.errors.size(), 1);
+        QVERIFY2(f.services.errors[0].contains(QStringLiteral("defaults.ini")), qPrintable(f.services.errors[0]));
+        checkStartDefaults(form);
+        QVERIFY(!form.brightness->isEnabled());
+
+        // The first mask load applies the default positions, without errors.
+        f.open({photo});
+        f.loadMask(maskFile);
+        QVERIFY(form.mask.MaskLoaded);
+        QCOMPARE(form.brightness->value(), 25);
+        QCOMPARE(form.strength->value(), 0);
+        QCOMPARE(form.jpeg->value(), 90);
+        QCOMPARE(form.Label6->text(), QStringLiteral("Save quality: 90% (JPEG)"));
+        QCOMPARE(f.services.errors.size(), 1);
+    }
+
+    void storedPositionOutsideRange_IsClampedAtFirstMaskLoad_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<int>("brightness");
+        QTest::addColumn<int>("strength");
+        QTest::addColumn<int>("quality");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("above") << QByteArray("80\r\n150\r\n250\r\n") << 50 << 100 << 101 << "No compression (BMP)";
+        QTest::newRow("below") << QByteArray("-5\r\n-1\r\n0\r\n") << 0 << 0 << 1 << "Save quality: 1% (JPEG)";
+        QTest::newRow("at the ends") << QByteArray("0\r\n100\r\n101\r\n") << 0 << 100 << 101 << "No compression (BMP)";
+        QTest::newRow("inside") << QByteArray("26\r\n3\r\n42\r\n") << 26 << 3 << 42 << "Save quality: 42% (JPEG)";
+    }
+    void storedPositionOutsideRange_IsClampedAtFirstMaskLoad()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(int, brightness);
+        QFETCH(int, strength);
+        QFETCH(int, quality);
+        QFETCH(QString, label);
+        WindowFixture f;
+        writeIni(f, stored + "none\r\n");
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(100, 80));
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(100, 80));
+        TForm1& form = f.start();
+        f.open({photo});
+        QVERIFY(!form.mask.MaskLoaded);
+        f.loadMask(maskFile);
+        QVERIFY(form.mask.MaskLoaded);
+        QCOMPARE(form.brightness->value(), brightness);
+        QCOMPARE(form.strength->value(), strength);
+        QCOMPARE(form.jpeg->value(), quality);
+        QCOMPARE(form.Label6->text(), label);
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(form.workflow.FirstMaskPending, std::uint8_t(0));
+    }
+
+    void storeThatCannotWrite_SaysSoAndChangesNothing_data()
+    {
+        QTest::addColumn<QString>("blocked");
+        QTest::addColumn<QByteArray>("earlierIni");
+        QTest::newRow("defaults.ini is a directory") << "defaults.ini" << QByteArray();
+        QTest::newRow("default_mask.bmp is a directory, earlier settings")
+            << "default_mask.bmp" << QByteArray("20\r\n10\r\n70\r\nnone\r\n");
+        QTest::newRow("default_mask.bmp is a directory, no earlier settings") << "default_mask.bmp" << QByteArray();
+    }
+    void storeThatCannotWrite_SaysSoAndChangesNothing()
+    {
+        QFETCH(QString, blocked);
+        QFETCH(QByteArray, earlierIni);
+        WindowFixture f;
+        const QString blockedPath = f.programDir() + QLatin1Char('/') + blocked;
+        QVERIFY(QDir().mkpath(blockedPath + QStringLiteral("/inside")));
+        if (!earlierIni.isEmpty())
+            writeIni(f, earlierIni);
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(100, 80));
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(100, 80));
+        TForm1& form = f.start();
+        f.open({photo});
+        f.loadMask(maskFile);
+        const int errorsBefore = int(f.services.errors.size());
+        const QStringList entriesBefore =
+            QDir(f.programDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+
+        form.Button4->click();
+
+        QCOMPARE(int(f.services.errors.size()), errorsBefore + 1);
+        QVERIFY2(f.services.errors.last().contains(blockedPath), qPrintable(f.services.errors.last()));
+        QCOMPARE(leftovers(f.programDir()), QStringList());
+        QCOMPARE(QDir(f.programDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name),
+                 entriesBefore);
+        if (!earlierIni.isEmpty())
+            QCOMPARE(readAll(iniPath(f)), earlierIni);
+        QVERIFY(QFileInfo(blockedPath).isDir());
+        QVERIFY(!form.BitBtn3->isEnabled());
+    }
+};
+
+QTEST_MAIN(SettingsTest)
+#include "SettingsTest.moc"
