@@ -359,7 +359,11 @@ private slots:
         QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_3.bmp [3 of 5]"));
         f.services.folderAnswers.push_back(folder);
         QList<QStringList> snapshots;
-        f.services.onProcessEvents = [&] { snapshots << entriesOf(folder); };
+        QStringList captions;
+        f.services.onProcessEvents = [&] {
+            snapshots << entriesOf(folder);
+            captions << form.Label14->text();
+        };
 
         form.Button2->click();
 
@@ -377,6 +381,12 @@ private slots:
                                      QStringLiteral("IMG_1.bmp"), QStringLiteral("IMG_4.bmp"),
                                      QStringLiteral("IMG_5.bmp")}));
         QVERIFY(snapshots.first().isEmpty()); // the pause after showing the panel comes before any write
+        // The progress caption names the photograph just written.
+        QCOMPARE(captions.mid(1), (QStringList{QStringLiteral("Processing IMG_3.bmp"),
+                                               QStringLiteral("Processing IMG_2.bmp"),
+                                               QStringLiteral("Processing IMG_1.bmp"),
+                                               QStringLiteral("Processing IMG_4.bmp"),
+                                               QStringLiteral("Processing IMG_5.bmp")}));
         // Each file holds its own photograph, corrected.
         for (int i = 0; i < 5; ++i) {
             const QString name = folder + QStringLiteral("/IMG_%1.bmp").arg(i + 1);
@@ -658,6 +668,38 @@ private slots:
         }
         QCOMPARE(form.status->text(), QStringLiteral("canon.jpg saved."));
         QCOMPARE(entriesOf(f.path("out")), QStringList{QStringLiteral("canon.jpg")});
+    }
+
+    void batchOfCameraJpegs_EachOutputCarriesItsOwnSourcesExif()
+    {
+        WindowFixture f;
+        const QStringList samples = {QStringLiteral("ianare_canon-ixus.jpg"), QStringLiteral("ianare_nikon-e950.jpg"),
+                                     QStringLiteral("ianare_olympus-c960.jpg")};
+        QStringList photos;
+        QList<QByteArray> app1s;
+        for (int i = 0; i < samples.size(); ++i) {
+            photos << f.path(QStringLiteral("CAM_%1.jpg").arg(i + 1));
+            QVERIFY(QFile::copy(QStringLiteral(LUMIVANE_SAMPLES_DIR "/exif/") + samples[i], photos.last()));
+            app1s << firstApp1(fileBytes(photos.last()));
+            QVERIFY(!app1s.last().isEmpty());
+        }
+        QVERIFY(app1s[0] != app1s[1]);
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(320, 240));
+        TForm1& form = openWithMask(f, photos, maskFile);
+        const QString folder = f.path("batch");
+        QDir().mkpath(folder);
+        f.services.folderAnswers.push_back(folder);
+
+        form.Button2->click();
+
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(f.services.messages, QStringList());
+        for (int i = 0; i < samples.size(); ++i) {
+            const QString out = folder + QStringLiteral("/CAM_%1.jpg").arg(i + 1);
+            QCOMPARE(firstApp1(fileBytes(out)), app1s[i]);
+            const Bitmap24 source = decodeJpeg(photos[i]);
+            QCOMPARE(decodeJpeg(out).width(), source.width());
+        }
     }
 };
 
