@@ -256,6 +256,7 @@ private:
 
     lumivane::PlatformServices& services_;
     QString programFolder_;
+    lumivane::Bitmap24 spareBitmap_;
     QString image4Hint_;
     int image4Left_ = 0;
     int image4Top_ = 0;

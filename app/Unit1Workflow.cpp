@@ -98,9 +98,12 @@ void TForm1::decodePhotograph(const QString& path)
             TJPEGImage decoder;
             decoder.Smoothing = false;
             decoder.LoadFromFile(toStd(path));
-            Bitmap24 decoded;
-            decoder.DecodeInto(decoded);
-            Image1.Picture.AssignBitmap(std::move(decoded));
+            // Decode into the spare full-size bitmap kept from the previous
+            // load, then exchange it with the holder's: a failed decode
+            // leaves the holder's photograph untouched, and no fresh
+            // full-size memory is paid for on every load.
+            decoder.DecodeInto(spareBitmap_);
+            std::swap(Image1.Picture.Bitmap(), spareBitmap_);
             Image1.PictureChanged();
         } else if (suffix == "BMP") {
             Image1.LoadFromFile(toStd(path));
