@@ -341,22 +341,6 @@ std::string UpperAscii(std::string text)
     return text;
 }
 
-// Splits at every separator; "1, 2" at "," gives "1" and " 2".
-std::vector<std::string> SplitAt(const std::string& text, const std::string& separator)
-{
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t at = text.find(separator, start);
-        if (at == std::string::npos) {
-            parts.push_back(text.substr(start));
-            return parts;
-        }
-        parts.push_back(text.substr(start, at - start));
-        start = at + separator.size();
-    }
-}
-
 // A named value at a fixed 0-based place of a Canon list of numbers.
 struct CanonField {
     int index;
@@ -436,7 +420,7 @@ static_assert(std::size(kCanonCustomFunctions) == 15);
 template <std::size_t N>
 void AddCanonFields(const std::string& text, const CanonField (&fields)[N], TImageInfo& reader)
 {
-    const std::vector<std::string> items = SplitAt(text, ",");
+    const std::vector<std::string> items = Split(text, ",");
     for (const CanonField& field : fields) {
         // A list shorter than the field's place has nothing to say about it.
         if (field.index < 0 || static_cast<std::size_t>(field.index) >= items.size())
@@ -487,7 +471,7 @@ std::string ColourModeText(const std::string& text, TImageInfo&)
 
 std::string LensRangeText(const std::string& text, TImageInfo&)
 {
-    const std::vector<std::string> parts = SplitAt(text, ", ");
+    const std::vector<std::string> parts = Split(text, ", ");
     double values[4] = {0, 0, 0, 0};
     for (std::size_t i = 0; i < 4 && i < parts.size(); ++i)
         values[i] = FractionValue(parts[i]);
@@ -509,7 +493,7 @@ std::string CanonShotInfoText(const std::string& text, TImageInfo& reader)
 
 std::string CanonCustomFunctionsText(const std::string& text, TImageInfo& reader)
 {
-    const std::vector<std::string> items = SplitAt(text, ",");
+    const std::vector<std::string> items = Split(text, ",");
     // Every item but the last one is looked at (the count of commas).
     for (std::size_t i = 0; i + 1 < items.size(); ++i) {
         try {

@@ -51,22 +51,6 @@ bool ParseDecimal(const std::string& raw, double& value)
     return std::isfinite(value);
 }
 
-// Splits text at every occurrence of separator.
-std::vector<std::string> Split(const std::string& text, const std::string& separator)
-{
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t at = text.find(separator, start);
-        if (at == std::string::npos) {
-            parts.push_back(text.substr(start));
-            return parts;
-        }
-        parts.push_back(text.substr(start, at - start));
-        start = at + separator.size();
-    }
-}
-
 // Up to three rationals "a/b, c/d, e/f" as numbers; missing parts give 0.
 void ThreeFractions(const std::string& text, double& first, double& second, double& third)
 {
@@ -109,6 +93,21 @@ uint64_t UnsignedFromBytes(const Bytes& bytes, std::size_t count, bool bigEndian
 }
 
 }  // namespace
+
+std::vector<std::string> Split(const std::string& text, const std::string& separator)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t at = text.find(separator, start);
+        if (at == std::string::npos) {
+            parts.push_back(text.substr(start));
+            return parts;
+        }
+        parts.push_back(text.substr(start, at - start));
+        start = at + separator.size();
+    }
+}
 
 std::string IntToText(int64_t value) { return std::to_string(value); }
 

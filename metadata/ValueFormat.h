@@ -7,6 +7,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace lumivane {
 
@@ -58,6 +59,10 @@ int64_t ParseWholeNumber(const std::string& text);
 
 // Formatters of the main and GPS tables. Each takes the entry's text as made
 // by the directory walk and returns the text to keep.
+// Splits text at every occurrence of separator: "1, 2" at "," gives "1"
+// and " 2"; an empty text gives one empty part.
+std::vector<std::string> Split(const std::string& text, const std::string& separator);
+
 namespace formatters {
 // Flash: "On"/"Off" and the return, mode, function and red-eye bits.
 // Raises MetadataError when the text is not a whole number.
