@@ -45,12 +45,9 @@ std::string FormatGeneral(double x, char decimalSeparator)
     // 15 significant digits, correctly rounded: d.dddddddddddddde±XX
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.14e", x);
-    std::string text(buf);
-    std::string sign;
-    if (text[0] == '-') {
-        sign = "-";
-        text.erase(0, 1);
-    }
+    const bool negative = buf[0] == '-';
+    const std::string sign = negative ? "-" : "";
+    const std::string text(buf + (negative ? 1 : 0));
     const std::size_t ePos = text.find('e');
     const int exponent = std::atoi(text.c_str() + ePos + 1);
     std::string digits;
