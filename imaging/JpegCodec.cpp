@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
 #include <jerror.h>
@@ -209,6 +210,22 @@ void termDestination(j_compress_ptr cinfo)
     c->size = c->capacity - c->destination.free_in_buffer;
 }
 
+// The one set of compression settings: both the whole-bitmap encoder and
+// the band encoder start here, which keeps their bytes identical.
+void startCompression(jpeg_compress_struct& cinfo, int width, int height, int quality)
+{
+    cinfo.image_width = JDIMENSION(width);
+    cinfo.image_height = JDIMENSION(height);
+    // The input colour space must be known before jpeg_set_defaults, which
+    // picks the file's colour space (YCbCr) from it.
+    cinfo.in_color_space = JCS_EXT_BGR;
+    cinfo.input_components = 3;
+    jpeg_set_defaults(&cinfo);
+    cinfo.dct_method = JDCT_FLOAT; // jpeg_set_defaults resets it to the integer DCT
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+}
+
 bool encodeGuarded(Compressor& c, const Bitmap24& image, int quality)
 {
     if (setjmp(c.err.jump))
@@ -222,16 +239,7 @@ bool encodeGuarded(Compressor& c, const Bitmap24& image, int quality)
     c.destination.next_output_byte = c.buffer;
     c.destination.free_in_buffer = c.capacity;
 
-    cinfo.image_width = JDIMENSION(image.width());
-    cinfo.image_height = JDIMENSION(image.height());
-    // The input colour space must be known before jpeg_set_defaults, which
-    // picks the file's colour space (YCbCr) from it.
-    cinfo.in_color_space = JCS_EXT_BGR;
-    cinfo.input_components = 3;
-    jpeg_set_defaults(&cinfo);
-    cinfo.dct_method = JDCT_FLOAT; // jpeg_set_defaults resets it to the integer DCT
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
+    startCompression(cinfo, image.width(), image.height(), quality);
     const std::size_t rowBytes = image.rowBytes();
     // libjpeg takes non-const row pointers but only reads the input rows.
     auto* base = const_cast<std::uint8_t*>(image.data());
@@ -260,6 +268,158 @@ void encodeInto(Compressor& c, const Bitmap24& image, int quality)
 }
 
 } // namespace
+
+// The band encoder's compressor, its error manager and its destination,
+// which writes straight into the caller's vector.
+struct JpegBandEncoder::State {
+    jpeg_compress_struct cinfo{};
+    ErrorManager err;
+    jpeg_destination_mgr destination{};
+    std::vector<std::uint8_t>* out = nullptr;
+    std::size_t used = 0;
+    bool failed = false;
+    bool finished = false;
+
+    State()
+    {
+        installErrorManager(err);
+        cinfo.err = &err.pub;
+        cinfo.client_data = this;
+    }
+    // Safe on a zeroed struct, so also after a failed creation.
+    ~State() { jpeg_destroy_compress(&cinfo); }
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
+};
+
+namespace {
+
+using BandState = JpegBandEncoder::State;
+
+void initVectorDestination(j_compress_ptr) {}
+
+// Called by libjpeg when the whole vector is full. It must not throw through
+// libjpeg's frames: a failed allocation becomes libjpeg's own error.
+boolean growVectorDestination(j_compress_ptr cinfo)
+{
+    auto* s = static_cast<BandState*>(cinfo->client_data);
+    const std::size_t full = s->out->size();
+    bool grown = true;
+    try {
+        s->out->resize(full * 2);
+    } catch (...) {
+        grown = false;
+    }
+    if (!grown) {
+        cinfo->err->msg_code = JERR_OUT_OF_MEMORY;
+        (*cinfo->err->error_exit)(reinterpret_cast<j_common_ptr>(cinfo));
+    }
+    s->destination.next_output_byte = s->out->data() + full;
+    s->destination.free_in_buffer = s->out->size() - full;
+    return TRUE;
+}
+
+void termVectorDestination(j_compress_ptr cinfo)
+{
+    auto* s = static_cast<BandState*>(cinfo->client_data);
+    s->used = s->out->size() - s->destination.free_in_buffer;
+}
+
+bool startBandGuarded(BandState& s, int width, int height, int quality)
+{
+    if (setjmp(s.err.jump))
+        return false;
+    jpeg_create_compress(&s.cinfo);
+    s.cinfo.dest = &s.destination;
+    s.destination.init_destination = initVectorDestination;
+    s.destination.empty_output_buffer = growVectorDestination;
+    s.destination.term_destination = termVectorDestination;
+    s.destination.next_output_byte = s.out->data();
+    s.destination.free_in_buffer = s.out->size();
+    startCompression(s.cinfo, width, height, quality);
+    return true;
+}
+
+bool writeBandGuarded(BandState& s, JSAMPARRAY rows, JDIMENSION count)
+{
+    if (setjmp(s.err.jump))
+        return false;
+    JDIMENSION done = 0;
+    while (done < count) {
+        const JDIMENSION n = jpeg_write_scanlines(&s.cinfo, rows + done, count - done);
+        if (n == 0) {
+            // Only a suspending destination returns without taking rows;
+            // ours never suspends, so this is a broken state.
+            s.cinfo.err->msg_code = JERR_BAD_STATE;
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+bool finishBandGuarded(BandState& s)
+{
+    if (setjmp(s.err.jump))
+        return false;
+    jpeg_finish_compress(&s.cinfo);
+    return true;
+}
+
+} // namespace
+
+JpegBandEncoder::JpegBandEncoder(int width, int height, int quality, std::vector<std::uint8_t>& out)
+    : state_(std::make_unique<State>()), height_(height)
+{
+    if (width < 1 || height < 1)
+        throw std::invalid_argument("JPEG band encoder: a picture of " + std::to_string(width) + " x " +
+                                    std::to_string(height) + " pixels has nothing to encode");
+    // The same first guess as EncodeJpeg, or all the room an earlier encode
+    // left; resizing within the capacity touches no new pages.
+    const std::size_t guess = std::size_t(width) * 3 * std::size_t(height) / 6 + 65536;
+    out.resize(std::max(guess, out.capacity()));
+    state_->out = &out;
+    if (!startBandGuarded(*state_, width, height, quality)) {
+        state_->failed = true;
+        throw JpegError(state_->err.pub.msg_code);
+    }
+}
+
+JpegBandEncoder::~JpegBandEncoder() = default;
+
+void JpegBandEncoder::WriteRows(const std::uint8_t* const* rows, int count)
+{
+    if (state_->failed || state_->finished)
+        throw std::invalid_argument("JPEG band encoder: rows written after the end or after an error");
+    if (count < 0 || count > height_ - rowsWritten_)
+        throw std::invalid_argument("JPEG band encoder: " + std::to_string(count) + " rows given, " +
+                                    std::to_string(height_ - rowsWritten_) + " left");
+    if (count == 0)
+        return;
+    // libjpeg takes non-const row pointers but only reads the input rows.
+    auto* pointers = const_cast<JSAMPARRAY>(rows);
+    if (!writeBandGuarded(*state_, pointers, JDIMENSION(count))) {
+        state_->failed = true;
+        throw JpegError(state_->err.pub.msg_code);
+    }
+    rowsWritten_ += count;
+}
+
+std::vector<std::uint8_t>& JpegBandEncoder::Finish()
+{
+    if (state_->failed || state_->finished)
+        throw std::invalid_argument("JPEG band encoder: finished twice or after an error");
+    if (rowsWritten_ != height_)
+        throw std::logic_error("JPEG band encoder: " + std::to_string(rowsWritten_) + " of " +
+                               std::to_string(height_) + " rows written");
+    if (!finishBandGuarded(*state_)) {
+        state_->failed = true;
+        throw JpegError(state_->err.pub.msg_code);
+    }
+    state_->finished = true;
+    state_->out->resize(state_->used);
+    return *state_->out;
+}
 
 JpegError::JpegError(int code)
     : std::runtime_error("JPEG error #" + std::to_string(code)), code_(code)

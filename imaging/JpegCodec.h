@@ -73,4 +73,45 @@ std::vector<std::uint8_t> EncodeJpeg(const Bitmap24& image, int quality);
 // Encodes as above and writes the file atomically (see WriteFileAtomically).
 void SaveJpegFile(const Bitmap24& image, int quality, const std::string& path);
 
+// The same encoding fed a few rows at a time, so a picture can be encoded
+// while its later rows are still being computed, and without the picture
+// ever existing as one bitmap. The settings are EncodeJpeg's, so the bytes
+// are identical for the same pixels.
+//
+// The encoded bytes go into `out`, which the caller keeps between encodes:
+// it is grown when needed and never shrunk, so its pages are paid for once.
+// While encoding, `out` holds scratch bytes beyond the encoded ones; after
+// Finish() its size is exactly the encoded size.
+//
+// Raises JpegError when libjpeg fails (and std::invalid_argument for a
+// width or height below 1, more rows than the picture has, or a call after
+// Finish or after an error); after an error the encoder only accepts
+// destruction.
+class JpegBandEncoder {
+public:
+    // Starts a baseline JPEG of width x height pixels at quality 1..100.
+    JpegBandEncoder(int width, int height, int quality, std::vector<std::uint8_t>& out);
+    ~JpegBandEncoder();
+    JpegBandEncoder(const JpegBandEncoder&) = delete;
+    JpegBandEncoder& operator=(const JpegBandEncoder&) = delete;
+
+    // The next `count` rows, top to bottom; each row is width * 3 bytes of
+    // blue, green, red. The rows are consumed before the call returns, so
+    // their storage may be reused at once.
+    void WriteRows(const std::uint8_t* const* rows, int count);
+    // Rows written so far.
+    int RowsWritten() const { return rowsWritten_; }
+    // Completes the file once every row has been written (raises
+    // std::logic_error otherwise) and returns `out`, cut to the encoded
+    // bytes.
+    std::vector<std::uint8_t>& Finish();
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+    int height_ = 0;
+    int rowsWritten_ = 0;
+};
+
 } // namespace lumivane
