@@ -244,6 +244,47 @@ struct LocalTable {
     }
 };
 
+// The three channel tables of one call, blue, green, red: shared ones from
+// the cache where the target allows, otherwise built for this call.
+struct ChannelTables {
+    std::shared_ptr<const DampingTable> table;
+    LocalTable local[3];
+    const std::uint8_t* bases[3] = {};
+
+    ChannelTables(float damping, const CorrectionTargets& targets)
+    {
+        int shared[3];
+        int sharedCount = 0;
+        for (int t : {targets.b, targets.g, targets.r})
+            if (fitsSharedTable(t))
+                shared[sharedCount++] = t;
+        if (sharedCount > 0)
+            table = tableCache().acquire(damping, shared, sharedCount);
+        const int channelTargets[3] = {targets.b, targets.g, targets.r};
+        for (int c = 0; c < 3; ++c) {
+            if (fitsSharedTable(channelTargets[c])) {
+                bases[c] = table->base(channelTargets[c]);
+            } else {
+                local[c].build(damping, channelTargets[c]);
+                bases[c] = local[c].base;
+            }
+        }
+    }
+};
+
+// A row run read from one place and written to another: the same lookups
+// as correctRun, for a photograph that must stay as it is.
+[[gnu::noinline]] void correctRunInto(const std::uint8_t* p, const std::uint8_t* m, std::uint8_t* out,
+                                      long long pixels, const std::uint8_t* baseB, const std::uint8_t* baseG,
+                                      const std::uint8_t* baseR)
+{
+    for (long long i = 0; i < pixels; ++i, p += 3, m += 3, out += 3) {
+        out[0] = baseB[(std::size_t(m[0]) << 8) | p[0]];
+        out[1] = baseG[(std::size_t(m[1]) << 8) | p[1]];
+        out[2] = baseR[(std::size_t(m[2]) << 8) | p[2]];
+    }
+}
+
 // One row run. Kept out of line so the few pointers it needs stay in
 // registers instead of competing with the caller's state.
 [[gnu::noinline]] void correctRun(std::uint8_t* p, const std::uint8_t* m, long long pixels,
@@ -329,25 +370,8 @@ void ApplyCorrection(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegi
     if (s.empty())
         return;
 
-    int shared[3];
-    int sharedCount = 0;
-    for (int t : {targets.b, targets.g, targets.r})
-        if (fitsSharedTable(t))
-            shared[sharedCount++] = t;
-    std::shared_ptr<const DampingTable> table;
-    if (sharedCount > 0)
-        table = tableCache().acquire(damping, shared, sharedCount);
-    LocalTable local[3];
-    const std::uint8_t* bases[3];
-    const int channelTargets[3] = {targets.b, targets.g, targets.r};
-    for (int c = 0; c < 3; ++c) {
-        if (fitsSharedTable(channelTargets[c])) {
-            bases[c] = table->base(channelTargets[c]);
-        } else {
-            local[c].build(damping, channelTargets[c]);
-            bases[c] = local[c].base;
-        }
-    }
+    const ChannelTables tables(damping, targets);
+    const std::uint8_t* const* bases = tables.bases;
 
     const long long rows = s.y1 - s.y0 + 1;
     const long long columns = s.x1 - s.x0 + 1;
@@ -382,6 +406,69 @@ void ApplyCorrection(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegi
     band(0);
     for (auto& w : workers)
         w.join();
+}
+
+struct CorrectionPass::Tables : ChannelTables {
+    using ChannelTables::ChannelTables;
+};
+
+CorrectionPass::CorrectionPass(const Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
+                               float damping, const CorrectionTargets& targets)
+    : photo_(photo), mask_(mask), region_(region)
+{
+    const Span s = spanFor(photo, mask, region, damping);
+    if (!s.empty()) {
+        x0_ = s.x0;
+        x1_ = s.x1;
+        y0_ = s.y0;
+        y1_ = s.y1;
+        tables_ = std::make_unique<Tables>(damping, targets);
+    }
+}
+
+CorrectionPass::~CorrectionPass() = default;
+
+void CorrectionPass::CorrectInto(const Rect& window, std::uint8_t* out, std::ptrdiff_t outStride) const
+{
+    if (window.left < 0 || window.top < 0 || window.right > photo_.width() || window.bottom > photo_.height())
+        throw std::out_of_range("Correction window outside the " + std::to_string(photo_.width()) + "x" +
+                                std::to_string(photo_.height()) + " photograph");
+    if (window.width() <= 0 || window.height() <= 0)
+        return;
+    const std::size_t photoStride = photo_.rowBytes();
+    // Photo columns that the region covers, clipped to the window.
+    const long long c0 = std::max<long long>(window.left, x0_ + region_.px);
+    const long long c1 = std::min<long long>(window.right - 1, x1_ + region_.px);
+    for (int y = window.top; y < window.bottom; ++y) {
+        std::uint8_t* dst = out + std::ptrdiff_t(y - window.top) * outStride;
+        const std::uint8_t* src = photo_.data() + std::size_t(y) * photoStride;
+        const long long regionRow = static_cast<long long>(y) - region_.py;
+        if (!tables_ || regionRow < y0_ || regionRow > y1_ || c0 > c1) {
+            std::memcpy(dst, src + std::size_t(window.left) * 3, std::size_t(window.width()) * 3);
+            continue;
+        }
+        // Uncorrected on the left, the region's run, uncorrected on the right.
+        std::memcpy(dst, src + std::size_t(window.left) * 3, std::size_t(c0 - window.left) * 3);
+        const std::uint8_t* maskPixels = mask_.data() + std::size_t(regionRow + region_.my) * mask_.rowBytes() +
+                                         std::size_t(c0 - region_.px + region_.mx) * 3;
+        correctRunInto(src + std::size_t(c0) * 3, maskPixels, dst + std::size_t(c0 - window.left) * 3,
+                       c1 - c0 + 1, tables_->bases[0], tables_->bases[1], tables_->bases[2]);
+        std::memcpy(dst + std::size_t(c1 + 1 - window.left) * 3, src + std::size_t(c1 + 1) * 3,
+                    std::size_t(window.right - 1 - c1) * 3);
+    }
+}
+
+void ApplyCorrectionRows(const Bitmap24& photoIn, Bitmap24& bandOut, int firstRow, int rowCount,
+                         const Bitmap24& mask, const CorrectionRegion& region, float damping,
+                         const CorrectionTargets& targets)
+{
+    const CorrectionPass pass(photoIn, mask, region, damping, targets);
+    if (rowCount < 0 || firstRow < 0 || firstRow > photoIn.height() - rowCount)
+        throw std::out_of_range("Correction rows " + std::to_string(firstRow) + " + " + std::to_string(rowCount) +
+                                " outside a photograph of " + std::to_string(photoIn.height()) + " rows");
+    bandOut.setSize(photoIn.width(), rowCount);
+    pass.CorrectInto(Rect{0, firstRow, photoIn.width(), firstRow + rowCount}, bandOut.data(),
+                     std::ptrdiff_t(bandOut.rowBytes()));
 }
 
 void ClearCorrectionTables()

@@ -7,7 +7,9 @@
 
 #include "Bitmap24.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace lumivane {
@@ -59,6 +61,46 @@ void ApplyCorrectionReference(Bitmap24& photo, const Bitmap24& mask, const Corre
 // returning.
 void ApplyCorrection(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
                      float damping, const CorrectionTargets& targets, int threads = 0);
+
+// The correction of one photograph against one mask, prepared once (region,
+// tables) and then applied to any rectangle of the photograph, the result
+// going to other storage: the photograph itself is only read. The pixels
+// written are those ApplyCorrection would leave in that rectangle, byte for
+// byte, including the uncorrected ones outside the region, so a picture can
+// be corrected band by band while earlier bands are already being encoded.
+// `photo` and `mask` must outlive the pass and stay unchanged while it is
+// used; CorrectInto may run on several threads at once.
+class CorrectionPass {
+public:
+    // Throws what ApplyCorrection throws for a bad region or damping.
+    CorrectionPass(const Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region, float damping,
+                   const CorrectionTargets& targets);
+    ~CorrectionPass();
+    CorrectionPass(const CorrectionPass&) = delete;
+    CorrectionPass& operator=(const CorrectionPass&) = delete;
+
+    // Writes the rectangle `window` of the corrected photograph: its row i
+    // goes to out + i * outStride, window.width() * 3 bytes of blue, green,
+    // red. A negative stride writes upwards (bottom-up files). Throws
+    // std::out_of_range for a window not inside the photograph; an empty
+    // window writes nothing.
+    void CorrectInto(const Rect& window, std::uint8_t* out, std::ptrdiff_t outStride) const;
+
+private:
+    struct Tables;
+    const Bitmap24& photo_;
+    const Bitmap24& mask_;
+    CorrectionRegion region_;
+    long long x0_ = 0, x1_ = -1, y0_ = 0, y1_ = -1; // the clipped region, in region coordinates
+    std::unique_ptr<Tables> tables_;
+};
+
+// Rows firstRow .. firstRow + rowCount - 1 of the corrected photograph into
+// `bandOut`, which is sized to the photograph's width x rowCount; `photoIn`
+// is not changed. Throws like CorrectionPass.
+void ApplyCorrectionRows(const Bitmap24& photoIn, Bitmap24& bandOut, int firstRow, int rowCount,
+                         const Bitmap24& mask, const CorrectionRegion& region, float damping,
+                         const CorrectionTargets& targets);
 
 // Drops the tables kept between calls (for measuring the cost of a first
 // call; the results do not depend on it).
