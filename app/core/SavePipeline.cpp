@@ -1,0 +1,245 @@
+#include "SavePipeline.h"
+
+#include "BmpCodec.h"
+#include "FileIO.h"
+#include "JpegCodec.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+
+namespace lumivane {
+
+namespace {
+
+// Band slots in flight between the correcting thread and the encoder: one
+// being corrected, one being encoded and one spare, so neither side waits
+// for the other on an ordinary band.
+constexpr int kSlots = 3;
+
+// The rectangle of the photograph that is written.
+Rect outputWindow(const Bitmap24& photo, const CropMargins& crop)
+{
+    const long long w = static_cast<long long>(photo.width()) - crop.left - crop.right;
+    const long long h = static_cast<long long>(photo.height()) - crop.top - crop.bottom;
+    if (crop.left < 0 || crop.top < 0 || crop.right < 0 || crop.bottom < 0 || w <= 0 || h <= 0)
+        throw std::invalid_argument("Crop margins leave no pixels: " + std::to_string(photo.width()) + "x" +
+                                    std::to_string(photo.height()) + " photograph with margins " +
+                                    std::to_string(crop.left) + ", " + std::to_string(crop.top) + ", " +
+                                    std::to_string(crop.right) + ", " + std::to_string(crop.bottom));
+    return Rect{crop.left, crop.top, crop.left + int(w), crop.top + int(h)};
+}
+
+int threadsToUse(int requested)
+{
+    if (requested > 0)
+        return requested;
+    return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+}
+
+// What the correcting thread and the encoding thread share: how many bands
+// each has finished, and whether either side has given up.
+struct BandHandoff {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int produced = 0;
+    int consumed = 0;
+    bool cancelled = false;
+    std::exception_ptr error;
+};
+
+// Joins the correcting thread on every way out, telling it to stop first so
+// that an error on the encoding side never leaves it waiting for a slot.
+class WorkerJoin {
+public:
+    WorkerJoin(std::thread& worker, BandHandoff& handoff) : worker_(worker), handoff_(handoff) {}
+    WorkerJoin(const WorkerJoin&) = delete;
+    WorkerJoin& operator=(const WorkerJoin&) = delete;
+    ~WorkerJoin() { join(); }
+
+    void join()
+    {
+        if (!worker_.joinable())
+            return;
+        {
+            std::lock_guard lock(handoff_.mutex);
+            handoff_.cancelled = true;
+        }
+        handoff_.changed.notify_all();
+        worker_.join();
+    }
+
+private:
+    std::thread& worker_;
+    BandHandoff& handoff_;
+};
+
+void put16(std::uint8_t* at, std::uint32_t v)
+{
+    at[0] = std::uint8_t(v);
+    at[1] = std::uint8_t(v >> 8);
+}
+
+void put32(std::uint8_t* at, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        at[i] = std::uint8_t(v >> (8 * i));
+}
+
+constexpr std::size_t kBmpDataOffset = 54; // 14-byte file header + 40-byte information header
+
+} // namespace
+
+SavePipeline::SavePipeline(int threads, int bandRows) : threads_(threads), bandRows_(std::max(bandRows, 1)) {}
+
+void SavePipeline::encodeBands(const CorrectionPass& pass, const Rect& window, int quality)
+{
+    const int height = window.height();
+    const std::size_t rowBytes = std::size_t(window.width()) * 3;
+    const int bandRows = std::min(bandRows_, height);
+    const int bandCount = (height + bandRows - 1) / bandRows;
+    const bool threaded = threadsToUse(threads_) >= 2 && bandCount > 1;
+    const int slots = threaded ? std::min(kSlots, bandCount) : 1;
+    const std::size_t slotBytes = std::size_t(bandRows) * rowBytes;
+    if (bands_.size() < std::size_t(slots) * slotBytes)
+        bands_.resize(std::size_t(slots) * slotBytes);
+
+    JpegBandEncoder encoder(window.width(), height, quality, encoded_);
+    std::vector<const std::uint8_t*> rows(std::size_t(bandRows), nullptr);
+    auto bandWindow = [&](int k) {
+        const int top = window.top + k * bandRows;
+        return Rect{window.left, top, window.right, std::min(top + bandRows, window.bottom)};
+    };
+    auto slot = [&](int k) { return bands_.data() + std::size_t(k % slots) * slotBytes; };
+    auto correctBand = [&](int k) { pass.CorrectInto(bandWindow(k), slot(k), std::ptrdiff_t(rowBytes)); };
+    auto encodeBand = [&](int k) {
+        const int count = bandWindow(k).height();
+        std::uint8_t* first = slot(k);
+        for (int i = 0; i < count; ++i)
+            rows[std::size_t(i)] = first + std::size_t(i) * rowBytes;
+        encoder.WriteRows(rows.data(), count);
+    };
+
+    BandHandoff handoff;
+    std::thread worker;
+    if (threaded) {
+        try {
+            worker = std::thread([&] {
+                try {
+                    for (int k = 0; k < bandCount; ++k) {
+                        {
+                            std::unique_lock lock(handoff.mutex);
+                            handoff.changed.wait(lock,
+                                                 [&] { return handoff.cancelled || k - handoff.consumed < slots; });
+                            if (handoff.cancelled)
+                                return;
+                        }
+                        correctBand(k);
+                        {
+                            std::lock_guard lock(handoff.mutex);
+                            handoff.produced = k + 1;
+                        }
+                        handoff.changed.notify_one();
+                    }
+                } catch (...) {
+                    // Carried to the encoding thread, which raises it after
+                    // the join.
+                    {
+                        std::lock_guard lock(handoff.mutex);
+                        handoff.error = std::current_exception();
+                    }
+                    handoff.changed.notify_one();
+                }
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: everything runs on this one.
+        }
+    }
+    WorkerJoin join(worker, handoff);
+
+    if (!worker.joinable()) {
+        for (int k = 0; k < bandCount; ++k) {
+            correctBand(k);
+            encodeBand(k);
+        }
+    } else {
+        for (int k = 0; k < bandCount; ++k) {
+            {
+                std::unique_lock lock(handoff.mutex);
+                handoff.changed.wait(lock, [&] { return handoff.produced > k || handoff.error; });
+                if (handoff.produced <= k)
+                    break; // the correcting thread failed
+            }
+            encodeBand(k);
+            {
+                std::lock_guard lock(handoff.mutex);
+                handoff.consumed = k + 1;
+            }
+            handoff.changed.notify_one();
+        }
+        join.join();
+        if (handoff.error)
+            std::rethrow_exception(handoff.error);
+    }
+    encoder.Finish();
+}
+
+TransplantResult SavePipeline::SaveCorrectedJpeg(const Bitmap24& unprocessed, const Bitmap24& maskFull,
+                                                 const CorrectionRegion& region, float damping,
+                                                 const CorrectionTargets& targets, const CropMargins& crop,
+                                                 int quality, const std::string& sourceFile,
+                                                 const std::string& outPath)
+{
+    const Rect window = outputWindow(unprocessed, crop);
+    const CorrectionPass pass(unprocessed, maskFull, region, damping, targets);
+    encodeBands(pass, window, quality);
+    return WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, outPath);
+}
+
+void SavePipeline::SaveCorrectedBmp(const Bitmap24& unprocessed, const Bitmap24& maskFull,
+                                    const CorrectionRegion& region, float damping,
+                                    const CorrectionTargets& targets, const CropMargins& crop,
+                                    const std::string& outPath)
+{
+    const Rect window = outputWindow(unprocessed, crop);
+    const CorrectionPass pass(unprocessed, maskFull, region, damping, targets);
+
+    const std::size_t width = std::size_t(window.width());
+    const std::size_t height = std::size_t(window.height());
+    const std::size_t stride = (width * 3 + 3) & ~std::size_t(3);
+    const std::size_t imageSize = stride * height;
+    if (imageSize > 0xFFFFFFFFu - kBmpDataOffset)
+        throw BmpError("Bitmap is too large to be written as BMP");
+    const std::size_t fileSize = kBmpDataOffset + imageSize;
+    // The buffer keeps its capacity between saves; every byte of the file
+    // is written below, header, pixels and row padding alike.
+    bmpFile_.resize(fileSize);
+    std::uint8_t* file = bmpFile_.data();
+    std::memset(file, 0, kBmpDataOffset);
+    file[0] = 'B';
+    file[1] = 'M';
+    put32(file + 2, std::uint32_t(fileSize));
+    put32(file + 10, std::uint32_t(kBmpDataOffset));
+    // Information header; resolution and colour counts stay 0.
+    put32(file + 14, 40);
+    put32(file + 18, std::uint32_t(width));
+    put32(file + 22, std::uint32_t(height)); // positive: bottom-up rows
+    put16(file + 26, 1);                     // planes
+    put16(file + 28, 24);                    // bits per pixel
+    put32(file + 30, 0);                     // no compression
+    put32(file + 34, std::uint32_t(imageSize));
+    if (stride > width * 3)
+        for (std::size_t r = 0; r < height; ++r)
+            std::memset(file + kBmpDataOffset + r * stride + width * 3, 0, stride - width * 3);
+    // Top row last in the file: write upwards from the last row's place.
+    std::uint8_t* topRow = file + kBmpDataOffset + (height - 1) * stride;
+    pass.CorrectInto(window, topRow, -std::ptrdiff_t(stride));
+    WriteFileAtomically(outPath, file, fileSize);
+}
+
+} // namespace lumivane

@@ -1,0 +1,88 @@
+// The full-size save of a processed photograph: correction, crop, encoding
+// and writing in one pass over the picture.
+//
+// The corrected photograph never exists as a whole. A band of rows is
+// corrected from the unprocessed photograph and the full-size mask (on a
+// second thread, a band or two ahead of the encoder, when the machine has a
+// second core), the crop margins become row and column offsets into the
+// bands, and the encoder takes each band as soon as it is ready. A JPEG then
+// gets the source's EXIF head and is written in one atomic write. The files
+// are byte for byte those of the plain sequence: ApplyCorrection on a copy
+// of the photograph, CropBitmap, EncodeJpeg (or EncodeBmp), write, CopyExif.
+//
+// One SavePipeline is meant to live as long as the window: its band buffers
+// and its output buffer survive between saves, so the page faults of fresh
+// memory are paid on the first save only.
+#pragma once
+
+#include "Bitmap24.h"
+#include "CorrectionKernel.h"
+#include "ExifTransplant.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace lumivane {
+
+// Crop margins in photograph pixels; all zero writes the whole photograph.
+struct CropMargins {
+    int left = 0, top = 0, right = 0, bottom = 0;
+};
+
+class SavePipeline {
+public:
+    // threads: 0 chooses by the machine (a second thread when there is a
+    // second core), 1 does everything on the calling thread, 2 or more
+    // corrects on a second thread. bandRows: rows per band (16 suits
+    // libjpeg, which takes rows in groups of 16).
+    explicit SavePipeline(int threads = 0, int bandRows = kDefaultBandRows);
+    SavePipeline(const SavePipeline&) = delete;
+    SavePipeline& operator=(const SavePipeline&) = delete;
+
+    // Saves `unprocessed`, corrected against `maskFull` with the full-size
+    // region (see FullSizeRegion), `damping` and `targets`, then cropped by
+    // `crop`, as a baseline JPEG at `quality` to `outPath`, with the first
+    // APP1 section of `sourceFile` in front of the encoded data when it has
+    // one (see WriteJpegWithExif). `unprocessed` is not changed.
+    //
+    // Returns the transplant's result; SourceMissing means the file was
+    // written without EXIF and the caller should tell the user
+    // (SourceMissingMessage). Throws std::invalid_argument before anything
+    // is written when a margin is negative or the margins leave no pixels,
+    // or when the region or damping is invalid; JpegError when libjpeg
+    // fails; TransplantError naming the file when writing fails (no partial
+    // or temporary file is left; an earlier file at `outPath` stays as it
+    // was).
+    TransplantResult SaveCorrectedJpeg(const Bitmap24& unprocessed, const Bitmap24& maskFull,
+                                       const CorrectionRegion& region, float damping,
+                                       const CorrectionTargets& targets, const CropMargins& crop, int quality,
+                                       const std::string& sourceFile, const std::string& outPath);
+
+    // The same correction and crop written as an uncompressed 24-bit BMP
+    // (EncodeBmp's file, written like WriteBmpFile). No EXIF. Throws as
+    // above, FileError naming the file when writing fails, BmpError when
+    // the picture is too large for the format.
+    void SaveCorrectedBmp(const Bitmap24& unprocessed, const Bitmap24& maskFull, const CorrectionRegion& region,
+                          float damping, const CorrectionTargets& targets, const CropMargins& crop,
+                          const std::string& outPath);
+
+    // The bytes of the last JPEG encoded (without the EXIF head), valid
+    // until the next save.
+    const std::vector<std::uint8_t>& LastEncoded() const { return encoded_; }
+
+    static constexpr int kDefaultBandRows = 32;
+
+private:
+    void encodeBands(const CorrectionPass& pass, const Rect& window, int quality);
+
+    int threads_;
+    int bandRows_;
+    // Band slots for the corrected rows, reused from save to save.
+    std::vector<std::uint8_t> bands_;
+    // The encoder's output, and for a BMP the whole file.
+    std::vector<std::uint8_t> encoded_;
+    std::vector<std::uint8_t> bmpFile_;
+};
+
+} // namespace lumivane

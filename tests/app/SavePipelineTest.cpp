@@ -1,0 +1,462 @@
+// The band-wise save must write exactly the files of the plain sequence:
+// ApplyCorrection on a copy, CropBitmap, EncodeJpeg (or EncodeBmp), write,
+// CopyExif. Every case here builds both files and compares them byte for
+// byte.
+#include "SavePipeline.h"
+
+#include "BmpCodec.h"
+#include "CorrectionKernel.h"
+#include "ExifTransplant.h"
+#include "FileIO.h"
+#include "JpegCodec.h"
+#include "MaskGeometry.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using namespace lumivane;
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+const std::string kSamples = LUMIVANE_SAMPLES_DIR;
+// SOI followed directly by APP1, as cameras write.
+const std::string kCameraJpeg = kSamples + "/exif/ianare_canon-ixus.jpg";
+// SOI, a JFIF APP0, then an APP1 further on.
+const std::string kJfifWithExif = kSamples + "/exif/ianare_Canon_PowerShot_S40.jpg";
+const std::string kBmpSource = kSamples + "/bmp/g/rgb24.bmp";
+
+std::uint8_t clampByte(int v)
+{
+    return std::uint8_t(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
+// Gradients with grain; `noise` makes it all grain (a JPEG larger than the
+// encoder's first guess of its size).
+Bitmap24 photoLike(int width, int height, unsigned seed, bool noise = false)
+{
+    Bitmap24 photo(width, height);
+    unsigned state = seed * 2654435761u + 7;
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* row = photo.scanLine(y);
+        for (int x = 0; x < width; ++x) {
+            state = state * 1103515245u + 12345u;
+            if (noise) {
+                row[3 * x + 0] = std::uint8_t(state >> 24);
+                row[3 * x + 1] = std::uint8_t(state >> 16);
+                row[3 * x + 2] = std::uint8_t(state >> 8);
+                continue;
+            }
+            const int grain = int((state >> 27) & 15) - 8;
+            row[3 * x + 0] = clampByte(x * 255 / width + grain);
+            row[3 * x + 1] = clampByte(y * 255 / height + grain);
+            row[3 * x + 2] = clampByte(60 + ((x / 5 + y / 7) % 9) * 20 + grain);
+        }
+    }
+    return photo;
+}
+
+// Darker towards the corners, with a different fall-off per channel.
+Bitmap24 maskLike(int width, int height)
+{
+    Bitmap24 mask(width, height);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* row = mask.scanLine(y);
+        for (int x = 0; x < width; ++x) {
+            const double dx = (x - width / 2.0) / width, dy = (y - height / 2.0) / height;
+            const double r2 = dx * dx + dy * dy;
+            row[3 * x + 0] = clampByte(int(220 - 150 * r2));
+            row[3 * x + 1] = clampByte(int(230 - 190 * r2));
+            row[3 * x + 2] = clampByte(int(240 - 230 * r2));
+        }
+    }
+    return mask;
+}
+
+const float kDamping = DampingForStrength(40);
+const CorrectionTargets kTargets = TargetsFor(220, 230, 240, 31);
+
+// The image the plain sequence writes: correct a copy, then crop.
+Bitmap24 plainImage(const Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
+                    const CropMargins& crop)
+{
+    Bitmap24 work = photo;
+    ApplyCorrection(work, mask, region, kDamping, kTargets);
+    if (crop.left || crop.top || crop.right || crop.bottom)
+        return CropBitmap(work, crop.left, crop.top, crop.right, crop.bottom);
+    return work;
+}
+
+class TempFolder {
+public:
+    TempFolder()
+    {
+        std::string pattern = (fs::temp_directory_path() / "lumivane-savepipe-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TempFolder()
+    {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    const fs::path& path() const { return path_; }
+    std::vector<std::string> names() const
+    {
+        std::vector<std::string> result;
+        for (const auto& entry : fs::directory_iterator(path_))
+            result.push_back(entry.path().filename().string());
+        std::sort(result.begin(), result.end());
+        return result;
+    }
+
+private:
+    fs::path path_;
+};
+
+// ---------------------------------------------------------------------------
+// Band encoder
+
+TEST(JpegBandEncoder_MatchesEncodeJpeg, ForSizesQualitiesAndRowGroupings)
+{
+    struct Case {
+        int width, height;
+        bool noise;
+    };
+    const Case cases[] = {{1, 1, false}, {17, 9, false}, {3, 200, false}, {160, 120, false}, {201, 67, false},
+                          {256, 256, true}};
+    // One buffer for every encode: what an earlier, larger file left in it
+    // must never show in a later one.
+    Bytes out;
+    for (const Case& c : cases) {
+        const Bitmap24 image = photoLike(c.width, c.height, unsigned(c.width * 31 + c.height), c.noise);
+        for (int quality : {1, 50, 90, 100}) {
+            const Bytes expected = EncodeJpeg(image, quality);
+            for (int group : {1, 7, 16, c.height}) {
+                SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " q" +
+                             std::to_string(quality) + " rows by " + std::to_string(group));
+                JpegBandEncoder encoder(c.width, c.height, quality, out);
+                std::vector<const std::uint8_t*> rows;
+                for (int y = 0; y < c.height; y += group) {
+                    rows.clear();
+                    for (int i = y; i < std::min(y + group, c.height); ++i)
+                        rows.push_back(image.scanLine(i));
+                    encoder.WriteRows(rows.data(), int(rows.size()));
+                }
+                EXPECT_EQ(encoder.RowsWritten(), c.height);
+                EXPECT_EQ(encoder.Finish(), expected);
+            }
+        }
+    }
+}
+
+TEST(JpegBandEncoder_Rejects, MisuseWithClearErrors)
+{
+    Bytes out;
+    EXPECT_THROW(JpegBandEncoder(0, 5, 90, out), std::invalid_argument);
+    EXPECT_THROW(JpegBandEncoder(5, 0, 90, out), std::invalid_argument);
+
+    const Bitmap24 image = photoLike(8, 4, 1);
+    const std::uint8_t* rows[5] = {image.scanLine(0), image.scanLine(1), image.scanLine(2), image.scanLine(3),
+                                   image.scanLine(3)};
+    {
+        JpegBandEncoder encoder(8, 4, 90, out);
+        EXPECT_THROW(encoder.WriteRows(rows, 5), std::invalid_argument); // one row too many
+        encoder.WriteRows(rows, 3);
+        EXPECT_THROW(encoder.Finish(), std::logic_error); // a row missing
+        encoder.WriteRows(rows + 3, 1);
+        EXPECT_EQ(encoder.Finish(), EncodeJpeg(image, 90));
+        EXPECT_THROW(encoder.WriteRows(rows, 1), std::invalid_argument); // after the end
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Correcting a window of the photograph into other storage
+
+TEST(CorrectionPass_MatchesApplyCorrection, ForRegionsAndWindows)
+{
+    const Bitmap24 photo = photoLike(41, 29, 5);
+    const Bitmap24 mask = maskLike(41, 29);
+    CorrectionRegion shifted;
+    shifted.px = 3;
+    shifted.my = 2;
+    CorrectionRegion maskShifted;
+    maskShifted.mx = 5;
+    maskShifted.py = 1;
+    CorrectionRegion margins;
+    margins.left = 4;
+    margins.right = 2;
+    margins.top = 6;
+    margins.bottom = 3;
+    CorrectionRegion outside; // offsets beyond the picture: nothing corrected
+    outside.px = 50;
+    const CorrectionRegion regions[] = {CorrectionRegion{}, shifted, maskShifted, margins, outside};
+    const Rect windows[] = {{0, 0, 41, 29}, {0, 0, 41, 1}, {0, 28, 41, 29}, {2, 3, 39, 17},
+                            {40, 0, 41, 29}, {0, 0, 1, 1},  {10, 10, 10, 20}};
+    for (const CorrectionRegion& region : regions) {
+        Bitmap24 corrected = photo;
+        ApplyCorrection(corrected, mask, region, kDamping, kTargets);
+        const CorrectionPass pass(photo, mask, region, kDamping, kTargets);
+        for (const Rect& w : windows) {
+            SCOPED_TRACE("region px " + std::to_string(region.px) + " mx " + std::to_string(region.mx) +
+                         ", window " + std::to_string(w.left) + "," + std::to_string(w.top) + "-" +
+                         std::to_string(w.right) + "," + std::to_string(w.bottom));
+            const int width = std::max(w.width(), 0), height = std::max(w.height(), 0);
+            // A guard byte after the window checks nothing is written beyond it.
+            Bytes out(std::size_t(width) * 3 * std::size_t(height) + 1, 0xA5);
+            pass.CorrectInto(w, out.data(), std::ptrdiff_t(width) * 3);
+            EXPECT_EQ(out.back(), 0xA5);
+            out.pop_back();
+            Bytes expected;
+            for (int y = w.top; y < w.bottom; ++y)
+                for (int x = w.left; x < w.right; ++x)
+                    for (int c = 0; c < 3; ++c)
+                        expected.push_back(corrected.scanLine(y)[3 * x + c]);
+            EXPECT_EQ(out, expected);
+        }
+    }
+    EXPECT_EQ(photo, photoLike(41, 29, 5)); // only read
+}
+
+TEST(CorrectionPass_Rows, EqualTheCorrectedPhotographsRowsAndRefuseRowsOutside)
+{
+    const Bitmap24 photo = photoLike(23, 17, 8);
+    const Bitmap24 mask = maskLike(23, 17);
+    const CorrectionRegion region = FullSizeRegion(-40, 30, 23, 17);
+    Bitmap24 corrected = photo;
+    ApplyCorrection(corrected, mask, region, kDamping, kTargets);
+    Bitmap24 band;
+    for (int first : {0, 5, 16}) {
+        ApplyCorrectionRows(photo, band, first, 1, mask, region, kDamping, kTargets);
+        EXPECT_EQ(band, CropBitmap(corrected, 0, first, 0, 16 - first));
+    }
+    ApplyCorrectionRows(photo, band, 0, 17, mask, region, kDamping, kTargets);
+    EXPECT_EQ(band, corrected);
+    EXPECT_THROW(ApplyCorrectionRows(photo, band, 10, 8, mask, region, kDamping, kTargets), std::out_of_range);
+    EXPECT_THROW(ApplyCorrectionRows(photo, band, -1, 2, mask, region, kDamping, kTargets), std::out_of_range);
+    Bytes out(3);
+    const CorrectionPass pass(photo, mask, region, kDamping, kTargets);
+    EXPECT_THROW(pass.CorrectInto(Rect{0, 0, 24, 1}, out.data(), 3), std::out_of_range);
+    EXPECT_THROW(CorrectionPass(photo, mask, region, 0.0f, kTargets), std::invalid_argument);
+}
+
+// ---------------------------------------------------------------------------
+// JPEG saves against the plain sequence
+
+struct JpegCase {
+    const char* name;
+    int width, height;
+    int ox, oy; // preview offset of the mask
+    CropMargins crop;
+    int quality;
+    int threads;
+    int bandRows;
+};
+
+const JpegCase kJpegCases[] = {
+    {"no crop", 640, 480, 0, 0, {}, 90, 2, 32},
+    {"crop 10 20 30 40", 640, 480, 0, 0, {10, 20, 30, 40}, 90, 2, 32},
+    {"offset -10 5", 640, 480, -10, 5, {}, 90, 2, 32},
+    {"offset 7 -3 with crop", 640, 480, 7, -3, {10, 20, 30, 40}, 75, 2, 16},
+    {"one thread", 640, 480, -10, 5, {3, 0, 0, 5}, 90, 1, 32},
+    {"odd size", 1001, 667, 7, -3, {}, 90, 2, 32},
+    {"odd size, odd crop", 1001, 667, -10, 5, {1, 3, 5, 7}, 100, 2, 7},
+    {"one pixel", 1, 1, 0, 0, {}, 90, 2, 32},
+    {"one column", 3, 2000, 0, 0, {}, 90, 2, 32},
+    {"one row per band", 3, 2000, 3, -2, {1, 0, 1, 9}, 50, 2, 1},
+    {"crop to one pixel", 50, 40, -10, 5, {20, 10, 29, 29}, 90, 2, 32},
+    {"quality 1", 320, 240, 0, 0, {}, 1, 2, 32},
+};
+
+class SaveJpegTest : public ::testing::TestWithParam<JpegCase> {};
+
+TEST_P(SaveJpegTest, WritesThePlainSequencesFile_AndLeavesThePhotographAlone)
+{
+    const JpegCase& c = GetParam();
+    TempFolder folder;
+    const Bitmap24 photo = photoLike(c.width, c.height, unsigned(c.width + c.height));
+    const Bitmap24 untouched = photo;
+    const Bitmap24 mask = maskLike(c.width, c.height);
+    const CorrectionRegion region = FullSizeRegion(c.ox, c.oy, c.width, c.height);
+
+    const std::string expectedPath = folder.file("expected.jpg");
+    SaveJpegFile(plainImage(photo, mask, region, c.crop), c.quality, expectedPath);
+    ASSERT_EQ(CopyExif(kCameraJpeg, expectedPath), TransplantResult::Transplanted);
+
+    SavePipeline pipeline(c.threads, c.bandRows);
+    const std::string outPath = folder.file("IMG_1.jpg");
+    // Twice: the second save runs on the buffers the first one left.
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(pipeline.SaveCorrectedJpeg(photo, mask, region, kDamping, kTargets, c.crop, c.quality,
+                                             kCameraJpeg, outPath),
+                  TransplantResult::Transplanted);
+        EXPECT_EQ(ReadWholeFile(outPath), ReadWholeFile(expectedPath)) << "round " << round;
+    }
+    EXPECT_EQ(photo, untouched);
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"IMG_1.jpg", "expected.jpg"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(SavePipeline, SaveJpegTest, ::testing::ValuesIn(kJpegCases),
+                         [](const ::testing::TestParamInfo<JpegCase>& info) {
+                             std::string name;
+                             for (const char* p = info.param.name; *p; ++p)
+                                 name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+                             return name;
+                         });
+
+TEST(SavePipeline_Jpeg, ReusedPipeline_GivesTheSameFilesAfterLargerAndSmallerPictures)
+{
+    TempFolder folder;
+    SavePipeline pipeline;
+    const int sizes[][2] = {{400, 300}, {37, 1000}, {1200, 20}, {5, 5}, {400, 300}};
+    int n = 0;
+    for (const auto& size : sizes) {
+        const Bitmap24 photo = photoLike(size[0], size[1], unsigned(n), n == 2);
+        const Bitmap24 mask = maskLike(size[0], size[1]);
+        const CorrectionRegion region = FullSizeRegion(-3, 2, size[0], size[1]);
+        const std::string out = folder.file("out" + std::to_string(n++) + ".jpg");
+        pipeline.SaveCorrectedJpeg(photo, mask, region, kDamping, kTargets, CropMargins{}, 85, kCameraJpeg, out);
+        const Bytes expected = EncodeJpeg(plainImage(photo, mask, region, CropMargins{}), 85);
+        EXPECT_EQ(pipeline.LastEncoded(), expected) << size[0] << "x" << size[1];
+    }
+}
+
+// The EXIF step for every kind of source, against SaveJpegFile + CopyExif.
+TEST(SavePipeline_Jpeg, SourceKinds_GiveTheTransplantsResultAndFile)
+{
+    struct SourceCase {
+        std::string source;
+        TransplantResult result;
+    };
+    TempFolder folder;
+    const std::string missing = folder.file("gone.JPG");
+    const SourceCase cases[] = {
+        {kCameraJpeg, TransplantResult::Transplanted},
+        {kJfifWithExif, TransplantResult::Transplanted},
+        {kBmpSource, TransplantResult::NotApplicable},
+        {missing, TransplantResult::SourceMissing},
+    };
+    const Bitmap24 photo = photoLike(300, 200, 4);
+    const Bitmap24 mask = maskLike(300, 200);
+    const CorrectionRegion region = FullSizeRegion(4, -6, 300, 200);
+    const CropMargins crop{2, 4, 6, 8};
+    const std::string expectedPath = folder.file("expected.jpg");
+    const std::string outPath = folder.file("out.jpg");
+    SavePipeline pipeline;
+    for (const SourceCase& c : cases) {
+        SCOPED_TRACE(c.source);
+        SaveJpegFile(plainImage(photo, mask, region, crop), 90, expectedPath);
+        EXPECT_EQ(CopyExif(c.source, expectedPath), c.result);
+        EXPECT_EQ(pipeline.SaveCorrectedJpeg(photo, mask, region, kDamping, kTargets, crop, 90, c.source, outPath),
+                  c.result);
+        EXPECT_EQ(ReadWholeFile(outPath), ReadWholeFile(expectedPath));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// BMP saves against EncodeBmp
+
+TEST(SavePipeline_Bmp, WritesEncodeBmpsFile_ForEveryRowPadding)
+{
+    struct BmpCase {
+        int width, height;
+        CropMargins crop;
+        int ox, oy;
+    };
+    // Output widths 1, 2, 3, 4 and 1001 give every padding of a BMP row.
+    const BmpCase cases[] = {
+        {1, 1, {}, 0, 0},           {2, 3, {}, -10, 5},     {5, 4, {1, 0, 1, 0}, 7, -3},
+        {8, 9, {4, 2, 0, 3}, 0, 0}, {1001, 667, {}, 7, -3}, {1011, 670, {3, 1, 7, 2}, -10, 5},
+    };
+    TempFolder folder;
+    SavePipeline pipeline;
+    for (const BmpCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        const Bitmap24 photo = photoLike(c.width, c.height, 9);
+        const Bitmap24 mask = maskLike(c.width, c.height);
+        const CorrectionRegion region = FullSizeRegion(c.ox, c.oy, c.width, c.height);
+        const std::string out = folder.file("IMG_2.bmp");
+        pipeline.SaveCorrectedBmp(photo, mask, region, kDamping, kTargets, c.crop, out);
+        EXPECT_EQ(ReadWholeFile(out), EncodeBmp(plainImage(photo, mask, region, c.crop)));
+        EXPECT_EQ(photo, photoLike(c.width, c.height, 9));
+    }
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"IMG_2.bmp"});
+}
+
+// ---------------------------------------------------------------------------
+// Failures
+
+TEST(SavePipeline_Errors, CropLeavingNothing_ThrowsBeforeAnythingIsWritten)
+{
+    TempFolder folder;
+    const Bitmap24 photo = photoLike(40, 30, 2);
+    const Bitmap24 mask = maskLike(40, 30);
+    const CorrectionRegion region;
+    const std::string out = folder.file("IMG_3.jpg");
+    const std::string earlier = "earlier file";
+    WriteFileAtomically(out, earlier.data(), earlier.size());
+    const CropMargins crops[] = {{20, 0, 20, 0}, {0, 15, 0, 16}, {41, 0, 0, 0}, {-1, 0, 0, 0}, {0, 0, 0, -5}};
+    SavePipeline pipeline;
+    for (const CropMargins& crop : crops) {
+        EXPECT_THROW(pipeline.SaveCorrectedJpeg(photo, mask, region, kDamping, kTargets, crop, 90, kCameraJpeg, out),
+                     std::invalid_argument);
+        EXPECT_THROW(pipeline.SaveCorrectedBmp(photo, mask, region, kDamping, kTargets, crop, out),
+                     std::invalid_argument);
+    }
+    EXPECT_THROW(pipeline.SaveCorrectedJpeg(Bitmap24(), mask, region, kDamping, kTargets, {}, 90, kCameraJpeg, out),
+                 std::invalid_argument);
+    EXPECT_THROW(pipeline.SaveCorrectedJpeg(photo, mask, region, -1.0f, kTargets, {}, 90, kCameraJpeg, out),
+                 std::invalid_argument);
+    const Bytes kept = ReadWholeFile(out);
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), earlier);
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"IMG_3.jpg"});
+}
+
+TEST(SavePipeline_Errors, UnwritableTarget_ThrowsNamingTheFile_AndLeavesNoTemporaryFile)
+{
+    TempFolder folder;
+    fs::create_directory(folder.path() / "taken.jpg");
+    fs::create_directory(folder.path() / "taken.bmp");
+    const Bitmap24 photo = photoLike(64, 48, 3);
+    const Bitmap24 mask = maskLike(64, 48);
+    const CorrectionRegion region;
+    SavePipeline pipeline;
+    const std::string targets[] = {folder.file("missing/IMG_4.jpg"), folder.file("taken.jpg")};
+    for (const std::string& target : targets) {
+        SCOPED_TRACE(target);
+        try {
+            pipeline.SaveCorrectedJpeg(photo, mask, region, kDamping, kTargets, {}, 90, kCameraJpeg, target);
+            ADD_FAILURE() << "no error";
+        } catch (const TransplantError& e) {
+            EXPECT_NE(std::string(e.what()).find(target), std::string::npos) << e.what();
+        }
+    }
+    const std::string bmpTargets[] = {folder.file("missing/IMG_4.bmp"), folder.file("taken.bmp")};
+    for (const std::string& target : bmpTargets) {
+        SCOPED_TRACE(target);
+        try {
+            pipeline.SaveCorrectedBmp(photo, mask, region, kDamping, kTargets, {}, target);
+            ADD_FAILURE() << "no error";
+        } catch (const FileError& e) {
+            EXPECT_NE(std::string(e.what()).find(target), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_TRUE(fs::is_directory(folder.path() / "taken.jpg"));
+    EXPECT_TRUE(fs::is_directory(folder.path() / "taken.bmp"));
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"taken.bmp", "taken.jpg"}));
+    // The pipeline is still usable after the failures.
+    const std::string good = folder.file("good.jpg");
+    pipeline.SaveCorrectedJpeg(photo, mask, region, kDamping, kTargets, {}, 90, kCameraJpeg, good);
+    EXPECT_EQ(pipeline.LastEncoded(), EncodeJpeg(plainImage(photo, mask, region, {}), 90));
+}
+
+} // namespace
