@@ -253,6 +253,8 @@ private:
     void finishSaveAfterError();
     QString writeOutput();
     void drawPanelCross(int x, int y);
+    // The quarter turn shared by rot1Click and rot2Click.
+    void turnMask(bool clockwise);
 
     lumivane::PlatformServices& services_;
     QString programFolder_;

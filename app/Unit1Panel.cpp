@@ -150,21 +150,17 @@ void TForm1::SpeedButton1Click()
 
 void TForm1::rot1Click()
 {
-    panel.RotateClockwise = false;
-    Panel6->setText(QStringLiteral("Rotating..."));
-    Panel6->show();
-    Panel6->raise();
-    services_.processEvents();
-    Button9Click();
-    Panel6->hide();
-    Image3->setToolTip(QStringLiteral(" Rotation Angle: ") + QString::number(mask.MaskAngle) + QStringLiteral("\u00B0 "));
-    std::swap(mask.MaskWidth, mask.MaskHeight);
-    UpdateMaskRatioLabel();
+    turnMask(false);
 }
 
 void TForm1::rot2Click()
 {
-    panel.RotateClockwise = true;
+    turnMask(true);
+}
+
+void TForm1::turnMask(bool clockwise)
+{
+    panel.RotateClockwise = clockwise;
     Panel6->setText(QStringLiteral("Rotating..."));
     Panel6->show();
     Panel6->raise();

@@ -10,27 +10,6 @@
 using namespace lumivane;
 using namespace lumivane::testing;
 
-namespace {
-
-// The processed preview the window must show, computed independently with
-// the reference formula.
-Bitmap24 expectedPreview(TForm1& form)
-{
-    Bitmap24 expected = form.img_left->bitmap();
-    const PreviewMargins margins =
-        PreviewMarginsFor(form.left->text().toStdString(), form.right->text().toStdString(),
-                          form.top->text().toStdString(), form.bottom->text().toStdString(), form.Image1.Width,
-                          form.Image1.Height);
-    ApplyCorrectionReference(expected, form.mask.MaskPreview,
-                             PreviewRegion(form.Image4Left(), form.Image4Top(), margins),
-                             DampingForStrength(form.strength->value()),
-                             TargetsFor(form.mask.HotspotR, form.mask.HotspotG, form.mask.HotspotB,
-                                        form.brightness->value()));
-    return expected;
-}
-
-} // namespace
-
 class MaskWindowTest : public QObject {
     Q_OBJECT
 

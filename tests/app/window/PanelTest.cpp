@@ -145,22 +145,6 @@ Bitmap24 stretched(const Bitmap24& source, int w, int h)
     return out;
 }
 
-// The processed preview the window must show, from the reference formula.
-Bitmap24 expectedPreview(TForm1& form)
-{
-    Bitmap24 expected = form.img_left->bitmap();
-    const PreviewMargins margins =
-        PreviewMarginsFor(form.left->text().toStdString(), form.right->text().toStdString(),
-                          form.top->text().toStdString(), form.bottom->text().toStdString(), form.Image1.Width,
-                          form.Image1.Height);
-    ApplyCorrectionReference(expected, form.mask.MaskPreview,
-                             PreviewRegion(form.Image4Left(), form.Image4Top(), margins),
-                             DampingForStrength(form.strength->value()),
-                             TargetsFor(form.mask.HotspotR, form.mask.HotspotG, form.mask.HotspotB,
-                                        form.brightness->value()));
-    return expected;
-}
-
 void moveMouse(TForm1& form, int x, int y)
 {
     const QPointF local(x, y);

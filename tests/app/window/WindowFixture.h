@@ -4,6 +4,7 @@
 
 #include "Bitmap24.h"
 #include "BmpCodec.h"
+#include "CorrectionKernel.h"
 #include "JpegCodec.h"
 #include "ScriptedPlatformServices.h"
 #include "Unit1.h"
@@ -51,6 +52,23 @@ inline Bitmap24 solid(int w, int h, Colour c)
     Bitmap24 b(w, h);
     b.fill(c);
     return b;
+}
+
+// The processed preview the window must show, computed independently with
+// the reference formula from the window's controls and state.
+inline Bitmap24 expectedPreview(TForm1& form)
+{
+    Bitmap24 expected = form.img_left->bitmap();
+    const PreviewMargins margins =
+        PreviewMarginsFor(form.left->text().toStdString(), form.right->text().toStdString(),
+                          form.top->text().toStdString(), form.bottom->text().toStdString(), form.Image1.Width,
+                          form.Image1.Height);
+    ApplyCorrectionReference(expected, form.mask.MaskPreview,
+                             PreviewRegion(form.Image4Left(), form.Image4Top(), margins),
+                             DampingForStrength(form.strength->value()),
+                             TargetsFor(form.mask.HotspotR, form.mask.HotspotG, form.mask.HotspotB,
+                                        form.brightness->value()));
+    return expected;
 }
 
 class WindowFixture {
