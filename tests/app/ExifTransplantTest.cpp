@@ -1,5 +1,7 @@
 #include "ExifTransplant.h"
 
+#include "FileSizeLimit.h"
+
 #include <gtest/gtest.h>
 
 #include <csetjmp>
@@ -19,6 +21,8 @@
 using namespace lumivane;
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
+
+using lumivane::testing::FileSizeLimit;
 
 namespace {
 
@@ -299,26 +303,6 @@ private:
     static inline Bytes* large_ = nullptr;
 };
 
-// Lowers the largest file this process may write, so that a write fails as
-// on a full disk, also for the superuser whom permissions do not stop.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &saved_);
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previous_);
-    }
-
-private:
-    rlimit saved_{};
     void (*previous_)(int) = nullptr;
 };
 

@@ -1,5 +1,7 @@
 #include "Settings.h"
 
+#include "FileSizeLimit.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -14,6 +16,8 @@
 
 using namespace lumivane;
 namespace fs = std::filesystem;
+
+using lumivane::testing::FileSizeLimit;
 
 namespace {
 
@@ -73,26 +77,6 @@ void expectDefaultHotspot(const SettingsValues& v)
     EXPECT_FALSE(v.storedHotspotPending());
 }
 
-// Lowers the largest file this process may write, so that a write fails the
-// way a full disk makes it fail, even for a user the permissions do not stop.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &saved_);
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previous_);
-    }
-
-private:
-    rlimit saved_{};
     void (*previous_)(int) = nullptr;
 };
 
