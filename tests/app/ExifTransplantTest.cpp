@@ -22,7 +22,7 @@ using namespace lumivane;
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-using lumivane::testing::FileSizeLimit;
+using lumivane::test_support::FileSizeLimit;
 
 namespace {
 
@@ -301,9 +301,6 @@ protected:
 private:
     static inline Bytes* encoded_ = nullptr;
     static inline Bytes* large_ = nullptr;
-};
-
-    void (*previous_)(int) = nullptr;
 };
 
 } // namespace

@@ -6,7 +6,7 @@
 #include <csignal>
 #include <sys/resource.h>
 
-namespace lumivane::testing {
+namespace lumivane::test_support {
 
 class FileSizeLimit {
 public:
@@ -31,4 +31,4 @@ private:
     void (*previous_)(int) = nullptr;
 };
 
-} // namespace lumivane::testing
+} // namespace lumivane::test_support

@@ -17,7 +17,7 @@
 using namespace lumivane;
 namespace fs = std::filesystem;
 
-using lumivane::testing::FileSizeLimit;
+using lumivane::test_support::FileSizeLimit;
 
 namespace {
 
@@ -76,9 +76,6 @@ void expectDefaultHotspot(const SettingsValues& v)
     EXPECT_EQ(v.hotspotY, 120);
     EXPECT_FALSE(v.storedHotspotPending());
 }
-
-    void (*previous_)(int) = nullptr;
-};
 
 } // namespace
 
