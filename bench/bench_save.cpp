@@ -2,24 +2,25 @@
 // cannot avoid, and how fast a batch of 12-megapixel photographs goes.
 //
 //   figure save_24mp_vs_encode     one save of a 24-megapixel photograph at
-//                                  quality 90 (full-size correction, encode,
-//                                  EXIF head, atomic write, restore of the
-//                                  working copy) / EncodeJpeg of the same
-//                                  bitmap to memory; same run, medians
-//   figure save_24mp_ms, encode_24mp_ms, and the parts of the save
-//   figure save_24mp_crop_ms       the same save with margins 10, 20, 30, 40
+//                                  quality 90 through SavePipeline (band-wise
+//                                  correction on a second thread, encode,
+//                                  EXIF head of a ~12 KB APP1, atomic write to
+//                                  a temporary folder) / EncodeJpeg of the same
+//                                  corrected bitmap to memory; interleaved in
+//                                  the same run, medians
+//   figure save_24mp_ms, encode_24mp_ms
+//   figure save_24mp_correct_ms    the parts, each alone: the whole correction
+//   figure save_24mp_write_ms      on one thread, and the write of the encoded
+//                                  bytes with the EXIF head
+//   figure save_24mp_crop_ms       the pipeline save with margins 10, 20, 30, 40
+//   figure save_24mp_plain_vs_encode
+//                                  the sequence the window used before: correct
+//                                  the working copy in place, encode, write,
+//                                  restore the working copy (for comparison)
 //   figure batch_12mp_photos_per_s ten 12-megapixel JPEGs: open, decode into
-//                                  reused bitmaps, fit the mask, correct,
-//                                  encode, write with the source's EXIF
+//                                  reused bitmaps, fit the mask, pipeline save
 //   figure batch_peak_mib          peak resident memory of the batch, measured
 //                                  in a child process that does nothing else
-//   figure save_24mp_pipelined_vs_encode
-//                                  an experiment for a faster save: bands of 16
-//                                  rows are copied from the unprocessed photograph,
-//                                  corrected on a second thread one band ahead
-//                                  of libjpeg and fed to it, into a reused
-//                                  output buffer; the working copy is never
-//                                  changed, so nothing is restored
 #include "BenchUtil.h"
 
 #include "Bitmap24.h"
@@ -27,14 +28,11 @@
 #include "ExifTransplant.h"
 #include "FileIO.h"
 #include "JpegCodec.h"
-#include "MaskGeometry.h"
+#include "SavePipeline.h"
 
+#include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <jpeglib.h>
-#include <mutex>
-#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -49,6 +47,9 @@ using namespace lumivane;
 namespace fs = std::filesystem;
 
 namespace {
+
+const float kDamping = DampingForStrength(40);
+const CorrectionTargets kTargets = TargetsFor(230, 230, 230, 25);
 
 using Clock = std::chrono::steady_clock;
 
@@ -124,135 +125,17 @@ fs::path makeTempFolder()
     return pattern;
 }
 
-// What the save does with one photograph. `image1` is the unprocessed
-// photograph, `photoWork` the working copy corrected in place and restored
-// afterwards.
-struct SaveParts {
-    double correct = 0, crop = 0, encode = 0, write = 0, restore = 0;
-};
-
-SaveParts saveOnce(const Bitmap24& image1, Bitmap24& photoWork, const Bitmap24& maskFull,
-                   int margins, const std::string& source, const std::string& out)
+// The save as the window did it before the pipeline: correct the working
+// copy in place, encode, write with the EXIF head, restore the working copy.
+// Kept as a reference for the figures and for the file comparison.
+void plainSave(const Bitmap24& image1, Bitmap24& photoWork, const Bitmap24& maskFull,
+               const CorrectionRegion& region, const std::string& source, const std::string& out)
 {
-    SaveParts parts;
-    auto t = Clock::now();
-    const CorrectionRegion region = FullSizeRegion(-3, 2, photoWork.width(), photoWork.height());
-    ApplyCorrection(photoWork, maskFull, region, DampingForStrength(40), TargetsFor(230, 230, 230, 25));
-    parts.correct = msSince(t);
-
-    t = Clock::now();
-    Bitmap24 cropped;
-    if (margins)
-        cropped = CropBitmap(photoWork, 10, 20, 30, 40);
-    parts.crop = msSince(t);
-
-    t = Clock::now();
-    const std::vector<std::uint8_t> encoded = EncodeJpeg(margins ? cropped : photoWork, 90);
-    parts.encode = msSince(t);
-
-    t = Clock::now();
+    ApplyCorrection(photoWork, maskFull, region, kDamping, kTargets);
+    const std::vector<std::uint8_t> encoded = EncodeJpeg(photoWork, 90);
     WriteJpegWithExif(encoded, source, out);
-    parts.write = msSince(t);
-
-    t = Clock::now();
     draw(image1, photoWork, 0, 0);
-    parts.restore = msSince(t);
-    return parts;
 }
-
-
-// The save as it could be: same pixels, same file, less memory traffic.
-class PipelinedSaver {
-public:
-    PipelinedSaver() : capacity_(32u << 20), buffer_(static_cast<unsigned char*>(std::malloc(capacity_)))
-    {
-    }
-    ~PipelinedSaver() { std::free(buffer_); }
-
-    void save(const Bitmap24& image1, const Bitmap24& maskFull, int ox, int oy, float damping,
-              const CorrectionTargets& targets, int quality, const std::string& source,
-              const std::string& out)
-    {
-        const int width = image1.width(), height = image1.height();
-        const CorrectionRegion full = FullSizeRegion(ox, oy, width, height);
-        const int bandCount = (height + kBandRows - 1) / kBandRows;
-        for (Bitmap24& band : bands_)
-            band.setSize(width, kBandRows);
-        int produced = 0, consumed = 0;
-        std::mutex mutex;
-        std::condition_variable changed;
-
-        std::thread corrector([&] {
-            for (int k = 0; k < bandCount; ++k) {
-                {
-                    std::unique_lock lock(mutex);
-                    changed.wait(lock, [&] { return consumed > k - kSlots; });
-                }
-                Bitmap24& band = bands_[k % kSlots];
-                const int y0 = k * kBandRows, rows = std::min(kBandRows, height - y0);
-                std::memcpy(band.data(), image1.data() + image1.rowBytes() * y0, image1.rowBytes() * rows);
-                // Photo row y0 + b pairs with mask row y0 + b - py + my.
-                CorrectionRegion region = full;
-                const int maskRow = y0 - full.py + full.my;
-                region.py = maskRow < 0 ? -maskRow : 0;
-                region.my = maskRow < 0 ? 0 : maskRow;
-                // Rows past the band's end are clipped by the kernel itself.
-                ApplyCorrection(band, maskFull, region, damping, targets, 1);
-                {
-                    std::lock_guard lock(mutex);
-                    produced = k + 1;
-                }
-                changed.notify_all();
-            }
-        });
-
-        jpeg_compress_struct cinfo{};
-        jpeg_error_mgr err{};
-        cinfo.err = jpeg_std_error(&err);
-        jpeg_create_compress(&cinfo);
-        unsigned char* outBuffer = buffer_;
-        unsigned long outSize = capacity_;
-        jpeg_mem_dest(&cinfo, &outBuffer, &outSize);
-        cinfo.image_width = JDIMENSION(width);
-        cinfo.image_height = JDIMENSION(height);
-        cinfo.input_components = 3;
-        cinfo.in_color_space = JCS_EXT_BGR;
-        jpeg_set_defaults(&cinfo);
-        cinfo.dct_method = JDCT_FLOAT;
-        jpeg_set_quality(&cinfo, quality, TRUE);
-        jpeg_start_compress(&cinfo, TRUE);
-        for (int k = 0; k < bandCount; ++k) {
-            {
-                std::unique_lock lock(mutex);
-                changed.wait(lock, [&] { return produced > k; });
-            }
-            Bitmap24& band = bands_[k % kSlots];
-            const int rows = std::min(kBandRows, height - k * kBandRows);
-            JSAMPROW rowPointers[kBandRows];
-            for (int i = 0; i < rows; ++i)
-                rowPointers[i] = band.data() + band.rowBytes() * i;
-            jpeg_write_scanlines(&cinfo, rowPointers, JDIMENSION(rows));
-            {
-                std::lock_guard lock(mutex);
-                consumed = k + 1;
-            }
-            changed.notify_all();
-        }
-        jpeg_finish_compress(&cinfo);
-        jpeg_destroy_compress(&cinfo);
-        corrector.join();
-        WriteJpegWithExif(outBuffer, outSize, source, out);
-        if (outBuffer != buffer_)
-            std::free(outBuffer); // libjpeg had to grow the buffer
-    }
-
-private:
-    static constexpr int kBandRows = 16;
-    static constexpr int kSlots = 4;
-    std::size_t capacity_;
-    unsigned char* buffer_;
-    Bitmap24 bands_[kSlots];
-};
 
 struct BatchFigures {
     double photosPerSecond = 0;
@@ -275,24 +158,23 @@ void runBatch(int resultFd)
     const Bitmap24 mask = maskLike(1600, 1200);
     fs::create_directory(dir / "out");
 
-    // Storage kept across photographs, as the window keeps its bitmaps.
-    Bitmap24 image1, photoWork, maskFull;
+    // Storage kept across photographs, as the window keeps its bitmaps and
+    // its pipeline.
+    Bitmap24 image1, maskFull;
+    SavePipeline pipeline;
     const auto t0 = Clock::now();
     for (int i = 0; i < count; ++i) {
         TJPEGImage jpeg;
         jpeg.Smoothing = false;
         jpeg.LoadFromFile(sources[i]);
         jpeg.DecodeInto(image1);
-        photoWork.setSize(image1.width(), image1.height());
-        draw(image1, photoWork, 0, 0);
         maskFull.setSize(image1.width(), image1.height());
         stretchDraw(mask, maskFull);
 
-        const CorrectionRegion region = FullSizeRegion(0, 0, photoWork.width(), photoWork.height());
-        ApplyCorrection(photoWork, maskFull, region, DampingForStrength(40), TargetsFor(230, 230, 230, 25));
-        const std::vector<std::uint8_t> encoded = EncodeJpeg(photoWork, 90);
+        const CorrectionRegion region = FullSizeRegion(0, 0, image1.width(), image1.height());
         const std::string out = (dir / "out" / fs::path(sources[i]).filename()).replace_extension("jpg").string();
-        if (WriteJpegWithExif(encoded, sources[i], out) != TransplantResult::Transplanted)
+        if (pipeline.SaveCorrectedJpeg(image1, maskFull, region, kDamping, kTargets, CropMargins{}, 90, sources[i],
+                                       out) != TransplantResult::Transplanted)
             std::exit(3);
     }
     BatchFigures figures;
@@ -332,72 +214,72 @@ int main()
     const fs::path dir = makeTempFolder();
     const std::string source = (dir / "IMG_0001.JPG").string();
     const std::string out = (dir / "IMG_0001.jpg").string();
+    const std::string plainOut = (dir / "IMG_0001.plain.jpg").string();
     const int width = 6000, height = 4000;
     const Bitmap24 image1 = photoLike(width, height, 1);
     WriteFileAtomically(source, withCameraHead(EncodeJpeg(photoLike(64, 48, 2), 90)));
     Bitmap24 maskFull(width, height);
     stretchDraw(maskLike(1500, 1000), maskFull);
+    const CorrectionRegion region = FullSizeRegion(0, 0, width, height);
+    Bitmap24 corrected = image1;
+    ApplyCorrection(corrected, maskFull, region, kDamping, kTargets);
     Bitmap24 photoWork = image1;
 
-    // Save and encode alone, interleaved so both see the same machine state.
+    SavePipeline pipeline;
+    auto pipelineSave = [&](const CropMargins& crop) {
+        pipeline.SaveCorrectedJpeg(image1, maskFull, region, kDamping, kTargets, crop, 90, source, out);
+    };
+
+    // Warm-up: tables, the pipeline's buffers, the page cache.
+    pipelineSave(CropMargins{});
+    plainSave(image1, photoWork, maskFull, region, source, plainOut);
+    bench::keep(EncodeJpeg(corrected, 90));
+    const bool sameFile = ReadWholeFile(out) == ReadWholeFile(plainOut);
+
+    // Save and encode alone interleaved, so both see the same machine state.
     const int runs = 7;
-    std::vector<double> saves, encodes, correct, encodeInSave, write, restore;
-    saveOnce(image1, photoWork, maskFull, 0, source, out); // warm-up: tables, page cache
-    bench::keep(EncodeJpeg(image1, 90));
+    std::vector<double> saves, encodes, plains, encodes2;
     for (int i = 0; i < runs; ++i) {
         auto t0 = Clock::now();
-        const SaveParts parts = saveOnce(image1, photoWork, maskFull, 0, source, out);
+        pipelineSave(CropMargins{});
         saves.push_back(msSince(t0));
-        correct.push_back(parts.correct);
-        encodeInSave.push_back(parts.encode);
-        write.push_back(parts.write);
-        restore.push_back(parts.restore);
 
         t0 = Clock::now();
-        const std::vector<std::uint8_t> encoded = EncodeJpeg(image1, 90);
+        bench::keep(EncodeJpeg(corrected, 90));
         encodes.push_back(msSince(t0));
-        bench::keep(encoded);
-    }
-    // The experiment, interleaved with the encode alone again; its file is
-    // compared with the present save's (decoded pixels must be the same).
-    PipelinedSaver pipelined;
-    std::vector<double> pipelinedSaves, encodes2;
-    const std::string out2 = (dir / "IMG_0001.pipelined.jpg").string();
-    pipelined.save(image1, maskFull, -3, 2, DampingForStrength(40), TargetsFor(230, 230, 230, 25), 90,
-                   source, out2);
-    for (int i = 0; i < runs; ++i) {
-        auto t0 = Clock::now();
-        pipelined.save(image1, maskFull, -3, 2, DampingForStrength(40), TargetsFor(230, 230, 230, 25),
-                       90, source, out2);
-        pipelinedSaves.push_back(msSince(t0));
+
         t0 = Clock::now();
-        bench::keep(EncodeJpeg(image1, 90));
+        plainSave(image1, photoWork, maskFull, region, source, plainOut);
+        plains.push_back(msSince(t0));
+
+        t0 = Clock::now();
+        bench::keep(EncodeJpeg(corrected, 90));
         encodes2.push_back(msSince(t0));
     }
-    const bool sameFile = ReadWholeFile(out) == ReadWholeFile(out2);
 
-    std::vector<double> cropSaves;
-    for (int i = 0; i < 3; ++i) {
-        const auto t0 = Clock::now();
-        saveOnce(image1, photoWork, maskFull, 1, source, out);
-        cropSaves.push_back(msSince(t0));
-    }
+    // The parts alone.
+    std::vector<std::uint8_t> correctedBytes(corrected.byteCount());
+    const double correctMs = bench::medianMs(5, [&] {
+        const CorrectionPass pass(image1, maskFull, region, kDamping, kTargets);
+        pass.CorrectInto(Rect{0, 0, width, height}, correctedBytes.data(), std::ptrdiff_t(corrected.rowBytes()));
+    });
+    const std::vector<std::uint8_t> encoded = EncodeJpeg(corrected, 90);
+    const double writeMs = bench::medianMs(5, [&] { WriteJpegWithExif(encoded, source, out); });
+    const double cropMs = bench::medianMs(3, [&] { pipelineSave(CropMargins{10, 20, 30, 40}); });
 
     bench::figure("save_24mp_ms", median(saves), "ms");
     bench::figure("encode_24mp_ms", median(encodes), "ms");
-    bench::figure("save_24mp_correct_ms", median(correct), "ms");
-    bench::figure("save_24mp_encode_ms", median(encodeInSave), "ms");
-    bench::figure("save_24mp_write_ms", median(write), "ms");
-    bench::figure("save_24mp_restore_ms", median(restore), "ms");
-    bench::figure("save_24mp_crop_ms", median(cropSaves), "ms");
+    bench::figure("save_24mp_correct_ms", correctMs, "ms");
+    bench::figure("save_24mp_write_ms", writeMs, "ms");
+    bench::figure("save_24mp_crop_ms", cropMs, "ms");
+    bench::figure("save_24mp_plain_ms", median(plains), "ms");
+    bench::figure("save_24mp_plain_vs_encode", median(plains) / median(encodes2), "x");
     bench::figure("save_24mp_vs_encode", median(saves) / median(encodes), "x");
-    bench::figure("save_24mp_pipelined_ms", median(pipelinedSaves), "ms");
-    bench::figure("save_24mp_pipelined_vs_encode", median(pipelinedSaves) / median(encodes2), "x");
-    std::printf("pipelined file %s the present save's\n", sameFile ? "equals" : "DIFFERS FROM");
+    std::printf("pipeline file %s the plain sequence's\n", sameFile ? "equals" : "DIFFERS FROM");
     bench::figure("batch_12mp_photos_per_s", batch.photosPerSecond, "photos/s");
     bench::figure("batch_peak_mib", batch.peakMiB, "MiB");
 
     std::error_code ignored;
     fs::remove_all(dir, ignored);
-    return 0;
+    return sameFile ? 0 : 5;
 }

@@ -42,13 +42,17 @@ int threadsToUse(int requested)
     return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
 }
 
-// What the correcting thread and the encoding thread share: how many bands
-// each has finished, and whether either side has given up.
+// What the correcting thread and the encoding thread share. Bands are
+// corrected in order by whichever thread claims them first: the correcting
+// thread runs ahead of the encoder as far as the free slots allow, and the
+// encoder corrects a band itself when the other thread has not yet got to
+// it (on a busy machine the second thread may not get a core at all).
 struct BandHandoff {
     std::mutex mutex;
     std::condition_variable changed;
-    int produced = 0;
-    int consumed = 0;
+    int nextToCorrect = 0;   // the first band nobody has claimed
+    int consumed = 0;        // bands the encoder has taken
+    std::vector<std::uint8_t> done; // per band: corrected and ready
     bool cancelled = false;
     std::exception_ptr error;
 };
@@ -128,21 +132,26 @@ void SavePipeline::encodeBands(const CorrectionPass& pass, const Rect& window, i
     BandHandoff handoff;
     std::thread worker;
     if (threaded) {
+        handoff.done.assign(std::size_t(bandCount), 0);
         try {
             worker = std::thread([&] {
                 try {
-                    for (int k = 0; k < bandCount; ++k) {
+                    for (;;) {
+                        int k = 0;
                         {
                             std::unique_lock lock(handoff.mutex);
-                            handoff.changed.wait(lock,
-                                                 [&] { return handoff.cancelled || k - handoff.consumed < slots; });
-                            if (handoff.cancelled)
+                            handoff.changed.wait(lock, [&] {
+                                return handoff.cancelled || handoff.nextToCorrect >= bandCount ||
+                                       handoff.nextToCorrect - handoff.consumed < slots;
+                            });
+                            if (handoff.cancelled || handoff.nextToCorrect >= bandCount)
                                 return;
+                            k = handoff.nextToCorrect++;
                         }
                         correctBand(k);
                         {
                             std::lock_guard lock(handoff.mutex);
-                            handoff.produced = k + 1;
+                            handoff.done[std::size_t(k)] = 1;
                         }
                         handoff.changed.notify_one();
                     }
@@ -169,12 +178,20 @@ void SavePipeline::encodeBands(const CorrectionPass& pass, const Rect& window, i
         }
     } else {
         for (int k = 0; k < bandCount; ++k) {
+            bool mine = false;
             {
                 std::unique_lock lock(handoff.mutex);
-                handoff.changed.wait(lock, [&] { return handoff.produced > k || handoff.error; });
-                if (handoff.produced <= k)
-                    break; // the correcting thread failed
+                if (handoff.nextToCorrect == k) {
+                    handoff.nextToCorrect = k + 1;
+                    mine = true;
+                } else {
+                    handoff.changed.wait(lock, [&] { return handoff.done[std::size_t(k)] || handoff.error; });
+                    if (!handoff.done[std::size_t(k)])
+                        break; // the correcting thread failed
+                }
             }
+            if (mine)
+                correctBand(k);
             encodeBand(k);
             {
                 std::lock_guard lock(handoff.mutex);
