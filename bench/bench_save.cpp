@@ -237,7 +237,7 @@ int main()
     const bool sameFile = ReadWholeFile(out) == ReadWholeFile(plainOut);
 
     // Save and encode alone interleaved, so both see the same machine state.
-    const int runs = 7;
+    const int runs = 11;
     std::vector<double> saves, encodes, plains, encodes2;
     for (int i = 0; i < runs; ++i) {
         auto t0 = Clock::now();
