@@ -52,7 +52,8 @@ int main(int argc, char** argv)
 
     TForm1& form = f.start();
     form.show();
-    QTest::qWaitForWindowExposed(&form);
+    if (!QTest::qWaitForWindowExposed(&form))
+        std::fprintf(stderr, "the main window was not shown in time\n");
     f.open({photo, photo});
     f.loadMask(maskFile);
     form.strength->setValue(60);
@@ -66,7 +67,8 @@ int main(int argc, char** argv)
     form.BitBtn1Click();
 
     form.BitBtn7Click();
-    QTest::qWaitForWindowExposed(form.Form2);
+    if (!QTest::qWaitForWindowExposed(form.Form2))
+        std::fprintf(stderr, "the EXIF window was not shown in time\n");
     const QPixmap main = shot(&form);
     const QPixmap exif = shot(form.Form2);
     QPixmap both(main.width() + exif.width() + 10, std::max(main.height(), exif.height()));
