@@ -3,6 +3,9 @@
 #pragma once
 
 #include "Bitmap24.h"
+#include "CorrectionKernel.h"
+#include "ExifTransplant.h"
+#include "SavePipeline.h"
 #include "HyperLbl.h"
 #include "ImageButton4.h"
 #include "Picture.h"
@@ -121,7 +124,7 @@ public:
     void Button2Click();
     void Button4Click();
     void BitBtn3Click();
-    void copyexif();
+    void copyexif(lumivane::TransplantResult result);
     void Button6Click();
     void FormMouseMove(int X, int Y);
     void image2Click();
@@ -247,11 +250,10 @@ private:
     void readSettingsAtStart();
     void applyStoredSliders();
     void setNavigationEnabled(bool previous, bool next);
-    void restorePhotoWork();
     void setScrollPosition(QScrollBar* bar, int position);
     bool saveOnePass(int pass, int listLength, QString& folder, std::uint32_t startTime);
     void finishSaveAfterError();
-    QString writeOutput();
+    QString writeOutput(const lumivane::CorrectionRegion& region, const lumivane::CorrectionTargets& targets);
     void drawPanelCross(int x, int y);
     // The quarter turn shared by rot1Click and rot2Click.
     void turnMask(bool clockwise);
@@ -259,6 +261,8 @@ private:
     lumivane::PlatformServices& services_;
     QString programFolder_;
     lumivane::Bitmap24 spareBitmap_;
+    // Its band and output buffers are kept from one save to the next.
+    lumivane::SavePipeline savePipeline_;
     QString image4Hint_;
     int image4Left_ = 0;
     int image4Top_ = 0;

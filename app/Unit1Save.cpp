@@ -4,6 +4,7 @@
 #include "BmpCodec.h"
 #include "CorrectionKernel.h"
 #include "ExifTransplant.h"
+#include "SavePipeline.h"
 #include "JpegCodec.h"
 #include "MaskGeometry.h"
 #include "Naming.h"
@@ -26,42 +27,37 @@ public:
 
 } // namespace
 
-void TForm1::restorePhotoWork()
+void TForm1::copyexif(TransplantResult result)
 {
-    if (!Image1.Picture.Empty())
-        draw(Image1.Picture.Bitmap(), workflow.PhotoWork, 0, 0);
+    // The source's EXIF head was put in front of the encoder's output as the
+    // file was written; all that is left to do here is to tell the user when
+    // the source could not be reached.
+    if (result == TransplantResult::SourceMissing)
+        services_.showMessage(this, QString::fromStdString(SourceMissingMessage(workflow.SourceFile.toStdString())));
 }
 
-void TForm1::copyexif()
-{
-    const std::string source = workflow.SourceFile.toStdString();
-    if (!QFileInfo::exists(workflow.SourceFile)) {
-        services_.showMessage(this, QString::fromStdString(SourceMissingMessage(source)));
-        return;
-    }
-    CopyExif(source, workflow.OutPath.toStdString());
-}
-
-QString TForm1::writeOutput()
+QString TForm1::writeOutput(const CorrectionRegion& region, const CorrectionTargets& targets)
 {
     const bool bmp = jpeg->value() == 101;
-    const long long l = ParseCropField(left->text().toStdString());
-    const long long t = ParseCropField(top->text().toStdString());
-    const long long r = ParseCropField(right->text().toStdString());
-    const long long b = ParseCropField(bottom->text().toStdString());
-    const bool cropped = l != 0 || t != 0 || r != 0 || b != 0;
-    Bitmap24 crop;
-    if (cropped)
-        crop = CropBitmap(workflow.PhotoWork, int(l), int(t), int(r), int(b));
-    const Bitmap24& image = cropped ? crop : workflow.PhotoWork;
+    CropMargins crop;
+    crop.left = int(ParseCropField(left->text().toStdString()));
+    crop.top = int(ParseCropField(top->text().toStdString()));
+    crop.right = int(ParseCropField(right->text().toStdString()));
+    crop.bottom = int(ParseCropField(bottom->text().toStdString()));
+    const bool cropped = crop.left != 0 || crop.top != 0 || crop.right != 0 || crop.bottom != 0;
+    // The unprocessed photograph is corrected band by band while it is
+    // encoded; PhotoWork itself is never changed, so nothing needs restoring.
     if (bmp) {
         if (!cropped)
             workflow.OutPath = QString::fromStdString(ReplaceLast3(workflow.OutPath.toStdString(), "bmp"));
-        WriteBmpFile(image, workflow.OutPath.toStdString());
+        savePipeline_.SaveCorrectedBmp(workflow.PhotoWork, mask.MaskFull, region, correction.Damping, targets, crop,
+                                       workflow.OutPath.toStdString());
     } else {
         workflow.OutPath = QString::fromStdString(ReplaceLast3(workflow.OutPath.toStdString(), "jpg"));
-        SaveJpegFile(image, jpeg->value(), workflow.OutPath.toStdString());
-        copyexif();
+        const TransplantResult result = savePipeline_.SaveCorrectedJpeg(
+            workflow.PhotoWork, mask.MaskFull, region, correction.Damping, targets, crop, jpeg->value(),
+            workflow.SourceFile.toStdString(), workflow.OutPath.toStdString());
+        copyexif(result);
     }
     return workflow.OutPath;
 }
@@ -79,8 +75,7 @@ bool TForm1::saveOnePass(int pass, int listLength, QString& folder, std::uint32_
     correction.TargetR = targets.r;
     correction.TargetG = targets.g;
     correction.TargetB = targets.b;
-    ApplyCorrection(workflow.PhotoWork, mask.MaskFull, FullSizeRegion(Image4Left(), Image4Top(), w, h),
-                    correction.Damping, targets);
+    const CorrectionRegion region = FullSizeRegion(Image4Left(), Image4Top(), w, h);
 
     const bool bmp = jpeg->value() == 101;
     SaveDialogRequest request;
@@ -93,20 +88,16 @@ bool TForm1::saveOnePass(int pass, int listLength, QString& folder, std::uint32_
     bool havePath = false;
     if (listLength == 1) {
         const QString chosen = services_.saveFile(this, request);
-        if (chosen.isEmpty()) {
-            restorePhotoWork();
+        if (chosen.isEmpty())
             return false;
-        }
         workflow.OutPath = chosen;
         havePath = true;
     } else {
         if (pass == 1) {
             workflow.BatchDone = 0;
             folder = services_.pickFolder(this, QStringLiteral("Select output folder"), QDir::currentPath(), true);
-            if (folder.isEmpty()) {
-                restorePhotoWork();
+            if (folder.isEmpty())
                 return false;
-            }
             Panel8->show();
             Panel8->raise();
             services_.processEvents();
@@ -124,8 +115,7 @@ bool TForm1::saveOnePass(int pass, int listLength, QString& folder, std::uint32_
     }
 
     if (havePath) {
-        writeOutput();
-        restorePhotoWork();
+        writeOutput(region, targets);
         status->setText(QFileInfo(workflow.OutPath).fileName() + QStringLiteral(" saved."));
     }
 
@@ -146,10 +136,8 @@ bool TForm1::saveOnePass(int pass, int listLength, QString& folder, std::uint32_
 
 void TForm1::finishSaveAfterError()
 {
-    // Whatever failed, the next save must start from the unprocessed
-    // photograph, and the list position must name the photograph shown.
+    // Whatever failed, the list position must name the photograph shown.
     Panel8->hide();
-    restorePhotoWork();
     workflow.BatchStep = 0;
     workflow.BatchDone = 0;
     const int count = ListBox1->count();
