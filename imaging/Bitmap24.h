@@ -42,7 +42,7 @@ namespace detail {
 // and quarter turns, which touch a new result row for every pixel, miss
 // the TLB far less often.
 void* allocatePixelBlock(std::size_t bytes);
-void freePixelBlock(void* block) noexcept;
+void freePixelBlock(void* block, std::size_t bytes) noexcept;
 
 template <typename T>
 struct PixelAllocator {
@@ -51,7 +51,7 @@ struct PixelAllocator {
     template <typename U>
     PixelAllocator(const PixelAllocator<U>&) noexcept {}
     T* allocate(std::size_t n) { return static_cast<T*>(allocatePixelBlock(n * sizeof(T))); }
-    void deallocate(T* p, std::size_t) noexcept { freePixelBlock(p); }
+    void deallocate(T* p, std::size_t n) noexcept { freePixelBlock(p, n * sizeof(T)); }
     template <typename U>
     bool operator==(const PixelAllocator<U>&) const noexcept { return true; }
 };
