@@ -148,7 +148,8 @@ void TForm1::loadPhotograph()
     status->setText(QStringLiteral(" Loading... "));
     decodePhotograph(workflow.CurrentFile);
 
-    const QString shown = QFileInfo(ListBox1->item(workflow.FileIndex)->text()).fileName();
+    const QListWidgetItem* entry = ListBox1->item(workflow.FileIndex);
+    const QString shown = QFileInfo(entry ? entry->text() : workflow.CurrentFile).fileName();
     status->setText(QStringLiteral(" Showing ") + shown + QStringLiteral(" [") + QString::number(workflow.FileIndex + 1) +
                     QStringLiteral(" of ") + QString::number(ListBox1->count()) + QLatin1Char(']'));
 
