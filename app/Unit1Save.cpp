@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <stdexcept>
+#include <vector>
 
 using namespace lumivane;
 
@@ -121,8 +122,8 @@ bool TForm1::saveOnePass(int pass, int listLength, QString& folder, std::uint32_
 
     if (listLength > 1) {
         ProgressBar1->setValue(workflow.FileIndex);
-        Label14->setText(QStringLiteral("Processing ") +
-                         QFileInfo(ListBox1->item(workflow.FileIndex - 1)->text()).fileName());
+        const QListWidgetItem* written = ListBox1->item(workflow.FileIndex - 1);
+        Label14->setText(QStringLiteral("Processing ") + QFileInfo(written ? written->text() : workflow.OutPath).fileName());
         services_.processEvents();
         if (workflow.FileIndex < listLength) {
             change();
@@ -189,6 +190,22 @@ void TForm1::Button2Click()
     const std::uint32_t startTime = services_.tickCount();
     workflow.FileIndex = 1;
     QString folder;
+    // The batch lets the event loop run between photographs; while it runs
+    // the controls that would change the list, the mask or the settings
+    // under its feet are out of reach (the progress panel stays live).
+    struct BatchLock {
+        std::vector<QWidget*> widgets;
+        ~BatchLock()
+        {
+            for (QWidget* w : widgets)
+                w->setEnabled(true);
+        }
+    } lock;
+    if (count > 1) {
+        lock.widgets = {GroupBox4, GroupBox5, GroupBox3, GroupBox6, Label2};
+        for (QWidget* w : lock.widgets)
+            w->setEnabled(false);
+    }
     try {
         for (int pass = 1; pass <= count; ++pass) {
             if (!saveOnePass(pass, count, folder, startTime)) {

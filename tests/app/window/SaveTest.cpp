@@ -300,9 +300,14 @@ private slots:
         f.services.folderAnswers.push_back(folder);
         QList<bool> panelShown;
         QList<int> progress;
+        QList<bool> controlsLive;
         f.services.onProcessEvents = [&] {
             panelShown << !form.Panel8->isHidden(); // the window itself is never shown
             progress << form.ProgressBar1->value();
+            // Open, mask, sliders, crop and save are out of reach while the
+            // batch lets the event loop run.
+            controlsLive << (form.BitBtn5->isEnabled() || form.Button3->isEnabled() || form.strength->isEnabled() ||
+                             form.left->isEnabled() || form.Button2->isEnabled() || form.Label2->isEnabled());
         };
 
         form.Button2->click();
@@ -328,6 +333,10 @@ private slots:
         QVERIFY(f.services.processEventsCalls >= 4); // after showing the panel and after each photograph
         QVERIFY(!panelShown.isEmpty());
         QVERIFY(!panelShown.contains(false));
+        QVERIFY(!controlsLive.contains(true));
+        for (QWidget* w : std::initializer_list<QWidget*>{form.BitBtn5, form.Button3, form.strength, form.left,
+                                                          form.Button2, form.Label2})
+            QVERIFY(w->isEnabled());
         QVERIFY(form.Panel8->isHidden());
         QCOMPARE(form.ProgressBar1->maximum(), 3);
         QCOMPARE(progress.last(), 3);
