@@ -345,9 +345,7 @@ private slots:
                                                                  : f.writeJpeg("plain.jpg", gradientPhoto(48, 32));
         const QString maskFile = f.path("canon_mask.jpg");
         QVERIFY(QFile::copy(kSamples + QStringLiteral("/ianare_Canon_PowerShot_S40.jpg"), maskFile));
-        TForm1& form = f.start();
-        f.open({photo});
-        f.loadMask(maskFile);
+        TForm1& form = f.startWithMask(photo, maskFile);
         QVERIFY(form.mask.MaskLoaded);
         form.BitBtn7Click();
         TForm2* w = form.Form2;
@@ -482,9 +480,7 @@ private slots:
             maskFacts.iso = 1600;
         const QString photo = writeExifJpeg(f, "photo.jpg", photoFacts, 1);
         const QString maskFile = writeExifJpeg(f, "mask.jpg", maskFacts, 2);
-        TForm1& form = f.start();
-        f.open({photo});
-        f.loadMask(maskFile);
+        TForm1& form = f.startWithMask(photo, maskFile);
         form.BitBtn7Click();
         TForm2* w = form.Form2;
         const QStringList photoColumn = expectedColumn(photoFacts);
@@ -508,9 +504,7 @@ private slots:
         WindowFixture f;
         const QString photo = writeExifJpeg(f, "photo.jpg");
         const QString maskFile = f.writeJpeg("plain_mask.jpg", vignetteMask(48, 32));
-        TForm1& form = f.start();
-        f.open({photo});
-        f.loadMask(maskFile);
+        TForm1& form = f.startWithMask(photo, maskFile);
         form.BitBtn7Click();
         for (int row = 0; row < TForm2::kRowCount; ++row)
             QVERIFY(!form.Form2->rowMarked(row));

@@ -19,9 +19,7 @@ private slots:
         WindowFixture f;
         const QString photo = f.writeBmp("photo.bmp", gradientPhoto(400, 300));
         const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(400, 300));
-        TForm1& form = f.start();
-        f.open({photo});
-        f.loadMask(maskFile);
+        TForm1& form = f.startWithMask(photo, maskFile);
         QCOMPARE(f.services.openRequests.back().title, QStringLiteral(" Open Mask"));
         QVERIFY(!f.services.openRequests.back().multiSelect);
         QVERIFY(form.mask.MaskLoaded);
@@ -48,9 +46,7 @@ private slots:
         WindowFixture f;
         const QString photo = f.writeBmp("photo.bmp", gradientPhoto(400, 300));
         const QString maskFile = f.writeBmp("wide.bmp", vignetteMask(300, 200));
-        TForm1& form = f.start();
-        f.open({photo});
-        f.loadMask(maskFile);
+        TForm1& form = f.startWithMask(photo, maskFile);
         QCOMPARE(form.GroupBox6->title(), QStringLiteral(" Mask [1:1.5] "));
         QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         QCOMPARE(form.Label4->palette().color(QPalette::WindowText), QColor(0, 0, 0));
@@ -63,9 +59,7 @@ private slots:
         WindowFixture f;
         const QString photo = f.writeJpeg("photo.jpg", gradientPhoto(2000, 1500), 80);
         const QString maskFile = f.writeJpeg("big.jpg", vignetteMask(4000, 3000), 80);
-        TForm1& form = f.start();
-        f.open({photo});
-        f.loadMask(maskFile);
+        TForm1& form = f.startWithMask(photo, maskFile);
         QCOMPARE(form.GroupBox6->title(), QStringLiteral(" Mask [1:1.33] "));
         QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(0, 0, 0));
         QCOMPARE(form.mask.MaskWidth, 4000);
@@ -80,9 +74,7 @@ private slots:
         for (int x = 140; x < 160; ++x)
             flat.setPixel(x, 100, packColour(200, 190, 180));
         const QString maskFile = f.writeBmp("centre.bmp", flat);
-        TForm1& form = f.start();
-        f.open({photo});
-        f.loadMask(maskFile);
+        TForm1& form = f.startWithMask(photo, maskFile);
         QCOMPARE(form.mask.HotspotR, 200);
         QCOMPARE(form.mask.HotspotG, 190);
         QCOMPARE(form.mask.HotspotB, 180);
@@ -122,9 +114,7 @@ private slots:
         WindowFixture f;
         const QString photo = f.writeBmp("photo.bmp", gradientPhoto(60, 40));
         const QString maskFile = f.writeBmp(fileName, vignetteMask(60, 40));
-        TForm1& form = f.start();
-        f.open({photo});
-        f.loadMask(maskFile);
+        TForm1& form = f.startWithMask(photo, maskFile);
         QCOMPARE(form.Label4->text(), label);
     }
 
@@ -159,9 +149,7 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write("\xFF\xD8 not really");
         }
-        TForm1& form = f.start();
-        f.open({photo});
-        f.loadMask(broken);
+        TForm1& form = f.startWithMask(photo, broken);
         QVERIFY(form.status->text().startsWith(QStringLiteral(" Can not load mask broken.jpg")));
         QVERIFY(!form.mask.MaskLoaded);
         QVERIFY(!form.brightness->isEnabled());
@@ -176,9 +164,7 @@ private slots:
         WindowFixture f;
         const QString photo = f.writeBmp("photo.bmp", gradientPhoto(80, 60));
         const QString good = f.writeBmp("good.bmp", vignetteMask(80, 60));
-        TForm1& form = f.start();
-        f.open({photo});
-        f.loadMask(good);
+        TForm1& form = f.startWithMask(photo, good);
         const Bitmap24 maskBefore = form.mask.MaskFull;
         f.loadMask(f.path("missing.tif"));
         QVERIFY(form.status->text().startsWith(QStringLiteral(" Can not load mask missing.tif")));
@@ -191,9 +177,7 @@ private slots:
         WindowFixture f;
         const QString photo = f.writeBmp("photo.bmp", gradientPhoto(2890, 40));
         const QString maskFile = f.writeBmp("m.bmp", vignetteMask(600, 40));
-        TForm1& form = f.start();
-        f.open({photo});
-        f.loadMask(maskFile);
+        TForm1& form = f.startWithMask(photo, maskFile);
         form.strength->setValue(100);
         QCOMPARE(form.Label10->text(), QStringLiteral("Vignetting reduction boost: 100%"));
         QVERIFY(form.img_right->bitmap() == expectedPreview(form));
@@ -234,9 +218,7 @@ private slots:
         WindowFixture f;
         const QString photo = f.writeBmp("photo.bmp", gradientPhoto(300, 200));
         const QString maskFile = f.writeBmp("m.bmp", vignetteMask(300, 200));
-        TForm1& form = f.start();
-        f.open({photo});
-        f.loadMask(maskFile);
+        TForm1& form = f.startWithMask(photo, maskFile);
         form.strength->setValue(50);
         form.top->setText(QStringLiteral("100"));
         form.bottom->setText(QStringLiteral("100"));
@@ -252,9 +234,7 @@ private slots:
         WindowFixture f;
         const QString photo = f.writeBmp("photo.bmp", gradientPhoto(300, 200));
         const QString maskFile = f.writeBmp("m.bmp", vignetteMask(300, 200));
-        TForm1& form = f.start();
-        f.open({photo});
-        f.loadMask(maskFile);
+        TForm1& form = f.startWithMask(photo, maskFile);
         form.strength->setValue(40);
         const Bitmap24 before = form.img_right->bitmap();
         form.top->setText(QStringLiteral("1x"));

@@ -85,9 +85,7 @@ void pickHotspot(TForm1& form, int x, int y)
 // (200, 90) and stores it all.
 void storeDefaults(WindowFixture& f, const QString& photo, const QString& maskFile)
 {
-    TForm1& form = f.start();
-    f.open({photo});
-    f.loadMask(maskFile);
+    TForm1& form = f.startWithMask(photo, maskFile);
     form.brightness->setValue(33);
     form.strength->setValue(45);
     form.jpeg->setValue(77);
@@ -414,9 +412,7 @@ private slots:
             writeIni(f, earlierIni);
         const QString photo = f.writeBmp("photo.bmp", gradientPhoto(100, 80));
         const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(100, 80));
-        TForm1& form = f.start();
-        f.open({photo});
-        f.loadMask(maskFile);
+        TForm1& form = f.startWithMask(photo, maskFile);
         const int errorsBefore = int(f.services.errors.size());
         const QStringList entriesBefore =
             QDir(f.programDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);

@@ -98,6 +98,15 @@ public:
     TForm1& form() { return *form_; }
     void restart() { form_.reset(); start(); }
 
+    // Starts the window, opens one photograph and loads a mask onto it.
+    TForm1& startWithMask(const QString& photo, const QString& maskFile)
+    {
+        start();
+        open({photo});
+        loadMask(maskFile);
+        return *form_;
+    }
+
     // Opens `files` through "Load Image(s)".
     void open(const QStringList& files)
     {
