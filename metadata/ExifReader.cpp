@@ -82,16 +82,6 @@ std::string LowerCase(std::string text)
     return text;
 }
 
-std::string TrimControls(const std::string& text)
-{
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
-        ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
-        --last;
-    return text.substr(first, last - first);
-}
 
 // Round half to even, kept inside the int range (crafted values may be huge).
 int RoundToInt(double value)
@@ -466,7 +456,7 @@ void TImageInfo::WalkDirectory(int64_t start, int64_t base, DirectoryKind kind, 
         if (tag == kTagUserComment) {
             // Skip the 8-byte character code; the last byte is left out.
             const std::size_t commentLength = raw.size() > 9 ? raw.size() - 9 : 0;
-            comment = TrimControls(raw.size() > 8 ? raw.substr(8, commentLength) : std::string());
+            comment = Trim(raw.size() > 8 ? raw.substr(8, commentLength) : std::string());
             text = comment;
         }
 

@@ -1,6 +1,7 @@
 // IPTC records of a JPEG's APP13 section: parsing, look-up and editing in
 // memory.
 #include "IptcReader.h"
+#include "ValueFormat.h"
 
 #include "ExifReader.h"
 
@@ -96,13 +97,6 @@ bool IsBlank(char c) {
     return static_cast<unsigned char>(c) <= ' ';
 }
 
-std::string TrimBlanks(std::string_view text) {
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && IsBlank(text[first])) ++first;
-    while (last > first && IsBlank(text[last - 1])) --last;
-    return std::string(text.substr(first, last - first));
-}
 
 const IptcDataset* DatasetByKey(const std::string& key) {
     for (const IptcDataset& row : kDatasets) {
@@ -171,7 +165,7 @@ std::vector<std::string> ReadCommaText(const std::string& text) {
         } else {
             std::size_t comma = text.find(',', i);
             if (comma == std::string::npos) comma = n;
-            item = TrimBlanks(std::string_view(text).substr(i, comma - i));
+            item = Trim(text.substr(i, comma - i));
             i = comma;
         }
         if (i < n && text[i] == ',') ++i;
@@ -202,7 +196,7 @@ std::string WriteCommaText(const std::vector<std::string>& items) {
 std::string CommaMerge(const std::string& existing, const std::string& added) {
     std::vector<std::string> list = ReadCommaText(existing);
     for (const std::string& raw : ReadCommaText(added)) {
-        std::string item = TrimBlanks(raw);
+        std::string item = Trim(std::string(raw));
         // An empty item names nothing; keeping it would only write "" items.
         if (item.empty()) continue;
         const bool present = std::any_of(list.begin(), list.end(), [&](const std::string& have) {

@@ -11,20 +11,6 @@ namespace lumivane {
 
 namespace {
 
-// Characters up to the blank count as blanks when texts are trimmed, as the
-// stored texts often end in control characters or NUL padding.
-bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string Trim(const std::string& text)
-{
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && IsTrimmed(text[first]))
-        ++first;
-    while (last > first && IsTrimmed(text[last - 1]))
-        --last;
-    return text.substr(first, last - first);
-}
 
 // A trimmed decimal number: optional sign, digits, optional fraction.
 bool ParseDecimal(const std::string& raw, double& value)
@@ -93,6 +79,21 @@ uint64_t UnsignedFromBytes(const Bytes& bytes, std::size_t count, bool bigEndian
 }
 
 }  // namespace
+
+// Characters up to the blank count as blanks when texts are trimmed, as the
+// stored texts often end in control characters or NUL padding.
+static bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+std::string Trim(const std::string& text)
+{
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && IsTrimmed(text[first]))
+        ++first;
+    while (last > first && IsTrimmed(text[last - 1]))
+        --last;
+    return text.substr(first, last - first);
+}
 
 std::vector<std::string> Split(const std::string& text, const std::string& separator)
 {

@@ -59,6 +59,10 @@ int64_t ParseWholeNumber(const std::string& text);
 
 // Formatters of the main and GPS tables. Each takes the entry's text as made
 // by the directory walk and returns the text to keep.
+// The text without the characters up to the blank (control characters, NUL
+// padding, blanks) at either end.
+std::string Trim(const std::string& text);
+
 // Splits text at every occurrence of separator: "1, 2" at "," gives "1"
 // and " 2"; an empty text gives one empty part.
 std::vector<std::string> Split(const std::string& text, const std::string& separator);
