@@ -1,419 +1,435 @@
-#include "Settings.h"
+// defaults.ini and default_mask.bmp: what start-up takes from them, Store
+// and Free default mask, and damaged or unusual files.
+#include "WindowFixture.h"
 
-#include "FileSizeLimit.h"
-
-#include <gtest/gtest.h>
-
-#include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
-#include <set>
-#include <sys/resource.h>
-#include <unistd.h>
+#include <QDirIterator>
+#include <QFile>
+#include <QTest>
 
 using namespace lumivane;
-namespace fs = std::filesystem;
-
-using lumivane::test_support::FileSizeLimit;
+using namespace lumivane::testing;
 
 namespace {
 
-// A fresh folder per test, removed with everything in it afterwards.
-class SettingsFile : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "lumivane-settings-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-        ini = (dir / "defaults.ini").string();
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(dir, ignored);
-    }
-
-    void writeText(const std::string& text) const
-    {
-        std::ofstream out(ini, std::ios::binary);
-        out << text;
-    }
-    std::string readText() const
-    {
-        std::ifstream in(ini, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-    std::vector<std::string> folderEntries() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir))
-            names.push_back(entry.path().filename().string());
-        return names;
-    }
-
-    fs::path dir;
-    std::string ini;
-};
-
-// The existence check of the platform, scripted: only the listed names exist.
-std::function<bool(const std::string&)> existing(std::set<std::string> names)
+QString iniPath(WindowFixture& f)
 {
-    return [names = std::move(names)](const std::string& name) { return names.count(name) > 0; };
+    return f.programDir() + QStringLiteral("/defaults.ini");
 }
 
-void expectDefaultHotspot(const SettingsValues& v)
+void writeIni(WindowFixture& f, const QByteArray& content)
 {
-    EXPECT_FALSE(v.hasHotspot);
-    EXPECT_EQ(v.hotspotR, 0);
-    EXPECT_EQ(v.hotspotG, 0);
-    EXPECT_EQ(v.hotspotB, 0);
-    EXPECT_EQ(v.hotspotX, 160);
-    EXPECT_EQ(v.hotspotY, 120);
-    EXPECT_FALSE(v.storedHotspotPending());
+    QFile file(iniPath(f));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(content), content.size());
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+QStringList leftovers(const QString& root)
+{
+    QStringList found;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        if (file.endsWith(QStringLiteral(".part")) || file.endsWith(QStringLiteral(".temp")))
+            found << file;
+    }
+    return found;
+}
+
+// The hotspot a fresh start without a stored one has: levels 0 and the
+// centre of the 320 x 240 adjustment image, which means "none chosen".
+void checkHotspotDefaults(TForm1& form)
+{
+    QCOMPARE(form.mask.HotspotR, 0);
+    QCOMPARE(form.mask.HotspotG, 0);
+    QCOMPARE(form.mask.HotspotB, 0);
+    QCOMPARE(form.mask.HotspotX, 160);
+    QCOMPARE(form.mask.HotspotY, 120);
+    QCOMPARE(form.mask.MarkerX, 160);
+    QCOMPARE(form.mask.MarkerY, 120);
+    QVERIFY(!form.mask.StoredHotspotPending);
+}
+
+void checkStartDefaults(TForm1& form)
+{
+    QCOMPARE(form.Label6->text(), QStringLiteral("Image quality: 90% (JPEG)"));
+    QCOMPARE(form.settings.IniBrightness, QStringLiteral("25"));
+    QCOMPARE(form.settings.IniStrength, QStringLiteral("0"));
+    QCOMPARE(form.settings.IniQuality, QStringLiteral("90"));
+    QVERIFY(form.settings.DefaultMask.isEmpty());
+    QVERIFY(form.workflow.MaskFile.isEmpty());
+    QCOMPARE(form.Label4->text(), QStringLiteral("None"));
+    checkHotspotDefaults(form);
+}
+
+// Chooses a hotspot in the adjustment panel at (x, y) and confirms it.
+void pickHotspot(TForm1& form, int x, int y)
+{
+    // The panel follows the mouse only while it is on screen.
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.Button6Click();
+    form.FormMouseMove(x, y);
+    form.image2Click();
+    form.Button7->click();
+}
+
+// Opens a photograph, loads `maskFile`, sets the sliders, picks a hotspot at
+// (200, 90) and stores it all.
+void storeDefaults(WindowFixture& f, const QString& photo, const QString& maskFile)
+{
+    TForm1& form = f.startWithMask(photo, maskFile);
+    form.brightness->setValue(33);
+    form.strength->setValue(45);
+    form.jpeg->setValue(77);
+    pickHotspot(form, 200, 90);
+    form.Button4->click();
 }
 
 } // namespace
 
-TEST_F(SettingsFile, ReadSettings_GivesDefaults_WhenNoFile)
-{
-    bool asked = false;
-    const SettingsValues v = ReadSettingsFile(ini, [&](const std::string&) {
-        asked = true;
-        return true;
-    });
-    EXPECT_FALSE(v.fileExisted);
-    EXPECT_EQ(v.iniBrightness, "25");
-    EXPECT_EQ(v.iniStrength, "0");
-    EXPECT_EQ(v.iniQuality, "90");
-    EXPECT_EQ(v.defaultMask, "");
-    EXPECT_FALSE(asked);
-    expectDefaultHotspot(v);
-    EXPECT_EQ(QualityLabelAtStart(v.iniQuality), "Image quality: 90% (JPEG)");
-}
+class SettingsTest : public QObject {
+    Q_OBJECT
 
-TEST_F(SettingsFile, FullForm_IsNineCrLfLines_AndReadsBack)
-{
-    const std::string mask = (dir / "default_mask.bmp").string();
-    WriteFullSettings(ini, 31, 77, 85, mask, 250, 248, 17, 12, -3);
-    EXPECT_EQ(readText(), "31\r\n77\r\n85\r\n" + mask + "\r\n250\r\n248\r\n17\r\n12\r\n-3\r\n");
-
-    const SettingsValues v = ReadSettingsFile(ini, existing({mask}));
-    EXPECT_TRUE(v.fileExisted);
-    EXPECT_EQ(v.iniBrightness, "31");
-    EXPECT_EQ(v.iniStrength, "77");
-    EXPECT_EQ(v.iniQuality, "85");
-    EXPECT_EQ(v.defaultMask, mask);
-    EXPECT_TRUE(v.hasHotspot);
-    EXPECT_EQ(v.hotspotR, 250);
-    EXPECT_EQ(v.hotspotG, 248);
-    EXPECT_EQ(v.hotspotB, 17);
-    EXPECT_EQ(v.hotspotX, 12);
-    EXPECT_EQ(v.hotspotY, -3);
-    EXPECT_TRUE(v.storedHotspotPending());
-    // Only the temporary file's rename produced the file: nothing else stays.
-    EXPECT_EQ(folderEntries(), std::vector<std::string>{"defaults.ini"});
-}
-
-TEST_F(SettingsFile, FullForm_DropsMaskButKeepsHotspot_WhenMaskFileGone)
-{
-    WriteFullSettings(ini, 25, 0, 90, "/gone/default_mask.bmp", 200, 201, 202, 40, 50);
-    const SettingsValues v = ReadSettingsFile(ini, existing({}));
-    EXPECT_EQ(v.defaultMask, "");
-    EXPECT_TRUE(v.hasHotspot);
-    EXPECT_EQ(v.hotspotX, 40);
-    EXPECT_EQ(v.hotspotY, 50);
-    EXPECT_FALSE(v.storedHotspotPending());
-}
-
-TEST_F(SettingsFile, ShortForm_EndsInNone_AndLoadsNoMask)
-{
-    WriteShortSettings(ini, 10, 20, 101);
-    EXPECT_EQ(readText(), "10\r\n20\r\n101\r\nnone\r\n");
-
-    std::vector<std::string> asked;
-    const SettingsValues v = ReadSettingsFile(ini, [&](const std::string& name) {
-        asked.push_back(name);
-        return false;
-    });
-    EXPECT_EQ(asked, std::vector<std::string>{"none"});
-    EXPECT_EQ(v.iniBrightness, "10");
-    EXPECT_EQ(v.iniStrength, "20");
-    EXPECT_EQ(v.iniQuality, "101");
-    EXPECT_EQ(v.defaultMask, "");
-    expectDefaultHotspot(v);
-    EXPECT_EQ(QualityLabelAtStart(v.iniQuality), "No compression (BMP)");
-}
-
-TEST_F(SettingsFile, Store_ReplacesEarlierFileWhole)
-{
-    WriteFullSettings(ini, 1, 2, 3, "/a/very/long/folder/name/default_mask.bmp", 100, 100, 100,
-                      1, 1);
-    WriteShortSettings(ini, 4, 5, 6);
-    EXPECT_EQ(readText(), "4\r\n5\r\n6\r\nnone\r\n");
-}
-
-TEST_F(SettingsFile, ReadSettings_TakesAnyLineEnding)
-{
-    const std::string mask = "/m/default_mask.bmp";
-    const std::vector<std::string> endings = {"\r\n", "\n", "\r"};
-    for (const std::string& eol : endings) {
-        for (bool endingAfterLast : {true, false}) {
-            SCOPED_TRACE(testing::Message() << "ending " << testing::PrintToString(eol)
-                                            << (endingAfterLast ? " after last" : " not after last"));
-            std::string text = "30" + eol + "40" + eol + "95" + eol + mask + eol + "11" + eol +
-                               "22" + eol + "33" + eol + "44" + eol + "55";
-            if (endingAfterLast)
-                text += eol;
-            writeText(text);
-            const SettingsValues v = ReadSettingsFile(ini, existing({mask}));
-            EXPECT_EQ(v.iniBrightness, "30");
-            EXPECT_EQ(v.iniStrength, "40");
-            EXPECT_EQ(v.iniQuality, "95");
-            EXPECT_EQ(v.defaultMask, mask);
-            EXPECT_EQ(v.hotspotR, 11);
-            EXPECT_EQ(v.hotspotG, 22);
-            EXPECT_EQ(v.hotspotB, 33);
-            EXPECT_EQ(v.hotspotX, 44);
-            EXPECT_EQ(v.hotspotY, 55);
-        }
-    }
-}
-
-TEST_F(SettingsFile, ReadSettings_MissingLinesReadEmpty)
-{
-    struct Row {
-        std::string text;
-        std::string brightness, strength, quality;
-    };
-    const std::vector<Row> rows = {
-        {"", "", "", ""},
-        {"12\r\n", "12", "", ""},
-        {"12\r\n34", "12", "34", ""},
-        {"12\r\n34\r\n56\r\n", "12", "34", "56"},
-        {"\r\n\r\n\r\n\r\n", "", "", ""},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(testing::PrintToString(row.text));
-        writeText(row.text);
-        const SettingsValues v = ReadSettingsFile(ini, existing({""}));
-        EXPECT_TRUE(v.fileExisted);
-        EXPECT_EQ(v.iniBrightness, row.brightness);
-        EXPECT_EQ(v.iniStrength, row.strength);
-        EXPECT_EQ(v.iniQuality, row.quality);
-        // An empty line 4 never counts as an existing file.
-        EXPECT_EQ(v.defaultMask, "");
-        expectDefaultHotspot(v);
-    }
-}
-
-TEST_F(SettingsFile, ReadSettings_IgnoresWholeHotspot_WhenRedLevelHasOneCharacter)
-{
-    const std::string mask = "/m/default_mask.bmp";
-    // Lines 6 to 9 are not even looked at, so text there raises nothing.
-    writeText("25\r\n0\r\n90\r\n" + mask + "\r\n7\r\n200\r\nxx\r\n300\r\n400\r\n");
-    const SettingsValues v = ReadSettingsFile(ini, existing({mask}));
-    EXPECT_EQ(v.defaultMask, mask);
-    expectDefaultHotspot(v);
-}
-
-TEST_F(SettingsFile, ReadSettings_RaisesNamingFile_WhenHotspotLineIsNotInteger)
-{
-    for (int bad = 5; bad <= 9; ++bad) {
-        SCOPED_TRACE(bad);
-        std::string text = "25\r\n0\r\n90\r\nnone\r\n";
-        for (int line = 5; line <= 9; ++line)
-            text += (line == bad ? std::string("1x") : std::string("10")) + "\r\n";
-        writeText(text);
-        try {
-            ReadSettingsFile(ini, existing({}));
-            ADD_FAILURE() << "no error";
-        } catch (const SettingsError& e) {
-            const std::string message = e.what();
-            EXPECT_NE(message.find(ini), std::string::npos) << message;
-            EXPECT_NE(message.find("line " + std::to_string(bad)), std::string::npos) << message;
-            EXPECT_NE(message.find("'1x' is not a valid integer value"), std::string::npos)
-                << message;
-        }
-    }
-}
-
-TEST_F(SettingsFile, ReadSettings_RaisesWhenHotspotLinesMissing)
-{
-    writeText("25\r\n0\r\n90\r\nnone\r\n100\r\n100\r\n");
-    EXPECT_THROW(ReadSettingsFile(ini, existing({})), SettingsError);
-}
-
-TEST_F(SettingsFile, ReadSettings_BinaryGarbage_GivesValuesOrSettingsError)
-{
-    static const char garbage[] = "\x01\x02\r\n\xff\n\x00\x00\r\n\r\n\xfe\xfd\x80\r\n\x7f";
-    writeText(std::string(garbage, sizeof garbage - 1));
-    EXPECT_THROW(ReadSettingsFile(ini, existing({})), SettingsError);
-
-    std::mt19937 random(1234);
-    std::uniform_int_distribution<int> byte(0, 255);
-    std::uniform_int_distribution<int> length(0, 300);
-    for (int round = 0; round < 300; ++round) {
-        std::string text(std::size_t(length(random)), '\0');
-        for (char& c : text) {
-            const int b = byte(random);
-            // Plenty of line breaks so that later lines are reached too.
-            c = b < 40 ? '\n' : (b < 60 ? '\r' : char(b));
-        }
-        writeText(text);
-        try {
-            const SettingsValues v = ReadSettingsFile(ini, existing({}));
-            EXPECT_EQ(v.defaultMask, "");
-        } catch (const SettingsError&) {
-        }
-    }
-}
-
-TEST_F(SettingsFile, ReadSettings_RaisesNamingFile_WhenNotReadable)
-{
-    fs::create_directory(ini); // a folder where the file should be
-    try {
-        ReadSettingsFile(ini, existing({}));
-        ADD_FAILURE() << "no error";
-    } catch (const SettingsError& e) {
-        EXPECT_NE(std::string(e.what()).find(ini), std::string::npos) << e.what();
-    }
-}
-
-TEST_F(SettingsFile, ReadSettings_RefusesHugeFile)
-{
-    writeText(std::string((1 << 20) + 10, '7'));
-    EXPECT_THROW(ReadSettingsFile(ini, existing({})), SettingsError);
-}
-
-TEST_F(SettingsFile, Write_RaisesNamingFile_WhenFolderMissing)
-{
-    const std::string nowhere = (dir / "no-such-folder" / "defaults.ini").string();
-    for (bool full : {true, false}) {
-        try {
-            if (full)
-                WriteFullSettings(nowhere, 1, 2, 3, "x", 4, 5, 6, 7, 8);
-            else
-                WriteShortSettings(nowhere, 1, 2, 3);
-            ADD_FAILURE() << "no error";
-        } catch (const SettingsError& e) {
-            EXPECT_NE(std::string(e.what()).find(nowhere), std::string::npos) << e.what();
-        }
-    }
-}
-
-TEST_F(SettingsFile, Write_KeepsOldFileAndLeavesNoTemporary_WhenWriteFails)
-{
-    WriteShortSettings(ini, 1, 2, 3);
-    const std::string before = readText();
+private slots:
+    void noFile_StartsWithDefaultsAndLoadsNoMask()
     {
-        // Room for a few bytes only: the new text cannot be written whole.
-        FileSizeLimit limit(8);
-        EXPECT_THROW(WriteFullSettings(ini, 25, 50, 90, std::string(200, 'm'), 1, 2, 3, 4, 5),
-                     SettingsError);
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(100, 80));
+        TForm1& form = f.start();
+        checkStartDefaults(form);
+        QCOMPARE(f.services.errors, QStringList());
+        f.open({photo});
+        QCOMPARE(f.services.openRequests.size(), size_t(1));
+        QVERIFY(!form.mask.MaskLoaded);
+        QVERIFY(!QFileInfo::exists(iniPath(f)));
     }
-    EXPECT_EQ(readText(), before);
-    EXPECT_EQ(folderEntries(), std::vector<std::string>{"defaults.ini"});
-}
 
-TEST_F(SettingsFile, Write_KeepsOldFile_WhenFolderNotWritable)
-{
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "folder permissions do not stop the superuser";
-    WriteShortSettings(ini, 1, 2, 3);
-    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_THROW(WriteShortSettings(ini, 9, 9, 9), SettingsError);
-    fs::permissions(dir, fs::perms::owner_all);
-    EXPECT_EQ(readText(), "1\r\n2\r\n3\r\nnone\r\n");
-}
+    void store_ThenRestart_LoadsDefaultMaskAndStoredSliders()
+    {
+        WindowFixture f;
+        const Bitmap24 maskImage = vignetteMask(160, 120);
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(160, 120));
+        const QString maskFile = f.writeBmp("flat.bmp", maskImage);
+        storeDefaults(f, photo, maskFile);
+        QCOMPARE(f.services.errors, QStringList());
+        QVERIFY(f.form().BitBtn3->isEnabled());
 
-TEST_F(SettingsFile, WriteFull_RefusesMaskPathWithLineBreak)
-{
-    EXPECT_THROW(WriteFullSettings(ini, 1, 2, 3, "a\nb", 4, 5, 6, 7, 8), SettingsError);
-    EXPECT_FALSE(fs::exists(ini));
-}
+        Bitmap24 panelView(320, 240);
+        stretchDraw(maskImage, panelView);
+        const Colour picked = panelView.pixel(200, 90);
+        const QString defaultMask = f.programDir() + QStringLiteral("/default_mask.bmp");
+        const QByteArray expectedIni = QStringLiteral("33\r\n45\r\n77\r\n%1\r\n%2\r\n%3\r\n%4\r\n200\r\n90\r\n")
+                                           .arg(defaultMask)
+                                           .arg(redOf(picked))
+                                           .arg(greenOf(picked))
+                                           .arg(blueOf(picked))
+                                           .toUtf8();
+        const QByteArray ini = readAll(iniPath(f));
+        QCOMPARE(ini, expectedIni);
+        QCOMPARE(ini.count("\r\n"), 9);
+        QVERIFY(ReadBmpFile(defaultMask.toStdString()) == maskImage);
 
-TEST(SettingsText, ClampedSliderPosition_ClampsIntoRange)
-{
-    struct Row {
-        const char* text;
-        int min, max, expected;
-    };
-    const Row rows[] = {
-        {"25", 0, 50, 25},   {"0", 0, 50, 0},      {"50", 0, 50, 50},
-        {"-5", 0, 50, 0},    {"51", 0, 50, 50},    {"200", 0, 100, 100},
-        {"0", 1, 101, 1},    {"101", 1, 101, 101}, {" 7 ", 0, 50, 7},
-        {"+3", 0, 50, 3},    {"-2147483648", 1, 101, 1}, {"2147483647", 1, 101, 101},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.text);
-        EXPECT_EQ(ClampedSliderPosition(row.text, row.min, row.max), row.expected);
+        f.restart();
+        TForm1& form = f.form();
+        QCOMPARE(form.Label6->text(), QStringLiteral("Image quality: 77% (JPEG)"));
+        QCOMPARE(form.Label4->text(), QStringLiteral("...fault_mask.bmp")); // 16 characters
+        QCOMPARE(form.Image3->bitmap().width(), 160);
+        QCOMPARE(form.brightness->value(), 25); // applied only by the first mask load
+        const size_t dialogsBefore = f.services.openRequests.size();
+        const QString second = f.writeBmp("second.bmp", gradientPhoto(320, 240, 9));
+        f.open({second});
+        QCOMPARE(f.services.openRequests.size(), dialogsBefore + 1); // the photograph's dialog only
+        QVERIFY(form.mask.MaskLoaded);
+        QCOMPARE(form.workflow.LastMaskFile, defaultMask);
+        QVERIFY(form.mask.MaskImage == maskImage);
+        QCOMPARE(form.brightness->value(), 33);
+        QCOMPARE(form.strength->value(), 45);
+        QCOMPARE(form.jpeg->value(), 77);
+        QCOMPARE(form.Label6->text(), QStringLiteral("Save quality: 77% (JPEG)"));
+        QCOMPARE(form.mask.HotspotR, int(redOf(picked)));
+        QCOMPARE(form.mask.HotspotG, int(greenOf(picked)));
+        QCOMPARE(form.mask.HotspotB, int(blueOf(picked)));
+        QCOMPARE(form.mask.HotspotX, 200);
+        QCOMPARE(form.mask.HotspotY, 90);
+
+        // A second photograph keeps the sliders where the user moved them.
+        form.brightness->setValue(10);
+        f.open({photo});
+        QCOMPARE(f.services.openRequests.size(), dialogsBefore + 2);
+        QCOMPARE(form.brightness->value(), 10);
+        QCOMPARE(f.services.errors, QStringList());
     }
-}
 
-TEST(SettingsText, ParseStoredInteger_RejectsNonIntegers)
-{
-    for (const char* text : {"", " ", "-", "+", "abc", "1x", "x1", "1 2", "1.5", "0x10", "$10",
-                             "2147483648", "-2147483649", "99999999999999999999"}) {
-        SCOPED_TRACE(text);
-        try {
-            ParseStoredInteger(text);
-            ADD_FAILURE() << "no error";
-        } catch (const SettingsError& e) {
-            EXPECT_EQ(std::string(e.what()), "'" + std::string(text) + "' is not a valid integer value");
+    void freeDefaultMask_ThenRestart_LoadsNoMask()
+    {
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(160, 120));
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(160, 120));
+        storeDefaults(f, photo, maskFile);
+        f.form().BitBtn3->click();
+        QVERIFY(!f.form().BitBtn3->isEnabled());
+        QVERIFY(f.form().mask.MaskLoaded); // the mask in use stays
+        QCOMPARE(readAll(iniPath(f)), QByteArray("33\r\n45\r\n77\r\nnone\r\n"));
+        QVERIFY(QFileInfo::exists(f.programDir() + QStringLiteral("/default_mask.bmp")));
+
+        f.restart();
+        TForm1& form = f.form();
+        QCOMPARE(form.Label6->text(), QStringLiteral("Image quality: 77% (JPEG)"));
+        QVERIFY(form.settings.DefaultMask.isEmpty());
+        QCOMPARE(form.Label4->text(), QStringLiteral("None"));
+        checkHotspotDefaults(form);
+        const size_t dialogsBefore = f.services.openRequests.size();
+        f.open({photo});
+        QCOMPARE(f.services.openRequests.size(), dialogsBefore + 1);
+        QVERIFY(!form.mask.MaskLoaded);
+        QCOMPARE(f.services.errors, QStringList());
+    }
+
+    void storedHotspot_NeedsATwoCharacterRedLevel_data()
+    {
+        QTest::addColumn<QByteArray>("red");
+        QTest::addColumn<bool>("applied");
+        QTest::newRow("one digit") << QByteArray("7") << false;
+        QTest::newRow("empty line") << QByteArray("") << false;
+        QTest::newRow("two digits") << QByteArray("17") << true;
+        QTest::newRow("three digits") << QByteArray("250") << true;
+    }
+    void storedHotspot_NeedsATwoCharacterRedLevel()
+    {
+        QFETCH(QByteArray, red);
+        QFETCH(bool, applied);
+        WindowFixture f;
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(160, 120));
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(160, 120));
+        writeIni(f, "30\r\n20\r\n80\r\n" + maskFile.toUtf8() + "\r\n" + red + "\r\n100\r\n90\r\n210\r\n70\r\n");
+        TForm1& form = f.start();
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(form.settings.DefaultMask, maskFile);
+        if (!applied) {
+            checkHotspotDefaults(form);
+        } else {
+            QCOMPARE(form.mask.HotspotR, red.toInt());
+            QCOMPARE(form.mask.HotspotG, 100);
+            QCOMPARE(form.mask.HotspotB, 90);
+            QCOMPARE(form.mask.HotspotX, 210);
+            QCOMPARE(form.mask.HotspotY, 70);
+            QCOMPARE(form.mask.MarkerX, 210);
+            QCOMPARE(form.mask.MarkerY, 70);
+            QVERIFY(form.mask.StoredHotspotPending);
+        }
+        f.open({photo});
+        QVERIFY(form.mask.MaskLoaded);
+        if (!applied) {
+            // Levels come from the mask's centre instead.
+            QCOMPARE(form.mask.HotspotX, 160);
+            QVERIFY(form.mask.HotspotR > 150);
+        } else {
+            QCOMPARE(form.mask.HotspotR, red.toInt());
+            QCOMPARE(form.mask.HotspotX, 210);
         }
     }
-    EXPECT_THROW(ClampedSliderPosition("abc", 0, 50), SettingsError);
-    EXPECT_EQ(ParseStoredInteger("-2147483648"), -2147483647 - 1);
-    EXPECT_EQ(ParseStoredInteger("007"), 7);
-}
 
-TEST(SettingsText, QualityLabels_DistinguishStartMaskLoadAndSlider)
-{
-    struct Row {
-        int position;
-        const char* afterMaskLoad;
-        const char* forSlider;
-        bool warning;
-    };
-    const Row rows[] = {
-        {1, "Save quality: 1% (JPEG)", "Save quality: 1% (JPEG)", false},
-        {90, "Save quality: 90% (JPEG)", "Save quality: 90% (JPEG)", false},
-        {100, "Save quality: 100% (JPEG)", "Save quality: 100% (JPEG)", false},
-        {101, "No compression (BMP)", "No compression (Save as BMP)", true},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.position);
-        EXPECT_EQ(QualityLabelAfterMaskLoad(row.position), row.afterMaskLoad);
-        EXPECT_EQ(QualityLabelForPosition(row.position), row.forSlider);
-        EXPECT_EQ(QualityLabelIsWarning(row.position), row.warning);
+    void defaultMaskLabel_ShortensLongNames_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("22 characters") << "my_flat_field_mask.bmp" << "...field_mask.bmp";
+        QTest::newRow("15 characters") << "mask_15_chr.bmp" << "...ask_15_chr.bmp";
+        QTest::newRow("14 characters") << "mask_14_ch.bmp" << "mask_14_ch.bmp";
     }
-    EXPECT_EQ(QualityLabelAtStart("90"), "Image quality: 90% (JPEG)");
-    EXPECT_EQ(QualityLabelAtStart("101"), "No compression (BMP)");
-    // The stored text is shown as stored; only its value decides BMP.
-    EXPECT_EQ(QualityLabelAtStart("075"), "Image quality: 075% (JPEG)");
-    EXPECT_EQ(QualityLabelAtStart("0101"), "No compression (BMP)");
-    EXPECT_THROW(QualityLabelAtStart(""), SettingsError);
-    EXPECT_THROW(QualityLabelAtStart("high"), SettingsError);
-}
+    void defaultMaskLabel_ShortensLongNames()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QString, label);
+        WindowFixture f;
+        const QString maskFile = f.writeBmp(fileName, vignetteMask(64, 48));
+        writeIni(f, "25\r\n0\r\n90\r\n" + maskFile.toUtf8() + "\r\n");
+        TForm1& form = f.start();
+        QCOMPARE(form.Label4->text(), label);
+        QCOMPARE(form.workflow.MaskFile, maskFile);
+        QCOMPARE(form.Image3->bitmap().width(), 64);
+        QCOMPARE(f.services.errors, QStringList());
+    }
 
-TEST(SettingsText, DefaultMaskLabel_ShortensLongNames)
-{
-    struct Row {
-        const char* path;
-        const char* label;
-    };
-    const Row rows[] = {
-        {"/opt/lumivane/my_flat_field_mask.bmp", "...field_mask.bmp"},
-        {"/opt/lumivane/abcdefghij.bmp", "abcdefghij.bmp"},     // 14 characters: whole
-        {"/opt/lumivane/abcdefghijk.bmp", "...bcdefghijk.bmp"}, // 15 characters
-        {"C:\\Lumivane\\default_mask.bmp", "...fault_mask.bmp"},
-        {"mask.bmp", "mask.bmp"},
-    };
-    for (const Row& row : rows)
-        EXPECT_EQ(DefaultMaskLabel(row.path), row.label) << row.path;
-}
+    void storedQuality_SetsTheLabelAtStart_data()
+    {
+        QTest::addColumn<QByteArray>("quality");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("101") << QByteArray("101") << "No compression (BMP)";
+        QTest::newRow("75") << QByteArray("75") << "Image quality: 75% (JPEG)";
+        QTest::newRow("100") << QByteArray("100") << "Image quality: 100% (JPEG)";
+    }
+    void storedQuality_SetsTheLabelAtStart()
+    {
+        QFETCH(QByteArray, quality);
+        QFETCH(QString, label);
+        WindowFixture f;
+        writeIni(f, "25\r\n0\r\n" + quality + "\r\nnone\r\n");
+        TForm1& form = f.start();
+        QCOMPARE(form.Label6->text(), label);
+        QCOMPARE(f.services.errors, QStringList());
+    }
+
+    void lineEndings_AllReadTheSame_data()
+    {
+        QTest::addColumn<QByteArray>("ending");
+        QTest::addColumn<bool>("lastEnded");
+        QTest::newRow("CR LF") << QByteArray("\r\n") << true;
+        QTest::newRow("LF") << QByteArray("\n") << true;
+        QTest::newRow("CR") << QByteArray("\r") << true;
+        QTest::newRow("LF, last line open") << QByteArray("\n") << false;
+    }
+    void lineEndings_AllReadTheSame()
+    {
+        QFETCH(QByteArray, ending);
+        QFETCH(bool, lastEnded);
+        WindowFixture f;
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(64, 48));
+        const QList<QByteArray> lines = {"12", "34", "56", maskFile.toUtf8(), "21", "22", "23", "240", "60"};
+        QByteArray content = lines.join(ending);
+        if (lastEnded)
+            content += ending;
+        writeIni(f, content);
+        TForm1& form = f.start();
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(form.settings.IniBrightness, QStringLiteral("12"));
+        QCOMPARE(form.settings.IniStrength, QStringLiteral("34"));
+        QCOMPARE(form.settings.IniQuality, QStringLiteral("56"));
+        QCOMPARE(form.settings.DefaultMask, maskFile);
+        QCOMPARE(form.Label4->text(), QStringLiteral("flat.bmp"));
+        QCOMPARE(form.Label6->text(), QStringLiteral("Image quality: 56% (JPEG)"));
+        QCOMPARE(form.mask.HotspotR, 21);
+        QCOMPARE(form.mask.HotspotG, 22);
+        QCOMPARE(form.mask.HotspotB, 23);
+        QCOMPARE(form.mask.MarkerX, 240);
+        QCOMPARE(form.mask.MarkerY, 60);
+    }
+
+    void corruptFile_IsReportedAndDefaultsApply_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("directory");
+        QTest::newRow("hotspot level not a number") << QByteArray("40\r\n50\r\n60\r\nnone\r\n2x0\r\n1\r\n1\r\n1\r\n1\r\n")
+                                                    << false;
+        QTest::newRow("quality not a number") << QByteArray("40\r\n50\r\nabc\r\nnone\r\n") << false;
+        QTest::newRow("brightness not a number") << QByteArray("bright\r\n50\r\n60\r\nnone\r\n") << false;
+        QTest::newRow("strength too large for a number")
+            << QByteArray("40\r\n99999999999\r\n60\r\nnone\r\n") << false;
+        QTest::newRow("binary garbage") << QByteArray("\x00\xff\xfe\x01garbage\x80\r\n\x81\x82", 16) << false;
+        QTest::newRow("empty file") << QByteArray() << false;
+        QTest::newRow("far too large") << QByteArray(2 << 20, '1') << false;
+        QTest::newRow("a directory") << QByteArray() << true;
+    }
+    void corruptFile_IsReportedAndDefaultsApply()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, directory);
+        WindowFixture f;
+        if (directory)
+            QVERIFY(QDir().mkpath(iniPath(f)));
+        else
+            writeIni(f, content);
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(100, 80));
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(100, 80));
+        TForm1& form = f.start();
+        QCOMPARE(f.services.errors.size(), 1);
+        QVERIFY2(f.services.errors[0].contains(QStringLiteral("defaults.ini")), qPrintable(f.services.errors[0]));
+        checkStartDefaults(form);
+        QVERIFY(!form.brightness->isEnabled());
+
+        // The first mask load applies the default positions, without errors.
+        f.open({photo});
+        f.loadMask(maskFile);
+        QVERIFY(form.mask.MaskLoaded);
+        QCOMPARE(form.brightness->value(), 25);
+        QCOMPARE(form.strength->value(), 0);
+        QCOMPARE(form.jpeg->value(), 90);
+        QCOMPARE(form.Label6->text(), QStringLiteral("Save quality: 90% (JPEG)"));
+        QCOMPARE(f.services.errors.size(), 1);
+    }
+
+    void storedPositionOutsideRange_IsClampedAtFirstMaskLoad_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<int>("brightness");
+        QTest::addColumn<int>("strength");
+        QTest::addColumn<int>("quality");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("above") << QByteArray("80\r\n150\r\n250\r\n") << 50 << 100 << 101 << "No compression (BMP)";
+        QTest::newRow("below") << QByteArray("-5\r\n-1\r\n0\r\n") << 0 << 0 << 1 << "Save quality: 1% (JPEG)";
+        QTest::newRow("at the ends") << QByteArray("0\r\n100\r\n101\r\n") << 0 << 100 << 101 << "No compression (BMP)";
+        QTest::newRow("inside") << QByteArray("26\r\n3\r\n42\r\n") << 26 << 3 << 42 << "Save quality: 42% (JPEG)";
+    }
+    void storedPositionOutsideRange_IsClampedAtFirstMaskLoad()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(int, brightness);
+        QFETCH(int, strength);
+        QFETCH(int, quality);
+        QFETCH(QString, label);
+        WindowFixture f;
+        writeIni(f, stored + "none\r\n");
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(100, 80));
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(100, 80));
+        TForm1& form = f.start();
+        f.open({photo});
+        QVERIFY(!form.mask.MaskLoaded);
+        f.loadMask(maskFile);
+        QVERIFY(form.mask.MaskLoaded);
+        QCOMPARE(form.brightness->value(), brightness);
+        QCOMPARE(form.strength->value(), strength);
+        QCOMPARE(form.jpeg->value(), quality);
+        QCOMPARE(form.Label6->text(), label);
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(form.workflow.FirstMaskPending, std::uint8_t(0));
+    }
+
+    void storeThatCannotWrite_SaysSoAndChangesNothing_data()
+    {
+        QTest::addColumn<QString>("blocked");
+        QTest::addColumn<QByteArray>("earlierIni");
+        QTest::newRow("defaults.ini is a directory") << "defaults.ini" << QByteArray();
+        QTest::newRow("default_mask.bmp is a directory, earlier settings")
+            << "default_mask.bmp" << QByteArray("20\r\n10\r\n70\r\nnone\r\n");
+        QTest::newRow("default_mask.bmp is a directory, no earlier settings") << "default_mask.bmp" << QByteArray();
+    }
+    void storeThatCannotWrite_SaysSoAndChangesNothing()
+    {
+        QFETCH(QString, blocked);
+        QFETCH(QByteArray, earlierIni);
+        WindowFixture f;
+        const QString blockedPath = f.programDir() + QLatin1Char('/') + blocked;
+        QVERIFY(QDir().mkpath(blockedPath + QStringLiteral("/inside")));
+        if (!earlierIni.isEmpty())
+            writeIni(f, earlierIni);
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(100, 80));
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(100, 80));
+        TForm1& form = f.startWithMask(photo, maskFile);
+        const int errorsBefore = int(f.services.errors.size());
+        const QStringList entriesBefore =
+            QDir(f.programDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+
+        form.Button4->click();
+
+        QCOMPARE(int(f.services.errors.size()), errorsBefore + 1);
+        QVERIFY2(f.services.errors.last().contains(blockedPath), qPrintable(f.services.errors.last()));
+        QCOMPARE(leftovers(f.programDir()), QStringList());
+        QCOMPARE(QDir(f.programDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name),
+                 entriesBefore);
+        if (!earlierIni.isEmpty())
+            QCOMPARE(readAll(iniPath(f)), earlierIni);
+        QVERIFY(QFileInfo(blockedPath).isDir());
+        QVERIFY(!form.BitBtn3->isEnabled());
+    }
+};
+
+QTEST_MAIN(SettingsTest)
+#include "SettingsTest.moc"

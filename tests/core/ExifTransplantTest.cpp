@@ -1,0 +1,739 @@
+#include "ExifTransplant.h"
+
+#include "FileSizeLimit.h"
+
+#include <gtest/gtest.h>
+
+#include <csetjmp>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
+
+#include <jpeglib.h>
+
+using namespace lumivane;
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+using lumivane::test_support::FileSizeLimit;
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// libjpeg used directly, so these tests do not lean on the program's codec.
+
+struct ErrorTrap {
+    jpeg_error_mgr mgr{};
+    std::jmp_buf jump{};
+};
+
+void trapError(j_common_ptr cinfo)
+{
+    std::longjmp(reinterpret_cast<ErrorTrap*>(cinfo->err)->jump, 1);
+}
+
+// The way the program's encoder writes: RGB input, float DCT, baseline
+// tables; libjpeg's default JFIF APP0 follows SOI.
+Bytes encodeJpeg(int width, int height, int quality, unsigned seed)
+{
+    std::vector<std::uint8_t> rgb(std::size_t(width) * height * 3);
+    unsigned state = seed * 2654435761u + 1;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            state = state * 1103515245u + 12345u;
+            std::uint8_t* p = &rgb[(std::size_t(y) * width + x) * 3];
+            p[0] = std::uint8_t(x * 255 / width);
+            p[1] = std::uint8_t(y * 255 / height);
+            p[2] = std::uint8_t(state >> 24); // noise keeps the file large
+        }
+    jpeg_compress_struct cinfo{};
+    ErrorTrap trap;
+    cinfo.err = jpeg_std_error(&trap.mgr);
+    trap.mgr.error_exit = trapError;
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    if (setjmp(trap.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        std::free(out);
+        ADD_FAILURE() << "libjpeg could not encode";
+        return {};
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &out, &outSize);
+    cinfo.image_width = JDIMENSION(width);
+    cinfo.image_height = JDIMENSION(height);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    cinfo.dct_method = JDCT_FLOAT;
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = &rgb[std::size_t(cinfo.next_scanline) * width * 3];
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    Bytes result(out, out + outSize);
+    std::free(out);
+    return result;
+}
+
+struct Decoded {
+    bool ok = false;
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> pixels;
+};
+
+Decoded decodeJpeg(const Bytes& data)
+{
+    Decoded result;
+    jpeg_decompress_struct cinfo{};
+    ErrorTrap trap;
+    cinfo.err = jpeg_std_error(&trap.mgr);
+    trap.mgr.error_exit = trapError;
+    trap.mgr.emit_message = [](j_common_ptr, int) {};
+    if (setjmp(trap.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return Decoded{};
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    result.width = int(cinfo.output_width);
+    result.height = int(cinfo.output_height);
+    result.pixels.resize(std::size_t(result.width) * result.height * 3);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = &result.pixels[std::size_t(cinfo.output_scanline) * result.width * 3];
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    // A transplant must not make libjpeg complain about the file.
+    result.ok = cinfo.err->num_warnings == 0;
+    jpeg_destroy_decompress(&cinfo);
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+// Marker sections, walked properly (not by the transplant's byte search).
+
+struct Section {
+    std::uint8_t marker = 0;
+    std::size_t offset = 0; // of the 0xFF byte
+    std::size_t size = 0;   // marker and section, length field included
+};
+
+std::vector<Section> sectionsBeforeScan(const Bytes& file)
+{
+    std::vector<Section> sections;
+    std::size_t i = 2;
+    while (i + 4 <= file.size() && file[i] == 0xFF && file[i + 1] != 0xDA) {
+        const std::size_t length = (std::size_t(file[i + 2]) << 8) | file[i + 3];
+        sections.push_back({file[i + 1], i, length + 2});
+        i += length + 2;
+    }
+    return sections;
+}
+
+Bytes firstApp1(const Bytes& file)
+{
+    for (const Section& s : sectionsBeforeScan(file))
+        if (s.marker == 0xE1 && s.offset + s.size <= file.size())
+            return Bytes(file.begin() + long(s.offset), file.begin() + long(s.offset + s.size));
+    return {};
+}
+
+// ---------------------------------------------------------------------------
+// Crafted sources.
+
+void put16(Bytes& b, unsigned value)
+{
+    b.push_back(std::uint8_t(value >> 8));
+    b.push_back(std::uint8_t(value));
+}
+
+// An APP1 section of the given length field: marker, length, "Exif\0\0" and
+// a counting pattern that makes any shifted copy visible.
+Bytes app1Section(unsigned length)
+{
+    Bytes b;
+    b.reserve(std::size_t(length) + 2);
+    b.push_back(0xFF);
+    b.push_back(0xE1);
+    put16(b, length);
+    const char exif[] = {'E', 'x', 'i', 'f', 0, 0};
+    for (unsigned i = 0; i + 2 < length; ++i)
+        b.push_back(i < 6 ? std::uint8_t(exif[i]) : std::uint8_t(i * 7 + 3));
+    return b;
+}
+
+Bytes sourceJfifApp0()
+{
+    return {0xFF, 0xE0, 0x00, 0x10,        // APP0, length 16
+            'J',  'F',  'I',  'F',  0x00,  // identifier
+            0x01, 0x02,                    // version 1.02 (the encoder writes 1.01)
+            0x01,                          // density in dots per inch
+            0x01, 0x2C, 0x01, 0x2C,        // 300 x 300
+            0x00, 0x00};                   // no thumbnail
+}
+
+// SOI, then the given sections, then a stand-in for the image data (never
+// looked at by the transplant).
+Bytes sourceWith(const std::vector<Bytes>& sections, std::size_t imageBytes = 64)
+{
+    std::size_t total = imageBytes + 6;
+    for (const Bytes& s : sections)
+        total += s.size();
+    Bytes b;
+    b.reserve(total);
+    b.push_back(0xFF);
+    b.push_back(0xD8);
+    for (const Bytes& s : sections)
+        b.insert(b.end(), s.begin(), s.end());
+    b.push_back(0xFF);
+    b.push_back(0xDB);
+    for (std::size_t i = 0; i < imageBytes; ++i)
+        b.push_back(std::uint8_t(i % 251));
+    b.push_back(0xFF);
+    b.push_back(0xD9);
+    return b;
+}
+
+Bytes app13Section()
+{
+    return {0xFF, 0xED, 0x00, 0x10, // APP13, length 16
+            'P',  'h',  'o',  't',  'o', 's', 'h', 'o', 'p', ' ', '3', '.', '0', 0x00};
+}
+
+// ---------------------------------------------------------------------------
+
+Bytes readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const std::string& path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+Bytes concat(const Bytes& head, const Bytes& output)
+{
+    Bytes b = head;
+    b.insert(b.end(), output.begin() + 20, output.end());
+    return b;
+}
+
+const char* resultName(TransplantResult r)
+{
+    switch (r) {
+    case TransplantResult::SourceMissing: return "SourceMissing";
+    case TransplantResult::Transplanted: return "Transplanted";
+    case TransplantResult::NoExifFound: return "NoExifFound";
+    case TransplantResult::NotApplicable: return "NotApplicable";
+    case TransplantResult::Skipped: return "Skipped";
+    }
+    return "?";
+}
+
+class Transplant : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        encoded_ = new Bytes(encodeJpeg(96, 64, 90, 1));
+        large_ = new Bytes(encodeJpeg(800, 600, 95, 2));
+    }
+    static void TearDownTestSuite()
+    {
+        delete encoded_;
+        delete large_;
+    }
+
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "lumivane-exif-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+        source = (dir / "IMG_0001.JPG").string();
+        out = (dir / "IMG_0001.jpg.out.jpg").string();
+        temp = out + ".temp";
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(dir, ignored);
+    }
+
+    // The encoder output the transplant works on: small (one block) or large
+    // (several 64 KiB blocks).
+    static const Bytes& encoded() { return *encoded_; }
+    static const Bytes& large() { return *large_; }
+
+    // Runs the transplant and checks that the output was left exactly as
+    // written and that no temporary file remains.
+    void expectOutputUntouched(const Bytes& sourceBytes, TransplantResult expected)
+    {
+        writeFile(source, sourceBytes);
+        writeFile(out, encoded());
+        EXPECT_EQ(resultName(CopyExif(source, out)), std::string(resultName(expected)));
+        EXPECT_EQ(readFile(out), encoded());
+        EXPECT_FALSE(fs::exists(temp));
+    }
+
+    fs::path dir;
+    std::string source;
+    std::string out;
+    std::string temp;
+
+private:
+    static inline Bytes* encoded_ = nullptr;
+    static inline Bytes* large_ = nullptr;
+};
+
+} // namespace
+
+TEST(TransplantText, SourceMissingMessage_NamesPath)
+{
+    EXPECT_EQ(SourceMissingMessage("/photos/IMG_7.JPG"), "Can not access /photos/IMG_7.JPG. Exiting...");
+}
+
+TEST_F(Transplant, EncoderOutput_StartsWithTheTwentyByteHeadItReplaces)
+{
+    const Bytes expected = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46, 0x49, 0x46,
+                            0x00, 0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00};
+    ASSERT_GE(encoded().size(), 22u);
+    EXPECT_EQ(Bytes(encoded().begin(), encoded().begin() + 20), expected);
+    EXPECT_EQ(encoded()[20], 0xFF);
+    EXPECT_EQ(encoded()[21], 0xDB);
+}
+
+TEST_F(Transplant, App1First_CopiesSourceHeadAndDropsEncoderHead)
+{
+    const Bytes src = sourceWith({app1Section(12000)});
+    writeFile(source, src);
+    writeFile(out, large());
+
+    EXPECT_EQ(CopyExif(source, out), TransplantResult::Transplanted);
+    const Bytes result = readFile(out);
+    ASSERT_EQ(result.size(), large().size() - 20 + 12004);
+    EXPECT_TRUE(std::equal(src.begin(), src.begin() + 12004, result.begin()));
+    EXPECT_TRUE(std::equal(large().begin() + 20, large().end(), result.begin() + 12004));
+    EXPECT_FALSE(fs::exists(temp));
+    EXPECT_EQ(readFile(source), src); // the source is only read
+}
+
+TEST_F(Transplant, Jfif_CopiesHeadThroughFirstApp1)
+{
+    struct Row {
+        const char* name;
+        std::vector<Bytes> sections;
+        std::size_t headSize; // bytes of the source the new file starts with
+    };
+    const Bytes app0 = sourceJfifApp0();
+    const Bytes app1 = app1Section(3000);
+    const Bytes app13 = app13Section();
+    const std::vector<Row> rows = {
+        {"APP0 then APP1", {app0, app1}, 2 + app0.size() + app1.size()},
+        {"APP0, APP13, APP1", {app0, app13, app1}, 2 + app0.size() + app13.size() + app1.size()},
+        {"sections after the APP1 are not carried",
+         {app0, app1, app13, app1Section(40)},
+         2 + app0.size() + app1.size()},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Bytes src = sourceWith(row.sections);
+        writeFile(source, src);
+        writeFile(out, encoded());
+        EXPECT_EQ(CopyExif(source, out), TransplantResult::Transplanted);
+        const Bytes result = readFile(out);
+        EXPECT_EQ(result, concat(Bytes(src.begin(), src.begin() + long(row.headSize)), encoded()));
+        // The source's own APP0 (version 1.02, 300 dpi) replaces the encoder's.
+        EXPECT_EQ(result[12], 0x02);
+        EXPECT_EQ(result[15], 0x2C);
+        EXPECT_EQ(firstApp1(result), app1);
+        EXPECT_FALSE(fs::exists(temp));
+    }
+}
+
+TEST_F(Transplant, Jfif_SkipsPairWithZeroLength_AndTakesNextApp1)
+{
+    // 0xFF 0xE1 0x00 0x00 inside the APP13 payload is no APP1 section.
+    Bytes app13 = {0xFF, 0xED, 0x00, 0x08, 'x', 'y', 0xFF, 0xE1, 0x00, 0x00};
+    const Bytes app1 = app1Section(100);
+    const Bytes src = sourceWith({sourceJfifApp0(), app13, app1});
+    writeFile(source, src);
+    writeFile(out, encoded());
+    EXPECT_EQ(CopyExif(source, out), TransplantResult::Transplanted);
+    const std::size_t head = 2 + sourceJfifApp0().size() + app13.size() + app1.size();
+    EXPECT_EQ(readFile(out), concat(Bytes(src.begin(), src.begin() + long(head)), encoded()));
+}
+
+TEST_F(Transplant, App1EndingExactlyAtBufferLimits_IsTransplanted)
+{
+    struct Row {
+        const char* name;
+        Bytes src;
+        std::size_t headSize;
+    };
+    // APP1-first: the largest section whose head (L + 4) fills the buffer.
+    Bytes big = sourceWith({app1Section(65532)});
+    // JFIF: an APP1 whose last byte is byte 65535 of the file, the last one
+    // searched; the file goes on beyond it.
+    const std::size_t app1Start = 2 + 18;
+    Bytes edge = sourceWith({sourceJfifApp0(), app1Section(unsigned(65535 - app1Start - 2))}, 5000);
+    const std::vector<Row> rows = {
+        {"APP1 length 65532", big, 65536},
+        {"JFIF APP1 ending at byte 65535", edge, 65535},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        writeFile(source, row.src);
+        writeFile(out, large());
+        EXPECT_EQ(CopyExif(source, out), TransplantResult::Transplanted);
+        EXPECT_EQ(readFile(out),
+                  concat(Bytes(row.src.begin(), row.src.begin() + long(row.headSize)), large()));
+        EXPECT_FALSE(fs::exists(temp));
+    }
+}
+
+TEST_F(Transplant, JfifWithoutApp1_LeavesOutputAsWritten)
+{
+    expectOutputUntouched(sourceWith({sourceJfifApp0(), app13Section()}), TransplantResult::NoExifFound);
+    // A real JFIF file from the encoder itself carries no APP1 either.
+    expectOutputUntouched(encodeJpeg(16, 16, 50, 9), TransplantResult::NoExifFound);
+}
+
+TEST_F(Transplant, OtherSources_AreNotApplicable)
+{
+    struct Row {
+        const char* name;
+        Bytes bytes;
+    };
+    const std::vector<Row> rows = {
+        {"BMP", {'B', 'M', 0x36, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0x36, 0, 0, 0}},
+        {"TIFF little-endian", {'I', 'I', 0x2A, 0x00, 0x08, 0x00, 0x00, 0x00}},
+        {"TIFF big-endian", {'M', 'M', 0x00, 0x2A, 0x00, 0x00, 0x00, 0x08}},
+        {"JPEG starting with DQT", {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00}},
+        {"JPEG starting with APP2", {0xFF, 0xD8, 0xFF, 0xE2, 0x00, 0x04, 0xFF, 0xE1, 0x00, 0x04, 1, 2}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        expectOutputUntouched(row.bytes, TransplantResult::NotApplicable);
+    }
+    {
+        SCOPED_TRACE("camera TIFF");
+        expectOutputUntouched(readFile(LUMIVANE_SAMPLES_DIR "/tiff/pc260001.tif"),
+                              TransplantResult::NotApplicable);
+    }
+}
+
+TEST_F(Transplant, MalformedSourceHead_IsSkipped)
+{
+    struct Row {
+        const char* name;
+        Bytes bytes;
+    };
+    Bytes app1Truncated = sourceWith({app1Section(3000)});
+    app1Truncated.resize(1500);
+    Bytes jfifApp1PastEnd = sourceWith({sourceJfifApp0(), app1Section(3000)});
+    jfifApp1PastEnd.resize(2 + 18 + 2000);
+    // The APP1 starts inside the 65535 bytes searched but ends beyond them,
+    // although the file itself is long enough.
+    Bytes pastSearched = sourceWith({sourceJfifApp0(), app1Section(65000 - 20), app1Section(2000)});
+    pastSearched.resize(pastSearched.size() + 10);
+    {
+        // Turn the first APP1 into APP2 so that the first match is the second one.
+        pastSearched[2 + 18 + 1] = 0xE2;
+    }
+    Bytes jfifPairAtEnd = sourceWith({sourceJfifApp0()}, 0);
+    jfifPairAtEnd.resize(2 + 18);
+    jfifPairAtEnd.push_back(0xFF);
+    jfifPairAtEnd.push_back(0xE1);
+    Bytes jfifOneLengthByte = jfifPairAtEnd;
+    jfifOneLengthByte.push_back(0x10);
+
+    const std::vector<Row> rows = {
+        {"empty file", {}},
+        {"three bytes", {0xFF, 0xD8, 0xFF}},
+        {"APP1 without length", {0xFF, 0xD8, 0xFF, 0xE1}},
+        {"APP1 with one length byte", {0xFF, 0xD8, 0xFF, 0xE1, 0x00}},
+        {"APP1 length 0", sourceWith({{0xFF, 0xE1, 0x00, 0x00}})},
+        {"APP1 length 1", sourceWith({{0xFF, 0xE1, 0x00, 0x01}})},
+        {"APP1 length 65533", sourceWith({app1Section(65533)})},
+        {"APP1 length 65535", sourceWith({app1Section(65535)})},
+        {"APP1 longer than the file", app1Truncated},
+        {"JFIF APP1 past the end of the file", jfifApp1PastEnd},
+        {"JFIF APP1 past the bytes searched", pastSearched},
+        {"JFIF pair in the last two bytes", jfifPairAtEnd},
+        {"JFIF pair with one length byte", jfifOneLengthByte},
+        {"JFIF APP1 length 1", sourceWith({sourceJfifApp0(), {0xFF, 0xE1, 0x00, 0x01}})},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        expectOutputUntouched(row.bytes, TransplantResult::Skipped);
+    }
+}
+
+TEST_F(Transplant, OutputWithoutEncoderHead_IsLeftAlone)
+{
+    writeFile(source, sourceWith({app1Section(500)}));
+    struct Row {
+        const char* name;
+        Bytes output;
+    };
+    Bytes exifOutput = concat(sourceWith({app1Section(500)}), encoded());
+    const std::vector<Row> rows = {
+        {"empty output", {}},
+        {"shorter than the head", Bytes(encoded().begin(), encoded().begin() + 19)},
+        {"already transplanted", exifOutput},
+        {"APP0 of another length", sourceWith({{0xFF, 0xE0, 0x00, 0x12, 'J', 'F', 'I', 'F', 0, 1, 1,
+                                                 0, 0, 1, 0, 1, 0, 0, 0, 0}})},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        writeFile(out, row.output);
+        EXPECT_EQ(CopyExif(source, out), TransplantResult::Skipped);
+        EXPECT_EQ(readFile(out), row.output);
+        EXPECT_FALSE(fs::exists(temp));
+    }
+}
+
+TEST_F(Transplant, MissingSource_LeavesOutputUntouched)
+{
+    writeFile(out, encoded());
+    EXPECT_EQ(CopyExif(source, out), TransplantResult::SourceMissing);
+    fs::create_directory(source); // a folder of that name is no file either
+    EXPECT_EQ(CopyExif(source, out), TransplantResult::SourceMissing);
+    EXPECT_EQ(readFile(out), encoded());
+    EXPECT_FALSE(fs::exists(temp));
+}
+
+TEST_F(Transplant, StaleTemporaryFile_IsReplacedNotAppended)
+{
+    writeFile(temp, Bytes(300000, 0xAB));
+    const Bytes src = sourceWith({app1Section(700)});
+    writeFile(source, src);
+    writeFile(out, encoded());
+    EXPECT_EQ(CopyExif(source, out), TransplantResult::Transplanted);
+    EXPECT_EQ(readFile(out), concat(Bytes(src.begin(), src.begin() + 704), encoded()));
+    EXPECT_FALSE(fs::exists(temp));
+}
+
+TEST_F(Transplant, CameraSamples_KeepPixelsAndCarryFirstApp1)
+{
+    const fs::path samples = fs::path(LUMIVANE_SAMPLES_DIR) / "exif";
+    ASSERT_TRUE(fs::is_directory(samples)) << samples;
+    const Decoded before = decodeJpeg(large());
+    ASSERT_TRUE(before.ok);
+    int transplanted = 0;
+    for (const auto& entry : fs::directory_iterator(samples)) {
+        if (entry.path().extension() != ".jpg")
+            continue;
+        SCOPED_TRACE(entry.path().filename().string());
+        const Bytes src = readFile(entry.path().string());
+        writeFile(source, src);
+        writeFile(out, large());
+        const TransplantResult r = CopyExif(source, out);
+        const Bytes result = readFile(out);
+        EXPECT_FALSE(fs::exists(temp));
+        if (firstApp1(src).empty()) {
+            EXPECT_EQ(r, TransplantResult::NoExifFound);
+            EXPECT_EQ(result, large());
+            continue;
+        }
+        ASSERT_EQ(r, TransplantResult::Transplanted);
+        ++transplanted;
+        EXPECT_EQ(firstApp1(result), firstApp1(src));
+        // Everything after the copied head is the encoder's output after its own head.
+        EXPECT_TRUE(std::equal(large().begin() + 20, large().end(),
+                               result.end() - long(large().size() - 20)));
+        const Decoded after = decodeJpeg(result);
+        ASSERT_TRUE(after.ok);
+        EXPECT_EQ(after.width, before.width);
+        EXPECT_EQ(after.height, before.height);
+        EXPECT_TRUE(after.pixels == before.pixels);
+    }
+    EXPECT_GE(transplanted, 30);
+}
+
+TEST_F(Transplant, InjectedFailure_KeepsCompleteOutputAndNoTemporary)
+{
+    struct Row {
+        TransplantStep step;
+        int occurrence;
+        const char* named; // which file the message must name
+    };
+    const std::vector<Row> rows = {
+        {TransplantStep::OpenSource, 1, "source"},
+        {TransplantStep::ReadSource, 1, "source"},
+        {TransplantStep::ReadSource, 2, "source"}, // after the signature
+        {TransplantStep::ReadSource, 3, "source"}, // the APP1 body
+        {TransplantStep::OpenOutput, 1, "output"},
+        {TransplantStep::ReadOutput, 1, "output"}, // the encoder's head
+        {TransplantStep::ReadOutput, 2, "output"}, // the first block
+        {TransplantStep::ReadOutput, 4, "output"}, // in the middle of the copy
+        {TransplantStep::CreateTemp, 1, "temp"},
+        {TransplantStep::WriteTemp, 1, "temp"},
+        {TransplantStep::WriteTemp, 3, "temp"},
+        {TransplantStep::CloseTemp, 1, "temp"},
+        {TransplantStep::Rename, 1, "output"},
+    };
+    const Bytes src = sourceWith({app1Section(12000)});
+    ASSERT_GT(large().size(), 3u * 65536u); // so that the copy takes several blocks
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "step " << int(row.step) << " call " << row.occurrence);
+        writeFile(source, src);
+        writeFile(out, large());
+        try {
+            CopyExif(source, out, TransplantFault{row.step, row.occurrence});
+            ADD_FAILURE() << "no error";
+        } catch (const TransplantError& e) {
+            const std::string expectedName = std::string(row.named) == "source" ? source
+                                             : std::string(row.named) == "temp" ? temp
+                                                                                : out;
+            EXPECT_NE(std::string(e.what()).find(expectedName), std::string::npos) << e.what();
+        }
+        const Bytes result = readFile(out);
+        EXPECT_EQ(result, large());
+        EXPECT_TRUE(decodeJpeg(result).ok);
+        EXPECT_FALSE(fs::exists(temp));
+        EXPECT_EQ(readFile(source), src);
+    }
+    // The same files without a fault: the injected runs changed nothing that
+    // stops the real one.
+    EXPECT_EQ(CopyExif(source, out), TransplantResult::Transplanted);
+}
+
+TEST_F(Transplant, FullDisk_KeepsCompleteOutputAndNoTemporary)
+{
+    const Bytes src = sourceWith({app1Section(12000)});
+    writeFile(source, src);
+    writeFile(out, large());
+    {
+        FileSizeLimit limit(100000); // the new file needs more
+        EXPECT_THROW(CopyExif(source, out), TransplantError);
+    }
+    EXPECT_EQ(readFile(out), large());
+    EXPECT_FALSE(fs::exists(temp));
+}
+
+TEST_F(Transplant, OutputThatIsAFolder_RaisesWithoutTemporary)
+{
+    writeFile(source, sourceWith({app1Section(100)}));
+    fs::create_directory(out);
+    EXPECT_THROW(CopyExif(source, out), TransplantError);
+    EXPECT_TRUE(fs::is_directory(out));
+    EXPECT_FALSE(fs::exists(temp));
+}
+
+TEST_F(Transplant, FolderNotWritable_KeepsOutput)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "folder permissions do not stop the superuser";
+    writeFile(source, sourceWith({app1Section(100)}));
+    writeFile(out, encoded());
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_THROW(CopyExif(source, out), TransplantError);
+    fs::permissions(dir, fs::perms::owner_all);
+    EXPECT_EQ(readFile(out), encoded());
+    EXPECT_FALSE(fs::exists(temp));
+}
+
+// Writing the encoder's bytes with the head in front in one go must leave
+// exactly the file that writing them and then transplanting leaves.
+TEST_F(Transplant, WriteWithExif_EqualsWriteThenCopyExif)
+{
+    struct Row {
+        std::string name;
+        Bytes source; // empty: no source file at all
+    };
+    Bytes app1Truncated = sourceWith({app1Section(3000)});
+    app1Truncated.resize(1000);
+    std::vector<Row> rows = {
+        {"APP1 first", sourceWith({app1Section(12000)})},
+        {"JFIF with APP1", sourceWith({sourceJfifApp0(), app13Section(), app1Section(900)})},
+        {"JFIF without APP1", sourceWith({sourceJfifApp0()})},
+        {"BMP", {'B', 'M', 0, 0, 0, 0, 0, 0}},
+        {"truncated APP1", app1Truncated},
+        {"missing source", {}},
+    };
+    const fs::path samples = fs::path(LUMIVANE_SAMPLES_DIR) / "exif";
+    for (const auto& entry : fs::directory_iterator(samples))
+        rows.push_back({entry.path().filename().string(), readFile(entry.path().string())});
+
+    const std::string viaCopy = (dir / "via-copy.jpg").string();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove(source);
+        if (!row.source.empty())
+            writeFile(source, row.source);
+        writeFile(viaCopy, encoded());
+        const TransplantResult expected = CopyExif(source, viaCopy);
+        writeFile(out, Bytes{1, 2, 3}); // an older file that is replaced
+        EXPECT_EQ(resultName(WriteJpegWithExif(encoded(), source, out)),
+                  std::string(resultName(expected)));
+        EXPECT_EQ(readFile(out), readFile(viaCopy));
+        EXPECT_FALSE(fs::exists(temp));
+    }
+}
+
+TEST_F(Transplant, WriteWithExif_FailedWriteKeepsOlderFile)
+{
+    struct Row {
+        TransplantStep step;
+        int occurrence;
+        bool namesTemp;
+    };
+    const Row rows[] = {
+        {TransplantStep::CreateTemp, 1, true},
+        {TransplantStep::WriteTemp, 1, true},
+        {TransplantStep::WriteTemp, 2, true},
+        {TransplantStep::CloseTemp, 1, true},
+        {TransplantStep::Rename, 1, false},
+    };
+    writeFile(source, sourceWith({app1Section(5000)}));
+    const Bytes older = encodeJpeg(32, 32, 70, 5);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "step " << int(row.step) << " call " << row.occurrence);
+        writeFile(out, older);
+        try {
+            WriteJpegWithExif(large(), source, out, TransplantFault{row.step, row.occurrence});
+            ADD_FAILURE() << "no error";
+        } catch (const TransplantError& e) {
+            EXPECT_NE(std::string(e.what()).find(row.namesTemp ? temp : out), std::string::npos)
+                << e.what();
+        }
+        EXPECT_EQ(readFile(out), older);
+        EXPECT_FALSE(fs::exists(temp));
+    }
+}
+
+TEST_F(Transplant, WriteWithExif_UnreadableSource_StillWritesPhotograph)
+{
+    writeFile(source, sourceWith({app1Section(5000)}));
+    for (TransplantStep step : {TransplantStep::OpenSource, TransplantStep::ReadSource}) {
+        SCOPED_TRACE(int(step));
+        fs::remove(out);
+        try {
+            WriteJpegWithExif(encoded(), source, out, TransplantFault{step, 1});
+            ADD_FAILURE() << "no error";
+        } catch (const TransplantError& e) {
+            EXPECT_NE(std::string(e.what()).find(source), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(readFile(out), encoded());
+        EXPECT_FALSE(fs::exists(temp));
+    }
+}
