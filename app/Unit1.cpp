@@ -11,6 +11,7 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <algorithm>
 
 using namespace lumivane;
 
@@ -61,6 +62,9 @@ QScrollBar* makeScrollBar(QWidget* parent, int l, int t, int w, int h, int minim
     bar->setSingleStep(1);
     bar->setPageStep(1);
     bar->setValue(position);
+    // Qt's scroll bars never take the focus; these are controls the user
+    // reaches with Tab and moves with the arrow keys.
+    bar->setFocusPolicy(Qt::StrongFocus);
     return bar;
 }
 
@@ -125,7 +129,9 @@ void TForm1::buildControls()
     Label2 = new TClickLabel(QStringLiteral("Original Image (empty)"), this);
     Label2->setGeometry(6, 8, 287, 17);
     Label2->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    Label5 = makeLabel(this, QStringLiteral("Processed Image (empty)"), 304, 8, 289, 17, Qt::AlignHCenter | Qt::AlignTop);
+    Label5 = new TFitLabel(QStringLiteral("Processed Image (empty)"), this);
+    Label5->setGeometry(304, 8, 289, 17);
+    Label5->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 
     GroupBox4 = new QGroupBox(QStringLiteral(" Actions "), this);
     GroupBox4->setGeometry(496, 252, 97, 149);
@@ -298,6 +304,11 @@ void TForm1::buildControls()
     ImageButton2->setEnabled(false);
     ImageButton3 = makeImageButton(this, 260, 8, 18, 18, QStringLiteral(" EXIF Information "), artwork::kInfoGrey,
                                    artwork::kInfoBlue);
+    // The centred caption above the original preview keeps clear of the
+    // previous-image arrow on its left and the EXIF button on its right.
+    const int captionCentre = Label2->x() + Label2->width() / 2;
+    Label2->setFreeWidth(2 * std::min(captionCentre - (ImageButton1->x() + ImageButton1->width()),
+                                      ImageButton3->x() - captionCentre));
 
     Panel8 = makePanel(this, 144, 128, 313, 105, QFrame::Panel, QFrame::Raised);
     Panel8->setAutoFillBackground(true);
@@ -347,7 +358,8 @@ void TForm1::wireHandlers()
     connect(ImageButton5, &TImageButton::clicked, this, [this] { guarded([this] { rot1Click(); }); });
     connect(ImageButton6, &TImageButton::clicked, this, [this] { guarded([this] { rot2Click(); }); });
     connect(ImageButton3, &TImageButton::clicked, this, [this] { guarded([this] { BitBtn7Click(); }); });
-    brightness->installEventFilter(this);
+    for (QScrollBar* bar : {brightness, strength, jpeg})
+        bar->installEventFilter(this);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
@@ -362,6 +374,33 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
                 return true;
         }
     }
+    if (event->type() == QEvent::KeyPress) {
+        // Qt's scroll bars leave the arrow keys to a surrounding scroll area;
+        // these stand alone, so the arrows, Home and End move them as on
+        // any desktop.
+        for (QScrollBar* bar : {brightness, strength, jpeg}) {
+            if (watched != bar || !bar->isEnabled())
+                continue;
+            switch (static_cast<QKeyEvent*>(event)->key()) {
+            case Qt::Key_Left:
+            case Qt::Key_Up:
+                bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+                return true;
+            case Qt::Key_Right:
+            case Qt::Key_Down:
+                bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+                return true;
+            case Qt::Key_Home:
+                bar->triggerAction(QAbstractSlider::SliderToMinimum);
+                return true;
+            case Qt::Key_End:
+                bar->triggerAction(QAbstractSlider::SliderToMaximum);
+                return true;
+            default:
+                break;
+            }
+        }
+    }
     if (watched == brightness && event->type() == QEvent::FocusOut)
         guarded([this] { brightnessChange(); });
     return QWidget::eventFilter(watched, event);
@@ -369,12 +408,16 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
 
 void TForm1::keyPressEvent(QKeyEvent* event)
 {
-    // Enter presses "OK" while the adjustment panel is shown; while it is
-    // hidden the key does not reach it.
+    // Enter presses "OK" while the adjustment panel is shown and no other
+    // push button has the focus. While the panel is hidden the key does not
+    // reach "OK".
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && Panel4->isVisible() &&
         Button7->isEnabled()) {
-        Button7->click();
-        return;
+        auto* focused = qobject_cast<QPushButton*>(focusWidget());
+        if (!focused || focused == Button7) {
+            Button7->click();
+            return;
+        }
     }
     QWidget::keyPressEvent(event);
 }

@@ -150,7 +150,7 @@ public:
     lumivane::TImageHolder Image1;
     lumivane::TImageHolder tifmask;
     lumivane::TClickLabel* Label2 = nullptr;
-    QLabel* Label5 = nullptr;
+    lumivane::TFitLabel* Label5 = nullptr;
     QGroupBox* GroupBox4 = nullptr;
     QPushButton* Button1 = nullptr;
     QPushButton* Button2 = nullptr;
@@ -247,6 +247,9 @@ private:
     void loadPhotograph();
     void decodePhotograph(const QString& path);
     void showEmptyPhotograph();
+    // Shows a mask file in the thumbnail before any photograph gives it a
+    // size (JPEG or BMP; raises when the file cannot be read).
+    void showMaskThumbnail(const QString& path);
     void readSettingsAtStart();
     void applyStoredSliders();
     void setNavigationEnabled(bool previous, bool next);

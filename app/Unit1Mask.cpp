@@ -46,7 +46,10 @@ void TForm1::UpdateMaskRatioLabel()
 {
     const int w = workflow.PhotoFull.width();
     const int h = workflow.PhotoFull.height();
-    const bool differs = MaskRatioDiffers(w, h, mask.MaskWidth, mask.MaskHeight);
+    // Without a photograph there is nothing to compare the mask with; the
+    // caption still shows the mask's own ratio.
+    const bool differs =
+        workflow.PhotoPresent && w > 0 && h > 0 && MaskRatioDiffers(w, h, mask.MaskWidth, mask.MaskHeight);
     QPalette p = GroupBox6->palette();
     p.setColor(QPalette::WindowText, differs ? QColor(255, 0, 0) : QColor(0, 0, 0));
     GroupBox6->setPalette(p);
@@ -59,6 +62,19 @@ void TForm1::DrawMaskOverlay(int x, int y)
 {
     lumivane::DrawMaskOverlay(Image4->bitmap(), mask.HotspotX, mask.HotspotY, x, y);
     Image4->pictureChanged();
+}
+
+void TForm1::showMaskThumbnail(const QString& path)
+{
+    TPicture thumbnail;
+    thumbnail.LoadFromFile(path.toStdString());
+    // A JPEG is held undecoded; asking the picture for its bitmap would drop
+    // it, so it is decoded for the thumbnail instead.
+    if (const TJPEGImage* held = thumbnail.Jpeg())
+        held->DecodeInto(Image3->bitmap());
+    else
+        Image3->bitmap() = thumbnail.Bitmap();
+    Image3->pictureChanged();
 }
 
 void TForm1::RefitMask()
@@ -89,10 +105,7 @@ void TForm1::Button3Click()
         if (!chosen.isEmpty())
             workflow.MaskFile = chosen.constFirst();
         if (!workflow.MaskFile.isEmpty()) {
-            TPicture thumbnail;
-            thumbnail.LoadFromFile(workflow.MaskFile.toStdString());
-            Image3->bitmap() = thumbnail.Bitmap();
-            Image3->pictureChanged();
+            showMaskThumbnail(workflow.MaskFile);
             Label4->setText(maskLabelText(workflow.MaskFile));
         }
         return;
@@ -157,6 +170,12 @@ void TForm1::Button3Click()
     if (!ok || decoded.empty() || decodedWidth <= 0 || decodedHeight <= 0) {
         status->setText(QStringLiteral(" Can not load mask ") + QFileInfo(file).fileName() +
                         QStringLiteral(" (not a readable JPEG, BMP or TIFF file)."));
+        // A pending default or pre-selected mask is tried once: the stored
+        // sliders are applied and the flag cleared as a completed load would,
+        // so later photograph loads do not retry the broken file and the
+        // next "Load Mask" asks for a file.
+        if (workflow.FirstMaskPending)
+            applyStoredSliders();
         if (Form2 && Form2->isVisible())
             showexif();
         return;

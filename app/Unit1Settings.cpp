@@ -60,10 +60,7 @@ void TForm1::readSettingsAtStart()
     if (!settings.DefaultMask.isEmpty()) {
         workflow.MaskFile = settings.DefaultMask;
         try {
-            TPicture thumbnail;
-            thumbnail.LoadFromFile(workflow.MaskFile.toStdString());
-            Image3->bitmap() = thumbnail.Bitmap();
-            Image3->pictureChanged();
+            showMaskThumbnail(workflow.MaskFile);
         } catch (const std::exception& e) {
             services_.showError(this, QString::fromUtf8(e.what()));
         }

@@ -174,7 +174,9 @@ void TForm1::loadPhotograph()
         const QString ratio = ratioText(w, h);
         Label2->setText(QStringLiteral(" Original Image (") + size + QStringLiteral(" pixels) [1:") + ratio + QLatin1Char(']'));
         Label5->setText(QStringLiteral(" Processed Image (") + size + QStringLiteral(" pixels) [1:") + ratio + QLatin1Char(']'));
-        if (mask.MaskLoaded)
+        // Only a load that left no photograph took Save away; the open
+        // hotspot panel keeps it disabled until the panel closes.
+        if (mask.MaskLoaded && Panel4->isHidden())
             Button2->setEnabled(true);
     }
     if (workflow.FirstMaskPending == 1 && !workflow.MaskFile.isEmpty())

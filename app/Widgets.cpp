@@ -75,6 +75,39 @@ void TImage::mouseMoveEvent(QMouseEvent* event)
     emit mouseMoved(p.x(), p.y());
 }
 
+void TFitLabel::setFreeWidth(int width)
+{
+    freeWidth_ = width;
+    update();
+}
+
+QFont TFitLabel::fittedFont() const
+{
+    QFont f = font();
+    const int room = freeWidth();
+    int pixels = QFontInfo(f).pixelSize();
+    while (QFontMetrics(f).horizontalAdvance(text()) > room && pixels > kMinimumPixelSize)
+        f.setPixelSize(--pixels);
+    return f;
+}
+
+QString TFitLabel::paintedText() const
+{
+    return QFontMetrics(fittedFont()).elidedText(text(), Qt::ElideMiddle, freeWidth());
+}
+
+void TFitLabel::paintEvent(QPaintEvent* event)
+{
+    if (QFontMetrics(font()).horizontalAdvance(text()) <= freeWidth()) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.setFont(fittedFont());
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    painter.drawText(rect(), int(alignment()), paintedText());
+}
+
 void TClickLabel::mouseReleaseEvent(QMouseEvent* event)
 {
     QLabel::mouseReleaseEvent(event);

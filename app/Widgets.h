@@ -51,10 +51,34 @@ private:
 };
 
 // A label that reports clicks.
-class TClickLabel : public QLabel {
+// A one-line caption that stays readable in the room it has: when its text
+// is wider than the free width at the label's font, it is painted with a
+// smaller font (down to kMinimumPixelSize) and, should that still not do,
+// elided in the middle. The text itself is never changed.
+class TFitLabel : public QLabel {
     Q_OBJECT
 public:
     using QLabel::QLabel;
+    static constexpr int kMinimumPixelSize = 9;
+    // The width the text may take, centred on the label; 0 means the
+    // label's own width.
+    void setFreeWidth(int width);
+    int freeWidth() const { return freeWidth_ > 0 ? freeWidth_ : width(); }
+    // The font the text is painted with and the text as painted.
+    QFont fittedFont() const;
+    QString paintedText() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    int freeWidth_ = 0;
+};
+
+class TClickLabel : public TFitLabel {
+    Q_OBJECT
+public:
+    using TFitLabel::TFitLabel;
 signals:
     void clicked();
 

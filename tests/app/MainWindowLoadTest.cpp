@@ -2,6 +2,7 @@
 // stepping through the list.
 #include "WindowFixture.h"
 
+#include <QApplication>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -254,16 +255,116 @@ private slots:
         QTRY_VERIFY(!form.isVisible());
     }
 
-    void altS_SavesOnlyWhileEnabled()
+    // Alt+S ("&Save Image") and Alt+M ("Load &Mask") press their buttons
+    // exactly while those are enabled.
+    void altKeys_PressTheirButtonsOnlyWhileEnabled_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("ready");
+        QTest::newRow("Alt+S before a mask") << int(Qt::Key_S) << false;
+        QTest::newRow("Alt+S with a mask") << int(Qt::Key_S) << true;
+        QTest::newRow("Alt+M before a photograph") << int(Qt::Key_M) << false;
+        QTest::newRow("Alt+M with a photograph") << int(Qt::Key_M) << true;
+    }
+    void altKeys_PressTheirButtonsOnlyWhileEnabled()
+    {
+        QFETCH(int, key);
+        QFETCH(bool, ready);
+        WindowFixture f;
+        TForm1& form = f.start();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        if (ready) {
+            f.open({f.writeBmp("photo.bmp", gradientPhoto(64, 48))});
+            if (key == Qt::Key_S)
+                f.loadMask(f.writeBmp("mask.bmp", vignetteMask(64, 48)));
+        }
+        const size_t opensBefore = f.services.openRequests.size();
+        QTest::keyClick(&form, Qt::Key(key), Qt::AltModifier);
+        if (key == Qt::Key_S) {
+            if (ready)
+                QTRY_COMPARE(f.services.saveRequests.size(), size_t(1));
+            QTest::qWait(50);
+            QCOMPARE(f.services.saveRequests.size(), size_t(ready ? 1 : 0));
+        } else {
+            if (ready)
+                QTRY_COMPARE(f.services.openRequests.size(), opensBefore + 1);
+            QTest::qWait(50);
+            QCOMPARE(f.services.openRequests.size(), opensBefore + (ready ? 1 : 0));
+            if (ready)
+                QCOMPARE(f.services.openRequests.back().title, QStringLiteral(" Open Mask"));
+        }
+        QVERIFY(f.services.messages.isEmpty());
+    }
+
+    // The three scroll bars are ordinary keyboard controls: Tab reaches them,
+    // the arrow keys move them, and leaving "brightness" refreshes the
+    // processed preview.
+    void scrollBars_TakeTheFocusAndFollowTheArrowKeys()
     {
         WindowFixture f;
         TForm1& form = f.start();
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QTest::keyClick(&form, Qt::Key_S, Qt::AltModifier);
-        QTest::qWait(50);
-        QVERIFY(f.services.saveRequests.empty());
-        QVERIFY(f.services.messages.isEmpty());
+        form.activateWindow();
+        f.open({f.writeBmp("photo.bmp", gradientPhoto(64, 48))});
+        f.loadMask(f.writeBmp("mask.bmp", vignetteMask(64, 48)));
+        form.brightness->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(form.brightness->hasFocus());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTRY_VERIFY(form.strength->hasFocus());
+        const int before = form.strength->value();
+        QTest::keyClick(form.strength, Qt::Key_Right);
+        QCOMPARE(form.strength->value(), before + 1);
+        QTest::keyClick(form.strength, Qt::Key_Left);
+        QCOMPARE(form.strength->value(), before);
+        QTest::keyClick(form.strength, Qt::Key_End);
+        QCOMPARE(form.strength->value(), 100);
+        QTest::keyClick(form.strength, Qt::Key_Home);
+        QCOMPARE(form.strength->value(), 0);
+        QTest::keyClick(form.strength, Qt::Key_Right);
+        QVERIFY(form.img_right->bitmap() == expectedPreview(form));
+
+        form.brightness->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(form.brightness->hasFocus());
+        form.mask.HotspotR = 120; // a level the preview was not computed with
+        QVERIFY(!(form.img_right->bitmap() == expectedPreview(form)));
+        form.jpeg->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(form.jpeg->hasFocus());
+        QVERIFY(form.img_right->bitmap() == expectedPreview(form));
+    }
+
+    // The captions above the previews stay readable in the room the layout
+    // gives them: "Original Image" between the arrows and the EXIF button.
+    void longCaptions_FitBetweenTheButtons()
+    {
+        WindowFixture f;
+        TForm1& form = f.start();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const QRect caption = form.Label2->geometry();
+        const int centre = caption.x() + caption.width() / 2;
+        const int room = form.Label2->freeWidth();
+        QVERIFY(centre - room / 2 >= form.ImageButton1->geometry().right());
+        QVERIFY(centre + (room + 1) / 2 <= form.ImageButton3->x());
+
+        const QString shortText = QStringLiteral(" Original Image (empty)");
+        form.Label2->setText(shortText);
+        QCOMPARE(form.Label2->fittedFont(), form.Label2->font());
+        QCOMPARE(form.Label2->paintedText(), shortText);
+
+        for (TFitLabel* label : {static_cast<TFitLabel*>(form.Label2), form.Label5}) {
+            const QString longText = QStringLiteral(" Original Image (6000x4000 pixels) [1:1.5]");
+            label->setText(longText);
+            const QFont fitted = label->fittedFont();
+            QVERIFY(QFontInfo(fitted).pixelSize() < QFontInfo(label->font()).pixelSize() || label == form.Label5);
+            QVERIFY(QFontMetrics(fitted).horizontalAdvance(label->paintedText()) <= label->freeWidth());
+            QCOMPARE(label->paintedText(), longText); // smaller, but whole
+        }
+        form.Label2->setText(QStringLiteral(" Original Image (123456789x987654321 pixels) [1:0.13]"));
+        QVERIFY(QFontMetrics(form.Label2->fittedFont()).horizontalAdvance(form.Label2->paintedText()) <=
+                form.Label2->freeWidth());
+        QVERIFY(form.Label2->grab().width() > 0);
     }
 };
 

@@ -5,7 +5,9 @@
 #include "CorrectionKernel.h"
 #include "MaskGeometry.h"
 
+#include <QFile>
 #include <QTest>
+#include <cstdlib>
 
 using namespace lumivane;
 using namespace lumivane::testing;
@@ -260,6 +262,130 @@ private slots:
         QVERIFY(form.mask.MaskFull == fitted);
         QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         QVERIFY(form.img_right->bitmap() == expectedPreview(form));
+    }
+
+    // A default or pre-selected mask that cannot be decoded is tried once,
+    // with the first photograph: later photographs do not retry it (and do
+    // not overwrite the status with its error) and "Load Mask" asks again.
+    void brokenPendingMask_IsTriedOnceAndTheNextLoadAsks_data()
+    {
+        QTest::addColumn<bool>("asDefault");
+        QTest::newRow("default mask") << true;
+        QTest::newRow("pre-selected") << false;
+    }
+    void brokenPendingMask_IsTriedOnceAndTheNextLoadAsks()
+    {
+        QFETCH(bool, asDefault);
+        WindowFixture f;
+        const QString a = f.writeBmp("a.bmp", gradientPhoto(80, 60));
+        const QString b = f.writeBmp("b.bmp", gradientPhoto(80, 60, 9));
+        const QString broken = f.path("broken.bmp");
+        {
+            QFile file(broken);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("BM not a bitmap at all");
+        }
+        if (asDefault) {
+            QFile ini(f.programDir() + QStringLiteral("/defaults.ini"));
+            QVERIFY(ini.open(QIODevice::WriteOnly));
+            ini.write("30\r\n20\r\n80\r\n" + broken.toUtf8() + "\r\n");
+        }
+        TForm1& form = f.start();
+        if (!asDefault) // no photograph yet: pre-selection, whose thumbnail complains
+            QVERIFY_THROWS_EXCEPTION(std::exception, f.loadMask(broken));
+        f.services.errors.clear(); // the stored default's thumbnail complained at start
+        f.open({a, b});
+        QVERIFY2(form.status->text().startsWith(QStringLiteral(" Can not load mask broken.bmp")),
+                 qPrintable(form.status->text()));
+        QCOMPARE(form.workflow.FirstMaskPending, std::uint8_t(0));
+        QVERIFY(!form.mask.MaskLoaded);
+        form.Button1Click(form.ImageButton2);
+        QCOMPARE(form.status->text(), QStringLiteral(" Showing b.bmp [2 of 2]"));
+        const size_t before = f.services.openRequests.size();
+        const QString good = f.writeBmp("good.bmp", vignetteMask(80, 60));
+        f.loadMask(good);
+        QCOMPARE(f.services.openRequests.size(), before + 1);
+        QCOMPARE(f.services.openRequests.back().title, QStringLiteral(" Open Mask"));
+        QVERIFY(form.mask.MaskLoaded);
+        QCOMPARE(form.Label4->text(), QStringLiteral("good.bmp"));
+        QVERIFY(f.services.errors.isEmpty());
+    }
+
+    // The thumbnail shows a mask chosen before any photograph, JPEG or BMP,
+    // whether picked in the dialog or stored as the default.
+    void maskBeforeAnyPhotograph_ShowsItsThumbnail_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("asDefault");
+        QTest::newRow("BMP picked") << "m.bmp" << false;
+        QTest::newRow("JPEG picked") << "m.jpg" << false;
+        QTest::newRow("BMP default") << "m.bmp" << true;
+        QTest::newRow("JPEG default") << "m.jpg" << true;
+    }
+    void maskBeforeAnyPhotograph_ShowsItsThumbnail()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, asDefault);
+        WindowFixture f;
+        const Bitmap24 maskImage = solid(80, 60, packColour(200, 120, 40));
+        const QString maskFile = name.endsWith(QStringLiteral(".jpg")) ? f.writeJpeg(name, maskImage)
+                                                                      : f.writeBmp(name, maskImage);
+        if (asDefault) {
+            QFile ini(f.programDir() + QStringLiteral("/defaults.ini"));
+            QVERIFY(ini.open(QIODevice::WriteOnly));
+            ini.write("25\r\n0\r\n90\r\n" + maskFile.toUtf8() + "\r\n");
+        }
+        TForm1& form = f.start();
+        if (!asDefault)
+            f.loadMask(maskFile);
+        QCOMPARE(form.Image3->bitmap().width(), 80);
+        QCOMPARE(form.Image3->bitmap().height(), 60);
+        const Colour c = form.Image3->bitmap().pixel(40, 30);
+        QVERIFY2(std::abs(redOf(c) - 200) <= 3 && std::abs(greenOf(c) - 120) <= 3 && std::abs(blueOf(c) - 40) <= 3,
+                 qPrintable(QStringLiteral("%1 %2 %3").arg(redOf(c)).arg(greenOf(c)).arg(blueOf(c))));
+        QVERIFY(f.services.errors.isEmpty());
+    }
+
+    // A quarter turn after a load that left no photograph: the caption shows
+    // the turned mask's ratio, uncoloured, and no error is raised.
+    void quarterTurnWithoutPhotograph_ShowsTheMaskRatioWithoutError()
+    {
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(90, 60));
+        const QString maskFile = f.writeBmp("m.bmp", vignetteMask(90, 60));
+        TForm1& form = f.startWithMask(photo, maskFile);
+        {
+            // A TIFF that cannot be read empties the photograph.
+            QFile broken(f.path("broken.tif"));
+            QVERIFY(broken.open(QIODevice::WriteOnly));
+            broken.write("II*\0 not a directory in sight");
+        }
+        f.open({f.path("broken.tif")});
+        QVERIFY(!form.workflow.PhotoPresent);
+        form.rot2Click();
+        QVERIFY2(f.services.errors.isEmpty(), qPrintable(f.services.errors.join(QLatin1Char('\n'))));
+        QCOMPARE(form.GroupBox6->title(), QStringLiteral(" Mask [1:0.67] "));
+        QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+    }
+
+    // "Save" stays disabled while the adjustment panel is open, also when
+    // another photograph is shown meanwhile; closing the panel gives it back.
+    void steppingWithPanelOpen_KeepsSaveDisabled()
+    {
+        WindowFixture f;
+        const QString a = f.writeBmp("a.bmp", gradientPhoto(80, 60));
+        const QString b = f.writeBmp("b.bmp", gradientPhoto(80, 60, 5));
+        const QString maskFile = f.writeBmp("m.bmp", vignetteMask(80, 60));
+        TForm1& form = f.start();
+        f.open({a, b});
+        f.loadMask(maskFile);
+        QVERIFY(form.Button2->isEnabled());
+        form.Button6Click();
+        QVERIFY(!form.Button2->isEnabled());
+        form.Button1Click(form.ImageButton2);
+        QVERIFY(!form.Button2->isEnabled());
+        form.BitBtn1Click();
+        QVERIFY(form.Button2->isEnabled());
     }
 };
 

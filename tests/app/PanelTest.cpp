@@ -596,6 +596,34 @@ private slots:
         QVERIFY(form.Panel6->isHidden());
     }
 
+    // With another push button of the panel holding the focus, Enter does
+    // not press "OK".
+    void enterKey_WithAnotherButtonFocused_LeavesThePanelOpen()
+    {
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(64, 48));
+        const QString maskFile = f.writeBmp("mask.bmp", vignetteMask(64, 48));
+        TForm1& form = f.start();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.activateWindow();
+        f.open({photo});
+        f.loadMask(maskFile);
+        openPanel(form);
+        form.Button4->setFocus();
+        QTRY_VERIFY(form.Button4->hasFocus());
+        QTest::keyClick(&form, Qt::Key_Return);
+        QTest::qWait(20);
+        QVERIFY(form.Panel4->isVisible());
+        QVERIFY(!form.Button2->isEnabled());
+        // Once "OK" itself has the focus, Enter presses it.
+        form.Button7->setFocus();
+        QTRY_VERIFY(form.Button7->hasFocus());
+        QTest::keyClick(&form, Qt::Key_Return);
+        QTRY_VERIFY(form.Panel4->isHidden());
+        QVERIFY(form.Button2->isEnabled());
+    }
+
     void storedHotspot_IsDrawnWhenThePanelFirstOpens()
     {
         WindowFixture f;
