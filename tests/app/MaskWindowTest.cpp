@@ -279,17 +279,9 @@ private slots:
         WindowFixture f;
         const QString a = f.writeBmp("a.bmp", gradientPhoto(80, 60));
         const QString b = f.writeBmp("b.bmp", gradientPhoto(80, 60, 9));
-        const QString broken = f.path("broken.bmp");
-        {
-            QFile file(broken);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("BM not a bitmap at all");
-        }
-        if (asDefault) {
-            QFile ini(f.programDir() + QStringLiteral("/defaults.ini"));
-            QVERIFY(ini.open(QIODevice::WriteOnly));
-            ini.write("30\r\n20\r\n80\r\n" + broken.toUtf8() + "\r\n");
-        }
+        const QString broken = f.writeBytes("broken.bmp", "BM not a bitmap at all");
+        if (asDefault)
+            f.writeIni("30\r\n20\r\n80\r\n" + broken.toUtf8() + "\r\n");
         TForm1& form = f.start();
         if (!asDefault) // no photograph yet: pre-selection, whose thumbnail complains
             QVERIFY_THROWS_EXCEPTION(std::exception, f.loadMask(broken));
@@ -330,11 +322,8 @@ private slots:
         const Bitmap24 maskImage = solid(80, 60, packColour(200, 120, 40));
         const QString maskFile = name.endsWith(QStringLiteral(".jpg")) ? f.writeJpeg(name, maskImage)
                                                                       : f.writeBmp(name, maskImage);
-        if (asDefault) {
-            QFile ini(f.programDir() + QStringLiteral("/defaults.ini"));
-            QVERIFY(ini.open(QIODevice::WriteOnly));
-            ini.write("25\r\n0\r\n90\r\n" + maskFile.toUtf8() + "\r\n");
-        }
+        if (asDefault)
+            f.writeIni("25\r\n0\r\n90\r\n" + maskFile.toUtf8() + "\r\n");
         TForm1& form = f.start();
         if (!asDefault)
             f.loadMask(maskFile);
@@ -354,13 +343,8 @@ private slots:
         const QString photo = f.writeBmp("photo.bmp", gradientPhoto(90, 60));
         const QString maskFile = f.writeBmp("m.bmp", vignetteMask(90, 60));
         TForm1& form = f.startWithMask(photo, maskFile);
-        {
-            // A TIFF that cannot be read empties the photograph.
-            QFile broken(f.path("broken.tif"));
-            QVERIFY(broken.open(QIODevice::WriteOnly));
-            broken.write("II*\0 not a directory in sight");
-        }
-        f.open({f.path("broken.tif")});
+        // A TIFF that cannot be read empties the photograph.
+        f.open({f.writeBytes("broken.tif", QByteArray("II*\0 not a directory in sight", 30))});
         QVERIFY(!form.workflow.PhotoPresent);
         form.rot2Click();
         QVERIFY2(f.services.errors.isEmpty(), qPrintable(f.services.errors.join(QLatin1Char('\n'))));

@@ -10,8 +10,10 @@
 #include "Unit1.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <memory>
+#include <stdexcept>
 
 namespace lumivane::testing {
 
@@ -83,6 +85,16 @@ public:
         WriteBmpFile(image, path(name).toStdString());
         return path(name);
     }
+    // Writes raw bytes (a broken file, a settings file) and returns the path.
+    QString writeBytes(const QString& name, const QByteArray& bytes) const
+    {
+        QFile file(path(name));
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            throw std::runtime_error("cannot write test file " + path(name).toStdString());
+        return path(name);
+    }
+    // Writes defaults.ini into the program folder.
+    void writeIni(const QByteArray& content) const { writeBytes(QStringLiteral("program/defaults.ini"), content); }
     QString writeJpeg(const QString& name, const Bitmap24& image, int quality = 95) const
     {
         SaveJpegFile(image, quality, path(name).toStdString());
