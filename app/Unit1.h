@@ -218,6 +218,9 @@ public:
     int Image4Left() const { return image4Left_; }
     int Image4Top() const { return image4Top_; }
     void setImage4Pos(int left, int top);
+    // The four crop fields read as margins (throws on a field that is not
+    // a 32-bit integer).
+    lumivane::CropMargins cropMargins() const;
     int Image3Left() const { return image3Left_; }
     int Image3Top() const { return image3Top_; }
     void setImage3Pos(int left, int top);

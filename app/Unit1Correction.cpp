@@ -44,20 +44,27 @@ void TForm1::brightnessChange()
     preview = img_left->bitmap();
     const CorrectionRegion region = PreviewRegion(Image4Left(), Image4Top(), margins);
 
-    const long long cropW = w - ParseCropField(left->text().toStdString()) - ParseCropField(right->text().toStdString());
-    const long long cropH = h - ParseCropField(top->text().toStdString()) - ParseCropField(bottom->text().toStdString());
-    if (cropW <= 0 || cropH <= 0) {
-        // Margins that leave no pixels: say so and show the photograph
-        // uncorrected rather than dividing by zero.
-        Label5->setText(QStringLiteral(" Processed Image (") + QString::number(cropW) + QLatin1Char('x') +
-                        QString::number(cropH) + QStringLiteral(" pixels)"));
+    const CroppedSize cropped = CroppedSizeOf(w, h, cropMargins());
+    const QString sizeText = QStringLiteral(" Processed Image (") + QString::number(cropped.width) +
+                             QLatin1Char('x') + QString::number(cropped.height) + QStringLiteral(" pixels)");
+    if (cropped.height == 0) {
+        // The ratio would divide by zero: say what the margins do and show
+        // the photograph uncorrected. A width of zero or any negative size
+        // still has a ratio ("[1:0]", "[1:-0.5]"); the preview region is
+        // then empty on that axis.
+        Label5->setText(sizeText);
         status->setText(QStringLiteral(" The crop margins leave no pixels of the ") + QString::number(w) +
                         QLatin1Char('x') + QString::number(h) + QStringLiteral(" photograph."));
         return;
     }
     const char separator = QLocale::system().decimalPoint().at(0).toLatin1();
-    Label5->setText(QStringLiteral(" Processed Image (") + QString::number(cropW) + QLatin1Char('x') +
-                    QString::number(cropH) + QStringLiteral(" pixels) [1:") +
-                    QString::fromStdString(RatioText(cropW, cropH, separator)) + QLatin1Char(']'));
+    Label5->setText(sizeText + QStringLiteral(" [1:") +
+                    QString::fromStdString(RatioText(cropped.width, cropped.height, separator)) + QLatin1Char(']'));
     ApplyCorrection(preview, mask.MaskPreview, region, correction.Damping, targets);
+}
+
+CropMargins TForm1::cropMargins() const
+{
+    return ParseCropMargins(left->text().toStdString(), top->text().toStdString(), right->text().toStdString(),
+                            bottom->text().toStdString());
 }

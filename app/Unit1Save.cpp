@@ -40,12 +40,8 @@ void TForm1::copyexif(TransplantResult result)
 QString TForm1::writeOutput(const CorrectionRegion& region, const CorrectionTargets& targets)
 {
     const bool bmp = jpeg->value() == 101;
-    CropMargins crop;
-    crop.left = int(ParseCropField(left->text().toStdString()));
-    crop.top = int(ParseCropField(top->text().toStdString()));
-    crop.right = int(ParseCropField(right->text().toStdString()));
-    crop.bottom = int(ParseCropField(bottom->text().toStdString()));
-    const bool cropped = crop.left != 0 || crop.top != 0 || crop.right != 0 || crop.bottom != 0;
+    const CropMargins crop = cropMargins();
+    const bool cropped = HasCrop(crop);
     // The unprocessed photograph is corrected band by band while it is
     // encoded; PhotoWork itself is never changed, so nothing needs restoring.
     if (bmp) {
@@ -105,10 +101,7 @@ bool TForm1::saveOnePass(int pass, int listLength, QString& folder, std::uint32_
         }
         // A cropped BMP is written to the batch path exactly as named, so
         // the naming needs to know whether a crop applies.
-        const bool cropped = ParseCropField(left->text().toStdString()) != 0 ||
-                             ParseCropField(top->text().toStdString()) != 0 ||
-                             ParseCropField(right->text().toStdString()) != 0 ||
-                             ParseCropField(bottom->text().toStdString()) != 0;
+        const bool cropped = HasCrop(cropMargins());
         workflow.OutPath = QString::fromStdString(BatchOutputPath(
             folder.toStdString(), workflow.OutName.toStdString(), bmp, startTime,
             [](const std::string& p) { return QFileInfo::exists(QString::fromStdString(p)); }, cropped));
@@ -165,11 +158,7 @@ void TForm1::Button2Click()
     {
         // Margins that leave nothing would write an empty picture: refuse
         // before anything is corrected or written.
-        const long long cropW = Image1.Width - ParseCropField(left->text().toStdString()) -
-                                ParseCropField(right->text().toStdString());
-        const long long cropH = Image1.Height - ParseCropField(top->text().toStdString()) -
-                                ParseCropField(bottom->text().toStdString());
-        if (cropW <= 0 || cropH <= 0) {
+        if (!CropLeavesPixels(Image1.Width, Image1.Height, cropMargins())) {
             services_.showMessage(this, QStringLiteral("The crop margins leave no pixels of the ") +
                                             QString::number(Image1.Width) + QLatin1Char('x') +
                                             QString::number(Image1.Height) +

@@ -575,16 +575,48 @@ CorrectionRegion FullSizeRegion(int ox, int oy, int W, int H)
     return r;
 }
 
-long long ParseCropField(const std::string& text)
+int ParseCropField(const std::string& text)
 {
     const std::string full = "0" + text;
-    long long value = 0;
+    std::int32_t value = 0;
     const auto [end, ec] = std::from_chars(full.data(), full.data() + full.size(), value);
-    if (ec == std::errc::result_out_of_range)
-        throw std::invalid_argument("Crop margin '" + text + "' is too large");
+    // A value too large for 32 bits is no integer of this program, so it
+    // gets the same conversion error as any other text.
     if (ec != std::errc() || end != full.data() + full.size())
         throw std::invalid_argument("Crop margin '" + text + "' is not a valid integer");
     return value;
+}
+
+CropMargins ParseCropMargins(const std::string& leftText, const std::string& topText,
+                             const std::string& rightText, const std::string& bottomText)
+{
+    CropMargins m;
+    m.left = ParseCropField(leftText);
+    m.top = ParseCropField(topText);
+    m.right = ParseCropField(rightText);
+    m.bottom = ParseCropField(bottomText);
+    return m;
+}
+
+bool HasCrop(const CropMargins& margins)
+{
+    return margins.left != 0 || margins.top != 0 || margins.right != 0 || margins.bottom != 0;
+}
+
+CroppedSize CroppedSizeOf(int W, int H, const CropMargins& margins)
+{
+    CroppedSize size;
+    size.width = static_cast<long long>(W) - margins.left - margins.right;
+    size.height = static_cast<long long>(H) - margins.top - margins.bottom;
+    return size;
+}
+
+bool CropLeavesPixels(int W, int H, const CropMargins& margins)
+{
+    if (margins.left < 0 || margins.top < 0 || margins.right < 0 || margins.bottom < 0)
+        return false;
+    const CroppedSize size = CroppedSizeOf(W, H, margins);
+    return size.width > 0 && size.height > 0;
 }
 
 } // namespace lumivane

@@ -138,8 +138,35 @@ CorrectionRegion PreviewRegion(int ox, int oy, const PreviewMargins& margins);
 // no margins (the crop is cut after the correction).
 CorrectionRegion FullSizeRegion(int ox, int oy, int W, int H);
 
-// A crop field: "0" + text read as a decimal integer. Throws
-// std::invalid_argument for anything but digits or a value beyond long long.
-long long ParseCropField(const std::string& text);
+// A crop field: "0" + text read as a 32-bit decimal integer (empty means 0).
+// Anything but digits, and a value beyond 2147483647, is a conversion error:
+// std::invalid_argument naming the text.
+int ParseCropField(const std::string& text);
+
+// Crop margins in photograph pixels, cut from the saved picture; all zero
+// writes the whole photograph.
+struct CropMargins {
+    int left = 0, top = 0, right = 0, bottom = 0;
+};
+
+// The four crop fields, each read by ParseCropField (the first that fails
+// throws).
+CropMargins ParseCropMargins(const std::string& leftText, const std::string& topText,
+                             const std::string& rightText, const std::string& bottomText);
+
+// Whether any margin is set (then the output is a cropped copy).
+bool HasCrop(const CropMargins& margins);
+
+// The size a W x H photograph keeps after the margins: W - left - right by
+// H - top - bottom, in 64 bits so that no sum of 32-bit margins overflows.
+// Zero or negative when the margins meet or cross.
+struct CroppedSize {
+    long long width = 0, height = 0;
+};
+CroppedSize CroppedSizeOf(int W, int H, const CropMargins& margins);
+
+// Whether the margins leave at least one pixel of a W x H photograph: no
+// margin is negative and both cropped sizes are positive.
+bool CropLeavesPixels(int W, int H, const CropMargins& margins);
 
 } // namespace lumivane

@@ -62,7 +62,22 @@ std::string BatchOutputPath(const std::string& folder, const std::string& outNam
 
 std::string ShortenedMaskLabel(const std::string& fileName)
 {
-    return fileName.size() > 14 ? "..." + lastChars(fileName, 14) : fileName;
+    // The name is UTF-8: count characters by their first bytes (everything
+    // but the continuation bytes 10xxxxxx), walking back from the end, so the
+    // cut always falls at the start of a character.
+    constexpr std::size_t kShown = 14;
+    std::size_t characters = 0;
+    std::size_t cut = fileName.size();
+    while (cut > 0) {
+        const auto byte = static_cast<unsigned char>(fileName[cut - 1]);
+        if ((byte & 0xC0) != 0x80) {
+            if (characters == kShown)
+                return "..." + fileName.substr(cut);
+            ++characters;
+        }
+        --cut;
+    }
+    return fileName;
 }
 
 } // namespace lumivane

@@ -41,8 +41,9 @@ std::string BatchOutputPath(const std::string& folder, const std::string& outNam
                             const std::function<bool(const std::string&)>& exists,
                             bool cropped = false);
 
-// Mask file name as shown beside the thumbnail: whole up to 14 characters,
-// otherwise "..." followed by the last 14 characters.
+// Mask file name (UTF-8) as shown beside the thumbnail: whole up to 14
+// characters, otherwise "..." followed by the last 14 characters. Characters
+// are code points, never cut in two.
 std::string ShortenedMaskLabel(const std::string& fileName);
 
 } // namespace lumivane

@@ -25,14 +25,13 @@ constexpr int kSlots = 3;
 // The rectangle of the photograph that is written.
 Rect outputWindow(const Bitmap24& photo, const CropMargins& crop)
 {
-    const long long w = static_cast<long long>(photo.width()) - crop.left - crop.right;
-    const long long h = static_cast<long long>(photo.height()) - crop.top - crop.bottom;
-    if (crop.left < 0 || crop.top < 0 || crop.right < 0 || crop.bottom < 0 || w <= 0 || h <= 0)
+    if (!CropLeavesPixels(photo.width(), photo.height(), crop))
         throw std::invalid_argument("Crop margins leave no pixels: " + std::to_string(photo.width()) + "x" +
                                     std::to_string(photo.height()) + " photograph with margins " +
                                     std::to_string(crop.left) + ", " + std::to_string(crop.top) + ", " +
                                     std::to_string(crop.right) + ", " + std::to_string(crop.bottom));
-    return Rect{crop.left, crop.top, crop.left + int(w), crop.top + int(h)};
+    const CroppedSize size = CroppedSizeOf(photo.width(), photo.height(), crop);
+    return Rect{crop.left, crop.top, crop.left + int(size.width), crop.top + int(size.height)};
 }
 
 int threadsToUse(int requested)

@@ -25,11 +25,6 @@
 
 namespace lumivane {
 
-// Crop margins in photograph pixels; all zero writes the whole photograph.
-struct CropMargins {
-    int left = 0, top = 0, right = 0, bottom = 0;
-};
-
 class SavePipeline {
 public:
     // threads: 0 chooses by the machine (a second thread when there is a

@@ -26,11 +26,14 @@ long long RoundHalfEven(long double x)
 
 long double RoundTwoDecimals(long double x)
 {
-    const double step = double(1.0L / 100.0L);
-    const long double q = x / static_cast<long double>(step);
+    // The step stays in extended precision, where it lies just below 0.01:
+    // exact halves such as 1.375 then come out at or above the half and
+    // round to even (1.38), as the ratio captions expect.
+    const long double step = 1.0L / 100.0L;
+    const long double q = x / step;
     // Keep the integer step exact for quotients far beyond any ratio.
     const long double whole = std::fabs(q) < 9.0e18L ? static_cast<long double>(RoundHalfEven(q)) : q;
-    return whole * static_cast<long double>(step);
+    return whole * step;
 }
 
 std::string FormatGeneral(double x, char decimalSeparator)

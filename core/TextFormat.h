@@ -11,10 +11,11 @@ namespace lumivane {
 // range of long long saturate; NaN gives 0.
 long long RoundHalfEven(long double x);
 
-// Round(x / p) * p with p = 1/100. The step p is formed in extended precision
-// and then held as a double, so the result carries that double's error
-// (133 * 0.01 is 1.33000000000000000277...), which the 15-digit formatting
-// hides again.
+// Round(x / p) * p with p = 1/100, the step, the quotient and the product
+// all in extended precision. The step is slightly below 0.01, so an exact
+// half such as 1100 / 800 = 1.375 gives the quotient 137.5 (or a hair above)
+// and rounds to even: 1.38. The product carries the step's error, which the
+// 15-digit formatting hides again.
 long double RoundTwoDecimals(long double x);
 
 // Shortest general decimal form with at most 15 significant digits:

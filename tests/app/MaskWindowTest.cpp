@@ -231,6 +231,54 @@ private slots:
         QVERIFY(form.img_right->bitmap() == expectedPreview(form));
     }
 
+    void cropThatLeavesNoWidthOrCrosses_ShowsItsRatioAndCorrectsWhatIsLeft_data()
+    {
+        QTest::addColumn<QString>("left");
+        QTest::addColumn<QString>("right");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("left + right = width") << "100" << "200" << " Processed Image (0x200 pixels) [1:0]";
+        QTest::newRow("left beyond the width") << "450" << "" << " Processed Image (-150x200 pixels) [1:-0.75]";
+        QTest::newRow("two of the largest margins")
+            << "2147483647" << "2147483647" << " Processed Image (-4294966994x200 pixels) [1:-21474834.97]";
+    }
+    void cropThatLeavesNoWidthOrCrosses_ShowsItsRatioAndCorrectsWhatIsLeft()
+    {
+        QFETCH(QString, left);
+        QFETCH(QString, right);
+        QFETCH(QString, label);
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(300, 200));
+        const QString maskFile = f.writeBmp("m.bmp", vignetteMask(300, 200));
+        TForm1& form = f.startWithMask(photo, maskFile);
+        form.strength->setValue(50);
+        form.left->setText(left);
+        form.right->setText(right);
+        QCOMPARE(form.Label5->text(), label);
+        QCOMPARE(f.services.errors, QStringList());
+        QVERIFY(!form.status->text().contains(QStringLiteral("crop margins")));
+        // The columns are all margin, so nothing is corrected, exactly as
+        // the preview pass computes it.
+        QVERIFY(form.img_right->bitmap() == expectedPreview(form));
+        QVERIFY(form.img_right->bitmap() == form.img_left->bitmap());
+    }
+
+    void cropFieldBeyond32Bits_IsAConversionError()
+    {
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(300, 200));
+        const QString maskFile = f.writeBmp("m.bmp", vignetteMask(300, 200));
+        TForm1& form = f.startWithMask(photo, maskFile);
+        form.strength->setValue(40);
+        const QString labelBefore = form.Label5->text();
+        // Two 19-digit margins must not wrap round into a plausible size.
+        form.left->setText(QStringLiteral("9223372036854775807"));
+        QCOMPARE(f.services.errors.size(), 1);
+        QVERIFY2(f.services.errors[0].contains(QStringLiteral("9223372036854775807")), qPrintable(f.services.errors[0]));
+        form.right->setText(QStringLiteral("9223372036854775807"));
+        QCOMPARE(f.services.errors.size(), 2);
+        QCOMPARE(form.Label5->text(), labelBefore);
+    }
+
     void pastedNonNumericCrop_ReportsAnErrorAndKeepsThePreview()
     {
         WindowFixture f;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -467,14 +468,68 @@ TEST(FullSizeRegion, NegativeLeftPositiveTopPairsPixelsAndLeavesBandsUntouched)
     EXPECT_EQ(bad, 0);
 }
 
-TEST(CropField, ParsesDigitsAfterALeadingZero)
+TEST(CropField, ParsesDigitsAfterALeadingZeroAsA32BitInteger)
 {
     EXPECT_EQ(ParseCropField(""), 0);
     EXPECT_EQ(ParseCropField("40"), 40);
     EXPECT_EQ(ParseCropField("007"), 7);
-    EXPECT_EQ(ParseCropField("9223372036854775807"), 9223372036854775807LL);
-    for (const char* bad : {"-1", "1.5", "12a", " 3", "+4", "9223372036854775808", "99999999999999999999"})
-        EXPECT_THROW(ParseCropField(bad), std::invalid_argument) << bad;
+    EXPECT_EQ(ParseCropField("2147483647"), INT_MAX);
+    for (const char* bad : {"-1", "1.5", "12a", " 3", "+4", "1e3", "2147483648", "4294967296",
+                            "9223372036854775807", "99999999999999999999"}) {
+        try {
+            ParseCropField(bad);
+            ADD_FAILURE() << bad << " was accepted";
+        } catch (const std::invalid_argument& e) {
+            // Too large is the same conversion error as not a number.
+            EXPECT_EQ(std::string(e.what()), "Crop margin '" + std::string(bad) + "' is not a valid integer");
+        }
+    }
+}
+
+TEST(CropField, FourFieldsParseIntoMarginsInTheirOrder)
+{
+    const CropMargins m = ParseCropMargins("10", "20", "", "040");
+    EXPECT_EQ(m.left, 10);
+    EXPECT_EQ(m.top, 20);
+    EXPECT_EQ(m.right, 0);
+    EXPECT_EQ(m.bottom, 40);
+    EXPECT_TRUE(HasCrop(m));
+    EXPECT_FALSE(HasCrop(ParseCropMargins("", "0", "00", "")));
+    EXPECT_TRUE(HasCrop(CropMargins{0, 0, 0, 1}));
+    // Any one bad field fails the whole parse.
+    EXPECT_THROW(ParseCropMargins("", "", "", "2147483648"), std::invalid_argument);
+    EXPECT_THROW(ParseCropMargins("x", "", "", ""), std::invalid_argument);
+}
+
+TEST(CropField, CroppedSizeIsExactIn64BitsAndDecidesWhetherPixelsRemain)
+{
+    struct Row {
+        int W, H;
+        CropMargins margins;
+        long long width, height;
+        bool leavesPixels;
+    };
+    const Row rows[] = {
+        {4000, 3000, {10, 20, 30, 40}, 3960, 2940, true},
+        {4000, 3000, {}, 4000, 3000, true},
+        {300, 200, {299, 199, 0, 0}, 1, 1, true},
+        {300, 200, {100, 0, 200, 0}, 0, 200, false},       // left + right = width
+        {300, 200, {0, 90, 0, 110}, 300, 0, false},         // top + bottom = height
+        {300, 200, {400, 0, 0, 0}, -100, 200, false},
+        // Two of the largest margins: 32-bit arithmetic would wrap to 102.
+        {100, 100, {INT_MAX, 0, INT_MAX, 0}, 100 - 2LL * INT_MAX, 100, false},
+        {100, 100, {0, INT_MAX, 0, INT_MAX}, 100, 100 - 2LL * INT_MAX, false},
+        {INT_MAX, INT_MAX, {}, INT_MAX, INT_MAX, true},
+        {300, 200, {-1, 0, 0, 0}, 301, 200, false},         // a negative margin is no crop
+    };
+    for (const Row& row : rows) {
+        const CroppedSize size = CroppedSizeOf(row.W, row.H, row.margins);
+        EXPECT_EQ(size.width, row.width) << row.margins.left << " " << row.margins.right;
+        EXPECT_EQ(size.height, row.height) << row.margins.top << " " << row.margins.bottom;
+        EXPECT_EQ(CropLeavesPixels(row.W, row.H, row.margins), row.leavesPixels)
+            << row.W << "x" << row.H << " " << row.margins.left << "," << row.margins.top << ","
+            << row.margins.right << "," << row.margins.bottom;
+    }
 }
 
 } // namespace

@@ -97,6 +97,9 @@ TEST(MaskRatio, DiffersOnlyWhenTwoDecimalRatiosDiffer)
     EXPECT_FALSE(MaskRatioDiffers(1920, 1080, 1280, 720));
     EXPECT_FALSE(MaskRatioDiffers(4000, 3000, 4001, 3000)); // 1.3337 -> 1.33
     EXPECT_TRUE(MaskRatioDiffers(4000, 3000, 3000, 4000));
+    // 1100 / 800 is the exact half 1.375, which rounds to 1.38 like 138 / 100.
+    EXPECT_FALSE(MaskRatioDiffers(1100, 800, 138, 100));
+    EXPECT_TRUE(MaskRatioDiffers(1100, 800, 137, 100));
     EXPECT_THROW(MaskRatioDiffers(4000, 0, 3000, 2000), std::domain_error);
     EXPECT_THROW(MaskRatioDiffers(4000, 3000, 0, 0), std::domain_error);
 }

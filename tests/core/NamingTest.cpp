@@ -107,10 +107,26 @@ TEST(Naming, BatchOutputPath_InsertsStartTick_WhenNameTaken)
 
 TEST(Naming, ShortenedMaskLabelKeepsLastFourteenCharacters)
 {
-    EXPECT_EQ(ShortenedMaskLabel("mask_14_chars_"), "mask_14_chars_");
-    EXPECT_EQ(ShortenedMaskLabel("a_long_mask_name.jpg"), "..._mask_name.jpg");
-    EXPECT_EQ(ShortenedMaskLabel("mask_15_chars__"), "...ask_15_chars__");
-    EXPECT_EQ(ShortenedMaskLabel(""), "");
+    // Names arrive as UTF-8; the limit counts characters, not bytes, and a
+    // character is never cut in two.
+    struct Row {
+        const char* name;
+        const char* expected;
+    };
+    const Row rows[] = {
+        {"mask_14_chars_", "mask_14_chars_"},
+        {"a_long_mask_name.jpg", "..._mask_name.jpg"},
+        {"mask_15_chars__", "...ask_15_chars__"},
+        {"", ""},
+        {"Wei\u00DFwand_1.jpg", "Wei\u00DFwand_1.jpg"},                   // 14 characters, 15 bytes
+        {"Objektiv_Wei\u00DFabgleich.bmp", "...i\u00DFabgleich.bmp"},     // 25 characters, 26 bytes
+        {"\u30DE\u30B9\u30AF\u753B\u50CF.jpg", "\u30DE\u30B9\u30AF\u753B\u50CF.jpg"}, // 9 characters, 19 bytes
+        {"flat_\u30EC\u30F3\u30BA_\u30DE\u30B9\u30AF\u753B\u50CF.jpg",
+         "..._\u30EC\u30F3\u30BA_\u30DE\u30B9\u30AF\u753B\u50CF.jpg"},
+        {"mask_\U0001F305\U0001F305_sunset.jpg", "..._\U0001F305\U0001F305_sunset.jpg"}, // 4-byte characters
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(ShortenedMaskLabel(row.name), row.expected) << row.name;
 }
 
 } // namespace

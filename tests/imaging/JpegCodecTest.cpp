@@ -54,6 +54,53 @@ std::vector<std::uint8_t> encodeWithLibjpeg(const Bitmap24& image, bool grey, bo
     return out;
 }
 
+// The encoder's settings, written out independently with libjpeg: RGB
+// rows in, floating-point DCT, the standard tables scaled by
+// jpeg_set_quality and held to baseline, Huffman tables not optimised, one
+// sequential scan, and the JFIF 1.01 head without units at density 1 x 1.
+std::vector<std::uint8_t> referenceBaselineJpeg(const Bitmap24& image, int quality)
+{
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = JDIMENSION(image.width());
+    cinfo.image_height = JDIMENSION(image.height());
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    cinfo.dct_method = JDCT_FLOAT;
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    cinfo.optimize_coding = FALSE;
+    cinfo.write_JFIF_header = TRUE;
+    cinfo.JFIF_major_version = 1;
+    cinfo.JFIF_minor_version = 1;
+    cinfo.density_unit = 0;
+    cinfo.X_density = 1;
+    cinfo.Y_density = 1;
+    cinfo.write_Adobe_marker = FALSE;
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<std::uint8_t> row(std::size_t(image.width()) * 3);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const std::uint8_t* bgr = image.scanLine(int(cinfo.next_scanline));
+        for (int x = 0; x < image.width(); ++x) {
+            row[std::size_t(3 * x)] = bgr[3 * x + 2];
+            row[std::size_t(3 * x + 1)] = bgr[3 * x + 1];
+            row[std::size_t(3 * x + 2)] = bgr[3 * x];
+        }
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    std::vector<std::uint8_t> out(buffer, buffer + size);
+    jpeg_destroy_compress(&cinfo);
+    std::free(buffer);
+    return out;
+}
+
 TJPEGImage jpegFromBytes(std::vector<std::uint8_t> bytes)
 {
     TJPEGImage image;
@@ -85,6 +132,26 @@ TEST(JpegEncode, OutputStartsWithSoiAndDefaultJfifSegment_ThenQuantTables)
         EXPECT_EQ(std::memcmp(file.data(), expected, 20), 0) << "quality " << quality;
         EXPECT_EQ(file[20], 0xFF);
         EXPECT_EQ(file[21], 0xDB);
+    }
+}
+
+TEST(JpegEncode, BytesEqualADirectFloatDctBaselineEncode)
+{
+    // Byte for byte, so a change of DCT, of the quality scaling, of the
+    // baseline limit (it bites below quality 25), of the colour order or of
+    // the JFIF head fails here. Both encodes run in this process, on the
+    // same SIMD path, so the float DCT gives the same coefficients.
+    struct Case {
+        int width, height;
+    };
+    for (const Case c : {Case{17, 9}, Case{64, 48}, Case{1, 1}, Case{33, 70}}) {
+        const Bitmap24 image = patternBitmap(c.width, c.height);
+        for (int quality : {1, 10, 24, 25, 50, 75, 90, 95, 100}) {
+            const std::vector<std::uint8_t> expected = referenceBaselineJpeg(image, quality);
+            const std::vector<std::uint8_t> got = EncodeJpeg(image, quality);
+            EXPECT_TRUE(got == expected) << c.width << "x" << c.height << " at quality " << quality << ": "
+                                         << got.size() << " bytes, expected " << expected.size();
+        }
     }
 }
 

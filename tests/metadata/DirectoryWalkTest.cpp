@@ -278,6 +278,92 @@ TEST_P(DirectoryWalk, TextsOfAsciiUndefinedAndUserComment)
     EXPECT_EQ(info.TagText("UserComment"), "Hello");
 }
 
+TEST_P(DirectoryWalk, UserComment_LeavesOutTheLastByte_EvenAVisibleOne)
+{
+    struct Row {
+        std::string comment;  // after the 8-byte character code
+        const char* expected;
+    };
+    const Row rows[] = {
+        {"Hello world!", "Hello world"},
+        {"  lens test 2", "lens test"},  // blanks trimmed, the final "2" left out
+        {"AB", "A"},
+        {"Z", ""},
+        {"", ""},
+    };
+    for (const Row& row : rows) {
+        TiffWriter w = writer();
+        w.header(8);
+        w.u16(1);                                              // IFD0: 1 entry
+        w.entry(0x9286, kUndefined, uint32_t(8 + row.comment.size()), 26);  // UserComment at 26
+        w.u32(0);                                              // no next directory
+        w.padTo(26).text(std::string("ASCII\0\0\0", 8)).text(row.comment);
+        ASSERT_TRUE(readExif(w.bytes())) << row.comment;
+        EXPECT_EQ(meta.exif->comment, row.expected) << row.comment;
+        EXPECT_EQ(meta.exif->TagText("UserComment"), row.expected) << row.comment;
+        EXPECT_EQ(meta.exif->TagByKey("UserComment").byteCount, int(8 + row.comment.size())) << row.comment;
+    }
+}
+
+// A block whose IFD0 holds ResolutionUnit and whose EXIF directory holds
+// the focal data with 1357 pixels per unit and, when focalPlaneUnit > 0,
+// FocalPlaneResolutionUnit.
+std::string FallbackFocalBlock(bool bigEndian, int resolutionUnit, int focalPlaneUnit)
+{
+    TiffWriter w(bigEndian);
+    const auto inlineShort = [&](int v) { return bigEndian ? uint32_t(v) << 16 : uint32_t(v); };
+    w.header(8);
+    w.u16(2);                                            // IFD0: 2 entries
+    w.entry(0x0128, kShort, 1, inlineShort(resolutionUnit));  // ResolutionUnit
+    w.entry(0x8769, kLong, 1, 38);                       // ExifOffset -> 38
+    w.u32(0);                                            // no next directory
+    const int entries = focalPlaneUnit > 0 ? 6 : 5;
+    w.padTo(38).u16(entries);                            // EXIF directory
+    w.entry(0x920A, kRational, 1, 200);                  // FocalLength at 200
+    w.entry(0xA20E, kRational, 1, 208);                  // FocalPlaneXResolution at 208
+    w.entry(0xA20F, kRational, 1, 216);                  // FocalPlaneYResolution at 216
+    w.entry(0xA002, kLong, 1, 3008);                     // ExifImageWidth 3008
+    w.entry(0xA003, kLong, 1, 2000);                     // ExifImageLength 2000
+    if (focalPlaneUnit > 0)
+        w.entry(0xA210, kShort, 1, inlineShort(focalPlaneUnit));  // FocalPlaneResolutionUnit
+    w.u32(0);                                            // no next directory
+    w.padTo(200).u32(50).u32(1);                         // FocalLength 50/1
+    w.u32(1357).u32(1);                                  // FocalPlaneXResolution 1357/1
+    w.u32(1357).u32(1);                                  // FocalPlaneYResolution 1357/1
+    return w.bytes();
+}
+
+TEST_P(DirectoryWalk, Derive35mm_FallsBackToResolutionUnit_AndReadsCentimetres)
+{
+    struct Row {
+        int resolutionUnit, focalPlaneUnit;  // 0: no FocalPlaneResolutionUnit entry
+        const char* expected;                // nullptr: nothing derived
+    };
+    const Row rows[] = {
+        // 1357 pixels per cm: a 22.17 x 14.74 mm sensor, factor 1.625.
+        {3, 0, "81.27"},
+        // 1357 pixels per inch: 56.30 x 37.44 mm, factor 0.640.
+        {2, 0, "32.00"},
+        // The focal-plane unit wins over ResolutionUnit when it is set.
+        {2, 3, "81.27"},
+        // "None specified" (1) is a unit > 0, so there is no fallback and
+        // no length per unit.
+        {3, 1, nullptr},
+        {1, 0, nullptr},
+    };
+    for (const Row& row : rows) {
+        ASSERT_TRUE(readExif(FallbackFocalBlock(bigEndian(), row.resolutionUnit, row.focalPlaneUnit)));
+        const std::string what = std::to_string(row.resolutionUnit) + "/" + std::to_string(row.focalPlaneUnit);
+        if (row.expected == nullptr) {
+            EXPECT_EQ(meta.exif->TagIndex("FocalLengthin35mmFilm"), -1) << what;
+            continue;
+        }
+        ASSERT_EQ(countKey("FocalLengthin35mmFilm"), 1) << what;
+        EXPECT_EQ(meta.exif->tags.back().key, "FocalLengthin35mmFilm") << what;
+        EXPECT_EQ(meta.exif->tags.back().text, row.expected) << what;
+    }
+}
+
 TEST_P(DirectoryWalk, LongShortArray_ShowsFiftyCharacters)
 {
     TiffWriter w = writer();

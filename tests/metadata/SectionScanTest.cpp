@@ -77,6 +77,23 @@ TEST_F(SectionScan, SecondApp1_IsDropped_AndItsSlotReused)
     EXPECT_EQ(meta.exif->make, "Nikon");
 }
 
+TEST_F(SectionScan, App1AfterTheFifthSection_IsDroppedEvenWhenMetadataWasFound)
+{
+    // The comment first keeps the scan going past five sections; the APP1 in
+    // the sixth is still not taken, and its slot goes to the next section.
+    ASSERT_TRUE(read(Soi() + Com("first") + Dqt() + Dqt() + Dqt() + Sof() + ExifApp1() + Com("late")
+                     + ScanAndEnd()));
+    EXPECT_FALSE(meta.ExifFound());
+    EXPECT_FALSE(meta.exif);
+    EXPECT_EQ(meta.readStatus, "<none>");
+    EXPECT_EQ(meta.sectionCount, 7);                      // COM, DQT x3, SOF, COM, SOS
+    EXPECT_EQ(meta.sections[5].marker, kCom);             // the late comment took slot 6
+    EXPECT_EQ(meta.SectionNumber(meta.commentSection), 6);
+    EXPECT_EQ(meta.commentSection->bytes.substr(2), "late");
+    for (int i = 0; i < meta.sectionCount; ++i)
+        EXPECT_NE(meta.sections[std::size_t(i)].marker, kApp1) << "section " << i + 1;
+}
+
 TEST_F(SectionScan, OnlyACommentAmongTheFirstFive_IsMetadataWithoutExif)
 {
     EXPECT_TRUE(read(Soi() + App0() + Com() + Dqt() + Sof() + Dqt() + ScanAndEnd()));

@@ -86,6 +86,70 @@ TEST(TagTables, LabelsComeFromSplitKeysUnlessPreset)
         EXPECT_FALSE(row.label.empty()) << row.key;
 }
 
+TEST(TagTables, KeepTheirMisspellingsAndOddities)
+{
+    // Files and look-ups depend on these texts as they stand; "correcting"
+    // one changes what the EXIF window finds and shows.
+    struct Row {
+        bool gps;
+        int tag;
+        const char* key;
+        const char* label;
+    };
+    const Row rows[] = {
+        {false, 0x0122, "GrayReponseUnit", "Gray Reponse Unit"},
+        {false, 0x0123, "GrayReponseCurve", "Gray Reponse Curve"},
+        {false, 0x0152, "ExtraSample", "Extra Sample"},
+        {false, 0x0211, "YCbCrCoefficients", "YCb Cr Coefficients"},
+        {false, 0x0303, "SRGBRenderingIntent", "SRGBRendering Intent"},
+        {false, 0x502C, "ThumbnailStripBytesCount", "Thumbnail Strip Bytes Count"},
+        {false, 0x5024, "ThumbnailPhotometricInterp", "Thumbnail Photometric Interp"},
+        {false, 0x80E3, "Matteing", "Matteing"},
+        {false, 0x84E3, "IT8RasterPadding", "IT8 Raster Padding"},
+        {false, 0x8827, "ISOSpeedRatings", "ISOSpeed Ratings"},
+        {false, 0x83BB, "IPTC/NAA", "IPTC/NAA"},                    // preset label
+        {false, 0x9216, "TIFF/EPStandardID", "TIFF/ EPStandard ID"}, // split: a blank after the slash
+        {false, 0xA216, "TIFF/EPStandardID", "TIFF/EPStandardID"},  // the same key with its preset label
+        {false, 0x923F, "StoNits", "Sto Nits"},
+        {false, 0xA405, "FocalLengthin35mmFilm", "Focal Length in 35mm Film"},
+        {false, 0x000B, "ACDComment", "ACDComment"},
+        {true, 0x0000, "GPSVersionID", "GPSVersion ID"},
+        {true, 0x000B, "GPSDOP", "GPSDOP"},
+        {true, 0x0017, "GPSDestBearingkRef", "GPSDest Bearingk Ref"},
+    };
+    for (const Row& row : rows) {
+        const TTagEntry& entry = row.gps ? FindGpsTagRow(row.tag) : FindMainTagRow(row.tag);
+        EXPECT_EQ(entry.tagNumber, row.tag) << std::hex << row.tag;
+        EXPECT_EQ(entry.key, row.key) << std::hex << row.tag;
+        EXPECT_EQ(entry.label, row.label) << row.key;
+    }
+
+    // Rows that appear twice under one key, 0x92xx and 0xA2xx alike.
+    for (int low : {0x0B, 0x0C, 0x0E, 0x0F, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17})
+        EXPECT_EQ(FindMainTagRow(0x9200 + low).key, FindMainTagRow(0xA200 + low).key) << std::hex << low;
+
+    // Value lists as written, blanks and names included.
+    struct List {
+        int tag;
+        const char* names;
+    };
+    const List lists[] = {
+        {0x0106, "1:Monochrome, 2:RGB, 6:YCbCr"},
+        {0xA001, "0:sBW,1:sRGB"},
+        {0xA420, "0:Close view,1:Distant view"},
+        {0x9208, "0:Unidentified,1:Daylight,2:Fluorescent,3:Tungsten,10:Flash,17:Std A,18:Std B,19:Std C"},
+        {0x8822, "0:Unidentified,1:Manual,2:Normal,3:Aperture priority,4:Shutter priority,5:Creative(slow),"
+                 "6:Action(high-speed),7:Portrait mode,8:Landscape mode"},
+        {0x0103, "6:Jpeg,3:Uncompressed,1:TIFF"},
+        {0xA300, "1:Unknown,3:Digital Still Camera"},
+    };
+    for (const List& list : lists)
+        EXPECT_EQ(FindMainTagRow(list.tag).valueNames, list.names) << std::hex << list.tag;
+    EXPECT_EQ(FindGpsTagRow(0x0005).valueNames, "0:Sealevel");
+    EXPECT_EQ(FindMainTagRow(0x0128).valueNames, "1:None Specified,2:Inch,3:Centimeter");
+    EXPECT_EQ(FindMainTagRow(0x9210).valueNames, FindMainTagRow(0xA210).valueNames);
+}
+
 TEST(TagTables, KeysCompareIgnoringCase)
 {
     EXPECT_TRUE(SameKey("FocalLength", "focallength"));
