@@ -1,0 +1,862 @@
+// The workflow's commands: opening and stepping through photographs, the
+// mask, the preview pass, the offset and turns, the hotspot panel, the
+// stored defaults and saving.
+#include "Workflow.h"
+
+#include "BitmapRotation.h"
+#include "BmpCodec.h"
+#include "FileIO.h"
+#include "JpegCodec.h"
+#include "MaskGeometry.h"
+#include "Naming.h"
+#include "Settings.h"
+#include "TextFormat.h"
+#include "TiffReader.h"
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <system_error>
+
+namespace lumivane {
+
+namespace {
+
+// A default mask must be a file: a directory of that name names no mask.
+bool isFile(const std::string& path)
+{
+    std::error_code error;
+    return !path.empty() && std::filesystem::is_regular_file(std::filesystem::u8path(path), error);
+}
+
+bool exists(const std::string& path)
+{
+    std::error_code error;
+    return std::filesystem::exists(std::filesystem::u8path(path), error);
+}
+
+// The slider texts are kept as text until the first mask load, but a text
+// that is no number would only fail then, in the middle of loading a
+// photograph, and again at every later load: check them while reading.
+void checkSliderTexts(const std::string& path, const SettingsValues& values)
+{
+    const std::string* texts[3] = {&values.iniBrightness, &values.iniStrength, &values.iniQuality};
+    for (int line = 0; line < 3; ++line) {
+        try {
+            ParseStoredInteger(*texts[line]);
+        } catch (const SettingsError& e) {
+            throw SettingsError("Settings file " + path + ", line " + std::to_string(line + 1) + ": " + e.what());
+        }
+    }
+}
+
+std::string levelText(const char* name, int value, int picked)
+{
+    return std::string(name) + std::to_string(value) + " (" + std::to_string(picked) + ')';
+}
+
+std::string sizeText(long long w, long long h)
+{
+    return std::to_string(w) + 'x' + std::to_string(h);
+}
+
+// Raised for a photograph of the batch that could not be read, so the batch
+// stops instead of saving the previous photograph under its name.
+class UnreadablePhotograph : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+} // namespace
+
+Workflow::Workflow(std::string programFolder, char decimalSeparator)
+    : programFolder_(std::move(programFolder)), decimalSeparator_(decimalSeparator)
+{
+    Image1.AutoSize = true;
+    Image1.Width = 33;
+    Image1.Height = 41;
+    tifmask.AutoSize = true;
+    tifmask.Width = 105;
+    tifmask.Height = 105;
+    pictures.Original.reset(kPreviewWidth, kPreviewHeight);
+    pictures.Processed.reset(kPreviewWidth, kPreviewHeight);
+    pictures.Overlay = MakeOverlayBitmap();
+}
+
+// ---- Start-up and settings ----
+
+std::vector<std::string> Workflow::ReadSettingsAtStart()
+{
+    std::vector<std::string> errors;
+    const std::string path = programFolder_ + "/defaults.ini";
+    SettingsValues values;
+    try {
+        values = ReadSettingsFile(path, isFile);
+        checkSliderTexts(path, values);
+    } catch (const std::exception& e) {
+        // A damaged file must not keep the program from starting: say so and
+        // go on with the defaults.
+        errors.push_back(std::string(e.what()) + "\nLumivane starts with its default settings.");
+        values = SettingsValues();
+    }
+    settings.IniBrightness = values.iniBrightness;
+    settings.IniStrength = values.iniStrength;
+    settings.IniQuality = values.iniQuality;
+    settings.DefaultMask = values.defaultMask;
+    if (!settings.DefaultMask.empty()) {
+        try {
+            preselectMask(settings.DefaultMask);
+        } catch (const std::exception& e) {
+            errors.push_back(e.what());
+        }
+        texts.MaskLabel = ShortenedMaskLabel(FileNamePart(settings.DefaultMask));
+    }
+    if (values.hasHotspot) {
+        mask.HotspotR = values.hotspotR;
+        mask.HotspotG = values.hotspotG;
+        mask.HotspotB = values.hotspotB;
+        mask.HotspotX = values.hotspotX;
+        mask.HotspotY = values.hotspotY;
+        if (!settings.DefaultMask.empty())
+            mask.StoredHotspotPending = true;
+        mask.MarkerX = mask.HotspotX;
+        mask.MarkerY = mask.HotspotY;
+    } else {
+        resetHotspot();
+    }
+    try {
+        texts.QualityText = QualityLabelAtStart(settings.IniQuality);
+    } catch (const std::exception& e) {
+        errors.push_back(e.what());
+    }
+    return errors;
+}
+
+void Workflow::applyStoredSliders()
+{
+    // The stored positions wait until the first mask load; a position
+    // outside a slider's range is clamped into it.
+    adjust.Brightness = ClampedSliderPosition(settings.IniBrightness, 0, 50);
+    adjust.Strength = ClampedSliderPosition(settings.IniStrength, 0, 100);
+    SetQuality(ClampedSliderPosition(settings.IniQuality, 1, 101));
+    texts.QualityText = QualityLabelAfterMaskLoad(adjust.Quality);
+    workflow.FirstMaskPending = 0;
+}
+
+void Workflow::StoreDefaults()
+{
+    const std::string maskPath = programFolder_ + "/default_mask.bmp";
+    const std::string iniPath = programFolder_ + "/defaults.ini";
+    // Store is all or nothing: defaults.ini must never name a default mask
+    // that was not written, so when the mask cannot be written the earlier
+    // settings file is put back (or the new one removed).
+    std::optional<std::vector<std::uint8_t>> earlier;
+    if (isFile(iniPath)) {
+        try {
+            earlier = ReadWholeFile(iniPath);
+        } catch (const FileError&) {
+        }
+    }
+    WriteFullSettings(iniPath, adjust.Brightness, adjust.Strength, adjust.Quality, maskPath, panel.PickedR,
+                      panel.PickedG, panel.PickedB, mask.MarkerX, mask.MarkerY);
+    try {
+        WriteBmpFile(mask.MaskImage, maskPath);
+    } catch (const std::exception&) {
+        try {
+            if (earlier) {
+                WriteFileAtomically(iniPath, *earlier);
+            } else {
+                std::error_code ignored;
+                std::filesystem::remove(std::filesystem::u8path(iniPath), ignored);
+            }
+        } catch (const std::exception&) {
+            // The mask's error is the one to report.
+        }
+        throw;
+    }
+    settings.DefaultMask = maskPath;
+    FreeOffered = true;
+}
+
+void Workflow::FreeDefaults()
+{
+    settings.DefaultMask = "none";
+    WriteShortSettings(programFolder_ + "/defaults.ini", adjust.Brightness, adjust.Strength, adjust.Quality);
+    FreeOffered = false;
+}
+
+// ---- The photograph list ----
+
+void Workflow::OpenList(const std::vector<std::string>& chosen)
+{
+    workflow.CurrentFile.clear();
+    if (!chosen.empty()) {
+        const int n = int(chosen.size());
+        texts.SaveCaption = n > 1 ? "&Save Images" : "&Save Image";
+        workflow.Files = chosen;
+        texts.ProgressMaximum = n;
+    } else if (workflow.Files.empty()) {
+        return;
+    }
+    showFile(0);
+}
+
+void Workflow::Step(int direction)
+{
+    if (direction < 0 ? !PreviousEnabled() : !NextEnabled())
+        return;
+    showFile(workflow.FileIndex + (direction < 0 ? -1 : 1));
+}
+
+void Workflow::Reload()
+{
+    if (!PreviousEnabled() && !NextEnabled())
+        return;
+    showFile(workflow.FileIndex);
+}
+
+void Workflow::showFile(int index)
+{
+    workflow.FileIndex = index;
+    if (index >= 0 && index < int(workflow.Files.size()))
+        workflow.CurrentFile = workflow.Files[std::size_t(index)];
+    texts.PhotoHint = ' ' + workflow.CurrentFile + ' ';
+    workflow.SourceFile = workflow.CurrentFile;
+    loadPhotograph();
+}
+
+void Workflow::decodePhotograph(const std::string& path)
+{
+    // Every decoding error is dropped here without a message: the holder
+    // keeps the photograph it held and the load goes on.
+    const std::string suffix = UpperSuffix3(path);
+    workflow.DecodeOk = false;
+    try {
+        if (suffix == "JPG") {
+            TJPEGImage decoder;
+            decoder.Smoothing = false;
+            decoder.LoadFromFile(path);
+            // Decode into the spare full-size bitmap kept from the previous
+            // load, then exchange it with the holder's: a failed decode
+            // leaves the holder's photograph untouched, and no fresh
+            // full-size memory is paid for on every load.
+            decoder.DecodeInto(spareBitmap_);
+            std::swap(Image1.Picture.Bitmap(), spareBitmap_);
+            Image1.PictureChanged();
+        } else if (suffix == "BMP") {
+            Image1.LoadFromFile(path);
+        } else if (suffix == "TIF") {
+            LoadTiffImage(path, Image1);
+        } else {
+            return;
+        }
+        workflow.DecodeOk = !Image1.Picture.Empty();
+        if (mask.MaskLoaded && !Image1.Picture.Empty())
+            refitMask();
+    } catch (const std::exception&) {
+    }
+}
+
+void Workflow::showEmptyPhotograph()
+{
+    // Nothing could be decoded: show neutral previews and keep every
+    // correction and save away from the empty picture.
+    workflow.PhotoPresent = false;
+    workflow.PhotoFull.clear();
+    workflow.PhotoWork.clear();
+    workflow.PhotoPreview.reset(kPreviewWidth, kPreviewHeight);
+    pictures.Original.reset(kPreviewWidth, kPreviewHeight);
+    pictures.Original.fill(packColour(192, 192, 192));
+    ++pictures.OriginalRevision;
+    setProcessed(pictures.Original);
+    texts.OriginalCaption = " Original Image (empty)";
+    texts.ProcessedCaption = " Processed Image (empty)";
+}
+
+void Workflow::setProcessed(const Bitmap24& picture)
+{
+    pictures.Processed = picture;
+    ++pictures.ProcessedRevision;
+}
+
+void Workflow::loadPhotograph()
+{
+    workflow.OutName = OutNameFor(workflow.CurrentFile, adjust.Quality == 101);
+    if (workflow.CurrentFile.empty())
+        return;
+    texts.Status = " Loading... ";
+    decodePhotograph(workflow.CurrentFile);
+
+    const int index = workflow.FileIndex;
+    const bool listed = index >= 0 && index < int(workflow.Files.size());
+    const std::string shown = FileNamePart(listed ? workflow.Files[std::size_t(index)] : workflow.CurrentFile);
+    texts.Status = " Showing " + shown + " [" + std::to_string(index + 1) + " of " +
+                   std::to_string(workflow.Files.size()) + ']';
+
+    if (Image1.Picture.Empty()) {
+        showEmptyPhotograph();
+    } else {
+        const Bitmap24& photo = Image1.Picture.Bitmap();
+        workflow.PhotoPresent = true;
+        workflow.PhotoFull = photo;
+        workflow.PhotoWork = photo;
+        workflow.PhotoPreview.setSize(kPreviewWidth, kPreviewHeight);
+        stretchDraw(photo, workflow.PhotoPreview);
+        pictures.Original = workflow.PhotoPreview;
+        ++pictures.OriginalRevision;
+        setProcessed(workflow.PhotoPreview);
+
+        const std::string size = sizeText(Image1.Width, Image1.Height);
+        const std::string ratio = RatioText(Image1.Width, Image1.Height, decimalSeparator_);
+        texts.OriginalCaption = " Original Image (" + size + " pixels) [1:" + ratio + ']';
+        texts.ProcessedCaption = " Processed Image (" + size + " pixels) [1:" + ratio + ']';
+    }
+    if (workflow.FirstMaskPending == 1 && !workflow.MaskFile.empty())
+        LoadMask(std::string());
+    if (mask.MaskLoaded && workflow.PhotoPresent) {
+        updateMaskRatioLabel();
+        Preview();
+    }
+}
+
+// ---- The mask ----
+
+void Workflow::resetHotspot()
+{
+    mask.HotspotR = mask.HotspotG = mask.HotspotB = 0;
+    mask.HotspotX = mask.MarkerX = 160;
+    mask.HotspotY = mask.MarkerY = 120;
+}
+
+void Workflow::sampleCentreLevels()
+{
+    const HotspotLevels levels = SampleCentreLevels(mask.MaskFull);
+    mask.HotspotR = levels.r;
+    mask.HotspotG = levels.g;
+    mask.HotspotB = levels.b;
+}
+
+void Workflow::updateMaskRatioLabel()
+{
+    const int w = workflow.PhotoFull.width();
+    const int h = workflow.PhotoFull.height();
+    // Without a photograph there is nothing to compare the mask with; the
+    // caption still shows the mask's own ratio.
+    texts.MaskRatioWarning =
+        workflow.PhotoPresent && w > 0 && h > 0 && MaskRatioDiffers(w, h, mask.MaskWidth, mask.MaskHeight);
+    texts.MaskCaption = " Mask [1:" + RatioText(mask.MaskWidth, mask.MaskHeight, decimalSeparator_) + "] ";
+}
+
+void Workflow::drawMaskOverlay(int x, int y)
+{
+    DrawMaskOverlay(pictures.Overlay, mask.HotspotX, mask.HotspotY, x, y);
+    ++pictures.OverlayRevision;
+}
+
+void Workflow::preselectMask(const std::string& path)
+{
+    workflow.MaskFile = path;
+    TPicture thumbnail;
+    thumbnail.LoadFromFile(path);
+    // A JPEG is held undecoded; asking the picture for its bitmap would drop
+    // it, so it is decoded for the thumbnail instead.
+    if (const TJPEGImage* held = thumbnail.Jpeg())
+        held->DecodeInto(pictures.Thumbnail);
+    else
+        pictures.Thumbnail = thumbnail.Bitmap();
+    ++pictures.ThumbnailRevision;
+}
+
+void Workflow::refitMask()
+{
+    const int w = Image1.Width;
+    const int h = Image1.Height;
+    pictures.Thumbnail.setSize(w, h);
+    mask.MaskFull.setSize(w, h);
+    stretchDraw(mask.MaskImage, mask.MaskFull);
+    draw(mask.MaskFull, pictures.Thumbnail, 0, 0);
+    ++pictures.ThumbnailRevision;
+}
+
+bool Workflow::MaskNeedsDialog() const
+{
+    return workflow.Files.empty() || !workflow.FirstMaskPending || workflow.MaskFile.empty();
+}
+
+bool Workflow::LoadMask(const std::string& chosen)
+{
+    if (workflow.Files.empty()) {
+        // Pre-selection: remember the mask and show it; it is loaded with the
+        // first photograph.
+        if (!chosen.empty())
+            workflow.MaskFile = chosen;
+        if (!workflow.MaskFile.empty()) {
+            preselectMask(workflow.MaskFile);
+            texts.MaskLabel = ShortenedMaskLabel(FileNamePart(workflow.MaskFile));
+        }
+        return true;
+    }
+
+    const std::string file = MaskNeedsDialog() ? chosen : workflow.MaskFile;
+    if (file.empty())
+        return false;
+    if (!workflow.PhotoPresent) {
+        texts.Status = " Can not load mask " + FileNamePart(file) + ": no photograph is shown.";
+        return false;
+    }
+    workflow.CurrentFile = file;
+
+    // Decode into locals first, so a mask that cannot be read leaves the
+    // loaded mask, its size and every control as they were.
+    const int w = workflow.PhotoFull.width();
+    const int h = workflow.PhotoFull.height();
+    const std::string suffix = UpperSuffix3(file);
+    Bitmap24 decoded;
+    int decodedWidth = 0;
+    int decodedHeight = 0;
+    bool ok = false;
+    try {
+        if (suffix == "JPG") {
+            TJPEGImage decoder; // block smoothing stays on for masks
+            decoder.LoadFromFile(file);
+            decodedWidth = decoder.Width();
+            decodedHeight = decoder.Height();
+            decoder.DecodeInto(decoded);
+            ok = true;
+        } else if (suffix == "BMP") {
+            TPicture picture;
+            picture.LoadFromFile(file);
+            decoded = std::move(picture.Bitmap());
+            decodedWidth = decoded.width();
+            decodedHeight = decoded.height();
+            ok = true;
+        } else if (suffix == "TIF") {
+            LoadTiffImage(file, tifmask);
+            if (!tifmask.Picture.Empty()) {
+                decoded = tifmask.Picture.Bitmap();
+                decodedWidth = tifmask.Width;
+                decodedHeight = tifmask.Height;
+                ok = true;
+            }
+        }
+    } catch (const std::exception&) {
+        ok = false;
+    }
+    if (!ok || decoded.empty() || decodedWidth <= 0 || decodedHeight <= 0) {
+        texts.Status = " Can not load mask " + FileNamePart(file) + " (not a readable JPEG, BMP or TIFF file).";
+        // A pending default or pre-selected mask is tried once: the stored
+        // sliders are applied and the flag cleared as a completed load would,
+        // so later photograph loads do not retry the broken file and the
+        // next "Load Mask" asks for a file.
+        if (workflow.FirstMaskPending)
+            applyStoredSliders();
+        return false;
+    }
+
+    workflow.MaskFile = file;
+    mask.MaskWidth = decodedWidth;
+    mask.MaskHeight = decodedHeight;
+    mask.MaskImage = std::move(decoded);
+    pictures.Thumbnail.setSize(w, h);
+    stretchDraw(mask.MaskImage, pictures.Thumbnail);
+    ++pictures.ThumbnailRevision;
+    mask.MaskFull.setSize(w, h);
+    draw(pictures.Thumbnail, mask.MaskFull, 0, 0);
+    mask.MaskPreview.setSize(kPreviewWidth, kPreviewHeight);
+    stretchDraw(mask.MaskImage, mask.MaskPreview);
+
+    mask.MaskCenterY = float(h) / 2;
+    mask.MaskCenterX = float(w) / 2;
+    // A stored hotspot belongs to the stored default mask only.
+    if (!mask.StoredHotspotPending || file != settings.DefaultMask)
+        resetHotspot();
+    if (mask.HotspotR + mask.HotspotG + mask.HotspotB == 0)
+        sampleCentreLevels();
+    mask.MaskAngle = 0;
+    texts.AngleHint = " Rotation Angle: 0\u00B0 ";
+    texts.CoverVisible = false;
+    mask.HotspotPicked = false;
+    drawMaskOverlay(mask.HotspotX, mask.HotspotY);
+    if (workflow.FirstMaskPending)
+        applyStoredSliders();
+    mask.MaskLoaded = true;
+    updateMaskRatioLabel();
+    Preview();
+    texts.MaskLabel = ShortenedMaskLabel(FileNamePart(file));
+    workflow.LastMaskFile = file;
+    return true;
+}
+
+// ---- The preview pass ----
+
+void Workflow::SetSliders(int brightness, int strength)
+{
+    adjust.Brightness = brightness;
+    adjust.Strength = strength;
+}
+
+void Workflow::SetQuality(int position)
+{
+    adjust.Quality = position;
+    texts.QualityText = QualityLabelForPosition(position);
+    texts.QualityWarning = QualityLabelIsWarning(position);
+}
+
+void Workflow::SetCrop(const std::string& left, const std::string& top, const std::string& right,
+                       const std::string& bottom)
+{
+    adjust.Left = left;
+    adjust.Top = top;
+    adjust.Right = right;
+    adjust.Bottom = bottom;
+}
+
+CropMargins Workflow::cropMargins() const
+{
+    return ParseCropMargins(adjust.Left, adjust.Top, adjust.Right, adjust.Bottom);
+}
+
+void Workflow::Preview()
+{
+    const int b = adjust.Brightness;
+    const int s = adjust.Strength;
+    texts.BrightnessText = "Brightness: " + std::string(b - 25 > 0 ? "+" : "") + std::to_string(b - 25) + '%';
+    texts.BoostText = "Vignetting reduction boost: " + std::to_string(s) + '%';
+    if (!workflow.PhotoPresent || mask.MaskPreview.empty())
+        return;
+
+    Bitmap24& preview = workflow.PhotoPreview;
+    // The processed preview always ends showing PhotoPreview, also when a
+    // step below fails; the error then goes on to the caller.
+    struct ShowPreview {
+        Workflow* flow;
+        ~ShowPreview() { flow->setProcessed(flow->workflow.PhotoPreview); }
+    } showPreview{this};
+
+    correction.Damping = DampingForStrength(s);
+    const CorrectionTargets targets = TargetsFor(mask.HotspotR, mask.HotspotG, mask.HotspotB, b);
+    correction.TargetR = targets.r;
+    correction.TargetG = targets.g;
+    correction.TargetB = targets.b;
+
+    const int w = Image1.Width;
+    const int h = Image1.Height;
+    const PreviewMargins margins = PreviewMarginsFor(adjust.Left, adjust.Right, adjust.Top, adjust.Bottom, w, h);
+    preview = pictures.Original;
+    const CorrectionRegion region = PreviewRegion(OffsetX, OffsetY, margins);
+
+    const CroppedSize cropped = CroppedSizeOf(w, h, cropMargins());
+    const std::string caption = " Processed Image (" + sizeText(cropped.width, cropped.height) + " pixels)";
+    if (cropped.height == 0) {
+        // The ratio would divide by zero: say what the margins do and show
+        // the photograph uncorrected. A width of zero or any negative size
+        // still has a ratio ("[1:0]", "[1:-0.5]"); the preview region is
+        // then empty on that axis.
+        texts.ProcessedCaption = caption;
+        texts.Status = " The crop margins leave no pixels of the " + sizeText(w, h) + " photograph.";
+        return;
+    }
+    texts.ProcessedCaption =
+        caption + " [1:" + RatioText(cropped.width, cropped.height, decimalSeparator_) + ']';
+    ApplyCorrection(preview, mask.MaskPreview, region, correction.Damping, targets);
+}
+
+// ---- Offset and turns ----
+
+void Workflow::ShiftVertical(int position)
+{
+    UpDownVertical = position;
+    const int offset = kOffsetCentre - position;
+    OffsetY = offset;
+    ThumbTop = int(RoundHalfEven((long double)offset / 4.41L));
+    Preview();
+}
+
+void Workflow::ShiftHorizontal(int position)
+{
+    UpDownHorizontal = position;
+    const int offset = position - kOffsetCentre;
+    OffsetX = offset;
+    ThumbLeft = int(RoundHalfEven((long double)offset / 4.37L));
+    Preview();
+}
+
+void Workflow::CentreMask()
+{
+    OffsetX = OffsetY = 0;
+    UpDownVertical = UpDownHorizontal = kOffsetCentre;
+    ThumbLeft = ThumbTop = 1;
+    Preview();
+}
+
+void Workflow::BeginTurn()
+{
+    texts.CoverText = "Rotating...";
+    texts.CoverVisible = true;
+}
+
+void Workflow::Turn(bool clockwise)
+{
+    panel.RotateClockwise = clockwise;
+    texts.CoverVisible = false;
+    std::unique_ptr<Bitmap24> turned;
+    if (clockwise) {
+        turned = Rotate90(270, mask.MaskImage);
+        mask.MaskAngle += 90;
+        if (mask.MaskAngle == 360)
+            mask.MaskAngle = 0;
+    } else {
+        turned = Rotate90(90, mask.MaskImage);
+        mask.MaskAngle -= 90;
+        if (mask.MaskAngle == -360)
+            mask.MaskAngle = 0;
+    }
+    TurnMarker(mask.MarkerX, mask.MarkerY, clockwise);
+    drawMaskOverlay(mask.MarkerX, mask.MarkerY);
+    // The turned mask is fitted to the size the mask was fitted to before.
+    Bitmap24& thumbnail = pictures.Thumbnail;
+    stretchDraw(*turned, thumbnail);
+    ++pictures.ThumbnailRevision;
+    mask.MaskFull.setSize(thumbnail.width(), thumbnail.height());
+    draw(thumbnail, mask.MaskFull, 0, 0);
+    stretchDraw(*turned, mask.MaskPreview);
+    mask.MaskImage = std::move(*turned);
+    Preview();
+    texts.AngleHint = " Rotation Angle: " + std::to_string(mask.MaskAngle) + "\u00B0 ";
+    std::swap(mask.MaskWidth, mask.MaskHeight);
+    updateMaskRatioLabel();
+}
+
+// ---- The hotspot panel ----
+
+void Workflow::OpenPanel()
+{
+    PanelOpen = true;
+    texts.CoverText = "Select Hotspot";
+    texts.CoverVisible = true;
+    if (!settings.DefaultMask.empty())
+        FreeOffered = true;
+    if (settings.DefaultMask == "none")
+        FreeOffered = false;
+
+    panel.PickedR = std::uint8_t(mask.HotspotR);
+    panel.PickedG = std::uint8_t(mask.HotspotG);
+    panel.PickedB = std::uint8_t(mask.HotspotB);
+    const int lum = Lum(mask.HotspotR, mask.HotspotG, mask.HotspotB);
+    texts.PanelLevels[0] = levelText("R: ", mask.HotspotR, mask.HotspotR);
+    texts.PanelLevels[1] = levelText("G: ", mask.HotspotG, mask.HotspotG);
+    texts.PanelLevels[2] = levelText("B: ", mask.HotspotB, mask.HotspotB);
+    texts.PanelLevels[3] = levelText("L: ", lum, lum);
+    texts.PanelAngle = "Angle: " + std::to_string(mask.MaskAngle) + "\u00B0";
+
+    panel.PanelMask.setSize(kPanelWidth, kPanelHeight);
+    stretchDraw(mask.MaskImage, panel.PanelMask);
+    Bitmap24& picture = pictures.Panel;
+    picture = panel.PanelMask;
+    PaintBrightnessZones(panel.PanelMask, picture);
+    DrawCentreLines(picture);
+    panel.PanelSnapshot = picture;
+    if (mask.StoredHotspotPending) {
+        if (mask.HotspotX != 160 && mask.HotspotY != 120)
+            DrawHotspotCross(picture, mask.MarkerX, mask.MarkerY);
+        mask.StoredHotspotPending = false;
+        mask.HotspotPicked = true;
+    }
+    if (mask.HotspotPicked && mask.HotspotX != 160 && mask.HotspotY != 120)
+        DrawHotspotCross(picture, mask.MarkerX, mask.MarkerY);
+    ++pictures.PanelRevision;
+}
+
+void Workflow::PointAt(int x, int y)
+{
+    if (!PanelOpen || x < 0 || y < 0 || x >= panel.PanelMask.width() || y >= panel.PanelMask.height())
+        return;
+    panel.MouseX = x;
+    panel.MouseY = y;
+    const Colour c = panel.PanelMask.pixel(x, y);
+    texts.PanelLevels[0] = levelText("R: ", redOf(c), panel.PickedR);
+    texts.PanelLevels[1] = levelText("G: ", greenOf(c), panel.PickedG);
+    texts.PanelLevels[2] = levelText("B: ", blueOf(c), panel.PickedB);
+    texts.PanelLevels[3] = levelText("L: ", Lum(redOf(c), greenOf(c), blueOf(c)),
+                                     Lum(panel.PickedR, panel.PickedG, panel.PickedB));
+}
+
+void Workflow::PickHotspot()
+{
+    if (!PanelOpen)
+        return;
+    if (!mask.HotspotPicked)
+        panel.PanelSnapshot = pictures.Panel;
+    else
+        pictures.Panel = panel.PanelSnapshot;
+    mask.HotspotPicked = true;
+    DrawHotspotCross(pictures.Panel, panel.MouseX, panel.MouseY);
+    ++pictures.PanelRevision;
+    mask.HotspotX = mask.MarkerX = panel.MouseX;
+    mask.HotspotY = mask.MarkerY = panel.MouseY;
+    const Colour c = panel.PanelMask.pixel(mask.HotspotX, mask.HotspotY);
+    panel.PickedR = redOf(c);
+    panel.PickedG = greenOf(c);
+    panel.PickedB = blueOf(c);
+}
+
+void Workflow::ClosePanel()
+{
+    PanelOpen = false;
+    panel.PanelMask.clear();
+    texts.CoverVisible = false;
+    if (mask.HotspotPicked) {
+        mask.HotspotR = panel.PickedR;
+        mask.HotspotG = panel.PickedG;
+        mask.HotspotB = panel.PickedB;
+    }
+    drawMaskOverlay(mask.MarkerX, mask.MarkerY);
+    Preview();
+}
+
+// ---- Saving ----
+
+std::vector<std::string> Workflow::BatchJobs() const
+{
+    std::vector<std::string> jobs = workflow.Files;
+    const int shown = workflow.FileIndex;
+    if (jobs.size() > 1 && shown > 0 && shown < int(jobs.size()))
+        std::swap(jobs[0], jobs[std::size_t(shown)]);
+    return jobs;
+}
+
+PhotoResult Workflow::saveShown(const std::string& outPath, const std::string& batchFolder, std::uint32_t startTime)
+{
+    PhotoResult result;
+    result.Source = workflow.SourceFile;
+    if (!workflow.DecodeOk || !workflow.PhotoPresent)
+        throw UnreadablePhotograph("Can not read " + workflow.SourceFile + "; it was not saved.");
+    const int w = Image1.Width;
+    const int h = Image1.Height;
+    const CorrectionTargets targets = TargetsFor(mask.HotspotR, mask.HotspotG, mask.HotspotB, adjust.Brightness);
+    correction.TargetR = targets.r;
+    correction.TargetG = targets.g;
+    correction.TargetB = targets.b;
+    const CorrectionRegion region = FullSizeRegion(OffsetX, OffsetY, w, h);
+    const bool bmp = adjust.Quality == 101;
+    const CropMargins crop = cropMargins();
+    const bool cropped = HasCrop(crop);
+
+    workflow.OutPath = outPath;
+    if (!batchFolder.empty()) {
+        // A cropped BMP is written to the batch path exactly as named, so
+        // the naming needs to know whether a crop applies.
+        workflow.OutPath = BatchOutputPath(batchFolder, workflow.OutName, bmp, startTime, exists, cropped);
+    }
+    // The unprocessed photograph is corrected band by band while it is
+    // encoded; PhotoWork itself is never changed, so nothing needs restoring.
+    if (bmp) {
+        if (!cropped)
+            workflow.OutPath = ReplaceLast3(workflow.OutPath, "bmp");
+        savePipeline_.SaveCorrectedBmp(workflow.PhotoWork, mask.MaskFull, region, correction.Damping, targets, crop,
+                                       workflow.OutPath);
+    } else {
+        workflow.OutPath = ReplaceLast3(workflow.OutPath, "jpg");
+        result.Transplant =
+            savePipeline_.SaveCorrectedJpeg(workflow.PhotoWork, mask.MaskFull, region, correction.Damping, targets,
+                                            crop, adjust.Quality, workflow.SourceFile, workflow.OutPath);
+    }
+    result.Written = workflow.OutPath;
+    texts.Status = FileNamePart(workflow.OutPath) + " saved.";
+    return result;
+}
+
+void Workflow::stopAt(SaveOutcome& outcome, const std::exception& error)
+{
+    PhotoResult failed;
+    failed.Source = workflow.SourceFile;
+    failed.Error = error.what();
+    outcome.Results.push_back(failed);
+    outcome.Stopped = std::string("Saving stopped: ") + error.what();
+    // Whatever failed, the list position names the photograph shown.
+    workflow.FileIndex = 0;
+    for (std::size_t i = 0; i < workflow.Files.size(); ++i)
+        if (workflow.Files[i] == workflow.SourceFile) {
+            workflow.FileIndex = int(i);
+            break;
+        }
+}
+
+SaveOutcome Workflow::Save(WorkflowHost& host)
+{
+    SaveOutcome outcome;
+    const int count = int(workflow.Files.size());
+    if (count == 0 || !workflow.PhotoPresent || !workflow.DecodeOk || mask.MaskFull.empty()) {
+        outcome.Refusal = "There is no photograph to save: " +
+                          (workflow.CurrentFile.empty() ? std::string("none is open.")
+                                                        : workflow.SourceFile + " could not be read.");
+        return outcome;
+    }
+    // Margins that leave nothing would write an empty picture: refuse
+    // before anything is corrected or written.
+    if (!CropLeavesPixels(Image1.Width, Image1.Height, cropMargins())) {
+        outcome.Refusal = "The crop margins leave no pixels of the " + sizeText(Image1.Width, Image1.Height) +
+                          " photograph; nothing was saved.";
+        return outcome;
+    }
+
+    if (count == 1) {
+        workflow.FileIndex = 0;
+        const bool bmp = adjust.Quality == 101;
+        const std::string chosen = host.AskSavePath({ReplaceLast3(workflow.OutName, bmp ? "bmp" : "jpg"), bmp});
+        if (chosen.empty()) {
+            outcome.Cancelled = true;
+            return outcome;
+        }
+        try {
+            outcome.Results.push_back(saveShown(chosen, std::string(), 0));
+        } catch (const std::exception& e) {
+            stopAt(outcome, e);
+        }
+        return outcome;
+    }
+
+    // The photograph on screen becomes entry 0 and is written first.
+    workflow.Files = BatchJobs();
+    workflow.FileIndex = 0;
+    const std::uint32_t startTime = host.TickCount();
+    // The batch lets the event loop run between photographs; while it runs
+    // the controls that would change the list, the mask or the settings
+    // under its feet are out of reach.
+    struct Running {
+        bool& flag;
+        ~Running() { flag = false; }
+    } running{BatchRunning};
+    BatchRunning = true;
+
+    const std::string folder = host.AskOutputFolder();
+    if (folder.empty()) {
+        outcome.Cancelled = true;
+        texts.Status = " Showing " + FileNamePart(workflow.Files[0]) + " [1 of " + std::to_string(count) + ']';
+        return outcome;
+    }
+    host.BatchStarted();
+    texts.ProgressValue = 0;
+    for (int index = 0; index < count; ++index) {
+        try {
+            outcome.Results.push_back(saveShown(std::string(), folder, startTime));
+        } catch (const std::exception& e) {
+            stopAt(outcome, e);
+            return outcome;
+        }
+        texts.ProgressValue = index + 1;
+        texts.ProgressText = "Processing " + FileNamePart(workflow.Files[std::size_t(index)]);
+        BatchProgress progress;
+        progress.Done = index + 1;
+        progress.Total = count;
+        progress.Last = &outcome.Results.back();
+        host.Progress(progress);
+        // The next photograph is shown and written; after the last the
+        // first is shown again.
+        workflow.CurrentFile.clear();
+        showFile(index + 1 < count ? index + 1 : 0);
+    }
+    return outcome;
+}
+
+} // namespace lumivane

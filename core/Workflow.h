@@ -1,0 +1,351 @@
+// The program's workflow without a window: the photograph list and the
+// photograph shown, the mask as loaded and as fitted, the previews, the
+// hotspot, offset, angle, crop, slider values and the stored defaults, and
+// one command for each thing the user can do with them.
+//
+// A window reads its controls, calls one command and then shows the state:
+// every text, picture and on/off state a control shows is a member here or
+// computed by one of the *Enabled() functions. Nothing here includes a
+// window toolkit; what only the platform knows (the tick count, the answers
+// of the dialogs, letting the event loop run) comes in as arguments or
+// through WorkflowHost.
+#pragma once
+
+#include "Bitmap24.h"
+#include "CorrectionKernel.h"
+#include "ExifTransplant.h"
+#include "Picture.h"
+#include "SavePipeline.h"
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace lumivane {
+
+// Size of both previews.
+inline constexpr int kPreviewWidth = 289;
+inline constexpr int kPreviewHeight = 216;
+// Size of the hotspot panel's picture.
+inline constexpr int kPanelWidth = 320;
+inline constexpr int kPanelHeight = 240;
+// Centre position of both offset up-downs.
+inline constexpr int kOffsetCentre = 150;
+
+// Photograph list, the photograph on screen and its working copies.
+struct WorkflowState {
+    std::vector<std::string> Files;
+    std::string CurrentFile;
+    std::string SourceFile;
+    int FileIndex = 0;
+    std::string OutName;
+    std::string OutPath;
+    // 1 until the first mask load has applied the stored slider positions
+    // (also when that load failed): the default or pre-selected mask is
+    // loaded with the first photograph shown.
+    std::uint8_t FirstMaskPending = 1;
+    std::string MaskFile;
+    std::string LastMaskFile = "-";
+    Bitmap24 PhotoFull;
+    Bitmap24 PhotoWork;
+    // The 289 x 216 preview: the stretched photograph, corrected by each
+    // preview pass.
+    Bitmap24 PhotoPreview;
+    // False while no photograph could be decoded: the previews are then
+    // neutral and nothing may be corrected or saved.
+    bool PhotoPresent = false;
+    // False when the last load could not decode its file, so the photograph
+    // on screen is still the one before it; such a photograph is not saved
+    // under the new file's name.
+    bool DecodeOk = false;
+};
+
+// The mask as loaded, fitted to the photograph and to the preview, and its
+// hotspot.
+struct MaskState {
+    Bitmap24 MaskImage;
+    Bitmap24 MaskFull;
+    Bitmap24 MaskPreview;
+    int MaskWidth = 0;
+    int MaskHeight = 0;
+    bool MaskLoaded = false;
+    int HotspotR = 0;
+    int HotspotG = 0;
+    int HotspotB = 0;
+    float MaskCenterX = 0;
+    float MaskCenterY = 0;
+    int HotspotX = 160;
+    int HotspotY = 120;
+    int MarkerX = 160;
+    int MarkerY = 120;
+    int MaskAngle = 0;
+    bool HotspotPicked = false;
+    bool StoredHotspotPending = false;
+};
+
+// What the last preview pass derived from the sliders.
+struct CorrectionState {
+    float Damping = 25.01f;
+    int TargetR = 0;
+    int TargetG = 0;
+    int TargetB = 0;
+};
+
+// The hotspot panel.
+struct PanelState {
+    std::uint8_t PickedR = 0;
+    std::uint8_t PickedG = 0;
+    std::uint8_t PickedB = 0;
+    int MouseX = 0;
+    int MouseY = 0;
+    Bitmap24 PanelMask;
+    Bitmap24 PanelSnapshot;
+    bool RotateClockwise = false;
+};
+
+// Values read from defaults.ini at start-up.
+struct SettingsState {
+    std::string IniBrightness = "25";
+    std::string IniStrength = "0";
+    std::string IniQuality = "90";
+    std::string DefaultMask;
+};
+
+// Slider positions and crop field texts as the window shows them.
+struct Adjustments {
+    int Brightness = 25;
+    int Strength = 0;
+    int Quality = 90;
+    std::string Left = "0";
+    std::string Top = "0";
+    std::string Right = "0";
+    std::string Bottom = "0";
+};
+
+// Every text the window shows that the workflow decides.
+struct WorkflowTexts {
+    std::string Status = " Ready.";
+    std::string OriginalCaption = "Original Image (empty)";
+    std::string ProcessedCaption = "Processed Image (empty)";
+    std::string MaskCaption = " Mask ";
+    bool MaskRatioWarning = false;
+    std::string MaskLabel = "None";
+    std::string BrightnessText = "Brightness: 0%";
+    std::string BoostText = "Vignetting reduction boost: 0%";
+    std::string QualityText = "Image quality: 0%";
+    bool QualityWarning = false;
+    std::string SaveCaption = "&Save Image";
+    // The overlay's hint: the shown photograph's path between single spaces.
+    std::string PhotoHint;
+    std::string AngleHint = " Rotation Angle: 0\u00B0 ";
+    // The raised panel over the mask buttons: "---" until a mask is loaded,
+    // "Select Hotspot" while the hotspot panel is open, "Rotating..." while
+    // the mask turns.
+    std::string CoverText = "---";
+    bool CoverVisible = true;
+    // The hotspot panel's level lines (red, green, blue, luminance) and angle.
+    std::string PanelLevels[4] = {"Label8", "Label9", "Label11", "Label12"};
+    std::string PanelAngle = "Rotation:";
+    // The batch progress panel.
+    int ProgressMaximum = 100;
+    int ProgressValue = 0;
+    std::string ProgressText = "Processing...";
+};
+
+// The pictures the window shows, each with a revision that changes
+// whenever the picture does, so a window copies only what changed.
+struct WorkflowPictures {
+    Bitmap24 Original;  // left preview
+    Bitmap24 Processed; // right preview
+    Bitmap24 Thumbnail; // mask thumbnail
+    Bitmap24 Overlay;   // mask centre lines and hotspot over the left preview
+    Bitmap24 Panel;     // the hotspot panel's zones, centre lines and cross
+    unsigned OriginalRevision = 0;
+    unsigned ProcessedRevision = 0;
+    unsigned ThumbnailRevision = 0;
+    unsigned OverlayRevision = 0;
+    unsigned PanelRevision = 0;
+};
+
+// What a save of the shown photograph needs to ask the save dialog.
+struct SaveDialogAnswerRequest {
+    std::string FileName;
+    bool Bmp = false;
+};
+
+// One photograph of a save: where it came from, where it went and what
+// happened.
+struct PhotoResult {
+    std::string Source;
+    std::string Written; // empty when nothing was written
+    TransplantResult Transplant = TransplantResult::NotApplicable;
+    std::string Error; // empty when the photograph was saved
+};
+
+// Progress of a batch after each photograph: `done` of `total` written, the
+// last result, and the workflow's state showing the next photograph.
+struct BatchProgress {
+    int Done = 0;
+    int Total = 0;
+    const PhotoResult* Last = nullptr;
+};
+
+// What the core needs from its platform while saving.
+class WorkflowHost {
+public:
+    virtual ~WorkflowHost() = default;
+    // Milliseconds since some fixed moment; names clashing batch files.
+    virtual std::uint32_t TickCount() = 0;
+    // The save dialog's answer for one photograph; empty when cancelled.
+    virtual std::string AskSavePath(const SaveDialogAnswerRequest& request) = 0;
+    // The output folder of a batch; empty when cancelled.
+    virtual std::string AskOutputFolder() = 0;
+    // Called once the batch has its folder, before the first photograph is
+    // written, and after every photograph: the window shows the state and
+    // lets its event loop run.
+    virtual void BatchStarted() = 0;
+    virtual void Progress(const BatchProgress& progress) = 0;
+};
+
+// How a save ended.
+struct SaveOutcome {
+    // A message for the user instead of a save (nothing to save, a crop
+    // that leaves no pixels); nothing was written.
+    std::string Refusal;
+    bool Cancelled = false;
+    // The batch stopped at a photograph it could not read or write:
+    // "Saving stopped: ..." for the user.
+    std::string Stopped;
+    std::vector<PhotoResult> Results;
+};
+
+class Workflow {
+public:
+    // `decimalSeparator` is the user's (ratio texts); `programFolder` holds
+    // defaults.ini and default_mask.bmp.
+    explicit Workflow(std::string programFolder, char decimalSeparator = '.');
+    Workflow(const Workflow&) = delete;
+    Workflow& operator=(const Workflow&) = delete;
+
+    // ---- Commands ----
+
+    // Start-up: reads defaults.ini and shows a default mask's thumbnail.
+    // Returns the errors to show, in order; a damaged file leaves the
+    // program with its default settings.
+    std::vector<std::string> ReadSettingsAtStart();
+
+    // "Load Image(s)" with the open dialog's answer (empty: cancelled). A
+    // cancelled dialog reloads the first photograph of the list there is.
+    void OpenList(const std::vector<std::string>& chosen);
+    // An arrow: one photograph back (-1) or on (+1). Does nothing when no
+    // step is possible.
+    void Step(int direction);
+    // Loads the shown photograph again (the hidden open button, the caption).
+    void Reload();
+    // True while "Load Mask" must ask for a file; false while the pending
+    // default or pre-selected mask is used without asking.
+    bool MaskNeedsDialog() const;
+    // "Load Mask" with the answer of the open dialog (empty: cancelled, or
+    // not asked when MaskNeedsDialog() is false). Before any photograph
+    // list the mask is remembered and shown; it is loaded with the first
+    // photograph. Returns false when nothing changed but the status text.
+    bool LoadMask(const std::string& chosen);
+    // The preview pass: slider texts, the processed caption and the
+    // corrected preview. Throws on a crop field that is not a number; the
+    // processed preview is then the uncorrected photograph.
+    void Preview();
+    void SetSliders(int brightness, int strength);
+    void SetQuality(int position);
+    void SetCrop(const std::string& left, const std::string& top, const std::string& right,
+                 const std::string& bottom);
+    // The up-downs: vertical and horizontal positions (150 is centred).
+    void ShiftVertical(int position);
+    void ShiftHorizontal(int position);
+    void CentreMask();
+    // A quarter turn of the mask; BeginTurn shows "Rotating..." first.
+    void BeginTurn();
+    void Turn(bool clockwise);
+    // The hotspot panel: open, the pointer over its picture, a click, OK.
+    void OpenPanel();
+    void PointAt(int x, int y);
+    void PickHotspot();
+    void ClosePanel();
+    // "Store" and "Free default mask" (defaults.ini, default_mask.bmp).
+    void StoreDefaults();
+    void FreeDefaults();
+    // "Save Image(s)": the shown photograph alone (a list of one) or every
+    // photograph of the list into one folder.
+    SaveOutcome Save(WorkflowHost& host);
+
+    // The photographs of a batch in the order they are written: the shown
+    // one first, exchanged with the list's first entry.
+    std::vector<std::string> BatchJobs() const;
+
+    // ---- State ----
+    WorkflowState workflow;
+    MaskState mask;
+    CorrectionState correction;
+    PanelState panel;
+    SettingsState settings;
+    Adjustments adjust;
+    WorkflowTexts texts;
+    WorkflowPictures pictures;
+    // The holders the photograph and a TIFF mask are decoded into; their
+    // sizes are the photograph's size for every computation.
+    TImageHolder Image1;
+    TImageHolder tifmask;
+    // The mask offset over the left preview in preview pixels, and the
+    // thumbnail's matching position in its frame.
+    int OffsetX = 0;
+    int OffsetY = 0;
+    int ThumbLeft = 1;
+    int ThumbTop = 1;
+    int UpDownVertical = kOffsetCentre;
+    int UpDownHorizontal = kOffsetCentre;
+    bool PanelOpen = false;
+    bool BatchRunning = false;
+    // "Free default mask" is offered (set by Store, taken by Free, and on
+    // opening the panel from the stored default).
+    bool FreeOffered = false;
+
+    // ---- What the controls show ----
+    bool PreviousEnabled() const { return !BatchRunning && workflow.FileIndex > 0; }
+    bool NextEnabled() const { return !BatchRunning && workflow.FileIndex < int(workflow.Files.size()) - 1; }
+    // Sliders, crop fields, offset and centre buttons, Store.
+    bool AdjustmentsEnabled() const { return mask.MaskLoaded; }
+    bool SaveEnabled() const { return mask.MaskLoaded && workflow.PhotoPresent && !PanelOpen; }
+    bool LoadEnabled() const { return !PanelOpen; }
+    // The groups and the caption a batch puts out of reach.
+    bool GroupsEnabled() const { return !BatchRunning; }
+    const std::string& programFolder() const { return programFolder_; }
+
+private:
+    void loadPhotograph();
+    void decodePhotograph(const std::string& path);
+    void showEmptyPhotograph();
+    void showFile(int index);
+    void refitMask();
+    void resetHotspot();
+    void sampleCentreLevels();
+    void updateMaskRatioLabel();
+    void drawMaskOverlay(int x, int y);
+    void applyStoredSliders();
+    void preselectMask(const std::string& path);
+    void setProcessed(const Bitmap24& picture);
+    CropMargins cropMargins() const;
+    // Saves the shown photograph to `target` (one confirmed path, or the
+    // batch's folder when `batchFolder` is set).
+    // Records the error that stopped a save and sets the list position to
+    // the photograph shown.
+    void stopAt(SaveOutcome& outcome, const std::exception& error);
+    PhotoResult saveShown(const std::string& outPath, const std::string& batchFolder, std::uint32_t startTime);
+
+    std::string programFolder_;
+    char decimalSeparator_;
+    Bitmap24 spareBitmap_;
+    SavePipeline savePipeline_;
+};
+
+} // namespace lumivane

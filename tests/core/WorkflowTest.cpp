@@ -1,0 +1,486 @@
+// The workflow without a window: opening and stepping through a list,
+// photographs that cannot be decoded, the mask before and after the
+// photographs, saving one and many, and the stored defaults.
+#include "Workflow.h"
+
+#include "BmpCodec.h"
+#include "CorrectionKernel.h"
+#include "FileIO.h"
+#include "MaskGeometry.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <unistd.h>
+
+using namespace lumivane;
+namespace fs = std::filesystem;
+
+namespace {
+
+Bitmap24 gradient(int w, int h, int seed)
+{
+    Bitmap24 b(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            b.setPixel(x, y, packColour(std::uint8_t(x * 7 + seed), std::uint8_t(y * 5 + 40 + seed),
+                                        std::uint8_t((x + y) * 3 + 90)));
+    return b;
+}
+
+Bitmap24 vignette(int w, int h)
+{
+    Bitmap24 b(w, h);
+    const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0, maxD = cx * cx + cy * cy + 1;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double f = 1.0 - 0.5 * ((x - cx) * (x - cx) + (y - cy) * (y - cy)) / maxD;
+            b.setPixel(x, y, packColour(std::uint8_t(200 * f), std::uint8_t(190 * f), std::uint8_t(180 * f)));
+        }
+    return b;
+}
+
+Bitmap24 decodeBmp(const std::string& path)
+{
+    TPicture picture;
+    picture.LoadFromFile(path);
+    return picture.Bitmap();
+}
+
+// Answers the save dialogs and records what the batch showed after each
+// photograph.
+class ScriptedHost : public WorkflowHost {
+public:
+    explicit ScriptedHost(Workflow& flow) : flow_(flow) {}
+    std::uint32_t TickCount() override { return 4242; }
+    std::string AskSavePath(const SaveDialogAnswerRequest& request) override
+    {
+        asked.push_back(request.FileName);
+        return savePath;
+    }
+    std::string AskOutputFolder() override
+    {
+        // The folder is asked while the batch holds the controls.
+        lockedWhileAsked = flow_.BatchRunning && !flow_.NextEnabled() && !flow_.PreviousEnabled();
+        return folder;
+    }
+    void BatchStarted() override { ++started; }
+    void Progress(const BatchProgress& progress) override
+    {
+        seen.push_back({progress.Done, progress.Total, flow_.texts.ProgressText, flow_.texts.Status,
+                        progress.Last ? progress.Last->Written : std::string(), flow_.BatchRunning});
+    }
+
+    struct Seen {
+        int done, total;
+        std::string progressText, status, written;
+        bool running;
+    };
+    std::string savePath;
+    std::string folder;
+    std::vector<std::string> asked;
+    std::vector<Seen> seen;
+    int started = 0;
+    bool lockedWhileAsked = false;
+
+private:
+    Workflow& flow_;
+};
+
+class WorkflowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "lumivane-workflow-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+        fs::create_directories(dir / "program");
+        fs::create_directories(dir / "out");
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
+    }
+
+    std::string bmp(const std::string& name, const Bitmap24& picture) const
+    {
+        const std::string path = (dir / name).string();
+        WriteBmpFile(picture, path);
+        return path;
+    }
+    std::string garbage(const std::string& name) const
+    {
+        const std::string path = (dir / name).string();
+        std::ofstream(path, std::ios::binary) << "not a picture at all";
+        return path;
+    }
+    std::string program() const { return (dir / "program").string(); }
+    std::string out() const { return (dir / "out").string(); }
+    std::set<std::string> outFiles() const
+    {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir / "out"))
+            names.insert(entry.path().filename().string());
+        return names;
+    }
+
+    fs::path dir;
+};
+
+// The preview the workflow must show, computed with the reference formula.
+Bitmap24 expectedPreview(const Workflow& flow)
+{
+    Bitmap24 expected = flow.pictures.Original;
+    const PreviewMargins margins = PreviewMarginsFor(flow.adjust.Left, flow.adjust.Right, flow.adjust.Top,
+                                                     flow.adjust.Bottom, flow.Image1.Width, flow.Image1.Height);
+    ApplyCorrectionReference(expected, flow.mask.MaskPreview, PreviewRegion(flow.OffsetX, flow.OffsetY, margins),
+                             DampingForStrength(flow.adjust.Strength),
+                             TargetsFor(flow.mask.HotspotR, flow.mask.HotspotG, flow.mask.HotspotB,
+                                        flow.adjust.Brightness));
+    return expected;
+}
+
+TEST_F(WorkflowTest, OpenStepAndReloadFollowTheList)
+{
+    const std::vector<std::string> files = {bmp("a.bmp", gradient(40, 30, 0)), bmp("b.bmp", gradient(50, 20, 9)),
+                                            bmp("c.bmp", gradient(33, 33, 17))};
+    Workflow flow(program());
+    flow.OpenList(files);
+    EXPECT_EQ(flow.texts.SaveCaption, "&Save Images");
+    EXPECT_EQ(flow.texts.ProgressMaximum, 3);
+    EXPECT_EQ(flow.texts.OriginalCaption, " Original Image (40x30 pixels) [1:1.33]");
+    EXPECT_EQ(flow.workflow.PhotoFull, gradient(40, 30, 0));
+    Bitmap24 stretched(kPreviewWidth, kPreviewHeight);
+    stretchDraw(gradient(40, 30, 0), stretched);
+    EXPECT_EQ(flow.pictures.Original, stretched);
+    EXPECT_EQ(flow.pictures.Processed, stretched);
+
+    // Each step: the direction, then the index, status, arrows and size shown.
+    struct Case {
+        int direction; // 0: reload
+        int index;
+        const char* status;
+        bool previous, next;
+        int width;
+    };
+    const Case steps[] = {
+        {+1, 1, " Showing b.bmp [2 of 3]", true, true, 50},  {+1, 2, " Showing c.bmp [3 of 3]", true, false, 33},
+        {+1, 2, " Showing c.bmp [3 of 3]", true, false, 33}, {-1, 1, " Showing b.bmp [2 of 3]", true, true, 50},
+        {0, 1, " Showing b.bmp [2 of 3]", true, true, 50},   {-1, 0, " Showing a.bmp [1 of 3]", false, true, 40},
+        {-1, 0, " Showing a.bmp [1 of 3]", false, true, 40},
+    };
+    for (const Case& c : steps) {
+        if (c.direction == 0)
+            flow.Reload();
+        else
+            flow.Step(c.direction);
+        SCOPED_TRACE(c.status);
+        EXPECT_EQ(flow.workflow.FileIndex, c.index);
+        EXPECT_EQ(flow.workflow.SourceFile, files[std::size_t(c.index)]);
+        EXPECT_EQ(flow.texts.PhotoHint, ' ' + files[std::size_t(c.index)] + ' ');
+        EXPECT_EQ(flow.texts.Status, c.status);
+        EXPECT_EQ(flow.PreviousEnabled(), c.previous);
+        EXPECT_EQ(flow.NextEnabled(), c.next);
+        EXPECT_EQ(flow.workflow.PhotoFull.width(), c.width);
+    }
+
+    // A cancelled open dialog shows the first photograph of the list again;
+    // with no list it changes nothing.
+    flow.Step(+1);
+    flow.OpenList({});
+    EXPECT_EQ(flow.workflow.FileIndex, 0);
+    EXPECT_EQ(flow.texts.Status, " Showing a.bmp [1 of 3]");
+    Workflow empty(program());
+    empty.OpenList({});
+    EXPECT_EQ(empty.texts.Status, " Ready.");
+    EXPECT_FALSE(empty.workflow.PhotoPresent);
+
+    // One photograph: the singular caption, no arrows, no reload.
+    flow.OpenList({files[2]});
+    EXPECT_EQ(flow.texts.SaveCaption, "&Save Image");
+    EXPECT_FALSE(flow.PreviousEnabled() || flow.NextEnabled());
+}
+
+TEST_F(WorkflowTest, APhotographThatCannotBeDecodedIsNeverSavedUnderItsName)
+{
+    const std::string good = bmp("good.bmp", gradient(40, 30, 0));
+    const std::string bad = garbage("bad.bmp");
+    const std::string maskFile = bmp("mask.bmp", vignette(40, 30));
+
+    // The first photograph is unreadable: neutral previews, no mask load.
+    Workflow flow(program());
+    flow.OpenList({bad, good});
+    EXPECT_FALSE(flow.workflow.PhotoPresent);
+    EXPECT_FALSE(flow.workflow.DecodeOk);
+    EXPECT_EQ(flow.texts.OriginalCaption, " Original Image (empty)");
+    EXPECT_EQ(flow.pictures.Processed.pixel(10, 10), packColour(192, 192, 192));
+    EXPECT_FALSE(flow.LoadMask(maskFile));
+    EXPECT_EQ(flow.texts.Status, " Can not load mask mask.bmp: no photograph is shown.");
+    EXPECT_FALSE(flow.mask.MaskLoaded);
+
+    // After a readable one the shown pixels stay, but the save is refused.
+    flow.Step(+1);
+    ASSERT_TRUE(flow.LoadMask(maskFile));
+    EXPECT_TRUE(flow.SaveEnabled());
+    flow.Step(-1);
+    EXPECT_TRUE(flow.workflow.PhotoPresent);
+    EXPECT_FALSE(flow.workflow.DecodeOk);
+    EXPECT_EQ(flow.workflow.PhotoFull, gradient(40, 30, 0));
+    ScriptedHost host(flow);
+    host.folder = out();
+    const SaveOutcome outcome = flow.Save(host);
+    EXPECT_EQ(outcome.Refusal, "There is no photograph to save: " + bad + " could not be read.");
+    EXPECT_TRUE(outFiles().empty());
+}
+
+TEST_F(WorkflowTest, AMaskChosenBeforeThePhotographsIsLoadedWithTheFirst)
+{
+    const Bitmap24 maskPicture = vignette(64, 48);
+    const std::string maskFile = bmp("flat.bmp", maskPicture);
+    const std::string photo = bmp("p.bmp", gradient(80, 60, 3));
+
+    Workflow before(program());
+    ASSERT_TRUE(before.MaskNeedsDialog());
+    before.LoadMask(maskFile);
+    EXPECT_FALSE(before.mask.MaskLoaded);
+    EXPECT_EQ(before.workflow.MaskFile, maskFile);
+    EXPECT_EQ(before.texts.MaskLabel, "flat.bmp");
+    EXPECT_EQ(before.pictures.Thumbnail, maskPicture);
+    EXPECT_FALSE(before.MaskNeedsDialog() && before.workflow.Files.size() > 0);
+    before.OpenList({photo});
+
+    Workflow after(program());
+    after.OpenList({photo});
+    EXPECT_FALSE(after.mask.MaskLoaded);
+    EXPECT_FALSE(after.SaveEnabled());
+    ASSERT_TRUE(after.MaskNeedsDialog());
+    ASSERT_TRUE(after.LoadMask(maskFile));
+
+    for (Workflow* flow : {&before, &after}) {
+        EXPECT_TRUE(flow->mask.MaskLoaded);
+        EXPECT_EQ(flow->workflow.FirstMaskPending, 0);
+        EXPECT_TRUE(flow->MaskNeedsDialog());
+        EXPECT_EQ(flow->mask.MaskFull.width(), 80);
+        EXPECT_EQ(flow->mask.MaskFull.height(), 60);
+        EXPECT_EQ(flow->workflow.LastMaskFile, maskFile);
+        EXPECT_EQ(flow->texts.MaskCaption, " Mask [1:1.33] ");
+        EXPECT_FALSE(flow->texts.MaskRatioWarning);
+        EXPECT_FALSE(flow->texts.CoverVisible);
+        EXPECT_TRUE(flow->SaveEnabled());
+        EXPECT_TRUE(flow->AdjustmentsEnabled());
+        EXPECT_EQ(flow->texts.ProcessedCaption, " Processed Image (80x60 pixels) [1:1.33]");
+        EXPECT_EQ(flow->pictures.Processed, expectedPreview(*flow));
+        EXPECT_NE(flow->pictures.Processed, flow->pictures.Original);
+    }
+    EXPECT_EQ(before.mask.HotspotR, after.mask.HotspotR);
+
+    // A mask of another ratio turns the caption red; one that cannot be read
+    // leaves the loaded mask as it was.
+    after.LoadMask(bmp("wide.bmp", vignette(90, 30)));
+    EXPECT_EQ(after.texts.MaskCaption, " Mask [1:3] ");
+    EXPECT_TRUE(after.texts.MaskRatioWarning);
+    EXPECT_FALSE(after.LoadMask(garbage("broken.bmp")));
+    EXPECT_EQ(after.texts.Status, " Can not load mask broken.bmp (not a readable JPEG, BMP or TIFF file).");
+    EXPECT_EQ(after.mask.MaskWidth, 90);
+}
+
+TEST_F(WorkflowTest, PreviewFollowsSlidersCropOffsetAndTurns)
+{
+    Workflow flow(program());
+    flow.OpenList({bmp("p.bmp", gradient(120, 90, 1))});
+    ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", vignette(120, 90))));
+    struct Step {
+        const char* what;
+        std::function<void()> apply;
+    };
+    const Step steps[] = {
+        {"sliders", [&] { flow.SetSliders(40, 70); flow.Preview(); }},
+        {"crop", [&] { flow.SetCrop("10", "0", "5", "3"); flow.Preview(); }},
+        {"shift down", [&] { flow.ShiftVertical(140); }},
+        {"shift right", [&] { flow.ShiftHorizontal(163); }},
+        {"turn", [&] { flow.BeginTurn(); flow.Turn(true); }},
+        {"centre", [&] { flow.CentreMask(); }},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.apply();
+        EXPECT_EQ(flow.pictures.Processed, expectedPreview(flow));
+    }
+    EXPECT_EQ(flow.texts.BrightnessText, "Brightness: +15%");
+    EXPECT_EQ(flow.texts.BoostText, "Vignetting reduction boost: 70%");
+    EXPECT_EQ(flow.texts.ProcessedCaption, " Processed Image (105x87 pixels) [1:1.21]");
+    EXPECT_EQ(flow.mask.MaskAngle, 90);
+    EXPECT_EQ(flow.texts.AngleHint, " Rotation Angle: 90\u00B0 ");
+    EXPECT_FALSE(flow.texts.CoverVisible);
+    EXPECT_EQ(flow.OffsetX, 0);
+    EXPECT_EQ(flow.UpDownVertical, kOffsetCentre);
+
+    // Margins that leave nothing: said in the status, the save refused.
+    flow.SetCrop("0", "50", "0", "40");
+    flow.Preview();
+    EXPECT_EQ(flow.texts.Status, " The crop margins leave no pixels of the 120x90 photograph.");
+    ScriptedHost host(flow);
+    EXPECT_EQ(flow.Save(host).Refusal,
+              "The crop margins leave no pixels of the 120x90 photograph; nothing was saved.");
+    // A field that is no number raises; the processed preview is then the
+    // uncorrected photograph.
+    flow.SetCrop("x", "0", "0", "0");
+    EXPECT_THROW(flow.Preview(), std::invalid_argument);
+    EXPECT_EQ(flow.pictures.Processed, flow.pictures.Original);
+}
+
+TEST_F(WorkflowTest, BatchWritesEveryPhotographWithItsOwnPixelsInListOrderShownFirst)
+{
+    const std::vector<std::string> files = {bmp("a.bmp", gradient(60, 45, 0)), bmp("b.bmp", gradient(60, 45, 50)),
+                                            bmp("c.bmp", gradient(60, 45, 100))};
+    Workflow flow(program());
+    flow.OpenList(files);
+    ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", vignette(60, 45))));
+    flow.SetQuality(101);
+    flow.Step(+1);
+    ScriptedHost host(flow);
+    host.folder = out();
+    const SaveOutcome outcome = flow.Save(host);
+    ASSERT_TRUE(outcome.Stopped.empty()) << outcome.Stopped;
+    EXPECT_FALSE(flow.BatchRunning);
+    EXPECT_TRUE(host.lockedWhileAsked);
+    EXPECT_EQ(host.started, 1);
+
+    // b was shown, so it is written first and exchanged with a.
+    const std::vector<std::string> order = {"b.bmp", "a.bmp", "c.bmp"};
+    ASSERT_EQ(outcome.Results.size(), 3u);
+    ASSERT_EQ(host.seen.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(order[i]);
+        EXPECT_EQ(outcome.Results[i].Written, out() + "/" + order[i]);
+        EXPECT_EQ(host.seen[i].progressText, "Processing " + order[i]);
+        EXPECT_EQ(host.seen[i].status, order[i] + " saved.");
+        EXPECT_EQ(host.seen[i].done, int(i) + 1);
+        EXPECT_TRUE(host.seen[i].running);
+        Bitmap24 expected = decodeBmp((dir / order[i]).string());
+        ApplyCorrectionReference(expected, flow.mask.MaskFull, FullSizeRegion(0, 0, 60, 45),
+                                 DampingForStrength(flow.adjust.Strength),
+                                 TargetsFor(flow.mask.HotspotR, flow.mask.HotspotG, flow.mask.HotspotB,
+                                            flow.adjust.Brightness));
+        EXPECT_EQ(decodeBmp(outcome.Results[i].Written), expected);
+    }
+    EXPECT_EQ(flow.workflow.FileIndex, 0);
+    EXPECT_EQ(flow.workflow.SourceFile, files[1]);
+    EXPECT_EQ(flow.texts.Status, " Showing b.bmp [1 of 3]");
+    EXPECT_FALSE(flow.PreviousEnabled());
+    EXPECT_TRUE(flow.NextEnabled());
+
+    // A second batch never replaces the first one's files.
+    const SaveOutcome again = flow.Save(host);
+    ASSERT_EQ(again.Results.size(), 3u);
+    EXPECT_EQ(again.Results[0].Written, out() + "/b.4242.bmp");
+    EXPECT_EQ(outFiles().size(), 6u);
+}
+
+TEST_F(WorkflowTest, BatchStopsAtAPhotographThatCannotBeDecoded)
+{
+    const std::vector<std::string> files = {bmp("a.bmp", gradient(60, 45, 0)), garbage("b.bmp"),
+                                            bmp("c.bmp", gradient(60, 45, 100))};
+    Workflow flow(program());
+    flow.OpenList(files);
+    ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", vignette(60, 45))));
+    ScriptedHost host(flow);
+    host.folder = out();
+    const SaveOutcome outcome = flow.Save(host);
+    EXPECT_EQ(outcome.Stopped, "Saving stopped: Can not read " + files[1] + "; it was not saved.");
+    ASSERT_EQ(outcome.Results.size(), 2u);
+    EXPECT_EQ(outcome.Results[0].Written, out() + "/a.jpg");
+    EXPECT_TRUE(outcome.Results[1].Written.empty());
+    EXPECT_EQ(outFiles(), std::set<std::string>{"a.jpg"});
+    // The list position names the photograph the batch stopped at.
+    EXPECT_EQ(flow.workflow.FileIndex, 1);
+    EXPECT_FALSE(flow.BatchRunning);
+    EXPECT_TRUE(flow.PreviousEnabled() && flow.NextEnabled());
+}
+
+TEST_F(WorkflowTest, CancelledDialogsWriteNothing)
+{
+    const std::vector<std::string> files = {bmp("a.bmp", gradient(60, 45, 0)), bmp("b.bmp", gradient(60, 45, 50))};
+    Workflow flow(program());
+    flow.OpenList(files);
+    ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", vignette(60, 45))));
+    flow.Step(+1);
+    ScriptedHost host(flow);
+    const SaveOutcome batch = flow.Save(host);
+    EXPECT_TRUE(batch.Cancelled);
+    EXPECT_EQ(host.started, 0);
+    EXPECT_FALSE(flow.BatchRunning);
+    // The shown photograph is now the list's first entry.
+    EXPECT_EQ(flow.workflow.Files, (std::vector<std::string>{files[1], files[0]}));
+    EXPECT_EQ(flow.workflow.FileIndex, 0);
+    EXPECT_EQ(flow.texts.Status, " Showing b.bmp [1 of 2]");
+
+    flow.OpenList({files[0]});
+    const SaveOutcome single = flow.Save(host);
+    EXPECT_TRUE(single.Cancelled);
+    EXPECT_EQ(host.asked, std::vector<std::string>{"a.jpg"});
+    EXPECT_TRUE(outFiles().empty());
+    host.savePath = out() + "/chosen.jpg";
+    const SaveOutcome saved = flow.Save(host);
+    ASSERT_EQ(saved.Results.size(), 1u);
+    EXPECT_EQ(saved.Results[0].Written, host.savePath);
+    EXPECT_EQ(flow.texts.Status, "chosen.jpg saved.");
+}
+
+TEST_F(WorkflowTest, StoredDefaultsComeBackAfterARestartUntilFreed)
+{
+    const std::string photo = bmp("p.bmp", gradient(64, 48, 5));
+    {
+        Workflow flow(program());
+        EXPECT_TRUE(flow.ReadSettingsAtStart().empty());
+        flow.OpenList({photo});
+        ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", vignette(64, 48))));
+        flow.SetSliders(30, 40);
+        flow.SetQuality(75);
+        flow.OpenPanel();
+        EXPECT_FALSE(flow.SaveEnabled());
+        EXPECT_FALSE(flow.LoadEnabled());
+        flow.PointAt(100, 70);
+        flow.PickHotspot();
+        flow.ClosePanel();
+        EXPECT_TRUE(flow.SaveEnabled());
+        flow.StoreDefaults();
+        EXPECT_TRUE(flow.FreeOffered);
+    }
+    Workflow restarted(program());
+    ASSERT_TRUE(restarted.ReadSettingsAtStart().empty());
+    EXPECT_EQ(restarted.settings.DefaultMask, program() + "/default_mask.bmp");
+    EXPECT_EQ(restarted.texts.MaskLabel, "...fault_mask.bmp");
+    EXPECT_EQ(restarted.mask.HotspotX, 100);
+    EXPECT_TRUE(restarted.mask.StoredHotspotPending);
+    EXPECT_FALSE(restarted.MaskNeedsDialog() && !restarted.workflow.Files.empty());
+    const int storedR = restarted.mask.HotspotR;
+    restarted.OpenList({photo});
+    EXPECT_TRUE(restarted.mask.MaskLoaded);
+    EXPECT_EQ(restarted.mask.HotspotR, storedR);
+    EXPECT_EQ(restarted.adjust.Brightness, 30);
+    EXPECT_EQ(restarted.adjust.Strength, 40);
+    EXPECT_EQ(restarted.adjust.Quality, 75);
+    EXPECT_EQ(restarted.pictures.Processed, expectedPreview(restarted));
+    restarted.FreeDefaults();
+    EXPECT_FALSE(restarted.FreeOffered);
+
+    Workflow freed(program());
+    ASSERT_TRUE(freed.ReadSettingsAtStart().empty());
+    EXPECT_TRUE(freed.workflow.MaskFile.empty());
+    freed.OpenList({photo});
+    EXPECT_FALSE(freed.mask.MaskLoaded);
+
+    // A damaged file: one message, and the program goes on with its defaults.
+    std::ofstream(program() + "/defaults.ini", std::ios::binary) << "abc\r\n";
+    Workflow damaged(program());
+    const std::vector<std::string> errors = damaged.ReadSettingsAtStart();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("\nLumivane starts with its default settings."), std::string::npos);
+    EXPECT_EQ(damaged.settings.IniBrightness, "25");
+}
+
+} // namespace
