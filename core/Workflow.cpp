@@ -629,7 +629,7 @@ void Workflow::Turn(bool clockwise)
 
 // ---- The hotspot panel ----
 
-void Workflow::OpenPanel()
+void Workflow::BeginPanel()
 {
     PanelOpen = true;
     texts.CoverText = "Select Hotspot";
@@ -638,6 +638,13 @@ void Workflow::OpenPanel()
         FreeOffered = true;
     if (settings.DefaultMask == "none")
         FreeOffered = false;
+}
+
+void Workflow::OpenPanel()
+{
+    if (!PanelOpen)
+        BeginPanel();
+    PanelShown = true;
 
     panel.PickedR = std::uint8_t(mask.HotspotR);
     panel.PickedG = std::uint8_t(mask.HotspotG);
@@ -669,7 +676,7 @@ void Workflow::OpenPanel()
 
 void Workflow::PointAt(int x, int y)
 {
-    if (!PanelOpen || x < 0 || y < 0 || x >= panel.PanelMask.width() || y >= panel.PanelMask.height())
+    if (!PanelShown || x < 0 || y < 0 || x >= panel.PanelMask.width() || y >= panel.PanelMask.height())
         return;
     panel.MouseX = x;
     panel.MouseY = y;
@@ -683,7 +690,7 @@ void Workflow::PointAt(int x, int y)
 
 void Workflow::PickHotspot()
 {
-    if (!PanelOpen)
+    if (!PanelShown)
         return;
     if (!mask.HotspotPicked)
         panel.PanelSnapshot = pictures.Panel;
@@ -702,7 +709,7 @@ void Workflow::PickHotspot()
 
 void Workflow::ClosePanel()
 {
-    PanelOpen = false;
+    PanelOpen = PanelShown = false;
     panel.PanelMask.clear();
     texts.CoverVisible = false;
     if (mask.HotspotPicked) {
@@ -824,9 +831,9 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
     // the controls that would change the list, the mask or the settings
     // under its feet are out of reach.
     struct Running {
-        bool& flag;
-        ~Running() { flag = false; }
-    } running{BatchRunning};
+        Workflow& flow;
+        ~Running() { flow.BatchRunning = flow.ProgressShown = false; }
+    } running{*this};
     BatchRunning = true;
 
     const std::string folder = host.AskOutputFolder();
@@ -835,6 +842,7 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
         texts.Status = " Showing " + FileNamePart(workflow.Files[0]) + " [1 of " + std::to_string(count) + ']';
         return outcome;
     }
+    ProgressShown = true;
     host.BatchStarted();
     texts.ProgressValue = 0;
     for (int index = 0; index < count; ++index) {

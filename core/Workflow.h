@@ -267,7 +267,10 @@ public:
     // A quarter turn of the mask; BeginTurn shows "Rotating..." first.
     void BeginTurn();
     void Turn(bool clockwise);
-    // The hotspot panel: open, the pointer over its picture, a click, OK.
+    // The hotspot panel: BeginPanel shows "Select Hotspot" and takes the
+    // workflow buttons away before the panel's picture is made; then open,
+    // the pointer over its picture, a click, OK.
+    void BeginPanel();
     void OpenPanel();
     void PointAt(int x, int y);
     void PickHotspot();
@@ -304,8 +307,13 @@ public:
     int ThumbTop = 1;
     int UpDownVertical = kOffsetCentre;
     int UpDownHorizontal = kOffsetCentre;
+    // The hotspot panel is being opened or open; PanelShown once its
+    // picture is made.
     bool PanelOpen = false;
+    bool PanelShown = false;
     bool BatchRunning = false;
+    // The batch has its folder: the progress panel is up.
+    bool ProgressShown = false;
     // "Free default mask" is offered (set by Store, taken by Free, and on
     // opening the panel from the stored default).
     bool FreeOffered = false;
