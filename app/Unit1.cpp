@@ -96,7 +96,8 @@ bool leftkeypress(QChar key)
 }
 
 TForm1::TForm1(PlatformServices& services, const QString& programFolder, QWidget* parent)
-    : QWidget(parent), services_(services), programFolder_(programFolder)
+    : QWidget(parent), services_(services), programFolder_(programFolder),
+      flow_(programFolder.toStdString(), QLocale::system().decimalPoint().at(0).toLatin1())
 {
     InitLumivaneResources();
     setWindowTitle(QStringLiteral(" Lumivane"));
@@ -110,16 +111,11 @@ TForm1::TForm1(PlatformServices& services, const QString& programFolder, QWidget
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
     setFont(font);
-    Image1.AutoSize = true;
-    tifmask.AutoSize = true;
-    tifmask.Width = 105;
-    tifmask.Height = 105;
-    Image1.Width = 33;
-    Image1.Height = 41;
     buildControls();
     wireHandlers();
     Form2 = new TForm2(this);
     change_color();
+    updateControls();
 }
 
 TForm1::~TForm1() = default;
@@ -139,7 +135,6 @@ void TForm1::buildControls()
                          QStringLiteral(" Open image(s). Multiselection allowed."));
     Button1->hide();
     Button2 = makeButton(GroupBox4, QStringLiteral("&Save Image"), 7, 82, 82, 25, QStringLiteral(" Save processed image(s) "));
-    Button2->setEnabled(false);
     Button5 = makeButton(GroupBox4, QStringLiteral("&Quit"), 7, 114, 82, 25);
     Button3 = makeButton(GroupBox4, QStringLiteral("Load &Mask"), 7, 50, 82, 25);
     BitBtn5 = makeButton(GroupBox4, QStringLiteral("Load Image(s)"), 7, 18, 82, 25);
@@ -147,12 +142,9 @@ void TForm1::buildControls()
     GroupBox5 = new QGroupBox(QStringLiteral(" Adjustments "), this);
     GroupBox5->setGeometry(293, 252, 198, 149);
     Label1 = makeLabel(GroupBox5, QStringLiteral("Brightness: 0%"), 2, 41, 193, 13, Qt::AlignHCenter | Qt::AlignTop);
-    Label1->setEnabled(false);
     Label10 = makeLabel(GroupBox5, QStringLiteral("Vignetting reduction boost: 0%"), 2, 84, 193, 13,
                         Qt::AlignHCenter | Qt::AlignTop);
-    Label10->setEnabled(false);
     Label6 = makeLabel(GroupBox5, QStringLiteral("Image quality: 0%"), 6, 131, 185, 13, Qt::AlignHCenter | Qt::AlignTop);
-    Label6->setEnabled(false);
     brightness = makeScrollBar(GroupBox5, 10, 20, 177, 16, 0, 50, 25);
     strength = makeScrollBar(GroupBox5, 10, 60, 177, 17, 0, 100, 0);
     strength->setToolTip(QStringLiteral(" Adjust vignetting reduction algorithm strength "));
@@ -170,7 +162,6 @@ void TForm1::buildControls()
     top->placeAt(32, 20, 41, 21);
     for (TLabeledEdit* edit : {bottom, left, right, top}) {
         edit->setText(QStringLiteral("0"));
-        edit->setEnabled(false);
         edit->installEventFilter(this);
     }
 
@@ -230,7 +221,6 @@ void TForm1::buildControls()
     SpeedButton1->setFocusPolicy(Qt::NoFocus);
     SpeedButton1->setIcon(glyph(QImage(QString::fromLatin1(artwork::kCentreDot))));
     SpeedButton1->setIconSize(QSize(11, 11));
-    SpeedButton1->setEnabled(false);
     Panel7 = makePanel(GroupBox6, 6, 116, 89, 25, QFrame::Panel, QFrame::Raised);
     Panel3 = makePanel(GroupBox6, 10, 20, 68, 51, QFrame::Panel, QFrame::Sunken);
     setBackground(Panel3, kSkyBlue);
@@ -241,11 +231,9 @@ void TForm1::buildControls()
     UpDown1 = new TUpDown(GroupBox6, Qt::Vertical, 0, 300, 150);
     UpDown1->setGeometry(77, 20, 16, 50);
     UpDown1->setToolTip(QStringLiteral(" Move Mask up/down "));
-    UpDown1->setEnabled(false);
     UpDown2 = new TUpDown(GroupBox6, Qt::Horizontal, 0, 300, 150);
     UpDown2->setGeometry(10, 70, 67, 16);
     UpDown2->setToolTip(QStringLiteral(" Move Mask left/right "));
-    UpDown2->setEnabled(false);
     ImageButton4 = makeImageButton(GroupBox6, 11, 120, 18, 18, QStringLiteral(" Adjust Mask "), artwork::kGearGrey,
                                    artwork::kGearGold);
     ImageButton5 = makeImageButton(GroupBox6, 39, 121, 18, 18, QStringLiteral(" Rotate Counterclockwise "),
@@ -262,7 +250,6 @@ void TForm1::buildControls()
     Panel4->setAutoFillBackground(true);
     Label13 = makeLabel(Panel4, QStringLiteral("Rotation:"), 338, 124, 60, 13);
     Button4 = makeButton(Panel4, QStringLiteral("S&tore"), 336, 174, 38, 25);
-    Button4->setEnabled(false);
     Panel5 = makePanel(Panel4, 2, 2, 321, 241, QFrame::Panel, QFrame::Sunken);
     Image2 = new TImage(Panel5);
     Image2->setGeometry(1, 1, 320, 240);
@@ -293,15 +280,12 @@ void TForm1::buildControls()
         BitBtn3->setIcon(icon);
         BitBtn3->setIconSize(QSize(18, 18));
     }
-    BitBtn3->setEnabled(false);
     Panel4->hide();
 
     ImageButton1 = makeImageButton(this, 5, 8, 18, 18, QStringLiteral(" Previous Image "), artwork::kPreviousGrey,
                                    artwork::kPreviousGreen, artwork::kPreviousDisabled);
-    ImageButton1->setEnabled(false);
     ImageButton2 = makeImageButton(this, 280, 8, 18, 18, QStringLiteral(" Next Image "), artwork::kNextGrey,
                                    artwork::kNextGreen, artwork::kNextDisabled);
-    ImageButton2->setEnabled(false);
     ImageButton3 = makeImageButton(this, 260, 8, 18, 18, QStringLiteral(" EXIF Information "), artwork::kInfoGrey,
                                    artwork::kInfoBlue);
     // The centred caption above the original preview keeps clear of the
@@ -422,55 +406,19 @@ void TForm1::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
-void TForm1::setImage4Pos(int left, int top)
-{
-    image4Left_ = left;
-    image4Top_ = top;
-    Image4->move(2 + left, 2 + top);
-}
-
-void TForm1::setImage3Pos(int left, int top)
-{
-    image3Left_ = left;
-    image3Top_ = top;
-    Image3->move(left, top);
-}
-
-void TForm1::setNavigationEnabled(bool previous, bool next)
-{
-    ImageButton1->setEnabled(previous);
-    ImageButton2->setEnabled(next);
-}
-
-void TForm1::setScrollPosition(QScrollBar* bar, int position)
-{
-    // Each position that actually changes runs that scroll bar's change
-    // handler, exactly as a user's move would.
-    bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
-}
-
 void TForm1::change_color()
 {
-    // Start-up: mask bitmaps, hints, status, settings, disabled sliders.
-    mask.MaskImage.clear();
-    panel.PanelSnapshot.clear();
+    // Start-up: hints and the settings.
     Button4->setToolTip(QStringLiteral(" Set current mask as default one. It will be \r\n"
                                        " automagically loaded when you open first image"));
     jpeg->setToolTip(QStringLiteral(" Set the output image compression level. Move it to the \r\n"
                                     " rightmost position to save uncompressed (BMP) image."));
-    status->setText(QStringLiteral(" Ready."));
-    workflow.FirstMaskPending = 1;
-    readSettingsAtStart();
-    brightness->setEnabled(false);
-    strength->setEnabled(false);
-    jpeg->setEnabled(false);
-    mask.MaskLoaded = false;
+    for (const std::string& error : flow_.ReadSettingsAtStart())
+        services_.showError(this, QString::fromStdString(error));
 }
 
 void TForm1::Button5aClick()
 {
-    mask.MaskImage.clear();
-    panel.PanelSnapshot.clear();
     close();
     if (Form2)
         Form2->close();

@@ -1,11 +1,12 @@
-// The main window: its controls, the workflow, mask, correction, panel and
-// settings state, and the event handlers that drive them.
+// The main window: its controls and the event handlers that drive the
+// workflow. Each handler reads its controls, runs one command of the
+// workflow and shows the workflow's state through updateControls().
 #pragma once
 
 #include "Bitmap24.h"
 #include "CorrectionKernel.h"
 #include "ExifTransplant.h"
-#include "SavePipeline.h"
+#include "Workflow.h"
 #include "HyperLbl.h"
 #include "ImageButton4.h"
 #include "Picture.h"
@@ -30,81 +31,6 @@ class PlatformServices;
 }
 class TForm2;
 
-// Photograph list, the photograph on screen and its working copies.
-struct WorkflowState {
-    QString CurrentFile;
-    QString SourceFile;
-    int FileIndex = 0;
-    QString OutName;
-    QString OutPath;
-    std::uint8_t FirstMaskPending = 0;
-    std::uint8_t BatchStep = 0;
-    std::uint8_t BatchDone = 0;
-    QString MaskFile;
-    QString LastMaskFile = QStringLiteral("-");
-    lumivane::Bitmap24 PhotoFull;
-    lumivane::Bitmap24 PhotoWork;
-    lumivane::Bitmap24 PhotoPreview;
-    // False while no photograph could be decoded: the previews are then
-    // neutral and nothing may be corrected or saved.
-    bool PhotoPresent = false;
-    // False when the last load could not decode its file, so the photograph
-    // on screen is still the one before it; such a photograph is not saved
-    // under the new file's name.
-    bool DecodeOk = false;
-};
-
-// The mask as loaded, fitted to the photograph and to the preview, and its
-// hotspot.
-struct MaskState {
-    lumivane::Bitmap24 MaskImage;
-    lumivane::Bitmap24 MaskFull;
-    lumivane::Bitmap24 MaskPreview;
-    int MaskWidth = 0;
-    int MaskHeight = 0;
-    bool MaskLoaded = false;
-    int HotspotR = 0;
-    int HotspotG = 0;
-    int HotspotB = 0;
-    float MaskCenterX = 0;
-    float MaskCenterY = 0;
-    int HotspotX = 160;
-    int HotspotY = 120;
-    int MarkerX = 160;
-    int MarkerY = 120;
-    int MaskAngle = 0;
-    bool HotspotPicked = false;
-    bool StoredHotspotPending = false;
-};
-
-// What the last preview pass derived from the sliders.
-struct CorrectionState {
-    float Damping = 25.01f;
-    int TargetR = 0;
-    int TargetG = 0;
-    int TargetB = 0;
-};
-
-// The hotspot panel.
-struct PanelState {
-    std::uint8_t PickedR = 0;
-    std::uint8_t PickedG = 0;
-    std::uint8_t PickedB = 0;
-    int MouseX = 0;
-    int MouseY = 0;
-    lumivane::Bitmap24 PanelMask;
-    lumivane::Bitmap24 PanelSnapshot;
-    bool RotateClockwise = false;
-};
-
-// Values read from defaults.ini at start-up.
-struct SettingsState {
-    QString IniBrightness = QStringLiteral("25");
-    QString IniStrength = QStringLiteral("0");
-    QString IniQuality = QStringLiteral("90");
-    QString DefaultMask;
-};
-
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
@@ -116,7 +42,6 @@ public:
     // ---- Handlers (named after the control and event they serve) ----
     void change_color();
     void Button1Click(QObject* Sender);
-    void change();
     void Button5aClick();
     void Button3Click();
     void brightnessChange();
@@ -134,21 +59,10 @@ public:
     void SpeedButton1Click();
     void rot1Click();
     void rot2Click();
-    void Button9Click();
     void BitBtn7Click();
     void showexif();
 
-    // Mask operations called from several handlers.
-    void LoadMask() { Button3Click(); }
-    void RefitMask();
-    void UpdateMaskRatioLabel();
-    void SampleCentreLevels();
-    void ResetHotspot();
-    void DrawMaskOverlay(int x, int y);
-
     // ---- Controls, by their form names ----
-    lumivane::TImageHolder Image1;
-    lumivane::TImageHolder tifmask;
     lumivane::TClickLabel* Label2 = nullptr;
     lumivane::TFitLabel* Label5 = nullptr;
     QGroupBox* GroupBox4 = nullptr;
@@ -214,25 +128,17 @@ public:
     TForm2* Form2 = nullptr;
 
     // The mask offset over the left preview, in preview pixels (the
-    // overlay's left and top inside its panel).
-    int Image4Left() const { return image4Left_; }
-    int Image4Top() const { return image4Top_; }
-    void setImage4Pos(int left, int top);
-    // The four crop fields read as margins (throws on a field that is not
-    // a 32-bit integer).
-    lumivane::CropMargins cropMargins() const;
-    int Image3Left() const { return image3Left_; }
-    int Image3Top() const { return image3Top_; }
-    void setImage3Pos(int left, int top);
+    // overlay's left and top inside its panel), and the thumbnail's position.
+    int Image4Left() const { return flow_.OffsetX; }
+    int Image4Top() const { return flow_.OffsetY; }
+    int Image3Left() const { return flow_.ThumbLeft; }
+    int Image3Top() const { return flow_.ThumbTop; }
     // The overlay's hint: the shown photograph's path between single spaces.
-    QString Image4Hint() const { return image4Hint_; }
+    QString Image4Hint() const { return QString::fromStdString(flow_.texts.PhotoHint); }
 
-    // ---- State ----
-    WorkflowState workflow;
-    MaskState mask;
-    CorrectionState correction;
-    PanelState panel;
-    SettingsState settings;
+    // The workflow the window shows: list, photograph, mask and settings.
+    lumivane::Workflow& flow() { return flow_; }
+    const lumivane::Workflow& flow() const { return flow_; }
 
     QString programFolder() const { return programFolder_; }
     lumivane::PlatformServices& services() { return services_; }
@@ -247,33 +153,32 @@ private:
     // Runs a handler; an error that escapes it is shown by the default
     // error display and the program goes on.
     void guarded(const std::function<void()>& handler);
-    void loadPhotograph();
-    void decodePhotograph(const QString& path);
-    void showEmptyPhotograph();
-    // Shows a mask file in the thumbnail before any photograph gives it a
-    // size (JPEG or BMP; raises when the file cannot be read).
-    void showMaskThumbnail(const QString& path);
-    void readSettingsAtStart();
-    void applyStoredSliders();
-    void setNavigationEnabled(bool previous, bool next);
-    void setScrollPosition(QScrollBar* bar, int position);
-    bool saveOnePass(int pass, int listLength, QString& folder, std::uint32_t startTime);
-    void finishSaveAfterError();
-    QString writeOutput(const lumivane::CorrectionRegion& region, const lumivane::CorrectionTargets& targets);
-    void drawPanelCross(int x, int y);
+    // Sets every control's enabled state, caption, colour and picture from
+    // the workflow. The one place in the window that enables controls.
+    void updateControls();
+    // Every handler holds one: the controls show the workflow's state when
+    // the handler ends, also when it raises.
+    struct ShowState {
+        TForm1& form;
+        ~ShowState() { form.updateControls(); }
+    };
+    // Passes the crop fields and sliders to the workflow.
+    void readAdjustments();
+    // Refills the EXIF window when it is shown.
+    void refreshExif();
     // The quarter turn shared by rot1Click and rot2Click.
     void turnMask(bool clockwise);
 
     lumivane::PlatformServices& services_;
     QString programFolder_;
-    lumivane::Bitmap24 spareBitmap_;
-    // Its band and output buffers are kept from one save to the next.
-    lumivane::SavePipeline savePipeline_;
-    QString image4Hint_;
-    int image4Left_ = 0;
-    int image4Top_ = 0;
-    int image3Left_ = 1;
-    int image3Top_ = 1;
+    lumivane::Workflow flow_;
+    // Revisions of the workflow's pictures the controls show.
+    unsigned shownOriginal_ = ~0u;
+    unsigned shownProcessed_ = ~0u;
+    unsigned shownThumbnail_ = ~0u;
+    unsigned shownOverlay_ = ~0u;
+    unsigned shownPanel_ = ~0u;
+    unsigned shownStatus_ = ~0u;
 };
 
 // Keyboard filter of the crop fields: digits and control characters pass.

@@ -57,17 +57,18 @@ void TForm1::showexif()
         image << QStringLiteral("-");
         maskColumn << QStringLiteral("-");
     }
-    const QString hint = image4Hint_;
+    const QString hint = Image4Hint();
     const QString path = hint.size() >= 2 ? hint.mid(1, hint.size() - 2) : QString();
     image[0] = hint.mid(hint.lastIndexOf(QLatin1Char('/')) + 1);
-    maskColumn[0] = workflow.LastMaskFile.mid(workflow.LastMaskFile.lastIndexOf(QLatin1Char('/')) + 1);
+    const QString lastMask = QString::fromStdString(flow_.workflow.LastMaskFile);
+    maskColumn[0] = lastMask.mid(lastMask.lastIndexOf(QLatin1Char('/')) + 1);
 
     TImageMetadata metadata;
     metadata.ReadMetadata(path.toStdString());
     if (metadata.ExifFound() && metadata.exif)
         fillColumn(*metadata.exif, image);
-    if (workflow.LastMaskFile != QLatin1String("-")) {
-        metadata.ReadMetadata(workflow.LastMaskFile.toStdString());
+    if (lastMask != QLatin1String("-")) {
+        metadata.ReadMetadata(lastMask.toStdString());
         if (metadata.ExifFound() && metadata.exif)
             fillColumn(*metadata.exif, maskColumn);
     }

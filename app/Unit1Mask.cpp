@@ -1,226 +1,26 @@
-// Loading the mask, fitting it to the photograph and its indicators.
+// "Load Mask": the open dialog's answer handed to the workflow.
 #include "Unit1.h"
 
-#include "JpegCodec.h"
-#include "MaskGeometry.h"
-#include "Naming.h"
 #include "PlatformServices.h"
-#include "TextFormat.h"
-#include "TiffReader.h"
-#include "Unit2.h"
-
-#include <QFileInfo>
 
 using namespace lumivane;
 
-namespace {
-
-char decimalSeparator()
-{
-    return QLocale::system().decimalPoint().at(0).toLatin1();
-}
-
-QString maskLabelText(const QString& path)
-{
-    return QString::fromStdString(ShortenedMaskLabel(QFileInfo(path).fileName().toStdString()));
-}
-
-} // namespace
-
-void TForm1::ResetHotspot()
-{
-    mask.HotspotR = mask.HotspotG = mask.HotspotB = 0;
-    mask.HotspotX = mask.MarkerX = 160;
-    mask.HotspotY = mask.MarkerY = 120;
-}
-
-void TForm1::SampleCentreLevels()
-{
-    const HotspotLevels levels = lumivane::SampleCentreLevels(mask.MaskFull);
-    mask.HotspotR = levels.r;
-    mask.HotspotG = levels.g;
-    mask.HotspotB = levels.b;
-}
-
-void TForm1::UpdateMaskRatioLabel()
-{
-    const int w = workflow.PhotoFull.width();
-    const int h = workflow.PhotoFull.height();
-    // Without a photograph there is nothing to compare the mask with; the
-    // caption still shows the mask's own ratio.
-    const bool differs =
-        workflow.PhotoPresent && w > 0 && h > 0 && MaskRatioDiffers(w, h, mask.MaskWidth, mask.MaskHeight);
-    QPalette p = GroupBox6->palette();
-    p.setColor(QPalette::WindowText, differs ? QColor(255, 0, 0) : QColor(0, 0, 0));
-    GroupBox6->setPalette(p);
-    GroupBox6->setTitle(QStringLiteral(" Mask [1:") +
-                        QString::fromStdString(RatioText(mask.MaskWidth, mask.MaskHeight, decimalSeparator())) +
-                        QStringLiteral("] "));
-}
-
-void TForm1::DrawMaskOverlay(int x, int y)
-{
-    lumivane::DrawMaskOverlay(Image4->bitmap(), mask.HotspotX, mask.HotspotY, x, y);
-    Image4->pictureChanged();
-}
-
-void TForm1::showMaskThumbnail(const QString& path)
-{
-    TPicture thumbnail;
-    thumbnail.LoadFromFile(path.toStdString());
-    // A JPEG is held undecoded; asking the picture for its bitmap would drop
-    // it, so it is decoded for the thumbnail instead.
-    if (const TJPEGImage* held = thumbnail.Jpeg())
-        held->DecodeInto(Image3->bitmap());
-    else
-        Image3->bitmap() = thumbnail.Bitmap();
-    Image3->pictureChanged();
-}
-
-void TForm1::RefitMask()
-{
-    const int w = Image1.Width;
-    const int h = Image1.Height;
-    Image3->bitmap().setSize(w, h);
-    mask.MaskFull.setSize(w, h);
-    stretchDraw(mask.MaskImage, mask.MaskFull);
-    draw(mask.MaskFull, Image3->bitmap(), 0, 0);
-    Image3->pictureChanged();
-    // The ratio caption needs the new photograph's size, which the load
-    // copies into PhotoFull right after this; the load then updates the
-    // caption itself.
-}
-
 void TForm1::Button3Click()
 {
-    OpenDialogRequest request;
-    request.title = QStringLiteral(" Open Mask");
-    request.filter = QStringLiteral("All supported formats |*.jpg;*.JPG;*.bmp;*.BMP;*.tif;*.TIF");
-    request.multiSelect = false;
-
-    if (ListBox1->count() == 0) {
-        // Pre-selection: remember the mask and show it; it is loaded with the
-        // first photograph.
-        const QStringList chosen = services_.openFiles(this, request);
-        if (!chosen.isEmpty())
-            workflow.MaskFile = chosen.constFirst();
-        if (!workflow.MaskFile.isEmpty()) {
-            showMaskThumbnail(workflow.MaskFile);
-            Label4->setText(maskLabelText(workflow.MaskFile));
-        }
-        return;
+    const ShowState show{*this};
+    readAdjustments();
+    std::string chosen;
+    if (flow_.MaskNeedsDialog()) {
+        OpenDialogRequest request;
+        request.title = QStringLiteral(" Open Mask");
+        request.filter = QStringLiteral("All supported formats |*.jpg;*.JPG;*.bmp;*.BMP;*.tif;*.TIF");
+        request.multiSelect = false;
+        const QStringList answer = services_.openFiles(this, request);
+        if (!answer.isEmpty())
+            chosen = answer.constFirst().toStdString();
     }
-
-    QString file;
-    if (workflow.FirstMaskPending && !workflow.MaskFile.isEmpty()) {
-        file = workflow.MaskFile;
-    } else {
-        const QStringList chosen = services_.openFiles(this, request);
-        if (chosen.isEmpty()) {
-            if (Form2 && Form2->isVisible())
-                showexif();
-            return;
-        }
-        file = chosen.constFirst();
-    }
-    if (!workflow.PhotoPresent) {
-        status->setText(QStringLiteral(" Can not load mask ") + QFileInfo(file).fileName() +
-                        QStringLiteral(": no photograph is shown."));
-        return;
-    }
-    workflow.CurrentFile = file;
-
-    // Decode into locals first, so a mask that cannot be read leaves the
-    // loaded mask, its size and every control as they were.
-    const int w = workflow.PhotoFull.width();
-    const int h = workflow.PhotoFull.height();
-    const std::string path = file.toStdString();
-    const std::string suffix = UpperSuffix3(path);
-    Bitmap24 decoded;
-    int decodedWidth = 0;
-    int decodedHeight = 0;
-    bool ok = false;
-    try {
-        if (suffix == "JPG") {
-            TJPEGImage decoder; // block smoothing stays on for masks
-            decoder.LoadFromFile(path);
-            decodedWidth = decoder.Width();
-            decodedHeight = decoder.Height();
-            decoder.DecodeInto(decoded);
-            ok = true;
-        } else if (suffix == "BMP") {
-            TPicture picture;
-            picture.LoadFromFile(path);
-            decoded = std::move(picture.Bitmap());
-            decodedWidth = decoded.width();
-            decodedHeight = decoded.height();
-            ok = true;
-        } else if (suffix == "TIF") {
-            LoadTiffImage(path, tifmask);
-            if (!tifmask.Picture.Empty()) {
-                decoded = tifmask.Picture.Bitmap();
-                decodedWidth = tifmask.Width;
-                decodedHeight = tifmask.Height;
-                ok = true;
-            }
-        }
-    } catch (const std::exception&) {
-        ok = false;
-    }
-    if (!ok || decoded.empty() || decodedWidth <= 0 || decodedHeight <= 0) {
-        status->setText(QStringLiteral(" Can not load mask ") + QFileInfo(file).fileName() +
-                        QStringLiteral(" (not a readable JPEG, BMP or TIFF file)."));
-        // A pending default or pre-selected mask is tried once: the stored
-        // sliders are applied and the flag cleared as a completed load would,
-        // so later photograph loads do not retry the broken file and the
-        // next "Load Mask" asks for a file.
-        if (workflow.FirstMaskPending)
-            applyStoredSliders();
-        if (Form2 && Form2->isVisible())
-            showexif();
-        return;
-    }
-
-    workflow.MaskFile = file;
-    mask.MaskWidth = decodedWidth;
-    mask.MaskHeight = decodedHeight;
-    mask.MaskImage = std::move(decoded);
-    Image3->bitmap().setSize(w, h);
-    stretchDraw(mask.MaskImage, Image3->bitmap());
-    Image3->pictureChanged();
-    mask.MaskFull.setSize(w, h);
-    draw(Image3->bitmap(), mask.MaskFull, 0, 0);
-    mask.MaskPreview.setSize(289, 216);
-    stretchDraw(mask.MaskImage, mask.MaskPreview);
-
-    mask.MaskCenterY = float(h) / 2;
-    mask.MaskCenterX = float(w) / 2;
-    if (!mask.StoredHotspotPending)
-        ResetHotspot();
-    if (workflow.CurrentFile != settings.DefaultMask)
-        ResetHotspot();
-    if (mask.HotspotR + mask.HotspotG + mask.HotspotB == 0)
-        SampleCentreLevels();
-    mask.MaskAngle = 0;
-    Image3->setToolTip(QStringLiteral(" Rotation Angle: 0\u00B0 "));
-
-    for (QWidget* c : std::initializer_list<QWidget*>{brightness, jpeg, Label5, Label10, strength, Label6, left, right,
-                                                      Button2, top, bottom, Label1})
-        c->setEnabled(true);
-    Panel6->hide();
-    mask.HotspotPicked = false;
-    DrawMaskOverlay(mask.HotspotX, mask.HotspotY);
-    SpeedButton1->setEnabled(true);
-    UpDown1->setEnabled(true);
-    UpDown2->setEnabled(true);
-    if (workflow.FirstMaskPending)
-        applyStoredSliders();
-    mask.MaskLoaded = true;
-    UpdateMaskRatioLabel();
-    brightnessChange();
-    Button4->setEnabled(true);
-    Label4->setText(maskLabelText(workflow.CurrentFile));
-    workflow.LastMaskFile = workflow.CurrentFile;
-    if (Form2 && Form2->isVisible())
-        showexif();
+    const bool preselection = flow_.workflow.Files.empty();
+    flow_.LoadMask(chosen);
+    if (!preselection)
+        refreshExif();
 }

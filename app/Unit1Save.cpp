@@ -1,29 +1,63 @@
-// Saving the processed photograph, batch processing and the EXIF transplant.
+// "Save Image(s)": the workflow saves; the window answers its dialogs and
+// shows the batch's progress.
 #include "Unit1.h"
 
-#include "BmpCodec.h"
-#include "CorrectionKernel.h"
 #include "ExifTransplant.h"
-#include "SavePipeline.h"
-#include "JpegCodec.h"
-#include "MaskGeometry.h"
-#include "Naming.h"
 #include "PlatformServices.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <stdexcept>
-#include <vector>
 
 using namespace lumivane;
 
 namespace {
 
-// Raised for a photograph of the batch that could not be read, so the batch
-// stops instead of saving the previous photograph under its name.
-class UnreadablePhotograph : public std::runtime_error {
+// The window's side of a save: the platform's dialogs, and the state shown
+// with the event loop let run after each photograph.
+class WindowSaveHost : public WorkflowHost {
 public:
-    using std::runtime_error::runtime_error;
+    WindowSaveHost(TForm1& form, std::function<void()> show) : form_(form), show_(std::move(show)) {}
+
+    std::uint32_t TickCount() override { return form_.services().tickCount(); }
+
+    std::string AskSavePath(const SaveDialogAnswerRequest& answer) override
+    {
+        SaveDialogRequest request;
+        request.fileName = QString::fromStdString(answer.FileName);
+        request.defaultExtension = answer.Bmp ? QStringLiteral("bmp") : QStringLiteral("jpg");
+        request.title = answer.Bmp ? QStringLiteral(" Save BMP Image") : QStringLiteral(" Save JPEG Image");
+        request.filter =
+            answer.Bmp ? QStringLiteral("BMP Image (*.bmp)|*.BMP") : QStringLiteral("JPEG Image (*.jpg)|*.JPG");
+        request.overwritePrompt = true;
+        return form_.services().saveFile(&form_, request).toStdString();
+    }
+
+    std::string AskOutputFolder() override
+    {
+        // The controls are locked before the dialog lets the event loop run.
+        show_();
+        return form_.services()
+            .pickFolder(&form_, QStringLiteral("Select output folder"), QDir::currentPath(), true)
+            .toStdString();
+    }
+
+    void BatchStarted() override
+    {
+        show_();
+        form_.services().processEvents();
+    }
+
+    void Progress(const BatchProgress& progress) override
+    {
+        if (progress.Last)
+            form_.copyexif(progress.Last->Transplant);
+        show_();
+        form_.services().processEvents();
+    }
+
+private:
+    TForm1& form_;
+    std::function<void()> show_;
 };
 
 } // namespace
@@ -34,187 +68,24 @@ void TForm1::copyexif(TransplantResult result)
     // file was written; all that is left to do here is to tell the user when
     // the source could not be reached.
     if (result == TransplantResult::SourceMissing)
-        services_.showMessage(this, QString::fromStdString(SourceMissingMessage(workflow.SourceFile.toStdString())));
-}
-
-QString TForm1::writeOutput(const CorrectionRegion& region, const CorrectionTargets& targets)
-{
-    const bool bmp = jpeg->value() == 101;
-    const CropMargins crop = cropMargins();
-    const bool cropped = HasCrop(crop);
-    // The unprocessed photograph is corrected band by band while it is
-    // encoded; PhotoWork itself is never changed, so nothing needs restoring.
-    if (bmp) {
-        if (!cropped)
-            workflow.OutPath = QString::fromStdString(ReplaceLast3(workflow.OutPath.toStdString(), "bmp"));
-        savePipeline_.SaveCorrectedBmp(workflow.PhotoWork, mask.MaskFull, region, correction.Damping, targets, crop,
-                                       workflow.OutPath.toStdString());
-    } else {
-        workflow.OutPath = QString::fromStdString(ReplaceLast3(workflow.OutPath.toStdString(), "jpg"));
-        const TransplantResult result = savePipeline_.SaveCorrectedJpeg(
-            workflow.PhotoWork, mask.MaskFull, region, correction.Damping, targets, crop, jpeg->value(),
-            workflow.SourceFile.toStdString(), workflow.OutPath.toStdString());
-        copyexif(result);
-    }
-    return workflow.OutPath;
-}
-
-// One pass of the save loop. Returns false when the loop must end (a
-// dialog was cancelled).
-bool TForm1::saveOnePass(int pass, int listLength, QString& folder, std::uint32_t startTime)
-{
-    if (!workflow.DecodeOk || !workflow.PhotoPresent)
-        throw UnreadablePhotograph("Can not read " + workflow.SourceFile.toStdString() +
-                                   "; it was not saved.");
-    const int w = Image1.Width;
-    const int h = Image1.Height;
-    const CorrectionTargets targets = TargetsFor(mask.HotspotR, mask.HotspotG, mask.HotspotB, brightness->value());
-    correction.TargetR = targets.r;
-    correction.TargetG = targets.g;
-    correction.TargetB = targets.b;
-    const CorrectionRegion region = FullSizeRegion(Image4Left(), Image4Top(), w, h);
-
-    const bool bmp = jpeg->value() == 101;
-    SaveDialogRequest request;
-    request.fileName = QString::fromStdString(ReplaceLast3(workflow.OutName.toStdString(), bmp ? "bmp" : "jpg"));
-    request.defaultExtension = bmp ? QStringLiteral("bmp") : QStringLiteral("jpg");
-    request.title = bmp ? QStringLiteral(" Save BMP Image") : QStringLiteral(" Save JPEG Image");
-    request.filter = bmp ? QStringLiteral("BMP Image (*.bmp)|*.BMP") : QStringLiteral("JPEG Image (*.jpg)|*.JPG");
-    request.overwritePrompt = true;
-
-    bool havePath = false;
-    if (listLength == 1) {
-        const QString chosen = services_.saveFile(this, request);
-        if (chosen.isEmpty())
-            return false;
-        workflow.OutPath = chosen;
-        havePath = true;
-    } else {
-        if (pass == 1) {
-            workflow.BatchDone = 0;
-            folder = services_.pickFolder(this, QStringLiteral("Select output folder"), QDir::currentPath(), true);
-            if (folder.isEmpty())
-                return false;
-            Panel8->show();
-            Panel8->raise();
-            services_.processEvents();
-        }
-        // A cropped BMP is written to the batch path exactly as named, so
-        // the naming needs to know whether a crop applies.
-        const bool cropped = HasCrop(cropMargins());
-        workflow.OutPath = QString::fromStdString(BatchOutputPath(
-            folder.toStdString(), workflow.OutName.toStdString(), bmp, startTime,
-            [](const std::string& p) { return QFileInfo::exists(QString::fromStdString(p)); }, cropped));
-        havePath = true;
-    }
-
-    if (havePath) {
-        writeOutput(region, targets);
-        status->setText(QFileInfo(workflow.OutPath).fileName() + QStringLiteral(" saved."));
-    }
-
-    if (listLength > 1) {
-        ProgressBar1->setValue(workflow.FileIndex);
-        const QListWidgetItem* written = ListBox1->item(workflow.FileIndex - 1);
-        Label14->setText(QStringLiteral("Processing ") + QFileInfo(written ? written->text() : workflow.OutPath).fileName());
-        services_.processEvents();
-        if (workflow.FileIndex < listLength) {
-            change();
-        } else {
-            workflow.BatchDone = 1;
-            Button1Click(BitBtn5);
-        }
-    }
-    return true;
-}
-
-void TForm1::finishSaveAfterError()
-{
-    // Whatever failed, the list position must name the photograph shown.
-    Panel8->hide();
-    workflow.BatchStep = 0;
-    workflow.BatchDone = 0;
-    const int count = ListBox1->count();
-    int shown = 0;
-    for (int i = 0; i < count; ++i)
-        if (ListBox1->item(i)->text() == workflow.SourceFile) {
-            shown = i;
-            break;
-        }
-    workflow.FileIndex = shown;
-    setNavigationEnabled(shown > 0, shown < count - 1);
+        services_.showMessage(this, QString::fromStdString(SourceMissingMessage(flow_.workflow.SourceFile)));
 }
 
 void TForm1::Button2Click()
 {
-    const int count = ListBox1->count();
-    if (count == 0 || !workflow.PhotoPresent || !workflow.DecodeOk || mask.MaskFull.empty()) {
-        services_.showMessage(this, QStringLiteral("There is no photograph to save: ") +
-                                        (workflow.CurrentFile.isEmpty() ? QStringLiteral("none is open.")
-                                                                        : workflow.SourceFile +
-                                                                              QStringLiteral(" could not be read.")));
+    const ShowState show{*this};
+    readAdjustments();
+    WindowSaveHost host(*this, [this] { updateControls(); });
+    const bool single = flow_.workflow.Files.size() == 1;
+    const SaveOutcome outcome = flow_.Save(host);
+    if (!outcome.Refusal.empty()) {
+        services_.showMessage(this, QString::fromStdString(outcome.Refusal));
         return;
     }
-    {
-        // Margins that leave nothing would write an empty picture: refuse
-        // before anything is corrected or written.
-        if (!CropLeavesPixels(Image1.Width, Image1.Height, cropMargins())) {
-            services_.showMessage(this, QStringLiteral("The crop margins leave no pixels of the ") +
-                                            QString::number(Image1.Width) + QLatin1Char('x') +
-                                            QString::number(Image1.Height) +
-                                            QStringLiteral(" photograph; nothing was saved."));
-            return;
-        }
-    }
-
-    if (count == 1)
-        workflow.FileIndex = 0;
-    if (workflow.FileIndex != 0) {
-        // The photograph on screen becomes entry 0 and is processed first.
-        QListWidgetItem* shownItem = ListBox1->takeItem(workflow.FileIndex);
-        QListWidgetItem* firstItem = ListBox1->takeItem(0);
-        ListBox1->insertItem(0, shownItem);
-        ListBox1->insertItem(workflow.FileIndex, firstItem);
-    }
-    const std::uint32_t startTime = services_.tickCount();
-    workflow.FileIndex = 1;
-    QString folder;
-    // The batch lets the event loop run between photographs; while it runs
-    // the controls that would change the list, the mask or the settings
-    // under its feet are out of reach (the progress panel stays live).
-    struct BatchLock {
-        std::vector<QWidget*> widgets;
-        ~BatchLock()
-        {
-            for (QWidget* w : widgets)
-                w->setEnabled(true);
-        }
-    } lock;
-    if (count > 1) {
-        lock.widgets = {GroupBox4, GroupBox5, GroupBox3, GroupBox6, Label2};
-        for (QWidget* w : lock.widgets)
-            w->setEnabled(false);
-    }
-    try {
-        for (int pass = 1; pass <= count; ++pass) {
-            if (!saveOnePass(pass, count, folder, startTime)) {
-                if (count > 1) {
-                    // Folder picker cancelled: the photograph on screen is
-                    // now entry 0 of the exchanged list.
-                    workflow.FileIndex = 0;
-                    setNavigationEnabled(false, count > 1);
-                    status->setText(QStringLiteral(" Showing ") + QFileInfo(ListBox1->item(0)->text()).fileName() +
-                                    QStringLiteral(" [1 of ") + QString::number(count) + QLatin1Char(']'));
-                }
-                break;
-            }
-            ++workflow.FileIndex;
-        }
-    } catch (const std::exception& e) {
-        finishSaveAfterError();
-        throw std::runtime_error(std::string("Saving stopped: ") + e.what());
-    }
-    Panel8->hide();
-    if (!folder.isEmpty() || count == 1)
-        workflow.FileIndex = 0;
+    if (single && !outcome.Results.empty() && outcome.Stopped.empty())
+        copyexif(outcome.Results.back().Transplant);
+    if (!single && !outcome.Results.empty())
+        refreshExif();
+    if (!outcome.Stopped.empty())
+        throw std::runtime_error(outcome.Stopped);
 }

@@ -273,6 +273,12 @@ void Workflow::showEmptyPhotograph()
     texts.ProcessedCaption = " Processed Image (empty)";
 }
 
+void Workflow::say(std::string status)
+{
+    texts.Status = std::move(status);
+    ++texts.StatusRevision;
+}
+
 void Workflow::setProcessed(const Bitmap24& picture)
 {
     pictures.Processed = picture;
@@ -284,14 +290,14 @@ void Workflow::loadPhotograph()
     workflow.OutName = OutNameFor(workflow.CurrentFile, adjust.Quality == 101);
     if (workflow.CurrentFile.empty())
         return;
-    texts.Status = " Loading... ";
+    say(" Loading... ");
     decodePhotograph(workflow.CurrentFile);
 
     const int index = workflow.FileIndex;
     const bool listed = index >= 0 && index < int(workflow.Files.size());
     const std::string shown = FileNamePart(listed ? workflow.Files[std::size_t(index)] : workflow.CurrentFile);
-    texts.Status = " Showing " + shown + " [" + std::to_string(index + 1) + " of " +
-                   std::to_string(workflow.Files.size()) + ']';
+    say(" Showing " + shown + " [" + std::to_string(index + 1) + " of " +
+                   std::to_string(workflow.Files.size()) + ']');
 
     if (Image1.Picture.Empty()) {
         showEmptyPhotograph();
@@ -401,7 +407,7 @@ bool Workflow::LoadMask(const std::string& chosen)
     if (file.empty())
         return false;
     if (!workflow.PhotoPresent) {
-        texts.Status = " Can not load mask " + FileNamePart(file) + ": no photograph is shown.";
+        say(" Can not load mask " + FileNamePart(file) + ": no photograph is shown.");
         return false;
     }
     workflow.CurrentFile = file;
@@ -443,7 +449,7 @@ bool Workflow::LoadMask(const std::string& chosen)
         ok = false;
     }
     if (!ok || decoded.empty() || decodedWidth <= 0 || decodedHeight <= 0) {
-        texts.Status = " Can not load mask " + FileNamePart(file) + " (not a readable JPEG, BMP or TIFF file).";
+        say(" Can not load mask " + FileNamePart(file) + " (not a readable JPEG, BMP or TIFF file).");
         // A pending default or pre-selected mask is tried once: the stored
         // sliders are applied and the flag cleared as a completed load would,
         // so later photograph loads do not retry the broken file and the
@@ -553,7 +559,7 @@ void Workflow::Preview()
         // still has a ratio ("[1:0]", "[1:-0.5]"); the preview region is
         // then empty on that axis.
         texts.ProcessedCaption = caption;
-        texts.Status = " The crop margins leave no pixels of the " + sizeText(w, h) + " photograph.";
+        say(" The crop margins leave no pixels of the " + sizeText(w, h) + " photograph.");
         return;
     }
     texts.ProcessedCaption =
@@ -769,7 +775,7 @@ PhotoResult Workflow::saveShown(const std::string& outPath, const std::string& b
                                             crop, adjust.Quality, workflow.SourceFile, workflow.OutPath);
     }
     result.Written = workflow.OutPath;
-    texts.Status = FileNamePart(workflow.OutPath) + " saved.";
+    say(FileNamePart(workflow.OutPath) + " saved.");
     return result;
 }
 
@@ -839,7 +845,7 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
     const std::string folder = host.AskOutputFolder();
     if (folder.empty()) {
         outcome.Cancelled = true;
-        texts.Status = " Showing " + FileNamePart(workflow.Files[0]) + " [1 of " + std::to_string(count) + ']';
+        say(" Showing " + FileNamePart(workflow.Files[0]) + " [1 of " + std::to_string(count) + ']');
         return outcome;
     }
     ProgressShown = true;

@@ -127,6 +127,8 @@ struct Adjustments {
 // Every text the window shows that the workflow decides.
 struct WorkflowTexts {
     std::string Status = " Ready.";
+    // Changes whenever the status line is set, also to the same text.
+    unsigned StatusRevision = 0;
     std::string OriginalCaption = "Original Image (empty)";
     std::string ProcessedCaption = "Processed Image (empty)";
     std::string MaskCaption = " Mask ";
@@ -342,6 +344,7 @@ private:
     void applyStoredSliders();
     void preselectMask(const std::string& path);
     void setProcessed(const Bitmap24& picture);
+    void say(std::string status);
     CropMargins cropMargins() const;
     // Saves the shown photograph to `target` (one confirmed path, or the
     // batch's folder when `batchFolder` is set).

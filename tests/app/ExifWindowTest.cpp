@@ -346,7 +346,7 @@ private slots:
         const QString maskFile = f.path("canon_mask.jpg");
         QVERIFY(QFile::copy(kSamples + QStringLiteral("/ianare_Canon_PowerShot_S40.jpg"), maskFile));
         TForm1& form = f.startWithMask(photo, maskFile);
-        QVERIFY(form.mask.MaskLoaded);
+        QVERIFY(form.flow().mask.MaskLoaded);
         form.BitBtn7Click();
         TForm2* w = form.Form2;
         QCOMPARE(w->cellText(0, 1), QStringLiteral("plain.") + photoKind + QLatin1Char(' '));
@@ -425,7 +425,7 @@ private slots:
         form.Button1Click(form.ImageButton2);
         QCOMPARE(form.Image4Hint(), QLatin1Char(' ') + photoB + QLatin1Char(' '));
         f.loadMask(maskFile);
-        QVERIFY(form.mask.MaskLoaded);
+        QVERIFY(form.flow().mask.MaskLoaded);
         QCOMPARE(w->cellText(0, 1), QStringLiteral("a.jpg "));
         QCOMPARE(w->cellText(3, 1), QStringLiteral("Camera A"));
         QCOMPARE(w->cellText(3, 2), QStringLiteral("-"));

@@ -105,11 +105,11 @@ private slots:
         QVERIFY(form.Button3->isEnabled());
         QCOMPARE(form.img_left->bitmap().width(), 289);
         QCOMPARE(form.img_left->bitmap().height(), 216);
-        QCOMPARE(form.workflow.PhotoFull.width(), 400);
-        QCOMPARE(form.workflow.PhotoPreview.width(), 289);
+        QCOMPARE(form.flow().workflow.PhotoFull.width(), 400);
+        QCOMPARE(form.flow().workflow.PhotoPreview.width(), 289);
         // The preview is the nearest-neighbour stretch of the decoded photograph.
         Bitmap24 expected(289, 216);
-        stretchDraw(form.Image1.Picture.Bitmap(), expected);
+        stretchDraw(form.flow().Image1.Picture.Bitmap(), expected);
         QVERIFY(form.img_left->bitmap() == expected);
         QVERIFY(form.img_right->bitmap() == expected);
     }
@@ -132,7 +132,7 @@ private slots:
         QCOMPARE(form.status->text(), QStringLiteral(" Showing p5.bmp [5 of 5]"));
         QVERIFY(!form.ImageButton2->isEnabled());
         QVERIFY(form.ImageButton1->isEnabled());
-        QCOMPARE(form.Image1.Width, 45);
+        QCOMPARE(form.flow().Image1.Width, 45);
         form.Button1Click(form.ImageButton1);
         QCOMPARE(form.status->text(), QStringLiteral(" Showing p4.bmp [4 of 5]"));
         QVERIFY(form.ImageButton2->isEnabled());
@@ -154,7 +154,7 @@ private slots:
         form.status->setText(QStringLiteral("marker"));
         QTest::mouseClick(form.Label2, Qt::LeftButton);
         QCOMPARE(form.status->text(), QStringLiteral(" Showing b.bmp [2 of 2]"));
-        QCOMPARE(form.workflow.FileIndex, 1);
+        QCOMPARE(form.flow().workflow.FileIndex, 1);
     }
 
     void outName_ReplacesOnlyTheLastThreeCharacters()
@@ -163,15 +163,15 @@ private slots:
         const QString tif = f.path("IMG_5.tif");
         TForm1& form = f.start();
         f.open({tif}); // not readable: the name is still derived
-        QCOMPARE(form.workflow.OutName, QStringLiteral("IMG_5.jpg"));
+        QCOMPARE(QString::fromStdString(form.flow().workflow.OutName), QStringLiteral("IMG_5.jpg"));
         form.jpeg->setEnabled(true);
         form.jpeg->setValue(101);
         form.Button1Click(form.Label2); // one photograph: no reload
         f.open({tif});
-        QCOMPARE(form.workflow.OutName, QStringLiteral("IMG_5.bmp"));
+        QCOMPARE(QString::fromStdString(form.flow().workflow.OutName), QStringLiteral("IMG_5.bmp"));
         form.jpeg->setValue(90);
         f.open({f.path("IMG_1.jpeg")});
-        QCOMPARE(form.workflow.OutName, QStringLiteral("IMG_1.jjpg"));
+        QCOMPARE(QString::fromStdString(form.flow().workflow.OutName), QStringLiteral("IMG_1.jjpg"));
     }
 
     void jpegThatFailsAfterAGoodOne_KeepsPreviewsWithoutMessage()
@@ -192,7 +192,7 @@ private slots:
         QVERIFY(form.img_left->bitmap() == before);
         QVERIFY(f.services.errors.isEmpty());
         QVERIFY(f.services.messages.isEmpty());
-        QVERIFY(!form.workflow.DecodeOk);
+        QVERIFY(!form.flow().workflow.DecodeOk);
     }
 
     void firstFileUnreadable_ShowsEmptyPicture()
@@ -200,7 +200,7 @@ private slots:
         WindowFixture f;
         TForm1& form = f.start();
         f.open({f.path("missing.bmp")});
-        QVERIFY(!form.workflow.PhotoPresent);
+        QVERIFY(!form.flow().workflow.PhotoPresent);
         QCOMPARE(form.Label2->text(), QStringLiteral(" Original Image (empty)"));
         QVERIFY(!form.Button2->isEnabled());
         QVERIFY(f.services.errors.isEmpty());
@@ -225,13 +225,13 @@ private slots:
         f.open(files);
         form.Button1Click(form.ImageButton2);
         form.Button1Click(form.ImageButton2);
-        QCOMPARE(form.workflow.FileIndex, 2);
+        QCOMPARE(form.flow().workflow.FileIndex, 2);
         form.Button1Click(form.BitBtn5); // no answer queued: cancelled
-        QCOMPARE(form.workflow.FileIndex, 0);
+        QCOMPARE(form.flow().workflow.FileIndex, 0);
         QCOMPARE(form.status->text(), QStringLiteral(" Showing c1.bmp [1 of 4]"));
         QVERIFY(!form.ImageButton1->isEnabled());
         QVERIFY(form.ImageButton2->isEnabled());
-        QCOMPARE(form.Image1.Width, 21);
+        QCOMPARE(form.flow().Image1.Width, 21);
     }
 
     void cancellingWithEmptyList_ChangesNothing()
@@ -241,7 +241,7 @@ private slots:
         form.Button1Click(form.BitBtn5);
         QCOMPARE(form.status->text(), QStringLiteral(" Ready."));
         QCOMPARE(form.ListBox1->count(), 0);
-        QVERIFY(form.workflow.CurrentFile.isEmpty());
+        QVERIFY(QString::fromStdString(form.flow().workflow.CurrentFile).isEmpty());
         QCOMPARE(form.Label2->text(), QStringLiteral("Original Image (empty)"));
     }
 
@@ -327,7 +327,7 @@ private slots:
 
         form.brightness->setFocus(Qt::TabFocusReason);
         QTRY_VERIFY(form.brightness->hasFocus());
-        form.mask.HotspotR = 120; // a level the preview was not computed with
+        form.flow().mask.HotspotR = 120; // a level the preview was not computed with
         QVERIFY(!(form.img_right->bitmap() == expectedPreview(form)));
         form.jpeg->setFocus(Qt::TabFocusReason);
         QTRY_VERIFY(form.jpeg->hasFocus());

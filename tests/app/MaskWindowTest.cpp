@@ -24,7 +24,7 @@ private slots:
         TForm1& form = f.startWithMask(photo, maskFile);
         QCOMPARE(f.services.openRequests.back().title, QStringLiteral(" Open Mask"));
         QVERIFY(!f.services.openRequests.back().multiSelect);
-        QVERIFY(form.mask.MaskLoaded);
+        QVERIFY(form.flow().mask.MaskLoaded);
         for (QWidget* w : std::initializer_list<QWidget*>{form.brightness, form.jpeg, form.strength, form.left,
                                                           form.right, form.top, form.bottom, form.Button2,
                                                           form.SpeedButton1, form.UpDown1, form.UpDown2, form.Button4})
@@ -34,9 +34,9 @@ private slots:
         QCOMPARE(form.GroupBox6->title(), QStringLiteral(" Mask [1:1.33] "));
         QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(0, 0, 0));
         QCOMPARE(form.Image3->toolTip(), QStringLiteral(" Rotation Angle: 0\u00B0 "));
-        QCOMPARE(form.workflow.LastMaskFile, maskFile);
-        QCOMPARE(form.mask.MaskFull.width(), 400);
-        QCOMPARE(form.mask.MaskPreview.width(), 289);
+        QCOMPARE(QString::fromStdString(form.flow().workflow.LastMaskFile), maskFile);
+        QCOMPARE(form.flow().mask.MaskFull.width(), 400);
+        QCOMPARE(form.flow().mask.MaskPreview.width(), 289);
         // The overlay: blue centre lines, no cross at the default hotspot.
         QCOMPARE(form.Image4->bitmap().pixel(145, 50), kPureBlue);
         QCOMPARE(form.Image4->bitmap().pixel(50, 108), kPureBlue);
@@ -52,8 +52,8 @@ private slots:
         QCOMPARE(form.GroupBox6->title(), QStringLiteral(" Mask [1:1.5] "));
         QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         QCOMPARE(form.Label4->palette().color(QPalette::WindowText), QColor(0, 0, 0));
-        QCOMPARE(form.mask.MaskFull.width(), 400); // stretched to the photograph anyway
-        QCOMPARE(form.mask.MaskFull.height(), 300);
+        QCOMPARE(form.flow().mask.MaskFull.width(), 400); // stretched to the photograph anyway
+        QCOMPARE(form.flow().mask.MaskFull.height(), 300);
     }
 
     void largeMaskOnSmallerPhotograph_SameRatioIsBlack()
@@ -64,8 +64,8 @@ private slots:
         TForm1& form = f.startWithMask(photo, maskFile);
         QCOMPARE(form.GroupBox6->title(), QStringLiteral(" Mask [1:1.33] "));
         QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(0, 0, 0));
-        QCOMPARE(form.mask.MaskWidth, 4000);
-        QCOMPARE(form.mask.MaskFull.width(), 2000);
+        QCOMPARE(form.flow().mask.MaskWidth, 4000);
+        QCOMPARE(form.flow().mask.MaskFull.width(), 2000);
     }
 
     void centreLevels_AreSampledFromTheMask()
@@ -77,9 +77,9 @@ private slots:
             flat.setPixel(x, 100, packColour(200, 190, 180));
         const QString maskFile = f.writeBmp("centre.bmp", flat);
         TForm1& form = f.startWithMask(photo, maskFile);
-        QCOMPARE(form.mask.HotspotR, 200);
-        QCOMPARE(form.mask.HotspotG, 190);
-        QCOMPARE(form.mask.HotspotB, 180);
+        QCOMPARE(form.flow().mask.HotspotR, 200);
+        QCOMPARE(form.flow().mask.HotspotG, 190);
+        QCOMPARE(form.flow().mask.HotspotB, 180);
     }
 
     void otherMask_ResetsTheHotspot()
@@ -89,16 +89,16 @@ private slots:
         const QString maskFile = f.writeBmp("m.bmp", solid(300, 200, packColour(50, 60, 70)));
         TForm1& form = f.start();
         f.open({photo});
-        form.mask.HotspotX = form.mask.MarkerX = 200;
-        form.mask.HotspotY = form.mask.MarkerY = 100;
-        form.mask.HotspotR = 9;
-        form.mask.StoredHotspotPending = true;
+        form.flow().mask.HotspotX = form.flow().mask.MarkerX = 200;
+        form.flow().mask.HotspotY = form.flow().mask.MarkerY = 100;
+        form.flow().mask.HotspotR = 9;
+        form.flow().mask.StoredHotspotPending = true;
         f.loadMask(maskFile);
-        QCOMPARE(form.mask.HotspotX, 160);
-        QCOMPARE(form.mask.HotspotY, 120);
-        QCOMPARE(form.mask.MarkerX, 160);
-        QCOMPARE(form.mask.HotspotR, 50);
-        QCOMPARE(form.mask.HotspotB, 70);
+        QCOMPARE(form.flow().mask.HotspotX, 160);
+        QCOMPARE(form.flow().mask.HotspotY, 120);
+        QCOMPARE(form.flow().mask.MarkerX, 160);
+        QCOMPARE(form.flow().mask.HotspotR, 50);
+        QCOMPARE(form.flow().mask.HotspotB, 70);
     }
 
     void longMaskNames_AreShortened_data()
@@ -127,18 +127,18 @@ private slots:
         const QString maskFile = f.writeBmp("pre.bmp", vignetteMask(80, 60));
         TForm1& form = f.start();
         f.loadMask(maskFile); // no photograph yet: pre-selection
-        QVERIFY(!form.mask.MaskLoaded);
+        QVERIFY(!form.flow().mask.MaskLoaded);
         QCOMPARE(form.Label4->text(), QStringLiteral("pre.bmp"));
         QCOMPARE(form.Image3->bitmap().width(), 80);
         QVERIFY(!form.brightness->isEnabled());
         f.open({photo});
         QCOMPARE(f.services.openRequests.size(), size_t(2)); // the mask dialog and the photo dialog only
-        QVERIFY(form.mask.MaskLoaded);
-        QCOMPARE(form.workflow.FirstMaskPending, std::uint8_t(0));
+        QVERIFY(form.flow().mask.MaskLoaded);
+        QCOMPARE(form.flow().workflow.FirstMaskPending, std::uint8_t(0));
         form.Button3Click(); // now the dialog shows again (cancelled)
         QCOMPARE(f.services.openRequests.size(), size_t(3));
         QCOMPARE(f.services.openRequests.back().title, QStringLiteral(" Open Mask"));
-        QVERIFY(form.mask.MaskLoaded);
+        QVERIFY(form.flow().mask.MaskLoaded);
     }
 
     void unreadableMaskBeforeAnySize_IsReportedAndChangesNothing()
@@ -153,7 +153,7 @@ private slots:
         }
         TForm1& form = f.startWithMask(photo, broken);
         QVERIFY(form.status->text().startsWith(QStringLiteral(" Can not load mask broken.jpg")));
-        QVERIFY(!form.mask.MaskLoaded);
+        QVERIFY(!form.flow().mask.MaskLoaded);
         QVERIFY(!form.brightness->isEnabled());
         QVERIFY(!form.Button2->isEnabled());
         QVERIFY(!form.Panel6->isHidden());
@@ -167,10 +167,10 @@ private slots:
         const QString photo = f.writeBmp("photo.bmp", gradientPhoto(80, 60));
         const QString good = f.writeBmp("good.bmp", vignetteMask(80, 60));
         TForm1& form = f.startWithMask(photo, good);
-        const Bitmap24 maskBefore = form.mask.MaskFull;
+        const Bitmap24 maskBefore = form.flow().mask.MaskFull;
         f.loadMask(f.path("missing.tif"));
         QVERIFY(form.status->text().startsWith(QStringLiteral(" Can not load mask missing.tif")));
-        QVERIFY(form.mask.MaskFull == maskBefore);
+        QVERIFY(form.flow().mask.MaskFull == maskBefore);
         QCOMPARE(form.Label4->text(), QStringLiteral("good.bmp"));
     }
 
@@ -203,8 +203,10 @@ private slots:
     void cropFilter_AcceptsDigitsAndControlKeysOnly()
     {
         WindowFixture f;
-        TForm1& form = f.start();
-        form.left->setEnabled(true);
+        // The crop fields take keys once a mask is loaded.
+        TForm1& form = f.startWithMask(f.writeBmp("p.bmp", gradientPhoto(300, 200)),
+                                       f.writeBmp("m.bmp", vignetteMask(300, 200)));
+        QVERIFY(form.left->isEnabled());
         form.left->clear();
         QTest::keyClicks(form.left, QStringLiteral("1a2-3 x"));
         QCOMPARE(form.left->text(), QStringLiteral("123"));
@@ -303,11 +305,11 @@ private slots:
         f.loadMask(maskFile);
         form.strength->setValue(70);
         form.Button1Click(form.ImageButton2);
-        QCOMPARE(form.mask.MaskFull.width(), 120);
-        QCOMPARE(form.mask.MaskFull.height(), 160);
+        QCOMPARE(form.flow().mask.MaskFull.width(), 120);
+        QCOMPARE(form.flow().mask.MaskFull.height(), 160);
         Bitmap24 fitted(120, 160);
-        stretchDraw(form.mask.MaskImage, fitted);
-        QVERIFY(form.mask.MaskFull == fitted);
+        stretchDraw(form.flow().mask.MaskImage, fitted);
+        QVERIFY(form.flow().mask.MaskFull == fitted);
         QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         QVERIFY(form.img_right->bitmap() == expectedPreview(form));
     }
@@ -337,8 +339,8 @@ private slots:
         f.open({a, b});
         QVERIFY2(form.status->text().startsWith(QStringLiteral(" Can not load mask broken.bmp")),
                  qPrintable(form.status->text()));
-        QCOMPARE(form.workflow.FirstMaskPending, std::uint8_t(0));
-        QVERIFY(!form.mask.MaskLoaded);
+        QCOMPARE(form.flow().workflow.FirstMaskPending, std::uint8_t(0));
+        QVERIFY(!form.flow().mask.MaskLoaded);
         form.Button1Click(form.ImageButton2);
         QCOMPARE(form.status->text(), QStringLiteral(" Showing b.bmp [2 of 2]"));
         const size_t before = f.services.openRequests.size();
@@ -346,7 +348,7 @@ private slots:
         f.loadMask(good);
         QCOMPARE(f.services.openRequests.size(), before + 1);
         QCOMPARE(f.services.openRequests.back().title, QStringLiteral(" Open Mask"));
-        QVERIFY(form.mask.MaskLoaded);
+        QVERIFY(form.flow().mask.MaskLoaded);
         QCOMPARE(form.Label4->text(), QStringLiteral("good.bmp"));
         QVERIFY(f.services.errors.isEmpty());
     }
@@ -393,7 +395,7 @@ private slots:
         TForm1& form = f.startWithMask(photo, maskFile);
         // A TIFF that cannot be read empties the photograph.
         f.open({f.writeBytes("broken.tif", QByteArray("II*\0 not a directory in sight", 30))});
-        QVERIFY(!form.workflow.PhotoPresent);
+        QVERIFY(!form.flow().workflow.PhotoPresent);
         form.rot2Click();
         QVERIFY2(f.services.errors.isEmpty(), qPrintable(f.services.errors.join(QLatin1Char('\n'))));
         QCOMPARE(form.GroupBox6->title(), QStringLiteral(" Mask [1:0.67] "));

@@ -66,7 +66,7 @@ Bitmap24 referenceOutput(TForm1& form, const Bitmap24& photo, const Bitmap24& ma
     ApplyCorrectionReference(expected, fitted(maskImage, w, h),
                              FullSizeRegion(form.Image4Left(), form.Image4Top(), w, h),
                              DampingForStrength(form.strength->value()),
-                             TargetsFor(form.mask.HotspotR, form.mask.HotspotG, form.mask.HotspotB,
+                             TargetsFor(form.flow().mask.HotspotR, form.flow().mask.HotspotG, form.flow().mask.HotspotB,
                                         form.brightness->value()));
     return expected;
 }
@@ -188,9 +188,9 @@ TForm1& openWithMask(WindowFixture& f, const QStringList& photos, const QString&
 void checkListPositionAgrees(TForm1& form)
 {
     const int count = form.ListBox1->count();
-    const int index = form.workflow.FileIndex;
+    const int index = form.flow().workflow.FileIndex;
     QVERIFY2(index >= 0 && index < count, qPrintable(QString::number(index)));
-    QCOMPARE(form.workflow.SourceFile, form.ListBox1->item(index)->text());
+    QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), form.ListBox1->item(index)->text());
     QCOMPARE(form.ImageButton1->isEnabled(), index > 0);
     QCOMPARE(form.ImageButton2->isEnabled(), index < count - 1);
 }
@@ -238,7 +238,7 @@ private slots:
         QVERIFY2(written == expected, qPrintable(firstDifference(written, expected)));
         QVERIFY(!(written == decoded));
         QCOMPARE(form.status->text(), QStringLiteral("IMG_5.bmp saved."));
-        QVERIFY(form.workflow.PhotoWork == decoded); // restored for the next save
+        QVERIFY(form.flow().workflow.PhotoWork == decoded); // restored for the next save
         QCOMPARE(leftovers(f.path("")), QStringList());
     }
 
@@ -275,7 +275,7 @@ private slots:
         const Difference shifted = difference(written, CropBitmap(full, 11, 21, 29, 39));
         QVERIFY2(shifted.mean > 2 * d.mean + 1.0, qPrintable(QStringLiteral("shifted mean %1").arg(shifted.mean)));
         QCOMPARE(form.status->text(), QStringLiteral("big.jpg saved."));
-        QVERIFY(form.workflow.PhotoWork == source);
+        QVERIFY(form.flow().workflow.PhotoWork == source);
     }
 
     void batchOfThree_NameClashTakesTheTickCount()
@@ -340,12 +340,12 @@ private slots:
         QVERIFY(form.Panel8->isHidden());
         QCOMPARE(form.ProgressBar1->maximum(), 3);
         QCOMPARE(progress.last(), 3);
-        QCOMPARE(form.workflow.FileIndex, 0);
-        QCOMPARE(form.workflow.SourceFile, photos[0]);
+        QCOMPARE(form.flow().workflow.FileIndex, 0);
+        QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), photos[0]);
         QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_1.bmp [1 of 3]"));
         QVERIFY(form.ImageButton2->isEnabled());
         QVERIFY(!form.ImageButton1->isEnabled());
-        QVERIFY(form.workflow.PhotoWork == solid(96, 64, colours[0]));
+        QVERIFY(form.flow().workflow.PhotoWork == solid(96, 64, colours[0]));
     }
 
     void batchFromThirdOfFive_WritesTheShownPhotographFirst()
@@ -407,10 +407,10 @@ private slots:
         QCOMPARE(form.ListBox1->item(0)->text(), photos[2]);
         QCOMPARE(form.ListBox1->item(1)->text(), photos[1]);
         QCOMPARE(form.ListBox1->item(2)->text(), photos[0]);
-        QCOMPARE(form.workflow.FileIndex, 0);
-        QCOMPARE(form.workflow.SourceFile, photos[2]);
+        QCOMPARE(form.flow().workflow.FileIndex, 0);
+        QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), photos[2]);
         QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_3.bmp [1 of 5]"));
-        QVERIFY(form.workflow.PhotoWork == images[2]);
+        QVERIFY(form.flow().workflow.PhotoWork == images[2]);
     }
 
     void offsetLeftMinus10Top5_PairsPhotoAndMaskScaledBy10()
@@ -440,7 +440,7 @@ private slots:
         // mask (c + 100, r - 50); the first 50 rows and the last 100
         // columns have no mask pixel and stay as they were.
         const float damping = DampingForStrength(80);
-        const CorrectionTargets t = TargetsFor(form.mask.HotspotR, form.mask.HotspotG, form.mask.HotspotB, 25);
+        const CorrectionTargets t = TargetsFor(form.flow().mask.HotspotR, form.flow().mask.HotspotG, form.flow().mask.HotspotB, 25);
         Bitmap24 expected = source;
         for (int r = 50; r < H; ++r) {
             std::uint8_t* row = expected.scanLine(r);
@@ -473,7 +473,7 @@ private slots:
         QCOMPARE(request.title, QStringLiteral(" Save JPEG Image"));
         QCOMPARE(request.fileName, QStringLiteral("IMG_7.jpg"));
         QCOMPARE(entriesOf(f.path("")), before);
-        QVERIFY(form.workflow.PhotoWork == source);
+        QVERIFY(form.flow().workflow.PhotoWork == source);
         QCOMPARE(form.status->text(), statusBefore);
         QCOMPARE(f.services.errors, QStringList());
         QCOMPARE(f.services.messages, QStringList());
@@ -503,17 +503,17 @@ private slots:
         QCOMPARE(entriesOf(f.path("")), before);
         QVERIFY(!panelSeen);
         QVERIFY(form.Panel8->isHidden());
-        QVERIFY(form.workflow.PhotoWork == images[1]);
+        QVERIFY(form.flow().workflow.PhotoWork == images[1]);
         checkListPositionAgrees(form);
-        QCOMPARE(form.workflow.SourceFile, photos[1]);
-        QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_2.bmp [%1 of 3]").arg(form.workflow.FileIndex + 1));
+        QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), photos[1]);
+        QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_2.bmp [%1 of 3]").arg(form.flow().workflow.FileIndex + 1));
         // Stepping on from here shows the next entry of the list, with its
         // own pixels.
         form.Button1Click(form.ImageButton2);
         checkListPositionAgrees(form);
-        QCOMPARE(form.workflow.FileIndex, 1);
-        QVERIFY(form.workflow.PhotoWork == images[photos.indexOf(form.workflow.SourceFile)]);
-        QVERIFY(form.workflow.SourceFile != photos[1]);
+        QCOMPARE(form.flow().workflow.FileIndex, 1);
+        QVERIFY(form.flow().workflow.PhotoWork == images[photos.indexOf(QString::fromStdString(form.flow().workflow.SourceFile))]);
+        QVERIFY(QString::fromStdString(form.flow().workflow.SourceFile) != photos[1]);
     }
 
     void failedWrite_ReportsTheFileAndLeavesAConsistentState_data()
@@ -571,12 +571,12 @@ private slots:
         QVERIFY2(f.services.errors[0].contains(failing), qPrintable(f.services.errors[0]));
         QCOMPARE(leftovers(f.path("")), QStringList());
         QVERIFY(form.Panel8->isHidden());
-        const int shown = form.workflow.FileIndex;
+        const int shown = form.flow().workflow.FileIndex;
         checkListPositionAgrees(form);
-        QVERIFY(form.workflow.PhotoWork == images[photos.indexOf(form.workflow.SourceFile)]);
+        QVERIFY(form.flow().workflow.PhotoWork == images[photos.indexOf(QString::fromStdString(form.flow().workflow.SourceFile))]);
         QVERIFY(form.status->text().contains(QStringLiteral("[%1 of %2]").arg(shown + 1).arg(count)));
         if (situation == QStringLiteral("second blocked")) {
-            QCOMPARE(form.workflow.SourceFile, photos[1]);
+            QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), photos[1]);
             const Bitmap24 first = decodeJpeg(f.path("batch/IMG_1.jpg"));
             QCOMPARE(first.width(), 120);
         }
@@ -633,7 +633,7 @@ private slots:
         QCOMPARE(f.services.errors, QStringList());
         QCOMPARE(entriesOf(f.path("")), before);
         QVERIFY(f.services.saveRequests.empty());
-        QVERIFY(form.workflow.PhotoWork == source);
+        QVERIFY(form.flow().workflow.PhotoWork == source);
     }
 
     void jpegOutput_CarriesTheSourcesExif_data()
