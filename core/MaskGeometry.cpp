@@ -144,18 +144,4 @@ void TurnMarker(int& markerX, int& markerY, bool clockwise)
     markerY = int(RoundHalfEven(scaledY)) + 120;
 }
 
-Bitmap24 CropBitmap(const Bitmap24& source, int left, int top, int right, int bottom)
-{
-    const long long w = static_cast<long long>(source.width()) - left - right;
-    const long long h = static_cast<long long>(source.height()) - top - bottom;
-    if (left < 0 || top < 0 || right < 0 || bottom < 0 || w <= 0 || h <= 0)
-        throw std::invalid_argument("Crop margins leave no pixels: " + std::to_string(source.width()) + "x" +
-                                    std::to_string(source.height()) + " photograph with margins " +
-                                    std::to_string(left) + ", " + std::to_string(top) + ", " +
-                                    std::to_string(right) + ", " + std::to_string(bottom));
-    Bitmap24 out(static_cast<int>(w), static_cast<int>(h));
-    copyRect(source, Rect{left, top, left + int(w), top + int(h)}, out, 0, 0);
-    return out;
-}
-
 } // namespace lumivane

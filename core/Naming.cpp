@@ -50,14 +50,15 @@ std::string FinalOutputPath(const std::string& outPath, bool bmp, bool cropped)
     return cropped ? outPath : ReplaceLast3(outPath, "bmp");
 }
 
-std::string BatchOutputPath(const std::string& folder, const std::string& outName, bool bmp,
-                            std::uint32_t startTick,
-                            const std::function<bool(const std::string&)>& exists, bool cropped)
+std::string BatchCandidatePath(const std::string& folder, const std::string& outName, bool bmp,
+                               std::uint32_t startTick, int attempt, bool cropped)
 {
-    std::string path = ReplaceLast3(folder + "/" + outName, bmp ? "bmp" : "jpg");
-    if (exists && exists(path))
-        path = folder + "/" + dropLast(outName, 4) + "." + std::to_string(startTick) + lastChars(outName, 4);
-    return FinalOutputPath(path, bmp, cropped);
+    if (attempt <= 0)
+        return FinalOutputPath(ReplaceLast3(folder + "/" + outName, bmp ? "bmp" : "jpg"), bmp, cropped);
+    std::string tick = "." + std::to_string(startTick);
+    if (attempt >= 2)
+        tick += "-" + std::to_string(attempt);
+    return FinalOutputPath(folder + "/" + dropLast(outName, 4) + tick + lastChars(outName, 4), bmp, cropped);
 }
 
 std::string ShortenedMaskLabel(const std::string& fileName)
