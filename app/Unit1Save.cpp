@@ -115,8 +115,8 @@ bool TForm1::saveOnePass(int pass, int listLength, QString& folder, std::uint32_
             Panel8->raise();
             services_.processEvents();
         }
-        // The name is settled when the file is written: the first free one.
-        workflow.OutPath = folder;
+        // OutPath is settled when the file is written: the first free name
+        // among the batch's names.
         havePath = true;
     }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Bitmap24.h"
+#include "CorrectionKernel.h"
 #include "ExifTransplant.h"
 
 #include <string>
@@ -22,6 +23,14 @@ TransplantResult CopyExif(const std::string& sourceFile, const std::string& outP
 // at column left, row top. Throws std::invalid_argument when a margin is
 // negative or nothing would be left.
 Bitmap24 CropBitmap(const Bitmap24& source, int left, int top, int right, int bottom);
+
+// Rows firstRow .. firstRow + rowCount - 1 of the corrected photograph into
+// `bandOut`, which is sized to the photograph's width x rowCount; `photoIn`
+// is not changed. Throws like CorrectionPass,
+// std::out_of_range for rows outside the photograph.
+void ApplyCorrectionRows(const Bitmap24& photoIn, Bitmap24& bandOut, int firstRow, int rowCount,
+                         const Bitmap24& mask, const CorrectionRegion& region, float damping,
+                         const CorrectionTargets& targets);
 
 // EncodeJpeg, then written with the program's file writer (replacing).
 void SaveJpegFile(const Bitmap24& image, int quality, const std::string& path);
