@@ -55,10 +55,19 @@ std::string BatchCandidatePath(const std::string& folder, const std::string& out
 {
     if (attempt <= 0)
         return FinalOutputPath(ReplaceLast3(folder + "/" + outName, bmp ? "bmp" : "jpg"), bmp, cropped);
-    std::string tick = "." + std::to_string(startTick);
-    if (attempt >= 2)
-        tick += "-" + std::to_string(attempt);
-    return FinalOutputPath(folder + "/" + dropLast(outName, 4) + tick + lastChars(outName, 4), bmp, cropped);
+    // Appended piece by piece: "-" + std::to_string(...) trips a false
+    // -Wrestrict warning of g++ 12 at -O3.
+    std::string path = folder;
+    path += '/';
+    path += dropLast(outName, 4);
+    path += '.';
+    path += std::to_string(startTick);
+    if (attempt >= 2) {
+        path += '-';
+        path += std::to_string(attempt);
+    }
+    path += lastChars(outName, 4);
+    return FinalOutputPath(path, bmp, cropped);
 }
 
 std::string ShortenedMaskLabel(const std::string& fileName)
