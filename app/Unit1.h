@@ -259,7 +259,8 @@ private:
     void setScrollPosition(QScrollBar* bar, int position);
     bool saveOnePass(int pass, int listLength, QString& folder, std::uint32_t startTime);
     void finishSaveAfterError();
-    QString writeOutput(const lumivane::CorrectionRegion& region, const lumivane::CorrectionTargets& targets);
+    QString writeOutput(const lumivane::CorrectionRegion& region, const lumivane::CorrectionTargets& targets,
+                        const QString& batchFolder, std::uint32_t startTime);
     void drawPanelCross(int x, int y);
     // The quarter turn shared by rot1Click and rot2Click.
     void turnMask(bool clockwise);

@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -37,24 +38,35 @@ void TForm1::copyexif(TransplantResult result)
         services_.showMessage(this, QString::fromStdString(SourceMissingMessage(workflow.SourceFile.toStdString())));
 }
 
-QString TForm1::writeOutput(const CorrectionRegion& region, const CorrectionTargets& targets)
+QString TForm1::writeOutput(const CorrectionRegion& region, const CorrectionTargets& targets,
+                            const QString& batchFolder, std::uint32_t startTime)
 {
     const bool bmp = jpeg->value() == 101;
     const CropMargins crop = cropMargins();
     const bool cropped = HasCrop(crop);
+    // A single save goes to the name chosen in the save dialog, which asked
+    // before replacing a file. A batch never replaces a file: it writes to
+    // the first free name among the plain name and the tick-count names,
+    // and the no-replace rename keeps that true even against another
+    // program writing into the same folder at the same moment.
+    OutputTarget target(FinalOutputPath(workflow.OutPath.toStdString(), bmp, cropped));
+    if (!batchFolder.isEmpty()) {
+        target = OutputTarget::FirstFree([folder = batchFolder.toStdString(), outName = workflow.OutName.toStdString(),
+                                          bmp, startTime, cropped](int attempt) {
+            return BatchCandidatePath(folder, outName, bmp, startTime, attempt, cropped);
+        });
+    }
     // The unprocessed photograph is corrected band by band while it is
     // encoded; PhotoWork itself is never changed, so nothing needs restoring.
     if (bmp) {
-        if (!cropped)
-            workflow.OutPath = QString::fromStdString(ReplaceLast3(workflow.OutPath.toStdString(), "bmp"));
-        savePipeline_.SaveCorrectedBmp(workflow.PhotoWork, mask.MaskFull, region, correction.Damping, targets, crop,
-                                       workflow.OutPath.toStdString());
+        workflow.OutPath = QString::fromStdString(savePipeline_.SaveCorrectedBmp(
+            workflow.PhotoWork, mask.MaskFull, region, correction.Damping, targets, crop, target));
     } else {
-        workflow.OutPath = QString::fromStdString(ReplaceLast3(workflow.OutPath.toStdString(), "jpg"));
-        const TransplantResult result = savePipeline_.SaveCorrectedJpeg(
-            workflow.PhotoWork, mask.MaskFull, region, correction.Damping, targets, crop, jpeg->value(),
-            workflow.SourceFile.toStdString(), workflow.OutPath.toStdString());
-        copyexif(result);
+        const SaveResult result =
+            savePipeline_.SaveCorrectedJpeg(workflow.PhotoWork, mask.MaskFull, region, correction.Damping, targets,
+                                            crop, jpeg->value(), workflow.SourceFile.toStdString(), target);
+        workflow.OutPath = QString::fromStdString(result.path);
+        copyexif(result.transplant);
     }
     return workflow.OutPath;
 }
@@ -99,17 +111,13 @@ bool TForm1::saveOnePass(int pass, int listLength, QString& folder, std::uint32_
             Panel8->raise();
             services_.processEvents();
         }
-        // A cropped BMP is written to the batch path exactly as named, so
-        // the naming needs to know whether a crop applies.
-        const bool cropped = HasCrop(cropMargins());
-        workflow.OutPath = QString::fromStdString(BatchOutputPath(
-            folder.toStdString(), workflow.OutName.toStdString(), bmp, startTime,
-            [](const std::string& p) { return QFileInfo::exists(QString::fromStdString(p)); }, cropped));
+        // OutPath is settled when the file is written: the first free name
+        // among the batch's names.
         havePath = true;
     }
 
     if (havePath) {
-        writeOutput(region, targets);
+        writeOutput(region, targets, listLength > 1 ? folder : QString(), startTime);
         status->setText(QFileInfo(workflow.OutPath).fileName() + QStringLiteral(" saved."));
     }
 
@@ -182,16 +190,25 @@ void TForm1::Button2Click()
     // The batch lets the event loop run between photographs; while it runs
     // the controls that would change the list, the mask or the settings
     // under its feet are out of reach (the progress panel stays live).
+    // The navigation arrows are locked too: a step queued while a file is
+    // written would move FileIndex under the loop. Afterwards they are set
+    // from the list position the save leaves behind.
     struct BatchLock {
         std::vector<QWidget*> widgets;
+        std::function<void()> restoreNavigation;
         ~BatchLock()
         {
             for (QWidget* w : widgets)
                 w->setEnabled(true);
+            if (restoreNavigation)
+                restoreNavigation();
         }
     } lock;
     if (count > 1) {
-        lock.widgets = {GroupBox4, GroupBox5, GroupBox3, GroupBox6, Label2};
+        lock.restoreNavigation = [this] {
+            setNavigationEnabled(workflow.FileIndex > 0, workflow.FileIndex < ListBox1->count() - 1);
+        };
+        lock.widgets = {GroupBox4, GroupBox5, GroupBox3, GroupBox6, Label2, ImageButton1, ImageButton2};
         for (QWidget* w : lock.widgets)
             w->setEnabled(false);
     }
