@@ -82,8 +82,6 @@ Size2 FitInside(int width, int height, int maxWidth, int maxHeight)
     if (width < 1 || height < 1)
         return Size2{};
     const long long mw = std::max(maxWidth, 1), mh = std::max(maxHeight, 1);
-    if (width <= mw && height <= mh)
-        return Size2{width, height};
     if (static_cast<long long>(width) * mh >= static_cast<long long>(height) * mw) {
         // The width is the limit.
         const long long h = (static_cast<long long>(height) * mw + width / 2) / width;

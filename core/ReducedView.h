@@ -49,7 +49,8 @@ struct Size2 {
 };
 
 // The largest size with the photograph's aspect ratio that fits into
-// maxWidth x maxHeight, never larger than the photograph, at least 1 x 1.
+// maxWidth x maxHeight, at least 1 x 1. A photograph smaller than the view
+// is enlarged (each of its pixels then covers several view pixels).
 Size2 FitInside(int width, int height, int maxWidth, int maxHeight);
 
 // The reduced pictures and everything measured on them. Kept by the view

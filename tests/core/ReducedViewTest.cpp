@@ -148,7 +148,8 @@ TEST(ReducedView, FitInsideKeepsTheAspectRatio)
         {6000, 4000, 1200, 800, 1200, 800}, // exactly
         {4000, 6000, 1200, 560, 373, 560},  // portrait
         {6000, 1000, 1200, 560, 1200, 200}, // width is the limit
-        {100, 50, 1200, 800, 100, 50},      // never enlarged
+        {100, 50, 1200, 800, 1200, 600},    // a small photograph is enlarged
+        {640, 480, 640, 480, 640, 480},     // one to one
         {10000, 1, 100, 100, 100, 1},       // at least one row
         {5, 5, 0, -3, 1, 1},                // no room: one pixel
         {0, 10, 100, 100, 0, 0},            // no photograph
