@@ -118,6 +118,7 @@ TForm1::TForm1(PlatformServices& services, const QString& programFolder, QWidget
     Image1.Height = 41;
     buildControls();
     wireHandlers();
+    setUpBeforeAfter();
     Form2 = new TForm2(this);
     change_color();
 }

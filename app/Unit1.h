@@ -29,6 +29,7 @@ namespace lumivane {
 class PlatformServices;
 }
 class TForm2;
+class TBeforeAfterForm;
 
 // Photograph list, the photograph on screen and its working copies.
 struct WorkflowState {
@@ -137,6 +138,11 @@ public:
     void Button9Click();
     void BitBtn7Click();
     void showexif();
+    // Opens the before/after window, or brings it to the front.
+    void img_rightClick();
+    // Hands the photograph, mask and settings to the before/after window,
+    // when it exists; called at the end of every preview pass and load.
+    void refreshBeforeAfter() noexcept;
 
     // Mask operations called from several handlers.
     void LoadMask() { Button3Click(); }
@@ -212,6 +218,7 @@ public:
     QLabel* Label14 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     TForm2* Form2 = nullptr;
+    TBeforeAfterForm* BeforeAfter = nullptr; // made on the first click on img_right
 
     // The mask offset over the left preview, in preview pixels (the
     // overlay's left and top inside its panel).
@@ -244,6 +251,7 @@ protected:
 private:
     void buildControls();
     void wireHandlers();
+    void setUpBeforeAfter();
     // Runs a handler; an error that escapes it is shown by the default
     // error display and the program goes on.
     void guarded(const std::function<void()>& handler);

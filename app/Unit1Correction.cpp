@@ -6,11 +6,15 @@
 #include "TextFormat.h"
 
 #include <QLocale>
+#include <QScopeGuard>
 
 using namespace lumivane;
 
 void TForm1::brightnessChange()
 {
+    // The before/after window follows every change, also one that fails
+    // below.
+    const auto followView = qScopeGuard([this] { refreshBeforeAfter(); });
     const int b = brightness->value();
     const int s = strength->value();
     Label1->setText(QStringLiteral("Brightness: ") + (b - 25 > 0 ? QStringLiteral("+") : QString()) +

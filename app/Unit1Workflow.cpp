@@ -184,6 +184,8 @@ void TForm1::loadPhotograph()
     if (mask.MaskLoaded && workflow.PhotoPresent) {
         UpdateMaskRatioLabel();
         brightnessChange();
+    } else {
+        refreshBeforeAfter(); // the preview pass does it otherwise
     }
     if (Form2 && Form2->isVisible())
         showexif();
