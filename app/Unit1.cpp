@@ -113,6 +113,7 @@ TForm1::TForm1(PlatformServices& services, const QString& programFolder, QWidget
     setFont(font);
     buildControls();
     wireHandlers();
+    setUpBeforeAfter();
     Form2 = new TForm2(this);
     change_color();
     updateControls();

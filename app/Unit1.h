@@ -30,6 +30,7 @@ namespace lumivane {
 class PlatformServices;
 }
 class TForm2;
+class TBeforeAfterForm;
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -61,6 +62,12 @@ public:
     void rot2Click();
     void BitBtn7Click();
     void showexif();
+    // Opens the before/after window, or brings it to the front.
+    void img_rightClick();
+    // Hands the photograph, mask and settings to the before/after window,
+    // when it exists; runs whenever the processed preview changed (every
+    // preview pass and load).
+    void refreshBeforeAfter() noexcept;
 
     // ---- Controls, by their form names ----
     lumivane::TClickLabel* Label2 = nullptr;
@@ -126,6 +133,7 @@ public:
     QLabel* Label14 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     TForm2* Form2 = nullptr;
+    TBeforeAfterForm* BeforeAfter = nullptr; // made on the first click on img_right
 
     // The mask offset over the left preview, in preview pixels (the
     // overlay's left and top inside its panel), and the thumbnail's position.
@@ -150,6 +158,7 @@ protected:
 private:
     void buildControls();
     void wireHandlers();
+    void setUpBeforeAfter();
     // Runs a handler; an error that escapes it is shown by the default
     // error display and the program goes on.
     void guarded(const std::function<void()>& handler);

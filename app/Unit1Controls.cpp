@@ -133,7 +133,10 @@ void TForm1::updateControls()
     // Pictures, copied only when they changed.
     const WorkflowPictures& p = f.pictures;
     showPicture(img_left, p.Original, p.OriginalRevision, shownOriginal_);
-    showPicture(img_right, p.Processed, p.ProcessedRevision, shownProcessed_);
+    if (p.ProcessedRevision != shownProcessed_) {
+        showPicture(img_right, p.Processed, p.ProcessedRevision, shownProcessed_);
+        refreshBeforeAfter();
+    }
     showPicture(Image3, p.Thumbnail, p.ThumbnailRevision, shownThumbnail_);
     showPicture(Image4, p.Overlay, p.OverlayRevision, shownOverlay_);
     showPicture(Image2, p.Panel, p.PanelRevision, shownPanel_);

@@ -174,7 +174,8 @@ void runBatch(int resultFd)
         const CorrectionRegion region = FullSizeRegion(0, 0, image1.width(), image1.height());
         const std::string out = (dir / "out" / fs::path(sources[i]).filename()).replace_extension("jpg").string();
         if (pipeline.SaveCorrectedJpeg(image1, maskFull, region, kDamping, kTargets, CropMargins{}, 90, sources[i],
-                                       out) != TransplantResult::Transplanted)
+                                       out)
+                .transplant != TransplantResult::Transplanted)
             std::exit(3);
     }
     BatchFigures figures;

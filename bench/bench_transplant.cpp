@@ -17,6 +17,7 @@
 #include "ExifTransplant.h"
 #include "FileIO.h"
 #include "JpegCodec.h"
+#include "TestOracles.h"
 
 #include <chrono>
 #include <cstdlib>

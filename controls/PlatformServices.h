@@ -45,7 +45,7 @@ public:
     virtual void openUrl(const QString& url) = 0;
     // Lets the event loop run once so that pending paints and input are handled.
     virtual void processEvents() = 0;
-    // Milliseconds since some fixed moment, wrapping at 32 bits.
+    // Milliseconds since the system started, wrapping at 32 bits.
     virtual std::uint32_t tickCount() = 0;
     // Shows or removes the hourglass cursor.
     virtual void setBusyCursor(bool busy) = 0;
@@ -68,6 +68,9 @@ public:
 private:
     bool busy_ = false;
 };
+
+// Milliseconds since the system started (boot clock), truncated to 32 bits.
+std::uint32_t SystemTickCount();
 
 // Turns a filter written as "Description |*.jpg;*.JPG" into Qt's
 // "Description (*.jpg *.JPG)" form.

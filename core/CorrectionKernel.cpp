@@ -458,19 +458,6 @@ void CorrectionPass::CorrectInto(const Rect& window, std::uint8_t* out, std::ptr
     }
 }
 
-void ApplyCorrectionRows(const Bitmap24& photoIn, Bitmap24& bandOut, int firstRow, int rowCount,
-                         const Bitmap24& mask, const CorrectionRegion& region, float damping,
-                         const CorrectionTargets& targets)
-{
-    const CorrectionPass pass(photoIn, mask, region, damping, targets);
-    if (rowCount < 0 || firstRow < 0 || firstRow > photoIn.height() - rowCount)
-        throw std::out_of_range("Correction rows " + std::to_string(firstRow) + " + " + std::to_string(rowCount) +
-                                " outside a photograph of " + std::to_string(photoIn.height()) + " rows");
-    bandOut.setSize(photoIn.width(), rowCount);
-    pass.CorrectInto(Rect{0, firstRow, photoIn.width(), firstRow + rowCount}, bandOut.data(),
-                     std::ptrdiff_t(bandOut.rowBytes()));
-}
-
 void ClearCorrectionTables()
 {
     tableCache().clear();

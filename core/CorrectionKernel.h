@@ -95,13 +95,6 @@ private:
     std::unique_ptr<Tables> tables_;
 };
 
-// Rows firstRow .. firstRow + rowCount - 1 of the corrected photograph into
-// `bandOut`, which is sized to the photograph's width x rowCount; `photoIn`
-// is not changed. Throws like CorrectionPass.
-void ApplyCorrectionRows(const Bitmap24& photoIn, Bitmap24& bandOut, int firstRow, int rowCount,
-                         const Bitmap24& mask, const CorrectionRegion& region, float damping,
-                         const CorrectionTargets& targets);
-
 // Drops the tables kept between calls (for measuring the cost of a first
 // call; the results do not depend on it).
 void ClearCorrectionTables();

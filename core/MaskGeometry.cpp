@@ -145,20 +145,4 @@ void TurnMarker(int& markerX, int& markerY, bool clockwise)
     markerY = int(RoundHalfEven(scaledY)) + 120;
 }
 
-Bitmap24 CropBitmap(const Bitmap24& source, int left, int top, int right, int bottom)
-{
-    const CropMargins margins{left, top, right, bottom};
-    if (!CropLeavesPixels(source.width(), source.height(), margins))
-        throw std::invalid_argument("Crop margins leave no pixels: " + std::to_string(source.width()) + "x" +
-                                    std::to_string(source.height()) + " photograph with margins " +
-                                    std::to_string(left) + ", " + std::to_string(top) + ", " +
-                                    std::to_string(right) + ", " + std::to_string(bottom));
-    const CroppedSize size = CroppedSizeOf(source.width(), source.height(), margins);
-    const int w = static_cast<int>(size.width);
-    const int h = static_cast<int>(size.height);
-    Bitmap24 out(w, h);
-    copyRect(source, Rect{left, top, left + w, top + h}, out, 0, 0);
-    return out;
-}
-
 } // namespace lumivane

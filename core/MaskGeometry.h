@@ -50,9 +50,5 @@ void DrawHotspotCross(Bitmap24& target, int x, int y);
 // the turned mask is stretched back to 320 x 240 (x by 1.33, y by 0.75).
 void TurnMarker(int& markerX, int& markerY, bool clockwise);
 
-// The (W - left - right) x (H - top - bottom) rectangle of `source` starting
-// at column left, row top. Throws std::invalid_argument when a margin is
-// negative or nothing would be left.
-Bitmap24 CropBitmap(const Bitmap24& source, int left, int top, int right, int bottom);
 
 } // namespace lumivane

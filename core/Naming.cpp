@@ -50,13 +50,23 @@ std::string FinalOutputPath(const std::string& outPath, bool bmp, bool cropped)
     return cropped ? outPath : ReplaceLast3(outPath, "bmp");
 }
 
-std::string BatchOutputPath(const std::string& folder, const std::string& outName, bool bmp,
-                            std::uint32_t startTick,
-                            const std::function<bool(const std::string&)>& exists, bool cropped)
+std::string BatchCandidatePath(const std::string& folder, const std::string& outName, bool bmp,
+                               std::uint32_t startTick, int attempt, bool cropped)
 {
-    std::string path = ReplaceLast3(folder + "/" + outName, bmp ? "bmp" : "jpg");
-    if (exists && exists(path))
-        path = folder + "/" + dropLast(outName, 4) + "." + std::to_string(startTick) + lastChars(outName, 4);
+    if (attempt <= 0)
+        return FinalOutputPath(ReplaceLast3(folder + "/" + outName, bmp ? "bmp" : "jpg"), bmp, cropped);
+    // Appended piece by piece: "-" + std::to_string(...) trips a false
+    // -Wrestrict warning of g++ 12 at -O3.
+    std::string path = folder;
+    path += '/';
+    path += dropLast(outName, 4);
+    path += '.';
+    path += std::to_string(startTick);
+    if (attempt >= 2) {
+        path += '-';
+        path += std::to_string(attempt);
+    }
+    path += lastChars(outName, 4);
     return FinalOutputPath(path, bmp, cropped);
 }
 

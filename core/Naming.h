@@ -1,11 +1,10 @@
 // File-name rules of the workflow: output names derived from the source by
 // replacing its last three characters, the file type taken from the last
-// three characters, the batch output path with its tick-count fallback and
+// three characters, the batch output names with their tick-count fallbacks and
 // the shortened mask label.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 namespace lumivane {
@@ -31,15 +30,15 @@ std::string UpperSuffix3(const std::string& path);
 // case the path is used exactly as given.
 std::string FinalOutputPath(const std::string& outPath, bool bmp, bool cropped);
 
-// Path a batch writes one photograph to: folder + "/" + outName with the
-// extension for the output type. When that file exists, folder + "/" +
-// outName without its last four characters + "." + startTick + the last four
-// characters of outName instead (not tested again). The result then gets the
-// writer's extension (FinalOutputPath).
-std::string BatchOutputPath(const std::string& folder, const std::string& outName, bool bmp,
-                            std::uint32_t startTick,
-                            const std::function<bool(const std::string&)>& exists,
-                            bool cropped = false);
+// The names a batch tries in turn for one photograph, by attempt:
+//   0   folder + "/" + outName with the extension for the output type;
+//   1   folder + "/" + outName without its last four characters + "." +
+//       startTick + the last four characters of outName;
+//   n   (n >= 2) the same with "-n" after the tick: IMG_7.123456-2.jpg.
+// Each then gets the writer's extension (FinalOutputPath). The batch writes
+// to the first name that is free and never replaces a file.
+std::string BatchCandidatePath(const std::string& folder, const std::string& outName, bool bmp,
+                               std::uint32_t startTick, int attempt, bool cropped = false);
 
 // Mask file name (UTF-8) as shown beside the thumbnail: whole up to 14
 // characters, otherwise "..." followed by the last 14 characters. Characters

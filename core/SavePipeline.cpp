@@ -82,20 +82,6 @@ private:
     BandHandoff& handoff_;
 };
 
-void put16(std::uint8_t* at, std::uint32_t v)
-{
-    at[0] = std::uint8_t(v);
-    at[1] = std::uint8_t(v >> 8);
-}
-
-void put32(std::uint8_t* at, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        at[i] = std::uint8_t(v >> (8 * i));
-}
-
-constexpr std::size_t kBmpDataOffset = 54; // 14-byte file header + 40-byte information header
-
 } // namespace
 
 SavePipeline::SavePipeline(int threads, int bandRows) : threads_(threads), bandRows_(std::max(bandRows, 1)) {}
@@ -205,57 +191,48 @@ void SavePipeline::encodeBands(const CorrectionPass& pass, const Rect& window, i
     encoder.Finish();
 }
 
-TransplantResult SavePipeline::SaveCorrectedJpeg(const Bitmap24& unprocessed, const Bitmap24& maskFull,
-                                                 const CorrectionRegion& region, float damping,
-                                                 const CorrectionTargets& targets, const CropMargins& crop,
-                                                 int quality, const std::string& sourceFile,
-                                                 const std::string& outPath)
+SaveResult SavePipeline::SaveCorrectedJpeg(const Bitmap24& unprocessed, const Bitmap24& maskFull,
+                                           const CorrectionRegion& region, float damping,
+                                           const CorrectionTargets& targets, const CropMargins& crop, int quality,
+                                           const std::string& sourceFile, const OutputTarget& target)
 {
     const Rect window = outputWindow(unprocessed, crop);
     const CorrectionPass pass(unprocessed, maskFull, region, damping, targets);
     encodeBands(pass, window, quality);
-    return WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, outPath);
+    SaveResult result;
+    result.path = target.WriteWith([&](const std::string& path, WriteMode mode) {
+        result.transplant = WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, path, mode);
+    });
+    return result;
 }
 
-void SavePipeline::SaveCorrectedBmp(const Bitmap24& unprocessed, const Bitmap24& maskFull,
-                                    const CorrectionRegion& region, float damping,
-                                    const CorrectionTargets& targets, const CropMargins& crop,
-                                    const std::string& outPath)
+std::string SavePipeline::SaveCorrectedBmp(const Bitmap24& unprocessed, const Bitmap24& maskFull,
+                                           const CorrectionRegion& region, float damping,
+                                           const CorrectionTargets& targets, const CropMargins& crop,
+                                           const OutputTarget& target)
 {
     const Rect window = outputWindow(unprocessed, crop);
     const CorrectionPass pass(unprocessed, maskFull, region, damping, targets);
 
     const std::size_t width = std::size_t(window.width());
     const std::size_t height = std::size_t(window.height());
-    const std::size_t stride = (width * 3 + 3) & ~std::size_t(3);
-    const std::size_t imageSize = stride * height;
-    if (imageSize > 0xFFFFFFFFu - kBmpDataOffset)
-        throw BmpError("Bitmap is too large to be written as BMP");
-    const std::size_t fileSize = kBmpDataOffset + imageSize;
+    std::uint8_t header[kBmpHeaderSize];
+    const BmpLayout layout = WriteBmpHeader(header, window.width(), window.height());
+    const std::size_t stride = layout.stride;
+    const std::size_t fileSize = layout.fileSize;
     // The buffer keeps its capacity between saves; every byte of the file
     // is written below, header, pixels and row padding alike.
     bmpFile_.resize(fileSize);
     std::uint8_t* file = bmpFile_.data();
-    std::memset(file, 0, kBmpDataOffset);
-    file[0] = 'B';
-    file[1] = 'M';
-    put32(file + 2, std::uint32_t(fileSize));
-    put32(file + 10, std::uint32_t(kBmpDataOffset));
-    // Information header; resolution and colour counts stay 0.
-    put32(file + 14, 40);
-    put32(file + 18, std::uint32_t(width));
-    put32(file + 22, std::uint32_t(height)); // positive: bottom-up rows
-    put16(file + 26, 1);                     // planes
-    put16(file + 28, 24);                    // bits per pixel
-    put32(file + 30, 0);                     // no compression
-    put32(file + 34, std::uint32_t(imageSize));
+    std::memcpy(file, header, kBmpHeaderSize);
     if (stride > width * 3)
         for (std::size_t r = 0; r < height; ++r)
-            std::memset(file + kBmpDataOffset + r * stride + width * 3, 0, stride - width * 3);
+            std::memset(file + kBmpHeaderSize + r * stride + width * 3, 0, stride - width * 3);
     // Top row last in the file: write upwards from the last row's place.
-    std::uint8_t* topRow = file + kBmpDataOffset + (height - 1) * stride;
+    std::uint8_t* topRow = file + kBmpHeaderSize + (height - 1) * stride;
     pass.CorrectInto(window, topRow, -std::ptrdiff_t(stride));
-    WriteFileAtomically(outPath, file, fileSize);
+    return target.WriteWith(
+        [&](const std::string& path, WriteMode mode) { WriteFileAtomically(path, file, fileSize, mode); });
 }
 
 } // namespace lumivane

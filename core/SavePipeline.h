@@ -18,12 +18,20 @@
 #include "Bitmap24.h"
 #include "CorrectionKernel.h"
 #include "ExifTransplant.h"
+#include "FileIO.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace lumivane {
+
+// What a JPEG save wrote: the path (one of the target's names) and what the
+// EXIF transplant found.
+struct SaveResult {
+    std::string path;
+    TransplantResult transplant = TransplantResult::NotApplicable;
+};
 
 class SavePipeline {
 public:
@@ -41,26 +49,30 @@ public:
     // APP1 section of `sourceFile` in front of the encoded data when it has
     // one (see WriteJpegWithExif). `unprocessed` is not changed.
     //
-    // Returns the transplant's result; SourceMissing means the file was
-    // written without EXIF and the caller should tell the user
+    // `target` is one path (replaced when it exists) or the batch's names,
+    // tried in turn and never replacing a file (see OutputTarget). The image
+    // is encoded once whatever the number of names tried.
+    //
+    // Returns the path written and the transplant's result; SourceMissing
+    // means the file was written without EXIF and the caller should tell the user
     // (SourceMissingMessage). Throws std::invalid_argument before anything
     // is written when a margin is negative or the margins leave no pixels,
     // or when the region or damping is invalid; JpegError when libjpeg
-    // fails; TransplantError naming the file when writing fails (no partial
+    // fails; FileError naming the file when writing fails (no partial
     // or temporary file is left; an earlier file at `outPath` stays as it
     // was).
-    TransplantResult SaveCorrectedJpeg(const Bitmap24& unprocessed, const Bitmap24& maskFull,
-                                       const CorrectionRegion& region, float damping,
-                                       const CorrectionTargets& targets, const CropMargins& crop, int quality,
-                                       const std::string& sourceFile, const std::string& outPath);
+    SaveResult SaveCorrectedJpeg(const Bitmap24& unprocessed, const Bitmap24& maskFull,
+                                 const CorrectionRegion& region, float damping, const CorrectionTargets& targets,
+                                 const CropMargins& crop, int quality, const std::string& sourceFile,
+                                 const OutputTarget& target);
 
     // The same correction and crop written as an uncompressed 24-bit BMP
     // (EncodeBmp's file, written like WriteBmpFile). No EXIF. Throws as
     // above, FileError naming the file when writing fails, BmpError when
     // the picture is too large for the format.
-    void SaveCorrectedBmp(const Bitmap24& unprocessed, const Bitmap24& maskFull, const CorrectionRegion& region,
-                          float damping, const CorrectionTargets& targets, const CropMargins& crop,
-                          const std::string& outPath);
+    std::string SaveCorrectedBmp(const Bitmap24& unprocessed, const Bitmap24& maskFull,
+                                 const CorrectionRegion& region, float damping, const CorrectionTargets& targets,
+                                 const CropMargins& crop, const OutputTarget& target);
 
     // The bytes of the last JPEG encoded (without the EXIF head), valid
     // until the next save.

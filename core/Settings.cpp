@@ -242,13 +242,5 @@ bool QualityLabelIsWarning(int position)
     return position == 101;
 }
 
-std::string DefaultMaskLabel(const std::string& path)
-{
-    const std::size_t slash = path.find_last_of("/\\");
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (name.size() >= 15)
-        return "..." + name.substr(name.size() - 14);
-    return name;
-}
 
 } // namespace lumivane

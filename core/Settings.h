@@ -100,8 +100,4 @@ std::string QualityLabelAfterMaskLoad(int position);
 std::string QualityLabelForPosition(int position);
 bool QualityLabelIsWarning(int position);
 
-// The mask label for the default mask: the file-name part of `path`, or
-// "..." followed by its last 14 characters when the name has 15 or more.
-std::string DefaultMaskLabel(const std::string& path);
-
 } // namespace lumivane

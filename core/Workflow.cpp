@@ -29,12 +29,6 @@ bool isFile(const std::string& path)
     return !path.empty() && std::filesystem::is_regular_file(std::filesystem::u8path(path), error);
 }
 
-bool exists(const std::string& path)
-{
-    std::error_code error;
-    return std::filesystem::exists(std::filesystem::u8path(path), error);
-}
-
 // The slider texts are kept as text until the first mask load, but a text
 // that is no number would only fail then, in the middle of loading a
 // photograph, and again at every later load: check them while reading.
@@ -755,24 +749,29 @@ PhotoResult Workflow::saveShown(const std::string& outPath, const std::string& b
     const CropMargins crop = cropMargins();
     const bool cropped = HasCrop(crop);
 
-    workflow.OutPath = outPath;
+    // A single save goes to the name chosen in the save dialog, which asked
+    // before replacing a file. A batch never replaces a file: it writes to
+    // the first free name among the plain name and the tick-count names,
+    // and the no-replace rename keeps that true even against another
+    // program writing into the same folder at the same moment.
+    OutputTarget target(FinalOutputPath(outPath, bmp, cropped));
     if (!batchFolder.empty()) {
-        // A cropped BMP is written to the batch path exactly as named, so
-        // the naming needs to know whether a crop applies.
-        workflow.OutPath = BatchOutputPath(batchFolder, workflow.OutName, bmp, startTime, exists, cropped);
+        target = OutputTarget::FirstFree(
+            [folder = batchFolder, outName = workflow.OutName, bmp, startTime, cropped](int attempt) {
+                return BatchCandidatePath(folder, outName, bmp, startTime, attempt, cropped);
+            });
     }
     // The unprocessed photograph is corrected band by band while it is
     // encoded; PhotoWork itself is never changed, so nothing needs restoring.
     if (bmp) {
-        if (!cropped)
-            workflow.OutPath = ReplaceLast3(workflow.OutPath, "bmp");
-        savePipeline_.SaveCorrectedBmp(workflow.PhotoWork, mask.MaskFull, region, correction.Damping, targets, crop,
-                                       workflow.OutPath);
+        workflow.OutPath = savePipeline_.SaveCorrectedBmp(workflow.PhotoWork, mask.MaskFull, region,
+                                                          correction.Damping, targets, crop, target);
     } else {
-        workflow.OutPath = ReplaceLast3(workflow.OutPath, "jpg");
-        result.Transplant =
+        const SaveResult saved =
             savePipeline_.SaveCorrectedJpeg(workflow.PhotoWork, mask.MaskFull, region, correction.Damping, targets,
-                                            crop, adjust.Quality, workflow.SourceFile, workflow.OutPath);
+                                            crop, adjust.Quality, workflow.SourceFile, target);
+        workflow.OutPath = saved.path;
+        result.Transplant = saved.transplant;
     }
     result.Written = workflow.OutPath;
     say(FileNamePart(workflow.OutPath) + " saved.");

@@ -433,40 +433,53 @@ Bitmap24 ReadBmpFile(const std::string& path)
     return out;
 }
 
-std::vector<std::uint8_t> EncodeBmp(const Bitmap24& image)
+BmpLayout WriteBmpHeader(std::uint8_t* header, int width, int height)
 {
-    const std::size_t width = std::size_t(std::max(image.width(), 0));
-    const std::size_t height = std::size_t(std::max(image.height(), 0));
-    const std::size_t stride = (width * 3 + 3) & ~std::size_t(3);
-    const std::size_t imageSize = stride * height;
-    constexpr std::size_t kDataOffset = kFileHeaderSize + kInfoHeaderSize;
-    if (imageSize > 0xFFFFFFFFu - kDataOffset)
+    static_assert(kBmpHeaderSize == kFileHeaderSize + kInfoHeaderSize);
+    if (width < 0 || height < 0)
+        throw BmpError("Bitmap size " + std::to_string(width) + "x" + std::to_string(height) + " cannot be written");
+    BmpLayout layout;
+    layout.stride = (std::size_t(width) * 3 + 3) & ~std::size_t(3);
+    layout.imageSize = layout.stride * std::size_t(height);
+    if (layout.imageSize > 0xFFFFFFFFu - kBmpHeaderSize)
         throw BmpError("Bitmap is too large to be written as BMP");
-    std::vector<std::uint8_t> file(kDataOffset + imageSize, 0);
+    layout.fileSize = kBmpHeaderSize + layout.imageSize;
 
     auto put16 = [&](std::size_t at, std::uint32_t v) {
-        file[at] = std::uint8_t(v);
-        file[at + 1] = std::uint8_t(v >> 8);
+        header[at] = std::uint8_t(v);
+        header[at + 1] = std::uint8_t(v >> 8);
     };
     auto put32 = [&](std::size_t at, std::uint32_t v) {
         for (int i = 0; i < 4; ++i)
-            file[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
+            header[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
     };
-    // File header.
-    file[0] = 'B';
-    file[1] = 'M';
-    put32(2, std::uint32_t(file.size()));    // file size
-    put32(10, std::uint32_t(kDataOffset));   // pixel data offset (bytes 6..9 reserved, 0)
+    std::memset(header, 0, kBmpHeaderSize);
+    // File header; bytes 6..9 are reserved and stay 0.
+    header[0] = 'B';
+    header[1] = 'M';
+    put32(2, std::uint32_t(layout.fileSize));
+    put32(10, std::uint32_t(kBmpHeaderSize)); // pixel data offset
     // Information header; resolution (bytes 38..45) and colour counts stay 0.
     put32(14, kInfoHeaderSize);
     put32(18, std::uint32_t(width));
-    put32(22, std::uint32_t(height));        // positive: bottom-up rows
-    put16(26, 1);                            // planes
-    put16(28, 24);                           // bits per pixel
+    put32(22, std::uint32_t(height)); // positive: bottom-up rows
+    put16(26, 1);                     // planes
+    put16(28, 24);                    // bits per pixel
     put32(30, kRgb);
-    put32(34, std::uint32_t(imageSize));
+    put32(34, std::uint32_t(layout.imageSize));
+    return layout;
+}
+
+std::vector<std::uint8_t> EncodeBmp(const Bitmap24& image)
+{
+    std::uint8_t header[kBmpHeaderSize];
+    const BmpLayout layout = WriteBmpHeader(header, image.width(), image.height());
+    std::vector<std::uint8_t> file(layout.fileSize, 0);
+    std::memcpy(file.data(), header, kBmpHeaderSize);
+    const std::size_t width = std::size_t(image.width());
+    const std::size_t height = std::size_t(image.height());
     for (std::size_t r = 0; r < height; ++r)
-        std::memcpy(&file[kDataOffset + stride * r], image.data() + image.rowBytes() * (height - 1 - r),
+        std::memcpy(&file[kBmpHeaderSize + layout.stride * r], image.data() + image.rowBytes() * (height - 1 - r),
                     width * 3);
     return file;
 }

@@ -41,4 +41,20 @@ std::vector<std::uint8_t> EncodeBmp(const Bitmap24& image);
 // Same, written atomically (see WriteFileAtomically).
 void WriteBmpFile(const Bitmap24& image, const std::string& path);
 
+// Bytes in front of the pixels of the files written here.
+inline constexpr std::size_t kBmpHeaderSize = 54;
+
+// The sizes of that file for one picture.
+struct BmpLayout {
+    std::size_t stride = 0;    // bytes per row, padded to a multiple of 4
+    std::size_t imageSize = 0; // stride x height
+    std::size_t fileSize = 0;  // kBmpHeaderSize + imageSize
+};
+
+// Fills the kBmpHeaderSize bytes at `header` for a width x height picture
+// and returns the layout that follows. The one header writer of the
+// program: EncodeBmp and the band-wise save both use it. Raises BmpError
+// when the picture is too large for the format or a size is negative.
+BmpLayout WriteBmpHeader(std::uint8_t* header, int width, int height);
+
 } // namespace lumivane

@@ -1,10 +1,13 @@
 #include "FileIO.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,9 +15,9 @@ namespace lumivane {
 
 namespace {
 
-std::string systemReason()
+std::string reasonOf(int err)
 {
-    return std::strerror(errno);
+    return std::strerror(err);
 }
 
 // Owns a POSIX file descriptor so every way out of a function closes it.
@@ -44,21 +47,163 @@ private:
     int fd_;
 };
 
+// The installed fault hook. Looked at on every step, so a flag keeps the
+// lock out of the way when no test has installed one.
+std::mutex hookMutex;
+FileFaultHook hook;
+std::atomic<bool> hookInstalled{false};
+
+// 0 to go on, or the errno value the step is to fail with.
+int injected(FileStep step, const std::string& path, std::size_t& bytes)
+{
+    if (!hookInstalled.load(std::memory_order_acquire))
+        return 0;
+    FileFaultHook current;
+    {
+        std::lock_guard lock(hookMutex);
+        current = hook;
+    }
+    return current ? current(step, path, bytes) : 0;
+}
+
+int injected(FileStep step, const std::string& path)
+{
+    std::size_t none = 0;
+    return injected(step, path, none);
+}
+
+// Reads up to `size` bytes, fewer only at the end of the file; raises
+// FileError naming `path` on an error.
+std::size_t readFully(int fd, std::uint8_t* into, std::size_t size, const std::string& path)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        std::size_t ask = size - done;
+        if (const int err = injected(FileStep::Read, path, ask))
+            throw FileError("Cannot read file \"" + path + "\": " + reasonOf(err));
+        const ssize_t got = ::read(fd, into + done, std::min(ask, size - done));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            throw FileError("Cannot read file \"" + path + "\": " + reasonOf(errno));
+        }
+        if (got == 0)
+            break;
+        done += std::size_t(got);
+    }
+    return done;
+}
+
+int openForReading(const std::string& path)
+{
+    if (const int err = injected(FileStep::OpenRead, path))
+        throw FileError("Cannot open file \"" + path + "\": " + reasonOf(err));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw FileError("Cannot open file \"" + path + "\": " + reasonOf(errno));
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        const int err = S_ISDIR(info.st_mode) ? EISDIR : errno;
+        ::close(fd);
+        throw FileError("Cannot read file \"" + path + "\": " + reasonOf(err));
+    }
+    return fd;
+}
+
+// Six characters from a per-thread generator seeded from the system's
+// random source: names no other writer (thread or process) will pick.
+std::string randomTag()
+{
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 generator = [] {
+        std::random_device device;
+        std::seed_seq seed{device(), device(), device(), unsigned(::getpid())};
+        return std::mt19937_64(seed);
+    }();
+    std::string tag(6, 'x');
+    for (char& c : tag)
+        c = kAlphabet[generator() % (sizeof kAlphabet - 1)];
+    return tag;
+}
+
+// Creates a temporary file of a fresh name beside `path`, exclusively (an
+// existing file is never opened), readable and writable as the user's
+// umask allows. Returns the descriptor and sets `temporary` to its name.
+int createTemporary(const std::string& path, std::string& temporary)
+{
+    if (const int err = injected(FileStep::Create, path))
+        throw FileError("Cannot write file \"" + path + "\": " + reasonOf(err));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = path + "." + randomTag() + kTemporarySuffix;
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0)
+            return fd;
+        if (errno != EEXIST)
+            throw FileError("Cannot write file \"" + path + "\": " + reasonOf(errno));
+    }
+    throw FileError("Cannot write file \"" + path + "\": no free temporary name beside it");
+}
+
+// Puts `temporary` in place as `path` without ever replacing a file there.
+// Returns 0 or the errno value of the failure (EEXIST: the name is taken).
+int renameNoReplace(const std::string& temporary, const std::string& path)
+{
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // File systems without the no-replace rename: a hard link fails on a
+    // taken name just the same, and the temporary name is dropped after.
+    if (::link(temporary.c_str(), path.c_str()) != 0)
+        return errno;
+    ::unlink(temporary.c_str());
+    return 0;
+}
+
 } // namespace
+
+OutputTarget OutputTarget::FirstFree(std::function<std::string(int attempt)> candidate)
+{
+    OutputTarget target(std::string{});
+    target.candidate_ = std::move(candidate);
+    return target;
+}
+
+std::string OutputTarget::WriteWith(const std::function<void(const std::string&, WriteMode)>& write) const
+{
+    if (!candidate_) {
+        write(path_, WriteMode::Replace);
+        return path_;
+    }
+    std::string path;
+    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+        path = candidate_(attempt);
+        try {
+            write(path, WriteMode::NoReplace);
+            return path;
+        } catch (const FileExistsError&) {
+            // Taken, before or just now: the next name.
+        }
+    }
+    throw FileError("Cannot write file \"" + path + "\": no free name among " + std::to_string(kMaxAttempts) +
+                    " tried");
+}
+
+FileFaultHook SetFileFaultHook(FileFaultHook newHook)
+{
+    std::lock_guard lock(hookMutex);
+    FileFaultHook earlier = std::move(hook);
+    hook = std::move(newHook);
+    hookInstalled.store(static_cast<bool>(hook), std::memory_order_release);
+    return earlier;
+}
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
 {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid())
-        throw FileError("Cannot open file \"" + path + "\": " + systemReason());
+    FileDescriptor fd(openForReading(path));
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0)
-        throw FileError("Cannot read file \"" + path + "\": " + systemReason());
-    if (S_ISDIR(info.st_mode))
-        throw FileError("Cannot read file \"" + path + "\": it is a folder");
-
     std::vector<std::uint8_t> bytes;
-    if (S_ISREG(info.st_mode) && info.st_size > 0)
+    if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
         bytes.reserve(std::size_t(info.st_size));
     // Read until end of file rather than trusting the size: the file may
     // change while it is read, and special files report no size.
@@ -66,51 +211,66 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
     for (;;) {
         if (bytes.size() - used < 65536)
             bytes.resize(std::max<std::size_t>(used + 65536, bytes.capacity()));
-        const ssize_t got = ::read(fd.get(), bytes.data() + used, bytes.size() - used);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            throw FileError("Cannot read file \"" + path + "\": " + systemReason());
-        }
-        if (got == 0)
+        const std::size_t got = readFully(fd.get(), bytes.data() + used, bytes.size() - used, path);
+        used += got;
+        if (used < bytes.size())
             break;
-        used += std::size_t(got);
     }
     bytes.resize(used);
     return bytes;
 }
 
-void WriteFileAtomically(const std::string& path, const void* data, std::size_t size)
+std::vector<std::uint8_t> ReadFileHead(const std::string& path, std::size_t limit)
 {
-    const std::string temporary = path + ".part";
-    // Removes the temporary file and raises, keeping the reason of the
-    // failed call (unlink may change errno).
-    auto fail = [&]() {
-        const std::string reason = systemReason();
+    FileDescriptor fd(openForReading(path));
+    std::vector<std::uint8_t> bytes(limit);
+    bytes.resize(readFully(fd.get(), bytes.data(), limit, path));
+    return bytes;
+}
+
+void WriteFileAtomically(const std::string& path, std::initializer_list<ByteSpan> pieces, WriteMode mode)
+{
+    std::string temporary;
+    FileDescriptor fd(createTemporary(path, temporary));
+    // Removes the temporary file and raises with the reason of the failed
+    // step (unlink may change errno, so the reason is taken first).
+    auto fail = [&](int err) {
         ::unlink(temporary.c_str());
-        throw FileError("Cannot write file \"" + path + "\": " + reason);
+        if (err == EEXIST && mode == WriteMode::NoReplace)
+            throw FileExistsError("Cannot write file \"" + path + "\": a file of that name exists");
+        throw FileError("Cannot write file \"" + path + "\": " + reasonOf(err));
     };
 
-    FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!fd.valid())
-        throw FileError("Cannot write file \"" + path + "\": " + systemReason());
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    std::size_t written = 0;
-    while (written < size) {
-        const ssize_t put = ::write(fd.get(), bytes + written, size - written);
-        if (put < 0) {
-            if (errno == EINTR)
-                continue;
-            fail();
+    for (const ByteSpan& piece : pieces) {
+        const auto* bytes = static_cast<const std::uint8_t*>(piece.data);
+        std::size_t written = 0;
+        while (written < piece.size) {
+            std::size_t ask = piece.size - written;
+            if (const int err = injected(FileStep::Write, path, ask))
+                fail(err);
+            const ssize_t put = ::write(fd.get(), bytes + written, std::min(ask, piece.size - written));
+            if (put < 0) {
+                if (errno == EINTR)
+                    continue;
+                fail(errno);
+            }
+            written += std::size_t(put);
         }
-        written += std::size_t(put);
     }
+    if (const int err = injected(FileStep::Sync, path))
+        fail(err);
     if (::fsync(fd.get()) != 0)
-        fail();
+        fail(errno);
     if (!fd.close())
-        fail();
-    if (::rename(temporary.c_str(), path.c_str()) != 0)
-        fail();
+        fail(errno);
+    if (const int err = injected(FileStep::Rename, path))
+        fail(err);
+    if (mode == WriteMode::Replace) {
+        if (::rename(temporary.c_str(), path.c_str()) != 0)
+            fail(errno);
+    } else if (const int err = renameNoReplace(temporary, path)) {
+        fail(err);
+    }
 }
 
 } // namespace lumivane

@@ -1,10 +1,18 @@
-// Whole-file reading and all-or-nothing file writing.
-// Every writer of the program goes through WriteFileAtomically, so a failed
-// save never leaves a half-written image under the name the user chose.
+// Whole-file reading and the one all-or-nothing file writer.
+//
+// Every file the program writes (images, defaults.ini, default_mask.bmp, a
+// JPEG with its source's EXIF head) goes through WriteFileAtomically: the
+// bytes go to a temporary file of a name of its own beside the target
+// ("<target>.<six random characters>.part", created exclusively, so two
+// writers of one target never share a temporary file), are flushed to disk
+// and the temporary file is renamed into place only when complete. A failed
+// write leaves no temporary file and the target as it was.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -17,19 +25,108 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Raised by a no-replace write when the target name is already taken (by a
+// file that existed before or one another writer put there meanwhile).
+class FileExistsError : public FileError {
+public:
+    using FileError::FileError;
+};
+
 // Reads the whole file. Raises FileError naming the path when the file cannot
 // be opened or read.
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
 
-// Writes `size` bytes to a temporary file beside `path` (path + ".part"),
-// flushes it to disk and renames it over `path`. On any error the temporary
-// file is removed, `path` is left as it was, and FileError naming the path
-// is raised.
-void WriteFileAtomically(const std::string& path, const void* data, std::size_t size);
+// Reads at most `limit` bytes from the start of the file (fewer when the file
+// is shorter). Raises FileError naming the path when it cannot be read.
+std::vector<std::uint8_t> ReadFileHead(const std::string& path, std::size_t limit);
 
-inline void WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes)
+enum class WriteMode {
+    Replace,   // an existing file of the target's name is replaced (the user confirmed it)
+    NoReplace, // an existing file is never replaced: FileExistsError instead
+};
+
+// One contiguous run of bytes of the file to write.
+struct ByteSpan {
+    const void* data = nullptr;
+    std::size_t size = 0;
+};
+
+// Writes the spans one after the other as the file `path` (see above). On any
+// error the temporary file is removed, `path` is left as it was, and
+// FileError naming `path` is raised (FileExistsError for a taken name in
+// NoReplace mode).
+void WriteFileAtomically(const std::string& path, std::initializer_list<ByteSpan> pieces,
+                         WriteMode mode = WriteMode::Replace);
+
+inline void WriteFileAtomically(const std::string& path, const void* data, std::size_t size,
+                                WriteMode mode = WriteMode::Replace)
 {
-    WriteFileAtomically(path, bytes.data(), bytes.size());
+    WriteFileAtomically(path, {ByteSpan{data, size}}, mode);
 }
+
+inline void WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                                WriteMode mode = WriteMode::Replace)
+{
+    WriteFileAtomically(path, bytes.data(), bytes.size(), mode);
+}
+
+// Where a file goes: one path that may be replaced (the user confirmed it),
+// or a sequence of names tried in turn, none of which is ever replaced.
+class OutputTarget {
+public:
+    // One path, replaced when a file of that name exists.
+    OutputTarget(std::string path) : path_(std::move(path)) {} // NOLINT: a path is a target
+    // candidate(0), candidate(1), ... each written in NoReplace mode until
+    // one is free: a name taken before or meanwhile (by another writer,
+    // thread or program) moves the write on to the next name.
+    static OutputTarget FirstFree(std::function<std::string(int attempt)> candidate);
+
+    // Calls `write(path, mode)` for the target's path, or for each candidate
+    // until a call does not raise FileExistsError. Returns the path written.
+    // Raises FileError when no free name turns up among kMaxAttempts.
+    std::string WriteWith(const std::function<void(const std::string& path, WriteMode mode)>& write) const;
+
+    static constexpr int kMaxAttempts = 10000;
+
+private:
+    std::string path_;
+    std::function<std::string(int)> candidate_;
+};
+
+// The suffix every temporary file ends in; a left-over one is recognisable.
+inline constexpr const char* kTemporarySuffix = ".part";
+
+// The steps of file input and output that tests can make fail.
+enum class FileStep {
+    OpenRead, // opening a file for reading
+    Read,     // one read call
+    Create,   // creating the temporary file
+    Write,    // one write call to the temporary file
+    Sync,     // flushing the temporary file to disk (and closing it)
+    Rename,   // putting the temporary file in place
+};
+
+// A test hook consulted before each step. `path` is the file the step serves
+// (the target, not the temporary name); for Read and Write `bytes` holds the
+// size of the call and may be lowered to make the call short. Returning 0
+// lets the step run; returning an errno value (EIO, ENOSPC, ...) makes the
+// step fail with that error as the system would.
+using FileFaultHook = std::function<int(FileStep step, const std::string& path, std::size_t& bytes)>;
+
+// Installs `hook` (an empty function removes it) and returns the earlier one.
+// Meant for tests; the program never installs one.
+FileFaultHook SetFileFaultHook(FileFaultHook hook);
+
+// Installs a hook for the lifetime of a scope and puts the earlier one back.
+class ScopedFileFault {
+public:
+    explicit ScopedFileFault(FileFaultHook hook) : earlier_(SetFileFaultHook(std::move(hook))) {}
+    ~ScopedFileFault() { SetFileFaultHook(std::move(earlier_)); }
+    ScopedFileFault(const ScopedFileFault&) = delete;
+    ScopedFileFault& operator=(const ScopedFileFault&) = delete;
+
+private:
+    FileFaultHook earlier_;
+};
 
 } // namespace lumivane

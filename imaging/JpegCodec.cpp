@@ -479,11 +479,4 @@ std::vector<std::uint8_t> EncodeJpeg(const Bitmap24& image, int quality)
     return std::vector<std::uint8_t>(c.buffer, c.buffer + c.size);
 }
 
-void SaveJpegFile(const Bitmap24& image, int quality, const std::string& path)
-{
-    Compressor c;
-    encodeInto(c, image, quality);
-    WriteFileAtomically(path, c.buffer, c.size);
-}
-
 } // namespace lumivane

@@ -70,9 +70,6 @@ private:
 // replaces. Raises JpegError for an empty bitmap.
 std::vector<std::uint8_t> EncodeJpeg(const Bitmap24& image, int quality);
 
-// Encodes as above and writes the file atomically (see WriteFileAtomically).
-void SaveJpegFile(const Bitmap24& image, int quality, const std::string& path);
-
 // The same encoding fed a few rows at a time, so a picture can be encoded
 // while its later rows are still being computed, and without the picture
 // ever existing as one bitmap. The settings are EncodeJpeg's, so the bytes

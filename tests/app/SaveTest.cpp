@@ -7,10 +7,13 @@
 
 #include "CorrectionKernel.h"
 #include "MaskGeometry.h"
+#include "FileIO.h"
 
 #include <QDirIterator>
 #include <QFile>
 #include <QTest>
+#include <cerrno>
+#include <cstring>
 #include <cmath>
 #include <cstdlib>
 
@@ -348,6 +351,163 @@ private slots:
         QVERIFY(form.flow().workflow.PhotoWork == solid(96, 64, colours[0]));
     }
 
+    void batchNames_TryTickThenNumberedTick_AndNeverReplace()
+    {
+        WindowFixture f;
+        QStringList photos;
+        QList<Bitmap24> images;
+        for (int i = 0; i < 3; ++i) {
+            images << solid(64, 48, packColour(std::uint8_t(50 + 60 * i), 120, std::uint8_t(200 - 50 * i)));
+            photos << f.writeBmp(QStringLiteral("IMG_%1.bmp").arg(i + 1), images.last());
+        }
+        const Bitmap24 maskImage = solid(64, 48, packColour(170, 160, 150));
+        const QString maskFile = f.writeBmp("flat.bmp", maskImage);
+        const QString folder = f.path("batch");
+        QDir().mkpath(folder);
+        // The plain name and the first two tick names of IMG_1 are taken
+        // (one of them by a folder), IMG_2's tick name is taken but not its
+        // plain name.
+        const QStringList taken = {QStringLiteral("IMG_1.bmp"), QStringLiteral("IMG_1.55.bmp"),
+                                   QStringLiteral("IMG_2.55.bmp")};
+        for (const QString& name : taken) {
+            QFile file(folder + QLatin1Char('/') + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(name.toLatin1());
+        }
+        QDir().mkpath(folder + QStringLiteral("/IMG_1.55-2.bmp"));
+        TForm1& form = openWithMask(f, photos, maskFile, 70, 30);
+        form.jpeg->setValue(101);
+        f.services.tick = 55;
+        f.services.folderAnswers.push_back(folder);
+
+        form.Button2->click();
+
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(entriesOf(folder),
+                 (QStringList{QStringLiteral("IMG_1.55-2.bmp"), QStringLiteral("IMG_1.55-3.bmp"),
+                              QStringLiteral("IMG_1.55.bmp"), QStringLiteral("IMG_1.bmp"),
+                              QStringLiteral("IMG_2.55.bmp"), QStringLiteral("IMG_2.bmp"), QStringLiteral("IMG_3.bmp")}));
+        for (const QString& name : taken)
+            QCOMPARE(fileBytes(folder + QLatin1Char('/') + name), name.toLatin1());
+        const QString outputs[3] = {QStringLiteral("/IMG_1.55-3.bmp"), QStringLiteral("/IMG_2.bmp"),
+                                    QStringLiteral("/IMG_3.bmp")};
+        for (int i = 0; i < 3; ++i)
+            QVERIFY2(ReadBmpFile((folder + outputs[i]).toStdString()) == referenceOutput(form, images[i], maskImage),
+                     qPrintable(outputs[i]));
+        QCOMPARE(leftovers(folder), QStringList());
+
+        // A second batch with the same tick finds its names taken by the
+        // first and moves on; nothing of the first batch is replaced.
+        const QByteArray firstOutput = fileBytes(folder + outputs[0]);
+        f.services.folderAnswers.push_back(folder);
+        form.Button2->click();
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(entriesOf(folder).size(), 10);
+        QVERIFY(entriesOf(folder).contains(QStringLiteral("IMG_1.55-4.bmp")));
+        QVERIFY(entriesOf(folder).contains(QStringLiteral("IMG_2.55-2.bmp")));
+        QVERIFY(entriesOf(folder).contains(QStringLiteral("IMG_3.55.bmp")));
+        QCOMPARE(fileBytes(folder + outputs[0]), firstOutput);
+    }
+
+    void batchArrowsClickedDuringFirstWrite_EveryPhotographWrittenOnce()
+    {
+        WindowFixture f;
+        QStringList photos;
+        QList<Bitmap24> images;
+        for (int i = 0; i < 5; ++i) {
+            images << solid(72, 54, packColour(std::uint8_t(20 + 45 * i), std::uint8_t(210 - 40 * i), 90));
+            photos << f.writeBmp(QStringLiteral("IMG_%1.bmp").arg(i + 1), images.last());
+        }
+        const Bitmap24 maskImage = solid(72, 54, packColour(160, 170, 150));
+        const QString maskFile = f.writeBmp("flat.bmp", maskImage);
+        const QString folder = f.path("batch");
+        QDir().mkpath(folder);
+        TForm1& form = openWithMask(f, photos, maskFile, 75, 28);
+        form.jpeg->setValue(101);
+        // From the third photograph both arrows are live before the save.
+        form.Button1Click(form.ImageButton2);
+        form.Button1Click(form.ImageButton2);
+        QVERIFY(form.ImageButton1->isEnabled() && form.ImageButton2->isEnabled());
+        f.services.folderAnswers.push_back(folder);
+        int pauses = 0;
+        bool arrowsLocked = true;
+        f.services.onProcessEvents = [&] {
+            arrowsLocked = arrowsLocked && !form.ImageButton1->isEnabled() && !form.ImageButton2->isEnabled();
+            if (++pauses != 1)
+                return;
+            // A user's clicks on both arrows, queued while the first file is
+            // being written and delivered at this pause.
+            for (TImageButton* arrow : {form.ImageButton1, form.ImageButton2}) {
+                const QPoint inside(arrow->width() / 2, arrow->height() / 2);
+                QTest::mouseClick(arrow, Qt::LeftButton, {}, inside);
+            }
+        };
+
+        form.Button2->click();
+        f.services.onProcessEvents = nullptr;
+
+        QCOMPARE(f.services.errors, QStringList());
+        QVERIFY(arrowsLocked);
+        QCOMPARE(entriesOf(folder), (QStringList{QStringLiteral("IMG_1.bmp"), QStringLiteral("IMG_2.bmp"),
+                                                 QStringLiteral("IMG_3.bmp"), QStringLiteral("IMG_4.bmp"),
+                                                 QStringLiteral("IMG_5.bmp")}));
+        for (int i = 0; i < 5; ++i) {
+            const QString name = folder + QStringLiteral("/IMG_%1.bmp").arg(i + 1);
+            QVERIFY2(ReadBmpFile(name.toStdString()) == referenceOutput(form, images[i], maskImage), qPrintable(name));
+        }
+        QVERIFY(!form.flow().BatchRunning);
+        QCOMPARE(form.flow().workflow.FileIndex, 0);
+        QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), photos[2]);
+        checkListPositionAgrees(form);
+        QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_3.bmp [1 of 5]"));
+
+        // The arrows step as before, and "Load Image(s)" opens a new list.
+        form.Button1Click(form.ImageButton2);
+        QCOMPARE(form.flow().workflow.FileIndex, 1);
+        checkListPositionAgrees(form);
+        f.services.openAnswers.push_back({photos[3], photos[4]});
+        form.BitBtn5->click(); // a disabled button would not react
+        QCOMPARE(form.ListBox1->count(), 2);
+        QCOMPARE(form.flow().workflow.FileIndex, 0);
+        QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), photos[3]);
+        checkListPositionAgrees(form);
+        QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_4.bmp [1 of 2]"));
+    }
+
+    void batchFolderPicker_StartsInTheCurrentFolderAtTheClick()
+    {
+        WindowFixture f;
+        const QString startFolder = QDir::currentPath();
+        QStringList photos;
+        QDir().mkpath(f.path("photos"));
+        for (int i = 0; i < 2; ++i)
+            photos << f.writeBmp(QStringLiteral("photos/IMG_%1.bmp").arg(i + 1), wavePhoto(40, 30, i));
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(40, 30));
+        TForm1& form = openWithMask(f, photos, maskFile);
+        const QString batchA = f.path("batchA");
+        const QString batchB = f.path("batchB");
+        QDir().mkpath(batchA);
+        QDir().mkpath(batchB);
+        // A first batch into one folder: the second picker still starts in
+        // the program's current folder, not in the folder chosen before or
+        // in the photographs' folder.
+        f.services.folderAnswers.push_back(batchA);
+        form.Button2->click();
+        f.services.folderAnswers.push_back(batchB);
+        form.Button2->click();
+        QCOMPARE(f.services.folderRequests.size(), size_t(2));
+        QCOMPARE(f.services.folderRequests[0].startFolder, startFolder);
+        QCOMPARE(f.services.folderRequests[1].startFolder, startFolder);
+        // The current folder as it is at the moment of the click.
+        QVERIFY(QDir::setCurrent(f.path("photos")));
+        f.services.folderAnswers.push_back(QString());
+        form.Button2->click();
+        QVERIFY(QDir::setCurrent(startFolder));
+        QCOMPARE(f.services.folderRequests.size(), size_t(3));
+        QCOMPARE(f.services.folderRequests[2].startFolder, QDir(f.path("photos")).absolutePath());
+        QCOMPARE(f.services.errors, QStringList());
+    }
+
     void batchFromThirdOfFive_WritesTheShownPhotographFirst()
     {
         WindowFixture f;
@@ -540,6 +700,7 @@ private slots:
         TForm1& form = openWithMask(f, photos, maskFile);
         f.services.tick = 4242;
         QString failing;
+        FileFaultHook diskFull;
         if (situation == QStringLiteral("missing folder")) {
             failing = f.path("missing/IMG_1.jpg");
             f.services.saveAnswers.push_back(failing);
@@ -556,16 +717,20 @@ private slots:
             failing = notAFolder + QStringLiteral("/IMG_1.jpg");
             f.services.folderAnswers.push_back(notAFolder);
         } else {
-            // IMG_2.jpg exists, so the batch turns to the tick-count name,
-            // which is taken by a directory that cannot be replaced.
+            // The disk fills up while the second photograph is written.
             const QString folder = f.path("batch");
-            QDir().mkpath(folder + QStringLiteral("/IMG_2.jpg"));
-            QDir().mkpath(folder + QStringLiteral("/IMG_2.4242.jpg/inside"));
-            failing = folder + QStringLiteral("/IMG_2.4242.jpg");
+            QDir().mkpath(folder);
+            failing = folder + QStringLiteral("/IMG_2.jpg");
             f.services.folderAnswers.push_back(folder);
+            diskFull = [failing](FileStep step, const std::string& path, std::size_t&) {
+                return step == FileStep::Write && path == failing.toStdString() ? ENOSPC : 0;
+            };
         }
 
-        form.Button2->click();
+        {
+            ScopedFileFault fault(diskFull);
+            form.Button2->click();
+        }
 
         QCOMPARE(f.services.errors.size(), 1);
         QVERIFY2(f.services.errors[0].contains(failing), qPrintable(f.services.errors[0]));
@@ -576,6 +741,9 @@ private slots:
         QVERIFY(form.flow().workflow.PhotoWork == images[photos.indexOf(QString::fromStdString(form.flow().workflow.SourceFile))]);
         QVERIFY(form.status->text().contains(QStringLiteral("[%1 of %2]").arg(shown + 1).arg(count)));
         if (situation == QStringLiteral("second blocked")) {
+            QCOMPARE(entriesOf(f.path("batch")), QStringList{QStringLiteral("IMG_1.jpg")});
+            QVERIFY2(f.services.errors[0].contains(QString::fromLatin1(std::strerror(ENOSPC))),
+                     qPrintable(f.services.errors[0]));
             QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), photos[1]);
             const Bitmap24 first = decodeJpeg(f.path("batch/IMG_1.jpg"));
             QCOMPARE(first.width(), 120);

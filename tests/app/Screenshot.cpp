@@ -1,9 +1,10 @@
 // Writes PNG pictures of the windows for a person to look at: the main
-// window with a photograph and a mask loaded, the open adjustment panel, and
-// the EXIF window beside the main window. Run under Xvfb by
+// window with a photograph and a mask loaded, the open adjustment panel, the
+// EXIF window beside the main window, and the before/after window. Run under Xvfb by
 // scripts/screenshot.
 #include "WindowFixture.h"
 
+#include "BeforeAfterForm.h"
 #include "Unit2.h"
 
 #include <QApplication>
@@ -79,5 +80,19 @@ int main(int argc, char** argv)
         p.drawPixmap(main.width() + 10, 0, exif);
     }
     ok = save(both, outDir + QStringLiteral("/exif_window.png")) && ok;
+    form.Form2->close();
+
+    // A camera photograph and a flat field of a wide-angle lens, the boost
+    // half way, compared in the large view.
+    const QString data = QStringLiteral(LUMIVANE_TEST_DATA_DIR);
+    f.open({data + QStringLiteral("/samples/exif/ianare_DSCN0010.jpg")});
+    f.loadMask(data + QStringLiteral("/masks/flat_field_640x480.tif"));
+    form.brightness->setValue(25);
+    form.strength->setValue(50);
+    form.img_rightClick();
+    form.BeforeAfter->resize(1200, 800);
+    if (!QTest::qWaitForWindowExposed(form.BeforeAfter))
+        std::fprintf(stderr, "the before/after window was not shown in time\n");
+    ok = save(shot(form.BeforeAfter), outDir + QStringLiteral("/before_after.png")) && ok;
     return ok ? 0 : 1;
 }

@@ -7,6 +7,7 @@
 #include "CorrectionKernel.h"
 #include "JpegCodec.h"
 #include "ScriptedPlatformServices.h"
+#include "TestOracles.h"
 #include "Unit1.h"
 
 #include <QDir>

@@ -1,6 +1,7 @@
 #include "ExifTransplant.h"
 
 #include "FileSizeLimit.h"
+#include "TestOracles.h"
 
 #include <gtest/gtest.h>
 
@@ -268,7 +269,6 @@ protected:
         dir = pattern;
         source = (dir / "IMG_0001.JPG").string();
         out = (dir / "IMG_0001.jpg.out.jpg").string();
-        temp = out + ".temp";
     }
     void TearDown() override
     {
@@ -288,15 +288,27 @@ protected:
     {
         writeFile(source, sourceBytes);
         writeFile(out, encoded());
-        EXPECT_EQ(resultName(CopyExif(source, out)), std::string(resultName(expected)));
+        EXPECT_EQ(resultName(rewriteWithExif()), std::string(resultName(expected)));
         EXPECT_EQ(readFile(out), encoded());
-        EXPECT_FALSE(fs::exists(temp));
+        EXPECT_FALSE(hasTemporary());
+    }
+
+    // The encoder's output already at `out`, written again with the
+    // source's head in front: the transplant as the save does it.
+    TransplantResult rewriteWithExif() { return WriteJpegWithExif(readFile(out), source, out); }
+
+    // Whether a temporary file of the writer is left in the folder.
+    bool hasTemporary() const
+    {
+        for (const auto& entry : fs::directory_iterator(dir))
+            if (entry.path().string().ends_with(kTemporarySuffix))
+                return true;
+        return false;
     }
 
     fs::path dir;
     std::string source;
     std::string out;
-    std::string temp;
 
 private:
     static inline Bytes* encoded_ = nullptr;
@@ -326,12 +338,12 @@ TEST_F(Transplant, App1First_CopiesSourceHeadAndDropsEncoderHead)
     writeFile(source, src);
     writeFile(out, large());
 
-    EXPECT_EQ(CopyExif(source, out), TransplantResult::Transplanted);
+    EXPECT_EQ(rewriteWithExif(), TransplantResult::Transplanted);
     const Bytes result = readFile(out);
     ASSERT_EQ(result.size(), large().size() - 20 + 12004);
     EXPECT_TRUE(std::equal(src.begin(), src.begin() + 12004, result.begin()));
     EXPECT_TRUE(std::equal(large().begin() + 20, large().end(), result.begin() + 12004));
-    EXPECT_FALSE(fs::exists(temp));
+    EXPECT_FALSE(hasTemporary());
     EXPECT_EQ(readFile(source), src); // the source is only read
 }
 
@@ -357,14 +369,14 @@ TEST_F(Transplant, Jfif_CopiesHeadThroughFirstApp1)
         const Bytes src = sourceWith(row.sections);
         writeFile(source, src);
         writeFile(out, encoded());
-        EXPECT_EQ(CopyExif(source, out), TransplantResult::Transplanted);
+        EXPECT_EQ(rewriteWithExif(), TransplantResult::Transplanted);
         const Bytes result = readFile(out);
         EXPECT_EQ(result, concat(Bytes(src.begin(), src.begin() + long(row.headSize)), encoded()));
         // The source's own APP0 (version 1.02, 300 dpi) replaces the encoder's.
         EXPECT_EQ(result[12], 0x02);
         EXPECT_EQ(result[15], 0x2C);
         EXPECT_EQ(firstApp1(result), app1);
-        EXPECT_FALSE(fs::exists(temp));
+        EXPECT_FALSE(hasTemporary());
     }
 }
 
@@ -376,7 +388,7 @@ TEST_F(Transplant, Jfif_SkipsPairWithZeroLength_AndTakesNextApp1)
     const Bytes src = sourceWith({sourceJfifApp0(), app13, app1});
     writeFile(source, src);
     writeFile(out, encoded());
-    EXPECT_EQ(CopyExif(source, out), TransplantResult::Transplanted);
+    EXPECT_EQ(rewriteWithExif(), TransplantResult::Transplanted);
     const std::size_t head = 2 + sourceJfifApp0().size() + app13.size() + app1.size();
     EXPECT_EQ(readFile(out), concat(Bytes(src.begin(), src.begin() + long(head)), encoded()));
 }
@@ -402,10 +414,10 @@ TEST_F(Transplant, App1EndingExactlyAtBufferLimits_IsTransplanted)
         SCOPED_TRACE(row.name);
         writeFile(source, row.src);
         writeFile(out, large());
-        EXPECT_EQ(CopyExif(source, out), TransplantResult::Transplanted);
+        EXPECT_EQ(rewriteWithExif(), TransplantResult::Transplanted);
         EXPECT_EQ(readFile(out),
                   concat(Bytes(row.src.begin(), row.src.begin() + long(row.headSize)), large()));
-        EXPECT_FALSE(fs::exists(temp));
+        EXPECT_FALSE(hasTemporary());
     }
 }
 
@@ -505,31 +517,34 @@ TEST_F(Transplant, OutputWithoutEncoderHead_IsLeftAlone)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         writeFile(out, row.output);
-        EXPECT_EQ(CopyExif(source, out), TransplantResult::Skipped);
+        EXPECT_EQ(rewriteWithExif(), TransplantResult::Skipped);
         EXPECT_EQ(readFile(out), row.output);
-        EXPECT_FALSE(fs::exists(temp));
+        EXPECT_FALSE(hasTemporary());
     }
 }
 
 TEST_F(Transplant, MissingSource_LeavesOutputUntouched)
 {
     writeFile(out, encoded());
-    EXPECT_EQ(CopyExif(source, out), TransplantResult::SourceMissing);
+    EXPECT_EQ(rewriteWithExif(), TransplantResult::SourceMissing);
     fs::create_directory(source); // a folder of that name is no file either
-    EXPECT_EQ(CopyExif(source, out), TransplantResult::SourceMissing);
+    EXPECT_EQ(rewriteWithExif(), TransplantResult::SourceMissing);
     EXPECT_EQ(readFile(out), encoded());
-    EXPECT_FALSE(fs::exists(temp));
+    EXPECT_FALSE(hasTemporary());
 }
 
-TEST_F(Transplant, StaleTemporaryFile_IsReplacedNotAppended)
+TEST_F(Transplant, LeftoverTemporaryFile_IsNeitherUsedNorTouched)
 {
-    writeFile(temp, Bytes(300000, 0xAB));
+    // A temporary file of an earlier run that never finished: the writer
+    // makes a name of its own and leaves that file as it is.
+    const std::string leftover = out + ".AAAAAA" + kTemporarySuffix;
+    writeFile(leftover, Bytes(300000, 0xAB));
     const Bytes src = sourceWith({app1Section(700)});
     writeFile(source, src);
     writeFile(out, encoded());
-    EXPECT_EQ(CopyExif(source, out), TransplantResult::Transplanted);
+    EXPECT_EQ(rewriteWithExif(), TransplantResult::Transplanted);
     EXPECT_EQ(readFile(out), concat(Bytes(src.begin(), src.begin() + 704), encoded()));
-    EXPECT_FALSE(fs::exists(temp));
+    EXPECT_EQ(readFile(leftover), Bytes(300000, 0xAB));
 }
 
 TEST_F(Transplant, CameraSamples_KeepPixelsAndCarryFirstApp1)
@@ -546,9 +561,9 @@ TEST_F(Transplant, CameraSamples_KeepPixelsAndCarryFirstApp1)
         const Bytes src = readFile(entry.path().string());
         writeFile(source, src);
         writeFile(out, large());
-        const TransplantResult r = CopyExif(source, out);
+        const TransplantResult r = rewriteWithExif();
         const Bytes result = readFile(out);
-        EXPECT_FALSE(fs::exists(temp));
+        EXPECT_FALSE(hasTemporary());
         if (firstApp1(src).empty()) {
             EXPECT_EQ(r, TransplantResult::NoExifFound);
             EXPECT_EQ(result, large());
@@ -571,50 +586,76 @@ TEST_F(Transplant, CameraSamples_KeepPixelsAndCarryFirstApp1)
 
 TEST_F(Transplant, InjectedFailure_KeepsCompleteOutputAndNoTemporary)
 {
+    // Every write step under a full disk, an I/O error and a short write
+    // followed by a full disk; the source read under an I/O error.
     struct Row {
-        TransplantStep step;
-        int occurrence;
-        const char* named; // which file the message must name
+        FileStep step;
+        int call; // which call of that step fails, from 1
+        int error;
+        bool shortFirst; // the failing write call writes half its bytes first
     };
     const std::vector<Row> rows = {
-        {TransplantStep::OpenSource, 1, "source"},
-        {TransplantStep::ReadSource, 1, "source"},
-        {TransplantStep::ReadSource, 2, "source"}, // after the signature
-        {TransplantStep::ReadSource, 3, "source"}, // the APP1 body
-        {TransplantStep::OpenOutput, 1, "output"},
-        {TransplantStep::ReadOutput, 1, "output"}, // the encoder's head
-        {TransplantStep::ReadOutput, 2, "output"}, // the first block
-        {TransplantStep::ReadOutput, 4, "output"}, // in the middle of the copy
-        {TransplantStep::CreateTemp, 1, "temp"},
-        {TransplantStep::WriteTemp, 1, "temp"},
-        {TransplantStep::WriteTemp, 3, "temp"},
-        {TransplantStep::CloseTemp, 1, "temp"},
-        {TransplantStep::Rename, 1, "output"},
+        {FileStep::Create, 1, ENOSPC, false}, {FileStep::Create, 1, EIO, false},
+        {FileStep::Write, 1, ENOSPC, false},  {FileStep::Write, 1, EIO, false},
+        {FileStep::Write, 2, ENOSPC, true},   {FileStep::Write, 2, EIO, true},
+        {FileStep::Sync, 1, ENOSPC, false},   {FileStep::Sync, 1, EIO, false},
+        {FileStep::Rename, 1, ENOSPC, false}, {FileStep::Rename, 1, EIO, false},
     };
     const Bytes src = sourceWith({app1Section(12000)});
-    ASSERT_GT(large().size(), 3u * 65536u); // so that the copy takes several blocks
     for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << "step " << int(row.step) << " call " << row.occurrence);
+        SCOPED_TRACE(testing::Message() << "step " << int(row.step) << " call " << row.call << " error "
+                                        << row.error << (row.shortFirst ? " after a short write" : ""));
         writeFile(source, src);
         writeFile(out, large());
-        try {
-            CopyExif(source, out, TransplantFault{row.step, row.occurrence});
-            ADD_FAILURE() << "no error";
-        } catch (const TransplantError& e) {
-            const std::string expectedName = std::string(row.named) == "source" ? source
-                                             : std::string(row.named) == "temp" ? temp
-                                                                                : out;
-            EXPECT_NE(std::string(e.what()).find(expectedName), std::string::npos) << e.what();
+        int calls = 0;
+        {
+            ScopedFileFault fault([&](FileStep step, const std::string&, std::size_t& bytes) {
+                if (step != row.step)
+                    return 0;
+                ++calls;
+                if (row.shortFirst && calls == row.call - 1) {
+                    bytes /= 2;
+                    return 0;
+                }
+                return calls == row.call ? row.error : 0;
+            });
+            try {
+                rewriteWithExif();
+                ADD_FAILURE() << "no error";
+            } catch (const FileError& e) {
+                EXPECT_NE(std::string(e.what()).find(out), std::string::npos) << e.what();
+                EXPECT_NE(std::string(e.what()).find(std::strerror(row.error)), std::string::npos) << e.what();
+            }
         }
-        const Bytes result = readFile(out);
-        EXPECT_EQ(result, large());
-        EXPECT_TRUE(decodeJpeg(result).ok);
-        EXPECT_FALSE(fs::exists(temp));
+        EXPECT_EQ(readFile(out), large());
+        EXPECT_FALSE(hasTemporary());
         EXPECT_EQ(readFile(source), src);
     }
     // The same files without a fault: the injected runs changed nothing that
     // stops the real one.
-    EXPECT_EQ(CopyExif(source, out), TransplantResult::Transplanted);
+    EXPECT_EQ(rewriteWithExif(), TransplantResult::Transplanted);
+}
+
+TEST_F(Transplant, ShortWrites_StillGiveTheWholeFile)
+{
+    // The system may write fewer bytes than asked without an error; the
+    // writer goes on with the rest.
+    const Bytes src = sourceWith({app1Section(12000)});
+    writeFile(source, src);
+    writeFile(out, large());
+    int writes = 0;
+    {
+        ScopedFileFault fault([&](FileStep step, const std::string&, std::size_t& bytes) {
+            if (step == FileStep::Write) {
+                ++writes;
+                bytes = std::min<std::size_t>(bytes, 4093);
+            }
+            return 0;
+        });
+        EXPECT_EQ(rewriteWithExif(), TransplantResult::Transplanted);
+    }
+    EXPECT_GT(writes, int(large().size() / 4093));
+    EXPECT_EQ(readFile(out), concat(Bytes(src.begin(), src.begin() + 12004), large()));
 }
 
 TEST_F(Transplant, FullDisk_KeepsCompleteOutputAndNoTemporary)
@@ -624,19 +665,19 @@ TEST_F(Transplant, FullDisk_KeepsCompleteOutputAndNoTemporary)
     writeFile(out, large());
     {
         FileSizeLimit limit(100000); // the new file needs more
-        EXPECT_THROW(CopyExif(source, out), TransplantError);
+        EXPECT_THROW(rewriteWithExif(), FileError);
     }
     EXPECT_EQ(readFile(out), large());
-    EXPECT_FALSE(fs::exists(temp));
+    EXPECT_FALSE(hasTemporary());
 }
 
 TEST_F(Transplant, OutputThatIsAFolder_RaisesWithoutTemporary)
 {
     writeFile(source, sourceWith({app1Section(100)}));
     fs::create_directory(out);
-    EXPECT_THROW(CopyExif(source, out), TransplantError);
+    EXPECT_THROW(WriteJpegWithExif(encoded(), source, out), FileError);
     EXPECT_TRUE(fs::is_directory(out));
-    EXPECT_FALSE(fs::exists(temp));
+    EXPECT_FALSE(hasTemporary());
 }
 
 TEST_F(Transplant, FolderNotWritable_KeepsOutput)
@@ -646,10 +687,10 @@ TEST_F(Transplant, FolderNotWritable_KeepsOutput)
     writeFile(source, sourceWith({app1Section(100)}));
     writeFile(out, encoded());
     fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_THROW(CopyExif(source, out), TransplantError);
+    EXPECT_THROW(rewriteWithExif(), FileError);
     fs::permissions(dir, fs::perms::owner_all);
     EXPECT_EQ(readFile(out), encoded());
-    EXPECT_FALSE(fs::exists(temp));
+    EXPECT_FALSE(hasTemporary());
 }
 
 // Writing the encoder's bytes with the head in front in one go must leave
@@ -686,54 +727,41 @@ TEST_F(Transplant, WriteWithExif_EqualsWriteThenCopyExif)
         EXPECT_EQ(resultName(WriteJpegWithExif(encoded(), source, out)),
                   std::string(resultName(expected)));
         EXPECT_EQ(readFile(out), readFile(viaCopy));
-        EXPECT_FALSE(fs::exists(temp));
+        EXPECT_FALSE(hasTemporary());
     }
 }
 
-TEST_F(Transplant, WriteWithExif_FailedWriteKeepsOlderFile)
+TEST_F(Transplant, WriteWithExif_NoReplace_RefusesTakenNameAndKeepsIt)
 {
-    struct Row {
-        TransplantStep step;
-        int occurrence;
-        bool namesTemp;
-    };
-    const Row rows[] = {
-        {TransplantStep::CreateTemp, 1, true},
-        {TransplantStep::WriteTemp, 1, true},
-        {TransplantStep::WriteTemp, 2, true},
-        {TransplantStep::CloseTemp, 1, true},
-        {TransplantStep::Rename, 1, false},
-    };
     writeFile(source, sourceWith({app1Section(5000)}));
     const Bytes older = encodeJpeg(32, 32, 70, 5);
-    for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << "step " << int(row.step) << " call " << row.occurrence);
-        writeFile(out, older);
-        try {
-            WriteJpegWithExif(large(), source, out, TransplantFault{row.step, row.occurrence});
-            ADD_FAILURE() << "no error";
-        } catch (const TransplantError& e) {
-            EXPECT_NE(std::string(e.what()).find(row.namesTemp ? temp : out), std::string::npos)
-                << e.what();
-        }
-        EXPECT_EQ(readFile(out), older);
-        EXPECT_FALSE(fs::exists(temp));
-    }
+    writeFile(out, older);
+    EXPECT_THROW(WriteJpegWithExif(large(), source, out, WriteMode::NoReplace), FileExistsError);
+    EXPECT_EQ(readFile(out), older);
+    EXPECT_FALSE(hasTemporary());
+    fs::remove(out);
+    EXPECT_EQ(WriteJpegWithExif(large(), source, out, WriteMode::NoReplace), TransplantResult::Transplanted);
+    EXPECT_EQ(firstApp1(readFile(out)), firstApp1(readFile(source)));
 }
 
 TEST_F(Transplant, WriteWithExif_UnreadableSource_StillWritesPhotograph)
 {
     writeFile(source, sourceWith({app1Section(5000)}));
-    for (TransplantStep step : {TransplantStep::OpenSource, TransplantStep::ReadSource}) {
-        SCOPED_TRACE(int(step));
+    for (FileStep failing : {FileStep::OpenRead, FileStep::Read}) {
+        SCOPED_TRACE(int(failing));
         fs::remove(out);
-        try {
-            WriteJpegWithExif(encoded(), source, out, TransplantFault{step, 1});
-            ADD_FAILURE() << "no error";
-        } catch (const TransplantError& e) {
-            EXPECT_NE(std::string(e.what()).find(source), std::string::npos) << e.what();
+        {
+            ScopedFileFault fault([&](FileStep step, const std::string& path, std::size_t&) {
+                return step == failing && path == source ? EIO : 0;
+            });
+            try {
+                WriteJpegWithExif(encoded(), source, out);
+                ADD_FAILURE() << "no error";
+            } catch (const FileError& e) {
+                EXPECT_NE(std::string(e.what()).find(source), std::string::npos) << e.what();
+            }
         }
         EXPECT_EQ(readFile(out), encoded());
-        EXPECT_FALSE(fs::exists(temp));
+        EXPECT_FALSE(hasTemporary());
     }
 }

@@ -56,53 +56,37 @@ TEST(Naming, FinalOutputPathKeepsCroppedBmpPathAsGiven)
     EXPECT_EQ(FinalOutputPath("/o/a.jpg", true, true), "/o/a.jpg");
 }
 
-TEST(Naming, BatchOutputPath_UsesPlainName_WhenFree)
-{
-    std::vector<std::string> asked;
-    const auto exists = [&](const std::string& p) {
-        asked.push_back(p);
-        return false;
-    };
-    EXPECT_EQ(BatchOutputPath("/out", "IMG_7.jpg", false, 123456, exists), "/out/IMG_7.jpg");
-    ASSERT_EQ(asked.size(), 1u);
-    EXPECT_EQ(asked[0], "/out/IMG_7.jpg");
-}
-
-TEST(Naming, BatchOutputPath_InsertsStartTick_WhenNameTaken)
+TEST(Naming, BatchCandidatePath_PlainThenTickThenNumberedTick)
 {
     struct Row {
         const char* outName;
         bool bmp;
         bool cropped;
         std::uint32_t tick;
-        const char* asked;
-        const char* expected;
+        const char* expected[4]; // attempts 0 to 3
     };
     const Row rows[] = {
-        {"IMG_7.jpg", false, false, 123456, "/out/IMG_7.jpg", "/out/IMG_7.123456.jpg"},
-        {"IMG_7.jpg", false, true, 0, "/out/IMG_7.jpg", "/out/IMG_7.0.jpg"},
-        {"IMG_7.bmp", true, false, 4294967295u, "/out/IMG_7.bmp", "/out/IMG_7.4294967295.bmp"},
+        {"IMG_7.jpg", false, false, 123456,
+         {"/out/IMG_7.jpg", "/out/IMG_7.123456.jpg", "/out/IMG_7.123456-2.jpg", "/out/IMG_7.123456-3.jpg"}},
+        {"IMG_7.jpg", false, true, 0, {"/out/IMG_7.jpg", "/out/IMG_7.0.jpg", "/out/IMG_7.0-2.jpg", "/out/IMG_7.0-3.jpg"}},
+        {"IMG_7.bmp", true, false, 4294967295u,
+         {"/out/IMG_7.bmp", "/out/IMG_7.4294967295.bmp", "/out/IMG_7.4294967295-2.bmp",
+          "/out/IMG_7.4294967295-3.bmp"}},
         // The name was fixed for JPEG at load time and BMP was chosen later:
-        // the tick name keeps the old four characters, and only an uncropped
+        // the tick names keep the old four characters, and only an uncropped
         // BMP has its extension replaced again when written.
-        {"IMG_7.jpg", true, false, 42, "/out/IMG_7.bmp", "/out/IMG_7.42.bmp"},
-        {"IMG_7.jpg", true, true, 42, "/out/IMG_7.bmp", "/out/IMG_7.42.jpg"},
+        {"IMG_7.jpg", true, false, 42, {"/out/IMG_7.bmp", "/out/IMG_7.42.bmp", "/out/IMG_7.42-2.bmp", "/out/IMG_7.42-3.bmp"}},
+        {"IMG_7.jpg", true, true, 42, {"/out/IMG_7.bmp", "/out/IMG_7.42.jpg", "/out/IMG_7.42-2.jpg", "/out/IMG_7.42-3.jpg"}},
         // A name shorter than four characters does not crash: the tick name
         // is "." + tick + the whole name, whose last three characters the
         // writer then replaces.
-        {"a.j", false, false, 9, "/out/jpg", "/out/.9jpg"},
+        {"a.j", false, false, 9, {"/out/jpg", "/out/.9jpg", "/out/.9-2jpg", "/out/.9-3jpg"}},
     };
-    for (const Row& row : rows) {
-        std::vector<std::string> asked;
-        const auto exists = [&](const std::string& p) {
-            asked.push_back(p);
-            return true;
-        };
-        const std::string path = BatchOutputPath("/out", row.outName, row.bmp, row.tick, exists, row.cropped);
-        ASSERT_EQ(asked.size(), 1u) << row.outName;
-        EXPECT_EQ(asked[0], row.asked) << row.outName;
-        EXPECT_EQ(path, row.expected) << row.outName;
-    }
+    for (const Row& row : rows)
+        for (int attempt = 0; attempt < 4; ++attempt)
+            EXPECT_EQ(BatchCandidatePath("/out", row.outName, row.bmp, row.tick, attempt, row.cropped),
+                      row.expected[attempt])
+                << row.outName << " attempt " << attempt;
 }
 
 TEST(Naming, ShortenedMaskLabelKeepsLastFourteenCharacters)

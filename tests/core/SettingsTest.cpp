@@ -401,19 +401,3 @@ TEST(SettingsText, QualityLabels_DistinguishStartMaskLoadAndSlider)
     EXPECT_THROW(QualityLabelAtStart("high"), SettingsError);
 }
 
-TEST(SettingsText, DefaultMaskLabel_ShortensLongNames)
-{
-    struct Row {
-        const char* path;
-        const char* label;
-    };
-    const Row rows[] = {
-        {"/opt/lumivane/my_flat_field_mask.bmp", "...field_mask.bmp"},
-        {"/opt/lumivane/abcdefghij.bmp", "abcdefghij.bmp"},     // 14 characters: whole
-        {"/opt/lumivane/abcdefghijk.bmp", "...bcdefghijk.bmp"}, // 15 characters
-        {"C:\\Lumivane\\default_mask.bmp", "...fault_mask.bmp"},
-        {"mask.bmp", "mask.bmp"},
-    };
-    for (const Row& row : rows)
-        EXPECT_EQ(DefaultMaskLabel(row.path), row.label) << row.path;
-}

@@ -206,7 +206,7 @@ TEST(JpegSave, WritesFileAndLeavesNoTemporaryBehind)
     ScratchDir dir;
     const std::string path = dir.file("out.jpg");
     const Bitmap24 image = gradientBitmap(20, 10);
-    SaveJpegFile(image, 90, path);
+    WriteFileAtomically(path, EncodeJpeg(image, 90));
     EXPECT_EQ(ReadWholeFile(path), EncodeJpeg(image, 90));
     EXPECT_EQ(dir.names(), std::vector<std::string>{"out.jpg"});
 }
@@ -218,7 +218,7 @@ TEST(JpegSave, FailureNamesPathAndKeepsExistingFile)
     const std::string blocked = dir.file("taken.jpg");
     std::filesystem::create_directory(blocked);
     try {
-        SaveJpegFile(gradientBitmap(8, 8), 90, blocked);
+        WriteFileAtomically(blocked, EncodeJpeg(gradientBitmap(8, 8), 90));
         FAIL() << "no error";
     } catch (const FileError& e) {
         EXPECT_NE(std::string(e.what()).find(blocked), std::string::npos) << e.what();
@@ -228,7 +228,7 @@ TEST(JpegSave, FailureNamesPathAndKeepsExistingFile)
 
     const std::string missingFolder = dir.file("no/such/folder/out.jpg");
     try {
-        SaveJpegFile(gradientBitmap(8, 8), 90, missingFolder);
+        WriteFileAtomically(missingFolder, EncodeJpeg(gradientBitmap(8, 8), 90));
         FAIL() << "no error";
     } catch (const FileError& e) {
         EXPECT_NE(std::string(e.what()).find(missingFolder), std::string::npos) << e.what();

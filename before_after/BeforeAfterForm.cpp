@@ -1,0 +1,404 @@
+#include "BeforeAfterForm.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+namespace lumivane {
+
+namespace {
+
+const QColor kBackdrop(48, 48, 48);
+const QColor kBeforeColour(110, 110, 110);
+const QColor kAfterColour(31, 111, 209);
+const QColor kMaskColour(230, 140, 20);
+
+// A picture held by the view, shown without copying (the view outlives
+// every paint).
+QImage imageOf(const Bitmap24& bitmap, qreal dpr)
+{
+    QImage image(bitmap.data(), bitmap.width(), bitmap.height(), qsizetype(bitmap.rowBytes()),
+                 QImage::Format_BGR888);
+    image.setDevicePixelRatio(dpr);
+    return image;
+}
+
+// A caption on a dark translucent box, readable on any photograph.
+void caption(QPainter& p, const QPointF& at, const QString& text, bool alignRight)
+{
+    const QFontMetricsF fm(p.font());
+    const qreal w = fm.horizontalAdvance(text) + 12;
+    const qreal h = fm.height() + 6;
+    const QRectF box(alignRight ? at.x() - w : at.x(), at.y(), w, h);
+    p.fillRect(box, QColor(0, 0, 0, 150));
+    p.setPen(Qt::white);
+    p.drawText(box, Qt::AlignCenter, text);
+}
+
+} // namespace
+
+BeforeAfterPicture::BeforeAfterPicture(QWidget* parent) : QWidget(parent)
+{
+    setCursor(Qt::SplitHCursor);
+    setMinimumSize(160, 100);
+    setToolTip(QStringLiteral(" Drag to move the line between the unprocessed (left) and the processed (right) photograph "));
+}
+
+void BeforeAfterPicture::setView(const ReducedView* view)
+{
+    view_ = view;
+    update();
+}
+
+void BeforeAfterPicture::setDivider(double fraction)
+{
+    divider_ = std::clamp(fraction, 0.0, 1.0);
+    update();
+}
+
+QSize BeforeAfterPicture::devicePixelSize() const
+{
+    const qreal dpr = devicePixelRatioF();
+    return QSize(int(std::floor(width() * dpr)), int(std::floor(height() * dpr)));
+}
+
+QRectF BeforeAfterPicture::pictureRect() const
+{
+    if (!view_ || view_->empty())
+        return QRectF(rect());
+    const qreal dpr = devicePixelRatioF();
+    // Centred on whole device pixels, so each view pixel covers exactly one
+    // screen pixel.
+    const int w = view_->before.width(), h = view_->before.height();
+    const QSize room = devicePixelSize();
+    return QRectF(QPointF((room.width() - w) / 2 / dpr, (room.height() - h) / 2 / dpr), QSizeF(w / dpr, h / dpr));
+}
+
+void BeforeAfterPicture::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), kBackdrop);
+    if (!view_ || view_->empty()) {
+        p.setPen(Qt::lightGray);
+        p.drawText(rect(), Qt::AlignCenter, QStringLiteral("No photograph is open."));
+        return;
+    }
+    const qreal dpr = devicePixelRatioF();
+    const QRectF r = pictureRect();
+    p.drawImage(r.topLeft(), imageOf(view_->before, dpr));
+    const qreal split = r.left() + divider_ * r.width();
+    p.save();
+    p.setClipRect(QRectF(split, r.top(), r.right() - split, r.height()));
+    p.drawImage(r.topLeft(), imageOf(view_->after, dpr));
+    p.restore();
+
+    p.setRenderHint(QPainter::Antialiasing);
+    if (view_->hasFrame) {
+        const Rect& f = view_->frame;
+        const qreal sx = r.width() / view_->fullWidth, sy = r.height() / view_->fullHeight;
+        const QRectF frame(r.left() + f.left * sx, r.top() + f.top * sy, f.width() * sx, f.height() * sy);
+        if (f.left > 0 || f.top > 0 || f.right < view_->fullWidth || f.bottom < view_->fullHeight) {
+            // What the crop cuts away is dimmed and framed.
+            QPainterPath outside;
+            outside.setFillRule(Qt::OddEvenFill);
+            outside.addRect(r);
+            outside.addRect(frame);
+            p.fillPath(outside, QColor(0, 0, 0, 110));
+            p.setPen(QPen(QColor(255, 220, 60), 1.5, Qt::DashLine));
+            p.setBrush(Qt::NoBrush);
+            p.drawRect(frame);
+        }
+    }
+
+    // The divider: a white line with a dark edge and a round grip.
+    p.setPen(QPen(QColor(0, 0, 0, 160), 4));
+    p.drawLine(QPointF(split, r.top()), QPointF(split, r.bottom()));
+    p.setPen(QPen(Qt::white, 2));
+    p.drawLine(QPointF(split, r.top()), QPointF(split, r.bottom()));
+    const QPointF grip(split, r.center().y());
+    p.setPen(QPen(QColor(0, 0, 0, 160), 1.5));
+    p.setBrush(Qt::white);
+    p.drawEllipse(grip, 13, 13);
+    p.setBrush(QColor(60, 60, 60));
+    p.setPen(Qt::NoPen);
+    for (const int side : {-1, 1}) {
+        const QPointF tip = grip + QPointF(side * 9, 0);
+        const QPointF base = grip + QPointF(side * 3, 0);
+        p.drawPolygon(QPolygonF({tip, base + QPointF(0, -5), base + QPointF(0, 5)}));
+    }
+
+    p.setRenderHint(QPainter::Antialiasing, false);
+    const QPointF topLeft = r.topLeft() + QPointF(8, 8);
+    const QPointF topRight = r.topRight() + QPointF(-8, 8);
+    caption(p, topLeft, QStringLiteral("Before"), false);
+    caption(p, topRight, QStringLiteral("After"), true);
+}
+
+void BeforeAfterPicture::resizeEvent(QResizeEvent*)
+{
+    emit resized();
+}
+
+void BeforeAfterPicture::dragTo(double x)
+{
+    const QRectF r = pictureRect();
+    if (r.width() > 0)
+        setDivider((x - r.left()) / r.width());
+}
+
+void BeforeAfterPicture::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        dragTo(event->position().x());
+}
+
+void BeforeAfterPicture::mouseMoveEvent(QMouseEvent* event)
+{
+    if (event->buttons() & Qt::LeftButton)
+        dragTo(event->position().x());
+}
+
+FalloffPlot::FalloffPlot(QWidget* parent) : QWidget(parent)
+{
+    setMinimumHeight(170);
+    setToolTip(QStringLiteral(" Brightness from the centre of the frame to its corners, in stops against the centre. "
+                              "The boost is right when the \"after\" curve is flat. "));
+}
+
+void FalloffPlot::setView(const ReducedView* view)
+{
+    view_ = view;
+    update();
+}
+
+void FalloffPlot::chooseRange()
+{
+    double lo = -1.0, hi = 0.25;
+    auto take = [&](const FalloffProfile& profile) {
+        for (const double v : profile.ev)
+            if (std::isfinite(v)) {
+                lo = std::min(lo, v);
+                hi = std::max(hi, v);
+            }
+    };
+    take(view_->beforeProfile);
+    if (view_->hasMask) {
+        take(view_->afterProfile);
+        take(view_->maskProfile);
+    }
+    // Half stops, and no more than 12 stops down: a black corner would
+    // otherwise squash every other curve against the top.
+    bottomEv_ = std::max(std::floor(lo * 2) / 2, -12.0);
+    topEv_ = std::min(std::max(std::ceil(hi * 2) / 2, 0.5), 12.0);
+}
+
+void FalloffPlot::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), palette().color(QPalette::Base));
+    p.setPen(palette().color(QPalette::Text));
+    if (!view_ || view_->empty()) {
+        p.drawText(rect(), Qt::AlignCenter, QStringLiteral("No photograph is open."));
+        return;
+    }
+    if (!view_->hasFrame || view_->beforeProfile.empty()) {
+        p.drawText(rect(), Qt::AlignCenter, QStringLiteral("The crop margins leave no pixels to measure."));
+        return;
+    }
+    chooseRange();
+    const QFontMetricsF fm(font());
+    const qreal line = fm.height();
+    const QRectF plot(fm.horizontalAdvance(QStringLiteral("-12.5 EV")) + 12, line / 2 + 4,
+                      width() - fm.horizontalAdvance(QStringLiteral("-12.5 EV")) - 12 - fm.horizontalAdvance(QStringLiteral("100 %")) / 2 - 6,
+                      height() - line / 2 - 4 - 2 * line - 10);
+    if (plot.width() < 20 || plot.height() < 20)
+        return;
+    auto xAt = [&](double percent) { return plot.left() + percent / 100 * plot.width(); };
+    auto yAt = [&](double ev) {
+        const double clamped = std::clamp(ev, bottomEv_, topEv_);
+        return plot.bottom() - (clamped - bottomEv_) / (topEv_ - bottomEv_) * plot.height();
+    };
+
+    // Grid: stops at a step that keeps the labels apart, quarters across.
+    const QColor grid(220, 220, 220);
+    const QColor text = palette().color(QPalette::Text);
+    double step = 4.0;
+    for (const double s : {0.25, 0.5, 1.0, 2.0})
+        if ((topEv_ - bottomEv_) / s * (line + 4) <= plot.height()) {
+            step = s;
+            break;
+        }
+    for (double v = std::ceil(bottomEv_ / step) * step; v <= topEv_ + 1e-9; v += step) {
+        const qreal y = yAt(v);
+        p.setPen(QPen(std::abs(v) < 1e-9 ? QColor(120, 120, 120) : grid, std::abs(v) < 1e-9 ? 1.5 : 1));
+        p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
+        p.setPen(text);
+        const QString label = (v > 1e-9 ? QStringLiteral("+") : QString()) +
+                              QString::number(std::abs(v) < 1e-9 ? 0.0 : v, 'g', 3) + QStringLiteral(" EV");
+        p.drawText(QRectF(0, y - line / 2, plot.left() - 6, line), Qt::AlignRight | Qt::AlignVCenter, label);
+    }
+    for (int percent = 0; percent <= 100; percent += 25) {
+        const qreal x = xAt(percent);
+        p.setPen(grid);
+        p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+        p.setPen(text);
+        p.drawText(QRectF(x - 40, plot.bottom() + 2, 80, line), Qt::AlignHCenter | Qt::AlignTop,
+                   QString::number(percent) + QStringLiteral(" %"));
+    }
+    p.drawText(QRectF(plot.left(), plot.bottom() + line + 4, plot.width(), line), Qt::AlignHCenter | Qt::AlignTop,
+               QStringLiteral("distance from the centre of the output frame (100 % = its corners)"));
+    p.setPen(QPen(QColor(120, 120, 120), 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(plot);
+
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setClipRect(plot.adjusted(-2, -2, 2, 2));
+    auto curve = [&](const FalloffProfile& profile, const QPen& pen) {
+        p.setPen(pen);
+        QPolygonF run;
+        for (int k = 0; k <= kFalloffRings; ++k) {
+            const double v = k < kFalloffRings ? profile.ev[std::size_t(k)] : std::nan("");
+            if (std::isfinite(v)) {
+                run << QPointF(xAt((k + 0.5) * 100.0 / kFalloffRings), yAt(v));
+                continue;
+            }
+            // An empty ring (or the end) breaks the line.
+            if (run.size() > 1)
+                p.drawPolyline(run);
+            else if (run.size() == 1)
+                p.drawPoint(run.front());
+            run.clear();
+        }
+    };
+    struct Entry {
+        QString name;
+        QPen pen;
+    };
+    std::vector<Entry> legend;
+    const QPen maskPen(kMaskColour, 2, Qt::DashLine);
+    const QPen beforePen(kBeforeColour, 2);
+    const QPen afterPen(kAfterColour, 3);
+    if (view_->hasMask)
+        curve(view_->maskProfile, maskPen);
+    curve(view_->beforeProfile, beforePen);
+    if (view_->hasMask)
+        curve(view_->afterProfile, afterPen);
+    legend.push_back({QStringLiteral("before"), beforePen});
+    if (view_->hasMask) {
+        legend.push_back({QStringLiteral("after"), afterPen});
+        legend.push_back({QStringLiteral("mask"), maskPen});
+    }
+
+    // Legend in the lower left corner, where curves that fall towards the
+    // corners leave room.
+    p.setClipping(false);
+    qreal y = plot.bottom() - legend.size() * (line + 2) - 6;
+    const qreal x = plot.left() + 10;
+    qreal widest = 0;
+    for (const Entry& e : legend)
+        widest = std::max(widest, fm.horizontalAdvance(e.name));
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.fillRect(QRectF(x - 4, y - 3, 36 + widest + 14, legend.size() * (line + 2) + 6), QColor(255, 255, 255, 220));
+    p.setRenderHint(QPainter::Antialiasing);
+    for (const Entry& e : legend) {
+        p.setPen(e.pen);
+        p.drawLine(QPointF(x, y + line / 2), QPointF(x + 28, y + line / 2));
+        p.setPen(text);
+        p.drawText(QRectF(x + 36, y, widest + 8, line), Qt::AlignLeft | Qt::AlignVCenter, e.name);
+        y += line + 2;
+    }
+}
+
+} // namespace lumivane
+
+using namespace lumivane;
+
+TBeforeAfterForm::TBeforeAfterForm(QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    setWindowTitle(QStringLiteral("Before / after"));
+    picture_ = new BeforeAfterPicture(this);
+    plot_ = new FalloffPlot(this);
+    corners_ = new QLabel(this);
+    corners_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->setSpacing(6);
+    layout->addWidget(picture_, 1);
+    layout->addWidget(plot_, 0);
+    layout->addWidget(corners_, 0);
+    picture_->setView(&view_);
+    plot_->setView(&view_);
+
+    QSize size(1200, 800);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QSize room = screen->availableGeometry().size() * 0.9;
+        size = size.boundedTo(room).expandedTo(QSize(400, 360));
+    }
+    resize(size);
+    connect(picture_, &BeforeAfterPicture::resized, this, [this] {
+        if (isVisible())
+            recompute();
+        else
+            stale_ = true;
+    });
+}
+
+void TBeforeAfterForm::setInput(const BeforeAfterInput& input)
+{
+    input_ = input;
+    if (isVisible())
+        recompute();
+    else
+        stale_ = true;
+}
+
+void TBeforeAfterForm::recompute()
+{
+    stale_ = false;
+    try {
+        const QSize room = picture_->devicePixelSize();
+        const int w = input_.photo ? input_.photo->width() : 0;
+        const int h = input_.photo ? input_.photo->height() : 0;
+        const Size2 size = FitInside(w, h, room.width(), room.height());
+        BuildReducedView(input_, size.width, size.height, view_);
+        if (view_.empty())
+            corners_->setText(QStringLiteral("No photograph is open."));
+        else if (!view_.hasFrame)
+            corners_->setText(QStringLiteral("The crop margins leave no pixels to measure."));
+        else if (!view_.hasMask)
+            corners_->setText(QString::fromStdString(CornerSummary(view_.beforeProfile, nullptr, nullptr)) +
+                              QStringLiteral(" (no mask loaded)"));
+        else
+            corners_->setText(QString::fromStdString(
+                CornerSummary(view_.beforeProfile, &view_.afterProfile, &view_.maskProfile)));
+    } catch (const std::exception& e) {
+        // Nothing is shown rather than a half-made picture.
+        BuildReducedView(BeforeAfterInput{}, 1, 1, view_);
+        corners_->setText(QStringLiteral("Cannot show the photograph: ") + QString::fromUtf8(e.what()));
+    }
+    picture_->update();
+    plot_->update();
+}
+
+void TBeforeAfterForm::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TBeforeAfterForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (stale_)
+        recompute();
+}

@@ -1,0 +1,105 @@
+// The large before/after window: the photograph fitted to the window, left
+// of a draggable divider unprocessed and right of it processed, the crop
+// drawn as a frame, and below it the fall-off from the centre of the output
+// frame to its corners for the photograph before and after the correction
+// and for the mask.
+#pragma once
+
+#include "ReducedView.h"
+
+#include <QImage>
+#include <QWidget>
+
+class QLabel;
+
+namespace lumivane {
+
+// The picture with the divider. Shows the view given (owned elsewhere).
+class BeforeAfterPicture : public QWidget {
+    Q_OBJECT
+public:
+    explicit BeforeAfterPicture(QWidget* parent = nullptr);
+
+    void setView(const ReducedView* view);
+    // Where the divider stands, 0 (all processed) .. 1 (all unprocessed),
+    // as a fraction of the picture's width.
+    double divider() const { return divider_; }
+    void setDivider(double fraction);
+    // The rectangle the picture occupies in the widget (logical pixels).
+    QRectF pictureRect() const;
+    // The widget's size in device pixels: the size the reduced copy needs.
+    QSize devicePixelSize() const;
+
+    QSize sizeHint() const override { return QSize(900, 560); }
+
+signals:
+    void resized();
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void resizeEvent(QResizeEvent*) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    void dragTo(double x);
+
+    const ReducedView* view_ = nullptr;
+    double divider_ = 0.5;
+};
+
+// The three fall-off curves, in stops against the centre.
+class FalloffPlot : public QWidget {
+    Q_OBJECT
+public:
+    explicit FalloffPlot(QWidget* parent = nullptr);
+    void setView(const ReducedView* view);
+    // The stops shown at the bottom and top of the plot.
+    double bottomEv() const { return bottomEv_; }
+    double topEv() const { return topEv_; }
+
+    QSize sizeHint() const override { return QSize(900, 220); }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    void chooseRange();
+
+    const ReducedView* view_ = nullptr;
+    double bottomEv_ = -2;
+    double topEv_ = 0.5;
+};
+
+} // namespace lumivane
+
+class TBeforeAfterForm : public QWidget {
+    Q_OBJECT
+public:
+    explicit TBeforeAfterForm(QWidget* parent = nullptr);
+
+    // Takes the photograph, mask and settings to show. The pictures and
+    // curves are remade at once while the window is shown, else when it is
+    // shown next. The bitmaps pointed to must stay alive while the window
+    // may be shown.
+    void setInput(const lumivane::BeforeAfterInput& input);
+
+    const lumivane::ReducedView& view() const { return view_; }
+    lumivane::BeforeAfterPicture* picture() const { return picture_; }
+    lumivane::FalloffPlot* plot() const { return plot_; }
+    QLabel* cornersLabel() const { return corners_; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void recompute();
+
+    lumivane::BeforeAfterInput input_;
+    lumivane::ReducedView view_;
+    bool stale_ = true;
+    lumivane::BeforeAfterPicture* picture_;
+    lumivane::FalloffPlot* plot_;
+    QLabel* corners_;
+};

@@ -1,0 +1,50 @@
+#include "ImageFile.h"
+
+#include "BmpCodec.h"
+#include "JpegCodec.h"
+#include "TiffReader.h"
+
+#include <utility>
+
+namespace lumivane {
+
+ImageKind ImageKindBySuffix(const std::string& path)
+{
+    std::string suffix = path.size() > 3 ? path.substr(path.size() - 3) : path;
+    for (char& c : suffix)
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+    if (suffix == "JPG")
+        return ImageKind::Jpeg;
+    if (suffix == "BMP")
+        return ImageKind::Bmp;
+    if (suffix == "TIF")
+        return ImageKind::Tiff;
+    return ImageKind::Unknown;
+}
+
+bool DecodeBySuffix(const std::string& path, Bitmap24& into, JpegSmoothing smoothing)
+{
+    switch (ImageKindBySuffix(path)) {
+    case ImageKind::Jpeg: {
+        TJPEGImage decoder;
+        decoder.Smoothing = smoothing == JpegSmoothing::On;
+        decoder.LoadFromFile(path);
+        decoder.DecodeInto(into);
+        return true;
+    }
+    case ImageKind::Bmp:
+        ReadBmpFile(path, into);
+        return true;
+    case ImageKind::Tiff: {
+        std::unique_ptr<Bitmap24> image = ReadTiffToBitmap(path);
+        std::swap(into, *image);
+        return true;
+    }
+    case ImageKind::Unknown:
+        break;
+    }
+    return false;
+}
+
+} // namespace lumivane

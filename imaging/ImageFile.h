@@ -1,0 +1,30 @@
+// Decoding a picture file by the last three characters of its name, the
+// one rule the program uses to tell JPEG, BMP and TIFF files apart: "JPG",
+// "BMP" and "TIF" in any case. Other names ("x.jpeg", "x.tiff", "x.png")
+// are not decoded at all.
+#pragma once
+
+#include "Bitmap24.h"
+
+#include <string>
+
+namespace lumivane {
+
+enum class ImageKind { Jpeg, Bmp, Tiff, Unknown };
+
+// The kind named by the last three characters of `path`.
+ImageKind ImageKindBySuffix(const std::string& path);
+
+// Whether libjpeg's block smoothing is applied (it changes only incomplete
+// progressive files): photographs are decoded without, masks with it.
+enum class JpegSmoothing { Off, On };
+
+// Decodes `path` by its suffix into `into`, reusing its storage. Returns
+// false, leaving `into` untouched, when the suffix names no kind decoded
+// here. Raises the reader's error (FileError, JpegError, BmpError,
+// TiffError) when the file cannot be read or decoded; `into` may then hold
+// anything, so a caller that must keep its picture decodes into a spare
+// bitmap and exchanges it on success.
+bool DecodeBySuffix(const std::string& path, Bitmap24& into, JpegSmoothing smoothing);
+
+} // namespace lumivane

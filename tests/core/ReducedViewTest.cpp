@@ -1,0 +1,240 @@
+// The reduced before/after picture: its processed pixels must be those of
+// the saved file, sampled the same way, whatever the offset, crop and size.
+#include "ReducedView.h"
+
+#include "BmpCodec.h"
+#include "SavePipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+using namespace lumivane;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Smooth colour gradients with grain, so every sampled pixel is told apart.
+Bitmap24 photoLike(int w, int h, unsigned seed)
+{
+    Bitmap24 b(w, h);
+    unsigned state = seed * 2654435761u + 11;
+    for (int y = 0; y < h; ++y) {
+        std::uint8_t* row = b.scanLine(y);
+        for (int x = 0; x < w; ++x) {
+            state = state * 1103515245u + 12345u;
+            const int grain = int((state >> 26) & 31) - 16;
+            row[3 * x + 0] = std::uint8_t(std::clamp(x * 230 / w + grain + 10, 0, 255));
+            row[3 * x + 1] = std::uint8_t(std::clamp(y * 230 / h + grain + 10, 0, 255));
+            row[3 * x + 2] = std::uint8_t(std::clamp(40 + ((x + y) % 150) + grain, 0, 255));
+        }
+    }
+    return b;
+}
+
+// A flat field: bright in the middle, darker towards the corners, a little
+// warmer at the right so the channels differ.
+Bitmap24 flatField(int w, int h)
+{
+    Bitmap24 b(w, h);
+    const double cx = w / 2.0, cy = h / 2.0, hd = std::hypot(cx, cy);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double r = std::hypot(x + 0.5 - cx, y + 0.5 - cy) / hd;
+            const double f = 1 - 0.45 * r * r;
+            b.setPixel(x, y, packColour(std::uint8_t(230 * f + 10.0 * x / w), std::uint8_t(225 * f),
+                                        std::uint8_t(215 * f)));
+        }
+    return b;
+}
+
+struct SaveCase {
+    const char* name;
+    int width, height;   // photograph
+    int viewW, viewH;    // the view's pixel size
+    int ox, oy;          // mask offset in preview pixels
+    CropMargins crop;
+    int strength, brightness;
+};
+
+const SaveCase kSaveCases[] = {
+    {"centred mask, no crop", 301, 203, 120, 90, 0, 0, {0, 0, 0, 0}, 50, 25},
+    {"offset right and up, cropped", 301, 203, 97, 80, 12, -7, {5, 3, 11, 2}, 80, 30},
+    {"offset left and down, wide crop", 640, 427, 250, 250, -40, 25, {60, 41, 9, 70}, 100, 20},
+    {"view as large as the photograph", 150, 110, 400, 400, 3, 3, {1, 1, 1, 1}, 20, 25},
+    {"portrait, large offset", 203, 301, 64, 200, 150, -150, {0, 17, 0, 0}, 65, 25},
+};
+
+} // namespace
+
+TEST(ReducedView, ProcessedPictureIsTheSavedBmpSampledAlike)
+{
+    const fs::path dir = fs::temp_directory_path() / ("lumivane_reduced_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    SavePipeline pipeline(1);
+    for (const SaveCase& c : kSaveCases) {
+        SCOPED_TRACE(c.name);
+        const Bitmap24 photo = photoLike(c.width, c.height, unsigned(c.width + c.ox));
+        const Bitmap24 mask = flatField(c.width, c.height);
+        BeforeAfterInput input;
+        input.photo = &photo;
+        input.maskFull = &mask;
+        input.region = FullSizeRegion(c.ox, c.oy, c.width, c.height);
+        input.damping = DampingForStrength(c.strength);
+        input.targets = TargetsFor(230, 225, 215, c.brightness);
+        input.crop = c.crop;
+
+        const Size2 size = FitInside(c.width, c.height, c.viewW, c.viewH);
+        ReducedView view;
+        BuildReducedView(input, size.width, size.height, view);
+        ASSERT_TRUE(view.hasFrame);
+        ASSERT_GT(view.frameInView.width(), 0);
+        ASSERT_GT(view.frameInView.height(), 0);
+
+        const std::string out = (dir / "saved.bmp").string();
+        pipeline.SaveCorrectedBmp(photo, mask, input.region, input.damping, input.targets, c.crop, out);
+        const Bitmap24 saved = ReadBmpFile(out);
+
+        const std::vector<int> xs = NearestSourceIndices(c.width, size.width);
+        const std::vector<int> ys = NearestSourceIndices(c.height, size.height);
+        int compared = 0, changed = 0;
+        for (int j = 0; j < size.height; ++j)
+            for (int i = 0; i < size.width; ++i) {
+                const int sx = xs[std::size_t(i)] - c.crop.left, sy = ys[std::size_t(j)] - c.crop.top;
+                const bool inFrame = sx >= 0 && sy >= 0 && sx < saved.width() && sy < saved.height();
+                const bool inView = i >= view.frameInView.left && i < view.frameInView.right &&
+                                    j >= view.frameInView.top && j < view.frameInView.bottom;
+                ASSERT_EQ(inFrame, inView) << i << "," << j;
+                EXPECT_EQ(view.before.pixel(i, j), photo.pixel(xs[std::size_t(i)], ys[std::size_t(j)]));
+                if (!inFrame)
+                    continue;
+                ASSERT_EQ(view.after.pixel(i, j), saved.pixel(sx, sy)) << "view pixel " << i << "," << j;
+                ++compared;
+                changed += view.after.pixel(i, j) != view.before.pixel(i, j);
+            }
+        EXPECT_GT(compared, 0);
+        EXPECT_GT(changed, compared / 10); // the correction did act on the picture
+    }
+    fs::remove_all(dir);
+}
+
+TEST(ReducedView, SamplesLikeStretchDraw)
+{
+    const Bitmap24 photo = photoLike(333, 221, 3);
+    for (const Size2 size : {Size2{100, 66}, Size2{333, 221}, Size2{500, 400}, Size2{1, 1}}) {
+        BeforeAfterInput input;
+        input.photo = &photo;
+        ReducedView view;
+        BuildReducedView(input, size.width, size.height, view);
+        Bitmap24 stretched(size.width, size.height);
+        stretchDraw(photo, stretched);
+        EXPECT_TRUE(view.before == stretched) << size.width << "x" << size.height;
+        EXPECT_TRUE(view.after == view.before); // no mask: nothing is corrected
+        EXPECT_FALSE(view.hasMask);
+    }
+}
+
+TEST(ReducedView, FitInsideKeepsTheAspectRatio)
+{
+    struct Row {
+        int w, h, maxW, maxH, expectW, expectH;
+    };
+    const Row rows[] = {
+        {6000, 4000, 1200, 560, 840, 560},  // height is the limit
+        {6000, 4000, 1200, 800, 1200, 800}, // exactly
+        {4000, 6000, 1200, 560, 373, 560},  // portrait
+        {6000, 1000, 1200, 560, 1200, 200}, // width is the limit
+        {100, 50, 1200, 800, 1200, 600},    // a small photograph is enlarged
+        {640, 480, 640, 480, 640, 480},     // one to one
+        {10000, 1, 100, 100, 100, 1},       // at least one row
+        {5, 5, 0, -3, 1, 1},                // no room: one pixel
+        {0, 10, 100, 100, 0, 0},            // no photograph
+    };
+    for (const Row& r : rows) {
+        const Size2 s = FitInside(r.w, r.h, r.maxW, r.maxH);
+        EXPECT_EQ(s.width, r.expectW) << r.w << "x" << r.h << " in " << r.maxW << "x" << r.maxH;
+        EXPECT_EQ(s.height, r.expectH) << r.w << "x" << r.h << " in " << r.maxW << "x" << r.maxH;
+    }
+}
+
+TEST(ReducedView, FlatFieldShotCorrectedAtFullBoostIsFlat)
+{
+    // Photographing the flat field itself: before the correction its curve
+    // is the mask's, after a full boost the curve is flat.
+    const Bitmap24 mask = flatField(900, 600);
+    BeforeAfterInput input;
+    input.photo = &mask;
+    input.maskFull = &mask;
+    input.damping = DampingForStrength(100);
+    input.targets = TargetsFor(230, 225, 215, 25);
+    ReducedView view;
+    BuildReducedView(input, 300, 200, view);
+    ASSERT_FALSE(view.afterProfile.empty());
+    EXPECT_LT(view.beforeProfile.cornerEv, -1.0);
+    for (int k = 0; k < kFalloffRings; ++k) {
+        EXPECT_NEAR(view.afterProfile.ev[std::size_t(k)], 0.0, 0.05) << k;
+        EXPECT_NEAR(view.maskProfile.ev[std::size_t(k)], view.beforeProfile.ev[std::size_t(k)], 1e-12) << k;
+    }
+}
+
+TEST(ReducedView, MaskCurveCoversOnlyThePairedPixels)
+{
+    // A mask shifted far to the right leaves the left band without a mask
+    // pixel: those view columns stay unprocessed and the mask curve leaves
+    // them out, while the photograph's curves still span the whole frame.
+    const Bitmap24 photo = photoLike(578, 432, 9);
+    const Bitmap24 mask = flatField(578, 432);
+    BeforeAfterInput input;
+    input.photo = &photo;
+    input.maskFull = &mask;
+    input.region = FullSizeRegion(100, 0, 578, 432); // 200 photograph columns uncovered
+    input.damping = DampingForStrength(60);
+    input.targets = TargetsFor(230, 225, 215, 25);
+    ReducedView view;
+    BuildReducedView(input, 289, 216, view);
+    EXPECT_EQ(view.maskPaired.left, 100);
+    EXPECT_EQ(view.maskPaired.right, 289);
+    for (int j = 0; j < 216; j += 7)
+        for (int i = 0; i < 100; ++i)
+            ASSERT_EQ(view.after.pixel(i, j), view.before.pixel(i, j));
+    long long maskPixels = 0, photoPixels = 0;
+    for (int k = 0; k < kFalloffRings; ++k) {
+        maskPixels += view.maskProfile.pixels[std::size_t(k)];
+        photoPixels += view.beforeProfile.pixels[std::size_t(k)];
+    }
+    EXPECT_EQ(photoPixels, 289 * 216);
+    EXPECT_EQ(maskPixels, 189 * 216);
+}
+
+TEST(ReducedView, UnreadableCropOrNoPhotograph)
+{
+    const Bitmap24 photo = photoLike(64, 48, 1);
+    BeforeAfterInput input;
+    input.photo = &photo;
+    ReducedView view;
+    for (const CropMargins crop : {CropMargins{30, 0, 34, 0}, CropMargins{0, 48, 0, 0}, CropMargins{-1, 0, 0, 0}}) {
+        input.crop = crop;
+        BuildReducedView(input, 32, 24, view);
+        EXPECT_FALSE(view.hasFrame);
+        EXPECT_TRUE(view.beforeProfile.empty());
+        EXPECT_FALSE(view.empty()); // the picture is still shown
+    }
+    input.crop = CropMargins{};
+    input.cropValid = false;
+    BuildReducedView(input, 32, 24, view);
+    EXPECT_FALSE(view.hasFrame);
+
+    input.photo = nullptr;
+    BuildReducedView(input, 32, 24, view);
+    EXPECT_TRUE(view.empty());
+
+    input.photo = &photo;
+    EXPECT_THROW(BuildReducedView(input, 0, 24, view), std::invalid_argument);
+    input.maskFull = &photo;
+    input.damping = 0;
+    EXPECT_THROW(BuildReducedView(input, 32, 24, view), std::invalid_argument);
+}
