@@ -47,16 +47,16 @@ QString TForm1::writeOutput(const CorrectionRegion& region, const CorrectionTarg
     crop.bottom = int(ParseCropField(bottom->text().toStdString()));
     const bool cropped = crop.left != 0 || crop.top != 0 || crop.right != 0 || crop.bottom != 0;
     // The unprocessed photograph is corrected band by band while it is
-    // encoded; PhotoWork itself is never changed, so nothing needs restoring.
+    // encoded; the photograph itself is never changed, so nothing needs restoring.
     if (bmp) {
         if (!cropped)
             workflow.OutPath = QString::fromStdString(ReplaceLast3(workflow.OutPath.toStdString(), "bmp"));
-        savePipeline_.SaveCorrectedBmp(workflow.PhotoWork, mask.MaskFull, region, correction.Damping, targets, crop,
+        savePipeline_.SaveCorrectedBmp(PhotoFull(), MaskFull(), region, correction.Damping, targets, crop,
                                        workflow.OutPath.toStdString());
     } else {
         workflow.OutPath = QString::fromStdString(ReplaceLast3(workflow.OutPath.toStdString(), "jpg"));
         const TransplantResult result = savePipeline_.SaveCorrectedJpeg(
-            workflow.PhotoWork, mask.MaskFull, region, correction.Damping, targets, crop, jpeg->value(),
+            PhotoFull(), MaskFull(), region, correction.Damping, targets, crop, jpeg->value(),
             workflow.SourceFile.toStdString(), workflow.OutPath.toStdString());
         copyexif(result);
     }
@@ -155,7 +155,7 @@ void TForm1::finishSaveAfterError()
 void TForm1::Button2Click()
 {
     const int count = ListBox1->count();
-    if (count == 0 || !workflow.PhotoPresent || !workflow.DecodeOk || mask.MaskFull.empty()) {
+    if (count == 0 || !workflow.PhotoPresent || !workflow.DecodeOk || MaskFull().empty()) {
         services_.showMessage(this, QStringLiteral("There is no photograph to save: ") +
                                         (workflow.CurrentFile.isEmpty() ? QStringLiteral("none is open.")
                                                                         : workflow.SourceFile +

@@ -33,11 +33,46 @@ private slots:
         QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(0, 0, 0));
         QCOMPARE(form.Image3->toolTip(), QStringLiteral(" Rotation Angle: 0\u00B0 "));
         QCOMPARE(form.workflow.LastMaskFile, maskFile);
-        QCOMPARE(form.mask.MaskFull.width(), 400);
+        QCOMPARE(form.MaskFull().width(), 400);
         QCOMPARE(form.mask.MaskPreview.width(), 289);
         // The overlay: blue centre lines, no cross at the default hotspot.
         QCOMPARE(form.Image4->bitmap().pixel(145, 50), kPureBlue);
         QCOMPARE(form.Image4->bitmap().pixel(50, 108), kPureBlue);
+        QVERIFY(form.img_right->bitmap() == expectedPreview(form));
+    }
+
+    void fullSizeMask_IsTheMaskItselfOnlyWhenSizesAgree_ThumbnailIsSmall()
+    {
+        WindowFixture f;
+        const QString a = f.writeBmp("a.bmp", gradientPhoto(400, 300));
+        const QString b = f.writeBmp("b.bmp", gradientPhoto(300, 200));
+        const QString maskFile = f.writeBmp("m.bmp", vignetteMask(400, 300));
+        TForm1& form = f.start();
+        f.open({a, b, a});
+        f.loadMask(maskFile);
+        // The thumbnail shows what the full-size mask stretched onto 66 x 49
+        // shows, from a picture of only that size.
+        auto thumbnailShowsFittedMask = [&] {
+            Bitmap24 fitted(form.PhotoFull().width(), form.PhotoFull().height());
+            stretchDraw(form.mask.MaskImage, fitted);
+            Bitmap24 shown(66, 49);
+            stretchDraw(fitted, shown);
+            return form.MaskFull() == fitted && form.Image3->bitmap() == shown &&
+                   form.Image3->shownImage() == toQImage(shown);
+        };
+        QCOMPARE(form.Image3->bitmap().width(), 66);
+        QCOMPARE(form.Image3->bitmap().height(), 49);
+        QCOMPARE(form.MaskFull().data(), form.mask.MaskImage.data()); // shared, not copied
+        QVERIFY(thumbnailShowsFittedMask());
+        form.Button1Click(form.ImageButton2); // 300 x 200: a stretched copy
+        QVERIFY(form.MaskFull().data() != form.mask.MaskImage.data());
+        QCOMPARE(form.MaskFull().width(), 300);
+        QVERIFY(thumbnailShowsFittedMask());
+        QVERIFY(form.img_right->bitmap() == expectedPreview(form));
+        form.Button1Click(form.ImageButton2); // 400 x 300 again: shared again
+        QCOMPARE(form.MaskFull().data(), form.mask.MaskImage.data());
+        QVERIFY(form.mask.MaskStretched.empty());
+        QVERIFY(thumbnailShowsFittedMask());
         QVERIFY(form.img_right->bitmap() == expectedPreview(form));
     }
 
@@ -50,8 +85,8 @@ private slots:
         QCOMPARE(form.GroupBox6->title(), QStringLiteral(" Mask [1:1.5] "));
         QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         QCOMPARE(form.Label4->palette().color(QPalette::WindowText), QColor(0, 0, 0));
-        QCOMPARE(form.mask.MaskFull.width(), 400); // stretched to the photograph anyway
-        QCOMPARE(form.mask.MaskFull.height(), 300);
+        QCOMPARE(form.MaskFull().width(), 400); // stretched to the photograph anyway
+        QCOMPARE(form.MaskFull().height(), 300);
     }
 
     void largeMaskOnSmallerPhotograph_SameRatioIsBlack()
@@ -63,7 +98,7 @@ private slots:
         QCOMPARE(form.GroupBox6->title(), QStringLiteral(" Mask [1:1.33] "));
         QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(0, 0, 0));
         QCOMPARE(form.mask.MaskWidth, 4000);
-        QCOMPARE(form.mask.MaskFull.width(), 2000);
+        QCOMPARE(form.MaskFull().width(), 2000);
     }
 
     void centreLevels_AreSampledFromTheMask()
@@ -165,10 +200,10 @@ private slots:
         const QString photo = f.writeBmp("photo.bmp", gradientPhoto(80, 60));
         const QString good = f.writeBmp("good.bmp", vignetteMask(80, 60));
         TForm1& form = f.startWithMask(photo, good);
-        const Bitmap24 maskBefore = form.mask.MaskFull;
+        const Bitmap24 maskBefore = form.MaskFull();
         f.loadMask(f.path("missing.tif"));
         QVERIFY(form.status->text().startsWith(QStringLiteral(" Can not load mask missing.tif")));
-        QVERIFY(form.mask.MaskFull == maskBefore);
+        QVERIFY(form.MaskFull() == maskBefore);
         QCOMPARE(form.Label4->text(), QStringLiteral("good.bmp"));
     }
 
@@ -253,11 +288,11 @@ private slots:
         f.loadMask(maskFile);
         form.strength->setValue(70);
         form.Button1Click(form.ImageButton2);
-        QCOMPARE(form.mask.MaskFull.width(), 120);
-        QCOMPARE(form.mask.MaskFull.height(), 160);
+        QCOMPARE(form.MaskFull().width(), 120);
+        QCOMPARE(form.MaskFull().height(), 160);
         Bitmap24 fitted(120, 160);
         stretchDraw(form.mask.MaskImage, fitted);
-        QVERIFY(form.mask.MaskFull == fitted);
+        QVERIFY(form.MaskFull() == fitted);
         QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         QVERIFY(form.img_right->bitmap() == expectedPreview(form));
     }
