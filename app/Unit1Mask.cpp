@@ -164,9 +164,11 @@ void TForm1::Button3Click()
         } else if (suffix == "TIF") {
             LoadTiffImage(path, tifmask);
             if (!tifmask.Picture.Empty()) {
-                decoded = tifmask.Picture.Bitmap();
                 decodedWidth = tifmask.Width;
                 decodedHeight = tifmask.Height;
+                // The mask takes the decoded pixels instead of a copy; the
+                // holder keeps only its size.
+                tifmask.Picture.ExchangeBitmap(decoded);
                 ok = true;
             }
         }

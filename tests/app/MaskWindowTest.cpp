@@ -6,6 +6,8 @@
 #include "MaskGeometry.h"
 
 #include <QTest>
+#include <tiffio.h>
+#include <vector>
 
 using namespace lumivane;
 using namespace lumivane::testing;
@@ -74,6 +76,46 @@ private slots:
         QVERIFY(form.mask.MaskStretched.empty());
         QVERIFY(thumbnailShowsFittedMask());
         QVERIFY(form.img_right->bitmap() == expectedPreview(form));
+    }
+
+    void tiffMask_IsTakenOverFromItsHolderWithoutACopy()
+    {
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(400, 300));
+        const Bitmap24 maskImage = vignetteMask(120, 90);
+        const QString maskFile = f.path("flat.tif");
+        {
+            TIFF* tif = TIFFOpen(maskFile.toLocal8Bit().constData(), "w");
+            QVERIFY(tif);
+            TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 120);
+            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 90);
+            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+            TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 90);
+            std::vector<std::uint8_t> row(120 * 3);
+            for (int y = 0; y < 90; ++y) {
+                for (int x = 0; x < 120; ++x) {
+                    const Colour c = maskImage.pixel(x, y);
+                    row[3 * x] = redOf(c);
+                    row[3 * x + 1] = greenOf(c);
+                    row[3 * x + 2] = blueOf(c);
+                }
+                QCOMPARE(TIFFWriteScanline(tif, row.data(), std::uint32_t(y), 0), 1);
+            }
+            TIFFClose(tif);
+        }
+        TForm1& form = f.startWithMask(photo, maskFile);
+        QVERIFY(form.mask.MaskLoaded);
+        QVERIFY(form.mask.MaskImage == maskImage);
+        QCOMPARE(form.mask.MaskWidth, 120);
+        QCOMPARE(form.mask.MaskHeight, 90);
+        QCOMPARE(form.tifmask.Picture.Width(), 0); // no second copy left behind
+        QCOMPARE(form.tifmask.Width, 120);         // the holder keeps its size
+        Bitmap24 fitted(400, 300);
+        stretchDraw(maskImage, fitted);
+        QVERIFY(form.MaskFull() == fitted);
     }
 
     void maskRatio_3to2_On_4to3_IsRed()
