@@ -74,15 +74,17 @@ void TForm1::fitMask(int width, int height)
         mask.MaskStretched.clear();
     } else {
         mask.MaskFullIsImage = false;
-        // The stretch sets every pixel; storage kept from an earlier
-        // photograph of this size or larger is reused.
-        mask.MaskStretched.setSizeForOverwrite(width, height);
+        // The stretch sets every pixel of a non-empty mask; storage kept
+        // from an earlier photograph of this size or larger is reused.
+        if (mask.MaskImage.empty())
+            mask.MaskStretched.reset(width, height);
+        else
+            mask.MaskStretched.setSizeForOverwrite(width, height);
         stretchDraw(mask.MaskImage, mask.MaskStretched);
     }
     // The thumbnail shows exactly what the full-size mask stretched to its
     // own size shows, from a picture of that small size.
-    Bitmap24 thumbnail;
-    thumbnail.setSizeForOverwrite(Image3->width(), Image3->height());
+    Bitmap24 thumbnail(Image3->width(), Image3->height());
     stretchDrawThrough(mask.MaskImage, width, height, thumbnail);
     Image3->bitmap() = std::move(thumbnail);
     Image3->pictureChanged();
