@@ -43,8 +43,9 @@ struct WorkflowState {
     std::uint8_t BatchDone = 0;
     QString MaskFile;
     QString LastMaskFile = QStringLiteral("-");
-    lumivane::Bitmap24 PhotoFull;
-    lumivane::Bitmap24 PhotoWork;
+    // The full-size photograph is Image1's bitmap itself (TForm1::PhotoFull);
+    // the save corrects it band by band without changing it, so no working
+    // copy is kept.
     lumivane::Bitmap24 PhotoPreview;
     // False while no photograph could be decoded: the previews are then
     // neutral and nothing may be corrected or saved.
@@ -59,7 +60,11 @@ struct WorkflowState {
 // hotspot.
 struct MaskState {
     lumivane::Bitmap24 MaskImage;
-    lumivane::Bitmap24 MaskFull;
+    // The mask stretched to the photograph's full size, needed only when the
+    // two sizes differ; when they agree MaskImage itself is the full-size
+    // mask (TForm1::MaskFull) and this holds nothing.
+    lumivane::Bitmap24 MaskStretched;
+    bool MaskFullIsImage = true;
     lumivane::Bitmap24 MaskPreview;
     int MaskWidth = 0;
     int MaskHeight = 0;
@@ -151,6 +156,12 @@ public:
     void SampleCentreLevels();
     void ResetHotspot();
     void DrawMaskOverlay(int x, int y);
+
+    // The unprocessed photograph at full size (Image1's bitmap; empty while
+    // Image1 holds none).
+    const lumivane::Bitmap24& PhotoFull() const;
+    // The mask at the photograph's full size, the mask of the save.
+    const lumivane::Bitmap24& MaskFull() const;
 
     // ---- Controls, by their form names ----
     lumivane::TImageHolder Image1;
@@ -261,6 +272,9 @@ private:
     // Shows a mask file in the thumbnail before any photograph gives it a
     // size (JPEG or BMP; raises when the file cannot be read).
     void showMaskThumbnail(const QString& path);
+    // Fits the loaded mask to a photograph of width x height: the full-size
+    // mask and the thumbnail Image3, which holds a picture of its own size.
+    void fitMask(int width, int height);
     void readSettingsAtStart();
     void applyStoredSliders();
     void setNavigationEnabled(bool previous, bool next);
@@ -275,6 +289,9 @@ private:
 
     lumivane::PlatformServices& services_;
     QString programFolder_;
+    // Decoders write the next photograph here; on success it is exchanged
+    // with Image1's bitmap, so a failed decode leaves the shown photograph
+    // alone and the two blocks are reused from one photograph to the next.
     lumivane::Bitmap24 spareBitmap_;
     // Its band and output buffers are kept from one save to the next.
     lumivane::SavePipeline savePipeline_;

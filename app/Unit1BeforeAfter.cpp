@@ -36,14 +36,14 @@ void TForm1::refreshBeforeAfter() noexcept
     // may escape from here.
     try {
         BeforeAfterInput input;
-        const Bitmap24& photo = workflow.PhotoWork;
+        const Bitmap24& photo = PhotoFull();
         if (workflow.PhotoPresent && !photo.empty()) {
             input.photo = &photo;
             // The same photograph, mask, offset, damping and targets as
             // the full-size save.
-            if (mask.MaskLoaded && mask.MaskFull.width() == photo.width() &&
-                mask.MaskFull.height() == photo.height()) {
-                input.maskFull = &mask.MaskFull;
+            if (mask.MaskLoaded && MaskFull().width() == photo.width() &&
+                MaskFull().height() == photo.height()) {
+                input.maskFull = &MaskFull();
                 input.region = FullSizeRegion(Image4Left(), Image4Top(), photo.width(), photo.height());
                 input.damping = correction.Damping;
                 input.targets = TargetsFor(mask.HotspotR, mask.HotspotG, mask.HotspotB, brightness->value());

@@ -36,7 +36,7 @@ void TForm1::ResetHotspot()
 
 void TForm1::SampleCentreLevels()
 {
-    const HotspotLevels levels = lumivane::SampleCentreLevels(mask.MaskFull);
+    const HotspotLevels levels = lumivane::SampleCentreLevels(MaskFull());
     mask.HotspotR = levels.r;
     mask.HotspotG = levels.g;
     mask.HotspotB = levels.b;
@@ -44,8 +44,8 @@ void TForm1::SampleCentreLevels()
 
 void TForm1::UpdateMaskRatioLabel()
 {
-    const int w = workflow.PhotoFull.width();
-    const int h = workflow.PhotoFull.height();
+    const int w = PhotoFull().width();
+    const int h = PhotoFull().height();
     // Without a photograph there is nothing to compare the mask with; the
     // caption still shows the mask's own ratio.
     const bool differs =
@@ -70,25 +70,51 @@ void TForm1::showMaskThumbnail(const QString& path)
     thumbnail.LoadFromFile(path.toStdString());
     // A JPEG is held undecoded; asking the picture for its bitmap would drop
     // it, so it is decoded for the thumbnail instead.
+    Bitmap24 decoded;
     if (const TJPEGImage* held = thumbnail.Jpeg())
-        held->DecodeInto(Image3->bitmap());
+        held->DecodeInto(decoded);
     else
-        Image3->bitmap() = thumbnail.Bitmap();
+        decoded = std::move(thumbnail.Bitmap());
+    // The thumbnail keeps a picture of its own small size only.
+    Bitmap24 small(Image3->width(), Image3->height());
+    stretchDraw(decoded, small);
+    Image3->bitmap() = std::move(small);
+    Image3->pictureChanged();
+}
+
+const Bitmap24& TForm1::MaskFull() const
+{
+    return mask.MaskFullIsImage ? mask.MaskImage : mask.MaskStretched;
+}
+
+void TForm1::fitMask(int width, int height)
+{
+    if (mask.MaskImage.width() == width && mask.MaskImage.height() == height) {
+        // A stretch to the same size is a plain copy: share the mask itself.
+        mask.MaskFullIsImage = true;
+        mask.MaskStretched.clear();
+    } else {
+        mask.MaskFullIsImage = false;
+        // The stretch sets every pixel of a non-empty mask; storage kept
+        // from an earlier photograph of this size or larger is reused.
+        if (mask.MaskImage.empty())
+            mask.MaskStretched.reset(width, height);
+        else
+            mask.MaskStretched.setSizeForOverwrite(width, height);
+        stretchDraw(mask.MaskImage, mask.MaskStretched);
+    }
+    // The thumbnail shows exactly what the full-size mask stretched to its
+    // own size shows, from a picture of that small size.
+    Bitmap24 thumbnail(Image3->width(), Image3->height());
+    stretchDrawThrough(mask.MaskImage, width, height, thumbnail);
+    Image3->bitmap() = std::move(thumbnail);
     Image3->pictureChanged();
 }
 
 void TForm1::RefitMask()
 {
-    const int w = Image1.Width;
-    const int h = Image1.Height;
-    Image3->bitmap().setSize(w, h);
-    mask.MaskFull.setSize(w, h);
-    stretchDraw(mask.MaskImage, mask.MaskFull);
-    draw(mask.MaskFull, Image3->bitmap(), 0, 0);
-    Image3->pictureChanged();
-    // The ratio caption needs the new photograph's size, which the load
-    // copies into PhotoFull right after this; the load then updates the
-    // caption itself.
+    fitMask(Image1.Width, Image1.Height);
+    // The load updates the ratio caption itself once the photograph is shown.
 }
 
 void TForm1::Button3Click()
@@ -132,8 +158,8 @@ void TForm1::Button3Click()
 
     // Decode into locals first, so a mask that cannot be read leaves the
     // loaded mask, its size and every control as they were.
-    const int w = workflow.PhotoFull.width();
-    const int h = workflow.PhotoFull.height();
+    const int w = PhotoFull().width();
+    const int h = PhotoFull().height();
     const std::string path = file.toStdString();
     const std::string suffix = UpperSuffix3(path);
     Bitmap24 decoded;
@@ -158,9 +184,11 @@ void TForm1::Button3Click()
         } else if (suffix == "TIF") {
             LoadTiffImage(path, tifmask);
             if (!tifmask.Picture.Empty()) {
-                decoded = tifmask.Picture.Bitmap();
                 decodedWidth = tifmask.Width;
                 decodedHeight = tifmask.Height;
+                // The mask takes the decoded pixels instead of a copy; the
+                // holder keeps only its size.
+                tifmask.Picture.ExchangeBitmap(decoded);
                 ok = true;
             }
         }
@@ -185,11 +213,7 @@ void TForm1::Button3Click()
     mask.MaskWidth = decodedWidth;
     mask.MaskHeight = decodedHeight;
     mask.MaskImage = std::move(decoded);
-    Image3->bitmap().setSize(w, h);
-    stretchDraw(mask.MaskImage, Image3->bitmap());
-    Image3->pictureChanged();
-    mask.MaskFull.setSize(w, h);
-    draw(Image3->bitmap(), mask.MaskFull, 0, 0);
+    fitMask(w, h);
     mask.MaskPreview.setSize(289, 216);
     stretchDraw(mask.MaskImage, mask.MaskPreview);
 

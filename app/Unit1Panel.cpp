@@ -188,12 +188,11 @@ void TForm1::Button9Click()
     }
     TurnMarker(mask.MarkerX, mask.MarkerY, panel.RotateClockwise);
     DrawMaskOverlay(mask.MarkerX, mask.MarkerY);
-    Bitmap24& thumbnail = Image3->bitmap();
-    stretchDraw(*turned, thumbnail);
-    Image3->pictureChanged();
-    mask.MaskFull.setSize(thumbnail.width(), thumbnail.height());
-    draw(thumbnail, mask.MaskFull, 0, 0);
+    // The turned mask is fitted to the size the mask was fitted to before.
+    const int w = MaskFull().width();
+    const int h = MaskFull().height();
     stretchDraw(*turned, mask.MaskPreview);
     mask.MaskImage = std::move(*turned);
+    fitMask(w, h);
     brightnessChange();
 }

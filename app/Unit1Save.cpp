@@ -57,13 +57,13 @@ QString TForm1::writeOutput(const CorrectionRegion& region, const CorrectionTarg
         });
     }
     // The unprocessed photograph is corrected band by band while it is
-    // encoded; PhotoWork itself is never changed, so nothing needs restoring.
+    // encoded; the photograph itself is never changed, so nothing needs restoring.
     if (bmp) {
         workflow.OutPath = QString::fromStdString(savePipeline_.SaveCorrectedBmp(
-            workflow.PhotoWork, mask.MaskFull, region, correction.Damping, targets, crop, target));
+            PhotoFull(), MaskFull(), region, correction.Damping, targets, crop, target));
     } else {
         const SaveResult result =
-            savePipeline_.SaveCorrectedJpeg(workflow.PhotoWork, mask.MaskFull, region, correction.Damping, targets,
+            savePipeline_.SaveCorrectedJpeg(PhotoFull(), MaskFull(), region, correction.Damping, targets,
                                             crop, jpeg->value(), workflow.SourceFile.toStdString(), target);
         workflow.OutPath = QString::fromStdString(result.path);
         copyexif(result.transplant);
@@ -156,7 +156,7 @@ void TForm1::finishSaveAfterError()
 void TForm1::Button2Click()
 {
     const int count = ListBox1->count();
-    if (count == 0 || !workflow.PhotoPresent || !workflow.DecodeOk || mask.MaskFull.empty()) {
+    if (count == 0 || !workflow.PhotoPresent || !workflow.DecodeOk || MaskFull().empty()) {
         services_.showMessage(this, QStringLiteral("There is no photograph to save: ") +
                                         (workflow.CurrentFile.isEmpty() ? QStringLiteral("none is open.")
                                                                         : workflow.SourceFile +

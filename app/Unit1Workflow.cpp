@@ -106,9 +106,9 @@ void TForm1::decodePhotograph(const QString& path)
             std::swap(Image1.Picture.Bitmap(), spareBitmap_);
             Image1.PictureChanged();
         } else if (suffix == "BMP") {
-            Image1.LoadFromFile(toStd(path));
+            Image1.LoadFromFile(toStd(path), spareBitmap_);
         } else if (suffix == "TIF") {
-            LoadTiffImage(toStd(path), Image1);
+            LoadTiffImage(toStd(path), Image1, spareBitmap_);
         } else {
             return;
         }
@@ -119,13 +119,18 @@ void TForm1::decodePhotograph(const QString& path)
     }
 }
 
+const Bitmap24& TForm1::PhotoFull() const
+{
+    static const Bitmap24 none;
+    const Bitmap24* held = Image1.Picture.HeldBitmap();
+    return held ? *held : none;
+}
+
 void TForm1::showEmptyPhotograph()
 {
     // Nothing could be decoded: show neutral previews and keep every
     // correction and save away from the empty picture.
     workflow.PhotoPresent = false;
-    workflow.PhotoFull.clear();
-    workflow.PhotoWork.clear();
     workflow.PhotoPreview.reset(289, 216);
     const Colour neutral = packColour(192, 192, 192);
     img_left->bitmap().reset(289, 216);
@@ -159,8 +164,6 @@ void TForm1::loadPhotograph()
     } else {
         const Bitmap24& photo = Image1.Picture.Bitmap();
         workflow.PhotoPresent = true;
-        workflow.PhotoFull = photo;
-        workflow.PhotoWork = photo;
         workflow.PhotoPreview.setSize(289, 216);
         stretchDraw(photo, workflow.PhotoPreview);
         img_right->bitmap() = workflow.PhotoPreview;

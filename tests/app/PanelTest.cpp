@@ -477,8 +477,9 @@ private slots:
             QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText),
                      upright ? QColor(0, 0, 0) : QColor(255, 0, 0));
             QVERIFY(form.mask.MaskImage == turned(before, clockwise));
-            QVERIFY(form.mask.MaskFull == stretched(form.mask.MaskImage, 640, 480));
-            QVERIFY(form.Image3->bitmap() == form.mask.MaskFull);
+            QVERIFY(form.MaskFull() == stretched(form.mask.MaskImage, 640, 480));
+            // The thumbnail holds only its own 66 x 49 picture of the fitted mask.
+            QVERIFY(form.Image3->bitmap() == stretched(form.MaskFull(), 66, 49));
             QVERIFY(form.mask.MaskPreview == stretched(form.mask.MaskImage, 289, 216));
             const int cx = int(std::nearbyint(0.9 * markers[turn].x()));
             const int cy = int(std::nearbyint(0.9 * markers[turn].y()));

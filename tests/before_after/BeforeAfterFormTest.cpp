@@ -19,9 +19,9 @@ namespace {
 ReducedView expectedView(TForm1& form, const TBeforeAfterForm& window)
 {
     BeforeAfterInput input;
-    input.photo = &form.workflow.PhotoWork;
-    input.maskFull = &form.mask.MaskFull;
-    const int w = form.workflow.PhotoWork.width(), h = form.workflow.PhotoWork.height();
+    input.photo = &form.PhotoFull();
+    input.maskFull = &form.MaskFull();
+    const int w = form.PhotoFull().width(), h = form.PhotoFull().height();
     input.region = FullSizeRegion(form.Image4Left(), form.Image4Top(), w, h);
     input.damping = DampingForStrength(form.strength->value());
     input.targets = TargetsFor(form.mask.HotspotR, form.mask.HotspotG, form.mask.HotspotB, form.brightness->value());
