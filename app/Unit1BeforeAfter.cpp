@@ -37,14 +37,14 @@ void TForm1::refreshBeforeAfter() noexcept
     try {
         BeforeAfterInput input;
         const Workflow& f = flow_;
-        const Bitmap24& photo = f.workflow.PhotoWork;
+        const Bitmap24& photo = f.PhotoFull();
         if (f.workflow.PhotoPresent && !photo.empty()) {
             input.photo = &photo;
             // The same photograph, mask, offset, damping and targets as
             // the full-size save.
-            if (f.mask.MaskLoaded && f.mask.MaskFull.width() == photo.width() &&
-                f.mask.MaskFull.height() == photo.height()) {
-                input.maskFull = &f.mask.MaskFull;
+            if (f.mask.MaskLoaded && f.MaskFull().width() == photo.width() &&
+                f.MaskFull().height() == photo.height()) {
+                input.maskFull = &f.MaskFull();
                 input.region = FullSizeRegion(f.OffsetX, f.OffsetY, photo.width(), photo.height());
                 input.damping = f.correction.Damping;
                 input.targets = TargetsFor(f.mask.HotspotR, f.mask.HotspotG, f.mask.HotspotB, f.adjust.Brightness);

@@ -4,6 +4,8 @@
 // install a scripted implementation so every workflow runs without a person.
 #pragma once
 
+#include "Naming.h"
+
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -69,8 +71,7 @@ private:
     bool busy_ = false;
 };
 
-// Milliseconds since the system started (boot clock), truncated to 32 bits.
-std::uint32_t SystemTickCount();
+
 
 // Turns a filter written as "Description |*.jpg;*.JPG" into Qt's
 // "Description (*.jpg *.JPG)" form.

@@ -1,5 +1,7 @@
 #include "Naming.h"
 
+#include <ctime>
+
 namespace lumivane {
 
 namespace {
@@ -88,6 +90,18 @@ std::string ShortenedMaskLabel(const std::string& fileName)
         --cut;
     }
     return fileName;
+}
+
+std::uint32_t SystemTickCount()
+{
+    // Milliseconds since the system started, sleep included, as the batch
+    // names need a number that differs from run to run; a timer started
+    // with the program would name the first batch of every run alike.
+    timespec now {};
+    if (::clock_gettime(CLOCK_BOOTTIME, &now) != 0)
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const std::uint64_t ms = std::uint64_t(now.tv_sec) * 1000u + std::uint64_t(now.tv_nsec) / 1000000u;
+    return std::uint32_t(ms); // wraps after 49.7 days, like any 32-bit tick
 }
 
 } // namespace lumivane

@@ -45,4 +45,8 @@ std::string BatchCandidatePath(const std::string& folder, const std::string& out
 // are code points, never cut in two.
 std::string ShortenedMaskLabel(const std::string& fileName);
 
+// Milliseconds since the system started, cut to 32 bits: the number a
+// batch's clash names carry.
+std::uint32_t SystemTickCount();
+
 } // namespace lumivane

@@ -6,6 +6,7 @@
 #include "BitmapRotation.h"
 #include "BmpCodec.h"
 #include "FileIO.h"
+#include "ImageFile.h"
 #include "JpegCodec.h"
 #include "MaskGeometry.h"
 #include "Naming.h"
@@ -69,9 +70,6 @@ Workflow::Workflow(std::string programFolder, char decimalSeparator)
     Image1.AutoSize = true;
     Image1.Width = 33;
     Image1.Height = 41;
-    tifmask.AutoSize = true;
-    tifmask.Width = 105;
-    tifmask.Height = 105;
     pictures.Original.reset(kPreviewWidth, kPreviewHeight);
     pictures.Processed.reset(kPreviewWidth, kPreviewHeight);
     pictures.Overlay = MakeOverlayBitmap();
@@ -221,34 +219,35 @@ void Workflow::showFile(int index)
 
 void Workflow::decodePhotograph(const std::string& path)
 {
-    // Every decoding error is dropped here without a message: the holder
-    // keeps the photograph it held and the load goes on.
-    const std::string suffix = UpperSuffix3(path);
+    // Every decoding error is dropped here without a message. The decoders
+    // write into the spare bitmap, which is exchanged with the holder's on
+    // success: a JPEG or BMP that cannot be decoded leaves the photograph
+    // shown before, a TIFF that cannot be read empties the holder.
     workflow.DecodeOk = false;
     try {
-        if (suffix == "JPG") {
-            TJPEGImage decoder;
-            decoder.Smoothing = false;
-            decoder.LoadFromFile(path);
-            // Decode into the spare full-size bitmap kept from the previous
-            // load, then exchange it with the holder's: a failed decode
-            // leaves the holder's photograph untouched, and no fresh
-            // full-size memory is paid for on every load.
-            decoder.DecodeInto(spareBitmap_);
-            std::swap(Image1.Picture.Bitmap(), spareBitmap_);
-            Image1.PictureChanged();
-        } else if (suffix == "BMP") {
-            Image1.LoadFromFile(path);
-        } else if (suffix == "TIF") {
-            LoadTiffImage(path, Image1);
-        } else {
+        if (!DecodeBySuffix(path, spareBitmap_, JpegSmoothing::Off))
             return;
-        }
-        workflow.DecodeOk = !Image1.Picture.Empty();
-        if (mask.MaskLoaded && !Image1.Picture.Empty())
-            refitMask();
+        Image1.Picture.ExchangeBitmap(spareBitmap_);
     } catch (const std::exception&) {
+        if (ImageKindBySuffix(path) == ImageKind::Tiff)
+            Image1.Picture.Clear();
+        return;
     }
+    workflow.DecodeOk = !Image1.Picture.Empty();
+    if (mask.MaskLoaded && !Image1.Picture.Empty())
+        fitMask(Image1.Width, Image1.Height);
+}
+
+const Bitmap24& Workflow::PhotoFull() const
+{
+    static const Bitmap24 none;
+    const Bitmap24* held = Image1.Picture.HeldBitmap();
+    return held ? *held : none;
+}
+
+const Bitmap24& Workflow::MaskFull() const
+{
+    return mask.MaskFullIsImage ? mask.MaskImage : mask.MaskStretched;
 }
 
 void Workflow::showEmptyPhotograph()
@@ -256,8 +255,6 @@ void Workflow::showEmptyPhotograph()
     // Nothing could be decoded: show neutral previews and keep every
     // correction and save away from the empty picture.
     workflow.PhotoPresent = false;
-    workflow.PhotoFull.clear();
-    workflow.PhotoWork.clear();
     workflow.PhotoPreview.reset(kPreviewWidth, kPreviewHeight);
     pictures.Original.reset(kPreviewWidth, kPreviewHeight);
     pictures.Original.fill(packColour(192, 192, 192));
@@ -298,8 +295,6 @@ void Workflow::loadPhotograph()
     } else {
         const Bitmap24& photo = Image1.Picture.Bitmap();
         workflow.PhotoPresent = true;
-        workflow.PhotoFull = photo;
-        workflow.PhotoWork = photo;
         workflow.PhotoPreview.setSize(kPreviewWidth, kPreviewHeight);
         stretchDraw(photo, workflow.PhotoPreview);
         pictures.Original = workflow.PhotoPreview;
@@ -330,7 +325,7 @@ void Workflow::resetHotspot()
 
 void Workflow::sampleCentreLevels()
 {
-    const HotspotLevels levels = SampleCentreLevels(mask.MaskFull);
+    const HotspotLevels levels = SampleCentreLevels(MaskFull());
     mask.HotspotR = levels.r;
     mask.HotspotG = levels.g;
     mask.HotspotB = levels.b;
@@ -338,8 +333,8 @@ void Workflow::sampleCentreLevels()
 
 void Workflow::updateMaskRatioLabel()
 {
-    const int w = workflow.PhotoFull.width();
-    const int h = workflow.PhotoFull.height();
+    const int w = PhotoFull().width();
+    const int h = PhotoFull().height();
     // Without a photograph there is nothing to compare the mask with; the
     // caption still shows the mask's own ratio.
     texts.MaskRatioWarning =
@@ -356,25 +351,43 @@ void Workflow::drawMaskOverlay(int x, int y)
 void Workflow::preselectMask(const std::string& path)
 {
     workflow.MaskFile = path;
-    TPicture thumbnail;
-    thumbnail.LoadFromFile(path);
+    TPicture picture;
+    picture.LoadFromFile(path);
     // A JPEG is held undecoded; asking the picture for its bitmap would drop
     // it, so it is decoded for the thumbnail instead.
-    if (const TJPEGImage* held = thumbnail.Jpeg())
-        held->DecodeInto(pictures.Thumbnail);
+    Bitmap24 decoded;
+    if (const TJPEGImage* held = picture.Jpeg())
+        held->DecodeInto(decoded);
     else
-        pictures.Thumbnail = thumbnail.Bitmap();
+        decoded = std::move(picture.Bitmap());
+    // The thumbnail keeps a picture of its own small size only.
+    Bitmap24 small(kThumbnailWidth, kThumbnailHeight);
+    stretchDraw(decoded, small);
+    pictures.Thumbnail = std::move(small);
     ++pictures.ThumbnailRevision;
 }
 
-void Workflow::refitMask()
+void Workflow::fitMask(int width, int height)
 {
-    const int w = Image1.Width;
-    const int h = Image1.Height;
-    pictures.Thumbnail.setSize(w, h);
-    mask.MaskFull.setSize(w, h);
-    stretchDraw(mask.MaskImage, mask.MaskFull);
-    draw(mask.MaskFull, pictures.Thumbnail, 0, 0);
+    if (mask.MaskImage.width() == width && mask.MaskImage.height() == height) {
+        // A stretch to the same size is a plain copy: share the mask itself.
+        mask.MaskFullIsImage = true;
+        mask.MaskStretched.clear();
+    } else {
+        mask.MaskFullIsImage = false;
+        // The stretch sets every pixel of a non-empty mask; storage kept
+        // from an earlier photograph of this size or larger is reused.
+        if (mask.MaskImage.empty())
+            mask.MaskStretched.reset(width, height);
+        else
+            mask.MaskStretched.setSizeForOverwrite(width, height);
+        stretchDraw(mask.MaskImage, mask.MaskStretched);
+    }
+    // The thumbnail shows exactly what the full-size mask stretched to its
+    // own size shows, from a picture of that small size.
+    Bitmap24 thumbnail(kThumbnailWidth, kThumbnailHeight);
+    stretchDrawThrough(mask.MaskImage, width, height, thumbnail);
+    pictures.Thumbnail = std::move(thumbnail);
     ++pictures.ThumbnailRevision;
 }
 
@@ -408,40 +421,17 @@ bool Workflow::LoadMask(const std::string& chosen)
 
     // Decode into locals first, so a mask that cannot be read leaves the
     // loaded mask, its size and every control as they were.
-    const int w = workflow.PhotoFull.width();
-    const int h = workflow.PhotoFull.height();
-    const std::string suffix = UpperSuffix3(file);
+    const int w = PhotoFull().width();
+    const int h = PhotoFull().height();
     Bitmap24 decoded;
-    int decodedWidth = 0;
-    int decodedHeight = 0;
     bool ok = false;
     try {
-        if (suffix == "JPG") {
-            TJPEGImage decoder; // block smoothing stays on for masks
-            decoder.LoadFromFile(file);
-            decodedWidth = decoder.Width();
-            decodedHeight = decoder.Height();
-            decoder.DecodeInto(decoded);
-            ok = true;
-        } else if (suffix == "BMP") {
-            TPicture picture;
-            picture.LoadFromFile(file);
-            decoded = std::move(picture.Bitmap());
-            decodedWidth = decoded.width();
-            decodedHeight = decoded.height();
-            ok = true;
-        } else if (suffix == "TIF") {
-            LoadTiffImage(file, tifmask);
-            if (!tifmask.Picture.Empty()) {
-                decoded = tifmask.Picture.Bitmap();
-                decodedWidth = tifmask.Width;
-                decodedHeight = tifmask.Height;
-                ok = true;
-            }
-        }
+        ok = DecodeBySuffix(file, decoded, JpegSmoothing::On); // block smoothing stays on for masks
     } catch (const std::exception&) {
         ok = false;
     }
+    const int decodedWidth = decoded.width();
+    const int decodedHeight = decoded.height();
     if (!ok || decoded.empty() || decodedWidth <= 0 || decodedHeight <= 0) {
         say(" Can not load mask " + FileNamePart(file) + " (not a readable JPEG, BMP or TIFF file).");
         // A pending default or pre-selected mask is tried once: the stored
@@ -457,11 +447,7 @@ bool Workflow::LoadMask(const std::string& chosen)
     mask.MaskWidth = decodedWidth;
     mask.MaskHeight = decodedHeight;
     mask.MaskImage = std::move(decoded);
-    pictures.Thumbnail.setSize(w, h);
-    stretchDraw(mask.MaskImage, pictures.Thumbnail);
-    ++pictures.ThumbnailRevision;
-    mask.MaskFull.setSize(w, h);
-    draw(pictures.Thumbnail, mask.MaskFull, 0, 0);
+    fitMask(w, h);
     mask.MaskPreview.setSize(kPreviewWidth, kPreviewHeight);
     stretchDraw(mask.MaskImage, mask.MaskPreview);
 
@@ -614,13 +600,11 @@ void Workflow::Turn(bool clockwise)
     TurnMarker(mask.MarkerX, mask.MarkerY, clockwise);
     drawMaskOverlay(mask.MarkerX, mask.MarkerY);
     // The turned mask is fitted to the size the mask was fitted to before.
-    Bitmap24& thumbnail = pictures.Thumbnail;
-    stretchDraw(*turned, thumbnail);
-    ++pictures.ThumbnailRevision;
-    mask.MaskFull.setSize(thumbnail.width(), thumbnail.height());
-    draw(thumbnail, mask.MaskFull, 0, 0);
+    const int w = MaskFull().width();
+    const int h = MaskFull().height();
     stretchDraw(*turned, mask.MaskPreview);
     mask.MaskImage = std::move(*turned);
+    fitMask(w, h);
     Preview();
     texts.AngleHint = " Rotation Angle: " + std::to_string(mask.MaskAngle) + "\u00B0 ";
     std::swap(mask.MaskWidth, mask.MaskHeight);
@@ -762,13 +746,13 @@ PhotoResult Workflow::saveShown(const std::string& outPath, const std::string& b
             });
     }
     // The unprocessed photograph is corrected band by band while it is
-    // encoded; PhotoWork itself is never changed, so nothing needs restoring.
+    // encoded; the photograph itself is never changed, so nothing needs restoring.
     if (bmp) {
-        workflow.OutPath = savePipeline_.SaveCorrectedBmp(workflow.PhotoWork, mask.MaskFull, region,
+        workflow.OutPath = savePipeline_.SaveCorrectedBmp(PhotoFull(), MaskFull(), region,
                                                           correction.Damping, targets, crop, target);
     } else {
         const SaveResult saved =
-            savePipeline_.SaveCorrectedJpeg(workflow.PhotoWork, mask.MaskFull, region, correction.Damping, targets,
+            savePipeline_.SaveCorrectedJpeg(PhotoFull(), MaskFull(), region, correction.Damping, targets,
                                             crop, adjust.Quality, workflow.SourceFile, target);
         workflow.OutPath = saved.path;
         result.Transplant = saved.transplant;
@@ -798,7 +782,7 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
 {
     SaveOutcome outcome;
     const int count = int(workflow.Files.size());
-    if (count == 0 || !workflow.PhotoPresent || !workflow.DecodeOk || mask.MaskFull.empty()) {
+    if (count == 0 || !workflow.PhotoPresent || !workflow.DecodeOk || MaskFull().empty()) {
         outcome.Refusal = "There is no photograph to save: " +
                           (workflow.CurrentFile.empty() ? std::string("none is open.")
                                                         : workflow.SourceFile + " could not be read.");

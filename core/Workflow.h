@@ -31,6 +31,9 @@ inline constexpr int kPreviewHeight = 216;
 // Size of the hotspot panel's picture.
 inline constexpr int kPanelWidth = 320;
 inline constexpr int kPanelHeight = 240;
+// Size of the mask thumbnail's picture.
+inline constexpr int kThumbnailWidth = 66;
+inline constexpr int kThumbnailHeight = 49;
 // Centre position of both offset up-downs.
 inline constexpr int kOffsetCentre = 150;
 
@@ -48,8 +51,9 @@ struct WorkflowState {
     std::uint8_t FirstMaskPending = 1;
     std::string MaskFile;
     std::string LastMaskFile = "-";
-    Bitmap24 PhotoFull;
-    Bitmap24 PhotoWork;
+    // The full-size photograph is Image1's bitmap itself (Workflow::
+    // PhotoFull); the save corrects it band by band without changing it, so
+    // no working copy is kept.
     // The 289 x 216 preview: the stretched photograph, corrected by each
     // preview pass.
     Bitmap24 PhotoPreview;
@@ -66,7 +70,11 @@ struct WorkflowState {
 // hotspot.
 struct MaskState {
     Bitmap24 MaskImage;
-    Bitmap24 MaskFull;
+    // The mask stretched to the photograph's full size, needed only when the
+    // two sizes differ; when they agree MaskImage itself is the full-size
+    // mask (Workflow::MaskFull) and this holds nothing.
+    Bitmap24 MaskStretched;
+    bool MaskFullIsImage = true;
     Bitmap24 MaskPreview;
     int MaskWidth = 0;
     int MaskHeight = 0;
@@ -161,7 +169,7 @@ struct WorkflowTexts {
 struct WorkflowPictures {
     Bitmap24 Original;  // left preview
     Bitmap24 Processed; // right preview
-    Bitmap24 Thumbnail; // mask thumbnail
+    Bitmap24 Thumbnail; // mask thumbnail, 66 x 49
     Bitmap24 Overlay;   // mask centre lines and hotspot over the left preview
     Bitmap24 Panel;     // the hotspot panel's zones, centre lines and cross
     unsigned OriginalRevision = 0;
@@ -297,10 +305,14 @@ public:
     Adjustments adjust;
     WorkflowTexts texts;
     WorkflowPictures pictures;
-    // The holders the photograph and a TIFF mask are decoded into; their
-    // sizes are the photograph's size for every computation.
+    // The holder the photograph is decoded into; its size is the
+    // photograph's size for every computation.
     TImageHolder Image1;
-    TImageHolder tifmask;
+    // The unprocessed photograph at full size (Image1's bitmap; empty while
+    // Image1 holds none).
+    const Bitmap24& PhotoFull() const;
+    // The mask at the photograph's full size, the mask of the save.
+    const Bitmap24& MaskFull() const;
     // The mask offset over the left preview in preview pixels, and the
     // thumbnail's matching position in its frame.
     int OffsetX = 0;
@@ -336,7 +348,9 @@ private:
     void decodePhotograph(const std::string& path);
     void showEmptyPhotograph();
     void showFile(int index);
-    void refitMask();
+    // Fits the loaded mask to a photograph of width x height: the full-size
+    // mask and the thumbnail.
+    void fitMask(int width, int height);
     void resetHotspot();
     void sampleCentreLevels();
     void updateMaskRatioLabel();
@@ -355,6 +369,9 @@ private:
 
     std::string programFolder_;
     char decimalSeparator_;
+    // Decoders write the next photograph here; on success it is exchanged
+    // with Image1's bitmap, so a failed decode leaves the shown photograph
+    // alone and the two blocks are reused from one photograph to the next.
     Bitmap24 spareBitmap_;
     SavePipeline savePipeline_;
 };

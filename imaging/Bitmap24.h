@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lumivane {
@@ -54,6 +55,19 @@ struct PixelAllocator {
     void deallocate(T* p, std::size_t n) noexcept { freePixelBlock(p, n * sizeof(T)); }
     template <typename U>
     bool operator==(const PixelAllocator<U>&) const noexcept { return true; }
+    // Growing the storage without a value leaves the new bytes as they come
+    // from the system: a decoder that writes every pixel then touches each
+    // page once instead of twice. Growing with a value fills as usual.
+    template <typename U>
+    void construct(U* p) noexcept
+    {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
 };
 
 } // namespace detail
@@ -84,8 +98,15 @@ public:
     // bitmap shrinks or is re-grown within its capacity, so a full-size
     // bitmap re-created for every photograph pays its page faults once.
     void setSize(int width, int height);
+    // Resizes for a writer that sets every pixel itself (a decoder): the
+    // pixels are left as they are in memory, nothing is painted. Storage
+    // large enough is kept; otherwise the old storage is released before
+    // the new is taken, so two full-size blocks never exist at once.
+    void setSizeForOverwrite(int width, int height);
     // Resizes and paints the whole bitmap white.
     void reset(int width, int height);
+    // Bytes the storage holds without growing.
+    std::size_t capacity() const { return pixels_.capacity(); }
     // Releases the pixels and the storage.
     void clear();
 
@@ -123,6 +144,12 @@ private:
 void stretchDraw(const Bitmap24& source, Bitmap24& dest, const Rect& rect);
 // Same, onto the whole destination.
 void stretchDraw(const Bitmap24& source, Bitmap24& dest);
+// The pixels the whole destination gets when the source is first stretched
+// to throughWidth x throughHeight and that picture then onto the
+// destination, without making the intermediate picture. A small view of a
+// picture that would be fitted to a large size first (the mask thumbnail)
+// shows the same pixels at a fraction of the memory.
+void stretchDrawThrough(const Bitmap24& source, int throughWidth, int throughHeight, Bitmap24& dest);
 
 // Same-size copy of the source with its top-left corner at (x, y), clipped
 // to the destination.

@@ -153,7 +153,9 @@ DecodeOutcome decodeGuarded(Decompressor& d, const std::uint8_t* data, std::size
     const long long pixels = (long long)cinfo.output_width * (long long)cinfo.output_height;
     if (pixels > kMaxPixels)
         return DecodeOutcome::TooLarge;
-    out.setSize(int(cinfo.output_width), int(cinfo.output_height));
+    // libjpeg writes every row it delivers, so the storage is not painted
+    // first; only rows it never delivers are filled below.
+    out.setSizeForOverwrite(int(cinfo.output_width), int(cinfo.output_height));
     const int width = int(cinfo.output_width);
     const std::size_t rowBytes = out.rowBytes();
     std::uint8_t* base = out.data();
@@ -181,6 +183,9 @@ DecodeOutcome decodeGuarded(Decompressor& d, const std::uint8_t* data, std::size
                 break;
         }
     }
+    if (cinfo.output_scanline < cinfo.output_height)
+        std::memset(base + rowBytes * cinfo.output_scanline, 0xFF,
+                    rowBytes * (cinfo.output_height - cinfo.output_scanline));
     jpeg_finish_decompress(&cinfo);
     return DecodeOutcome::Done;
 }

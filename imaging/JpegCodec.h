@@ -47,7 +47,9 @@ public:
     bool Smoothing = true;
 
     // Decodes at full size with the floating-point inverse DCT straight into
-    // `out`, reusing its storage. Grey files give three equal channels.
+    // `out`, reusing its storage without painting it first (rows libjpeg
+    // never delivers are white). After an error `out` holds whatever was
+    // decoded so far. Grey files give three equal channels.
     // libjpeg warnings are dropped: a file that ends early decodes without
     // error, the missing part filled as libjpeg fills it. Raises JpegError
     // for data libjpeg gives up on, BitmapError for an absurd size.

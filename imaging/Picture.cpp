@@ -72,6 +72,27 @@ void TPicture::LoadFromFile(const std::string& path)
     changed();
 }
 
+void TPicture::LoadFromFile(const std::string& path, Bitmap24& spare)
+{
+    if (lowerCase(extensionOf(path)) != "bmp") {
+        LoadFromFile(path);
+        return;
+    }
+    ReadBmpFile(path, spare);
+    ExchangeBitmap(spare);
+}
+
+void TPicture::ExchangeBitmap(Bitmap24& bitmap)
+{
+    if (Bitmap24* held = std::get_if<Bitmap24>(&graphic_)) {
+        std::swap(*held, bitmap);
+    } else {
+        graphic_ = std::move(bitmap);
+        bitmap = Bitmap24();
+    }
+    changed();
+}
+
 Bitmap24& TPicture::Bitmap()
 {
     if (Bitmap24* held = std::get_if<Bitmap24>(&graphic_))

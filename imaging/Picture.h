@@ -46,10 +46,17 @@ public:
     // When reading fails the error passes to the caller and the picture
     // keeps the graphic it held.
     void LoadFromFile(const std::string& path);
+    // Same, but a bitmap file is decoded into `spare`, which is then
+    // exchanged with the held bitmap: a full-size picture loaded again and
+    // again reuses two blocks of storage instead of taking a new one each
+    // time. After a failure `spare` holds no particular pixels.
+    void LoadFromFile(const std::string& path, Bitmap24& spare);
 
     // The held bitmap. If the picture holds a JPEG or nothing, that is
     // discarded and an empty (0 x 0) bitmap takes its place.
     Bitmap24& Bitmap();
+    // The held bitmap, or nullptr; never changes what is held.
+    const Bitmap24* HeldBitmap() const { return std::get_if<Bitmap24>(&graphic_); }
     // The held JPEG image, or nullptr (callers set Smoothing on it before
     // decoding).
     const TJPEGImage* Jpeg() const { return std::get_if<TJPEGImage>(&graphic_); }
@@ -57,6 +64,9 @@ public:
 
     void AssignBitmap(const Bitmap24& bitmap);
     void AssignBitmap(Bitmap24&& bitmap);
+    // Holds `bitmap`'s pixels afterwards; `bitmap` receives the storage of
+    // the bitmap held before (or an empty bitmap).
+    void ExchangeBitmap(Bitmap24& bitmap);
     void AssignJpeg(TJPEGImage jpeg);
     // Holds nothing afterwards; width and height become 0.
     void Clear();
@@ -105,6 +115,7 @@ public:
 
     // Loads the picture from a file (see TPicture::LoadFromFile).
     void LoadFromFile(const std::string& path) { Picture.LoadFromFile(path); }
+    void LoadFromFile(const std::string& path, Bitmap24& spare) { Picture.LoadFromFile(path, spare); }
 };
 
 } // namespace lumivane

@@ -99,6 +99,13 @@ void SwapRedBlue(int width, int height, std::uint32_t* pixels)
 
 std::unique_ptr<Bitmap24> ReadTiffToBitmap(const std::string& path)
 {
+    auto bitmap = std::make_unique<Bitmap24>();
+    ReadTiffToBitmap(path, *bitmap);
+    return bitmap;
+}
+
+void ReadTiffToBitmap(const std::string& path, Bitmap24& out)
+{
     InstallSilentTiffHandlers();
     TiffHandle tif(TIFFOpen(path.c_str(), "r"));
     if (!tif.get())
@@ -139,24 +146,34 @@ std::unique_ptr<Bitmap24> ReadTiffToBitmap(const std::string& path)
 
     SwapRedBlue(int(width), int(height), raster.data());
 
-    auto bitmap = std::make_unique<Bitmap24>();
+    // Every pixel is copied from the raster below, so nothing is painted.
     try {
-        bitmap->setSize(int(width), int(height));
+        out.setSizeForOverwrite(int(width), int(height));
     } catch (const std::bad_alloc&) {
         throw TiffError("Unable to create TBitmap buffer");
     }
     // Drop the alpha byte; no compositing.
     for (std::uint32_t k = 0; k < height; ++k) {
         const std::uint32_t* in = raster.data() + std::size_t(k) * width;
-        std::uint8_t* out = bitmap->data() + bitmap->rowBytes() * std::size_t(height - 1 - k);
-        for (std::uint32_t x = 0; x < width; ++x, out += 3) {
+        std::uint8_t* row = out.data() + out.rowBytes() * std::size_t(height - 1 - k);
+        for (std::uint32_t x = 0; x < width; ++x, row += 3) {
             const std::uint32_t v = in[x];
-            out[0] = std::uint8_t(v);
-            out[1] = std::uint8_t(v >> 8);
-            out[2] = std::uint8_t(v >> 16);
+            row[0] = std::uint8_t(v);
+            row[1] = std::uint8_t(v >> 8);
+            row[2] = std::uint8_t(v >> 16);
         }
     }
-    return bitmap;
+}
+
+void LoadTiffImage(const std::string& path, TImageHolder& image, Bitmap24& spare)
+{
+    try {
+        ReadTiffToBitmap(path, spare);
+        image.Picture.ExchangeBitmap(spare);
+    } catch (...) {
+        // Every failure shows as an empty picture and nothing else.
+        image.Picture.Clear();
+    }
 }
 
 void LoadTiffImage(const std::string& path, TImageHolder& image)

@@ -32,6 +32,9 @@ void InstallSilentTiffHandlers();
 // raises nothing: the pixels it did not deliver stay white. Alpha is
 // dropped without compositing.
 std::unique_ptr<Bitmap24> ReadTiffToBitmap(const std::string& path);
+// Same, into `out`, reusing its storage; after an error `out` holds no
+// particular pixels.
+void ReadTiffToBitmap(const std::string& path, Bitmap24& out);
 
 // Exchanges byte 0 and byte 2 of each of the width * height 32-bit values
 // at `pixels` (libtiff's red-green-blue-alpha order to blue-green-red-alpha).
@@ -40,5 +43,8 @@ void SwapRedBlue(int width, int height, std::uint32_t* pixels);
 // Never raises: on success the holder's picture takes the bitmap; on any
 // error the picture is emptied (an AutoSize holder keeps its size).
 void LoadTiffImage(const std::string& path, TImageHolder& image);
+// Same, decoding into `spare`, which on success is exchanged with the
+// holder's bitmap (see TPicture::ExchangeBitmap).
+void LoadTiffImage(const std::string& path, TImageHolder& image, Bitmap24& spare);
 
 } // namespace lumivane

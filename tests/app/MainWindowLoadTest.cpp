@@ -105,7 +105,7 @@ private slots:
         QVERIFY(form.Button3->isEnabled());
         QCOMPARE(form.img_left->bitmap().width(), 289);
         QCOMPARE(form.img_left->bitmap().height(), 216);
-        QCOMPARE(form.flow().workflow.PhotoFull.width(), 400);
+        QCOMPARE(form.flow().PhotoFull().width(), 400);
         QCOMPARE(form.flow().workflow.PhotoPreview.width(), 289);
         // The preview is the nearest-neighbour stretch of the decoded photograph.
         Bitmap24 expected(289, 216);
@@ -193,6 +193,31 @@ private slots:
         QVERIFY(f.services.errors.isEmpty());
         QVERIFY(f.services.messages.isEmpty());
         QVERIFY(!form.flow().workflow.DecodeOk);
+    }
+
+    void photographsOfOneSize_TakeTurnsInTwoBlocksOfStorage()
+    {
+        WindowFixture f;
+        const QList<Bitmap24> images = {gradientPhoto(160, 120, 0), gradientPhoto(160, 120, 50),
+                                        gradientPhoto(160, 120, 100), gradientPhoto(150, 100, 150)};
+        const QStringList files = {f.writeBmp("a.bmp", images[0]), f.writeJpeg("b.jpg", images[1]),
+                                   f.writeBmp("c.bmp", images[2]), f.writeBmp("d.bmp", images[3])};
+        TForm1& form = f.start();
+        f.open(files);
+        QList<const std::uint8_t*> blocks = {form.flow().PhotoFull().data()};
+        for (int i = 1; i < files.size(); ++i) {
+            form.Button1Click(form.ImageButton2);
+            blocks << form.flow().PhotoFull().data();
+            QCOMPARE(form.flow().PhotoFull().width(), images[i].width());
+            if (files[i].endsWith(QStringLiteral(".bmp")))
+                QVERIFY(form.flow().PhotoFull() == images[i]);
+            Bitmap24 preview(289, 216);
+            stretchDraw(form.flow().PhotoFull(), preview);
+            QVERIFY(form.img_left->bitmap() == preview);
+        }
+        QVERIFY(blocks[1] != blocks[0]);
+        QCOMPARE(blocks[2], blocks[0]);
+        QCOMPARE(blocks[3], blocks[1]); // a smaller photograph reuses the block too
     }
 
     void firstFileUnreadable_ShowsEmptyPicture()

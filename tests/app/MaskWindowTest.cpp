@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QTest>
 #include <cstdlib>
+#include <tiffio.h>
+#include <vector>
 
 using namespace lumivane;
 using namespace lumivane::testing;
@@ -35,12 +37,85 @@ private slots:
         QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(0, 0, 0));
         QCOMPARE(form.Image3->toolTip(), QStringLiteral(" Rotation Angle: 0\u00B0 "));
         QCOMPARE(QString::fromStdString(form.flow().workflow.LastMaskFile), maskFile);
-        QCOMPARE(form.flow().mask.MaskFull.width(), 400);
+        QCOMPARE(form.flow().MaskFull().width(), 400);
         QCOMPARE(form.flow().mask.MaskPreview.width(), 289);
         // The overlay: blue centre lines, no cross at the default hotspot.
         QCOMPARE(form.Image4->bitmap().pixel(145, 50), kPureBlue);
         QCOMPARE(form.Image4->bitmap().pixel(50, 108), kPureBlue);
         QVERIFY(form.img_right->bitmap() == expectedPreview(form));
+    }
+
+    void fullSizeMask_IsTheMaskItselfOnlyWhenSizesAgree_ThumbnailIsSmall()
+    {
+        WindowFixture f;
+        const QString a = f.writeBmp("a.bmp", gradientPhoto(400, 300));
+        const QString b = f.writeBmp("b.bmp", gradientPhoto(300, 200));
+        const QString maskFile = f.writeBmp("m.bmp", vignetteMask(400, 300));
+        TForm1& form = f.start();
+        f.open({a, b, a});
+        f.loadMask(maskFile);
+        // The thumbnail shows what the full-size mask stretched onto 66 x 49
+        // shows, from a picture of only that size.
+        auto thumbnailShowsFittedMask = [&] {
+            Bitmap24 fitted(form.flow().PhotoFull().width(), form.flow().PhotoFull().height());
+            stretchDraw(form.flow().mask.MaskImage, fitted);
+            Bitmap24 shown(66, 49);
+            stretchDraw(fitted, shown);
+            return form.flow().MaskFull() == fitted && form.Image3->bitmap() == shown &&
+                   form.Image3->shownImage() == toQImage(shown);
+        };
+        QCOMPARE(form.Image3->bitmap().width(), 66);
+        QCOMPARE(form.Image3->bitmap().height(), 49);
+        QCOMPARE(form.flow().MaskFull().data(), form.flow().mask.MaskImage.data()); // shared, not copied
+        QVERIFY(thumbnailShowsFittedMask());
+        form.Button1Click(form.ImageButton2); // 300 x 200: a stretched copy
+        QVERIFY(form.flow().MaskFull().data() != form.flow().mask.MaskImage.data());
+        QCOMPARE(form.flow().MaskFull().width(), 300);
+        QVERIFY(thumbnailShowsFittedMask());
+        QVERIFY(form.img_right->bitmap() == expectedPreview(form));
+        form.Button1Click(form.ImageButton2); // 400 x 300 again: shared again
+        QCOMPARE(form.flow().MaskFull().data(), form.flow().mask.MaskImage.data());
+        QVERIFY(form.flow().mask.MaskStretched.empty());
+        QVERIFY(thumbnailShowsFittedMask());
+        QVERIFY(form.img_right->bitmap() == expectedPreview(form));
+    }
+
+    void tiffMask_IsTakenOverFromItsHolderWithoutACopy()
+    {
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(400, 300));
+        const Bitmap24 maskImage = vignetteMask(120, 90);
+        const QString maskFile = f.path("flat.tif");
+        {
+            TIFF* tif = TIFFOpen(maskFile.toLocal8Bit().constData(), "w");
+            QVERIFY(tif);
+            TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 120);
+            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 90);
+            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+            TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 90);
+            std::vector<std::uint8_t> row(120 * 3);
+            for (int y = 0; y < 90; ++y) {
+                for (int x = 0; x < 120; ++x) {
+                    const Colour c = maskImage.pixel(x, y);
+                    row[3 * x] = redOf(c);
+                    row[3 * x + 1] = greenOf(c);
+                    row[3 * x + 2] = blueOf(c);
+                }
+                QCOMPARE(TIFFWriteScanline(tif, row.data(), std::uint32_t(y), 0), 1);
+            }
+            TIFFClose(tif);
+        }
+        TForm1& form = f.startWithMask(photo, maskFile);
+        QVERIFY(form.flow().mask.MaskLoaded);
+        QVERIFY(form.flow().mask.MaskImage == maskImage);
+        QCOMPARE(form.flow().mask.MaskWidth, 120);
+        QCOMPARE(form.flow().mask.MaskHeight, 90);
+        Bitmap24 fitted(400, 300);
+        stretchDraw(maskImage, fitted);
+        QVERIFY(form.flow().MaskFull() == fitted);
     }
 
     void maskRatio_3to2_On_4to3_IsRed()
@@ -52,8 +127,8 @@ private slots:
         QCOMPARE(form.GroupBox6->title(), QStringLiteral(" Mask [1:1.5] "));
         QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         QCOMPARE(form.Label4->palette().color(QPalette::WindowText), QColor(0, 0, 0));
-        QCOMPARE(form.flow().mask.MaskFull.width(), 400); // stretched to the photograph anyway
-        QCOMPARE(form.flow().mask.MaskFull.height(), 300);
+        QCOMPARE(form.flow().MaskFull().width(), 400); // stretched to the photograph anyway
+        QCOMPARE(form.flow().MaskFull().height(), 300);
     }
 
     void largeMaskOnSmallerPhotograph_SameRatioIsBlack()
@@ -65,7 +140,7 @@ private slots:
         QCOMPARE(form.GroupBox6->title(), QStringLiteral(" Mask [1:1.33] "));
         QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(0, 0, 0));
         QCOMPARE(form.flow().mask.MaskWidth, 4000);
-        QCOMPARE(form.flow().mask.MaskFull.width(), 2000);
+        QCOMPARE(form.flow().MaskFull().width(), 2000);
     }
 
     void centreLevels_AreSampledFromTheMask()
@@ -129,7 +204,7 @@ private slots:
         f.loadMask(maskFile); // no photograph yet: pre-selection
         QVERIFY(!form.flow().mask.MaskLoaded);
         QCOMPARE(form.Label4->text(), QStringLiteral("pre.bmp"));
-        QCOMPARE(form.Image3->bitmap().width(), 80);
+        QVERIFY(form.Image3->bitmap() == thumbnailOf(vignetteMask(80, 60)));
         QVERIFY(!form.brightness->isEnabled());
         f.open({photo});
         QCOMPARE(f.services.openRequests.size(), size_t(2)); // the mask dialog and the photo dialog only
@@ -167,10 +242,10 @@ private slots:
         const QString photo = f.writeBmp("photo.bmp", gradientPhoto(80, 60));
         const QString good = f.writeBmp("good.bmp", vignetteMask(80, 60));
         TForm1& form = f.startWithMask(photo, good);
-        const Bitmap24 maskBefore = form.flow().mask.MaskFull;
+        const Bitmap24 maskBefore = form.flow().MaskFull();
         f.loadMask(f.path("missing.tif"));
         QVERIFY(form.status->text().startsWith(QStringLiteral(" Can not load mask missing.tif")));
-        QVERIFY(form.flow().mask.MaskFull == maskBefore);
+        QVERIFY(form.flow().MaskFull() == maskBefore);
         QCOMPARE(form.Label4->text(), QStringLiteral("good.bmp"));
     }
 
@@ -305,11 +380,11 @@ private slots:
         f.loadMask(maskFile);
         form.strength->setValue(70);
         form.Button1Click(form.ImageButton2);
-        QCOMPARE(form.flow().mask.MaskFull.width(), 120);
-        QCOMPARE(form.flow().mask.MaskFull.height(), 160);
+        QCOMPARE(form.flow().MaskFull().width(), 120);
+        QCOMPARE(form.flow().MaskFull().height(), 160);
         Bitmap24 fitted(120, 160);
         stretchDraw(form.flow().mask.MaskImage, fitted);
-        QVERIFY(form.flow().mask.MaskFull == fitted);
+        QVERIFY(form.flow().MaskFull() == fitted);
         QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         QVERIFY(form.img_right->bitmap() == expectedPreview(form));
     }
@@ -377,9 +452,9 @@ private slots:
         TForm1& form = f.start();
         if (!asDefault)
             f.loadMask(maskFile);
-        QCOMPARE(form.Image3->bitmap().width(), 80);
-        QCOMPARE(form.Image3->bitmap().height(), 60);
-        const Colour c = form.Image3->bitmap().pixel(40, 30);
+        QCOMPARE(form.Image3->bitmap().width(), 66);
+        QCOMPARE(form.Image3->bitmap().height(), 49);
+        const Colour c = form.Image3->bitmap().pixel(33, 24);
         QVERIFY2(std::abs(redOf(c) - 200) <= 3 && std::abs(greenOf(c) - 120) <= 3 && std::abs(blueOf(c) - 40) <= 3,
                  qPrintable(QStringLiteral("%1 %2 %3").arg(redOf(c)).arg(greenOf(c)).arg(blueOf(c))));
         QVERIFY(f.services.errors.isEmpty());

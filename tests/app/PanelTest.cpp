@@ -477,8 +477,9 @@ private slots:
             QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText),
                      upright ? QColor(0, 0, 0) : QColor(255, 0, 0));
             QVERIFY(form.flow().mask.MaskImage == turned(before, clockwise));
-            QVERIFY(form.flow().mask.MaskFull == stretched(form.flow().mask.MaskImage, 640, 480));
-            QVERIFY(form.Image3->bitmap() == form.flow().mask.MaskFull);
+            QVERIFY(form.flow().MaskFull() == stretched(form.flow().mask.MaskImage, 640, 480));
+            // The thumbnail holds only its own 66 x 49 picture of the fitted mask.
+            QVERIFY(form.Image3->bitmap() == stretched(form.flow().MaskFull(), 66, 49));
             QVERIFY(form.flow().mask.MaskPreview == stretched(form.flow().mask.MaskImage, 289, 216));
             const int cx = int(std::nearbyint(0.9 * markers[turn].x()));
             const int cy = int(std::nearbyint(0.9 * markers[turn].y()));

@@ -241,7 +241,7 @@ private slots:
         QVERIFY2(written == expected, qPrintable(firstDifference(written, expected)));
         QVERIFY(!(written == decoded));
         QCOMPARE(form.status->text(), QStringLiteral("IMG_5.bmp saved."));
-        QVERIFY(form.flow().workflow.PhotoWork == decoded); // restored for the next save
+        QVERIFY(form.flow().PhotoFull() == decoded); // restored for the next save
         QCOMPARE(leftovers(f.path("")), QStringList());
     }
 
@@ -278,7 +278,7 @@ private slots:
         const Difference shifted = difference(written, CropBitmap(full, 11, 21, 29, 39));
         QVERIFY2(shifted.mean > 2 * d.mean + 1.0, qPrintable(QStringLiteral("shifted mean %1").arg(shifted.mean)));
         QCOMPARE(form.status->text(), QStringLiteral("big.jpg saved."));
-        QVERIFY(form.flow().workflow.PhotoWork == source);
+        QVERIFY(form.flow().PhotoFull() == source);
     }
 
     void batchOfThree_NameClashTakesTheTickCount()
@@ -348,7 +348,7 @@ private slots:
         QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_1.bmp [1 of 3]"));
         QVERIFY(form.ImageButton2->isEnabled());
         QVERIFY(!form.ImageButton1->isEnabled());
-        QVERIFY(form.flow().workflow.PhotoWork == solid(96, 64, colours[0]));
+        QVERIFY(form.flow().PhotoFull() == solid(96, 64, colours[0]));
     }
 
     void batchNames_TryTickThenNumberedTick_AndNeverReplace()
@@ -570,7 +570,7 @@ private slots:
         QCOMPARE(form.flow().workflow.FileIndex, 0);
         QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), photos[2]);
         QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_3.bmp [1 of 5]"));
-        QVERIFY(form.flow().workflow.PhotoWork == images[2]);
+        QVERIFY(form.flow().PhotoFull() == images[2]);
     }
 
     void offsetLeftMinus10Top5_PairsPhotoAndMaskScaledBy10()
@@ -633,7 +633,7 @@ private slots:
         QCOMPARE(request.title, QStringLiteral(" Save JPEG Image"));
         QCOMPARE(request.fileName, QStringLiteral("IMG_7.jpg"));
         QCOMPARE(entriesOf(f.path("")), before);
-        QVERIFY(form.flow().workflow.PhotoWork == source);
+        QVERIFY(form.flow().PhotoFull() == source);
         QCOMPARE(form.status->text(), statusBefore);
         QCOMPARE(f.services.errors, QStringList());
         QCOMPARE(f.services.messages, QStringList());
@@ -663,7 +663,7 @@ private slots:
         QCOMPARE(entriesOf(f.path("")), before);
         QVERIFY(!panelSeen);
         QVERIFY(form.Panel8->isHidden());
-        QVERIFY(form.flow().workflow.PhotoWork == images[1]);
+        QVERIFY(form.flow().PhotoFull() == images[1]);
         checkListPositionAgrees(form);
         QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), photos[1]);
         QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_2.bmp [%1 of 3]").arg(form.flow().workflow.FileIndex + 1));
@@ -672,7 +672,7 @@ private slots:
         form.Button1Click(form.ImageButton2);
         checkListPositionAgrees(form);
         QCOMPARE(form.flow().workflow.FileIndex, 1);
-        QVERIFY(form.flow().workflow.PhotoWork == images[photos.indexOf(QString::fromStdString(form.flow().workflow.SourceFile))]);
+        QVERIFY(form.flow().PhotoFull() == images[photos.indexOf(QString::fromStdString(form.flow().workflow.SourceFile))]);
         QVERIFY(QString::fromStdString(form.flow().workflow.SourceFile) != photos[1]);
     }
 
@@ -738,7 +738,7 @@ private slots:
         QVERIFY(form.Panel8->isHidden());
         const int shown = form.flow().workflow.FileIndex;
         checkListPositionAgrees(form);
-        QVERIFY(form.flow().workflow.PhotoWork == images[photos.indexOf(QString::fromStdString(form.flow().workflow.SourceFile))]);
+        QVERIFY(form.flow().PhotoFull() == images[photos.indexOf(QString::fromStdString(form.flow().workflow.SourceFile))]);
         QVERIFY(form.status->text().contains(QStringLiteral("[%1 of %2]").arg(shown + 1).arg(count)));
         if (situation == QStringLiteral("second blocked")) {
             QCOMPARE(entriesOf(f.path("batch")), QStringList{QStringLiteral("IMG_1.jpg")});
@@ -801,7 +801,7 @@ private slots:
         QCOMPARE(f.services.errors, QStringList());
         QCOMPARE(entriesOf(f.path("")), before);
         QVERIFY(f.services.saveRequests.empty());
-        QVERIFY(form.flow().workflow.PhotoWork == source);
+        QVERIFY(form.flow().PhotoFull() == source);
     }
 
     void jpegOutput_CarriesTheSourcesExif_data()

@@ -74,6 +74,15 @@ inline Bitmap24 expectedPreview(TForm1& form)
     return expected;
 }
 
+// What the 66 x 49 mask thumbnail shows of a mask file before any
+// photograph gives it a size.
+inline Bitmap24 thumbnailOf(const Bitmap24& image)
+{
+    Bitmap24 thumbnail(66, 49);
+    stretchDraw(image, thumbnail);
+    return thumbnail;
+}
+
 class WindowFixture {
 public:
     WindowFixture() { QDir().mkpath(programDir()); }

@@ -19,9 +19,9 @@ namespace {
 ReducedView expectedView(TForm1& form, const TBeforeAfterForm& window)
 {
     BeforeAfterInput input;
-    input.photo = &form.flow().workflow.PhotoWork;
-    input.maskFull = &form.flow().mask.MaskFull;
-    const int w = form.flow().workflow.PhotoWork.width(), h = form.flow().workflow.PhotoWork.height();
+    input.photo = &form.flow().PhotoFull();
+    input.maskFull = &form.flow().MaskFull();
+    const int w = form.flow().PhotoFull().width(), h = form.flow().PhotoFull().height();
     input.region = FullSizeRegion(form.Image4Left(), form.Image4Top(), w, h);
     input.damping = DampingForStrength(form.strength->value());
     input.targets = TargetsFor(form.flow().mask.HotspotR, form.flow().mask.HotspotG, form.flow().mask.HotspotB, form.brightness->value());

@@ -152,7 +152,7 @@ TEST_F(WorkflowTest, OpenStepAndReloadFollowTheList)
     EXPECT_EQ(flow.texts.SaveCaption, "&Save Images");
     EXPECT_EQ(flow.texts.ProgressMaximum, 3);
     EXPECT_EQ(flow.texts.OriginalCaption, " Original Image (40x30 pixels) [1:1.33]");
-    EXPECT_EQ(flow.workflow.PhotoFull, gradient(40, 30, 0));
+    EXPECT_EQ(flow.PhotoFull(), gradient(40, 30, 0));
     Bitmap24 stretched(kPreviewWidth, kPreviewHeight);
     stretchDraw(gradient(40, 30, 0), stretched);
     EXPECT_EQ(flow.pictures.Original, stretched);
@@ -184,7 +184,7 @@ TEST_F(WorkflowTest, OpenStepAndReloadFollowTheList)
         EXPECT_EQ(flow.texts.Status, c.status);
         EXPECT_EQ(flow.PreviousEnabled(), c.previous);
         EXPECT_EQ(flow.NextEnabled(), c.next);
-        EXPECT_EQ(flow.workflow.PhotoFull.width(), c.width);
+        EXPECT_EQ(flow.PhotoFull().width(), c.width);
     }
 
     // A cancelled open dialog shows the first photograph of the list again;
@@ -228,7 +228,7 @@ TEST_F(WorkflowTest, APhotographThatCannotBeDecodedIsNeverSavedUnderItsName)
     flow.Step(-1);
     EXPECT_TRUE(flow.workflow.PhotoPresent);
     EXPECT_FALSE(flow.workflow.DecodeOk);
-    EXPECT_EQ(flow.workflow.PhotoFull, gradient(40, 30, 0));
+    EXPECT_EQ(flow.PhotoFull(), gradient(40, 30, 0));
     ScriptedHost host(flow);
     host.folder = out();
     const SaveOutcome outcome = flow.Save(host);
@@ -248,7 +248,9 @@ TEST_F(WorkflowTest, AMaskChosenBeforeThePhotographsIsLoadedWithTheFirst)
     EXPECT_FALSE(before.mask.MaskLoaded);
     EXPECT_EQ(before.workflow.MaskFile, maskFile);
     EXPECT_EQ(before.texts.MaskLabel, "flat.bmp");
-    EXPECT_EQ(before.pictures.Thumbnail, maskPicture);
+    Bitmap24 thumbnail(kThumbnailWidth, kThumbnailHeight);
+    stretchDraw(maskPicture, thumbnail);
+    EXPECT_EQ(before.pictures.Thumbnail, thumbnail);
     EXPECT_FALSE(before.MaskNeedsDialog() && before.workflow.Files.size() > 0);
     before.OpenList({photo});
 
@@ -263,8 +265,8 @@ TEST_F(WorkflowTest, AMaskChosenBeforeThePhotographsIsLoadedWithTheFirst)
         EXPECT_TRUE(flow->mask.MaskLoaded);
         EXPECT_EQ(flow->workflow.FirstMaskPending, 0);
         EXPECT_TRUE(flow->MaskNeedsDialog());
-        EXPECT_EQ(flow->mask.MaskFull.width(), 80);
-        EXPECT_EQ(flow->mask.MaskFull.height(), 60);
+        EXPECT_EQ(flow->MaskFull().width(), 80);
+        EXPECT_EQ(flow->MaskFull().height(), 60);
         EXPECT_EQ(flow->workflow.LastMaskFile, maskFile);
         EXPECT_EQ(flow->texts.MaskCaption, " Mask [1:1.33] ");
         EXPECT_FALSE(flow->texts.MaskRatioWarning);
@@ -361,7 +363,7 @@ TEST_F(WorkflowTest, BatchWritesEveryPhotographWithItsOwnPixelsInListOrderShownF
         EXPECT_EQ(host.seen[i].done, int(i) + 1);
         EXPECT_TRUE(host.seen[i].running);
         Bitmap24 expected = decodeBmp((dir / order[i]).string());
-        ApplyCorrectionReference(expected, flow.mask.MaskFull, FullSizeRegion(0, 0, 60, 45),
+        ApplyCorrectionReference(expected, flow.MaskFull(), FullSizeRegion(0, 0, 60, 45),
                                  DampingForStrength(flow.adjust.Strength),
                                  TargetsFor(flow.mask.HotspotR, flow.mask.HotspotG, flow.mask.HotspotB,
                                             flow.adjust.Brightness));

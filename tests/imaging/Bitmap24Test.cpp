@@ -1,8 +1,10 @@
 #include "Bitmap24.h"
+#include "ImagingTestUtil.h"
 
 #include <gtest/gtest.h>
 
 using namespace lumivane;
+using namespace lumivane::testing;
 
 namespace {
 
@@ -82,6 +84,52 @@ TEST(Bitmap24, StretchOfSameSizeIsACopy)
     Bitmap24 dst(17, 9);
     stretchDraw(src, dst);
     EXPECT_EQ(dst, src);
+}
+
+TEST(Bitmap24, SetSizeForOverwrite_KeepsStorageWithinCapacityAndGrowsBeyondIt)
+{
+    Bitmap24 b(40, 30);
+    const std::uint8_t* storage = b.data();
+    b.setSizeForOverwrite(20, 10);
+    EXPECT_EQ(b.width(), 20);
+    EXPECT_EQ(b.height(), 10);
+    EXPECT_EQ(b.byteCount(), 20u * 10u * 3u);
+    EXPECT_EQ(b.data(), storage); // a smaller picture reuses the block
+    b.setSizeForOverwrite(30, 40); // same bytes, other shape
+    EXPECT_EQ(b.data(), storage);
+    EXPECT_EQ(b.width(), 30);
+    b.setSizeForOverwrite(81, 61);
+    EXPECT_EQ(b.byteCount(), 81u * 61u * 3u);
+    EXPECT_GE(b.capacity(), b.byteCount());
+    b.scanLine(60)[81 * 3 - 1] = 7; // the last byte is there to write
+    b.setSizeForOverwrite(-3, 5);
+    EXPECT_TRUE(b.empty());
+}
+
+TEST(Bitmap24, StretchThroughGivesThePixelsOfTwoStretches)
+{
+    struct Case {
+        int sourceW, sourceH, throughW, throughH, destW, destH;
+    };
+    const Case cases[] = {
+        {7, 5, 300, 200, 66, 49},     // small mask, large photograph, thumbnail
+        {301, 203, 1203, 797, 66, 49}, // odd sizes everywhere
+        {120, 90, 40, 30, 66, 49},    // photograph smaller than the thumbnail
+        {66, 49, 66, 49, 66, 49},     // all equal: a copy
+        {10, 10, 5, 7, 23, 19},       // down, then up again
+        {200, 100, 1, 1, 3, 2},       // a single intermediate pixel
+    };
+    for (const Case& c : cases) {
+        const Bitmap24 source = patternBitmap(c.sourceW, c.sourceH);
+        Bitmap24 through(c.throughW, c.throughH);
+        stretchDraw(source, through);
+        Bitmap24 expected(c.destW, c.destH);
+        stretchDraw(through, expected);
+        Bitmap24 direct = usedBitmap(c.destW, c.destH);
+        stretchDrawThrough(source, c.throughW, c.throughH, direct);
+        EXPECT_EQ(direct, expected) << c.sourceW << "x" << c.sourceH << " through " << c.throughW << "x"
+                                    << c.throughH << " onto " << c.destW << "x" << c.destH;
+    }
 }
 
 TEST(Bitmap24, CopyRectClipsToBothBitmaps)

@@ -276,6 +276,35 @@ TEST(BmpRead, Rle8RunsAbsoluteRunsDeltaAndEscapes)
             EXPECT_EQ(image.pixel(x, y), expected[y][x]) << x << "," << y;
 }
 
+TEST(BmpRead, IntoUsedStorageGivesThePixelsOfAReadIntoNewStorage)
+{
+    // Run-length data that leaves most pixels unwritten (they take colour
+    // 0), an 8-bit palette file and a 24-bit file.
+    BmpFile rle;
+    rle.width = 6;
+    rle.height = 4;
+    rle.bitCount = 8;
+    rle.compression = 1;
+    rle.palette = {kB, kC};
+    rle.pixels = {2, 1, 0, 2, 3, 2, 1, 1, 0, 1};
+    BmpFile palette;
+    palette.width = 3;
+    palette.height = 2;
+    palette.bitCount = 8;
+    palette.palette = {kA, kB, kC};
+    palette.pixels = {0, 1, 2, 0, 2, 1, 0, 0};
+    const std::vector<std::vector<std::uint8_t>> files = {rle.build(), palette.build(),
+                                                          EncodeBmp(patternBitmap(7, 5))};
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const Bitmap24 fresh = decode(files[i]);
+        for (const Bitmap24& used : {usedBitmap(fresh.width(), fresh.height()), usedBitmap(50, 40)}) {
+            Bitmap24 target = used;
+            DecodeBmp(files[i].data(), files[i].size(), target);
+            EXPECT_EQ(target, fresh) << "file " << i << " into " << used.width() << "x" << used.height();
+        }
+    }
+}
+
 TEST(BmpRead, Rle4AlternatesNibbles)
 {
     BmpFile b;

@@ -59,6 +59,16 @@ inline Bitmap24 patternBitmap(int width, int height)
 }
 
 // A smooth picture that survives lossy compression with small errors.
+// Storage left over from an earlier picture: larger than asked for and of
+// a colour no decoder produces by itself here, so any pixel a decoder fails
+// to write shows.
+inline Bitmap24 usedBitmap(int width, int height)
+{
+    Bitmap24 b(width, height);
+    b.fill(packColour(0x12, 0x34, 0x56));
+    return b;
+}
+
 inline Bitmap24 gradientBitmap(int width, int height)
 {
     Bitmap24 b(width, height);

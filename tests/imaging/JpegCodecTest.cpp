@@ -329,6 +329,36 @@ TEST(JpegDecode, DecodeIntoResizesAReusedBitmap)
     EXPECT_LE(maxDifference(target, gradientBitmap(12, 34)), 8);
 }
 
+TEST(JpegDecode, IntoUsedStorageGivesThePixelsOfADecodeIntoNewStorage)
+{
+    const Bitmap24 original = patternBitmap(45, 37);
+    const std::vector<std::uint8_t> baseline = EncodeJpeg(original, 90);
+    const std::vector<std::uint8_t> progressive = encodeWithLibjpeg(original, false, true, 90);
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> file;
+    };
+    const Case cases[] = {
+        {"baseline", baseline},
+        {"baseline cut in its scan", {baseline.begin(), baseline.begin() + std::ptrdiff_t(baseline.size() / 2)}},
+        {"progressive cut after its first scans",
+         {progressive.begin(), progressive.begin() + std::ptrdiff_t(progressive.size() / 3)}},
+        {"grey", encodeWithLibjpeg(original, true, false, 90)},
+    };
+    for (const Case& c : cases) {
+        for (bool smoothing : {false, true}) {
+            TJPEGImage image = jpegFromBytes(c.file);
+            image.Smoothing = smoothing;
+            const Bitmap24 fresh = image.Decode();
+            for (const Bitmap24& used : {usedBitmap(45, 37), usedBitmap(90, 80), usedBitmap(20, 90)}) {
+                Bitmap24 target = used;
+                image.DecodeInto(target);
+                EXPECT_EQ(target, fresh) << c.name << ", into " << used.width() << "x" << used.height();
+            }
+        }
+    }
+}
+
 TEST(JpegLoad, MissingFileNamesPathAndFailedLoadKeepsPreviousImage)
 {
     ScratchDir dir;

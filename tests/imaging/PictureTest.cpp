@@ -74,6 +74,35 @@ TEST(Picture, FailedReadKeepsThePreviousGraphic)
     EXPECT_EQ(picture.Bitmap(), patternBitmap(5, 4));
 }
 
+TEST(Picture, LoadWithSpareExchangesStorageAndKeepsThePictureOnFailure)
+{
+    Files f;
+    const std::string other = f.dir.file("other.bmp");
+    WriteBmpFile(gradientBitmap(5, 4), other);
+    TPicture picture;
+    Bitmap24 spare;
+    picture.LoadFromFile(f.bmp, spare);
+    ASSERT_TRUE(picture.HoldsBitmap());
+    EXPECT_EQ(*picture.HeldBitmap(), patternBitmap(5, 4));
+    const std::uint8_t* first = picture.HeldBitmap()->data();
+    picture.LoadFromFile(other, spare);
+    EXPECT_EQ(*picture.HeldBitmap(), gradientBitmap(5, 4));
+    EXPECT_EQ(spare.data(), first); // the spare holds the storage given back
+    const std::uint8_t* second = picture.HeldBitmap()->data();
+    picture.LoadFromFile(f.bmp, spare);
+    EXPECT_EQ(picture.HeldBitmap()->data(), first); // two blocks take turns
+    EXPECT_EQ(*picture.HeldBitmap(), patternBitmap(5, 4));
+    EXPECT_EQ(spare.data(), second);
+
+    EXPECT_THROW(picture.LoadFromFile(f.badBmp, spare), BmpError);
+    EXPECT_EQ(*picture.HeldBitmap(), patternBitmap(5, 4));
+    // Other extensions follow the plain rules: a JPEG object, or an error.
+    picture.LoadFromFile(f.jpg, spare);
+    EXPECT_TRUE(picture.HoldsJpeg());
+    EXPECT_EQ(picture.HeldBitmap(), nullptr);
+    EXPECT_THROW(picture.LoadFromFile(f.dir.file("photo.png"), spare), InvalidGraphic);
+}
+
 TEST(Picture, BitmapAccessorDiscardsJpegOrNothing)
 {
     Files f;

@@ -180,6 +180,27 @@ TEST(TiffRead, LayoutTheRgbaInterfaceRefusesGivesWhitePictureOfFileSize)
     EXPECT_EQ(*bitmap, white);
 }
 
+TEST(TiffRead, IntoUsedStorageGivesThePixelsOfAReadIntoNewStorage)
+{
+    ScratchDir dir;
+    writeTiff(dir.file("rgb.tif"), {rgbPage(patternBitmap(9, 6))});
+    TiffPage refused; // 32-bit float samples: the RGBA interface delivers nothing
+    refused.width = 5;
+    refused.height = 4;
+    refused.bits = 32;
+    refused.sampleFormat = SAMPLEFORMAT_IEEEFP;
+    refused.data.assign(5 * 4 * 3 * 4, 0);
+    writeTiff(dir.file("float.tif"), {refused});
+    for (const std::string name : {"rgb.tif", "float.tif"}) {
+        const auto fresh = ReadTiffToBitmap(dir.file(name));
+        for (const Bitmap24& used : {usedBitmap(fresh->width(), fresh->height()), usedBitmap(30, 30)}) {
+            Bitmap24 target = used;
+            ReadTiffToBitmap(dir.file(name), target);
+            EXPECT_EQ(target, *fresh) << name << " into " << used.width() << "x" << used.height();
+        }
+    }
+}
+
 TEST(TiffRead, MissingOrNonTiffFileRaisesUnableToOpen)
 {
     ScratchDir dir;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <unistd.h>
 
 namespace lumivane::testutil {
 
@@ -123,8 +124,10 @@ inline std::string WriteTempFile(const std::string& name, const std::string& byt
     for (char& c : testName)
         if (c == '/')
             c = '_';
-    std::filesystem::path dir =
-        std::filesystem::path(::testing::TempDir()) / "lumivane_metadata" / testName;
+    // One folder per process, so test runs from several build folders at
+    // once never write into each other's files.
+    std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) /
+                                ("lumivane_metadata_" + std::to_string(::getpid())) / testName;
     std::error_code ignored;
     std::filesystem::create_directories(dir, ignored);
     const auto path = dir / name;

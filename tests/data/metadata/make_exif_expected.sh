@@ -6,7 +6,7 @@
 # Run once from any folder: sh tests/data/metadata/make_exif_expected.sh
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-samples=${1:-"$here/../../../../shared/samples/exif"}
+samples=${1:-"$here/../samples/exif"}
 out="$here/exif_expected.tsv"
 {
   printf 'file\tMake\tModel\tExposureTime\tFNumber\tISO\tFocalLength\tDateTime\tXResolution\tYResolution\tExifImageWidth\tExifImageHeight\n'

@@ -1,0 +1,45 @@
+// The command line of lumivane-cli and how it becomes a batch.
+#pragma once
+
+#include "CorrectionKernel.h"
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace lumivane::cli {
+
+// A command line that cannot be run: exit status 2 with this message.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct CliOptions {
+    bool help = false;
+    bool version = false;
+    bool quiet = false;
+    std::string outDir;
+    std::string maskFile;     // empty: the stored default mask
+    std::string settingsFile; // empty: the window's defaults.ini
+    std::optional<int> brightness;
+    std::optional<int> strength;
+    std::optional<int> quality; // 101 for --quality bmp
+    CropMargins crop;
+    int offsetX = 0;
+    int offsetY = 0;
+    int turns = 0;
+    std::optional<std::pair<int, int>> hotspot;
+    int jobs = 0; // 0: the number of cores
+    std::vector<std::string> photos;
+};
+
+// Parses the arguments after the program name. Raises UsageError for an
+// unknown option, a missing or malformed value, a value out of range, or
+// (unless --help or --version) no --out or no photograph.
+CliOptions ParseCommandLine(const std::vector<std::string>& args);
+
+extern const char* const kUsage;
+
+} // namespace lumivane::cli

@@ -1,0 +1,210 @@
+// lumivane-cli: the correction set up in the window, run over many
+// photographs from a terminal or a script, without a display.
+#include "BatchRunner.h"
+#include "CliOptions.h"
+#include "ImageFile.h"
+#include "Naming.h"
+#include "Settings.h"
+#include "TiffReader.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+using namespace lumivane;
+using namespace lumivane::cli;
+
+namespace {
+
+constexpr int kExitFailures = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+std::atomic<bool> stopRequested{false};
+
+extern "C" void onStopSignal(int)
+{
+    stopRequested.store(true);
+}
+
+void installStopHandlers()
+{
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// The folder of this executable: the window keeps defaults.ini beside itself,
+// and both programs are installed side by side.
+std::string programFolder()
+{
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string(".") : self.parent_path().string();
+}
+
+bool isFile(const std::string& path)
+{
+    std::error_code ec;
+    return !path.empty() && std::filesystem::is_regular_file(path, ec);
+}
+
+const char* outcomeText(BatchPhotoResult::Outcome outcome)
+{
+    switch (outcome) {
+    case BatchPhotoResult::Outcome::Written:
+        return "written";
+    case BatchPhotoResult::Outcome::Unsupported:
+        return "unsupported name";
+    case BatchPhotoResult::Outcome::Unreadable:
+        return "unreadable";
+    case BatchPhotoResult::Outcome::WriteFailed:
+        return "write error";
+    case BatchPhotoResult::Outcome::NotDone:
+        return "not done";
+    }
+    return "";
+}
+
+int run(const CliOptions& o)
+{
+    // Settings: the stored sliders, default mask and hotspot.
+    const std::string settingsPath = o.settingsFile.empty() ? programFolder() + "/defaults.ini" : o.settingsFile;
+    if (!o.settingsFile.empty() && !isFile(settingsPath))
+        throw UsageError("cannot read the settings file " + settingsPath);
+    SettingsValues stored;
+    try {
+        stored = ReadSettingsFile(settingsPath, isFile);
+    } catch (const SettingsError& e) {
+        throw UsageError(e.what());
+    }
+    const std::string maskPath = o.maskFile.empty() ? stored.defaultMask : o.maskFile;
+    if (maskPath.empty())
+        throw UsageError("no mask: give --mask FILE, or store a default mask in the window");
+
+    Bitmap24 loaded;
+    try {
+        if (!DecodeBySuffix(maskPath, loaded, JpegSmoothing::On))
+            throw std::runtime_error("not a .jpg, .bmp or .tif name");
+        if (loaded.empty())
+            throw std::runtime_error("the file holds no picture");
+    } catch (const std::exception& e) {
+        throw UsageError("cannot read the mask " + maskPath + ": " + e.what());
+    }
+    const Bitmap24 mask = TurnedMask(loaded, o.turns);
+
+    BatchSettings settings;
+    try {
+        settings.brightness = o.brightness.value_or(ClampedSliderPosition(stored.iniBrightness, 0, 50));
+        settings.strength = o.strength.value_or(ClampedSliderPosition(stored.iniStrength, 0, 100));
+        settings.quality = o.quality.value_or(ClampedSliderPosition(stored.iniQuality, 1, 101));
+    } catch (const SettingsError& e) {
+        throw UsageError(std::string("the settings file ") + settingsPath + ": " + e.what());
+    }
+    settings.mask = &mask;
+    settings.sampledMask = &loaded;
+    settings.crop = o.crop;
+    settings.offsetX = o.offsetX;
+    settings.offsetY = o.offsetY;
+    // The hotspot as the window decides it: a pick in the adjustment
+    // panel's view, else the stored levels when the mask is the stored
+    // default mask, else the centre of the mask.
+    if (o.hotspot) {
+        settings.levels = PanelLevelsAt(mask, o.hotspot->first, o.hotspot->second);
+    } else if (maskPath == stored.defaultMask && stored.storedHotspotPending() &&
+               stored.hotspotR + stored.hotspotG + stored.hotspotB != 0) {
+        settings.levels = HotspotLevels{stored.hotspotR, stored.hotspotG, stored.hotspotB};
+    }
+
+    std::error_code ec;
+    std::filesystem::create_directories(o.outDir, ec);
+    if (!std::filesystem::is_directory(o.outDir))
+        throw UsageError("cannot make the output folder " + o.outDir +
+                         (ec ? ": " + ec.message() : std::string(": a file of that name is in the way")));
+    settings.folder = o.outDir;
+    settings.tick = SystemTickCount();
+
+    const int jobs = o.jobs > 0 ? o.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    const auto started = std::chrono::steady_clock::now();
+    installStopHandlers();
+    const std::vector<BatchPhotoResult> results = RunBatch(
+        o.photos, settings, jobs,
+        [&](const BatchPhotoResult& r, int finished, int total) {
+            const bool ok = r.outcome == BatchPhotoResult::Outcome::Written;
+            if (!ok) {
+                if (terminal && !o.quiet)
+                    std::cerr << "\r\033[K";
+                std::cerr << "lumivane-cli: " << r.source << ": " << outcomeText(r.outcome) << ": " << r.reason
+                          << "\n";
+            }
+            if (o.quiet)
+                return;
+            if (terminal)
+                std::cerr << "\r\033[K[" << finished << "/" << total << "] " << FileNamePart(r.source) << std::flush;
+            else if (ok)
+                std::cerr << "[" << finished << "/" << total << "] " << r.source << " -> " << r.written << "\n";
+        },
+        &stopRequested);
+
+    int written = 0, failed = 0, notDone = 0;
+    for (const BatchPhotoResult& r : results) {
+        if (r.outcome == BatchPhotoResult::Outcome::Written)
+            ++written;
+        else if (r.outcome == BatchPhotoResult::Outcome::NotDone)
+            ++notDone;
+        else
+            ++failed;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (terminal && !o.quiet)
+        std::cerr << "\r\033[K";
+    if (!o.quiet || failed > 0 || notDone > 0) {
+        char time[32];
+        std::snprintf(time, sizeof time, "%.1f s", seconds);
+        std::cerr << written << " written, " << failed << " failed";
+        if (notDone > 0)
+            std::cerr << ", " << notDone << " not done (stopped)";
+        std::cerr << ", " << time << "\n";
+        for (const BatchPhotoResult& r : results)
+            if (r.outcome != BatchPhotoResult::Outcome::Written)
+                std::cerr << "  " << outcomeText(r.outcome) << ": " << r.source << " (" << r.reason << ")\n";
+    }
+    if (stopRequested.load() && notDone > 0)
+        return kExitInterrupted;
+    return failed > 0 || notDone > 0 ? kExitFailures : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    InstallSilentTiffHandlers();
+    try {
+        const CliOptions options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+        if (options.help) {
+            std::cout << kUsage;
+            return 0;
+        }
+        if (options.version) {
+            std::cout << "lumivane-cli " LUMIVANE_VERSION "\n";
+            return 0;
+        }
+        return run(options);
+    } catch (const UsageError& e) {
+        std::cerr << "lumivane-cli: " << e.what() << "\n" << "Try 'lumivane-cli --help'.\n";
+        return kExitUsage;
+    } catch (const std::exception& e) {
+        std::cerr << "lumivane-cli: " << e.what() << "\n";
+        return kExitUsage;
+    }
+}

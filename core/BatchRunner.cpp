@@ -1,0 +1,258 @@
+#include "BatchRunner.h"
+
+#include "BitmapRotation.h"
+#include "FileIO.h"
+#include "ImageFile.h"
+#include "Naming.h"
+#include "SavePipeline.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+
+namespace lumivane {
+
+HotspotLevels PanelLevelsAt(const Bitmap24& mask, int x, int y)
+{
+    if (x < 0 || x >= 320 || y < 0 || y >= 240)
+        throw std::invalid_argument("The hotspot " + std::to_string(x) + "," + std::to_string(y) +
+                                    " lies outside the 320 x 240 view of the mask.");
+    Bitmap24 view(320, 240);
+    stretchDraw(mask, view);
+    const Colour c = view.pixel(x, y);
+    return {redOf(c), greenOf(c), blueOf(c)};
+}
+
+Bitmap24 TurnedMask(const Bitmap24& mask, int turns)
+{
+    Bitmap24 turned = mask;
+    Bitmap24 next;
+    for (int i = 0; i < ((turns % 4) + 4) % 4; ++i) {
+        // A clockwise quarter turn is a turn of 270 degrees counterclockwise.
+        Rotate90Into(270, turned, next);
+        std::swap(turned, next);
+    }
+    return turned;
+}
+
+namespace {
+
+using Outcome = BatchPhotoResult::Outcome;
+
+// The mask fitted to each photograph size in use. A photograph of the mask's
+// own size uses the mask itself; other sizes are stretched once and kept,
+// the least recently used dropped beyond a few sizes.
+class FittedMasks {
+public:
+    explicit FittedMasks(const Bitmap24& mask) : mask_(mask) {}
+
+    std::shared_ptr<const Bitmap24> forSize(int w, int h)
+    {
+        if (w == mask_.width() && h == mask_.height())
+            return std::shared_ptr<const Bitmap24>(&mask_, [](const Bitmap24*) {});
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto key = std::make_pair(w, h);
+        auto found = fitted_.find(key);
+        if (found == fitted_.end()) {
+            if (fitted_.size() >= kKeep) {
+                auto oldest = std::min_element(fitted_.begin(), fitted_.end(), [](const auto& a, const auto& b) {
+                    return a.second.lastUse < b.second.lastUse;
+                });
+                fitted_.erase(oldest);
+            }
+            auto stretched = std::make_shared<Bitmap24>();
+            stretched->setSizeForOverwrite(w, h);
+            stretchDraw(mask_, *stretched);
+            found = fitted_.emplace(key, Entry{std::move(stretched), 0}).first;
+        }
+        found->second.lastUse = ++clock_;
+        return found->second.bitmap;
+    }
+
+private:
+    static constexpr std::size_t kKeep = 3;
+    struct Entry {
+        std::shared_ptr<const Bitmap24> bitmap;
+        unsigned long lastUse;
+    };
+    const Bitmap24& mask_;
+    std::mutex mutex_;
+    std::map<std::pair<int, int>, Entry> fitted_;
+    unsigned long clock_ = 0;
+};
+
+// Decodes a photograph by its name; false with the outcome set when it
+// cannot be read.
+bool decodePhotograph(const std::string& path, Bitmap24& into, BatchPhotoResult& result)
+{
+    try {
+        if (!DecodeBySuffix(path, into, JpegSmoothing::Off)) {
+            result.outcome = Outcome::Unsupported;
+            result.reason = "not a .jpg, .bmp or .tif name";
+            return false;
+        }
+        if (into.empty()) {
+            result.outcome = Outcome::Unreadable;
+            result.reason = "the file holds no picture";
+            return false;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        result.outcome = Outcome::Unreadable;
+        result.reason = e.what();
+        return false;
+    }
+}
+
+class Batch {
+public:
+    Batch(const std::vector<std::string>& photos, const BatchSettings& settings, const BatchProgress& progress,
+          const std::atomic<bool>* stop)
+        : photos_(photos), settings_(settings), progress_(progress), stop_(stop), masks_(*settings.mask),
+          results_(photos.size())
+    {
+        for (std::size_t i = 0; i < photos.size(); ++i)
+            results_[i].source = photos[i];
+    }
+
+    std::vector<BatchPhotoResult> run(int jobs, HotspotLevels* levelsUsed)
+    {
+        jobs = std::max(1, jobs);
+        // The reference levels come from the mask fitted to the first
+        // photograph that decodes, so that photograph is decoded here first
+        // and handed to the first worker.
+        Bitmap24 first;
+        std::size_t firstIndex = 0;
+        levels_ = settings_.levels.value_or(HotspotLevels{});
+        for (; firstIndex < photos_.size() && !stopped(); ++firstIndex) {
+            if (decodePhotograph(photos_[firstIndex], first, results_[firstIndex]))
+                break;
+            finish(firstIndex);
+        }
+        next_ = firstIndex + 1;
+        if (firstIndex < photos_.size() && !stopped()) {
+            if (!settings_.levels) {
+                if (settings_.sampledMask && settings_.sampledMask != settings_.mask) {
+                    Bitmap24 fitted;
+                    fitted.setSizeForOverwrite(first.width(), first.height());
+                    stretchDraw(*settings_.sampledMask, fitted);
+                    levels_ = SampleCentreLevels(fitted);
+                } else {
+                    levels_ = SampleCentreLevels(*masks_.forSize(first.width(), first.height()));
+                }
+            }
+            std::vector<std::thread> workers;
+            for (int j = 1; j < jobs; ++j)
+                workers.emplace_back([this, jobs] { work(nullptr, 0, jobs); });
+            work(&first, firstIndex, jobs);
+            for (std::thread& t : workers)
+                t.join();
+        }
+        if (levelsUsed)
+            *levelsUsed = levels_;
+        for (std::size_t i = 0; i < results_.size(); ++i)
+            if (results_[i].outcome == Outcome::NotDone && results_[i].reason.empty())
+                results_[i].reason = "not started: the batch was stopped";
+        return std::move(results_);
+    }
+
+private:
+    bool stopped() const { return stop_ && stop_->load(); }
+
+    void work(Bitmap24* decoded, std::size_t index, int jobs)
+    {
+        // Each worker keeps its own photograph and save buffers from one
+        // photograph to the next. With several workers each saves on its own
+        // thread; a single worker lets the pipeline use a second thread.
+        Bitmap24 photo;
+        SavePipeline pipeline(jobs > 1 ? 1 : 0);
+        if (decoded) {
+            std::swap(photo, *decoded);
+            save(photo, pipeline, index);
+        }
+        for (;;) {
+            if (stopped())
+                return;
+            const std::size_t i = next_.fetch_add(1);
+            if (i >= photos_.size())
+                return;
+            if (decodePhotograph(photos_[i], photo, results_[i]))
+                save(photo, pipeline, i);
+            else
+                finish(i);
+        }
+    }
+
+    void save(const Bitmap24& photo, SavePipeline& pipeline, std::size_t i)
+    {
+        BatchPhotoResult& result = results_[i];
+        const bool bmp = settings_.quality == 101;
+        const bool cropped = HasCrop(settings_.crop);
+        const std::string outName = OutNameFor(photos_[i], bmp);
+        const OutputTarget target = OutputTarget::FirstFree(
+            [folder = settings_.folder, outName, bmp, tick = settings_.tick, cropped](int attempt) {
+                return BatchCandidatePath(folder, outName, bmp, tick, attempt, cropped);
+            });
+        try {
+            if (!CropLeavesPixels(photo.width(), photo.height(), settings_.crop))
+                throw std::invalid_argument("the crop margins leave no pixels of this " +
+                                            std::to_string(photo.width()) + "x" + std::to_string(photo.height()) +
+                                            " photograph");
+            const std::shared_ptr<const Bitmap24> mask = masks_.forSize(photo.width(), photo.height());
+            const CorrectionRegion region =
+                FullSizeRegion(settings_.offsetX, settings_.offsetY, photo.width(), photo.height());
+            const float damping = DampingForStrength(settings_.strength);
+            const CorrectionTargets targets = TargetsFor(levels_.r, levels_.g, levels_.b, settings_.brightness);
+            if (bmp)
+                result.written = pipeline.SaveCorrectedBmp(photo, *mask, region, damping, targets, settings_.crop,
+                                                           target);
+            else
+                result.written = pipeline
+                                     .SaveCorrectedJpeg(photo, *mask, region, damping, targets, settings_.crop,
+                                                        settings_.quality, photos_[i], target)
+                                     .path;
+            result.outcome = Outcome::Written;
+        } catch (const std::exception& e) {
+            result.outcome = Outcome::WriteFailed;
+            result.reason = e.what();
+        }
+        finish(i);
+    }
+
+    void finish(std::size_t i)
+    {
+        std::lock_guard<std::mutex> lock(progressMutex_);
+        ++finished_;
+        if (progress_)
+            progress_(results_[i], finished_, int(photos_.size()));
+    }
+
+    const std::vector<std::string>& photos_;
+    const BatchSettings& settings_;
+    const BatchProgress& progress_;
+    const std::atomic<bool>* stop_;
+    FittedMasks masks_;
+    HotspotLevels levels_;
+    std::vector<BatchPhotoResult> results_;
+    std::atomic<std::size_t> next_{0};
+    std::mutex progressMutex_;
+    int finished_ = 0;
+};
+
+} // namespace
+
+std::vector<BatchPhotoResult> RunBatch(const std::vector<std::string>& photos, const BatchSettings& settings,
+                                       int jobs, const BatchProgress& progress, const std::atomic<bool>* stop,
+                                       HotspotLevels* levelsUsed)
+{
+    if (!settings.mask || settings.mask->empty())
+        throw std::invalid_argument("A batch needs a mask.");
+    Batch batch(photos, settings, progress, stop);
+    return batch.run(jobs, levelsUsed);
+}
+
+} // namespace lumivane

@@ -1,0 +1,80 @@
+// Correcting a list of photographs into a folder with one mask, several
+// photographs in flight at once.
+//
+// Every photograph is decoded, corrected against the mask fitted to its size,
+// encoded and written under the batch's names (the plain output name first,
+// then the tick-count names; never replacing a file), with the source's EXIF
+// in a JPEG. A photograph that cannot be read or written is reported and the
+// batch goes on. With N jobs, N workers each take the next photograph of the
+// list, so while one photograph is corrected and encoded the next is being
+// decoded; memory is about N photographs plus the mask fitted to each
+// distinct photograph size in use.
+#pragma once
+
+#include "Bitmap24.h"
+#include "CorrectionKernel.h"
+#include "MaskGeometry.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lumivane {
+
+// What the correction of a batch uses; the same for every photograph.
+struct BatchSettings {
+    // The mask as loaded and turned, at its own size.
+    const Bitmap24* mask = nullptr;
+    // Reference levels of the mask; when empty, they are sampled at the
+    // centre of `sampledMask` (the mask as loaded, before any turn; `mask`
+    // when null) fitted to the first photograph that decodes, as a mask
+    // loaded onto that photograph samples them.
+    std::optional<HotspotLevels> levels;
+    const Bitmap24* sampledMask = nullptr;
+    // Mask offset in preview pixels (the adjustment panel's position).
+    int offsetX = 0;
+    int offsetY = 0;
+    int brightness = 25;
+    int strength = 0;
+    // JPEG quality 1..100, or 101 for an uncompressed BMP.
+    int quality = 90;
+    CropMargins crop;
+    // Output folder and the tick count its clash names carry.
+    std::string folder;
+    std::uint32_t tick = 0;
+};
+
+struct BatchPhotoResult {
+    enum class Outcome { Written, Unsupported, Unreadable, WriteFailed, NotDone };
+    std::string source;
+    Outcome outcome = Outcome::NotDone;
+    // The file written, or why nothing was.
+    std::string written;
+    std::string reason;
+};
+
+// Called once per photograph as it finishes (from the worker that did it,
+// one call at a time): the result and how many photographs are finished.
+using BatchProgress = std::function<void(const BatchPhotoResult& result, int finished, int total)>;
+
+// Runs the batch. `jobs` is the number of photographs in flight (at least 1).
+// When `stop` becomes true, no further photograph is started; those in
+// progress are finished and the rest are reported as NotDone. Results come
+// back in the order of `photos`. The levels actually used are stored in
+// `levelsUsed` when given.
+std::vector<BatchPhotoResult> RunBatch(const std::vector<std::string>& photos, const BatchSettings& settings,
+                                       int jobs, const BatchProgress& progress = {},
+                                       const std::atomic<bool>* stop = nullptr,
+                                       HotspotLevels* levelsUsed = nullptr);
+
+// The levels a click on the adjustment panel's 320 x 240 view of `mask` at
+// (x, y) picks.
+HotspotLevels PanelLevelsAt(const Bitmap24& mask, int x, int y);
+
+// The mask after `turns` clockwise quarter turns (0..3).
+Bitmap24 TurnedMask(const Bitmap24& mask, int turns);
+
+} // namespace lumivane

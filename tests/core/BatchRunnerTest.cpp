@@ -1,0 +1,237 @@
+// The batch without a window: every photograph written once under the
+// batch's names, the same bytes whatever the number of jobs, failures
+// reported and skipped, a stop honoured between photographs.
+#include "BatchRunner.h"
+
+#include "BmpCodec.h"
+#include "FileIO.h"
+#include "JpegCodec.h"
+#include "SavePipeline.h"
+#include "TestOracles.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+using namespace lumivane;
+namespace fs = std::filesystem;
+using Outcome = BatchPhotoResult::Outcome;
+
+namespace {
+
+Bitmap24 photo(int w, int h, int seed)
+{
+    Bitmap24 b(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            b.setPixel(x, y, packColour(std::uint8_t((x * 3 + seed) & 0xFF), std::uint8_t((y * 5 + seed) & 0xFF),
+                                        std::uint8_t(((x + y) * 2 + 40) & 0xFF)));
+    return b;
+}
+
+Bitmap24 falloffMask(int w, int h)
+{
+    Bitmap24 b(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double dx = (x - w / 2.0) / w, dy = (y - h / 2.0) / h;
+            const auto v = std::uint8_t(220 - 300 * (dx * dx + dy * dy));
+            b.setPixel(x, y, packColour(v, std::uint8_t(v - 10), std::uint8_t(v - 20)));
+        }
+    return b;
+}
+
+std::vector<std::uint8_t> bytesOf(const fs::path& p)
+{
+    return ReadWholeFile(p.string());
+}
+
+class Batch : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = fs::temp_directory_path() / ("lumivane_batch_" + std::to_string(::getpid()) + "_" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_ / "in");
+        mask_ = falloffMask(90, 60);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string jpegPhoto(const std::string& name, int w, int h, int seed)
+    {
+        const std::string path = (dir_ / "in" / name).string();
+        SaveJpegFile(photo(w, h, seed), 92, path);
+        return path;
+    }
+    std::string broken(const std::string& name)
+    {
+        const std::string path = (dir_ / "in" / name).string();
+        WriteFileAtomically(path, std::vector<std::uint8_t>{0xFF, 0xD8, 'n', 'o'});
+        return path;
+    }
+    BatchSettings settings(const std::string& out)
+    {
+        BatchSettings s;
+        s.mask = &mask_;
+        s.strength = 60;
+        s.brightness = 30;
+        s.offsetX = 7;
+        s.offsetY = -4;
+        s.folder = (dir_ / out).string();
+        s.tick = 777;
+        fs::create_directories(s.folder);
+        return s;
+    }
+
+    fs::path dir_;
+    Bitmap24 mask_;
+};
+
+// The same photographs through 1, 2 and 4 jobs give byte-identical files,
+// each equal to a save of that photograph alone with the levels sampled on
+// the first photograph.
+TEST_F(Batch, AnyNumberOfJobs_WritesTheBytesOfOneSaveEach)
+{
+    std::vector<std::string> photos;
+    for (int i = 0; i < 6; ++i) // two sizes, so the mask is fitted to both
+        photos.push_back(jpegPhoto("p" + std::to_string(i) + ".jpg", i % 2 ? 90 : 120, i % 2 ? 60 : 80, i * 11));
+    std::map<std::string, std::vector<std::uint8_t>> reference;
+    for (int jobs : {1, 2, 4}) {
+        SCOPED_TRACE(jobs);
+        const std::string out = "out" + std::to_string(jobs);
+        HotspotLevels used;
+        const auto results = RunBatch(photos, settings(out), jobs, {}, nullptr, &used);
+        ASSERT_EQ(results.size(), photos.size());
+        for (std::size_t i = 0; i < photos.size(); ++i) {
+            EXPECT_EQ(results[i].outcome, Outcome::Written) << results[i].reason;
+            const fs::path written = results[i].written;
+            EXPECT_EQ(written, dir_ / out / ("p" + std::to_string(i) + ".jpg"));
+            const auto bytes = bytesOf(written);
+            if (jobs == 1)
+                reference[written.filename().string()] = bytes;
+            else
+                EXPECT_EQ(bytes, reference[written.filename().string()]) << written;
+        }
+        if (jobs == 1) {
+            // An independent save of the fourth photograph (90 x 60: the
+            // mask's own size) with the levels of the first (120 x 80).
+            Bitmap24 fitted(120, 80);
+            stretchDraw(mask_, fitted);
+            const HotspotLevels levels = SampleCentreLevels(fitted);
+            EXPECT_EQ(used.r, levels.r);
+            EXPECT_EQ(used.g, levels.g);
+            EXPECT_EQ(used.b, levels.b);
+            Bitmap24 decoded;
+            TJPEGImage jpeg;
+            jpeg.Smoothing = false;
+            jpeg.LoadFromFile(photos[3]);
+            jpeg.DecodeInto(decoded);
+            SavePipeline pipeline(1);
+            const std::string expected = (dir_ / "expected.jpg").string();
+            pipeline.SaveCorrectedJpeg(decoded, mask_, FullSizeRegion(7, -4, 90, 60), DampingForStrength(60),
+                                       TargetsFor(levels.r, levels.g, levels.b, 30), CropMargins{}, 90, photos[3],
+                                       OutputTarget(expected));
+            EXPECT_EQ(reference["p3.jpg"], bytesOf(expected));
+        }
+    }
+}
+
+// Failures are reported with their reason and the rest is still written;
+// an existing output is never replaced (the clash name takes the tick).
+TEST_F(Batch, FailuresAreSkippedAndExistingFilesKept)
+{
+    const std::vector<std::string> photos = {jpegPhoto("a.jpg", 90, 60, 1), broken("b.jpg"),
+                                             (dir_ / "in" / "c.png").string(), (dir_ / "in" / "gone.jpg").string(),
+                                             jpegPhoto("e.jpg", 90, 60, 2)};
+    BatchSettings s = settings("out");
+    WriteFileAtomically(s.folder + "/a.bmp", std::vector<std::uint8_t>{1, 2, 3});
+    s.quality = 101;
+    s.crop = CropMargins{0, 0, 0, 0};
+    std::vector<std::string> order;
+    const auto results = RunBatch(photos, s, 2, [&](const BatchPhotoResult& r, int finished, int total) {
+        EXPECT_EQ(total, 5);
+        EXPECT_EQ(finished, int(order.size()) + 1);
+        order.push_back(r.source);
+    });
+    EXPECT_EQ(order.size(), photos.size());
+    const Outcome expected[] = {Outcome::Written, Outcome::Unreadable, Outcome::Unsupported, Outcome::Unreadable,
+                                Outcome::Written};
+    for (std::size_t i = 0; i < photos.size(); ++i) {
+        EXPECT_EQ(results[i].outcome, expected[i]) << photos[i];
+        EXPECT_EQ(results[i].reason.empty(), expected[i] == Outcome::Written) << results[i].reason;
+    }
+    EXPECT_EQ(bytesOf(s.folder + "/a.bmp"), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(results[0].written, s.folder + "/a.777.bmp");
+    EXPECT_EQ(results[4].written, s.folder + "/e.bmp");
+    EXPECT_EQ(ReadBmpFile(results[4].written).width(), 90);
+    for (const auto& entry : fs::directory_iterator(s.folder))
+        EXPECT_EQ(entry.path().string().find(kTemporarySuffix), std::string::npos) << entry.path();
+}
+
+// A stop asked for while the batch runs: what was started is finished, the
+// rest is reported as not done, and nothing half-written remains.
+TEST_F(Batch, StopFinishesWhatIsInFlightAndReportsTheRest)
+{
+    std::vector<std::string> photos;
+    for (int i = 0; i < 8; ++i)
+        photos.push_back(jpegPhoto("p" + std::to_string(i) + ".jpg", 90, 60, i));
+    std::atomic<bool> stop{false};
+    const BatchSettings s = settings("out");
+    const auto results = RunBatch(
+        photos, s, 1, [&](const BatchPhotoResult&, int finished, int) { stop = finished == 3; }, &stop);
+    int written = 0;
+    for (const auto& r : results) {
+        if (r.outcome == Outcome::Written) {
+            ++written;
+            EXPECT_TRUE(fs::exists(r.written));
+        } else {
+            EXPECT_EQ(r.outcome, Outcome::NotDone);
+            EXPECT_FALSE(r.reason.empty());
+        }
+    }
+    EXPECT_EQ(written, 3);
+    EXPECT_EQ(std::distance(fs::directory_iterator(s.folder), fs::directory_iterator()), 3);
+}
+
+// Margins that leave nothing of one photograph fail that photograph only.
+TEST_F(Batch, CropLeavingNoPixels_FailsThatPhotographOnly)
+{
+    const std::vector<std::string> photos = {jpegPhoto("small.jpg", 40, 30, 3), jpegPhoto("big.jpg", 120, 80, 4)};
+    BatchSettings s = settings("out");
+    s.crop = CropMargins{20, 0, 20, 0};
+    const auto results = RunBatch(photos, s, 2);
+    EXPECT_EQ(results[0].outcome, Outcome::WriteFailed);
+    EXPECT_NE(results[0].reason.find("leave no pixels"), std::string::npos) << results[0].reason;
+    EXPECT_EQ(results[1].outcome, Outcome::Written);
+}
+
+// The hotspot and turn helpers agree with the adjustment panel's view.
+TEST(BatchHelpers, PanelLevelsAndTurns)
+{
+    Bitmap24 mask(4, 2);
+    mask.setPixel(0, 0, packColour(10, 20, 30));
+    mask.setPixel(3, 1, packColour(200, 100, 50));
+    const HotspotLevels topLeft = PanelLevelsAt(mask, 0, 0);
+    EXPECT_EQ(topLeft.r, 10);
+    EXPECT_EQ(topLeft.b, 30);
+    const HotspotLevels bottomRight = PanelLevelsAt(mask, 319, 239);
+    EXPECT_EQ(bottomRight.r, 200);
+    EXPECT_EQ(bottomRight.g, 100);
+    EXPECT_THROW(PanelLevelsAt(mask, 320, 0), std::invalid_argument);
+
+    const Bitmap24 once = TurnedMask(mask, 1);
+    ASSERT_EQ(once.width(), 2);
+    ASSERT_EQ(once.height(), 4);
+    // Clockwise: the top-left corner goes to the top-right.
+    EXPECT_EQ(once.pixel(1, 0), packColour(10, 20, 30));
+    EXPECT_TRUE(TurnedMask(mask, 0) == mask);
+    const Bitmap24 twice = TurnedMask(mask, 2);
+    EXPECT_EQ(twice.pixel(3, 1), packColour(10, 20, 30));
+    EXPECT_TRUE(TurnedMask(TurnedMask(mask, 3), 1) == mask);
+}
+
+} // namespace
