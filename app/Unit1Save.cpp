@@ -47,7 +47,7 @@ public:
         form_.services().processEvents();
     }
 
-    void Progress(const BatchProgress& progress) override
+    void Progress(const WorkflowProgress& progress) override
     {
         if (progress.Last)
             form_.copyexif(progress.Last->Transplant);

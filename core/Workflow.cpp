@@ -843,7 +843,7 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
         }
         texts.ProgressValue = index + 1;
         texts.ProgressText = "Processing " + FileNamePart(workflow.Files[std::size_t(index)]);
-        BatchProgress progress;
+        WorkflowProgress progress;
         progress.Done = index + 1;
         progress.Total = count;
         progress.Last = &outcome.Results.back();

@@ -196,7 +196,7 @@ struct PhotoResult {
 
 // Progress of a batch after each photograph: `done` of `total` written, the
 // last result, and the workflow's state showing the next photograph.
-struct BatchProgress {
+struct WorkflowProgress {
     int Done = 0;
     int Total = 0;
     const PhotoResult* Last = nullptr;
@@ -216,7 +216,7 @@ public:
     // written, and after every photograph: the window shows the state and
     // lets its event loop run.
     virtual void BatchStarted() = 0;
-    virtual void Progress(const BatchProgress& progress) = 0;
+    virtual void Progress(const WorkflowProgress& progress) = 0;
 };
 
 // How a save ended.

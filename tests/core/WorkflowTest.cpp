@@ -67,7 +67,7 @@ public:
         return folder;
     }
     void BatchStarted() override { ++started; }
-    void Progress(const BatchProgress& progress) override
+    void Progress(const WorkflowProgress& progress) override
     {
         seen.push_back({progress.Done, progress.Total, flow_.texts.ProgressText, flow_.texts.Status,
                         progress.Last ? progress.Last->Written : std::string(), flow_.BatchRunning});
