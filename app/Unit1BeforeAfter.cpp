@@ -6,8 +6,6 @@
 #include "CorrectionKernel.h"
 #include "ReducedView.h"
 
-#include <algorithm>
-#include <climits>
 
 using namespace lumivane;
 

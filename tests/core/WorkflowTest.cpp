@@ -234,6 +234,15 @@ TEST_F(WorkflowTest, APhotographThatCannotBeDecodedIsNeverSavedUnderItsName)
     const SaveOutcome outcome = flow.Save(host);
     EXPECT_EQ(outcome.Refusal, "There is no photograph to save: " + bad + " could not be read.");
     EXPECT_TRUE(outFiles().empty());
+
+    // A TIFF that cannot be read empties the photograph instead.
+    flow.OpenList({good, garbage("bad.tif")});
+    ASSERT_TRUE(flow.workflow.PhotoPresent);
+    flow.Step(+1);
+    EXPECT_FALSE(flow.workflow.PhotoPresent);
+    EXPECT_TRUE(flow.PhotoFull().empty());
+    EXPECT_EQ(flow.texts.ProcessedCaption, " Processed Image (empty)");
+    EXPECT_FALSE(flow.SaveEnabled());
 }
 
 TEST_F(WorkflowTest, AMaskChosenBeforeThePhotographsIsLoadedWithTheFirst)
