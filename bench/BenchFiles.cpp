@@ -1,5 +1,6 @@
 #include "BenchFiles.h"
 
+#include "FileIO.h"
 #include "JpegCodec.h"
 #include "TestOracles.h"
 
@@ -125,8 +126,8 @@ BenchFiles writeBenchFiles()
     files.photo = files.folder + "/photo.jpg";
     files.mask = files.folder + "/mask.jpg";
     // libjpeg's defaults subsample the colour channels 2 x 2 (4:2:0).
-    lumivane::SaveJpegFile(texturedPhoto(kFileWidth, kFileHeight, 20261208u), 92, files.photo);
-    lumivane::SaveJpegFile(radialMask(kFileWidth, kFileHeight), 95, files.mask);
+    lumivane::WriteFileAtomically(files.photo, lumivane::EncodeJpeg(texturedPhoto(kFileWidth, kFileHeight, 20261208u), 92));
+    lumivane::WriteFileAtomically(files.mask, lumivane::EncodeJpeg(radialMask(kFileWidth, kFileHeight), 95));
     return files;
 }
 

@@ -138,8 +138,14 @@ int32_t BytesToInt(const Bytes& bytes, bool bigEndian)
 
 std::string ValueName(const std::string& valueNames, const std::string& valueText)
 {
-    const std::string key = "," + Trim(valueText) + ":";
-    const std::string list = "," + valueNames + ",";
+    // Built by appending: GCC 12 at -O3 warns falsely about
+    // "," + std::string (-Wrestrict).
+    std::string key(1, ',');
+    key += Trim(valueText);
+    key += ':';
+    std::string list(1, ',');
+    list += valueNames;
+    list += ',';
     const std::size_t at = list.find(key);
     if (at == std::string::npos)
         return std::string();

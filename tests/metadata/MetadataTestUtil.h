@@ -126,8 +126,18 @@ inline std::string WriteTempFile(const std::string& name, const std::string& byt
             c = '_';
     // One folder per process, so test runs from several build folders at
     // once never write into each other's files.
-    std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) /
-                                ("lumivane_metadata_" + std::to_string(::getpid())) / testName;
+    // The process's folder goes when the process ends.
+    struct ProcessFolder {
+        std::filesystem::path path = std::filesystem::path(::testing::TempDir()) /
+                                     ("lumivane_metadata_" + std::to_string(::getpid()));
+        ~ProcessFolder()
+        {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    };
+    static const ProcessFolder processFolder;
+    std::filesystem::path dir = processFolder.path / testName;
     std::error_code ignored;
     std::filesystem::create_directories(dir, ignored);
     const auto path = dir / name;
