@@ -48,8 +48,12 @@ private slots:
         form.jpeg->setValue(82);
         form.left->setText(QStringLiteral("3"));
         form.bottom->setText(QStringLiteral("5"));
-        form.setImage4Pos(6, -4);
-        form.brightnessChange();
+        // The mask six preview pixels right and four up, through the up-downs.
+        form.UpDown2->setPosition(156);
+        form.UpDown2Click();
+        form.UpDown1->setPosition(154);
+        form.UpDown1Click();
+        QCOMPARE(QPoint(form.Image4Left(), form.Image4Top()), QPoint(6, -4));
         const QString windowOut = f.path("window");
         QDir().mkpath(windowOut);
         f.services.folderAnswers.push_back(windowOut);
