@@ -40,7 +40,10 @@ void setShown(QWidget* w, bool shown)
     }
 }
 
-// The scroll bars' own change handlers run only for the user's moves.
+// Positions the workflow sets (the stored ones, applied with the first mask)
+// are shown with the scroll bar's signals blocked: the workflow has already
+// run the preview pass for them, and the change handlers are for the user's
+// moves, which they pass on to the workflow.
 void setPosition(QScrollBar* bar, int position)
 {
     const QSignalBlocker quiet(bar);

@@ -1,0 +1,308 @@
+// The workflow's commands on files: the stored defaults (defaults.ini,
+// default_mask.bmp) and saving one photograph or the whole list.
+#include "Workflow.h"
+
+#include "BmpCodec.h"
+#include "FileIO.h"
+#include "Naming.h"
+#include "Settings.h"
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <system_error>
+
+namespace lumivane {
+
+namespace {
+
+// A default mask must be a file: a directory of that name names no mask.
+bool isFile(const std::string& path)
+{
+    std::error_code error;
+    return !path.empty() && std::filesystem::is_regular_file(std::filesystem::u8path(path), error);
+}
+
+// The slider texts are kept as text until the first mask load, but a text
+// that is no number would only fail then, in the middle of loading a
+// photograph, and again at every later load: check them while reading.
+void checkSliderTexts(const std::string& path, const SettingsValues& values)
+{
+    const std::string* texts[3] = {&values.iniBrightness, &values.iniStrength, &values.iniQuality};
+    for (int line = 0; line < 3; ++line) {
+        try {
+            ParseStoredInteger(*texts[line]);
+        } catch (const SettingsError& e) {
+            throw SettingsError("Settings file " + path + ", line " + std::to_string(line + 1) + ": " + e.what());
+        }
+    }
+}
+
+std::string sizeText(long long w, long long h)
+{
+    return std::to_string(w) + 'x' + std::to_string(h);
+}
+
+// Raised for a photograph of the batch that could not be read, so the batch
+// stops instead of saving the previous photograph under its name.
+class UnreadablePhotograph : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+} // namespace
+
+// ---- Start-up and settings ----
+
+std::vector<std::string> Workflow::ReadSettingsAtStart()
+{
+    std::vector<std::string> errors;
+    const std::string path = programFolder_ + "/defaults.ini";
+    SettingsValues values;
+    try {
+        values = ReadSettingsFile(path, isFile);
+        checkSliderTexts(path, values);
+    } catch (const std::exception& e) {
+        // A damaged file must not keep the program from starting: say so and
+        // go on with the defaults.
+        errors.push_back(std::string(e.what()) + "\nLumivane starts with its default settings.");
+        values = SettingsValues();
+    }
+    settings.IniBrightness = values.iniBrightness;
+    settings.IniStrength = values.iniStrength;
+    settings.IniQuality = values.iniQuality;
+    settings.DefaultMask = values.defaultMask;
+    if (!settings.DefaultMask.empty()) {
+        try {
+            preselectMask(settings.DefaultMask);
+        } catch (const std::exception& e) {
+            errors.push_back(e.what());
+        }
+        texts.MaskLabel = ShortenedMaskLabel(FileNamePart(settings.DefaultMask));
+    }
+    if (values.hasHotspot) {
+        mask.HotspotR = values.hotspotR;
+        mask.HotspotG = values.hotspotG;
+        mask.HotspotB = values.hotspotB;
+        mask.HotspotX = values.hotspotX;
+        mask.HotspotY = values.hotspotY;
+        if (!settings.DefaultMask.empty())
+            mask.StoredHotspotPending = true;
+        mask.MarkerX = mask.HotspotX;
+        mask.MarkerY = mask.HotspotY;
+    } else {
+        resetHotspot();
+    }
+    try {
+        texts.QualityText = QualityLabelAtStart(settings.IniQuality);
+    } catch (const std::exception& e) {
+        errors.push_back(e.what());
+    }
+    return errors;
+}
+
+void Workflow::applyStoredSliders()
+{
+    // The stored positions wait until the first mask load; a position
+    // outside a slider's range is clamped into it.
+    adjust.Brightness = ClampedSliderPosition(settings.IniBrightness, 0, 50);
+    adjust.Strength = ClampedSliderPosition(settings.IniStrength, 0, 100);
+    SetQuality(ClampedSliderPosition(settings.IniQuality, 1, 101));
+    texts.QualityText = QualityLabelAfterMaskLoad(adjust.Quality);
+    workflow.FirstMaskPending = 0;
+}
+
+void Workflow::StoreDefaults()
+{
+    const std::string maskPath = programFolder_ + "/default_mask.bmp";
+    const std::string iniPath = programFolder_ + "/defaults.ini";
+    // Store is all or nothing: defaults.ini must never name a default mask
+    // that was not written, so when the mask cannot be written the earlier
+    // settings file is put back (or the new one removed).
+    std::optional<std::vector<std::uint8_t>> earlier;
+    if (isFile(iniPath)) {
+        try {
+            earlier = ReadWholeFile(iniPath);
+        } catch (const FileError&) {
+        }
+    }
+    WriteFullSettings(iniPath, adjust.Brightness, adjust.Strength, adjust.Quality, maskPath, panel.PickedR,
+                      panel.PickedG, panel.PickedB, mask.MarkerX, mask.MarkerY);
+    try {
+        WriteBmpFile(mask.MaskImage, maskPath);
+    } catch (const std::exception&) {
+        try {
+            if (earlier) {
+                WriteFileAtomically(iniPath, *earlier);
+            } else {
+                std::error_code ignored;
+                std::filesystem::remove(std::filesystem::u8path(iniPath), ignored);
+            }
+        } catch (const std::exception&) {
+            // The mask's error is the one to report.
+        }
+        throw;
+    }
+    settings.DefaultMask = maskPath;
+    FreeOffered = true;
+}
+
+void Workflow::FreeDefaults()
+{
+    settings.DefaultMask = "none";
+    WriteShortSettings(programFolder_ + "/defaults.ini", adjust.Brightness, adjust.Strength, adjust.Quality);
+    FreeOffered = false;
+}
+
+// ---- Saving ----
+
+std::vector<std::string> Workflow::BatchJobs() const
+{
+    std::vector<std::string> jobs = workflow.Files;
+    const int shown = workflow.FileIndex;
+    if (jobs.size() > 1 && shown > 0 && shown < int(jobs.size()))
+        std::swap(jobs[0], jobs[std::size_t(shown)]);
+    return jobs;
+}
+
+PhotoResult Workflow::saveShown(const std::string& outPath, const std::string& batchFolder, std::uint32_t startTime)
+{
+    PhotoResult result;
+    result.Source = workflow.SourceFile;
+    if (!workflow.DecodeOk || !workflow.PhotoPresent)
+        throw UnreadablePhotograph("Can not read " + workflow.SourceFile + "; it was not saved.");
+    const int w = Image1.Width;
+    const int h = Image1.Height;
+    const CorrectionTargets targets = TargetsFor(mask.HotspotR, mask.HotspotG, mask.HotspotB, adjust.Brightness);
+    correction.TargetR = targets.r;
+    correction.TargetG = targets.g;
+    correction.TargetB = targets.b;
+    const CorrectionRegion region = FullSizeRegion(OffsetX, OffsetY, w, h);
+    const bool bmp = adjust.Quality == 101;
+    const CropMargins crop = cropMargins();
+    const bool cropped = HasCrop(crop);
+
+    // A single save goes to the name chosen in the save dialog, which asked
+    // before replacing a file. A batch never replaces a file: it writes to
+    // the first free name among the plain name and the tick-count names,
+    // and the no-replace rename keeps that true even against another
+    // program writing into the same folder at the same moment.
+    OutputTarget target(FinalOutputPath(outPath, bmp, cropped));
+    if (!batchFolder.empty()) {
+        target = OutputTarget::FirstFree(
+            [folder = batchFolder, outName = workflow.OutName, bmp, startTime, cropped](int attempt) {
+                return BatchCandidatePath(folder, outName, bmp, startTime, attempt, cropped);
+            });
+    }
+    // The unprocessed photograph is corrected band by band while it is
+    // encoded; the photograph itself is never changed, so nothing needs restoring.
+    if (bmp) {
+        workflow.OutPath = savePipeline_.SaveCorrectedBmp(PhotoFull(), MaskFull(), region,
+                                                          correction.Damping, targets, crop, target);
+    } else {
+        const SaveResult saved =
+            savePipeline_.SaveCorrectedJpeg(PhotoFull(), MaskFull(), region, correction.Damping, targets,
+                                            crop, adjust.Quality, workflow.SourceFile, target);
+        workflow.OutPath = saved.path;
+        result.Transplant = saved.transplant;
+    }
+    result.Written = workflow.OutPath;
+    say(FileNamePart(workflow.OutPath) + " saved.");
+    return result;
+}
+
+void Workflow::stopAt(SaveOutcome& outcome, const std::exception& error)
+{
+    PhotoResult failed;
+    failed.Source = workflow.SourceFile;
+    failed.Error = error.what();
+    outcome.Results.push_back(failed);
+    outcome.Stopped = std::string("Saving stopped: ") + error.what();
+    // Whatever failed, the list position names the photograph shown.
+    workflow.FileIndex = 0;
+    for (std::size_t i = 0; i < workflow.Files.size(); ++i)
+        if (workflow.Files[i] == workflow.SourceFile) {
+            workflow.FileIndex = int(i);
+            break;
+        }
+}
+
+SaveOutcome Workflow::Save(WorkflowHost& host)
+{
+    SaveOutcome outcome;
+    const int count = int(workflow.Files.size());
+    if (count == 0 || !workflow.PhotoPresent || !workflow.DecodeOk || MaskFull().empty()) {
+        outcome.Refusal = "There is no photograph to save: " +
+                          (workflow.CurrentFile.empty() ? std::string("none is open.")
+                                                        : workflow.SourceFile + " could not be read.");
+        return outcome;
+    }
+    // Margins that leave nothing would write an empty picture: refuse
+    // before anything is corrected or written.
+    if (!CropLeavesPixels(Image1.Width, Image1.Height, cropMargins())) {
+        outcome.Refusal = "The crop margins leave no pixels of the " + sizeText(Image1.Width, Image1.Height) +
+                          " photograph; nothing was saved.";
+        return outcome;
+    }
+
+    if (count == 1) {
+        workflow.FileIndex = 0;
+        const bool bmp = adjust.Quality == 101;
+        const std::string chosen = host.AskSavePath({ReplaceLast3(workflow.OutName, bmp ? "bmp" : "jpg"), bmp});
+        if (chosen.empty()) {
+            outcome.Cancelled = true;
+            return outcome;
+        }
+        try {
+            outcome.Results.push_back(saveShown(chosen, std::string(), 0));
+        } catch (const std::exception& e) {
+            stopAt(outcome, e);
+        }
+        return outcome;
+    }
+
+    // The photograph on screen becomes entry 0 and is written first.
+    workflow.Files = BatchJobs();
+    workflow.FileIndex = 0;
+    const std::uint32_t startTime = host.TickCount();
+    // The batch lets the event loop run between photographs; while it runs
+    // the controls that would change the list, the mask or the settings
+    // under its feet are out of reach.
+    struct Running {
+        Workflow& flow;
+        ~Running() { flow.BatchRunning = flow.ProgressShown = false; }
+    } running{*this};
+    BatchRunning = true;
+
+    const std::string folder = host.AskOutputFolder();
+    if (folder.empty()) {
+        outcome.Cancelled = true;
+        say(" Showing " + FileNamePart(workflow.Files[0]) + " [1 of " + std::to_string(count) + ']');
+        return outcome;
+    }
+    ProgressShown = true;
+    host.BatchStarted();
+    texts.ProgressValue = 0;
+    for (int index = 0; index < count; ++index) {
+        try {
+            outcome.Results.push_back(saveShown(std::string(), folder, startTime));
+        } catch (const std::exception& e) {
+            stopAt(outcome, e);
+            return outcome;
+        }
+        texts.ProgressValue = index + 1;
+        texts.ProgressText = "Processing " + FileNamePart(workflow.Files[std::size_t(index)]);
+        WorkflowProgress progress;
+        progress.Done = index + 1;
+        progress.Total = count;
+        progress.Last = &outcome.Results.back();
+        host.Progress(progress);
+        // The next photograph is shown and written; after the last the
+        // first is shown again.
+        workflow.CurrentFile.clear();
+        showFile(index + 1 < count ? index + 1 : 0);
+    }
+    return outcome;
+}
+
+} // namespace lumivane
