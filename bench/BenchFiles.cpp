@@ -1,6 +1,7 @@
 #include "BenchFiles.h"
 
 #include "JpegCodec.h"
+#include "TestOracles.h"
 
 #include <cmath>
 #include <cstdint>
