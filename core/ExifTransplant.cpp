@@ -89,7 +89,7 @@ bool iccComplete(const std::uint8_t* head, const std::vector<CarriedSection>& se
         seen[sequence] = true;
         ++count;
     }
-    return count + 1 == seen.size();
+    return seen.empty() || count + 1 == seen.size();
 }
 
 ExifHead found(std::size_t size)
@@ -102,10 +102,6 @@ ExifHead outcome(TransplantResult result)
     return ExifHead{result, 0};
 }
 
-} // namespace
-
-namespace {
-
 // The bytes of the sections to carry, back to back. `sourceHead` holds the
 // first bytes of the source; when the section list runs past them and the
 // file goes on, more of its head is read (up to kCarryReadLimit) into a
@@ -117,17 +113,17 @@ std::vector<std::uint8_t> findCarried(const std::string& sourceFile, const std::
     std::vector<std::uint8_t> longer;
     const std::vector<std::uint8_t>* bytes = &sourceHead;
     std::size_t limit = kExifHeadReadLimit;
-    CarriedSections found = FindCarriedSections(bytes->data(), bytes->size(), from);
+    CarriedSections walk = FindCarriedSections(bytes->data(), bytes->size(), from);
     // A short read means the whole file is at hand; otherwise read on to
     // the section the walk stopped at, doubling to keep the re-reads few.
-    while (found.bytesNeeded > bytes->size() && bytes->size() == limit && limit < kCarryReadLimit) {
-        limit = std::min(std::max(limit * 2, found.bytesNeeded), kCarryReadLimit);
+    while (walk.bytesNeeded > bytes->size() && bytes->size() == limit && limit < kCarryReadLimit) {
+        limit = std::min(std::max(limit * 2, walk.bytesNeeded), kCarryReadLimit);
         longer = ReadFileHead(sourceFile, limit);
         bytes = &longer;
-        found = FindCarriedSections(bytes->data(), bytes->size(), from);
+        walk = FindCarriedSections(bytes->data(), bytes->size(), from);
     }
     std::vector<std::uint8_t> carried;
-    for (const CarriedSection& s : found.sections)
+    for (const CarriedSection& s : walk.sections)
         carried.insert(carried.end(), bytes->begin() + std::ptrdiff_t(s.offset),
                        bytes->begin() + std::ptrdiff_t(s.offset + s.size));
     return carried;
