@@ -2,6 +2,7 @@
 
 #include "FileIO.h"
 #include "JpegCodec.h"
+#include "TestOracles.h"
 
 #include <cmath>
 #include <cstdint>

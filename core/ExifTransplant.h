@@ -8,6 +8,12 @@
 // without those 20. It is put together in memory and written in one atomic
 // write (WriteFileAtomically), so the output is at every moment either
 // absent, the complete old file or the complete new one.
+//
+// The source's colour profile (ICC, all its APP2 chunks), XMP (APP1, also
+// the extended XMP chunks) and IPTC (APP13) sections go along: they follow
+// the EXIF head in the source's order, or the encoder's own 20-byte head
+// when there is no EXIF head to copy. A source without such sections gives
+// exactly the file described above.
 #pragma once
 
 #include "FileIO.h"
@@ -49,9 +55,49 @@ ExifHead FindExifHead(const std::uint8_t* sourceHead, std::size_t size);
 // How many bytes of the source FindExifHead needs at most.
 inline constexpr std::size_t kExifHeadReadLimit = 65536;
 
+// The kinds of section a saved JPEG carries over from its source besides the
+// EXIF head.
+enum class CarriedKind {
+    IccProfile,  // APP2 "ICC_PROFILE\0", one chunk of the profile
+    Xmp,         // APP1 "http://ns.adobe.com/xap/1.0/\0"
+    ExtendedXmp, // APP1 "http://ns.adobe.com/xmp/extension/\0"
+    Iptc,        // APP13 "Photoshop 3.0\0"
+};
+
+// One section of the source to carry: `offset` is where its marker starts,
+// `size` counts the marker and the whole section.
+struct CarriedSection {
+    CarriedKind kind = CarriedKind::Xmp;
+    std::size_t offset = 0;
+    std::size_t size = 0;
+};
+
+struct CarriedSections {
+    // In the source's order.
+    std::vector<CarriedSection> sections;
+    // When the section list ran past `size`: how many bytes of the source
+    // are needed to read the section it stopped at; 0 when the list ended
+    // (at the start of scan, end of image or a malformed marker).
+    std::size_t bytesNeeded = 0;
+};
+
+// Walks the section list of the JPEG head `head` (SOI first) up to the start
+// of scan and collects the sections of the kinds above that start at or
+// after `from`. A malformed marker, a length field below 2 or a section
+// running past `size` ends the walk; the sections before it still count.
+// The ICC chunks are kept only as a complete profile (every chunk 1..n of
+// one count n, each once); otherwise none of them is carried. Never looks
+// past `size`; a head that does not start with SOI gives nothing.
+CarriedSections FindCarriedSections(const std::uint8_t* head, std::size_t size, std::size_t from);
+
+// The most of the source's head read to find the sections to carry.
+inline constexpr std::size_t kCarryReadLimit = std::size_t(8) << 20;
+
 // Writes the encoder's output `encoded` to `outPath` with the source's first
-// APP1 section in front (see above); when there is nothing to transplant
-// (any result but Transplanted) the encoded bytes are written as they are.
+// APP1 section in front (see above), followed by the sections carried along;
+// when there is nothing to transplant or carry (any result but Transplanted
+// and no section found) the encoded bytes are written as they are. The
+// result tells about the EXIF head only.
 // `mode` decides whether an existing file at `outPath` may be replaced.
 // Raises FileError naming the file on I/O errors (FileExistsError for a
 // taken name in NoReplace mode), leaving an earlier file at `outPath` as it

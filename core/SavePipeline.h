@@ -6,7 +6,8 @@
 // second thread, a band or two ahead of the encoder, when the machine has a
 // second core), the crop margins become row and column offsets into the
 // bands, and the encoder takes each band as soon as it is ready. A JPEG then
-// gets the source's EXIF head and is written in one atomic write. The files
+// gets the source's EXIF head (and its ICC, XMP and IPTC sections) and is
+// written in one atomic write. The files
 // are byte for byte those of the plain sequence: ApplyCorrection on a copy
 // of the photograph, CropBitmap, EncodeJpeg (or EncodeBmp), write, CopyExif.
 //
@@ -47,7 +48,8 @@ public:
     // region (see FullSizeRegion), `damping` and `targets`, then cropped by
     // `crop`, as a baseline JPEG at `quality` to `outPath`, with the first
     // APP1 section of `sourceFile` in front of the encoded data when it has
-    // one (see WriteJpegWithExif). `unprocessed` is not changed.
+    // one, followed by its ICC profile, XMP and IPTC sections (see
+    // WriteJpegWithExif). `unprocessed` is not changed.
     //
     // `target` is one path (replaced when it exists) or the batch's names,
     // tried in turn and never replacing a file (see OutputTarget). The image

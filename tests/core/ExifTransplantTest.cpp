@@ -210,6 +210,12 @@ Bytes sourceWith(const std::vector<Bytes>& sections, std::size_t imageBytes = 64
     return b;
 }
 
+// A comment section: not one of the sections carried along with the EXIF head.
+Bytes commentSection()
+{
+    return {0xFF, 0xFE, 0x00, 0x08, 'n', 'o', 't', 'e', ' ', '1'};
+}
+
 Bytes app13Section()
 {
     return {0xFF, 0xED, 0x00, 0x10, // APP13, length 16
@@ -360,8 +366,8 @@ TEST_F(Transplant, Jfif_CopiesHeadThroughFirstApp1)
     const std::vector<Row> rows = {
         {"APP0 then APP1", {app0, app1}, 2 + app0.size() + app1.size()},
         {"APP0, APP13, APP1", {app0, app13, app1}, 2 + app0.size() + app13.size() + app1.size()},
-        {"sections after the APP1 are not carried",
-         {app0, app1, app13, app1Section(40)},
+        {"other sections after the APP1 are not carried",
+         {app0, app1, commentSection(), app1Section(40)},
          2 + app0.size() + app1.size()},
     };
     for (const Row& row : rows) {
@@ -423,7 +429,7 @@ TEST_F(Transplant, App1EndingExactlyAtBufferLimits_IsTransplanted)
 
 TEST_F(Transplant, JfifWithoutApp1_LeavesOutputAsWritten)
 {
-    expectOutputUntouched(sourceWith({sourceJfifApp0(), app13Section()}), TransplantResult::NoExifFound);
+    expectOutputUntouched(sourceWith({sourceJfifApp0(), commentSection()}), TransplantResult::NoExifFound);
     // A real JFIF file from the encoder itself carries no APP1 either.
     expectOutputUntouched(encodeJpeg(16, 16, 50, 9), TransplantResult::NoExifFound);
 }
@@ -566,7 +572,11 @@ TEST_F(Transplant, CameraSamples_KeepPixelsAndCarryFirstApp1)
         EXPECT_FALSE(hasTemporary());
         if (firstApp1(src).empty()) {
             EXPECT_EQ(r, TransplantResult::NoExifFound);
-            EXPECT_EQ(result, large());
+            // The encoder's own head, perhaps the source's ICC, XMP or IPTC
+            // sections, then the rest of the encoder's output.
+            EXPECT_TRUE(std::equal(large().begin(), large().begin() + 20, result.begin()));
+            EXPECT_TRUE(std::equal(large().begin() + 20, large().end(),
+                                   result.end() - long(large().size() - 20)));
             continue;
         }
         ASSERT_EQ(r, TransplantResult::Transplanted);

@@ -3,11 +3,76 @@
 #include "FileIO.h"
 #include "JpegCodec.h"
 
+#include <algorithm>
 #include <stdexcept>
+#include <utility>
 #include <sys/stat.h>
 #include <vector>
 
 namespace lumivane {
+
+namespace {
+
+bool hasId(const std::vector<std::uint8_t>& src, std::size_t at, std::size_t payload, const char* id, std::size_t idSize)
+{
+    return payload >= idSize && std::equal(id, id + idSize, src.begin() + long(at), [](char a, std::uint8_t b) {
+               return std::uint8_t(a) == b;
+           });
+}
+
+// The ICC, XMP, extended XMP and IPTC sections of the source's head that
+// start at or after `from`, back to back, found by walking its sections one
+// by one up to the start of scan; the ICC chunks only when they make a whole
+// profile.
+std::vector<std::uint8_t> carriedSections(const std::vector<std::uint8_t>& src, std::size_t from)
+{
+    std::vector<std::uint8_t> out;
+    if (src.size() < 2 || src[0] != 0xFF || src[1] != 0xD8)
+        return out;
+    const std::size_t n = std::min<std::size_t>(src.size(), kCarryReadLimit);
+    std::vector<std::pair<std::size_t, std::size_t>> icc, all; // offset, size
+    std::vector<bool> isIcc;
+    std::size_t i = 2;
+    while (i + 2 <= n && src[i] == 0xFF) {
+        const unsigned code = src[i + 1];
+        if (code == 0xFF) {
+            ++i;
+            continue;
+        }
+        if (code == 0xDA || code == 0xD9 || code == 0xD8 || code == 0x01 || code == 0x00 ||
+            (code >= 0xD0 && code <= 0xD7) || i + 4 > n)
+            break;
+        const std::size_t length = std::size_t(src[i + 2]) * 256 + src[i + 3];
+        if (length < 2 || i + 2 + length > n)
+            break;
+        const std::size_t payload = length - 2;
+        const std::size_t at = i + 4;
+        const bool iccChunk = code == 0xE2 && payload >= 14 && hasId(src, at, payload, "ICC_PROFILE", 12);
+        const bool other = (code == 0xE1 && hasId(src, at, payload, "http://ns.adobe.com/xap/1.0/", 29)) ||
+                           (code == 0xE1 && hasId(src, at, payload, "http://ns.adobe.com/xmp/extension/", 35)) ||
+                           (code == 0xED && hasId(src, at, payload, "Photoshop 3.0", 14));
+        if (i >= from && (iccChunk || other)) {
+            all.emplace_back(i, length + 2);
+            isIcc.push_back(iccChunk);
+            if (iccChunk)
+                icc.emplace_back(src[at + 12], src[at + 13]); // sequence number, count
+        }
+        i += 2 + length;
+    }
+    // Whole profile: the chunks are 1..count, each once, with one count.
+    bool iccWhole = !icc.empty();
+    for (std::size_t k = 0; k < icc.size() && iccWhole; ++k) {
+        iccWhole = icc[k].second == icc.size() && icc[k].first >= 1 && icc[k].first <= icc.size();
+        for (std::size_t m = 0; m < k && iccWhole; ++m)
+            iccWhole = icc[m].first != icc[k].first;
+    }
+    for (std::size_t k = 0; k < all.size(); ++k)
+        if (!isIcc[k] || iccWhole)
+            out.insert(out.end(), src.begin() + long(all[k].first), src.begin() + long(all[k].first + all[k].second));
+    return out;
+}
+
+} // namespace
 
 TransplantResult CopyExif(const std::string& sourceFile, const std::string& outPath)
 {
@@ -15,45 +80,61 @@ TransplantResult CopyExif(const std::string& sourceFile, const std::string& outP
     if (::stat(sourceFile.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
         return TransplantResult::SourceMissing;
     const std::vector<std::uint8_t> src = ReadWholeFile(sourceFile);
-    if (src.size() < 4)
-        return TransplantResult::Skipped;
     auto at = [&](std::size_t i) { return unsigned(src[i]); };
     std::size_t head = 0;
-    if (at(0) == 0xFF && at(1) == 0xD8 && at(2) == 0xFF && at(3) == 0xE1) {
-        if (src.size() < 6)
-            return TransplantResult::Skipped;
-        const std::size_t length = at(4) * 256 + at(5);
+    TransplantResult result = TransplantResult::Transplanted;
+    if (src.size() < 4) {
+        result = TransplantResult::Skipped;
+    } else if (at(0) == 0xFF && at(1) == 0xD8 && at(2) == 0xFF && at(3) == 0xE1) {
+        const std::size_t length = src.size() < 6 ? 0 : at(4) * 256 + at(5);
         if (length < 2 || length + 4 > 65536 || length + 4 > src.size())
-            return TransplantResult::Skipped;
-        head = length + 4;
+            result = TransplantResult::Skipped;
+        else
+            head = length + 4;
     } else if (at(0) == 0xFF && at(1) == 0xD8 && at(2) == 0xFF && at(3) == 0xE0) {
         const std::size_t n = std::min<std::size_t>(src.size(), 65535);
         for (std::size_t j = 0; j + 1 < n && head == 0; ++j) {
             if (at(j) != 0xFF || at(j + 1) != 0xE1)
                 continue;
-            if (j + 3 >= n)
-                return TransplantResult::Skipped;
+            if (j + 3 >= n) {
+                result = TransplantResult::Skipped;
+                break;
+            }
             const std::size_t length = at(j + 2) * 256 + at(j + 3);
             if (length == 0)
                 continue;
-            if (length < 2 || j + 2 + length > n)
-                return TransplantResult::Skipped;
+            if (length < 2 || j + 2 + length > n) {
+                result = TransplantResult::Skipped;
+                break;
+            }
             head = j + 2 + length;
         }
-        if (head == 0)
-            return TransplantResult::NoExifFound;
+        if (head == 0 && result == TransplantResult::Transplanted)
+            result = TransplantResult::NoExifFound;
     } else {
-        return TransplantResult::NotApplicable;
+        result = TransplantResult::NotApplicable;
     }
+    if (result != TransplantResult::Transplanted)
+        head = 0;
 
     const std::vector<std::uint8_t> out = ReadWholeFile(outPath);
     static const std::uint8_t kEncoderHead[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10};
     if (out.size() < 20 || !std::equal(std::begin(kEncoderHead), std::end(kEncoderHead), out.begin()))
-        return TransplantResult::Skipped;
-    std::vector<std::uint8_t> result(src.begin(), src.begin() + long(head));
-    result.insert(result.end(), out.begin() + 20, out.end());
-    WriteFileAtomically(outPath, result);
-    return TransplantResult::Transplanted;
+        return result == TransplantResult::Transplanted ? TransplantResult::Skipped : result;
+    // The ICC, XMP and IPTC sections follow the EXIF head, or the encoder's
+    // own head when there is none.
+    const std::vector<std::uint8_t> carried = carriedSections(src, head);
+    if (head == 0 && carried.empty())
+        return result;
+    std::vector<std::uint8_t> file;
+    if (head > 0)
+        file.assign(src.begin(), src.begin() + long(head));
+    else
+        file.assign(out.begin(), out.begin() + 20);
+    file.insert(file.end(), carried.begin(), carried.end());
+    file.insert(file.end(), out.begin() + 20, out.end());
+    WriteFileAtomically(outPath, file);
+    return result;
 }
 
 Bitmap24 CropBitmap(const Bitmap24& source, int left, int top, int right, int bottom)

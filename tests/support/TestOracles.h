@@ -15,8 +15,11 @@ namespace lumivane {
 // APP1 section of `sourceFile` in front of the JPEG at `outPath` in place of
 // its 20-byte encoder head, following the transplant's rules literally
 // (SOI + APP1: the whole APP1; SOI + APP0: everything through the first
-// 0xFF 0xE1 pair with a non-zero length in the first 65535 bytes). The file
-// is left as it was for any result but Transplanted. Raises FileError.
+// 0xFF 0xE1 pair with a non-zero length in the first 65535 bytes), followed
+// by the source's ICC, XMP and IPTC sections after that head (after the
+// encoder's head when there is no EXIF head). The file is left as it was
+// when there is neither a head to copy nor a section to carry. Raises
+// FileError.
 TransplantResult CopyExif(const std::string& sourceFile, const std::string& outPath);
 
 // The (W - left - right) x (H - top - bottom) rectangle of `source` starting
