@@ -2,7 +2,6 @@
 
 #include "FileIO.h"
 #include "JpegCodec.h"
-#include "TestOracles.h"
 
 #include <cmath>
 #include <cstdint>

@@ -34,6 +34,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <filesystem>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -238,10 +239,22 @@ int main(int argc, char** argv)
         const double ourMs = medianRunMs({"/proc/self/exe", "--our-job", files.photo, files.mask, dir + "/ours.jpg"});
         std::remove((dir + "/vips.jpg").c_str());
         std::remove((dir + "/ours.jpg").c_str());
+        // The same job as a user runs it: lumivane-cli started fresh, with
+        // the strength and brightness the peer was given.
+        const std::string ini = dir + "/defaults.ini";
+        const std::string stored = "25\r\n40\r\n90\r\nnone\r\n";
+        WriteFileAtomically(ini, stored.data(), stored.size());
+        const double cliMs = medianRunMs({LUMIVANE_CLI, "--quiet", "--settings", ini, "--mask", files.mask,
+                                          "--strength", "40", "--brightness", "25", "--quality", "90", "--out",
+                                          dir + "/cli", files.photo});
+        std::filesystem::remove_all(dir + "/cli");
+        std::remove(ini.c_str());
         bench::removeBenchFiles(files);
 
         bench::figure("vips_job_24mp_ms", vipsMs, "ms");
         bench::figure("lumivane_job_24mp_ms", ourMs, "ms");
+        bench::figure("cli_job_24mp_ms", cliMs, "ms");
+        bench::figure("cli_job_vs_vips", cliMs / vipsMs, "x");
         bench::figure("vips_max_pixel_diff", jobDiff, "levels");
         std::printf("  channel values differing: %lld of %lld\n", jobDiffering,
                     (long long)(ours.byteCount()));

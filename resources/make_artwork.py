@@ -11,7 +11,8 @@ so every picture keeps that corner free and uses the key nowhere else. Edges
 are smoothed by supersampling and blended with the light grey of a button
 face, the background the pictures are shown on; pixels covered by less than
 a quarter stay transparent so the key never bleeds into the artwork.
-The window icons have a real alpha channel instead.
+The window icons have a real alpha channel instead; the desktop icon is the
+same lens at every size a desktop asks for, plus an SVG, under packaging/icons.
 """
 
 import math
@@ -322,26 +323,89 @@ def make_free_mask_glyph():
     write_png("free_mask_glyph.png", 36, 18, pixels)
 
 
-def make_icon(size):
+# The lens icon, in units of a 16-pixel icon.
+ICON_RIM_OUT, ICON_RIM_IN = 7.6, 6.0
+ICON_RIM_LIGHT, ICON_RIM_DARK = (120, 120, 130), (30, 30, 40)
+ICON_GLASS_CENTRE, ICON_GLASS_EDGE = (255, 236, 150), (25, 45, 110)
+ICON_HIGHLIGHT_SHIFT, ICON_HIGHLIGHT_R = 2.4, 1.2
+
+
+def draw_icon(size):
     """A lens whose glass darkens towards its rim: vignetting at a glance."""
     s = size / 16.0
     c = size / 2.0
-    rim_out, rim_in = 7.6 * s, 6.0 * s
+    rim_out, rim_in = ICON_RIM_OUT * s, ICON_RIM_IN * s
     glass = disc(c, c, rim_in)
 
     def glass_colour(x, y):
         t = min(1.0, math.hypot(x - c, y - c) / rim_in)
         t = t * t
-        centre, edge = (255, 236, 150), (25, 45, 110)
-        return tuple(a + (b - a) * t for a, b in zip(centre, edge))
+        return tuple(a + (b - a) * t for a, b in zip(ICON_GLASS_CENTRE, ICON_GLASS_EDGE))
 
-    highlight = disc(c - 2.4 * s, c - 2.4 * s, 1.2 * s)
+    highlight = disc(c - ICON_HIGHLIGHT_SHIFT * s, c - ICON_HIGHLIGHT_SHIFT * s, ICON_HIGHLIGHT_R * s)
     rows = render(size, size, [
-        (disc(c, c, rim_out), shaded((120, 120, 130), (30, 30, 40), c, c, rim_out)),
+        (disc(c, c, rim_out), shaded(ICON_RIM_LIGHT, ICON_RIM_DARK, c, c, rim_out)),
         (glass, glass_colour),
         (highlight, solid((255, 255, 255))),
     ])
-    write_png("icon%d.png" % size, size, size, with_alpha(rows), alpha=True)
+    return with_alpha(rows)
+
+
+def make_icon(size):
+    write_png("icon%d.png" % size, size, size, draw_icon(size), alpha=True)
+
+
+# The desktop icon: the window icon's design at every size a desktop asks for,
+# laid out as in the hicolor icon theme so the install copies the folder.
+APP_ID = "io.github.lumivane.Lumivane"
+DESKTOP_ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
+DESKTOP_ICON_DIR = os.path.join(os.path.dirname(OUT_DIR), "packaging", "icons", "hicolor")
+
+
+def make_desktop_icon(size):
+    folder = os.path.join(DESKTOP_ICON_DIR, "%dx%d" % (size, size), "apps")
+    os.makedirs(folder, exist_ok=True)
+    write_png(os.path.join(folder, APP_ID + ".png"), size, size, draw_icon(size), alpha=True)
+
+
+def _hex(colour):
+    return "#%02x%02x%02x" % tuple(int(round(v)) for v in colour)
+
+
+def make_desktop_icon_svg():
+    """The same lens as a vector drawing on a 16-unit grid."""
+    c = 8.0
+    half = ICON_RIM_OUT / 2.0
+    stops = []
+    for k in range(11):
+        t = k / 10.0
+        colour = tuple(a + (b - a) * t * t for a, b in zip(ICON_GLASS_CENTRE, ICON_GLASS_EDGE))
+        stops.append('      <stop offset="%.1f" stop-color="%s"/>' % (t, _hex(colour)))
+    hx = c - ICON_HIGHLIGHT_SHIFT
+    text = "\n".join([
+        '<?xml version="1.0" encoding="UTF-8"?>',
+        '<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256" viewBox="0 0 16 16">',
+        '  <defs>',
+        '    <linearGradient id="rim" gradientUnits="userSpaceOnUse" x1="%g" y1="%g" x2="%g" y2="%g">'
+        % (c - half, c - half, c + half, c + half),
+        '      <stop offset="0" stop-color="%s"/>' % _hex(ICON_RIM_LIGHT),
+        '      <stop offset="1" stop-color="%s"/>' % _hex(ICON_RIM_DARK),
+        '    </linearGradient>',
+        '    <radialGradient id="glass" gradientUnits="userSpaceOnUse" cx="%g" cy="%g" r="%g">'
+        % (c, c, ICON_RIM_IN),
+    ] + stops + [
+        '    </radialGradient>',
+        '  </defs>',
+        '  <circle cx="%g" cy="%g" r="%g" fill="url(#rim)"/>' % (c, c, ICON_RIM_OUT),
+        '  <circle cx="%g" cy="%g" r="%g" fill="url(#glass)"/>' % (c, c, ICON_RIM_IN),
+        '  <circle cx="%g" cy="%g" r="%g" fill="#ffffff"/>' % (hx, hx, ICON_HIGHLIGHT_R),
+        '</svg>',
+        '',
+    ])
+    folder = os.path.join(DESKTOP_ICON_DIR, "scalable", "apps")
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, APP_ID + ".svg"), "w", encoding="utf-8") as f:
+        f.write(text)
 
 
 def main():
@@ -364,6 +428,9 @@ def main():
     make_free_mask_glyph()
     for size in (16, 32, 48):
         make_icon(size)
+    for size in DESKTOP_ICON_SIZES:
+        make_desktop_icon(size)
+    make_desktop_icon_svg()
 
 
 if __name__ == "__main__":

@@ -5,7 +5,9 @@
 #include "ImageButton4.h"
 #include "LumivaneResources.h"
 
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 
@@ -21,6 +23,8 @@ private slots:
     void FreeMaskGlyph_HoldsTwoGlyphsSideBySide();
     void WindowIcons_HaveTransparentCorners();
     void HelpPage_IsFoundAndExplainsTheProgram();
+    void HelpPage_IsLookedUpBesideTheExecutableThenUnderShare_data();
+    void HelpPage_IsLookedUpBesideTheExecutableThenUnderShare();
 };
 
 void ArtworkTest::ButtonPicture_HasSizeKeyAndShape_data()
@@ -124,6 +128,47 @@ void ArtworkTest::HelpPage_IsFoundAndExplainsTheProgram()
     for (const char* topic : {"Shooting a mask", "Vignetting reduction boost", "Store", "Free default mask",
                               "EXIF", "hotspot", "Crop", "BMP", "output folder"})
         QVERIFY2(text.contains(QLatin1String(topic)), topic);
+}
+
+void ArtworkTest::HelpPage_IsLookedUpBesideTheExecutableThenUnderShare_data()
+{
+    // Pages present under a prefix whose bin/ holds the executable, and the
+    // one expected to be opened ("" for the page in the source tree).
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QString>("expected");
+    const QString share = QStringLiteral("share/lumivane/help.html");
+    const QString docs = QStringLiteral("bin/docs/help.html");
+    const QString beside = QStringLiteral("bin/help.html");
+    QTest::newRow("installed") << QStringList{share} << share;
+    QTest::newRow("build tree first") << QStringList{share, docs, beside} << docs;
+    QTest::newRow("beside before share") << QStringList{share, beside} << beside;
+    QTest::newRow("none: source page") << QStringList{} << QString();
+    QTest::newRow("share as a folder is no page") << QStringList{share + QStringLiteral("/x")} << QString();
+}
+
+void ArtworkTest::HelpPage_IsLookedUpBesideTheExecutableThenUnderShare()
+{
+    QFETCH(QStringList, present);
+    QFETCH(QString, expected);
+    QTemporaryDir prefix;
+    QVERIFY(prefix.isValid());
+    const QDir root(prefix.path());
+    QVERIFY(root.mkpath(QStringLiteral("bin")));
+    for (const QString& relative : present) {
+        const QString path = root.filePath(relative);
+        QVERIFY(root.mkpath(QFileInfo(path).path()));
+        QFile page(path);
+        QVERIFY(page.open(QIODevice::WriteOnly));
+        page.write("<html></html>");
+    }
+    const QUrl url(HelpPageUrlFor(root.filePath(QStringLiteral("bin"))));
+    QVERIFY(url.isLocalFile());
+    if (expected.isEmpty()) {
+        QVERIFY2(!url.toLocalFile().startsWith(root.absolutePath()), qPrintable(url.toString()));
+        QVERIFY(QFileInfo(url.toLocalFile()).isFile());
+    } else {
+        QCOMPARE(url.toLocalFile(), QDir::cleanPath(root.absoluteFilePath(expected)));
+    }
 }
 
 QTEST_MAIN(ArtworkTest)

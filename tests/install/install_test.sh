@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix and checks what a desktop and a
+# package manager see: every file in its place and nothing else, a valid
+# desktop entry and metainfo, icons of the size their folder names, the help
+# page where the window looks for it, readable manual pages, a working
+# lumivane-cli; then builds the Debian package and checks it unpacks to the
+# same layout with its dependencies and fields filled in.
+#
+# install_test.sh BUILD_DIR SOURCE_DIR APP_ID VERSION CMAKE CPACK
+set -euo pipefail
+
+build=$1 source=$2 id=$3 version=$4 cmake=$5 cpack=$6
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+icon_sizes=(16 24 32 48 64 128 256)
+expected=(
+  bin/lumivane
+  bin/lumivane-cli
+  "share/applications/$id.desktop"
+  "share/metainfo/$id.metainfo.xml"
+  "share/icons/hicolor/scalable/apps/$id.svg"
+  share/lumivane/help.html
+  share/man/man1/lumivane.1
+  share/man/man1/lumivane-cli.1
+)
+for n in "${icon_sizes[@]}"; do
+  expected+=("share/icons/hicolor/${n}x$n/apps/$id.png")
+done
+
+# Width and height from a PNG's header, as "W H".
+png_size() {
+  od -An -tu1 -j16 -N8 "$1" |
+    awk '{ printf "%d %d", $1*16777216 + $2*65536 + $3*256 + $4, $5*16777216 + $6*65536 + $7*256 + $8 }'
+}
+
+# The layout under one prefix: exactly the expected files, each of its kind.
+check_layout() {
+  local root=$1
+  local want have
+  want=$(printf '%s\n' "${expected[@]}" | LC_ALL=C sort)
+  have=$(cd "$root" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)
+  [ "$want" = "$have" ] ||
+    fail "$root holds other files than expected:"$'\n'"$(diff <(echo "$want") <(echo "$have") || true)"
+  for program in bin/lumivane bin/lumivane-cli; do
+    [ -x "$root/$program" ] || fail "$root/$program is not executable"
+  done
+  for n in "${icon_sizes[@]}"; do
+    local icon="$root/share/icons/hicolor/${n}x$n/apps/$id.png"
+    [ "$(head -c 8 "$icon" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "$icon is no PNG"
+    [ "$(png_size "$icon")" = "$n $n" ] || fail "$icon is $(png_size "$icon"), not $n x $n"
+  done
+  grep -q '<svg' "$root/share/icons/hicolor/scalable/apps/$id.svg" || fail "the scalable icon is no SVG"
+  cmp -s "$source/docs/help.html" "$root/share/lumivane/help.html" || fail "the installed help page differs"
+  # The window looks for the page at <folder of the program>/../share/lumivane.
+  [ -f "$root/bin/../share/lumivane/help.html" ] || fail "no help page beside bin/"
+  for page in lumivane lumivane-cli; do
+    local man="$root/share/man/man1/$page.1"
+    grep -q "^\.TH $(echo "$page" | tr a-z A-Z) 1 " "$man" || fail "$man has no title line"
+  done
+}
+
+# ---- install
+"$cmake" --install "$build" --prefix "$work/prefix" >"$work/install.log" ||
+  fail "cmake --install failed: $(cat "$work/install.log")"
+prefix=$work/prefix
+check_layout "$prefix"
+
+desktop=$prefix/share/applications/$id.desktop
+desktop-file-validate "$desktop" || fail "desktop-file-validate rejects $desktop"
+grep -qx 'Exec=lumivane %F' "$desktop" || fail "Exec line"
+grep -qx "Icon=$id" "$desktop" || fail "Icon line"
+grep -qx 'MimeType=image/jpeg;image/bmp;image/tiff;' "$desktop" || fail "MimeType line"
+grep -q '^Categories=.*Graphics;' "$desktop" && grep -q '^Categories=.*Photography;' "$desktop" ||
+  fail "Categories line"
+
+metainfo=$prefix/share/metainfo/$id.metainfo.xml
+appstreamcli validate --no-net "$metainfo" || fail "appstreamcli rejects $metainfo"
+! grep -q '@[A-Z_]*@' "$metainfo" || fail "unfilled placeholder in $metainfo"
+grep -q "<id>$id</id>" "$metainfo" || fail "metainfo id"
+grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" || fail "metainfo launchable"
+grep -q "<release version=\"$version\" date=\"[0-9]\{4\}-[0-9][0-9]-[0-9][0-9]\"" "$metainfo" ||
+  fail "metainfo release $version"
+
+if command -v man >/dev/null; then
+  for page in lumivane lumivane-cli; do
+    warnings=$(MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/$page.1" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "$page.1: $warnings"
+  done
+fi
+
+out=$("$prefix/bin/lumivane-cli" --version) || fail "the installed lumivane-cli --version failed"
+[ "$out" = "lumivane-cli $version" ] || fail "the installed lumivane-cli says '$out'"
+
+# ---- Debian package
+mkdir "$work/pack"
+(cd "$work/pack" && "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/pack") \
+  >"$work/cpack.log" 2>&1 || fail "cpack failed: $(cat "$work/cpack.log")"
+debs=("$work"/pack/*.deb)
+[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "cpack made ${#debs[@]} packages"
+deb=${debs[0]}
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = lumivane ] || fail "Package: $(field Package)"
+[ "$(field Version)" = "$version" ] || fail "Version: $(field Version)"
+[ "$(field Section)" = graphics ] || fail "Section: $(field Section)"
+[[ "$(field Maintainer)" == *'<'*'@'*'>' ]] || fail "Maintainer: $(field Maintainer)"
+depends=$(field Depends)
+for library in libc6 libqt6widgets6 libjpeg62-turbo libtiff6; do
+  [[ "$depends" == *"$library"* ]] || fail "Depends lacks $library: $depends"
+done
+dpkg -x "$deb" "$work/unpacked"
+check_layout "$work/unpacked/usr"
+echo "install layout and package: ok"
