@@ -59,35 +59,12 @@ QString levelText(const char* channel, int value, int picked)
     return QStringLiteral("%1: %2 (%3)").arg(QLatin1String(channel)).arg(value).arg(picked);
 }
 
-// The brightness zones as the rule reads, three literal passes: a pixel
-// whose packed colour (signed) exceeds the packed colour of the channel
-// maxima less d, each channel modulo 256, is painted; later passes win.
+// The panel's picture: the zones by the rule (see the test oracles) and the
+// black centre lines.
 Bitmap24 expectedZones(const Bitmap24& panelMask)
 {
-    int maxR = 0, maxG = 0, maxB = 0;
-    for (int y = 0; y < panelMask.height(); ++y)
-        for (int x = 0; x < panelMask.width(); ++x) {
-            const Colour c = panelMask.pixel(x, y);
-            maxR = std::max<int>(maxR, redOf(c));
-            maxG = std::max<int>(maxG, greenOf(c));
-            maxB = std::max<int>(maxB, blueOf(c));
-        }
     Bitmap24 out = panelMask;
-    const struct {
-        int depth;
-        Colour paint;
-    } passes[] = {{15, packColour(255, 0, 0)}, {10, packColour(255, 136, 0)}, {5, packColour(255, 255, 0)}};
-    for (const auto& pass : passes) {
-        const std::int32_t threshold = ((maxR - pass.depth) & 0xFF) + 256 * ((maxG - pass.depth) & 0xFF) +
-                                       65536 * ((maxB - pass.depth) & 0xFF);
-        for (int y = 0; y < panelMask.height(); ++y)
-            for (int x = 0; x < panelMask.width(); ++x) {
-                const Colour c = panelMask.pixel(x, y);
-                const std::int32_t packed = redOf(c) + 256 * greenOf(c) + 65536 * blueOf(c);
-                if (packed > threshold)
-                    out.setPixel(x, y, pass.paint);
-            }
-    }
+    PaintBrightnessZonesReference(panelMask, out);
     // The black centre lines of the panel.
     for (int y = 0; y < 240; ++y)
         out.setPixel(160, y, kBlack);

@@ -1,5 +1,7 @@
 #include "MaskGeometry.h"
 
+#include "TestOracles.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -169,30 +171,6 @@ TEST(Luminance, WeighsChannelsAndRoundsToNearest)
         EXPECT_EQ(Lum(row.r, row.g, row.b), row.expected) << row.r << "," << row.g << "," << row.b;
 }
 
-// The zones by the rule itself: three passes of single-pixel reads and
-// writes through packed colours.
-void paintZonesPixelByPixel(const Bitmap24& panelMask, Bitmap24& target)
-{
-    int maxR = 0, maxG = 0, maxB = 0;
-    for (int y = 0; y < panelMask.height(); ++y)
-        for (int x = 0; x < panelMask.width(); ++x) {
-            const Colour c = panelMask.pixel(x, y);
-            maxR = std::max<int>(maxR, redOf(c));
-            maxG = std::max<int>(maxG, greenOf(c));
-            maxB = std::max<int>(maxB, blueOf(c));
-        }
-    const int depths[3] = {15, 10, 5};
-    const Colour colours[3] = {packColour(255, 0, 0), packColour(255, 136, 0), packColour(255, 255, 0)};
-    for (int pass = 0; pass < 3; ++pass) {
-        const int d = depths[pass];
-        const std::int32_t threshold = ((maxR - d) & 255) + 256 * ((maxG - d) & 255) + 65536 * ((maxB - d) & 255);
-        for (int y = 0; y < panelMask.height(); ++y)
-            for (int x = 0; x < panelMask.width(); ++x)
-                if (std::int32_t(panelMask.pixel(x, y)) > threshold)
-                    target.setPixel(x, y, colours[pass]);
-    }
-}
-
 TEST(BrightnessZones, MatchThreePassSinglePixelRule)
 {
     struct Case {
@@ -220,7 +198,7 @@ TEST(BrightnessZones, MatchThreePassSinglePixelRule)
                 setRgb(mask, x, y, r, g, b);
             }
         Bitmap24 expected = mask, actual = mask;
-        paintZonesPixelByPixel(mask, expected);
+        PaintBrightnessZonesReference(mask, expected);
         PaintBrightnessZones(mask, actual);
         EXPECT_TRUE(actual == expected) << c.name;
         EXPECT_FALSE(expected == mask && std::string(c.name) == "full range") << "the case should paint something";

@@ -169,4 +169,26 @@ void SaveJpegFile(const Bitmap24& image, int quality, const std::string& path)
     WriteFileAtomically(path, EncodeJpeg(image, quality));
 }
 
+void PaintBrightnessZonesReference(const Bitmap24& panelMask, Bitmap24& target)
+{
+    int maxR = 0, maxG = 0, maxB = 0;
+    for (int y = 0; y < panelMask.height(); ++y)
+        for (int x = 0; x < panelMask.width(); ++x) {
+            const Colour c = panelMask.pixel(x, y);
+            maxR = std::max<int>(maxR, redOf(c));
+            maxG = std::max<int>(maxG, greenOf(c));
+            maxB = std::max<int>(maxB, blueOf(c));
+        }
+    const int depths[3] = {15, 10, 5};
+    const Colour colours[3] = {packColour(255, 0, 0), packColour(255, 136, 0), packColour(255, 255, 0)};
+    for (int pass = 0; pass < 3; ++pass) {
+        const int d = depths[pass];
+        const std::int32_t threshold = ((maxR - d) & 255) + 256 * ((maxG - d) & 255) + 65536 * ((maxB - d) & 255);
+        for (int y = 0; y < panelMask.height(); ++y)
+            for (int x = 0; x < panelMask.width(); ++x)
+                if (std::int32_t(panelMask.pixel(x, y)) > threshold)
+                    target.setPixel(x, y, colours[pass]);
+    }
+}
+
 } // namespace lumivane

@@ -38,4 +38,10 @@ void ApplyCorrectionRows(const Bitmap24& photoIn, Bitmap24& bandOut, int firstRo
 // EncodeJpeg, then written with the program's file writer (replacing).
 void SaveJpegFile(const Bitmap24& image, int quality, const std::string& path);
 
+// The brightness zones of the adjustment panel by the rule itself: three
+// passes (depths 15, 10, 5: red, orange, yellow) of single-pixel reads and
+// writes; a pixel whose packed colour exceeds the packed colour of the
+// channel maxima less the depth, each channel modulo 256, is painted.
+void PaintBrightnessZonesReference(const Bitmap24& panelMask, Bitmap24& target);
+
 } // namespace lumivane
