@@ -11,21 +11,6 @@
 using namespace lumivane;
 using namespace lumivane::testing;
 
-namespace {
-
-QByteArray contentOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QStringList entriesOf(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::Files, QDir::Name);
-}
-
-} // namespace
-
 class CliWindowTest : public QObject {
     Q_OBJECT
 
@@ -84,7 +69,7 @@ private slots:
         for (const QString& folder : {given, stored}) {
             QCOMPARE(entriesOf(folder), written);
             for (const QString& name : written)
-                QVERIFY2(contentOf(folder + QLatin1Char('/') + name) == contentOf(windowOut + QLatin1Char('/') + name),
+                QVERIFY2(fileBytes(folder + QLatin1Char('/') + name) == fileBytes(windowOut + QLatin1Char('/') + name),
                          qPrintable(folder + QLatin1Char('/') + name));
         }
     }

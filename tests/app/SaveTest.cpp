@@ -128,33 +128,6 @@ Bitmap24 decodeJpeg(const QString& path)
     return decoder.Decode();
 }
 
-QStringList entriesOf(const QString& folder)
-{
-    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
-    return names;
-}
-
-// Temporary files a writer left behind anywhere under `root`.
-QStringList leftovers(const QString& root)
-{
-    QStringList found;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        if (file.endsWith(QStringLiteral(".part")) || file.endsWith(QStringLiteral(".temp")))
-            found << file;
-    }
-    return found;
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
 // The first APP1 section of a JPEG (marker, length and payload), walking the
 // marker sections from the start; empty when there is none.
 QByteArray firstApp1(const QByteArray& jpeg)

@@ -16,33 +16,6 @@ QString iniPath(WindowFixture& f)
     return f.programDir() + QStringLiteral("/defaults.ini");
 }
 
-void writeIni(WindowFixture& f, const QByteArray& content)
-{
-    QFile file(iniPath(f));
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), content.size());
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
-QStringList leftovers(const QString& root)
-{
-    QStringList found;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        if (file.endsWith(QStringLiteral(".part")) || file.endsWith(QStringLiteral(".temp")))
-            found << file;
-    }
-    return found;
-}
-
 // The hotspot a fresh start without a stored one has: levels 0 and the
 // centre of the 320 x 240 adjustment image, which means "none chosen".
 void checkHotspotDefaults(TForm1& form)
@@ -132,7 +105,7 @@ private slots:
                                            .arg(greenOf(picked))
                                            .arg(blueOf(picked))
                                            .toUtf8();
-        const QByteArray ini = readAll(iniPath(f));
+        const QByteArray ini = fileBytes(iniPath(f));
         QCOMPARE(ini, expectedIni);
         QCOMPARE(ini.count("\r\n"), 9);
         QVERIFY(ReadBmpFile(defaultMask.toStdString()) == maskImage);
@@ -177,7 +150,7 @@ private slots:
         f.form().BitBtn3->click();
         QVERIFY(!f.form().BitBtn3->isEnabled());
         QVERIFY(f.form().flow().mask.MaskLoaded); // the mask in use stays
-        QCOMPARE(readAll(iniPath(f)), QByteArray("33\r\n45\r\n77\r\nnone\r\n"));
+        QCOMPARE(fileBytes(iniPath(f)), QByteArray("33\r\n45\r\n77\r\nnone\r\n"));
         QVERIFY(QFileInfo::exists(f.programDir() + QStringLiteral("/default_mask.bmp")));
 
         f.restart();
@@ -209,7 +182,7 @@ private slots:
         WindowFixture f;
         const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(160, 120));
         const QString photo = f.writeBmp("photo.bmp", gradientPhoto(160, 120));
-        writeIni(f, "30\r\n20\r\n80\r\n" + maskFile.toUtf8() + "\r\n" + red + "\r\n100\r\n90\r\n210\r\n70\r\n");
+        f.writeIni("30\r\n20\r\n80\r\n" + maskFile.toUtf8() + "\r\n" + red + "\r\n100\r\n90\r\n210\r\n70\r\n");
         TForm1& form = f.start();
         QCOMPARE(f.services.errors, QStringList());
         QCOMPARE(QString::fromStdString(form.flow().settings.DefaultMask), maskFile);
@@ -251,7 +224,7 @@ private slots:
         QFETCH(QString, label);
         WindowFixture f;
         const QString maskFile = f.writeBmp(fileName, vignetteMask(64, 48));
-        writeIni(f, "25\r\n0\r\n90\r\n" + maskFile.toUtf8() + "\r\n");
+        f.writeIni("25\r\n0\r\n90\r\n" + maskFile.toUtf8() + "\r\n");
         TForm1& form = f.start();
         QCOMPARE(form.Label4->text(), label);
         QCOMPARE(QString::fromStdString(form.flow().workflow.MaskFile), maskFile);
@@ -272,7 +245,7 @@ private slots:
         QFETCH(QByteArray, quality);
         QFETCH(QString, label);
         WindowFixture f;
-        writeIni(f, "25\r\n0\r\n" + quality + "\r\nnone\r\n");
+        f.writeIni("25\r\n0\r\n" + quality + "\r\nnone\r\n");
         TForm1& form = f.start();
         QCOMPARE(form.Label6->text(), label);
         QCOMPARE(f.services.errors, QStringList());
@@ -297,7 +270,7 @@ private slots:
         QByteArray content = lines.join(ending);
         if (lastEnded)
             content += ending;
-        writeIni(f, content);
+        f.writeIni(content);
         TForm1& form = f.start();
         QCOMPARE(f.services.errors, QStringList());
         QCOMPARE(QString::fromStdString(form.flow().settings.IniBrightness), QStringLiteral("12"));
@@ -336,7 +309,7 @@ private slots:
         if (directory)
             QVERIFY(QDir().mkpath(iniPath(f)));
         else
-            writeIni(f, content);
+            f.writeIni(content);
         const QString photo = f.writeBmp("photo.bmp", gradientPhoto(100, 80));
         const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(100, 80));
         TForm1& form = f.start();
@@ -376,7 +349,7 @@ private slots:
         QFETCH(int, quality);
         QFETCH(QString, label);
         WindowFixture f;
-        writeIni(f, stored + "none\r\n");
+        f.writeIni(stored + "none\r\n");
         const QString photo = f.writeBmp("photo.bmp", gradientPhoto(100, 80));
         const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(100, 80));
         TForm1& form = f.start();
@@ -409,7 +382,7 @@ private slots:
         const QString blockedPath = f.programDir() + QLatin1Char('/') + blocked;
         QVERIFY(QDir().mkpath(blockedPath + QStringLiteral("/inside")));
         if (!earlierIni.isEmpty())
-            writeIni(f, earlierIni);
+            f.writeIni(earlierIni);
         const QString photo = f.writeBmp("photo.bmp", gradientPhoto(100, 80));
         const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(100, 80));
         TForm1& form = f.startWithMask(photo, maskFile);
@@ -425,7 +398,7 @@ private slots:
         QCOMPARE(QDir(f.programDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name),
                  entriesBefore);
         if (!earlierIni.isEmpty())
-            QCOMPARE(readAll(iniPath(f)), earlierIni);
+            QCOMPARE(fileBytes(iniPath(f)), earlierIni);
         QVERIFY(QFileInfo(blockedPath).isDir());
         QVERIFY(!form.BitBtn3->isEnabled());
     }

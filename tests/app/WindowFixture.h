@@ -5,12 +5,14 @@
 #include "Bitmap24.h"
 #include "BmpCodec.h"
 #include "CorrectionKernel.h"
+#include "FileIO.h"
 #include "JpegCodec.h"
 #include "ScriptedPlatformServices.h"
 #include "TestOracles.h"
 #include "Unit1.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 #include <memory>
@@ -72,6 +74,34 @@ inline Bitmap24 expectedPreview(TForm1& form)
                              TargetsFor(form.flow().mask.HotspotR, form.flow().mask.HotspotG, form.flow().mask.HotspotB,
                                         form.brightness->value()));
     return expected;
+}
+
+// The whole file, or nothing when it cannot be read.
+inline QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+// The names in a folder, hidden ones included, sorted.
+inline QStringList entriesOf(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+}
+
+// Temporary files a writer left behind anywhere under `root`.
+inline QStringList leftovers(const QString& root)
+{
+    QStringList found;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        if (file.endsWith(QLatin1String(kTemporarySuffix)))
+            found << file;
+    }
+    return found;
 }
 
 // What the 66 x 49 mask thumbnail shows of a mask file before any
