@@ -93,7 +93,7 @@ int run(const CliOptions& o)
     Bitmap24 loaded;
     try {
         if (!DecodeBySuffix(maskPath, loaded, JpegSmoothing::On))
-            throw std::runtime_error("not a .jpg, .bmp or .tif name");
+            throw std::runtime_error("not a .jpg, .jpeg, .bmp, .tif or .tiff name");
         if (loaded.empty())
             throw std::runtime_error("the file holds no picture");
     } catch (const std::exception& e) {

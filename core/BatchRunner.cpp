@@ -92,7 +92,7 @@ bool decodePhotograph(const std::string& path, Bitmap24& into, BatchPhotoResult&
     try {
         if (!DecodeBySuffix(path, into, JpegSmoothing::Off)) {
             result.outcome = Outcome::Unsupported;
-            result.reason = "not a .jpg, .bmp or .tif name";
+            result.reason = "not a .jpg, .jpeg, .bmp, .tif or .tiff name";
             return false;
         }
         if (into.empty()) {

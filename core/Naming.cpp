@@ -1,5 +1,7 @@
 #include "Naming.h"
 
+#include "ImageFile.h"
+
 #include <ctime>
 
 namespace lumivane {
@@ -33,7 +35,12 @@ std::string ReplaceLast3(const std::string& name, const std::string& ext)
 
 std::string OutNameFor(const std::string& currentFile, bool bmp)
 {
-    return ReplaceLast3(FileNamePart(currentFile), bmp ? "bmp" : "jpg");
+    const std::string name = FileNamePart(currentFile);
+    const char* extension = bmp ? "bmp" : "jpg";
+    // "x.jpeg", "x.jpe" and "x.tiff" keep their stem: "x.jpg", not "x.jjpg".
+    if (ImageKindOfLongName(name) != ImageKind::Unknown)
+        return name.substr(0, name.find_last_of('.') + 1) + extension;
+    return ReplaceLast3(name, extension);
 }
 
 std::string UpperSuffix3(const std::string& path)

@@ -18,7 +18,8 @@ std::string FileNamePart(const std::string& path);
 std::string ReplaceLast3(const std::string& name, const std::string& ext);
 
 // Output name proposed for a photograph: its file-name part with the last
-// three characters replaced by "bmp" (bmp) or "jpg".
+// three characters replaced by "bmp" (bmp) or "jpg"; a name ending in
+// ".jpeg", ".jpe" or ".tiff" gets its whole extension replaced instead.
 std::string OutNameFor(const std::string& currentFile, bool bmp);
 
 // The last three characters upper-cased ("JPG", "BMP", "TIF" are the types

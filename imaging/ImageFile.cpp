@@ -20,6 +20,23 @@ ImageKind ImageKindBySuffix(const std::string& path)
         return ImageKind::Bmp;
     if (suffix == "TIF")
         return ImageKind::Tiff;
+    // The longer names file managers hand over for the same kinds.
+    return ImageKindOfLongName(path);
+}
+
+ImageKind ImageKindOfLongName(const std::string& path)
+{
+    const std::size_t dot = path.find_last_of("./");
+    if (dot == std::string::npos || path[dot] != '.')
+        return ImageKind::Unknown;
+    std::string extension = path.substr(dot + 1);
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    if (extension == "jpeg" || extension == "jpe")
+        return ImageKind::Jpeg;
+    if (extension == "tiff")
+        return ImageKind::Tiff;
     return ImageKind::Unknown;
 }
 

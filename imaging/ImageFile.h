@@ -1,7 +1,7 @@
 // Decoding a picture file by the last three characters of its name, the
 // one rule the program uses to tell JPEG, BMP and TIFF files apart: "JPG",
-// "BMP" and "TIF" in any case. Other names ("x.jpeg", "x.tiff", "x.png")
-// are not decoded at all.
+// "BMP" and "TIF" in any case, and the longer ".jpeg", ".jpe" and ".tiff"
+// that file managers hand over. Other names ("x.png") are not decoded.
 #pragma once
 
 #include "Bitmap24.h"
@@ -12,8 +12,13 @@ namespace lumivane {
 
 enum class ImageKind { Jpeg, Bmp, Tiff, Unknown };
 
-// The kind named by the last three characters of `path`.
+// The kind named by the last three characters of `path`, or else by the
+// longer extensions ".jpeg", ".jpe" and ".tiff" (any case).
 ImageKind ImageKindBySuffix(const std::string& path);
+
+// Jpeg or Tiff for a name ending in ".jpeg", ".jpe" or ".tiff" (any case),
+// Unknown for any other name.
+ImageKind ImageKindOfLongName(const std::string& path);
 
 // Whether libjpeg's block smoothing is applied (it changes only incomplete
 // progressive files): photographs are decoded without, masks with it.

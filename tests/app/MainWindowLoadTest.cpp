@@ -170,8 +170,10 @@ private slots:
         f.open({tif});
         QCOMPARE(QString::fromStdString(form.flow().workflow.OutName), QStringLiteral("IMG_5.bmp"));
         form.jpeg->setValue(90);
-        f.open({f.path("IMG_1.jpeg")});
-        QCOMPARE(QString::fromStdString(form.flow().workflow.OutName), QStringLiteral("IMG_1.jjpg"));
+        f.open({f.path("IMG_1.jpeg")}); // a long extension is replaced whole
+        QCOMPARE(QString::fromStdString(form.flow().workflow.OutName), QStringLiteral("IMG_1.jpg"));
+        f.open({f.path("IMG_1.jpeg2")});
+        QCOMPARE(QString::fromStdString(form.flow().workflow.OutName), QStringLiteral("IMG_1.jpjpg"));
     }
 
     void jpegThatFailsAfterAGoodOne_KeepsPreviewsWithoutMessage()

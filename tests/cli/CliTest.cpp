@@ -186,10 +186,11 @@ TEST_F(Program, AllWritten_ExitsZero)
     auto args = base();
     args.push_back(photo("a.jpg"));
     args.push_back(photo("b.jpg", 90, 50, 3));
+    args.push_back(photo("c.JPEG", 30, 20, 5)); // a long extension keeps its stem
     const Outcome r = run(args);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(outFiles(), (std::vector<std::string>{"a.jpg", "b.jpg"}));
-    EXPECT_NE(r.err.find("2 written, 0 failed"), std::string::npos) << r.err;
+    EXPECT_EQ(outFiles(), (std::vector<std::string>{"a.jpg", "b.jpg", "c.jpg"}));
+    EXPECT_NE(r.err.find("3 written, 0 failed"), std::string::npos) << r.err;
 }
 
 TEST_F(Program, UnreadableInTheMiddle_OthersWrittenExitsOne)

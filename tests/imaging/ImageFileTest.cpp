@@ -19,7 +19,7 @@ const std::string kTiffSample = std::string(LUMIVANE_SAMPLES_DIR) + "/tiff/jello
 
 } // namespace
 
-TEST(ImageFile, KindComesFromTheLastThreeCharactersInAnyCase)
+TEST(ImageFile, KindComesFromTheLastThreeCharactersOrALongExtensionInAnyCase)
 {
     struct Row {
         const char* path;
@@ -27,7 +27,9 @@ TEST(ImageFile, KindComesFromTheLastThreeCharactersInAnyCase)
     };
     const Row rows[] = {
         {"/p/a.jpg", ImageKind::Jpeg},  {"/p/a.JpG", ImageKind::Jpeg},    {"/p/a.BMP", ImageKind::Bmp},
-        {"/p/a.tif", ImageKind::Tiff},  {"/p/a.jpeg", ImageKind::Unknown}, {"/p/a.tiff", ImageKind::Unknown},
+        {"/p/a.tif", ImageKind::Tiff},  {"/p/a.jpeg", ImageKind::Jpeg},    {"/p/a.tiff", ImageKind::Tiff},
+        {"/p/a.JPE", ImageKind::Jpeg},  {"/p/a.TiFF", ImageKind::Tiff},    {"/p.jpeg/a", ImageKind::Unknown},
+        {"/p/a.jpeg.png", ImageKind::Unknown}, {"/p/ajpeg", ImageKind::Unknown},
         {"/p/a.png", ImageKind::Unknown}, {"bmp", ImageKind::Bmp},         {"TI", ImageKind::Unknown},
         {"", ImageKind::Unknown},       {"/p/xjpg", ImageKind::Jpeg},
     };
@@ -60,15 +62,39 @@ TEST(ImageFile, DecodesEachKindAsItsOwnReaderDoes)
     EXPECT_EQ(into, *ReadTiffToBitmap(kTiffSample));
 }
 
+// The longer names file managers hand over decode as their kind.
+TEST(ImageFile, LongExtensions_DecodeAsJpegAndTiff)
+{
+    ScratchDir dir;
+    const std::vector<std::uint8_t> jpeg = EncodeJpeg(gradientBitmap(16, 12), 90);
+    Bitmap24 expected;
+    TJPEGImage reader;
+    WriteFileAtomically(dir.file("p.jpg"), jpeg);
+    reader.LoadFromFile(dir.file("p.jpg"));
+    reader.Smoothing = false;
+    reader.DecodeInto(expected);
+    for (const char* name : {"p.jpeg", "p.JPE"}) {
+        WriteFileAtomically(dir.file(name), jpeg);
+        Bitmap24 into;
+        EXPECT_TRUE(DecodeBySuffix(dir.file(name), into, JpegSmoothing::Off)) << name;
+        EXPECT_EQ(into, expected) << name;
+    }
+    const std::vector<std::uint8_t> tiff = ReadWholeFile(kTiffSample);
+    WriteFileAtomically(dir.file("p.TIFF"), tiff);
+    Bitmap24 into;
+    EXPECT_TRUE(DecodeBySuffix(dir.file("p.TIFF"), into, JpegSmoothing::Off));
+    EXPECT_EQ(into, *ReadTiffToBitmap(kTiffSample));
+}
+
 TEST(ImageFile, OtherSuffixes_AreNotDecoded_AndLeaveTheBitmap)
 {
     ScratchDir dir;
     const Bitmap24 picture = gradientBitmap(8, 6);
     // A perfectly good JPEG and BMP under names the program does not decode.
-    WriteFileAtomically(dir.file("p.jpeg"), EncodeJpeg(picture, 90));
+    WriteFileAtomically(dir.file("p.jpegx"), EncodeJpeg(picture, 90));
     WriteBmpFile(picture, dir.file("p.bmpx"));
     Bitmap24 into = patternBitmap(3, 2);
-    for (const char* name : {"p.jpeg", "p.bmpx", "missing.png"}) {
+    for (const char* name : {"p.jpegx", "p.bmpx", "missing.png"}) {
         EXPECT_FALSE(DecodeBySuffix(dir.file(name), into, JpegSmoothing::Off)) << name;
         EXPECT_EQ(into, patternBitmap(3, 2)) << name;
     }
