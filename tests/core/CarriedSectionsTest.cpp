@@ -7,6 +7,8 @@
 #include "Bitmap24.h"
 #include "JpegCodec.h"
 
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -21,7 +23,9 @@
 
 using namespace lumivane;
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
+using lumivane::testfiles::Bytes;
+using lumivane::testfiles::readFile;
+using lumivane::testfiles::writeFile;
 
 namespace {
 
@@ -116,17 +120,6 @@ Bytes sourceWith(const std::vector<Bytes>& sections)
     return b;
 }
 
-Bytes readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string& path, const Bytes& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
 
 const char* resultName(TransplantResult r)
 {

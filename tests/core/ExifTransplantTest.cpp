@@ -3,6 +3,8 @@
 #include "FileSizeLimit.h"
 #include "TestOracles.h"
 
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <csetjmp>
@@ -21,7 +23,9 @@
 
 using namespace lumivane;
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
+using lumivane::testfiles::Bytes;
+using lumivane::testfiles::readFile;
+using lumivane::testfiles::writeFile;
 
 using lumivane::test_support::FileSizeLimit;
 
@@ -224,17 +228,6 @@ Bytes app13Section()
 
 // ---------------------------------------------------------------------------
 
-Bytes readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string& path, const Bytes& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
 
 Bytes concat(const Bytes& head, const Bytes& output)
 {
