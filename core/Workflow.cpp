@@ -7,6 +7,7 @@
 #include "ImageFile.h"
 #include "JpegCodec.h"
 #include "MaskGeometry.h"
+#include "MemoryBudget.h"
 #include "Naming.h"
 #include "Settings.h"
 #include "TextFormat.h"
@@ -80,25 +81,31 @@ void Workflow::showFile(int index)
     loadPhotograph();
 }
 
-void Workflow::decodePhotograph(const std::string& path)
+std::string Workflow::decodePhotograph(const std::string& path)
 {
-    // Every decoding error is dropped here without a message. The decoders
-    // write into the spare bitmap, which is exchanged with the holder's on
-    // success: a JPEG or BMP that cannot be decoded leaves the photograph
-    // shown before, a TIFF that cannot be read empties the holder.
+    // Decoding errors are dropped here without a message, except a picture
+    // too large for the memory budget, whose refusal is returned for the
+    // status line. The decoders write into the spare bitmap, which is
+    // exchanged with the holder's on success: a JPEG or BMP that cannot be
+    // decoded leaves the photograph shown before, a TIFF that cannot be read
+    // empties the holder.
     workflow.DecodeOk = false;
+    std::string refusal;
     try {
         if (!DecodeBySuffix(path, spareBitmap_, JpegSmoothing::Off))
-            return;
+            return refusal;
         Image1.Picture.ExchangeBitmap(spareBitmap_);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        if (dynamic_cast<const MemoryBudgetError*>(&e))
+            refusal = e.what();
         if (ImageKindBySuffix(path) == ImageKind::Tiff)
             Image1.Picture.Clear();
-        return;
+        return refusal;
     }
     workflow.DecodeOk = !Image1.Picture.Empty();
     if (mask.MaskLoaded && !Image1.Picture.Empty())
         fitMask(Image1.Width, Image1.Height);
+    return refusal;
 }
 
 const Bitmap24& Workflow::PhotoFull() const
@@ -145,13 +152,16 @@ void Workflow::loadPhotograph()
     if (workflow.CurrentFile.empty())
         return;
     say(" Loading... ");
-    decodePhotograph(workflow.CurrentFile);
+    const std::string refusal = decodePhotograph(workflow.CurrentFile);
 
     const int index = workflow.FileIndex;
     const bool listed = index >= 0 && index < int(workflow.Files.size());
     const std::string shown = FileNamePart(listed ? workflow.Files[std::size_t(index)] : workflow.CurrentFile);
-    say(" Showing " + shown + " [" + std::to_string(index + 1) + " of " +
-                   std::to_string(workflow.Files.size()) + ']');
+    if (!refusal.empty())
+        say(' ' + refusal);
+    else
+        say(" Showing " + shown + " [" + std::to_string(index + 1) + " of " +
+            std::to_string(workflow.Files.size()) + ']');
 
     if (Image1.Picture.Empty()) {
         showEmptyPhotograph();
@@ -288,15 +298,19 @@ bool Workflow::LoadMask(const std::string& chosen)
     const int h = PhotoFull().height();
     Bitmap24 decoded;
     bool ok = false;
+    std::string refusal;
     try {
         ok = DecodeBySuffix(file, decoded, JpegSmoothing::On); // block smoothing stays on for masks
+    } catch (const MemoryBudgetError& e) {
+        refusal = e.what();
     } catch (const std::exception&) {
         ok = false;
     }
     const int decodedWidth = decoded.width();
     const int decodedHeight = decoded.height();
     if (!ok || decoded.empty() || decodedWidth <= 0 || decodedHeight <= 0) {
-        say(" Can not load mask " + FileNamePart(file) + " (not a readable JPEG, BMP or TIFF file).");
+        say(refusal.empty() ? " Can not load mask " + FileNamePart(file) + " (not a readable JPEG, BMP or TIFF file)."
+                            : " Can not load mask: " + refusal);
         // A pending default or pre-selected mask is tried once: the stored
         // sliders are applied and the flag cleared as a completed load would,
         // so later photograph loads do not retry the broken file and the

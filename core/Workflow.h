@@ -345,7 +345,8 @@ public:
 
 private:
     void loadPhotograph();
-    void decodePhotograph(const std::string& path);
+    // Returns the refusal of a picture above the memory budget, else "".
+    std::string decodePhotograph(const std::string& path);
     void showEmptyPhotograph();
     void showFile(int index);
     // Fits the loaded mask to a photograph of width x height: the full-size
