@@ -149,8 +149,10 @@ void Workflow::StoreDefaults()
 
 void Workflow::FreeDefaults()
 {
-    settings.DefaultMask = "none";
+    // The stored default changes only once the file says so: a failed
+    // write leaves the default mask in use and "Free" on offer.
     WriteShortSettings(programFolder_ + "/defaults.ini", adjust.Brightness, adjust.Strength, adjust.Quality);
+    settings.DefaultMask = "none";
     FreeOffered = false;
 }
 
