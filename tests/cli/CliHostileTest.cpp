@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <unistd.h>
 
 using namespace lumivane;
 namespace ts = lumivane::test_support;
@@ -24,21 +23,13 @@ class HostileCli : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "lumivane-cli-hostile-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
         Bitmap24 m(40, 30);
         m.fill(packColour(200, 190, 180));
         WriteBmpFile(m, file("mask.bmp"));
         const std::string settings = "30\r\n40\r\n85\r\nnone\r\n";
         WriteFileAtomically(file("defaults.ini"), settings.data(), settings.size());
     }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(dir, ignored);
-    }
-    std::string file(const std::string& name) const { return (dir / name).string(); }
+    std::string file(const std::string& name) const { return folder.file(name); }
     std::string photo(const std::string& name, int w = 64, int h = 48) const
     {
         ts::WritePatternJpeg(file(name), w, h, 90);
@@ -52,17 +43,9 @@ protected:
         args.insert(args.end(), photos.begin(), photos.end());
         return ts::RunProgram(LUMIVANE_CLI, args, env);
     }
-    std::vector<std::string> outFiles() const
-    {
-        std::vector<std::string> names;
-        if (fs::exists(dir / "out"))
-            for (const auto& entry : fs::directory_iterator(dir / "out"))
-                names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> outFiles() const { return folder.names("out"); }
 
-    fs::path dir;
+    ts::TempFolder folder{"lumivane-cli-hostile"};
 };
 
 TEST_F(HostileCli, PhotographAboveTheBudget_IsNamedAndTheBatchGoesOn)
@@ -117,7 +100,7 @@ TEST_F(HostileCli, FileSizeLimit_FailsCleanlyLeavingNothingBehind)
 {
     const std::string a = photo("a.jpg", 400, 300);
     const std::string b = photo("b.jpg", 400, 300);
-    fs::create_directories(dir / "out");
+    fs::create_directories(folder.path() / "out");
     const std::string earlier = "an earlier a.jpg";
     WriteFileAtomically(file("out/a.jpg"), earlier.data(), earlier.size());
     ts::ChildRun r;

@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <unistd.h>
 
 using namespace lumivane;
 using lumivane::test_support::ScopedEnv;
@@ -26,21 +25,19 @@ class BudgetJob : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "lumivane-budget-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-        fs::create_directories(dir / "program");
-        fs::create_directories(dir / "out");
+        fs::create_directories(folder.path() / "program");
+        fs::create_directories(folder.path() / "out");
     }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(dir, ignored);
-    }
-    std::string file(const std::string& name) const { return (dir / name).string(); }
+    std::string file(const std::string& name) const { return folder.file(name); }
     std::string smallPhoto(const std::string& name, int w = 64, int h = 48) const
     {
         ts::WritePatternJpeg(file(name), w, h, 90);
+        return file(name);
+    }
+    // 8000 x 6000: about 550 MiB for the job, far above a 64 MiB budget.
+    std::string bigPhoto(const std::string& name) const
+    {
+        ts::WritePatternJpeg(file(name), 8000, 6000);
         return file(name);
     }
     std::string mask(int w = 40, int h = 30) const
@@ -50,13 +47,13 @@ protected:
         WriteBmpFile(m, file("mask.bmp"));
         return file("mask.bmp");
     }
-    std::vector<std::string> outFiles() const
+    std::vector<std::string> outFiles() const { return folder.names("out"); }
+    BatchSettings batch(const Bitmap24& mask) const
     {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir / "out"))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
+        BatchSettings settings;
+        settings.mask = &mask;
+        settings.folder = file("out");
+        return settings;
     }
     // The parts every refusal of `path` at width x height must name.
     static void expectRefusalOf(const std::string& text, const std::string& path, int width, int height)
@@ -67,14 +64,13 @@ protected:
             EXPECT_NE(text.find(part), std::string::npos) << part << " missing from: " << text;
     }
 
-    fs::path dir;
+    ts::TempFolder folder{"lumivane-budget"};
 };
 
 TEST_F(BudgetJob, Workflow_PhotographAboveTheBudget_IsRefusedInTheStatusLine)
 {
     const std::string small = smallPhoto("a.jpg");
-    const std::string big = file("big.jpg");
-    ts::WritePatternJpeg(big, 8000, 6000);
+    const std::string big = bigPhoto("big.jpg");
     ScopedEnv env(kMemoryLimitVariable, "64");
     Workflow flow(file("program"));
     flow.OpenList({small, big});
@@ -93,12 +89,10 @@ TEST_F(BudgetJob, Workflow_PhotographAboveTheBudget_IsRefusedInTheStatusLine)
 
 TEST_F(BudgetJob, Workflow_MaskAboveTheBudget_KeepsTheLoadedMask)
 {
-    const std::string small = smallPhoto("a.jpg");
-    const std::string bigMask = file("big_mask.jpg");
-    ts::WritePatternJpeg(bigMask, 8000, 6000);
+    const std::string bigMask = bigPhoto("big_mask.jpg");
     ScopedEnv env(kMemoryLimitVariable, "64");
     Workflow flow(file("program"));
-    flow.OpenList({small});
+    flow.OpenList({smallPhoto("a.jpg")});
     ASSERT_TRUE(flow.LoadMask(mask()));
     EXPECT_FALSE(flow.LoadMask(bigMask));
     expectRefusalOf(flow.texts.Status, bigMask, 8000, 6000);
@@ -110,19 +104,16 @@ TEST_F(BudgetJob, Workflow_MaskAboveTheBudget_KeepsTheLoadedMask)
 
 TEST_F(BudgetJob, Batch_PhotographAboveTheBudget_IsReportedAndTheBatchGoesOn)
 {
-    const std::string big = file("b.jpg");
-    ts::WritePatternJpeg(big, 8000, 6000);
+    const std::string big = bigPhoto("b.jpg");
     const std::vector<std::string> photos = {smallPhoto("a.jpg"), big, smallPhoto("c.jpg")};
     Bitmap24 m(40, 30);
     m.fill(packColour(200, 190, 180));
-    BatchSettings settings;
-    settings.mask = &m;
-    settings.folder = (dir / "out").string();
+    const BatchSettings settings = batch(m);
     ScopedEnv env(kMemoryLimitVariable, "64");
     for (int jobs : {1, 2}) {
         SCOPED_TRACE(::testing::Message() << jobs << " jobs");
         for (const std::string& name : outFiles())
-            fs::remove(dir / "out" / name);
+            fs::remove(folder.path() / "out" / name);
         const std::vector<BatchPhotoResult> results = RunBatch(photos, settings, jobs);
         ASSERT_EQ(results.size(), 3u);
         EXPECT_EQ(results[0].outcome, BatchPhotoResult::Outcome::Written);
@@ -147,9 +138,7 @@ TEST_F(BudgetJob, Batch_GenuinePanoramaOf18000x15000_OpensAndSaves)
     ts::WritePatternJpeg(photo, kWidth, kHeight, 50);
     Bitmap24 m(60, 40);
     m.fill(packColour(200, 190, 180));
-    BatchSettings settings;
-    settings.mask = &m;
-    settings.folder = (dir / "out").string();
+    BatchSettings settings = batch(m);
     settings.quality = 50;
     const std::vector<BatchPhotoResult> results = RunBatch({photo}, settings, 1);
     ASSERT_EQ(results.size(), 1u);

@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <unistd.h>
 
 using namespace lumivane;
 using lumivane::test_support::InjectedFault;
@@ -90,23 +89,12 @@ Attempt tryStore(Scene& s)
 
 class WorkflowWriteFaults : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "lumivane-wffaults-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
     // A fresh folder with two photographs, a mask, the program folder and an
     // output folder, and a workflow showing the first photograph with the
     // mask loaded.
     void fresh(Scene& s, const std::string& name) const
     {
-        s.dir = root / name;
+        s.dir = root.path() / name;
         fs::create_directories(s.dir / "program");
         fs::create_directories(s.dir / "out");
         test_support::WritePatternJpeg(s.file("a.jpg"), 64, 48, 90);
@@ -118,7 +106,7 @@ protected:
         s.flow->OpenList({s.file("a.jpg")});
         ASSERT_TRUE(s.flow->LoadMask(s.file("mask.bmp")));
     }
-    fs::path root;
+    test_support::TempFolder root{"lumivane-wffaults"};
 };
 
 const WorkflowWriter kWriters[] = {
