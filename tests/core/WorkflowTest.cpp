@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -540,12 +541,13 @@ TEST_F(WorkflowTest, BatchReportsAndShowsInListOrderWhenLaterPhotographsFinishFi
     flow.BatchJobsInFlight = 3;
     ScriptedHost host(flow);
     host.folder = out();
-    // The first photograph's file is held back, so later ones are written
-    // before it.
+    // The first photograph's file is held back until the second one's is in
+    // place, so later ones are written before it.
     const std::string first = out() + "/a.bmp";
-    ScopedFileFault slowFirst([first](FileStep step, const std::string& path, std::size_t&) {
-        if (step == FileStep::Create && path == first)
-            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    const std::string second = out() + "/b.bmp";
+    ScopedFileFault holdFirst([&](FileStep step, const std::string& path, std::size_t&) {
+        for (int i = 0; step == FileStep::Create && path == first && !fs::exists(second) && i < 2000; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         return 0;
     });
     std::set<std::string> presentAtFirstReport;
@@ -601,22 +603,27 @@ TEST_F(WorkflowTest, RequestStopFinishesThePhotographsInProgressAndStartsNoMore)
     flow.BatchJobsInFlight = 2;
     ScriptedHost host(flow);
     host.folder = out();
-    // Every file takes a while, so the stop comes long before the end.
-    ScopedFileFault slow([](FileStep step, const std::string&, std::size_t&) {
-        if (step == FileStep::Create)
-            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    // Every file but the first waits until the stop is asked for, so the
+    // photographs in flight at that moment are known whatever the machine's
+    // load: the second, and perhaps the third.
+    std::atomic<bool> stopAsked{false};
+    const std::string first = out() + "/p0.jpg";
+    ScopedFileFault gate([&](FileStep step, const std::string& path, std::size_t&) {
+        for (int i = 0; step == FileStep::Create && path != first && !stopAsked && i < 2000; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         return 0;
     });
     host.onProgress = [&](const WorkflowProgress& progress) {
-        if (progress.Done == 1)
+        if (progress.Done == 1) {
             flow.RequestStop();
+            stopAsked = true;
+        }
     };
     const SaveOutcome outcome = flow.Save(host);
     EXPECT_TRUE(outcome.StoppedByUser);
     EXPECT_TRUE(outcome.Failures.empty());
     const std::size_t written = outcome.Results.size();
-    // The first, and at most the two in flight when Esc came.
-    EXPECT_GE(written, 1u);
+    EXPECT_GE(written, 2u);
     EXPECT_LE(written, 3u);
     std::set<std::string> expected;
     for (std::size_t i = 0; i < written; ++i) {
