@@ -393,6 +393,11 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
 
 void TForm1::keyPressEvent(QKeyEvent* event)
 {
+    // Esc stops a running "Save Images" after the photographs in progress.
+    if (event->key() == Qt::Key_Escape && flow_.BatchRunning) {
+        flow_.RequestStop();
+        return;
+    }
     // Enter presses "OK" while the adjustment panel is shown and no other
     // push button has the focus. While the panel is hidden the key does not
     // reach "OK".
