@@ -95,9 +95,9 @@ bool leftkeypress(QChar key)
     return (key >= QLatin1Char('0') && key <= QLatin1Char('9')) || key.unicode() < 32;
 }
 
-TForm1::TForm1(PlatformServices& services, const QString& programFolder, QWidget* parent)
-    : QWidget(parent), services_(services), programFolder_(programFolder),
-      flow_(programFolder.toStdString(), QLocale::system().decimalPoint().at(0).toLatin1())
+TForm1::TForm1(PlatformServices& services, const QString& settingsFolder, QWidget* parent)
+    : QWidget(parent), services_(services), settingsFolder_(settingsFolder),
+      flow_(settingsFolder.toStdString(), QLocale::system().decimalPoint().at(0).toLatin1())
 {
     InitLumivaneResources();
     setWindowTitle(QStringLiteral(" Lumivane"));
@@ -111,6 +111,7 @@ TForm1::TForm1(PlatformServices& services, const QString& programFolder, QWidget
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
     setFont(font);
+    setAcceptDrops(true);
     buildControls();
     wireHandlers();
     setUpBeforeAfter();
