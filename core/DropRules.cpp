@@ -37,8 +37,9 @@ DropDecision DecideDrop(DropTarget target, const std::vector<DroppedItem>& items
 {
     if (state == DropState::BatchRunning)
         return refuse(" Dropped files are not opened while images are being saved.");
-    if (state == DropState::PanelOpen)
-        return refuse(" Close the mask adjustment panel before dropping files.");
+    // "Load Mask" is off while the adjustment panel is open; "Load Image(s)" is not.
+    if (state == DropState::PanelOpen && target == DropTarget::MaskThumbnail)
+        return refuse(" Close the mask adjustment panel before dropping a mask.");
     if (items.empty())
         return refuse(" Nothing to open: the drop holds no files.");
     if (target == DropTarget::MaskThumbnail && items.size() > 1)

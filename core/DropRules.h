@@ -17,7 +17,7 @@ enum class DropTarget {
 enum class DropState {
     Ready,
     BatchRunning, // "Save Images" is writing the list
-    PanelOpen,    // the mask adjustment panel is open: loading is off
+    PanelOpen,    // the mask adjustment panel is open: "Load Mask" is off
 };
 
 // One dropped item: a local file's path, or the address of anything else

@@ -76,8 +76,10 @@ TEST_F(DropFolder, TakesPhotographsAndOneMaskRefusesTheRest)
          {"while images are being saved"}},
         {"anything during a batch", thumb, DropState::BatchRunning, {"notes.txt", "a.jpg"}, Kind::Refuse,
          {"while images are being saved"}},
-        {"photographs while the adjustment panel is open", window, DropState::PanelOpen, {"a.jpg"}, Kind::Refuse,
+        {"a mask while the adjustment panel is open", thumb, DropState::PanelOpen, {"a.jpg"}, Kind::Refuse,
          {"adjustment panel"}},
+        {"photographs while the adjustment panel is open", window, DropState::PanelOpen, {"a.jpg"},
+         Kind::OpenPhotographs, {"a.jpg"}},
     };
     for (const DropCase& c : cases) {
         SCOPED_TRACE(c.name);
