@@ -97,7 +97,9 @@ public:
     lumivane::TLabeledEdit* left = nullptr;
     lumivane::TLabeledEdit* right = nullptr;
     lumivane::TLabeledEdit* top = nullptr;
-    QLabel* status = nullptr;
+    // The status line and the batch's progress line name files of any
+    // length: their text shrinks, then shortens in the middle, to fit.
+    lumivane::TFitLabel* status = nullptr;
     QFrame* Panel1 = nullptr;
     lumivane::TImage* img_left = nullptr;
     lumivane::TImage* Image4 = nullptr;
@@ -137,7 +139,7 @@ public:
     lumivane::TImageButton* ImageButton2 = nullptr;
     lumivane::TImageButton* ImageButton3 = nullptr;
     QFrame* Panel8 = nullptr;
-    QLabel* Label14 = nullptr;
+    lumivane::TFitLabel* Label14 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     TForm2* Form2 = nullptr;
     TBeforeAfterForm* BeforeAfter = nullptr; // made on the first click on img_right

@@ -428,6 +428,44 @@ private slots:
         QCOMPARE(QString::fromStdString(form.flow().workflow.LastMaskFile), otherMask);
     }
 
+    void longNames_StatusAndProgressLinesShowThemWhole()
+    {
+        WindowFixture f;
+        const QString stem = QStringLiteral("DSC_20261208_142237_") + QString(100, QLatin1Char('x'));
+        const QString first = f.writeBmp(stem + "_1.bmp", gradientPhoto(72, 54));
+        const QString second = f.writeBmp(stem + "_2.bmp", gradientPhoto(72, 54, 5));
+        const QString folder = f.path("out");
+        QDir().mkpath(folder);
+        TForm1& form = f.start();
+        f.open({first, second});
+        f.loadMask(f.writeBmp("flat.bmp", vignetteMask(72, 54)));
+        // Painted inside its frame, smaller or shortened in the middle, the
+        // status keeps the position in the list at its end.
+        auto fits = [](TFitLabel* label) {
+            return QFontMetrics(label->fittedFont()).horizontalAdvance(label->paintedText()) <=
+                   label->contentsRect().width();
+        };
+        QVERIFY(form.status->text().endsWith(QStringLiteral("[1 of 2]")));
+        QVERIFY(QFontMetrics(form.status->font()).horizontalAdvance(form.status->text()) >
+                form.status->contentsRect().width());
+        QVERIFY(fits(form.status));
+        QVERIFY(form.status->paintedText().endsWith(QStringLiteral("[1 of 2]")));
+        QVERIFY(form.status->paintedText().startsWith(QStringLiteral(" Showing DSC_")));
+
+        f.services.folderAnswers.push_back(folder);
+        QStringList progress;
+        bool progressFits = true;
+        f.services.onProcessEvents = [&] {
+            progress << form.Label14->text();
+            progressFits = progressFits && fits(form.Label14);
+        };
+        form.Button2->click();
+        f.services.onProcessEvents = nullptr;
+        QVERIFY(progress.contains(QStringLiteral("Processing ") + QFileInfo(second).fileName()));
+        QVERIFY(progressFits);
+        QCOMPARE(entriesOf(folder).size(), 2);
+    }
+
     void settings_InstalledProgramKeepsThemInTheConfigurationFolder_data()
     {
         QTest::addColumn<bool>("buildTree");
