@@ -93,6 +93,41 @@ Seen seen(WindowFixture& f)
             f.services.errors};
 }
 
+// "jpg", "bmp" or "tif" for a name ending in any of the suffixes read.
+QString shortSuffixOf(const QString& name)
+{
+    const QString suffix = QFileInfo(name).suffix().toLower();
+    return suffix.startsWith(QLatin1String("tif")) ? QStringLiteral("tif")
+           : suffix.startsWith(QLatin1String("jp")) ? QStringLiteral("jpg")
+                                                    : QStringLiteral("bmp");
+}
+
+// Writes `picture` as the kind of file `name` asks for; a TIFF is a copy of
+// the sample flat field, as the program writes none.
+void writePicture(WindowFixture& f, const QString& name, const Bitmap24& picture)
+{
+    const QString kind = shortSuffixOf(name);
+    if (kind == QLatin1String("jpg")) {
+        f.writeJpeg(name, picture);
+    } else if (kind == QLatin1String("bmp")) {
+        f.writeBmp(name, picture);
+    } else {
+        QFile::remove(f.path(name));
+        if (!QFile::copy(QStringLiteral(LUMIVANE_TEST_DATA_DIR "/masks/flat_field_640x480.tif"), f.path(name)))
+            qFatal("cannot copy the sample TIFF to %s", qPrintable(name));
+    }
+}
+
+// The window on screen: the adjustment panel and the drop target both need it.
+TForm1& startShown(WindowFixture& f)
+{
+    TForm1& form = f.start();
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form))
+        qWarning("the main window was not shown in time");
+    return form;
+}
+
 unsigned permissionsOf(const QString& path)
 {
     struct stat info {};
@@ -194,28 +229,14 @@ private slots:
         QFETCH(QString, photoName);
         QFETCH(QString, maskName);
         WindowFixture f;
-        const QString tiffSource = QStringLiteral(LUMIVANE_TEST_DATA_DIR) + "/masks/flat_field_640x480.tif";
-        // Each file is written under its short name too; the long name must
-        // show exactly what the short one shows.
-        auto make = [&](const QString& name, const QString& shortName, const Bitmap24& picture) {
-            const QString suffix = QFileInfo(name).suffix().toLower();
-            for (const QString& target : {name, shortName}) {
-                if (suffix.startsWith(QLatin1String("tif"))) {
-                    QFile::remove(f.path(target));
-                    QVERIFY(QFile::copy(tiffSource, f.path(target)));
-                } else if (suffix.startsWith(QLatin1String("jp"))) {
-                    f.writeJpeg(target, picture);
-                } else {
-                    f.writeBmp(target, picture);
-                }
-            }
-        };
-        const QString suffix = QFileInfo(photoName).suffix().toLower();
-        const QString shortPhoto = QStringLiteral("short_photo.") + (suffix.startsWith("tif") ? "tif" : suffix.startsWith("jp") ? "jpg" : "bmp");
-        const QString maskSuffix = QFileInfo(maskName).suffix().toLower();
-        const QString shortMask = QStringLiteral("short_mask.") + (maskSuffix.startsWith("tif") ? "tif" : maskSuffix.startsWith("jp") ? "jpg" : "bmp");
-        make(photoName, shortPhoto, gradientPhoto(200, 150, 3));
-        make(maskName, shortMask, vignetteMask(200, 150));
+        // Each file is written under a three-letter suffix too; the long name
+        // must show exactly what the short one shows.
+        const QString shortPhoto = QStringLiteral("short_photo.") + shortSuffixOf(photoName);
+        const QString shortMask = QStringLiteral("short_mask.") + shortSuffixOf(maskName);
+        for (const QString& name : {photoName, shortPhoto})
+            writePicture(f, name, gradientPhoto(200, 150, 3));
+        for (const QString& name : {maskName, shortMask})
+            writePicture(f, name, vignetteMask(200, 150));
 
         TForm1& shortForm = f.startWithMask(f.path(shortPhoto), f.path(shortMask));
         QVERIFY(shortForm.flow().workflow.PhotoPresent && shortForm.flow().mask.MaskLoaded);
@@ -241,9 +262,7 @@ private slots:
         WindowFixture f;
         const QString a = f.writeBmp("IMG_a.bmp", gradientPhoto(120, 90));
         const QString b = f.writeJpeg("IMG_b.jpeg", gradientPhoto(160, 120, 5));
-        TForm1& form = f.start();
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        TForm1& form = startShown(f);
         const DropResult result = drop(form, urlsOf({b, a}), overPreview(form));
         QVERIFY(result.accepted);
         // Offered a move, the window still only copies: the source keeps its files.
@@ -266,9 +285,7 @@ private slots:
         WindowFixture f;
         const QString photo = f.writeBmp("photo.bmp", gradientPhoto(120, 90));
         const QString maskFile = f.writeBmp("my_flat.bmp", vignetteMask(120, 90));
-        TForm1& form = f.start();
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        TForm1& form = startShown(f);
 
         // Before any photograph: the mask waits, shown, as "Load Mask" would leave it.
         QVERIFY(drop(form, urlsOf({maskFile}), overThumbnail(form)).accepted);
@@ -414,9 +431,9 @@ private slots:
         const QString photo = f.writeBmp("photo.bmp", gradientPhoto(120, 90));
         const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(120, 90));
         const QString otherMask = f.writeBmp("other_flat.bmp", solid(120, 90, packColour(170, 170, 170)));
-        TForm1& form = f.startWithMask(photo, maskFile);
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        TForm1& form = startShown(f);
+        f.open({photo});
+        f.loadMask(maskFile);
         form.Button6Click();
         // As "Load Mask" is off while the panel is open, so is a mask drop.
         QVERIFY(!form.Button3->isEnabled());

@@ -1,12 +1,12 @@
 // Which drops of files the main window takes, and what it says when it
 // refuses one.
 #include "DropRules.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <stdlib.h>
 
 using namespace lumivane;
 namespace fs = std::filesystem;
@@ -18,21 +18,14 @@ class DropFolder : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "lumivane-drop-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
         for (const char* name : {"a.jpg", "b.TIF", "c.jpeg", "notes.txt"})
             std::ofstream(root_ + "/" + name) << "x";
         // A folder whose name looks like a photograph's.
         fs::create_directory(root_ + "/album.jpg");
     }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
     DroppedItem local(const std::string& name) const { return {root_ + "/" + name, true}; }
-    std::string root_;
+    testfiles::TemporaryFolder folder_{"lumivane-drop"};
+    const std::string root_ = folder_.path();
 };
 
 struct DropCase {

@@ -2,6 +2,7 @@
 // user's configuration folder; and making that folder when storing.
 #include "Settings.h"
 #include "SettingsLocation.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -19,25 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempFolder {
-public:
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "lumivane-settings-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    std::string path() const { return path_; }
-
-private:
-    std::string path_;
-};
+using TempFolder = testfiles::TemporaryFolder;
 
 // An environment holding exactly the variables given.
 EnvironmentLookup environmentOf(std::map<std::string, std::string> variables)
