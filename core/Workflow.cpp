@@ -29,8 +29,8 @@ std::string sizeText(long long w, long long h)
 
 } // namespace
 
-Workflow::Workflow(std::string programFolder, char decimalSeparator)
-    : programFolder_(std::move(programFolder)), decimalSeparator_(decimalSeparator)
+Workflow::Workflow(std::string settingsFolder, char decimalSeparator)
+    : settingsFolder_(std::move(settingsFolder)), decimalSeparator_(decimalSeparator)
 {
     Image1.AutoSize = true;
     Image1.Width = 33;

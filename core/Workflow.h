@@ -243,9 +243,10 @@ struct SaveOutcome {
 
 class Workflow {
 public:
-    // `decimalSeparator` is the user's (ratio texts); `programFolder` holds
-    // defaults.ini and default_mask.bmp.
-    explicit Workflow(std::string programFolder, char decimalSeparator = '.');
+    // `decimalSeparator` is the user's (ratio texts); `settingsFolder` holds
+    // defaults.ini and default_mask.bmp (see SettingsFolder); it is made when
+    // the defaults are first stored.
+    explicit Workflow(std::string settingsFolder, char decimalSeparator = '.');
     Workflow(const Workflow&) = delete;
     Workflow& operator=(const Workflow&) = delete;
 
@@ -295,6 +296,8 @@ public:
     void PointAt(int x, int y);
     void PickHotspot();
     void ClosePanel();
+    // A line for the status bar that no command above writes (a refused drop).
+    void ShowStatus(std::string status) { say(std::move(status)); }
     // "Store" and "Free default mask" (defaults.ini, default_mask.bmp).
     void StoreDefaults();
     void FreeDefaults();
@@ -356,7 +359,7 @@ public:
     bool LoadEnabled() const { return !PanelOpen; }
     // The groups and the caption a batch puts out of reach.
     bool GroupsEnabled() const { return !BatchRunning; }
-    const std::string& programFolder() const { return programFolder_; }
+    const std::string& settingsFolder() const { return settingsFolder_; }
 
 private:
     void loadPhotograph();
@@ -395,7 +398,7 @@ private:
     // the preview is taken over.
     void showBatchPhotograph(int index, Bitmap24* preview, int width, int height);
 
-    std::string programFolder_;
+    std::string settingsFolder_;
     char decimalSeparator_;
     // Decoders write the next photograph here; on success it is exchanged
     // with Image1's bitmap, so a failed decode leaves the shown photograph

@@ -6,6 +6,7 @@
 #include "FileIO.h"
 #include "Naming.h"
 #include "Settings.h"
+#include "SettingsLocation.h"
 
 #include <filesystem>
 #include <optional>
@@ -50,7 +51,7 @@ std::string sizeText(long long w, long long h)
 std::vector<std::string> Workflow::ReadSettingsAtStart()
 {
     std::vector<std::string> errors;
-    const std::string path = programFolder_ + "/defaults.ini";
+    const std::string path = settingsFolder_ + "/defaults.ini";
     SettingsValues values;
     try {
         values = ReadSettingsFile(path, isFile);
@@ -107,8 +108,9 @@ void Workflow::applyStoredSliders()
 
 void Workflow::StoreDefaults()
 {
-    const std::string maskPath = programFolder_ + "/default_mask.bmp";
-    const std::string iniPath = programFolder_ + "/defaults.ini";
+    MakeSettingsFolder(settingsFolder_);
+    const std::string maskPath = settingsFolder_ + "/default_mask.bmp";
+    const std::string iniPath = settingsFolder_ + "/defaults.ini";
     // Store is all or nothing: defaults.ini must never name a default mask
     // that was not written, so when the mask cannot be written the earlier
     // settings file is put back (or the new one removed).
@@ -142,8 +144,9 @@ void Workflow::StoreDefaults()
 
 void Workflow::FreeDefaults()
 {
+    MakeSettingsFolder(settingsFolder_);
     settings.DefaultMask = "none";
-    WriteShortSettings(programFolder_ + "/defaults.ini", adjust.Brightness, adjust.Strength, adjust.Quality);
+    WriteShortSettings(settingsFolder_ + "/defaults.ini", adjust.Brightness, adjust.Strength, adjust.Quality);
     FreeOffered = false;
 }
 
