@@ -95,16 +95,34 @@ int run(const CliOptions& o)
         throw UsageError("no mask: give --mask FILE, or store a default mask in the window (" +
                          (stored.fileExisted ? settingsPath + " names none)" : "no " + settingsPath + ")"));
 
+    // The mask decodes on a second thread while the batch decodes its first
+    // photograph (a single photograph would otherwise leave a core idle);
+    // whatever needs the mask's pixels earlier waits for it.
     Bitmap24 loaded;
-    try {
-        if (!DecodeBySuffix(maskPath, loaded, JpegSmoothing::On))
-            throw std::runtime_error("not a .jpg, .jpeg, .bmp, .tif or .tiff name");
-        if (loaded.empty())
-            throw std::runtime_error("the file holds no picture");
-    } catch (const std::exception& e) {
-        throw UsageError("cannot read the mask " + maskPath + ": " + e.what());
+    std::string maskError;
+    std::jthread maskLoader([&] {
+        try {
+            if (!DecodeBySuffix(maskPath, loaded, JpegSmoothing::On))
+                throw std::runtime_error("not a .jpg, .jpeg, .bmp, .tif or .tiff name");
+            if (loaded.empty())
+                throw std::runtime_error("the file holds no picture");
+        } catch (const std::exception& e) {
+            maskError = e.what();
+        }
+    });
+    const auto awaitMask = [&] {
+        if (maskLoader.joinable())
+            maskLoader.join();
+        if (!maskError.empty())
+            throw UsageError("cannot read the mask " + maskPath + ": " + maskError);
+    };
+    // Turned masks are copies; an unturned one is used as loaded.
+    Bitmap24 turned;
+    if (o.turns % 4 != 0) {
+        awaitMask();
+        turned = TurnedMask(loaded, o.turns);
     }
-    const Bitmap24 mask = TurnedMask(loaded, o.turns);
+    const Bitmap24& mask = o.turns % 4 != 0 ? turned : loaded;
 
     BatchSettings settings;
     try {
@@ -123,13 +141,17 @@ int run(const CliOptions& o)
     // panel's view, else the stored levels when the mask is the stored
     // default mask, else the centre of the mask.
     if (o.hotspot) {
+        awaitMask();
         settings.levels = PanelLevelsAt(mask, o.hotspot->first, o.hotspot->second);
     } else if (maskPath == stored.defaultMask && stored.storedHotspotPending() &&
                stored.hotspotR + stored.hotspotG + stored.hotspotB != 0) {
         settings.levels = HotspotLevels{stored.hotspotR, stored.hotspotG, stored.hotspotB};
     }
 
+    settings.maskReady = awaitMask;
+
     std::error_code ec;
+    const bool folderExisted = std::filesystem::exists(o.outDir, ec);
     std::filesystem::create_directories(o.outDir, ec);
     if (!std::filesystem::is_directory(o.outDir))
         throw UsageError("cannot make the output folder " + o.outDir +
@@ -141,24 +163,32 @@ int run(const CliOptions& o)
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     const auto started = std::chrono::steady_clock::now();
     installStopHandlers();
-    const std::vector<BatchPhotoResult> results = RunBatch(
-        o.photos, settings, jobs,
-        [&](const BatchPhotoResult& r, int finished, int total) {
-            const bool ok = r.outcome == BatchPhotoResult::Outcome::Written;
-            if (!ok) {
-                if (terminal && !o.quiet)
-                    std::cerr << "\r\033[K";
-                std::cerr << "lumivane-cli: " << r.source << ": " << outcomeText(r.outcome) << ": " << r.reason
-                          << "\n";
-            }
-            if (o.quiet)
-                return;
-            if (terminal)
-                std::cerr << "\r\033[K[" << finished << "/" << total << "] " << FileNamePart(r.source) << std::flush;
-            else if (ok)
-                std::cerr << "[" << finished << "/" << total << "] " << r.source << " -> " << r.written << "\n";
-        },
-        &stopRequested);
+    std::vector<BatchPhotoResult> results;
+    try {
+        results = RunBatch(
+            o.photos, settings, jobs,
+            [&](const BatchPhotoResult& r, int finished, int total) {
+                const bool ok = r.outcome == BatchPhotoResult::Outcome::Written;
+                if (!ok) {
+                    if (terminal && !o.quiet)
+                        std::cerr << "\r\033[K";
+                    std::cerr << "lumivane-cli: " << r.source << ": " << outcomeText(r.outcome) << ": " << r.reason
+                              << "\n";
+                }
+                if (o.quiet)
+                    return;
+                if (terminal)
+                    std::cerr << "\r\033[K[" << finished << "/" << total << "] " << FileNamePart(r.source) << std::flush;
+                else if (ok)
+                    std::cerr << "[" << finished << "/" << total << "] " << r.source << " -> " << r.written << "\n";
+            },
+            &stopRequested);
+    } catch (const UsageError&) {
+        // An unreadable mask writes nothing, not even the folder made for it.
+        if (!folderExisted)
+            std::filesystem::remove(o.outDir, ec);
+        throw;
+    }
 
     int written = 0, failed = 0, notDone = 0;
     for (const BatchPhotoResult& r : results) {
