@@ -205,7 +205,7 @@ void TForm1::buildControls()
     HyperLabel1->setPressedColour(QColor(128, 0, 128));
     HyperLabel1->setPlatformServices(&services_);
     HyperLabel1->setToolTip(QStringLiteral(" Go there for on-line help, hints etc. "));
-    Label3 = makeLabel(Logo, QStringLiteral("Free software, no warranty."), 15, 22, 163, 13);
+    Label3 = makeLabel(Logo, QStringLiteral("Provided as is, no warranty."), 15, 22, 163, 13);
     Label7 = makeLabel(Logo, QStringLiteral("Lumivane 1.0 (December 2026)"), 6, 5, 178, 13);
 
     GroupBox6 = new QGroupBox(QStringLiteral(" Mask "), this);
