@@ -2,6 +2,8 @@
 
 #include "ExifReader.h"
 #include "FileIO.h"
+#include "ImageFile.h"
+#include "MaskQuality.h"
 
 #include <algorithm>
 #include <cctype>
@@ -201,6 +203,16 @@ MaskChoice ChooseFromFolder(MaskFolder& folder, const std::string& photoPath)
     if (const std::optional<std::size_t> best = ChooseMask(choice.photo, masks))
         choice.path = masks[*best].path;
     return choice;
+}
+
+Bitmap24 DecodeMaskFile(const std::string& path, bool smooth)
+{
+    Bitmap24 mask;
+    if (!DecodeBySuffix(path, mask, JpegSmoothing::On))
+        throw std::runtime_error(path + ": not a .jpg, .jpeg, .bmp, .tif or .tiff name");
+    if (mask.empty())
+        throw std::runtime_error(path + ": the file holds no picture");
+    return smooth ? SmoothMask(mask) : mask;
 }
 
 // ---- Decoded masks ----

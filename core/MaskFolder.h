@@ -100,6 +100,12 @@ struct MaskChoice {
 // Scans the folder (cheaply when nothing changed) and chooses.
 MaskChoice ChooseFromFolder(MaskFolder& folder, const std::string& photoPath);
 
+// A mask file decoded by its name (JPEG block smoothing on, as for every
+// mask) and, when `smooth` is set, smoothed (SmoothMask). Raises
+// std::runtime_error naming the file when it is not a readable JPEG, BMP or
+// TIFF file or holds no picture.
+Bitmap24 DecodeMaskFile(const std::string& path, bool smooth);
+
 // Masks as decoded (and smoothed, when asked), shared by the workflow and
 // the batch: each file is decoded once as long as it stays unchanged and
 // among the most recently used. Safe to use from several threads; two

@@ -30,7 +30,8 @@ std::string sizeText(long long w, long long h)
 } // namespace
 
 Workflow::Workflow(std::string programFolder, char decimalSeparator)
-    : programFolder_(std::move(programFolder)), decimalSeparator_(decimalSeparator)
+    : programFolder_(std::move(programFolder)), decimalSeparator_(decimalSeparator),
+      decodedMasks_([this](const std::string& path) { return DecodeMaskFile(path, maskSettings.smooth); })
 {
     Image1.AutoSize = true;
     Image1.Width = 33;
@@ -169,8 +170,13 @@ void Workflow::loadPhotograph()
         texts.OriginalCaption = " Original Image (" + size + " pixels) [1:" + ratio + ']';
         texts.ProcessedCaption = " Processed Image (" + size + " pixels) [1:" + ratio + ']';
     }
-    if (workflow.FirstMaskPending == 1 && !workflow.MaskFile.empty())
+    // While a mask folder is set, a stored default mask is not used.
+    if (MaskMatchingOn()) {
+        if (workflow.PhotoPresent && workflow.DecodeOk)
+            matchMask();
+    } else if (workflow.FirstMaskPending == 1 && !workflow.MaskFile.empty()) {
         LoadMask(std::string());
+    }
     if (mask.MaskLoaded && workflow.PhotoPresent) {
         updateMaskRatioLabel();
         Preview();
@@ -256,11 +262,14 @@ void Workflow::fitMask(int width, int height)
 
 bool Workflow::MaskNeedsDialog() const
 {
-    return workflow.Files.empty() || !workflow.FirstMaskPending || workflow.MaskFile.empty();
+    return workflow.Files.empty() || !workflow.FirstMaskPending || workflow.MaskFile.empty() || MaskMatchingOn();
 }
 
 bool Workflow::LoadMask(const std::string& chosen)
 {
+    // A mask the user picked turns the mask folder off.
+    if (!chosen.empty() && MaskMatchingOn())
+        SetMaskFolder(std::string());
     if (workflow.Files.empty()) {
         // Pre-selection: remember the mask and show it; it is loaded with the
         // first photograph.
@@ -280,22 +289,30 @@ bool Workflow::LoadMask(const std::string& chosen)
         say(" Can not load mask " + FileNamePart(file) + ": no photograph is shown.");
         return false;
     }
+    if (!loadMaskFile(file))
+        return false;
+    FolderMask.clear();
+    if (!maskQuality.Good())
+        say(texts.Status + QualityStatusText(maskQuality));
+    return true;
+}
+
+bool Workflow::loadMaskFile(const std::string& file)
+{
     workflow.CurrentFile = file;
 
-    // Decode into locals first, so a mask that cannot be read leaves the
-    // loaded mask, its size and every control as they were.
+    // Decode first (or take the mask kept from an earlier load), so a mask
+    // that cannot be read leaves the loaded mask, its size and every control
+    // as they were.
     const int w = PhotoFull().width();
     const int h = PhotoFull().height();
-    Bitmap24 decoded;
-    bool ok = false;
+    std::shared_ptr<const Bitmap24> decoded;
     try {
-        ok = DecodeBySuffix(file, decoded, JpegSmoothing::On); // block smoothing stays on for masks
+        decoded = decodedMasks_.Get(file);
     } catch (const std::exception&) {
-        ok = false;
+        decoded.reset();
     }
-    const int decodedWidth = decoded.width();
-    const int decodedHeight = decoded.height();
-    if (!ok || decoded.empty() || decodedWidth <= 0 || decodedHeight <= 0) {
+    if (!decoded || decoded->empty()) {
         say(" Can not load mask " + FileNamePart(file) + " (not a readable JPEG, BMP or TIFF file).");
         // A pending default or pre-selected mask is tried once: the stored
         // sliders are applied and the flag cleared as a completed load would,
@@ -307,9 +324,9 @@ bool Workflow::LoadMask(const std::string& chosen)
     }
 
     workflow.MaskFile = file;
-    mask.MaskWidth = decodedWidth;
-    mask.MaskHeight = decodedHeight;
-    mask.MaskImage = std::move(decoded);
+    mask.MaskWidth = decoded->width();
+    mask.MaskHeight = decoded->height();
+    mask.MaskImage = *decoded;
     fitMask(w, h);
     mask.MaskPreview.setSize(kPreviewWidth, kPreviewHeight);
     stretchDraw(mask.MaskImage, mask.MaskPreview);
@@ -333,6 +350,7 @@ bool Workflow::LoadMask(const std::string& chosen)
     Preview();
     texts.MaskLabel = ShortenedMaskLabel(FileNamePart(file));
     workflow.LastMaskFile = file;
+    checkMask();
     return true;
 }
 

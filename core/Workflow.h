@@ -14,6 +14,8 @@
 #include "Bitmap24.h"
 #include "CorrectionKernel.h"
 #include "ExifTransplant.h"
+#include "MaskFolder.h"
+#include "MaskQuality.h"
 #include "Picture.h"
 #include "SavePipeline.h"
 
@@ -158,6 +160,11 @@ struct WorkflowTexts {
     // The hotspot panel's level lines (red, green, blue, luminance) and angle.
     std::string PanelLevels[4] = {"Label8", "Label9", "Label11", "Label12"};
     std::string PanelAngle = "Rotation:";
+    // The mask check in the adjustment panel: a short verdict, the
+    // findings one a line as its hint, red while there are findings.
+    std::string MaskCheck;
+    std::string MaskCheckHint;
+    bool MaskCheckWarning = false;
     // The batch progress panel.
     int ProgressMaximum = 100;
     int ProgressValue = 0;
@@ -288,6 +295,15 @@ public:
     // "Store" and "Free default mask" (defaults.ini, default_mask.bmp).
     void StoreDefaults();
     void FreeDefaults();
+    // The mask folder (empty: none). While one is set, every photograph
+    // shown gets the folder's best mask for it; the choice is kept in
+    // masks.ini. Raises FileError when masks.ini cannot be written (the
+    // choice still holds for this run).
+    void SetMaskFolder(const std::string& folder);
+    // "smooth mask": every mask is smoothed as it is loaded; the mask in
+    // use is loaded again. Kept in masks.ini.
+    void SetSmoothMask(bool smooth);
+    bool MaskMatchingOn() const { return !maskSettings.folder.empty(); }
     // "Save Image(s)": the shown photograph alone (a list of one) or every
     // photograph of the list into one folder.
     SaveOutcome Save(WorkflowHost& host);
@@ -297,6 +313,12 @@ public:
     std::vector<std::string> BatchJobs() const;
 
     // ---- State ----
+    // masks.ini as read at start and changed since; the folder mask in use
+    // (empty when the mask was not chosen from the folder); the check of
+    // the mask loaded last.
+    MaskSettings maskSettings;
+    std::string FolderMask;
+    MaskQuality maskQuality;
     WorkflowState workflow;
     MaskState mask;
     CorrectionState correction;
@@ -357,6 +379,15 @@ private:
     void drawMaskOverlay(int x, int y);
     void applyStoredSliders();
     void preselectMask(const std::string& path);
+    // The full load of one mask file: decode (through the kept masks),
+    // fit, hotspot, controls, check. False when it cannot be read.
+    bool loadMaskFile(const std::string& file);
+    // The folder's mask for the photograph shown; the status names it, or
+    // says that none matches.
+    void matchMask();
+    void checkMask();
+    void readMaskSettings(std::vector<std::string>& errors);
+    void writeMaskSettings();
     void setProcessed(const Bitmap24& picture);
     void say(std::string status);
     CropMargins cropMargins() const;
@@ -374,6 +405,8 @@ private:
     // alone and the two blocks are reused from one photograph to the next.
     Bitmap24 spareBitmap_;
     SavePipeline savePipeline_;
+    MaskFolder maskFolder_;
+    DecodedMasks decodedMasks_;
 };
 
 } // namespace lumivane
