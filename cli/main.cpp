@@ -3,6 +3,8 @@
 #include "BatchRunner.h"
 #include "CliOptions.h"
 #include "ImageFile.h"
+#include "MaskFolder.h"
+#include "MaskQuality.h"
 #include "Naming.h"
 #include "Settings.h"
 #include "TiffReader.h"
@@ -13,6 +15,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -70,8 +74,18 @@ const char* outcomeText(BatchPhotoResult::Outcome outcome)
         return "write error";
     case BatchPhotoResult::Outcome::NotDone:
         return "not done";
+    case BatchPhotoResult::Outcome::NoMask:
+        return "no mask";
     }
     return "";
+}
+
+// The mask check's findings, one warning a line.
+void warnAboutMask(const std::string& path, const Bitmap24& mask)
+{
+    const MaskQuality quality = CheckMaskQuality(mask, SampleCentreLevels(mask));
+    for (const MaskFinding& finding : quality.findings)
+        std::cerr << "lumivane-cli: warning: mask " << path << ": " << finding.text << "\n";
 }
 
 int run(const CliOptions& o)
@@ -86,18 +100,21 @@ int run(const CliOptions& o)
     } catch (const SettingsError& e) {
         throw UsageError(e.what());
     }
-    const std::string maskPath = o.maskFile.empty() ? stored.defaultMask : o.maskFile;
-    if (maskPath.empty())
-        throw UsageError("no mask: give --mask FILE, or store a default mask in the window");
+    // With a mask folder the stored default mask is not used; --mask is the
+    // fallback for photographs that no mask of the folder matches.
+    const std::string maskPath =
+        o.maskFile.empty() && o.maskFolder.empty() ? stored.defaultMask : o.maskFile;
+    if (maskPath.empty() && o.maskFolder.empty())
+        throw UsageError("no mask: give --mask FILE or --mask-folder DIR, or store a default mask in the window");
 
     Bitmap24 loaded;
-    try {
-        if (!DecodeBySuffix(maskPath, loaded, JpegSmoothing::On))
-            throw std::runtime_error("not a .jpg, .jpeg, .bmp, .tif or .tiff name");
-        if (loaded.empty())
-            throw std::runtime_error("the file holds no picture");
-    } catch (const std::exception& e) {
-        throw UsageError("cannot read the mask " + maskPath + ": " + e.what());
+    if (!maskPath.empty()) {
+        try {
+            loaded = DecodeMaskFile(maskPath, o.smoothMask);
+        } catch (const std::exception& e) {
+            throw UsageError("cannot read the mask " + maskPath + ": " + e.what());
+        }
+        warnAboutMask(maskPath, loaded);
     }
     const Bitmap24 mask = TurnedMask(loaded, o.turns);
 
@@ -109,7 +126,7 @@ int run(const CliOptions& o)
     } catch (const SettingsError& e) {
         throw UsageError(std::string("the settings file ") + settingsPath + ": " + e.what());
     }
-    settings.mask = &mask;
+    settings.mask = mask.empty() ? nullptr : &mask;
     settings.sampledMask = &loaded;
     settings.crop = o.crop;
     settings.offsetX = o.offsetX;
@@ -117,11 +134,58 @@ int run(const CliOptions& o)
     // The hotspot as the window decides it: a pick in the adjustment
     // panel's view, else the stored levels when the mask is the stored
     // default mask, else the centre of the mask.
-    if (o.hotspot) {
+    if (o.hotspot && !mask.empty()) {
         settings.levels = PanelLevelsAt(mask, o.hotspot->first, o.hotspot->second);
     } else if (maskPath == stored.defaultMask && stored.storedHotspotPending() &&
                stored.hotspotR + stored.hotspotG + stored.hotspotB != 0) {
         settings.levels = HotspotLevels{stored.hotspotR, stored.hotspotG, stored.hotspotB};
+    }
+
+    // The mask folder: read the camera facts of its masks once, then choose
+    // per photograph; each mask is decoded once (a few kept at a time).
+    MaskFolder folder;
+    DecodedMasks decoded([&o](const std::string& path) { return DecodeMaskFile(path, o.smoothMask); });
+    std::mutex warnings;
+    if (!o.maskFolder.empty()) {
+        std::error_code dirError;
+        if (!std::filesystem::is_directory(o.maskFolder, dirError))
+            throw UsageError("cannot read the mask folder " + o.maskFolder + ": no such folder");
+        folder.SetFolder(o.maskFolder);
+        folder.Scan();
+        const std::optional<HotspotLevels> fallbackLevels = settings.levels;
+        const std::shared_ptr<const Bitmap24> fallback =
+            mask.empty() ? nullptr : std::shared_ptr<const Bitmap24>(&mask, [](const Bitmap24*) {});
+        settings.chooseMask = [&, fallback, fallbackLevels](const std::string& photo) {
+            BatchMaskChoice choice;
+            const CameraFacts facts = ReadCameraFacts(photo);
+            const std::optional<std::size_t> best = ChooseMask(facts, folder.Candidates());
+            if (!best) {
+                if (fallback) {
+                    choice.mask = fallback;
+                    choice.name = FileNamePart(maskPath) + " (no match in the folder)";
+                    choice.levels = fallbackLevels;
+                } else {
+                    choice.reason = "no mask of the folder matches " + DescribeCamera(facts);
+                }
+                return choice;
+            }
+            const std::string& path = folder.Candidates()[*best].path;
+            bool fresh = false;
+            try {
+                choice.mask = decoded.Get(path, &fresh);
+            } catch (const std::exception& e) {
+                choice.reason = std::string("cannot read the mask ") + e.what();
+                return choice;
+            }
+            choice.name = FileNamePart(path);
+            if (fresh) {
+                std::lock_guard<std::mutex> lock(warnings);
+                warnAboutMask(path, *choice.mask);
+            }
+            if (o.hotspot)
+                choice.levels = PanelLevelsAt(*choice.mask, o.hotspot->first, o.hotspot->second);
+            return choice;
+        };
     }
 
     std::error_code ec;
@@ -178,6 +242,12 @@ int run(const CliOptions& o)
         for (const BatchPhotoResult& r : results)
             if (r.outcome != BatchPhotoResult::Outcome::Written)
                 std::cerr << "  " << outcomeText(r.outcome) << ": " << r.source << " (" << r.reason << ")\n";
+    }
+    if (!o.maskFolder.empty()) {
+        // Which mask each photograph got, in the order given.
+        std::cerr << "Masks:\n";
+        for (const BatchPhotoResult& r : results)
+            std::cerr << "  " << r.source << ": " << (r.mask.empty() ? std::string("none") : r.mask) << "\n";
     }
     if (stopRequested.load() && notDone > 0)
         return kExitInterrupted;
