@@ -38,7 +38,9 @@ int reducedSize(int full, int longer)
 }
 
 // Averages the mask down block by block and, in the same pass, counts the
-// pixels with a channel at 255.
+// pixels with a channel at 255. The rows of one block are first added
+// column by column (a plain vector sum), then each block's columns; a row
+// without any byte at 255 is not looked at pixel by pixel.
 Reduced reduce(const Bitmap24& mask, long long* clipped)
 {
     const int w = mask.width(), h = mask.height();
@@ -49,34 +51,33 @@ Reduced reduce(const Bitmap24& mask, long long* clipped)
     out.samples.assign(std::size_t(out.width) * std::size_t(out.height) * 3, 0.0f);
     const std::vector<int> xs = blockEdges(w, out.width);
     const std::vector<int> ys = blockEdges(h, out.height);
-    std::vector<std::uint32_t> sums(std::size_t(out.width) * 3);
+    const std::size_t rowBytes = mask.rowBytes();
+    std::vector<std::uint32_t> columns(rowBytes);
     long long clippedCount = 0;
     for (int by = 0; by < out.height; ++by) {
-        std::fill(sums.begin(), sums.end(), 0u);
+        std::fill(columns.begin(), columns.end(), 0u);
         for (int y = ys[std::size_t(by)]; y < ys[std::size_t(by) + 1]; ++y) {
             const std::uint8_t* p = mask.scanLine(y);
-            for (int bx = 0; bx < out.width; ++bx) {
-                std::uint32_t b = 0, g = 0, r = 0;
-                int clippedHere = 0;
-                const std::uint8_t* end = mask.scanLine(y) + 3 * xs[std::size_t(bx) + 1];
-                for (; p < end; p += 3) {
-                    b += p[0];
-                    g += p[1];
-                    r += p[2];
-                    clippedHere += (p[0] == 255) | (p[1] == 255) | (p[2] == 255);
-                }
-                sums[3 * std::size_t(bx)] += b;
-                sums[3 * std::size_t(bx) + 1] += g;
-                sums[3 * std::size_t(bx) + 2] += r;
-                clippedCount += clippedHere;
-            }
+            std::uint32_t* sum = columns.data();
+            for (std::size_t i = 0; i < rowBytes; ++i)
+                sum[i] += p[i];
+            if (std::find(p, p + rowBytes, std::uint8_t(255)) != p + rowBytes)
+                for (int x = 0; x < w; ++x)
+                    clippedCount += (p[3 * x] == 255) | (p[3 * x + 1] == 255) | (p[3 * x + 2] == 255);
         }
         float* dst = out.row(by);
         const int rows = ys[std::size_t(by) + 1] - ys[std::size_t(by)];
         for (int bx = 0; bx < out.width; ++bx) {
-            const float count = float(rows * (xs[std::size_t(bx) + 1] - xs[std::size_t(bx)]));
-            for (int c = 0; c < 3; ++c)
-                dst[3 * bx + c] = count > 0 ? float(sums[3 * std::size_t(bx) + std::size_t(c)]) / count : 0.0f;
+            std::uint64_t b = 0, g = 0, r = 0;
+            for (int x = xs[std::size_t(bx)]; x < xs[std::size_t(bx) + 1]; ++x) {
+                b += columns[3 * std::size_t(x)];
+                g += columns[3 * std::size_t(x) + 1];
+                r += columns[3 * std::size_t(x) + 2];
+            }
+            const double count = double(rows) * double(xs[std::size_t(bx) + 1] - xs[std::size_t(bx)]);
+            dst[3 * bx] = count > 0 ? float(double(b) / count) : 0.0f;
+            dst[3 * bx + 1] = count > 0 ? float(double(g) / count) : 0.0f;
+            dst[3 * bx + 2] = count > 0 ? float(double(r) / count) : 0.0f;
         }
     }
     if (clipped)
@@ -265,8 +266,8 @@ Bitmap24 SmoothMask(const Bitmap24& mask)
             const float* p = line.data() + 3 * tx.i0;
             const float* q = oneColumn ? p : p + 3;
             for (int c = 0; c < 3; ++c) {
-                const float v = p[c] + tx.t * (q[c] - p[c]);
-                dst[3 * x + c] = std::uint8_t(std::clamp(std::lround(v), 0L, 255L));
+                const float v = std::clamp(p[c] + tx.t * (q[c] - p[c]), 0.0f, 255.0f);
+                dst[3 * x + c] = std::uint8_t(v + 0.5f);
             }
         }
     }
