@@ -114,6 +114,7 @@ TForm1::TForm1(PlatformServices& services, const QString& programFolder, QWidget
     buildControls();
     wireHandlers();
     setUpBeforeAfter();
+    setUpMaskFolder();
     Form2 = new TForm2(this);
     change_color();
     updateControls();
