@@ -17,6 +17,7 @@
 #include <iostream>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -146,6 +147,7 @@ int run(const CliOptions& o)
     MaskFolder folder;
     DecodedMasks decoded([&o](const std::string& path) { return DecodeMaskFile(path, o.smoothMask); });
     std::mutex warnings;
+    std::set<std::string> warned;
     if (!o.maskFolder.empty()) {
         std::error_code dirError;
         if (!std::filesystem::is_directory(o.maskFolder, dirError))
@@ -179,8 +181,11 @@ int run(const CliOptions& o)
             }
             choice.name = FileNamePart(path);
             if (fresh) {
+                // A mask decoded again after others pushed it out is not
+                // warned about twice.
                 std::lock_guard<std::mutex> lock(warnings);
-                warnAboutMask(path, *choice.mask);
+                if (warned.insert(path).second)
+                    warnAboutMask(path, *choice.mask);
             }
             if (o.hotspot)
                 choice.levels = PanelLevelsAt(*choice.mask, o.hotspot->first, o.hotspot->second);

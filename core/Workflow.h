@@ -12,6 +12,7 @@
 #pragma once
 
 #include "Bitmap24.h"
+#include "BatchRunner.h"
 #include "CorrectionKernel.h"
 #include "ExifTransplant.h"
 #include "MaskFolder.h"
@@ -304,6 +305,12 @@ public:
     // use is loaded again. Kept in masks.ini.
     void SetSmoothMask(bool smooth);
     bool MaskMatchingOn() const { return !maskSettings.folder.empty(); }
+    // For a batch over the list while a mask folder is set: the mask of
+    // each photograph as showing it would choose it (the folder's best,
+    // levels sampled at its centre), else `inUse` with `levelsInUse`, the
+    // mask in use staying. Safe to call from the batch's workers; the folder
+    // is scanned here, once.
+    BatchMaskChooser FolderMaskChooser(std::shared_ptr<const Bitmap24> inUse, HotspotLevels levelsInUse);
     // "Save Image(s)": the shown photograph alone (a list of one) or every
     // photograph of the list into one folder.
     SaveOutcome Save(WorkflowHost& host);
@@ -387,7 +394,8 @@ private:
     void matchMask();
     void checkMask();
     void readMaskSettings(std::vector<std::string>& errors);
-    void writeMaskSettings();
+    // Writes masks.ini; returns the error instead of raising it.
+    std::exception_ptr writeMaskSettings();
     void setProcessed(const Bitmap24& picture);
     void say(std::string status);
     CropMargins cropMargins() const;

@@ -27,9 +27,16 @@ void Workflow::readMaskSettings(std::vector<std::string>& errors)
     maskFolder_.SetFolder(maskSettings.folder);
 }
 
-void Workflow::writeMaskSettings()
+std::exception_ptr Workflow::writeMaskSettings()
 {
-    WriteMaskSettingsFile(maskSettingsPath(programFolder_), maskSettings);
+    // A choice holds for this run even when it cannot be kept: the caller
+    // finishes its work and raises the error afterwards.
+    try {
+        WriteMaskSettingsFile(maskSettingsPath(programFolder_), maskSettings);
+    } catch (const std::exception&) {
+        return std::current_exception();
+    }
+    return nullptr;
 }
 
 void Workflow::SetMaskFolder(const std::string& folder)
@@ -37,14 +44,7 @@ void Workflow::SetMaskFolder(const std::string& folder)
     maskSettings.folder = folder;
     maskFolder_.SetFolder(folder);
     FolderMask.clear();
-    // The choice holds for this run even when it cannot be kept; the error
-    // goes on to the caller after the photograph shown has its mask.
-    std::exception_ptr writeError;
-    try {
-        writeMaskSettings();
-    } catch (const std::exception&) {
-        writeError = std::current_exception();
-    }
+    const std::exception_ptr writeError = writeMaskSettings();
     if (MaskMatchingOn() && workflow.PhotoPresent && workflow.DecodeOk) {
         say(" Showing " + FileNamePart(workflow.CurrentFile));
         matchMask();
@@ -67,12 +67,7 @@ void Workflow::SetSmoothMask(bool smooth)
         return;
     maskSettings.smooth = smooth;
     decodedMasks_.Clear();
-    std::exception_ptr writeError;
-    try {
-        writeMaskSettings();
-    } catch (const std::exception&) {
-        writeError = std::current_exception();
-    }
+    const std::exception_ptr writeError = writeMaskSettings();
     // The mask in use is loaded again, smoothed or not.
     if (mask.MaskLoaded && workflow.PhotoPresent && workflow.LastMaskFile != "-") {
         const std::string photo = workflow.CurrentFile;
@@ -107,6 +102,32 @@ void Workflow::matchMask()
         fresh = true;
     }
     say(shown + " with mask " + FileNamePart(choice.path) + (fresh ? QualityStatusText(maskQuality) : ""));
+}
+
+BatchMaskChooser Workflow::FolderMaskChooser(std::shared_ptr<const Bitmap24> inUse, HotspotLevels levelsInUse)
+{
+    maskFolder_.Scan();
+    const std::string inUseName = FileNamePart(workflow.LastMaskFile);
+    return [this, inUse = std::move(inUse), levelsInUse, inUseName](const std::string& photo) {
+        BatchMaskChoice choice;
+        const std::vector<MaskCandidate>& masks = maskFolder_.Candidates();
+        const std::optional<std::size_t> best = ChooseMask(ReadCameraFacts(photo), masks);
+        if (best) {
+            try {
+                choice.mask = decodedMasks_.Get(masks[*best].path);
+                choice.name = FileNamePart(masks[*best].path);
+                return choice;
+            } catch (const std::exception&) {
+                // Unreadable now: the mask in use serves, as on screen.
+            }
+        }
+        choice.mask = inUse;
+        choice.name = inUseName;
+        choice.levels = levelsInUse;
+        if (!inUse)
+            choice.reason = "no mask of the folder matches and no mask is loaded";
+        return choice;
+    };
 }
 
 void Workflow::checkMask()

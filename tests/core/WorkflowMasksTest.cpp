@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <unistd.h>
 
@@ -209,6 +210,55 @@ TEST_F(WorkflowMasks, LoadedMasksAreCheckedAndSmoothingIsApplied)
     flow.LoadMask((dir_ / "masks" / "f4.jpg").string());
     EXPECT_FALSE(flow.texts.MaskCheckWarning);
     EXPECT_EQ(flow.texts.MaskCheck, "Mask: good");
+}
+
+TEST_F(WorkflowMasks, UnwritableMasksIniRaisesButTheChoiceHolds)
+{
+    Workflow flow(program());
+    flow.ReadSettingsAtStart();
+    flow.OpenList({photos_[2]});
+    {
+        const ScopedFileFault full([](FileStep step, const std::string& path, std::size_t&) {
+            return step == FileStep::Write && path.find("masks.ini") != std::string::npos ? ENOSPC : 0;
+        });
+        EXPECT_THROW(flow.SetMaskFolder(masks()), FileError);
+    }
+    EXPECT_TRUE(flow.MaskMatchingOn());
+    EXPECT_EQ(maskName(flow), "f16.jpg");
+    EXPECT_FALSE(fs::exists(program() + "/masks.ini"));
+    // A damaged masks.ini is read as far as it makes sense.
+    const std::string junk = "\xff\x00folder\nsmooth=2\nfolder=" + masks() + "\n";
+    WriteFileAtomically(program() + "/masks.ini", junk.data(), junk.size());
+    Workflow again(program());
+    EXPECT_TRUE(again.ReadSettingsAtStart().empty());
+    EXPECT_EQ(again.maskSettings, (MaskSettings{masks(), false}));
+}
+
+TEST_F(WorkflowMasks, BatchChooserPicksAsShowingWould)
+{
+    Workflow flow(program());
+    flow.ReadSettingsAtStart();
+    flow.SetMaskFolder(masks());
+    flow.OpenList(photos_);
+    auto inUse = std::make_shared<const Bitmap24>(flow.mask.MaskImage);
+    const BatchMaskChooser choose = flow.FolderMaskChooser(inUse, {11, 22, 33});
+    const char* expected[] = {"f4.jpg", "f8.jpg", "f16.jpg", "f4.jpg"};
+    for (std::size_t i = 0; i < photos_.size(); ++i) {
+        SCOPED_TRACE(photos_[i]);
+        const BatchMaskChoice choice = choose(photos_[i]);
+        ASSERT_TRUE(choice.mask);
+        EXPECT_EQ(choice.name, expected[i]);
+        // Folder masks have their levels sampled on the fitted mask; the mask
+        // in use keeps its levels.
+        EXPECT_EQ(choice.levels.has_value(), i == 3);
+        if (i == 3) {
+            EXPECT_EQ(choice.mask, inUse);
+            EXPECT_EQ(choice.levels->g, 22);
+        } else {
+            EXPECT_EQ(*choice.mask, DecodeMaskFile(masks() + "/" + expected[i], false));
+        }
+    }
+    EXPECT_FALSE(flow.FolderMaskChooser(nullptr, {})(photos_[3]).mask);
 }
 
 } // namespace
