@@ -289,7 +289,7 @@ bool Workflow::LoadMask(const std::string& chosen)
         say(" Can not load mask " + FileNamePart(file) + ": no photograph is shown.");
         return false;
     }
-    if (!loadMaskFile(file))
+    if (!loadMaskFile(file, false))
         return false;
     FolderMask.clear();
     if (!maskQuality.Good())
@@ -297,22 +297,28 @@ bool Workflow::LoadMask(const std::string& chosen)
     return true;
 }
 
-bool Workflow::loadMaskFile(const std::string& file)
+bool Workflow::loadMaskFile(const std::string& file, bool fromFolder)
 {
     workflow.CurrentFile = file;
 
-    // Decode first (or take the mask kept from an earlier load), so a mask
-    // that cannot be read leaves the loaded mask, its size and every control
-    // as they were.
+    // Decode first, so a mask that cannot be read leaves the loaded mask, its
+    // size and every control as they were. Masks of the folder come and go
+    // with the photographs, so they are kept decoded (and copied from there);
+    // a mask loaded by hand is decoded straight into place, without a second
+    // full-size copy.
     const int w = PhotoFull().width();
     const int h = PhotoFull().height();
-    std::shared_ptr<const Bitmap24> decoded;
+    std::shared_ptr<const Bitmap24> kept;
+    Bitmap24 decoded;
     try {
-        decoded = decodedMasks_.Get(file);
+        if (fromFolder)
+            kept = decodedMasks_.Get(file);
+        else
+            decoded = DecodeMaskFile(file, maskSettings.smooth);
     } catch (const std::exception&) {
-        decoded.reset();
+        decoded.clear();
     }
-    if (!decoded || decoded->empty()) {
+    if (kept ? kept->empty() : decoded.empty()) {
         say(" Can not load mask " + FileNamePart(file) + " (not a readable JPEG, BMP or TIFF file).");
         // A pending default or pre-selected mask is tried once: the stored
         // sliders are applied and the flag cleared as a completed load would,
@@ -324,9 +330,12 @@ bool Workflow::loadMaskFile(const std::string& file)
     }
 
     workflow.MaskFile = file;
-    mask.MaskWidth = decoded->width();
-    mask.MaskHeight = decoded->height();
-    mask.MaskImage = *decoded;
+    if (kept)
+        mask.MaskImage = *kept;
+    else
+        mask.MaskImage = std::move(decoded);
+    mask.MaskWidth = mask.MaskImage.width();
+    mask.MaskHeight = mask.MaskImage.height();
     fitMask(w, h);
     mask.MaskPreview.setSize(kPreviewWidth, kPreviewHeight);
     stretchDraw(mask.MaskImage, mask.MaskPreview);

@@ -386,9 +386,10 @@ private:
     void drawMaskOverlay(int x, int y);
     void applyStoredSliders();
     void preselectMask(const std::string& path);
-    // The full load of one mask file: decode (through the kept masks),
-    // fit, hotspot, controls, check. False when it cannot be read.
-    bool loadMaskFile(const std::string& file);
+    // The full load of one mask file: decode (through the kept masks for a
+    // mask of the folder), fit, hotspot, controls, check. False when it
+    // cannot be read.
+    bool loadMaskFile(const std::string& file, bool fromFolder);
     // The folder's mask for the photograph shown; the status names it, or
     // says that none matches.
     void matchMask();

@@ -72,7 +72,7 @@ void Workflow::SetSmoothMask(bool smooth)
     if (mask.MaskLoaded && workflow.PhotoPresent && workflow.LastMaskFile != "-") {
         const std::string photo = workflow.CurrentFile;
         const std::string folderMask = FolderMask;
-        if (loadMaskFile(workflow.LastMaskFile))
+        if (loadMaskFile(workflow.LastMaskFile, !folderMask.empty()))
             say(std::string(smooth ? " Smoothed mask " : " Mask ") + FileNamePart(workflow.LastMaskFile) +
                 (smooth ? "." : " as taken.") + QualityStatusText(maskQuality));
         workflow.CurrentFile = photo;
@@ -94,7 +94,7 @@ void Workflow::matchMask()
     }
     bool fresh = false;
     if (!mask.MaskLoaded || choice.path != FolderMask) {
-        const bool loaded = loadMaskFile(choice.path);
+        const bool loaded = loadMaskFile(choice.path, true);
         workflow.CurrentFile = photo;
         if (!loaded)
             return; // loadMaskFile said why
