@@ -23,11 +23,17 @@ void TForm1::setUpMaskFolder()
     connect(NoMaskFolderItem, &QAction::triggered, this, [this] { guarded([this] { noMaskFolder(); }); });
 
     SmoothMaskBox = new QCheckBox(QStringLiteral("Smooth mask"), Panel4);
-    SmoothMaskBox->setGeometry(330, 140, 80, 16);
+    SmoothMaskBox->setGeometry(327, 140, 88, 16);
     SmoothMaskBox->setToolTip(QStringLiteral(" Blur the mask to remove dust and grain; its fall-off stays "));
     connect(SmoothMaskBox, &QCheckBox::clicked, this, [this] { guarded([this] { smoothMaskClick(); }); });
     MaskCheckLabel = new QLabel(Panel4);
-    MaskCheckLabel->setGeometry(330, 157, 80, 14);
+    MaskCheckLabel->setGeometry(330, 157, 85, 14);
+    // Both fit the space beside the picture in a small font, as the
+    // hotspot levels above them do.
+    QFont small = SmoothMaskBox->font();
+    small.setPixelSize(10);
+    SmoothMaskBox->setFont(small);
+    MaskCheckLabel->setFont(small);
 }
 
 void TForm1::showMaskFolderState()
