@@ -7,6 +7,7 @@
 #include "MaskQuality.h"
 #include "Naming.h"
 #include "Settings.h"
+#include "SettingsLocation.h"
 #include "TiffReader.h"
 
 #include <atomic>
@@ -47,9 +48,9 @@ void installStopHandlers()
     sigaction(SIGTERM, &action, nullptr);
 }
 
-// The folder of this executable: the window keeps defaults.ini beside itself,
-// and both programs are installed side by side.
-std::string programFolder()
+// The folder of this executable, where a program run from its build tree
+// keeps its settings.
+std::string executableFolder()
 {
     std::error_code ec;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -92,7 +93,10 @@ void warnAboutMask(const std::string& path, const Bitmap24& mask)
 int run(const CliOptions& o)
 {
     // Settings: the stored sliders, default mask and hotspot.
-    const std::string settingsPath = o.settingsFile.empty() ? programFolder() + "/defaults.ini" : o.settingsFile;
+    // The window's defaults.ini unless another is named.
+    const std::string settingsPath = o.settingsFile.empty()
+                                         ? SettingsFolder(executableFolder(), ProcessEnvironment()) + "/defaults.ini"
+                                         : o.settingsFile;
     if (!o.settingsFile.empty() && !isFile(settingsPath))
         throw UsageError("cannot read the settings file " + settingsPath);
     SettingsValues stored;
@@ -106,7 +110,8 @@ int run(const CliOptions& o)
     const std::string maskPath =
         o.maskFile.empty() && o.maskFolder.empty() ? stored.defaultMask : o.maskFile;
     if (maskPath.empty() && o.maskFolder.empty())
-        throw UsageError("no mask: give --mask FILE or --mask-folder DIR, or store a default mask in the window");
+        throw UsageError("no mask: give --mask FILE or --mask-folder DIR, or store a default mask in the window (" +
+                         (stored.fileExisted ? settingsPath + " names none)" : "no " + settingsPath + ")"));
 
     Bitmap24 loaded;
     if (!maskPath.empty()) {

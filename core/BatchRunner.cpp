@@ -116,8 +116,10 @@ public:
     {
         if (settings.mask)
             mask_ = std::shared_ptr<const Bitmap24>(settings.mask, [](const Bitmap24*) {});
-        for (std::size_t i = 0; i < photos.size(); ++i)
+        for (std::size_t i = 0; i < photos.size(); ++i) {
             results_[i].source = photos[i];
+            results_[i].index = i;
+        }
     }
 
     std::vector<BatchPhotoResult> run(int jobs, HotspotLevels* levelsUsed)
@@ -130,8 +132,11 @@ public:
         std::size_t firstIndex = 0;
         levels_ = settings_.levels.value_or(HotspotLevels{});
         for (; firstIndex < photos_.size() && !stopped(); ++firstIndex) {
-            if (decodePhotograph(photos_[firstIndex], first, results_[firstIndex]))
+            if (decodePhotograph(photos_[firstIndex], first, results_[firstIndex])) {
+                if (settings_.decoded)
+                    settings_.decoded(firstIndex, first);
                 break;
+            }
             finish(firstIndex);
         }
         next_ = firstIndex + 1;
@@ -181,9 +186,11 @@ private:
             const std::size_t i = next_.fetch_add(1);
             if (i >= photos_.size())
                 return;
-            if (decodePhotograph(photos_[i], photo, results_[i]))
+            if (decodePhotograph(photos_[i], photo, results_[i])) {
+                if (settings_.decoded)
+                    settings_.decoded(i, photo);
                 save(photo, pipeline, i);
-            else
+            } else
                 finish(i);
         }
     }
@@ -226,11 +233,13 @@ private:
             if (bmp)
                 result.written = pipeline.SaveCorrectedBmp(photo, *mask, region, damping, targets, settings_.crop,
                                                            target);
-            else
-                result.written = pipeline
-                                     .SaveCorrectedJpeg(photo, *mask, region, damping, targets, settings_.crop,
-                                                        settings_.quality, photos_[i], target)
-                                     .path;
+            else {
+                const SaveResult saved = pipeline.SaveCorrectedJpeg(photo, *mask, region, damping, targets,
+                                                                    settings_.crop, settings_.quality, photos_[i],
+                                                                    target);
+                result.written = saved.path;
+                result.transplant = saved.transplant;
+            }
             result.outcome = Outcome::Written;
         } catch (const std::exception& e) {
             result.outcome = Outcome::WriteFailed;

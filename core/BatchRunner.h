@@ -13,10 +13,12 @@
 
 #include "Bitmap24.h"
 #include "CorrectionKernel.h"
+#include "ExifTransplant.h"
 #include "MaskGeometry.h"
 
 #include <atomic>
 #include <cstdint>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -64,17 +66,25 @@ struct BatchSettings {
     // When set, each photograph's mask comes from here instead of `mask`
     // (which may then be null) and `levels` and `sampledMask` are not used.
     BatchMaskChooser chooseMask;
+    // Called by a worker with each photograph it has decoded, before the
+    // photograph is corrected: its place in the list and its pixels, valid
+    // for the call only. Several workers may call at once.
+    std::function<void(std::size_t index, const Bitmap24& photo)> decoded;
 };
 
 struct BatchPhotoResult {
     enum class Outcome { Written, Unsupported, Unreadable, WriteFailed, NotDone, NoMask };
     std::string source;
+    // The photograph's place in the list.
+    std::size_t index = 0;
     Outcome outcome = Outcome::NotDone;
     // The name of the mask chosen for it (only with a mask chooser).
     std::string mask;
     // The file written, or why nothing was.
     std::string written;
     std::string reason;
+    // Whether the source's EXIF reached a JPEG written.
+    TransplantResult transplant = TransplantResult::NotApplicable;
 };
 
 // Called once per photograph as it finishes (from the worker that did it,

@@ -29,8 +29,8 @@ std::string sizeText(long long w, long long h)
 
 } // namespace
 
-Workflow::Workflow(std::string programFolder, char decimalSeparator)
-    : programFolder_(std::move(programFolder)), decimalSeparator_(decimalSeparator),
+Workflow::Workflow(std::string settingsFolder, char decimalSeparator)
+    : settingsFolder_(std::move(settingsFolder)), decimalSeparator_(decimalSeparator),
       decodedMasks_([this](const std::string& path) { return DecodeMaskFile(path, maskSettings.smooth); })
 {
     Image1.AutoSize = true;
@@ -147,13 +147,21 @@ void Workflow::loadPhotograph()
         return;
     say(" Loading... ");
     decodePhotograph(workflow.CurrentFile);
+    showHeldPhotograph();
+}
 
+void Workflow::sayShowing()
+{
     const int index = workflow.FileIndex;
     const bool listed = index >= 0 && index < int(workflow.Files.size());
     const std::string shown = FileNamePart(listed ? workflow.Files[std::size_t(index)] : workflow.CurrentFile);
     say(" Showing " + shown + " [" + std::to_string(index + 1) + " of " +
                    std::to_string(workflow.Files.size()) + ']');
+}
 
+void Workflow::showHeldPhotograph()
+{
+    sayShowing();
     if (Image1.Picture.Empty()) {
         showEmptyPhotograph();
     } else {
@@ -161,14 +169,7 @@ void Workflow::loadPhotograph()
         workflow.PhotoPresent = true;
         workflow.PhotoPreview.setSize(kPreviewWidth, kPreviewHeight);
         stretchDraw(photo, workflow.PhotoPreview);
-        pictures.Original = workflow.PhotoPreview;
-        ++pictures.OriginalRevision;
-        setProcessed(workflow.PhotoPreview);
-
-        const std::string size = sizeText(Image1.Width, Image1.Height);
-        const std::string ratio = RatioText(Image1.Width, Image1.Height, decimalSeparator_);
-        texts.OriginalCaption = " Original Image (" + size + " pixels) [1:" + ratio + ']';
-        texts.ProcessedCaption = " Processed Image (" + size + " pixels) [1:" + ratio + ']';
+        showPreviewPictures(Image1.Width, Image1.Height);
     }
     // While a mask folder is set, a stored default mask is not used.
     if (MaskMatchingOn()) {
@@ -181,6 +182,18 @@ void Workflow::loadPhotograph()
         updateMaskRatioLabel();
         Preview();
     }
+}
+
+void Workflow::showPreviewPictures(int width, int height)
+{
+    pictures.Original = workflow.PhotoPreview;
+    ++pictures.OriginalRevision;
+    setProcessed(workflow.PhotoPreview);
+
+    const std::string size = sizeText(width, height);
+    const std::string ratio = RatioText(width, height, decimalSeparator_);
+    texts.OriginalCaption = " Original Image (" + size + " pixels) [1:" + ratio + ']';
+    texts.ProcessedCaption = " Processed Image (" + size + " pixels) [1:" + ratio + ']';
 }
 
 // ---- The mask ----
@@ -202,8 +215,11 @@ void Workflow::sampleCentreLevels()
 
 void Workflow::updateMaskRatioLabel()
 {
-    const int w = PhotoFull().width();
-    const int h = PhotoFull().height();
+    updateMaskRatioLabel(PhotoFull().width(), PhotoFull().height());
+}
+
+void Workflow::updateMaskRatioLabel(int w, int h)
+{
     // Without a photograph there is nothing to compare the mask with; the
     // caption still shows the mask's own ratio.
     texts.MaskRatioWarning =
@@ -252,6 +268,11 @@ void Workflow::fitMask(int width, int height)
             mask.MaskStretched.setSizeForOverwrite(width, height);
         stretchDraw(mask.MaskImage, mask.MaskStretched);
     }
+    fitThumbnail(width, height);
+}
+
+void Workflow::fitThumbnail(int width, int height)
+{
     // The thumbnail shows exactly what the full-size mask stretched to its
     // own size shows, from a picture of that small size.
     Bitmap24 thumbnail(kThumbnailWidth, kThumbnailHeight);
@@ -394,6 +415,11 @@ CropMargins Workflow::cropMargins() const
 
 void Workflow::Preview()
 {
+    previewPass(Image1.Width, Image1.Height);
+}
+
+void Workflow::previewPass(int w, int h)
+{
     const int b = adjust.Brightness;
     const int s = adjust.Strength;
     texts.BrightnessText = "Brightness: " + std::string(b - 25 > 0 ? "+" : "") + std::to_string(b - 25) + '%';
@@ -415,8 +441,6 @@ void Workflow::Preview()
     correction.TargetG = targets.g;
     correction.TargetB = targets.b;
 
-    const int w = Image1.Width;
-    const int h = Image1.Height;
     const PreviewMargins margins = PreviewMarginsFor(adjust.Left, adjust.Right, adjust.Top, adjust.Bottom, w, h);
     preview = pictures.Original;
     const CorrectionRegion region = PreviewRegion(OffsetX, OffsetY, margins);

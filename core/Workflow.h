@@ -20,6 +20,7 @@
 #include "Picture.h"
 #include "SavePipeline.h"
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -225,6 +226,9 @@ public:
     // lets its event loop run.
     virtual void BatchStarted() = 0;
     virtual void Progress(const WorkflowProgress& progress) = 0;
+    // Called over and over while the batch waits for its workers: the
+    // window lets its event loop run (so Esc can reach RequestStop).
+    virtual void KeepResponsive() {}
 };
 
 // How a save ended.
@@ -233,17 +237,24 @@ struct SaveOutcome {
     // that leaves no pixels); nothing was written.
     std::string Refusal;
     bool Cancelled = false;
-    // The batch stopped at a photograph it could not read or write:
-    // "Saving stopped: ..." for the user.
+    // The single save could not write its file: "Saving stopped: ..." for
+    // the user.
     std::string Stopped;
+    // The batch's photographs that could not be read or written, all in one
+    // message for the user (the others were written); empty when none.
+    std::string Failures;
+    // The batch was stopped by RequestStop before every photograph was done.
+    bool StoppedByUser = false;
+    // One entry per photograph written or failed, in list order.
     std::vector<PhotoResult> Results;
 };
 
 class Workflow {
 public:
-    // `decimalSeparator` is the user's (ratio texts); `programFolder` holds
-    // defaults.ini and default_mask.bmp.
-    explicit Workflow(std::string programFolder, char decimalSeparator = '.');
+    // `decimalSeparator` is the user's (ratio texts); `settingsFolder` holds
+    // defaults.ini and default_mask.bmp (see SettingsFolder); it is made when
+    // the defaults are first stored.
+    explicit Workflow(std::string settingsFolder, char decimalSeparator = '.');
     Workflow(const Workflow&) = delete;
     Workflow& operator=(const Workflow&) = delete;
 
@@ -293,6 +304,8 @@ public:
     void PointAt(int x, int y);
     void PickHotspot();
     void ClosePanel();
+    // A line for the status bar that no command above writes (a refused drop).
+    void ShowStatus(std::string status) { say(std::move(status)); }
     // "Store" and "Free default mask" (defaults.ini, default_mask.bmp).
     void StoreDefaults();
     void FreeDefaults();
@@ -314,6 +327,11 @@ public:
     // "Save Image(s)": the shown photograph alone (a list of one) or every
     // photograph of the list into one folder.
     SaveOutcome Save(WorkflowHost& host);
+    // Esc while a batch runs: the photographs in progress are finished, no
+    // further one is started. May be called from the host's KeepResponsive.
+    void RequestStop();
+    // Photographs a batch keeps in flight; 0 for one per processor core.
+    int BatchJobsInFlight = 0;
 
     // The photographs of a batch in the order they are written: the shown
     // one first, exchanged with the list's first entry.
@@ -370,19 +388,29 @@ public:
     bool LoadEnabled() const { return !PanelOpen; }
     // The groups and the caption a batch puts out of reach.
     bool GroupsEnabled() const { return !BatchRunning; }
-    const std::string& programFolder() const { return programFolder_; }
+    const std::string& settingsFolder() const { return settingsFolder_; }
 
 private:
     void loadPhotograph();
+    // Shows the photograph Image1 holds as list entry FileIndex.
+    void showHeldPhotograph();
+    void sayShowing();
+    // Shows workflow.PhotoPreview as the preview of a width x height
+    // photograph: both pictures and their captions.
+    void showPreviewPictures(int width, int height);
+    // The preview pass for a photograph of w x h pixels.
+    void previewPass(int w, int h);
     void decodePhotograph(const std::string& path);
     void showEmptyPhotograph();
     void showFile(int index);
     // Fits the loaded mask to a photograph of width x height: the full-size
     // mask and the thumbnail.
     void fitMask(int width, int height);
+    void fitThumbnail(int width, int height);
     void resetHotspot();
     void sampleCentreLevels();
     void updateMaskRatioLabel();
+    void updateMaskRatioLabel(int w, int h);
     void drawMaskOverlay(int x, int y);
     void applyStoredSliders();
     void preselectMask(const std::string& path);
@@ -400,20 +428,24 @@ private:
     void setProcessed(const Bitmap24& picture);
     void say(std::string status);
     CropMargins cropMargins() const;
-    // Saves the shown photograph to `target` (one confirmed path, or the
-    // batch's folder when `batchFolder` is set).
-    // Records the error that stopped a save and sets the list position to
-    // the photograph shown.
-    void stopAt(SaveOutcome& outcome, const std::exception& error);
-    PhotoResult saveShown(const std::string& outPath, const std::string& batchFolder, std::uint32_t startTime);
+    // Saves the shown photograph to the path the save dialog confirmed.
+    PhotoResult saveShown(const std::string& outPath);
+    // The batch after its folder is known: every photograph of the list
+    // on worker threads, shown and reported here in list order.
+    void saveBatch(WorkflowHost& host, const std::string& folder, std::uint32_t startTime, SaveOutcome& outcome);
+    // Shows list entry `index` during a batch from the preview its worker
+    // made (null when it could not be read), without decoding it again;
+    // the preview is taken over.
+    void showBatchPhotograph(int index, Bitmap24* preview, int width, int height);
 
-    std::string programFolder_;
+    std::string settingsFolder_;
     char decimalSeparator_;
     // Decoders write the next photograph here; on success it is exchanged
     // with Image1's bitmap, so a failed decode leaves the shown photograph
     // alone and the two blocks are reused from one photograph to the next.
     Bitmap24 spareBitmap_;
     SavePipeline savePipeline_;
+    std::atomic<bool> stopRequested_{false};
     MaskFolder maskFolder_;
     DecodedMasks decodedMasks_;
 };

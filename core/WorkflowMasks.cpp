@@ -9,9 +9,9 @@ namespace lumivane {
 
 namespace {
 
-std::string maskSettingsPath(const std::string& programFolder)
+std::string maskSettingsPath(const std::string& settingsFolder)
 {
-    return programFolder + "/masks.ini";
+    return settingsFolder + "/masks.ini";
 }
 
 } // namespace
@@ -19,7 +19,7 @@ std::string maskSettingsPath(const std::string& programFolder)
 void Workflow::readMaskSettings(std::vector<std::string>& errors)
 {
     try {
-        maskSettings = ReadMaskSettingsFile(maskSettingsPath(programFolder_));
+        maskSettings = ReadMaskSettingsFile(maskSettingsPath(settingsFolder_));
     } catch (const std::exception& e) {
         errors.push_back(std::string(e.what()) + "\nLumivane starts without a mask folder.");
         maskSettings = MaskSettings();
@@ -32,7 +32,7 @@ std::exception_ptr Workflow::writeMaskSettings()
     // A choice holds for this run even when it cannot be kept: the caller
     // finishes its work and raises the error afterwards.
     try {
-        WriteMaskSettingsFile(maskSettingsPath(programFolder_), maskSettings);
+        WriteMaskSettingsFile(maskSettingsPath(settingsFolder_), maskSettings);
     } catch (const std::exception&) {
         return std::current_exception();
     }

@@ -261,4 +261,51 @@ TEST_F(WorkflowMasks, BatchChooserPicksAsShowingWould)
     EXPECT_FALSE(flow.FolderMaskChooser(nullptr, {})(photos_[3]).mask);
 }
 
+// Answers the folder dialog of "Save Images".
+class FolderHost : public WorkflowHost {
+public:
+    explicit FolderHost(std::string folder) : folder_(std::move(folder)) {}
+    std::uint32_t TickCount() override { return 99; }
+    std::string AskSavePath(const SaveDialogAnswerRequest&) override { return std::string(); }
+    std::string AskOutputFolder() override { return folder_; }
+    void BatchStarted() override {}
+    void Progress(const WorkflowProgress&) override {}
+
+private:
+    std::string folder_;
+};
+
+TEST_F(WorkflowMasks, SaveImages_EachPhotographWithItsMask)
+{
+    Workflow flow(program());
+    flow.ReadSettingsAtStart();
+    flow.SetMaskFolder(masks());
+    flow.OpenList(photos_);
+    flow.SetSliders(25, 60);
+    const std::string out = (dir_ / "out").string();
+    fs::create_directories(out);
+    FolderHost host(out);
+    const SaveOutcome saved = flow.Save(host);
+    ASSERT_EQ(saved.Results.size(), photos_.size());
+
+    // Each file is what a batch of that photograph alone with its mask writes;
+    // the photograph no mask matches got the mask in use (f4.jpg, the first).
+    const char* expected[] = {"f4.jpg", "f8.jpg", "f16.jpg", "f4.jpg"};
+    for (std::size_t i = 0; i < photos_.size(); ++i) {
+        SCOPED_TRACE(photos_[i]);
+        ASSERT_TRUE(saved.Results[i].Error.empty()) << saved.Results[i].Error;
+        const Bitmap24 m = DecodeMaskFile(masks() + "/" + expected[i], false);
+        BatchSettings alone;
+        alone.mask = &m;
+        if (i == 3)
+            alone.levels = SampleCentreLevels(m);
+        alone.strength = 60;
+        alone.folder = (dir_ / ("alone" + std::to_string(i))).string();
+        fs::create_directories(alone.folder);
+        const auto one = RunBatch({photos_[i]}, alone, 1);
+        ASSERT_EQ(one[0].outcome, BatchPhotoResult::Outcome::Written);
+        EXPECT_EQ(ReadWholeFile(saved.Results[i].Written), ReadWholeFile(one[0].written));
+    }
+}
+
 } // namespace
