@@ -113,16 +113,43 @@ int run(const CliOptions& o)
         throw UsageError("no mask: give --mask FILE or --mask-folder DIR, or store a default mask in the window (" +
                          (stored.fileExisted ? settingsPath + " names none)" : "no " + settingsPath + ")"));
 
+    // The mask decodes on a second thread while the batch decodes its first
+    // photograph (a single photograph would otherwise leave a core idle);
+    // whatever needs the mask's pixels earlier waits for it.
     Bitmap24 loaded;
-    if (!maskPath.empty()) {
-        try {
-            loaded = DecodeMaskFile(maskPath, o.smoothMask);
-        } catch (const std::exception& e) {
-            throw UsageError("cannot read the mask " + maskPath + ": " + e.what());
-        }
-        warnAboutMask(maskPath, loaded);
+    std::string maskError;
+    // Without --mask (a mask folder alone) there is no mask to wait for.
+    std::jthread maskLoader;
+    if (!maskPath.empty())
+        maskLoader = std::jthread([&] {
+            try {
+                if (!DecodeBySuffix(maskPath, loaded, JpegSmoothing::On))
+                    throw std::runtime_error("not a .jpg, .jpeg, .bmp, .tif or .tiff name");
+                if (loaded.empty())
+                    throw std::runtime_error("the file holds no picture");
+                if (o.smoothMask)
+                    loaded = SmoothMask(loaded);
+            } catch (const std::exception& e) {
+                maskError = e.what();
+            }
+        });
+    bool maskChecked = false;
+    const auto awaitMask = [&] {
+        if (maskLoader.joinable())
+            maskLoader.join();
+        if (!maskError.empty())
+            throw UsageError("cannot read the mask " + maskPath + ": " + maskError);
+        if (!maskChecked && !maskPath.empty())
+            warnAboutMask(maskPath, loaded);
+        maskChecked = true;
+    };
+    // Turned masks are copies; an unturned one is used as loaded.
+    Bitmap24 turned;
+    if (o.turns % 4 != 0 && !maskPath.empty()) {
+        awaitMask();
+        turned = TurnedMask(loaded, o.turns);
     }
-    const Bitmap24 mask = TurnedMask(loaded, o.turns);
+    const Bitmap24& mask = o.turns % 4 != 0 ? turned : loaded;
 
     BatchSettings settings;
     try {
@@ -132,7 +159,7 @@ int run(const CliOptions& o)
     } catch (const SettingsError& e) {
         throw UsageError(std::string("the settings file ") + settingsPath + ": " + e.what());
     }
-    settings.mask = mask.empty() ? nullptr : &mask;
+    settings.mask = maskPath.empty() ? nullptr : &mask;
     settings.sampledMask = &loaded;
     settings.crop = o.crop;
     settings.offsetX = o.offsetX;
@@ -140,12 +167,16 @@ int run(const CliOptions& o)
     // The hotspot as the window decides it: a pick in the adjustment
     // panel's view, else the stored levels when the mask is the stored
     // default mask, else the centre of the mask.
-    if (o.hotspot && !mask.empty()) {
+    if (o.hotspot && !maskPath.empty()) {
+        awaitMask();
         settings.levels = PanelLevelsAt(mask, o.hotspot->first, o.hotspot->second);
     } else if (maskPath == stored.defaultMask && stored.storedHotspotPending() &&
                stored.hotspotR + stored.hotspotG + stored.hotspotB != 0) {
         settings.levels = HotspotLevels{stored.hotspotR, stored.hotspotG, stored.hotspotB};
     }
+
+    if (!maskPath.empty())
+        settings.maskReady = awaitMask;
 
     // The mask folder: read the camera facts of its masks once, then choose
     // per photograph; each mask is decoded once (a few kept at a time).
@@ -161,7 +192,7 @@ int run(const CliOptions& o)
         folder.Scan();
         const std::optional<HotspotLevels> fallbackLevels = settings.levels;
         const std::shared_ptr<const Bitmap24> fallback =
-            mask.empty() ? nullptr : std::shared_ptr<const Bitmap24>(&mask, [](const Bitmap24*) {});
+            maskPath.empty() ? nullptr : std::shared_ptr<const Bitmap24>(&mask, [](const Bitmap24*) {});
         settings.chooseMask = [&, fallback, fallbackLevels](const std::string& photo) {
             BatchMaskChoice choice;
             const CameraFacts facts = ReadCameraFacts(photo);
@@ -199,6 +230,7 @@ int run(const CliOptions& o)
     }
 
     std::error_code ec;
+    const bool folderExisted = std::filesystem::exists(o.outDir, ec);
     std::filesystem::create_directories(o.outDir, ec);
     if (!std::filesystem::is_directory(o.outDir))
         throw UsageError("cannot make the output folder " + o.outDir +
@@ -210,24 +242,32 @@ int run(const CliOptions& o)
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     const auto started = std::chrono::steady_clock::now();
     installStopHandlers();
-    const std::vector<BatchPhotoResult> results = RunBatch(
-        o.photos, settings, jobs,
-        [&](const BatchPhotoResult& r, int finished, int total) {
-            const bool ok = r.outcome == BatchPhotoResult::Outcome::Written;
-            if (!ok) {
-                if (terminal && !o.quiet)
-                    std::cerr << "\r\033[K";
-                std::cerr << "lumivane-cli: " << r.source << ": " << outcomeText(r.outcome) << ": " << r.reason
-                          << "\n";
-            }
-            if (o.quiet)
-                return;
-            if (terminal)
-                std::cerr << "\r\033[K[" << finished << "/" << total << "] " << FileNamePart(r.source) << std::flush;
-            else if (ok)
-                std::cerr << "[" << finished << "/" << total << "] " << r.source << " -> " << r.written << "\n";
-        },
-        &stopRequested);
+    std::vector<BatchPhotoResult> results;
+    try {
+        results = RunBatch(
+            o.photos, settings, jobs,
+            [&](const BatchPhotoResult& r, int finished, int total) {
+                const bool ok = r.outcome == BatchPhotoResult::Outcome::Written;
+                if (!ok) {
+                    if (terminal && !o.quiet)
+                        std::cerr << "\r\033[K";
+                    std::cerr << "lumivane-cli: " << r.source << ": " << outcomeText(r.outcome) << ": " << r.reason
+                              << "\n";
+                }
+                if (o.quiet)
+                    return;
+                if (terminal)
+                    std::cerr << "\r\033[K[" << finished << "/" << total << "] " << FileNamePart(r.source) << std::flush;
+                else if (ok)
+                    std::cerr << "[" << finished << "/" << total << "] " << r.source << " -> " << r.written << "\n";
+            },
+            &stopRequested);
+    } catch (const UsageError&) {
+        // An unreadable mask writes nothing, not even the folder made for it.
+        if (!folderExisted)
+            std::filesystem::remove(o.outDir, ec);
+        throw;
+    }
 
     int written = 0, failed = 0, notDone = 0;
     for (const BatchPhotoResult& r : results) {

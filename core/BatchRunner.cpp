@@ -124,7 +124,9 @@ public:
 
     std::vector<BatchPhotoResult> run(int jobs, HotspotLevels* levelsUsed)
     {
-        jobs = std::max(1, jobs);
+        // More workers than photographs would idle; with a single one the
+        // save's second thread uses the spare core instead.
+        jobs = int(std::min<std::size_t>(std::size_t(std::max(1, jobs)), std::max<std::size_t>(1, photos_.size())));
         // The reference levels come from the mask fitted to the first
         // photograph that decodes, so that photograph is decoded here first
         // and handed to the first worker.
@@ -140,17 +142,17 @@ public:
             finish(firstIndex);
         }
         next_ = firstIndex + 1;
+        if (settings_.maskReady)
+            settings_.maskReady();
+        if (!settings_.chooseMask && settings_.mask->empty())
+            throw std::invalid_argument("A batch needs a mask.");
         if (firstIndex < photos_.size() && !stopped()) {
-            if (!settings_.levels && !settings_.chooseMask) {
-                if (settings_.sampledMask && settings_.sampledMask != settings_.mask) {
-                    Bitmap24 fitted;
-                    fitted.setSizeForOverwrite(first.width(), first.height());
-                    stretchDraw(*settings_.sampledMask, fitted);
-                    levels_ = SampleCentreLevels(fitted);
-                } else {
-                    levels_ = SampleCentreLevels(*masks_.forSize(mask_, first.width(), first.height()));
-                }
-            }
+            // Five pixels of the mask fitted to the first photograph, read
+            // without fitting the whole mask. A mask chosen per photograph
+            // brings its own levels.
+            if (!settings_.levels && !settings_.chooseMask)
+                levels_ = SampleCentreLevelsThrough(settings_.sampledMask ? *settings_.sampledMask : *settings_.mask,
+                                                    first.width(), first.height());
             std::vector<std::thread> workers;
             for (int j = 1; j < jobs; ++j)
                 workers.emplace_back([this, jobs] { work(nullptr, 0, jobs); });
@@ -275,7 +277,7 @@ std::vector<BatchPhotoResult> RunBatch(const std::vector<std::string>& photos, c
                                        int jobs, const BatchProgress& progress, const std::atomic<bool>* stop,
                                        HotspotLevels* levelsUsed)
 {
-    if (!settings.chooseMask && (!settings.mask || settings.mask->empty()))
+    if (!settings.chooseMask && (!settings.mask || (!settings.maskReady && settings.mask->empty())))
         throw std::invalid_argument("A batch needs a mask.");
     Batch batch(photos, settings, progress, stop);
     return batch.run(jobs, levelsUsed);

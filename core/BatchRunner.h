@@ -70,6 +70,12 @@ struct BatchSettings {
     // photograph is corrected: its place in the list and its pixels, valid
     // for the call only. Several workers may call at once.
     std::function<void(std::size_t index, const Bitmap24& photo)> decoded;
+    // When set, `mask` may still be loading when the batch starts: this is
+    // called on the calling thread once the first photograph has been
+    // decoded, before the mask is first read, and returns when the mask is
+    // complete. An exception it raises leaves RunBatch before anything is
+    // written.
+    std::function<void()> maskReady;
 };
 
 struct BatchPhotoResult {

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 
 using namespace lumivane;
 using namespace lumivane::testing;
@@ -148,6 +149,21 @@ QByteArray firstApp1(const QByteArray& jpeg)
         at += 2 + length;
     }
     return {};
+}
+
+// Photographs IMG_1.bmp ... IMG_<count>.bmp written from `make(i)`.
+struct PhotoFiles {
+    QStringList paths;
+    QList<Bitmap24> images;
+};
+PhotoFiles writePhotos(WindowFixture& f, int count, const std::function<Bitmap24(int)>& make)
+{
+    PhotoFiles files;
+    for (int i = 0; i < count; ++i) {
+        files.images << make(i);
+        files.paths << f.writeBmp(QStringLiteral("IMG_%1.bmp").arg(i + 1), files.images.last());
+    }
+    return files;
 }
 
 // Opens `photos`, loads `maskFile` and sets the sliders that shape the
@@ -788,12 +804,9 @@ private slots:
     void unreadablePhotographInTheMiddle_OthersWrittenAndOneMessageNamesIt()
     {
         WindowFixture f;
-        QStringList photos;
-        QList<Bitmap24> images;
-        for (int i = 0; i < 4; ++i) {
-            images << wavePhoto(96, 72, 11 * i);
-            photos << f.writeBmp(QStringLiteral("IMG_%1.bmp").arg(i + 1), images.last());
-        }
+        const PhotoFiles files = writePhotos(f, 4, [](int i) { return wavePhoto(96, 72, 11 * i); });
+        const QStringList& photos = files.paths;
+        const QList<Bitmap24>& images = files.images;
         // The third photograph is damaged after the list was opened.
         f.writeBytes(QStringLiteral("IMG_3.bmp"), QByteArray("BM this is no bitmap"));
         std::string reason;
@@ -843,12 +856,9 @@ private slots:
     void escDuringBatch_FinishesThePhotographsInProgressAndStopsThere()
     {
         WindowFixture f;
-        QStringList photos;
-        QList<Bitmap24> images;
-        for (int i = 0; i < 8; ++i) {
-            images << gradientPhoto(80, 60, 9 * i);
-            photos << f.writeBmp(QStringLiteral("IMG_%1.bmp").arg(i + 1), images.last());
-        }
+        const PhotoFiles files = writePhotos(f, 8, [](int i) { return gradientPhoto(80, 60, 9 * i); });
+        const QStringList& photos = files.paths;
+        const QList<Bitmap24>& images = files.images;
         const Bitmap24 maskImage = vignetteMask(80, 60);
         const QString maskFile = f.writeBmp("flat.bmp", maskImage);
         TForm1& form = openWithMask(f, photos, maskFile, 45, 26);

@@ -11,9 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <mutex>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace lumivane;
@@ -195,6 +198,67 @@ TEST_F(Batch, StopFinishesWhatIsInFlightAndReportsTheRest)
     }
     EXPECT_EQ(written, 3);
     EXPECT_EQ(std::distance(fs::directory_iterator(s.folder), fs::directory_iterator()), 3);
+}
+
+// A mask still loading on another thread when the batch starts: it is
+// waited for once the first photograph is decoded, and the files are those of
+// a batch given the finished mask.
+TEST_F(Batch, MaskStillLoading_IsAwaitedAfterTheFirstDecodeAndGivesTheSameBytes)
+{
+    const std::vector<std::string> photos = {jpegPhoto("a.jpg", 120, 80, 5), jpegPhoto("b.jpg", 90, 60, 6),
+                                             jpegPhoto("c.jpg", 120, 80, 7)};
+    const auto given = RunBatch(photos, settings("given"), 2);
+    Bitmap24 late;
+    std::thread loader([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        late = falloffMask(90, 60);
+    });
+    std::mutex eventsMutex;
+    std::vector<std::string> events;
+    BatchSettings s = settings("late");
+    s.mask = &late;
+    s.maskReady = [&] {
+        loader.join();
+        std::lock_guard<std::mutex> lock(eventsMutex);
+        events.push_back("mask ready");
+    };
+    s.decoded = [&](std::size_t index, const Bitmap24&) {
+        std::lock_guard<std::mutex> lock(eventsMutex);
+        events.push_back("decoded " + std::to_string(index));
+    };
+    const auto results = RunBatch(photos, s, 2);
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[0], "decoded 0");
+    EXPECT_EQ(events[1], "mask ready");
+    for (std::size_t i = 0; i < photos.size(); ++i) {
+        ASSERT_EQ(results[i].outcome, Outcome::Written) << results[i].reason;
+        EXPECT_EQ(bytesOf(results[i].written), bytesOf(given[i].written)) << results[i].written;
+    }
+}
+
+// A mask that cannot be loaded stops the batch before anything is written.
+TEST_F(Batch, MaskThatFailsToLoad_ThrowsAndWritesNothing)
+{
+    const std::vector<std::string> photos = {jpegPhoto("a.jpg", 90, 60, 1), jpegPhoto("b.jpg", 90, 60, 2)};
+    struct Case {
+        const char* name;
+        bool throws;
+    };
+    for (const Case& c : {Case{"loader fails", true}, Case{"loader leaves it empty", false}}) {
+        SCOPED_TRACE(c.name);
+        Bitmap24 never;
+        BatchSettings s = settings(c.throws ? "fails" : "empty");
+        s.mask = &never;
+        s.maskReady = [&] {
+            if (c.throws)
+                throw std::runtime_error("cannot read the mask");
+        };
+        if (c.throws)
+            EXPECT_THROW(RunBatch(photos, s, 2), std::runtime_error);
+        else
+            EXPECT_THROW(RunBatch(photos, s, 2), std::invalid_argument);
+        EXPECT_TRUE(fs::is_empty(s.folder));
+    }
 }
 
 // Margins that leave nothing of one photograph fail that photograph only.

@@ -531,13 +531,16 @@ TEST_F(WorkflowTest, BatchReportsAndShowsInListOrderWhenLaterPhotographsFinishFi
     for (int i = 0; i < 5; ++i)
         files.push_back(bmp(std::string(1, char('a' + i)) + ".bmp", gradient(40 + 8 * i, 30 + 5 * i, 25 * i)));
     const std::string maskFile = bmp("m.bmp", vignette(50, 40));
+    const auto setUp = [&](Workflow& flow) {
+        flow.OpenList(files);
+        ASSERT_TRUE(flow.LoadMask(maskFile));
+        flow.SetSliders(30, 50);
+        flow.SetQuality(101);
+        // Margins make the preview pass depend on each photograph's own size.
+        flow.SetCrop("3", "2", "4", "1");
+    };
     Workflow flow(program());
-    flow.OpenList(files);
-    ASSERT_TRUE(flow.LoadMask(maskFile));
-    flow.SetSliders(30, 50);
-    flow.SetQuality(101);
-    // Margins make the preview pass depend on each photograph's own size.
-    flow.SetCrop("3", "2", "4", "1");
+    setUp(flow);
     flow.BatchJobsInFlight = 3;
     ScriptedHost host(flow);
     host.folder = out();
@@ -563,11 +566,7 @@ TEST_F(WorkflowTest, BatchReportsAndShowsInListOrderWhenLaterPhotographsFinishFi
     // ... yet every report came in list order, showing its own photograph
     // as stepping through the list shows it.
     Workflow stepping(program());
-    stepping.OpenList(files);
-    ASSERT_TRUE(stepping.LoadMask(maskFile));
-    stepping.SetSliders(30, 50);
-    stepping.SetQuality(101);
-    stepping.SetCrop("3", "2", "4", "1");
+    setUp(stepping);
     ASSERT_EQ(host.seen.size(), files.size());
     for (std::size_t i = 0; i < files.size(); ++i) {
         SCOPED_TRACE(files[i]);
