@@ -115,6 +115,7 @@ TForm1::TForm1(PlatformServices& services, const QString& settingsFolder, QWidge
     buildControls();
     wireHandlers();
     setUpBeforeAfter();
+    setUpMaskFolder();
     Form2 = new TForm2(this);
     change_color();
     updateControls();

@@ -24,7 +24,10 @@
 #include <cstdint>
 #include <functional>
 
+class QAction;
+class QCheckBox;
 class QFrame;
+class QMenu;
 class QUrl;
 
 namespace lumivane {
@@ -70,6 +73,10 @@ public:
     // when it exists; runs whenever the processed preview changed (every
     // preview pass and load).
     void refreshBeforeAfter() noexcept;
+    // The mask thumbnail's menu and the adjustment panel's "smooth mask".
+    void chooseMaskFolder();
+    void noMaskFolder();
+    void smoothMaskClick();
     // The files named on the command line: the mask as "Load Mask" before
     // any photograph takes it, then the photographs as "Load Image(s)" opens
     // the files chosen in its dialog. Relative names are taken from the
@@ -141,6 +148,13 @@ public:
     QFrame* Panel8 = nullptr;
     lumivane::TFitLabel* Label14 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
+    // The mask folder: the thumbnail's context menu, and in the adjustment
+    // panel the smoothing choice and the mask check's verdict.
+    QMenu* MaskFolderMenu = nullptr;
+    QAction* ChooseMaskFolderItem = nullptr;
+    QAction* NoMaskFolderItem = nullptr;
+    QCheckBox* SmoothMaskBox = nullptr;
+    QLabel* MaskCheckLabel = nullptr;
     TForm2* Form2 = nullptr;
     TBeforeAfterForm* BeforeAfter = nullptr; // made on the first click on img_right
 
@@ -173,6 +187,8 @@ private:
     void buildControls();
     void wireHandlers();
     void setUpBeforeAfter();
+    void setUpMaskFolder();
+    void showMaskFolderState();
     // Runs a handler; an error that escapes it is shown by the default
     // error display and the program goes on.
     void guarded(const std::function<void()>& handler);

@@ -3,6 +3,8 @@
 #include "BatchRunner.h"
 #include "CliOptions.h"
 #include "ImageFile.h"
+#include "MaskFolder.h"
+#include "MaskQuality.h"
 #include "Naming.h"
 #include "Settings.h"
 #include "SettingsLocation.h"
@@ -14,6 +16,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -71,8 +76,18 @@ const char* outcomeText(BatchPhotoResult::Outcome outcome)
         return "write error";
     case BatchPhotoResult::Outcome::NotDone:
         return "not done";
+    case BatchPhotoResult::Outcome::NoMask:
+        return "no mask";
     }
     return "";
+}
+
+// The mask check's findings, one warning a line.
+void warnAboutMask(const std::string& path, const Bitmap24& mask)
+{
+    const MaskQuality quality = CheckMaskQuality(mask, SampleCentreLevels(mask));
+    for (const MaskFinding& finding : quality.findings)
+        std::cerr << "lumivane-cli: warning: mask " << path << ": " << finding.text << "\n";
 }
 
 int run(const CliOptions& o)
@@ -90,9 +105,12 @@ int run(const CliOptions& o)
     } catch (const SettingsError& e) {
         throw UsageError(e.what());
     }
-    const std::string maskPath = o.maskFile.empty() ? stored.defaultMask : o.maskFile;
-    if (maskPath.empty())
-        throw UsageError("no mask: give --mask FILE, or store a default mask in the window (" +
+    // With a mask folder the stored default mask is not used; --mask is the
+    // fallback for photographs that no mask of the folder matches.
+    const std::string maskPath =
+        o.maskFile.empty() && o.maskFolder.empty() ? stored.defaultMask : o.maskFile;
+    if (maskPath.empty() && o.maskFolder.empty())
+        throw UsageError("no mask: give --mask FILE or --mask-folder DIR, or store a default mask in the window (" +
                          (stored.fileExisted ? settingsPath + " names none)" : "no " + settingsPath + ")"));
 
     // The mask decodes on a second thread while the batch decodes its first
@@ -100,25 +118,34 @@ int run(const CliOptions& o)
     // whatever needs the mask's pixels earlier waits for it.
     Bitmap24 loaded;
     std::string maskError;
-    std::jthread maskLoader([&] {
-        try {
-            if (!DecodeBySuffix(maskPath, loaded, JpegSmoothing::On))
-                throw std::runtime_error("not a .jpg, .jpeg, .bmp, .tif or .tiff name");
-            if (loaded.empty())
-                throw std::runtime_error("the file holds no picture");
-        } catch (const std::exception& e) {
-            maskError = e.what();
-        }
-    });
+    // Without --mask (a mask folder alone) there is no mask to wait for.
+    std::jthread maskLoader;
+    if (!maskPath.empty())
+        maskLoader = std::jthread([&] {
+            try {
+                if (!DecodeBySuffix(maskPath, loaded, JpegSmoothing::On))
+                    throw std::runtime_error("not a .jpg, .jpeg, .bmp, .tif or .tiff name");
+                if (loaded.empty())
+                    throw std::runtime_error("the file holds no picture");
+                if (o.smoothMask)
+                    loaded = SmoothMask(loaded);
+            } catch (const std::exception& e) {
+                maskError = e.what();
+            }
+        });
+    bool maskChecked = false;
     const auto awaitMask = [&] {
         if (maskLoader.joinable())
             maskLoader.join();
         if (!maskError.empty())
             throw UsageError("cannot read the mask " + maskPath + ": " + maskError);
+        if (!maskChecked && !maskPath.empty())
+            warnAboutMask(maskPath, loaded);
+        maskChecked = true;
     };
     // Turned masks are copies; an unturned one is used as loaded.
     Bitmap24 turned;
-    if (o.turns % 4 != 0) {
+    if (o.turns % 4 != 0 && !maskPath.empty()) {
         awaitMask();
         turned = TurnedMask(loaded, o.turns);
     }
@@ -132,7 +159,7 @@ int run(const CliOptions& o)
     } catch (const SettingsError& e) {
         throw UsageError(std::string("the settings file ") + settingsPath + ": " + e.what());
     }
-    settings.mask = &mask;
+    settings.mask = maskPath.empty() ? nullptr : &mask;
     settings.sampledMask = &loaded;
     settings.crop = o.crop;
     settings.offsetX = o.offsetX;
@@ -140,7 +167,7 @@ int run(const CliOptions& o)
     // The hotspot as the window decides it: a pick in the adjustment
     // panel's view, else the stored levels when the mask is the stored
     // default mask, else the centre of the mask.
-    if (o.hotspot) {
+    if (o.hotspot && !maskPath.empty()) {
         awaitMask();
         settings.levels = PanelLevelsAt(mask, o.hotspot->first, o.hotspot->second);
     } else if (maskPath == stored.defaultMask && stored.storedHotspotPending() &&
@@ -148,7 +175,59 @@ int run(const CliOptions& o)
         settings.levels = HotspotLevels{stored.hotspotR, stored.hotspotG, stored.hotspotB};
     }
 
-    settings.maskReady = awaitMask;
+    if (!maskPath.empty())
+        settings.maskReady = awaitMask;
+
+    // The mask folder: read the camera facts of its masks once, then choose
+    // per photograph; each mask is decoded once (a few kept at a time).
+    MaskFolder folder;
+    DecodedMasks decoded([&o](const std::string& path) { return DecodeMaskFile(path, o.smoothMask); });
+    std::mutex warnings;
+    std::set<std::string> warned;
+    if (!o.maskFolder.empty()) {
+        std::error_code dirError;
+        if (!std::filesystem::is_directory(o.maskFolder, dirError))
+            throw UsageError("cannot read the mask folder " + o.maskFolder + ": no such folder");
+        folder.SetFolder(o.maskFolder);
+        folder.Scan();
+        const std::optional<HotspotLevels> fallbackLevels = settings.levels;
+        const std::shared_ptr<const Bitmap24> fallback =
+            maskPath.empty() ? nullptr : std::shared_ptr<const Bitmap24>(&mask, [](const Bitmap24*) {});
+        settings.chooseMask = [&, fallback, fallbackLevels](const std::string& photo) {
+            BatchMaskChoice choice;
+            const CameraFacts facts = ReadCameraFacts(photo);
+            const std::optional<std::size_t> best = ChooseMask(facts, folder.Candidates());
+            if (!best) {
+                if (fallback) {
+                    choice.mask = fallback;
+                    choice.name = FileNamePart(maskPath) + " (no match in the folder)";
+                    choice.levels = fallbackLevels;
+                } else {
+                    choice.reason = "no mask of the folder matches " + DescribeCamera(facts);
+                }
+                return choice;
+            }
+            const std::string& path = folder.Candidates()[*best].path;
+            bool fresh = false;
+            try {
+                choice.mask = decoded.Get(path, &fresh);
+            } catch (const std::exception& e) {
+                choice.reason = std::string("cannot read the mask ") + e.what();
+                return choice;
+            }
+            choice.name = FileNamePart(path);
+            if (fresh) {
+                // A mask decoded again after others pushed it out is not
+                // warned about twice.
+                std::lock_guard<std::mutex> lock(warnings);
+                if (warned.insert(path).second)
+                    warnAboutMask(path, *choice.mask);
+            }
+            if (o.hotspot)
+                choice.levels = PanelLevelsAt(*choice.mask, o.hotspot->first, o.hotspot->second);
+            return choice;
+        };
+    }
 
     std::error_code ec;
     const bool folderExisted = std::filesystem::exists(o.outDir, ec);
@@ -213,6 +292,12 @@ int run(const CliOptions& o)
         for (const BatchPhotoResult& r : results)
             if (r.outcome != BatchPhotoResult::Outcome::Written)
                 std::cerr << "  " << outcomeText(r.outcome) << ": " << r.source << " (" << r.reason << ")\n";
+    }
+    if (!o.maskFolder.empty()) {
+        // Which mask each photograph got, in the order given.
+        std::cerr << "Masks:\n";
+        for (const BatchPhotoResult& r : results)
+            std::cerr << "  " << r.source << ": " << (r.mask.empty() ? std::string("none") : r.mask) << "\n";
     }
     if (stopRequested.load() && notDone > 0)
         return kExitInterrupted;

@@ -20,11 +20,27 @@
 #include <cstdint>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace lumivane {
+
+// The mask one photograph of a batch is corrected with, chosen for it.
+struct BatchMaskChoice {
+    // Null when no mask serves this photograph: it fails with `reason`.
+    std::shared_ptr<const Bitmap24> mask;
+    std::string name;
+    // Levels to use; when empty, sampled at the centre of the mask fitted
+    // to the photograph, as a mask loaded onto it samples them.
+    std::optional<HotspotLevels> levels;
+    std::string reason;
+};
+
+// Chooses the mask of one photograph by its path. Called from the batch's
+// workers, several at once.
+using BatchMaskChooser = std::function<BatchMaskChoice(const std::string& photo)>;
 
 // What the correction of a batch uses; the same for every photograph.
 struct BatchSettings {
@@ -47,6 +63,9 @@ struct BatchSettings {
     // Output folder and the tick count its clash names carry.
     std::string folder;
     std::uint32_t tick = 0;
+    // When set, each photograph's mask comes from here instead of `mask`
+    // (which may then be null) and `levels` and `sampledMask` are not used.
+    BatchMaskChooser chooseMask;
     // Called by a worker with each photograph it has decoded, before the
     // photograph is corrected: its place in the list and its pixels, valid
     // for the call only. Several workers may call at once.
@@ -60,11 +79,13 @@ struct BatchSettings {
 };
 
 struct BatchPhotoResult {
-    enum class Outcome { Written, Unsupported, Unreadable, WriteFailed, NotDone };
+    enum class Outcome { Written, Unsupported, Unreadable, WriteFailed, NotDone, NoMask };
     std::string source;
     // The photograph's place in the list.
     std::size_t index = 0;
     Outcome outcome = Outcome::NotDone;
+    // The name of the mask chosen for it (only with a mask chooser).
+    std::string mask;
     // The file written, or why nothing was.
     std::string written;
     std::string reason;

@@ -30,7 +30,8 @@ std::string sizeText(long long w, long long h)
 } // namespace
 
 Workflow::Workflow(std::string settingsFolder, char decimalSeparator)
-    : settingsFolder_(std::move(settingsFolder)), decimalSeparator_(decimalSeparator)
+    : settingsFolder_(std::move(settingsFolder)), decimalSeparator_(decimalSeparator),
+      decodedMasks_([this](const std::string& path) { return DecodeMaskFile(path, maskSettings.smooth); })
 {
     Image1.AutoSize = true;
     Image1.Width = 33;
@@ -170,8 +171,13 @@ void Workflow::showHeldPhotograph()
         stretchDraw(photo, workflow.PhotoPreview);
         showPreviewPictures(Image1.Width, Image1.Height);
     }
-    if (workflow.FirstMaskPending == 1 && !workflow.MaskFile.empty())
+    // While a mask folder is set, a stored default mask is not used.
+    if (MaskMatchingOn()) {
+        if (workflow.PhotoPresent && workflow.DecodeOk)
+            matchMask();
+    } else if (workflow.FirstMaskPending == 1 && !workflow.MaskFile.empty()) {
         LoadMask(std::string());
+    }
     if (mask.MaskLoaded && workflow.PhotoPresent) {
         updateMaskRatioLabel();
         Preview();
@@ -277,11 +283,14 @@ void Workflow::fitThumbnail(int width, int height)
 
 bool Workflow::MaskNeedsDialog() const
 {
-    return workflow.Files.empty() || !workflow.FirstMaskPending || workflow.MaskFile.empty();
+    return workflow.Files.empty() || !workflow.FirstMaskPending || workflow.MaskFile.empty() || MaskMatchingOn();
 }
 
 bool Workflow::LoadMask(const std::string& chosen)
 {
+    // A mask the user picked turns the mask folder off.
+    if (!chosen.empty() && MaskMatchingOn())
+        SetMaskFolder(std::string());
     if (workflow.Files.empty()) {
         // Pre-selection: remember the mask and show it; it is loaded with the
         // first photograph.
@@ -301,22 +310,36 @@ bool Workflow::LoadMask(const std::string& chosen)
         say(" Can not load mask " + FileNamePart(file) + ": no photograph is shown.");
         return false;
     }
+    if (!loadMaskFile(file, false))
+        return false;
+    FolderMask.clear();
+    if (!maskQuality.Good())
+        say(texts.Status + QualityStatusText(maskQuality));
+    return true;
+}
+
+bool Workflow::loadMaskFile(const std::string& file, bool fromFolder)
+{
     workflow.CurrentFile = file;
 
-    // Decode into locals first, so a mask that cannot be read leaves the
-    // loaded mask, its size and every control as they were.
+    // Decode first, so a mask that cannot be read leaves the loaded mask, its
+    // size and every control as they were. Masks of the folder come and go
+    // with the photographs, so they are kept decoded (and copied from there);
+    // a mask loaded by hand is decoded straight into place, without a second
+    // full-size copy.
     const int w = PhotoFull().width();
     const int h = PhotoFull().height();
+    std::shared_ptr<const Bitmap24> kept;
     Bitmap24 decoded;
-    bool ok = false;
     try {
-        ok = DecodeBySuffix(file, decoded, JpegSmoothing::On); // block smoothing stays on for masks
+        if (fromFolder)
+            kept = decodedMasks_.Get(file);
+        else
+            decoded = DecodeMaskFile(file, maskSettings.smooth);
     } catch (const std::exception&) {
-        ok = false;
+        decoded.clear();
     }
-    const int decodedWidth = decoded.width();
-    const int decodedHeight = decoded.height();
-    if (!ok || decoded.empty() || decodedWidth <= 0 || decodedHeight <= 0) {
+    if (kept ? kept->empty() : decoded.empty()) {
         say(" Can not load mask " + FileNamePart(file) + " (not a readable JPEG, BMP or TIFF file).");
         // A pending default or pre-selected mask is tried once: the stored
         // sliders are applied and the flag cleared as a completed load would,
@@ -328,9 +351,12 @@ bool Workflow::LoadMask(const std::string& chosen)
     }
 
     workflow.MaskFile = file;
-    mask.MaskWidth = decodedWidth;
-    mask.MaskHeight = decodedHeight;
-    mask.MaskImage = std::move(decoded);
+    if (kept)
+        mask.MaskImage = *kept;
+    else
+        mask.MaskImage = std::move(decoded);
+    mask.MaskWidth = mask.MaskImage.width();
+    mask.MaskHeight = mask.MaskImage.height();
     fitMask(w, h);
     mask.MaskPreview.setSize(kPreviewWidth, kPreviewHeight);
     stretchDraw(mask.MaskImage, mask.MaskPreview);
@@ -354,6 +380,7 @@ bool Workflow::LoadMask(const std::string& chosen)
     Preview();
     texts.MaskLabel = ShortenedMaskLabel(FileNamePart(file));
     workflow.LastMaskFile = file;
+    checkMask();
     return true;
 }
 

@@ -12,8 +12,11 @@
 #pragma once
 
 #include "Bitmap24.h"
+#include "BatchRunner.h"
 #include "CorrectionKernel.h"
 #include "ExifTransplant.h"
+#include "MaskFolder.h"
+#include "MaskQuality.h"
 #include "Picture.h"
 #include "SavePipeline.h"
 
@@ -159,6 +162,11 @@ struct WorkflowTexts {
     // The hotspot panel's level lines (red, green, blue, luminance) and angle.
     std::string PanelLevels[4] = {"Label8", "Label9", "Label11", "Label12"};
     std::string PanelAngle = "Rotation:";
+    // The mask check in the adjustment panel: a short verdict, the
+    // findings one a line as its hint, red while there are findings.
+    std::string MaskCheck;
+    std::string MaskCheckHint;
+    bool MaskCheckWarning = false;
     // The batch progress panel.
     int ProgressMaximum = 100;
     int ProgressValue = 0;
@@ -301,6 +309,21 @@ public:
     // "Store" and "Free default mask" (defaults.ini, default_mask.bmp).
     void StoreDefaults();
     void FreeDefaults();
+    // The mask folder (empty: none). While one is set, every photograph
+    // shown gets the folder's best mask for it; the choice is kept in
+    // masks.ini. Raises FileError when masks.ini cannot be written (the
+    // choice still holds for this run).
+    void SetMaskFolder(const std::string& folder);
+    // "smooth mask": every mask is smoothed as it is loaded; the mask in
+    // use is loaded again. Kept in masks.ini.
+    void SetSmoothMask(bool smooth);
+    bool MaskMatchingOn() const { return !maskSettings.folder.empty(); }
+    // For a batch over the list while a mask folder is set: the mask of
+    // each photograph as showing it would choose it (the folder's best,
+    // levels sampled at its centre), else `inUse` with `levelsInUse`, the
+    // mask in use staying. Safe to call from the batch's workers; the folder
+    // is scanned here, once.
+    BatchMaskChooser FolderMaskChooser(std::shared_ptr<const Bitmap24> inUse, HotspotLevels levelsInUse);
     // "Save Image(s)": the shown photograph alone (a list of one) or every
     // photograph of the list into one folder.
     SaveOutcome Save(WorkflowHost& host);
@@ -315,6 +338,12 @@ public:
     std::vector<std::string> BatchJobs() const;
 
     // ---- State ----
+    // masks.ini as read at start and changed since; the folder mask in use
+    // (empty when the mask was not chosen from the folder); the check of
+    // the mask loaded last.
+    MaskSettings maskSettings;
+    std::string FolderMask;
+    MaskQuality maskQuality;
     WorkflowState workflow;
     MaskState mask;
     CorrectionState correction;
@@ -385,6 +414,17 @@ private:
     void drawMaskOverlay(int x, int y);
     void applyStoredSliders();
     void preselectMask(const std::string& path);
+    // The full load of one mask file: decode (through the kept masks for a
+    // mask of the folder), fit, hotspot, controls, check. False when it
+    // cannot be read.
+    bool loadMaskFile(const std::string& file, bool fromFolder);
+    // The folder's mask for the photograph shown; the status names it, or
+    // says that none matches.
+    void matchMask();
+    void checkMask();
+    void readMaskSettings(std::vector<std::string>& errors);
+    // Writes masks.ini; returns the error instead of raising it.
+    std::exception_ptr writeMaskSettings();
     void setProcessed(const Bitmap24& picture);
     void say(std::string status);
     CropMargins cropMargins() const;
@@ -406,6 +446,8 @@ private:
     Bitmap24 spareBitmap_;
     SavePipeline savePipeline_;
     std::atomic<bool> stopRequested_{false};
+    MaskFolder maskFolder_;
+    DecodedMasks decodedMasks_;
 };
 
 } // namespace lumivane

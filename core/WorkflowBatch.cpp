@@ -106,6 +106,11 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
     settings.crop = cropMargins();
     settings.folder = folder;
     settings.tick = startTime;
+    // With a mask folder each photograph gets the mask showing it would
+    // choose; the mask in use serves those that match none.
+    if (MaskMatchingOn())
+        settings.chooseMask = FolderMaskChooser(
+            std::shared_ptr<const Bitmap24>(&mask.MaskImage, [](const Bitmap24*) {}), *settings.levels);
     const CorrectionTargets targets = TargetsFor(mask.HotspotR, mask.HotspotG, mask.HotspotB, adjust.Brightness);
     correction.TargetR = targets.r;
     correction.TargetG = targets.g;

@@ -92,6 +92,7 @@ std::vector<std::string> Workflow::ReadSettingsAtStart()
     } catch (const std::exception& e) {
         errors.push_back(e.what());
     }
+    readMaskSettings(errors);
     return errors;
 }
 

@@ -298,4 +298,52 @@ TEST(BatchHelpers, PanelLevelsAndTurns)
     EXPECT_TRUE(TurnedMask(TurnedMask(mask, 3), 1) == mask);
 }
 
+// A mask chosen per photograph: each photograph of one size gets its own
+// mask (fitted and kept per mask, not only per size), its levels sampled on
+// that mask; a photograph without a mask fails and the others go on.
+TEST_F(Batch, MaskChosenPerPhotograph_EachGetsTheBytesOfItsOwnMask)
+{
+    std::vector<std::string> photos;
+    for (int i = 0; i < 4; ++i)
+        photos.push_back(jpegPhoto("q" + std::to_string(i) + ".jpg", 120, 80, i * 13));
+    auto second = std::make_shared<const Bitmap24>(falloffMask(60, 30));
+    auto first = std::make_shared<const Bitmap24>(mask_);
+    const BatchMaskChooser chooser = [&](const std::string& photo) {
+        BatchMaskChoice choice;
+        const char digit = fs::path(photo).stem().string().back();
+        if (digit == '3') {
+            choice.reason = "none fits";
+            return choice;
+        }
+        choice.mask = digit == '1' ? second : first;
+        choice.name = digit == '1' ? "second" : "first";
+        return choice;
+    };
+    for (int jobs : {1, 3}) {
+        SCOPED_TRACE(jobs);
+        const std::string out = "chosen" + std::to_string(jobs);
+        BatchSettings s = settings(out);
+        s.mask = nullptr;
+        s.chooseMask = chooser;
+        const auto results = RunBatch(photos, s, jobs);
+        for (int i = 0; i < 3; ++i) {
+            SCOPED_TRACE(i);
+            ASSERT_EQ(results[std::size_t(i)].outcome, Outcome::Written) << results[std::size_t(i)].reason;
+            EXPECT_EQ(results[std::size_t(i)].mask, i == 1 ? "second" : "first");
+            // The same photograph alone with that mask as the batch's one mask.
+            const std::string alone = "alone" + std::to_string(jobs) + "_" + std::to_string(i);
+            BatchSettings single = settings(alone);
+            single.mask = i == 1 ? second.get() : first.get();
+            const auto one = RunBatch({photos[std::size_t(i)]}, single, 1);
+            ASSERT_EQ(one[0].outcome, Outcome::Written);
+            EXPECT_EQ(bytesOf(results[std::size_t(i)].written), bytesOf(one[0].written));
+        }
+        EXPECT_EQ(results[3].outcome, Outcome::NoMask);
+        EXPECT_EQ(results[3].reason, "none fits");
+    }
+    BatchSettings none = settings("none");
+    none.mask = nullptr;
+    EXPECT_THROW(RunBatch(photos, none, 1), std::invalid_argument);
+}
+
 } // namespace
