@@ -867,13 +867,20 @@ private slots:
         const QString folder = f.path("batch");
         QDir().mkpath(folder);
         f.services.folderAnswers.push_back(folder);
-        // Every file but the first waits for Esc, so the photographs in
+        // The first file waits until another photograph has reached its own
+        // file, and every other file waits for Esc, so the photographs in
         // flight when it comes are known whatever the machine's load: the
         // second, and perhaps the third.
         std::atomic<bool> escSent{false};
+        std::atomic<bool> otherInFlight{false};
         const std::string first = (folder + QStringLiteral("/IMG_1.bmp")).toStdString();
         ScopedFileFault gate([&](FileStep step, const std::string& path, std::size_t&) {
-            for (int i = 0; step == FileStep::Create && path != first && !escSent && i < 2000; ++i)
+            if (step != FileStep::Create)
+                return 0;
+            if (path != first)
+                otherInFlight = true;
+            std::atomic<bool>& until = path == first ? otherInFlight : escSent;
+            for (int i = 0; !until && i < 2000; ++i)
                 QThread::msleep(5);
             return 0;
         });

@@ -602,13 +602,20 @@ TEST_F(WorkflowTest, RequestStopFinishesThePhotographsInProgressAndStartsNoMore)
     flow.BatchJobsInFlight = 2;
     ScriptedHost host(flow);
     host.folder = out();
-    // Every file but the first waits until the stop is asked for, so the
+    // The first file waits until another photograph has reached its own
+    // file, and every other file waits until the stop is asked for, so the
     // photographs in flight at that moment are known whatever the machine's
     // load: the second, and perhaps the third.
     std::atomic<bool> stopAsked{false};
+    std::atomic<bool> otherInFlight{false};
     const std::string first = out() + "/p0.jpg";
     ScopedFileFault gate([&](FileStep step, const std::string& path, std::size_t&) {
-        for (int i = 0; step == FileStep::Create && path != first && !stopAsked && i < 2000; ++i)
+        if (step != FileStep::Create)
+            return 0;
+        if (path != first)
+            otherInFlight = true;
+        std::atomic<bool>& until = path == first ? otherInFlight : stopAsked;
+        for (int i = 0; !until && i < 2000; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         return 0;
     });
