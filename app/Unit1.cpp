@@ -99,9 +99,9 @@ bool leftkeypress(QChar key)
     return (key >= QLatin1Char('0') && key <= QLatin1Char('9')) || key.unicode() < 32;
 }
 
-TForm1::TForm1(PlatformServices& services, const QString& programFolder, QWidget* parent)
-    : QWidget(parent), services_(services), programFolder_(programFolder),
-      flow_(programFolder.toStdString(), QLocale::system().decimalPoint().at(0).toLatin1())
+TForm1::TForm1(PlatformServices& services, const QString& settingsFolder, QWidget* parent)
+    : QWidget(parent), services_(services), settingsFolder_(settingsFolder),
+      flow_(settingsFolder.toStdString(), QLocale::system().decimalPoint().at(0).toLatin1())
 {
     InitLumivaneResources();
     // The style keeps pixmaps of drawn controls in Qt's global cache, keyed
@@ -121,9 +121,11 @@ TForm1::TForm1(PlatformServices& services, const QString& programFolder, QWidget
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
     setFont(font);
+    setAcceptDrops(true);
     buildControls();
     wireHandlers();
     setUpBeforeAfter();
+    setUpMaskFolder();
     Form2 = new TForm2(this);
     change_color();
     updateControls();
@@ -176,7 +178,7 @@ void TForm1::buildControls()
         edit->installEventFilter(this);
     }
 
-    status = new QLabel(QStringLiteral("status"), this);
+    status = new TFitLabel(QStringLiteral("status"), this);
     status->setGeometry(4, 406, 589, 18);
     status->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setBackground(status, kSkyBlue);
@@ -214,7 +216,7 @@ void TForm1::buildControls()
     HyperLabel1->setPressedColour(QColor(128, 0, 128));
     HyperLabel1->setPlatformServices(&services_);
     HyperLabel1->setToolTip(QStringLiteral(" Go there for on-line help, hints etc. "));
-    Label3 = makeLabel(Logo, QStringLiteral("Free software, no warranty."), 15, 22, 163, 13);
+    Label3 = makeLabel(Logo, QStringLiteral("Provided as is, no warranty."), 15, 22, 163, 13);
     Label7 = makeLabel(Logo, QStringLiteral("Lumivane 1.0 (December 2026)"), 6, 5, 178, 13);
 
     GroupBox6 = new QGroupBox(QStringLiteral(" Mask "), this);
@@ -307,7 +309,9 @@ void TForm1::buildControls()
 
     Panel8 = makePanel(this, 144, 128, 313, 105, QFrame::Panel, QFrame::Raised);
     Panel8->setAutoFillBackground(true);
-    Label14 = makeLabel(Panel8, QStringLiteral("Processing..."), 24, 64, 265, 25, Qt::AlignHCenter | Qt::AlignTop);
+    Label14 = new TFitLabel(QStringLiteral("Processing..."), Panel8);
+    Label14->setGeometry(24, 64, 265, 25);
+    Label14->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     ProgressBar1 = new QProgressBar(Panel8);
     ProgressBar1->setGeometry(24, 24, 265, 25);
     ProgressBar1->setRange(0, 100);
@@ -403,6 +407,11 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
 
 void TForm1::keyPressEvent(QKeyEvent* event)
 {
+    // Esc stops a running "Save Images" after the photographs in progress.
+    if (event->key() == Qt::Key_Escape && flow_.BatchRunning) {
+        flow_.RequestStop();
+        return;
+    }
     // Enter presses "OK" while the adjustment panel is shown and no other
     // push button has the focus. While the panel is hidden the key does not
     // reach "OK".

@@ -24,7 +24,11 @@
 #include <cstdint>
 #include <functional>
 
+class QAction;
+class QCheckBox;
 class QFrame;
+class QMenu;
+class QUrl;
 
 namespace lumivane {
 class PlatformServices;
@@ -35,9 +39,10 @@ class TBeforeAfterForm;
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
-    // `services` must outlive the window. `programFolder` is where
-    // defaults.ini and default_mask.bmp live (the executable's folder).
-    TForm1(lumivane::PlatformServices& services, const QString& programFolder, QWidget* parent = nullptr);
+    // `services` must outlive the window. `settingsFolder` is where
+    // defaults.ini and default_mask.bmp live (lumivane::SettingsFolder); it
+    // is made when the defaults are first stored.
+    TForm1(lumivane::PlatformServices& services, const QString& settingsFolder, QWidget* parent = nullptr);
     ~TForm1() override;
 
     // ---- Handlers (named after the control and event they serve) ----
@@ -68,6 +73,15 @@ public:
     // when it exists; runs whenever the processed preview changed (every
     // preview pass and load).
     void refreshBeforeAfter() noexcept;
+    // The mask thumbnail's menu and the adjustment panel's "smooth mask".
+    void chooseMaskFolder();
+    void noMaskFolder();
+    void smoothMaskClick();
+    // The files named on the command line: the mask as "Load Mask" before
+    // any photograph takes it, then the photographs as "Load Image(s)" opens
+    // the files chosen in its dialog. Relative names are taken from the
+    // current folder.
+    void OpenFromCommandLine(const QStringList& photos, const QString& mask);
 
     // ---- Controls, by their form names ----
     lumivane::TClickLabel* Label2 = nullptr;
@@ -90,7 +104,9 @@ public:
     lumivane::TLabeledEdit* left = nullptr;
     lumivane::TLabeledEdit* right = nullptr;
     lumivane::TLabeledEdit* top = nullptr;
-    QLabel* status = nullptr;
+    // The status line and the batch's progress line name files of any
+    // length: their text shrinks, then shortens in the middle, to fit.
+    lumivane::TFitLabel* status = nullptr;
     QFrame* Panel1 = nullptr;
     lumivane::TImage* img_left = nullptr;
     lumivane::TImage* Image4 = nullptr;
@@ -130,8 +146,15 @@ public:
     lumivane::TImageButton* ImageButton2 = nullptr;
     lumivane::TImageButton* ImageButton3 = nullptr;
     QFrame* Panel8 = nullptr;
-    QLabel* Label14 = nullptr;
+    lumivane::TFitLabel* Label14 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
+    // The mask folder: the thumbnail's context menu, and in the adjustment
+    // panel the smoothing choice and the mask check's verdict.
+    QMenu* MaskFolderMenu = nullptr;
+    QAction* ChooseMaskFolderItem = nullptr;
+    QAction* NoMaskFolderItem = nullptr;
+    QCheckBox* SmoothMaskBox = nullptr;
+    QLabel* MaskCheckLabel = nullptr;
     TForm2* Form2 = nullptr;
     TBeforeAfterForm* BeforeAfter = nullptr; // made on the first click on img_right
 
@@ -148,17 +171,24 @@ public:
     lumivane::Workflow& flow() { return flow_; }
     const lumivane::Workflow& flow() const { return flow_; }
 
-    QString programFolder() const { return programFolder_; }
+    QString settingsFolder() const { return settingsFolder_; }
     lumivane::PlatformServices& services() { return services_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // Files dragged from a file manager: photographs anywhere, a mask on the
+    // mask thumbnail (Unit1Drop).
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildControls();
     void wireHandlers();
     void setUpBeforeAfter();
+    void setUpMaskFolder();
+    void showMaskFolderState();
     // Runs a handler; an error that escapes it is shown by the default
     // error display and the program goes on.
     void guarded(const std::function<void()>& handler);
@@ -175,11 +205,19 @@ private:
     void readAdjustments();
     // Refills the EXIF window when it is shown.
     void refreshExif();
+    // "Load Image(s)" with the files its dialog, the command line or a drop
+    // chose (none: the dialog was cancelled).
+    void openList(const std::vector<std::string>& files);
+    // "Load Mask" with the file its dialog, the command line or a drop chose.
+    void loadMaskFile(const std::string& chosen);
+    // Opens or refuses the files dropped at `position` (window coordinates);
+    // false when the drop was refused.
+    bool dropFiles(const QList<QUrl>& urls, const QPoint& position);
     // The quarter turn shared by rot1Click and rot2Click.
     void turnMask(bool clockwise);
 
     lumivane::PlatformServices& services_;
-    QString programFolder_;
+    QString settingsFolder_;
     lumivane::Workflow flow_;
     // Revisions of the workflow's pictures the controls show.
     unsigned shownOriginal_ = ~0u;

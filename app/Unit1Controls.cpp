@@ -109,6 +109,7 @@ void TForm1::updateControls()
     ProgressBar1->setValue(t.ProgressValue);
     setText(Label14, t.ProgressText);
     setShown(Panel8, f.ProgressShown);
+    showMaskFolderState();
 
     // Slider positions (the stored ones arrive with the first mask) and the
     // mask's offset.

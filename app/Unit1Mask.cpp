@@ -19,6 +19,11 @@ void TForm1::Button3Click()
         if (!answer.isEmpty())
             chosen = answer.constFirst().toStdString();
     }
+    loadMaskFile(chosen);
+}
+
+void TForm1::loadMaskFile(const std::string& chosen)
+{
     const bool preselection = flow_.workflow.Files.empty();
     flow_.LoadMask(chosen);
     if (!preselection)

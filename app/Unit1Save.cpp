@@ -55,6 +55,10 @@ public:
         form_.services().processEvents();
     }
 
+    // Between photographs the window stays live: it repaints, and Esc
+    // reaches the batch.
+    void KeepResponsive() override { form_.services().processEvents(); }
+
 private:
     TForm1& form_;
     std::function<void()> show_;
@@ -86,6 +90,8 @@ void TForm1::Button2Click()
         copyexif(outcome.Results.back().Transplant);
     if (!single && !outcome.Results.empty())
         refreshExif();
+    if (!outcome.Failures.empty())
+        services_.showMessage(this, QString::fromStdString(outcome.Failures));
     if (!outcome.Stopped.empty())
         throw std::runtime_error(outcome.Stopped);
 }

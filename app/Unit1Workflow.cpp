@@ -17,21 +17,28 @@ void TForm1::Button1Click(QObject* Sender)
         std::vector<std::string> files;
         for (const QString& file : services_.openFiles(this, request))
             files.push_back(file.toStdString());
-        const bool nothingToShow = files.empty() && flow_.workflow.Files.empty();
-        flow_.OpenList(files);
-        if (nothingToShow)
-            return;
-    } else {
-        if (!flow_.PreviousEnabled() && !flow_.NextEnabled())
-            return;
-        services_.setBusyCursor(true);
-        if (Sender == ImageButton2)
-            flow_.Step(+1);
-        else if (Sender == ImageButton1)
-            flow_.Step(-1);
-        else
-            flow_.Reload();
+        openList(files);
+        return;
     }
+    if (!flow_.PreviousEnabled() && !flow_.NextEnabled())
+        return;
+    services_.setBusyCursor(true);
+    if (Sender == ImageButton2)
+        flow_.Step(+1);
+    else if (Sender == ImageButton1)
+        flow_.Step(-1);
+    else
+        flow_.Reload();
+    refreshExif();
+    services_.setBusyCursor(false);
+}
+
+void TForm1::openList(const std::vector<std::string>& files)
+{
+    const bool nothingToShow = files.empty() && flow_.workflow.Files.empty();
+    flow_.OpenList(files);
+    if (nothingToShow)
+        return;
     refreshExif();
     services_.setBusyCursor(false);
 }

@@ -103,9 +103,10 @@ void TFitLabel::paintEvent(QPaintEvent* event)
         return;
     }
     QPainter painter(this);
+    drawFrame(&painter);
     painter.setFont(fittedFont());
     painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-    painter.drawText(rect(), int(alignment()), paintedText());
+    painter.drawText(contentsRect(), int(alignment()), paintedText());
 }
 
 void TClickLabel::mouseReleaseEvent(QMouseEvent* event)

@@ -61,9 +61,9 @@ public:
     using QLabel::QLabel;
     static constexpr int kMinimumPixelSize = 9;
     // The width the text may take, centred on the label; 0 means the
-    // label's own width.
+    // label's own width inside its frame.
     void setFreeWidth(int width);
-    int freeWidth() const { return freeWidth_ > 0 ? freeWidth_ : width(); }
+    int freeWidth() const { return freeWidth_ > 0 ? freeWidth_ : contentsRect().width(); }
     // The font the text is painted with and the text as painted.
     QFont fittedFont() const;
     QString paintedText() const;

@@ -13,6 +13,7 @@
 // run; each child prints its time, the parent reads the child's peak memory
 // from wait4.
 #include "BenchFiles.h"
+#include "BenchProcess.h"
 #include "BenchUtil.h"
 
 #include "PlatformServices.h"
@@ -30,8 +31,6 @@
 #include <stdexcept>
 #include <string>
 #include <sys/mman.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -214,47 +213,16 @@ struct ChildResult {
 // its peak resident memory.
 ChildResult runChild(const std::vector<std::string>& args)
 {
-    int out[2];
-    if (::pipe(out) != 0)
-        throw std::runtime_error("pipe failed");
-    std::vector<char*> argv;
-    static char self[] = "/proc/self/exe";
-    argv.push_back(self);
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::close(out[0]);
-        ::close(out[1]);
-        ::execv(self, argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    std::string text;
-    char buffer[256];
-    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
-        text.append(buffer, std::size_t(n));
-    ::close(out[0]);
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw std::runtime_error("benchmark child " + args[0] + " failed");
+    std::vector<std::string> command = {"/proc/self/exe"};
+    command.insert(command.end(), args.begin(), args.end());
+    const bench::ProcessRun run = bench::runProcess(command);
     ChildResult result;
-    result.ms = text.empty() ? 0 : std::stod(text);
-    result.peakMiB = double(usage.ru_maxrss) / 1024.0; // ru_maxrss is in KiB
+    result.ms = run.output.empty() ? 0 : std::stod(run.output);
+    result.peakMiB = run.peakMiB;
     return result;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using bench::median;
 
 int parent()
 {

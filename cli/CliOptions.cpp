@@ -11,7 +11,11 @@ const char* const kUsage =
     "writes the corrected photographs into DIR (JPEGs keep their EXIF; no file is replaced).\n"
     "\n"
     "  --out DIR            output folder, created when missing\n"
-    "  --mask FILE          the mask (default: the stored default mask)\n"
+    "  --mask FILE          the mask (default: the stored default mask); with --mask-folder,\n"
+    "                       the mask of photographs that no mask of the folder matches\n"
+    "  --mask-folder DIR    each photograph gets the mask of DIR taken with the same camera\n"
+    "                       (and lens), nearest aperture, then focal length, then newest file\n"
+    "  --smooth-mask        blur every mask to remove dust and grain, keeping its fall-off\n"
     "  --settings FILE      the defaults.ini to read (default: the window's)\n"
     "  --brightness N       0..50, 25 is neutral (default: stored)\n"
     "  --strength N         vignetting reduction boost 0..100 (default: stored)\n"
@@ -25,8 +29,9 @@ const char* const kUsage =
     "  --quiet              no progress, only errors\n"
     "  --help, --version\n"
     "\n"
-    "Exit status: 0 all written, 1 some photographs failed, 2 usage or mask or folder error,\n"
-    "130 interrupted.\n";
+    "Exit status: 0 all written, 1 some photographs failed (or had no mask), 2 usage or mask or\n"
+    "folder error, "
+    "130 interrupted. Warnings about a mask's quality go to standard error.\n";
 
 namespace {
 
@@ -90,6 +95,10 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args)
             o.quiet = true;
             continue;
         }
+        if (a == "--smooth-mask") {
+            o.smoothMask = true;
+            continue;
+        }
         // Options with a value: "--name VALUE" or "--name=VALUE".
         std::string name = a;
         std::string value;
@@ -106,6 +115,8 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args)
             o.outDir = value;
         else if (name == "--mask")
             o.maskFile = value;
+        else if (name == "--mask-folder")
+            o.maskFolder = value;
         else if (name == "--settings")
             o.settingsFile = value;
         else if (name == "--brightness")

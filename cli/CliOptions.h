@@ -22,6 +22,8 @@ struct CliOptions {
     bool quiet = false;
     std::string outDir;
     std::string maskFile;     // empty: the stored default mask
+    std::string maskFolder;   // empty: one mask for every photograph
+    bool smoothMask = false;
     std::string settingsFile; // empty: the window's defaults.ini
     std::optional<int> brightness;
     std::optional<int> strength;

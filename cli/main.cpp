@@ -3,8 +3,11 @@
 #include "BatchRunner.h"
 #include "CliOptions.h"
 #include "ImageFile.h"
+#include "MaskFolder.h"
+#include "MaskQuality.h"
 #include "Naming.h"
 #include "Settings.h"
+#include "SettingsLocation.h"
 #include "TiffReader.h"
 
 #include <atomic>
@@ -13,6 +16,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -42,9 +48,9 @@ void installStopHandlers()
     sigaction(SIGTERM, &action, nullptr);
 }
 
-// The folder of this executable: the window keeps defaults.ini beside itself,
-// and both programs are installed side by side.
-std::string programFolder()
+// The folder of this executable, where a program run from its build tree
+// keeps its settings.
+std::string executableFolder()
 {
     std::error_code ec;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -70,14 +76,27 @@ const char* outcomeText(BatchPhotoResult::Outcome outcome)
         return "write error";
     case BatchPhotoResult::Outcome::NotDone:
         return "not done";
+    case BatchPhotoResult::Outcome::NoMask:
+        return "no mask";
     }
     return "";
+}
+
+// The mask check's findings, one warning a line.
+void warnAboutMask(const std::string& path, const Bitmap24& mask)
+{
+    const MaskQuality quality = CheckMaskQuality(mask, SampleCentreLevels(mask));
+    for (const MaskFinding& finding : quality.findings)
+        std::cerr << "lumivane-cli: warning: mask " << path << ": " << finding.text << "\n";
 }
 
 int run(const CliOptions& o)
 {
     // Settings: the stored sliders, default mask and hotspot.
-    const std::string settingsPath = o.settingsFile.empty() ? programFolder() + "/defaults.ini" : o.settingsFile;
+    // The window's defaults.ini unless another is named.
+    const std::string settingsPath = o.settingsFile.empty()
+                                         ? SettingsFolder(executableFolder(), ProcessEnvironment()) + "/defaults.ini"
+                                         : o.settingsFile;
     if (!o.settingsFile.empty() && !isFile(settingsPath))
         throw UsageError("cannot read the settings file " + settingsPath);
     SettingsValues stored;
@@ -86,20 +105,51 @@ int run(const CliOptions& o)
     } catch (const SettingsError& e) {
         throw UsageError(e.what());
     }
-    const std::string maskPath = o.maskFile.empty() ? stored.defaultMask : o.maskFile;
-    if (maskPath.empty())
-        throw UsageError("no mask: give --mask FILE, or store a default mask in the window");
+    // With a mask folder the stored default mask is not used; --mask is the
+    // fallback for photographs that no mask of the folder matches.
+    const std::string maskPath =
+        o.maskFile.empty() && o.maskFolder.empty() ? stored.defaultMask : o.maskFile;
+    if (maskPath.empty() && o.maskFolder.empty())
+        throw UsageError("no mask: give --mask FILE or --mask-folder DIR, or store a default mask in the window (" +
+                         (stored.fileExisted ? settingsPath + " names none)" : "no " + settingsPath + ")"));
 
+    // The mask decodes on a second thread while the batch decodes its first
+    // photograph (a single photograph would otherwise leave a core idle);
+    // whatever needs the mask's pixels earlier waits for it.
     Bitmap24 loaded;
-    try {
-        if (!DecodeBySuffix(maskPath, loaded, JpegSmoothing::On))
-            throw std::runtime_error("not a .jpg, .jpeg, .bmp, .tif or .tiff name");
-        if (loaded.empty())
-            throw std::runtime_error("the file holds no picture");
-    } catch (const std::exception& e) {
-        throw UsageError("cannot read the mask " + maskPath + ": " + e.what());
+    std::string maskError;
+    // Without --mask (a mask folder alone) there is no mask to wait for.
+    std::jthread maskLoader;
+    if (!maskPath.empty())
+        maskLoader = std::jthread([&] {
+            try {
+                if (!DecodeBySuffix(maskPath, loaded, JpegSmoothing::On))
+                    throw std::runtime_error("not a .jpg, .jpeg, .bmp, .tif or .tiff name");
+                if (loaded.empty())
+                    throw std::runtime_error("the file holds no picture");
+                if (o.smoothMask)
+                    loaded = SmoothMask(loaded);
+            } catch (const std::exception& e) {
+                maskError = e.what();
+            }
+        });
+    bool maskChecked = false;
+    const auto awaitMask = [&] {
+        if (maskLoader.joinable())
+            maskLoader.join();
+        if (!maskError.empty())
+            throw UsageError("cannot read the mask " + maskPath + ": " + maskError);
+        if (!maskChecked && !maskPath.empty())
+            warnAboutMask(maskPath, loaded);
+        maskChecked = true;
+    };
+    // Turned masks are copies; an unturned one is used as loaded.
+    Bitmap24 turned;
+    if (o.turns % 4 != 0 && !maskPath.empty()) {
+        awaitMask();
+        turned = TurnedMask(loaded, o.turns);
     }
-    const Bitmap24 mask = TurnedMask(loaded, o.turns);
+    const Bitmap24& mask = o.turns % 4 != 0 ? turned : loaded;
 
     BatchSettings settings;
     try {
@@ -109,7 +159,7 @@ int run(const CliOptions& o)
     } catch (const SettingsError& e) {
         throw UsageError(std::string("the settings file ") + settingsPath + ": " + e.what());
     }
-    settings.mask = &mask;
+    settings.mask = maskPath.empty() ? nullptr : &mask;
     settings.sampledMask = &loaded;
     settings.crop = o.crop;
     settings.offsetX = o.offsetX;
@@ -117,14 +167,70 @@ int run(const CliOptions& o)
     // The hotspot as the window decides it: a pick in the adjustment
     // panel's view, else the stored levels when the mask is the stored
     // default mask, else the centre of the mask.
-    if (o.hotspot) {
+    if (o.hotspot && !maskPath.empty()) {
+        awaitMask();
         settings.levels = PanelLevelsAt(mask, o.hotspot->first, o.hotspot->second);
     } else if (maskPath == stored.defaultMask && stored.storedHotspotPending() &&
                stored.hotspotR + stored.hotspotG + stored.hotspotB != 0) {
         settings.levels = HotspotLevels{stored.hotspotR, stored.hotspotG, stored.hotspotB};
     }
 
+    if (!maskPath.empty())
+        settings.maskReady = awaitMask;
+
+    // The mask folder: read the camera facts of its masks once, then choose
+    // per photograph; each mask is decoded once (a few kept at a time).
+    MaskFolder folder;
+    DecodedMasks decoded([&o](const std::string& path) { return DecodeMaskFile(path, o.smoothMask); });
+    std::mutex warnings;
+    std::set<std::string> warned;
+    if (!o.maskFolder.empty()) {
+        std::error_code dirError;
+        if (!std::filesystem::is_directory(o.maskFolder, dirError))
+            throw UsageError("cannot read the mask folder " + o.maskFolder + ": no such folder");
+        folder.SetFolder(o.maskFolder);
+        folder.Scan();
+        const std::optional<HotspotLevels> fallbackLevels = settings.levels;
+        const std::shared_ptr<const Bitmap24> fallback =
+            maskPath.empty() ? nullptr : std::shared_ptr<const Bitmap24>(&mask, [](const Bitmap24*) {});
+        settings.chooseMask = [&, fallback, fallbackLevels](const std::string& photo) {
+            BatchMaskChoice choice;
+            const CameraFacts facts = ReadCameraFacts(photo);
+            const std::optional<std::size_t> best = ChooseMask(facts, folder.Candidates());
+            if (!best) {
+                if (fallback) {
+                    choice.mask = fallback;
+                    choice.name = FileNamePart(maskPath) + " (no match in the folder)";
+                    choice.levels = fallbackLevels;
+                } else {
+                    choice.reason = "no mask of the folder matches " + DescribeCamera(facts);
+                }
+                return choice;
+            }
+            const std::string& path = folder.Candidates()[*best].path;
+            bool fresh = false;
+            try {
+                choice.mask = decoded.Get(path, &fresh);
+            } catch (const std::exception& e) {
+                choice.reason = std::string("cannot read the mask ") + e.what();
+                return choice;
+            }
+            choice.name = FileNamePart(path);
+            if (fresh) {
+                // A mask decoded again after others pushed it out is not
+                // warned about twice.
+                std::lock_guard<std::mutex> lock(warnings);
+                if (warned.insert(path).second)
+                    warnAboutMask(path, *choice.mask);
+            }
+            if (o.hotspot)
+                choice.levels = PanelLevelsAt(*choice.mask, o.hotspot->first, o.hotspot->second);
+            return choice;
+        };
+    }
+
     std::error_code ec;
+    const bool folderExisted = std::filesystem::exists(o.outDir, ec);
     std::filesystem::create_directories(o.outDir, ec);
     if (!std::filesystem::is_directory(o.outDir))
         throw UsageError("cannot make the output folder " + o.outDir +
@@ -136,24 +242,32 @@ int run(const CliOptions& o)
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     const auto started = std::chrono::steady_clock::now();
     installStopHandlers();
-    const std::vector<BatchPhotoResult> results = RunBatch(
-        o.photos, settings, jobs,
-        [&](const BatchPhotoResult& r, int finished, int total) {
-            const bool ok = r.outcome == BatchPhotoResult::Outcome::Written;
-            if (!ok) {
-                if (terminal && !o.quiet)
-                    std::cerr << "\r\033[K";
-                std::cerr << "lumivane-cli: " << r.source << ": " << outcomeText(r.outcome) << ": " << r.reason
-                          << "\n";
-            }
-            if (o.quiet)
-                return;
-            if (terminal)
-                std::cerr << "\r\033[K[" << finished << "/" << total << "] " << FileNamePart(r.source) << std::flush;
-            else if (ok)
-                std::cerr << "[" << finished << "/" << total << "] " << r.source << " -> " << r.written << "\n";
-        },
-        &stopRequested);
+    std::vector<BatchPhotoResult> results;
+    try {
+        results = RunBatch(
+            o.photos, settings, jobs,
+            [&](const BatchPhotoResult& r, int finished, int total) {
+                const bool ok = r.outcome == BatchPhotoResult::Outcome::Written;
+                if (!ok) {
+                    if (terminal && !o.quiet)
+                        std::cerr << "\r\033[K";
+                    std::cerr << "lumivane-cli: " << r.source << ": " << outcomeText(r.outcome) << ": " << r.reason
+                              << "\n";
+                }
+                if (o.quiet)
+                    return;
+                if (terminal)
+                    std::cerr << "\r\033[K[" << finished << "/" << total << "] " << FileNamePart(r.source) << std::flush;
+                else if (ok)
+                    std::cerr << "[" << finished << "/" << total << "] " << r.source << " -> " << r.written << "\n";
+            },
+            &stopRequested);
+    } catch (const UsageError&) {
+        // An unreadable mask writes nothing, not even the folder made for it.
+        if (!folderExisted)
+            std::filesystem::remove(o.outDir, ec);
+        throw;
+    }
 
     int written = 0, failed = 0, notDone = 0;
     for (const BatchPhotoResult& r : results) {
@@ -178,6 +292,12 @@ int run(const CliOptions& o)
         for (const BatchPhotoResult& r : results)
             if (r.outcome != BatchPhotoResult::Outcome::Written)
                 std::cerr << "  " << outcomeText(r.outcome) << ": " << r.source << " (" << r.reason << ")\n";
+    }
+    if (!o.maskFolder.empty()) {
+        // Which mask each photograph got, in the order given.
+        std::cerr << "Masks:\n";
+        for (const BatchPhotoResult& r : results)
+            std::cerr << "  " << r.source << ": " << (r.mask.empty() ? std::string("none") : r.mask) << "\n";
     }
     if (stopRequested.load() && notDone > 0)
         return kExitInterrupted;

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 namespace lumivane {
@@ -43,19 +44,17 @@ namespace {
 
 using Outcome = BatchPhotoResult::Outcome;
 
-// The mask fitted to each photograph size in use. A photograph of the mask's
-// own size uses the mask itself; other sizes are stretched once and kept,
-// the least recently used dropped beyond a few sizes.
+// The mask fitted to each photograph size in use, per mask. A photograph of
+// a mask's own size uses the mask itself; other sizes are stretched once and
+// kept, the least recently used dropped beyond a few.
 class FittedMasks {
 public:
-    explicit FittedMasks(const Bitmap24& mask) : mask_(mask) {}
-
-    std::shared_ptr<const Bitmap24> forSize(int w, int h)
+    std::shared_ptr<const Bitmap24> forSize(const std::shared_ptr<const Bitmap24>& mask, int w, int h)
     {
-        if (w == mask_.width() && h == mask_.height())
-            return std::shared_ptr<const Bitmap24>(&mask_, [](const Bitmap24*) {});
+        if (w == mask->width() && h == mask->height())
+            return mask;
         std::lock_guard<std::mutex> lock(mutex_);
-        const auto key = std::make_pair(w, h);
+        const auto key = std::make_tuple(mask.get(), w, h);
         auto found = fitted_.find(key);
         if (found == fitted_.end()) {
             if (fitted_.size() >= kKeep) {
@@ -66,8 +65,8 @@ public:
             }
             auto stretched = std::make_shared<Bitmap24>();
             stretched->setSizeForOverwrite(w, h);
-            stretchDraw(mask_, *stretched);
-            found = fitted_.emplace(key, Entry{std::move(stretched), 0}).first;
+            stretchDraw(*mask, *stretched);
+            found = fitted_.emplace(key, Entry{std::move(stretched), mask, 0}).first;
         }
         found->second.lastUse = ++clock_;
         return found->second.bitmap;
@@ -77,11 +76,12 @@ private:
     static constexpr std::size_t kKeep = 3;
     struct Entry {
         std::shared_ptr<const Bitmap24> bitmap;
+        // Keeps the source alive, so its address names no other mask.
+        std::shared_ptr<const Bitmap24> source;
         unsigned long lastUse;
     };
-    const Bitmap24& mask_;
     std::mutex mutex_;
-    std::map<std::pair<int, int>, Entry> fitted_;
+    std::map<std::tuple<const Bitmap24*, int, int>, Entry> fitted_;
     unsigned long clock_ = 0;
 };
 
@@ -112,16 +112,21 @@ class Batch {
 public:
     Batch(const std::vector<std::string>& photos, const BatchSettings& settings, const BatchProgress& progress,
           const std::atomic<bool>* stop)
-        : photos_(photos), settings_(settings), progress_(progress), stop_(stop), masks_(*settings.mask),
-          results_(photos.size())
+        : photos_(photos), settings_(settings), progress_(progress), stop_(stop), results_(photos.size())
     {
-        for (std::size_t i = 0; i < photos.size(); ++i)
+        if (settings.mask)
+            mask_ = std::shared_ptr<const Bitmap24>(settings.mask, [](const Bitmap24*) {});
+        for (std::size_t i = 0; i < photos.size(); ++i) {
             results_[i].source = photos[i];
+            results_[i].index = i;
+        }
     }
 
     std::vector<BatchPhotoResult> run(int jobs, HotspotLevels* levelsUsed)
     {
-        jobs = std::max(1, jobs);
+        // More workers than photographs would idle; with a single one the
+        // save's second thread uses the spare core instead.
+        jobs = int(std::min<std::size_t>(std::size_t(std::max(1, jobs)), std::max<std::size_t>(1, photos_.size())));
         // The reference levels come from the mask fitted to the first
         // photograph that decodes, so that photograph is decoded here first
         // and handed to the first worker.
@@ -129,22 +134,25 @@ public:
         std::size_t firstIndex = 0;
         levels_ = settings_.levels.value_or(HotspotLevels{});
         for (; firstIndex < photos_.size() && !stopped(); ++firstIndex) {
-            if (decodePhotograph(photos_[firstIndex], first, results_[firstIndex]))
+            if (decodePhotograph(photos_[firstIndex], first, results_[firstIndex])) {
+                if (settings_.decoded)
+                    settings_.decoded(firstIndex, first);
                 break;
+            }
             finish(firstIndex);
         }
         next_ = firstIndex + 1;
+        if (settings_.maskReady)
+            settings_.maskReady();
+        if (!settings_.chooseMask && settings_.mask->empty())
+            throw std::invalid_argument("A batch needs a mask.");
         if (firstIndex < photos_.size() && !stopped()) {
-            if (!settings_.levels) {
-                if (settings_.sampledMask && settings_.sampledMask != settings_.mask) {
-                    Bitmap24 fitted;
-                    fitted.setSizeForOverwrite(first.width(), first.height());
-                    stretchDraw(*settings_.sampledMask, fitted);
-                    levels_ = SampleCentreLevels(fitted);
-                } else {
-                    levels_ = SampleCentreLevels(*masks_.forSize(first.width(), first.height()));
-                }
-            }
+            // Five pixels of the mask fitted to the first photograph, read
+            // without fitting the whole mask. A mask chosen per photograph
+            // brings its own levels.
+            if (!settings_.levels && !settings_.chooseMask)
+                levels_ = SampleCentreLevelsThrough(settings_.sampledMask ? *settings_.sampledMask : *settings_.mask,
+                                                    first.width(), first.height());
             std::vector<std::thread> workers;
             for (int j = 1; j < jobs; ++j)
                 workers.emplace_back([this, jobs] { work(nullptr, 0, jobs); });
@@ -180,9 +188,11 @@ private:
             const std::size_t i = next_.fetch_add(1);
             if (i >= photos_.size())
                 return;
-            if (decodePhotograph(photos_[i], photo, results_[i]))
+            if (decodePhotograph(photos_[i], photo, results_[i])) {
+                if (settings_.decoded)
+                    settings_.decoded(i, photo);
                 save(photo, pipeline, i);
-            else
+            } else
                 finish(i);
         }
     }
@@ -202,19 +212,36 @@ private:
                 throw std::invalid_argument("the crop margins leave no pixels of this " +
                                             std::to_string(photo.width()) + "x" + std::to_string(photo.height()) +
                                             " photograph");
-            const std::shared_ptr<const Bitmap24> mask = masks_.forSize(photo.width(), photo.height());
+            std::shared_ptr<const Bitmap24> mask;
+            HotspotLevels levels = levels_;
+            if (settings_.chooseMask) {
+                const BatchMaskChoice choice = settings_.chooseMask(photos_[i]);
+                result.mask = choice.name;
+                if (!choice.mask || choice.mask->empty()) {
+                    result.outcome = Outcome::NoMask;
+                    result.reason = choice.reason;
+                    finish(i);
+                    return;
+                }
+                mask = masks_.forSize(choice.mask, photo.width(), photo.height());
+                levels = choice.levels.value_or(SampleCentreLevels(*mask));
+            } else {
+                mask = masks_.forSize(mask_, photo.width(), photo.height());
+            }
             const CorrectionRegion region =
                 FullSizeRegion(settings_.offsetX, settings_.offsetY, photo.width(), photo.height());
             const float damping = DampingForStrength(settings_.strength);
-            const CorrectionTargets targets = TargetsFor(levels_.r, levels_.g, levels_.b, settings_.brightness);
+            const CorrectionTargets targets = TargetsFor(levels.r, levels.g, levels.b, settings_.brightness);
             if (bmp)
                 result.written = pipeline.SaveCorrectedBmp(photo, *mask, region, damping, targets, settings_.crop,
                                                            target);
-            else
-                result.written = pipeline
-                                     .SaveCorrectedJpeg(photo, *mask, region, damping, targets, settings_.crop,
-                                                        settings_.quality, photos_[i], target)
-                                     .path;
+            else {
+                const SaveResult saved = pipeline.SaveCorrectedJpeg(photo, *mask, region, damping, targets,
+                                                                    settings_.crop, settings_.quality, photos_[i],
+                                                                    target);
+                result.written = saved.path;
+                result.transplant = saved.transplant;
+            }
             result.outcome = Outcome::Written;
         } catch (const std::exception& e) {
             result.outcome = Outcome::WriteFailed;
@@ -235,6 +262,7 @@ private:
     const BatchSettings& settings_;
     const BatchProgress& progress_;
     const std::atomic<bool>* stop_;
+    std::shared_ptr<const Bitmap24> mask_;
     FittedMasks masks_;
     HotspotLevels levels_;
     std::vector<BatchPhotoResult> results_;
@@ -249,7 +277,7 @@ std::vector<BatchPhotoResult> RunBatch(const std::vector<std::string>& photos, c
                                        int jobs, const BatchProgress& progress, const std::atomic<bool>* stop,
                                        HotspotLevels* levelsUsed)
 {
-    if (!settings.mask || settings.mask->empty())
+    if (!settings.chooseMask && (!settings.mask || (!settings.maskReady && settings.mask->empty())))
         throw std::invalid_argument("A batch needs a mask.");
     Batch batch(photos, settings, progress, stop);
     return batch.run(jobs, levelsUsed);

@@ -13,16 +13,34 @@
 
 #include "Bitmap24.h"
 #include "CorrectionKernel.h"
+#include "ExifTransplant.h"
 #include "MaskGeometry.h"
 
 #include <atomic>
 #include <cstdint>
+#include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace lumivane {
+
+// The mask one photograph of a batch is corrected with, chosen for it.
+struct BatchMaskChoice {
+    // Null when no mask serves this photograph: it fails with `reason`.
+    std::shared_ptr<const Bitmap24> mask;
+    std::string name;
+    // Levels to use; when empty, sampled at the centre of the mask fitted
+    // to the photograph, as a mask loaded onto it samples them.
+    std::optional<HotspotLevels> levels;
+    std::string reason;
+};
+
+// Chooses the mask of one photograph by its path. Called from the batch's
+// workers, several at once.
+using BatchMaskChooser = std::function<BatchMaskChoice(const std::string& photo)>;
 
 // What the correction of a batch uses; the same for every photograph.
 struct BatchSettings {
@@ -45,15 +63,34 @@ struct BatchSettings {
     // Output folder and the tick count its clash names carry.
     std::string folder;
     std::uint32_t tick = 0;
+    // When set, each photograph's mask comes from here instead of `mask`
+    // (which may then be null) and `levels` and `sampledMask` are not used.
+    BatchMaskChooser chooseMask;
+    // Called by a worker with each photograph it has decoded, before the
+    // photograph is corrected: its place in the list and its pixels, valid
+    // for the call only. Several workers may call at once.
+    std::function<void(std::size_t index, const Bitmap24& photo)> decoded;
+    // When set, `mask` may still be loading when the batch starts: this is
+    // called on the calling thread once the first photograph has been
+    // decoded, before the mask is first read, and returns when the mask is
+    // complete. An exception it raises leaves RunBatch before anything is
+    // written.
+    std::function<void()> maskReady;
 };
 
 struct BatchPhotoResult {
-    enum class Outcome { Written, Unsupported, Unreadable, WriteFailed, NotDone };
+    enum class Outcome { Written, Unsupported, Unreadable, WriteFailed, NotDone, NoMask };
     std::string source;
+    // The photograph's place in the list.
+    std::size_t index = 0;
     Outcome outcome = Outcome::NotDone;
+    // The name of the mask chosen for it (only with a mask chooser).
+    std::string mask;
     // The file written, or why nothing was.
     std::string written;
     std::string reason;
+    // Whether the source's EXIF reached a JPEG written.
+    TransplantResult transplant = TransplantResult::NotApplicable;
 };
 
 // Called once per photograph as it finishes (from the worker that did it,

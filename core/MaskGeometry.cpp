@@ -10,21 +10,25 @@
 
 namespace lumivane {
 
-HotspotLevels SampleCentreLevels(const Bitmap24& maskFull)
+namespace {
+
+// The centre sampling on a width x height picture whose pixel (x, y) is at
+// `pixelAt(x, y)` (blue, green, red).
+template <class PixelAt>
+HotspotLevels sampleCentre(int width, int height, PixelAt pixelAt)
 {
     HotspotLevels levels;
-    if (maskFull.empty())
+    if (width <= 0 || height <= 0)
         return levels;
-    const float centreX = float(static_cast<long double>(maskFull.width()) / 2.0L);
-    const float centreY = float(static_cast<long double>(maskFull.height()) / 2.0L);
-    const long long row = std::clamp<long long>(RoundHalfEven(centreY), 0, maskFull.height() - 1);
-    const std::uint8_t* line = maskFull.scanLine(int(row));
+    const float centreX = float(static_cast<long double>(width) / 2.0L);
+    const float centreY = float(static_cast<long double>(height) / 2.0L);
+    const long long row = std::clamp<long long>(RoundHalfEven(centreY), 0, height - 1);
     float sumR = 0, sumG = 0, sumB = 0;
     for (int sampleIndex = -2; sampleIndex <= 2; ++sampleIndex) {
         const long long column = std::clamp<long long>(
             RoundHalfEven(static_cast<long double>(sampleIndex) + static_cast<long double>(centreX)), 0,
-            maskFull.width() - 1);
-        const std::uint8_t* p = line + std::size_t(column) * 3;
+            width - 1);
+        const std::uint8_t* p = pixelAt(column, row);
         // Running sums are floats and the level is taken after every
         // sample; only the last assignment survives.
         sumR += p[2];
@@ -35,6 +39,28 @@ HotspotLevels SampleCentreLevels(const Bitmap24& maskFull)
         levels.b = int(RoundHalfEven(static_cast<long double>(sumB) / 5.0L));
     }
     return levels;
+}
+
+} // namespace
+
+HotspotLevels SampleCentreLevels(const Bitmap24& maskFull)
+{
+    if (maskFull.empty())
+        return {};
+    return sampleCentre(maskFull.width(), maskFull.height(), [&](long long x, long long y) {
+        return maskFull.scanLine(int(y)) + std::size_t(x) * 3;
+    });
+}
+
+HotspotLevels SampleCentreLevelsThrough(const Bitmap24& mask, int width, int height)
+{
+    if (mask.empty())
+        return {};
+    return sampleCentre(width, height, [&](long long x, long long y) {
+        const long long sx = stretchSourceIndex(x, mask.width(), width);
+        const long long sy = stretchSourceIndex(y, mask.height(), height);
+        return mask.scanLine(int(sy)) + std::size_t(sx) * 3;
+    });
 }
 
 bool MaskRatioDiffers(int photoW, int photoH, int maskW, int maskH)

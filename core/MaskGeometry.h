@@ -17,6 +17,10 @@ struct HotspotLevels {
 // even, so an odd width samples some columns twice). Columns and the row are
 // clamped into the bitmap; an empty bitmap gives levels 0.
 HotspotLevels SampleCentreLevels(const Bitmap24& maskFull);
+// The levels SampleCentreLevels gives on `mask` stretched to width x height
+// (stretchDraw), read from the five source pixels alone, without making the
+// stretched picture.
+HotspotLevels SampleCentreLevelsThrough(const Bitmap24& mask, int width, int height);
 
 // True when the two aspect ratios differ after two-decimal rounding.
 // Throws std::domain_error when a height is 0.

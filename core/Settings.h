@@ -1,5 +1,6 @@
 // The settings file defaults.ini: three slider positions, the default mask
-// and that mask's hotspot, kept between runs beside the executable.
+// and that mask's hotspot, kept between runs in the folder SettingsFolder
+// chooses (SettingsLocation.h).
 //
 // Layout (8-bit text, one value per line, CR LF after each line):
 //   full form (Store)              short form (Free default mask)

@@ -30,8 +30,9 @@ std::string sizeText(long long w, long long h)
 
 } // namespace
 
-Workflow::Workflow(std::string programFolder, char decimalSeparator)
-    : programFolder_(std::move(programFolder)), decimalSeparator_(decimalSeparator)
+Workflow::Workflow(std::string settingsFolder, char decimalSeparator)
+    : settingsFolder_(std::move(settingsFolder)), decimalSeparator_(decimalSeparator),
+      decodedMasks_([this](const std::string& path) { return DecodeMaskFile(path, maskSettings.smooth); })
 {
     Image1.AutoSize = true;
     Image1.Width = 33;
@@ -81,31 +82,30 @@ void Workflow::showFile(int index)
     loadPhotograph();
 }
 
-std::string Workflow::decodePhotograph(const std::string& path)
+void Workflow::decodePhotograph(const std::string& path)
 {
     // Decoding errors are dropped here without a message, except a picture
-    // too large for the memory budget, whose refusal is returned for the
-    // status line. The decoders write into the spare bitmap, which is
+    // too large for the memory budget, whose refusal is kept for the status
+    // line. The decoders write into the spare bitmap, which is
     // exchanged with the holder's on success: a JPEG or BMP that cannot be
     // decoded leaves the photograph shown before, a TIFF that cannot be read
     // empties the holder.
     workflow.DecodeOk = false;
-    std::string refusal;
+    photoRefusal_.clear();
     try {
         if (!DecodeBySuffix(path, spareBitmap_, JpegSmoothing::Off))
-            return refusal;
+            return;
         Image1.Picture.ExchangeBitmap(spareBitmap_);
     } catch (const std::exception& e) {
         if (dynamic_cast<const MemoryBudgetError*>(&e))
-            refusal = e.what();
+            photoRefusal_ = e.what();
         if (ImageKindBySuffix(path) == ImageKind::Tiff)
             Image1.Picture.Clear();
-        return refusal;
+        return;
     }
     workflow.DecodeOk = !Image1.Picture.Empty();
     if (mask.MaskLoaded && !Image1.Picture.Empty())
         fitMask(Image1.Width, Image1.Height);
-    return refusal;
 }
 
 const Bitmap24& Workflow::PhotoFull() const
@@ -152,17 +152,25 @@ void Workflow::loadPhotograph()
     if (workflow.CurrentFile.empty())
         return;
     say(" Loading... ");
-    const std::string refusal = decodePhotograph(workflow.CurrentFile);
+    decodePhotograph(workflow.CurrentFile);
+    showHeldPhotograph();
+}
 
+void Workflow::sayShowing()
+{
     const int index = workflow.FileIndex;
     const bool listed = index >= 0 && index < int(workflow.Files.size());
     const std::string shown = FileNamePart(listed ? workflow.Files[std::size_t(index)] : workflow.CurrentFile);
-    if (!refusal.empty())
-        say(' ' + refusal);
+    if (!photoRefusal_.empty())
+        say(' ' + photoRefusal_);
     else
         say(" Showing " + shown + " [" + std::to_string(index + 1) + " of " +
             std::to_string(workflow.Files.size()) + ']');
+}
 
+void Workflow::showHeldPhotograph()
+{
+    sayShowing();
     if (Image1.Picture.Empty()) {
         showEmptyPhotograph();
     } else {
@@ -170,21 +178,31 @@ void Workflow::loadPhotograph()
         workflow.PhotoPresent = true;
         workflow.PhotoPreview.setSize(kPreviewWidth, kPreviewHeight);
         stretchDraw(photo, workflow.PhotoPreview);
-        pictures.Original = workflow.PhotoPreview;
-        ++pictures.OriginalRevision;
-        setProcessed(workflow.PhotoPreview);
-
-        const std::string size = sizeText(Image1.Width, Image1.Height);
-        const std::string ratio = RatioText(Image1.Width, Image1.Height, decimalSeparator_);
-        texts.OriginalCaption = " Original Image (" + size + " pixels) [1:" + ratio + ']';
-        texts.ProcessedCaption = " Processed Image (" + size + " pixels) [1:" + ratio + ']';
+        showPreviewPictures(Image1.Width, Image1.Height);
     }
-    if (workflow.FirstMaskPending == 1 && !workflow.MaskFile.empty())
+    // While a mask folder is set, a stored default mask is not used.
+    if (MaskMatchingOn()) {
+        if (workflow.PhotoPresent && workflow.DecodeOk)
+            matchMask();
+    } else if (workflow.FirstMaskPending == 1 && !workflow.MaskFile.empty()) {
         LoadMask(std::string());
+    }
     if (mask.MaskLoaded && workflow.PhotoPresent) {
         updateMaskRatioLabel();
         Preview();
     }
+}
+
+void Workflow::showPreviewPictures(int width, int height)
+{
+    pictures.Original = workflow.PhotoPreview;
+    ++pictures.OriginalRevision;
+    setProcessed(workflow.PhotoPreview);
+
+    const std::string size = sizeText(width, height);
+    const std::string ratio = RatioText(width, height, decimalSeparator_);
+    texts.OriginalCaption = " Original Image (" + size + " pixels) [1:" + ratio + ']';
+    texts.ProcessedCaption = " Processed Image (" + size + " pixels) [1:" + ratio + ']';
 }
 
 // ---- The mask ----
@@ -206,8 +224,11 @@ void Workflow::sampleCentreLevels()
 
 void Workflow::updateMaskRatioLabel()
 {
-    const int w = PhotoFull().width();
-    const int h = PhotoFull().height();
+    updateMaskRatioLabel(PhotoFull().width(), PhotoFull().height());
+}
+
+void Workflow::updateMaskRatioLabel(int w, int h)
+{
     // Without a photograph there is nothing to compare the mask with; the
     // caption still shows the mask's own ratio.
     texts.MaskRatioWarning =
@@ -256,6 +277,11 @@ void Workflow::fitMask(int width, int height)
             mask.MaskStretched.setSizeForOverwrite(width, height);
         stretchDraw(mask.MaskImage, mask.MaskStretched);
     }
+    fitThumbnail(width, height);
+}
+
+void Workflow::fitThumbnail(int width, int height)
+{
     // The thumbnail shows exactly what the full-size mask stretched to its
     // own size shows, from a picture of that small size.
     Bitmap24 thumbnail(kThumbnailWidth, kThumbnailHeight);
@@ -266,11 +292,14 @@ void Workflow::fitMask(int width, int height)
 
 bool Workflow::MaskNeedsDialog() const
 {
-    return workflow.Files.empty() || !workflow.FirstMaskPending || workflow.MaskFile.empty();
+    return workflow.Files.empty() || !workflow.FirstMaskPending || workflow.MaskFile.empty() || MaskMatchingOn();
 }
 
 bool Workflow::LoadMask(const std::string& chosen)
 {
+    // A mask the user picked turns the mask folder off.
+    if (!chosen.empty() && MaskMatchingOn())
+        SetMaskFolder(std::string());
     if (workflow.Files.empty()) {
         // Pre-selection: remember the mask and show it; it is loaded with the
         // first photograph.
@@ -290,25 +319,40 @@ bool Workflow::LoadMask(const std::string& chosen)
         say(" Can not load mask " + FileNamePart(file) + ": no photograph is shown.");
         return false;
     }
+    if (!loadMaskFile(file, false))
+        return false;
+    FolderMask.clear();
+    if (!maskQuality.Good())
+        say(texts.Status + QualityStatusText(maskQuality));
+    return true;
+}
+
+bool Workflow::loadMaskFile(const std::string& file, bool fromFolder)
+{
     workflow.CurrentFile = file;
 
-    // Decode into locals first, so a mask that cannot be read leaves the
-    // loaded mask, its size and every control as they were.
+    // Decode first, so a mask that cannot be read leaves the loaded mask, its
+    // size and every control as they were. Masks of the folder come and go
+    // with the photographs, so they are kept decoded (and copied from there);
+    // a mask loaded by hand is decoded straight into place, without a second
+    // full-size copy.
     const int w = PhotoFull().width();
     const int h = PhotoFull().height();
+    std::shared_ptr<const Bitmap24> kept;
     Bitmap24 decoded;
-    bool ok = false;
     std::string refusal;
     try {
-        ok = DecodeBySuffix(file, decoded, JpegSmoothing::On); // block smoothing stays on for masks
+        if (fromFolder)
+            kept = decodedMasks_.Get(file);
+        else
+            decoded = DecodeMaskFile(file, maskSettings.smooth);
     } catch (const MemoryBudgetError& e) {
         refusal = e.what();
+        decoded.clear();
     } catch (const std::exception&) {
-        ok = false;
+        decoded.clear();
     }
-    const int decodedWidth = decoded.width();
-    const int decodedHeight = decoded.height();
-    if (!ok || decoded.empty() || decodedWidth <= 0 || decodedHeight <= 0) {
+    if (kept ? kept->empty() : decoded.empty()) {
         say(refusal.empty() ? " Can not load mask " + FileNamePart(file) + " (not a readable JPEG, BMP or TIFF file)."
                             : " Can not load mask: " + refusal);
         // A pending default or pre-selected mask is tried once: the stored
@@ -321,9 +365,12 @@ bool Workflow::LoadMask(const std::string& chosen)
     }
 
     workflow.MaskFile = file;
-    mask.MaskWidth = decodedWidth;
-    mask.MaskHeight = decodedHeight;
-    mask.MaskImage = std::move(decoded);
+    if (kept)
+        mask.MaskImage = *kept;
+    else
+        mask.MaskImage = std::move(decoded);
+    mask.MaskWidth = mask.MaskImage.width();
+    mask.MaskHeight = mask.MaskImage.height();
     fitMask(w, h);
     mask.MaskPreview.setSize(kPreviewWidth, kPreviewHeight);
     stretchDraw(mask.MaskImage, mask.MaskPreview);
@@ -347,6 +394,7 @@ bool Workflow::LoadMask(const std::string& chosen)
     Preview();
     texts.MaskLabel = ShortenedMaskLabel(FileNamePart(file));
     workflow.LastMaskFile = file;
+    checkMask();
     return true;
 }
 
@@ -381,6 +429,11 @@ CropMargins Workflow::cropMargins() const
 
 void Workflow::Preview()
 {
+    previewPass(Image1.Width, Image1.Height);
+}
+
+void Workflow::previewPass(int w, int h)
+{
     const int b = adjust.Brightness;
     const int s = adjust.Strength;
     texts.BrightnessText = "Brightness: " + std::string(b - 25 > 0 ? "+" : "") + std::to_string(b - 25) + '%';
@@ -402,8 +455,6 @@ void Workflow::Preview()
     correction.TargetG = targets.g;
     correction.TargetB = targets.b;
 
-    const int w = Image1.Width;
-    const int h = Image1.Height;
     const PreviewMargins margins = PreviewMarginsFor(adjust.Left, adjust.Right, adjust.Top, adjust.Bottom, w, h);
     preview = pictures.Original;
     const CorrectionRegion region = PreviewRegion(OffsetX, OffsetY, margins);

@@ -12,11 +12,15 @@
 #pragma once
 
 #include "Bitmap24.h"
+#include "BatchRunner.h"
 #include "CorrectionKernel.h"
 #include "ExifTransplant.h"
+#include "MaskFolder.h"
+#include "MaskQuality.h"
 #include "Picture.h"
 #include "SavePipeline.h"
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -158,6 +162,11 @@ struct WorkflowTexts {
     // The hotspot panel's level lines (red, green, blue, luminance) and angle.
     std::string PanelLevels[4] = {"Label8", "Label9", "Label11", "Label12"};
     std::string PanelAngle = "Rotation:";
+    // The mask check in the adjustment panel: a short verdict, the
+    // findings one a line as its hint, red while there are findings.
+    std::string MaskCheck;
+    std::string MaskCheckHint;
+    bool MaskCheckWarning = false;
     // The batch progress panel.
     int ProgressMaximum = 100;
     int ProgressValue = 0;
@@ -217,6 +226,9 @@ public:
     // lets its event loop run.
     virtual void BatchStarted() = 0;
     virtual void Progress(const WorkflowProgress& progress) = 0;
+    // Called over and over while the batch waits for its workers: the
+    // window lets its event loop run (so Esc can reach RequestStop).
+    virtual void KeepResponsive() {}
 };
 
 // How a save ended.
@@ -225,17 +237,24 @@ struct SaveOutcome {
     // that leaves no pixels); nothing was written.
     std::string Refusal;
     bool Cancelled = false;
-    // The batch stopped at a photograph it could not read or write:
-    // "Saving stopped: ..." for the user.
+    // The single save could not write its file: "Saving stopped: ..." for
+    // the user.
     std::string Stopped;
+    // The batch's photographs that could not be read or written, all in one
+    // message for the user (the others were written); empty when none.
+    std::string Failures;
+    // The batch was stopped by RequestStop before every photograph was done.
+    bool StoppedByUser = false;
+    // One entry per photograph written or failed, in list order.
     std::vector<PhotoResult> Results;
 };
 
 class Workflow {
 public:
-    // `decimalSeparator` is the user's (ratio texts); `programFolder` holds
-    // defaults.ini and default_mask.bmp.
-    explicit Workflow(std::string programFolder, char decimalSeparator = '.');
+    // `decimalSeparator` is the user's (ratio texts); `settingsFolder` holds
+    // defaults.ini and default_mask.bmp (see SettingsFolder); it is made when
+    // the defaults are first stored.
+    explicit Workflow(std::string settingsFolder, char decimalSeparator = '.');
     Workflow(const Workflow&) = delete;
     Workflow& operator=(const Workflow&) = delete;
 
@@ -285,18 +304,46 @@ public:
     void PointAt(int x, int y);
     void PickHotspot();
     void ClosePanel();
+    // A line for the status bar that no command above writes (a refused drop).
+    void ShowStatus(std::string status) { say(std::move(status)); }
     // "Store" and "Free default mask" (defaults.ini, default_mask.bmp).
     void StoreDefaults();
     void FreeDefaults();
+    // The mask folder (empty: none). While one is set, every photograph
+    // shown gets the folder's best mask for it; the choice is kept in
+    // masks.ini. Raises FileError when masks.ini cannot be written (the
+    // choice still holds for this run).
+    void SetMaskFolder(const std::string& folder);
+    // "smooth mask": every mask is smoothed as it is loaded; the mask in
+    // use is loaded again. Kept in masks.ini.
+    void SetSmoothMask(bool smooth);
+    bool MaskMatchingOn() const { return !maskSettings.folder.empty(); }
+    // For a batch over the list while a mask folder is set: the mask of
+    // each photograph as showing it would choose it (the folder's best,
+    // levels sampled at its centre), else `inUse` with `levelsInUse`, the
+    // mask in use staying. Safe to call from the batch's workers; the folder
+    // is scanned here, once.
+    BatchMaskChooser FolderMaskChooser(std::shared_ptr<const Bitmap24> inUse, HotspotLevels levelsInUse);
     // "Save Image(s)": the shown photograph alone (a list of one) or every
     // photograph of the list into one folder.
     SaveOutcome Save(WorkflowHost& host);
+    // Esc while a batch runs: the photographs in progress are finished, no
+    // further one is started. May be called from the host's KeepResponsive.
+    void RequestStop();
+    // Photographs a batch keeps in flight; 0 for one per processor core.
+    int BatchJobsInFlight = 0;
 
     // The photographs of a batch in the order they are written: the shown
     // one first, exchanged with the list's first entry.
     std::vector<std::string> BatchJobs() const;
 
     // ---- State ----
+    // masks.ini as read at start and changed since; the folder mask in use
+    // (empty when the mask was not chosen from the folder); the check of
+    // the mask loaded last.
+    MaskSettings maskSettings;
+    std::string FolderMask;
+    MaskQuality maskQuality;
     WorkflowState workflow;
     MaskState mask;
     CorrectionState correction;
@@ -341,40 +388,70 @@ public:
     bool LoadEnabled() const { return !PanelOpen; }
     // The groups and the caption a batch puts out of reach.
     bool GroupsEnabled() const { return !BatchRunning; }
-    const std::string& programFolder() const { return programFolder_; }
+    const std::string& settingsFolder() const { return settingsFolder_; }
 
 private:
     void loadPhotograph();
-    // Returns the refusal of a picture above the memory budget, else "".
-    std::string decodePhotograph(const std::string& path);
+    // Shows the photograph Image1 holds as list entry FileIndex.
+    void showHeldPhotograph();
+    void sayShowing();
+    // Shows workflow.PhotoPreview as the preview of a width x height
+    // photograph: both pictures and their captions.
+    void showPreviewPictures(int width, int height);
+    // The preview pass for a photograph of w x h pixels.
+    void previewPass(int w, int h);
+    // Decodes the photograph; a refusal for the memory budget is kept in
+    // photoRefusal_ for the status line.
+    void decodePhotograph(const std::string& path);
     void showEmptyPhotograph();
     void showFile(int index);
     // Fits the loaded mask to a photograph of width x height: the full-size
     // mask and the thumbnail.
     void fitMask(int width, int height);
+    void fitThumbnail(int width, int height);
     void resetHotspot();
     void sampleCentreLevels();
     void updateMaskRatioLabel();
+    void updateMaskRatioLabel(int w, int h);
     void drawMaskOverlay(int x, int y);
     void applyStoredSliders();
     void preselectMask(const std::string& path);
+    // The full load of one mask file: decode (through the kept masks for a
+    // mask of the folder), fit, hotspot, controls, check. False when it
+    // cannot be read.
+    bool loadMaskFile(const std::string& file, bool fromFolder);
+    // The folder's mask for the photograph shown; the status names it, or
+    // says that none matches.
+    void matchMask();
+    void checkMask();
+    void readMaskSettings(std::vector<std::string>& errors);
+    // Writes masks.ini; returns the error instead of raising it.
+    std::exception_ptr writeMaskSettings();
     void setProcessed(const Bitmap24& picture);
     void say(std::string status);
     CropMargins cropMargins() const;
-    // Saves the shown photograph to `target` (one confirmed path, or the
-    // batch's folder when `batchFolder` is set).
-    // Records the error that stopped a save and sets the list position to
-    // the photograph shown.
-    void stopAt(SaveOutcome& outcome, const std::exception& error);
-    PhotoResult saveShown(const std::string& outPath, const std::string& batchFolder, std::uint32_t startTime);
+    // Saves the shown photograph to the path the save dialog confirmed.
+    PhotoResult saveShown(const std::string& outPath);
+    // The batch after its folder is known: every photograph of the list
+    // on worker threads, shown and reported here in list order.
+    void saveBatch(WorkflowHost& host, const std::string& folder, std::uint32_t startTime, SaveOutcome& outcome);
+    // Shows list entry `index` during a batch from the preview its worker
+    // made (null when it could not be read), without decoding it again;
+    // the preview is taken over.
+    void showBatchPhotograph(int index, Bitmap24* preview, int width, int height);
 
-    std::string programFolder_;
+    std::string settingsFolder_;
     char decimalSeparator_;
     // Decoders write the next photograph here; on success it is exchanged
     // with Image1's bitmap, so a failed decode leaves the shown photograph
     // alone and the two blocks are reused from one photograph to the next.
     Bitmap24 spareBitmap_;
+    // Why the last photograph was refused (memory budget), else empty.
+    std::string photoRefusal_;
     SavePipeline savePipeline_;
+    std::atomic<bool> stopRequested_{false};
+    MaskFolder maskFolder_;
+    DecodedMasks decodedMasks_;
 };
 
 } // namespace lumivane

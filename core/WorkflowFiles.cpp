@@ -6,6 +6,7 @@
 #include "FileIO.h"
 #include "Naming.h"
 #include "Settings.h"
+#include "SettingsLocation.h"
 
 #include <filesystem>
 #include <optional>
@@ -43,13 +44,6 @@ std::string sizeText(long long w, long long h)
     return std::to_string(w) + 'x' + std::to_string(h);
 }
 
-// Raised for a photograph of the batch that could not be read, so the batch
-// stops instead of saving the previous photograph under its name.
-class UnreadablePhotograph : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 } // namespace
 
 // ---- Start-up and settings ----
@@ -57,7 +51,7 @@ public:
 std::vector<std::string> Workflow::ReadSettingsAtStart()
 {
     std::vector<std::string> errors;
-    const std::string path = programFolder_ + "/defaults.ini";
+    const std::string path = settingsFolder_ + "/defaults.ini";
     SettingsValues values;
     try {
         values = ReadSettingsFile(path, isFile);
@@ -98,6 +92,7 @@ std::vector<std::string> Workflow::ReadSettingsAtStart()
     } catch (const std::exception& e) {
         errors.push_back(e.what());
     }
+    readMaskSettings(errors);
     return errors;
 }
 
@@ -114,8 +109,9 @@ void Workflow::applyStoredSliders()
 
 void Workflow::StoreDefaults()
 {
-    const std::string maskPath = programFolder_ + "/default_mask.bmp";
-    const std::string iniPath = programFolder_ + "/defaults.ini";
+    MakeSettingsFolder(settingsFolder_);
+    const std::string maskPath = settingsFolder_ + "/default_mask.bmp";
+    const std::string iniPath = settingsFolder_ + "/defaults.ini";
     // Store is all or nothing: defaults.ini must never name a default mask
     // that was not written, so when the mask cannot be written the earlier
     // settings file is put back (or the new one removed).
@@ -151,7 +147,8 @@ void Workflow::FreeDefaults()
 {
     // The stored default changes only once the file says so: a failed
     // write leaves the default mask in use and "Free" on offer.
-    WriteShortSettings(programFolder_ + "/defaults.ini", adjust.Brightness, adjust.Strength, adjust.Quality);
+    MakeSettingsFolder(settingsFolder_);
+    WriteShortSettings(settingsFolder_ + "/defaults.ini", adjust.Brightness, adjust.Strength, adjust.Quality);
     settings.DefaultMask = "none";
     FreeOffered = false;
 }
@@ -167,12 +164,12 @@ std::vector<std::string> Workflow::BatchJobs() const
     return jobs;
 }
 
-PhotoResult Workflow::saveShown(const std::string& outPath, const std::string& batchFolder, std::uint32_t startTime)
+PhotoResult Workflow::saveShown(const std::string& outPath)
 {
     PhotoResult result;
     result.Source = workflow.SourceFile;
     if (!workflow.DecodeOk || !workflow.PhotoPresent)
-        throw UnreadablePhotograph("Can not read " + workflow.SourceFile + "; it was not saved.");
+        throw std::runtime_error("Can not read " + workflow.SourceFile + "; it was not saved.");
     const int w = Image1.Width;
     const int h = Image1.Height;
     const CorrectionTargets targets = TargetsFor(mask.HotspotR, mask.HotspotG, mask.HotspotB, adjust.Brightness);
@@ -182,20 +179,10 @@ PhotoResult Workflow::saveShown(const std::string& outPath, const std::string& b
     const CorrectionRegion region = FullSizeRegion(OffsetX, OffsetY, w, h);
     const bool bmp = adjust.Quality == 101;
     const CropMargins crop = cropMargins();
-    const bool cropped = HasCrop(crop);
 
-    // A single save goes to the name chosen in the save dialog, which asked
-    // before replacing a file. A batch never replaces a file: it writes to
-    // the first free name among the plain name and the tick-count names,
-    // and the no-replace rename keeps that true even against another
-    // program writing into the same folder at the same moment.
-    OutputTarget target(FinalOutputPath(outPath, bmp, cropped));
-    if (!batchFolder.empty()) {
-        target = OutputTarget::FirstFree(
-            [folder = batchFolder, outName = workflow.OutName, bmp, startTime, cropped](int attempt) {
-                return BatchCandidatePath(folder, outName, bmp, startTime, attempt, cropped);
-            });
-    }
+    // The save dialog asked before replacing a file, so the chosen name is
+    // written whether or not it exists.
+    const OutputTarget target(FinalOutputPath(outPath, bmp, HasCrop(crop)));
     // The unprocessed photograph is corrected band by band while it is
     // encoded; the photograph itself is never changed, so nothing needs restoring.
     if (bmp) {
@@ -211,22 +198,6 @@ PhotoResult Workflow::saveShown(const std::string& outPath, const std::string& b
     result.Written = workflow.OutPath;
     say(FileNamePart(workflow.OutPath) + " saved.");
     return result;
-}
-
-void Workflow::stopAt(SaveOutcome& outcome, const std::exception& error)
-{
-    PhotoResult failed;
-    failed.Source = workflow.SourceFile;
-    failed.Error = error.what();
-    outcome.Results.push_back(failed);
-    outcome.Stopped = std::string("Saving stopped: ") + error.what();
-    // Whatever failed, the list position names the photograph shown.
-    workflow.FileIndex = 0;
-    for (std::size_t i = 0; i < workflow.Files.size(); ++i)
-        if (workflow.Files[i] == workflow.SourceFile) {
-            workflow.FileIndex = int(i);
-            break;
-        }
 }
 
 SaveOutcome Workflow::Save(WorkflowHost& host)
@@ -256,9 +227,13 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
             return outcome;
         }
         try {
-            outcome.Results.push_back(saveShown(chosen, std::string(), 0));
+            outcome.Results.push_back(saveShown(chosen));
         } catch (const std::exception& e) {
-            stopAt(outcome, e);
+            PhotoResult failed;
+            failed.Source = workflow.SourceFile;
+            failed.Error = e.what();
+            outcome.Results.push_back(failed);
+            outcome.Stopped = std::string("Saving stopped: ") + e.what();
         }
         return outcome;
     }
@@ -267,9 +242,8 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
     workflow.Files = BatchJobs();
     workflow.FileIndex = 0;
     const std::uint32_t startTime = host.TickCount();
-    // The batch lets the event loop run between photographs; while it runs
-    // the controls that would change the list, the mask or the settings
-    // under its feet are out of reach.
+    // While the batch runs the controls that would change the list, the
+    // mask or the settings under its feet are out of reach.
     struct Running {
         Workflow& flow;
         ~Running() { flow.BatchRunning = flow.ProgressShown = false; }
@@ -282,28 +256,7 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
         say(" Showing " + FileNamePart(workflow.Files[0]) + " [1 of " + std::to_string(count) + ']');
         return outcome;
     }
-    ProgressShown = true;
-    host.BatchStarted();
-    texts.ProgressValue = 0;
-    for (int index = 0; index < count; ++index) {
-        try {
-            outcome.Results.push_back(saveShown(std::string(), folder, startTime));
-        } catch (const std::exception& e) {
-            stopAt(outcome, e);
-            return outcome;
-        }
-        texts.ProgressValue = index + 1;
-        texts.ProgressText = "Processing " + FileNamePart(workflow.Files[std::size_t(index)]);
-        WorkflowProgress progress;
-        progress.Done = index + 1;
-        progress.Total = count;
-        progress.Last = &outcome.Results.back();
-        host.Progress(progress);
-        // The next photograph is shown and written; after the last the
-        // first is shown again.
-        workflow.CurrentFile.clear();
-        showFile(index + 1 < count ? index + 1 : 0);
-    }
+    saveBatch(host, folder, startTime, outcome);
     return outcome;
 }
 

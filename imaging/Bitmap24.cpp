@@ -238,29 +238,18 @@ void stretchDraw(const Bitmap24& source, Bitmap24& dest)
     stretchDraw(source, dest, Rect{0, 0, dest.width(), dest.height()});
 }
 
-namespace {
-
-// The source index a nearest-neighbour stretch from `from` to `to` pixels
-// takes for destination index d.
-long long stretchIndex(long long d, int from, int to)
-{
-    return ((2 * d + 1) * from) / (2LL * to);
-}
-
-} // namespace
-
 void stretchDrawThrough(const Bitmap24& source, int throughWidth, int throughHeight, Bitmap24& dest)
 {
     if (source.empty() || dest.empty() || throughWidth <= 0 || throughHeight <= 0)
         return;
     std::vector<std::size_t> columns(std::size_t(dest.width()));
     for (int x = 0; x < dest.width(); ++x) {
-        const long long through = stretchIndex(x, throughWidth, dest.width());
-        columns[std::size_t(x)] = std::size_t(stretchIndex(through, source.width(), throughWidth)) * 3;
+        const long long through = stretchSourceIndex(x, throughWidth, dest.width());
+        columns[std::size_t(x)] = std::size_t(stretchSourceIndex(through, source.width(), throughWidth)) * 3;
     }
     for (int y = 0; y < dest.height(); ++y) {
-        const long long through = stretchIndex(y, throughHeight, dest.height());
-        const std::uint8_t* in = source.data() + source.rowBytes() * std::size_t(stretchIndex(through, source.height(), throughHeight));
+        const long long through = stretchSourceIndex(y, throughHeight, dest.height());
+        const std::uint8_t* in = source.data() + source.rowBytes() * std::size_t(stretchSourceIndex(through, source.height(), throughHeight));
         std::uint8_t* out = dest.data() + dest.rowBytes() * std::size_t(y);
         for (std::size_t i = 0; i < columns.size(); ++i) {
             const std::uint8_t* p = in + columns[i];

@@ -150,6 +150,12 @@ void stretchDraw(const Bitmap24& source, Bitmap24& dest);
 // picture that would be fitted to a large size first (the mask thumbnail)
 // shows the same pixels at a fraction of the memory.
 void stretchDrawThrough(const Bitmap24& source, int throughWidth, int throughHeight, Bitmap24& dest);
+// The source index the stretches above take for destination index d when
+// `from` source pixels are stretched to `to`.
+inline long long stretchSourceIndex(long long d, int from, int to)
+{
+    return ((2 * d + 1) * from) / (2LL * to);
+}
 
 // Same-size copy of the source with its top-left corner at (x, y), clipped
 // to the destination.

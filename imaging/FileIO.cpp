@@ -203,8 +203,10 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
     FileDescriptor fd(openForReading(path));
     struct stat info {};
     std::vector<std::uint8_t> bytes;
+    // Room for the whole file and the read that finds its end, so the
+    // bytes are neither moved nor a second block touched.
     if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
-        bytes.reserve(std::size_t(info.st_size));
+        bytes.reserve(std::size_t(info.st_size) + 65536);
     // Read until end of file rather than trusting the size: the file may
     // change while it is read, and special files report no size.
     std::size_t used = 0;

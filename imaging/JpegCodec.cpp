@@ -295,6 +295,10 @@ namespace {
 
 using BandState = JpegBandEncoder::State;
 
+// How much the band encoder's output vector grows at a time within its
+// reserved room.
+constexpr std::size_t kOutputStep = std::size_t(1) << 20;
+
 void initVectorDestination(j_compress_ptr) {}
 
 // Called by libjpeg when the whole vector is full. It must not throw through
@@ -305,7 +309,10 @@ boolean growVectorDestination(j_compress_ptr cinfo)
     const std::size_t full = s->out->size();
     bool grown = true;
     try {
-        s->out->resize(full * 2);
+        // Within the room reserved the vector grows a step at a time, so only
+        // the pages the encoder fills are ever touched; beyond it, it doubles.
+        const std::size_t room = s->out->capacity();
+        s->out->resize(full < room ? std::min(room, full + kOutputStep) : full * 2);
     } catch (...) {
         grown = false;
     }
@@ -374,9 +381,12 @@ JpegBandEncoder::JpegBandEncoder(int width, int height, int quality, std::vector
         throw std::invalid_argument("JPEG band encoder: a picture of " + std::to_string(width) + " x " +
                                     std::to_string(height) + " pixels has nothing to encode");
     // The same first guess as EncodeJpeg, or all the room an earlier encode
-    // left; resizing within the capacity touches no new pages.
+    // left, is reserved; the encoder's output fills it a step at a time (see
+    // growVectorDestination), so fresh memory beyond the file's size is
+    // never touched.
     const std::size_t guess = std::size_t(width) * 3 * std::size_t(height) / 6 + 65536;
-    out.resize(std::max(guess, out.capacity()));
+    out.reserve(std::max(guess, out.capacity()));
+    out.resize(std::min(out.capacity(), kOutputStep));
     state_->out = &out;
     if (!startBandGuarded(*state_, width, height, quality)) {
         state_->failed = true;

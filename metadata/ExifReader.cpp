@@ -117,6 +117,7 @@ enum : uint16_t {
     kTagExifImageWidth = 0xA002,
     kTagExifImageLength = 0xA003,
     kTagInteroperabilityOffset = 0xA005,
+    kTagLensModel = 0xA434,
 };
 
 }  // namespace
@@ -477,6 +478,11 @@ void TImageInfo::WalkDirectory(int64_t start, int64_t base, DirectoryKind kind, 
             break;
         case kTagExifVersion:
             exifVersion = raw.substr(0, 6);
+            break;
+        case kTagLensModel:
+            // Not in the tag tables (so not listed), but mask matching needs it.
+            if (type == uint16_t(TiffType::Ascii))
+                lensModel = text.substr(0, 64);
             break;
         case kTagSubIfds:
         case kTagExifOffset:

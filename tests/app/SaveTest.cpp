@@ -8,14 +8,18 @@
 #include "CorrectionKernel.h"
 #include "MaskGeometry.h"
 #include "FileIO.h"
+#include "ImageFile.h"
 
 #include <QDirIterator>
 #include <QFile>
 #include <QTest>
+#include <QThread>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 
 using namespace lumivane;
 using namespace lumivane::testing;
@@ -145,6 +149,21 @@ QByteArray firstApp1(const QByteArray& jpeg)
         at += 2 + length;
     }
     return {};
+}
+
+// Photographs IMG_1.bmp ... IMG_<count>.bmp written from `make(i)`.
+struct PhotoFiles {
+    QStringList paths;
+    QList<Bitmap24> images;
+};
+PhotoFiles writePhotos(WindowFixture& f, int count, const std::function<Bitmap24(int)>& make)
+{
+    PhotoFiles files;
+    for (int i = 0; i < count; ++i) {
+        files.images << make(i);
+        files.paths << f.writeBmp(QStringLiteral("IMG_%1.bmp").arg(i + 1), files.images.last());
+    }
+    return files;
 }
 
 // Opens `photos`, loads `maskFile` and sets the sliders that shape the
@@ -500,35 +519,62 @@ private slots:
         form.Button1Click(form.ImageButton2);
         QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_3.bmp [3 of 5]"));
         f.services.folderAnswers.push_back(folder);
+        // Three photographs in flight, and the first one's file held back
+        // until the second one's is in place, so the workers finish later
+        // ones first.
+        form.flow().BatchJobsInFlight = 3;
+        const std::string firstOut = (folder + QStringLiteral("/IMG_3.bmp")).toStdString();
+        const QString secondOut = folder + QStringLiteral("/IMG_2.bmp");
+        ScopedFileFault holdFirst([&](FileStep step, const std::string& path, std::size_t&) {
+            for (int i = 0; step == FileStep::Create && path == firstOut && !QFile::exists(secondOut) && i < 2000; ++i)
+                QThread::msleep(5);
+            return 0;
+        });
         QList<QStringList> snapshots;
         QStringList captions;
+        QStringList statuses;
         f.services.onProcessEvents = [&] {
             snapshots << entriesOf(folder);
             captions << form.Label14->text();
+            statuses << form.status->text();
         };
 
         form.Button2->click();
 
         QCOMPARE(f.services.errors, QStringList());
-        // The order of writing, from the folder's content at each pause.
-        QStringList order;
-        QStringList seen;
-        for (const QStringList& now : snapshots)
-            for (const QString& name : now)
-                if (!seen.contains(name)) {
-                    seen << name;
-                    order << name;
-                }
-        QCOMPARE(order, (QStringList{QStringLiteral("IMG_3.bmp"), QStringLiteral("IMG_2.bmp"),
-                                     QStringLiteral("IMG_1.bmp"), QStringLiteral("IMG_4.bmp"),
-                                     QStringLiteral("IMG_5.bmp")}));
+        QCOMPARE(f.services.messages, QStringList());
         QVERIFY(snapshots.first().isEmpty()); // the pause after showing the panel comes before any write
-        // The progress caption names the photograph just written.
-        QCOMPARE(captions.mid(1), (QStringList{QStringLiteral("Processing IMG_3.bmp"),
-                                               QStringLiteral("Processing IMG_2.bmp"),
-                                               QStringLiteral("Processing IMG_1.bmp"),
-                                               QStringLiteral("Processing IMG_4.bmp"),
-                                               QStringLiteral("Processing IMG_5.bmp")}));
+        // The progress caption names the photograph just written, in list
+        // order, and each shows once its file and every earlier one are in
+        // the folder, though later files were there first.
+        const QStringList order = {QStringLiteral("IMG_3.bmp"), QStringLiteral("IMG_2.bmp"),
+                                   QStringLiteral("IMG_1.bmp"), QStringLiteral("IMG_4.bmp"),
+                                   QStringLiteral("IMG_5.bmp")};
+        QStringList shownCaptions;
+        bool laterFileFirst = false;
+        for (int i = 1; i < captions.size(); ++i) {
+            if (captions[i] == captions[i - 1])
+                continue;
+            shownCaptions << captions[i];
+            const int k = int(shownCaptions.size());
+            QVERIFY2(k <= order.size(), qPrintable(captions[i]));
+            for (int j = 0; j < k; ++j)
+                QVERIFY2(snapshots[i].contains(order[j]), qPrintable(captions[i] + QLatin1Char(' ') + order[j]));
+            laterFileFirst = laterFileFirst || snapshots[i].size() > k;
+        }
+        QStringList expectedCaptions;
+        for (const QString& name : order)
+            expectedCaptions << QStringLiteral("Processing ") + name;
+        QCOMPARE(shownCaptions, expectedCaptions);
+        QVERIFY(laterFileFirst);
+        // The status names each file saved in the same order.
+        QStringList saved;
+        for (const QString& status : statuses)
+            if (status.endsWith(QStringLiteral(" saved.")) && (saved.isEmpty() || saved.last() != status))
+                saved << status;
+        QCOMPARE(saved.size(), 5);
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(saved[i], order[i] + QStringLiteral(" saved."));
         // Each file holds its own photograph, corrected.
         for (int i = 0; i < 5; ++i) {
             const QString name = folder + QStringLiteral("/IMG_%1.bmp").arg(i + 1);
@@ -705,21 +751,37 @@ private slots:
             form.Button2->click();
         }
 
-        QCOMPARE(f.services.errors.size(), 1);
-        QVERIFY2(f.services.errors[0].contains(failing), qPrintable(f.services.errors[0]));
+        // A single save reports its error; a batch goes on and lists every
+        // photograph it could not write in one message at the end.
+        const QStringList& reported = batch ? f.services.messages : f.services.errors;
+        QCOMPARE(reported.size(), 1);
+        QVERIFY2(reported[0].contains(failing), qPrintable(reported[0]));
+        QCOMPARE(batch ? f.services.errors : f.services.messages, QStringList());
         QCOMPARE(leftovers(f.path("")), QStringList());
         QVERIFY(form.Panel8->isHidden());
         const int shown = form.flow().workflow.FileIndex;
         checkListPositionAgrees(form);
         QVERIFY(form.flow().PhotoFull() == images[photos.indexOf(QString::fromStdString(form.flow().workflow.SourceFile))]);
         QVERIFY(form.status->text().contains(QStringLiteral("[%1 of %2]").arg(shown + 1).arg(count)));
+        if (situation == QStringLiteral("folder is a file")) {
+            QVERIFY2(reported[0].startsWith(QStringLiteral("3 photographs of 3 could not be saved:")),
+                     qPrintable(reported[0]));
+            for (int i = 0; i < count; ++i)
+                QVERIFY2(reported[0].contains(photos[i] + QStringLiteral(": ")), qPrintable(photos[i]));
+        }
         if (situation == QStringLiteral("second blocked")) {
-            QCOMPARE(entriesOf(f.path("batch")), QStringList{QStringLiteral("IMG_1.jpg")});
-            QVERIFY2(f.services.errors[0].contains(QString::fromLatin1(std::strerror(ENOSPC))),
-                     qPrintable(f.services.errors[0]));
-            QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), photos[1]);
-            const Bitmap24 first = decodeJpeg(f.path("batch/IMG_1.jpg"));
-            QCOMPARE(first.width(), 120);
+            // The first and third are written all the same.
+            QCOMPARE(entriesOf(f.path("batch")), (QStringList{QStringLiteral("IMG_1.jpg"), QStringLiteral("IMG_3.jpg")}));
+            QVERIFY2(reported[0].startsWith(QStringLiteral("1 photograph of 3 could not be saved:\n") + photos[1] +
+                                            QStringLiteral(": ")),
+                     qPrintable(reported[0]));
+            QVERIFY2(reported[0].contains(QString::fromLatin1(std::strerror(ENOSPC))), qPrintable(reported[0]));
+            QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), photos[0]);
+            for (int i : {0, 2}) {
+                const QString name = f.path("batch") + QStringLiteral("/IMG_%1.jpg").arg(i + 1);
+                const Difference d = difference(decodeJpeg(name), referenceOutput(form, images[i], vignetteMask(120, 90)));
+                QVERIFY2(d.mean < 2.0, qPrintable(name + QStringLiteral(": mean %1").arg(d.mean)));
+            }
         }
 
         // The next save starts from the unprocessed photograph and succeeds.
@@ -730,13 +792,134 @@ private slots:
         else
             f.services.saveAnswers.push_back(good + QStringLiteral("/IMG_1.jpg"));
         form.Button2->click();
-        QCOMPARE(f.services.errors.size(), 1);
+        QCOMPARE(f.services.errors.size() + f.services.messages.size(), 1);
         QCOMPARE(entriesOf(good).size(), count);
         for (int i = 0; i < count; ++i) {
             const QString name = good + QStringLiteral("/IMG_%1.jpg").arg(i + 1);
             const Difference d = difference(decodeJpeg(name), referenceOutput(form, images[i], vignetteMask(120, 90)));
             QVERIFY2(d.mean < 2.0, qPrintable(name + QStringLiteral(": mean %1").arg(d.mean)));
         }
+    }
+
+    void unreadablePhotographInTheMiddle_OthersWrittenAndOneMessageNamesIt()
+    {
+        WindowFixture f;
+        const PhotoFiles files = writePhotos(f, 4, [](int i) { return wavePhoto(96, 72, 11 * i); });
+        const QStringList& photos = files.paths;
+        const QList<Bitmap24>& images = files.images;
+        // The third photograph is damaged after the list was opened.
+        f.writeBytes(QStringLiteral("IMG_3.bmp"), QByteArray("BM this is no bitmap"));
+        std::string reason;
+        try {
+            Bitmap24 ignored;
+            DecodeBySuffix(photos[2].toStdString(), ignored, JpegSmoothing::Off);
+        } catch (const std::exception& e) {
+            reason = e.what();
+        }
+        QVERIFY(!reason.empty());
+        const Bitmap24 maskImage = vignetteMask(96, 72);
+        const QString maskFile = f.writeBmp("flat.bmp", maskImage);
+        TForm1& form = openWithMask(f, photos, maskFile, 65, 29);
+        form.jpeg->setValue(101);
+        const QString folder = f.path("batch");
+        QDir().mkpath(folder);
+        f.services.folderAnswers.push_back(folder);
+        QStringList captions;
+        f.services.onProcessEvents = [&] {
+            if (captions.isEmpty() || captions.last() != form.Label14->text())
+                captions << form.Label14->text();
+        };
+
+        form.Button2->click();
+
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(f.services.messages,
+                 QStringList{QStringLiteral("1 photograph of 4 could not be saved:\n") + photos[2] +
+                             QStringLiteral(": ") + QString::fromStdString(reason)});
+        QCOMPARE(entriesOf(folder), (QStringList{QStringLiteral("IMG_1.bmp"), QStringLiteral("IMG_2.bmp"),
+                                                 QStringLiteral("IMG_4.bmp")}));
+        for (int i : {0, 1, 3}) {
+            const QString name = folder + QStringLiteral("/IMG_%1.bmp").arg(i + 1);
+            QVERIFY2(ReadBmpFile(name.toStdString()) == referenceOutput(form, images[i], maskImage), qPrintable(name));
+        }
+        // The damaged photograph had its turn in the progress panel.
+        QCOMPARE(captions.mid(1), (QStringList{QStringLiteral("Processing IMG_1.bmp"), QStringLiteral("Processing IMG_2.bmp"),
+                                               QStringLiteral("Processing IMG_3.bmp"), QStringLiteral("Processing IMG_4.bmp")}));
+        QCOMPARE(form.ProgressBar1->maximum(), 4);
+        QVERIFY(form.Panel8->isHidden());
+        checkListPositionAgrees(form);
+        QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_1.bmp [1 of 4]"));
+        QVERIFY(form.flow().PhotoFull() == images[0]);
+        QCOMPARE(leftovers(f.path("")), QStringList());
+    }
+
+    void escDuringBatch_FinishesThePhotographsInProgressAndStopsThere()
+    {
+        WindowFixture f;
+        const PhotoFiles files = writePhotos(f, 8, [](int i) { return gradientPhoto(80, 60, 9 * i); });
+        const QStringList& photos = files.paths;
+        const QList<Bitmap24>& images = files.images;
+        const Bitmap24 maskImage = vignetteMask(80, 60);
+        const QString maskFile = f.writeBmp("flat.bmp", maskImage);
+        TForm1& form = openWithMask(f, photos, maskFile, 45, 26);
+        form.jpeg->setValue(101);
+        form.flow().BatchJobsInFlight = 2;
+        const QString folder = f.path("batch");
+        QDir().mkpath(folder);
+        f.services.folderAnswers.push_back(folder);
+        // The first file waits until another photograph has reached its own
+        // file, and every other file waits for Esc, so the photographs in
+        // flight when it comes are known whatever the machine's load: the
+        // second, and perhaps the third.
+        std::atomic<bool> escSent{false};
+        std::atomic<bool> otherInFlight{false};
+        const std::string first = (folder + QStringLiteral("/IMG_1.bmp")).toStdString();
+        ScopedFileFault gate([&](FileStep step, const std::string& path, std::size_t&) {
+            if (step != FileStep::Create)
+                return 0;
+            if (path != first)
+                otherInFlight = true;
+            std::atomic<bool>& until = path == first ? otherInFlight : escSent;
+            for (int i = 0; !until && i < 2000; ++i)
+                QThread::msleep(5);
+            return 0;
+        });
+        QStringList atEsc;
+        f.services.onProcessEvents = [&] {
+            if (!escSent && form.Label14->text() == QStringLiteral("Processing IMG_1.bmp")) {
+                atEsc = entriesOf(folder);
+                QTest::keyClick(&form, Qt::Key_Escape);
+                escSent = true;
+            }
+        };
+
+        form.Button2->click();
+        f.services.onProcessEvents = nullptr;
+
+        QVERIFY(escSent);
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(f.services.messages, QStringList());
+        // What was written is a start of the list: the photographs done or in
+        // progress when Esc came, no more.
+        const QStringList written = entriesOf(folder);
+        QCOMPARE(atEsc, QStringList{QStringLiteral("IMG_1.bmp")});
+        QVERIFY2(written.size() == 2 || written.size() == 3, qPrintable(written.join(QLatin1Char(' '))));
+        for (int i = 0; i < written.size(); ++i) {
+            QCOMPARE(written[i], QStringLiteral("IMG_%1.bmp").arg(i + 1));
+            QVERIFY(ReadBmpFile((folder + QLatin1Char('/') + written[i]).toStdString()) ==
+                    referenceOutput(form, images[i], maskImage));
+        }
+        QCOMPARE(leftovers(f.path("")), QStringList());
+        QCOMPARE(form.status->text(),
+                 QStringLiteral(" Saving stopped: %1 of 8 photographs written.").arg(written.size()));
+        QVERIFY(form.Panel8->isHidden());
+        QVERIFY(!form.flow().BatchRunning);
+        checkListPositionAgrees(form);
+        QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), photos[0]);
+        // Esc outside a batch changes nothing.
+        QTest::keyClick(&form, Qt::Key_Escape);
+        QCOMPARE(form.status->text(),
+                 QStringLiteral(" Saving stopped: %1 of 8 photographs written.").arg(written.size()));
     }
 
     void cropThatLeavesNothing_SaysSoAndWritesNothing_data()

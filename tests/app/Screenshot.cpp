@@ -1,7 +1,8 @@
 // Writes PNG pictures of the windows for a person to look at: the main
 // window with a photograph and a mask loaded, the open adjustment panel, the
-// EXIF window beside the main window, and the before/after window. Run under Xvfb by
-// scripts/screenshot.
+// EXIF window beside the main window, the before/after window, and the main
+// window showing its longest captions and the progress of "Save Images".
+// Run under Xvfb by scripts/screenshot, at scale 1 and 2.
 #include "WindowFixture.h"
 
 #include "BeforeAfterForm.h"
@@ -72,12 +73,17 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "the EXIF window was not shown in time\n");
     const QPixmap main = shot(&form);
     const QPixmap exif = shot(form.Form2);
-    QPixmap both(main.width() + exif.width() + 10, std::max(main.height(), exif.height()));
+    // Side by side in screen pixels: at a scale factor above 1 the grabs
+    // hold more pixels than their windows' sizes, and so does the picture.
+    const qreal ratio = main.devicePixelRatio();
+    const int gap = qRound(10 * ratio);
+    QPixmap both(main.width() + exif.width() + gap, std::max(main.height(), exif.height()));
     both.fill(Qt::darkGray);
+    both.setDevicePixelRatio(ratio);
     {
         QPainter p(&both);
-        p.drawPixmap(0, 0, main);
-        p.drawPixmap(main.width() + 10, 0, exif);
+        p.drawPixmap(QPointF(0, 0), main);
+        p.drawPixmap(QPointF((main.width() + gap) / ratio, 0), exif);
     }
     ok = save(both, outDir + QStringLiteral("/exif_window.png")) && ok;
     form.Form2->close();
@@ -94,5 +100,35 @@ int main(int argc, char** argv)
     if (!QTest::qWaitForWindowExposed(form.BeforeAfter))
         std::fprintf(stderr, "the before/after window was not shown in time\n");
     ok = save(shot(form.BeforeAfter), outDir + QStringLiteral("/before_after.png")) && ok;
+    form.BeforeAfter->close();
+
+    // The longest texts the captions take: a large photograph with a long
+    // name, a mask of another ratio with a long name, the sliders at their
+    // ends and the BMP warning.
+    const QString large = f.writeJpeg("DSC_20261208_142237_panorama_left.jpg", vignetteMask(6000, 4000, 230, 190, 140), 80);
+    f.open({large, large, large});
+    f.loadMask(f.writeBmp("wide_angle_flat_field_f8.bmp", vignetteMask(600, 450)));
+    form.strength->setValue(100);
+    form.brightness->setValue(0);
+    form.jpeg->setValue(101);
+    form.Button1Click(form.ImageButton2);
+    ok = save(shot(&form), outDir + QStringLiteral("/long_captions.png")) && ok;
+
+    // The progress panel of "Save Images", taken after the first photograph,
+    // when it names the next one.
+    const QString folder = f.path("saved");
+    QDir().mkpath(folder);
+    f.services.folderAnswers.push_back(folder);
+    bool progressShot = false;
+    int pauses = 0;
+    f.services.onProcessEvents = [&] {
+        if (progressShot || ++pauses < 2)
+            return;
+        progressShot = true;
+        ok = save(form.grab(), outDir + QStringLiteral("/batch_progress.png")) && ok;
+    };
+    form.Button2Click();
+    f.services.onProcessEvents = nullptr;
+    ok = progressShot && ok;
     return ok ? 0 : 1;
 }

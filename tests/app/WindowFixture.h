@@ -147,6 +147,12 @@ public:
         form_ = std::make_unique<TForm1>(services, programDir());
         return *form_;
     }
+    // Creates the main window keeping its settings in `settingsFolder`.
+    TForm1& startWithSettingsIn(const QString& settingsFolder)
+    {
+        form_ = std::make_unique<TForm1>(services, settingsFolder);
+        return *form_;
+    }
     TForm1& form() { return *form_; }
     void restart() { form_.reset(); start(); }
 

@@ -3,6 +3,7 @@
 #include "CliOptions.h"
 
 #include "BmpCodec.h"
+#include "CameraExif.h"
 #include "FileIO.h"
 #include "MaskGeometry.h"
 #include "SavePipeline.h"
@@ -322,6 +323,113 @@ TEST_F(Program, HelpAndVersion)
     r = run({});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("--out DIR is missing"), std::string::npos) << r.err;
+}
+
+
+// ---- The mask folder and the mask check ----
+
+namespace maskfolder {
+
+Bitmap24 falloff(int w, int h, int centre)
+{
+    Bitmap24 m(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double dx = (x + 0.5 - w / 2.0) / w, dy = (y + 0.5 - h / 2.0) / h;
+            const auto v = std::uint8_t(centre * (1 - 0.8 * (dx * dx + dy * dy)));
+            m.setPixel(x, y, packColour(v, v, v));
+        }
+    return m;
+}
+
+} // namespace maskfolder
+
+TEST(CliOptions, MaskFolderAndSmoothing)
+{
+    const CliOptions o = ParseCommandLine({"--out", "d", "--mask-folder=masks", "--smooth-mask", "a.jpg"});
+    EXPECT_EQ(o.maskFolder, "masks");
+    EXPECT_TRUE(o.smoothMask);
+    EXPECT_FALSE(ParseCommandLine({"--out", "d", "a.jpg"}).smoothMask);
+    EXPECT_THROW(ParseCommandLine({"--out", "d", "a.jpg", "--mask-folder"}), UsageError);
+}
+
+TEST_F(Program, MaskFolder_EachPhotographGetsItsMask)
+{
+    using lumivane::testing::Camera;
+    const fs::path masks = dir_ / "masks";
+    fs::create_directories(masks);
+    const int centres[] = {220, 200, 180};
+    const double stops[] = {4, 8, 16};
+    std::vector<std::string> photos;
+    for (int i = 0; i < 3; ++i) {
+        const std::string name = "f" + std::to_string(int(stops[i])) + ".jpg";
+        lumivane::testing::WriteCameraJpeg((masks / name).string(), maskfolder::falloff(60, 40, centres[i]),
+                                           Camera("Canon", "EOS 5D", stops[i], 50));
+        photos.push_back((dir_ / ("p" + std::to_string(i) + ".jpg")).string());
+        lumivane::testing::WriteCameraJpeg(photos.back(), maskfolder::falloff(60, 40, 120 + 20 * i),
+                                           Camera("Canon", "EOS 5D", stops[i], 50));
+    }
+    const std::string stranger = (dir_ / "stranger.jpg").string();
+    lumivane::testing::WriteCameraJpeg(stranger, maskfolder::falloff(60, 40, 100), Camera("PENTAX", "K-1", 4, 50));
+
+    // Without a fallback the stranger fails and the others are written.
+    std::vector<std::string> args = {"--settings", settings_, "--mask-folder", masks.string(), "--out", out()};
+    args.insert(args.end(), photos.begin(), photos.end());
+    args.push_back(stranger);
+    Outcome r = run(args);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(outFiles(), (std::vector<std::string>{"p0.jpg", "p1.jpg", "p2.jpg"}));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NE(r.err.find("  " + photos[std::size_t(i)] + ": f" + std::to_string(int(stops[i])) + ".jpg\n"),
+                  std::string::npos)
+            << r.err;
+    EXPECT_NE(r.err.find("  " + stranger + ": none\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("no mask: " + stranger + " (no mask of the folder matches PENTAX K-1, F4, 50 mm)"),
+              std::string::npos)
+        << r.err;
+
+    // Each output is what the chosen mask alone gives.
+    const std::vector<std::uint8_t> chosen = ReadWholeFile(out() + "/p1.jpg");
+    fs::remove_all(out());
+    r = run({"--settings", settings_, "--mask", (masks / "f8.jpg").string(), "--out", out(), photos[1]});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadWholeFile(out() + "/p1.jpg"), chosen);
+
+    // --mask is the fallback for the photograph that matches nothing.
+    fs::remove_all(out());
+    args = {"--settings", settings_, "--mask-folder", masks.string(), "--mask", mask_, "--out", out(), stranger};
+    r = run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("  " + stranger + ": mask.bmp (no match in the folder)\n"), std::string::npos) << r.err;
+
+    // A folder that is not there is a usage error.
+    r = run({"--settings", settings_, "--mask-folder", (dir_ / "nowhere").string(), "--out", out(), stranger});
+    EXPECT_EQ(r.status, 2) << r.err;
+}
+
+TEST_F(Program, MaskCheck_WarnsOnStandardErrorAndSmoothingQuietsTexture)
+{
+    // A dark mask with a coarse checker texture.
+    Bitmap24 bad = maskfolder::falloff(300, 200, 50);
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 300; ++x)
+            if ((x / 2 + y / 2) % 2)
+                bad.setPixel(x, y, packColour(30, 30, 30));
+    const std::string badMask = (dir_ / "bad.bmp").string();
+    WriteFileAtomically(badMask, EncodeBmp(bad));
+    const std::string p = photo("a.jpg");
+
+    Outcome r = run({"--settings", settings_, "--mask", badMask, "--out", out(), p});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("lumivane-cli: warning: mask " + badMask + ": Too dark"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("lumivane-cli: warning: mask " + badMask + ": Texture or dust"), std::string::npos) << r.err;
+
+    r = run({"--settings", settings_, "--mask", badMask, "--smooth-mask", "--out", out(), p});
+    EXPECT_EQ(r.err.find("Texture or dust"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Too dark"), std::string::npos) << r.err;
+
+    r = run({"--settings", settings_, "--mask", mask_, "--out", out(), p});
+    EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
 }
 
 } // namespace

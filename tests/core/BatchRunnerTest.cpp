@@ -11,9 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <mutex>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace lumivane;
@@ -197,6 +200,67 @@ TEST_F(Batch, StopFinishesWhatIsInFlightAndReportsTheRest)
     EXPECT_EQ(std::distance(fs::directory_iterator(s.folder), fs::directory_iterator()), 3);
 }
 
+// A mask still loading on another thread when the batch starts: it is
+// waited for once the first photograph is decoded, and the files are those of
+// a batch given the finished mask.
+TEST_F(Batch, MaskStillLoading_IsAwaitedAfterTheFirstDecodeAndGivesTheSameBytes)
+{
+    const std::vector<std::string> photos = {jpegPhoto("a.jpg", 120, 80, 5), jpegPhoto("b.jpg", 90, 60, 6),
+                                             jpegPhoto("c.jpg", 120, 80, 7)};
+    const auto given = RunBatch(photos, settings("given"), 2);
+    Bitmap24 late;
+    std::thread loader([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        late = falloffMask(90, 60);
+    });
+    std::mutex eventsMutex;
+    std::vector<std::string> events;
+    BatchSettings s = settings("late");
+    s.mask = &late;
+    s.maskReady = [&] {
+        loader.join();
+        std::lock_guard<std::mutex> lock(eventsMutex);
+        events.push_back("mask ready");
+    };
+    s.decoded = [&](std::size_t index, const Bitmap24&) {
+        std::lock_guard<std::mutex> lock(eventsMutex);
+        events.push_back("decoded " + std::to_string(index));
+    };
+    const auto results = RunBatch(photos, s, 2);
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[0], "decoded 0");
+    EXPECT_EQ(events[1], "mask ready");
+    for (std::size_t i = 0; i < photos.size(); ++i) {
+        ASSERT_EQ(results[i].outcome, Outcome::Written) << results[i].reason;
+        EXPECT_EQ(bytesOf(results[i].written), bytesOf(given[i].written)) << results[i].written;
+    }
+}
+
+// A mask that cannot be loaded stops the batch before anything is written.
+TEST_F(Batch, MaskThatFailsToLoad_ThrowsAndWritesNothing)
+{
+    const std::vector<std::string> photos = {jpegPhoto("a.jpg", 90, 60, 1), jpegPhoto("b.jpg", 90, 60, 2)};
+    struct Case {
+        const char* name;
+        bool throws;
+    };
+    for (const Case& c : {Case{"loader fails", true}, Case{"loader leaves it empty", false}}) {
+        SCOPED_TRACE(c.name);
+        Bitmap24 never;
+        BatchSettings s = settings(c.throws ? "fails" : "empty");
+        s.mask = &never;
+        s.maskReady = [&] {
+            if (c.throws)
+                throw std::runtime_error("cannot read the mask");
+        };
+        if (c.throws)
+            EXPECT_THROW(RunBatch(photos, s, 2), std::runtime_error);
+        else
+            EXPECT_THROW(RunBatch(photos, s, 2), std::invalid_argument);
+        EXPECT_TRUE(fs::is_empty(s.folder));
+    }
+}
+
 // Margins that leave nothing of one photograph fail that photograph only.
 TEST_F(Batch, CropLeavingNoPixels_FailsThatPhotographOnly)
 {
@@ -232,6 +296,54 @@ TEST(BatchHelpers, PanelLevelsAndTurns)
     const Bitmap24 twice = TurnedMask(mask, 2);
     EXPECT_EQ(twice.pixel(3, 1), packColour(10, 20, 30));
     EXPECT_TRUE(TurnedMask(TurnedMask(mask, 3), 1) == mask);
+}
+
+// A mask chosen per photograph: each photograph of one size gets its own
+// mask (fitted and kept per mask, not only per size), its levels sampled on
+// that mask; a photograph without a mask fails and the others go on.
+TEST_F(Batch, MaskChosenPerPhotograph_EachGetsTheBytesOfItsOwnMask)
+{
+    std::vector<std::string> photos;
+    for (int i = 0; i < 4; ++i)
+        photos.push_back(jpegPhoto("q" + std::to_string(i) + ".jpg", 120, 80, i * 13));
+    auto second = std::make_shared<const Bitmap24>(falloffMask(60, 30));
+    auto first = std::make_shared<const Bitmap24>(mask_);
+    const BatchMaskChooser chooser = [&](const std::string& photo) {
+        BatchMaskChoice choice;
+        const char digit = fs::path(photo).stem().string().back();
+        if (digit == '3') {
+            choice.reason = "none fits";
+            return choice;
+        }
+        choice.mask = digit == '1' ? second : first;
+        choice.name = digit == '1' ? "second" : "first";
+        return choice;
+    };
+    for (int jobs : {1, 3}) {
+        SCOPED_TRACE(jobs);
+        const std::string out = "chosen" + std::to_string(jobs);
+        BatchSettings s = settings(out);
+        s.mask = nullptr;
+        s.chooseMask = chooser;
+        const auto results = RunBatch(photos, s, jobs);
+        for (int i = 0; i < 3; ++i) {
+            SCOPED_TRACE(i);
+            ASSERT_EQ(results[std::size_t(i)].outcome, Outcome::Written) << results[std::size_t(i)].reason;
+            EXPECT_EQ(results[std::size_t(i)].mask, i == 1 ? "second" : "first");
+            // The same photograph alone with that mask as the batch's one mask.
+            const std::string alone = "alone" + std::to_string(jobs) + "_" + std::to_string(i);
+            BatchSettings single = settings(alone);
+            single.mask = i == 1 ? second.get() : first.get();
+            const auto one = RunBatch({photos[std::size_t(i)]}, single, 1);
+            ASSERT_EQ(one[0].outcome, Outcome::Written);
+            EXPECT_EQ(bytesOf(results[std::size_t(i)].written), bytesOf(one[0].written));
+        }
+        EXPECT_EQ(results[3].outcome, Outcome::NoMask);
+        EXPECT_EQ(results[3].reason, "none fits");
+    }
+    BatchSettings none = settings("none");
+    none.mask = nullptr;
+    EXPECT_THROW(RunBatch(photos, none, 1), std::invalid_argument);
 }
 
 } // namespace

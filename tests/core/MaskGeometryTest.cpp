@@ -92,6 +92,36 @@ TEST(SampleCentreLevels, NarrowAndShortMasksAreClampedIntoTheBitmap)
     EXPECT_EQ(none.r + none.g + none.b, 0);
 }
 
+// Read through the stretch, the five samples are those of the mask fitted
+// to the photograph's size: growing, shrinking, odd sizes, one pixel.
+TEST(SampleCentreLevelsThrough, EqualsSamplingTheStretchedMask)
+{
+    struct Case {
+        int maskW, maskH, w, h;
+    };
+    const Case cases[] = {{70, 52, 641, 479}, {300, 200, 97, 61}, {1, 1, 50, 50}, {33, 17, 34, 18},
+                          {5, 3, 5, 3},       {8, 600, 900, 7},   {41, 31, 1, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.maskW) + "x" + std::to_string(c.maskH) + " to " + std::to_string(c.w) +
+                     "x" + std::to_string(c.h));
+        // Every pixel differs from its neighbours, so one column or row off
+        // changes the levels.
+        Bitmap24 mask(c.maskW, c.maskH);
+        for (int y = 0; y < c.maskH; ++y)
+            for (int x = 0; x < c.maskW; ++x)
+                setRgb(mask, x, y, (x * 53 + y * 7) % 256, (x * 11 + y * 71) % 256, (x * 29 + y * 97 + 13) % 256);
+        Bitmap24 stretched(c.w, c.h);
+        stretchDraw(mask, stretched);
+        const HotspotLevels expected = SampleCentreLevels(stretched);
+        const HotspotLevels through = SampleCentreLevelsThrough(mask, c.w, c.h);
+        EXPECT_EQ(through.r, expected.r);
+        EXPECT_EQ(through.g, expected.g);
+        EXPECT_EQ(through.b, expected.b);
+    }
+    const HotspotLevels none = SampleCentreLevelsThrough(Bitmap24(), 40, 30);
+    EXPECT_EQ(none.r + none.g + none.b, 0);
+}
+
 TEST(MaskRatio, DiffersOnlyWhenTwoDecimalRatiosDiffer)
 {
     EXPECT_TRUE(MaskRatioDiffers(4000, 3000, 3000, 2000));

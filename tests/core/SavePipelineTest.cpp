@@ -160,6 +160,28 @@ TEST(JpegBandEncoder_MatchesEncodeJpeg, ForSizesQualitiesAndRowGroupings)
     }
 }
 
+// A picture large enough that the encoder's output grows step by step
+// within its reserved room and then past it: the bytes stay EncodeJpeg's,
+// also in a buffer a larger file left behind.
+TEST(JpegBandEncoder_MatchesEncodeJpeg, WhenTheOutputOutgrowsItsFirstStepAndItsRoom)
+{
+    const Bitmap24 image = photoLike(1600, 1400, 7u, true);
+    Bytes out;
+    for (int quality : {100, 60, 1}) {
+        SCOPED_TRACE(quality);
+        const Bytes expected = EncodeJpeg(image, quality);
+        JpegBandEncoder encoder(image.width(), image.height(), quality, out);
+        for (int y = 0; y < image.height(); y += 16) {
+            const std::uint8_t* rows[16];
+            const int count = std::min(16, image.height() - y);
+            for (int i = 0; i < count; ++i)
+                rows[i] = image.scanLine(y + i);
+            encoder.WriteRows(rows, count);
+        }
+        EXPECT_EQ(encoder.Finish(), expected);
+    }
+}
+
 TEST(JpegBandEncoder_Rejects, MisuseWithClearErrors)
 {
     Bytes out;

@@ -6,13 +6,18 @@
 #include "BmpCodec.h"
 #include "CorrectionKernel.h"
 #include "FileIO.h"
+#include "ImageFile.h"
 #include "MaskGeometry.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <set>
+#include <thread>
 #include <unistd.h>
 
 using namespace lumivane;
@@ -70,14 +75,24 @@ public:
     void Progress(const WorkflowProgress& progress) override
     {
         seen.push_back({progress.Done, progress.Total, flow_.texts.ProgressText, flow_.texts.Status,
-                        progress.Last ? progress.Last->Written : std::string(), flow_.BatchRunning});
+                        progress.Last ? progress.Last->Written : std::string(), flow_.BatchRunning,
+                        flow_.workflow.FileIndex, flow_.pictures.Original, flow_.pictures.Processed,
+                        flow_.pictures.Thumbnail, flow_.texts.OriginalCaption, flow_.texts.ProcessedCaption});
+        if (onProgress)
+            onProgress(progress);
     }
+    void KeepResponsive() override { ++waits; }
 
     struct Seen {
         int done, total;
         std::string progressText, status, written;
         bool running;
+        int index;
+        Bitmap24 original, processed, thumbnail;
+        std::string originalCaption, processedCaption;
     };
+    std::function<void(const WorkflowProgress&)> onProgress;
+    int waits = 0;
     std::string savePath;
     std::string folder;
     std::vector<std::string> asked;
@@ -391,25 +406,250 @@ TEST_F(WorkflowTest, BatchWritesEveryPhotographWithItsOwnPixelsInListOrderShownF
     EXPECT_EQ(outFiles().size(), 6u);
 }
 
-TEST_F(WorkflowTest, BatchStopsAtAPhotographThatCannotBeDecoded)
+TEST_F(WorkflowTest, BatchSkipsAPhotographThatCannotBeDecodedAndListsItOnce)
 {
     const std::vector<std::string> files = {bmp("a.bmp", gradient(60, 45, 0)), garbage("b.bmp"),
                                             bmp("c.bmp", gradient(60, 45, 100))};
+    // The reason the decoder itself gives for the damaged file.
+    std::string reason;
+    try {
+        Bitmap24 ignored;
+        DecodeBySuffix(files[1], ignored, JpegSmoothing::Off);
+    } catch (const std::exception& e) {
+        reason = e.what();
+    }
+    ASSERT_FALSE(reason.empty());
     Workflow flow(program());
     flow.OpenList(files);
     ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", vignette(60, 45))));
     ScriptedHost host(flow);
     host.folder = out();
     const SaveOutcome outcome = flow.Save(host);
-    EXPECT_EQ(outcome.Stopped, "Saving stopped: Can not read " + files[1] + "; it was not saved.");
-    ASSERT_EQ(outcome.Results.size(), 2u);
+    EXPECT_TRUE(outcome.Stopped.empty());
+    EXPECT_FALSE(outcome.StoppedByUser);
+    ASSERT_EQ(outcome.Results.size(), 3u);
     EXPECT_EQ(outcome.Results[0].Written, out() + "/a.jpg");
     EXPECT_TRUE(outcome.Results[1].Written.empty());
-    EXPECT_EQ(outFiles(), std::set<std::string>{"a.jpg"});
-    // The list position names the photograph the batch stopped at.
-    EXPECT_EQ(flow.workflow.FileIndex, 1);
+    EXPECT_EQ(outcome.Results[1].Error, reason);
+    EXPECT_EQ(outcome.Results[2].Written, out() + "/c.jpg");
+    EXPECT_EQ(outFiles(), (std::set<std::string>{"a.jpg", "c.jpg"}));
+    EXPECT_EQ(outcome.Failures, "1 photograph of 3 could not be saved:\n" + files[1] + ": " + reason);
+    // The damaged photograph had its turn in the progress, with neutral previews.
+    ASSERT_EQ(host.seen.size(), 3u);
+    EXPECT_EQ(host.seen[1].progressText, "Processing b.bmp");
+    EXPECT_EQ(host.seen[1].status, " b.bmp was not saved: " + reason);
+    EXPECT_EQ(host.seen[1].originalCaption, " Original Image (empty)");
+    EXPECT_EQ(host.seen[2].status, "c.jpg saved.");
+    // The batch ends on the first entry, as a completed batch does.
+    EXPECT_EQ(flow.workflow.FileIndex, 0);
+    EXPECT_EQ(flow.workflow.SourceFile, files[0]);
+    EXPECT_EQ(flow.texts.Status, " Showing a.bmp [1 of 3]");
+    EXPECT_TRUE(flow.workflow.PhotoPresent);
     EXPECT_FALSE(flow.BatchRunning);
-    EXPECT_TRUE(flow.PreviousEnabled() && flow.NextEnabled());
+}
+
+// One row per batch: the settings that shape the files, and how many
+// photographs are in flight.
+struct OneAtATimeCase {
+    const char* name;
+    int quality;
+    int jobs;
+    int turns;
+    int offsetUp, offsetRight;
+    const char* left;
+    const char* bottom;
+};
+
+void PrintTo(const OneAtATimeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class BatchEqualsOneAtATime : public WorkflowTest, public ::testing::WithParamInterface<OneAtATimeCase> {};
+
+TEST_P(BatchEqualsOneAtATime, EveryFileHasTheBytesOfASaveOfThatPhotographAlone)
+{
+    const OneAtATimeCase& c = GetParam();
+    // Photographs of three sizes and a mask of a fourth, so every photograph
+    // has its own stretched mask.
+    const std::vector<std::string> files = {bmp("a.bmp", gradient(64, 48, 0)), bmp("b.bmp", gradient(80, 50, 30)),
+                                            bmp("c.bmp", gradient(64, 48, 60)), bmp("d.bmp", gradient(45, 60, 90)),
+                                            bmp("e.bmp", gradient(80, 50, 120))};
+    const std::string maskFile = bmp("m.bmp", vignette(70, 52));
+    const auto setUp = [&](Workflow& flow, const std::vector<std::string>& list) {
+        flow.OpenList(list);
+        ASSERT_TRUE(flow.LoadMask(maskFile));
+        for (int t = 0; t < c.turns; ++t)
+            flow.Turn(true);
+        flow.SetSliders(33, 64);
+        flow.SetQuality(c.quality);
+        flow.SetCrop(c.left, "0", "0", c.bottom);
+        flow.ShiftVertical(kOffsetCentre + c.offsetUp);
+        flow.ShiftHorizontal(kOffsetCentre + c.offsetRight);
+    };
+    Workflow batch(program());
+    setUp(batch, files);
+    batch.BatchJobsInFlight = c.jobs;
+    ScriptedHost host(batch);
+    host.folder = out();
+    const SaveOutcome outcome = batch.Save(host);
+    ASSERT_TRUE(outcome.Failures.empty()) << outcome.Failures;
+    ASSERT_EQ(outcome.Results.size(), files.size());
+
+    const std::string ext = c.quality == 101 ? ".bmp" : ".jpg";
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string stem = std::string(1, char('a' + i));
+        SCOPED_TRACE(stem);
+        Workflow single(program());
+        setUp(single, {files[i]});
+        // A single save keeps the hotspot its own mask load sampled; the
+        // batch uses the one sampled with the first photograph.
+        single.mask.HotspotR = batch.mask.HotspotR;
+        single.mask.HotspotG = batch.mask.HotspotG;
+        single.mask.HotspotB = batch.mask.HotspotB;
+        ScriptedHost singleHost(single);
+        singleHost.savePath = (dir / ("single-" + stem + ext)).string();
+        const SaveOutcome alone = single.Save(singleHost);
+        ASSERT_EQ(alone.Results.size(), 1u);
+        ASSERT_TRUE(alone.Stopped.empty()) << alone.Stopped;
+        EXPECT_EQ(outcome.Results[i].Written, out() + "/" + stem + ext);
+        EXPECT_EQ(ReadWholeFile(outcome.Results[i].Written), ReadWholeFile(singleHost.savePath));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, BatchEqualsOneAtATime,
+    ::testing::Values(OneAtATimeCase{"JpegOneJob", 88, 1, 0, 0, 0, "0", "0"},
+                      OneAtATimeCase{"JpegThreeJobsTurnedOffsetCropped", 75, 3, 1, 4, -3, "5", "7"},
+                      OneAtATimeCase{"BmpFourJobsTurnedTwiceCropped", 101, 4, 2, -2, 6, "0", "3"},
+                      OneAtATimeCase{"BmpTwoJobs", 101, 2, 0, 0, 0, "0", "0"}),
+    [](const ::testing::TestParamInfo<OneAtATimeCase>& info) { return std::string(info.param.name); });
+
+TEST_F(WorkflowTest, BatchReportsAndShowsInListOrderWhenLaterPhotographsFinishFirst)
+{
+    std::vector<std::string> files;
+    for (int i = 0; i < 5; ++i)
+        files.push_back(bmp(std::string(1, char('a' + i)) + ".bmp", gradient(40 + 8 * i, 30 + 5 * i, 25 * i)));
+    const std::string maskFile = bmp("m.bmp", vignette(50, 40));
+    const auto setUp = [&](Workflow& flow) {
+        flow.OpenList(files);
+        ASSERT_TRUE(flow.LoadMask(maskFile));
+        flow.SetSliders(30, 50);
+        flow.SetQuality(101);
+        // Margins make the preview pass depend on each photograph's own size.
+        flow.SetCrop("3", "2", "4", "1");
+    };
+    Workflow flow(program());
+    setUp(flow);
+    flow.BatchJobsInFlight = 3;
+    ScriptedHost host(flow);
+    host.folder = out();
+    // The first photograph's file is held back until the second one's is in
+    // place, so later ones are written before it.
+    const std::string first = out() + "/a.bmp";
+    const std::string second = out() + "/b.bmp";
+    ScopedFileFault holdFirst([&](FileStep step, const std::string& path, std::size_t&) {
+        for (int i = 0; step == FileStep::Create && path == first && !fs::exists(second) && i < 2000; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return 0;
+    });
+    std::set<std::string> presentAtFirstReport;
+    host.onProgress = [&](const WorkflowProgress& progress) {
+        if (progress.Done == 1)
+            presentAtFirstReport = outFiles();
+    };
+    const SaveOutcome outcome = flow.Save(host);
+    ASSERT_TRUE(outcome.Failures.empty()) << outcome.Failures;
+    // The workers did finish out of order ...
+    EXPECT_GT(presentAtFirstReport.size(), 1u);
+    EXPECT_GT(host.waits, 0);
+    // ... yet every report came in list order, showing its own photograph
+    // as stepping through the list shows it.
+    Workflow stepping(program());
+    setUp(stepping);
+    ASSERT_EQ(host.seen.size(), files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(files[i]);
+        if (i > 0)
+            stepping.Step(+1);
+        const ScriptedHost::Seen& seen = host.seen[i];
+        EXPECT_EQ(seen.done, int(i) + 1);
+        EXPECT_EQ(seen.index, int(i));
+        EXPECT_EQ(seen.progressText, "Processing " + std::string(1, char('a' + i)) + ".bmp");
+        EXPECT_EQ(seen.status, std::string(1, char('a' + i)) + ".bmp saved.");
+        EXPECT_EQ(seen.written, out() + "/" + std::string(1, char('a' + i)) + ".bmp");
+        EXPECT_EQ(seen.original, stepping.pictures.Original);
+        EXPECT_EQ(seen.processed, stepping.pictures.Processed);
+        EXPECT_EQ(seen.thumbnail, stepping.pictures.Thumbnail);
+        EXPECT_EQ(seen.originalCaption, stepping.texts.OriginalCaption);
+        EXPECT_EQ(seen.processedCaption, stepping.texts.ProcessedCaption);
+    }
+    // Back on the first entry, showing what opening the list showed.
+    stepping.OpenList(files);
+    EXPECT_EQ(flow.pictures.Processed, stepping.pictures.Processed);
+    EXPECT_EQ(flow.pictures.Thumbnail, stepping.pictures.Thumbnail);
+    EXPECT_EQ(flow.texts.Status, " Showing a.bmp [1 of 5]");
+}
+
+TEST_F(WorkflowTest, RequestStopFinishesThePhotographsInProgressAndStartsNoMore)
+{
+    std::vector<std::string> files;
+    for (int i = 0; i < 8; ++i)
+        files.push_back(bmp("p" + std::to_string(i) + ".bmp", gradient(60, 45, 20 * i)));
+    Workflow flow(program());
+    flow.OpenList(files);
+    ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", vignette(60, 45))));
+    flow.BatchJobsInFlight = 2;
+    ScriptedHost host(flow);
+    host.folder = out();
+    // The first file waits until another photograph has reached its own
+    // file, and every other file waits until the stop is asked for, so the
+    // photographs in flight at that moment are known whatever the machine's
+    // load: the second, and perhaps the third.
+    std::atomic<bool> stopAsked{false};
+    std::atomic<bool> otherInFlight{false};
+    const std::string first = out() + "/p0.jpg";
+    ScopedFileFault gate([&](FileStep step, const std::string& path, std::size_t&) {
+        if (step != FileStep::Create)
+            return 0;
+        if (path != first)
+            otherInFlight = true;
+        std::atomic<bool>& until = path == first ? otherInFlight : stopAsked;
+        for (int i = 0; !until && i < 2000; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return 0;
+    });
+    host.onProgress = [&](const WorkflowProgress& progress) {
+        if (progress.Done == 1) {
+            flow.RequestStop();
+            stopAsked = true;
+        }
+    };
+    const SaveOutcome outcome = flow.Save(host);
+    EXPECT_TRUE(outcome.StoppedByUser);
+    EXPECT_TRUE(outcome.Failures.empty());
+    const std::size_t written = outcome.Results.size();
+    EXPECT_GE(written, 2u);
+    EXPECT_LE(written, 3u);
+    std::set<std::string> expected;
+    for (std::size_t i = 0; i < written; ++i) {
+        EXPECT_EQ(outcome.Results[i].Written, out() + "/p" + std::to_string(i) + ".jpg");
+        expected.insert("p" + std::to_string(i) + ".jpg");
+    }
+    // Nothing half-written or out of turn is left in the folder.
+    EXPECT_EQ(outFiles(), expected);
+    EXPECT_EQ(flow.texts.Status, " Saving stopped: " + std::to_string(written) + " of 8 photographs written.");
+    EXPECT_EQ(flow.workflow.FileIndex, 0);
+    EXPECT_EQ(flow.workflow.SourceFile, files[0]);
+    EXPECT_FALSE(flow.BatchRunning);
+
+    // The next batch is not stopped by the earlier request.
+    fs::remove_all(dir / "out");
+    fs::create_directories(dir / "out");
+    host.onProgress = nullptr;
+    const SaveOutcome again = flow.Save(host);
+    EXPECT_FALSE(again.StoppedByUser);
+    EXPECT_EQ(outFiles().size(), 8u);
 }
 
 TEST_F(WorkflowTest, CancelledDialogsWriteNothing)

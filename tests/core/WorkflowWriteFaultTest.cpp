@@ -65,6 +65,8 @@ struct WorkflowWriter {
     const char* failing;
     // Prepares the scene (earlier files included) and returns the attempt.
     std::function<Attempt(Scene&)> prepare;
+    // A batch goes on with the next photographs, whose files are written.
+    bool goesOn = false;
 };
 
 std::string saveMessage(const SaveOutcome& outcome)
@@ -122,7 +124,8 @@ const WorkflowWriter kWriters[] = {
          s.flow->OpenList({s.file("a.jpg"), s.file("b.jpg")});
          s.host.folder = s.file("out");
          return [&s] { return saveMessage(s.flow->Save(s.host)); };
-     }},
+     },
+     true},
     {"store over stored defaults", "program/defaults.ini",
      [](Scene& s) -> Attempt {
          s.flow->SetSliders(10, 20);
@@ -206,7 +209,13 @@ TEST_F(WorkflowWriteFaults, EveryWriter_AtEveryStep_NamesTheFileAndChangesNothin
             }
             EXPECT_NE(message.find(failing), std::string::npos) << message;
             EXPECT_NE(message.find(std::strerror(fault.error)), std::string::npos) << message;
-            EXPECT_EQ(snapshot(s.dir), before);
+            Snapshot now = snapshot(s.dir);
+            EXPECT_EQ(now.count(writer.failing), before.count(writer.failing));
+            if (writer.goesOn)
+                for (auto it = now.begin(); it != now.end();)
+                    it = before.count(it->first) == 0 && it->first.find(".part") == std::string::npos ? now.erase(it)
+                                                                                                    : std::next(it);
+            EXPECT_EQ(now, before);
             // The photograph's place in the list may move to the one shown
             // first, but what the user sees is otherwise unchanged.
             Visible after = visible(*s.flow);

@@ -3,8 +3,10 @@
 # package manager see: every file in its place and nothing else, a valid
 # desktop entry and metainfo, icons of the size their folder names, the help
 # page where the window looks for it, readable manual pages, a working
-# lumivane-cli; then builds the Debian package and checks it unpacks to the
-# same layout with its dependencies and fields filled in.
+# lumivane-cli that keeps its settings in the user's configuration folder, a
+# window program that answers --help and --version without a display; then
+# builds the Debian package and checks it unpacks to the same layout with its
+# dependencies and fields filled in.
 #
 # install_test.sh BUILD_DIR SOURCE_DIR APP_ID VERSION CMAKE CPACK
 set -euo pipefail
@@ -96,6 +98,36 @@ fi
 
 out=$("$prefix/bin/lumivane-cli" --version) || fail "the installed lumivane-cli --version failed"
 [ "$out" = "lumivane-cli $version" ] || fail "the installed lumivane-cli says '$out'"
+
+# The window answers --help and --version without a display and refuses an
+# unknown option with status 2.
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$prefix/bin/lumivane" --version) ||
+  fail "the installed lumivane --version needed a display"
+[ "$out" = "lumivane $version" ] || fail "the installed lumivane says '$out'"
+env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/lumivane" --help | grep -q '^Usage: lumivane \[--mask FILE\] \[PHOTO...\]$' ||
+  fail "lumivane --help"
+status=0
+err=$(QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work" "$prefix/bin/lumivane" --bogus 2>&1 >/dev/null) || status=$?
+[ "$status" = 2 ] && [[ "$err" == *"unknown option '--bogus'"* ]] || fail "lumivane --bogus: status $status, '$err'"
+
+# An installed program keeps its settings in the user's configuration folder
+# (the build tree's marker beside the programs is not installed, see
+# check_layout): lumivane-cli reads $XDG_CONFIG_HOME/lumivane/defaults.ini.
+config=$work/config
+photo=$source/tests/data/samples/exif/ianare_DSCN0010.jpg
+status=0
+err=$(XDG_CONFIG_HOME="$config" "$prefix/bin/lumivane-cli" --quiet --out "$work/corrected" "$photo" 2>&1) ||
+  status=$?
+[ "$status" = 2 ] && [[ "$err" == *"no $config/lumivane/defaults.ini"* ]] ||
+  fail "lumivane-cli without stored settings: status $status, '$err'"
+[ ! -e "$work/corrected" ] || fail "lumivane-cli made its output folder without a mask"
+mkdir -p "$config/lumivane"
+printf '25\r\n60\r\n90\r\n%s\r\n' "$source/tests/data/masks/flat_field_640x480.tif" >"$config/lumivane/defaults.ini"
+XDG_CONFIG_HOME="$config" "$prefix/bin/lumivane-cli" --quiet --out "$work/corrected" "$photo" ||
+  fail "lumivane-cli with the stored mask in $config/lumivane failed"
+[ -s "$work/corrected/ianare_DSCN0010.jpg" ] || fail "lumivane-cli wrote no corrected photograph"
+[ "$(ls -A "$prefix/bin" | LC_ALL=C sort | tr '\n' ' ')" = "lumivane lumivane-cli " ] ||
+  fail "a program wrote into $prefix/bin: $(ls -A "$prefix/bin")"
 
 # ---- Debian package
 mkdir "$work/pack"

@@ -1,0 +1,360 @@
+#include "MaskFolder.h"
+
+#include "ExifReader.h"
+#include "FileIO.h"
+#include "ImageFile.h"
+#include "MaskQuality.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+namespace lumivane {
+
+namespace {
+
+std::string trimmed(const std::string& text)
+{
+    std::size_t begin = 0, end = text.size();
+    while (begin < end && (std::isspace((unsigned char)text[begin]) || text[begin] == '\0'))
+        ++begin;
+    while (end > begin && (std::isspace((unsigned char)text[end - 1]) || text[end - 1] == '\0'))
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+// Makers write the same name with different case and padding over the
+// years; compare ignoring both.
+bool sameName(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower((unsigned char)x) == std::tolower((unsigned char)y);
+           });
+}
+
+bool hasMaskName(const std::filesystem::path& path)
+{
+    std::string ext = path.extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return ext == ".jpg" || ext == ".jpeg" || ext == ".jpe" || ext == ".bmp" || ext == ".tif" || ext == ".tiff";
+}
+
+// A finite positive number, or 0.
+double positive(double value)
+{
+    return std::isfinite(value) && value > 0 ? value : 0;
+}
+
+std::string numberText(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    std::string s = text;
+    if (s.size() > 2 && s.compare(s.size() - 2, 2, ".0") == 0)
+        s.resize(s.size() - 2);
+    return s;
+}
+
+} // namespace
+
+CameraFacts ReadCameraFacts(const std::string& path)
+{
+    CameraFacts facts;
+    try {
+        TImageMetadata metadata;
+        if (!metadata.ReadMetadata(path) || !metadata.exif)
+            return facts;
+        const TImageInfo& exif = *metadata.exif;
+        facts.make = trimmed(exif.make);
+        facts.model = trimmed(exif.model);
+        facts.lens = trimmed(exif.lensModel);
+        facts.fNumber = positive(exif.TagNumber("FNumber"));
+        facts.focalLength = positive(exif.TagNumber("FocalLength"));
+    } catch (const std::exception&) {
+        // A file whose head cannot be read names no camera: it matches nothing.
+        return CameraFacts();
+    }
+    return facts;
+}
+
+std::string DescribeCamera(const CameraFacts& facts)
+{
+    std::string text = trimmed(facts.make + ' ' + facts.model);
+    if (text.empty())
+        text = "unknown camera";
+    if (facts.fNumber > 0)
+        text += ", F" + numberText(facts.fNumber);
+    if (facts.focalLength > 0)
+        text += ", " + numberText(facts.focalLength) + " mm";
+    return text;
+}
+
+bool MaskFits(const CameraFacts& photo, const CameraFacts& mask)
+{
+    if (!photo.Matchable() || !mask.Matchable())
+        return false;
+    if (!sameName(photo.make, mask.make) || !sameName(photo.model, mask.model))
+        return false;
+    return photo.lens.empty() || mask.lens.empty() || sameName(photo.lens, mask.lens);
+}
+
+MatchDistance DistanceBetween(const CameraFacts& photo, const CameraFacts& mask)
+{
+    MatchDistance d;
+    if (photo.fNumber > 0 && mask.fNumber > 0)
+        d.stops = std::fabs(std::log2(photo.fNumber / mask.fNumber)) * 2;
+    if (photo.focalLength > 0 && mask.focalLength > 0)
+        d.focal = std::fabs(std::log(photo.focalLength / mask.focalLength));
+    return d;
+}
+
+std::optional<std::size_t> ChooseMask(const CameraFacts& photo, const std::vector<MaskCandidate>& masks)
+{
+    // Distances are compared with a small tolerance so that F-numbers stored
+    // as different fractions of one value (28/10, 280/100) tie.
+    constexpr double kSame = 1e-9;
+    std::optional<std::size_t> best;
+    MatchDistance bestDistance;
+    for (std::size_t i = 0; i < masks.size(); ++i) {
+        if (!MaskFits(photo, masks[i].facts))
+            continue;
+        const MatchDistance d = DistanceBetween(photo, masks[i].facts);
+        bool better = !best;
+        if (best) {
+            if (d.stops < bestDistance.stops - kSame)
+                better = true;
+            else if (d.stops <= bestDistance.stops + kSame) {
+                if (d.focal < bestDistance.focal - kSame)
+                    better = true;
+                else if (d.focal <= bestDistance.focal + kSame)
+                    better = masks[i].modified > masks[*best].modified;
+            }
+        }
+        if (better) {
+            best = i;
+            bestDistance = d;
+        }
+    }
+    return best;
+}
+
+void MaskFolder::SetFolder(const std::string& folder)
+{
+    if (folder == folder_)
+        return;
+    folder_ = folder;
+    candidates_.clear();
+}
+
+const std::vector<MaskCandidate>& MaskFolder::Scan()
+{
+    namespace fs = std::filesystem;
+    if (folder_.empty()) {
+        candidates_.clear();
+        return candidates_;
+    }
+    std::vector<MaskCandidate> found;
+    std::error_code ec;
+    fs::directory_iterator it(fs::u8path(folder_), ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::error_code entryError;
+        if (!it->is_regular_file(entryError) || !hasMaskName(it->path()))
+            continue;
+        MaskCandidate candidate;
+        candidate.path = it->path().string();
+        candidate.size = it->file_size(entryError);
+        if (entryError)
+            continue;
+        const auto time = it->last_write_time(entryError);
+        if (entryError)
+            continue;
+        candidate.modified =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+        found.push_back(std::move(candidate));
+    }
+    std::sort(found.begin(), found.end(),
+              [](const MaskCandidate& a, const MaskCandidate& b) { return a.path < b.path; });
+    // Facts of unchanged files are kept from the scan before; both lists are
+    // in name order.
+    auto known = candidates_.begin();
+    for (MaskCandidate& candidate : found) {
+        while (known != candidates_.end() && known->path < candidate.path)
+            ++known;
+        if (known != candidates_.end() && known->path == candidate.path && known->modified == candidate.modified &&
+            known->size == candidate.size) {
+            candidate.facts = known->facts;
+        } else {
+            candidate.facts = ReadCameraFacts(candidate.path);
+            ++headsRead_;
+        }
+    }
+    candidates_ = std::move(found);
+    return candidates_;
+}
+
+MaskChoice ChooseFromFolder(MaskFolder& folder, const std::string& photoPath)
+{
+    MaskChoice choice;
+    choice.photo = ReadCameraFacts(photoPath);
+    const std::vector<MaskCandidate>& masks = folder.Scan();
+    if (const std::optional<std::size_t> best = ChooseMask(choice.photo, masks))
+        choice.path = masks[*best].path;
+    return choice;
+}
+
+Bitmap24 DecodeMaskFile(const std::string& path, bool smooth)
+{
+    Bitmap24 mask;
+    if (!DecodeBySuffix(path, mask, JpegSmoothing::On))
+        throw std::runtime_error(path + ": not a .jpg, .jpeg, .bmp, .tif or .tiff name");
+    if (mask.empty())
+        throw std::runtime_error(path + ": the file holds no picture");
+    return smooth ? SmoothMask(mask) : mask;
+}
+
+// ---- Decoded masks ----
+
+struct DecodedMasks::Entry {
+    std::string path;
+    std::int64_t modified = 0;
+    std::uintmax_t size = 0;
+    bool done = false;
+    std::shared_ptr<const Bitmap24> mask;
+};
+
+DecodedMasks::DecodedMasks(Decoder decoder) : decoder_(std::move(decoder)) {}
+
+std::shared_ptr<const Bitmap24> DecodedMasks::Get(const std::string& path, bool* fresh)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path file = fs::u8path(path);
+    const std::int64_t modified = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                      fs::last_write_time(file, ec).time_since_epoch())
+                                      .count();
+    const std::uintmax_t size = ec ? 0 : fs::file_size(file, ec);
+    if (fresh)
+        *fresh = false;
+
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+        std::shared_ptr<Entry> entry = *it;
+        if (entry->path != path)
+            continue;
+        if (entry->modified == modified && entry->size == size && !ec) {
+            entries_.splice(entries_.begin(), entries_, it);
+            ready_.wait(lock, [&] { return entry->done; });
+            if (entry->mask)
+                return entry->mask;
+            // The decode another thread waited for failed: try again here.
+        }
+        entries_.remove(entry);
+        break;
+    }
+    auto entry = std::make_shared<Entry>();
+    entry->path = path;
+    entry->modified = modified;
+    entry->size = size;
+    entries_.push_front(entry);
+    while (entries_.size() > kKept) {
+        // Only finished entries are dropped; their masks live on with
+        // whoever still holds them.
+        auto last = std::find_if(entries_.rbegin(), entries_.rend(), [](const auto& e) { return e->done; });
+        if (last == entries_.rend())
+            break;
+        entries_.erase(std::next(last).base());
+    }
+    lock.unlock();
+
+    std::shared_ptr<const Bitmap24> mask;
+    try {
+        mask = std::make_shared<const Bitmap24>(decoder_(path));
+    } catch (...) {
+        lock.lock();
+        entry->done = true;
+        entries_.remove(entry);
+        ready_.notify_all();
+        throw;
+    }
+    lock.lock();
+    entry->mask = mask;
+    entry->done = true;
+    ++decodes_;
+    ready_.notify_all();
+    if (fresh)
+        *fresh = true;
+    return mask;
+}
+
+void DecodedMasks::Clear()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    entries_.remove_if([](const auto& e) { return e->done; });
+}
+
+int DecodedMasks::Decodes() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return decodes_;
+}
+
+// ---- masks.ini ----
+
+MaskSettings ParseMaskSettings(std::string_view bytes)
+{
+    MaskSettings settings;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = start;
+        while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n')
+            ++end;
+        const std::string_view line = bytes.substr(start, end - start);
+        start = end + 1;
+        if (end + 1 < bytes.size() && bytes[end] == '\r' && bytes[end + 1] == '\n')
+            ++start;
+
+        const std::size_t eq = line.find('=');
+        if (eq == std::string_view::npos)
+            continue;
+        const std::string_view key = line.substr(0, eq);
+        const std::string_view value = line.substr(eq + 1);
+        if (key == "folder") {
+            // A path holds no NUL; an empty value means no folder.
+            if (value.find('\0') == std::string_view::npos)
+                settings.folder = std::string(value);
+        } else if (key == "smooth") {
+            if (value == "0" || value == "1")
+                settings.smooth = value == "1";
+        }
+    }
+    return settings;
+}
+
+std::string MaskSettingsText(const MaskSettings& settings)
+{
+    return "folder=" + settings.folder + "\r\nsmooth=" + (settings.smooth ? "1" : "0") + "\r\n";
+}
+
+MaskSettings ReadMaskSettingsFile(const std::string& path)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(std::filesystem::u8path(path), ec))
+        return MaskSettings();
+    const std::vector<std::uint8_t> bytes = ReadFileHead(path, 64 * 1024);
+    return ParseMaskSettings(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+void WriteMaskSettingsFile(const std::string& path, const MaskSettings& settings)
+{
+    // One value a line: a folder name that holds a line break cannot be kept.
+    if (settings.folder.find_first_of("\r\n") != std::string::npos)
+        throw FileError("Cannot keep the mask folder " + settings.folder + " in " + path +
+                        ": its name holds a line break.");
+    const std::string text = MaskSettingsText(settings);
+    WriteFileAtomically(path, {ByteSpan{text.data(), text.size()}});
+}
+
+} // namespace lumivane

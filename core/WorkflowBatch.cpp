@@ -1,0 +1,244 @@
+// "Save Images": every photograph of the list is decoded, corrected and
+// written by RunBatch on worker threads, while the calling (window) thread
+// shows each photograph and reports it to the host in list order, exactly as
+// a loop over the list would, however the workers finish.
+#include "Workflow.h"
+
+#include "BatchRunner.h"
+#include "Naming.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+
+namespace lumivane {
+
+namespace {
+
+// What the workers hand over to the calling thread. Workers only write here,
+// under the mutex; the calling thread takes each entry out in list order,
+// so at most the photographs in flight wait here.
+struct BatchMailbox {
+    explicit BatchMailbox(std::size_t count) : previews(count), sizes(count), decoded(count, 0), results(count) {}
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    // The 289 x 216 preview of each photograph decoded, and its full size.
+    std::vector<Bitmap24> previews;
+    std::vector<std::pair<int, int>> sizes;
+    std::vector<char> decoded;
+    std::vector<std::optional<BatchPhotoResult>> results;
+    // RunBatch has returned: every photograph without a result was not done.
+    bool finished = false;
+};
+
+// Waits until `ready` holds or the batch has finished, letting the host's
+// event loop run meanwhile. Returns with the mailbox locked.
+template <class Ready>
+void waitFor(WorkflowHost& host, BatchMailbox& box, std::unique_lock<std::mutex>& lock, Ready ready)
+{
+    const auto done = [&] { return box.finished || ready(); };
+    while (!done()) {
+        lock.unlock();
+        host.KeepResponsive();
+        lock.lock();
+        box.changed.wait_for(lock, std::chrono::milliseconds(10), done);
+    }
+}
+
+// One message naming every photograph that could not be saved and why.
+std::string failureMessage(const std::vector<const BatchPhotoResult*>& failed, std::size_t total)
+{
+    std::string text = std::to_string(failed.size()) + (failed.size() == 1 ? " photograph" : " photographs") +
+                       " of " + std::to_string(total) + " could not be saved:";
+    for (const BatchPhotoResult* r : failed)
+        text += "\n" + r->source + ": " + r->reason;
+    return text;
+}
+
+} // namespace
+
+void Workflow::RequestStop()
+{
+    stopRequested_.store(true);
+}
+
+void Workflow::showBatchPhotograph(int index, Bitmap24* preview, int width, int height)
+{
+    workflow.FileIndex = index;
+    workflow.CurrentFile = workflow.Files[std::size_t(index)];
+    workflow.SourceFile = workflow.CurrentFile;
+    texts.PhotoHint = ' ' + workflow.CurrentFile + ' ';
+    workflow.OutName = OutNameFor(workflow.CurrentFile, adjust.Quality == 101);
+    sayShowing();
+    if (!preview) {
+        showEmptyPhotograph();
+        return;
+    }
+    workflow.PhotoPresent = true;
+    std::swap(workflow.PhotoPreview, *preview);
+    showPreviewPictures(width, height);
+    fitThumbnail(width, height);
+    updateMaskRatioLabel(width, height);
+    previewPass(width, height);
+}
+
+void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uint32_t startTime,
+                         SaveOutcome& outcome)
+{
+    const std::vector<std::string> photos = workflow.Files;
+    const std::size_t count = photos.size();
+
+    // The settings a save of the shown photograph uses, for every photograph.
+    BatchSettings settings;
+    settings.mask = &mask.MaskImage;
+    settings.levels = HotspotLevels{mask.HotspotR, mask.HotspotG, mask.HotspotB};
+    settings.offsetX = OffsetX;
+    settings.offsetY = OffsetY;
+    settings.brightness = adjust.Brightness;
+    settings.strength = adjust.Strength;
+    settings.quality = adjust.Quality;
+    settings.crop = cropMargins();
+    settings.folder = folder;
+    settings.tick = startTime;
+    // With a mask folder each photograph gets the mask showing it would
+    // choose; the mask in use serves those that match none.
+    if (MaskMatchingOn())
+        settings.chooseMask = FolderMaskChooser(
+            std::shared_ptr<const Bitmap24>(&mask.MaskImage, [](const Bitmap24*) {}), *settings.levels);
+    const CorrectionTargets targets = TargetsFor(mask.HotspotR, mask.HotspotG, mask.HotspotB, adjust.Brightness);
+    correction.TargetR = targets.r;
+    correction.TargetG = targets.g;
+    correction.TargetB = targets.b;
+
+    BatchMailbox box(count);
+    settings.decoded = [&box](std::size_t index, const Bitmap24& photo) {
+        // The preview the window would stretch from this photograph,
+        // made while the worker has it, so it is never decoded twice.
+        Bitmap24 preview;
+        preview.setSize(kPreviewWidth, kPreviewHeight);
+        stretchDraw(photo, preview);
+        std::lock_guard<std::mutex> lock(box.mutex);
+        box.previews[index] = std::move(preview);
+        box.sizes[index] = {photo.width(), photo.height()};
+        box.decoded[index] = 1;
+        box.changed.notify_all();
+    };
+    const BatchProgress progress = [&box](const BatchPhotoResult& result, int, int) {
+        std::lock_guard<std::mutex> lock(box.mutex);
+        box.results[result.index] = result;
+        box.changed.notify_all();
+    };
+
+    ProgressShown = true;
+    host.BatchStarted();
+    texts.ProgressValue = 0;
+    stopRequested_.store(false);
+    const int jobs = BatchJobsInFlight > 0 ? BatchJobsInFlight
+                                           : int(std::max(1u, std::thread::hardware_concurrency()));
+    std::exception_ptr batchError;
+    std::thread runner([&] {
+        try {
+            RunBatch(photos, settings, jobs, progress, &stopRequested_);
+        } catch (...) {
+            batchError = std::current_exception();
+        }
+        std::lock_guard<std::mutex> lock(box.mutex);
+        box.finished = true;
+        box.changed.notify_all();
+    });
+    // Whatever leaves this function, the workers finish what they hold and
+    // are joined first: they read the mask and settings above.
+    struct Joined {
+        std::thread& runner;
+        std::atomic<bool>& stop;
+        ~Joined()
+        {
+            if (runner.joinable()) {
+                stop.store(true);
+                runner.join();
+            }
+        }
+    } joined{runner, stopRequested_};
+
+    std::vector<BatchPhotoResult> reported;
+    reported.reserve(count);
+    int written = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::unique_lock<std::mutex> lock(box.mutex);
+        if (i > 0) {
+            // The next photograph is shown as soon as its worker has it.
+            waitFor(host, box, lock, [&] { return box.decoded[i] || box.results[i]; });
+            if (!box.decoded[i] && !box.results[i])
+                break; // stopped before it was started
+            Bitmap24 preview = std::move(box.previews[i]);
+            const auto [width, height] = box.sizes[i];
+            const bool decoded = box.decoded[i];
+            lock.unlock();
+            showBatchPhotograph(int(i), decoded ? &preview : nullptr, width, height);
+            lock.lock();
+        } else {
+            box.previews[0] = Bitmap24(); // entry 0 is on screen already
+        }
+        waitFor(host, box, lock, [&] { return box.results[i].has_value(); });
+        if (!box.results[i])
+            break;
+        reported.push_back(std::move(*box.results[i]));
+        box.results[i].reset();
+        lock.unlock();
+
+        const BatchPhotoResult& r = reported.back();
+        PhotoResult result;
+        result.Source = r.source;
+        result.Written = r.written;
+        result.Transplant = r.transplant;
+        if (r.outcome == BatchPhotoResult::Outcome::Written) {
+            ++written;
+            workflow.OutPath = r.written;
+            say(FileNamePart(r.written) + " saved.");
+        } else {
+            result.Error = r.reason;
+            say(' ' + FileNamePart(r.source) + " was not saved: " + r.reason);
+        }
+        outcome.Results.push_back(result);
+        texts.ProgressValue = int(i) + 1;
+        texts.ProgressText = "Processing " + FileNamePart(photos[i]);
+        WorkflowProgress step;
+        step.Done = int(i) + 1;
+        step.Total = int(count);
+        step.Last = &outcome.Results.back();
+        host.Progress(step);
+    }
+    runner.join();
+
+    // The batch ends showing the first entry again. Image1 still holds it
+    // (only the previews showed the others), so it is not decoded again.
+    workflow.FileIndex = 0;
+    workflow.CurrentFile = workflow.Files[0];
+    workflow.SourceFile = workflow.CurrentFile;
+    texts.PhotoHint = ' ' + workflow.CurrentFile + ' ';
+    workflow.OutName = OutNameFor(workflow.CurrentFile, adjust.Quality == 101);
+    fitThumbnail(Image1.Width, Image1.Height);
+    showHeldPhotograph();
+    if (batchError)
+        std::rethrow_exception(batchError);
+
+    std::vector<const BatchPhotoResult*> failed;
+    for (const BatchPhotoResult& r : reported)
+        if (r.outcome != BatchPhotoResult::Outcome::Written)
+            failed.push_back(&r);
+    if (!failed.empty())
+        outcome.Failures = failureMessage(failed, count);
+    if (reported.size() < count) {
+        outcome.StoppedByUser = true;
+        say(" Saving stopped: " + std::to_string(written) + " of " + std::to_string(count) +
+            " photographs written.");
+    }
+}
+
+} // namespace lumivane

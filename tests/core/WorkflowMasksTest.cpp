@@ -1,0 +1,311 @@
+// The workflow with a mask folder: each photograph shown gets its own mask,
+// the status line names it or says that none matches, a mask loaded by hand
+// or "no folder" turns matching off, masks.ini keeps the choice, and every
+// mask loaded is checked.
+#include "Workflow.h"
+
+#include "BmpCodec.h"
+#include "CameraExif.h"
+#include "FileIO.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <unistd.h>
+
+using namespace lumivane;
+using lumivane::testing::Camera;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A fall-off whose centre level tells the masks apart.
+Bitmap24 falloff(int w, int h, int centre)
+{
+    Bitmap24 b(w, h);
+    const double cx = w / 2.0, cy = h / 2.0, d2 = cx * cx + cy * cy;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double f = 1 - 0.4 * ((x + 0.5 - cx) * (x + 0.5 - cx) + (y + 0.5 - cy) * (y + 0.5 - cy)) / d2;
+            const auto v = std::uint8_t(centre * f);
+            b.setPixel(x, y, packColour(v, v, v));
+        }
+    return b;
+}
+
+Bitmap24 photo(int w, int h)
+{
+    Bitmap24 b(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            b.setPixel(x, y, packColour(std::uint8_t(x * 3), std::uint8_t(y * 5), 90));
+    return b;
+}
+
+class WorkflowMasks : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = fs::temp_directory_path() / ("lumivane_wfmasks_" + std::to_string(::getpid()) + "_" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_ / "program");
+        fs::create_directories(dir_ / "masks");
+        mask("f4.jpg", Camera("Canon", "EOS 5D", 4, 50), 200);
+        mask("f8.jpg", Camera("Canon", "EOS 5D", 8, 50), 180);
+        mask("f16.jpg", Camera("Canon", "EOS 5D", 16, 50), 160);
+        photos_ = {shot("a.jpg", Camera("Canon", "EOS 5D", 4, 50)), shot("b.jpg", Camera("Canon", "EOS 5D", 8, 50)),
+                   shot("c.jpg", Camera("Canon", "EOS 5D", 16, 50)),
+                   shot("other.jpg", Camera("NIKON", "D700", 5.6, 35))};
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void mask(const std::string& name, const lumivane::testing::CameraExif& exif, int centre)
+    {
+        lumivane::testing::WriteCameraJpeg((dir_ / "masks" / name).string(), falloff(48, 32, centre), exif);
+    }
+    std::string shot(const std::string& name, const lumivane::testing::CameraExif& exif)
+    {
+        const std::string path = (dir_ / name).string();
+        lumivane::testing::WriteCameraJpeg(path, photo(48, 32), exif);
+        return path;
+    }
+    std::string program() const { return (dir_ / "program").string(); }
+    std::string masks() const { return (dir_ / "masks").string(); }
+    std::string maskName(const Workflow& flow) const { return fs::path(flow.workflow.LastMaskFile).filename(); }
+
+    fs::path dir_;
+    std::vector<std::string> photos_;
+};
+
+TEST_F(WorkflowMasks, SteppingPicksEachPhotographsMask)
+{
+    Workflow flow(program());
+    flow.ReadSettingsAtStart();
+    flow.SetMaskFolder(masks());
+    flow.OpenList(photos_);
+    struct Row {
+        const char* mask;
+        const char* status;
+        int hotspot; // the centre level sampled from the mask chosen
+    } rows[] = {
+        {"f4.jpg", " Showing a.jpg [1 of 4] with mask f4.jpg", 200},
+        {"f8.jpg", " Showing b.jpg [2 of 4] with mask f8.jpg", 180},
+        {"f16.jpg", " Showing c.jpg [3 of 4] with mask f16.jpg", 160},
+        // Nothing matches: the mask in use stays.
+        {"f16.jpg", " Showing other.jpg [4 of 4]; no mask of the folder matches NIKON D700, F5.6, 35 mm.", 160},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.mask);
+        EXPECT_TRUE(flow.mask.MaskLoaded);
+        EXPECT_EQ(maskName(flow), r.mask);
+        EXPECT_EQ(flow.texts.Status, r.status);
+        EXPECT_NEAR(flow.mask.HotspotR, r.hotspot, 2);
+        EXPECT_EQ(flow.mask.MaskAngle, 0);
+        flow.Step(+1);
+    }
+    // Back to the first: its mask again.
+    flow.Step(-1);
+    flow.Step(-1);
+    flow.Step(-1);
+    EXPECT_EQ(maskName(flow), "f4.jpg");
+}
+
+TEST_F(WorkflowMasks, OffsetStaysAndTheMaskIsFittedToEachPhotograph)
+{
+    Workflow flow(program());
+    flow.ReadSettingsAtStart();
+    flow.SetMaskFolder(masks());
+    flow.OpenList(photos_);
+    flow.ShiftHorizontal(160);
+    flow.Step(+1);
+    EXPECT_EQ(flow.OffsetX, 10);
+    EXPECT_EQ(flow.MaskFull().width(), 48);
+    EXPECT_EQ(flow.MaskFull().height(), 32);
+    EXPECT_EQ(redOf(flow.MaskFull().pixel(24, 16)), redOf(falloff(48, 32, 180).pixel(24, 16)));
+}
+
+TEST_F(WorkflowMasks, ManualLoadAndNoFolderTurnMatchingOff)
+{
+    {
+        Workflow flow(program());
+        flow.ReadSettingsAtStart();
+        flow.SetMaskFolder(masks());
+        flow.OpenList(photos_);
+        EXPECT_EQ(ReadMaskSettingsFile(program() + "/masks.ini").folder, masks());
+        // A mask picked by hand: matching is off and stays off at the next start.
+        const std::string own = (dir_ / "own.bmp").string();
+        WriteBmpFile(falloff(48, 32, 120), own);
+        ASSERT_TRUE(flow.MaskNeedsDialog());
+        EXPECT_TRUE(flow.LoadMask(own));
+        EXPECT_FALSE(flow.MaskMatchingOn());
+        flow.Step(+1);
+        EXPECT_EQ(maskName(flow), "own.bmp");
+        EXPECT_EQ(flow.texts.Status, " Showing b.jpg [2 of 4]");
+    }
+    {
+        Workflow flow(program());
+        flow.ReadSettingsAtStart();
+        EXPECT_FALSE(flow.MaskMatchingOn());
+        flow.SetMaskFolder(masks());
+        flow.SetMaskFolder(std::string());
+        EXPECT_EQ(ReadMaskSettingsFile(program() + "/masks.ini").folder, "");
+    }
+}
+
+TEST_F(WorkflowMasks, FolderKeptForTheNextStartAndDefaultMaskUnused)
+{
+    {
+        Workflow flow(program());
+        flow.ReadSettingsAtStart();
+        flow.SetMaskFolder(masks());
+        flow.SetSmoothMask(true);
+    }
+    // A stored default mask as well: while the folder is set it is not used.
+    const std::string stored = program() + "/default_mask.bmp";
+    WriteBmpFile(falloff(48, 32, 90), stored);
+    const std::string ini = "25\r\n0\r\n90\r\n" + stored + "\r\n";
+    WriteFileAtomically(program() + "/defaults.ini", ini.data(), ini.size());
+    const std::string before = ini;
+
+    Workflow flow(program());
+    EXPECT_TRUE(flow.ReadSettingsAtStart().empty());
+    EXPECT_EQ(flow.maskSettings, (MaskSettings{masks(), true}));
+    flow.OpenList({photos_[1]});
+    EXPECT_EQ(maskName(flow), "f8.jpg");
+    // The stored sliders were applied by that first load, as for a default mask.
+    EXPECT_EQ(flow.workflow.FirstMaskPending, 0);
+    const std::vector<std::uint8_t> now = ReadWholeFile(program() + "/defaults.ini");
+    EXPECT_EQ(std::string(now.begin(), now.end()), before);
+}
+
+TEST_F(WorkflowMasks, LoadedMasksAreCheckedAndSmoothingIsApplied)
+{
+    // A mask too dark to use, with coarse texture.
+    Bitmap24 dark = falloff(48, 32, 50);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 48; ++x)
+            if ((x / 2 + y / 2) % 2)
+                dark.setPixel(x, y, packColour(20, 20, 20));
+    const std::string darkPath = (dir_ / "dark.bmp").string();
+    WriteBmpFile(dark, darkPath);
+
+    Workflow flow(program());
+    flow.ReadSettingsAtStart();
+    flow.OpenList({photos_[0]});
+    EXPECT_TRUE(flow.LoadMask(darkPath));
+    EXPECT_TRUE(flow.maskQuality.Has(MaskFinding::Kind::TooDark));
+    EXPECT_TRUE(flow.maskQuality.Has(MaskFinding::Kind::Texture));
+    EXPECT_TRUE(flow.texts.MaskCheckWarning);
+    EXPECT_EQ(flow.texts.MaskCheck, "Mask: 2 findings");
+    EXPECT_NE(flow.texts.Status.find(" Mask check: Too dark"), std::string::npos) << flow.texts.Status;
+
+    flow.SetSmoothMask(true);
+    EXPECT_FALSE(flow.maskQuality.Has(MaskFinding::Kind::Texture));
+    EXPECT_EQ(flow.mask.MaskImage, SmoothMask(dark));
+    flow.SetSmoothMask(false);
+    EXPECT_EQ(flow.mask.MaskImage, dark);
+
+    flow.LoadMask((dir_ / "masks" / "f4.jpg").string());
+    EXPECT_FALSE(flow.texts.MaskCheckWarning);
+    EXPECT_EQ(flow.texts.MaskCheck, "Mask: good");
+}
+
+TEST_F(WorkflowMasks, UnwritableMasksIniRaisesButTheChoiceHolds)
+{
+    Workflow flow(program());
+    flow.ReadSettingsAtStart();
+    flow.OpenList({photos_[2]});
+    {
+        const ScopedFileFault full([](FileStep step, const std::string& path, std::size_t&) {
+            return step == FileStep::Write && path.find("masks.ini") != std::string::npos ? ENOSPC : 0;
+        });
+        EXPECT_THROW(flow.SetMaskFolder(masks()), FileError);
+    }
+    EXPECT_TRUE(flow.MaskMatchingOn());
+    EXPECT_EQ(maskName(flow), "f16.jpg");
+    EXPECT_FALSE(fs::exists(program() + "/masks.ini"));
+    // A damaged masks.ini is read as far as it makes sense.
+    const std::string junk = "\xff\x00folder\nsmooth=2\nfolder=" + masks() + "\n";
+    WriteFileAtomically(program() + "/masks.ini", junk.data(), junk.size());
+    Workflow again(program());
+    EXPECT_TRUE(again.ReadSettingsAtStart().empty());
+    EXPECT_EQ(again.maskSettings, (MaskSettings{masks(), false}));
+}
+
+TEST_F(WorkflowMasks, BatchChooserPicksAsShowingWould)
+{
+    Workflow flow(program());
+    flow.ReadSettingsAtStart();
+    flow.SetMaskFolder(masks());
+    flow.OpenList(photos_);
+    auto inUse = std::make_shared<const Bitmap24>(flow.mask.MaskImage);
+    const BatchMaskChooser choose = flow.FolderMaskChooser(inUse, {11, 22, 33});
+    const char* expected[] = {"f4.jpg", "f8.jpg", "f16.jpg", "f4.jpg"};
+    for (std::size_t i = 0; i < photos_.size(); ++i) {
+        SCOPED_TRACE(photos_[i]);
+        const BatchMaskChoice choice = choose(photos_[i]);
+        ASSERT_TRUE(choice.mask);
+        EXPECT_EQ(choice.name, expected[i]);
+        // Folder masks have their levels sampled on the fitted mask; the mask
+        // in use keeps its levels.
+        EXPECT_EQ(choice.levels.has_value(), i == 3);
+        if (i == 3) {
+            EXPECT_EQ(choice.mask, inUse);
+            EXPECT_EQ(choice.levels->g, 22);
+        } else {
+            EXPECT_EQ(*choice.mask, DecodeMaskFile(masks() + "/" + expected[i], false));
+        }
+    }
+    EXPECT_FALSE(flow.FolderMaskChooser(nullptr, {})(photos_[3]).mask);
+}
+
+// Answers the folder dialog of "Save Images".
+class FolderHost : public WorkflowHost {
+public:
+    explicit FolderHost(std::string folder) : folder_(std::move(folder)) {}
+    std::uint32_t TickCount() override { return 99; }
+    std::string AskSavePath(const SaveDialogAnswerRequest&) override { return std::string(); }
+    std::string AskOutputFolder() override { return folder_; }
+    void BatchStarted() override {}
+    void Progress(const WorkflowProgress&) override {}
+
+private:
+    std::string folder_;
+};
+
+TEST_F(WorkflowMasks, SaveImages_EachPhotographWithItsMask)
+{
+    Workflow flow(program());
+    flow.ReadSettingsAtStart();
+    flow.SetMaskFolder(masks());
+    flow.OpenList(photos_);
+    flow.SetSliders(25, 60);
+    const std::string out = (dir_ / "out").string();
+    fs::create_directories(out);
+    FolderHost host(out);
+    const SaveOutcome saved = flow.Save(host);
+    ASSERT_EQ(saved.Results.size(), photos_.size());
+
+    // Each file is what a batch of that photograph alone with its mask writes;
+    // the photograph no mask matches got the mask in use (f4.jpg, the first).
+    const char* expected[] = {"f4.jpg", "f8.jpg", "f16.jpg", "f4.jpg"};
+    for (std::size_t i = 0; i < photos_.size(); ++i) {
+        SCOPED_TRACE(photos_[i]);
+        ASSERT_TRUE(saved.Results[i].Error.empty()) << saved.Results[i].Error;
+        const Bitmap24 m = DecodeMaskFile(masks() + "/" + expected[i], false);
+        BatchSettings alone;
+        alone.mask = &m;
+        if (i == 3)
+            alone.levels = SampleCentreLevels(m);
+        alone.strength = 60;
+        alone.folder = (dir_ / ("alone" + std::to_string(i))).string();
+        fs::create_directories(alone.folder);
+        const auto one = RunBatch({photos_[i]}, alone, 1);
+        ASSERT_EQ(one[0].outcome, BatchPhotoResult::Outcome::Written);
+        EXPECT_EQ(ReadWholeFile(saved.Results[i].Written), ReadWholeFile(one[0].written));
+    }
+}
+
+} // namespace
