@@ -7,6 +7,7 @@
 #include "ExifTransplant.h"
 #include "FileIO.h"
 #include "JpegCodec.h"
+#include "MaskFolder.h"
 #include "SavePipeline.h"
 #include "Settings.h"
 #include "WriteFaults.h"
@@ -88,6 +89,8 @@ TEST(WriteFaults, EveryWriter_AtEveryStep_KeepsTheEarlierFileAndLeavesNothingBeh
         {"settings, short form", "defaults.ini",
          [](const std::string& path) { WriteShortSettings(path, 25, 40, 101); }},
         {"default mask", "default_mask.bmp", [&](const std::string& path) { WriteBmpFile(mask, path); }},
+        {"mask folder settings", "masks.ini",
+         [](const std::string& path) { WriteMaskSettingsFile(path, MaskSettings{"/p/masks", true}); }},
         {"EXIF transplant", "IMG_1.jpg",
          [&](const std::string& path) { WriteJpegWithExif(EncodeJpeg(photo, 80), source, path); }},
     };

@@ -3,6 +3,7 @@
 #include "BmpCodec.h"
 #include "ImageFile.h"
 #include "JpegCodec.h"
+#include "MaskFolder.h"
 #include "MemoryBudget.h"
 #include "Settings.h"
 #include "TiffReader.h"
@@ -162,6 +163,15 @@ void RunSettings(const uint8_t* data, std::size_t size)
             broken("defaults.ini stored again reads back differently");
     }
     std::filesystem::remove(path);
+}
+
+void RunMaskSettings(const uint8_t* data, std::size_t size)
+{
+    const MaskSettings read = ParseMaskSettings(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (read.folder.find_first_of("\r\n") != std::string::npos)
+        broken("a masks.ini folder holds a line ending");
+    if (ParseMaskSettings(MaskSettingsText(read)) != read)
+        broken("masks.ini written again reads back differently");
 }
 
 } // namespace lumivane::fuzz

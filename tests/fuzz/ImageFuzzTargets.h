@@ -1,5 +1,5 @@
 // Entry points of the picture-file harnesses (BMP, JPEG decoding, TIFF
-// reading) and of the defaults.ini harness, shared by the libFuzzer targets
+// reading) and of the defaults.ini and masks.ini harnesses, shared by the libFuzzer targets
 // and the test that replays their saved findings. Each takes arbitrary bytes;
 // an expected refusal (the reader's own error, a picture above the memory
 // budget) is a normal outcome, anything else that escapes is a finding.
@@ -30,5 +30,8 @@ void RunTiffRead(const uint8_t* data, std::size_t size);
 // The bytes as defaults.ini through ReadSettingsFile; when they parse, the
 // values are stored again in the full form and must read back the same.
 void RunSettings(const uint8_t* data, std::size_t size);
+// The bytes as masks.ini through ParseMaskSettings; the settings written
+// again with MaskSettingsText must parse to the same settings.
+void RunMaskSettings(const uint8_t* data, std::size_t size);
 
 } // namespace lumivane::fuzz

@@ -62,7 +62,8 @@ INSTANTIATE_TEST_SUITE_P(Fuzz, FuzzRegressions,
                                            FindingFolder{"bmp", fuzz::RunBmp},
                                            FindingFolder{"jpegdecode", fuzz::RunJpegDecode},
                                            FindingFolder{"tiffread", fuzz::RunTiffRead},
-                                           FindingFolder{"settings", fuzz::RunSettings}),
+                                           FindingFolder{"settings", fuzz::RunSettings},
+                                           FindingFolder{"maskfile", fuzz::RunMaskSettings}),
                          [](const ::testing::TestParamInfo<FindingFolder>& info) {
                              return std::string(info.param.name);
                          });
