@@ -11,11 +11,15 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPixmapCache>
 #include <algorithm>
 
 using namespace lumivane;
 
 namespace {
+
+// Kibibytes of drawn-control pixmaps the style may keep (see the constructor).
+constexpr int kStylePixmapCacheKiB = 512;
 
 const QColor kSkyBlue(166, 202, 240);
 
@@ -100,6 +104,12 @@ TForm1::TForm1(PlatformServices& services, const QString& settingsFolder, QWidge
       flow_(settingsFolder.toStdString(), QLocale::system().decimalPoint().at(0).toLatin1())
 {
     InitLumivaneResources();
+    // The style keeps pixmaps of drawn controls in Qt's global cache, keyed
+    // among other things by the palettes the captions change to; with Qt's
+    // default limit (10 MiB) resident memory climbs for hundreds of
+    // photographs before the cache starts dropping entries. This fixed-size
+    // window's controls need far less.
+    QPixmapCache::setCacheLimit(kStylePixmapCacheKiB);
     setWindowTitle(QStringLiteral(" Lumivane"));
     QIcon icon;
     for (const char* file : {artwork::kIcon16, artwork::kIcon32, artwork::kIcon48})

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,23 @@ template <typename T>
 inline void keep(const T& value)
 {
     asm volatile("" : : "g"(&value) : "memory");
+}
+
+// Resident memory of a process (VmRSS in /proc/<pid>/status) in KiB; "self"
+// for this process. 0 when the process is gone.
+inline long residentKiB(const std::string& pid = "self")
+{
+    std::ifstream status("/proc/" + pid + "/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            long kib = 0;
+            status >> kib;
+            return kib;
+        }
+        status.ignore(4096, '\n');
+    }
+    return 0;
 }
 
 } // namespace bench

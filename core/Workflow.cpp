@@ -7,6 +7,7 @@
 #include "ImageFile.h"
 #include "JpegCodec.h"
 #include "MaskGeometry.h"
+#include "MemoryBudget.h"
 #include "Naming.h"
 #include "Settings.h"
 #include "TextFormat.h"
@@ -83,16 +84,21 @@ void Workflow::showFile(int index)
 
 void Workflow::decodePhotograph(const std::string& path)
 {
-    // Every decoding error is dropped here without a message. The decoders
-    // write into the spare bitmap, which is exchanged with the holder's on
-    // success: a JPEG or BMP that cannot be decoded leaves the photograph
-    // shown before, a TIFF that cannot be read empties the holder.
+    // Decoding errors are dropped here without a message, except a picture
+    // too large for the memory budget, whose refusal is kept for the status
+    // line. The decoders write into the spare bitmap, which is
+    // exchanged with the holder's on success: a JPEG or BMP that cannot be
+    // decoded leaves the photograph shown before, a TIFF that cannot be read
+    // empties the holder.
     workflow.DecodeOk = false;
+    photoRefusal_.clear();
     try {
         if (!DecodeBySuffix(path, spareBitmap_, JpegSmoothing::Off))
             return;
         Image1.Picture.ExchangeBitmap(spareBitmap_);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        if (dynamic_cast<const MemoryBudgetError*>(&e))
+            photoRefusal_ = e.what();
         if (ImageKindBySuffix(path) == ImageKind::Tiff)
             Image1.Picture.Clear();
         return;
@@ -155,8 +161,11 @@ void Workflow::sayShowing()
     const int index = workflow.FileIndex;
     const bool listed = index >= 0 && index < int(workflow.Files.size());
     const std::string shown = FileNamePart(listed ? workflow.Files[std::size_t(index)] : workflow.CurrentFile);
-    say(" Showing " + shown + " [" + std::to_string(index + 1) + " of " +
-                   std::to_string(workflow.Files.size()) + ']');
+    if (!photoRefusal_.empty())
+        say(' ' + photoRefusal_);
+    else
+        say(" Showing " + shown + " [" + std::to_string(index + 1) + " of " +
+            std::to_string(workflow.Files.size()) + ']');
 }
 
 void Workflow::showHeldPhotograph()
@@ -331,16 +340,21 @@ bool Workflow::loadMaskFile(const std::string& file, bool fromFolder)
     const int h = PhotoFull().height();
     std::shared_ptr<const Bitmap24> kept;
     Bitmap24 decoded;
+    std::string refusal;
     try {
         if (fromFolder)
             kept = decodedMasks_.Get(file);
         else
             decoded = DecodeMaskFile(file, maskSettings.smooth);
+    } catch (const MemoryBudgetError& e) {
+        refusal = e.what();
+        decoded.clear();
     } catch (const std::exception&) {
         decoded.clear();
     }
     if (kept ? kept->empty() : decoded.empty()) {
-        say(" Can not load mask " + FileNamePart(file) + " (not a readable JPEG, BMP or TIFF file).");
+        say(refusal.empty() ? " Can not load mask " + FileNamePart(file) + " (not a readable JPEG, BMP or TIFF file)."
+                            : " Can not load mask: " + refusal);
         // A pending default or pre-selected mask is tried once: the stored
         // sliders are applied and the flag cleared as a completed load would,
         // so later photograph loads do not retry the broken file and the

@@ -400,6 +400,8 @@ private:
     void showPreviewPictures(int width, int height);
     // The preview pass for a photograph of w x h pixels.
     void previewPass(int w, int h);
+    // Decodes the photograph; a refusal for the memory budget is kept in
+    // photoRefusal_ for the status line.
     void decodePhotograph(const std::string& path);
     void showEmptyPhotograph();
     void showFile(int index);
@@ -444,6 +446,8 @@ private:
     // with Image1's bitmap, so a failed decode leaves the shown photograph
     // alone and the two blocks are reused from one photograph to the next.
     Bitmap24 spareBitmap_;
+    // Why the last photograph was refused (memory budget), else empty.
+    std::string photoRefusal_;
     SavePipeline savePipeline_;
     std::atomic<bool> stopRequested_{false};
     MaskFolder maskFolder_;

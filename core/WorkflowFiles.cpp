@@ -145,9 +145,11 @@ void Workflow::StoreDefaults()
 
 void Workflow::FreeDefaults()
 {
+    // The stored default changes only once the file says so: a failed
+    // write leaves the default mask in use and "Free" on offer.
     MakeSettingsFolder(settingsFolder_);
-    settings.DefaultMask = "none";
     WriteShortSettings(settingsFolder_ + "/defaults.ini", adjust.Brightness, adjust.Strength, adjust.Quality);
+    settings.DefaultMask = "none";
     FreeOffered = false;
 }
 

@@ -1,6 +1,7 @@
 #include "BmpCodec.h"
 
 #include "FileIO.h"
+#include "MemoryBudget.h"
 
 #include <algorithm>
 #include <array>
@@ -25,10 +26,6 @@ enum Compression : std::uint32_t {
 constexpr std::size_t kFileHeaderSize = 14;
 constexpr std::uint32_t kOs2HeaderSize = 12;
 constexpr std::uint32_t kInfoHeaderSize = 40;
-// Refuse pictures above 2^28 pixels (768 MiB as a Bitmap24) whatever the
-// header claims; an RLE stream can describe a huge picture in a few bytes.
-constexpr std::uint64_t kMaxPixels = std::uint64_t(1) << 28;
-
 // Run-length data may describe at most this many pixels per byte, and any
 // picture up to kRleFreePixels.
 constexpr std::uint64_t kRlePixelsPerByte = 4096;
@@ -193,8 +190,11 @@ Header readHeader(const ByteReader& in)
     }
     if (h.width <= 0 || h.height == 0)
         invalid("Bitmap has an invalid size (" + std::to_string(h.width) + " x " + std::to_string(h.height) + ")");
+    // Sides this long keep every byte count below (row stride times rows)
+    // far from overflowing; whether the picture fits in memory is decided
+    // once the file is known to hold its pixels.
     const std::uint64_t rows = std::uint64_t(h.height < 0 ? -h.height : h.height);
-    if (std::uint64_t(h.width) * rows > kMaxPixels)
+    if (std::uint64_t(h.width) > kMaxPictureSide || rows > kMaxPictureSide)
         invalid("Bitmap is too large (" + std::to_string(h.width) + " x " + std::to_string(rows) + " pixels)");
     if (h.height < 0 && (h.compression == kRle4 || h.compression == kRle8))
         invalid("Run-length encoded bitmaps cannot be stored top-down");
@@ -400,6 +400,7 @@ void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap24& out)
         if (pixels > std::max<std::uint64_t>(kRleFreePixels, std::uint64_t(size - offset) * kRlePixelsPerByte))
             invalid("Run-length encoded bitmap is too large for its data (" + std::to_string(width) + " x " +
                     std::to_string(height) + " pixels)");
+        RequireMemoryFor(std::uint64_t(width), std::uint64_t(height));
         // Both decoders set every pixel (run-length data starts from
         // palette colour 0), so nothing is painted first.
         out.setSizeForOverwrite(width, height);
@@ -410,6 +411,7 @@ void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap24& out)
                                    (std::size_t(width) * h.bitCount + 7) / 8;
         if (size - offset < needed)
             invalid("Bitmap file is truncated");
+        RequireMemoryFor(std::uint64_t(width), std::uint64_t(height));
         out.setSizeForOverwrite(width, height);
         decodeRows(in, h, palette, offset, out);
     }
@@ -425,7 +427,11 @@ Bitmap24 DecodeBmp(const std::uint8_t* data, std::size_t size)
 void ReadBmpFile(const std::string& path, Bitmap24& out)
 {
     const std::vector<std::uint8_t> bytes = ReadWholeFile(path);
-    DecodeBmp(bytes.data(), bytes.size(), out);
+    try {
+        DecodeBmp(bytes.data(), bytes.size(), out);
+    } catch (const MemoryBudgetError& e) {
+        throw e.Named(path);
+    }
 }
 
 Bitmap24 ReadBmpFile(const std::string& path)

@@ -25,11 +25,14 @@ public:
 // Decodes a BMP held in memory into `out`, reusing its storage. Palette
 // pixels take their palette colour (indices beyond the palette are black),
 // bit-field channels are scaled to 0..255, alpha is dropped. Pixels that an
-// RLE stream never writes take palette colour 0.
+// RLE stream never writes take palette colour 0. A file shorter than the
+// pixels its header claims raises BmpError, and a picture above the memory
+// budget MemoryBudgetError, both before the picture is allocated.
 void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap24& out);
 Bitmap24 DecodeBmp(const std::uint8_t* data, std::size_t size);
 
-// Reads and decodes a file; FileError names the path on I/O errors.
+// Reads and decodes a file; FileError names the path on I/O errors, and
+// MemoryBudgetError names it for a picture above the budget.
 void ReadBmpFile(const std::string& path, Bitmap24& out);
 Bitmap24 ReadBmpFile(const std::string& path);
 

@@ -1,6 +1,7 @@
 #include "JpegCodec.h"
 
 #include "FileIO.h"
+#include "MemoryBudget.h"
 
 #include <algorithm>
 #include <csetjmp>
@@ -86,10 +87,6 @@ struct Compressor {
     Compressor& operator=(const Compressor&) = delete;
 };
 
-// Largest picture a decoder will allocate: 2^28 pixels (768 MiB as a
-// Bitmap24). A header may claim 65500 x 65500 in a few bytes.
-constexpr long long kMaxPixels = 1LL << 28;
-
 struct HeaderFacts {
     int width = 0;
     int height = 0;
@@ -129,7 +126,7 @@ void cmykRowToBgr(const JSAMPLE* cmyk, std::uint8_t* bgr, int width, bool invert
     }
 }
 
-enum class DecodeOutcome { Done, LibraryError, TooLarge };
+enum class DecodeOutcome { Done, LibraryError };
 
 DecodeOutcome decodeGuarded(Decompressor& d, const std::uint8_t* data, std::size_t size, bool smoothing,
                             Bitmap24& out)
@@ -150,9 +147,6 @@ DecodeOutcome decodeGuarded(Decompressor& d, const std::uint8_t* data, std::size
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
     jpeg_start_decompress(&cinfo);
 
-    const long long pixels = (long long)cinfo.output_width * (long long)cinfo.output_height;
-    if (pixels > kMaxPixels)
-        return DecodeOutcome::TooLarge;
     // libjpeg writes every row it delivers, so the storage is not painted
     // first; only rows it never delivers are filled below.
     out.setSizeForOverwrite(int(cinfo.output_width), int(cinfo.output_height));
@@ -444,6 +438,7 @@ JpegError::JpegError(int code)
 void TJPEGImage::LoadFromFile(const std::string& path)
 {
     LoadFromBytes(ReadWholeFile(path));
+    name_ = path;
 }
 
 void TJPEGImage::LoadFromBytes(std::vector<std::uint8_t> bytes)
@@ -460,6 +455,7 @@ void TJPEGImage::LoadFromBytes(std::vector<std::uint8_t> bytes)
     height_ = facts.height;
     components_ = facts.components;
     progressive_ = facts.progressive;
+    name_.clear();
 }
 
 void TJPEGImage::DecodeInto(Bitmap24& out) const
@@ -468,16 +464,13 @@ void TJPEGImage::DecodeInto(Bitmap24& out) const
         out.setSize(0, 0);
         return;
     }
+    // The header's size is the output size (full scale), so the budget is
+    // checked before libjpeg or the bitmap allocate anything of that size:
+    // a header may claim 65500 x 65500 pixels in a few bytes.
+    RequireMemoryFor(std::uint64_t(width_), std::uint64_t(height_), name_);
     Decompressor d;
-    switch (decodeGuarded(d, data_->data(), data_->size(), Smoothing, out)) {
-    case DecodeOutcome::Done:
-        return;
-    case DecodeOutcome::LibraryError:
+    if (decodeGuarded(d, data_->data(), data_->size(), Smoothing, out) == DecodeOutcome::LibraryError)
         throw JpegError(d.err.pub.msg_code);
-    case DecodeOutcome::TooLarge:
-        throw BitmapError("JPEG image is too large (" + std::to_string(width_) + " x " +
-                          std::to_string(height_) + " pixels)");
-    }
 }
 
 Bitmap24 TJPEGImage::Decode() const

@@ -52,7 +52,9 @@ public:
     // decoded so far. Grey files give three equal channels.
     // libjpeg warnings are dropped: a file that ends early decodes without
     // error, the missing part filled as libjpeg fills it. Raises JpegError
-    // for data libjpeg gives up on, BitmapError for an absurd size.
+    // for data libjpeg gives up on and MemoryBudgetError (naming the file
+    // when it was loaded from one) for a picture above the memory budget,
+    // before anything of the picture's size is allocated.
     void DecodeInto(Bitmap24& out) const;
     Bitmap24 Decode() const;
 
@@ -63,6 +65,8 @@ private:
     int height_ = 0;
     int components_ = 0;
     bool progressive_ = false;
+    // The file the bytes came from, for messages; empty for bytes.
+    std::string name_;
 };
 
 // Baseline JPEG of the bitmap at quality 1..100 (values outside are clamped

@@ -1,5 +1,7 @@
 #include "TiffReader.h"
 
+#include "MemoryBudget.h"
+
 #include <cctype>
 #include <cstdarg>
 #include <cstring>
@@ -11,10 +13,6 @@
 namespace lumivane {
 
 namespace {
-
-// Above this many pixels the working raster (4 bytes a pixel) and the
-// result (3 bytes) are not even attempted: 2^28 pixels need 1.75 GiB.
-constexpr std::uint64_t kMaxPixels = std::uint64_t(1) << 28;
 
 // libtiff's JPEG codecs report a fatal libjpeg error through the error
 // handler (module "JPEGLib", or "LibJpeg" for old-style JPEG) and then make
@@ -119,12 +117,14 @@ void ReadTiffToBitmap(const std::string& path, Bitmap24& out)
         throw TiffError("TIFF image has no pixels (" + std::to_string(width) + " x " + std::to_string(height) +
                         ")");
 
+    // The working raster (4 bytes a pixel) and the result (3 bytes) are
+    // only attempted within the memory budget; the header alone may claim
+    // 4 billion pixels on each side.
+    RequireMemoryFor(width, height, path);
     // The working raster starts white, so whatever the library does not
     // deliver stays white.
     const std::uint64_t pixels = std::uint64_t(width) * height;
     std::vector<std::uint32_t> raster;
-    if (pixels > kMaxPixels)
-        throw TiffError("Unable to create TBitmap buffer");
     try {
         raster.assign(std::size_t(pixels), 0xFFFFFFFFu);
     } catch (const std::bad_alloc&) {

@@ -26,6 +26,8 @@ void InstallSilentTiffHandlers();
 //   "Unable to open file '<path>'"       libtiff refuses the file
 //   a message naming the size           width or height is zero
 //   "Unable to create TBitmap buffer"   the pixels cannot be allocated
+// and MemoryBudgetError naming the path for a picture above the memory
+// budget (see MemoryBudget.h), before anything of its size is allocated.
 //   a message naming the path           libjpeg fails fatally inside a
 //                                       JPEG-compressed file
 // A layout the RGBA interface refuses, or a read that stops part-way,

@@ -1,5 +1,7 @@
 // The main window's layout and start-up state, opening photographs and
 // stepping through the list.
+#include "HostileFiles.h"
+#include "MemoryBudget.h"
 #include "WindowFixture.h"
 
 #include <QApplication>
@@ -194,6 +196,25 @@ private slots:
         QVERIFY(form.img_left->bitmap() == before);
         QVERIFY(f.services.errors.isEmpty());
         QVERIFY(f.services.messages.isEmpty());
+        QVERIFY(!form.flow().workflow.DecodeOk);
+    }
+
+    void photographAboveTheMemoryBudget_StatusNamesFileSizeAndMemory()
+    {
+        WindowFixture f;
+        const QString good = f.writeJpeg("good.jpg", gradientPhoto(120, 90));
+        const QString big = f.path("big.jpg");
+        test_support::WritePatternJpeg(big.toStdString(), 8000, 6000);
+        test_support::ScopedEnv limit(kMemoryLimitVariable, "64");
+        TForm1& form = f.start();
+        f.open({good, big});
+        const Bitmap24 before = form.img_left->bitmap();
+        form.Button1Click(form.ImageButton2);
+        const QString text = form.status->text();
+        const std::uint64_t mib = (MemoryNeededFor(8000, 6000) + (1 << 20) - 1) >> 20;
+        for (const QString& part : {big, QStringLiteral("8000 x 6000"), QString::number(mib) + QStringLiteral(" MiB")})
+            QVERIFY2(text.contains(part), qPrintable(part + QStringLiteral(" missing from: ") + text));
+        QVERIFY(form.img_left->bitmap() == before);
         QVERIFY(!form.flow().workflow.DecodeOk);
     }
 

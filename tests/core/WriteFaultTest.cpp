@@ -7,8 +7,10 @@
 #include "ExifTransplant.h"
 #include "FileIO.h"
 #include "JpegCodec.h"
+#include "MaskFolder.h"
 #include "SavePipeline.h"
 #include "Settings.h"
+#include "WriteFaults.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +24,9 @@
 #include <vector>
 
 using namespace lumivane;
+using lumivane::test_support::InjectedFault;
+using lumivane::test_support::kWriteFaults;
+using lumivane::test_support::WriteFault;
 namespace fs = std::filesystem;
 
 namespace {
@@ -43,11 +48,6 @@ struct Writer {
     std::function<void(const std::string& path)> write;
 };
 
-struct Fault {
-    FileStep step;
-    int error;
-    bool shortWriteFirst; // the first write call writes only a few bytes, a later one fails
-};
 
 } // namespace
 
@@ -89,32 +89,19 @@ TEST(WriteFaults, EveryWriter_AtEveryStep_KeepsTheEarlierFileAndLeavesNothingBeh
         {"settings, short form", "defaults.ini",
          [](const std::string& path) { WriteShortSettings(path, 25, 40, 101); }},
         {"default mask", "default_mask.bmp", [&](const std::string& path) { WriteBmpFile(mask, path); }},
-    };
-    const Fault faults[] = {
-        {FileStep::Create, ENOSPC, false}, {FileStep::Create, EIO, false}, {FileStep::Write, ENOSPC, false},
-        {FileStep::Write, EIO, false},     {FileStep::Write, ENOSPC, true}, {FileStep::Write, EIO, true},
-        {FileStep::Sync, ENOSPC, false},   {FileStep::Sync, EIO, false},   {FileStep::Rename, ENOSPC, false},
-        {FileStep::Rename, EIO, false},
+        {"mask folder settings", "masks.ini",
+         [](const std::string& path) { WriteMaskSettingsFile(path, MaskSettings{"/p/masks", true}); }},
+        {"EXIF transplant", "IMG_1.jpg",
+         [&](const std::string& path) { WriteJpegWithExif(EncodeJpeg(photo, 80), source, path); }},
     };
     const std::string earlier = "the earlier file";
     for (const Writer& writer : writers)
-        for (const Fault& fault : faults) {
-            SCOPED_TRACE(::testing::Message() << writer.name << ", step " << int(fault.step) << ", "
-                                              << std::strerror(fault.error)
-                                              << (fault.shortWriteFirst ? " after a short write" : ""));
+        for (const WriteFault& fault : kWriteFaults) {
+            SCOPED_TRACE(::testing::Message() << writer.name << ", " << fault.describe());
             const std::string path = (dir / writer.file).string();
             WriteFileAtomically(path, earlier.data(), earlier.size());
-            int writes = 0;
             {
-                ScopedFileFault hook([&](FileStep step, const std::string& target, std::size_t& bytes) {
-                    if (step != fault.step || target == source)
-                        return 0;
-                    if (fault.shortWriteFirst && ++writes == 1) {
-                        bytes = std::min<std::size_t>(bytes, 5);
-                        return 0;
-                    }
-                    return fault.error;
-                });
+                InjectedFault hook(fault, [&](const std::string& target) { return target != source; });
                 try {
                     writer.write(path);
                     ADD_FAILURE() << "no error";

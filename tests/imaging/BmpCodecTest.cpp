@@ -341,7 +341,9 @@ TEST(BmpRead, MalformedHeadersGiveClearErrors)
     { BmpFile b = base(); b.width = 0; cases.push_back({"zero width", b, "Bitmap has an invalid size (0 x 2)"}); }
     { BmpFile b = base(); b.height = 0; cases.push_back({"zero height", b, "Bitmap has an invalid size (2 x 0)"}); }
     { BmpFile b = base(); b.width = 100000; b.height = 100000;
-      cases.push_back({"huge", b, "Bitmap is too large (100000 x 100000 pixels)"}); }
+      cases.push_back({"huge claim, little data", b, "Bitmap file is truncated"}); }
+    { BmpFile b = base(); b.width = 2; b.height = INT32_MIN;
+      cases.push_back({"side past the row arithmetic", b, "Bitmap is too large (2 x 2147483648 pixels)"}); }
     { BmpFile b = base(); b.width = 1000; cases.push_back({"short data", b, "Bitmap file is truncated"}); }
     { BmpFile b = base(); b.compression = 1; cases.push_back({"rle8 at 24 bits", b, "RLE8 compression needs 8 bits per pixel"}); }
     { BmpFile b = base(); b.bitCount = 8; b.compression = 1; b.height = -2;

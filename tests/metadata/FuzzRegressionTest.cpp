@@ -1,7 +1,8 @@
-// Replays every saved fuzzing finding (tests/data/fuzz/{jpeg,tiff,iptc})
+// Replays every saved fuzzing finding and seed (tests/data/fuzz/<target>)
 // through the entry points of the fuzz harnesses: each must run to the end
 // without a fault (run this under the sanitizers to catch what they catch).
 #include "FuzzTargets.h"
+#include "ImageFuzzTargets.h"
 
 #include <gtest/gtest.h>
 
@@ -45,6 +46,7 @@ class FuzzRegressions : public ::testing::TestWithParam<FindingFolder> {};
 TEST_P(FuzzRegressions, SavedFindingsRunToTheEnd)
 {
     const FindingFolder& folder = GetParam();
+    fuzz::LimitMemoryForFuzzing();
     const std::vector<std::filesystem::path> files = FindingsIn(folder.name);
     for (const auto& path : files) {
         SCOPED_TRACE(path.filename().string());
@@ -56,7 +58,12 @@ TEST_P(FuzzRegressions, SavedFindingsRunToTheEnd)
 INSTANTIATE_TEST_SUITE_P(Fuzz, FuzzRegressions,
                          ::testing::Values(FindingFolder{"jpeg", fuzz::RunJpeg},
                                            FindingFolder{"tiff", fuzz::RunTiff},
-                                           FindingFolder{"iptc", fuzz::RunIptc}),
+                                           FindingFolder{"iptc", fuzz::RunIptc},
+                                           FindingFolder{"bmp", fuzz::RunBmp},
+                                           FindingFolder{"jpegdecode", fuzz::RunJpegDecode},
+                                           FindingFolder{"tiffread", fuzz::RunTiffRead},
+                                           FindingFolder{"settings", fuzz::RunSettings},
+                                           FindingFolder{"maskfile", fuzz::RunMaskSettings}),
                          [](const ::testing::TestParamInfo<FindingFolder>& info) {
                              return std::string(info.param.name);
                          });
@@ -79,6 +86,26 @@ TEST(FuzzEntryPoints, SamplePhotographs_RunThroughAllEntryPoints)
         }
     }
     EXPECT_GT(files, 40);
+}
+
+// The picture harnesses on every sample picture, each through the reader of
+// its kind and the two others (which must refuse it cleanly).
+TEST(FuzzEntryPoints, SamplePictures_RunThroughThePictureEntryPoints)
+{
+    fuzz::LimitMemoryForFuzzing();
+    int files = 0;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(LUMIVANE_SAMPLES_DIR)) {
+        if (!item.is_regular_file() || item.path().extension() == ".png")
+            continue;
+        SCOPED_TRACE(item.path().string());
+        const std::string bytes = ReadAll(item.path());
+        const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+        EXPECT_NO_THROW(fuzz::RunBmp(data, bytes.size()));
+        EXPECT_NO_THROW(fuzz::RunJpegDecode(data, bytes.size()));
+        EXPECT_NO_THROW(fuzz::RunTiffRead(data, bytes.size()));
+        ++files;
+    }
+    EXPECT_GT(files, 140);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@ target_link_libraries(test_makernotes_iptc PRIVATE lumivane_metadata)
 
 lumivane_gtest(test_fuzz_regressions
   ${CMAKE_CURRENT_LIST_DIR}/FuzzRegressionTest.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/../fuzz/FuzzTargets.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/../fuzz/FuzzTargets.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../fuzz/ImageFuzzTargets.cpp)
 target_include_directories(test_fuzz_regressions PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../fuzz)
-target_link_libraries(test_fuzz_regressions PRIVATE lumivane_metadata)
+target_link_libraries(test_fuzz_regressions PRIVATE lumivane_metadata lumivane_core)

@@ -1,0 +1,94 @@
+#include "MemoryBudget.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <limits>
+
+namespace lumivane {
+
+namespace {
+
+constexpr std::uint64_t kMiB = 1024 * 1024;
+
+// Whole mebibytes, rounded up so that a need is never shown below its size.
+std::string mebibytes(std::uint64_t bytes)
+{
+    return std::to_string(bytes / kMiB + (bytes % kMiB != 0 ? 1 : 0)) + " MiB";
+}
+
+std::string refusalText(const std::string& file, std::uint64_t width, std::uint64_t height, std::uint64_t needed,
+                        std::uint64_t budget)
+{
+    const std::string who = file.empty() ? std::string("The picture") : "'" + file + "'";
+    return who + " is too large: " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels need " + mebibytes(needed) + " of memory, more than the " + mebibytes(budget) +
+           " available (" + kMemoryLimitVariable + ")";
+}
+
+// A positive whole number of mebibytes, or 0 when the text is not one.
+std::uint64_t parseMebibytes(const char* text)
+{
+    if (!text || *text < '0' || *text > '9')
+        return 0;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (errno != 0 || *end != '\0' || value == 0 ||
+        value > std::numeric_limits<std::uint64_t>::max() / kMiB)
+        return 0;
+    return std::uint64_t(value) * kMiB;
+}
+
+} // namespace
+
+MemoryBudgetError::MemoryBudgetError(std::string file, std::uint64_t width, std::uint64_t height,
+                                     std::uint64_t neededBytes, std::uint64_t budgetBytes)
+    : std::runtime_error(refusalText(file, width, height, neededBytes, budgetBytes)), file_(std::move(file)),
+      width_(width), height_(height), needed_(neededBytes), budget_(budgetBytes)
+{
+}
+
+MemoryBudgetError MemoryBudgetError::Named(const std::string& file) const
+{
+    return MemoryBudgetError(file, width_, height_, needed_, budget_);
+}
+
+std::uint64_t PhysicalMemoryBytes()
+{
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return 0;
+    return std::uint64_t(pages) * std::uint64_t(pageSize);
+}
+
+std::uint64_t MemoryBudgetBytes()
+{
+    if (const std::uint64_t set = parseMebibytes(std::getenv(kMemoryLimitVariable)))
+        return set;
+    const std::uint64_t physical = PhysicalMemoryBytes();
+    // A system that does not tell its memory size gets a modest 2 GiB.
+    return physical != 0 ? physical / 2 : 2048 * kMiB;
+}
+
+std::uint64_t MemoryNeededFor(std::uint64_t width, std::uint64_t height)
+{
+    constexpr std::uint64_t perPixel = kFullSizeBuffers * kBytesPerPixel;
+    constexpr std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
+    if (width != 0 && height > most / width)
+        return most;
+    const std::uint64_t pixels = width * height;
+    return pixels > most / perPixel ? most : pixels * perPixel;
+}
+
+void RequireMemoryFor(std::uint64_t width, std::uint64_t height, const std::string& file)
+{
+    const std::uint64_t needed = MemoryNeededFor(width, height);
+    const std::uint64_t budget = MemoryBudgetBytes();
+    if (needed > budget || width > kMaxPictureSide || height > kMaxPictureSide)
+        throw MemoryBudgetError(file, width, height, needed, budget);
+}
+
+} // namespace lumivane

@@ -1,0 +1,72 @@
+// How large a picture the program agrees to hold in memory.
+//
+// A photograph job keeps several full-size copies of a picture at once, so
+// before any full-size storage is taken the decoders ask whether that many
+// copies fit the memory budget: half of the machine's physical memory, or
+// LUMIVANE_MEMORY_LIMIT_MIB mebibytes when that variable holds a positive
+// whole number. A picture above the budget is refused with a message naming
+// the file, its size in pixels and the memory it would need; a header that
+// merely claims a huge size is refused the same way, before anything large
+// is allocated.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace lumivane {
+
+// Full-size buffers of 3 bytes a pixel that one job holds at once: the
+// photograph shown, the spare bitmap the next photograph decodes into (a
+// TIFF's 4-byte working raster and its result take about the same room while
+// it is read), the mask fitted to the photograph's size, and the save's
+// output (a BMP file is as large as the pixels).
+inline constexpr std::uint64_t kFullSizeBuffers = 4;
+inline constexpr std::uint64_t kBytesPerPixel = 3;
+
+// The environment variable that overrides the default budget.
+inline constexpr const char* kMemoryLimitVariable = "LUMIVANE_MEMORY_LIMIT_MIB";
+
+// The longest side any decoder accepts whatever the budget: four bytes a
+// pixel of one row still fit a signed 32-bit count.
+inline constexpr std::uint64_t kMaxPictureSide = 0x1FFFFFFF;
+
+// A picture refused because the job would need more memory than the budget.
+class MemoryBudgetError : public std::runtime_error {
+public:
+    // `file` names the picture ("" while the decoder does not know it).
+    MemoryBudgetError(std::string file, std::uint64_t width, std::uint64_t height, std::uint64_t neededBytes,
+                      std::uint64_t budgetBytes);
+    const std::string& File() const { return file_; }
+    std::uint64_t Width() const { return width_; }
+    std::uint64_t Height() const { return height_; }
+    std::uint64_t NeededBytes() const { return needed_; }
+    std::uint64_t BudgetBytes() const { return budget_; }
+    // The same refusal, naming `file`.
+    MemoryBudgetError Named(const std::string& file) const;
+
+private:
+    std::string file_;
+    std::uint64_t width_;
+    std::uint64_t height_;
+    std::uint64_t needed_;
+    std::uint64_t budget_;
+};
+
+// The machine's physical memory in bytes (0 when the system does not say).
+std::uint64_t PhysicalMemoryBytes();
+
+// The budget in bytes, read afresh on every call: the variable when it holds
+// a positive whole number of mebibytes, else half of the physical memory.
+std::uint64_t MemoryBudgetBytes();
+
+// Bytes the job needs for a width x height picture: kFullSizeBuffers buffers
+// of kBytesPerPixel bytes a pixel. Saturates instead of wrapping.
+std::uint64_t MemoryNeededFor(std::uint64_t width, std::uint64_t height);
+
+// Raises MemoryBudgetError (naming `file`) when a width x height picture does
+// not fit the budget or a side exceeds kMaxPictureSide. Decoders call it once
+// the header is known and before allocating the picture.
+void RequireMemoryFor(std::uint64_t width, std::uint64_t height, const std::string& file = {});
+
+} // namespace lumivane

@@ -1,0 +1,120 @@
+// lumivane-cli against hostile inputs and a hostile system: photographs and
+// masks above the memory budget, files that only claim a huge size, and a
+// file-size limit that makes every write fail.
+#include "BmpCodec.h"
+#include "FileIO.h"
+#include "HostileFiles.h"
+#include "MemoryBudget.h"
+
+#include "../core/FileSizeLimit.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+using namespace lumivane;
+namespace ts = lumivane::test_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+class HostileCli : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Bitmap24 m(40, 30);
+        m.fill(packColour(200, 190, 180));
+        WriteBmpFile(m, file("mask.bmp"));
+        const std::string settings = "30\r\n40\r\n85\r\nnone\r\n";
+        WriteFileAtomically(file("defaults.ini"), settings.data(), settings.size());
+    }
+    std::string file(const std::string& name) const { return folder.file(name); }
+    std::string photo(const std::string& name, int w = 64, int h = 48) const
+    {
+        ts::WritePatternJpeg(file(name), w, h, 90);
+        return file(name);
+    }
+    ts::ChildRun run(std::vector<std::string> photos, const std::vector<std::string>& env = {},
+                     const std::string& mask = {}) const
+    {
+        std::vector<std::string> args = {"--settings", file("defaults.ini"), "--mask",
+                                         mask.empty() ? file("mask.bmp") : mask, "--out", file("out")};
+        args.insert(args.end(), photos.begin(), photos.end());
+        return ts::RunProgram(LUMIVANE_CLI, args, env);
+    }
+    std::vector<std::string> outFiles() const { return folder.names("out"); }
+
+    ts::TempFolder folder{"lumivane-cli-hostile"};
+};
+
+TEST_F(HostileCli, PhotographAboveTheBudget_IsNamedAndTheBatchGoesOn)
+{
+    const std::string big = photo("b.jpg", 8000, 6000);
+    const ts::ChildRun r = run({photo("a.jpg"), big, photo("c.jpg")}, {"LUMIVANE_MEMORY_LIMIT_MIB=64"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(outFiles(), (std::vector<std::string>{"a.jpg", "c.jpg"}));
+    const std::uint64_t mib = (MemoryNeededFor(8000, 6000) + (1 << 20) - 1) >> 20;
+    for (const std::string& part : {"unreadable: " + big, std::string("8000 x 6000"), std::to_string(mib) + " MiB",
+                                    std::string("64 MiB")})
+        EXPECT_NE(r.err.find(part), std::string::npos) << part << " missing from: " << r.err;
+    // Without the limit the same photograph is written.
+    const ts::ChildRun again = run({big});
+    EXPECT_EQ(again.status, 0) << again.err;
+}
+
+TEST_F(HostileCli, MaskAboveTheBudget_IsAUsageErrorNamingIt)
+{
+    const std::string bigMask = photo("big_mask.jpg", 8000, 6000);
+    const ts::ChildRun r = run({photo("a.jpg")}, {"LUMIVANE_MEMORY_LIMIT_MIB=64"}, bigMask);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("cannot read the mask " + bigMask), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("8000 x 6000"), std::string::npos) << r.err;
+    EXPECT_TRUE(outFiles().empty());
+}
+
+// Each file of a few hundred bytes claiming 65,000 x 65,000 pixels is
+// reported by a fresh process within a fraction of a second, whose peak
+// memory stays that of a small program.
+TEST_F(HostileCli, ClaimedHugeFiles_AreRefusedQuicklyWithLittleMemory)
+{
+    const std::string small = photo("a.jpg");
+    const ts::ChildRun baseline = run({small});
+    ASSERT_EQ(baseline.status, 0) << baseline.err;
+    for (const std::string& bomb : ts::ClaimedHugeFiles()) {
+        SCOPED_TRACE(bomb);
+        const ts::ChildRun r = run({bomb});
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find("unreadable: " + bomb), std::string::npos) << r.err;
+        EXPECT_LT(r.seconds, ts::UnderSanitizer() ? 5.0 : 1.0);
+        // A program that writes a small photograph is the yardstick; the
+        // refusal may not need 64 MiB more than that.
+        EXPECT_LT(r.peakRssKiB, baseline.peakRssKiB + 64 * 1024) << "baseline " << baseline.peakRssKiB << " KiB";
+    }
+}
+
+// A real file-size limit (as `ulimit -f` sets it, SIGXFSZ ignored) makes
+// every write fail: the program says so, exits with 1 and leaves neither a
+// partial output nor a temporary file; a file already there is untouched.
+TEST_F(HostileCli, FileSizeLimit_FailsCleanlyLeavingNothingBehind)
+{
+    const std::string a = photo("a.jpg", 400, 300);
+    const std::string b = photo("b.jpg", 400, 300);
+    fs::create_directories(folder.path() / "out");
+    const std::string earlier = "an earlier a.jpg";
+    WriteFileAtomically(file("out/a.jpg"), earlier.data(), earlier.size());
+    ts::ChildRun r;
+    {
+        lumivane::test_support::FileSizeLimit limit(2000);
+        r = run({a, b});
+    }
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("write error: " + a), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("write error: " + b), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(file("out/b.jpg")), std::string::npos) << r.err;
+    EXPECT_EQ(outFiles(), (std::vector<std::string>{"a.jpg"}));
+    const std::vector<std::uint8_t> kept = ReadWholeFile(file("out/a.jpg"));
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), earlier);
+}
+
+} // namespace

@@ -1,0 +1,177 @@
+#include "ImageFuzzTargets.h"
+
+#include "BmpCodec.h"
+#include "ImageFile.h"
+#include "JpegCodec.h"
+#include "MaskFolder.h"
+#include "MemoryBudget.h"
+#include "Settings.h"
+#include "TiffReader.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace lumivane::fuzz {
+
+namespace {
+
+// One scratch file per process and name, rewritten for every input.
+std::string ScratchPath(const char* name)
+{
+    const std::filesystem::path dir = std::filesystem::temp_directory_path();
+    return (dir / ("lumivane_fuzz_" + std::to_string(::getpid()) + "_" + name)).string();
+}
+
+void WriteScratch(const std::string& path, const uint8_t* data, std::size_t size)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
+}
+
+// A broken promise of a reader: report it and abort, so the fuzzer keeps
+// the input and the replay test fails.
+[[noreturn]] void broken(const char* what)
+{
+    std::fprintf(stderr, "fuzz check failed: %s\n", what);
+    std::abort();
+}
+
+bool samePixels(const Bitmap24& a, const Bitmap24& b)
+{
+    return a.width() == b.width() && a.height() == b.height() &&
+           (a.byteCount() == 0 || std::memcmp(a.data(), b.data(), a.byteCount()) == 0);
+}
+
+// Round trips are skipped for pictures this large, to keep each run quick.
+constexpr std::size_t kRoundTripPixels = 1 << 20;
+
+} // namespace
+
+void LimitMemoryForFuzzing()
+{
+    ::setenv(kMemoryLimitVariable, kFuzzMemoryLimitMib, 0);
+}
+
+void RunBmp(const uint8_t* data, std::size_t size)
+{
+    Bitmap24 decoded;
+    try {
+        DecodeBmp(data, size, decoded);
+    } catch (const BmpError&) {
+        return;
+    } catch (const MemoryBudgetError&) {
+        return;
+    }
+    if (decoded.empty())
+        broken("a BMP decoded without error to an empty picture");
+    if (std::size_t(decoded.width()) * std::size_t(decoded.height()) > kRoundTripPixels)
+        return;
+    const std::vector<std::uint8_t> written = EncodeBmp(decoded);
+    if (!samePixels(DecodeBmp(written.data(), written.size()), decoded))
+        broken("a decoded BMP written and read again changed");
+}
+
+void RunJpegDecode(const uint8_t* data, std::size_t size)
+{
+    TJPEGImage image;
+    try {
+        image.LoadFromBytes(std::vector<std::uint8_t>(data, data + size));
+    } catch (const JpegError&) {
+        return;
+    }
+    if (image.Width() <= 0 || image.Height() <= 0)
+        broken("a JPEG header was accepted with an empty size");
+    image.Smoothing = size > 0 && (data[size - 1] & 1) != 0;
+    Bitmap24 decoded;
+    try {
+        image.DecodeInto(decoded);
+    } catch (const JpegError&) {
+        return;
+    } catch (const MemoryBudgetError&) {
+        return;
+    }
+    if (decoded.width() != image.Width() || decoded.height() != image.Height())
+        broken("a decoded JPEG does not have its header's size");
+}
+
+void RunTiffRead(const uint8_t* data, std::size_t size)
+{
+    const std::string path = ScratchPath("read.tif");
+    WriteScratch(path, data, size);
+    Bitmap24 decoded;
+    try {
+        if (!DecodeBySuffix(path, decoded, JpegSmoothing::Off))
+            broken("a .tif name was not taken as a TIFF");
+        if (decoded.empty())
+            broken("a TIFF was read without error to an empty picture");
+    } catch (const TiffError&) {
+    } catch (const MemoryBudgetError&) {
+    }
+    std::filesystem::remove(path);
+}
+
+void RunSettings(const uint8_t* data, std::size_t size)
+{
+    const std::string path = ScratchPath("defaults.ini");
+    WriteScratch(path, data, size);
+    // A stored mask "exists" when its name is odd in length: both answers
+    // are reached without touching the disk.
+    const auto exists = [](const std::string& name) { return name.size() % 2 == 1; };
+    SettingsValues read;
+    bool parsed = true;
+    try {
+        read = ReadSettingsFile(path, exists);
+    } catch (const SettingsError&) {
+        parsed = false;
+    }
+    if (parsed && !read.fileExisted)
+        broken("an existing defaults.ini was read as missing");
+    int sliders[3] = {};
+    bool slidersAreNumbers = parsed;
+    const std::string* texts[3] = {&read.iniBrightness, &read.iniStrength, &read.iniQuality};
+    for (int k = 0; k < 3 && slidersAreNumbers; ++k) {
+        try {
+            sliders[k] = ParseStoredInteger(*texts[k]);
+        } catch (const SettingsError&) {
+            slidersAreNumbers = false;
+        }
+    }
+    // What was read, stored again in the full form, reads back the same
+    // whenever the mask name is one line (it cannot hold a line ending).
+    const bool oneLine = read.defaultMask.find_first_of("\r\n") == std::string::npos;
+    if (slidersAreNumbers && read.hasHotspot && !read.defaultMask.empty() && oneLine) {
+        const std::string text =
+            FullSettingsText(sliders[0], sliders[1], sliders[2], read.defaultMask, read.hotspotR, read.hotspotG,
+                             read.hotspotB, read.hotspotX, read.hotspotY);
+        WriteScratch(path, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+        const SettingsValues again = ReadSettingsFile(path, exists);
+        // A one-digit red level reads as "no hotspot", as the window's files do.
+        const bool keepsHotspot = std::to_string(read.hotspotR).size() >= 2;
+        if (again.defaultMask != read.defaultMask || again.hasHotspot != keepsHotspot ||
+            (keepsHotspot && (again.hotspotR != read.hotspotR || again.hotspotG != read.hotspotG ||
+                              again.hotspotB != read.hotspotB || again.hotspotX != read.hotspotX ||
+                              again.hotspotY != read.hotspotY)) ||
+            ParseStoredInteger(again.iniBrightness) != sliders[0] || ParseStoredInteger(again.iniStrength) != sliders[1] ||
+            ParseStoredInteger(again.iniQuality) != sliders[2])
+            broken("defaults.ini stored again reads back differently");
+    }
+    std::filesystem::remove(path);
+}
+
+void RunMaskSettings(const uint8_t* data, std::size_t size)
+{
+    const MaskSettings read = ParseMaskSettings(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (read.folder.find_first_of("\r\n") != std::string::npos)
+        broken("a masks.ini folder holds a line ending");
+    if (ParseMaskSettings(MaskSettingsText(read)) != read)
+        broken("masks.ini written again reads back differently");
+}
+
+} // namespace lumivane::fuzz

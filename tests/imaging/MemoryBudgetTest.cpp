@@ -1,0 +1,219 @@
+// The memory budget: where it comes from, what a picture needs, and the
+// readers refusing pictures above it (and files that only claim a huge size)
+// before anything of that size is allocated.
+#include "MemoryBudget.h"
+
+#include "BmpCodec.h"
+#include "FileIO.h"
+#include "HostileFiles.h"
+#include "ImageFile.h"
+#include "ImagingTestUtil.h"
+#include "JpegCodec.h"
+#include "TiffReader.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <limits>
+#include <optional>
+
+using namespace lumivane;
+using lumivane::test_support::ScopedEnv;
+namespace ts = lumivane::test_support;
+
+namespace {
+
+constexpr std::uint64_t kMiB = 1024 * 1024;
+
+struct BudgetCase {
+    const char* variable; // nullptr: not set
+    std::uint64_t expectedMiB; // 0: half of the physical memory
+};
+
+TEST(MemoryBudget, ComesFromTheVariableWhenItIsAPositiveWholeNumber)
+{
+    const BudgetCase cases[] = {
+        {"64", 64}, {"1", 1}, {"300000", 300000}, {nullptr, 0}, {"", 0}, {"0", 0}, {"-3", 0},
+        {"12abc", 0}, {"abc", 0}, {" 64", 0}, {"99999999999999999999", 0},
+    };
+    ASSERT_GT(PhysicalMemoryBytes(), 0u);
+    for (const BudgetCase& c : cases) {
+        SCOPED_TRACE(c.variable ? c.variable : "(unset)");
+        ScopedEnv env(kMemoryLimitVariable, c.variable ? std::optional<std::string>(c.variable) : std::nullopt);
+        const std::uint64_t expected = c.expectedMiB != 0 ? c.expectedMiB * kMiB : PhysicalMemoryBytes() / 2;
+        EXPECT_EQ(MemoryBudgetBytes(), expected);
+    }
+}
+
+TEST(MemoryBudget, NeedCountsEveryFullSizeBufferAndSaturates)
+{
+    struct Need {
+        std::uint64_t width, height, bytes;
+    };
+    constexpr std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
+    const Need cases[] = {
+        {1, 1, kFullSizeBuffers * kBytesPerPixel},
+        {8000, 6000, 48000000 * kFullSizeBuffers * kBytesPerPixel},
+        {0, 65000, 0},
+        {std::uint64_t(1) << 32, std::uint64_t(1) << 32, most}, // the pixel count itself overflows
+        {std::uint64_t(1) << 31, std::uint64_t(1) << 31, most}, // the bytes overflow
+    };
+    for (const Need& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height);
+        EXPECT_EQ(MemoryNeededFor(c.width, c.height), c.bytes);
+    }
+}
+
+TEST(MemoryBudget, RefusalNamesFileSizeAndMemory)
+{
+    ScopedEnv env(kMemoryLimitVariable, "64");
+    RequireMemoryFor(2000, 2000, "/p/fits.jpg"); // 46 MiB
+    try {
+        RequireMemoryFor(8000, 6000, "/p/big.jpg");
+        FAIL() << "not refused";
+    } catch (const MemoryBudgetError& e) {
+        const std::string text = e.what();
+        const std::uint64_t need = MemoryNeededFor(8000, 6000);
+        const std::string needText = std::to_string((need + kMiB - 1) / kMiB) + " MiB";
+        for (const std::string& part : {std::string("'/p/big.jpg'"), std::string("8000 x 6000"), needText,
+                                        std::string("64 MiB")})
+            EXPECT_NE(text.find(part), std::string::npos) << part << " missing from: " << text;
+        EXPECT_EQ(e.NeededBytes(), need);
+        EXPECT_EQ(e.BudgetBytes(), 64 * kMiB);
+        EXPECT_EQ(e.Named("/q/other.bmp").File(), "/q/other.bmp");
+    }
+    // A side too long for the readers' row arithmetic is refused whatever
+    // the budget says.
+    ScopedEnv unlimited(kMemoryLimitVariable, "100000000000");
+    EXPECT_THROW(RequireMemoryFor(kMaxPictureSide + 1, 1), MemoryBudgetError);
+    EXPECT_NO_THROW(RequireMemoryFor(kMaxPictureSide, 1));
+}
+
+// One picture kind written at a given size.
+struct Kind {
+    const char* name;
+    const char* file;
+    void (*write)(const std::string& path, int width, int height);
+};
+
+void writeJpeg(const std::string& path, int width, int height)
+{
+    ts::WritePatternJpeg(path, width, height);
+}
+void writeBmp(const std::string& path, int width, int height)
+{
+    WriteBmpFile(lumivane::testing::patternBitmap(width, height), path);
+}
+
+const Kind kKinds[] = {
+    {"JPEG", "photo.jpg", writeJpeg},
+    {"BMP", "photo.bmp", writeBmp},
+    {"TIFF", "photo.tif", ts::WritePatternTiff},
+};
+
+TEST(MemoryBudget, EachReader_DecodesUpToTheBudgetAndRefusesOnePixelRowMore)
+{
+    // 1 MiB holds 87,381 pixels: 256 x 341 fit, 256 x 342 do not.
+    ScopedEnv env(kMemoryLimitVariable, "1");
+    ASSERT_LE(MemoryNeededFor(256, 341), kMiB);
+    ASSERT_GT(MemoryNeededFor(256, 342), kMiB);
+    lumivane::testing::ScratchDir dir;
+    for (const Kind& kind : kKinds) {
+        SCOPED_TRACE(kind.name);
+        const std::string fits = dir.file(std::string("fits_") + kind.file);
+        const std::string over = dir.file(std::string("over_") + kind.file);
+        kind.write(fits, 256, 341);
+        kind.write(over, 256, 342);
+        Bitmap24 decoded;
+        ASSERT_TRUE(DecodeBySuffix(fits, decoded, JpegSmoothing::Off));
+        EXPECT_EQ(decoded.width(), 256);
+        EXPECT_EQ(decoded.height(), 341);
+        // A refusal leaves the bitmap it was decoding into as it was.
+        Bitmap24 kept = lumivane::testing::patternBitmap(3, 2);
+        try {
+            DecodeBySuffix(over, kept, JpegSmoothing::Off);
+            ADD_FAILURE() << "not refused";
+        } catch (const MemoryBudgetError& e) {
+            EXPECT_EQ(e.File(), over);
+            EXPECT_EQ(e.Width(), 256u);
+            EXPECT_EQ(e.Height(), 342u);
+        }
+        EXPECT_EQ(kept.width(), 3);
+    }
+}
+
+// How each crafted file is refused: a BMP's pixel array is checked against
+// the file first, so it is refused as truncated; JPEG and TIFF data may be
+// shorter than the picture, so those two meet the budget.
+enum class Refusal { Truncated, OverBudget };
+
+struct ClaimedHuge {
+    std::string path;
+    Refusal refusal;
+};
+
+std::vector<ClaimedHuge> claimedHugeFiles()
+{
+    const std::vector<std::string> files = ts::ClaimedHugeFiles();
+    return {{files[0], Refusal::Truncated}, {files[1], Refusal::OverBudget}, {files[2], Refusal::OverBudget}};
+}
+
+// Decodes `path` and says how it went: 0 refused as expected, 1 decoded,
+// 2 another error, 3 out of memory (a large allocation was attempted).
+int decodeOutcome(const std::string& path, Refusal expected, std::string* message = nullptr)
+{
+    Bitmap24 into;
+    try {
+        DecodeBySuffix(path, into, JpegSmoothing::Off);
+        return 1;
+    } catch (const std::bad_alloc&) {
+        return 3;
+    } catch (const std::exception& e) {
+        if (message)
+            *message = e.what();
+        const bool budget = dynamic_cast<const MemoryBudgetError*>(&e) != nullptr;
+        const bool truncated = dynamic_cast<const BmpError*>(&e) != nullptr &&
+                               std::string(e.what()).find("truncated") != std::string::npos;
+        return (expected == Refusal::OverBudget ? budget : truncated) && into.empty() ? 0 : 2;
+    }
+}
+
+TEST(MemoryBudget, ClaimedHugeFiles_AreRefusedAtOnce)
+{
+    for (const ClaimedHuge& file : claimedHugeFiles()) {
+        SCOPED_TRACE(file.path);
+        ASSERT_LT(std::filesystem::file_size(file.path), 1000u);
+        std::string message;
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(decodeOutcome(file.path, file.refusal, &message), 0) << message;
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        EXPECT_LT(seconds, 0.5);
+        if (file.refusal == Refusal::OverBudget) {
+            EXPECT_NE(message.find(file.path), std::string::npos) << message;
+            EXPECT_NE(message.find("65000 x 65000"), std::string::npos) << message;
+        }
+    }
+}
+
+// The refusals happen before anything large is allocated: in a child whose
+// address space cannot take one more gigabyte, each file still gets its
+// refusal (an attempted large allocation would end in std::bad_alloc there).
+TEST(MemoryBudget, Refusals_AllocateNothingLarge)
+{
+    if (ts::UnderSanitizer())
+        GTEST_SKIP() << "the sanitizers reserve terabytes of address space of their own";
+    constexpr std::uint64_t kLimit = 1024 * kMiB;
+    for (const ClaimedHuge& file : claimedHugeFiles()) {
+        SCOPED_TRACE(file.path);
+        EXPECT_EQ(ts::RunWithAddressSpaceLimit(kLimit, [&] { return decodeOutcome(file.path, file.refusal); }), 0);
+    }
+    // Under a budget that would allow it, the BMP far shorter than the
+    // pixels it claims is still refused before its picture is allocated.
+    ScopedEnv generous(kMemoryLimitVariable, "100000000");
+    const ClaimedHuge bmp = claimedHugeFiles()[0];
+    EXPECT_EQ(ts::RunWithAddressSpaceLimit(kLimit, [&] { return decodeOutcome(bmp.path, Refusal::Truncated); }), 0);
+}
+
+} // namespace

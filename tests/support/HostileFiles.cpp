@@ -1,0 +1,197 @@
+#include "HostileFiles.h"
+
+#include "FileIO.h"
+#include "JpegCodec.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace lumivane::test_support {
+
+TempFolder::TempFolder(const std::string& prefix)
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot make a temporary folder from " + pattern);
+    path_ = pattern;
+}
+
+TempFolder::~TempFolder()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<std::string> TempFolder::names(const std::string& subfolder) const
+{
+    std::vector<std::string> result;
+    const std::filesystem::path folder = subfolder.empty() ? path_ : path_ / subfolder;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+        result.push_back(entry.path().filename().string());
+    std::sort(result.begin(), result.end());
+    return result;
+}
+
+std::uint64_t WritePatternJpeg(const std::string& path, int width, int height, int quality)
+{
+    std::vector<std::uint8_t> encoded;
+    JpegBandEncoder encoder(width, height, quality, encoded);
+    std::vector<std::uint8_t> row(std::size_t(width) * 3);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            row[std::size_t(x) * 3] = std::uint8_t(x / 64);
+            row[std::size_t(x) * 3 + 1] = std::uint8_t(y / 64);
+            row[std::size_t(x) * 3 + 2] = std::uint8_t(128 + (x + y) / 256);
+        }
+        const std::uint8_t* rows[] = {row.data()};
+        encoder.WriteRows(rows, 1);
+    }
+    const std::vector<std::uint8_t>& bytes = encoder.Finish();
+    WriteFileAtomically(path, bytes);
+    return bytes.size();
+}
+
+void WritePatternTiff(const std::string& path, int width, int height)
+{
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    if (!tif)
+        throw std::runtime_error("cannot write " + path);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, std::uint32_t(width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, std::uint32_t(height));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 16);
+    std::vector<std::uint8_t> row(std::size_t(width) * 3);
+    for (int y = 0; y < height; ++y) {
+        std::fill(row.begin(), row.end(), std::uint8_t(y));
+        TIFFWriteScanline(tif, row.data(), std::uint32_t(y), 0);
+    }
+    TIFFClose(tif);
+}
+
+std::string FuzzSeed(const std::string& folder, const std::string& name)
+{
+    return std::string(LUMIVANE_TEST_DATA_DIR) + "/fuzz/" + folder + "/" + name;
+}
+
+std::vector<std::string> ClaimedHugeFiles()
+{
+    return {FuzzSeed("bmp", "bomb_65000x65000.bmp"), FuzzSeed("jpegdecode", "bomb_65000x65000.jpg"),
+            FuzzSeed("tiffread", "bomb_65000x65000.tif")};
+}
+
+ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name))
+{
+    if (const char* old = std::getenv(name_.c_str()))
+        earlier_ = old;
+    if (value)
+        ::setenv(name_.c_str(), value->c_str(), 1);
+    else
+        ::unsetenv(name_.c_str());
+}
+
+ScopedEnv::~ScopedEnv()
+{
+    if (earlier_)
+        ::setenv(name_.c_str(), earlier_->c_str(), 1);
+    else
+        ::unsetenv(name_.c_str());
+}
+
+ChildRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                    const std::vector<std::string>& env)
+{
+    std::vector<std::string> argStore = args;
+    argStore.insert(argStore.begin(), program);
+    std::vector<char*> argv;
+    for (std::string& a : argStore)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envStore;
+    for (char** e = environ; *e; ++e)
+        envStore.emplace_back(*e);
+    envStore.insert(envStore.end(), env.begin(), env.end());
+    std::vector<char*> envp;
+    for (std::string& e : envStore)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    char errName[] = "/tmp/lumivane-child-err-XXXXXX";
+    const int errFd = ::mkstemp(errName);
+    if (errFd < 0)
+        throw std::runtime_error("cannot make a file for standard error");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, errFd, 2);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    ChildRun run;
+    const auto started = std::chrono::steady_clock::now();
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(errFd);
+    if (spawned == 0) {
+        int status = 0;
+        rusage usage{};
+        ::wait4(pid, &status, 0, &usage);
+        run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        run.peakRssKiB = std::uint64_t(usage.ru_maxrss);
+    }
+    std::ifstream in(errName);
+    run.err.assign(std::istreambuf_iterator<char>(in), {});
+    ::unlink(errName);
+    return run;
+}
+
+int RunWithAddressSpaceLimit(std::uint64_t addressSpaceBytes, const std::function<int()>& work)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        rlimit limit{addressSpaceBytes, addressSpaceBytes};
+        ::setrlimit(RLIMIT_AS, &limit);
+        int result = 100;
+        try {
+            result = work();
+        } catch (...) {
+            result = 101;
+        }
+        ::_exit(result);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+bool UnderSanitizer()
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    return true;
+#else
+    return false;
+#endif
+#else
+    return false;
+#endif
+}
+
+} // namespace lumivane::test_support

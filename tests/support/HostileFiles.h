@@ -1,0 +1,87 @@
+// Large and hostile inputs for the tests of the memory budget, the write
+// faults and the long runs: pictures far larger than any test keeps in
+// memory as a bitmap, the crafted headers kept with the fuzzing seeds, an
+// environment variable set for one scope, and a child process's peak memory.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lumivane::test_support {
+
+// A fresh folder of its own under the temporary folder, removed with
+// everything in it when the object goes.
+class TempFolder {
+public:
+    explicit TempFolder(const std::string& prefix = "lumivane-test");
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    // The names of the files directly in `subfolder` ("" for the folder
+    // itself), sorted; none when it does not exist.
+    std::vector<std::string> names(const std::string& subfolder = {}) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+// A baseline JPEG of width x height written row band by row band (the
+// picture never exists as a bitmap): a smooth gradient that differs from row
+// to row, so the file stays small. Returns the number of bytes written.
+std::uint64_t WritePatternJpeg(const std::string& path, int width, int height, int quality = 75);
+
+// An uncompressed 8-bit RGB TIFF of width x height, one grey level per row.
+void WritePatternTiff(const std::string& path, int width, int height);
+
+// A file of the fuzzing seeds: tests/data/fuzz/<folder>/<name>.
+std::string FuzzSeed(const std::string& folder, const std::string& name);
+
+// The three files of a few hundred bytes whose headers claim 65,000 x 65,000
+// pixels (BMP, JPEG, TIFF), as made by tests/data/fuzz/make_bombs.py.
+std::vector<std::string> ClaimedHugeFiles();
+inline constexpr int kClaimedSide = 65000;
+
+// Sets (or, given no value, removes) an environment variable while the
+// object lives and puts the earlier value back.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, std::optional<std::string> value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> earlier_;
+};
+
+// What a child process did.
+struct ChildRun {
+    int status = -1;            // exit status, or 128 + signal
+    std::uint64_t peakRssKiB = 0; // the child's peak resident memory
+    double seconds = 0;         // wall-clock time from start to exit
+    std::string err;            // what it wrote to standard error
+};
+
+// Runs `program` with `args`, the current environment plus `env`
+// ("NAME=value" entries), standard output discarded and standard error
+// kept, and waits for it.
+ChildRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                    const std::vector<std::string>& env = {});
+
+// Runs `work` in a forked child whose address space is limited to
+// `addressSpaceBytes`, so any larger allocation fails there. Returns the
+// child's exit status: `work`'s result, or 128 + signal when it died.
+int RunWithAddressSpaceLimit(std::uint64_t addressSpaceBytes, const std::function<int()>& work);
+
+// Whether this build runs under AddressSanitizer or ThreadSanitizer, which
+// reserve address space of their own and slow big pictures down.
+bool UnderSanitizer();
+
+} // namespace lumivane::test_support
