@@ -185,8 +185,15 @@ void Bitmap24::fill(Colour c)
 
 bool Bitmap24::operator==(const Bitmap24& other) const
 {
-    return width_ == other.width_ && height_ == other.height_ &&
-           std::memcmp(pixels_.data(), other.pixels_.data(), byteCount()) == 0;
+    if (width_ != other.width_ || height_ != other.height_)
+        return false;
+    const std::size_t bytes = byteCount();
+    // Empty pictures hold no storage, and memcmp must not be handed a null pointer.
+    if (bytes == 0)
+        return true;
+    if (pixels_.size() < bytes || other.pixels_.size() < bytes)
+        return pixels_.size() == other.pixels_.size();
+    return std::memcmp(pixels_.data(), other.pixels_.data(), bytes) == 0;
 }
 
 void stretchDraw(const Bitmap24& source, Bitmap24& dest, const Rect& rect)

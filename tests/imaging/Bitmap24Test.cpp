@@ -132,6 +132,34 @@ TEST(Bitmap24, StretchThroughGivesThePixelsOfTwoStretches)
     }
 }
 
+TEST(Bitmap24, EqualityOfEmptyAndMovedFromPictures)
+{
+    Bitmap24 full(3, 2);
+    full.setPixel(1, 1, 0x123456);
+    Bitmap24 same = full;
+    Bitmap24 movedFrom = full;
+    const Bitmap24 taken = std::move(movedFrom);
+    const Bitmap24 empty;
+    const Bitmap24 white(3, 2);
+    const struct {
+        const char* name;
+        const Bitmap24& a;
+        const Bitmap24& b;
+        bool equal;
+    } cases[] = {
+        {"two empty pictures", empty, empty, true},
+        {"empty against full", empty, full, false},
+        {"same pixels", full, same, true},
+        {"one pixel differs", full, white, false},
+        {"moved-from against full", movedFrom, full, false},
+        {"taken over against full", taken, full, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.a == c.b, c.equal) << c.name;
+        EXPECT_EQ(c.b == c.a, c.equal) << c.name;
+    }
+}
+
 TEST(Bitmap24, CopyRectClipsToBothBitmaps)
 {
     const Bitmap24 src = coordinateBitmap(6, 6);
