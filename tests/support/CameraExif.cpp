@@ -131,7 +131,8 @@ std::vector<std::uint8_t> ExifSegment(const CameraExif& exif)
 
     std::vector<std::uint8_t> body = {'E', 'x', 'i', 'f', 0, 0};
     const std::size_t tiffStart = body.size();
-    body.insert(body.end(), {'I', 'I'});                  // little-endian
+    body.push_back('I');                                   // little-endian
+    body.push_back('I');
     put16(body, 0x002A);                                   // TIFF magic
     put32(body, 8);                                        // offset of the first directory
     appendDirectory(body, tiffStart, first);
