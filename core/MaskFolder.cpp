@@ -212,7 +212,11 @@ Bitmap24 DecodeMaskFile(const std::string& path, bool smooth)
         throw std::runtime_error(path + ": not a .jpg, .jpeg, .bmp, .tif or .tiff name");
     if (mask.empty())
         throw std::runtime_error(path + ": the file holds no picture");
-    return smooth ? SmoothMask(mask) : mask;
+    // Two returns rather than a conditional expression: `cond ? a : mask`
+    // would copy the full-size mask instead of moving it out.
+    if (smooth)
+        return SmoothMask(mask);
+    return mask;
 }
 
 // ---- Decoded masks ----
