@@ -126,13 +126,20 @@ void cmykRowToBgr(const JSAMPLE* cmyk, std::uint8_t* bgr, int width, bool invert
     }
 }
 
-enum class DecodeOutcome { Done, LibraryError };
+// What a row reader keeps between its calls into libjpeg.
+struct RowSource {
+    bool cmyk = false;
+    bool inverted = false;
+    // One CMYK row from libjpeg's own pool, which jpeg_destroy releases
+    // whatever happens.
+    JSAMPARRAY cmykRow = nullptr;
+};
 
-DecodeOutcome decodeGuarded(Decompressor& d, const std::uint8_t* data, std::size_t size, bool smoothing,
-                            Bitmap24& out)
+bool startDecodeGuarded(Decompressor& d, const std::uint8_t* data, std::size_t size, bool smoothing,
+                        RowSource& source)
 {
     if (setjmp(d.err.jump))
-        return DecodeOutcome::LibraryError;
+        return false;
     jpeg_decompress_struct& cinfo = d.cinfo;
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
@@ -141,47 +148,55 @@ DecodeOutcome decodeGuarded(Decompressor& d, const std::uint8_t* data, std::size
     // two choices below.
     cinfo.dct_method = JDCT_FLOAT;
     cinfo.do_block_smoothing = smoothing ? TRUE : FALSE;
-    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    source.cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     // Grey and colour files alike are expanded by libjpeg into blue, green,
     // red rows, which is exactly Bitmap24's layout.
-    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    cinfo.out_color_space = source.cmyk ? JCS_CMYK : JCS_EXT_BGR;
     jpeg_start_decompress(&cinfo);
-
-    // libjpeg writes every row it delivers, so the storage is not painted
-    // first; only rows it never delivers are filled below.
-    out.setSizeForOverwrite(int(cinfo.output_width), int(cinfo.output_height));
-    const int width = int(cinfo.output_width);
-    const std::size_t rowBytes = out.rowBytes();
-    std::uint8_t* base = out.data();
-
-    if (cmyk) {
-        // One row at a time through a buffer from libjpeg's own pool, which
-        // jpeg_destroy releases whatever happens.
-        JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
-                                                     JDIMENSION(width) * 4, 1);
-        const bool inverted = cinfo.saw_Adobe_marker != 0;
-        while (cinfo.output_scanline < cinfo.output_height) {
-            const JDIMENSION y = cinfo.output_scanline;
-            if (jpeg_read_scanlines(&cinfo, row, 1) != 1)
-                break;
-            cmykRowToBgr(row[0], base + rowBytes * y, width, inverted);
-        }
-    } else {
-        JSAMPROW rows[16];
-        while (cinfo.output_scanline < cinfo.output_height) {
-            const JDIMENSION y = cinfo.output_scanline;
-            JDIMENSION count = std::min<JDIMENSION>(16, cinfo.output_height - y);
-            for (JDIMENSION i = 0; i < count; ++i)
-                rows[i] = base + rowBytes * (y + i);
-            if (jpeg_read_scanlines(&cinfo, rows, count) == 0)
-                break;
-        }
+    if (source.cmyk) {
+        source.inverted = cinfo.saw_Adobe_marker != 0;
+        source.cmykRow = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                                     cinfo.output_width * 4, 1);
     }
-    if (cinfo.output_scanline < cinfo.output_height)
-        std::memset(base + rowBytes * cinfo.output_scanline, 0xFF,
-                    rowBytes * (cinfo.output_height - cinfo.output_scanline));
-    jpeg_finish_decompress(&cinfo);
-    return DecodeOutcome::Done;
+    return true;
+}
+
+// Reads up to `count` rows into out + i * stride; `delivered` is how many
+// libjpeg gave (fewer only when its data source runs dry).
+bool readRowsGuarded(Decompressor& d, const RowSource& source, std::uint8_t* out, std::size_t stride, int count,
+                     int& delivered)
+{
+    if (setjmp(d.err.jump))
+        return false;
+    jpeg_decompress_struct& cinfo = d.cinfo;
+    const int width = int(cinfo.output_width);
+    delivered = 0;
+    while (delivered < count) {
+        if (source.cmyk) {
+            if (jpeg_read_scanlines(&cinfo, source.cmykRow, 1) != 1)
+                break;
+            cmykRowToBgr(source.cmykRow[0], out + stride * std::size_t(delivered), width, source.inverted);
+            ++delivered;
+            continue;
+        }
+        JSAMPROW rows[16];
+        const int ask = std::min(16, count - delivered);
+        for (int i = 0; i < ask; ++i)
+            rows[i] = out + stride * std::size_t(delivered + i);
+        const JDIMENSION got = jpeg_read_scanlines(&cinfo, rows, JDIMENSION(ask));
+        if (got == 0)
+            break;
+        delivered += int(got);
+    }
+    return true;
+}
+
+bool finishDecodeGuarded(Decompressor& d)
+{
+    if (setjmp(d.err.jump))
+        return false;
+    jpeg_finish_decompress(&d.cinfo);
+    return true;
 }
 
 void initDestination(j_compress_ptr) {}
@@ -464,13 +479,76 @@ void TJPEGImage::DecodeInto(Bitmap24& out) const
         out.setSize(0, 0);
         return;
     }
-    // The header's size is the output size (full scale), so the budget is
-    // checked before libjpeg or the bitmap allocate anything of that size:
-    // a header may claim 65500 x 65500 pixels in a few bytes.
-    RequireMemoryFor(std::uint64_t(width_), std::uint64_t(height_), name_);
+    JpegRowReader reader(*this);
+    // libjpeg writes every row it delivers, so the storage is not painted
+    // first; the reader paints only rows libjpeg never delivers.
+    out.setSizeForOverwrite(reader.Width(), reader.Height());
+    reader.ReadRows(out.data(), out.rowBytes(), reader.Height());
+    reader.Finish();
+}
+
+struct JpegRowReader::State {
     Decompressor d;
-    if (decodeGuarded(d, data_->data(), data_->size(), Smoothing, out) == DecodeOutcome::LibraryError)
-        throw JpegError(d.err.pub.msg_code);
+    RowSource source;
+    // The file's bytes, kept alive while libjpeg reads them.
+    std::shared_ptr<const std::vector<std::uint8_t>> data;
+    bool failed = false;
+    bool finished = false;
+};
+
+JpegRowReader::JpegRowReader(const TJPEGImage& image) : state_(std::make_unique<State>())
+{
+    if (!image.data_)
+        throw std::invalid_argument("JPEG row reader: no file loaded");
+    // The header's size is the output size (full scale), so the budget is
+    // checked before libjpeg or the caller allocate anything of that size:
+    // a header may claim 65500 x 65500 pixels in a few bytes.
+    RequireMemoryFor(std::uint64_t(image.width_), std::uint64_t(image.height_), image.name_);
+    state_->data = image.data_;
+    if (!startDecodeGuarded(state_->d, state_->data->data(), state_->data->size(), image.Smoothing,
+                            state_->source))
+        throw JpegError(state_->d.err.pub.msg_code);
+    width_ = int(state_->d.cinfo.output_width);
+    height_ = int(state_->d.cinfo.output_height);
+}
+
+JpegRowReader::~JpegRowReader() = default;
+
+void JpegRowReader::ReadRows(std::uint8_t* out, std::size_t stride, int count)
+{
+    if (state_->failed || state_->finished)
+        throw std::invalid_argument("JPEG row reader: rows read after the end or after an error");
+    if (count < 0 || count > height_ - rowsRead_)
+        throw std::invalid_argument("JPEG row reader: " + std::to_string(count) + " rows asked, " +
+                                    std::to_string(height_ - rowsRead_) + " left");
+    int delivered = 0;
+    if (!readRowsGuarded(state_->d, state_->source, out, stride, count, delivered)) {
+        state_->failed = true;
+        throw JpegError(state_->d.err.pub.msg_code);
+    }
+    // Rows libjpeg never delivers are white.
+    for (int i = delivered; i < count; ++i)
+        std::memset(out + stride * std::size_t(i), 0xFF, std::size_t(width_) * 3);
+    rowsRead_ += count;
+}
+
+void JpegRowReader::Finish()
+{
+    if (state_->failed || state_->finished)
+        throw std::invalid_argument("JPEG row reader: finished twice or after an error");
+    if (rowsRead_ != height_)
+        throw std::logic_error("JPEG row reader: " + std::to_string(rowsRead_) + " of " +
+                               std::to_string(height_) + " rows read");
+    if (!finishDecodeGuarded(state_->d)) {
+        state_->failed = true;
+        throw JpegError(state_->d.err.pub.msg_code);
+    }
+    state_->finished = true;
+}
+
+bool JpegRowReader::Failed() const
+{
+    return state_->failed;
 }
 
 Bitmap24 TJPEGImage::Decode() const

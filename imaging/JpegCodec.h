@@ -59,6 +59,7 @@ public:
     Bitmap24 Decode() const;
 
 private:
+    friend class JpegRowReader;
     // Shared and immutable, so copying a loaded image is cheap.
     std::shared_ptr<const std::vector<std::uint8_t>> data_;
     int width_ = 0;
@@ -67,6 +68,45 @@ private:
     bool progressive_ = false;
     // The file the bytes came from, for messages; empty for bytes.
     std::string name_;
+};
+
+// The pixels DecodeInto delivers, a few rows at a time, so a picture can be
+// corrected and encoded while it is decoded without ever existing whole.
+// Rows come top to bottom; together they are DecodeInto's rows byte for
+// byte, and the reader fails where DecodeInto fails.
+class JpegRowReader {
+public:
+    // Starts decoding a loaded image (which may be destroyed meanwhile: the
+    // reader keeps the file's bytes). Raises MemoryBudgetError for a picture
+    // above the memory budget and JpegError when libjpeg refuses to start.
+    explicit JpegRowReader(const TJPEGImage& image);
+    ~JpegRowReader();
+    JpegRowReader(const JpegRowReader&) = delete;
+    JpegRowReader& operator=(const JpegRowReader&) = delete;
+
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    int RowsRead() const { return rowsRead_; }
+
+    // The next `count` rows into out + i * stride, width * 3 bytes of blue,
+    // green, red each; rows libjpeg never delivers are white. Raises
+    // JpegError for data libjpeg gives up on, std::invalid_argument for more
+    // rows than are left or a call after an error or after Finish.
+    void ReadRows(std::uint8_t* out, std::size_t stride, int count);
+    // Once every row has been read: lets libjpeg read to the end of the
+    // file, which may still fail (JpegError).
+    void Finish();
+    // Whether libjpeg failed on this file; the reader then only accepts
+    // destruction.
+    bool Failed() const;
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+    int width_ = 0;
+    int height_ = 0;
+    int rowsRead_ = 0;
 };
 
 // Baseline JPEG of the bitmap at quality 1..100 (values outside are clamped

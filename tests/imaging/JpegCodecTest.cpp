@@ -396,3 +396,132 @@ TEST(JpegLoad, EverySampleJpegDecodesToItsHeaderSize)
         EXPECT_EQ(decoded.height(), image.Height()) << path;
     }
 }
+
+// ---------------------------------------------------------------------------
+// Reading a JPEG a few rows at a time
+
+namespace {
+
+// A four-component CMYK file as Adobe applications write it (inverted, with
+// the Adobe marker), for the decoder's CMYK path.
+std::vector<std::uint8_t> encodeCmyk(int width, int height)
+{
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = JDIMENSION(width);
+    cinfo.image_height = JDIMENSION(height);
+    cinfo.input_components = 4;
+    cinfo.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&cinfo);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<std::uint8_t> row(std::size_t(width) * 4);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 4; ++c)
+                row[std::size_t(4 * x + c)] = std::uint8_t((x * 37 + int(cinfo.next_scanline) * 11 + c * 60) & 0xFF);
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    std::vector<std::uint8_t> out(buffer, buffer + size);
+    jpeg_destroy_compress(&cinfo);
+    std::free(buffer);
+    return out;
+}
+
+// The file with a second frame header just before its end: libjpeg gives up
+// on it only after the last row, when it reads on to the end of the file.
+std::vector<std::uint8_t> withSecondFrameHeaderAtTheEnd(std::vector<std::uint8_t> file)
+{
+    std::size_t sof = 0;
+    for (std::size_t i = 2; i + 1 < file.size(); ++i)
+        if (file[i] == 0xFF && file[i + 1] == 0xC0) {
+            sof = i;
+            break;
+        }
+    const std::size_t length = (std::size_t(file[sof + 2]) << 8) | file[sof + 3];
+    const std::vector<std::uint8_t> segment(file.begin() + std::ptrdiff_t(sof),
+                                            file.begin() + std::ptrdiff_t(sof + 2 + length));
+    file.insert(file.end() - 2, segment.begin(), segment.end());
+    return file;
+}
+
+// Every row of `image` read through a row reader in bands of `band` rows.
+Bitmap24 readInBands(const TJPEGImage& image, int band)
+{
+    JpegRowReader reader(image);
+    Bitmap24 out(reader.Width(), reader.Height());
+    for (int y = 0; y < reader.Height(); y += band) {
+        const int count = std::min(band, reader.Height() - y);
+        reader.ReadRows(out.scanLine(y), out.rowBytes(), count);
+        EXPECT_EQ(reader.RowsRead(), y + count);
+    }
+    reader.Finish();
+    return out;
+}
+
+} // namespace
+
+TEST(JpegRowReader, RowsInAnyBandsAreTheRowsOfDecodeInto)
+{
+    const Bitmap24 pattern = patternBitmap(61, 45);
+    const std::vector<std::uint8_t> progressive = encodeWithLibjpeg(pattern, false, true, 90);
+    const std::vector<std::uint8_t> baseline = EncodeJpeg(gradientBitmap(61, 45), 85);
+    struct Case {
+        std::string name;
+        std::vector<std::uint8_t> bytes;
+        bool smoothing;
+    };
+    std::vector<Case> cases = {
+        {"baseline", baseline, false},
+        {"grey", encodeWithLibjpeg(pattern, true, false, 90), false},
+        {"progressive, smoothing", progressive, true},
+        {"progressive cut short, smoothing", {progressive.begin(), progressive.begin() + std::ptrdiff_t(progressive.size() / 3)}, true},
+        {"progressive cut short, no smoothing", {progressive.begin(), progressive.begin() + std::ptrdiff_t(progressive.size() / 3)}, false},
+        {"baseline cut short", {baseline.begin(), baseline.end() - std::ptrdiff_t(baseline.size() / 5)}, false},
+        {"cmyk", encodeCmyk(37, 19), false},
+        {"camera file", ReadWholeFile(std::string(LUMIVANE_SAMPLES_DIR) + "/exif/ianare_canon-ixus.jpg"), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TJPEGImage image;
+        ASSERT_NO_THROW(image.LoadFromBytes(c.bytes));
+        image.Smoothing = c.smoothing;
+        Bitmap24 whole;
+        ASSERT_NO_THROW(whole = image.Decode());
+        ASSERT_FALSE(whole.empty());
+        for (int band : {1, 5, 16, 17, whole.height()}) {
+            SCOPED_TRACE(band);
+            EXPECT_EQ(readInBands(image, band), whole);
+        }
+    }
+}
+
+TEST(JpegRowReader, FailsWhereDecodeIntoFails_AndRefusesMisuse)
+{
+    const std::vector<std::uint8_t> good = EncodeJpeg(gradientBitmap(40, 30), 90);
+    // A fault met only when libjpeg reads on after the last row.
+    const TJPEGImage late = jpegFromBytes(withSecondFrameHeaderAtTheEnd(good));
+    Bitmap24 decoded;
+    EXPECT_THROW(late.DecodeInto(decoded), JpegError);
+    JpegRowReader reader(late);
+    Bitmap24 rows(40, 30);
+    reader.ReadRows(rows.data(), rows.rowBytes(), 30);
+    EXPECT_FALSE(reader.Failed());
+    EXPECT_THROW(reader.Finish(), JpegError);
+    EXPECT_TRUE(reader.Failed());
+    EXPECT_THROW(reader.ReadRows(rows.data(), rows.rowBytes(), 0), std::invalid_argument);
+
+    const TJPEGImage image = jpegFromBytes(good);
+    JpegRowReader misuse(image);
+    EXPECT_THROW(misuse.ReadRows(rows.data(), rows.rowBytes(), 31), std::invalid_argument);
+    EXPECT_THROW(misuse.ReadRows(rows.data(), rows.rowBytes(), -1), std::invalid_argument);
+    misuse.ReadRows(rows.data(), rows.rowBytes(), 29);
+    EXPECT_THROW(misuse.Finish(), std::logic_error);
+    EXPECT_THROW(JpegRowReader{TJPEGImage()}, std::invalid_argument);
+}

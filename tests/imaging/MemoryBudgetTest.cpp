@@ -143,6 +143,23 @@ TEST(MemoryBudget, EachReader_DecodesUpToTheBudgetAndRefusesOnePixelRowMore)
     }
 }
 
+TEST(MemoryBudget, AJpegReadARowBandAtATime_IsRefusedLikeOneDecodedWhole)
+{
+    ScopedEnv env(kMemoryLimitVariable, "1");
+    lumivane::testing::ScratchDir dir;
+    const std::string over = dir.file("over.jpg");
+    writeJpeg(over, 256, 342);
+    TJPEGImage image;
+    image.LoadFromFile(over);
+    try {
+        JpegRowReader reader(image);
+        ADD_FAILURE() << "not refused";
+    } catch (const MemoryBudgetError& e) {
+        EXPECT_EQ(e.File(), over);
+        EXPECT_EQ(e.Height(), 342u);
+    }
+}
+
 // How each crafted file is refused: a BMP's pixel array is checked against
 // the file first, so it is refused as truncated; JPEG and TIFF data may be
 // shorter than the picture, so those two meet the budget.
