@@ -267,6 +267,29 @@ void stretchDrawThrough(const Bitmap24& source, int throughWidth, int throughHei
     }
 }
 
+void stretchRowsInto(const std::uint8_t* rows, std::size_t stride, int firstRow, int count, int sourceWidth,
+                     int sourceHeight, Bitmap24& dest)
+{
+    if (dest.empty() || sourceWidth <= 0 || sourceHeight <= 0 || count <= 0)
+        return;
+    std::vector<std::size_t> columns(std::size_t(dest.width()));
+    for (int x = 0; x < dest.width(); ++x)
+        columns[std::size_t(x)] = std::size_t(stretchSourceIndex(x, sourceWidth, dest.width())) * 3;
+    for (int y = 0; y < dest.height(); ++y) {
+        const long long sy = stretchSourceIndex(y, sourceHeight, dest.height());
+        if (sy < firstRow || sy >= static_cast<long long>(firstRow) + count)
+            continue;
+        const std::uint8_t* in = rows + std::size_t(sy - firstRow) * stride;
+        std::uint8_t* out = dest.scanLine(y);
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            const std::uint8_t* p = in + columns[i];
+            out[3 * i] = p[0];
+            out[3 * i + 1] = p[1];
+            out[3 * i + 2] = p[2];
+        }
+    }
+}
+
 void copyRect(const Bitmap24& source, const Rect& from, Bitmap24& dest, int x, int y)
 {
     int sx = from.left, sy = from.top, w = from.width(), h = from.height();

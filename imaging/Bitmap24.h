@@ -150,6 +150,13 @@ void stretchDraw(const Bitmap24& source, Bitmap24& dest);
 // picture that would be fitted to a large size first (the mask thumbnail)
 // shows the same pixels at a fraction of the memory.
 void stretchDrawThrough(const Bitmap24& source, int throughWidth, int throughHeight, Bitmap24& dest);
+// stretchDraw(source, dest) for a sourceWidth x sourceHeight source whose
+// rows arrive a band at a time, top to bottom: the `count` rows from
+// `firstRow` on (each sourceWidth * 3 bytes, `stride` apart) fill the
+// destination rows that take their pixels from them. Once every band has
+// been given, dest holds what stretchDraw makes of the whole source.
+void stretchRowsInto(const std::uint8_t* rows, std::size_t stride, int firstRow, int count, int sourceWidth,
+                     int sourceHeight, Bitmap24& dest);
 // The source index the stretches above take for destination index d when
 // `from` source pixels are stretched to `to`.
 inline long long stretchSourceIndex(long long d, int from, int to)

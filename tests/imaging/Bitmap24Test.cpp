@@ -132,6 +132,32 @@ TEST(Bitmap24, StretchThroughGivesThePixelsOfTwoStretches)
     }
 }
 
+TEST(Bitmap24, StretchFromRowBands_GivesStretchDrawsPicture)
+{
+    struct Case {
+        int sourceW, sourceH, destW, destH, band;
+    };
+    const Case cases[] = {
+        {6000, 40, 289, 216, 7},  // wide, fewer rows than the destination: rows repeat
+        {300, 1001, 289, 216, 32}, // down in both directions
+        {301, 203, 289, 216, 1},   // one row per band
+        {5, 3, 17, 11, 2},         // up in both directions
+        {40, 30, 40, 30, 30},      // one band, same size
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.sourceW) + "x" + std::to_string(c.sourceH) + " in bands of " +
+                     std::to_string(c.band));
+        const Bitmap24 source = patternBitmap(c.sourceW, c.sourceH);
+        Bitmap24 expected(c.destW, c.destH);
+        stretchDraw(source, expected);
+        Bitmap24 banded = usedBitmap(c.destW, c.destH);
+        for (int y = 0; y < c.sourceH; y += c.band)
+            stretchRowsInto(source.scanLine(y), source.rowBytes(), y, std::min(c.band, c.sourceH - y), c.sourceW,
+                            c.sourceH, banded);
+        EXPECT_EQ(banded, expected);
+    }
+}
+
 TEST(Bitmap24, EqualityOfEmptyAndMovedFromPictures)
 {
     Bitmap24 full(3, 2);
