@@ -55,7 +55,7 @@ struct Span {
     bool empty() const { return x0 > x1 || y0 > y1; }
 };
 
-Span spanFor(const Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& r, float damping)
+Span spanFor(int photoWidth, int photoHeight, const Bitmap24& mask, const CorrectionRegion& r, float damping)
 {
     // The sliders give 0.01 .. 25.01; zero or less would divide 0 by 0 for
     // black pixels.
@@ -70,9 +70,9 @@ Span spanFor(const Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion
     s.x1 = static_cast<long long>(mask.width()) - 1 - r.right - r.px - r.mx;
     s.y1 = static_cast<long long>(mask.height()) - 1 - r.bottom - r.py - r.my;
     // A photograph smaller than mask + offset: stop where the photo ends.
-    s.x1 = std::min<long long>(s.x1, static_cast<long long>(photo.width()) - 1 - r.px);
-    s.y1 = std::min<long long>(s.y1, static_cast<long long>(photo.height()) - 1 - r.py);
-    if (photo.empty() || mask.empty())
+    s.x1 = std::min<long long>(s.x1, static_cast<long long>(photoWidth) - 1 - r.px);
+    s.y1 = std::min<long long>(s.y1, static_cast<long long>(photoHeight) - 1 - r.py);
+    if (photoWidth <= 0 || photoHeight <= 0 || mask.empty())
         s.x1 = s.x0 - 1;
     return s;
 }
@@ -274,14 +274,19 @@ struct ChannelTables {
 
 // A row run read from one place and written to another: the same lookups
 // as correctRun, for a photograph that must stay as it is.
-[[gnu::noinline]] void correctRunInto(const std::uint8_t* p, const std::uint8_t* m, std::uint8_t* out,
-                                      long long pixels, const std::uint8_t* baseB, const std::uint8_t* baseG,
-                                      const std::uint8_t* baseR)
+[[gnu::noinline]] void correctRunInto(const std::uint8_t* __restrict p, const std::uint8_t* __restrict m,
+                                      std::uint8_t* __restrict out, long long pixels,
+                                      const std::uint8_t* __restrict baseB, const std::uint8_t* __restrict baseG,
+                                      const std::uint8_t* __restrict baseR)
 {
+    // The output never overlaps the inputs or the tables; saying so lets
+    // the loads of one pixel run ahead of the stores of the last.
     for (long long i = 0; i < pixels; ++i, p += 3, m += 3, out += 3) {
-        out[0] = baseB[(std::size_t(m[0]) << 8) | p[0]];
-        out[1] = baseG[(std::size_t(m[1]) << 8) | p[1]];
-        out[2] = baseR[(std::size_t(m[2]) << 8) | p[2]];
+        const std::size_t v0 = p[0], v1 = p[1], v2 = p[2];
+        const std::size_t m0 = m[0], m1 = m[1], m2 = m[2];
+        out[0] = baseB[(m0 << 8) | v0];
+        out[1] = baseG[(m1 << 8) | v1];
+        out[2] = baseR[(m2 << 8) | v2];
     }
 }
 
@@ -344,7 +349,7 @@ std::uint8_t CorrectChannelReference(std::uint8_t v, std::uint8_t m, int target,
 void ApplyCorrectionReference(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
                               float damping, const CorrectionTargets& targets)
 {
-    const Span s = spanFor(photo, mask, region, damping);
+    const Span s = spanFor(photo.width(), photo.height(), mask, region, damping);
     if (s.empty())
         return;
     for (long long y = s.y0; y <= s.y1; ++y) {
@@ -366,7 +371,7 @@ void ApplyCorrectionReference(Bitmap24& photo, const Bitmap24& mask, const Corre
 void ApplyCorrection(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
                      float damping, const CorrectionTargets& targets, int threads)
 {
-    const Span s = spanFor(photo, mask, region, damping);
+    const Span s = spanFor(photo.width(), photo.height(), mask, region, damping);
     if (s.empty())
         return;
 
@@ -414,9 +419,16 @@ struct CorrectionPass::Tables : ChannelTables {
 
 CorrectionPass::CorrectionPass(const Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
                                float damping, const CorrectionTargets& targets)
-    : photo_(photo), mask_(mask), region_(region)
+    : CorrectionPass(photo.width(), photo.height(), mask, region, damping, targets)
 {
-    const Span s = spanFor(photo, mask, region, damping);
+    photo_ = &photo;
+}
+
+CorrectionPass::CorrectionPass(int photoWidth, int photoHeight, const Bitmap24& mask, const CorrectionRegion& region,
+                               float damping, const CorrectionTargets& targets)
+    : photoWidth_(photoWidth), photoHeight_(photoHeight), mask_(mask), region_(region)
+{
+    const Span s = spanFor(photoWidth, photoHeight, mask, region, damping);
     if (!s.empty()) {
         x0_ = s.x0;
         x1_ = s.x1;
@@ -430,18 +442,30 @@ CorrectionPass::~CorrectionPass() = default;
 
 void CorrectionPass::CorrectInto(const Rect& window, std::uint8_t* out, std::ptrdiff_t outStride) const
 {
-    if (window.left < 0 || window.top < 0 || window.right > photo_.width() || window.bottom > photo_.height())
-        throw std::out_of_range("Correction window outside the " + std::to_string(photo_.width()) + "x" +
-                                std::to_string(photo_.height()) + " photograph");
+    if (!photo_)
+        throw std::logic_error("Correction pass made without a photograph: its rows must be given");
+    if (window.top < 0 || window.bottom > photoHeight_)
+        throw std::out_of_range("Correction window outside the " + std::to_string(photoWidth_) + "x" +
+                                std::to_string(photoHeight_) + " photograph");
+    const std::size_t photoStride = photo_->rowBytes();
+    CorrectRowsInto(window, photo_->data() + std::size_t(std::max(window.top, 0)) * photoStride,
+                    std::ptrdiff_t(photoStride), out, outStride);
+}
+
+void CorrectionPass::CorrectRowsInto(const Rect& window, const std::uint8_t* rows, std::ptrdiff_t rowStride,
+                                     std::uint8_t* out, std::ptrdiff_t outStride) const
+{
+    if (window.left < 0 || window.top < 0 || window.right > photoWidth_ || window.bottom > photoHeight_)
+        throw std::out_of_range("Correction window outside the " + std::to_string(photoWidth_) + "x" +
+                                std::to_string(photoHeight_) + " photograph");
     if (window.width() <= 0 || window.height() <= 0)
         return;
-    const std::size_t photoStride = photo_.rowBytes();
     // Photo columns that the region covers, clipped to the window.
     const long long c0 = std::max<long long>(window.left, x0_ + region_.px);
     const long long c1 = std::min<long long>(window.right - 1, x1_ + region_.px);
     for (int y = window.top; y < window.bottom; ++y) {
         std::uint8_t* dst = out + std::ptrdiff_t(y - window.top) * outStride;
-        const std::uint8_t* src = photo_.data() + std::size_t(y) * photoStride;
+        const std::uint8_t* src = rows + std::ptrdiff_t(y - window.top) * rowStride;
         const long long regionRow = static_cast<long long>(y) - region_.py;
         if (!tables_ || regionRow < y0_ || regionRow > y1_ || c0 > c1) {
             std::memcpy(dst, src + std::size_t(window.left) * 3, std::size_t(window.width()) * 3);

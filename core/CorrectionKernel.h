@@ -75,6 +75,10 @@ public:
     // Throws what ApplyCorrection throws for a bad region or damping.
     CorrectionPass(const Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region, float damping,
                    const CorrectionTargets& targets);
+    // A pass for a photograph of that size whose rows are handed to
+    // CorrectRowsInto as they are decoded; it never holds the photograph.
+    CorrectionPass(int photoWidth, int photoHeight, const Bitmap24& mask, const CorrectionRegion& region,
+                   float damping, const CorrectionTargets& targets);
     ~CorrectionPass();
     CorrectionPass(const CorrectionPass&) = delete;
     CorrectionPass& operator=(const CorrectionPass&) = delete;
@@ -84,11 +88,19 @@ public:
     // red. A negative stride writes upwards (bottom-up files). Throws
     // std::out_of_range for a window not inside the photograph; an empty
     // window writes nothing.
+    // Needs the pass made with a photograph (std::logic_error otherwise).
     void CorrectInto(const Rect& window, std::uint8_t* out, std::ptrdiff_t outStride) const;
+    // The same, from photograph rows given by the caller: row window.top + i
+    // of the photograph, whole (all photoWidth pixels), at rows + i *
+    // rowStride.
+    void CorrectRowsInto(const Rect& window, const std::uint8_t* rows, std::ptrdiff_t rowStride, std::uint8_t* out,
+                         std::ptrdiff_t outStride) const;
 
 private:
     struct Tables;
-    const Bitmap24& photo_;
+    const Bitmap24* photo_ = nullptr;
+    int photoWidth_ = 0;
+    int photoHeight_ = 0;
     const Bitmap24& mask_;
     CorrectionRegion region_;
     long long x0_ = 0, x1_ = -1, y0_ = 0, y1_ = -1; // the clipped region, in region coordinates

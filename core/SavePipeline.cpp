@@ -22,15 +22,15 @@ namespace {
 // for the other on an ordinary band.
 constexpr int kSlots = 3;
 
-// The rectangle of the photograph that is written.
-Rect outputWindow(const Bitmap24& photo, const CropMargins& crop)
+// The rectangle of a width x height photograph that is written.
+Rect outputWindow(int width, int height, const CropMargins& crop)
 {
-    if (!CropLeavesPixels(photo.width(), photo.height(), crop))
-        throw std::invalid_argument("Crop margins leave no pixels: " + std::to_string(photo.width()) + "x" +
-                                    std::to_string(photo.height()) + " photograph with margins " +
+    if (!CropLeavesPixels(width, height, crop))
+        throw std::invalid_argument("Crop margins leave no pixels: " + std::to_string(width) + "x" +
+                                    std::to_string(height) + " photograph with margins " +
                                     std::to_string(crop.left) + ", " + std::to_string(crop.top) + ", " +
                                     std::to_string(crop.right) + ", " + std::to_string(crop.bottom));
-    const CroppedSize size = CroppedSizeOf(photo.width(), photo.height(), crop);
+    const CroppedSize size = CroppedSizeOf(width, height, crop);
     return Rect{crop.left, crop.top, crop.left + int(size.width), crop.top + int(size.height)};
 }
 
@@ -196,7 +196,7 @@ SaveResult SavePipeline::SaveCorrectedJpeg(const Bitmap24& unprocessed, const Bi
                                            const CorrectionTargets& targets, const CropMargins& crop, int quality,
                                            const std::string& sourceFile, const OutputTarget& target)
 {
-    const Rect window = outputWindow(unprocessed, crop);
+    const Rect window = outputWindow(unprocessed.width(), unprocessed.height(), crop);
     const CorrectionPass pass(unprocessed, maskFull, region, damping, targets);
     encodeBands(pass, window, quality);
     SaveResult result;
@@ -206,33 +206,117 @@ SaveResult SavePipeline::SaveCorrectedJpeg(const Bitmap24& unprocessed, const Bi
     return result;
 }
 
-std::string SavePipeline::SaveCorrectedBmp(const Bitmap24& unprocessed, const Bitmap24& maskFull,
-                                           const CorrectionRegion& region, float damping,
-                                           const CorrectionTargets& targets, const CropMargins& crop,
-                                           const OutputTarget& target)
+std::uint8_t* SavePipeline::prepareBmpFile(const Rect& window, std::size_t& stride)
 {
-    const Rect window = outputWindow(unprocessed, crop);
-    const CorrectionPass pass(unprocessed, maskFull, region, damping, targets);
-
     const std::size_t width = std::size_t(window.width());
     const std::size_t height = std::size_t(window.height());
     std::uint8_t header[kBmpHeaderSize];
     const BmpLayout layout = WriteBmpHeader(header, window.width(), window.height());
-    const std::size_t stride = layout.stride;
-    const std::size_t fileSize = layout.fileSize;
+    stride = layout.stride;
     // The buffer keeps its capacity between saves; every byte of the file
-    // is written below, header, pixels and row padding alike.
-    bmpFile_.resize(fileSize);
+    // is written, header and row padding here, pixels by the caller.
+    bmpFile_.resize(layout.fileSize);
     std::uint8_t* file = bmpFile_.data();
     std::memcpy(file, header, kBmpHeaderSize);
     if (stride > width * 3)
         for (std::size_t r = 0; r < height; ++r)
             std::memset(file + kBmpHeaderSize + r * stride + width * 3, 0, stride - width * 3);
-    // Top row last in the file: write upwards from the last row's place.
-    std::uint8_t* topRow = file + kBmpHeaderSize + (height - 1) * stride;
+    // Top row last in the file.
+    return file + kBmpHeaderSize + (height - 1) * stride;
+}
+
+std::string SavePipeline::SaveCorrectedBmp(const Bitmap24& unprocessed, const Bitmap24& maskFull,
+                                           const CorrectionRegion& region, float damping,
+                                           const CorrectionTargets& targets, const CropMargins& crop,
+                                           const OutputTarget& target)
+{
+    const Rect window = outputWindow(unprocessed.width(), unprocessed.height(), crop);
+    const CorrectionPass pass(unprocessed, maskFull, region, damping, targets);
+    std::size_t stride = 0;
+    std::uint8_t* topRow = prepareBmpFile(window, stride);
+    // Written upwards from the top row's place.
     pass.CorrectInto(window, topRow, -std::ptrdiff_t(stride));
-    return target.WriteWith(
-        [&](const std::string& path, WriteMode mode) { WriteFileAtomically(path, file, fileSize, mode); });
+    return target.WriteWith([&](const std::string& path, WriteMode mode) {
+        WriteFileAtomically(path, bmpFile_.data(), bmpFile_.size(), mode);
+    });
+}
+
+void SavePipeline::streamRows(
+    JpegRowReader& source, const Rect& window, const RowObserver& observe,
+    const std::function<void(const Rect& part, const std::uint8_t* rows, std::size_t stride)>& take)
+{
+    const int height = source.Height();
+    const std::size_t rowBytes = std::size_t(source.Width()) * 3;
+    const int bandRows = std::min(bandRows_, std::max(height, 1));
+    if (decodedRows_.size() < std::size_t(bandRows) * rowBytes)
+        decodedRows_.resize(std::size_t(bandRows) * rowBytes);
+    std::uint8_t* rows = decodedRows_.data();
+    // Rows outside the window are decoded too: the file must decode to its
+    // end for a fault anywhere in it to be found.
+    for (int y = 0; y < height; y += bandRows) {
+        const int count = std::min(bandRows, height - y);
+        source.ReadRows(rows, rowBytes, count);
+        if (observe)
+            observe(y, rows, rowBytes, count);
+        const int top = std::max(y, window.top);
+        const int bottom = std::min(y + count, window.bottom);
+        if (top < bottom)
+            take(Rect{window.left, top, window.right, bottom}, rows + std::size_t(top - y) * rowBytes, rowBytes);
+    }
+    source.Finish();
+}
+
+SaveResult SavePipeline::SaveCorrectedJpeg(JpegRowReader& source, const Bitmap24& maskFull,
+                                           const CorrectionRegion& region, float damping,
+                                           const CorrectionTargets& targets, const CropMargins& crop, int quality,
+                                           const std::string& sourceFile, const OutputTarget& target,
+                                           const RowObserver& observe)
+{
+    const Rect window = outputWindow(source.Width(), source.Height(), crop);
+    const CorrectionPass pass(source.Width(), source.Height(), maskFull, region, damping, targets);
+    const std::size_t outRowBytes = std::size_t(window.width()) * 3;
+    const int bandRows = std::min(bandRows_, window.height());
+    if (bands_.size() < std::size_t(bandRows) * outRowBytes)
+        bands_.resize(std::size_t(bandRows) * outRowBytes);
+    std::vector<const std::uint8_t*> outRows(std::size_t(bandRows), nullptr);
+    for (int i = 0; i < bandRows; ++i)
+        outRows[std::size_t(i)] = bands_.data() + std::size_t(i) * outRowBytes;
+    JpegBandEncoder encoder(window.width(), window.height(), quality, encoded_);
+    streamRows(source, window, observe, [&](const Rect& part, const std::uint8_t* rows, std::size_t stride) {
+        // A band of the photograph may straddle two bands of the output
+        // when the crop's top is not a multiple of the band height.
+        for (int top = part.top; top < part.bottom; top += bandRows) {
+            const int bottom = std::min(top + bandRows, part.bottom);
+            pass.CorrectRowsInto(Rect{part.left, top, part.right, bottom},
+                                 rows + std::size_t(top - part.top) * stride, std::ptrdiff_t(stride),
+                                 bands_.data(), std::ptrdiff_t(outRowBytes));
+            encoder.WriteRows(outRows.data(), bottom - top);
+        }
+    });
+    encoder.Finish();
+    SaveResult result;
+    result.path = target.WriteWith([&](const std::string& path, WriteMode mode) {
+        result.transplant = WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, path, mode);
+    });
+    return result;
+}
+
+std::string SavePipeline::SaveCorrectedBmp(JpegRowReader& source, const Bitmap24& maskFull,
+                                           const CorrectionRegion& region, float damping,
+                                           const CorrectionTargets& targets, const CropMargins& crop,
+                                           const OutputTarget& target, const RowObserver& observe)
+{
+    const Rect window = outputWindow(source.Width(), source.Height(), crop);
+    const CorrectionPass pass(source.Width(), source.Height(), maskFull, region, damping, targets);
+    std::size_t stride = 0;
+    std::uint8_t* topRow = prepareBmpFile(window, stride);
+    streamRows(source, window, observe, [&](const Rect& part, const std::uint8_t* rows, std::size_t rowStride) {
+        pass.CorrectRowsInto(part, rows, std::ptrdiff_t(rowStride),
+                             topRow - std::size_t(part.top - window.top) * stride, -std::ptrdiff_t(stride));
+    });
+    return target.WriteWith([&](const std::string& path, WriteMode mode) {
+        WriteFileAtomically(path, bmpFile_.data(), bmpFile_.size(), mode);
+    });
 }
 
 } // namespace lumivane

@@ -20,8 +20,10 @@
 #include "CorrectionKernel.h"
 #include "ExifTransplant.h"
 #include "FileIO.h"
+#include "JpegCodec.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -76,6 +78,23 @@ public:
                                  const CorrectionRegion& region, float damping, const CorrectionTargets& targets,
                                  const CropMargins& crop, const OutputTarget& target);
 
+    // The same two saves from a photograph still being decoded: its rows are
+    // read from `source` a band at a time, corrected and encoded (or placed
+    // in the BMP) at once, so the photograph never exists whole. The bytes
+    // written are those of the saves above for the decoded photograph. Every
+    // row is read and the reader finished before anything is written, so a
+    // file that fails anywhere writes nothing; the reader's JpegError then
+    // leaves it Failed(). `observe`, when set, sees each band of rows as
+    // decoded, whole width, before it is corrected.
+    using RowObserver = std::function<void(int firstRow, const std::uint8_t* rows, std::size_t stride, int count)>;
+    SaveResult SaveCorrectedJpeg(JpegRowReader& source, const Bitmap24& maskFull, const CorrectionRegion& region,
+                                 float damping, const CorrectionTargets& targets, const CropMargins& crop,
+                                 int quality, const std::string& sourceFile, const OutputTarget& target,
+                                 const RowObserver& observe = {});
+    std::string SaveCorrectedBmp(JpegRowReader& source, const Bitmap24& maskFull, const CorrectionRegion& region,
+                                 float damping, const CorrectionTargets& targets, const CropMargins& crop,
+                                 const OutputTarget& target, const RowObserver& observe = {});
+
     // The bytes of the last JPEG encoded (without the EXIF head), valid
     // until the next save.
     const std::vector<std::uint8_t>& LastEncoded() const { return encoded_; }
@@ -84,6 +103,14 @@ public:
 
 private:
     void encodeBands(const CorrectionPass& pass, const Rect& window, int quality);
+    // Reads every row of `source` a band at a time and hands the part of
+    // each band inside `window` to `take` (its first row's place in the
+    // photograph, those rows at full width, their stride).
+    void streamRows(JpegRowReader& source, const Rect& window, const RowObserver& observe,
+                    const std::function<void(const Rect& part, const std::uint8_t* rows, std::size_t stride)>& take);
+    // The BMP file of `window`'s size with header and row padding, its
+    // pixels left to the caller; returns where the top row goes.
+    std::uint8_t* prepareBmpFile(const Rect& window, std::size_t& stride);
 
     int threads_;
     int bandRows_;
@@ -92,6 +119,8 @@ private:
     // The encoder's output, and for a BMP the whole file.
     std::vector<std::uint8_t> encoded_;
     std::vector<std::uint8_t> bmpFile_;
+    // Decoded photograph rows of a streamed save.
+    std::vector<std::uint8_t> decodedRows_;
 };
 
 } // namespace lumivane

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -336,6 +337,83 @@ INSTANTIATE_TEST_SUITE_P(SavePipeline, SaveJpegTest, ::testing::ValuesIn(kJpegCa
                                  name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
                              return name;
                          });
+
+// A photograph streamed from its JPEG, a band of rows at a time, must give
+// the file of the same save from the photograph decoded whole, for every
+// crop, offset and band height above (a crop whose top is not a multiple of
+// the band height splits bands), as a JPEG and as a BMP.
+TEST_P(SaveJpegTest, StreamedFromItsJpeg_WritesTheFileOfTheDecodedPhotograph)
+{
+    const JpegCase& c = GetParam();
+    TempFolder folder;
+    TJPEGImage jpeg;
+    jpeg.Smoothing = false;
+    jpeg.LoadFromBytes(EncodeJpeg(photoLike(c.width, c.height, unsigned(c.width + c.height)), 95));
+    const Bitmap24 photo = jpeg.Decode();
+    const Bitmap24 mask = maskLike(c.width, c.height);
+    const CorrectionRegion region = FullSizeRegion(c.ox, c.oy, c.width, c.height);
+
+    SavePipeline decoded(c.threads, c.bandRows);
+    SavePipeline streamed(1, c.bandRows);
+    const std::string expectedJpeg = folder.file("expected.jpg"), expectedBmp = folder.file("expected.bmp");
+    decoded.SaveCorrectedJpeg(photo, mask, region, kDamping, kTargets, c.crop, c.quality, kCameraJpeg, expectedJpeg);
+    decoded.SaveCorrectedBmp(photo, mask, region, kDamping, kTargets, c.crop, expectedBmp);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        // The observer sees every row once, top to bottom, as decoded.
+        Bitmap24 seen(c.width, c.height);
+        int nextRow = 0;
+        const SavePipeline::RowObserver observe = [&](int first, const std::uint8_t* rows, std::size_t stride,
+                                                      int count) {
+            EXPECT_EQ(first, nextRow);
+            for (int i = 0; i < count; ++i)
+                std::memcpy(seen.scanLine(first + i), rows + std::size_t(i) * stride, seen.rowBytes());
+            nextRow = first + count;
+        };
+        JpegRowReader forJpeg(jpeg);
+        const std::string outJpeg = folder.file("IMG_1.jpg");
+        EXPECT_EQ(streamed
+                      .SaveCorrectedJpeg(forJpeg, mask, region, kDamping, kTargets, c.crop, c.quality, kCameraJpeg,
+                                         outJpeg, observe)
+                      .transplant,
+                  TransplantResult::Transplanted);
+        EXPECT_EQ(ReadWholeFile(outJpeg), ReadWholeFile(expectedJpeg));
+        EXPECT_EQ(nextRow, c.height);
+        EXPECT_EQ(seen, photo);
+
+        JpegRowReader forBmp(jpeg);
+        const std::string outBmp = folder.file("IMG_1.bmp");
+        streamed.SaveCorrectedBmp(forBmp, mask, region, kDamping, kTargets, c.crop, outBmp);
+        EXPECT_EQ(ReadWholeFile(outBmp), ReadWholeFile(expectedBmp));
+    }
+}
+
+TEST(SavePipeline_Streamed, AFileThatFailsAfterItsLastRow_WritesNothing)
+{
+    TempFolder folder;
+    Bytes file = EncodeJpeg(photoLike(64, 48, 3), 90);
+    // A second frame header before the end: libjpeg gives up only when it
+    // reads on after the last row.
+    const Bytes sof = {0xFF, 0xC0, 0x00, 0x11, 0x08, 0x00, 0x30, 0x00, 0x40, 0x03,
+                       0x01, 0x22, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01};
+    file.insert(file.end() - 2, sof.begin(), sof.end());
+    TJPEGImage jpeg;
+    jpeg.LoadFromBytes(file);
+    const Bitmap24 mask = maskLike(64, 48);
+    SavePipeline pipeline(1);
+    for (const bool bmp : {false, true}) {
+        SCOPED_TRACE(bmp ? "BMP" : "JPEG");
+        JpegRowReader reader(jpeg);
+        const std::string out = folder.file(bmp ? "IMG_5.bmp" : "IMG_5.jpg");
+        if (bmp)
+            EXPECT_THROW(pipeline.SaveCorrectedBmp(reader, mask, {}, kDamping, kTargets, {}, out), JpegError);
+        else
+            EXPECT_THROW(pipeline.SaveCorrectedJpeg(reader, mask, {}, kDamping, kTargets, {}, 90, kCameraJpeg, out),
+                         JpegError);
+        EXPECT_TRUE(reader.Failed());
+    }
+    EXPECT_TRUE(folder.names().empty());
+}
 
 TEST(SavePipeline_Jpeg, ReusedPipeline_GivesTheSameFilesAfterLargerAndSmallerPictures)
 {
