@@ -3,10 +3,12 @@
 #include "BitmapRotation.h"
 #include "FileIO.h"
 #include "ImageFile.h"
+#include "JpegCodec.h"
 #include "Naming.h"
 #include "SavePipeline.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -127,18 +129,20 @@ public:
         // More workers than photographs would idle; with a single one the
         // save's second thread uses the spare core instead.
         jobs = int(std::min<std::size_t>(std::size_t(std::max(1, jobs)), std::max<std::size_t>(1, photos_.size())));
+        // With several workers each streams its JPEGs; a single worker
+        // decodes each photograph whole and saves it on two threads.
+        stream_ = jobs > 1;
         // The reference levels come from the mask fitted to the first
-        // photograph that decodes, so that photograph is decoded here first
-        // and handed to the first worker.
-        Bitmap24 first;
+        // photograph that opens, so that photograph is opened here first
+        // and handed to the first worker. A streamed JPEG opens with its
+        // header; anything else is decoded whole, while the mask may still
+        // be loading.
+        Opened first;
         std::size_t firstIndex = 0;
         levels_ = settings_.levels.value_or(HotspotLevels{});
         for (; firstIndex < photos_.size() && !stopped(); ++firstIndex) {
-            if (decodePhotograph(photos_[firstIndex], first, results_[firstIndex])) {
-                if (settings_.decoded)
-                    settings_.decoded(firstIndex, first);
+            if (open(firstIndex, first))
                 break;
-            }
             finish(firstIndex);
         }
         next_ = firstIndex + 1;
@@ -155,8 +159,8 @@ public:
                                                     first.width(), first.height());
             std::vector<std::thread> workers;
             for (int j = 1; j < jobs; ++j)
-                workers.emplace_back([this, jobs] { work(nullptr, 0, jobs); });
-            work(&first, firstIndex, jobs);
+                workers.emplace_back([this] { work(nullptr, 0); });
+            work(&first, firstIndex);
             for (std::thread& t : workers)
                 t.join();
         }
@@ -169,18 +173,68 @@ public:
     }
 
 private:
+    // A photograph ready to be saved: a JPEG opened for streaming, or
+    // anything decoded whole.
+    struct Opened {
+        std::unique_ptr<JpegRowReader> reader;
+        Bitmap24 photo;
+        int width() const { return reader ? reader->Width() : photo.width(); }
+        int height() const { return reader ? reader->Height() : photo.height(); }
+    };
+
+    // What one photograph's save needs besides the photograph.
+    struct SaveJob {
+        const Bitmap24& mask;
+        CorrectionRegion region;
+        float damping;
+        CorrectionTargets targets;
+        bool bmp;
+        const OutputTarget& target;
+    };
+
+    // A fault in the photograph's own file, found while it is streamed.
+    struct UnreadablePhoto : std::runtime_error {
+        using std::runtime_error::runtime_error;
+    };
+
     bool stopped() const { return stop_ && stop_->load(); }
 
-    void work(Bitmap24* decoded, std::size_t index, int jobs)
+    // Opens photograph i into `into` (reusing its decoded storage); false
+    // with the outcome set when it cannot be read.
+    bool open(std::size_t i, Opened& into)
+    {
+        into.reader.reset();
+        if (!stream_ || ImageKindBySuffix(photos_[i]) != ImageKind::Jpeg) {
+            if (!decodePhotograph(photos_[i], into.photo, results_[i]))
+                return false;
+            showDecoded(i, into.photo);
+            return true;
+        }
+        try {
+            TJPEGImage jpeg;
+            jpeg.Smoothing = false;
+            jpeg.LoadFromFile(photos_[i]);
+            into.reader = std::make_unique<JpegRowReader>(jpeg);
+            return true;
+        } catch (const std::exception& e) {
+            results_[i].outcome = Outcome::Unreadable;
+            results_[i].reason = e.what();
+            return false;
+        }
+    }
+
+    void work(Opened* first, std::size_t index)
     {
         // Each worker keeps its own photograph and save buffers from one
-        // photograph to the next. With several workers each saves on its own
-        // thread; a single worker lets the pipeline use a second thread.
-        Bitmap24 photo;
-        SavePipeline pipeline(jobs > 1 ? 1 : 0);
-        if (decoded) {
-            std::swap(photo, *decoded);
-            save(photo, pipeline, index);
+        // photograph to the next. Streaming workers save on their own
+        // thread; a single worker lets the pipeline use a second thread on
+        // the decoded photograph instead.
+        Opened opened;
+        SavePipeline pipeline(stream_ ? 1 : 0);
+        if (first) {
+            std::swap(opened.reader, first->reader);
+            std::swap(opened.photo, first->photo);
+            saveOpened(opened, pipeline, index);
         }
         for (;;) {
             if (stopped())
@@ -188,16 +242,76 @@ private:
             const std::size_t i = next_.fetch_add(1);
             if (i >= photos_.size())
                 return;
-            if (decodePhotograph(photos_[i], photo, results_[i])) {
-                if (settings_.decoded)
-                    settings_.decoded(i, photo);
-                save(photo, pipeline, i);
-            } else
+            if (open(i, opened))
+                saveOpened(opened, pipeline, i);
+            else
                 finish(i);
         }
     }
 
-    void save(const Bitmap24& photo, SavePipeline& pipeline, std::size_t i)
+    void saveOpened(Opened& opened, SavePipeline& pipeline, std::size_t i)
+    {
+        if (opened.reader)
+            saveStreamed(*opened.reader, pipeline, i);
+        else
+            saveDecoded(opened.photo, pipeline, i);
+    }
+
+    void showDecoded(std::size_t i, const Bitmap24& photo)
+    {
+        if (!settings_.decoded || settings_.previewWidth <= 0 || settings_.previewHeight <= 0)
+            return;
+        Bitmap24 preview;
+        preview.setSizeForOverwrite(settings_.previewWidth, settings_.previewHeight);
+        stretchDraw(photo, preview);
+        settings_.decoded(i, preview, photo.width(), photo.height());
+    }
+
+    void saveDecoded(const Bitmap24& photo, SavePipeline& pipeline, std::size_t i)
+    {
+        save(photo.width(), photo.height(), i, [&](const SaveJob& job) {
+            if (job.bmp)
+                return SaveResult{pipeline.SaveCorrectedBmp(photo, job.mask, job.region, job.damping, job.targets,
+                                                            settings_.crop, job.target),
+                                  TransplantResult::NotApplicable};
+            return pipeline.SaveCorrectedJpeg(photo, job.mask, job.region, job.damping, job.targets, settings_.crop,
+                                              settings_.quality, photos_[i], job.target);
+        });
+    }
+
+    // A JPEG decoded a band at a time while it is corrected and encoded.
+    void saveStreamed(JpegRowReader& reader, SavePipeline& pipeline, std::size_t i)
+    {
+        const int width = reader.Width(), height = reader.Height();
+        Bitmap24 preview;
+        SavePipeline::RowObserver observe;
+        if (settings_.decoded && settings_.previewWidth > 0 && settings_.previewHeight > 0) {
+            preview.setSizeForOverwrite(settings_.previewWidth, settings_.previewHeight);
+            observe = [&](int firstRow, const std::uint8_t* rows, std::size_t stride, int count) {
+                stretchRowsInto(rows, stride, firstRow, count, width, height, preview);
+                if (firstRow + count == height)
+                    settings_.decoded(i, preview, width, height);
+            };
+        }
+        save(width, height, i, [&](const SaveJob& job) {
+            try {
+                if (job.bmp)
+                    return SaveResult{pipeline.SaveCorrectedBmp(reader, job.mask, job.region, job.damping,
+                                                                job.targets, settings_.crop, job.target, observe),
+                                      TransplantResult::NotApplicable};
+                return pipeline.SaveCorrectedJpeg(reader, job.mask, job.region, job.damping, job.targets,
+                                                  settings_.crop, settings_.quality, photos_[i], job.target, observe);
+            } catch (const std::exception& e) {
+                if (reader.Failed())
+                    throw UnreadablePhoto(e.what());
+                throw;
+            }
+        });
+    }
+
+    // Chooses the mask and names for photograph i of width x height and
+    // saves it through `write`, recording the outcome.
+    void save(int width, int height, std::size_t i, const std::function<SaveResult(const SaveJob&)>& write)
     {
         BatchPhotoResult& result = results_[i];
         const bool bmp = settings_.quality == 101;
@@ -208,10 +322,9 @@ private:
                 return BatchCandidatePath(folder, outName, bmp, tick, attempt, cropped);
             });
         try {
-            if (!CropLeavesPixels(photo.width(), photo.height(), settings_.crop))
-                throw std::invalid_argument("the crop margins leave no pixels of this " +
-                                            std::to_string(photo.width()) + "x" + std::to_string(photo.height()) +
-                                            " photograph");
+            if (!CropLeavesPixels(width, height, settings_.crop))
+                throw std::invalid_argument("the crop margins leave no pixels of this " + std::to_string(width) +
+                                            "x" + std::to_string(height) + " photograph");
             std::shared_ptr<const Bitmap24> mask;
             HotspotLevels levels = levels_;
             if (settings_.chooseMask) {
@@ -223,26 +336,24 @@ private:
                     finish(i);
                     return;
                 }
-                mask = masks_.forSize(choice.mask, photo.width(), photo.height());
+                mask = masks_.forSize(choice.mask, width, height);
                 levels = choice.levels.value_or(SampleCentreLevels(*mask));
             } else {
-                mask = masks_.forSize(mask_, photo.width(), photo.height());
+                mask = masks_.forSize(mask_, width, height);
             }
-            const CorrectionRegion region =
-                FullSizeRegion(settings_.offsetX, settings_.offsetY, photo.width(), photo.height());
-            const float damping = DampingForStrength(settings_.strength);
-            const CorrectionTargets targets = TargetsFor(levels.r, levels.g, levels.b, settings_.brightness);
-            if (bmp)
-                result.written = pipeline.SaveCorrectedBmp(photo, *mask, region, damping, targets, settings_.crop,
-                                                           target);
-            else {
-                const SaveResult saved = pipeline.SaveCorrectedJpeg(photo, *mask, region, damping, targets,
-                                                                    settings_.crop, settings_.quality, photos_[i],
-                                                                    target);
-                result.written = saved.path;
-                result.transplant = saved.transplant;
-            }
+            const SaveJob job{*mask,
+                              FullSizeRegion(settings_.offsetX, settings_.offsetY, width, height),
+                              DampingForStrength(settings_.strength),
+                              TargetsFor(levels.r, levels.g, levels.b, settings_.brightness),
+                              bmp,
+                              target};
+            const SaveResult saved = write(job);
+            result.written = saved.path;
+            result.transplant = saved.transplant;
             result.outcome = Outcome::Written;
+        } catch (const UnreadablePhoto& e) {
+            result.outcome = Outcome::Unreadable;
+            result.reason = e.what();
         } catch (const std::exception& e) {
             result.outcome = Outcome::WriteFailed;
             result.reason = e.what();
@@ -267,6 +378,7 @@ private:
     HotspotLevels levels_;
     std::vector<BatchPhotoResult> results_;
     std::atomic<std::size_t> next_{0};
+    bool stream_ = false;
     std::mutex progressMutex_;
     int finished_ = 0;
 };

@@ -7,8 +7,11 @@
 // in a JPEG. A photograph that cannot be read or written is reported and the
 // batch goes on. With N jobs, N workers each take the next photograph of the
 // list, so while one photograph is corrected and encoded the next is being
-// decoded; memory is about N photographs plus the mask fitted to each
-// distinct photograph size in use.
+// decoded. With more than one job each worker streams a JPEG through a band
+// of rows: decoded, corrected and encoded a band at a time, the photograph
+// never held whole. Memory is then about N file buffers plus the mask
+// fitted to each distinct photograph size in use (and one decoded
+// photograph: the first, read while the mask loads, and any BMP or TIFF).
 #pragma once
 
 #include "Bitmap24.h"
@@ -66,10 +69,15 @@ struct BatchSettings {
     // When set, each photograph's mask comes from here instead of `mask`
     // (which may then be null) and `levels` and `sampledMask` are not used.
     BatchMaskChooser chooseMask;
-    // Called by a worker with each photograph it has decoded, before the
-    // photograph is corrected: its place in the list and its pixels, valid
-    // for the call only. Several workers may call at once.
-    std::function<void(std::size_t index, const Bitmap24& photo)> decoded;
+    // When set, each photograph decoded is shown to it as a preview: the
+    // whole photograph stretched to previewWidth x previewHeight (as
+    // stretchDraw stretches it), with its place in the list and its full
+    // size. Called by the worker once the photograph is decoded, before its
+    // file is written; the preview may be moved from. Several workers may
+    // call at once.
+    int previewWidth = 0;
+    int previewHeight = 0;
+    std::function<void(std::size_t index, Bitmap24& preview, int width, int height)> decoded;
     // When set, `mask` may still be loading when the batch starts: this is
     // called on the calling thread once the first photograph has been
     // decoded, before the mask is first read, and returns when the mask is

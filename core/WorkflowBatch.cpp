@@ -117,15 +117,14 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
     correction.TargetB = targets.b;
 
     BatchMailbox box(count);
-    settings.decoded = [&box](std::size_t index, const Bitmap24& photo) {
-        // The preview the window would stretch from this photograph,
-        // made while the worker has it, so it is never decoded twice.
-        Bitmap24 preview;
-        preview.setSize(kPreviewWidth, kPreviewHeight);
-        stretchDraw(photo, preview);
+    // The preview the window would stretch from each photograph, made by
+    // the worker while it decodes, so no photograph is decoded twice.
+    settings.previewWidth = kPreviewWidth;
+    settings.previewHeight = kPreviewHeight;
+    settings.decoded = [&box](std::size_t index, Bitmap24& preview, int width, int height) {
         std::lock_guard<std::mutex> lock(box.mutex);
         box.previews[index] = std::move(preview);
-        box.sizes[index] = {photo.width(), photo.height()};
+        box.sizes[index] = {width, height};
         box.decoded[index] = 1;
         box.changed.notify_all();
     };

@@ -175,6 +175,39 @@ TEST_F(Batch, FailuresAreSkippedAndExistingFilesKept)
         EXPECT_EQ(entry.path().string().find(kTemporarySuffix), std::string::npos) << entry.path();
 }
 
+// A JPEG that libjpeg gives up on only after its last row (a second frame
+// header before its end) is unreadable whether it is decoded whole (one
+// job) or streamed (several): same outcome and reason, nothing written for
+// it, the others written.
+TEST_F(Batch, AJpegFailingAfterItsLastRow_IsUnreadableWithEveryNumberOfJobs)
+{
+    const std::string late = jpegPhoto("late.jpg", 90, 60, 3);
+    std::vector<std::uint8_t> bytes = bytesOf(late);
+    const std::vector<std::uint8_t> sof = {0xFF, 0xC0, 0x00, 0x11, 0x08, 0x00, 0x3C, 0x00, 0x5A, 0x03,
+                                           0x01, 0x22, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01};
+    bytes.insert(bytes.end() - 2, sof.begin(), sof.end());
+    WriteFileAtomically(late, bytes);
+    const std::vector<std::string> photos = {jpegPhoto("a.jpg", 90, 60, 1), late, jpegPhoto("c.jpg", 90, 60, 2)};
+    std::string reasonWithOneJob;
+    for (const int jobs : {1, 2}) {
+        SCOPED_TRACE(jobs);
+        const BatchSettings s = settings("out" + std::to_string(jobs));
+        const auto results = RunBatch(photos, s, jobs);
+        EXPECT_EQ(results[0].outcome, Outcome::Written);
+        EXPECT_EQ(results[1].outcome, Outcome::Unreadable);
+        EXPECT_EQ(results[2].outcome, Outcome::Written);
+        if (jobs == 1)
+            reasonWithOneJob = results[1].reason;
+        EXPECT_EQ(results[1].reason, reasonWithOneJob);
+        EXPECT_FALSE(reasonWithOneJob.empty());
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(s.folder))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"a.jpg", "c.jpg"}));
+    }
+}
+
 // A stop asked for while the batch runs: what was started is finished, the
 // rest is reported as not done, and nothing half-written remains.
 TEST_F(Batch, StopFinishesWhatIsInFlightAndReportsTheRest)
@@ -201,38 +234,48 @@ TEST_F(Batch, StopFinishesWhatIsInFlightAndReportsTheRest)
 }
 
 // A mask still loading on another thread when the batch starts: it is
-// waited for once the first photograph is decoded, and the files are those of
-// a batch given the finished mask.
-TEST_F(Batch, MaskStillLoading_IsAwaitedAfterTheFirstDecodeAndGivesTheSameBytes)
+// waited for once the first photograph is open (a single worker has decoded
+// it by then; streaming workers decode only after the wait), and the files
+// are those of a batch given the finished mask.
+TEST_F(Batch, MaskStillLoading_IsAwaitedAfterTheFirstPhotographOpensAndGivesTheSameBytes)
 {
     const std::vector<std::string> photos = {jpegPhoto("a.jpg", 120, 80, 5), jpegPhoto("b.jpg", 90, 60, 6),
                                              jpegPhoto("c.jpg", 120, 80, 7)};
-    const auto given = RunBatch(photos, settings("given"), 2);
-    Bitmap24 late;
-    std::thread loader([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        late = falloffMask(90, 60);
-    });
-    std::mutex eventsMutex;
-    std::vector<std::string> events;
-    BatchSettings s = settings("late");
-    s.mask = &late;
-    s.maskReady = [&] {
-        loader.join();
-        std::lock_guard<std::mutex> lock(eventsMutex);
-        events.push_back("mask ready");
-    };
-    s.decoded = [&](std::size_t index, const Bitmap24&) {
-        std::lock_guard<std::mutex> lock(eventsMutex);
-        events.push_back("decoded " + std::to_string(index));
-    };
-    const auto results = RunBatch(photos, s, 2);
-    ASSERT_GE(events.size(), 2u);
-    EXPECT_EQ(events[0], "decoded 0");
-    EXPECT_EQ(events[1], "mask ready");
-    for (std::size_t i = 0; i < photos.size(); ++i) {
-        ASSERT_EQ(results[i].outcome, Outcome::Written) << results[i].reason;
-        EXPECT_EQ(bytesOf(results[i].written), bytesOf(given[i].written)) << results[i].written;
+    for (const int jobs : {1, 2}) {
+        SCOPED_TRACE(jobs);
+        const auto given = RunBatch(photos, settings("given" + std::to_string(jobs)), jobs);
+        Bitmap24 late;
+        std::thread loader([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            late = falloffMask(90, 60);
+        });
+        std::mutex eventsMutex;
+        std::vector<std::string> events;
+        BatchSettings s = settings("late" + std::to_string(jobs));
+        s.mask = &late;
+        s.maskReady = [&] {
+            loader.join();
+            std::lock_guard<std::mutex> lock(eventsMutex);
+            events.push_back("mask ready");
+        };
+        s.previewWidth = 8;
+        s.previewHeight = 6;
+        s.decoded = [&](std::size_t index, Bitmap24&, int, int) {
+            std::lock_guard<std::mutex> lock(eventsMutex);
+            events.push_back("decoded " + std::to_string(index));
+        };
+        const auto results = RunBatch(photos, s, jobs);
+        ASSERT_EQ(events.size(), photos.size() + 1);
+        if (jobs == 1) {
+            EXPECT_EQ(events[0], "decoded 0");
+            EXPECT_EQ(events[1], "mask ready");
+        } else {
+            EXPECT_EQ(events[0], "mask ready");
+        }
+        for (std::size_t i = 0; i < photos.size(); ++i) {
+            ASSERT_EQ(results[i].outcome, Outcome::Written) << results[i].reason;
+            EXPECT_EQ(bytesOf(results[i].written), bytesOf(given[i].written)) << results[i].written;
+        }
     }
 }
 
