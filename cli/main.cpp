@@ -83,12 +83,59 @@ const char* outcomeText(BatchPhotoResult::Outcome outcome)
 }
 
 // The mask check's findings, one warning a line.
-void warnAboutMask(const std::string& path, const Bitmap24& mask)
+// The warnings the mask-quality check gives for one mask.
+std::string maskWarnings(const std::string& path, const Bitmap24& mask)
 {
+    std::string lines;
     const MaskQuality quality = CheckMaskQuality(mask, SampleCentreLevels(mask));
     for (const MaskFinding& finding : quality.findings)
-        std::cerr << "lumivane-cli: warning: mask " << path << ": " << finding.text << "\n";
+        lines += "lumivane-cli: warning: mask " + path + ": " + finding.text + "\n";
+    return lines;
 }
+
+// The quality check of the --mask file, run beside the batch so that no
+// photograph waits for it. Its warnings are printed with the next progress
+// report, or before the summary at the latest.
+class BackgroundMaskCheck {
+public:
+    void Start(const std::string& path, const Bitmap24& mask)
+    {
+        thread_ = std::jthread([this, path, &mask] {
+            std::string lines = maskWarnings(path, mask);
+            std::lock_guard<std::mutex> lock(mutex_);
+            lines_ = std::move(lines);
+            done_ = true;
+        });
+    }
+    // Prints the warnings once they are known; `clearLine` first erases an
+    // updating progress line. Returns whether anything was printed.
+    bool PrintIfDone(bool clearLine)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!done_ || printed_)
+            return false;
+        printed_ = true;
+        if (lines_.empty())
+            return false;
+        if (clearLine)
+            std::cerr << "\r\033[K";
+        std::cerr << lines_;
+        return true;
+    }
+    void Finish()
+    {
+        if (thread_.joinable())
+            thread_.join();
+        PrintIfDone(false);
+    }
+
+private:
+    std::jthread thread_;
+    std::mutex mutex_;
+    std::string lines_;
+    bool done_ = false;
+    bool printed_ = false;
+};
 
 int run(const CliOptions& o)
 {
@@ -134,13 +181,14 @@ int run(const CliOptions& o)
             }
         });
     bool maskChecked = false;
+    BackgroundMaskCheck maskCheck;
     const auto awaitMask = [&] {
         if (maskLoader.joinable())
             maskLoader.join();
         if (!maskError.empty())
             throw UsageError("cannot read the mask " + maskPath + ": " + maskError);
         if (!maskChecked && !maskPath.empty())
-            warnAboutMask(maskPath, loaded);
+            maskCheck.Start(maskPath, loaded);
         maskChecked = true;
     };
     // Turned masks are copies; an unturned one is used as loaded.
@@ -221,7 +269,7 @@ int run(const CliOptions& o)
                 // warned about twice.
                 std::lock_guard<std::mutex> lock(warnings);
                 if (warned.insert(path).second)
-                    warnAboutMask(path, *choice.mask);
+                    std::cerr << maskWarnings(path, *choice.mask);
             }
             if (o.hotspot)
                 choice.levels = PanelLevelsAt(*choice.mask, o.hotspot->first, o.hotspot->second);
@@ -247,6 +295,7 @@ int run(const CliOptions& o)
         results = RunBatch(
             o.photos, settings, jobs,
             [&](const BatchPhotoResult& r, int finished, int total) {
+                maskCheck.PrintIfDone(terminal && !o.quiet);
                 const bool ok = r.outcome == BatchPhotoResult::Outcome::Written;
                 if (!ok) {
                     if (terminal && !o.quiet)
@@ -269,6 +318,10 @@ int run(const CliOptions& o)
         throw;
     }
 
+    if (terminal && !o.quiet)
+        std::cerr << "\r\033[K";
+    maskCheck.Finish();
+
     int written = 0, failed = 0, notDone = 0;
     for (const BatchPhotoResult& r : results) {
         if (r.outcome == BatchPhotoResult::Outcome::Written)
@@ -280,8 +333,6 @@ int run(const CliOptions& o)
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (terminal && !o.quiet)
-        std::cerr << "\r\033[K";
     if (!o.quiet || failed > 0 || notDone > 0) {
         char time[32];
         std::snprintf(time, sizeof time, "%.1f s", seconds);
