@@ -178,6 +178,8 @@ private:
     struct Opened {
         std::unique_ptr<JpegRowReader> reader;
         Bitmap24 photo;
+        // The streamed file's bytes, kept from photograph to photograph.
+        std::shared_ptr<std::vector<std::uint8_t>> fileBytes;
         int width() const { return reader ? reader->Width() : photo.width(); }
         int height() const { return reader ? reader->Height() : photo.height(); }
     };
@@ -211,9 +213,13 @@ private:
             return true;
         }
         try {
+            // The reader just dropped held the last file's bytes; nothing
+            // else does, so they are overwritten in place.
+            if (!into.fileBytes || into.fileBytes.use_count() > 1)
+                into.fileBytes = std::make_shared<std::vector<std::uint8_t>>();
             TJPEGImage jpeg;
             jpeg.Smoothing = false;
-            jpeg.LoadFromFile(photos_[i]);
+            jpeg.LoadFromFile(photos_[i], into.fileBytes);
             into.reader = std::make_unique<JpegRowReader>(jpeg);
             return true;
         } catch (const std::exception& e) {
@@ -234,6 +240,7 @@ private:
         if (first) {
             std::swap(opened.reader, first->reader);
             std::swap(opened.photo, first->photo);
+            std::swap(opened.fileBytes, first->fileBytes);
             saveOpened(opened, pipeline, index);
         }
         for (;;) {

@@ -200,15 +200,22 @@ FileFaultHook SetFileFaultHook(FileFaultHook newHook)
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
 {
+    std::vector<std::uint8_t> bytes;
+    ReadWholeFileInto(path, bytes);
+    return bytes;
+}
+
+void ReadWholeFileInto(const std::string& path, std::vector<std::uint8_t>& bytes)
+{
     FileDescriptor fd(openForReading(path));
     struct stat info {};
-    std::vector<std::uint8_t> bytes;
     // Room for the whole file and the read that finds its end, so the
     // bytes are neither moved nor a second block touched.
     if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
         bytes.reserve(std::size_t(info.st_size) + 65536);
     // Read until end of file rather than trusting the size: the file may
-    // change while it is read, and special files report no size.
+    // change while it is read, and special files report no size. The
+    // vector's current size is room already filled: reads overwrite it.
     std::size_t used = 0;
     for (;;) {
         if (bytes.size() - used < 65536)
@@ -219,7 +226,6 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
             break;
     }
     bytes.resize(used);
-    return bytes;
 }
 
 std::vector<std::uint8_t> ReadFileHead(const std::string& path, std::size_t limit)

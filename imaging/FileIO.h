@@ -35,6 +35,10 @@ public:
 // Reads the whole file. Raises FileError naming the path when the file cannot
 // be opened or read.
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
+// Same, into `bytes`, reusing its storage from file to file: only room
+// beyond its current size is filled before the read overwrites it, so a
+// buffer kept for files of one size costs nothing but the read.
+void ReadWholeFileInto(const std::string& path, std::vector<std::uint8_t>& bytes);
 
 // Reads at most `limit` bytes from the start of the file (fewer when the file
 // is shorter). Raises FileError naming the path when it cannot be read.

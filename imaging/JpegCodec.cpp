@@ -401,7 +401,11 @@ JpegBandEncoder::JpegBandEncoder(int width, int height, int quality, std::vector
     // never touched.
     const std::size_t guess = std::size_t(width) * 3 * std::size_t(height) / 6 + 65536;
     out.reserve(std::max(guess, out.capacity()));
-    out.resize(std::min(out.capacity(), kOutputStep));
+    // An earlier encode's bytes are room already paid for: the encoder
+    // overwrites them, so the vector keeps that size rather than shrinking
+    // and filling the same bytes with zeros again as it grows.
+    if (out.size() < kOutputStep)
+        out.resize(std::min(out.capacity(), kOutputStep));
     state_->out = &out;
     if (!startBandGuarded(*state_, width, height, quality)) {
         state_->failed = true;
@@ -456,9 +460,20 @@ void TJPEGImage::LoadFromFile(const std::string& path)
     name_ = path;
 }
 
+void TJPEGImage::LoadFromFile(const std::string& path, const std::shared_ptr<std::vector<std::uint8_t>>& storage)
+{
+    ReadWholeFileInto(path, *storage);
+    load(storage);
+    name_ = path;
+}
+
 void TJPEGImage::LoadFromBytes(std::vector<std::uint8_t> bytes)
 {
-    auto data = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
+    load(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)));
+}
+
+void TJPEGImage::load(std::shared_ptr<const std::vector<std::uint8_t>> data)
+{
     HeaderFacts facts;
     {
         Decompressor d;

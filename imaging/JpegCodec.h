@@ -32,6 +32,11 @@ public:
     // the path) when the file cannot be read and JpegError when libjpeg
     // cannot parse it; the object is unchanged after a failure.
     void LoadFromFile(const std::string& path);
+    // Same, reading into `storage`, which the caller keeps from file to
+    // file so its pages are reused. The image (and any reader made from it)
+    // shares the storage until loaded again or destroyed: the caller must
+    // not read the next file into it while they hold it (use_count() > 1).
+    void LoadFromFile(const std::string& path, const std::shared_ptr<std::vector<std::uint8_t>>& storage);
     // Same, for bytes already in memory.
     void LoadFromBytes(std::vector<std::uint8_t> bytes);
 
@@ -60,6 +65,7 @@ public:
 
 private:
     friend class JpegRowReader;
+    void load(std::shared_ptr<const std::vector<std::uint8_t>> data);
     // Shared and immutable, so copying a loaded image is cheap.
     std::shared_ptr<const std::vector<std::uint8_t>> data_;
     int width_ = 0;

@@ -37,6 +37,35 @@ TEST(FileIO, LargeFileReadsCompletely)
     EXPECT_EQ(ReadWholeFile(dir.file("big")), bytes);
 }
 
+// One buffer read into again and again holds exactly each file, whether
+// the file is larger, smaller, empty or of the same size as the one before;
+// files of one size reuse the storage.
+TEST(FileIO, ReadIntoAReusedBuffer_HoldsExactlyEachFile)
+{
+    ScratchDir dir;
+    auto patterned = [](std::size_t size, int seed) {
+        std::vector<std::uint8_t> bytes(size);
+        for (std::size_t i = 0; i < size; ++i)
+            bytes[i] = std::uint8_t(i * 131 + std::size_t(seed));
+        return bytes;
+    };
+    const std::pair<std::size_t, int> files[] = {{300001, 1}, {1000, 2}, {0, 3}, {65536, 4}, {500000, 5}, {500000, 6}};
+    std::vector<std::uint8_t> buffer;
+    const std::uint8_t* lastStorage = nullptr;
+    for (const auto& [size, seed] : files) {
+        SCOPED_TRACE(size);
+        const std::string path = dir.file("f" + std::to_string(seed));
+        WriteFileAtomically(path, patterned(size, seed));
+        ReadWholeFileInto(path, buffer);
+        EXPECT_EQ(buffer, patterned(size, seed));
+        if (seed == 6) {
+            EXPECT_EQ(buffer.data(), lastStorage);
+        }
+        lastStorage = buffer.data();
+    }
+    EXPECT_THROW(ReadWholeFileInto(dir.file("missing"), buffer), FileError);
+}
+
 TEST(FileIO, ErrorsNameThePath)
 {
     ScratchDir dir;

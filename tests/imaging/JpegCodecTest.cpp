@@ -525,3 +525,27 @@ TEST(JpegRowReader, FailsWhereDecodeIntoFails_AndRefusesMisuse)
     EXPECT_THROW(misuse.Finish(), std::logic_error);
     EXPECT_THROW(JpegRowReader{TJPEGImage()}, std::invalid_argument);
 }
+
+// Loading file after file through one kept storage: each image decodes as
+// one loaded alone, and an image still holding the storage keeps its bytes
+// (the next file goes into new storage then, as the batch does).
+TEST(JpegLoad, IntoKeptStorage_EachFileDecodesAsLoadedAlone)
+{
+    ScratchDir dir;
+    const std::string first = dir.file("a.jpg"), second = dir.file("b.jpg");
+    WriteFileAtomically(first, EncodeJpeg(patternBitmap(40, 30), 90));
+    WriteFileAtomically(second, EncodeJpeg(gradientBitmap(52, 31), 80));
+    auto storage = std::make_shared<std::vector<std::uint8_t>>();
+    for (const std::string& path : {first, second, first}) {
+        SCOPED_TRACE(path);
+        TJPEGImage alone, kept;
+        alone.LoadFromFile(path);
+        kept.LoadFromFile(path, storage);
+        EXPECT_EQ(*storage, ReadWholeFile(path));
+        EXPECT_EQ(kept.Decode(), alone.Decode());
+    }
+    TJPEGImage holder;
+    holder.LoadFromFile(first, storage);
+    EXPECT_GT(storage.use_count(), 1);
+    EXPECT_EQ(holder.Decode(), jpegFromBytes(ReadWholeFile(first)).Decode());
+}
