@@ -236,7 +236,7 @@ private:
         // thread; a single worker lets the pipeline use a second thread on
         // the decoded photograph instead.
         Opened opened;
-        SavePipeline pipeline(stream_ ? 1 : 0);
+        SavePipeline pipeline(stream_ ? 2 : 0);
         if (first) {
             std::swap(opened.reader, first->reader);
             std::swap(opened.photo, first->photo);

@@ -86,7 +86,7 @@ private:
 
 SavePipeline::SavePipeline(int threads, int bandRows) : threads_(threads), bandRows_(std::max(bandRows, 1)) {}
 
-void SavePipeline::encodeBands(const CorrectionPass& pass, const Rect& window, int quality)
+void SavePipeline::encodeBands(const Rect& window, int quality, bool inOrderOnly, const BandMaker& makeBand)
 {
     const int height = window.height();
     const std::size_t rowBytes = std::size_t(window.width()) * 3;
@@ -105,7 +105,7 @@ void SavePipeline::encodeBands(const CorrectionPass& pass, const Rect& window, i
         return Rect{window.left, top, window.right, std::min(top + bandRows, window.bottom)};
     };
     auto slot = [&](int k) { return bands_.data() + std::size_t(k % slots) * slotBytes; };
-    auto correctBand = [&](int k) { pass.CorrectInto(bandWindow(k), slot(k), std::ptrdiff_t(rowBytes)); };
+    auto correctBand = [&](int k) { makeBand(bandWindow(k), slot(k), rowBytes); };
     auto encodeBand = [&](int k) {
         const int count = bandWindow(k).height();
         std::uint8_t* first = slot(k);
@@ -166,7 +166,9 @@ void SavePipeline::encodeBands(const CorrectionPass& pass, const Rect& window, i
             bool mine = false;
             {
                 std::unique_lock lock(handoff.mutex);
-                if (handoff.nextToCorrect == k) {
+                // Bands that must be made in order (rows read from a
+                // decoder) are all made by the other thread.
+                if (!inOrderOnly && handoff.nextToCorrect == k) {
                     handoff.nextToCorrect = k + 1;
                     mine = true;
                 } else {
@@ -198,7 +200,9 @@ SaveResult SavePipeline::SaveCorrectedJpeg(const Bitmap24& unprocessed, const Bi
 {
     const Rect window = outputWindow(unprocessed.width(), unprocessed.height(), crop);
     const CorrectionPass pass(unprocessed, maskFull, region, damping, targets);
-    encodeBands(pass, window, quality);
+    encodeBands(window, quality, false, [&](const Rect& band, std::uint8_t* out, std::size_t stride) {
+        pass.CorrectInto(band, out, std::ptrdiff_t(stride));
+    });
     SaveResult result;
     result.path = target.WriteWith([&](const std::string& path, WriteMode mode) {
         result.transplant = WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, path, mode);
@@ -274,26 +278,38 @@ SaveResult SavePipeline::SaveCorrectedJpeg(JpegRowReader& source, const Bitmap24
 {
     const Rect window = outputWindow(source.Width(), source.Height(), crop);
     const CorrectionPass pass(source.Width(), source.Height(), maskFull, region, damping, targets);
-    const std::size_t outRowBytes = std::size_t(window.width()) * 3;
+    const std::size_t rowBytes = std::size_t(source.Width()) * 3;
     const int bandRows = std::min(bandRows_, window.height());
-    if (bands_.size() < std::size_t(bandRows) * outRowBytes)
-        bands_.resize(std::size_t(bandRows) * outRowBytes);
-    std::vector<const std::uint8_t*> outRows(std::size_t(bandRows), nullptr);
-    for (int i = 0; i < bandRows; ++i)
-        outRows[std::size_t(i)] = bands_.data() + std::size_t(i) * outRowBytes;
-    JpegBandEncoder encoder(window.width(), window.height(), quality, encoded_);
-    streamRows(source, window, observe, [&](const Rect& part, const std::uint8_t* rows, std::size_t stride) {
-        // A band of the photograph may straddle two bands of the output
-        // when the crop's top is not a multiple of the band height.
-        for (int top = part.top; top < part.bottom; top += bandRows) {
-            const int bottom = std::min(top + bandRows, part.bottom);
-            pass.CorrectRowsInto(Rect{part.left, top, part.right, bottom},
-                                 rows + std::size_t(top - part.top) * stride, std::ptrdiff_t(stride),
-                                 bands_.data(), std::ptrdiff_t(outRowBytes));
-            encoder.WriteRows(outRows.data(), bottom - top);
+    if (decodedRows_.size() < std::size_t(bandRows) * rowBytes)
+        decodedRows_.resize(std::size_t(bandRows) * rowBytes);
+    std::uint8_t* rows = decodedRows_.data();
+    // Reads `count` rows from `first` on into the decoded band and shows
+    // them to the observer.
+    auto read = [&](int first, int count) {
+        source.ReadRows(rows, rowBytes, count);
+        if (observe)
+            observe(first, rows, rowBytes, count);
+    };
+    // Rows outside the window are decoded too: the file must decode to its
+    // end for a fault anywhere in it to be found.
+    auto skip = [&](int from, int to) {
+        for (int y = from; y < to; y += bandRows)
+            read(y, std::min(bandRows, to - y));
+    };
+    // The bands are made in order by one thread (on a second thread when
+    // the pipeline has one): the rows above the window first, then each
+    // band decoded and corrected; the rows below and the end of the file
+    // after the last band.
+    encodeBands(window, quality, true, [&](const Rect& band, std::uint8_t* out, std::size_t stride) {
+        if (band.top == window.top)
+            skip(0, window.top);
+        read(band.top, band.height());
+        pass.CorrectRowsInto(band, rows, std::ptrdiff_t(rowBytes), out, std::ptrdiff_t(stride));
+        if (band.bottom == window.bottom) {
+            skip(window.bottom, source.Height());
+            source.Finish();
         }
     });
-    encoder.Finish();
     SaveResult result;
     result.path = target.WriteWith([&](const std::string& path, WriteMode mode) {
         result.transplant = WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, path, mode);

@@ -102,7 +102,15 @@ public:
     static constexpr int kDefaultBandRows = 32;
 
 private:
-    void encodeBands(const CorrectionPass& pass, const Rect& window, int quality);
+    // Makes one band of the output window: its rows, window.width() * 3
+    // bytes each, `stride` apart.
+    using BandMaker = std::function<void(const Rect& band, std::uint8_t* out, std::size_t stride)>;
+    // Encodes `window` a band at a time as `makeBand` makes the bands, on a
+    // second thread when the pipeline has one. With `inOrderOnly` every band
+    // is made by that one thread, in order (the rows come from a decoder);
+    // otherwise the encoding thread makes a band itself when the other has
+    // not got to it.
+    void encodeBands(const Rect& window, int quality, bool inOrderOnly, const BandMaker& makeBand);
     // Reads every row of `source` a band at a time and hands the part of
     // each band inside `window` to `take` (its first row's place in the
     // photograph, those rows at full width, their stride).

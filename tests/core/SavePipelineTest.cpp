@@ -354,7 +354,7 @@ TEST_P(SaveJpegTest, StreamedFromItsJpeg_WritesTheFileOfTheDecodedPhotograph)
     const CorrectionRegion region = FullSizeRegion(c.ox, c.oy, c.width, c.height);
 
     SavePipeline decoded(c.threads, c.bandRows);
-    SavePipeline streamed(1, c.bandRows);
+    SavePipeline streamed(c.threads, c.bandRows);
     const std::string expectedJpeg = folder.file("expected.jpg"), expectedBmp = folder.file("expected.bmp");
     decoded.SaveCorrectedJpeg(photo, mask, region, kDamping, kTargets, c.crop, c.quality, kCameraJpeg, expectedJpeg);
     decoded.SaveCorrectedBmp(photo, mask, region, kDamping, kTargets, c.crop, expectedBmp);
@@ -400,9 +400,10 @@ TEST(SavePipeline_Streamed, AFileThatFailsAfterItsLastRow_WritesNothing)
     TJPEGImage jpeg;
     jpeg.LoadFromBytes(file);
     const Bitmap24 mask = maskLike(64, 48);
-    SavePipeline pipeline(1);
+    for (const int threads : {1, 2})
     for (const bool bmp : {false, true}) {
-        SCOPED_TRACE(bmp ? "BMP" : "JPEG");
+        SCOPED_TRACE(std::string(bmp ? "BMP" : "JPEG") + ", threads " + std::to_string(threads));
+        SavePipeline pipeline(threads);
         JpegRowReader reader(jpeg);
         const std::string out = folder.file(bmp ? "IMG_5.bmp" : "IMG_5.jpg");
         if (bmp)
