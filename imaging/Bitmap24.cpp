@@ -7,6 +7,8 @@
 #include <cstring>
 #include <new>
 #include <sys/mman.h>
+#include <system_error>
+#include <unistd.h>
 
 namespace lumivane {
 
@@ -59,6 +61,34 @@ void freePixelBlock(void* block, std::size_t bytes) noexcept
 }
 
 } // namespace detail
+
+BackgroundPrefault::BackgroundPrefault(void* storage, std::size_t bytes)
+{
+    if (!storage || bytes < kAtLeast)
+        return;
+    // Whole pages inside the storage only.
+    const std::uintptr_t page = std::uintptr_t(::sysconf(_SC_PAGESIZE));
+    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(storage) + page - 1) & ~(page - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(storage) + bytes) & ~(page - 1);
+    if (end <= begin)
+        return;
+    try {
+        thread_ = std::thread([begin, end] {
+#ifdef MADV_POPULATE_WRITE
+            // Fails harmlessly (EINVAL) on kernels before 5.14.
+            ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#endif
+        });
+    } catch (const std::system_error&) {
+        // No thread: the writer faults the pages in itself.
+    }
+}
+
+BackgroundPrefault::~BackgroundPrefault()
+{
+    if (thread_.joinable())
+        thread_.join();
+}
 
 void Bitmap24::setSize(int width, int height)
 {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <thread>
 #include <vector>
 
 namespace lumivane {
@@ -134,6 +135,27 @@ private:
     int height_ = 0;
     using Storage = std::vector<std::uint8_t, detail::PixelAllocator<std::uint8_t>>;
     Storage pixels_;
+};
+
+// Faults in the pages of fresh storage on a thread of its own while the
+// caller starts filling it, so the cost of first touching memory (large on
+// virtual machines) is paid on an idle core rather than by the filling
+// thread. Only page tables are filled (madvise MADV_POPULATE_WRITE): no
+// byte is written, so the caller may write anywhere meanwhile. Without
+// kernel support, or without a thread to be had, it does nothing. The
+// destructor waits for the thread.
+class BackgroundPrefault {
+public:
+    BackgroundPrefault(void* storage, std::size_t bytes);
+    ~BackgroundPrefault();
+    BackgroundPrefault(const BackgroundPrefault&) = delete;
+    BackgroundPrefault& operator=(const BackgroundPrefault&) = delete;
+
+    // Storage smaller than this is faulted in by its first writer.
+    static constexpr std::size_t kAtLeast = std::size_t(8) << 20;
+
+private:
+    std::thread thread_;
 };
 
 // Nearest-neighbour resample of the whole source onto the destination

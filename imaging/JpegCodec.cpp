@@ -497,7 +497,10 @@ void TJPEGImage::DecodeInto(Bitmap24& out) const
     JpegRowReader reader(*this);
     // libjpeg writes every row it delivers, so the storage is not painted
     // first; the reader paints only rows libjpeg never delivers.
+    const std::size_t room = out.capacity();
     out.setSizeForOverwrite(reader.Width(), reader.Height());
+    // Fresh storage has its pages faulted in beside the decoder.
+    const BackgroundPrefault prefault(out.capacity() > room ? out.data() : nullptr, out.byteCount());
     reader.ReadRows(out.data(), out.rowBytes(), reader.Height());
     reader.Finish();
 }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 using namespace lumivane;
 using namespace lumivane::testing;
 
@@ -155,6 +157,38 @@ TEST(Bitmap24, StretchFromRowBands_GivesStretchDrawsPicture)
             stretchRowsInto(source.scanLine(y), source.rowBytes(), y, std::min(c.band, c.sourceH - y), c.sourceW,
                             c.sourceH, banded);
         EXPECT_EQ(banded, expected);
+    }
+}
+
+// Faulting pages in beside a writer never changes a byte the writer puts
+// there, whether the storage is fresh or already written, aligned or not,
+// and whatever its size.
+TEST(BackgroundPrefault, LeavesEveryByteAWriterPutsThere)
+{
+    struct Case {
+        int width, height;
+        std::size_t offset; // bytes into the pixels where the faulted range starts
+    };
+    const Case cases[] = {{3000, 2000, 0}, {3001, 1999, 4095}, {100, 100, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        for (int round = 0; round < 2; ++round) {
+            Bitmap24 fresh;
+            fresh.setSizeForOverwrite(c.width, c.height);
+            std::uint8_t* bytes = fresh.data();
+            const std::size_t count = fresh.byteCount();
+            if (round == 1)
+                std::memset(bytes, 0x5A, count); // pages already present
+            {
+                const BackgroundPrefault prefault(bytes + c.offset, count - c.offset);
+                for (std::size_t i = 0; i < count; ++i)
+                    bytes[i] = std::uint8_t(i * 7 + 3);
+            }
+            std::size_t wrong = 0;
+            for (std::size_t i = 0; i < count; ++i)
+                wrong += bytes[i] != std::uint8_t(i * 7 + 3);
+            EXPECT_EQ(wrong, 0u) << "round " << round;
+        }
     }
 }
 
