@@ -62,6 +62,18 @@ void freePixelBlock(void* block, std::size_t bytes) noexcept
 
 } // namespace detail
 
+void AdviseHugePages(void* storage, std::size_t bytes)
+{
+    if (!storage || bytes < detail::kLargeBlock)
+        return;
+    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(storage) + detail::kHugePage - 1) &
+                                 ~std::uintptr_t(detail::kHugePage - 1);
+    const std::uintptr_t end =
+        (reinterpret_cast<std::uintptr_t>(storage) + bytes) & ~std::uintptr_t(detail::kHugePage - 1);
+    if (end > begin)
+        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
 BackgroundPrefault::BackgroundPrefault(void* storage, std::size_t bytes)
 {
     if (!storage || bytes < kAtLeast)

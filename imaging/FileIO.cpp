@@ -1,5 +1,7 @@
 #include "FileIO.h"
 
+#include "Bitmap24.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -211,8 +213,12 @@ void ReadWholeFileInto(const std::string& path, std::vector<std::uint8_t>& bytes
     struct stat info {};
     // Room for the whole file and the read that finds its end, so the
     // bytes are neither moved nor a second block touched.
-    if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+    if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        const std::size_t room = bytes.capacity();
         bytes.reserve(std::size_t(info.st_size) + 65536);
+        if (bytes.capacity() != room)
+            AdviseHugePages(bytes.data(), bytes.capacity());
+    }
     // Read until end of file rather than trusting the size: the file may
     // change while it is read, and special files report no size. The
     // vector's current size is room already filled: reads overwrite it.

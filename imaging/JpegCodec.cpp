@@ -400,7 +400,10 @@ JpegBandEncoder::JpegBandEncoder(int width, int height, int quality, std::vector
     // growVectorDestination), so fresh memory beyond the file's size is
     // never touched.
     const std::size_t guess = std::size_t(width) * 3 * std::size_t(height) / 6 + 65536;
-    out.reserve(std::max(guess, out.capacity()));
+    const std::size_t room = out.capacity();
+    out.reserve(std::max(guess, room));
+    if (out.capacity() != room)
+        AdviseHugePages(out.data(), out.capacity());
     // An earlier encode's bytes are room already paid for: the encoder
     // overwrites them, so the vector keeps that size rather than shrinking
     // and filling the same bytes with zeros again as it grows.

@@ -49,7 +49,9 @@ TEST(FileIO, ReadIntoAReusedBuffer_HoldsExactlyEachFile)
             bytes[i] = std::uint8_t(i * 131 + std::size_t(seed));
         return bytes;
     };
-    const std::pair<std::size_t, int> files[] = {{300001, 1}, {1000, 2}, {0, 3}, {65536, 4}, {500000, 5}, {500000, 6}};
+    // Above 4 MiB the buffer's storage is also advised to use huge pages.
+    const std::pair<std::size_t, int> files[] = {{300001, 1}, {1000, 2}, {0, 3}, {65536, 4}, {6000017, 7},
+                                                 {500000, 5}, {500000, 6}};
     std::vector<std::uint8_t> buffer;
     const std::uint8_t* lastStorage = nullptr;
     for (const auto& [size, seed] : files) {
