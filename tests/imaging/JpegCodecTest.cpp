@@ -16,8 +16,10 @@ using namespace lumivane::testing;
 namespace {
 
 // Encodes with libjpeg directly, for kinds of file the program never
-// writes: one-component grey and progressive colour.
-std::vector<std::uint8_t> encodeWithLibjpeg(const Bitmap24& image, bool grey, bool progressive, int quality)
+// writes; `fillRow(y, row)` gives row y's samples.
+template <typename FillRow>
+std::vector<std::uint8_t> encodeRows(int width, int height, int components, J_COLOR_SPACE space, bool progressive,
+                                     int quality, FillRow fillRow)
 {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr err;
@@ -26,24 +28,18 @@ std::vector<std::uint8_t> encodeWithLibjpeg(const Bitmap24& image, bool grey, bo
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
     jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = JDIMENSION(image.width());
-    cinfo.image_height = JDIMENSION(image.height());
-    cinfo.input_components = grey ? 1 : 3;
-    cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    cinfo.image_width = JDIMENSION(width);
+    cinfo.image_height = JDIMENSION(height);
+    cinfo.input_components = components;
+    cinfo.in_color_space = space;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     if (progressive)
         jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
-    std::vector<std::uint8_t> row(std::size_t(image.width()) * 3);
+    std::vector<std::uint8_t> row(std::size_t(width) * std::size_t(components));
     while (cinfo.next_scanline < cinfo.image_height) {
-        const std::uint8_t* src = image.scanLine(int(cinfo.next_scanline));
-        if (grey) {
-            for (int x = 0; x < image.width(); ++x)
-                row[std::size_t(x)] = src[3 * x + 1]; // the green channel as the grey level
-        } else {
-            std::memcpy(row.data(), src, row.size());
-        }
+        fillRow(int(cinfo.next_scanline), row.data());
         JSAMPROW rows[1] = {row.data()};
         jpeg_write_scanlines(&cinfo, rows, 1);
     }
@@ -52,6 +48,21 @@ std::vector<std::uint8_t> encodeWithLibjpeg(const Bitmap24& image, bool grey, bo
     jpeg_destroy_compress(&cinfo);
     std::free(buffer);
     return out;
+}
+
+// One-component grey and progressive colour.
+std::vector<std::uint8_t> encodeWithLibjpeg(const Bitmap24& image, bool grey, bool progressive, int quality)
+{
+    return encodeRows(image.width(), image.height(), grey ? 1 : 3, grey ? JCS_GRAYSCALE : JCS_EXT_BGR, progressive,
+                      quality, [&](int y, std::uint8_t* row) {
+                          const std::uint8_t* src = image.scanLine(y);
+                          if (grey) {
+                              for (int x = 0; x < image.width(); ++x)
+                                  row[x] = src[3 * x + 1]; // the green channel as the grey level
+                          } else {
+                              std::memcpy(row, src, image.rowBytes());
+                          }
+                      });
 }
 
 // The encoder's settings, written out independently with libjpeg: RGB
@@ -406,32 +417,11 @@ namespace {
 // the Adobe marker), for the decoder's CMYK path.
 std::vector<std::uint8_t> encodeCmyk(int width, int height)
 {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr err;
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = JDIMENSION(width);
-    cinfo.image_height = JDIMENSION(height);
-    cinfo.input_components = 4;
-    cinfo.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&cinfo);
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<std::uint8_t> row(std::size_t(width) * 4);
-    while (cinfo.next_scanline < cinfo.image_height) {
+    return encodeRows(width, height, 4, JCS_CMYK, false, 75, [&](int y, std::uint8_t* row) {
         for (int x = 0; x < width; ++x)
             for (int c = 0; c < 4; ++c)
-                row[std::size_t(4 * x + c)] = std::uint8_t((x * 37 + int(cinfo.next_scanline) * 11 + c * 60) & 0xFF);
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&cinfo, rows, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    std::vector<std::uint8_t> out(buffer, buffer + size);
-    jpeg_destroy_compress(&cinfo);
-    std::free(buffer);
-    return out;
+                row[4 * x + c] = std::uint8_t((x * 37 + y * 11 + c * 60) & 0xFF);
+    });
 }
 
 // The file with a second frame header just before its end: libjpeg gives up
