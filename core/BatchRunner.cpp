@@ -200,6 +200,10 @@ private:
     };
 
     bool stopped() const { return stop_ && stop_->load(); }
+    bool wantsPreviews() const
+    {
+        return settings_.decoded && settings_.previewWidth > 0 && settings_.previewHeight > 0;
+    }
 
     // Opens photograph i into `into` (reusing its decoded storage); false
     // with the outcome set when it cannot be read.
@@ -266,7 +270,7 @@ private:
 
     void showDecoded(std::size_t i, const Bitmap24& photo)
     {
-        if (!settings_.decoded || settings_.previewWidth <= 0 || settings_.previewHeight <= 0)
+        if (!wantsPreviews())
             return;
         Bitmap24 preview;
         preview.setSizeForOverwrite(settings_.previewWidth, settings_.previewHeight);
@@ -292,7 +296,7 @@ private:
         const int width = reader.Width(), height = reader.Height();
         Bitmap24 preview;
         SavePipeline::RowObserver observe;
-        if (settings_.decoded && settings_.previewWidth > 0 && settings_.previewHeight > 0) {
+        if (wantsPreviews()) {
             preview.setSizeForOverwrite(settings_.previewWidth, settings_.previewHeight);
             observe = [&](int firstRow, const std::uint8_t* rows, std::size_t stride, int count) {
                 stretchRowsInto(rows, stride, firstRow, count, width, height, preview);

@@ -82,6 +82,51 @@ private:
     BandHandoff& handoff_;
 };
 
+// The rows of a photograph being decoded, read a band at a time into one
+// buffer and shown to the observer as read. Rows outside the written window
+// are decoded too: the file must decode to its end for a fault anywhere in
+// it to be found.
+class RowFeed {
+public:
+    RowFeed(JpegRowReader& source, std::vector<std::uint8_t>& band, int bandRows,
+            const SavePipeline::RowObserver& observe)
+        : rowBytes(std::size_t(source.Width()) * 3), source_(source), bandRows_(bandRows), observe_(observe)
+    {
+        if (band.size() < std::size_t(bandRows) * rowBytes)
+            band.resize(std::size_t(bandRows) * rowBytes);
+        rows_ = band.data();
+    }
+
+    // Rows first .. first + count - 1 (at most a band), the next ones of the file.
+    const std::uint8_t* read(int first, int count)
+    {
+        source_.ReadRows(rows_, rowBytes, count);
+        if (observe_)
+            observe_(first, rows_, rowBytes, count);
+        return rows_;
+    }
+    // Reads and drops rows from .. to - 1.
+    void skip(int from, int to)
+    {
+        for (int y = from; y < to; y += bandRows_)
+            read(y, std::min(bandRows_, to - y));
+    }
+    // Reads the rows from `from` to the end and lets the reader finish.
+    void finish(int from)
+    {
+        skip(from, source_.Height());
+        source_.Finish();
+    }
+
+    const std::size_t rowBytes;
+
+private:
+    JpegRowReader& source_;
+    int bandRows_;
+    const SavePipeline::RowObserver& observe_;
+    std::uint8_t* rows_ = nullptr;
+};
+
 } // namespace
 
 SavePipeline::SavePipeline(int threads, int bandRows) : threads_(threads), bandRows_(std::max(bandRows, 1)) {}
@@ -245,31 +290,6 @@ std::string SavePipeline::SaveCorrectedBmp(const Bitmap24& unprocessed, const Bi
     });
 }
 
-void SavePipeline::streamRows(
-    JpegRowReader& source, const Rect& window, const RowObserver& observe,
-    const std::function<void(const Rect& part, const std::uint8_t* rows, std::size_t stride)>& take)
-{
-    const int height = source.Height();
-    const std::size_t rowBytes = std::size_t(source.Width()) * 3;
-    const int bandRows = std::min(bandRows_, std::max(height, 1));
-    if (decodedRows_.size() < std::size_t(bandRows) * rowBytes)
-        decodedRows_.resize(std::size_t(bandRows) * rowBytes);
-    std::uint8_t* rows = decodedRows_.data();
-    // Rows outside the window are decoded too: the file must decode to its
-    // end for a fault anywhere in it to be found.
-    for (int y = 0; y < height; y += bandRows) {
-        const int count = std::min(bandRows, height - y);
-        source.ReadRows(rows, rowBytes, count);
-        if (observe)
-            observe(y, rows, rowBytes, count);
-        const int top = std::max(y, window.top);
-        const int bottom = std::min(y + count, window.bottom);
-        if (top < bottom)
-            take(Rect{window.left, top, window.right, bottom}, rows + std::size_t(top - y) * rowBytes, rowBytes);
-    }
-    source.Finish();
-}
-
 SaveResult SavePipeline::SaveCorrectedJpeg(JpegRowReader& source, const Bitmap24& maskFull,
                                            const CorrectionRegion& region, float damping,
                                            const CorrectionTargets& targets, const CropMargins& crop, int quality,
@@ -278,37 +298,18 @@ SaveResult SavePipeline::SaveCorrectedJpeg(JpegRowReader& source, const Bitmap24
 {
     const Rect window = outputWindow(source.Width(), source.Height(), crop);
     const CorrectionPass pass(source.Width(), source.Height(), maskFull, region, damping, targets);
-    const std::size_t rowBytes = std::size_t(source.Width()) * 3;
-    const int bandRows = std::min(bandRows_, window.height());
-    if (decodedRows_.size() < std::size_t(bandRows) * rowBytes)
-        decodedRows_.resize(std::size_t(bandRows) * rowBytes);
-    std::uint8_t* rows = decodedRows_.data();
-    // Reads `count` rows from `first` on into the decoded band and shows
-    // them to the observer.
-    auto read = [&](int first, int count) {
-        source.ReadRows(rows, rowBytes, count);
-        if (observe)
-            observe(first, rows, rowBytes, count);
-    };
-    // Rows outside the window are decoded too: the file must decode to its
-    // end for a fault anywhere in it to be found.
-    auto skip = [&](int from, int to) {
-        for (int y = from; y < to; y += bandRows)
-            read(y, std::min(bandRows, to - y));
-    };
+    RowFeed feed(source, decodedRows_, std::min(bandRows_, window.height()), observe);
     // The bands are made in order by one thread (on a second thread when
     // the pipeline has one): the rows above the window first, then each
     // band decoded and corrected; the rows below and the end of the file
     // after the last band.
     encodeBands(window, quality, true, [&](const Rect& band, std::uint8_t* out, std::size_t stride) {
         if (band.top == window.top)
-            skip(0, window.top);
-        read(band.top, band.height());
-        pass.CorrectRowsInto(band, rows, std::ptrdiff_t(rowBytes), out, std::ptrdiff_t(stride));
-        if (band.bottom == window.bottom) {
-            skip(window.bottom, source.Height());
-            source.Finish();
-        }
+            feed.skip(0, window.top);
+        pass.CorrectRowsInto(band, feed.read(band.top, band.height()), std::ptrdiff_t(feed.rowBytes), out,
+                             std::ptrdiff_t(stride));
+        if (band.bottom == window.bottom)
+            feed.finish(window.bottom);
     });
     SaveResult result;
     result.path = target.WriteWith([&](const std::string& path, WriteMode mode) {
@@ -326,10 +327,16 @@ std::string SavePipeline::SaveCorrectedBmp(JpegRowReader& source, const Bitmap24
     const CorrectionPass pass(source.Width(), source.Height(), maskFull, region, damping, targets);
     std::size_t stride = 0;
     std::uint8_t* topRow = prepareBmpFile(window, stride);
-    streamRows(source, window, observe, [&](const Rect& part, const std::uint8_t* rows, std::size_t rowStride) {
-        pass.CorrectRowsInto(part, rows, std::ptrdiff_t(rowStride),
-                             topRow - std::size_t(part.top - window.top) * stride, -std::ptrdiff_t(stride));
-    });
+    const int bandRows = std::min(bandRows_, window.height());
+    RowFeed feed(source, decodedRows_, bandRows, observe);
+    feed.skip(0, window.top);
+    for (int top = window.top; top < window.bottom; top += bandRows) {
+        const Rect band{window.left, top, window.right, std::min(top + bandRows, window.bottom)};
+        // Written upwards from the top row's place.
+        pass.CorrectRowsInto(band, feed.read(band.top, band.height()), std::ptrdiff_t(feed.rowBytes),
+                             topRow - std::size_t(top - window.top) * stride, -std::ptrdiff_t(stride));
+    }
+    feed.finish(window.bottom);
     return target.WriteWith([&](const std::string& path, WriteMode mode) {
         WriteFileAtomically(path, bmpFile_.data(), bmpFile_.size(), mode);
     });

@@ -111,11 +111,6 @@ private:
     // otherwise the encoding thread makes a band itself when the other has
     // not got to it.
     void encodeBands(const Rect& window, int quality, bool inOrderOnly, const BandMaker& makeBand);
-    // Reads every row of `source` a band at a time and hands the part of
-    // each band inside `window` to `take` (its first row's place in the
-    // photograph, those rows at full width, their stride).
-    void streamRows(JpegRowReader& source, const Rect& window, const RowObserver& observe,
-                    const std::function<void(const Rect& part, const std::uint8_t* rows, std::size_t stride)>& take);
     // The BMP file of `window`'s size with header and row padding, its
     // pixels left to the caller; returns where the top row goes.
     std::uint8_t* prepareBmpFile(const Rect& window, std::size_t& stride);
