@@ -186,13 +186,15 @@ bool TImageMetadata::ReadMetadata(const std::string& name)
     try {
         readStatus = "Not an EXIF file";
         const std::string extension = LowerCase(fs::path(name).extension().string());
-        if (extension == ".jpg" || extension == ".jpeg" || extension == ".jpe") {
-            if (LoadJpeg(name))
-                readStatus = "<none>";
-        } else if (extension == ".tif" || extension == ".tiff" || extension == ".nef") {
-            if (LoadTiff(name))
-                readStatus = "<none>";
-        }
+        bool completed = false;
+        if (extension == ".jpg" || extension == ".jpeg" || extension == ".jpe")
+            completed = LoadJpeg(name);
+        else if (extension == ".tif" || extension == ".tiff" || extension == ".nef")
+            completed = LoadTiff(name);
+        // A completed read says "<none>", unless its maker note could not be
+        // read whole: callers are told of the first fault met there.
+        if (completed)
+            readStatus = exif && !exif->makerNoteError.empty() ? exif->makerNoteError : "<none>";
     } catch (const std::exception&) {
         readStatus = "Illegal Exif construction";
     }
