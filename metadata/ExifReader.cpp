@@ -482,9 +482,11 @@ void TImageInfo::WalkDirectory(int64_t start, int64_t base, DirectoryKind kind, 
             exifVersion = raw.substr(0, 6);
             break;
         case kTagLensModel:
-            // Not in the tag tables (so not listed), but mask matching needs it.
+            // Not in the tag tables (so not listed), but mask matching needs
+            // it: the stored text up to its first NUL, so that padding does
+            // not turn into the "." of display texts.
             if (type == uint16_t(TiffType::Ascii))
-                lensModel = text.substr(0, 64);
+                lensModel = raw.substr(0, std::min<std::size_t>(raw.find('\0'), 64));
             break;
         case kTagSubIfds:
         case kTagExifOffset:

@@ -137,7 +137,7 @@ public:
     std::string exifVersion;      // raw bytes of tag 0x9000, at most 6
     std::string make;             // text of tag 0x010F, at most 32 characters
     std::string model;            // text of tag 0x0110, at most 40 characters
-    std::string lensModel;        // text of tag 0xA434, at most 64 characters (not in the tag list)
+    std::string lensModel;        // tag 0xA434 up to its first NUL, at most 64 bytes (not in the tag list)
     int height = 0;               // tag 0x0101 or 0xA003
     int width = 0;                // tag 0x0100 or 0xA002
     Bytes makerNoteBytes;         // raw bytes of tag 0x927C
