@@ -32,6 +32,11 @@ public:
         return form_.services().saveFile(&form_, request).toStdString();
     }
 
+    bool ConfirmReplace(const std::string& path) override
+    {
+        return form_.services().askYesNo(&form_, QString::fromStdString(ReplaceQuestion(path)));
+    }
+
     std::string AskOutputFolder() override
     {
         // The controls are locked before the dialog lets the event loop run.

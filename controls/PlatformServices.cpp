@@ -57,6 +57,12 @@ void QtPlatformServices::showMessage(QWidget* parent, const QString& text)
     QMessageBox::information(parent, QApplication::applicationName(), text);
 }
 
+bool QtPlatformServices::askYesNo(QWidget* parent, const QString& text)
+{
+    return QMessageBox::question(parent, QApplication::applicationName(), text,
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
 void QtPlatformServices::showError(QWidget* parent, const QString& text)
 {
     QMessageBox::critical(parent, QApplication::applicationName(), text);

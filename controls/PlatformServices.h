@@ -41,6 +41,8 @@ public:
                                bool allowNewFolder) = 0;
     // A modal message box with one text and an OK button.
     virtual void showMessage(QWidget* parent, const QString& text) = 0;
+    // A modal question with Yes and No buttons (No the default); true for Yes.
+    virtual bool askYesNo(QWidget* parent, const QString& text) = 0;
     // The default display of an error that ended an event handler.
     virtual void showError(QWidget* parent, const QString& text) = 0;
     // Asks the desktop to open an address; the outcome is not reported.
@@ -61,6 +63,7 @@ public:
     QString pickFolder(QWidget* parent, const QString& title, const QString& startFolder,
                        bool allowNewFolder) override;
     void showMessage(QWidget* parent, const QString& text) override;
+    bool askYesNo(QWidget* parent, const QString& text) override;
     void showError(QWidget* parent, const QString& text) override;
     void openUrl(const QString& url) override;
     void processEvents() override;

@@ -1,8 +1,11 @@
 #include "ExifTransplant.h"
 
+#include "ByteReader.h"
+
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <sys/stat.h>
 
 namespace lumivane {
@@ -94,20 +97,87 @@ bool iccComplete(const std::uint8_t* head, const std::vector<CarriedSection>& se
 
 ExifHead found(std::size_t size)
 {
-    return ExifHead{TransplantResult::Transplanted, size};
+    return ExifHead{TransplantResult::Transplanted, 0, size};
 }
 
 ExifHead outcome(TransplantResult result)
 {
-    return ExifHead{result, 0};
+    return ExifHead{result, 0, 0};
 }
+
+bool isExifPayload(const ByteReader& reader, std::int64_t payload, std::size_t size)
+{
+    static constexpr std::uint8_t kExifId[] = {'E', 'x', 'i', 'f', 0, 0};
+    if (size < sizeof kExifId)
+        return false;
+    for (std::size_t i = 0; i < sizeof kExifId; ++i)
+        if (reader.Byte(payload + std::int64_t(i)) != kExifId[i])
+            return false;
+    return true;
+}
+
+// A JFIF source (SOI + APP0): its sections are walked from SOI. The usual
+// file has its APP1 in the run of APPn and comment sections right after
+// SOI; everything through that APP1 is then a valid head for the encoder's
+// tables and scan, and is copied whole. An APP1 anywhere else (after the
+// tables or frame header) cannot take the head along without doubling
+// them, so only an EXIF APP1 found there is copied, alone, behind the
+// encoder's own head. An Adobe APP14 in the run could turn the decoder's
+// colour transform off, so a head holding one is never copied whole.
+// A malformed or cut section inside the run means the head cannot be
+// trusted (Skipped); one after the run ends the walk.
+ExifHead findJfifExif(const std::uint8_t* head, std::size_t size)
+{
+    const ByteReader reader(head, size, true);
+    bool inLeadingRun = true;
+    bool adobeInRun = false;
+    const ExifHead broken = outcome(TransplantResult::Skipped);
+    const ExifHead none = outcome(TransplantResult::NoExifFound);
+    std::int64_t pos = 3; // 1-based: the marker after SOI
+    for (;;) {
+        if (!reader.Contains(pos, 2) || reader.Byte(pos) != 0xFF)
+            return inLeadingRun ? broken : none;
+        const std::uint8_t code = reader.Byte(pos + 1);
+        if (code == 0xFF) {
+            ++pos; // a fill byte before a marker
+            continue;
+        }
+        // Start of scan or end of image ends the head; markers without a
+        // length have no place in it.
+        if (code == 0xDA || code == 0xD9)
+            return none;
+        if (code == 0xD8 || code == 0x01 || code == 0x00 || (code >= 0xD0 && code <= 0xD7))
+            return inLeadingRun ? broken : none;
+        const bool appOrComment = (code >= 0xE0 && code <= 0xEF) || code == 0xFE;
+        if (!appOrComment)
+            inLeadingRun = false;
+        if (!reader.Contains(pos + 2, 2))
+            return inLeadingRun ? broken : none;
+        const std::size_t length = reader.Read16BigEndian(pos + 2);
+        if (length < 2 || !reader.Contains(pos + 2, std::int64_t(length)))
+            return inLeadingRun ? broken : none;
+        const std::size_t start = std::size_t(pos - 1);
+        if (code == 0xE1) {
+            if (inLeadingRun && !adobeInRun)
+                return found(start + 2 + length);
+            if (isExifPayload(reader, pos + 4, length - 2))
+                return ExifHead{TransplantResult::Transplanted, start, length + 2};
+        }
+        if (code == 0xEE && inLeadingRun)
+            adobeInRun = true;
+        pos += std::int64_t(2 + length);
+    }
+}
+
+// Up to n bytes from the start of the source.
+using HeadReader = std::function<std::vector<std::uint8_t>(std::size_t n)>;
 
 // The bytes of the sections to carry, back to back. `sourceHead` holds the
 // first bytes of the source; when the section list runs past them and the
 // file goes on, more of its head is read (up to kCarryReadLimit) into a
 // buffer of its own, so that the EXIF head's bytes stay those checked even
 // if the file changes meanwhile.
-std::vector<std::uint8_t> findCarried(const std::string& sourceFile, const std::vector<std::uint8_t>& sourceHead,
+std::vector<std::uint8_t> findCarried(const HeadReader& readHead, const std::vector<std::uint8_t>& sourceHead,
                                       std::size_t from)
 {
     std::vector<std::uint8_t> longer;
@@ -118,7 +188,7 @@ std::vector<std::uint8_t> findCarried(const std::string& sourceFile, const std::
     // the section the walk stopped at, doubling to keep the re-reads few.
     while (walk.bytesNeeded > bytes->size() && bytes->size() == limit && limit < kCarryReadLimit) {
         limit = std::min(std::max(limit * 2, walk.bytesNeeded), kCarryReadLimit);
-        longer = ReadFileHead(sourceFile, limit);
+        longer = readHead(limit);
         bytes = &longer;
         walk = FindCarriedSections(bytes->data(), bytes->size(), from);
     }
@@ -127,6 +197,52 @@ std::vector<std::uint8_t> findCarried(const std::string& sourceFile, const std::
         carried.insert(carried.end(), bytes->begin() + std::ptrdiff_t(s.offset),
                        bytes->begin() + std::ptrdiff_t(s.offset + s.size));
     return carried;
+}
+
+// What goes into the file: the source bytes it takes and where they go.
+struct Transplant {
+    ExifHead head = outcome(TransplantResult::SourceMissing);
+    std::vector<std::uint8_t> sourceHead;
+    std::vector<std::uint8_t> carried;
+};
+
+// Reads what is needed of the source through `readHead` and decides the
+// file. Raises what `readHead` raises.
+void planTransplant(const std::uint8_t* encoded, std::size_t size, const HeadReader& readHead, Transplant& plan)
+{
+    plan.sourceHead = readHead(kExifHeadReadLimit);
+    plan.head = FindExifHead(plan.sourceHead.data(), std::min(plan.sourceHead.size(), kExifHeadReadLimit));
+    if (!hasEncoderHead(encoded, size)) {
+        if (plan.head.result == TransplantResult::Transplanted)
+            plan.head = outcome(TransplantResult::Skipped);
+        return;
+    }
+    // A whole head copied holds the sections before its end already; an
+    // EXIF section copied alone leaves every carried section to be found.
+    const bool wholeHead = plan.head.result == TransplantResult::Transplanted && plan.head.offset == 0;
+    plan.carried = findCarried(readHead, plan.sourceHead, wholeHead ? plan.head.size : 0);
+}
+
+// The file's pieces in order: the source's head through its EXIF section
+// in place of the encoder's head, or the encoder's head followed by the
+// EXIF section alone; then the carried sections and the rest of the
+// encoder's output. With nothing to add, the encoder's output as it is.
+struct Pieces {
+    ByteSpan front, exif, carried, rest;
+};
+
+Pieces piecesOf(const std::uint8_t* encoded, std::size_t size, const Transplant& plan)
+{
+    const ExifHead& head = plan.head;
+    const bool transplanted = head.result == TransplantResult::Transplanted;
+    if (!transplanted && plan.carried.empty())
+        return Pieces{{}, {}, {}, ByteSpan{encoded, size}};
+    const ByteSpan carried{plan.carried.data(), plan.carried.size()};
+    const ByteSpan rest{encoded + kEncoderHeadSize, size - kEncoderHeadSize};
+    if (transplanted && head.offset == 0)
+        return Pieces{ByteSpan{plan.sourceHead.data(), head.size}, {}, carried, rest};
+    const ByteSpan exif = transplanted ? ByteSpan{plan.sourceHead.data() + head.offset, head.size} : ByteSpan{};
+    return Pieces{ByteSpan{encoded, kEncoderHeadSize}, exif, carried, rest};
 }
 
 } // namespace
@@ -152,24 +268,8 @@ ExifHead FindExifHead(const std::uint8_t* head, std::size_t size)
         return found(length + 4);
     }
 
-    if (std::memcmp(head, kSoiApp0, 4) == 0) {
-        const std::size_t n = std::min(size, kMaxJfifSearch);
-        // A plain byte search for the first 0xFF 0xE1 pair; a pair whose
-        // length field reads 0 is not an APP1 section and the search goes on.
-        for (std::size_t j = 0; j + 1 < n; ++j) {
-            if (head[j] != 0xFF || head[j + 1] != 0xE1)
-                continue;
-            if (j + 3 >= n)
-                return outcome(TransplantResult::Skipped); // length field beyond the bytes read
-            const std::size_t length = bigEndian16(head + j + 2);
-            if (length == 0)
-                continue;
-            if (length < 2 || j + 2 + length > n)
-                return outcome(TransplantResult::Skipped); // section runs past the bytes read
-            return found(j + 2 + length);
-        }
-        return outcome(TransplantResult::NoExifFound);
-    }
+    if (std::memcmp(head, kSoiApp0, 4) == 0)
+        return findJfifExif(head, std::min(size, kMaxJfifSearch));
 
     return outcome(TransplantResult::NotApplicable);
 }
@@ -221,45 +321,43 @@ CarriedSections FindCarriedSections(const std::uint8_t* head, std::size_t size, 
 TransplantResult WriteJpegWithExif(const std::uint8_t* encoded, std::size_t size, const std::string& sourceFile,
                                    const std::string& outPath, WriteMode mode)
 {
-    std::vector<std::uint8_t> sourceHead;
-    std::vector<std::uint8_t> carried;
-    ExifHead head = outcome(TransplantResult::SourceMissing);
+    Transplant plan;
     // A source that cannot be read must not cost the user the photograph:
     // the output is written without EXIF first and the error raised after.
     std::exception_ptr sourceError;
     if (sourceExists(sourceFile)) {
         try {
-            sourceHead = ReadFileHead(sourceFile, kExifHeadReadLimit);
-            head = FindExifHead(sourceHead.data(), std::min(sourceHead.size(), kExifHeadReadLimit));
-            if (head.result == TransplantResult::Transplanted && !hasEncoderHead(encoded, size))
-                head = outcome(TransplantResult::Skipped);
-            if (hasEncoderHead(encoded, size))
-                carried = findCarried(sourceFile, sourceHead, head.size);
+            planTransplant(encoded, size, [&](std::size_t n) { return ReadFileHead(sourceFile, n); }, plan);
         } catch (const FileError&) {
             sourceError = std::current_exception();
-            head = outcome(TransplantResult::Skipped);
-            carried.clear();
+            plan = Transplant{};
+            plan.head = outcome(TransplantResult::Skipped);
         }
     }
-    if (carried.empty()) {
-        // Without a head to put in front, the file is the encoder's output as is.
-        const std::size_t skip = head.result == TransplantResult::Transplanted ? kEncoderHeadSize : 0;
-        WriteFileAtomically(outPath,
-                            {ByteSpan{sourceHead.data(), head.size}, ByteSpan{encoded + skip, size - skip}}, mode);
-    } else {
-        // The EXIF head, or else the encoder's own head, then the carried
-        // sections, then the encoded data after the encoder's head.
-        const ByteSpan front = head.result == TransplantResult::Transplanted
-                                   ? ByteSpan{sourceHead.data(), head.size}
-                                   : ByteSpan{encoded, kEncoderHeadSize};
-        WriteFileAtomically(outPath,
-                            {front, ByteSpan{carried.data(), carried.size()},
-                             ByteSpan{encoded + kEncoderHeadSize, size - kEncoderHeadSize}},
-                            mode);
-    }
+    const Pieces pieces = piecesOf(encoded, size, plan);
+    WriteFileAtomically(outPath, {pieces.front, pieces.exif, pieces.carried, pieces.rest}, mode);
     if (sourceError)
         std::rethrow_exception(sourceError);
-    return head.result;
+    return plan.head.result;
+}
+
+std::vector<std::uint8_t> AssembleJpegWithExif(const std::uint8_t* encoded, std::size_t size,
+                                               const std::uint8_t* source, std::size_t sourceSize,
+                                               TransplantResult* result)
+{
+    Transplant plan;
+    planTransplant(
+        encoded, size,
+        [&](std::size_t n) { return std::vector<std::uint8_t>(source, source + std::min(n, sourceSize)); }, plan);
+    const Pieces pieces = piecesOf(encoded, size, plan);
+    std::vector<std::uint8_t> file;
+    for (const ByteSpan& piece : {pieces.front, pieces.exif, pieces.carried, pieces.rest}) {
+        const auto* bytes = static_cast<const std::uint8_t*>(piece.data);
+        file.insert(file.end(), bytes, bytes + piece.size);
+    }
+    if (result)
+        *result = plan.head.result;
+    return file;
 }
 
 } // namespace lumivane

@@ -5,7 +5,9 @@
 // The encoder's output starts with a fixed 20-byte head: SOI and a JFIF APP0
 // section whose length field is 16. The file written is the source's head up
 // to and including its first APP1 section, followed by the encoded bytes
-// without those 20. It is put together in memory and written in one atomic
+// without those 20, when that head holds nothing but APPn and comment
+// sections (see FindExifHead); otherwise the encoder's head stays and only
+// the source's EXIF section follows it. It is put together in memory and written in one atomic
 // write (WriteFileAtomically), so the output is at every moment either
 // absent, the complete old file or the complete new one.
 //
@@ -37,19 +39,24 @@ enum class TransplantResult {
 // "Can not access " + path + ". Exiting..."
 std::string SourceMissingMessage(const std::string& path);
 
-// The source head to put in front of an encoder's output.
+// The source bytes to put in front of an encoder's output.
 struct ExifHead {
     TransplantResult result = TransplantResult::NotApplicable;
-    // The bytes to copy from the start of the source when result is
-    // Transplanted (SOI through the end of the first APP1 section).
+    // When result is Transplanted: the bytes [offset, offset + size) of the
+    // source. From offset 0 (SOI through the end of an APP1 section) they
+    // replace the encoder's 20-byte head; from a later offset they are an
+    // EXIF APP1 section alone, put right after the encoder's head.
+    std::size_t offset = 0;
     std::size_t size = 0;
 };
 
-// Finds the head to copy among the first bytes of a source photograph
-// (65536 of them suffice): for SOI + APP1, the whole APP1 section; for
-// SOI + APP0, everything through the first APP1 section found by a plain
-// byte search for 0xFF 0xE1 in the first 65535 bytes (a pair whose length
-// reads 0 does not count). Never looks past `size`.
+// Finds the bytes to copy among the first bytes of a source photograph
+// (65536 of them suffice). For SOI + APP1: the whole APP1 section with SOI.
+// For SOI + APP0 the sections are walked (within the first 65535 bytes):
+// an APP1 in the run of APPn and comment sections right after SOI is copied
+// with everything before it, unless that run holds an Adobe APP14; any
+// other APP1 never takes the source's head along, and only a section
+// carrying "Exif\0\0" is copied, alone. Never looks past `size`.
 ExifHead FindExifHead(const std::uint8_t* sourceHead, std::size_t size);
 
 // How many bytes of the source FindExifHead needs at most.
@@ -107,6 +114,14 @@ inline constexpr std::size_t kCarryReadLimit = std::size_t(8) << 20;
 TransplantResult WriteJpegWithExif(const std::uint8_t* encoded, std::size_t size,
                                    const std::string& sourceFile, const std::string& outPath,
                                    WriteMode mode = WriteMode::Replace);
+
+// The file WriteJpegWithExif writes, made in memory from the encoder's
+// output and the source's bytes `source` (the whole file, or at least its
+// head through the start of scan); `result` (when given) receives the
+// transplant's result.
+std::vector<std::uint8_t> AssembleJpegWithExif(const std::uint8_t* encoded, std::size_t size,
+                                               const std::uint8_t* source, std::size_t sourceSize,
+                                               TransplantResult* result = nullptr);
 
 inline TransplantResult WriteJpegWithExif(const std::vector<std::uint8_t>& encoded,
                                           const std::string& sourceFile, const std::string& outPath,

@@ -59,6 +59,25 @@ std::string FinalOutputPath(const std::string& outPath, bool bmp, bool cropped)
     return cropped ? outPath : ReplaceLast3(outPath, "bmp");
 }
 
+std::string SaveDialogOutputPath(const std::string& confirmed, bool bmp, bool cropped)
+{
+    if (bmp && cropped)
+        return confirmed;
+    const std::size_t slash = confirmed.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::string name = confirmed.substr(nameStart);
+    const std::string extension = bmp ? "bmp" : "jpg";
+    const std::string folder = confirmed.substr(0, nameStart);
+    if (name.size() < 4)
+        return folder + name + "." + extension;
+    return folder + ReplaceLast3(name, extension);
+}
+
+std::string ReplaceQuestion(const std::string& path)
+{
+    return path + " already exists.\nDo you want to replace it?";
+}
+
 std::string BatchCandidatePath(const std::string& folder, const std::string& outName, bool bmp,
                                std::uint32_t startTick, int attempt, bool cropped)
 {

@@ -31,6 +31,18 @@ std::string UpperSuffix3(const std::string& path);
 // case the path is used exactly as given.
 std::string FinalOutputPath(const std::string& outPath, bool bmp, bool cropped);
 
+// The file "Save Image" writes for the path confirmed in the save dialog:
+// the writer's extension replaces the last three characters of the
+// file-name part only, never reaching across a folder separator; a
+// file-name part under four characters gets "." and the extension appended
+// instead (".b" -> ".b.jpg"). A cropped BMP is written under the path as
+// given, as FinalOutputPath does.
+std::string SaveDialogOutputPath(const std::string& confirmed, bool bmp, bool cropped);
+
+// The question asked before such a file replaces an existing one, naming
+// it whole: "<path> already exists.\nDo you want to replace it?"
+std::string ReplaceQuestion(const std::string& path);
+
 // The names a batch tries in turn for one photograph, by attempt:
 //   0   folder + "/" + outName with the extension for the output type;
 //   1   folder + "/" + outName without its last four characters + "." +

@@ -329,6 +329,12 @@ bool Workflow::LoadMask(const std::string& chosen)
 
 bool Workflow::loadMaskFile(const std::string& file, bool fromFolder)
 {
+    // The open hotspot panel's picture, levels and cover belong to the mask
+    // in use; no mask replaces it before OK.
+    if (PanelOpen) {
+        say(" Close the hotspot panel with OK before loading the mask " + FileNamePart(file) + '.');
+        return false;
+    }
     workflow.CurrentFile = file;
 
     // Decode first, so a mask that cannot be read leaves the loaded mask, its

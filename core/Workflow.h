@@ -219,6 +219,11 @@ public:
     virtual std::uint32_t TickCount() = 0;
     // The save dialog's answer for one photograph; empty when cancelled.
     virtual std::string AskSavePath(const SaveDialogAnswerRequest& request) = 0;
+    // Whether the existing file `path` may be replaced: asked when the
+    // file a single save writes is not the one the save dialog confirmed
+    // (its extension was changed) and a file of that name exists. A host
+    // that cannot ask never replaces.
+    virtual bool ConfirmReplace(const std::string& /*path*/) { return false; }
     // The output folder of a batch; empty when cancelled.
     virtual std::string AskOutputFolder() = 0;
     // Called once the batch has its folder, before the first photograph is
@@ -384,7 +389,12 @@ public:
     bool NextEnabled() const { return !BatchRunning && workflow.FileIndex < int(workflow.Files.size()) - 1; }
     // Sliders, crop fields, offset and centre buttons, Store.
     bool AdjustmentsEnabled() const { return mask.MaskLoaded; }
-    bool SaveEnabled() const { return mask.MaskLoaded && workflow.PhotoPresent && !PanelOpen; }
+    // "Save Images" reads each photograph itself, so an unreadable one on
+    // screen does not stop it.
+    bool SaveEnabled() const
+    {
+        return mask.MaskLoaded && (workflow.PhotoPresent || workflow.Files.size() > 1) && !PanelOpen;
+    }
     bool LoadEnabled() const { return !PanelOpen; }
     // The groups and the caption a batch puts out of reach.
     bool GroupsEnabled() const { return !BatchRunning; }

@@ -222,7 +222,12 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
     workflow.SourceFile = workflow.CurrentFile;
     texts.PhotoHint = ' ' + workflow.CurrentFile + ' ';
     workflow.OutName = OutNameFor(workflow.CurrentFile, adjust.Quality == 101);
-    fitThumbnail(Image1.Width, Image1.Height);
+    // An unreadable TIFF on screen left no photograph: the thumbnail then
+    // shows the mask in its own proportions.
+    if (PhotoFull().empty())
+        fitThumbnail(mask.MaskImage.width(), mask.MaskImage.height());
+    else
+        fitThumbnail(Image1.Width, Image1.Height);
     showHeldPhotograph();
     if (batchError)
         std::rethrow_exception(batchError);

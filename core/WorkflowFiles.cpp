@@ -24,6 +24,13 @@ bool isFile(const std::string& path)
     return !path.empty() && std::filesystem::is_regular_file(std::filesystem::u8path(path), error);
 }
 
+// Whether anything, even a dangling link, has the name `path`.
+bool pathTaken(const std::string& path)
+{
+    std::error_code error;
+    return std::filesystem::exists(std::filesystem::symlink_status(std::filesystem::u8path(path), error));
+}
+
 // The slider texts are kept as text until the first mask load, but a text
 // that is no number would only fail then, in the middle of loading a
 // photograph, and again at every later load: check them while reading.
@@ -180,9 +187,9 @@ PhotoResult Workflow::saveShown(const std::string& outPath)
     const bool bmp = adjust.Quality == 101;
     const CropMargins crop = cropMargins();
 
-    // The save dialog asked before replacing a file, so the chosen name is
-    // written whether or not it exists.
-    const OutputTarget target(FinalOutputPath(outPath, bmp, HasCrop(crop)));
+    // The name was confirmed (by the save dialog, or again when the
+    // extension changed it), so it is written whether or not it exists.
+    const OutputTarget target(outPath);
     // The unprocessed photograph is corrected band by band while it is
     // encoded; the photograph itself is never changed, so nothing needs restoring.
     if (bmp) {
@@ -204,15 +211,20 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
 {
     SaveOutcome outcome;
     const int count = int(workflow.Files.size());
-    if (count == 0 || !workflow.PhotoPresent || !workflow.DecodeOk || MaskFull().empty()) {
+    // "Save Image" writes the photograph shown; "Save Images" reads every
+    // photograph of the list itself, skips one it cannot read and reports
+    // it at the end, the one on screen included.
+    const bool shownReadable = workflow.PhotoPresent && workflow.DecodeOk;
+    if (count == 0 || (count == 1 && !shownReadable) || MaskFull().empty()) {
         outcome.Refusal = "There is no photograph to save: " +
-                          (workflow.CurrentFile.empty() ? std::string("none is open.")
-                                                        : workflow.SourceFile + " could not be read.");
+                          (workflow.SourceFile.empty() ? std::string("none is open.")
+                                                       : workflow.SourceFile + " could not be read.");
         return outcome;
     }
     // Margins that leave nothing would write an empty picture: refuse
-    // before anything is corrected or written.
-    if (!CropLeavesPixels(Image1.Width, Image1.Height, cropMargins())) {
+    // before anything is corrected or written. (A batch checks each
+    // photograph it reads; the shown one is checked here when it was read.)
+    if (shownReadable && !CropLeavesPixels(Image1.Width, Image1.Height, cropMargins())) {
         outcome.Refusal = "The crop margins leave no pixels of the " + sizeText(Image1.Width, Image1.Height) +
                           " photograph; nothing was saved.";
         return outcome;
@@ -226,8 +238,15 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
             outcome.Cancelled = true;
             return outcome;
         }
+        // The dialog confirmed `chosen`; a file the extension rule makes of
+        // it is replaced only when confirmed by its own name.
+        const std::string path = SaveDialogOutputPath(chosen, bmp, HasCrop(cropMargins()));
+        if (path != chosen && pathTaken(path) && !host.ConfirmReplace(path)) {
+            outcome.Cancelled = true;
+            return outcome;
+        }
         try {
-            outcome.Results.push_back(saveShown(chosen));
+            outcome.Results.push_back(saveShown(path));
         } catch (const std::exception& e) {
             PhotoResult failed;
             failed.Source = workflow.SourceFile;

@@ -46,7 +46,7 @@ void Workflow::SetMaskFolder(const std::string& folder)
     FolderMask.clear();
     const std::exception_ptr writeError = writeMaskSettings();
     if (MaskMatchingOn() && workflow.PhotoPresent && workflow.DecodeOk) {
-        say(" Showing " + FileNamePart(workflow.CurrentFile));
+        say(" Showing " + FileNamePart(workflow.SourceFile));
         matchMask();
         if (mask.MaskLoaded) {
             updateMaskRatioLabel();
@@ -65,17 +65,22 @@ void Workflow::SetSmoothMask(bool smooth)
 {
     if (smooth == maskSettings.smooth)
         return;
+    // The open hotspot panel shows the mask as loaded and reads the levels
+    // picked from it: reloading the mask under it would leave the panel
+    // and the picked hotspot describing a mask no longer in use.
+    if (PanelOpen) {
+        say(" Close the hotspot panel with OK before changing \"Smooth mask\".");
+        return;
+    }
     maskSettings.smooth = smooth;
     decodedMasks_.Clear();
     const std::exception_ptr writeError = writeMaskSettings();
     // The mask in use is loaded again, smoothed or not.
     if (mask.MaskLoaded && workflow.PhotoPresent && workflow.LastMaskFile != "-") {
-        const std::string photo = workflow.CurrentFile;
         const std::string folderMask = FolderMask;
         if (loadMaskFile(workflow.LastMaskFile, !folderMask.empty()))
             say(std::string(smooth ? " Smoothed mask " : " Mask ") + FileNamePart(workflow.LastMaskFile) +
                 (smooth ? "." : " as taken.") + QualityStatusText(maskQuality));
-        workflow.CurrentFile = photo;
         FolderMask = folderMask;
     }
     if (writeError)
@@ -85,8 +90,8 @@ void Workflow::SetSmoothMask(bool smooth)
 void Workflow::matchMask()
 {
     const std::string shown = texts.Status;
-    const std::string photo = workflow.CurrentFile;
-    const MaskChoice choice = ChooseFromFolder(maskFolder_, photo);
+    // The photograph's own name: CurrentFile names the mask after a mask load.
+    const MaskChoice choice = ChooseFromFolder(maskFolder_, workflow.SourceFile);
     if (choice.path.empty()) {
         // The mask in use stays.
         say(shown + "; no mask of the folder matches " + DescribeCamera(choice.photo) + '.');
@@ -94,8 +99,13 @@ void Workflow::matchMask()
     }
     bool fresh = false;
     if (!mask.MaskLoaded || choice.path != FolderMask) {
+        // The open hotspot panel keeps the mask it shows (see SetSmoothMask);
+        // the next photograph shown after OK gets its mask again.
+        if (PanelOpen) {
+            say(shown + "; the mask stays while the hotspot panel is open.");
+            return;
+        }
         const bool loaded = loadMaskFile(choice.path, true);
-        workflow.CurrentFile = photo;
         if (!loaded)
             return; // loadMaskFile said why
         FolderMask = choice.path;

@@ -79,6 +79,12 @@ public:
     {
     }
 
+    // Over raw bytes held elsewhere (a file head read into a buffer).
+    ByteReader(const unsigned char* data, std::size_t size, bool bigEndian)
+        : data_(data), size_(int64_t(size)), bigEndian_(bigEndian)
+    {
+    }
+
     int64_t Size() const { return size_; }
     bool BigEndian() const { return bigEndian_; }
 

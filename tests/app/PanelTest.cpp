@@ -6,6 +6,7 @@
 #include "CorrectionKernel.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFile>
 #include <QMouseEvent>
 #include <QTest>
@@ -278,6 +279,35 @@ private slots:
         QVERIFY(!form.flow().mask.HotspotPicked);
         QCOMPARE(form.flow().mask.HotspotX, 160);
         QCOMPARE(form.flow().mask.HotspotY, 120);
+    }
+
+    // "Smooth mask" clicked while the panel is open would reload the mask
+    // under it: refused, the cover stays over the mask buttons and OK
+    // keeps the hotspot picked.
+    void smoothMaskClickedWhilePanelOpen_IsRefusedAndOkKeepsTheHotspot()
+    {
+        PanelSetup s;
+        TForm1& form = s.form();
+        openPanel(form);
+        clickPanel(form, 200, 100);
+        const Colour under = blockColour(200, 100);
+        QVERIFY(form.SmoothMaskBox->isEnabled());
+        form.SmoothMaskBox->click();
+        QVERIFY(!form.SmoothMaskBox->isChecked());
+        QVERIFY(!form.flow().maskSettings.smooth);
+        QCOMPARE(form.status->text(), QStringLiteral(" Close the hotspot panel with OK before changing \"Smooth mask\"."));
+        QVERIFY(form.Panel6->isVisible());
+        QCOMPARE(form.GroupBox6->childAt(form.ImageButton4->geometry().center()), static_cast<QWidget*>(form.Panel6));
+        QVERIFY(form.flow().mask.MaskImage == s.maskBitmap);
+        QVERIFY(s.f.services.errors.isEmpty());
+        pressOk(form);
+        QCOMPARE(form.flow().mask.HotspotX, 200);
+        QCOMPARE(form.flow().mask.HotspotY, 100);
+        QCOMPARE(form.flow().mask.HotspotR, int(redOf(under)));
+        QCOMPARE(form.flow().mask.HotspotB, int(blueOf(under)));
+        // Once closed, the box works.
+        form.SmoothMaskBox->click();
+        QVERIFY(form.flow().maskSettings.smooth);
     }
 
     void openingShowsLevelsAngleAndLocksTheWorkflowButtons()

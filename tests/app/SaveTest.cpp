@@ -659,6 +659,60 @@ private slots:
         QVERIFY(f.services.folderRequests.empty());
     }
 
+    // The save dialog confirmed beach.JPG (no such file), but the writer's
+    // extension makes it beach.jpg, the source photograph itself: that file
+    // is replaced only after a question naming it.
+    void confirmedNameChangedByTheExtension_AsksBeforeReplacingTheSource()
+    {
+        WindowFixture f;
+        const QString photo = f.writeJpeg("beach.jpg", gradientPhoto(120, 90), 95);
+        const QByteArray original = fileBytes(photo);
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(120, 90));
+        TForm1& form = openWithMask(f, {photo}, maskFile);
+        const QString question = photo + QStringLiteral(" already exists.\nDo you want to replace it?");
+
+        f.services.saveAnswers.push_back(f.path("beach.JPG"));
+        f.services.yesNoAnswers.push_back(false);
+        form.Button2->click();
+        QCOMPARE(f.services.questions, QStringList{question});
+        QCOMPARE(fileBytes(photo), original);
+        QVERIFY(!QFile::exists(f.path("beach.JPG")));
+        QCOMPARE(f.services.errors, QStringList());
+
+        f.services.saveAnswers.push_back(f.path("beach.JPG"));
+        f.services.yesNoAnswers.push_back(true);
+        form.Button2->click();
+        QCOMPARE(f.services.questions, (QStringList{question, question}));
+        QVERIFY(fileBytes(photo) != original);
+        QCOMPARE(form.status->text(), QStringLiteral("beach.jpg saved."));
+        QCOMPARE(leftovers(f.path("")), QStringList());
+    }
+
+    // "Save Images" goes on when the photograph on screen is an unreadable
+    // TIFF: that one is named at the end, the others are written.
+    void unreadableTiffShown_SaveImagesStillWritesTheOthers()
+    {
+        WindowFixture f;
+        const QString good = f.writeBmp("IMG_1.bmp", gradientPhoto(96, 72));
+        const QString broken = f.writeBytes(QStringLiteral("IMG_2.tif"), QByteArray("II*\0 no directory"));
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(96, 72));
+        TForm1& form = openWithMask(f, {good, broken}, maskFile);
+        form.Button1Click(form.ImageButton2);
+        QVERIFY(form.flow().PhotoFull().empty());
+        QVERIFY(form.Button2->isEnabled());
+        const QString folder = f.path("batch");
+        QDir().mkpath(folder);
+        f.services.folderAnswers.push_back(folder);
+
+        form.Button2->click();
+
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(f.services.messages.size(), qsizetype(1));
+        QVERIFY2(f.services.messages[0].startsWith(QStringLiteral("1 photograph of 2 could not be saved:\n") + broken),
+                 qPrintable(f.services.messages[0]));
+        QCOMPARE(entriesOf(folder), QStringList{QStringLiteral("IMG_1.jpg")});
+    }
+
     void cancelledFolderPicker_WritesNothingAndListAgrees()
     {
         WindowFixture f;

@@ -768,3 +768,116 @@ TEST_F(Transplant, WriteWithExif_UnreadableSource_StillWritesPhotograph)
         EXPECT_FALSE(hasTemporary());
     }
 }
+
+namespace {
+
+// `sections` put into the real JPEG `file` after its first `after` marker
+// sections (0: right after SOI), walked properly.
+Bytes insertSections(const Bytes& file, std::size_t after, const std::vector<Bytes>& sections)
+{
+    const std::vector<Section> list = sectionsBeforeScan(file);
+    const std::size_t at = after == 0 ? 2 : list.at(after - 1).offset + list.at(after - 1).size;
+    Bytes b(file.begin(), file.begin() + long(at));
+    for (const Bytes& s : sections)
+        b.insert(b.end(), s.begin(), s.end());
+    b.insert(b.end(), file.begin() + long(at), file.end());
+    return b;
+}
+
+Bytes xmpSection()
+{
+    Bytes b = {0xFF, 0xE1, 0x00, 0x00};
+    const std::string text = std::string("http://ns.adobe.com/xap/1.0/") + '\0' + "<x:xmpmeta/>";
+    b.insert(b.end(), text.begin(), text.end());
+    b[2] = std::uint8_t((text.size() + 2) >> 8);
+    b[3] = std::uint8_t(text.size() + 2);
+    return b;
+}
+
+// An Adobe APP14 whose transform flag 0 says "the components are RGB".
+Bytes adobeRgbSection()
+{
+    return {0xFF, 0xEE, 0x00, 0x0E,                 // APP14, length 14
+            'A',  'd',  'o',  'b',  'e',             // identifier
+            0x00, 0x64, 0x00, 0x00, 0x00, 0x00,      // version 100, flags 0 and 0
+            0x00};                                   // transform 0: no colour transform
+}
+
+// How many of the source's sections the result starts with: the source
+// head kept whole, or the encoder's head with the EXIF section alone.
+enum class Head { SourceWhole, EncoderHead, AsEncoded };
+
+} // namespace
+
+// A source's APP1 that does not lie in the APPn and comment sections right
+// after SOI must not take the source's tables, frame or scan along: every
+// result decodes to the picture encoded, never to the source's picture.
+TEST_F(Transplant, JfifSourcesOfEveryShape_DecodeToTheEncodedPicture)
+{
+    const Bytes picture = encodeJpeg(48, 32, 85, 7); // the source's own, different picture
+    ASSERT_GT(sectionsBeforeScan(picture).size(), 3u);
+    const Bytes exif = app1Section(300);
+    const Bytes xmp = xmpSection();
+    Bytes commentWithPair = commentSection();
+    commentWithPair.insert(commentWithPair.end() - 2, {0xFF, 0xE1, 0x00, 0x20});
+    commentWithPair[3] = std::uint8_t(commentWithPair.size() - 2);
+    // An APP0 that is no JFIF section leaves the colour transform to an
+    // Adobe APP14.
+    Bytes notJfif = picture;
+    std::copy_n("JFXX", 4, notJfif.begin() + 6);
+    Bytes afterEoi = picture;
+    afterEoi.insert(afterEoi.end(), exif.begin(), exif.end());
+    struct Row {
+        const char* name;
+        Bytes source;
+        TransplantResult result;
+        Head head;
+        std::size_t sourceHeadSize; // SourceWhole: bytes of the source copied
+    };
+    const std::vector<Row> rows = {
+        {"EXIF after APP0", insertSections(picture, 1, {exif}), TransplantResult::Transplanted, Head::SourceWhole,
+         20 + exif.size()},
+        {"XMP after the tables and frame", insertSections(picture, 3, {xmp}), TransplantResult::NoExifFound,
+         Head::EncoderHead, 0},
+        {"EXIF after the tables", insertSections(picture, 2, {exif}), TransplantResult::Transplanted,
+         Head::EncoderHead, 0},
+        {"comment holding 0xFF 0xE1", insertSections(picture, 1, {commentWithPair}), TransplantResult::NoExifFound,
+         Head::AsEncoded, 0},
+        {"comment holding 0xFF 0xE1, then EXIF", insertSections(picture, 1, {commentWithPair, exif}),
+         TransplantResult::Transplanted, Head::SourceWhole, 20 + commentWithPair.size() + exif.size()},
+        {"0xFF 0xE1 after the end of image", afterEoi, TransplantResult::NoExifFound, Head::AsEncoded, 0},
+        {"Adobe RGB transform before EXIF", insertSections(notJfif, 1, {adobeRgbSection(), exif}),
+         TransplantResult::Transplanted, Head::EncoderHead, 0},
+    };
+    const Decoded expected = decodeJpeg(encoded());
+    ASSERT_TRUE(expected.ok);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        writeFile(source, row.source);
+        writeFile(out, encoded());
+        EXPECT_STREQ(resultName(rewriteWithExif()), resultName(row.result));
+        const Bytes result = readFile(out);
+        const Decoded decoded = decodeJpeg(result);
+        ASSERT_TRUE(decoded.ok);
+        EXPECT_EQ(decoded.width, expected.width);
+        EXPECT_EQ(decoded.height, expected.height);
+        EXPECT_TRUE(decoded.pixels == expected.pixels);
+        switch (row.head) {
+        case Head::SourceWhole:
+            EXPECT_EQ(result, concat(Bytes(row.source.begin(), row.source.begin() + long(row.sourceHeadSize)),
+                                     encoded()));
+            break;
+        case Head::EncoderHead:
+            EXPECT_TRUE(std::equal(encoded().begin(), encoded().begin() + 20, result.begin()));
+            break;
+        case Head::AsEncoded:
+            EXPECT_EQ(result, encoded());
+            break;
+        }
+        if (row.result == TransplantResult::Transplanted) {
+            EXPECT_EQ(firstApp1(result), exif);
+        }
+        EXPECT_EQ(AssembleJpegWithExif(encoded().data(), encoded().size(), row.source.data(), row.source.size()),
+                  result);
+    }
+}

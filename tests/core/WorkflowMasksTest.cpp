@@ -212,6 +212,84 @@ TEST_F(WorkflowMasks, LoadedMasksAreCheckedAndSmoothingIsApplied)
     EXPECT_EQ(flow.texts.MaskCheck, "Mask: good");
 }
 
+// A mask loaded by hand must not stand in for the photograph: choosing a
+// mask folder afterwards names the photograph and reads its camera facts.
+TEST_F(WorkflowMasks, FolderChosenAfterAHandLoadedMask_MatchesThePhotograph)
+{
+    struct Row {
+        const char* name;
+        bool defaultMask; // the mask comes with the first photograph from defaults.ini
+    };
+    for (const Row row : {Row{"mask loaded by hand", false}, Row{"stored default mask", true}}) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(program());
+        fs::create_directories(program());
+        // The mask carries other camera facts (F16) than the photograph (F4).
+        const std::string handMask = masks() + "/f16.jpg";
+        if (row.defaultMask) {
+            const std::string ini = "25\r\n0\r\n90\r\n" + handMask + "\r\n";
+            WriteFileAtomically(program() + "/defaults.ini", ini.data(), ini.size());
+        }
+        Workflow flow(program());
+        flow.ReadSettingsAtStart();
+        flow.OpenList({photos_[0]});
+        if (!row.defaultMask) {
+            ASSERT_TRUE(flow.LoadMask(handMask));
+        }
+        ASSERT_EQ(maskName(flow), "f16.jpg");
+        flow.SetMaskFolder(masks());
+        EXPECT_EQ(flow.texts.Status, " Showing a.jpg with mask f4.jpg");
+        EXPECT_EQ(maskName(flow), "f4.jpg");
+    }
+}
+
+// While the hotspot panel is open its picture, levels and cover belong to
+// the mask in use: "Smooth mask" and the folder's mask for the next
+// photograph are refused until OK, and OK keeps the hotspot picked.
+TEST_F(WorkflowMasks, OpenHotspotPanel_KeepsItsMaskUntilOk)
+{
+    Workflow flow(program());
+    flow.ReadSettingsAtStart();
+    flow.SetMaskFolder(masks());
+    flow.OpenList(photos_);
+    ASSERT_EQ(maskName(flow), "f4.jpg");
+    const Bitmap24 maskInUse = flow.mask.MaskImage;
+
+    enum class Change { Smoothing, NextPhotograph };
+    for (const Change change : {Change::Smoothing, Change::NextPhotograph}) {
+        SCOPED_TRACE(change == Change::Smoothing ? "smoothing" : "next photograph");
+        flow.OpenPanel();
+        // A corner point each time, so each pick changes the levels.
+        const int x = change == Change::Smoothing ? 40 : 290;
+        const int y = change == Change::Smoothing ? 200 : 20;
+        flow.PointAt(x, y);
+        flow.PickHotspot();
+        const Colour picked = flow.panel.PanelMask.pixel(x, y);
+        ASSERT_NE(redOf(picked), flow.mask.HotspotR);
+        if (change == Change::Smoothing) {
+            flow.SetSmoothMask(true);
+            EXPECT_FALSE(flow.maskSettings.smooth);
+            EXPECT_EQ(flow.texts.Status, " Close the hotspot panel with OK before changing \"Smooth mask\".");
+        } else {
+            flow.Step(+1);
+            EXPECT_EQ(flow.texts.Status, " Showing b.jpg [2 of 4]; the mask stays while the hotspot panel is open.");
+        }
+        EXPECT_EQ(maskName(flow), "f4.jpg");
+        EXPECT_EQ(flow.mask.MaskImage, maskInUse);
+        EXPECT_TRUE(flow.texts.CoverVisible);
+        flow.ClosePanel();
+        EXPECT_FALSE(flow.texts.CoverVisible);
+        EXPECT_EQ(flow.mask.HotspotX, x);
+        EXPECT_EQ(flow.mask.HotspotY, y);
+        EXPECT_EQ(flow.mask.HotspotR, redOf(picked));
+    }
+    // After OK both work again.
+    flow.SetSmoothMask(true);
+    EXPECT_TRUE(flow.maskSettings.smooth);
+    flow.Step(+1);
+    EXPECT_EQ(maskName(flow), "f16.jpg");
+}
+
 TEST_F(WorkflowMasks, UnwritableMasksIniRaisesButTheChoiceHolds)
 {
     Workflow flow(program());

@@ -7,10 +7,13 @@
 #include "CorrectionKernel.h"
 #include "FileIO.h"
 #include "ImageFile.h"
+#include "JpegCodec.h"
 #include "MaskGeometry.h"
+#include "Naming.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -65,6 +68,11 @@ public:
         asked.push_back(request.FileName);
         return savePath;
     }
+    bool ConfirmReplace(const std::string& path) override
+    {
+        replaceAsked.push_back(path);
+        return replaceAnswer;
+    }
     std::string AskOutputFolder() override
     {
         // The folder is asked while the batch holds the controls.
@@ -96,6 +104,8 @@ public:
     std::string savePath;
     std::string folder;
     std::vector<std::string> asked;
+    std::vector<std::string> replaceAsked;
+    bool replaceAnswer = false;
     std::vector<Seen> seen;
     int started = 0;
     bool lockedWhileAsked = false;
@@ -246,18 +256,43 @@ TEST_F(WorkflowTest, APhotographThatCannotBeDecodedIsNeverSavedUnderItsName)
     EXPECT_EQ(flow.PhotoFull(), gradient(40, 30, 0));
     ScriptedHost host(flow);
     host.folder = out();
-    const SaveOutcome outcome = flow.Save(host);
-    EXPECT_EQ(outcome.Refusal, "There is no photograph to save: " + bad + " could not be read.");
-    EXPECT_TRUE(outFiles().empty());
+    host.savePath = out() + "/single.jpg";
+    // "Save Images" skips the unreadable photograph shown, as any other,
+    // and names it at the end; the other is written.
+    const SaveOutcome batch = flow.Save(host);
+    EXPECT_EQ(batch.Refusal, "");
+    EXPECT_EQ(batch.Failures.find("1 photograph of 2 could not be saved:\n" + bad + ": "), 0u) << batch.Failures;
+    ASSERT_EQ(batch.Results.size(), 2u);
+    EXPECT_EQ(batch.Results[0].Written, "");
+    EXPECT_EQ(batch.Results[1].Written, out() + "/good.jpg");
+    EXPECT_EQ(outFiles(), (std::set<std::string>{"good.jpg"}));
+    // "Save Image" of that photograph alone is refused.
+    flow.OpenList({bad});
+    const SaveOutcome single = flow.Save(host);
+    EXPECT_EQ(single.Refusal, "There is no photograph to save: " + bad + " could not be read.");
+    EXPECT_TRUE(host.asked.empty());
+    EXPECT_EQ(outFiles(), (std::set<std::string>{"good.jpg"}));
 
-    // A TIFF that cannot be read empties the photograph instead.
-    flow.OpenList({good, garbage("bad.tif")});
+    // A TIFF that cannot be read empties the photograph instead; the list
+    // is still saved.
+    const std::string badTiff = garbage("bad.tif");
+    flow.OpenList({good, badTiff});
     ASSERT_TRUE(flow.workflow.PhotoPresent);
     flow.Step(+1);
     EXPECT_FALSE(flow.workflow.PhotoPresent);
     EXPECT_TRUE(flow.PhotoFull().empty());
     EXPECT_EQ(flow.texts.ProcessedCaption, " Processed Image (empty)");
-    EXPECT_FALSE(flow.SaveEnabled());
+    EXPECT_TRUE(flow.SaveEnabled());
+    fs::remove(out() + "/good.jpg");
+    const SaveOutcome tiffBatch = flow.Save(host);
+    EXPECT_EQ(tiffBatch.Refusal, "");
+    ASSERT_EQ(tiffBatch.Results.size(), 2u);
+    EXPECT_EQ(tiffBatch.Results[0].Source, badTiff);
+    EXPECT_NE(tiffBatch.Results[0].Error, "");
+    EXPECT_EQ(outFiles(), (std::set<std::string>{"good.jpg"}));
+    // The batch ends showing the unreadable TIFF again, with nothing to save alone.
+    EXPECT_EQ(flow.workflow.SourceFile, badTiff);
+    EXPECT_FALSE(flow.workflow.PhotoPresent);
 }
 
 TEST_F(WorkflowTest, AMaskChosenBeforeThePhotographsIsLoadedWithTheFirst)
@@ -679,6 +714,86 @@ TEST_F(WorkflowTest, CancelledDialogsWriteNothing)
     ASSERT_EQ(saved.Results.size(), 1u);
     EXPECT_EQ(saved.Results[0].Written, host.savePath);
     EXPECT_EQ(flow.texts.Status, "chosen.jpg saved.");
+}
+
+// "Save Image" writes the file the user confirmed. When the extension rule
+// turns the confirmed name into another one that exists, that file is
+// replaced only after a question naming it; the rule works within the
+// file-name part and never reaches across a folder separator.
+TEST_F(WorkflowTest, SaveImage_WritesOnlyAConfirmedFile)
+{
+    const Bitmap24 picture = gradient(40, 30, 2);
+    const std::vector<std::uint8_t> sourceBytes = EncodeJpeg(picture, 95);
+    const std::vector<std::uint8_t> other = {'o', 't', 'h', 'e', 'r'};
+    struct Row {
+        const char* name;
+        const char* chosen;            // the save dialog's answer, within the test folder
+        std::vector<const char*> taken; // files there besides the source (beach.jpg)
+        int quality;
+        bool answer;                   // to the question, when asked
+        const char* asked;             // the file the question names; "" when none
+        const char* written;           // the file written; "" when none
+    };
+    const std::vector<Row> rows = {
+        {"beach.JPG beside the source, refused", "beach.JPG", {}, 90, false, "beach.jpg", ""},
+        {"beach.JPG beside the source, confirmed", "beach.JPG", {}, 90, true, "beach.jpg", "beach.jpg"},
+        {"x.tif beside x.jpg", "x.tif", {"x.jpg"}, 90, false, "x.jpg", ""},
+        {"x.tif, no x.jpg", "x.tif", {}, 90, false, "", "x.jpg"},
+        {".b in a folder: the suffix is appended", "savetest/.b", {"savetestjpg"}, 90, false, "", "savetest/.b.jpg"},
+        {"ab: the suffix is appended", "ab", {"jpg"}, 90, false, "", "ab.jpg"},
+        {"the confirmed name itself", "x.jpg", {"x.jpg"}, 90, false, "", "x.jpg"},
+        {"BMP over another name", "x.jpg", {"x.bmp"}, 101, false, "x.bmp", ""},
+        {"BMP confirmed over another name", "x.jpg", {"x.bmp"}, 101, true, "x.bmp", "x.bmp"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const fs::path folder = dir / "save";
+        fs::remove_all(folder);
+        fs::create_directories(folder / "savetest");
+        const std::string source = (folder / "beach.jpg").string();
+        WriteFileAtomically(source, sourceBytes);
+        for (const char* name : row.taken)
+            WriteFileAtomically((folder / name).string(), other);
+
+        Workflow flow(program());
+        flow.OpenList({source});
+        ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", vignette(40, 30))));
+        flow.SetQuality(row.quality);
+        ScriptedHost host(flow);
+        host.savePath = (folder / row.chosen).string();
+        host.replaceAnswer = row.answer;
+        const SaveOutcome outcome = flow.Save(host);
+
+        const std::vector<std::string> asked =
+            *row.asked ? std::vector<std::string>{(folder / row.asked).string()} : std::vector<std::string>{};
+        EXPECT_EQ(host.replaceAsked, asked);
+        if (*row.asked) {
+            EXPECT_EQ(ReplaceQuestion(asked[0]), asked[0] + " already exists.\nDo you want to replace it?");
+        }
+        if (*row.written) {
+            ASSERT_EQ(outcome.Results.size(), 1u);
+            EXPECT_EQ(outcome.Results[0].Written, (folder / row.written).string());
+            EXPECT_TRUE(outcome.Results[0].Error.empty()) << outcome.Results[0].Error;
+        } else {
+            EXPECT_TRUE(outcome.Cancelled);
+            EXPECT_TRUE(outcome.Results.empty());
+        }
+        // Every other file is as it was, the source included.
+        if (std::string(row.written) != "beach.jpg") {
+            EXPECT_EQ(ReadWholeFile(source), sourceBytes);
+        }
+        for (const char* name : row.taken) {
+            if (std::string(row.written) != name) {
+                EXPECT_EQ(ReadWholeFile((folder / name).string()), other) << name;
+            }
+        }
+        std::size_t files = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(folder))
+            files += entry.is_regular_file() ? 1 : 0;
+        const bool newFile = *row.written && std::string(row.written) != "beach.jpg" &&
+                             std::find(row.taken.begin(), row.taken.end(), std::string(row.written)) == row.taken.end();
+        EXPECT_EQ(files, 1 + row.taken.size() + (newFile ? 1 : 0));
+    }
 }
 
 TEST_F(WorkflowTest, StoredDefaultsComeBackAfterARestartUntilFreed)

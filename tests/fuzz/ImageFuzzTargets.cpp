@@ -1,6 +1,7 @@
 #include "ImageFuzzTargets.h"
 
 #include "BmpCodec.h"
+#include "ExifTransplant.h"
 #include "ImageFile.h"
 #include "JpegCodec.h"
 #include "MaskFolder.h"
@@ -10,6 +11,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -172,6 +174,62 @@ void RunMaskSettings(const uint8_t* data, std::size_t size)
         broken("a masks.ini folder holds a line ending");
     if (ParseMaskSettings(MaskSettingsText(read)) != read)
         broken("masks.ini written again reads back differently");
+}
+
+namespace {
+
+// The picture every transplant carries: small, with detail in every block,
+// so a file that decodes to anything else is seen.
+struct EncodedPicture {
+    std::vector<std::uint8_t> bytes;
+    Bitmap24 decoded;
+};
+
+bool decodeJpeg(const std::vector<std::uint8_t>& bytes, Bitmap24& out)
+{
+    try {
+        TJPEGImage image;
+        image.LoadFromBytes(bytes);
+        image.DecodeInto(out);
+        return true;
+    } catch (const JpegError&) {
+        return false;
+    }
+}
+
+const EncodedPicture& encodedPicture()
+{
+    static const EncodedPicture picture = [] {
+        EncodedPicture p;
+        Bitmap24 image(40, 24);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                image.setPixel(x, y, packColour(std::uint8_t(x * 6), std::uint8_t(y * 10), std::uint8_t(x * y)));
+        p.bytes = EncodeJpeg(image, 90);
+        if (!decodeJpeg(p.bytes, p.decoded))
+            broken("the encoder's own picture does not decode");
+        return p;
+    }();
+    return picture;
+}
+
+} // namespace
+
+void RunTransplant(const uint8_t* data, std::size_t size)
+{
+    const EncodedPicture& picture = encodedPicture();
+    const std::vector<std::uint8_t> file =
+        AssembleJpegWithExif(picture.bytes.data(), picture.bytes.size(), data, size);
+    // Whatever goes in front, the encoder's tables and scan close the file.
+    const std::size_t tail = picture.bytes.size() - 20;
+    if (file.size() < tail || !std::equal(picture.bytes.end() - std::ptrdiff_t(tail), picture.bytes.end(),
+                                          file.end() - std::ptrdiff_t(tail)))
+        broken("a transplant does not end with the encoded picture");
+    Bitmap24 decoded;
+    if (!decodeJpeg(file, decoded))
+        broken("a transplant does not decode");
+    if (!samePixels(decoded, picture.decoded))
+        broken("a transplant decodes to another picture than the one encoded");
 }
 
 } // namespace lumivane::fuzz

@@ -34,4 +34,9 @@ void RunSettings(const uint8_t* data, std::size_t size);
 // again with MaskSettingsText must parse to the same settings.
 void RunMaskSettings(const uint8_t* data, std::size_t size);
 
+// The bytes as a source photograph whose EXIF head and carried sections
+// (ICC, XMP, IPTC) are put in front of a small encoded picture
+// (AssembleJpegWithExif); the result must decode to exactly that picture.
+void RunTransplant(const uint8_t* data, std::size_t size);
+
 } // namespace lumivane::fuzz

@@ -63,7 +63,8 @@ INSTANTIATE_TEST_SUITE_P(Fuzz, FuzzRegressions,
                                            FindingFolder{"jpegdecode", fuzz::RunJpegDecode},
                                            FindingFolder{"tiffread", fuzz::RunTiffRead},
                                            FindingFolder{"settings", fuzz::RunSettings},
-                                           FindingFolder{"maskfile", fuzz::RunMaskSettings}),
+                                           FindingFolder{"maskfile", fuzz::RunMaskSettings},
+                                           FindingFolder{"transplant", fuzz::RunTransplant}),
                          [](const ::testing::TestParamInfo<FindingFolder>& info) {
                              return std::string(info.param.name);
                          });
@@ -82,6 +83,7 @@ TEST(FuzzEntryPoints, SamplePhotographs_RunThroughAllEntryPoints)
             EXPECT_NO_THROW(fuzz::RunJpeg(data, bytes.size()));
             EXPECT_NO_THROW(fuzz::RunTiff(data, bytes.size()));
             EXPECT_NO_THROW(fuzz::RunIptc(data, bytes.size()));
+            EXPECT_NO_THROW(fuzz::RunTransplant(data, bytes.size()));
             ++files;
         }
     }

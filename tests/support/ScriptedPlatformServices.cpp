@@ -35,6 +35,16 @@ QString ScriptedPlatformServices::pickFolder(QWidget*, const QString& title, con
     return answer;
 }
 
+bool ScriptedPlatformServices::askYesNo(QWidget*, const QString& text)
+{
+    questions << text;
+    if (yesNoAnswers.empty())
+        return false;
+    const bool yes = yesNoAnswers.front();
+    yesNoAnswers.pop_front();
+    return yes;
+}
+
 void ScriptedPlatformServices::processEvents()
 {
     ++processEventsCalls;

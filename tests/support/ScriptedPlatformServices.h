@@ -19,6 +19,7 @@ public:
     std::deque<QStringList> openAnswers;
     std::deque<QString> saveAnswers;
     std::deque<QString> folderAnswers;
+    std::deque<bool> yesNoAnswers; // an empty queue answers No
 
     // What the program asked for.
     std::vector<OpenDialogRequest> openRequests;
@@ -30,6 +31,7 @@ public:
     };
     std::vector<FolderRequest> folderRequests;
     QStringList messages;
+    QStringList questions; // the texts of askYesNo
     QStringList errors;
     QStringList openedUrls;
     int processEventsCalls = 0;
@@ -43,6 +45,7 @@ public:
     QString saveFile(QWidget*, const SaveDialogRequest& request) override;
     QString pickFolder(QWidget*, const QString& title, const QString& startFolder, bool allowNewFolder) override;
     void showMessage(QWidget*, const QString& text) override { messages << text; }
+    bool askYesNo(QWidget*, const QString& text) override;
     void showError(QWidget*, const QString& text) override { errors << text; }
     void openUrl(const QString& url) override { openedUrls << url; }
     void processEvents() override;
