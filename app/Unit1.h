@@ -13,6 +13,7 @@
 #include "Widgets.h"
 
 #include <QGroupBox>
+#include <QLocale>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
@@ -230,3 +231,10 @@ private:
 
 // Keyboard filter of the crop fields: digits and control characters pass.
 bool leftkeypress(QChar key);
+
+// The locale's decimal separator as UTF-8 text, for the ratio captions.
+std::string DecimalSeparatorOf(const QLocale& locale);
+
+// Sets the text colour of an enabled control; disabled, it is drawn in the
+// style's disabled colour.
+void SetTextColour(QWidget* w, const QColor& colour);

@@ -251,10 +251,10 @@ struct SaveOutcome {
 
 class Workflow {
 public:
-    // `decimalSeparator` is the user's (ratio texts); `settingsFolder` holds
+    // `decimalSeparator` is the user's, as UTF-8 text (ratio texts); `settingsFolder` holds
     // defaults.ini and default_mask.bmp (see SettingsFolder); it is made when
     // the defaults are first stored.
-    explicit Workflow(std::string settingsFolder, char decimalSeparator = '.');
+    explicit Workflow(std::string settingsFolder, std::string decimalSeparator = ".");
     Workflow(const Workflow&) = delete;
     Workflow& operator=(const Workflow&) = delete;
 
@@ -441,7 +441,7 @@ private:
     void showBatchPhotograph(int index, Bitmap24* preview, int width, int height);
 
     std::string settingsFolder_;
-    char decimalSeparator_;
+    std::string decimalSeparator_;
     // Decoders write the next photograph here; on success it is exchanged
     // with Image1's bitmap, so a failed decode leaves the shown photograph
     // alone and the two blocks are reused from one photograph to the next.
