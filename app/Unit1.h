@@ -232,6 +232,11 @@ private:
 // Keyboard filter of the crop fields: digits and control characters pass.
 bool leftkeypress(QChar key);
 
+// The filter of both open dialogs (photographs and mask): the program's own
+// entry first, then one that also offers the longer names the program
+// decodes (.jpeg, .jpe, .tiff).
+QString OpenDialogFilter();
+
 // The locale's decimal separator as UTF-8 text, for the ratio captions.
 std::string DecimalSeparatorOf(const QLocale& locale);
 

@@ -378,6 +378,17 @@ public:
     // "Free default mask" is offered (set by Store, taken by Free, and on
     // opening the panel from the stored default).
     bool FreeOffered = false;
+    // The folder of the file last chosen in an open or save dialog, empty
+    // until one is: the batch's folder picker starts there. The window
+    // reports every dialog answer (RememberDialogChoice); files from the
+    // command line or a drop are no dialog's choice.
+    std::string DialogFolder;
+    void RememberDialogChoice(const std::string& path)
+    {
+        const std::size_t slash = path.rfind('/');
+        if (slash != std::string::npos)
+            DialogFolder = path.substr(0, slash == 0 ? 1 : slash);
+    }
 
     // ---- What the controls show ----
     bool PreviousEnabled() const { return !BatchRunning && workflow.FileIndex > 0; }
