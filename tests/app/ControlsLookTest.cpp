@@ -3,7 +3,11 @@
 // the ratio captions' decimal separator and Enter in the adjustment panel.
 #include "WindowFixture.h"
 
+#include "ImageFile.h"
+#include "PlatformServices.h"
+
 #include <QCheckBox>
+#include <QSet>
 #include <QTest>
 #include <map>
 
@@ -174,6 +178,28 @@ private slots:
         QCOMPARE(QString::fromStdString(flow.texts.MaskCaption), QStringLiteral(" Mask [1:1\u066B5] "));
         QVERIFY2(QString::fromStdString(flow.texts.OriginalCaption).endsWith(QStringLiteral("[1:1\u066B33]")),
                  flow.texts.OriginalCaption.c_str());
+    }
+
+    // Every name the open dialogs offer is decoded and named on the help
+    // page, which also tells what the caption above the left preview does.
+    void helpPage_NamesEveryNameTheOpenDialogsOffer()
+    {
+        QFile page(QStringLiteral(LUMIVANE_TEST_DATA_DIR "/../../docs/help.html"));
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        const QString help = QString::fromUtf8(page.readAll());
+        QSet<QString> suffixes;
+        for (const QString& entry : toQtFilter(OpenDialogFilter()).split(QStringLiteral(";;"))) {
+            const qsizetype open = entry.lastIndexOf(QLatin1Char('('));
+            for (const QString& pattern : entry.mid(open + 1).chopped(1).split(QLatin1Char(' ')))
+                suffixes << pattern.mid(1).toLower(); // "*.JPEG" -> ".jpeg"
+        }
+        QCOMPARE(suffixes.size(), 6);
+        for (const QString& suffix : suffixes) {
+            QVERIFY2(ImageKindBySuffix("x" + suffix.toStdString()) != ImageKind::Unknown, qPrintable(suffix));
+            QVERIFY2(help.contains(QStringLiteral("<code>") + suffix + QStringLiteral("</code>")), qPrintable(suffix));
+        }
+        QVERIFY(!help.contains(QStringLiteral("caption above the left preview opens the file dialog")));
+        QVERIFY(help.contains(QStringLiteral("defaults.ini.broken")));
     }
 
     // Enter presses "OK" while the panel is shown, whichever of its
