@@ -454,7 +454,7 @@ private slots:
         QStringList photos;
         for (int i = 0; i < 3; ++i) {
             Facts facts;
-            facts.model = "Camera " + std::string(1, char('A' + i));
+            facts.model = QByteArray("Camera ") + char('A' + i);
             photos << writeExifJpeg(f, QStringLiteral("p%1.jpg").arg(i), facts, i + 1);
         }
         TForm1& form = f.start();
