@@ -94,6 +94,12 @@ QIcon glyph(const QImage& image)
 
 } // namespace
 
+std::string DecimalSeparatorOf(const QLocale& locale)
+{
+    // Qt gives the separator as text; it may lie outside Latin-1 (U+066B).
+    return locale.decimalPoint().toStdString();
+}
+
 bool leftkeypress(QChar key)
 {
     return (key >= QLatin1Char('0') && key <= QLatin1Char('9')) || key.unicode() < 32;
@@ -101,7 +107,7 @@ bool leftkeypress(QChar key)
 
 TForm1::TForm1(PlatformServices& services, const QString& settingsFolder, QWidget* parent)
     : QWidget(parent), services_(services), settingsFolder_(settingsFolder),
-      flow_(settingsFolder.toStdString(), QLocale::system().decimalPoint().at(0).toLatin1())
+      flow_(settingsFolder.toStdString(), DecimalSeparatorOf(QLocale::system()))
 {
     InitLumivaneResources();
     // The style keeps pixmaps of drawn controls in Qt's global cache, keyed
@@ -223,10 +229,8 @@ void TForm1::buildControls()
     GroupBox6->setGeometry(4, 252, 101, 149);
     Label4 = makeLabel(GroupBox6, QStringLiteral("None"), 3, 96, 94, 13, Qt::AlignHCenter | Qt::AlignTop);
     // The group's caption turns red for a mask of another ratio; the file
-    // name below it stays black.
-    QPalette black = Label4->palette();
-    black.setColor(QPalette::WindowText, Qt::black);
-    Label4->setPalette(black);
+    // name below it stays black (Panel6, made below, as well).
+    SetTextColour(Label4, Qt::black);
     SpeedButton1 = new QToolButton(GroupBox6);
     SpeedButton1->setGeometry(78, 71, 15, 15);
     SpeedButton1->setToolTip(QStringLiteral(" Center Mask "));
@@ -258,6 +262,7 @@ void TForm1::buildControls()
     Panel6->setAlignment(Qt::AlignCenter);
     Panel6->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Panel6->setAutoFillBackground(true);
+    SetTextColour(Panel6, Qt::black);
 
     Panel4 = makePanel(this, 88, 88, 417, 245, QFrame::Panel, QFrame::Raised);
     Panel4->setAutoFillBackground(true);

@@ -13,6 +13,7 @@
 #include "Widgets.h"
 
 #include <QGroupBox>
+#include <QLocale>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
@@ -230,3 +231,15 @@ private:
 
 // Keyboard filter of the crop fields: digits and control characters pass.
 bool leftkeypress(QChar key);
+
+// The filter of both open dialogs (photographs and mask): the program's own
+// entry first, then one that also offers the longer names the program
+// decodes (.jpeg, .jpe, .tiff).
+QString OpenDialogFilter();
+
+// The locale's decimal separator as UTF-8 text, for the ratio captions.
+std::string DecimalSeparatorOf(const QLocale& locale);
+
+// Sets the text colour of an enabled control; disabled, it is drawn in the
+// style's disabled colour.
+void SetTextColour(QWidget* w, const QColor& colour);

@@ -23,11 +23,23 @@ void setText(QLabel* label, const std::string& s)
         label->setText(wanted);
 }
 
-void setTextColour(QWidget* w, bool warning)
+} // namespace
+
+// Only the active and inactive groups are set: a disabled control keeps the
+// style's disabled text colour, so it still looks disabled.
+void SetTextColour(QWidget* w, const QColor& colour)
 {
     QPalette p = w->palette();
-    p.setColor(QPalette::WindowText, warning ? QColor(255, 0, 0) : QColor(0, 0, 0));
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+        p.setColor(group, QPalette::WindowText, colour);
     w->setPalette(p);
+}
+
+namespace {
+
+void setTextColour(QWidget* w, bool warning)
+{
+    SetTextColour(w, warning ? QColor(255, 0, 0) : QColor(0, 0, 0));
 }
 
 void setShown(QWidget* w, bool shown)

@@ -13,11 +13,13 @@ void TForm1::Button3Click()
     if (flow_.MaskNeedsDialog()) {
         OpenDialogRequest request;
         request.title = QStringLiteral(" Open Mask");
-        request.filter = QStringLiteral("All supported formats |*.jpg;*.JPG;*.bmp;*.BMP;*.tif;*.TIF");
+        request.filter = OpenDialogFilter();
         request.multiSelect = false;
         const QStringList answer = services_.openFiles(this, request);
-        if (!answer.isEmpty())
+        if (!answer.isEmpty()) {
             chosen = answer.constFirst().toStdString();
+            flow_.RememberDialogChoice(chosen);
+        }
     }
     loadMaskFile(chosen);
 }

@@ -46,9 +46,7 @@ void TForm1::showMaskFolderState()
     SmoothMaskBox->setEnabled(f.AdjustmentsEnabled());
     MaskCheckLabel->setText(QString::fromStdString(f.texts.MaskCheck));
     MaskCheckLabel->setToolTip(QString::fromStdString(f.texts.MaskCheckHint));
-    QPalette p = MaskCheckLabel->palette();
-    p.setColor(QPalette::WindowText, f.texts.MaskCheckWarning ? QColor(255, 0, 0) : QColor(0, 0, 0));
-    MaskCheckLabel->setPalette(p);
+    SetTextColour(MaskCheckLabel, f.texts.MaskCheckWarning ? QColor(255, 0, 0) : QColor(0, 0, 0));
 }
 
 void TForm1::chooseMaskFolder()

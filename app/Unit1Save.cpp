@@ -16,7 +16,10 @@ namespace {
 // with the event loop let run after each photograph.
 class WindowSaveHost : public WorkflowHost {
 public:
-    WindowSaveHost(TForm1& form, std::function<void()> show) : form_(form), show_(std::move(show)) {}
+    WindowSaveHost(TForm1& form, std::function<void()> show, std::function<void()> photoShown)
+        : form_(form), show_(std::move(show)), photoShown_(std::move(photoShown))
+    {
+    }
 
     std::uint32_t TickCount() override { return form_.services().tickCount(); }
 
@@ -29,7 +32,10 @@ public:
         request.filter =
             answer.Bmp ? QStringLiteral("BMP Image (*.bmp)|*.BMP") : QStringLiteral("JPEG Image (*.jpg)|*.JPG");
         request.overwritePrompt = true;
-        return form_.services().saveFile(&form_, request).toStdString();
+        const std::string chosen = form_.services().saveFile(&form_, request).toStdString();
+        if (!chosen.empty())
+            form_.flow().RememberDialogChoice(chosen);
+        return chosen;
     }
 
     bool ConfirmReplace(const std::string& path) override
@@ -41,9 +47,11 @@ public:
     {
         // The controls are locked before the dialog lets the event loop run.
         show_();
-        return form_.services()
-            .pickFolder(&form_, QStringLiteral("Select output folder"), QDir::currentPath(), true)
-            .toStdString();
+        // The picker starts in the folder last chosen in an open or save
+        // dialog, before any in the program's current folder.
+        const std::string& last = form_.flow().DialogFolder;
+        const QString start = last.empty() ? QDir::currentPath() : QString::fromStdString(last);
+        return form_.services().pickFolder(&form_, QStringLiteral("Select output folder"), start, true).toStdString();
     }
 
     void BatchStarted() override
@@ -57,6 +65,8 @@ public:
         if (progress.Last)
             form_.copyexif(progress.Last->Transplant);
         show_();
+        // The EXIF window follows every photograph shown, as any load does.
+        photoShown_();
         form_.services().processEvents();
     }
 
@@ -67,6 +77,7 @@ public:
 private:
     TForm1& form_;
     std::function<void()> show_;
+    std::function<void()> photoShown_;
 };
 
 } // namespace
@@ -84,7 +95,7 @@ void TForm1::Button2Click()
 {
     const ShowState show{*this};
     readAdjustments();
-    WindowSaveHost host(*this, [this] { updateControls(); });
+    WindowSaveHost host(*this, [this] { updateControls(); }, [this] { refreshExif(); });
     const bool single = flow_.workflow.Files.size() == 1;
     const SaveOutcome outcome = flow_.Save(host);
     if (!outcome.Refusal.empty()) {

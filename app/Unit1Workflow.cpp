@@ -5,6 +5,13 @@
 
 using namespace lumivane;
 
+QString OpenDialogFilter()
+{
+    return QStringLiteral("All supported formats |*.jpg;*.JPG;*.bmp;*.BMP;*.tif;*.TIF"
+                          "|All supported formats with .jpeg, .jpe and .tiff |"
+                          "*.jpg;*.JPG;*.jpeg;*.JPEG;*.jpe;*.JPE;*.bmp;*.BMP;*.tif;*.TIF;*.tiff;*.TIFF");
+}
+
 void TForm1::Button1Click(QObject* Sender)
 {
     const ShowState show{*this};
@@ -12,11 +19,13 @@ void TForm1::Button1Click(QObject* Sender)
     if (Sender == BitBtn5) {
         OpenDialogRequest request;
         request.title = QStringLiteral(" Open Image(s)");
-        request.filter = QStringLiteral("All supported formats |*.jpg;*.JPG;*.bmp;*.BMP;*.tif;*.TIF");
+        request.filter = OpenDialogFilter();
         request.multiSelect = true;
         std::vector<std::string> files;
         for (const QString& file : services_.openFiles(this, request))
             files.push_back(file.toStdString());
+        if (!files.empty())
+            flow_.RememberDialogChoice(files.front());
         openList(files);
         return;
     }

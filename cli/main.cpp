@@ -152,6 +152,10 @@ int run(const CliOptions& o)
     } catch (const SettingsError& e) {
         throw UsageError(e.what());
     }
+    // A damaged line costs only what it holds: the batch goes on with the
+    // rest of the file.
+    for (int line : stored.ignoredLines)
+        std::cerr << "lumivane-cli: warning: " << IgnoredLinesText(FileNamePart(settingsPath), {line}) << "\n";
     // With a mask folder the stored default mask is not used; --mask is the
     // fallback for photographs that no mask of the folder matches.
     const std::string maskPath =

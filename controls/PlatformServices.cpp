@@ -15,14 +15,18 @@ namespace lumivane {
 
 QString toQtFilter(const QString& filter)
 {
-    // "All supported formats |*.jpg;*.JPG" -> "All supported formats (*.jpg *.JPG)"
-    const int bar = filter.indexOf(QLatin1Char('|'));
-    if (bar < 0)
+    // "All supported formats |*.jpg;*.JPG" -> "All supported formats (*.jpg *.JPG)";
+    // further "|Description |patterns" pairs become further entries.
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    if (parts.size() < 2)
         return filter;
-    QString description = filter.left(bar).trimmed();
-    QString patterns = filter.mid(bar + 1);
-    patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-    return description + QStringLiteral(" (") + patterns.trimmed() + QLatin1Char(')');
+    QStringList entries;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        entries << parts[i].trimmed() + QStringLiteral(" (") + patterns.trimmed() + QLatin1Char(')');
+    }
+    return entries.join(QStringLiteral(";;"));
 }
 
 QStringList QtPlatformServices::openFiles(QWidget* parent, const OpenDialogRequest& request)

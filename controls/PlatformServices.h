@@ -16,7 +16,7 @@ namespace lumivane {
 
 struct OpenDialogRequest {
     QString title;
-    QString filter;          // "Description |*.a;*.b" as the windows write it
+    QString filter;          // "Description |*.a;*.b[|Description |*.c...]" as the windows write it
     bool multiSelect = false;
 };
 
@@ -77,7 +77,8 @@ private:
 
 
 // Turns a filter written as "Description |*.jpg;*.JPG" into Qt's
-// "Description (*.jpg *.JPG)" form.
+// "Description (*.jpg *.JPG)" form; more "|Description |patterns" pairs
+// after the first become Qt's further entries, after ";;".
 QString toQtFilter(const QString& filter);
 
 } // namespace lumivane

@@ -137,10 +137,24 @@ SettingsValues ReadSettingsFile(const std::string& path,
     auto line = [&lines](std::size_t number) -> std::string {
         return number <= lines.size() ? lines[number - 1] : std::string();
     };
+    auto isInteger = [](const std::string& text) {
+        try {
+            ParseStoredInteger(text);
+            return true;
+        } catch (const SettingsError&) {
+            return false;
+        }
+    };
 
-    values.iniBrightness = line(1);
-    values.iniStrength = line(2);
-    values.iniQuality = line(3);
+    // The slider texts stay text until the first mask load applies them; a
+    // line that could never be applied keeps the default instead.
+    std::string* sliders[3] = {&values.iniBrightness, &values.iniStrength, &values.iniQuality};
+    for (std::size_t k = 0; k < 3; ++k) {
+        if (isInteger(line(1 + k)))
+            *sliders[k] = line(1 + k);
+        else
+            values.ignoredLines.push_back(int(1 + k));
+    }
     values.defaultMask = line(4);
     if (!values.defaultMask.empty() && !(fileExists && fileExists(values.defaultMask)))
         values.defaultMask.clear();
@@ -151,14 +165,17 @@ SettingsValues ReadSettingsFile(const std::string& path,
         return values;
 
     int numbers[5] = {};
+    bool complete = true;
     for (std::size_t k = 0; k < 5; ++k) {
-        try {
+        if (isInteger(line(5 + k))) {
             numbers[k] = ParseStoredInteger(line(5 + k));
-        } catch (const SettingsError& e) {
-            throw SettingsError("Settings file " + path + ", line " + std::to_string(5 + k) +
-                                ": " + e.what());
+        } else {
+            values.ignoredLines.push_back(int(5 + k));
+            complete = false;
         }
     }
+    if (!complete)
+        return values;
     values.hasHotspot = true;
     values.hotspotR = numbers[0];
     values.hotspotG = numbers[1];
@@ -166,6 +183,31 @@ SettingsValues ReadSettingsFile(const std::string& path,
     values.hotspotX = numbers[3];
     values.hotspotY = numbers[4];
     return values;
+}
+
+std::string IgnoredLinesText(const std::string& fileName, const std::vector<int>& lines)
+{
+    std::string text;
+    for (int number : lines)
+        text += (text.empty() ? "" : "; ") + fileName + " line " + std::to_string(number) + " ignored";
+    return text;
+}
+
+void KeepBrokenSettingsCopy(const std::string& path)
+{
+    int err = 0;
+    if (!pathExists(path, err) || err != 0)
+        return;
+    SettingsValues read;
+    try {
+        read = ReadSettingsFile(path, {});
+    } catch (const SettingsError&) {
+        return; // nothing readable to keep
+    }
+    if (read.ignoredLines.empty())
+        return;
+    const std::string text = readSettingsText(path);
+    writeSettings(path + ".broken", text);
 }
 
 std::string FullSettingsText(int brightness, int strength, int quality,

@@ -15,11 +15,12 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace lumivane {
 
-// Raised when defaults.ini exists but cannot be read or parsed, when it
-// cannot be written, and when a stored number is not an integer.
+// Raised when defaults.ini exists but cannot be read, when it cannot be
+// written, and when a stored number is not an integer.
 class SettingsError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -43,21 +44,39 @@ struct SettingsValues {
     int hotspotY = 120;
     // False when there was no defaults.ini and everything above is default.
     bool fileExisted = false;
+    // The lines that were not used, in order: a line 1 to 3 that is no
+    // integer (that slider keeps its default), and the lines 5 to 9 that
+    // dropped a stored hotspot (not integers, or missing).
+    std::vector<int> ignoredLines;
 
     // The stored hotspot is shown when the adjustment panel opens only when
     // it belongs to a default mask that still exists.
     bool storedHotspotPending() const { return hasHotspot && !defaultMask.empty(); }
 };
 
-// Reads defaults.ini. A missing file gives the defaults; lines may end in
-// CR LF, LF or CR, and the last line may lack its ending. A missing line
-// reads as empty. Whether line 4 names an existing file is asked of
-// `fileExists` (relative names such as "none" resolve against the current
-// directory there). Lines 5 to 9 are read only when line 5 has two or more
-// characters. Raises SettingsError naming the file when it exists but cannot
-// be read, or when one of lines 5 to 9 is not an integer.
+// Reads defaults.ini line by line, so one damaged line costs only what it
+// holds. A missing file gives the defaults; lines may end in CR LF, LF or CR,
+// and the last line may lack its ending. A missing line reads as empty.
+// Lines 1 to 3 that are not integers keep their defaults. Whether line 4
+// names an existing file is asked of `fileExists` (relative names such as
+// "none" resolve against the current directory there); that mask is the
+// default mask whatever the other lines hold. Lines 5 to 9 are read only when
+// line 5 has two or more characters; the hotspot is kept only when all five
+// are integers. Every line not used is listed in `ignoredLines`. Raises
+// SettingsError naming the file only when it exists but cannot be read.
 SettingsValues ReadSettingsFile(const std::string& path,
                                 const std::function<bool(const std::string&)>& fileExists);
+
+// The user's message for the lines ReadSettingsFile ignored in the file
+// `fileName`: "defaults.ini line 2 ignored", several joined by "; ".
+// Empty when none was ignored.
+std::string IgnoredLinesText(const std::string& fileName, const std::vector<int>& lines);
+
+// Before a settings file with ignored lines is replaced, a copy of it is kept
+// as `path` + ".broken" (replacing an older copy), so the user can still see
+// what was in it. Does nothing for a missing or sound file. Raises
+// SettingsError when the copy cannot be written.
+void KeepBrokenSettingsCopy(const std::string& path);
 
 // Writes the nine-line full form. The text goes to a temporary file in the
 // same folder that is renamed over `path` only when complete, so a failure

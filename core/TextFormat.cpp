@@ -36,7 +36,7 @@ long double RoundTwoDecimals(long double x)
     return whole * step;
 }
 
-std::string FormatGeneral(double x, char decimalSeparator)
+std::string FormatGeneral(double x, const std::string& decimalSeparator)
 {
     if (std::isnan(x))
         return "NAN";
@@ -100,7 +100,7 @@ double RoundedRatio(long double width, long double height)
     return double(RoundTwoDecimals(width / height));
 }
 
-std::string RatioText(long double width, long double height, char decimalSeparator)
+std::string RatioText(long double width, long double height, const std::string& decimalSeparator)
 {
     return FormatGeneral(RoundedRatio(width, height), decimalSeparator);
 }

@@ -21,11 +21,13 @@ long double RoundTwoDecimals(long double x);
 // Shortest general decimal form with at most 15 significant digits:
 // fixed notation for 1e-5 <= |x| < 1e15, otherwise "1.5E20" / "1E-6".
 // Trailing zeros are dropped, so 1.5 stays "1.5" and 1.0 becomes "1".
-std::string FormatGeneral(double x, char decimalSeparator = '.');
+// The separator is UTF-8 text: some locales use a character outside
+// Latin-1, such as the Arabic decimal separator U+066B.
+std::string FormatGeneral(double x, const std::string& decimalSeparator = ".");
 
 // width / height with two-decimal rounding, formatted with FormatGeneral.
 // Throws std::domain_error when height is 0.
-std::string RatioText(long double width, long double height, char decimalSeparator = '.');
+std::string RatioText(long double width, long double height, const std::string& decimalSeparator = ".");
 
 // width / height with two-decimal rounding, as a double (what RatioText
 // prints). Throws std::domain_error when height is 0.

@@ -30,8 +30,8 @@ std::string sizeText(long long w, long long h)
 
 } // namespace
 
-Workflow::Workflow(std::string settingsFolder, char decimalSeparator)
-    : settingsFolder_(std::move(settingsFolder)), decimalSeparator_(decimalSeparator),
+Workflow::Workflow(std::string settingsFolder, std::string decimalSeparator)
+    : settingsFolder_(std::move(settingsFolder)), decimalSeparator_(std::move(decimalSeparator)),
       decodedMasks_([this](const std::string& path) { return DecodeMaskFile(path, maskSettings.smooth); })
 {
     Image1.AutoSize = true;

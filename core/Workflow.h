@@ -256,10 +256,10 @@ struct SaveOutcome {
 
 class Workflow {
 public:
-    // `decimalSeparator` is the user's (ratio texts); `settingsFolder` holds
+    // `decimalSeparator` is the user's, as UTF-8 text (ratio texts); `settingsFolder` holds
     // defaults.ini and default_mask.bmp (see SettingsFolder); it is made when
     // the defaults are first stored.
-    explicit Workflow(std::string settingsFolder, char decimalSeparator = '.');
+    explicit Workflow(std::string settingsFolder, std::string decimalSeparator = ".");
     Workflow(const Workflow&) = delete;
     Workflow& operator=(const Workflow&) = delete;
 
@@ -383,6 +383,17 @@ public:
     // "Free default mask" is offered (set by Store, taken by Free, and on
     // opening the panel from the stored default).
     bool FreeOffered = false;
+    // The folder of the file last chosen in an open or save dialog, empty
+    // until one is: the batch's folder picker starts there. The window
+    // reports every dialog answer (RememberDialogChoice); files from the
+    // command line or a drop are no dialog's choice.
+    std::string DialogFolder;
+    void RememberDialogChoice(const std::string& path)
+    {
+        const std::size_t slash = path.rfind('/');
+        if (slash != std::string::npos)
+            DialogFolder = path.substr(0, slash == 0 ? 1 : slash);
+    }
 
     // ---- What the controls show ----
     bool PreviousEnabled() const { return !BatchRunning && workflow.FileIndex > 0; }
@@ -451,7 +462,7 @@ private:
     void showBatchPhotograph(int index, Bitmap24* preview, int width, int height);
 
     std::string settingsFolder_;
-    char decimalSeparator_;
+    std::string decimalSeparator_;
     // Decoders write the next photograph here; on success it is exchanged
     // with Image1's bitmap, so a failed decode leaves the shown photograph
     // alone and the two blocks are reused from one photograph to the next.

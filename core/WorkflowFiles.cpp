@@ -31,21 +31,6 @@ bool pathTaken(const std::string& path)
     return std::filesystem::exists(std::filesystem::symlink_status(std::filesystem::u8path(path), error));
 }
 
-// The slider texts are kept as text until the first mask load, but a text
-// that is no number would only fail then, in the middle of loading a
-// photograph, and again at every later load: check them while reading.
-void checkSliderTexts(const std::string& path, const SettingsValues& values)
-{
-    const std::string* texts[3] = {&values.iniBrightness, &values.iniStrength, &values.iniQuality};
-    for (int line = 0; line < 3; ++line) {
-        try {
-            ParseStoredInteger(*texts[line]);
-        } catch (const SettingsError& e) {
-            throw SettingsError("Settings file " + path + ", line " + std::to_string(line + 1) + ": " + e.what());
-        }
-    }
-}
-
 std::string sizeText(long long w, long long h)
 {
     return std::to_string(w) + 'x' + std::to_string(h);
@@ -62,13 +47,16 @@ std::vector<std::string> Workflow::ReadSettingsAtStart()
     SettingsValues values;
     try {
         values = ReadSettingsFile(path, isFile);
-        checkSliderTexts(path, values);
     } catch (const std::exception& e) {
-        // A damaged file must not keep the program from starting: say so and
-        // go on with the defaults.
+        // A file that cannot be read must not keep the program from
+        // starting: say so and go on with the defaults.
         errors.push_back(std::string(e.what()) + "\nLumivane starts with its default settings.");
         values = SettingsValues();
     }
+    // A damaged line costs only what it holds; the status line says which
+    // were passed over, and Store keeps a copy of the file before replacing it.
+    if (!values.ignoredLines.empty())
+        say(' ' + IgnoredLinesText("defaults.ini", values.ignoredLines));
     settings.IniBrightness = values.iniBrightness;
     settings.IniStrength = values.iniStrength;
     settings.IniQuality = values.iniQuality;
@@ -119,6 +107,20 @@ void Workflow::StoreDefaults()
     MakeSettingsFolder(settingsFolder_);
     const std::string maskPath = settingsFolder_ + "/default_mask.bmp";
     const std::string iniPath = settingsFolder_ + "/defaults.ini";
+    // The default mask is stored as loaded: with smoothing on, the mask in
+    // use is smoothed, and storing it would have the next start smooth it a
+    // second time with no way back to the photograph taken. The file is read
+    // again unsmoothed and given the quarter turns of the mask in use.
+    std::optional<Bitmap24> unsmoothed;
+    if (maskSettings.smooth) {
+        try {
+            unsmoothed = TurnedMask(DecodeMaskFile(workflow.LastMaskFile, false), mask.MaskAngle / 90);
+        } catch (const std::exception& e) {
+            throw std::runtime_error("Cannot store the mask unsmoothed: " + std::string(e.what()));
+        }
+    }
+    const Bitmap24& maskToStore = unsmoothed ? *unsmoothed : mask.MaskImage;
+    KeepBrokenSettingsCopy(iniPath);
     // Store is all or nothing: defaults.ini must never name a default mask
     // that was not written, so when the mask cannot be written the earlier
     // settings file is put back (or the new one removed).
@@ -132,7 +134,7 @@ void Workflow::StoreDefaults()
     WriteFullSettings(iniPath, adjust.Brightness, adjust.Strength, adjust.Quality, maskPath, panel.PickedR,
                       panel.PickedG, panel.PickedB, mask.MarkerX, mask.MarkerY);
     try {
-        WriteBmpFile(mask.MaskImage, maskPath);
+        WriteBmpFile(maskToStore, maskPath);
     } catch (const std::exception&) {
         try {
             if (earlier) {
@@ -155,6 +157,7 @@ void Workflow::FreeDefaults()
     // The stored default changes only once the file says so: a failed
     // write leaves the default mask in use and "Free" on offer.
     MakeSettingsFolder(settingsFolder_);
+    KeepBrokenSettingsCopy(settingsFolder_ + "/defaults.ini");
     WriteShortSettings(settingsFolder_ + "/defaults.ini", adjust.Brightness, adjust.Strength, adjust.Quality);
     settings.DefaultMask = "none";
     FreeOffered = false;

@@ -447,6 +447,34 @@ private slots:
         QCOMPARE(w->cellText(3, 2), QStringLiteral("-"));
     }
 
+    // "Save Images" shows each photograph in turn; the EXIF window follows.
+    void batch_RefreshesTheWindowForEachPhotographShown()
+    {
+        WindowFixture f;
+        QStringList photos;
+        for (int i = 0; i < 3; ++i) {
+            Facts facts;
+            facts.model = QByteArray("Camera ") + char('A' + i);
+            photos << writeExifJpeg(f, QStringLiteral("p%1.jpg").arg(i), facts, i + 1);
+        }
+        TForm1& form = f.start();
+        f.open(photos);
+        f.loadMask(f.writeJpeg("flat.jpg", vignetteMask(48, 32)));
+        form.BitBtn7Click();
+        QSet<QString> listed;
+        f.services.onProcessEvents = [&] {
+            if (form.flow().BatchRunning)
+                listed << form.Form2->cellText(3, 1);
+        };
+        QDir().mkpath(f.path("out"));
+        f.services.folderAnswers.push_back(f.path("out"));
+        form.Button2->click();
+        QCOMPARE(f.services.errors, QStringList());
+        QVERIFY2(listed.contains(QStringLiteral("Camera B")) && listed.contains(QStringLiteral("Camera C")),
+                 qPrintable(QStringList(listed.values()).join(QLatin1Char(','))));
+        QCOMPARE(form.Form2->cellText(3, 1), QStringLiteral("Camera A")); // the first shown again
+    }
+
     void differingFacts_MarkedRedOnlyWhereTheyShapeVignetting_data()
     {
         QTest::addColumn<QString>("field");

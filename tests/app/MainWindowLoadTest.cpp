@@ -4,6 +4,8 @@
 #include "MemoryBudget.h"
 #include "WindowFixture.h"
 
+#include "PlatformServices.h"
+
 #include <QApplication>
 #include <QSignalSpy>
 #include <QTest>
@@ -97,6 +99,16 @@ private slots:
         f.open({photo});
         QCOMPARE(f.services.openRequests.back().title, QStringLiteral(" Open Image(s)"));
         QVERIFY(f.services.openRequests.back().multiSelect);
+        // The program's own entry first, then one with the longer names too.
+        const QStringList entries = toQtFilter(f.services.openRequests.back().filter).split(QStringLiteral(";;"));
+        QCOMPARE(entries.size(), 2);
+        QCOMPARE(entries[0], QStringLiteral("All supported formats (*.jpg *.JPG *.bmp *.BMP *.tif *.TIF)"));
+        QVERIFY(f.services.openRequests.back().filter.startsWith(
+            QStringLiteral("All supported formats |*.jpg;*.JPG;*.bmp;*.BMP;*.tif;*.TIF|")));
+        const qsizetype open = entries[1].lastIndexOf(QLatin1Char('('));
+        const QStringList patterns = entries[1].mid(open + 1).chopped(1).split(QLatin1Char(' '));
+        for (const char* pattern : {"*.jpg", "*.jpeg", "*.JPEG", "*.jpe", "*.JPE", "*.bmp", "*.tif", "*.tiff", "*.TIFF"})
+            QVERIFY2(patterns.contains(QLatin1String(pattern)), pattern);
         QVERIFY(!form.ImageButton1->isEnabled());
         QVERIFY(!form.ImageButton2->isEnabled());
         QCOMPARE(form.Button2->text(), QStringLiteral("&Save Image"));
@@ -139,6 +151,41 @@ private slots:
         QCOMPARE(form.status->text(), QStringLiteral(" Showing p4.bmp [4 of 5]"));
         QVERIFY(form.ImageButton2->isEnabled());
         QCOMPARE(f.services.openRequests.size(), size_t(1));
+    }
+
+    // Stepping and reloading load under the busy cursor, which goes when the
+    // photograph is shown, also when the load ends in an error.
+    void loads_RunUnderTheBusyCursor()
+    {
+        WindowFixture f;
+        const QString a = f.writeBmp("a.bmp", gradientPhoto(30, 20));
+        const QString b = f.writeBmp("b.bmp", gradientPhoto(31, 20));
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(30, 20));
+        TForm1& form = f.start();
+        f.open({a, b});
+        QStringList seen; // the cursor's state with the status line at that moment
+        f.services.onBusyCursor = [&](bool busy) {
+            seen << (busy ? QStringLiteral("busy:") : QStringLiteral("free:")) + form.flow().texts.Status.c_str();
+        };
+        form.Button1Click(form.ImageButton2);
+        QCOMPARE(seen, (QStringList{QStringLiteral("busy: Showing a.bmp [1 of 2]"),
+                                    QStringLiteral("free: Showing b.bmp [2 of 2]")}));
+        seen.clear();
+        QTest::mouseClick(form.Label2, Qt::LeftButton);
+        QCOMPARE(seen.size(), 2);
+        QVERIFY(seen[0].startsWith(QStringLiteral("busy:")));
+        QCOMPARE(seen[1], QStringLiteral("free: Showing b.bmp [2 of 2]"));
+
+        // A crop field that is no number stops the preview pass of the load.
+        f.loadMask(maskFile);
+        form.left->setText(QStringLiteral("x"));
+        f.services.errors.clear();
+        seen.clear();
+        QTest::mouseClick(form.ImageButton1, Qt::LeftButton);
+        QCOMPARE(f.services.errors.size(), 1);
+        QVERIFY(seen.size() >= 2);
+        QVERIFY(seen.first().startsWith(QStringLiteral("busy:")));
+        QCOMPARE(f.services.busyCursorDepth, 0);
     }
 
     void clickingLabel2_ReloadsOnlyWithSeveralPhotographs()

@@ -26,6 +26,7 @@ private slots:
         TForm1& form = f.startWithMask(photo, maskFile);
         QCOMPARE(f.services.openRequests.back().title, QStringLiteral(" Open Mask"));
         QVERIFY(!f.services.openRequests.back().multiSelect);
+        QCOMPARE(f.services.openRequests.back().filter, OpenDialogFilter()); // the photographs' filter
         QVERIFY(form.flow().mask.MaskLoaded);
         for (QWidget* w : std::initializer_list<QWidget*>{form.brightness, form.jpeg, form.strength, form.left,
                                                           form.right, form.top, form.bottom, form.Button2,

@@ -12,6 +12,7 @@
 
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 #include <QThread>
 #include <atomic>
@@ -322,7 +323,8 @@ private slots:
         QCOMPARE(f.services.saveRequests.size(), size_t(0));
         QCOMPARE(f.services.folderRequests.size(), size_t(1));
         QCOMPARE(f.services.folderRequests[0].title, QStringLiteral("Select output folder"));
-        QCOMPARE(f.services.folderRequests[0].startFolder, QDir::currentPath());
+        // The mask was the last file chosen in a dialog.
+        QCOMPARE(f.services.folderRequests[0].startFolder, QFileInfo(maskFile).path());
         QVERIFY(f.services.folderRequests[0].allowNewFolder);
 
         QVERIFY(f.services.processEventsCalls >= 4); // after showing the panel and after each photograph
@@ -466,37 +468,55 @@ private slots:
         QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_4.bmp [1 of 2]"));
     }
 
-    void batchFolderPicker_StartsInTheCurrentFolderAtTheClick()
+    // The picker starts in the folder last chosen in an open or save
+    // dialog, as the platform's dialogs that move the current directory
+    // would have it; before any, in the current folder at the click.
+    void batchFolderPicker_StartsInTheFolderLastChosenInADialog()
     {
         WindowFixture f;
         const QString startFolder = QDir::currentPath();
         QStringList photos;
         QDir().mkpath(f.path("photos"));
+        QDir().mkpath(f.path("masks"));
         for (int i = 0; i < 2; ++i)
             photos << f.writeBmp(QStringLiteral("photos/IMG_%1.bmp").arg(i + 1), wavePhoto(40, 30, i));
-        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(40, 30));
-        TForm1& form = openWithMask(f, photos, maskFile);
-        const QString batchA = f.path("batchA");
-        const QString batchB = f.path("batchB");
-        QDir().mkpath(batchA);
-        QDir().mkpath(batchB);
-        // A first batch into one folder: the second picker still starts in
-        // the program's current folder, not in the folder chosen before or
-        // in the photographs' folder.
-        f.services.folderAnswers.push_back(batchA);
-        form.Button2->click();
-        f.services.folderAnswers.push_back(batchB);
-        form.Button2->click();
-        QCOMPARE(f.services.folderRequests.size(), size_t(2));
-        QCOMPARE(f.services.folderRequests[0].startFolder, startFolder);
-        QCOMPARE(f.services.folderRequests[1].startFolder, startFolder);
-        // The current folder as it is at the moment of the click.
-        QVERIFY(QDir::setCurrent(f.path("photos")));
+        const QString maskFile = f.writeBmp("masks/flat.bmp", vignetteMask(40, 30));
+        TForm1& form = f.start();
+        // Photographs and mask from the command line are no dialog's choice.
+        form.OpenFromCommandLine(photos, maskFile);
+        QVERIFY(form.flow().mask.MaskLoaded);
         f.services.folderAnswers.push_back(QString());
         form.Button2->click();
-        QVERIFY(QDir::setCurrent(startFolder));
-        QCOMPARE(f.services.folderRequests.size(), size_t(3));
-        QCOMPARE(f.services.folderRequests[2].startFolder, QDir(f.path("photos")).absolutePath());
+        QCOMPARE(f.services.folderRequests.back().startFolder, startFolder);
+
+        // The open dialog's photographs, then the mask's folder.
+        f.open(photos);
+        f.services.folderAnswers.push_back(QString());
+        form.Button2->click();
+        QCOMPARE(f.services.folderRequests.back().startFolder, f.path("photos"));
+        f.services.openAnswers.push_back({maskFile});
+        form.Button3Click();
+        const QString batchA = f.path("batchA");
+        QDir().mkpath(batchA);
+        f.services.folderAnswers.push_back(batchA);
+        form.Button2->click();
+        QCOMPARE(f.services.folderRequests.back().startFolder, f.path("masks"));
+        // The picker's own choice does not move it.
+        f.services.folderAnswers.push_back(QString());
+        form.Button2->click();
+        QCOMPARE(f.services.folderRequests.back().startFolder, f.path("masks"));
+
+        // A single save's dialog does.
+        f.open({photos[0]});
+        const QString saved = f.path("batchA/single.jpg");
+        f.services.saveAnswers.push_back(saved);
+        form.Button2->click();
+        QVERIFY(QFile::exists(saved));
+        form.OpenFromCommandLine(photos, QString());
+        QCOMPARE(form.ListBox1->count(), 2);
+        f.services.folderAnswers.push_back(QString());
+        form.Button2->click();
+        QCOMPARE(f.services.folderRequests.back().startFolder, batchA);
         QCOMPARE(f.services.errors, QStringList());
     }
 

@@ -286,30 +286,20 @@ private slots:
         QCOMPARE(form.flow().mask.MarkerY, 60);
     }
 
-    void corruptFile_IsReportedAndDefaultsApply_data()
+    void unreadableFile_IsReportedAndDefaultsApply_data()
     {
-        QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("directory");
-        QTest::newRow("hotspot level not a number") << QByteArray("40\r\n50\r\n60\r\nnone\r\n2x0\r\n1\r\n1\r\n1\r\n1\r\n")
-                                                    << false;
-        QTest::newRow("quality not a number") << QByteArray("40\r\n50\r\nabc\r\nnone\r\n") << false;
-        QTest::newRow("brightness not a number") << QByteArray("bright\r\n50\r\n60\r\nnone\r\n") << false;
-        QTest::newRow("strength too large for a number")
-            << QByteArray("40\r\n99999999999\r\n60\r\nnone\r\n") << false;
-        QTest::newRow("binary garbage") << QByteArray("\x00\xff\xfe\x01garbage\x80\r\n\x81\x82", 16) << false;
-        QTest::newRow("empty file") << QByteArray() << false;
-        QTest::newRow("far too large") << QByteArray(2 << 20, '1') << false;
-        QTest::newRow("a directory") << QByteArray() << true;
+        QTest::newRow("far too large") << false;
+        QTest::newRow("a directory") << true;
     }
-    void corruptFile_IsReportedAndDefaultsApply()
+    void unreadableFile_IsReportedAndDefaultsApply()
     {
-        QFETCH(QByteArray, content);
         QFETCH(bool, directory);
         WindowFixture f;
         if (directory)
             QVERIFY(QDir().mkpath(iniPath(f)));
         else
-            f.writeIni(content);
+            f.writeIni(QByteArray(2 << 20, '1'));
         const QString photo = f.writeBmp("photo.bmp", gradientPhoto(100, 80));
         const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(100, 80));
         TForm1& form = f.start();
@@ -327,6 +317,77 @@ private slots:
         QCOMPARE(form.jpeg->value(), 90);
         QCOMPARE(form.Label6->text(), QStringLiteral("Save quality: 90% (JPEG)"));
         QCOMPARE(f.services.errors.size(), 1);
+    }
+
+    // "MASK" in the content stands for the path of an existing mask file.
+    void brokenLines_CostOnlyWhatTheyHold_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("says");
+        QTest::addColumn<QList<int>>("sliders");
+        QTest::addColumn<bool>("defaultMask");
+        QTest::newRow("hotspot level not a number")
+            << QByteArray("40\r\n50\r\n60\r\nMASK\r\n2x0\r\n100\r\n100\r\n100\r\n100\r\n")
+            << QStringLiteral(" defaults.ini line 5 ignored") << QList<int>{40, 50, 60} << true;
+        QTest::newRow("hotspot lines missing")
+            << QByteArray("40\r\n50\r\n60\r\nMASK\r\n200\r\n100\r\n")
+            << QStringLiteral(" defaults.ini line 7 ignored; defaults.ini line 8 ignored; defaults.ini line 9 ignored")
+            << QList<int>{40, 50, 60} << true;
+        QTest::newRow("quality not a number")
+            << QByteArray("40\r\n50\r\nabc\r\nMASK\r\n") << QStringLiteral(" defaults.ini line 3 ignored")
+            << QList<int>{40, 50, 90} << true;
+        QTest::newRow("brightness not a number")
+            << QByteArray("bright\r\n50\r\n60\r\nnone\r\n") << QStringLiteral(" defaults.ini line 1 ignored")
+            << QList<int>{25, 50, 60} << false;
+        QTest::newRow("strength too large for a number")
+            << QByteArray("40\r\n99999999999\r\n60\r\nnone\r\n") << QStringLiteral(" defaults.ini line 2 ignored")
+            << QList<int>{40, 0, 60} << false;
+        QTest::newRow("binary garbage")
+            << QByteArray("\x00\xff\xfe\x01garbage\x80\r\n\x81\x82", 16)
+            << QStringLiteral(" defaults.ini line 1 ignored; defaults.ini line 2 ignored; defaults.ini line 3 ignored")
+            << QList<int>{25, 0, 90} << false;
+        QTest::newRow("empty file")
+            << QByteArray()
+            << QStringLiteral(" defaults.ini line 1 ignored; defaults.ini line 2 ignored; defaults.ini line 3 ignored")
+            << QList<int>{25, 0, 90} << false;
+    }
+    void brokenLines_CostOnlyWhatTheyHold()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, says);
+        QFETCH(QList<int>, sliders);
+        QFETCH(bool, defaultMask);
+        WindowFixture f;
+        const QString photo = f.writeBmp("photo.bmp", gradientPhoto(100, 80));
+        const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(100, 80));
+        content.replace("MASK", maskFile.toUtf8());
+        f.writeIni(content);
+        TForm1& form = f.start();
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(form.status->text(), says);
+        checkHotspotDefaults(form);
+
+        // The default mask comes with the first photograph whatever else the
+        // file holds; the sliders take the lines that were sound.
+        f.open({photo});
+        QCOMPARE(form.flow().mask.MaskLoaded, defaultMask);
+        if (!defaultMask)
+            f.loadMask(maskFile);
+        QVERIFY(form.flow().mask.MaskLoaded);
+        QCOMPARE(form.brightness->value(), sliders[0]);
+        QCOMPARE(form.strength->value(), sliders[1]);
+        QCOMPARE(form.jpeg->value(), sliders[2]);
+        QCOMPARE(f.services.errors, QStringList());
+
+        // Store replaces the file only once a copy of it is kept.
+        form.Button4->click();
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(fileBytes(iniPath(f) + QStringLiteral(".broken")), content);
+        QVERIFY(fileBytes(iniPath(f)).startsWith(QByteArray::number(sliders[0]) + "\r\n"));
+        // A sound file is replaced without a copy.
+        QVERIFY(QFile::remove(iniPath(f) + QStringLiteral(".broken")));
+        form.BitBtn3->click();
+        QVERIFY(!QFile::exists(iniPath(f) + QStringLiteral(".broken")));
     }
 
     void storedPositionOutsideRange_IsClampedAtFirstMaskLoad_data()

@@ -194,6 +194,30 @@ TEST_F(Program, AllWritten_ExitsZero)
     EXPECT_NE(r.err.find("3 written, 0 failed"), std::string::npos) << r.err;
 }
 
+// A broken line of the settings file is named and passed over; the rest of
+// the file (here the stored default mask) still serves.
+TEST_F(Program, BrokenSettingsLines_AreNamedAndTheRestServes)
+{
+    const std::string p = photo("a.jpg");
+    writeText(settings_, "30\r\nabc\r\n85\r\n" + mask_ + "\r\n120\r\n");
+    const Outcome r = run({"--settings", settings_, "--out", out(), p});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (int line : {2, 6, 7, 8, 9})
+        EXPECT_NE(r.err.find("lumivane-cli: warning: defaults.ini line " + std::to_string(line) + " ignored\n"),
+                  std::string::npos)
+            << r.err;
+    EXPECT_EQ(r.err.find("line 1 "), std::string::npos) << r.err;
+
+    // The same as a sound file with the broken line's default (strength 0).
+    const std::string sound = (dir_ / "sound.ini").string();
+    writeText(sound, "30\r\n0\r\n85\r\n" + mask_ + "\r\n");
+    const std::string again = (dir_ / "again").string();
+    const Outcome s = run({"--settings", sound, "--out", again, p});
+    ASSERT_EQ(s.status, 0) << s.err;
+    EXPECT_EQ(s.err.find("ignored"), std::string::npos) << s.err;
+    EXPECT_EQ(ReadWholeFile(out() + "/a.jpg"), ReadWholeFile(again + "/a.jpg"));
+}
+
 TEST_F(Program, UnreadableInTheMiddle_OthersWrittenExitsOne)
 {
     auto args = base();

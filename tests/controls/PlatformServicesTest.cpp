@@ -1,4 +1,5 @@
-// The platform services' tick count runs since the system started.
+// The platform services' tick count runs since the system started; the
+// windows' filters become Qt's.
 #include "PlatformServices.h"
 
 #include <QtTest>
@@ -10,6 +11,7 @@ class PlatformServicesTest : public QObject {
     Q_OBJECT
 private slots:
     void TickCount_FollowsTheBootClock_FromTheFirstCall();
+    void QtFilter_HasOneEntryPerPair();
 };
 
 namespace {
@@ -36,6 +38,16 @@ void PlatformServicesTest::TickCount_FollowsTheBootClock_FromTheFirstCall()
     QVERIFY2(std::uint32_t(tick - before) <= std::uint32_t(after - before),
              qPrintable(QStringLiteral("tick %1 outside [%2, %3]").arg(tick).arg(before).arg(after)));
     QCOMPARE(SystemTickCount() - tick < 1000u, true);
+}
+
+
+void PlatformServicesTest::QtFilter_HasOneEntryPerPair()
+{
+    QCOMPARE(toQtFilter(QStringLiteral("All supported formats |*.jpg;*.JPG;*.bmp")),
+             QStringLiteral("All supported formats (*.jpg *.JPG *.bmp)"));
+    QCOMPARE(toQtFilter(QStringLiteral("A |*.jpg;*.JPG|B, long |*.jpeg;*.tiff")),
+             QStringLiteral("A (*.jpg *.JPG);;B, long (*.jpeg *.tiff)"));
+    QCOMPARE(toQtFilter(QStringLiteral("no patterns")), QStringLiteral("no patterns"));
 }
 
 QTEST_MAIN(PlatformServicesTest)

@@ -184,18 +184,21 @@ TEST_F(SettingsFile, ReadSettings_TakesAnyLineEnding)
     }
 }
 
-TEST_F(SettingsFile, ReadSettings_MissingLinesReadEmpty)
+TEST_F(SettingsFile, ReadSettings_MissingOrBrokenSliderLinesKeepTheirDefaults)
 {
     struct Row {
         std::string text;
         std::string brightness, strength, quality;
+        std::vector<int> ignored;
     };
     const std::vector<Row> rows = {
-        {"", "", "", ""},
-        {"12\r\n", "12", "", ""},
-        {"12\r\n34", "12", "34", ""},
-        {"12\r\n34\r\n56\r\n", "12", "34", "56"},
-        {"\r\n\r\n\r\n\r\n", "", "", ""},
+        {"", "25", "0", "90", {1, 2, 3}},
+        {"12\r\n", "12", "0", "90", {2, 3}},
+        {"12\r\n34", "12", "34", "90", {3}},
+        {"12\r\n34\r\n56\r\n", "12", "34", "56", {}},
+        {"\r\n\r\n\r\n\r\n", "25", "0", "90", {1, 2, 3}},
+        {"12\r\nabc\r\n56\r\nnone\r\n", "12", "0", "56", {2}},
+        {"1.5\r\n34\r\n9x\r\nnone\r\n", "25", "34", "90", {1, 3}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::PrintToString(row.text));
@@ -205,10 +208,46 @@ TEST_F(SettingsFile, ReadSettings_MissingLinesReadEmpty)
         EXPECT_EQ(v.iniBrightness, row.brightness);
         EXPECT_EQ(v.iniStrength, row.strength);
         EXPECT_EQ(v.iniQuality, row.quality);
+        EXPECT_EQ(v.ignoredLines, row.ignored);
         // An empty line 4 never counts as an existing file.
         EXPECT_EQ(v.defaultMask, "");
         expectDefaultHotspot(v);
     }
+}
+
+TEST_F(SettingsFile, ReadSettings_BrokenLinesElsewhereKeepTheDefaultMask)
+{
+    const std::string mask = "/m/default_mask.bmp";
+    writeText("x\r\n0\r\n90\r\n" + mask + "\r\n120\r\n");
+    const SettingsValues v = ReadSettingsFile(ini, existing({mask}));
+    EXPECT_EQ(v.defaultMask, mask);
+    EXPECT_EQ(v.iniBrightness, "25");
+    EXPECT_EQ(v.ignoredLines, (std::vector<int>{1, 6, 7, 8, 9}));
+    expectDefaultHotspot(v);
+}
+
+TEST(IgnoredLinesText, NamesEachLineOfTheFile)
+{
+    EXPECT_EQ(IgnoredLinesText("defaults.ini", {}), "");
+    EXPECT_EQ(IgnoredLinesText("defaults.ini", {2}), "defaults.ini line 2 ignored");
+    EXPECT_EQ(IgnoredLinesText("other.ini", {1, 7}), "other.ini line 1 ignored; other.ini line 7 ignored");
+}
+
+TEST_F(SettingsFile, BrokenFile_IsCopiedBeforeItIsReplaced_SoundFileIsNot)
+{
+    const std::string broken = "12\r\nabc\r\n";
+    writeText(broken);
+    KeepBrokenSettingsCopy(ini);
+    WriteShortSettings(ini, 1, 2, 3);
+    std::ifstream in(ini + ".broken", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), broken);
+
+    // A sound file, or none, leaves no copy.
+    fs::remove(ini + ".broken");
+    KeepBrokenSettingsCopy(ini);
+    fs::remove(ini);
+    KeepBrokenSettingsCopy(ini);
+    EXPECT_TRUE(folderEntries().empty());
 }
 
 TEST_F(SettingsFile, ReadSettings_IgnoresWholeHotspot_WhenRedLevelHasOneCharacter)
@@ -221,38 +260,41 @@ TEST_F(SettingsFile, ReadSettings_IgnoresWholeHotspot_WhenRedLevelHasOneCharacte
     expectDefaultHotspot(v);
 }
 
-TEST_F(SettingsFile, ReadSettings_RaisesNamingFile_WhenHotspotLineIsNotInteger)
+TEST_F(SettingsFile, ReadSettings_DropsTheHotspot_WhenAHotspotLineIsNotInteger)
 {
+    const std::string mask = "/m/default_mask.bmp";
     for (int bad = 5; bad <= 9; ++bad) {
         SCOPED_TRACE(bad);
-        std::string text = "25\r\n0\r\n90\r\nnone\r\n";
+        std::string text = "30\r\n40\r\n95\r\n" + mask + "\r\n";
         for (int line = 5; line <= 9; ++line)
             text += (line == bad ? std::string("1x") : std::string("10")) + "\r\n";
         writeText(text);
-        try {
-            ReadSettingsFile(ini, existing({}));
-            ADD_FAILURE() << "no error";
-        } catch (const SettingsError& e) {
-            const std::string message = e.what();
-            EXPECT_NE(message.find(ini), std::string::npos) << message;
-            EXPECT_NE(message.find("line " + std::to_string(bad)), std::string::npos) << message;
-            EXPECT_NE(message.find("'1x' is not a valid integer value"), std::string::npos)
-                << message;
-        }
+        const SettingsValues v = ReadSettingsFile(ini, existing({mask}));
+        EXPECT_EQ(v.ignoredLines, std::vector<int>{bad});
+        expectDefaultHotspot(v);
+        // The rest of the file still counts.
+        EXPECT_EQ(v.iniBrightness, "30");
+        EXPECT_EQ(v.iniStrength, "40");
+        EXPECT_EQ(v.iniQuality, "95");
+        EXPECT_EQ(v.defaultMask, mask);
     }
 }
 
-TEST_F(SettingsFile, ReadSettings_RaisesWhenHotspotLinesMissing)
+TEST_F(SettingsFile, ReadSettings_DropsTheHotspot_WhenHotspotLinesMissing)
 {
     writeText("25\r\n0\r\n90\r\nnone\r\n100\r\n100\r\n");
-    EXPECT_THROW(ReadSettingsFile(ini, existing({})), SettingsError);
+    const SettingsValues v = ReadSettingsFile(ini, existing({}));
+    EXPECT_EQ(v.ignoredLines, (std::vector<int>{7, 8, 9}));
+    expectDefaultHotspot(v);
 }
 
 TEST_F(SettingsFile, ReadSettings_BinaryGarbage_GivesValuesOrSettingsError)
 {
     static const char garbage[] = "\x01\x02\r\n\xff\n\x00\x00\r\n\r\n\xfe\xfd\x80\r\n\x7f";
     writeText(std::string(garbage, sizeof garbage - 1));
-    EXPECT_THROW(ReadSettingsFile(ini, existing({})), SettingsError);
+    const SettingsValues read = ReadSettingsFile(ini, existing({}));
+    EXPECT_EQ(read.ignoredLines, (std::vector<int>{1, 2, 3, 5, 6, 7, 8, 9}));
+    EXPECT_EQ(read.iniBrightness, "25");
 
     std::mt19937 random(1234);
     std::uniform_int_distribution<int> byte(0, 255);

@@ -63,29 +63,33 @@ TEST(FormatGeneral, WritesShortestFormWithFifteenDigits)
 
 TEST(FormatGeneral, UsesTheGivenDecimalSeparator)
 {
-    EXPECT_EQ(FormatGeneral(1.33, ','), "1,33");
-    EXPECT_EQ(FormatGeneral(0.00001, ','), "0,00001");
-    EXPECT_EQ(FormatGeneral(1.5e20, ','), "1,5E20");
-    EXPECT_EQ(FormatGeneral(2.0, ','), "2");
+    EXPECT_EQ(FormatGeneral(1.33, ","), "1,33");
+    EXPECT_EQ(FormatGeneral(0.00001, ","), "0,00001");
+    EXPECT_EQ(FormatGeneral(1.5e20, ","), "1,5E20");
+    EXPECT_EQ(FormatGeneral(2.0, ","), "2");
+    // The Arabic decimal separator U+066B is two bytes of UTF-8.
+    EXPECT_EQ(FormatGeneral(1.33, "\u066B"), "1\u066B33");
+    EXPECT_EQ(FormatGeneral(0.00001, "\u066B"), "0\u066B00001");
+    EXPECT_EQ(FormatGeneral(1.5e20, "\u066B"), "1\u066B5E20");
 }
 
 TEST(RatioText, RoundsToTwoDecimalsAndFormats)
 {
     struct Row {
         long double width, height;
-        char separator;
+        const char* separator;
         const char* expected;
     };
     const Row rows[] = {
-        {4000, 3000, '.', "1.33"}, {3000, 2000, '.', "1.5"}, {2000, 2000, '.', "1"},
-        {1920, 1080, '.', "1.78"}, {3000, 4000, '.', "0.75"}, {4000, 3000, ',', "1,33"},
-        {2, 3, '.', "0.67"},       {-3000, 2000, '.', "-1.5"}, {3960, 2940, '.', "1.35"},
+        {4000, 3000, ".", "1.33"}, {3000, 2000, ".", "1.5"}, {2000, 2000, ".", "1"},
+        {1920, 1080, ".", "1.78"}, {3000, 4000, ".", "0.75"}, {4000, 3000, ",", "1,33"},
+        {2, 3, ".", "0.67"},       {-3000, 2000, ".", "-1.5"}, {3960, 2940, ".", "1.35"},
         // Exact halves: the step 1/100 held in extended precision lies just
         // below 0.01, so x / p lands on the half and rounds to even upwards.
         // A step held as a double (just above 0.01) would give 1.37, 1.87
         // and 1.33.
-        {1100, 800, '.', "1.38"},  {1920, 1024, '.', "1.88"}, {1335, 1000, '.', "1.34"},
-        {3, 8, '.', "0.38"},       {1, 8, '.', "0.12"},        {1100, 800, ',', "1,38"},
+        {1100, 800, ".", "1.38"},  {1920, 1024, ".", "1.88"}, {1335, 1000, ".", "1.34"},
+        {3, 8, ".", "0.38"},       {1, 8, ".", "0.12"},        {1100, 800, ",", "1,38"},
     };
     for (const Row& row : rows)
         EXPECT_EQ(RatioText(row.width, row.height, row.separator), row.expected)

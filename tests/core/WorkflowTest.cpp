@@ -3,6 +3,7 @@
 // photographs, saving one and many, and the stored defaults.
 #include "Workflow.h"
 
+#include "BitmapRotation.h"
 #include "BmpCodec.h"
 #include "CorrectionKernel.h"
 #include "FileIO.h"
@@ -840,13 +841,39 @@ TEST_F(WorkflowTest, StoredDefaultsComeBackAfterARestartUntilFreed)
     freed.OpenList({photo});
     EXPECT_FALSE(freed.mask.MaskLoaded);
 
-    // A damaged file: one message, and the program goes on with its defaults.
-    std::ofstream(program() + "/defaults.ini", std::ios::binary) << "abc\r\n";
+    // A damaged line: the status line says so, the sound lines still count.
+    std::ofstream(program() + "/defaults.ini", std::ios::binary) << "abc\r\n12\r\n34\r\nnone\r\n";
     Workflow damaged(program());
-    const std::vector<std::string> errors = damaged.ReadSettingsAtStart();
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_NE(errors[0].find("\nLumivane starts with its default settings."), std::string::npos);
+    EXPECT_TRUE(damaged.ReadSettingsAtStart().empty());
+    EXPECT_EQ(damaged.texts.Status, " defaults.ini line 1 ignored");
     EXPECT_EQ(damaged.settings.IniBrightness, "25");
+    EXPECT_EQ(damaged.settings.IniStrength, "12");
+    EXPECT_EQ(damaged.texts.QualityText, "Image quality: 34% (JPEG)");
+}
+
+// With smoothing on, the mask in use is smoothed; Store writes the mask file
+// as taken (turned as in use), so the next start does not smooth it twice.
+TEST_F(WorkflowTest, StoreWritesTheMaskAsLoadedWhenSmoothing)
+{
+    const std::string photo = bmp("p.bmp", gradient(64, 48, 5));
+    // A mask with grain, which smoothing visibly changes.
+    Bitmap24 grainy = vignette(48, 64);
+    for (int y = 0; y < grainy.height(); y += 2)
+        for (int x = (y / 2) % 3; x < grainy.width(); x += 3)
+            grainy.setPixel(x, y, packColour(90, 20, 250));
+    const std::string maskFile = bmp("m.bmp", grainy);
+    Workflow flow(program());
+    flow.ReadSettingsAtStart();
+    flow.OpenList({photo});
+    flow.SetSmoothMask(true);
+    ASSERT_TRUE(flow.LoadMask(maskFile));
+    ASSERT_FALSE(flow.mask.MaskImage == grainy); // smoothed in use
+    flow.StoreDefaults();
+    EXPECT_TRUE(decodeBmp(program() + "/default_mask.bmp") == grainy);
+
+    flow.Turn(true);
+    flow.StoreDefaults();
+    EXPECT_TRUE(decodeBmp(program() + "/default_mask.bmp") == *Rotate90(270, grainy));
 }
 
 } // namespace

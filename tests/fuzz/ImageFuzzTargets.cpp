@@ -135,6 +135,8 @@ void RunSettings(const uint8_t* data, std::size_t size)
     }
     if (parsed && !read.fileExisted)
         broken("an existing defaults.ini was read as missing");
+    // Lines are read one by one: the slider texts kept are always numbers,
+    // and every line passed over is one of the nine, listed once in order.
     int sliders[3] = {};
     bool slidersAreNumbers = parsed;
     const std::string* texts[3] = {&read.iniBrightness, &read.iniStrength, &read.iniQuality};
@@ -142,9 +144,13 @@ void RunSettings(const uint8_t* data, std::size_t size)
         try {
             sliders[k] = ParseStoredInteger(*texts[k]);
         } catch (const SettingsError&) {
-            slidersAreNumbers = false;
+            broken("a slider line that is no integer was kept");
         }
     }
+    for (std::size_t k = 0; k < read.ignoredLines.size(); ++k)
+        if (read.ignoredLines[k] < 1 || read.ignoredLines[k] > 9 || read.ignoredLines[k] == 4 ||
+            (k > 0 && read.ignoredLines[k] <= read.ignoredLines[k - 1]))
+            broken("ignored lines out of order or out of the file's nine");
     // What was read, stored again in the full form, reads back the same
     // whenever the mask name is one line (it cannot hold a line ending).
     const bool oneLine = read.defaultMask.find_first_of("\r\n") == std::string::npos;

@@ -50,7 +50,14 @@ public:
     void openUrl(const QString& url) override { openedUrls << url; }
     void processEvents() override;
     std::uint32_t tickCount() override { return tick; }
-    void setBusyCursor(bool busy) override { busyCursorDepth = busy ? 1 : 0; }
+    // Runs at every change of the busy cursor, with the new state.
+    std::function<void(bool)> onBusyCursor;
+    void setBusyCursor(bool busy) override
+    {
+        busyCursorDepth = busy ? 1 : 0;
+        if (onBusyCursor)
+            onBusyCursor(busy);
+    }
 };
 
 } // namespace lumivane
