@@ -4,14 +4,16 @@
 // pure noise) and a flat-field mask with a smooth radial fall-off.
 #pragma once
 
+#include "BenchUtil.h"
 #include "Bitmap24.h"
 
 #include <string>
 
 namespace bench {
 
-constexpr int kFileWidth = 6000;
-constexpr int kFileHeight = 4000;
+// Small in a smoke run.
+inline const int kFileWidth = pick(6000, 600);
+inline const int kFileHeight = pick(4000, 400);
 
 // Smooth random texture plus per-pixel noise, width x height.
 lumivane::Bitmap24 texturedPhoto(int width, int height, unsigned seed);

@@ -5,18 +5,39 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
 
 namespace bench {
 
+// A smoke run (bench/run --smoke, which sets LUMIVANE_BENCH_SMOKE=1) only
+// shows that every benchmark still builds, runs and prints its figures: each
+// timing runs once, without a warm-up, on a small picture. Its figures say
+// nothing about speed.
+inline bool smokeRun()
+{
+    const char* smoke = std::getenv("LUMIVANE_BENCH_SMOKE");
+    return smoke != nullptr && *smoke != '\0' && std::string(smoke) != "0";
+}
+
+// `full` in a real run, `small` in a smoke run (sizes, counts of files).
+template <typename T>
+T pick(T full, T small)
+{
+    return smokeRun() ? small : full;
+}
+
 // Runs `fn` once to warm up, then `runs` times, and returns the median time
-// of one call in milliseconds.
+// of one call in milliseconds (one call and no warm-up in a smoke run).
 template <typename Fn>
 double medianMs(int runs, Fn&& fn)
 {
-    fn();
+    if (smokeRun())
+        runs = 1;
+    else
+        fn();
     std::vector<double> times;
     times.reserve(std::size_t(runs));
     for (int i = 0; i < runs; ++i) {

@@ -21,8 +21,8 @@ using namespace lumivane;
 
 namespace {
 
-constexpr int kWidth = 6000;
-constexpr int kHeight = 4000;
+const int kWidth = bench::pick(6000, 600);
+const int kHeight = bench::pick(4000, 400);
 
 // Bilinear interpolation of a coarse random grid (one knot every 150
 // pixels) plus per-pixel noise of +-12.

@@ -71,7 +71,7 @@ int main()
     const std::string stored = "25\r\n50\r\n90\r\nnone\r\n";
     lumivane::WriteFileAtomically(settings, stored.data(), stored.size());
     std::vector<std::string> eight;
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < bench::pick(8, 2); ++i) {
         const fs::path copy = folder / ("photo" + std::to_string(i) + ".jpg");
         fs::copy_file(files.photo, copy);
         eight.push_back(copy.string());
@@ -85,7 +85,7 @@ int main()
     auto outFolder = [&](int run) { return (folder / ("out" + std::to_string(run))).string(); };
 
     std::vector<double> job;
-    for (int run = 0; run < 5; ++run) {
+    for (int run = 0; run < bench::pick(5, 1); ++run) {
         std::vector<std::string> args = common;
         args.insert(args.end(), {"--out", outFolder(run), files.photo});
         job.push_back(runCli(args).ms);
@@ -98,12 +98,12 @@ int main()
     // ratio is the median of each turn's ratio.
     std::vector<double> perPhoto, peak, codec, ratio;
     lumivane::Bitmap24 decoded;
-    for (int run = 0; run < 5; ++run) {
+    for (int run = 0; run < bench::pick(5, 1); ++run) {
         std::vector<std::string> args = common;
         args.insert(args.end(), {"--out", outFolder(run)});
         args.insert(args.end(), eight.begin(), eight.end());
         const ProcessRun r = runCli(args);
-        perPhoto.push_back(r.ms / 8);
+        perPhoto.push_back(r.ms / double(eight.size()));
         peak.push_back(r.peakMiB);
         fs::remove_all(outFolder(run));
         // Decode and encode on one thread, storage reused: the first turn

@@ -34,8 +34,8 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kRuns = 5;
-constexpr int kPhotos = 8;
+const int kRuns = bench::pick(5, 1);
+const int kPhotos = bench::pick(8, 2);
 constexpr int kStrength = 50;
 
 // Scripted dialogs that note when the folder picker answered.

@@ -69,8 +69,8 @@ void plainDecode(const std::vector<std::uint8_t>& file, std::vector<std::uint8_t
 
 int main()
 {
-    const int width = 6000;
-    const int height = 4000;
+    const int width = bench::pick(6000, 600);
+    const int height = bench::pick(4000, 400);
     const Bitmap24 photo = syntheticPhoto(width, height);
     const std::vector<std::uint8_t> jpeg = EncodeJpeg(photo, 90);
     const std::string path = "/tmp/lumivane-bench-" + std::to_string(::getpid()) + ".jpg";
@@ -81,7 +81,7 @@ int main()
     // Interleave the two measurements so both see the same machine load.
     double openMs = 0, decodeMs = 0;
     std::vector<double> ratios;
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < bench::pick(3, 1); ++round) {
         openMs = bench::medianMs(3, [&] {
             TJPEGImage image;
             image.Smoothing = false;

@@ -22,7 +22,7 @@ int main()
     const fs::path folder = fs::temp_directory_path() / ("lumivane_bench_masks_" + std::to_string(::getpid()));
     fs::remove_all(folder);
     fs::create_directories(folder);
-    const Bitmap24 picture = bench::radialMask(1500, 1000);
+    const Bitmap24 picture = bench::radialMask(bench::pick(1500, 150), bench::pick(1000, 100));
     const double stops[] = {1.4, 2, 2.8, 4, 5.6, 8, 11, 16, 22, 32};
     const double focals[] = {24, 35, 50, 70, 105};
     int n = 0;

@@ -79,9 +79,10 @@ int main()
         std::fprintf(stderr, "no start of scan in %s\n", source.c_str());
         return 1;
     }
+    const std::size_t scanBytes = bench::pick<std::size_t>(10, 1) * 1024 * 1024;
     std::string big = head.substr(0, scanEnd);
-    big.reserve(big.size() + 10 * 1024 * 1024 + 2);
-    for (std::size_t i = 0; i < 10 * 1024 * 1024; ++i)
+    big.reserve(big.size() + scanBytes + 2);
+    for (std::size_t i = 0; i < scanBytes; ++i)
         big += char(i * 131 % 255);
     big += "\xFF\xD9";
     const fs::path bigPath = fs::temp_directory_path() / "lumivane_bench_10mb.jpg";

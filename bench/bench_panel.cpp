@@ -11,12 +11,12 @@ using namespace lumivane;
 
 int main()
 {
-    Bitmap24 mask(6000, 4000);
+    Bitmap24 mask(bench::pick(6000, 600), bench::pick(4000, 400));
     for (int y = 0; y < mask.height(); ++y) {
         std::uint8_t* row = mask.scanLine(y);
-        const double dy = (y - 2000.0) / 4000.0;
+        const double dy = (y - mask.height() / 2.0) / mask.height();
         for (int x = 0; x < mask.width(); ++x) {
-            const double dx = (x - 3000.0) / 6000.0;
+            const double dx = (x - mask.width() / 2.0) / mask.width();
             const double level = 240.0 - 260.0 * (dx * dx + dy * dy);
             row[3 * x] = std::uint8_t(level - 25);
             row[3 * x + 1] = std::uint8_t(level - 12);

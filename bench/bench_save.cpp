@@ -146,7 +146,7 @@ struct BatchFigures {
 void runBatch(int resultFd)
 {
     const fs::path dir = makeTempFolder();
-    const int count = 10, width = 4000, height = 3000;
+    const int count = bench::pick(10, 2), width = bench::pick(4000, 400), height = bench::pick(3000, 300);
     std::vector<std::string> sources;
     {
         const std::vector<std::uint8_t> file = withCameraHead(EncodeJpeg(photoLike(width, height, 3), 92));
@@ -216,7 +216,7 @@ int main()
     const std::string source = (dir / "IMG_0001.JPG").string();
     const std::string out = (dir / "IMG_0001.jpg").string();
     const std::string plainOut = (dir / "IMG_0001.plain.jpg").string();
-    const int width = 6000, height = 4000;
+    const int width = bench::pick(6000, 600), height = bench::pick(4000, 400);
     const Bitmap24 image1 = photoLike(width, height, 1);
     WriteFileAtomically(source, withCameraHead(EncodeJpeg(photoLike(64, 48, 2), 90)));
     Bitmap24 maskFull(width, height);
@@ -238,7 +238,7 @@ int main()
     const bool sameFile = ReadWholeFile(out) == ReadWholeFile(plainOut);
 
     // Save and encode alone interleaved, so both see the same machine state.
-    const int runs = 11;
+    const int runs = bench::pick(11, 1);
     std::vector<double> saves, encodes, plains, encodes2;
     for (int i = 0; i < runs; ++i) {
         auto t0 = Clock::now();

@@ -27,8 +27,8 @@ using namespace lumivane;
 
 namespace {
 
-constexpr int kPhotos = 300;
-constexpr int kSettled = 20;
+const int kPhotos = bench::pick(300, 30);
+const int kSettled = bench::pick(20, 10);
 
 // Three sizes in turn, as a folder of mixed orientations holds them.
 void sizeOf(int i, int& w, int& h)

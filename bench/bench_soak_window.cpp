@@ -22,8 +22,8 @@ using namespace lumivane;
 
 namespace {
 
-constexpr int kPhotos = 300;
-constexpr int kSettled = 20;
+const int kPhotos = bench::pick(300, 30);
+const int kSettled = bench::pick(20, 10);
 
 class SoakServices : public QtPlatformServices {
 public:
