@@ -38,6 +38,7 @@ app_files=(
   "share/icons/hicolor/scalable/apps/$id.svg"
   share/man/man1/lumivane.1.gz
   share/doc/lumivane/help.html
+  share/doc-base/lumivane.lumivane
   share/doc/lumivane/copyright
   share/doc/lumivane/changelog.gz
 )
