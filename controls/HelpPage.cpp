@@ -14,7 +14,7 @@ QString HelpPageUrlFor(const QString& executableDir)
         const QDir exeDir(executableDir);
         candidates << exeDir.filePath(QStringLiteral("docs/help.html"))
                    << exeDir.filePath(QStringLiteral("help.html"))
-                   << exeDir.filePath(QStringLiteral("../share/lumivane/help.html"));
+                   << exeDir.filePath(QStringLiteral("../share/doc/lumivane/help.html"));
     }
     const QString sourcePage = QStringLiteral(LUMIVANE_HELP_SOURCE_PAGE);
     candidates << sourcePage;

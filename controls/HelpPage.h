@@ -12,7 +12,7 @@ QString HelpPageUrl();
 
 // Looks for the page, in this order, relative to the executable's folder:
 // docs/help.html (the build tree, where the build copies it), help.html beside
-// the executable, ../share/lumivane/help.html (an installed layout: bin/ and
+// the executable, ../share/doc/lumivane/help.html (an installed layout: bin/ and
 // share/ under one prefix); falls back to the page in the source tree.
 QString HelpPageUrlFor(const QString& executableDir);
 

@@ -136,7 +136,7 @@ void ArtworkTest::HelpPage_IsLookedUpBesideTheExecutableThenUnderShare_data()
     // one expected to be opened ("" for the page in the source tree).
     QTest::addColumn<QStringList>("present");
     QTest::addColumn<QString>("expected");
-    const QString share = QStringLiteral("share/lumivane/help.html");
+    const QString share = QStringLiteral("share/doc/lumivane/help.html");
     const QString docs = QStringLiteral("bin/docs/help.html");
     const QString beside = QStringLiteral("bin/help.html");
     QTest::newRow("installed") << QStringList{share} << share;
