@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace lumivane {
 
@@ -59,6 +60,98 @@ struct TargetLight {
     }
 };
 
+// ---------------------------------------------------------------------------
+// Codes without pow. The code of linear light l is the number of thresholds
+// t_k = lin(k - 0.5), k = 1 .. 255, at or below l, except within a hair of a
+// threshold, where only the formula itself knows which way the rounding of
+// 255 * encode(l) goes (ties included). The doubles of [2^-14, 1) are cut
+// into buckets by their exponent and top 12 mantissa bits (a bucket spans a
+// relative 2^-12, while neighbouring thresholds lie at least 0.9 % apart, so
+// a bucket holds one threshold at most): most buckets hold none and give
+// their code outright; the few that come within kNearThreshold of one look
+// at the neighbouring thresholds and defer to CodeOfLinear when that close.
+
+constexpr int kMantissaBits = 12;
+constexpr int kBucketShift = 52 - kMantissaBits;
+constexpr int kOctaves = 14; // 2^-14 .. 1: below 2^-14 (< t_1) every code is 0
+constexpr std::int64_t kBuckets = std::int64_t(kOctaves) << kMantissaBits;
+constexpr std::uint16_t kNearFlag = 256;
+
+std::uint64_t bitsOf(double value)
+{
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+double doubleOf(std::uint64_t bits)
+{
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+class CodeFinder {
+public:
+    explicit CodeFinder(double nearThreshold) : near_(nearThreshold)
+    {
+        thresholds_[0] = -1.0;
+        for (int k = 1; k < 256; ++k)
+            thresholds_[k] = LinearOfCode(k - 0.5);
+        thresholds_[256] = 2.0; // above any linear value a bucket holds
+        first_ = std::int64_t(bitsOf(0x1p-14) >> kBucketShift);
+        int below = 0; // thresholds at or below the bucket's start
+        for (std::int64_t i = 0; i < kBuckets; ++i) {
+            const double start = i == 0 ? 0.0 : doubleOf(std::uint64_t(first_ + i) << kBucketShift);
+            const double end = doubleOf(std::uint64_t(first_ + i + 1) << kBucketShift);
+            while (below < 255 && thresholds_[below + 1] <= start)
+                ++below;
+            bool nearOne = false;
+            for (int k = std::max(below, 1); k <= std::min(below + 1, 255); ++k)
+                nearOne = nearOne || (thresholds_[k] * (1 - near_) < end && thresholds_[k] * (1 + near_) >= start);
+            buckets_[i] = std::uint16_t(below | (nearOne ? kNearFlag : 0));
+        }
+        buckets_[kBuckets] = 255; // 1 and above
+    }
+
+    std::uint8_t operator()(double linear) const
+    {
+        // linear >= 0: a product of linear light and a gain.
+        std::int64_t index = std::int64_t(bitsOf(linear) >> kBucketShift) - first_;
+        index = index < 0 ? 0 : (index > kBuckets ? kBuckets : index);
+        const std::uint16_t entry = buckets_[index];
+        if (entry < kNearFlag)
+            return std::uint8_t(entry);
+        return nearThreshold(linear, entry & 0xFF);
+    }
+
+private:
+    std::uint8_t nearThreshold(double linear, int code) const
+    {
+        while (code < 255 && linear >= thresholds_[code + 1])
+            ++code;
+        const double below = thresholds_[code], above = thresholds_[code + 1];
+        if (linear - below <= near_ * below || above - linear <= near_ * above)
+            return CodeOfLinear(linear);
+        return std::uint8_t(code);
+    }
+
+    double near_;
+    std::int64_t first_ = 0;
+    double thresholds_[257];
+    std::uint16_t buckets_[kBuckets + 1];
+};
+
+// The rounding errors of pow and of the products are below 2^-50 of the
+// value; anything within 2^-30 of a threshold goes the slow way.
+constexpr double kNearThreshold = 0x1p-30;
+
+const CodeFinder& codeFinder()
+{
+    static const CodeFinder finder(kNearThreshold);
+    return finder;
+}
+
 double capped(double gain)
 {
     return std::min(gain, kExactMaxGain);
@@ -70,7 +163,8 @@ double channelGain(double targetLight, int maskCode)
     return maskCode == 0 ? kExactMaxGain : capped(targetLight / codeLight().lin[maskCode]);
 }
 
-std::array<double, 3> gainsFor(const std::uint8_t* m, const TargetLight& t, ColourOption colour)
+[[gnu::always_inline]] inline std::array<double, 3> gainsFor(const std::uint8_t* m, const TargetLight& t,
+                                                               ColourOption colour)
 {
     const CodeLight& light = codeLight();
     std::array<double, 3> gains{};
@@ -115,6 +209,7 @@ struct TargetTable {
     {
         target = newTarget;
         const CodeLight& light = codeLight();
+        const CodeFinder& code = codeFinder();
         const double targetLight = LinearOfCode(target);
         for (int m = 0; m < 256; ++m) {
             std::uint8_t* row = cells.get() + std::size_t(m) * 256;
@@ -124,7 +219,7 @@ struct TargetTable {
             }
             const double gain = channelGain(targetLight, m);
             for (int v = 0; v < 256; ++v)
-                row[v] = CodeOfLinear(light.lin[v] * gain);
+                row[v] = code(light.lin[v] * gain);
         }
     }
 };
@@ -139,6 +234,22 @@ std::shared_ptr<const TargetTable> tableFor(int target)
 {
     return targetTableCache().acquire([&](const TargetTable& kept) { return kept.target == target; },
                                       [&](TargetTable& fresh) { fresh.build(target); }, [](TargetTable&) {});
+}
+
+// A run with a gain per pixel, the colour option fixed at compile time.
+template <ColourOption colour>
+[[gnu::noinline]] void correctPerPixel(const std::uint8_t* p, const std::uint8_t* m, std::uint8_t* out,
+                                       long long pixels, const TargetLight& targets)
+{
+    const CodeLight& light = codeLight();
+    const CodeFinder& code = codeFinder();
+    for (long long i = 0; i < pixels; ++i, p += 3, m += 3, out += 3) {
+        const std::array<double, 3> gains = gainsFor(m, targets, colour);
+        const double l0 = light.lin[p[0]], l1 = light.lin[p[1]], l2 = light.lin[p[2]];
+        out[0] = code(l0 * gains[0]);
+        out[1] = code(l1 * gains[1]);
+        out[2] = code(l2 * gains[2]);
+    }
 }
 
 } // namespace
@@ -214,15 +325,22 @@ void ExactKernel::CorrectRun(const std::uint8_t* p, const std::uint8_t* m, std::
         }
         return;
     }
-    const CodeLight& light = codeLight();
-    for (long long i = 0; i < pixels; ++i, p += 3, m += 3, out += 3) {
-        const std::array<double, 3> gains = gainsFor(m, state_->targets, state_->colour);
-        const double l0 = light.lin[p[0]], l1 = light.lin[p[1]], l2 = light.lin[p[2]];
-        out[0] = CodeOfLinear(l0 * gains[0]);
-        out[1] = CodeOfLinear(l1 * gains[1]);
-        out[2] = CodeOfLinear(l2 * gains[2]);
-    }
+    if (state_->colour == ColourOption::FalloffOnly)
+        correctPerPixel<ColourOption::FalloffOnly>(p, m, out, pixels, state_->targets);
+    else
+        correctPerPixel<ColourOption::ColourOnly>(p, m, out, pixels, state_->targets);
 }
+
+namespace detail {
+
+void CodesOfLinearByBuckets(const double* linear, std::uint8_t* codes, std::size_t count, double nearThreshold)
+{
+    const auto finder = std::make_unique<CodeFinder>(nearThreshold);
+    for (std::size_t i = 0; i < count; ++i)
+        codes[i] = (*finder)(linear[i]);
+}
+
+} // namespace detail
 
 void ClearExactTables()
 {
