@@ -24,13 +24,20 @@ double luminance(double blue, double green, double red)
 struct CodeLight {
     double lin[256];
     double inverse[256]; // 1 / lin; code 0 never uses it (it gets the cap)
+    double share[3][256]; // the luminance weight of blue, green, red times lin
     CodeLight()
     {
         for (int c = 0; c < 256; ++c) {
             lin[c] = LinearOfCode(c);
             inverse[c] = c == 0 ? 0.0 : 1.0 / lin[c];
+            share[0][c] = kLumaB * lin[c];
+            share[1][c] = kLumaG * lin[c];
+            share[2][c] = kLumaR * lin[c];
         }
     }
+
+    // luminance() of a mask pixel: the same sum of the same products.
+    double maskLuma(const std::uint8_t* m) const { return share[2][m[2]] + share[1][m[1]] + share[0][m[0]]; }
 };
 
 const CodeLight& codeLight()
@@ -45,14 +52,14 @@ struct TargetLight {
     double lin[3];         // linear light of each target
     double luma = 0;       // their luminance
     double colourScale[3]; // lin / luma, for colour only
-    double keep[3];        // 0 for a channel whose target is 0 or less: it is black
+    bool anyBlack = false; // a target of 0 or less: that channel is black
 
     explicit TargetLight(const CorrectionTargets& targets)
         : target{targets.b, targets.g, targets.r}
     {
         for (int c = 0; c < 3; ++c) {
             lin[c] = LinearOfCode(target[c]);
-            keep[c] = target[c] > 0 ? 1.0 : 0.0;
+            anyBlack = anyBlack || target[c] <= 0;
         }
         luma = luminance(lin[0], lin[1], lin[2]);
         for (int c = 0; c < 3; ++c)
@@ -64,18 +71,26 @@ struct TargetLight {
 // Codes without pow. The code of linear light l is the number of thresholds
 // t_k = lin(k - 0.5), k = 1 .. 255, at or below l, except within a hair of a
 // threshold, where only the formula itself knows which way the rounding of
-// 255 * encode(l) goes (ties included). The doubles of [2^-14, 1) are cut
-// into buckets by their exponent and top 12 mantissa bits (a bucket spans a
-// relative 2^-12, while neighbouring thresholds lie at least 0.9 % apart, so
-// a bucket holds one threshold at most): most buckets hold none and give
-// their code outright; the few that come within kNearThreshold of one look
-// at the neighbouring thresholds and defer to CodeOfLinear when that close.
+// 255 * encode(l) goes (ties included). The key x = l + 2^-14 (never below
+// 2^-14, so no lower clamp is needed; below t_1 every code is 0) is cut
+// into buckets by its double's exponent and top 12 mantissa bits, from
+// 2^-14 up to 32 (l is at most 16: linear light of at most 1 times a capped
+// gain). A bucket spans a relative 2^-12 while neighbouring thresholds lie
+// at least 0.9 % apart, so it holds one threshold at most: most buckets
+// hold none and give their code outright; the few that come within
+// kNearThreshold of one look at the neighbouring thresholds and defer to
+// CodeOfLinear when that close.
 
+constexpr double kKeyOffset = 0x1p-14;
 constexpr int kMantissaBits = 12;
 constexpr int kBucketShift = 52 - kMantissaBits;
-constexpr int kOctaves = 14; // 2^-14 .. 1: below 2^-14 (< t_1) every code is 0
+constexpr int kOctaves = 19; // keys 2^-14 .. 2^5
 constexpr std::int64_t kBuckets = std::int64_t(kOctaves) << kMantissaBits;
 constexpr std::uint16_t kNearFlag = 256;
+// The bucket of key 2^-14 (linear light 0): its double's exponent field is
+// 1023 - 14 and its mantissa 0.
+constexpr std::uint64_t kFirstBucket = std::uint64_t(1023 - 14) << kMantissaBits;
+constexpr double kLargestLinear = kExactMaxGain; // linear light 1 times the cap
 
 std::uint64_t bitsOf(double value)
 {
@@ -98,36 +113,47 @@ public:
         thresholds_[0] = -1.0;
         for (int k = 1; k < 256; ++k)
             thresholds_[k] = LinearOfCode(k - 0.5);
-        thresholds_[256] = 2.0; // above any linear value a bucket holds
-        first_ = std::int64_t(bitsOf(0x1p-14) >> kBucketShift);
+        thresholds_[256] = 2 * kLargestLinear; // above any linear value
         int below = 0; // thresholds at or below the bucket's start
         for (std::int64_t i = 0; i < kBuckets; ++i) {
-            const double start = i == 0 ? 0.0 : doubleOf(std::uint64_t(first_ + i) << kBucketShift);
-            const double end = doubleOf(std::uint64_t(first_ + i + 1) << kBucketShift);
+            const double start = doubleOf((kFirstBucket + std::uint64_t(i)) << kBucketShift) - kKeyOffset;
+            const double end = doubleOf((kFirstBucket + std::uint64_t(i) + 1) << kBucketShift) - kKeyOffset;
             while (below < 255 && thresholds_[below + 1] <= start)
                 ++below;
+            // The key's own rounding moves a value by far less than the
+            // margin, which is therefore taken generously on both sides.
             bool nearOne = false;
             for (int k = std::max(below, 1); k <= std::min(below + 1, 255); ++k)
-                nearOne = nearOne || (thresholds_[k] * (1 - near_) < end && thresholds_[k] * (1 + near_) >= start);
+                nearOne = nearOne ||
+                          (thresholds_[k] * (1 - 2 * near_) < end && thresholds_[k] * (1 + 2 * near_) >= start);
             buckets_[i] = std::uint16_t(below | (nearOne ? kNearFlag : 0));
         }
-        buckets_[kBuckets] = 255; // 1 and above
     }
 
+    // Any linear value: held to 0 .. kLargestLinear first.
     std::uint8_t operator()(double linear) const
     {
-        // linear >= 0: a product of linear light and a gain.
-        std::int64_t index = std::int64_t(bitsOf(linear) >> kBucketShift) - first_;
-        index = index < 0 ? 0 : (index > kBuckets ? kBuckets : index);
-        const std::uint16_t entry = buckets_[index];
-        if (entry < kNearFlag)
-            return std::uint8_t(entry);
-        return nearThreshold(linear, entry & 0xFF);
+        const double held = std::min(std::max(linear, 0.0), kLargestLinear);
+        return resolve(held, bucket(held));
+    }
+
+    // The bucket's entry for 0 <= linear <= kLargestLinear: the code, or
+    // kNearFlag plus the code at its start when it comes near a threshold.
+    std::uint16_t bucket(double linear) const
+    {
+        return buckets_[(bitsOf(linear + kKeyOffset) >> kBucketShift) - kFirstBucket];
+    }
+
+    std::uint8_t resolve(double linear, std::uint16_t entry) const
+    {
+        return entry < kNearFlag ? std::uint8_t(entry) : nearThreshold(linear, entry & 0xFF);
     }
 
 private:
     std::uint8_t nearThreshold(double linear, int code) const
     {
+        while (code > 0 && linear < thresholds_[code])
+            --code;
         while (code < 255 && linear >= thresholds_[code + 1])
             ++code;
         const double below = thresholds_[code], above = thresholds_[code + 1];
@@ -137,9 +163,8 @@ private:
     }
 
     double near_;
-    std::int64_t first_ = 0;
     double thresholds_[257];
-    std::uint16_t buckets_[kBuckets + 1];
+    std::uint16_t buckets_[kBuckets];
 };
 
 // The rounding errors of pow and of the products are below 2^-50 of the
@@ -157,39 +182,32 @@ double capped(double gain)
     return std::min(gain, kExactMaxGain);
 }
 
-// The fall-off-and-colour gain of one channel: lin(T) / lin(m), capped.
-double channelGain(double targetLight, int maskCode)
-{
-    return maskCode == 0 ? kExactMaxGain : capped(targetLight / codeLight().lin[maskCode]);
-}
-
 [[gnu::always_inline]] inline std::array<double, 3> gainsFor(const std::uint8_t* m, const TargetLight& t,
-                                                               ColourOption colour)
+                                                               ColourOption colour, const CodeLight& light)
 {
-    const CodeLight& light = codeLight();
     std::array<double, 3> gains{};
     switch (colour) {
     case ColourOption::FalloffAndColour:
         for (int c = 0; c < 3; ++c)
-            gains[c] = channelGain(t.lin[c], m[c]);
+            gains[c] = m[c] == 0 ? kExactMaxGain : capped(t.lin[c] / light.lin[m[c]]);
         break;
     case ColourOption::FalloffOnly: {
-        const double maskLuma = luminance(light.lin[m[0]], light.lin[m[1]], light.lin[m[2]]);
-        const double gain = maskLuma > 0 ? capped(t.luma / maskLuma) : kExactMaxGain;
+        const double maskLuma = light.maskLuma(m);
+        // A black mask gives an infinite ratio, which the cap holds at 16
+        // (the target's luminance is above 0 where this is used).
+        const double gain = t.luma > 0 ? capped(t.luma / maskLuma) : 0.0;
         gains = {gain, gain, gain};
         break;
     }
     case ColourOption::ColourOnly: {
         // (lin T_c / lin m_c) / (Y(T) / Y(m)) written as (lin T_c / Y(T)) *
         // (Y(m) / lin m_c): no division per pixel.
-        const double maskLuma = luminance(light.lin[m[0]], light.lin[m[1]], light.lin[m[2]]);
+        const double maskLuma = light.maskLuma(m);
         for (int c = 0; c < 3; ++c)
             gains[c] = m[c] == 0 ? kExactMaxGain : capped(t.colourScale[c] * (maskLuma * light.inverse[m[c]]));
         break;
     }
     }
-    for (int c = 0; c < 3; ++c)
-        gains[c] *= t.keep[c];
     return gains;
 }
 
@@ -210,14 +228,15 @@ struct TargetTable {
         target = newTarget;
         const CodeLight& light = codeLight();
         const CodeFinder& code = codeFinder();
-        const double targetLight = LinearOfCode(target);
+        const TargetLight targetLight({target, target, target});
         for (int m = 0; m < 256; ++m) {
             std::uint8_t* row = cells.get() + std::size_t(m) * 256;
             if (target <= 0) {
                 std::fill(row, row + 256, std::uint8_t(0));
                 continue;
             }
-            const double gain = channelGain(targetLight, m);
+            const std::uint8_t mask[3] = {std::uint8_t(m), std::uint8_t(m), std::uint8_t(m)};
+            const double gain = gainsFor(mask, targetLight, ColourOption::FalloffAndColour, light)[0];
             for (int v = 0; v < 256; ++v)
                 row[v] = code(light.lin[v] * gain);
         }
@@ -236,19 +255,44 @@ std::shared_ptr<const TargetTable> tableFor(int target)
                                       [&](TargetTable& fresh) { fresh.build(target); }, [](TargetTable&) {});
 }
 
-// A run with a gain per pixel, the colour option fixed at compile time.
+// The gains of one mask pixel with the black channels' (target 0 or less)
+// set to 0.
+std::array<double, 3> gainsWithBlack(const std::uint8_t* m, const TargetLight& t, ColourOption colour,
+                                     const CodeLight& light)
+{
+    std::array<double, 3> gains = gainsFor(m, t, colour, light);
+    for (int c = 0; c < 3; ++c)
+        if (t.target[c] <= 0)
+            gains[c] = 0;
+    return gains;
+}
+
+// A run with a gain per pixel, the colour option fixed at compile time and
+// every target above 0. The gains are those of gainsFor, formed from
+// tables of the luminance shares of every code so the products are the same
+// doubles; the codes come from the buckets, and one test per pixel sends the
+// rare pixel with a channel near a rounding threshold the slow way.
 template <ColourOption colour>
 [[gnu::noinline]] void correctPerPixel(const std::uint8_t* p, const std::uint8_t* m, std::uint8_t* out,
                                        long long pixels, const TargetLight& targets)
 {
     const CodeLight& light = codeLight();
     const CodeFinder& code = codeFinder();
-    for (long long i = 0; i < pixels; ++i, p += 3, m += 3, out += 3) {
-        const std::array<double, 3> gains = gainsFor(m, targets, colour);
-        const double l0 = light.lin[p[0]], l1 = light.lin[p[1]], l2 = light.lin[p[2]];
-        out[0] = code(l0 * gains[0]);
-        out[1] = code(l1 * gains[1]);
-        out[2] = code(l2 * gains[2]);
+    for (long long i = 0; i < 3 * pixels; i += 3) {
+        const std::array<double, 3> gains = gainsFor(m + i, targets, colour, light);
+        const double l0 = light.lin[p[i]] * gains[0];
+        const double l1 = light.lin[p[i + 1]] * gains[1];
+        const double l2 = light.lin[p[i + 2]] * gains[2];
+        const std::uint16_t e0 = code.bucket(l0), e1 = code.bucket(l1), e2 = code.bucket(l2);
+        if ((e0 | e1 | e2) < kNearFlag) {
+            out[i] = std::uint8_t(e0);
+            out[i + 1] = std::uint8_t(e1);
+            out[i + 2] = std::uint8_t(e2);
+        } else {
+            out[i] = code.resolve(l0, e0);
+            out[i + 1] = code.resolve(l1, e1);
+            out[i + 2] = code.resolve(l2, e2);
+        }
     }
 }
 
@@ -272,7 +316,7 @@ std::uint8_t CodeOfLinear(double linear)
 
 std::array<double, 3> ExactGains(const std::uint8_t* maskBgr, const CorrectionTargets& targets, ColourOption colour)
 {
-    return gainsFor(maskBgr, TargetLight(targets), colour);
+    return gainsWithBlack(maskBgr, TargetLight(targets), colour, codeLight());
 }
 
 std::array<std::uint8_t, 3> ExactPixelReference(const std::uint8_t* photoBgr, const std::uint8_t* maskBgr,
@@ -325,10 +369,22 @@ void ExactKernel::CorrectRun(const std::uint8_t* p, const std::uint8_t* m, std::
         }
         return;
     }
-    if (state_->colour == ColourOption::FalloffOnly)
+    if (state_->targets.anyBlack) {
+        // Not reachable from the sliders with a usable mask: the plain way.
+        const CodeLight& light = codeLight();
+        const CodeFinder& code = codeFinder();
+        for (long long i = 0; i < pixels; ++i, p += 3, m += 3, out += 3) {
+            const std::array<double, 3> gains = gainsWithBlack(m, state_->targets, state_->colour, light);
+            const double l0 = light.lin[p[0]], l1 = light.lin[p[1]], l2 = light.lin[p[2]];
+            out[0] = code(l0 * gains[0]);
+            out[1] = code(l1 * gains[1]);
+            out[2] = code(l2 * gains[2]);
+        }
+    } else if (state_->colour == ColourOption::FalloffOnly) {
         correctPerPixel<ColourOption::FalloffOnly>(p, m, out, pixels, state_->targets);
-    else
+    } else {
         correctPerPixel<ColourOption::ColourOnly>(p, m, out, pixels, state_->targets);
+    }
 }
 
 namespace detail {
