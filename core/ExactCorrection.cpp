@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+#include <limits>
 
 namespace lumivane {
 
@@ -23,13 +27,11 @@ double luminance(double blue, double green, double red)
 // Linear light of every code and its reciprocal, computed once.
 struct CodeLight {
     double lin[256];
-    double inverse[256]; // 1 / lin; code 0 never uses it (it gets the cap)
     double share[3][256]; // the luminance weight of blue, green, red times lin
     CodeLight()
     {
         for (int c = 0; c < 256; ++c) {
             lin[c] = LinearOfCode(c);
-            inverse[c] = c == 0 ? 0.0 : 1.0 / lin[c];
             share[0][c] = kLumaB * lin[c];
             share[1][c] = kLumaG * lin[c];
             share[2][c] = kLumaR * lin[c];
@@ -51,7 +53,9 @@ struct TargetLight {
     int target[3];         // blue, green, red
     double lin[3];         // linear light of each target
     double luma = 0;       // their luminance
-    double colourScale[3]; // lin / luma, for colour only
+    // For colour only: (lin T_c / Y(T)) / lin(m) for every mask code m,
+    // infinite for m = 0 (the cap then takes over).
+    double colourGain[3][256];
     bool anyBlack = false; // a target of 0 or less: that channel is black
 
     explicit TargetLight(const CorrectionTargets& targets)
@@ -62,8 +66,13 @@ struct TargetLight {
             anyBlack = anyBlack || target[c] <= 0;
         }
         luma = luminance(lin[0], lin[1], lin[2]);
-        for (int c = 0; c < 3; ++c)
-            colourScale[c] = luma > 0 ? lin[c] / luma : 0.0;
+        const CodeLight& light = codeLight();
+        for (int c = 0; c < 3; ++c) {
+            const double scale = luma > 0 ? lin[c] / luma : 0.0;
+            colourGain[c][0] = std::numeric_limits<double>::infinity();
+            for (int m = 1; m < 256; ++m)
+                colourGain[c][m] = scale / light.lin[m];
+        }
     }
 };
 
@@ -141,8 +150,11 @@ public:
     // kNearFlag plus the code at its start when it comes near a threshold.
     std::uint16_t bucket(double linear) const
     {
-        return buckets_[(bitsOf(linear + kKeyOffset) >> kBucketShift) - kFirstBucket];
+        return entry(bitsOf(linear + kKeyOffset) >> kBucketShift);
     }
+
+    // The entry of a key's bits shifted right by kBucketShift.
+    std::uint16_t entry(std::uint64_t keyBucket) const { return buckets_[keyBucket - kFirstBucket]; }
 
     std::uint8_t resolve(double linear, std::uint16_t entry) const
     {
@@ -177,6 +189,9 @@ const CodeFinder& codeFinder()
     return finder;
 }
 
+// The least luminance a colour-only gain is formed with (see gainsFor).
+constexpr double kLeastLuma = 1e-300;
+
 double capped(double gain)
 {
     return std::min(gain, kExactMaxGain);
@@ -200,11 +215,14 @@ double capped(double gain)
         break;
     }
     case ColourOption::ColourOnly: {
-        // (lin T_c / lin m_c) / (Y(T) / Y(m)) written as (lin T_c / Y(T)) *
-        // (Y(m) / lin m_c): no division per pixel.
-        const double maskLuma = light.maskLuma(m);
+        // (lin T_c / lin m_c) / (Y(T) / Y(m)) written as Y(m) * ((lin T_c /
+        // Y(T)) / lin m_c): no division per pixel. A mask code of 0 gives an
+        // infinite gain, which the cap holds at 16; the luminance is held
+        // above 0 so that a black mask does the same (its luminance is 0
+        // only when all three codes are, and the smallest other is 2e-5).
+        const double maskLuma = std::max(light.maskLuma(m), kLeastLuma);
         for (int c = 0; c < 3; ++c)
-            gains[c] = m[c] == 0 ? kExactMaxGain : capped(t.colourScale[c] * (maskLuma * light.inverse[m[c]]));
+            gains[c] = capped(maskLuma * t.colourGain[c][m[c]]);
         break;
     }
     }
@@ -267,31 +285,91 @@ std::array<double, 3> gainsWithBlack(const std::uint8_t* m, const TargetLight& t
     return gains;
 }
 
+#ifdef __SSE2__
+// Two pixels' linear values, channel by channel in the halves, to codes one
+// at a time (the rare pair with a value near a rounding threshold).
+[[gnu::noinline]] void resolvePair(const CodeFinder& code, const __m128d* linear, std::uint8_t* out)
+{
+    alignas(16) double values[2];
+    for (int c = 0; c < 3; ++c) {
+        _mm_store_pd(values, linear[c]);
+        out[c] = code(values[0]);
+        out[3 + c] = code(values[1]);
+    }
+}
+
+// Two values of a table, the first in the low half.
+inline __m128d pairOf(double low, double high)
+{
+    return _mm_set_pd(high, low);
+}
+
+// The bucket entries of two linear values.
+inline void bucketsOf(const CodeFinder& code, __m128d linear, std::uint16_t& low, std::uint16_t& high)
+{
+    const __m128i bits = _mm_srli_epi64(_mm_castpd_si128(_mm_add_pd(linear, _mm_set1_pd(kKeyOffset))), kBucketShift);
+    low = code.entry(std::uint64_t(_mm_cvtsi128_si64(bits)));
+    high = code.entry(std::uint64_t(_mm_cvtsi128_si64(_mm_unpackhi_epi64(bits, bits))));
+}
+#endif
+
 // A run with a gain per pixel, the colour option fixed at compile time and
 // every target above 0. The gains are those of gainsFor, formed from
 // tables of the luminance shares of every code so the products are the same
-// doubles; the codes come from the buckets, and one test per pixel sends the
-// rare pixel with a channel near a rounding threshold the slow way.
+// doubles (two pixels at a time in the halves of SSE2 registers, whose
+// arithmetic is the scalar arithmetic); the codes come from the buckets,
+// and one test per pixel pair sends the rare pixel with a channel near a
+// rounding threshold the slow way.
 template <ColourOption colour>
 [[gnu::noinline]] void correctPerPixel(const std::uint8_t* p, const std::uint8_t* m, std::uint8_t* out,
                                        long long pixels, const TargetLight& targets)
 {
     const CodeLight& light = codeLight();
     const CodeFinder& code = codeFinder();
-    for (long long i = 0; i < 3 * pixels; i += 3) {
-        const std::array<double, 3> gains = gainsFor(m + i, targets, colour, light);
-        const double l0 = light.lin[p[i]] * gains[0];
-        const double l1 = light.lin[p[i + 1]] * gains[1];
-        const double l2 = light.lin[p[i + 2]] * gains[2];
-        const std::uint16_t e0 = code.bucket(l0), e1 = code.bucket(l1), e2 = code.bucket(l2);
-        if ((e0 | e1 | e2) < kNearFlag) {
-            out[i] = std::uint8_t(e0);
-            out[i + 1] = std::uint8_t(e1);
-            out[i + 2] = std::uint8_t(e2);
+    long long i = 0;
+#ifdef __SSE2__
+    const __m128d cap = _mm_set1_pd(kExactMaxGain);
+    for (; i + 6 <= 3 * pixels; i += 6) {
+        const std::uint8_t* ma = m + i;
+        const std::uint8_t* mb = ma + 3;
+        __m128d luma = _mm_add_pd(_mm_add_pd(pairOf(light.share[2][ma[2]], light.share[2][mb[2]]),
+                                             pairOf(light.share[1][ma[1]], light.share[1][mb[1]])),
+                                  pairOf(light.share[0][ma[0]], light.share[0][mb[0]]));
+        __m128d gains[3];
+        if constexpr (colour == ColourOption::FalloffOnly) {
+            // min(x, 16) as std::min(x, 16.0) gives it for any x but NaN.
+            gains[0] = gains[1] = gains[2] = _mm_min_pd(_mm_div_pd(_mm_set1_pd(targets.luma), luma), cap);
         } else {
-            out[i] = code.resolve(l0, e0);
-            out[i + 1] = code.resolve(l1, e1);
-            out[i + 2] = code.resolve(l2, e2);
+            luma = _mm_max_pd(luma, _mm_set1_pd(kLeastLuma));
+            for (int c = 0; c < 3; ++c)
+                gains[c] = _mm_min_pd(
+                    _mm_mul_pd(luma, pairOf(targets.colourGain[c][ma[c]], targets.colourGain[c][mb[c]])), cap);
+        }
+        __m128d linear[3];
+        std::uint16_t a0, a1, a2, b0, b1, b2;
+        linear[0] = _mm_mul_pd(pairOf(light.lin[p[i]], light.lin[p[i + 3]]), gains[0]);
+        linear[1] = _mm_mul_pd(pairOf(light.lin[p[i + 1]], light.lin[p[i + 4]]), gains[1]);
+        linear[2] = _mm_mul_pd(pairOf(light.lin[p[i + 2]], light.lin[p[i + 5]]), gains[2]);
+        bucketsOf(code, linear[0], a0, b0);
+        bucketsOf(code, linear[1], a1, b1);
+        bucketsOf(code, linear[2], a2, b2);
+        if ((a0 | a1 | a2 | b0 | b1 | b2) < kNearFlag) {
+            out[i] = std::uint8_t(a0);
+            out[i + 1] = std::uint8_t(a1);
+            out[i + 2] = std::uint8_t(a2);
+            out[i + 3] = std::uint8_t(b0);
+            out[i + 4] = std::uint8_t(b1);
+            out[i + 5] = std::uint8_t(b2);
+        } else {
+            resolvePair(code, linear, out + i);
+        }
+    }
+#endif
+    for (; i < 3 * pixels; i += 3) {
+        const std::array<double, 3> gains = gainsFor(m + i, targets, colour, light);
+        for (int c = 0; c < 3; ++c) {
+            const double linear = light.lin[p[i + c]] * gains[c];
+            out[i + c] = code.resolve(linear, code.bucket(linear));
         }
     }
 }
