@@ -53,12 +53,13 @@ struct TargetLight {
     int target[3];         // blue, green, red
     double lin[3];         // linear light of each target
     double luma = 0;       // their luminance
-    // For colour only: (lin T_c / Y(T)) / lin(m) for every mask code m,
-    // infinite for m = 0 (the cap then takes over).
-    double colourGain[3][256];
+    double colourScale[3]; // lin / luma, for colour only
     bool anyBlack = false; // a target of 0 or less: that channel is black
+    // For colour only, when asked for (a pass's kernel): colourGainOf(c, m)
+    // for every mask code m.
+    double colourGain[3][256];
 
-    explicit TargetLight(const CorrectionTargets& targets)
+    explicit TargetLight(const CorrectionTargets& targets, bool colourTable = false)
         : target{targets.b, targets.g, targets.r}
     {
         for (int c = 0; c < 3; ++c) {
@@ -66,13 +67,19 @@ struct TargetLight {
             anyBlack = anyBlack || target[c] <= 0;
         }
         luma = luminance(lin[0], lin[1], lin[2]);
-        const CodeLight& light = codeLight();
         for (int c = 0; c < 3; ++c) {
-            const double scale = luma > 0 ? lin[c] / luma : 0.0;
-            colourGain[c][0] = std::numeric_limits<double>::infinity();
-            for (int m = 1; m < 256; ++m)
-                colourGain[c][m] = scale / light.lin[m];
+            colourScale[c] = luma > 0 ? lin[c] / luma : 0.0;
+            for (int m = 0; colourTable && m < 256; ++m)
+                colourGain[c][m] = colourGainOf(c, m);
         }
+    }
+
+    // (lin T_c / Y(T)) / lin(m), infinite for m = 0 (the cap then takes
+    // over).
+    double colourGainOf(int channel, int maskCode) const
+    {
+        return maskCode == 0 ? std::numeric_limits<double>::infinity()
+                             : colourScale[channel] / codeLight().lin[maskCode];
     }
 };
 
@@ -222,7 +229,7 @@ double capped(double gain)
         // only when all three codes are, and the smallest other is 2e-5).
         const double maskLuma = std::max(light.maskLuma(m), kLeastLuma);
         for (int c = 0; c < 3; ++c)
-            gains[c] = capped(maskLuma * t.colourGain[c][m[c]]);
+            gains[c] = capped(maskLuma * t.colourGainOf(c, m[c]));
         break;
     }
     }
@@ -412,7 +419,10 @@ struct ExactKernel::State {
     TargetLight targets;
     std::shared_ptr<const TargetTable> tables[3];
 
-    State(const CorrectionTargets& t, ColourOption option) : colour(option), targets(t) {}
+    State(const CorrectionTargets& t, ColourOption option)
+        : colour(option), targets(t, option == ColourOption::ColourOnly)
+    {
+    }
 };
 
 ExactKernel::ExactKernel(const CorrectionTargets& targets, ColourOption colour)
