@@ -24,7 +24,7 @@ double luminance(double blue, double green, double red)
     return kLumaR * red + kLumaG * green + kLumaB * blue;
 }
 
-// Linear light of every code and its reciprocal, computed once.
+// Linear light of every code and its shares of a luminance, computed once.
 struct CodeLight {
     double lin[256];
     double share[3][256]; // the luminance weight of blue, green, red times lin
