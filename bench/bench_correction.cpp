@@ -1,6 +1,18 @@
 // Speed of the correction kernel: the preview pass that runs on every
 // slider step and keystroke, and the full-size pass of a save, compared
 // with the time it takes merely to stream the same bytes through memory.
+// The exact method (division in linear light) beside the additive one:
+//
+//   figure exact_preview_pass_ms          289 x 216, fall-off and colour, a
+//                                         new target every call (its tables
+//                                         built from the formula)
+//   figure exact_preview_pass_cached_ms   the same target again
+//   figure exact_full_pass_vs_additive    24 MP, fall-off and colour, tables
+//                                         built, / the additive pass, same
+//                                         run and threads
+//   figure exact_luma_full_pass_vs_additive   the same for fall-off only (a
+//                                         gain per pixel)
+//   figure exact_colour_full_pass_vs_additive the same for colour only
 #include "BenchUtil.h"
 
 #include <chrono>
@@ -12,6 +24,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -133,6 +146,22 @@ int main()
     });
     bench::figure("preview_pass_cached_ms", cached, "ms");
 
+    // The exact method: brightness moves the targets, so each step builds the
+    // tables of new targets; the tables of recent targets are kept.
+    const CorrectionMode exactMode{CorrectionMethod::Exact, ColourOption::FalloffAndColour};
+    int shift = 0;
+    const double exactNew = bench::medianMs(201, [&] {
+        preview = previewSource;
+        shift = (shift + 1) % 50;
+        ApplyCorrection(preview, previewMask, {}, 1.0f, TargetsFor(205, 198, 186, shift), exactMode);
+    });
+    bench::figure("exact_preview_pass_ms", exactNew, "ms");
+    const double exactCached = bench::medianMs(201, [&] {
+        preview = previewSource;
+        ApplyCorrection(preview, previewMask, {}, 1.0f, targets, exactMode);
+    });
+    bench::figure("exact_preview_pass_cached_ms", exactCached, "ms");
+
     // Full size: 6000 x 4000 (24 megapixels), a photograph-like picture; the
     // worst case, uniform noise in every byte, is reported beside it. Every
     // timed pass starts from the same unprocessed photograph (restored
@@ -164,6 +193,44 @@ int main()
 
     const double single = timedPass(1);
     bench::figure("full_pass_one_thread_ms", single, "ms");
+
+    // The exact method, interleaved with the additive pass so both see the
+    // same machine state.
+    auto exactPass = [&](ColourOption colour, double& additiveMs) {
+        const CorrectionMode mode{CorrectionMethod::Exact, colour};
+        std::vector<double> exact, additive;
+        for (int run = 0; run < bench::pick(8, 2); ++run) {
+            photo = photoSource;
+            auto t0 = std::chrono::steady_clock::now();
+            ApplyCorrection(photo, mask, {}, DampingForStrength(60), targets, mode);
+            auto t1 = std::chrono::steady_clock::now();
+            if (run > 0)
+                exact.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+            photo = photoSource;
+            t0 = std::chrono::steady_clock::now();
+            ApplyCorrection(photo, mask, {}, DampingForStrength(60), targets);
+            t1 = std::chrono::steady_clock::now();
+            if (run > 0)
+                additive.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+        }
+        std::sort(exact.begin(), exact.end());
+        std::sort(additive.begin(), additive.end());
+        additiveMs = additive[additive.size() / 2];
+        return exact[exact.size() / 2];
+    };
+    struct ExactFigure {
+        ColourOption colour;
+        const char* name;
+    };
+    for (const ExactFigure& f : {ExactFigure{ColourOption::FalloffAndColour, "exact"},
+                                 ExactFigure{ColourOption::FalloffOnly, "exact_luma"},
+                                 ExactFigure{ColourOption::ColourOnly, "exact_colour"}}) {
+        double additiveMs = 0;
+        const double exactMs = exactPass(f.colour, additiveMs);
+        bench::figure(std::string(f.name) + "_full_pass_ms", exactMs, "ms");
+        bench::figure(std::string(f.name) + "_full_pass_vs_additive", exactMs / additiveMs, "x");
+    }
+
     photoSource = noise(width, height, 2);
     const double noisy = timedPass(0);
     bench::figure("full_pass_noise_ms", noisy, "ms");

@@ -17,6 +17,13 @@
 //                                  the sequence the window used before: correct
 //                                  the working copy in place, encode, write,
 //                                  restore the working copy (for comparison)
+//   figure save_24mp_exact_correct_vs_encode, save_24mp_exact_luma_correct_vs_encode,
+//          save_24mp_exact_colour_correct_vs_encode
+//                                  the exact method's whole correction (fall-off
+//                                  and colour, fall-off only, colour only) on
+//                                  one thread, as the save's second thread
+//                                  does it, / the encode: at or below 1 the
+//                                  encoder never waits for it
 //   figure batch_12mp_photos_per_s ten 12-megapixel JPEGs: open, decode into
 //                                  reused bitmaps, fit the mask, pipeline save
 //   figure batch_peak_mib          peak resident memory of the batch, measured
@@ -41,6 +48,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 using namespace lumivane;
@@ -267,6 +275,21 @@ int main()
     const std::vector<std::uint8_t> encoded = EncodeJpeg(corrected, 90);
     const double writeMs = bench::medianMs(5, [&] { WriteJpegWithExif(encoded, source, out); });
     const double cropMs = bench::medianMs(3, [&] { pipelineSave(CropMargins{10, 20, 30, 40}); });
+    struct ExactOption {
+        ColourOption colour;
+        const char* name;
+    };
+    std::vector<std::pair<std::string, double>> exactCorrectMs;
+    for (const ExactOption& option : {ExactOption{ColourOption::FalloffAndColour, "exact"},
+                                      ExactOption{ColourOption::FalloffOnly, "exact_luma"},
+                                      ExactOption{ColourOption::ColourOnly, "exact_colour"}}) {
+        const CorrectionMode mode{CorrectionMethod::Exact, option.colour};
+        exactCorrectMs.emplace_back(option.name, bench::medianMs(5, [&] {
+                                        const CorrectionPass pass(image1, maskFull, region, kDamping, kTargets, mode);
+                                        pass.CorrectInto(Rect{0, 0, width, height}, correctedBytes.data(),
+                                                         std::ptrdiff_t(corrected.rowBytes()));
+                                    }));
+    }
 
     bench::figure("save_24mp_ms", median(saves), "ms");
     bench::figure("encode_24mp_ms", median(encodes), "ms");
@@ -276,6 +299,10 @@ int main()
     bench::figure("save_24mp_plain_ms", median(plains), "ms");
     bench::figure("save_24mp_plain_vs_encode", median(plains) / median(encodes2), "x");
     bench::figure("save_24mp_vs_encode", median(saves) / median(encodes), "x");
+    for (const auto& [name, ms] : exactCorrectMs) {
+        bench::figure("save_24mp_" + name + "_correct_ms", ms, "ms");
+        bench::figure("save_24mp_" + name + "_correct_vs_encode", ms / median(encodes), "x");
+    }
     std::printf("pipeline file %s the plain sequence's\n", sameFile ? "equals" : "DIFFERS FROM");
     bench::figure("batch_12mp_photos_per_s", batch.photosPerSecond, "photos/s");
     bench::figure("batch_peak_mib", batch.peakMiB, "MiB");

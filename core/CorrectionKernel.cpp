@@ -425,7 +425,11 @@ void ApplyCorrection(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegi
         for (long long row = s.y0 + rows * i / n; row < s.y0 + rows * (i + 1) / n; ++row) {
             std::uint8_t* p = photo.scanLine(int(row + region.py)) + std::size_t(s.x0 + region.px) * 3;
             const std::uint8_t* m = mask.scanLine(int(row + region.my)) + std::size_t(s.x0 + region.mx) * 3;
-            kernel.CorrectRun(p, m, p, columns);
+            // Fall-off and colour runs through the additive method's lookup.
+            if (kernel.TableBase(0))
+                correctRun(p, m, columns, kernel.TableBase(0), kernel.TableBase(1), kernel.TableBase(2));
+            else
+                kernel.CorrectRun(p, m, p, columns);
         }
     });
 }

@@ -4,6 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+#include <limits>
 
 namespace lumivane {
 
@@ -19,17 +24,22 @@ double luminance(double blue, double green, double red)
     return kLumaR * red + kLumaG * green + kLumaB * blue;
 }
 
-// Linear light of every code and its reciprocal, computed once.
+// Linear light of every code and its shares of a luminance, computed once.
 struct CodeLight {
     double lin[256];
-    double inverse[256]; // 1 / lin; code 0 never uses it (it gets the cap)
+    double share[3][256]; // the luminance weight of blue, green, red times lin
     CodeLight()
     {
         for (int c = 0; c < 256; ++c) {
             lin[c] = LinearOfCode(c);
-            inverse[c] = c == 0 ? 0.0 : 1.0 / lin[c];
+            share[0][c] = kLumaB * lin[c];
+            share[1][c] = kLumaG * lin[c];
+            share[2][c] = kLumaR * lin[c];
         }
     }
+
+    // luminance() of a mask pixel: the same sum of the same products.
+    double maskLuma(const std::uint8_t* m) const { return share[2][m[2]] + share[1][m[1]] + share[0][m[0]]; }
 };
 
 const CodeLight& codeLight()
@@ -44,58 +54,185 @@ struct TargetLight {
     double lin[3];         // linear light of each target
     double luma = 0;       // their luminance
     double colourScale[3]; // lin / luma, for colour only
-    double keep[3];        // 0 for a channel whose target is 0 or less: it is black
+    bool anyBlack = false; // a target of 0 or less: that channel is black
+    // For colour only, when asked for (a pass's kernel): colourGainOf(c, m)
+    // for every mask code m.
+    double colourGain[3][256];
 
-    explicit TargetLight(const CorrectionTargets& targets)
+    explicit TargetLight(const CorrectionTargets& targets, bool colourTable = false)
         : target{targets.b, targets.g, targets.r}
     {
         for (int c = 0; c < 3; ++c) {
             lin[c] = LinearOfCode(target[c]);
-            keep[c] = target[c] > 0 ? 1.0 : 0.0;
+            anyBlack = anyBlack || target[c] <= 0;
         }
         luma = luminance(lin[0], lin[1], lin[2]);
-        for (int c = 0; c < 3; ++c)
+        for (int c = 0; c < 3; ++c) {
             colourScale[c] = luma > 0 ? lin[c] / luma : 0.0;
+            for (int m = 0; colourTable && m < 256; ++m)
+                colourGain[c][m] = colourGainOf(c, m);
+        }
+    }
+
+    // (lin T_c / Y(T)) / lin(m), infinite for m = 0 (the cap then takes
+    // over).
+    double colourGainOf(int channel, int maskCode) const
+    {
+        return maskCode == 0 ? std::numeric_limits<double>::infinity()
+                             : colourScale[channel] / codeLight().lin[maskCode];
     }
 };
+
+// ---------------------------------------------------------------------------
+// Codes without pow. The code of linear light l is the number of thresholds
+// t_k = lin(k - 0.5), k = 1 .. 255, at or below l, except within a hair of a
+// threshold, where only the formula itself knows which way the rounding of
+// 255 * encode(l) goes (ties included). The key x = l + 2^-14 (never below
+// 2^-14, so no lower clamp is needed; below t_1 every code is 0) is cut
+// into buckets by its double's exponent and top 12 mantissa bits, from
+// 2^-14 up to 32 (l is at most 16: linear light of at most 1 times a capped
+// gain). A bucket spans a relative 2^-12 while neighbouring thresholds lie
+// at least 0.9 % apart, so it holds one threshold at most: most buckets
+// hold none and give their code outright; the few that come within
+// kNearThreshold of one look at the neighbouring thresholds and defer to
+// CodeOfLinear when that close.
+
+constexpr double kKeyOffset = 0x1p-14;
+constexpr int kMantissaBits = 12;
+constexpr int kBucketShift = 52 - kMantissaBits;
+constexpr int kOctaves = 19; // keys 2^-14 .. 2^5
+constexpr std::int64_t kBuckets = std::int64_t(kOctaves) << kMantissaBits;
+constexpr std::uint16_t kNearFlag = 256;
+// The bucket of key 2^-14 (linear light 0): its double's exponent field is
+// 1023 - 14 and its mantissa 0.
+constexpr std::uint64_t kFirstBucket = std::uint64_t(1023 - 14) << kMantissaBits;
+constexpr double kLargestLinear = kExactMaxGain; // linear light 1 times the cap
+
+std::uint64_t bitsOf(double value)
+{
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+double doubleOf(std::uint64_t bits)
+{
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+class CodeFinder {
+public:
+    explicit CodeFinder(double nearThreshold) : near_(nearThreshold)
+    {
+        thresholds_[0] = -1.0;
+        for (int k = 1; k < 256; ++k)
+            thresholds_[k] = LinearOfCode(k - 0.5);
+        thresholds_[256] = 2 * kLargestLinear; // above any linear value
+        int below = 0; // thresholds at or below the bucket's start
+        for (std::int64_t i = 0; i < kBuckets; ++i) {
+            const double start = doubleOf((kFirstBucket + std::uint64_t(i)) << kBucketShift) - kKeyOffset;
+            const double end = doubleOf((kFirstBucket + std::uint64_t(i) + 1) << kBucketShift) - kKeyOffset;
+            while (below < 255 && thresholds_[below + 1] <= start)
+                ++below;
+            // The key's own rounding moves a value by far less than the
+            // margin, which is therefore taken generously on both sides.
+            bool nearOne = false;
+            for (int k = std::max(below, 1); k <= std::min(below + 1, 255); ++k)
+                nearOne = nearOne ||
+                          (thresholds_[k] * (1 - 2 * near_) < end && thresholds_[k] * (1 + 2 * near_) >= start);
+            buckets_[i] = std::uint16_t(below | (nearOne ? kNearFlag : 0));
+        }
+    }
+
+    // Any linear value: held to 0 .. kLargestLinear first.
+    std::uint8_t operator()(double linear) const
+    {
+        const double held = std::min(std::max(linear, 0.0), kLargestLinear);
+        return resolve(held, bucket(held));
+    }
+
+    // The bucket's entry for 0 <= linear <= kLargestLinear: the code, or
+    // kNearFlag plus the code at its start when it comes near a threshold.
+    std::uint16_t bucket(double linear) const
+    {
+        return entry(bitsOf(linear + kKeyOffset) >> kBucketShift);
+    }
+
+    // The entry of a key's bits shifted right by kBucketShift.
+    std::uint16_t entry(std::uint64_t keyBucket) const { return buckets_[keyBucket - kFirstBucket]; }
+
+    std::uint8_t resolve(double linear, std::uint16_t entry) const
+    {
+        return entry < kNearFlag ? std::uint8_t(entry) : nearThreshold(linear, entry & 0xFF);
+    }
+
+private:
+    std::uint8_t nearThreshold(double linear, int code) const
+    {
+        while (code > 0 && linear < thresholds_[code])
+            --code;
+        while (code < 255 && linear >= thresholds_[code + 1])
+            ++code;
+        const double below = thresholds_[code], above = thresholds_[code + 1];
+        if (linear - below <= near_ * below || above - linear <= near_ * above)
+            return CodeOfLinear(linear);
+        return std::uint8_t(code);
+    }
+
+    double near_;
+    double thresholds_[257];
+    std::uint16_t buckets_[kBuckets];
+};
+
+// The rounding errors of pow and of the products are below 2^-50 of the
+// value; anything within 2^-30 of a threshold goes the slow way.
+constexpr double kNearThreshold = 0x1p-30;
+
+const CodeFinder& codeFinder()
+{
+    static const CodeFinder finder(kNearThreshold);
+    return finder;
+}
+
+// The least luminance a colour-only gain is formed with (see gainsFor).
+constexpr double kLeastLuma = 1e-300;
 
 double capped(double gain)
 {
     return std::min(gain, kExactMaxGain);
 }
 
-// The fall-off-and-colour gain of one channel: lin(T) / lin(m), capped.
-double channelGain(double targetLight, int maskCode)
+[[gnu::always_inline]] inline std::array<double, 3> gainsFor(const std::uint8_t* m, const TargetLight& t,
+                                                               ColourOption colour, const CodeLight& light)
 {
-    return maskCode == 0 ? kExactMaxGain : capped(targetLight / codeLight().lin[maskCode]);
-}
-
-std::array<double, 3> gainsFor(const std::uint8_t* m, const TargetLight& t, ColourOption colour)
-{
-    const CodeLight& light = codeLight();
     std::array<double, 3> gains{};
     switch (colour) {
     case ColourOption::FalloffAndColour:
         for (int c = 0; c < 3; ++c)
-            gains[c] = channelGain(t.lin[c], m[c]);
+            gains[c] = m[c] == 0 ? kExactMaxGain : capped(t.lin[c] / light.lin[m[c]]);
         break;
     case ColourOption::FalloffOnly: {
-        const double maskLuma = luminance(light.lin[m[0]], light.lin[m[1]], light.lin[m[2]]);
-        const double gain = maskLuma > 0 ? capped(t.luma / maskLuma) : kExactMaxGain;
+        const double maskLuma = light.maskLuma(m);
+        // A black mask gives an infinite ratio, which the cap holds at 16
+        // (the target's luminance is above 0 where this is used).
+        const double gain = t.luma > 0 ? capped(t.luma / maskLuma) : 0.0;
         gains = {gain, gain, gain};
         break;
     }
     case ColourOption::ColourOnly: {
-        // (lin T_c / lin m_c) / (Y(T) / Y(m)) written as (lin T_c / Y(T)) *
-        // (Y(m) / lin m_c): no division per pixel.
-        const double maskLuma = luminance(light.lin[m[0]], light.lin[m[1]], light.lin[m[2]]);
+        // (lin T_c / lin m_c) / (Y(T) / Y(m)) written as Y(m) * ((lin T_c /
+        // Y(T)) / lin m_c): no division per pixel. A mask code of 0 gives an
+        // infinite gain, which the cap holds at 16; the luminance is held
+        // above 0 so that a black mask does the same (its luminance is 0
+        // only when all three codes are, and the smallest other is 2e-5).
+        const double maskLuma = std::max(light.maskLuma(m), kLeastLuma);
         for (int c = 0; c < 3; ++c)
-            gains[c] = m[c] == 0 ? kExactMaxGain : capped(t.colourScale[c] * (maskLuma * light.inverse[m[c]]));
+            gains[c] = capped(maskLuma * t.colourGainOf(c, m[c]));
         break;
     }
     }
-    for (int c = 0; c < 3; ++c)
-        gains[c] *= t.keep[c];
     return gains;
 }
 
@@ -115,16 +252,18 @@ struct TargetTable {
     {
         target = newTarget;
         const CodeLight& light = codeLight();
-        const double targetLight = LinearOfCode(target);
+        const CodeFinder& code = codeFinder();
+        const TargetLight targetLight({target, target, target});
         for (int m = 0; m < 256; ++m) {
             std::uint8_t* row = cells.get() + std::size_t(m) * 256;
             if (target <= 0) {
                 std::fill(row, row + 256, std::uint8_t(0));
                 continue;
             }
-            const double gain = channelGain(targetLight, m);
+            const std::uint8_t mask[3] = {std::uint8_t(m), std::uint8_t(m), std::uint8_t(m)};
+            const double gain = gainsFor(mask, targetLight, ColourOption::FalloffAndColour, light)[0];
             for (int v = 0; v < 256; ++v)
-                row[v] = CodeOfLinear(light.lin[v] * gain);
+                row[v] = code(light.lin[v] * gain);
         }
     }
 };
@@ -139,6 +278,107 @@ std::shared_ptr<const TargetTable> tableFor(int target)
 {
     return targetTableCache().acquire([&](const TargetTable& kept) { return kept.target == target; },
                                       [&](TargetTable& fresh) { fresh.build(target); }, [](TargetTable&) {});
+}
+
+// The gains of one mask pixel with the black channels' (target 0 or less)
+// set to 0.
+std::array<double, 3> gainsWithBlack(const std::uint8_t* m, const TargetLight& t, ColourOption colour,
+                                     const CodeLight& light)
+{
+    std::array<double, 3> gains = gainsFor(m, t, colour, light);
+    for (int c = 0; c < 3; ++c)
+        if (t.target[c] <= 0)
+            gains[c] = 0;
+    return gains;
+}
+
+#ifdef __SSE2__
+// Two pixels' linear values, channel by channel in the halves, to codes one
+// at a time (the rare pair with a value near a rounding threshold).
+[[gnu::noinline]] void resolvePair(const CodeFinder& code, const __m128d* linear, std::uint8_t* out)
+{
+    alignas(16) double values[2];
+    for (int c = 0; c < 3; ++c) {
+        _mm_store_pd(values, linear[c]);
+        out[c] = code(values[0]);
+        out[3 + c] = code(values[1]);
+    }
+}
+
+// Two values of a table, the first in the low half.
+inline __m128d pairOf(double low, double high)
+{
+    return _mm_set_pd(high, low);
+}
+
+// The bucket entries of two linear values.
+inline void bucketsOf(const CodeFinder& code, __m128d linear, std::uint16_t& low, std::uint16_t& high)
+{
+    const __m128i bits = _mm_srli_epi64(_mm_castpd_si128(_mm_add_pd(linear, _mm_set1_pd(kKeyOffset))), kBucketShift);
+    low = code.entry(std::uint64_t(_mm_cvtsi128_si64(bits)));
+    high = code.entry(std::uint64_t(_mm_cvtsi128_si64(_mm_unpackhi_epi64(bits, bits))));
+}
+#endif
+
+// A run with a gain per pixel, the colour option fixed at compile time and
+// every target above 0. The gains are those of gainsFor, formed from
+// tables of the luminance shares of every code so the products are the same
+// doubles (two pixels at a time in the halves of SSE2 registers, whose
+// arithmetic is the scalar arithmetic); the codes come from the buckets,
+// and one test per pixel pair sends the rare pixel with a channel near a
+// rounding threshold the slow way.
+template <ColourOption colour>
+[[gnu::noinline]] void correctPerPixel(const std::uint8_t* p, const std::uint8_t* m, std::uint8_t* out,
+                                       long long pixels, const TargetLight& targets)
+{
+    const CodeLight& light = codeLight();
+    const CodeFinder& code = codeFinder();
+    long long i = 0;
+#ifdef __SSE2__
+    const __m128d cap = _mm_set1_pd(kExactMaxGain);
+    for (; i + 6 <= 3 * pixels; i += 6) {
+        const std::uint8_t* ma = m + i;
+        const std::uint8_t* mb = ma + 3;
+        __m128d luma = _mm_add_pd(_mm_add_pd(pairOf(light.share[2][ma[2]], light.share[2][mb[2]]),
+                                             pairOf(light.share[1][ma[1]], light.share[1][mb[1]])),
+                                  pairOf(light.share[0][ma[0]], light.share[0][mb[0]]));
+        __m128d gains[3];
+        if constexpr (colour == ColourOption::FalloffOnly) {
+            // min(x, 16) as std::min(x, 16.0) gives it for any x but NaN.
+            gains[0] = gains[1] = gains[2] = _mm_min_pd(_mm_div_pd(_mm_set1_pd(targets.luma), luma), cap);
+        } else {
+            luma = _mm_max_pd(luma, _mm_set1_pd(kLeastLuma));
+            for (int c = 0; c < 3; ++c)
+                gains[c] = _mm_min_pd(
+                    _mm_mul_pd(luma, pairOf(targets.colourGain[c][ma[c]], targets.colourGain[c][mb[c]])), cap);
+        }
+        __m128d linear[3];
+        std::uint16_t a0, a1, a2, b0, b1, b2;
+        linear[0] = _mm_mul_pd(pairOf(light.lin[p[i]], light.lin[p[i + 3]]), gains[0]);
+        linear[1] = _mm_mul_pd(pairOf(light.lin[p[i + 1]], light.lin[p[i + 4]]), gains[1]);
+        linear[2] = _mm_mul_pd(pairOf(light.lin[p[i + 2]], light.lin[p[i + 5]]), gains[2]);
+        bucketsOf(code, linear[0], a0, b0);
+        bucketsOf(code, linear[1], a1, b1);
+        bucketsOf(code, linear[2], a2, b2);
+        if ((a0 | a1 | a2 | b0 | b1 | b2) < kNearFlag) {
+            out[i] = std::uint8_t(a0);
+            out[i + 1] = std::uint8_t(a1);
+            out[i + 2] = std::uint8_t(a2);
+            out[i + 3] = std::uint8_t(b0);
+            out[i + 4] = std::uint8_t(b1);
+            out[i + 5] = std::uint8_t(b2);
+        } else {
+            resolvePair(code, linear, out + i);
+        }
+    }
+#endif
+    for (; i < 3 * pixels; i += 3) {
+        const std::array<double, 3> gains = gainsFor(m + i, targets, colour, light);
+        for (int c = 0; c < 3; ++c) {
+            const double linear = light.lin[p[i + c]] * gains[c];
+            out[i + c] = code.resolve(linear, code.bucket(linear));
+        }
+    }
 }
 
 } // namespace
@@ -161,7 +401,7 @@ std::uint8_t CodeOfLinear(double linear)
 
 std::array<double, 3> ExactGains(const std::uint8_t* maskBgr, const CorrectionTargets& targets, ColourOption colour)
 {
-    return gainsFor(maskBgr, TargetLight(targets), colour);
+    return gainsWithBlack(maskBgr, TargetLight(targets), colour, codeLight());
 }
 
 std::array<std::uint8_t, 3> ExactPixelReference(const std::uint8_t* photoBgr, const std::uint8_t* maskBgr,
@@ -179,7 +419,10 @@ struct ExactKernel::State {
     TargetLight targets;
     std::shared_ptr<const TargetTable> tables[3];
 
-    State(const CorrectionTargets& t, ColourOption option) : colour(option), targets(t) {}
+    State(const CorrectionTargets& t, ColourOption option)
+        : colour(option), targets(t, option == ColourOption::ColourOnly)
+    {
+    }
 };
 
 ExactKernel::ExactKernel(const CorrectionTargets& targets, ColourOption colour)
@@ -214,15 +457,34 @@ void ExactKernel::CorrectRun(const std::uint8_t* p, const std::uint8_t* m, std::
         }
         return;
     }
-    const CodeLight& light = codeLight();
-    for (long long i = 0; i < pixels; ++i, p += 3, m += 3, out += 3) {
-        const std::array<double, 3> gains = gainsFor(m, state_->targets, state_->colour);
-        const double l0 = light.lin[p[0]], l1 = light.lin[p[1]], l2 = light.lin[p[2]];
-        out[0] = CodeOfLinear(l0 * gains[0]);
-        out[1] = CodeOfLinear(l1 * gains[1]);
-        out[2] = CodeOfLinear(l2 * gains[2]);
+    if (state_->targets.anyBlack) {
+        // Not reachable from the sliders with a usable mask: the plain way.
+        const CodeLight& light = codeLight();
+        const CodeFinder& code = codeFinder();
+        for (long long i = 0; i < pixels; ++i, p += 3, m += 3, out += 3) {
+            const std::array<double, 3> gains = gainsWithBlack(m, state_->targets, state_->colour, light);
+            const double l0 = light.lin[p[0]], l1 = light.lin[p[1]], l2 = light.lin[p[2]];
+            out[0] = code(l0 * gains[0]);
+            out[1] = code(l1 * gains[1]);
+            out[2] = code(l2 * gains[2]);
+        }
+    } else if (state_->colour == ColourOption::FalloffOnly) {
+        correctPerPixel<ColourOption::FalloffOnly>(p, m, out, pixels, state_->targets);
+    } else {
+        correctPerPixel<ColourOption::ColourOnly>(p, m, out, pixels, state_->targets);
     }
 }
+
+namespace detail {
+
+void CodesOfLinearByBuckets(const double* linear, std::uint8_t* codes, std::size_t count, double nearThreshold)
+{
+    const auto finder = std::make_unique<CodeFinder>(nearThreshold);
+    for (std::size_t i = 0; i < count; ++i)
+        codes[i] = (*finder)(linear[i]);
+}
+
+} // namespace detail
 
 void ClearExactTables()
 {

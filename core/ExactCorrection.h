@@ -22,6 +22,7 @@
 #include "CorrectionMethod.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -70,5 +71,13 @@ private:
 
 // Drops the exact method's tables kept between calls.
 void ClearExactTables();
+
+namespace detail {
+// CodeOfLinear of `count` values through the kernel's buckets, which defer
+// to the formula within a relative `nearThreshold` of a rounding threshold
+// (the kernel uses 2^-30). Exposed so tests can check values on both sides
+// of every threshold, with the kernel's margin and with a wider one.
+void CodesOfLinearByBuckets(const double* linear, std::uint8_t* codes, std::size_t count, double nearThreshold);
+} // namespace detail
 
 } // namespace lumivane

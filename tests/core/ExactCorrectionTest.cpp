@@ -4,6 +4,7 @@
 #include "CorrectionKernel.h"
 #include "TestOracles.h"
 #include "ExactCorrection.h"
+#include "GroundTruth.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace lumivane {
 namespace {
@@ -20,19 +22,12 @@ namespace {
 
 double oracleLinear(double code)
 {
-    if (code <= 0)
-        return 0;
-    const double c = code / 255.0;
-    if (c <= 0.04045)
-        return c / 12.92;
-    return std::pow((c + 0.055) / 1.055, 2.4);
+    return SrgbLinearOfCode(code);
 }
 
 int oracleCode(double linear)
 {
-    linear = std::min(std::max(linear, 0.0), 1.0);
-    const double encoded = linear <= 0.0031308 ? linear * 12.92 : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
-    return int(std::nearbyint(encoded * 255.0));
+    return int(std::nearbyint(SrgbCodeOfLinear(linear)));
 }
 
 // Channels blue, green, red as in the bitmaps.
@@ -176,6 +171,40 @@ TEST(ExactCorrection, TransferFunctionAndCapAtKnownPoints)
     EXPECT_EQ(oracleCode(16 * oracleLinear(10)), 62); // 255 (1.055 (16 x 0.0030353)^(1/2.4) - 0.055) = 62.25
 }
 
+// The kernel finds codes without pow through buckets of linear light;
+// values on both sides of every rounding threshold, a few ulps away and
+// further, and a sweep over the whole range give the formula's codes, with
+// the kernel's margin around the thresholds and with a much wider one.
+TEST(ExactCorrection, BucketCodesEqualTheFormulaAroundEveryThreshold)
+{
+    std::vector<double> values;
+    for (int k = 1; k < 256; ++k) {
+        const double t = LinearOfCode(k - 0.5);
+        for (double rel : {-1e-3, -1e-6, -1e-9, -1e-11, -1e-13, 0.0, 1e-13, 1e-11, 1e-9, 1e-6, 1e-3})
+            values.push_back(t * (1 + rel));
+        double down = t, up = t;
+        for (int step = 0; step < 4; ++step) {
+            down = std::nextafter(down, 0.0);
+            up = std::nextafter(up, 2.0);
+            values.push_back(down);
+            values.push_back(up);
+        }
+    }
+    for (int i = 0; i <= 200000; ++i)
+        values.push_back(std::pow(10.0, -8 + 9 * i / 200000.0)); // 1e-8 .. 10
+    values.insert(values.end(), {0.0, 1.0, 16.0, 0x1p-14, std::nextafter(0x1p-14, 0.0), 1e300});
+    for (double margin : {0x1p-30, 0x1p-12}) {
+        std::vector<std::uint8_t> codes(values.size());
+        detail::CodesOfLinearByBuckets(values.data(), codes.data(), values.size(), margin);
+        int mismatches = 0;
+        for (std::size_t i = 0; i < values.size(); ++i)
+            if (codes[i] != CodeOfLinear(values[i]) && ++mismatches <= 5)
+                ADD_FAILURE() << "linear " << values[i] << ": buckets " << int(codes[i]) << ", formula "
+                              << int(CodeOfLinear(values[i])) << " (margin " << margin << ")";
+        EXPECT_EQ(mismatches, 0);
+    }
+}
+
 // A target of 0 or less is black whatever the mask, the cap included, in
 // every option; the other channels are corrected as usual.
 TEST(ExactCorrection, TargetOfZeroOrLessGivesBlack)
@@ -310,6 +339,64 @@ TEST(ExactCorrection, MaskThatIsThePhotographGivesThePlainLoopResult)
         ApplyCorrectionReference(reference, reference, {2, 1, 0, 0, 0, 0, 0, 0}, 1.0f, {200, 100, 50}, mode);
         ApplyCorrection(fast, fast, {2, 1, 0, 0, 0, 0, 0, 0}, 1.0f, {200, 100, 50}, mode, 4);
         EXPECT_TRUE(fast == reference) << optionName(colour);
+    }
+}
+
+// The scorer of the accuracy benchmark on pictures whose answer is known:
+// the scene merely rounded to 8 bits scores at the 8-bit limit, a picture
+// with half the light everywhere scores -1 EV.
+TEST(GroundTruth, ScorerMeasuresKnownErrors)
+{
+    const truth::Scene scene = truth::MakeScene(240, 160, 3);
+    const truth::Falloff none{"none", [](double, int) { return 1.0; }};
+    const truth::Score rounded = truth::ScoreCorrection(scene, truth::Photograph(scene, none));
+    EXPECT_LT(std::fabs(rounded.worstRingEv), 0.01);
+    EXPECT_LT(std::fabs(rounded.cornerShadowEv), 0.02);
+    EXPECT_LT(rounded.rmsCodes, 0.35); // uniform rounding error: 1 / sqrt(12)
+    const truth::Falloff half{"half", [](double, int) { return 0.5; }};
+    const truth::Score dark = truth::ScoreCorrection(scene, truth::Photograph(scene, half));
+    EXPECT_NEAR(dark.worstRingEv, -1.0, 0.03);
+    EXPECT_NEAR(dark.cornerShadowEv, -1.0, 0.05);
+    EXPECT_GT(dark.rmsCodes, 20);
+    // The scene spans deep shadow to near white, with shadows in the corners.
+    float lo = 1, hi = 0;
+    for (float v : scene.linear) {
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+    }
+    EXPECT_LT(lo, 0.002f);
+    EXPECT_GT(hi, 0.8f);
+}
+
+// Ground truth through every fall-off: the exact method brings back the
+// scene to the 8-bit limit (both options that remove the fall-off on grey
+// fall-offs, fall-off and colour on the tinted one; colour only leaves a
+// grey fall-off alone), while the additive method lifts the corners'
+// shadows, which is why the exact one exists.
+TEST(GroundTruth, ExactMethodRecoversTheSceneThroughEveryFalloff)
+{
+    const truth::Scene scene = truth::MakeScene(360, 240, 7);
+    for (const truth::Falloff& falloff : truth::StandardFalloffs()) {
+        SCOPED_TRACE(falloff.name);
+        const Bitmap24 photo = truth::Photograph(scene, falloff);
+        const Bitmap24 mask = truth::FlatField(360, 240, falloff);
+        const bool tinted = falloff.name == "tinted";
+        if (!tinted) {
+            EXPECT_TRUE(truth::CorrectInProcess(photo, mask, {CorrectionMethod::Exact, ColourOption::ColourOnly}, 0) ==
+                        photo);
+        }
+        for (const ColourOption colour : {ColourOption::FalloffAndColour, ColourOption::FalloffOnly}) {
+            if (tinted && colour != ColourOption::FalloffAndColour)
+                continue;
+            SCOPED_TRACE(optionName(colour));
+            const truth::Score exact = truth::ScoreCorrection(
+                scene, truth::CorrectInProcess(photo, mask, {CorrectionMethod::Exact, colour}, 0));
+            EXPECT_LE(std::fabs(exact.worstRingEv), 0.02);
+            EXPECT_LE(std::fabs(exact.cornerShadowEv), 0.03);
+            EXPECT_LE(exact.rmsCodes, 1.0);
+        }
+        const truth::Score additive = truth::ScoreCorrection(scene, truth::CorrectInProcess(photo, mask, {}, 0));
+        EXPECT_GT(additive.cornerShadowEv, 0.3);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "JpegCodec.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <utility>
 #include <sys/stat.h>
@@ -135,6 +136,23 @@ TransplantResult CopyExif(const std::string& sourceFile, const std::string& outP
     file.insert(file.end(), out.begin() + 20, out.end());
     WriteFileAtomically(outPath, file);
     return result;
+}
+
+double SrgbLinearOfCode(double code)
+{
+    if (code <= 0)
+        return 0;
+    const double c = code / 255.0;
+    if (c <= 0.04045)
+        return c / 12.92;
+    return std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+double SrgbCodeOfLinear(double linear)
+{
+    linear = std::min(std::max(linear, 0.0), 1.0);
+    const double encoded = linear <= 0.0031308 ? linear * 12.92 : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+    return encoded * 255.0;
 }
 
 Bitmap24 NoiseBitmap(int width, int height, std::uint32_t seed)

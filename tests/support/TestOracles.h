@@ -23,6 +23,13 @@ namespace lumivane {
 // FileError.
 TransplantResult CopyExif(const std::string& sourceFile, const std::string& outPath);
 
+// The sRGB transfer function (IEC 61966-2-1) written out plainly, for
+// expected values and ground truth: linear light of a code on the 0 .. 255
+// scale (0 at or below 0; above 255 the curve continues), and the unrounded
+// code 255 * encode(clamp(linear, 0, 1)) of linear light.
+double SrgbLinearOfCode(double code);
+double SrgbCodeOfLinear(double linear);
+
 // A deterministic pseudo-random bitmap: every byte from a linear
 // congruential sequence started at `seed`.
 Bitmap24 NoiseBitmap(int width, int height, std::uint32_t seed);
