@@ -68,6 +68,9 @@ struct MatchDistance {
 };
 MatchDistance DistanceBetween(const CameraFacts& photo, const CameraFacts& mask);
 
+// Indices of the candidates that fit the photograph, best first.
+std::vector<std::size_t> RankMasks(const CameraFacts& photo, const std::vector<MaskCandidate>& masks);
+
 // Index of the best candidate for the photograph, none when nothing fits.
 std::optional<std::size_t> ChooseMask(const CameraFacts& photo, const std::vector<MaskCandidate>& masks);
 

@@ -14,6 +14,7 @@
 #include "Bitmap24.h"
 #include "BatchRunner.h"
 #include "CorrectionKernel.h"
+#include "CorrectionSetup.h"
 #include "ExifTransplant.h"
 #include "MaskFolder.h"
 #include "MaskQuality.h"
@@ -130,6 +131,8 @@ struct Adjustments {
     int Brightness = 25;
     int Strength = 0;
     int Quality = 90;
+    // Additive unless lumivane.ini or the mask thumbnail's menu says otherwise.
+    CorrectionMode Mode;
     std::string Left = "0";
     std::string Top = "0";
     std::string Right = "0";
@@ -355,6 +358,14 @@ public:
     // The holder the photograph is decoded into; its size is the
     // photograph's size for every computation.
     TImageHolder Image1;
+    // What the user chose, as every save of the list uses it. Throws
+    // std::invalid_argument for a crop field that is not a number.
+    CorrectionChoices Choices() const;
+    // The correction of the shown photograph as the save makes it: the
+    // full-size mask, the hotspot levels, the choices. With `cropValid`
+    // given, a crop field that is not a number leaves the crop empty and
+    // sets it false instead of throwing.
+    CorrectionSetup CurrentSetup(bool* cropValid = nullptr) const;
     // The unprocessed photograph at full size (Image1's bitmap; empty while
     // Image1 holds none).
     const Bitmap24& PhotoFull() const;

@@ -98,12 +98,7 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
     BatchSettings settings;
     settings.mask = &mask.MaskImage;
     settings.levels = HotspotLevels{mask.HotspotR, mask.HotspotG, mask.HotspotB};
-    settings.offsetX = OffsetX;
-    settings.offsetY = OffsetY;
-    settings.brightness = adjust.Brightness;
-    settings.strength = adjust.Strength;
-    settings.quality = adjust.Quality;
-    settings.crop = cropMargins();
+    settings.SetChoices(Choices());
     settings.folder = folder;
     settings.tick = startTime;
     // With a mask folder each photograph gets the mask showing it would
@@ -111,10 +106,10 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
     if (MaskMatchingOn())
         settings.chooseMask = FolderMaskChooser(
             std::shared_ptr<const Bitmap24>(&mask.MaskImage, [](const Bitmap24*) {}), *settings.levels);
-    const CorrectionTargets targets = TargetsFor(mask.HotspotR, mask.HotspotG, mask.HotspotB, adjust.Brightness);
-    correction.TargetR = targets.r;
-    correction.TargetG = targets.g;
-    correction.TargetB = targets.b;
+    const CorrectionSetup shown = CurrentSetup();
+    correction.TargetR = shown.targets.r;
+    correction.TargetG = shown.targets.g;
+    correction.TargetB = shown.targets.b;
 
     BatchMailbox box(count);
     // The preview the window would stretch from each photograph, made by

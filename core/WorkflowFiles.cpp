@@ -170,31 +170,19 @@ PhotoResult Workflow::saveShown(const std::string& outPath)
     result.Source = workflow.SourceFile;
     if (!workflow.DecodeOk || !workflow.PhotoPresent)
         throw std::runtime_error("Can not read " + workflow.SourceFile + "; it was not saved.");
-    const int w = Image1.Width;
-    const int h = Image1.Height;
-    const CorrectionTargets targets = TargetsFor(mask.HotspotR, mask.HotspotG, mask.HotspotB, adjust.Brightness);
-    correction.TargetR = targets.r;
-    correction.TargetG = targets.g;
-    correction.TargetB = targets.b;
-    const CorrectionRegion region = FullSizeRegion(OffsetX, OffsetY, w, h);
-    const bool bmp = adjust.Quality == 101;
-    const CropMargins crop = cropMargins();
+    const CorrectionSetup setup = CurrentSetup();
+    correction.TargetR = setup.targets.r;
+    correction.TargetG = setup.targets.g;
+    correction.TargetB = setup.targets.b;
 
     // The save dialog asked before replacing a file, so the chosen name is
     // written whether or not it exists.
-    const OutputTarget target(FinalOutputPath(outPath, bmp, HasCrop(crop)));
+    const OutputTarget target(FinalOutputPath(outPath, setup.Bmp(), HasCrop(setup.choices.crop)));
     // The unprocessed photograph is corrected band by band while it is
     // encoded; the photograph itself is never changed, so nothing needs restoring.
-    if (bmp) {
-        workflow.OutPath = savePipeline_.SaveCorrectedBmp(PhotoFull(), MaskFull(), region,
-                                                          correction.Damping, targets, crop, target);
-    } else {
-        const SaveResult saved =
-            savePipeline_.SaveCorrectedJpeg(PhotoFull(), MaskFull(), region, correction.Damping, targets,
-                                            crop, adjust.Quality, workflow.SourceFile, target);
-        workflow.OutPath = saved.path;
-        result.Transplant = saved.transplant;
-    }
+    const SaveResult saved = savePipeline_.Save(PhotoFull(), setup, workflow.SourceFile, target);
+    workflow.OutPath = saved.path;
+    result.Transplant = saved.transplant;
     result.Written = workflow.OutPath;
     say(FileNamePart(workflow.OutPath) + " saved.");
     return result;

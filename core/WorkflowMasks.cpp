@@ -3,6 +3,7 @@
 #include "Workflow.h"
 
 #include "FileIO.h"
+#include "FolderMaskChooser.h"
 #include "Naming.h"
 
 namespace lumivane {
@@ -86,48 +87,35 @@ void Workflow::matchMask()
 {
     const std::string shown = texts.Status;
     const std::string photo = workflow.CurrentFile;
-    const MaskChoice choice = ChooseFromFolder(maskFolder_, photo);
-    if (choice.path.empty()) {
+    const FolderMaskPick pick = PickFolderMask(maskFolder_.Scan(), decodedMasks_, photo);
+    std::string skipped;
+    for (const std::string& warning : pick.warnings)
+        skipped += "; warning: " + warning;
+    if (!pick.mask) {
         // The mask in use stays.
-        say(shown + "; no mask of the folder matches " + DescribeCamera(choice.photo) + '.');
+        say(shown + skipped + "; " + NoUsableMaskReason(pick) + '.');
         return;
     }
     bool fresh = false;
-    if (!mask.MaskLoaded || choice.path != FolderMask) {
-        const bool loaded = loadMaskFile(choice.path, true);
+    if (!mask.MaskLoaded || pick.path != FolderMask) {
+        const bool loaded = loadMaskFile(pick.path, true);
         workflow.CurrentFile = photo;
         if (!loaded)
             return; // loadMaskFile said why
-        FolderMask = choice.path;
+        FolderMask = pick.path;
         fresh = true;
     }
-    say(shown + " with mask " + FileNamePart(choice.path) + (fresh ? QualityStatusText(maskQuality) : ""));
+    say(shown + skipped + " with mask " + FileNamePart(pick.path) + (fresh ? QualityStatusText(maskQuality) : ""));
 }
 
 BatchMaskChooser Workflow::FolderMaskChooser(std::shared_ptr<const Bitmap24> inUse, HotspotLevels levelsInUse)
 {
     maskFolder_.Scan();
-    const std::string inUseName = FileNamePart(workflow.LastMaskFile);
-    return [this, inUse = std::move(inUse), levelsInUse, inUseName](const std::string& photo) {
-        BatchMaskChoice choice;
-        const std::vector<MaskCandidate>& masks = maskFolder_.Candidates();
-        const std::optional<std::size_t> best = ChooseMask(ReadCameraFacts(photo), masks);
-        if (best) {
-            try {
-                choice.mask = decodedMasks_.Get(masks[*best].path);
-                choice.name = FileNamePart(masks[*best].path);
-                return choice;
-            } catch (const std::exception&) {
-                // Unreadable now: the mask in use serves, as on screen.
-            }
-        }
-        choice.mask = inUse;
-        choice.name = inUseName;
-        choice.levels = levelsInUse;
-        if (!inUse)
-            choice.reason = "no mask of the folder matches and no mask is loaded";
-        return choice;
-    };
+    FolderChooserOptions options;
+    options.fallback = std::move(inUse);
+    options.fallbackLevels = levelsInUse;
+    options.fallbackName = FileNamePart(workflow.LastMaskFile);
+    return MakeFolderMaskChooser(maskFolder_.Candidates(), decodedMasks_, std::move(options));
 }
 
 void Workflow::checkMask()

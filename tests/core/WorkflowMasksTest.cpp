@@ -7,6 +7,7 @@
 #include "BmpCodec.h"
 #include "CameraExif.h"
 #include "FileIO.h"
+#include "FolderMaskChooser.h"
 
 #include <gtest/gtest.h>
 
@@ -259,6 +260,76 @@ TEST_F(WorkflowMasks, BatchChooserPicksAsShowingWould)
         }
     }
     EXPECT_FALSE(flow.FolderMaskChooser(nullptr, {})(photos_[3]).mask);
+}
+
+// Writes a mask whose EXIF head names the camera but whose picture cannot be
+// decoded: the frame header's height and width are zero.
+void writeUndecodableMask(const std::string& path, const lumivane::testing::CameraExif& exif)
+{
+    lumivane::testing::WriteCameraJpeg(path, falloff(48, 32, 190), exif);
+    std::vector<std::uint8_t> bytes = ReadWholeFile(path);
+    for (std::size_t i = 0; i + 9 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && (bytes[i + 1] == 0xC0 || bytes[i + 1] == 0xC2)) {
+            // FF C0, length (2), precision (1), height (2), width (2)
+            bytes[i + 5] = bytes[i + 6] = bytes[i + 7] = bytes[i + 8] = 0;
+            break;
+        }
+    WriteFileAtomically(path, bytes.data(), bytes.size());
+}
+
+TEST_F(WorkflowMasks, UnreadableMatch_SkippedWithAWarningAndTheNextUsed_AlikeOnScreenAndInTheBatch)
+{
+    // Same camera and aperture as f4.jpg and newer, so it ranks first.
+    const std::string broken = masks() + "/f4_new.jpg";
+    writeUndecodableMask(broken, Camera("Canon", "EOS 5D", 4, 50));
+    lumivane::testing::SetModified(masks() + "/f4.jpg", 1000000000);
+    lumivane::testing::SetModified(broken, 1600000000);
+    // The only mask of this camera cannot be read.
+    writeUndecodableMask(masks() + "/pentax.jpg", Camera("PENTAX", "K-1", 4, 50));
+    const std::string pentax = shot("pentax_photo.jpg", Camera("PENTAX", "K-1", 4, 50));
+
+    Workflow flow(program());
+    flow.ReadSettingsAtStart();
+    flow.SetMaskFolder(masks());
+    flow.OpenList({photos_[0], pentax});
+    EXPECT_EQ(maskName(flow), "f4.jpg");
+    EXPECT_NE(flow.texts.Status.find("warning: mask " + broken + " cannot be read"), std::string::npos)
+        << flow.texts.Status;
+    EXPECT_NE(flow.texts.Status.find(" with mask f4.jpg"), std::string::npos) << flow.texts.Status;
+
+    flow.Step(1);
+    // No usable match: reported, and the mask in use stays on screen.
+    EXPECT_EQ(maskName(flow), "f4.jpg");
+    EXPECT_NE(flow.texts.Status.find("no mask of the folder that matches PENTAX K-1, F4, 50 mm can be read"),
+              std::string::npos)
+        << flow.texts.Status;
+
+    std::vector<std::string> warnings;
+    auto inUse = std::make_shared<const Bitmap24>(flow.mask.MaskImage);
+    const BatchMaskChooser choose = flow.FolderMaskChooser(inUse, {11, 22, 33});
+    const BatchMaskChoice first = choose(photos_[0]);
+    ASSERT_TRUE(first.mask);
+    EXPECT_EQ(first.name, "f4.jpg");
+    // The batch skips the photograph whose matches all fail, although a mask
+    // is in use: that mask belongs to another camera.
+    const BatchMaskChoice none = choose(pentax);
+    EXPECT_FALSE(none.mask);
+    EXPECT_NE(none.reason.find("can be read"), std::string::npos) << none.reason;
+    // A photograph that matches nothing still gets the mask in use.
+    EXPECT_EQ(choose(photos_[3]).mask, inUse);
+
+    // The same rule through MakeFolderMaskChooser, with its warnings heard.
+    MaskFolder folder;
+    folder.SetFolder(masks());
+    folder.Scan();
+    DecodedMasks decoded([](const std::string& path) { return DecodeMaskFile(path, false); });
+    FolderChooserOptions options;
+    options.warn = [&](const std::string& w) { warnings.push_back(w); };
+    const BatchMaskChooser cli = MakeFolderMaskChooser(folder.Candidates(), decoded, options);
+    EXPECT_EQ(cli(photos_[0]).name, "f4.jpg");
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].rfind("mask " + broken + " cannot be read", 0), 0u) << warnings[0];
+    EXPECT_EQ(cli(photos_[3]).reason, "no mask of the folder matches NIKON D700, F5.6, 35 mm");
 }
 
 // Answers the folder dialog of "Save Images".
