@@ -7,6 +7,7 @@
 #include "MaskFolder.h"
 #include "MaskQuality.h"
 #include "Naming.h"
+#include "ProgramSettings.h"
 #include "Settings.h"
 #include "SettingsLocation.h"
 #include "TiffReader.h"
@@ -153,6 +154,18 @@ int run(const CliOptions& o)
     } catch (const SettingsError& e) {
         throw UsageError(e.what());
     }
+    // The method and colour option: lumivane.ini beside the settings file
+    // (none: additive), then the command line.
+    const std::string settingsFolder = std::filesystem::path(settingsPath).parent_path().string();
+    const std::string programSettingsPath = ProgramSettingsPath(settingsFolder.empty() ? "." : settingsFolder);
+    ProgramSettings program;
+    try {
+        program = ReadProgramSettingsFile(programSettingsPath);
+    } catch (const std::exception& e) {
+        throw UsageError(std::string("cannot read ") + programSettingsPath + ": " + e.what());
+    }
+    const CorrectionMode mode = ResolveMode(o, program.mode);
+
     // With a mask folder the stored default mask is not used; --mask is the
     // fallback for photographs that no mask of the folder matches.
     const std::string maskPath =
@@ -201,12 +214,20 @@ int run(const CliOptions& o)
     const Bitmap24& mask = o.turns % 4 != 0 ? turned : loaded;
 
     BatchSettings settings;
+    settings.mode = mode;
     try {
         settings.brightness = o.brightness.value_or(ClampedSliderPosition(stored.iniBrightness, 0, 50));
-        settings.strength = o.strength.value_or(ClampedSliderPosition(stored.iniStrength, 0, 100));
+        settings.strength = ClampedSliderPosition(stored.iniStrength, 0, 100);
         settings.quality = o.quality.value_or(ClampedSliderPosition(stored.iniQuality, 1, 101));
     } catch (const SettingsError& e) {
         throw UsageError(std::string("the settings file ") + settingsPath + ": " + e.what());
+    }
+    if (o.strength) {
+        if (settings.mode.method == CorrectionMethod::Exact)
+            std::cerr << "lumivane-cli: warning: --strength is ignored: the exact method has no boost, it removes "
+                         "the whole fall-off\n";
+        else
+            settings.strength = *o.strength;
     }
     settings.mask = maskPath.empty() ? nullptr : &mask;
     settings.sampledMask = &loaded;

@@ -319,9 +319,8 @@ int DecodedMasks::Decodes() const
 
 // ---- masks.ini ----
 
-MaskSettings ParseMaskSettings(std::string_view bytes)
+void ForEachSettingsLine(std::string_view bytes, const std::function<void(std::string_view line)>& onLine)
 {
-    MaskSettings settings;
     std::size_t start = 0;
     while (start < bytes.size()) {
         std::size_t end = start;
@@ -331,10 +330,17 @@ MaskSettings ParseMaskSettings(std::string_view bytes)
         start = end + 1;
         if (end + 1 < bytes.size() && bytes[end] == '\r' && bytes[end + 1] == '\n')
             ++start;
+        onLine(line);
+    }
+}
 
+MaskSettings ParseMaskSettings(std::string_view bytes)
+{
+    MaskSettings settings;
+    ForEachSettingsLine(bytes, [&settings](std::string_view line) {
         const std::size_t eq = line.find('=');
         if (eq == std::string_view::npos)
-            continue;
+            return;
         const std::string_view key = line.substr(0, eq);
         const std::string_view value = line.substr(eq + 1);
         if (key == "folder") {
@@ -345,7 +351,7 @@ MaskSettings ParseMaskSettings(std::string_view bytes)
             if (value == "0" || value == "1")
                 settings.smooth = value == "1";
         }
-    }
+    });
     return settings;
 }
 

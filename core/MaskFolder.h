@@ -146,6 +146,10 @@ struct MaskSettings {
     bool operator==(const MaskSettings&) const = default;
 };
 
+// Calls `onLine` with each line of a settings file's bytes, without its
+// ending (CR LF, LF or CR).
+void ForEachSettingsLine(std::string_view bytes, const std::function<void(std::string_view line)>& onLine);
+
 // The file's bytes as settings. Lines "folder=PATH" and "smooth=0|1" (CR LF,
 // LF or CR endings); a line that is not one of these, or whose value is not
 // valid, is ignored, and anything at all gives settings, never an error.

@@ -163,7 +163,7 @@ void BuildReducedView(const BeforeAfterInput& input, int width, int height, Redu
             reduced.right = width - columns.end;
             reduced.top = rows.begin;
             reduced.bottom = height - rows.end;
-            ApplyCorrection(view.after, view.mask, reduced, input.damping, input.targets);
+            ApplyCorrection(view.after, view.mask, reduced, input.damping, input.targets, input.mode);
         }
     }
 

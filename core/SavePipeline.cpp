@@ -318,7 +318,7 @@ SaveResult SavePipeline::Save(const Bitmap24& unprocessed, const CorrectionSetup
                               const std::string& sourceFile, const OutputTarget& target)
 {
     const Rect window = outputWindow(unprocessed.width(), unprocessed.height(), setup.choices.crop);
-    const CorrectionPass pass(unprocessed, *setup.mask, setup.region, setup.damping, setup.targets);
+    const CorrectionPass pass(unprocessed, *setup.mask, setup.region, setup.damping, setup.targets, setup.mode());
     SaveResult result;
     if (setup.Bmp()) {
         std::size_t stride = 0;
@@ -344,7 +344,7 @@ SaveResult SavePipeline::Save(JpegRowReader& source, const CorrectionSetup& setu
 {
     const Rect window = outputWindow(source.Width(), source.Height(), setup.choices.crop);
     const CorrectionPass pass(source.Width(), source.Height(), *setup.mask, setup.region, setup.damping,
-                              setup.targets);
+                              setup.targets, setup.mode());
     SaveResult result;
     if (setup.Bmp()) {
         std::size_t stride = 0;

@@ -495,7 +495,7 @@ void Workflow::previewPass(int w, int h)
     }
     texts.ProcessedCaption =
         caption + " [1:" + RatioText(cropped.width, cropped.height, decimalSeparator_) + ']';
-    ApplyCorrection(preview, mask.MaskPreview, region, setup.damping, setup.targets);
+    ApplyCorrection(preview, mask.MaskPreview, region, setup.damping, setup.targets, setup.mode());
 }
 
 // ---- Offset and turns ----

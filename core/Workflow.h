@@ -18,6 +18,7 @@
 #include "ExifTransplant.h"
 #include "MaskFolder.h"
 #include "MaskQuality.h"
+#include "ProgramSettings.h"
 #include "Picture.h"
 #include "SavePipeline.h"
 
@@ -39,6 +40,8 @@ inline constexpr int kPanelHeight = 240;
 // Size of the mask thumbnail's picture.
 inline constexpr int kThumbnailWidth = 66;
 inline constexpr int kThumbnailHeight = 49;
+// The boost slider's hint while the exact method is chosen.
+inline constexpr const char* kNoBoostHint = " No boost in the exact method: the whole fall-off is removed ";
 // Centre position of both offset up-downs.
 inline constexpr int kOffsetCentre = 150;
 
@@ -312,13 +315,18 @@ public:
     // "Store" and "Free default mask" (defaults.ini, default_mask.bmp).
     void StoreDefaults();
     void FreeDefaults();
+    // The correction method and the exact method's colour option (the
+    // mask thumbnail's menu): the status line names it, the preview follows,
+    // and lumivane.ini keeps it. Raises FileError when lumivane.ini cannot
+    // be written (the choice still holds for this run).
+    void SetMode(const CorrectionMode& mode);
     // The mask folder (empty: none). While one is set, every photograph
     // shown gets the folder's best mask for it; the choice is kept in
-    // masks.ini. Raises FileError when masks.ini cannot be written (the
-    // choice still holds for this run).
+    // lumivane.ini. Raises FileError when lumivane.ini cannot be written
+    // (the choice still holds for this run).
     void SetMaskFolder(const std::string& folder);
     // "smooth mask": every mask is smoothed as it is loaded; the mask in
-    // use is loaded again. Kept in masks.ini.
+    // use is loaded again. Kept in lumivane.ini.
     void SetSmoothMask(bool smooth);
     bool MaskMatchingOn() const { return !maskSettings.folder.empty(); }
     // For a batch over the list while a mask folder is set: the mask of
@@ -341,7 +349,7 @@ public:
     std::vector<std::string> BatchJobs() const;
 
     // ---- State ----
-    // masks.ini as read at start and changed since; the folder mask in use
+    // The mask settings of lumivane.ini as read at start and changed since; the folder mask in use
     // (empty when the mask was not chosen from the folder); the check of
     // the mask loaded last.
     MaskSettings maskSettings;
@@ -395,6 +403,8 @@ public:
     bool NextEnabled() const { return !BatchRunning && workflow.FileIndex < int(workflow.Files.size()) - 1; }
     // Sliders, crop fields, offset and centre buttons, Store.
     bool AdjustmentsEnabled() const { return mask.MaskLoaded; }
+    // The boost slider: the exact method has no boost.
+    bool BoostEnabled() const { return AdjustmentsEnabled() && adjust.Mode.method == CorrectionMethod::Additive; }
     bool SaveEnabled() const { return mask.MaskLoaded && workflow.PhotoPresent && !PanelOpen; }
     bool LoadEnabled() const { return !PanelOpen; }
     // The groups and the caption a batch puts out of reach.
@@ -435,9 +445,10 @@ private:
     // says that none matches.
     void matchMask();
     void checkMask();
-    void readMaskSettings(std::vector<std::string>& errors);
-    // Writes masks.ini; returns the error instead of raising it.
-    std::exception_ptr writeMaskSettings();
+    // lumivane.ini (or, the first time, masks.ini) at start.
+    void readProgramSettings(std::vector<std::string>& errors);
+    // Writes lumivane.ini; returns the error instead of raising it.
+    std::exception_ptr writeProgramSettings();
     void setProcessed(const Bitmap24& picture);
     void say(std::string status);
     CropMargins cropMargins() const;
@@ -462,6 +473,8 @@ private:
     SavePipeline savePipeline_;
     std::atomic<bool> stopRequested_{false};
     MaskFolder maskFolder_;
+    // Lines of lumivane.ini this version does not know, written back as read.
+    std::vector<std::string> otherProgramSettings_;
     DecodedMasks decodedMasks_;
 };
 

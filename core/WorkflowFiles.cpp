@@ -92,7 +92,7 @@ std::vector<std::string> Workflow::ReadSettingsAtStart()
     } catch (const std::exception& e) {
         errors.push_back(e.what());
     }
-    readMaskSettings(errors);
+    readProgramSettings(errors);
     return errors;
 }
 
@@ -141,6 +141,9 @@ void Workflow::StoreDefaults()
     }
     settings.DefaultMask = maskPath;
     FreeOffered = true;
+    // The method and the other settings beyond defaults.ini.
+    if (const std::exception_ptr error = writeProgramSettings())
+        std::rethrow_exception(error);
 }
 
 void Workflow::FreeDefaults()

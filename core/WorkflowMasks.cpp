@@ -1,43 +1,82 @@
-// The workflow's mask folder: choosing each photograph's mask, masks.ini,
-// smoothing, and the check of every mask loaded.
+// The workflow's mask folder: choosing each photograph's mask, smoothing,
+// the correction method, lumivane.ini that keeps them, and the check of
+// every mask loaded.
 #include "Workflow.h"
 
 #include "FileIO.h"
 #include "FolderMaskChooser.h"
 #include "Naming.h"
+#include "SettingsLocation.h"
 
 namespace lumivane {
 
 namespace {
 
-std::string maskSettingsPath(const std::string& settingsFolder)
+std::string methodStatus(const CorrectionMode& mode)
 {
-    return settingsFolder + "/masks.ini";
+    if (mode.method == CorrectionMethod::Additive)
+        return " Additive correction: the mask's shortfall is added, damped by the boost.";
+    const char* option = mode.colour == ColourOption::FalloffOnly  ? "fall-off only"
+                         : mode.colour == ColourOption::ColourOnly ? "colour only"
+                                                                   : "fall-off and colour";
+    return std::string(" Exact correction (") + option + "): the photograph is divided by the mask in linear light.";
 }
 
 } // namespace
 
-void Workflow::readMaskSettings(std::vector<std::string>& errors)
+void Workflow::readProgramSettings(std::vector<std::string>& errors)
 {
+    ProgramSettings stored;
+    bool fromMasksIni = false;
     try {
-        maskSettings = ReadMaskSettingsFile(maskSettingsPath(settingsFolder_));
+        stored = ReadProgramSettingsAtStart(settingsFolder_, &fromMasksIni);
     } catch (const std::exception& e) {
-        errors.push_back(std::string(e.what()) + "\nLumivane starts without a mask folder.");
-        maskSettings = MaskSettings();
+        errors.push_back(std::string(e.what()) + "\nLumivane starts with the additive method and without a mask folder.");
+        stored = ProgramSettings();
     }
+    maskSettings = stored.masks;
+    adjust.Mode = stored.mode;
+    otherProgramSettings_ = stored.otherLines;
     maskFolder_.SetFolder(maskSettings.folder);
+    // masks.ini is read this once: from now on lumivane.ini keeps its lines.
+    if (fromMasksIni)
+        if (const std::exception_ptr error = writeProgramSettings()) {
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::exception& e) {
+                errors.push_back(e.what());
+            }
+        }
 }
 
-std::exception_ptr Workflow::writeMaskSettings()
+std::exception_ptr Workflow::writeProgramSettings()
 {
     // A choice holds for this run even when it cannot be kept: the caller
     // finishes its work and raises the error afterwards.
     try {
-        WriteMaskSettingsFile(maskSettingsPath(settingsFolder_), maskSettings);
+        WriteProgramSettingsFile(ProgramSettingsPath(settingsFolder_),
+                                 ProgramSettings{adjust.Mode, maskSettings, otherProgramSettings_});
     } catch (const std::exception&) {
         return std::current_exception();
     }
     return nullptr;
+}
+
+void Workflow::SetMode(const CorrectionMode& mode)
+{
+    adjust.Mode = mode;
+    std::exception_ptr writeError;
+    try {
+        MakeSettingsFolder(settingsFolder_);
+        writeError = writeProgramSettings();
+    } catch (const std::exception&) {
+        writeError = std::current_exception();
+    }
+    say(methodStatus(mode));
+    if (mask.MaskLoaded && workflow.PhotoPresent)
+        Preview();
+    if (writeError)
+        std::rethrow_exception(writeError);
 }
 
 void Workflow::SetMaskFolder(const std::string& folder)
@@ -45,7 +84,7 @@ void Workflow::SetMaskFolder(const std::string& folder)
     maskSettings.folder = folder;
     maskFolder_.SetFolder(folder);
     FolderMask.clear();
-    const std::exception_ptr writeError = writeMaskSettings();
+    const std::exception_ptr writeError = writeProgramSettings();
     if (MaskMatchingOn() && workflow.PhotoPresent && workflow.DecodeOk) {
         say(" Showing " + FileNamePart(workflow.CurrentFile));
         matchMask();
@@ -68,7 +107,7 @@ void Workflow::SetSmoothMask(bool smooth)
         return;
     maskSettings.smooth = smooth;
     decodedMasks_.Clear();
-    const std::exception_ptr writeError = writeMaskSettings();
+    const std::exception_ptr writeError = writeProgramSettings();
     // The mask in use is loaded again, smoothed or not.
     if (mask.MaskLoaded && workflow.PhotoPresent && workflow.LastMaskFile != "-") {
         const std::string photo = workflow.CurrentFile;

@@ -1,6 +1,6 @@
 // The workflow with a mask folder: each photograph shown gets its own mask,
 // the status line names it or says that none matches, a mask loaded by hand
-// or "no folder" turns matching off, masks.ini keeps the choice, and every
+// or "no folder" turns matching off, lumivane.ini keeps the choice, and every
 // mask loaded is checked.
 #include "Workflow.h"
 
@@ -8,6 +8,7 @@
 #include "CameraExif.h"
 #include "FileIO.h"
 #include "FolderMaskChooser.h"
+#include "ProgramSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -134,7 +135,7 @@ TEST_F(WorkflowMasks, ManualLoadAndNoFolderTurnMatchingOff)
         flow.ReadSettingsAtStart();
         flow.SetMaskFolder(masks());
         flow.OpenList(photos_);
-        EXPECT_EQ(ReadMaskSettingsFile(program() + "/masks.ini").folder, masks());
+        EXPECT_EQ(ReadProgramSettingsFile(program() + "/lumivane.ini").masks.folder, masks());
         // A mask picked by hand: matching is off and stays off at the next start.
         const std::string own = (dir_ / "own.bmp").string();
         WriteBmpFile(falloff(48, 32, 120), own);
@@ -151,7 +152,7 @@ TEST_F(WorkflowMasks, ManualLoadAndNoFolderTurnMatchingOff)
         EXPECT_FALSE(flow.MaskMatchingOn());
         flow.SetMaskFolder(masks());
         flow.SetMaskFolder(std::string());
-        EXPECT_EQ(ReadMaskSettingsFile(program() + "/masks.ini").folder, "");
+        EXPECT_EQ(ReadProgramSettingsFile(program() + "/lumivane.ini").masks.folder, "");
     }
 }
 
@@ -220,16 +221,16 @@ TEST_F(WorkflowMasks, UnwritableMasksIniRaisesButTheChoiceHolds)
     flow.OpenList({photos_[2]});
     {
         const ScopedFileFault full([](FileStep step, const std::string& path, std::size_t&) {
-            return step == FileStep::Write && path.find("masks.ini") != std::string::npos ? ENOSPC : 0;
+            return step == FileStep::Write && path.find("lumivane.ini") != std::string::npos ? ENOSPC : 0;
         });
         EXPECT_THROW(flow.SetMaskFolder(masks()), FileError);
     }
     EXPECT_TRUE(flow.MaskMatchingOn());
     EXPECT_EQ(maskName(flow), "f16.jpg");
-    EXPECT_FALSE(fs::exists(program() + "/masks.ini"));
-    // A damaged masks.ini is read as far as it makes sense.
-    const std::string junk = "\xff\x00folder\nsmooth=2\nfolder=" + masks() + "\n";
-    WriteFileAtomically(program() + "/masks.ini", junk.data(), junk.size());
+    EXPECT_FALSE(fs::exists(program() + "/lumivane.ini"));
+    // A damaged lumivane.ini is read as far as it makes sense.
+    const std::string junk = "\xff\x01mask_folder\nsmooth_mask=2\nmask_folder=" + masks() + "\n";
+    WriteFileAtomically(program() + "/lumivane.ini", junk.data(), junk.size());
     Workflow again(program());
     EXPECT_TRUE(again.ReadSettingsAtStart().empty());
     EXPECT_EQ(again.maskSettings, (MaskSettings{masks(), false}));
