@@ -249,6 +249,9 @@ struct SaveOutcome {
     // The batch's photographs that could not be read or written, all in one
     // message for the user (the others were written); empty when none.
     std::string Failures;
+    // Masks of the folder that a batch skipped because they could not be
+    // read (the next match was used), one warning a line; empty when none.
+    std::string Warnings;
     // The batch was stopped by RequestStop before every photograph was done.
     bool StoppedByUser = false;
     // One entry per photograph written or failed, in list order.
@@ -334,7 +337,10 @@ public:
     // levels sampled at its centre), else `inUse` with `levelsInUse`, the
     // mask in use staying. Safe to call from the batch's workers; the folder
     // is scanned here, once.
-    BatchMaskChooser FolderMaskChooser(std::shared_ptr<const Bitmap24> inUse, HotspotLevels levelsInUse);
+    // Each warning about a mask skipped goes to `warn` when given (called
+    // from the workers, one call at a time).
+    BatchMaskChooser FolderMaskChooser(std::shared_ptr<const Bitmap24> inUse, HotspotLevels levelsInUse,
+                                       std::function<void(const std::string&)> warn = {});
     // "Save Image(s)": the shown photograph alone (a list of one) or every
     // photograph of the list into one folder.
     SaveOutcome Save(WorkflowHost& host);

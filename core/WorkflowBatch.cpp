@@ -13,6 +13,7 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -94,6 +95,10 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
     const std::vector<std::string> photos = workflow.Files;
     const std::size_t count = photos.size();
 
+    // Masks of the folder skipped as unreadable, each said once; written by
+    // the workers, read after they are joined.
+    std::mutex warningsMutex;
+    std::set<std::string> warnings;
     // The settings a save of the shown photograph uses, for every photograph.
     BatchSettings settings;
     settings.mask = &mask.MaskImage;
@@ -105,7 +110,11 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
     // choose; the mask in use serves those that match none.
     if (MaskMatchingOn())
         settings.chooseMask = FolderMaskChooser(
-            std::shared_ptr<const Bitmap24>(&mask.MaskImage, [](const Bitmap24*) {}), *settings.levels);
+            std::shared_ptr<const Bitmap24>(&mask.MaskImage, [](const Bitmap24*) {}), *settings.levels,
+            [&](const std::string& warning) {
+                std::lock_guard<std::mutex> lock(warningsMutex);
+                warnings.insert(warning);
+            });
     const CorrectionSetup shown = CurrentSetup();
     correction.TargetR = shown.targets.r;
     correction.TargetG = shown.targets.g;
@@ -209,6 +218,8 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
         host.Progress(step);
     }
     runner.join();
+    for (const std::string& warning : warnings)
+        outcome.Warnings += (outcome.Warnings.empty() ? "Warning: " : "\nWarning: ") + warning;
 
     // The batch ends showing the first entry again. Image1 still holds it
     // (only the previews showed the others), so it is not decoded again.

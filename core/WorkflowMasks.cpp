@@ -147,13 +147,15 @@ void Workflow::matchMask()
     say(shown + skipped + " with mask " + FileNamePart(pick.path) + (fresh ? QualityStatusText(maskQuality) : ""));
 }
 
-BatchMaskChooser Workflow::FolderMaskChooser(std::shared_ptr<const Bitmap24> inUse, HotspotLevels levelsInUse)
+BatchMaskChooser Workflow::FolderMaskChooser(std::shared_ptr<const Bitmap24> inUse, HotspotLevels levelsInUse,
+                                             std::function<void(const std::string&)> warn)
 {
     maskFolder_.Scan();
     FolderChooserOptions options;
     options.fallback = std::move(inUse);
     options.fallbackLevels = levelsInUse;
     options.fallbackName = FileNamePart(workflow.LastMaskFile);
+    options.warn = std::move(warn);
     return MakeFolderMaskChooser(maskFolder_.Candidates(), decodedMasks_, std::move(options));
 }
 

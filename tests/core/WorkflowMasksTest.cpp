@@ -263,6 +263,20 @@ TEST_F(WorkflowMasks, BatchChooserPicksAsShowingWould)
     EXPECT_FALSE(flow.FolderMaskChooser(nullptr, {})(photos_[3]).mask);
 }
 
+// Answers the folder dialog of "Save Images".
+class FolderHost : public WorkflowHost {
+public:
+    explicit FolderHost(std::string folder) : folder_(std::move(folder)) {}
+    std::uint32_t TickCount() override { return 99; }
+    std::string AskSavePath(const SaveDialogAnswerRequest&) override { return std::string(); }
+    std::string AskOutputFolder() override { return folder_; }
+    void BatchStarted() override {}
+    void Progress(const WorkflowProgress&) override {}
+
+private:
+    std::string folder_;
+};
+
 // Writes a mask whose EXIF head names the camera but whose picture cannot be
 // decoded: the frame header's height and width are zero.
 void writeUndecodableMask(const std::string& path, const lumivane::testing::CameraExif& exif)
@@ -331,21 +345,25 @@ TEST_F(WorkflowMasks, UnreadableMatch_SkippedWithAWarningAndTheNextUsed_AlikeOnS
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_EQ(warnings[0].rfind("mask " + broken + " cannot be read", 0), 0u) << warnings[0];
     EXPECT_EQ(cli(photos_[3]).reason, "no mask of the folder matches NIKON D700, F5.6, 35 mm");
+
+    // "Save Images" says once which mask it skipped, and skips the photograph
+    // that has no usable mask.
+    const std::string out = (dir_ / "out").string();
+    fs::create_directories(out);
+    FolderHost host(out);
+    const SaveOutcome saved = flow.Save(host);
+    ASSERT_EQ(saved.Results.size(), 2u);
+    const std::string brokenWarning = "Warning: " + warnings[0];
+    const std::string pentaxWarning = "Warning: mask " + masks() + "/pentax.jpg cannot be read";
+    EXPECT_NE(saved.Warnings.find(brokenWarning), std::string::npos) << saved.Warnings;
+    EXPECT_EQ(saved.Warnings.find(brokenWarning), saved.Warnings.rfind(brokenWarning)) << saved.Warnings;
+    EXPECT_NE(saved.Warnings.find(pentaxWarning), std::string::npos) << saved.Warnings;
+    std::size_t written = 0;
+    for (const PhotoResult& r : saved.Results)
+        written += r.Error.empty();
+    EXPECT_EQ(written, 1u);
+    EXPECT_NE(saved.Failures.find("pentax_photo.jpg"), std::string::npos) << saved.Failures;
 }
-
-// Answers the folder dialog of "Save Images".
-class FolderHost : public WorkflowHost {
-public:
-    explicit FolderHost(std::string folder) : folder_(std::move(folder)) {}
-    std::uint32_t TickCount() override { return 99; }
-    std::string AskSavePath(const SaveDialogAnswerRequest&) override { return std::string(); }
-    std::string AskOutputFolder() override { return folder_; }
-    void BatchStarted() override {}
-    void Progress(const WorkflowProgress&) override {}
-
-private:
-    std::string folder_;
-};
 
 TEST_F(WorkflowMasks, SaveImages_EachPhotographWithItsMask)
 {
