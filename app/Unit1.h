@@ -77,6 +77,8 @@ public:
     // The mask thumbnail's menu and the adjustment panel's "smooth mask".
     void chooseMaskFolder();
     void noMaskFolder();
+    // The correction method items of the same menu.
+    void chooseMode(lumivane::CorrectionMode mode);
     void smoothMaskClick();
     // The files named on the command line: the mask as "Load Mask" before
     // any photograph takes it, then the photographs as "Load Image(s)" opens
@@ -154,6 +156,11 @@ public:
     QMenu* MaskFolderMenu = nullptr;
     QAction* ChooseMaskFolderItem = nullptr;
     QAction* NoMaskFolderItem = nullptr;
+    QAction* AdditiveItem = nullptr;
+    QAction* ExactItem = nullptr;
+    QAction* FalloffAndColourItem = nullptr;
+    QAction* FalloffOnlyItem = nullptr;
+    QAction* ColourOnlyItem = nullptr;
     QCheckBox* SmoothMaskBox = nullptr;
     QLabel* MaskCheckLabel = nullptr;
     TForm2* Form2 = nullptr;

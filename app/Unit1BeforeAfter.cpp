@@ -3,7 +3,6 @@
 #include "Unit1.h"
 
 #include "BeforeAfterForm.h"
-#include "CorrectionKernel.h"
 #include "ReducedView.h"
 
 
@@ -37,22 +36,13 @@ void TForm1::refreshBeforeAfter() noexcept
         const Workflow& f = flow_;
         const Bitmap24& photo = f.PhotoFull();
         if (f.workflow.PhotoPresent && !photo.empty()) {
-            input.photo = &photo;
-            // The same photograph, mask, offset, damping and targets as
-            // the full-size save.
-            if (f.mask.MaskLoaded && f.MaskFull().width() == photo.width() &&
-                f.MaskFull().height() == photo.height()) {
-                input.maskFull = &f.MaskFull();
-                input.region = FullSizeRegion(f.OffsetX, f.OffsetY, photo.width(), photo.height());
-                input.damping = f.correction.Damping;
-                input.targets = TargetsFor(f.mask.HotspotR, f.mask.HotspotG, f.mask.HotspotB, f.adjust.Brightness);
-            }
-            try {
-                input.crop = ParseCropMargins(f.adjust.Left, f.adjust.Top, f.adjust.Right, f.adjust.Bottom);
-                input.cropValid = true;
-            } catch (const std::exception&) {
-                input.cropValid = false; // a pasted text that is not a number
-            }
+            // The same photograph, mask, offset, damping, targets and crop
+            // as the full-size save.
+            bool cropValid = true;
+            CorrectionSetup setup = f.CurrentSetup(&cropValid);
+            if (!f.mask.MaskLoaded || setup.mask->width() != photo.width() || setup.mask->height() != photo.height())
+                setup.mask = nullptr;
+            input = BeforeAfterInputOf(photo, setup, cropValid);
         }
         BeforeAfter->setInput(input);
     } catch (const std::exception& e) {

@@ -23,6 +23,9 @@ void setText(QLabel* label, const std::string& s)
         label->setText(wanted);
 }
 
+// The boost slider's hint in the additive method.
+const QString kBoostHint = QStringLiteral(" Adjust vignetting reduction algorithm strength ");
+
 } // namespace
 
 // Only the active and inactive groups are set: a disabled control keeps the
@@ -84,9 +87,15 @@ void TForm1::updateControls()
     Button1->setEnabled(f.LoadEnabled());
     Button3->setEnabled(f.LoadEnabled());
     Button2->setEnabled(f.SaveEnabled());
-    for (QWidget* w : std::initializer_list<QWidget*>{brightness, strength, jpeg, Label1, Label10, Label6, left, right,
-                                                      top, bottom, SpeedButton1, UpDown1, UpDown2, Button4})
+    for (QWidget* w : std::initializer_list<QWidget*>{brightness, jpeg, Label1, Label6, left, right, top, bottom,
+                                                      SpeedButton1, UpDown1, UpDown2, Button4})
         w->setEnabled(f.AdjustmentsEnabled());
+    // The exact method has no boost: its slider is shown disabled, its hint
+    // says why.
+    strength->setEnabled(f.BoostEnabled());
+    Label10->setEnabled(f.BoostEnabled());
+    const bool exact = f.adjust.Mode.method == CorrectionMethod::Exact;
+    strength->setToolTip(exact ? QString::fromUtf8(kNoBoostHint) : kBoostHint);
     BitBtn3->setEnabled(f.FreeOffered);
     for (QWidget* w : std::initializer_list<QWidget*>{GroupBox4, GroupBox5, GroupBox3, GroupBox6, Label2})
         w->setEnabled(f.GroupsEnabled());

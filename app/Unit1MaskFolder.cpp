@@ -1,6 +1,8 @@
-// The mask folder: "Choose Mask Folder..." and "No Mask Folder" in the mask
-// thumbnail's context menu, and "smooth mask" with the mask check's verdict
-// in the adjustment panel (in its free space below the rotation label).
+// The mask thumbnail's context menu: "Choose Mask Folder...", "No Mask
+// Folder" and the correction method with the exact method's colour options
+// (the adjustment panel has no room left for them); "smooth mask" with the
+// mask check's verdict in the adjustment panel (in its free space below the
+// rotation label).
 #include "Unit1.h"
 
 #include "PlatformServices.h"
@@ -22,6 +24,39 @@ void TForm1::setUpMaskFolder()
     connect(ChooseMaskFolderItem, &QAction::triggered, this, [this] { guarded([this] { chooseMaskFolder(); }); });
     connect(NoMaskFolderItem, &QAction::triggered, this, [this] { guarded([this] { noMaskFolder(); }); });
 
+    MaskFolderMenu->addSeparator();
+    AdditiveItem = MaskFolderMenu->addAction(QStringLiteral("Additive correction"));
+    ExactItem = MaskFolderMenu->addAction(QStringLiteral("Exact correction"));
+    FalloffAndColourItem = MaskFolderMenu->addAction(QStringLiteral("Fall-off and colour"));
+    FalloffOnlyItem = MaskFolderMenu->addAction(QStringLiteral("Fall-off only"));
+    ColourOnlyItem = MaskFolderMenu->addAction(QStringLiteral("Colour only"));
+    // The colour options belong to the exact method: set in below it.
+    for (QAction* option : {FalloffAndColourItem, FalloffOnlyItem, ColourOnlyItem})
+        option->setText(QStringLiteral("      ") + option->text());
+    const struct {
+        QAction* item;
+        CorrectionMode mode;
+    } modes[] = {
+        {AdditiveItem, {CorrectionMethod::Additive, ColourOption::FalloffAndColour}},
+        {ExactItem, {CorrectionMethod::Exact, ColourOption::FalloffAndColour}},
+        {FalloffAndColourItem, {CorrectionMethod::Exact, ColourOption::FalloffAndColour}},
+        {FalloffOnlyItem, {CorrectionMethod::Exact, ColourOption::FalloffOnly}},
+        {ColourOnlyItem, {CorrectionMethod::Exact, ColourOption::ColourOnly}},
+    };
+    for (const auto& m : modes) {
+        m.item->setCheckable(true);
+        const bool methodOnly = m.item == ExactItem || m.item == AdditiveItem;
+        connect(m.item, &QAction::triggered, this, [this, mode = m.mode, methodOnly] {
+            guarded([this, mode, methodOnly] {
+                // "Exact correction" keeps the colour option chosen before.
+                CorrectionMode chosen = mode;
+                if (methodOnly)
+                    chosen.colour = flow_.adjust.Mode.colour;
+                chooseMode(chosen);
+            });
+        });
+    }
+
     SmoothMaskBox = new QCheckBox(QStringLiteral("Smooth mask"), Panel4);
     SmoothMaskBox->setGeometry(327, 140, 88, 16);
     SmoothMaskBox->setToolTip(QStringLiteral(" Blur the mask to remove dust and grain; its fall-off stays "));
@@ -41,6 +76,15 @@ void TForm1::showMaskFolderState()
     const Workflow& f = flow_;
     NoMaskFolderItem->setEnabled(f.MaskMatchingOn());
     ChooseMaskFolderItem->setEnabled(f.LoadEnabled());
+    const CorrectionMode& mode = f.adjust.Mode;
+    const bool exact = mode.method == CorrectionMethod::Exact;
+    AdditiveItem->setChecked(!exact);
+    ExactItem->setChecked(exact);
+    FalloffAndColourItem->setChecked(exact && mode.colour == ColourOption::FalloffAndColour);
+    FalloffOnlyItem->setChecked(exact && mode.colour == ColourOption::FalloffOnly);
+    ColourOnlyItem->setChecked(exact && mode.colour == ColourOption::ColourOnly);
+    for (QAction* item : {AdditiveItem, ExactItem, FalloffAndColourItem, FalloffOnlyItem, ColourOnlyItem})
+        item->setEnabled(f.GroupsEnabled());
     if (SmoothMaskBox->isChecked() != f.maskSettings.smooth)
         SmoothMaskBox->setChecked(f.maskSettings.smooth);
     SmoothMaskBox->setEnabled(f.AdjustmentsEnabled());
@@ -65,6 +109,13 @@ void TForm1::noMaskFolder()
 {
     const ShowState show{*this};
     flow_.SetMaskFolder(std::string());
+}
+
+void TForm1::chooseMode(CorrectionMode mode)
+{
+    const ShowState show{*this};
+    readAdjustments();
+    flow_.SetMode(mode);
 }
 
 void TForm1::smoothMaskClick()

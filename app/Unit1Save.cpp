@@ -108,6 +108,8 @@ void TForm1::Button2Click()
         refreshExif();
     if (!outcome.Failures.empty())
         services_.showMessage(this, QString::fromStdString(outcome.Failures));
+    if (!outcome.Warnings.empty())
+        services_.showMessage(this, QString::fromStdString(outcome.Warnings));
     if (!outcome.Stopped.empty())
         throw std::runtime_error(outcome.Stopped);
 }

@@ -16,9 +16,20 @@ const char* const kUsage =
     "  --mask-folder DIR    each photograph gets the mask of DIR taken with the same camera\n"
     "                       (and lens), nearest aperture, then focal length, then newest file\n"
     "  --smooth-mask        blur every mask to remove dust and grain, keeping its fall-off\n"
-    "  --settings FILE      the defaults.ini to read (default: the window's)\n"
+    "  --settings FILE      the defaults.ini to read (default: the window's); the method and\n"
+    "                       colour option come from the lumivane.ini beside it\n"
+    "  --method additive|exact\n"
+    "                       additive: the mask's shortfall is added, damped by the boost (the\n"
+    "                       original correction, byte for byte); exact: the photograph is divided\n"
+    "                       by the mask in linear light, which is what vignetting is: flat\n"
+    "                       corners without lifted shadows (default: stored, else additive)\n"
+    "  --colour both|falloff|colour\n"
+    "                       what the exact method takes from the mask: both (fall-off and tint),\n"
+    "                       falloff (fall-off only: a tinted flat field does not tint the\n"
+    "                       photograph), colour (only the tint); not with the additive method\n"
     "  --brightness N       0..50, 25 is neutral (default: stored)\n"
-    "  --strength N         vignetting reduction boost 0..100 (default: stored)\n"
+    "  --strength N         vignetting reduction boost 0..100 (default: stored); the exact\n"
+    "                       method has no boost and ignores it with a warning\n"
     "  --quality N|bmp      JPEG quality 1..100, or bmp (default: stored)\n"
     "  --crop L,T,R,B       crop margins in photograph pixels\n"
     "  --offset X,Y         mask offset in preview pixels, each -150..150\n"
@@ -139,6 +150,14 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args)
             if (v[1] > 239)
                 throw UsageError("--hotspot Y must lie between 0 and 239, not " + std::to_string(v[1]));
             o.hotspot = std::make_pair(v[0], v[1]);
+        } else if (name == "--method") {
+            o.method = ParseMethodName(value);
+            if (!o.method)
+                throw UsageError("--method must be additive or exact, not '" + value + "'");
+        } else if (name == "--colour" || name == "--color") {
+            o.colour = ParseColourOptionName(value);
+            if (!o.colour)
+                throw UsageError("--colour must be both, falloff or colour, not '" + value + "'");
         } else if (name == "--jobs")
             o.jobs = parseInt(name, value, 1, 256);
         else
@@ -146,11 +165,27 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args)
     }
     if (o.help || o.version)
         return o;
+    if (o.colour && o.method == CorrectionMethod::Additive)
+        throw UsageError("--colour applies to the exact method only, not with --method additive");
     if (o.outDir.empty())
         throw UsageError("--out DIR is missing");
     if (o.photos.empty())
         throw UsageError("no photograph given");
     return o;
+}
+
+CorrectionMode ResolveMode(const CliOptions& options, const CorrectionMode& stored)
+{
+    CorrectionMode mode = stored;
+    if (options.method)
+        mode.method = *options.method;
+    if (options.colour) {
+        if (mode.method == CorrectionMethod::Additive)
+            throw UsageError("--colour applies to the exact method only; the stored method is additive "
+                             "(add --method exact)");
+        mode.colour = *options.colour;
+    }
+    return mode;
 }
 
 } // namespace lumivane::cli

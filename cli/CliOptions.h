@@ -2,6 +2,7 @@
 #pragma once
 
 #include "CorrectionKernel.h"
+#include "CorrectionMethod.h"
 
 #include <optional>
 #include <stdexcept>
@@ -28,6 +29,9 @@ struct CliOptions {
     std::optional<int> brightness;
     std::optional<int> strength;
     std::optional<int> quality; // 101 for --quality bmp
+    // --method and --colour; unset: lumivane.ini beside the settings file.
+    std::optional<CorrectionMethod> method;
+    std::optional<ColourOption> colour;
     CropMargins crop;
     int offsetX = 0;
     int offsetY = 0;
@@ -39,9 +43,14 @@ struct CliOptions {
 
 // Parses the arguments after the program name. Raises UsageError for an
 // unknown option, a missing or malformed value, a value out of range, or
-// (unless --help or --version) no --out or no photograph.
+// (unless --help or --version) no --out or no photograph, and for --colour
+// with --method additive.
 CliOptions ParseCommandLine(const std::vector<std::string>& args);
 
 extern const char* const kUsage;
+
+// The mode of the run: the command line's choices over the stored ones.
+// Raises UsageError for a colour option given with the additive method.
+CorrectionMode ResolveMode(const CliOptions& options, const CorrectionMode& stored);
 
 } // namespace lumivane::cli

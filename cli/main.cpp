@@ -2,10 +2,12 @@
 // photographs from a terminal or a script, without a display.
 #include "BatchRunner.h"
 #include "CliOptions.h"
+#include "FolderMaskChooser.h"
 #include "ImageFile.h"
 #include "MaskFolder.h"
 #include "MaskQuality.h"
 #include "Naming.h"
+#include "ProgramSettings.h"
 #include "Settings.h"
 #include "SettingsLocation.h"
 #include "TiffReader.h"
@@ -156,6 +158,18 @@ int run(const CliOptions& o)
     // rest of the file.
     for (int line : stored.ignoredLines)
         std::cerr << "lumivane-cli: warning: " << IgnoredLinesText(FileNamePart(settingsPath), {line}) << "\n";
+    // The method and colour option: lumivane.ini beside the settings file
+    // (none: additive), then the command line.
+    const std::string settingsFolder = std::filesystem::path(settingsPath).parent_path().string();
+    const std::string programSettingsPath = ProgramSettingsPath(settingsFolder.empty() ? "." : settingsFolder);
+    ProgramSettings program;
+    try {
+        program = ReadProgramSettingsFile(programSettingsPath);
+    } catch (const std::exception& e) {
+        throw UsageError(std::string("cannot read ") + programSettingsPath + ": " + e.what());
+    }
+    const CorrectionMode mode = ResolveMode(o, program.mode);
+
     // With a mask folder the stored default mask is not used; --mask is the
     // fallback for photographs that no mask of the folder matches.
     const std::string maskPath =
@@ -204,12 +218,20 @@ int run(const CliOptions& o)
     const Bitmap24& mask = o.turns % 4 != 0 ? turned : loaded;
 
     BatchSettings settings;
+    settings.mode = mode;
     try {
         settings.brightness = o.brightness.value_or(ClampedSliderPosition(stored.iniBrightness, 0, 50));
-        settings.strength = o.strength.value_or(ClampedSliderPosition(stored.iniStrength, 0, 100));
+        settings.strength = ClampedSliderPosition(stored.iniStrength, 0, 100);
         settings.quality = o.quality.value_or(ClampedSliderPosition(stored.iniQuality, 1, 101));
     } catch (const SettingsError& e) {
         throw UsageError(std::string("the settings file ") + settingsPath + ": " + e.what());
+    }
+    if (o.strength) {
+        if (settings.mode.method == CorrectionMethod::Exact)
+            std::cerr << "lumivane-cli: warning: --strength is ignored: the exact method has no boost, it removes "
+                         "the whole fall-off\n";
+        else
+            settings.strength = *o.strength;
     }
     settings.mask = maskPath.empty() ? nullptr : &mask;
     settings.sampledMask = &loaded;
@@ -242,43 +264,28 @@ int run(const CliOptions& o)
             throw UsageError("cannot read the mask folder " + o.maskFolder + ": no such folder");
         folder.SetFolder(o.maskFolder);
         folder.Scan();
-        const std::optional<HotspotLevels> fallbackLevels = settings.levels;
-        const std::shared_ptr<const Bitmap24> fallback =
-            maskPath.empty() ? nullptr : std::shared_ptr<const Bitmap24>(&mask, [](const Bitmap24*) {});
-        settings.chooseMask = [&, fallback, fallbackLevels](const std::string& photo) {
-            BatchMaskChoice choice;
-            const CameraFacts facts = ReadCameraFacts(photo);
-            const std::optional<std::size_t> best = ChooseMask(facts, folder.Candidates());
-            if (!best) {
-                if (fallback) {
-                    choice.mask = fallback;
-                    choice.name = FileNamePart(maskPath) + " (no match in the folder)";
-                    choice.levels = fallbackLevels;
-                } else {
-                    choice.reason = "no mask of the folder matches " + DescribeCamera(facts);
-                }
-                return choice;
-            }
-            const std::string& path = folder.Candidates()[*best].path;
-            bool fresh = false;
-            try {
-                choice.mask = decoded.Get(path, &fresh);
-            } catch (const std::exception& e) {
-                choice.reason = std::string("cannot read the mask ") + e.what();
-                return choice;
-            }
-            choice.name = FileNamePart(path);
-            if (fresh) {
-                // A mask decoded again after others pushed it out is not
-                // warned about twice.
-                std::lock_guard<std::mutex> lock(warnings);
-                if (warned.insert(path).second)
-                    std::cerr << maskWarnings(path, *choice.mask);
-            }
-            if (o.hotspot)
-                choice.levels = PanelLevelsAt(*choice.mask, o.hotspot->first, o.hotspot->second);
-            return choice;
+        FolderChooserOptions options;
+        if (!maskPath.empty()) {
+            options.fallback = std::shared_ptr<const Bitmap24>(&mask, [](const Bitmap24*) {});
+            options.fallbackLevels = settings.levels;
+            options.fallbackName = FileNamePart(maskPath) + " (no match in the folder)";
+        }
+        if (o.hotspot)
+            options.levelsOf = [&o](const Bitmap24& chosen) -> std::optional<HotspotLevels> {
+                return PanelLevelsAt(chosen, o.hotspot->first, o.hotspot->second);
+            };
+        options.warn = [&](const std::string& warning) {
+            std::lock_guard<std::mutex> lock(warnings);
+            std::cerr << "lumivane-cli: warning: " << warning << "\n";
         };
+        options.decodedFresh = [&](const std::string& path, const Bitmap24& chosen) {
+            // A mask decoded again after others pushed it out is not
+            // warned about twice.
+            std::lock_guard<std::mutex> lock(warnings);
+            if (warned.insert(path).second)
+                std::cerr << maskWarnings(path, chosen);
+        };
+        settings.chooseMask = MakeFolderMaskChooser(folder.Candidates(), decoded, std::move(options));
     }
 
     std::error_code ec;

@@ -114,7 +114,8 @@ class Batch {
 public:
     Batch(const std::vector<std::string>& photos, const BatchSettings& settings, const BatchProgress& progress,
           const std::atomic<bool>* stop)
-        : photos_(photos), settings_(settings), progress_(progress), stop_(stop), results_(photos.size())
+        : photos_(photos), settings_(settings), choices_(settings.Choices()), progress_(progress), stop_(stop),
+          results_(photos.size())
     {
         if (settings.mask)
             mask_ = std::shared_ptr<const Bitmap24>(settings.mask, [](const Bitmap24*) {});
@@ -182,16 +183,6 @@ private:
         std::shared_ptr<std::vector<std::uint8_t>> fileBytes;
         int width() const { return reader ? reader->Width() : photo.width(); }
         int height() const { return reader ? reader->Height() : photo.height(); }
-    };
-
-    // What one photograph's save needs besides the photograph.
-    struct SaveJob {
-        const Bitmap24& mask;
-        CorrectionRegion region;
-        float damping;
-        CorrectionTargets targets;
-        bool bmp;
-        const OutputTarget& target;
     };
 
     // A fault in the photograph's own file, found while it is streamed.
@@ -280,13 +271,8 @@ private:
 
     void saveDecoded(const Bitmap24& photo, SavePipeline& pipeline, std::size_t i)
     {
-        save(photo.width(), photo.height(), i, [&](const SaveJob& job) {
-            if (job.bmp)
-                return SaveResult{pipeline.SaveCorrectedBmp(photo, job.mask, job.region, job.damping, job.targets,
-                                                            settings_.crop, job.target),
-                                  TransplantResult::NotApplicable};
-            return pipeline.SaveCorrectedJpeg(photo, job.mask, job.region, job.damping, job.targets, settings_.crop,
-                                              settings_.quality, photos_[i], job.target);
+        save(photo.width(), photo.height(), i, [&](const CorrectionSetup& setup, const OutputTarget& target) {
+            return pipeline.Save(photo, setup, photos_[i], target);
         });
     }
 
@@ -304,14 +290,9 @@ private:
                     settings_.decoded(i, preview, width, height);
             };
         }
-        save(width, height, i, [&](const SaveJob& job) {
+        save(width, height, i, [&](const CorrectionSetup& setup, const OutputTarget& target) {
             try {
-                if (job.bmp)
-                    return SaveResult{pipeline.SaveCorrectedBmp(reader, job.mask, job.region, job.damping,
-                                                                job.targets, settings_.crop, job.target, observe),
-                                      TransplantResult::NotApplicable};
-                return pipeline.SaveCorrectedJpeg(reader, job.mask, job.region, job.damping, job.targets,
-                                                  settings_.crop, settings_.quality, photos_[i], job.target, observe);
+                return pipeline.Save(reader, setup, photos_[i], target, observe);
             } catch (const std::exception& e) {
                 if (reader.Failed())
                     throw UnreadablePhoto(e.what());
@@ -322,7 +303,8 @@ private:
 
     // Chooses the mask and names for photograph i of width x height and
     // saves it through `write`, recording the outcome.
-    void save(int width, int height, std::size_t i, const std::function<SaveResult(const SaveJob&)>& write)
+    using Writer = std::function<SaveResult(const CorrectionSetup&, const OutputTarget&)>;
+    void save(int width, int height, std::size_t i, const Writer& write)
     {
         BatchPhotoResult& result = results_[i];
         const bool bmp = settings_.quality == 101;
@@ -352,13 +334,7 @@ private:
             } else {
                 mask = masks_.forSize(mask_, width, height);
             }
-            const SaveJob job{*mask,
-                              FullSizeRegion(settings_.offsetX, settings_.offsetY, width, height),
-                              DampingForStrength(settings_.strength),
-                              TargetsFor(levels.r, levels.g, levels.b, settings_.brightness),
-                              bmp,
-                              target};
-            const SaveResult saved = write(job);
+            const SaveResult saved = write(SetUpCorrection(*mask, levels, choices_, width, height), target);
             result.written = saved.path;
             result.transplant = saved.transplant;
             result.outcome = Outcome::Written;
@@ -382,6 +358,7 @@ private:
 
     const std::vector<std::string>& photos_;
     const BatchSettings& settings_;
+    const CorrectionChoices choices_;
     const BatchProgress& progress_;
     const std::atomic<bool>* stop_;
     std::shared_ptr<const Bitmap24> mask_;

@@ -16,6 +16,7 @@
 
 #include "Bitmap24.h"
 #include "CorrectionKernel.h"
+#include "CorrectionSetup.h"
 #include "ExifTransplant.h"
 #include "MaskGeometry.h"
 
@@ -45,8 +46,11 @@ struct BatchMaskChoice {
 // workers, several at once.
 using BatchMaskChooser = std::function<BatchMaskChoice(const std::string& photo)>;
 
-// What the correction of a batch uses; the same for every photograph.
-struct BatchSettings {
+// What the correction of a batch uses; the same for every photograph. The
+// choices (offset, brightness, boost, method, quality, crop) are those of
+// CorrectionChoices; the batch makes each photograph's CorrectionSetup
+// from them.
+struct BatchSettings : CorrectionChoices {
     // The mask as loaded and turned, at its own size.
     const Bitmap24* mask = nullptr;
     // Reference levels of the mask; when empty, they are sampled at the
@@ -55,14 +59,8 @@ struct BatchSettings {
     // loaded onto that photograph samples them.
     std::optional<HotspotLevels> levels;
     const Bitmap24* sampledMask = nullptr;
-    // Mask offset in preview pixels (the adjustment panel's position).
-    int offsetX = 0;
-    int offsetY = 0;
-    int brightness = 25;
-    int strength = 0;
-    // JPEG quality 1..100, or 101 for an uncompressed BMP.
-    int quality = 90;
-    CropMargins crop;
+    const CorrectionChoices& Choices() const { return *this; }
+    void SetChoices(const CorrectionChoices& choices) { static_cast<CorrectionChoices&>(*this) = choices; }
     // Output folder and the tick count its clash names carry.
     std::string folder;
     std::uint32_t tick = 0;

@@ -127,34 +127,46 @@ MatchDistance DistanceBetween(const CameraFacts& photo, const CameraFacts& mask)
     return d;
 }
 
-std::optional<std::size_t> ChooseMask(const CameraFacts& photo, const std::vector<MaskCandidate>& masks)
+std::vector<std::size_t> RankMasks(const CameraFacts& photo, const std::vector<MaskCandidate>& masks)
 {
     // Distances are compared with a small tolerance so that F-numbers stored
     // as different fractions of one value (28/10, 280/100) tie.
     constexpr double kSame = 1e-9;
-    std::optional<std::size_t> best;
-    MatchDistance bestDistance;
-    for (std::size_t i = 0; i < masks.size(); ++i) {
-        if (!MaskFits(photo, masks[i].facts))
-            continue;
-        const MatchDistance d = DistanceBetween(photo, masks[i].facts);
-        bool better = !best;
-        if (best) {
-            if (d.stops < bestDistance.stops - kSame)
-                better = true;
-            else if (d.stops <= bestDistance.stops + kSame) {
-                if (d.focal < bestDistance.focal - kSame)
-                    better = true;
-                else if (d.focal <= bestDistance.focal + kSame)
-                    better = masks[i].modified > masks[*best].modified;
-            }
-        }
-        if (better) {
-            best = i;
-            bestDistance = d;
-        }
-    }
-    return best;
+    struct Ranked {
+        std::size_t index;
+        MatchDistance distance;
+    };
+    std::vector<Ranked> fitting;
+    for (std::size_t i = 0; i < masks.size(); ++i)
+        if (MaskFits(photo, masks[i].facts))
+            fitting.push_back({i, DistanceBetween(photo, masks[i].facts)});
+    const auto better = [&](const Ranked& a, const Ranked& b) {
+        if (a.distance.stops < b.distance.stops - kSame)
+            return true;
+        if (a.distance.stops > b.distance.stops + kSame)
+            return false;
+        if (a.distance.focal < b.distance.focal - kSame)
+            return true;
+        if (a.distance.focal > b.distance.focal + kSame)
+            return false;
+        return masks[a.index].modified > masks[b.index].modified;
+    };
+    // Stable: among equals the earlier name stays first, as a scan in name
+    // order that keeps the first of equals would choose.
+    std::stable_sort(fitting.begin(), fitting.end(), better);
+    std::vector<std::size_t> ranked;
+    ranked.reserve(fitting.size());
+    for (const Ranked& r : fitting)
+        ranked.push_back(r.index);
+    return ranked;
+}
+
+std::optional<std::size_t> ChooseMask(const CameraFacts& photo, const std::vector<MaskCandidate>& masks)
+{
+    const std::vector<std::size_t> ranked = RankMasks(photo, masks);
+    if (ranked.empty())
+        return std::nullopt;
+    return ranked.front();
 }
 
 void MaskFolder::SetFolder(const std::string& folder)
@@ -323,9 +335,8 @@ int DecodedMasks::Decodes() const
 
 // ---- masks.ini ----
 
-MaskSettings ParseMaskSettings(std::string_view bytes)
+void ForEachSettingsLine(std::string_view bytes, const std::function<void(std::string_view line)>& onLine)
 {
-    MaskSettings settings;
     std::size_t start = 0;
     while (start < bytes.size()) {
         std::size_t end = start;
@@ -335,10 +346,17 @@ MaskSettings ParseMaskSettings(std::string_view bytes)
         start = end + 1;
         if (end + 1 < bytes.size() && bytes[end] == '\r' && bytes[end + 1] == '\n')
             ++start;
+        onLine(line);
+    }
+}
 
+MaskSettings ParseMaskSettings(std::string_view bytes)
+{
+    MaskSettings settings;
+    ForEachSettingsLine(bytes, [&settings](std::string_view line) {
         const std::size_t eq = line.find('=');
         if (eq == std::string_view::npos)
-            continue;
+            return;
         const std::string_view key = line.substr(0, eq);
         const std::string_view value = line.substr(eq + 1);
         if (key == "folder") {
@@ -349,7 +367,7 @@ MaskSettings ParseMaskSettings(std::string_view bytes)
             if (value == "0" || value == "1")
                 settings.smooth = value == "1";
         }
-    }
+    });
     return settings;
 }
 

@@ -68,6 +68,9 @@ struct MatchDistance {
 };
 MatchDistance DistanceBetween(const CameraFacts& photo, const CameraFacts& mask);
 
+// Indices of the candidates that fit the photograph, best first.
+std::vector<std::size_t> RankMasks(const CameraFacts& photo, const std::vector<MaskCandidate>& masks);
+
 // Index of the best candidate for the photograph, none when nothing fits.
 std::optional<std::size_t> ChooseMask(const CameraFacts& photo, const std::vector<MaskCandidate>& masks);
 
@@ -142,6 +145,10 @@ struct MaskSettings {
     bool smooth = false;
     bool operator==(const MaskSettings&) const = default;
 };
+
+// Calls `onLine` with each line of a settings file's bytes, without its
+// ending (CR LF, LF or CR).
+void ForEachSettingsLine(std::string_view bytes, const std::function<void(std::string_view line)>& onLine);
 
 // The file's bytes as settings. Lines "folder=PATH" and "smooth=0|1" (CR LF,
 // LF or CR endings); a line that is not one of these, or whose value is not

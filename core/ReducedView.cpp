@@ -91,6 +91,20 @@ Size2 FitInside(int width, int height, int maxWidth, int maxHeight)
     return Size2{int(std::clamp<long long>(w, 1, mw)), int(mh)};
 }
 
+BeforeAfterInput BeforeAfterInputOf(const Bitmap24& photo, const CorrectionSetup& setup, bool cropValid)
+{
+    BeforeAfterInput input;
+    input.photo = &photo;
+    input.maskFull = setup.mask;
+    input.region = setup.region;
+    input.damping = setup.damping;
+    input.targets = setup.targets;
+    input.mode = setup.mode();
+    input.crop = setup.choices.crop;
+    input.cropValid = cropValid;
+    return input;
+}
+
 void BuildReducedView(const BeforeAfterInput& input, int width, int height, ReducedView& view)
 {
     view.hasMask = false;
@@ -149,7 +163,7 @@ void BuildReducedView(const BeforeAfterInput& input, int width, int height, Redu
             reduced.right = width - columns.end;
             reduced.top = rows.begin;
             reduced.bottom = height - rows.end;
-            ApplyCorrection(view.after, view.mask, reduced, input.damping, input.targets);
+            ApplyCorrection(view.after, view.mask, reduced, input.damping, input.targets, input.mode);
         }
     }
 

@@ -12,6 +12,7 @@
 
 #include "Bitmap24.h"
 #include "CorrectionKernel.h"
+#include "CorrectionSetup.h"
 #include "FalloffProfile.h"
 #include "SavePipeline.h"
 
@@ -31,12 +32,17 @@ struct BeforeAfterInput {
     CorrectionRegion region;
     float damping = 25.01f;
     CorrectionTargets targets;
+    CorrectionMode mode;
     // The crop margins in photograph pixels; cropValid is false when the
     // crop fields cannot be read or leave no pixels (no frame is drawn and
     // no profile measured then).
     CropMargins crop;
     bool cropValid = true;
 };
+
+// The input for `photo` corrected as `setup` describes it (its mask null:
+// the photograph alone); `cropValid` as above.
+BeforeAfterInput BeforeAfterInputOf(const Bitmap24& photo, const CorrectionSetup& setup, bool cropValid);
 
 // For each of `reducedSize` positions, the index of the full-size position
 // it samples: floor((2d + 1) * fullSize / (2 reducedSize)), as stretchDraw

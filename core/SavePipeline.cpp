@@ -238,23 +238,6 @@ void SavePipeline::encodeBands(const Rect& window, int quality, bool inOrderOnly
     encoder.Finish();
 }
 
-SaveResult SavePipeline::SaveCorrectedJpeg(const Bitmap24& unprocessed, const Bitmap24& maskFull,
-                                           const CorrectionRegion& region, float damping,
-                                           const CorrectionTargets& targets, const CropMargins& crop, int quality,
-                                           const std::string& sourceFile, const OutputTarget& target)
-{
-    const Rect window = outputWindow(unprocessed.width(), unprocessed.height(), crop);
-    const CorrectionPass pass(unprocessed, maskFull, region, damping, targets);
-    encodeBands(window, quality, false, [&](const Rect& band, std::uint8_t* out, std::size_t stride) {
-        pass.CorrectInto(band, out, std::ptrdiff_t(stride));
-    });
-    SaveResult result;
-    result.path = target.WriteWith([&](const std::string& path, WriteMode mode) {
-        result.transplant = WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, path, mode);
-    });
-    return result;
-}
-
 std::uint8_t* SavePipeline::prepareBmpFile(const Rect& window, std::size_t& stride)
 {
     const std::size_t width = std::size_t(window.width());
@@ -274,20 +257,42 @@ std::uint8_t* SavePipeline::prepareBmpFile(const Rect& window, std::size_t& stri
     return file + kBmpHeaderSize + (height - 1) * stride;
 }
 
+namespace {
+
+// A setup carrying the given values as they are, for the overloads that
+// take them one by one.
+CorrectionSetup carried(const Bitmap24& maskFull, const CorrectionRegion& region, float damping,
+                        const CorrectionTargets& targets, const CropMargins& crop, int quality)
+{
+    CorrectionSetup setup;
+    setup.mask = &maskFull;
+    setup.region = region;
+    setup.damping = damping;
+    setup.targets = targets;
+    setup.choices.crop = crop;
+    setup.choices.quality = quality;
+    return setup;
+}
+
+} // namespace
+
+SaveResult SavePipeline::SaveCorrectedJpeg(const Bitmap24& unprocessed, const Bitmap24& maskFull,
+                                           const CorrectionRegion& region, float damping,
+                                           const CorrectionTargets& targets, const CropMargins& crop, int quality,
+                                           const std::string& sourceFile, const OutputTarget& target)
+{
+    return Save(unprocessed, carried(maskFull, region, damping, targets, crop, quality), sourceFile, target);
+}
+
 std::string SavePipeline::SaveCorrectedBmp(const Bitmap24& unprocessed, const Bitmap24& maskFull,
                                            const CorrectionRegion& region, float damping,
                                            const CorrectionTargets& targets, const CropMargins& crop,
                                            const OutputTarget& target)
 {
-    const Rect window = outputWindow(unprocessed.width(), unprocessed.height(), crop);
-    const CorrectionPass pass(unprocessed, maskFull, region, damping, targets);
-    std::size_t stride = 0;
-    std::uint8_t* topRow = prepareBmpFile(window, stride);
-    // Written upwards from the top row's place.
-    pass.CorrectInto(window, topRow, -std::ptrdiff_t(stride));
-    return target.WriteWith([&](const std::string& path, WriteMode mode) {
-        WriteFileAtomically(path, bmpFile_.data(), bmpFile_.size(), mode);
-    });
+    return Save(unprocessed,
+                carried(maskFull, region, damping, targets, crop, CorrectionChoices::kBmpQuality),
+                std::string(), target)
+        .path;
 }
 
 SaveResult SavePipeline::SaveCorrectedJpeg(JpegRowReader& source, const Bitmap24& maskFull,
@@ -296,26 +301,7 @@ SaveResult SavePipeline::SaveCorrectedJpeg(JpegRowReader& source, const Bitmap24
                                            const std::string& sourceFile, const OutputTarget& target,
                                            const RowObserver& observe)
 {
-    const Rect window = outputWindow(source.Width(), source.Height(), crop);
-    const CorrectionPass pass(source.Width(), source.Height(), maskFull, region, damping, targets);
-    RowFeed feed(source, decodedRows_, std::min(bandRows_, window.height()), observe);
-    // The bands are made in order by one thread (on a second thread when
-    // the pipeline has one): the rows above the window first, then each
-    // band decoded and corrected; the rows below and the end of the file
-    // after the last band.
-    encodeBands(window, quality, true, [&](const Rect& band, std::uint8_t* out, std::size_t stride) {
-        if (band.top == window.top)
-            feed.skip(0, window.top);
-        pass.CorrectRowsInto(band, feed.read(band.top, band.height()), std::ptrdiff_t(feed.rowBytes), out,
-                             std::ptrdiff_t(stride));
-        if (band.bottom == window.bottom)
-            feed.finish(window.bottom);
-    });
-    SaveResult result;
-    result.path = target.WriteWith([&](const std::string& path, WriteMode mode) {
-        result.transplant = WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, path, mode);
-    });
-    return result;
+    return Save(source, carried(maskFull, region, damping, targets, crop, quality), sourceFile, target, observe);
 }
 
 std::string SavePipeline::SaveCorrectedBmp(JpegRowReader& source, const Bitmap24& maskFull,
@@ -323,23 +309,78 @@ std::string SavePipeline::SaveCorrectedBmp(JpegRowReader& source, const Bitmap24
                                            const CorrectionTargets& targets, const CropMargins& crop,
                                            const OutputTarget& target, const RowObserver& observe)
 {
-    const Rect window = outputWindow(source.Width(), source.Height(), crop);
-    const CorrectionPass pass(source.Width(), source.Height(), maskFull, region, damping, targets);
-    std::size_t stride = 0;
-    std::uint8_t* topRow = prepareBmpFile(window, stride);
-    const int bandRows = std::min(bandRows_, window.height());
-    RowFeed feed(source, decodedRows_, bandRows, observe);
-    feed.skip(0, window.top);
-    for (int top = window.top; top < window.bottom; top += bandRows) {
-        const Rect band{window.left, top, window.right, std::min(top + bandRows, window.bottom)};
+    return Save(source, carried(maskFull, region, damping, targets, crop, CorrectionChoices::kBmpQuality),
+                std::string(), target, observe)
+        .path;
+}
+
+SaveResult SavePipeline::Save(const Bitmap24& unprocessed, const CorrectionSetup& setup,
+                              const std::string& sourceFile, const OutputTarget& target)
+{
+    const Rect window = outputWindow(unprocessed.width(), unprocessed.height(), setup.choices.crop);
+    const CorrectionPass pass(unprocessed, *setup.mask, setup.region, setup.damping, setup.targets, setup.mode());
+    SaveResult result;
+    if (setup.Bmp()) {
+        std::size_t stride = 0;
+        std::uint8_t* topRow = prepareBmpFile(window, stride);
         // Written upwards from the top row's place.
-        pass.CorrectRowsInto(band, feed.read(band.top, band.height()), std::ptrdiff_t(feed.rowBytes),
-                             topRow - std::size_t(top - window.top) * stride, -std::ptrdiff_t(stride));
+        pass.CorrectInto(window, topRow, -std::ptrdiff_t(stride));
+        result.path = target.WriteWith([&](const std::string& path, WriteMode mode) {
+            WriteFileAtomically(path, bmpFile_.data(), bmpFile_.size(), mode);
+        });
+        return result;
     }
-    feed.finish(window.bottom);
-    return target.WriteWith([&](const std::string& path, WriteMode mode) {
-        WriteFileAtomically(path, bmpFile_.data(), bmpFile_.size(), mode);
+    encodeBands(window, setup.choices.quality, false, [&](const Rect& band, std::uint8_t* out, std::size_t stride) {
+        pass.CorrectInto(band, out, std::ptrdiff_t(stride));
     });
+    result.path = target.WriteWith([&](const std::string& path, WriteMode mode) {
+        result.transplant = WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, path, mode);
+    });
+    return result;
+}
+
+SaveResult SavePipeline::Save(JpegRowReader& source, const CorrectionSetup& setup, const std::string& sourceFile,
+                              const OutputTarget& target, const RowObserver& observe)
+{
+    const Rect window = outputWindow(source.Width(), source.Height(), setup.choices.crop);
+    const CorrectionPass pass(source.Width(), source.Height(), *setup.mask, setup.region, setup.damping,
+                              setup.targets, setup.mode());
+    SaveResult result;
+    if (setup.Bmp()) {
+        std::size_t stride = 0;
+        std::uint8_t* topRow = prepareBmpFile(window, stride);
+        const int bandRows = std::min(bandRows_, window.height());
+        RowFeed feed(source, decodedRows_, bandRows, observe);
+        feed.skip(0, window.top);
+        for (int top = window.top; top < window.bottom; top += bandRows) {
+            const Rect band{window.left, top, window.right, std::min(top + bandRows, window.bottom)};
+            // Written upwards from the top row's place.
+            pass.CorrectRowsInto(band, feed.read(band.top, band.height()), std::ptrdiff_t(feed.rowBytes),
+                                 topRow - std::size_t(top - window.top) * stride, -std::ptrdiff_t(stride));
+        }
+        feed.finish(window.bottom);
+        result.path = target.WriteWith([&](const std::string& path, WriteMode mode) {
+            WriteFileAtomically(path, bmpFile_.data(), bmpFile_.size(), mode);
+        });
+        return result;
+    }
+    RowFeed feed(source, decodedRows_, std::min(bandRows_, window.height()), observe);
+    // The bands are made in order by one thread (on a second thread when
+    // the pipeline has one): the rows above the window first, then each
+    // band decoded and corrected; the rows below and the end of the file
+    // after the last band.
+    encodeBands(window, setup.choices.quality, true, [&](const Rect& band, std::uint8_t* out, std::size_t stride) {
+        if (band.top == window.top)
+            feed.skip(0, window.top);
+        pass.CorrectRowsInto(band, feed.read(band.top, band.height()), std::ptrdiff_t(feed.rowBytes), out,
+                             std::ptrdiff_t(stride));
+        if (band.bottom == window.bottom)
+            feed.finish(window.bottom);
+    });
+    result.path = target.WriteWith([&](const std::string& path, WriteMode mode) {
+        result.transplant = WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, path, mode);
+    });
+    return result;
 }
 
 } // namespace lumivane

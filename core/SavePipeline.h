@@ -18,6 +18,7 @@
 
 #include "Bitmap24.h"
 #include "CorrectionKernel.h"
+#include "CorrectionSetup.h"
 #include "ExifTransplant.h"
 #include "FileIO.h"
 #include "JpegCodec.h"
@@ -94,6 +95,15 @@ public:
     std::string SaveCorrectedBmp(JpegRowReader& source, const Bitmap24& maskFull, const CorrectionRegion& region,
                                  float damping, const CorrectionTargets& targets, const CropMargins& crop,
                                  const OutputTarget& target, const RowObserver& observe = {});
+
+    // The save of a photograph as `setup` describes it: corrected against
+    // its mask, cropped, and written as a JPEG at its quality (with the
+    // source's sections, as above) or as a BMP. The same files as the
+    // overloads above, which carry their values into a setup.
+    SaveResult Save(const Bitmap24& unprocessed, const CorrectionSetup& setup, const std::string& sourceFile,
+                    const OutputTarget& target);
+    SaveResult Save(JpegRowReader& source, const CorrectionSetup& setup, const std::string& sourceFile,
+                    const OutputTarget& target, const RowObserver& observe = {});
 
     // The bytes of the last JPEG encoded (without the EXIF head), valid
     // until the next save.

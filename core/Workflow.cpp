@@ -433,6 +433,28 @@ CropMargins Workflow::cropMargins() const
     return ParseCropMargins(adjust.Left, adjust.Top, adjust.Right, adjust.Bottom);
 }
 
+CorrectionChoices Workflow::Choices() const
+{
+    return {OffsetX, OffsetY, adjust.Brightness, adjust.Strength, adjust.Mode, adjust.Quality, cropMargins()};
+}
+
+CorrectionSetup Workflow::CurrentSetup(bool* cropValid) const
+{
+    CorrectionChoices choices{OffsetX, OffsetY, adjust.Brightness, adjust.Strength, adjust.Mode, adjust.Quality, {}};
+    if (cropValid) {
+        try {
+            choices.crop = cropMargins();
+            *cropValid = true;
+        } catch (const std::exception&) {
+            *cropValid = false; // a pasted text that is not a number
+        }
+    } else {
+        choices.crop = cropMargins();
+    }
+    return SetUpCorrection(MaskFull(), {mask.HotspotR, mask.HotspotG, mask.HotspotB}, choices, PhotoFull().width(),
+                           PhotoFull().height());
+}
+
 void Workflow::Preview()
 {
     previewPass(Image1.Width, Image1.Height);
@@ -455,11 +477,12 @@ void Workflow::previewPass(int w, int h)
         ~ShowPreview() { flow->setProcessed(flow->workflow.PhotoPreview); }
     } showPreview{this};
 
-    correction.Damping = DampingForStrength(s);
-    const CorrectionTargets targets = TargetsFor(mask.HotspotR, mask.HotspotG, mask.HotspotB, b);
-    correction.TargetR = targets.r;
-    correction.TargetG = targets.g;
-    correction.TargetB = targets.b;
+    bool cropValid = true;
+    const CorrectionSetup setup = CurrentSetup(&cropValid);
+    correction.Damping = setup.damping;
+    correction.TargetR = setup.targets.r;
+    correction.TargetG = setup.targets.g;
+    correction.TargetB = setup.targets.b;
 
     const PreviewMargins margins = PreviewMarginsFor(adjust.Left, adjust.Right, adjust.Top, adjust.Bottom, w, h);
     preview = pictures.Original;
@@ -478,7 +501,7 @@ void Workflow::previewPass(int w, int h)
     }
     texts.ProcessedCaption =
         caption + " [1:" + RatioText(cropped.width, cropped.height, decimalSeparator_) + ']';
-    ApplyCorrection(preview, mask.MaskPreview, region, correction.Damping, targets);
+    ApplyCorrection(preview, mask.MaskPreview, region, setup.damping, setup.targets, setup.mode());
 }
 
 // ---- Offset and turns ----

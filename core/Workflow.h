@@ -14,9 +14,11 @@
 #include "Bitmap24.h"
 #include "BatchRunner.h"
 #include "CorrectionKernel.h"
+#include "CorrectionSetup.h"
 #include "ExifTransplant.h"
 #include "MaskFolder.h"
 #include "MaskQuality.h"
+#include "ProgramSettings.h"
 #include "Picture.h"
 #include "SavePipeline.h"
 
@@ -38,6 +40,8 @@ inline constexpr int kPanelHeight = 240;
 // Size of the mask thumbnail's picture.
 inline constexpr int kThumbnailWidth = 66;
 inline constexpr int kThumbnailHeight = 49;
+// The boost slider's hint while the exact method is chosen.
+inline constexpr const char* kNoBoostHint = " No boost in the exact method: the whole fall-off is removed ";
 // Centre position of both offset up-downs.
 inline constexpr int kOffsetCentre = 150;
 
@@ -130,6 +134,8 @@ struct Adjustments {
     int Brightness = 25;
     int Strength = 0;
     int Quality = 90;
+    // Additive unless lumivane.ini or the mask thumbnail's menu says otherwise.
+    CorrectionMode Mode;
     std::string Left = "0";
     std::string Top = "0";
     std::string Right = "0";
@@ -248,6 +254,9 @@ struct SaveOutcome {
     // The batch's photographs that could not be read or written, all in one
     // message for the user (the others were written); empty when none.
     std::string Failures;
+    // Masks of the folder that a batch skipped because they could not be
+    // read (the next match was used), one warning a line; empty when none.
+    std::string Warnings;
     // The batch was stopped by RequestStop before every photograph was done.
     bool StoppedByUser = false;
     // One entry per photograph written or failed, in list order.
@@ -314,13 +323,18 @@ public:
     // "Store" and "Free default mask" (defaults.ini, default_mask.bmp).
     void StoreDefaults();
     void FreeDefaults();
+    // The correction method and the exact method's colour option (the
+    // mask thumbnail's menu): the status line names it, the preview follows,
+    // and lumivane.ini keeps it. Raises FileError when lumivane.ini cannot
+    // be written (the choice still holds for this run).
+    void SetMode(const CorrectionMode& mode);
     // The mask folder (empty: none). While one is set, every photograph
     // shown gets the folder's best mask for it; the choice is kept in
-    // masks.ini. Raises FileError when masks.ini cannot be written (the
-    // choice still holds for this run).
+    // lumivane.ini. Raises FileError when lumivane.ini cannot be written
+    // (the choice still holds for this run).
     void SetMaskFolder(const std::string& folder);
     // "smooth mask": every mask is smoothed as it is loaded; the mask in
-    // use is loaded again. Kept in masks.ini.
+    // use is loaded again. Kept in lumivane.ini.
     void SetSmoothMask(bool smooth);
     bool MaskMatchingOn() const { return !maskSettings.folder.empty(); }
     // For a batch over the list while a mask folder is set: the mask of
@@ -328,7 +342,10 @@ public:
     // levels sampled at its centre), else `inUse` with `levelsInUse`, the
     // mask in use staying. Safe to call from the batch's workers; the folder
     // is scanned here, once.
-    BatchMaskChooser FolderMaskChooser(std::shared_ptr<const Bitmap24> inUse, HotspotLevels levelsInUse);
+    // Each warning about a mask skipped goes to `warn` when given (called
+    // from the workers, one call at a time).
+    BatchMaskChooser FolderMaskChooser(std::shared_ptr<const Bitmap24> inUse, HotspotLevels levelsInUse,
+                                       std::function<void(const std::string&)> warn = {});
     // "Save Image(s)": the shown photograph alone (a list of one) or every
     // photograph of the list into one folder.
     SaveOutcome Save(WorkflowHost& host);
@@ -343,7 +360,7 @@ public:
     std::vector<std::string> BatchJobs() const;
 
     // ---- State ----
-    // masks.ini as read at start and changed since; the folder mask in use
+    // The mask settings of lumivane.ini as read at start and changed since; the folder mask in use
     // (empty when the mask was not chosen from the folder); the check of
     // the mask loaded last.
     MaskSettings maskSettings;
@@ -360,6 +377,14 @@ public:
     // The holder the photograph is decoded into; its size is the
     // photograph's size for every computation.
     TImageHolder Image1;
+    // What the user chose, as every save of the list uses it. Throws
+    // std::invalid_argument for a crop field that is not a number.
+    CorrectionChoices Choices() const;
+    // The correction of the shown photograph as the save makes it: the
+    // full-size mask, the hotspot levels, the choices. With `cropValid`
+    // given, a crop field that is not a number leaves the crop empty and
+    // sets it false instead of throwing.
+    CorrectionSetup CurrentSetup(bool* cropValid = nullptr) const;
     // The unprocessed photograph at full size (Image1's bitmap; empty while
     // Image1 holds none).
     const Bitmap24& PhotoFull() const;
@@ -400,6 +425,8 @@ public:
     bool NextEnabled() const { return !BatchRunning && workflow.FileIndex < int(workflow.Files.size()) - 1; }
     // Sliders, crop fields, offset and centre buttons, Store.
     bool AdjustmentsEnabled() const { return mask.MaskLoaded; }
+    // The boost slider: the exact method has no boost.
+    bool BoostEnabled() const { return AdjustmentsEnabled() && adjust.Mode.method == CorrectionMethod::Additive; }
     // "Save Images" reads each photograph itself, so an unreadable one on
     // screen does not stop it.
     bool SaveEnabled() const
@@ -445,9 +472,10 @@ private:
     // says that none matches.
     void matchMask();
     void checkMask();
-    void readMaskSettings(std::vector<std::string>& errors);
-    // Writes masks.ini; returns the error instead of raising it.
-    std::exception_ptr writeMaskSettings();
+    // lumivane.ini (or, the first time, masks.ini) at start.
+    void readProgramSettings(std::vector<std::string>& errors);
+    // Writes lumivane.ini; returns the error instead of raising it.
+    std::exception_ptr writeProgramSettings();
     void setProcessed(const Bitmap24& picture);
     void say(std::string status);
     CropMargins cropMargins() const;
@@ -472,6 +500,8 @@ private:
     SavePipeline savePipeline_;
     std::atomic<bool> stopRequested_{false};
     MaskFolder maskFolder_;
+    // Lines of lumivane.ini this version does not know, written back as read.
+    std::vector<std::string> otherProgramSettings_;
     DecodedMasks decodedMasks_;
 };
 

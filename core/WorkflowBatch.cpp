@@ -13,6 +13,7 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -94,27 +95,30 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
     const std::vector<std::string> photos = workflow.Files;
     const std::size_t count = photos.size();
 
+    // Masks of the folder skipped as unreadable, each said once; written by
+    // the workers, read after they are joined.
+    std::mutex warningsMutex;
+    std::set<std::string> warnings;
     // The settings a save of the shown photograph uses, for every photograph.
     BatchSettings settings;
     settings.mask = &mask.MaskImage;
     settings.levels = HotspotLevels{mask.HotspotR, mask.HotspotG, mask.HotspotB};
-    settings.offsetX = OffsetX;
-    settings.offsetY = OffsetY;
-    settings.brightness = adjust.Brightness;
-    settings.strength = adjust.Strength;
-    settings.quality = adjust.Quality;
-    settings.crop = cropMargins();
+    settings.SetChoices(Choices());
     settings.folder = folder;
     settings.tick = startTime;
     // With a mask folder each photograph gets the mask showing it would
     // choose; the mask in use serves those that match none.
     if (MaskMatchingOn())
         settings.chooseMask = FolderMaskChooser(
-            std::shared_ptr<const Bitmap24>(&mask.MaskImage, [](const Bitmap24*) {}), *settings.levels);
-    const CorrectionTargets targets = TargetsFor(mask.HotspotR, mask.HotspotG, mask.HotspotB, adjust.Brightness);
-    correction.TargetR = targets.r;
-    correction.TargetG = targets.g;
-    correction.TargetB = targets.b;
+            std::shared_ptr<const Bitmap24>(&mask.MaskImage, [](const Bitmap24*) {}), *settings.levels,
+            [&](const std::string& warning) {
+                std::lock_guard<std::mutex> lock(warningsMutex);
+                warnings.insert(warning);
+            });
+    const CorrectionSetup shown = CurrentSetup();
+    correction.TargetR = shown.targets.r;
+    correction.TargetG = shown.targets.g;
+    correction.TargetB = shown.targets.b;
 
     BatchMailbox box(count);
     // The preview the window would stretch from each photograph, made by
@@ -214,6 +218,8 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
         host.Progress(step);
     }
     runner.join();
+    for (const std::string& warning : warnings)
+        outcome.Warnings += (outcome.Warnings.empty() ? "Warning: " : "\nWarning: ") + warning;
 
     // The batch ends showing the first entry again. Image1 still holds it
     // (only the previews showed the others), so it is not decoded again.

@@ -87,7 +87,7 @@ std::vector<std::string> Workflow::ReadSettingsAtStart()
     } catch (const std::exception& e) {
         errors.push_back(e.what());
     }
-    readMaskSettings(errors);
+    readProgramSettings(errors);
     return errors;
 }
 
@@ -150,6 +150,9 @@ void Workflow::StoreDefaults()
     }
     settings.DefaultMask = maskPath;
     FreeOffered = true;
+    // The method and the other settings beyond defaults.ini.
+    if (const std::exception_ptr error = writeProgramSettings())
+        std::rethrow_exception(error);
 }
 
 void Workflow::FreeDefaults()
@@ -180,31 +183,19 @@ PhotoResult Workflow::saveShown(const std::string& outPath)
     result.Source = workflow.SourceFile;
     if (!workflow.DecodeOk || !workflow.PhotoPresent)
         throw std::runtime_error("Can not read " + workflow.SourceFile + "; it was not saved.");
-    const int w = Image1.Width;
-    const int h = Image1.Height;
-    const CorrectionTargets targets = TargetsFor(mask.HotspotR, mask.HotspotG, mask.HotspotB, adjust.Brightness);
-    correction.TargetR = targets.r;
-    correction.TargetG = targets.g;
-    correction.TargetB = targets.b;
-    const CorrectionRegion region = FullSizeRegion(OffsetX, OffsetY, w, h);
-    const bool bmp = adjust.Quality == 101;
-    const CropMargins crop = cropMargins();
+    const CorrectionSetup setup = CurrentSetup();
+    correction.TargetR = setup.targets.r;
+    correction.TargetG = setup.targets.g;
+    correction.TargetB = setup.targets.b;
 
     // The name was confirmed (by the save dialog, or again when the
     // extension changed it), so it is written whether or not it exists.
     const OutputTarget target(outPath);
     // The unprocessed photograph is corrected band by band while it is
     // encoded; the photograph itself is never changed, so nothing needs restoring.
-    if (bmp) {
-        workflow.OutPath = savePipeline_.SaveCorrectedBmp(PhotoFull(), MaskFull(), region,
-                                                          correction.Damping, targets, crop, target);
-    } else {
-        const SaveResult saved =
-            savePipeline_.SaveCorrectedJpeg(PhotoFull(), MaskFull(), region, correction.Damping, targets,
-                                            crop, adjust.Quality, workflow.SourceFile, target);
-        workflow.OutPath = saved.path;
-        result.Transplant = saved.transplant;
-    }
+    const SaveResult saved = savePipeline_.Save(PhotoFull(), setup, workflow.SourceFile, target);
+    workflow.OutPath = saved.path;
+    result.Transplant = saved.transplant;
     result.Written = workflow.OutPath;
     say(FileNamePart(workflow.OutPath) + " saved.");
     return result;

@@ -1,42 +1,82 @@
-// The workflow's mask folder: choosing each photograph's mask, masks.ini,
-// smoothing, and the check of every mask loaded.
+// The workflow's mask folder: choosing each photograph's mask, smoothing,
+// the correction method, lumivane.ini that keeps them, and the check of
+// every mask loaded.
 #include "Workflow.h"
 
 #include "FileIO.h"
+#include "FolderMaskChooser.h"
 #include "Naming.h"
+#include "SettingsLocation.h"
 
 namespace lumivane {
 
 namespace {
 
-std::string maskSettingsPath(const std::string& settingsFolder)
+std::string methodStatus(const CorrectionMode& mode)
 {
-    return settingsFolder + "/masks.ini";
+    if (mode.method == CorrectionMethod::Additive)
+        return " Additive correction: the mask's shortfall is added, damped by the boost.";
+    const char* option = mode.colour == ColourOption::FalloffOnly  ? "fall-off only"
+                         : mode.colour == ColourOption::ColourOnly ? "colour only"
+                                                                   : "fall-off and colour";
+    return std::string(" Exact correction (") + option + "): the photograph is divided by the mask in linear light.";
 }
 
 } // namespace
 
-void Workflow::readMaskSettings(std::vector<std::string>& errors)
+void Workflow::readProgramSettings(std::vector<std::string>& errors)
 {
+    ProgramSettings stored;
+    bool fromMasksIni = false;
     try {
-        maskSettings = ReadMaskSettingsFile(maskSettingsPath(settingsFolder_));
+        stored = ReadProgramSettingsAtStart(settingsFolder_, &fromMasksIni);
     } catch (const std::exception& e) {
-        errors.push_back(std::string(e.what()) + "\nLumivane starts without a mask folder.");
-        maskSettings = MaskSettings();
+        errors.push_back(std::string(e.what()) + "\nLumivane starts with the additive method and without a mask folder.");
+        stored = ProgramSettings();
     }
+    maskSettings = stored.masks;
+    adjust.Mode = stored.mode;
+    otherProgramSettings_ = stored.otherLines;
     maskFolder_.SetFolder(maskSettings.folder);
+    // masks.ini is read this once: from now on lumivane.ini keeps its lines.
+    if (fromMasksIni)
+        if (const std::exception_ptr error = writeProgramSettings()) {
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::exception& e) {
+                errors.push_back(e.what());
+            }
+        }
 }
 
-std::exception_ptr Workflow::writeMaskSettings()
+std::exception_ptr Workflow::writeProgramSettings()
 {
     // A choice holds for this run even when it cannot be kept: the caller
     // finishes its work and raises the error afterwards.
     try {
-        WriteMaskSettingsFile(maskSettingsPath(settingsFolder_), maskSettings);
+        WriteProgramSettingsFile(ProgramSettingsPath(settingsFolder_),
+                                 ProgramSettings{adjust.Mode, maskSettings, otherProgramSettings_});
     } catch (const std::exception&) {
         return std::current_exception();
     }
     return nullptr;
+}
+
+void Workflow::SetMode(const CorrectionMode& mode)
+{
+    adjust.Mode = mode;
+    std::exception_ptr writeError;
+    try {
+        MakeSettingsFolder(settingsFolder_);
+        writeError = writeProgramSettings();
+    } catch (const std::exception&) {
+        writeError = std::current_exception();
+    }
+    say(methodStatus(mode));
+    if (mask.MaskLoaded && workflow.PhotoPresent)
+        Preview();
+    if (writeError)
+        std::rethrow_exception(writeError);
 }
 
 void Workflow::SetMaskFolder(const std::string& folder)
@@ -44,7 +84,7 @@ void Workflow::SetMaskFolder(const std::string& folder)
     maskSettings.folder = folder;
     maskFolder_.SetFolder(folder);
     FolderMask.clear();
-    const std::exception_ptr writeError = writeMaskSettings();
+    const std::exception_ptr writeError = writeProgramSettings();
     if (MaskMatchingOn() && workflow.PhotoPresent && workflow.DecodeOk) {
         say(" Showing " + FileNamePart(workflow.SourceFile));
         matchMask();
@@ -74,7 +114,7 @@ void Workflow::SetSmoothMask(bool smooth)
     }
     maskSettings.smooth = smooth;
     decodedMasks_.Clear();
-    const std::exception_ptr writeError = writeMaskSettings();
+    const std::exception_ptr writeError = writeProgramSettings();
     // The mask in use is loaded again, smoothed or not.
     if (mask.MaskLoaded && workflow.PhotoPresent && workflow.LastMaskFile != "-") {
         const std::string folderMask = FolderMask;
@@ -91,53 +131,42 @@ void Workflow::matchMask()
 {
     const std::string shown = texts.Status;
     // The photograph's own name: CurrentFile names the mask after a mask load.
-    const MaskChoice choice = ChooseFromFolder(maskFolder_, workflow.SourceFile);
-    if (choice.path.empty()) {
+    const FolderMaskPick pick = PickFolderMask(maskFolder_.Scan(), decodedMasks_, workflow.SourceFile);
+    std::string skipped;
+    for (const std::string& warning : pick.warnings)
+        skipped += "; warning: " + warning;
+    if (!pick.mask) {
         // The mask in use stays.
-        say(shown + "; no mask of the folder matches " + DescribeCamera(choice.photo) + '.');
+        say(shown + skipped + "; " + NoUsableMaskReason(pick) + '.');
         return;
     }
     bool fresh = false;
-    if (!mask.MaskLoaded || choice.path != FolderMask) {
+    if (!mask.MaskLoaded || pick.path != FolderMask) {
         // The open hotspot panel keeps the mask it shows (see SetSmoothMask);
         // the next photograph shown after OK gets its mask again.
         if (PanelOpen) {
-            say(shown + "; the mask stays while the hotspot panel is open.");
+            say(shown + skipped + "; the mask stays while the hotspot panel is open.");
             return;
         }
-        const bool loaded = loadMaskFile(choice.path, true);
+        const bool loaded = loadMaskFile(pick.path, true);
         if (!loaded)
             return; // loadMaskFile said why
-        FolderMask = choice.path;
+        FolderMask = pick.path;
         fresh = true;
     }
-    say(shown + " with mask " + FileNamePart(choice.path) + (fresh ? QualityStatusText(maskQuality) : ""));
+    say(shown + skipped + " with mask " + FileNamePart(pick.path) + (fresh ? QualityStatusText(maskQuality) : ""));
 }
 
-BatchMaskChooser Workflow::FolderMaskChooser(std::shared_ptr<const Bitmap24> inUse, HotspotLevels levelsInUse)
+BatchMaskChooser Workflow::FolderMaskChooser(std::shared_ptr<const Bitmap24> inUse, HotspotLevels levelsInUse,
+                                             std::function<void(const std::string&)> warn)
 {
     maskFolder_.Scan();
-    const std::string inUseName = FileNamePart(workflow.LastMaskFile);
-    return [this, inUse = std::move(inUse), levelsInUse, inUseName](const std::string& photo) {
-        BatchMaskChoice choice;
-        const std::vector<MaskCandidate>& masks = maskFolder_.Candidates();
-        const std::optional<std::size_t> best = ChooseMask(ReadCameraFacts(photo), masks);
-        if (best) {
-            try {
-                choice.mask = decodedMasks_.Get(masks[*best].path);
-                choice.name = FileNamePart(masks[*best].path);
-                return choice;
-            } catch (const std::exception&) {
-                // Unreadable now: the mask in use serves, as on screen.
-            }
-        }
-        choice.mask = inUse;
-        choice.name = inUseName;
-        choice.levels = levelsInUse;
-        if (!inUse)
-            choice.reason = "no mask of the folder matches and no mask is loaded";
-        return choice;
-    };
+    FolderChooserOptions options;
+    options.fallback = std::move(inUse);
+    options.fallbackLevels = levelsInUse;
+    options.fallbackName = FileNamePart(workflow.LastMaskFile);
+    options.warn = std::move(warn);
+    return MakeFolderMaskChooser(maskFolder_.Candidates(), decodedMasks_, std::move(options));
 }
 
 void Workflow::checkMask()

@@ -1,12 +1,15 @@
 // The mask folder in the main window: chosen through the thumbnail's menu
 // and the folder dialog, each photograph stepped to gets its mask, the
 // status line says which or that none matches, a mask loaded by hand turns
-// matching off, masks.ini brings the folder back at the next start, and the
+// matching off, lumivane.ini brings the folder back at the next start, and the
 // adjustment panel shows the mask check and "smooth mask".
 #include "WindowFixture.h"
 
 #include "CameraExif.h"
+#include "BmpCodec.h"
+#include "CorrectionKernel.h"
 #include "MaskFolder.h"
+#include "ProgramSettings.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -102,7 +105,7 @@ private slots:
         form.Button1Click(form.ImageButton2);
         QCOMPARE(form.Label4->text(), QStringLiteral("own.bmp"));
         QCOMPARE(form.status->text(), QStringLiteral(" Showing f8.jpg [2 of 4]"));
-        QCOMPARE(ReadMaskSettingsFile((f.programDir() + QStringLiteral("/masks.ini")).toStdString()).folder,
+        QCOMPARE(ReadProgramSettingsFile((f.programDir() + QStringLiteral("/lumivane.ini")).toStdString()).masks.folder,
                  std::string());
 
         chooseFolder(f);
@@ -120,10 +123,10 @@ private slots:
         f.services.folderAnswers.push_back(QString());
         form.ChooseMaskFolderItem->trigger();
         QVERIFY(!form.flow().MaskMatchingOn());
-        QVERIFY(!QFile::exists(f.programDir() + QStringLiteral("/masks.ini")));
+        QVERIFY(!QFile::exists(f.programDir() + QStringLiteral("/lumivane.ini")));
     }
 
-    void masksIni_WrittenAndReadAtTheNextStart()
+    void lumivaneIni_WrittenAndReadAtTheNextStart()
     {
         WindowFixture f;
         const QStringList photos = prepare(f);
@@ -131,8 +134,9 @@ private slots:
         chooseFolder(f);
         f.form().SmoothMaskBox->setEnabled(true);
         f.form().SmoothMaskBox->click();
-        QCOMPARE(fileBytes(f.programDir() + QStringLiteral("/masks.ini")),
-                 QByteArray("folder=") + f.path(QStringLiteral("masks")).toUtf8() + "\r\nsmooth=1\r\n");
+        QCOMPARE(fileBytes(f.programDir() + QStringLiteral("/lumivane.ini")),
+                 QByteArray("method=additive\r\ncolour=both\r\nmask_folder=") + f.path(QStringLiteral("masks")).toUtf8() +
+                     "\r\nsmooth_mask=1\r\n");
         QVERIFY(!QFile::exists(f.programDir() + QStringLiteral("/defaults.ini")));
 
         f.restart();
@@ -143,6 +147,80 @@ private slots:
         QCOMPARE(form.Label4->text(), QStringLiteral("f8.jpg"));
         QCOMPARE(form.flow().mask.MaskImage, SmoothMask(DecodeMaskFile(
                                                  f.path(QStringLiteral("masks/f8.jpg")).toStdString(), false)));
+    }
+
+    void methodMenu_ReachesStatusBoostPreviewSaveAndLumivaneIni()
+    {
+        WindowFixture f;
+        const QString photo = f.writeBmp(QStringLiteral("p.bmp"), gradientPhoto(120, 80));
+        TForm1& form = f.startWithMask(photo, f.writeBmp(QStringLiteral("m.bmp"), vignetteMask(120, 80, 200, 185, 170)));
+        QVERIFY(form.AdditiveItem->isChecked());
+        QVERIFY(!form.ExactItem->isChecked());
+        QVERIFY(form.strength->isEnabled());
+        const Bitmap24 additive = form.img_right->bitmap();
+
+        struct Choice {
+            QAction* item;
+            CorrectionMode mode;
+            const char* status;
+        } choices[] = {
+            {form.ExactItem, {CorrectionMethod::Exact, ColourOption::FalloffAndColour},
+             " Exact correction (fall-off and colour): the photograph is divided by the mask in linear light."},
+            {form.FalloffOnlyItem, {CorrectionMethod::Exact, ColourOption::FalloffOnly},
+             " Exact correction (fall-off only): the photograph is divided by the mask in linear light."},
+            {form.ColourOnlyItem, {CorrectionMethod::Exact, ColourOption::ColourOnly},
+             " Exact correction (colour only): the photograph is divided by the mask in linear light."},
+        };
+        for (const Choice& c : choices) {
+            c.item->trigger();
+            QCOMPARE(form.status->text(), QString::fromLatin1(c.status));
+            QVERIFY(c.item->isChecked());
+            QVERIFY(form.ExactItem->isChecked());
+            QVERIFY(!form.AdditiveItem->isChecked());
+            QVERIFY(!form.strength->isEnabled());
+            QVERIFY(form.brightness->isEnabled());
+            QCOMPARE(form.strength->toolTip(),
+                     QStringLiteral(" No boost in the exact method: the whole fall-off is removed "));
+            // The preview follows at once, by the plain formula in that mode.
+            Bitmap24 expected = form.img_left->bitmap();
+            ApplyCorrectionReference(expected, form.flow().mask.MaskPreview, CorrectionRegion{},
+                                     DampingForStrength(form.strength->value()),
+                                     TargetsFor(form.flow().mask.HotspotR, form.flow().mask.HotspotG,
+                                                form.flow().mask.HotspotB, form.brightness->value()),
+                                     c.mode);
+            QVERIFY(form.img_right->bitmap() == expected);
+            QVERIFY(!(form.img_right->bitmap() == additive));
+        }
+        // "Exact correction" again keeps the colour option.
+        form.ExactItem->trigger();
+        QVERIFY(form.ColourOnlyItem->isChecked());
+        QCOMPARE(ReadProgramSettingsFile((f.programDir() + QStringLiteral("/lumivane.ini")).toStdString()).mode,
+                 (CorrectionMode{CorrectionMethod::Exact, ColourOption::ColourOnly}));
+
+        // The save takes it: a BMP equal to the full-size plain formula.
+        form.jpeg->setValue(101);
+        const QString saved = f.path(QStringLiteral("saved.bmp"));
+        f.services.saveAnswers.push_back(saved);
+        form.Button2Click();
+        Bitmap24 full = form.flow().PhotoFull();
+        ApplyCorrectionReference(full, form.flow().MaskFull(), CorrectionRegion{}, 25.01f,
+                                 TargetsFor(form.flow().mask.HotspotR, form.flow().mask.HotspotG,
+                                            form.flow().mask.HotspotB, form.brightness->value()),
+                                 CorrectionMode{CorrectionMethod::Exact, ColourOption::ColourOnly});
+        QCOMPARE(fileBytes(saved), QByteArray(reinterpret_cast<const char*>(EncodeBmp(full).data()),
+                                              qsizetype(EncodeBmp(full).size())));
+
+        form.AdditiveItem->trigger();
+        QCOMPARE(form.status->text(),
+                 QStringLiteral(" Additive correction: the mask's shortfall is added, damped by the boost."));
+        QVERIFY(form.strength->isEnabled());
+        QCOMPARE(form.strength->toolTip(), QStringLiteral(" Adjust vignetting reduction algorithm strength "));
+        QVERIFY(form.img_right->bitmap() == additive);
+        // Restarted, the window comes back with the method last chosen.
+        form.ExactItem->trigger();
+        f.restart();
+        QVERIFY(f.form().ExactItem->isChecked());
+        QVERIFY(f.form().ColourOnlyItem->isChecked());
     }
 
     void maskCheck_ShownInThePanelAndOnceInTheStatus()

@@ -89,6 +89,37 @@ TEST(CliOptions, MalformedOrOutOfRangeIsAUsageError)
     }
 }
 
+TEST(CliOptions, MethodAndColourOption)
+{
+    const CliOptions o = ParseCommandLine({"--out", "d", "--method", "exact", "--colour=falloff", "a.jpg"});
+    EXPECT_EQ(o.method, CorrectionMethod::Exact);
+    EXPECT_EQ(o.colour, ColourOption::FalloffOnly);
+    EXPECT_FALSE(ParseCommandLine({"--out", "d", "a.jpg"}).method);
+
+    const std::vector<std::vector<std::string>> bad = {
+        {"--out", "d", "--method", "linear", "a.jpg"},
+        {"--out", "d", "--method", "Exact", "a.jpg"},
+        {"--out", "d", "--method", "exact", "--colour", "grey", "a.jpg"},
+        {"--out", "d", "--method", "additive", "--colour", "both", "a.jpg"}, // no colour in the additive method
+        {"--out", "d", "--colour", "both", "--method=additive", "a.jpg"},
+    };
+    for (const auto& args : bad)
+        EXPECT_THROW(ParseCommandLine(args), UsageError) << args[3] << " " << args[4];
+
+    // The command line over the stored mode; a colour alone needs a stored
+    // exact method.
+    const CorrectionMode storedExact{CorrectionMethod::Exact, ColourOption::ColourOnly};
+    const CorrectionMode additive{};
+    EXPECT_EQ(ResolveMode(ParseCommandLine({"--out", "d", "a.jpg"}), storedExact), storedExact);
+    EXPECT_EQ(ResolveMode(ParseCommandLine({"--out", "d", "--colour", "both", "a.jpg"}), storedExact),
+              (CorrectionMode{CorrectionMethod::Exact, ColourOption::FalloffAndColour}));
+    EXPECT_EQ(ResolveMode(ParseCommandLine({"--out", "d", "--method", "additive", "a.jpg"}), storedExact).method,
+              CorrectionMethod::Additive);
+    EXPECT_EQ(ResolveMode(ParseCommandLine({"--out", "d", "--method", "exact", "a.jpg"}), additive),
+              (CorrectionMode{CorrectionMethod::Exact, ColourOption::FalloffAndColour}));
+    EXPECT_THROW(ResolveMode(ParseCommandLine({"--out", "d", "--colour", "colour", "a.jpg"}), additive), UsageError);
+}
+
 // ---- The program ----
 
 void writeText(const std::string& path, const std::string& text)
@@ -454,6 +485,55 @@ TEST_F(Program, MaskCheck_WarnsOnStandardErrorAndSmoothingQuietsTexture)
 
     r = run({"--settings", settings_, "--mask", mask_, "--out", out(), p});
     EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+}
+
+TEST_F(Program, MethodFromTheLumivaneIniBesideTheSettings_FlagsOverIt_ColourWithAdditiveIsAUsageError)
+{
+    const std::string p = photo("a.jpg");
+    const std::string ini = (dir_ / "lumivane.ini").string();
+    const auto runWith = [&](const std::vector<std::string>& extra) {
+        fs::remove_all(out());
+        std::vector<std::string> args = {"--settings", settings_, "--mask", mask_, "--out", out()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back(p);
+        return run(args);
+    };
+    const auto written = [&](const std::vector<std::string>& extra) {
+        const Outcome r = runWith(extra);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return std::make_pair(ReadWholeFile(out() + "/a.jpg"), r.err);
+    };
+
+    // No lumivane.ini: the additive method, --strength used.
+    const auto additive = written({});
+    EXPECT_NE(written({"--strength", "90"}).first, additive.first);
+    const auto exactByFlags = written({"--method", "exact", "--colour", "falloff"});
+    EXPECT_NE(exactByFlags.first, additive.first);
+    EXPECT_NE(written({"--method", "exact"}).first, exactByFlags.first);
+    // The exact method ignores --strength with a warning line.
+    const auto withStrength = written({"--method", "exact", "--colour", "falloff", "--strength", "90"});
+    EXPECT_EQ(withStrength.first, exactByFlags.first);
+    EXPECT_NE(withStrength.second.find("lumivane-cli: warning: --strength is ignored"), std::string::npos)
+        << withStrength.second;
+    EXPECT_EQ(exactByFlags.second.find("warning"), std::string::npos) << exactByFlags.second;
+
+    // The same mode stored beside the settings file gives the same bytes.
+    writeText(ini, "method=exact\r\ncolour=falloff\r\n");
+    EXPECT_EQ(written({}).first, exactByFlags.first);
+    EXPECT_EQ(written({"--method", "additive"}).first, additive.first);
+    EXPECT_EQ(written({"--colour", "falloff"}).first, exactByFlags.first);
+    // A file without the method's lines: additive.
+    writeText(ini, "mask_folder=/nowhere\r\n");
+    EXPECT_EQ(written({}).first, additive.first);
+
+    // --colour with the additive method, given or stored: exit 2, nothing written.
+    for (const std::vector<std::string>& extra :
+         {std::vector<std::string>{"--colour", "both"}, std::vector<std::string>{"--method", "additive", "--colour", "colour"}}) {
+        const Outcome r = runWith(extra);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find("--colour"), std::string::npos) << r.err;
+        EXPECT_TRUE(outFiles().empty());
+    }
 }
 
 } // namespace

@@ -238,3 +238,45 @@ TEST(ReducedView, UnreadableCropOrNoPhotograph)
     input.damping = 0;
     EXPECT_THROW(BuildReducedView(input, 32, 24, view), std::invalid_argument);
 }
+
+// A scene in linear light (a fine repeating pattern from deep shadow to
+// near white, so every ring has the same mean), darkened by the cos^4 law of
+// a lens whose focal length is two half-diagonals, and a grey card through
+// the same fall-off as the mask: in the exact method the view's corrected
+// curve stays within 0.05 EV of flat while the uncorrected one drops.
+TEST(ReducedView, GroundTruth_ExactMethodCurveStaysFlat)
+{
+    const int w = 240, h = 160;
+    const double tones[4] = {0.01, 0.06, 0.3, 0.85};
+    const auto encode = [](double linear) {
+        const double c = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+        return std::uint8_t(std::lround(std::clamp(c, 0.0, 1.0) * 255));
+    };
+    Bitmap24 photo(w, h), mask(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double dx = x + 0.5 - w / 2.0, dy = y + 0.5 - h / 2.0;
+            const double r2 = (dx * dx + dy * dy) / (w * w / 4.0 + h * h / 4.0); // corner: 1
+            const double falloff = 1 / ((1 + r2 / 4) * (1 + r2 / 4));
+            const std::uint8_t v = encode(tones[(x % 2) + 2 * (y % 2)] * falloff);
+            photo.setPixel(x, y, packColour(v, v, v));
+            const std::uint8_t m = encode(0.62 * falloff);
+            mask.setPixel(x, y, packColour(m, m, m));
+        }
+    CorrectionChoices choices;
+    choices.mode = {CorrectionMethod::Exact, ColourOption::FalloffAndColour};
+    const CorrectionSetup setup = SetUpCorrection(mask, SampleCentreLevels(mask), choices, w, h);
+    ReducedView view;
+    BuildReducedView(BeforeAfterInputOf(photo, setup, true), w, h, view);
+    ASSERT_FALSE(view.afterProfile.empty());
+    int rings = 0;
+    for (std::size_t k = 0; k < std::size_t(kFalloffRings); ++k) {
+        if (view.afterProfile.pixels[k] < 40)
+            continue; // too few pixels to average the pattern
+        ++rings;
+        EXPECT_NEAR(view.afterProfile.ev[k], 0.0, 0.05) << "ring " << k;
+    }
+    EXPECT_GT(rings, 40);
+    EXPECT_LT(view.beforeProfile.cornerEv, -0.5);
+    EXPECT_NEAR(view.afterProfile.cornerEv, 0.0, 0.05);
+}

@@ -1,12 +1,14 @@
 // The workflow with a mask folder: each photograph shown gets its own mask,
 // the status line names it or says that none matches, a mask loaded by hand
-// or "no folder" turns matching off, masks.ini keeps the choice, and every
+// or "no folder" turns matching off, lumivane.ini keeps the choice, and every
 // mask loaded is checked.
 #include "Workflow.h"
 
 #include "BmpCodec.h"
 #include "CameraExif.h"
 #include "FileIO.h"
+#include "FolderMaskChooser.h"
+#include "ProgramSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -133,7 +135,7 @@ TEST_F(WorkflowMasks, ManualLoadAndNoFolderTurnMatchingOff)
         flow.ReadSettingsAtStart();
         flow.SetMaskFolder(masks());
         flow.OpenList(photos_);
-        EXPECT_EQ(ReadMaskSettingsFile(program() + "/masks.ini").folder, masks());
+        EXPECT_EQ(ReadProgramSettingsFile(program() + "/lumivane.ini").masks.folder, masks());
         // A mask picked by hand: matching is off and stays off at the next start.
         const std::string own = (dir_ / "own.bmp").string();
         WriteBmpFile(falloff(48, 32, 120), own);
@@ -150,7 +152,7 @@ TEST_F(WorkflowMasks, ManualLoadAndNoFolderTurnMatchingOff)
         EXPECT_FALSE(flow.MaskMatchingOn());
         flow.SetMaskFolder(masks());
         flow.SetMaskFolder(std::string());
-        EXPECT_EQ(ReadMaskSettingsFile(program() + "/masks.ini").folder, "");
+        EXPECT_EQ(ReadProgramSettingsFile(program() + "/lumivane.ini").masks.folder, "");
     }
 }
 
@@ -297,16 +299,16 @@ TEST_F(WorkflowMasks, UnwritableMasksIniRaisesButTheChoiceHolds)
     flow.OpenList({photos_[2]});
     {
         const ScopedFileFault full([](FileStep step, const std::string& path, std::size_t&) {
-            return step == FileStep::Write && path.find("masks.ini") != std::string::npos ? ENOSPC : 0;
+            return step == FileStep::Write && path.find("lumivane.ini") != std::string::npos ? ENOSPC : 0;
         });
         EXPECT_THROW(flow.SetMaskFolder(masks()), FileError);
     }
     EXPECT_TRUE(flow.MaskMatchingOn());
     EXPECT_EQ(maskName(flow), "f16.jpg");
-    EXPECT_FALSE(fs::exists(program() + "/masks.ini"));
-    // A damaged masks.ini is read as far as it makes sense.
-    const std::string junk = "\xff\x00folder\nsmooth=2\nfolder=" + masks() + "\n";
-    WriteFileAtomically(program() + "/masks.ini", junk.data(), junk.size());
+    EXPECT_FALSE(fs::exists(program() + "/lumivane.ini"));
+    // A damaged lumivane.ini is read as far as it makes sense.
+    const std::string junk = "\xff\x01mask_folder\nsmooth_mask=2\nmask_folder=" + masks() + "\n";
+    WriteFileAtomically(program() + "/lumivane.ini", junk.data(), junk.size());
     Workflow again(program());
     EXPECT_TRUE(again.ReadSettingsAtStart().empty());
     EXPECT_EQ(again.maskSettings, (MaskSettings{masks(), false}));
@@ -352,6 +354,94 @@ public:
 private:
     std::string folder_;
 };
+
+// Writes a mask whose EXIF head names the camera but whose picture cannot be
+// decoded: the frame header's height and width are zero.
+void writeUndecodableMask(const std::string& path, const lumivane::testing::CameraExif& exif)
+{
+    lumivane::testing::WriteCameraJpeg(path, falloff(48, 32, 190), exif);
+    std::vector<std::uint8_t> bytes = ReadWholeFile(path);
+    for (std::size_t i = 0; i + 9 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && (bytes[i + 1] == 0xC0 || bytes[i + 1] == 0xC2)) {
+            // FF C0, length (2), precision (1), height (2), width (2)
+            bytes[i + 5] = bytes[i + 6] = bytes[i + 7] = bytes[i + 8] = 0;
+            break;
+        }
+    WriteFileAtomically(path, bytes.data(), bytes.size());
+}
+
+TEST_F(WorkflowMasks, UnreadableMatch_SkippedWithAWarningAndTheNextUsed_AlikeOnScreenAndInTheBatch)
+{
+    // Same camera and aperture as f4.jpg and newer, so it ranks first.
+    const std::string broken = masks() + "/f4_new.jpg";
+    writeUndecodableMask(broken, Camera("Canon", "EOS 5D", 4, 50));
+    lumivane::testing::SetModified(masks() + "/f4.jpg", 1000000000);
+    lumivane::testing::SetModified(broken, 1600000000);
+    // The only mask of this camera cannot be read.
+    writeUndecodableMask(masks() + "/pentax.jpg", Camera("PENTAX", "K-1", 4, 50));
+    const std::string pentax = shot("pentax_photo.jpg", Camera("PENTAX", "K-1", 4, 50));
+
+    Workflow flow(program());
+    flow.ReadSettingsAtStart();
+    flow.SetMaskFolder(masks());
+    flow.OpenList({photos_[0], pentax});
+    EXPECT_EQ(maskName(flow), "f4.jpg");
+    EXPECT_NE(flow.texts.Status.find("warning: mask " + broken + " cannot be read"), std::string::npos)
+        << flow.texts.Status;
+    EXPECT_NE(flow.texts.Status.find(" with mask f4.jpg"), std::string::npos) << flow.texts.Status;
+
+    flow.Step(1);
+    // No usable match: reported, and the mask in use stays on screen.
+    EXPECT_EQ(maskName(flow), "f4.jpg");
+    EXPECT_NE(flow.texts.Status.find("no mask of the folder that matches PENTAX K-1, F4, 50 mm can be read"),
+              std::string::npos)
+        << flow.texts.Status;
+
+    std::vector<std::string> warnings;
+    auto inUse = std::make_shared<const Bitmap24>(flow.mask.MaskImage);
+    const BatchMaskChooser choose = flow.FolderMaskChooser(inUse, {11, 22, 33});
+    const BatchMaskChoice first = choose(photos_[0]);
+    ASSERT_TRUE(first.mask);
+    EXPECT_EQ(first.name, "f4.jpg");
+    // The batch skips the photograph whose matches all fail, although a mask
+    // is in use: that mask belongs to another camera.
+    const BatchMaskChoice none = choose(pentax);
+    EXPECT_FALSE(none.mask);
+    EXPECT_NE(none.reason.find("can be read"), std::string::npos) << none.reason;
+    // A photograph that matches nothing still gets the mask in use.
+    EXPECT_EQ(choose(photos_[3]).mask, inUse);
+
+    // The same rule through MakeFolderMaskChooser, with its warnings heard.
+    MaskFolder folder;
+    folder.SetFolder(masks());
+    folder.Scan();
+    DecodedMasks decoded([](const std::string& path) { return DecodeMaskFile(path, false); });
+    FolderChooserOptions options;
+    options.warn = [&](const std::string& w) { warnings.push_back(w); };
+    const BatchMaskChooser cli = MakeFolderMaskChooser(folder.Candidates(), decoded, options);
+    EXPECT_EQ(cli(photos_[0]).name, "f4.jpg");
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].rfind("mask " + broken + " cannot be read", 0), 0u) << warnings[0];
+    EXPECT_EQ(cli(photos_[3]).reason, "no mask of the folder matches NIKON D700, F5.6, 35 mm");
+
+    // "Save Images" says once which mask it skipped, and skips the photograph
+    // that has no usable mask.
+    const std::string out = (dir_ / "out").string();
+    fs::create_directories(out);
+    FolderHost host(out);
+    const SaveOutcome saved = flow.Save(host);
+    ASSERT_EQ(saved.Results.size(), 2u);
+    const std::string brokenWarning = "Warning: " + warnings[0];
+    const std::string pentaxWarning = "Warning: mask " + masks() + "/pentax.jpg cannot be read";
+    EXPECT_NE(saved.Warnings.find(brokenWarning), std::string::npos) << saved.Warnings;
+    EXPECT_EQ(saved.Warnings.find(brokenWarning), saved.Warnings.rfind(brokenWarning)) << saved.Warnings;
+    EXPECT_NE(saved.Warnings.find(pentaxWarning), std::string::npos) << saved.Warnings;
+    std::size_t written = 0;
+    for (const PhotoResult& r : saved.Results)
+        written += r.Error.empty();
+    EXPECT_EQ(written, 1u);
+    EXPECT_NE(saved.Failures.find("pentax_photo.jpg"), std::string::npos) << saved.Failures;
+}
 
 TEST_F(WorkflowMasks, SaveImages_EachPhotographWithItsMask)
 {

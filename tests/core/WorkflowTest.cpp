@@ -484,6 +484,62 @@ TEST_F(WorkflowTest, BatchSkipsAPhotographThatCannotBeDecodedAndListsItOnce)
     EXPECT_FALSE(flow.BatchRunning);
 }
 
+TEST_F(WorkflowTest, TheChosenMethodReachesPreviewSaveAndTheBeforeAfterInputAtOnce)
+{
+    Workflow flow(program());
+    flow.ReadSettingsAtStart();
+    flow.OpenList({bmp("p.bmp", gradient(120, 90, 1))});
+    ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", vignette(120, 90))));
+    flow.SetSliders(30, 55);
+    flow.SetCrop("6", "0", "0", "4");
+    flow.ShiftHorizontal(kOffsetCentre + 3);
+    flow.SetQuality(101);
+    flow.Preview();
+    const Bitmap24 additivePreview = flow.pictures.Processed;
+
+    const CorrectionMode modes[] = {{CorrectionMethod::Exact, ColourOption::FalloffAndColour},
+                                    {CorrectionMethod::Exact, ColourOption::FalloffOnly},
+                                    {CorrectionMethod::Exact, ColourOption::ColourOnly},
+                                    {CorrectionMethod::Additive, ColourOption::FalloffAndColour}};
+    for (const CorrectionMode& mode : modes) {
+        SCOPED_TRACE(std::string(MethodName(mode.method)) + " " + std::string(ColourOptionName(mode.colour)));
+        const unsigned revision = flow.pictures.ProcessedRevision;
+        flow.SetMode(mode);
+        // The preview follows at once, by the plain formula in that mode.
+        EXPECT_NE(flow.pictures.ProcessedRevision, revision);
+        Bitmap24 expected = flow.pictures.Original;
+        const PreviewMargins margins = PreviewMarginsFor("6", "0", "0", "4", 120, 90);
+        ApplyCorrectionReference(expected, flow.mask.MaskPreview, PreviewRegion(flow.OffsetX, flow.OffsetY, margins),
+                                 DampingForStrength(55), TargetsFor(flow.mask.HotspotR, flow.mask.HotspotG,
+                                                                    flow.mask.HotspotB, 30),
+                                 mode);
+        EXPECT_EQ(flow.pictures.Processed, expected);
+        EXPECT_EQ(mode.method == CorrectionMethod::Additive, flow.pictures.Processed == additivePreview);
+        EXPECT_EQ(flow.CurrentSetup().mode(), mode);
+
+        // The saved BMP: the full-size photograph by the plain formula in
+        // that mode, then cropped.
+        ScriptedHost host(flow);
+        host.savePath = (dir / "saved.bmp").string();
+        const SaveOutcome saved = flow.Save(host);
+        ASSERT_EQ(saved.Results.size(), 1u);
+        ASSERT_TRUE(saved.Stopped.empty()) << saved.Stopped;
+        Bitmap24 full = flow.PhotoFull();
+        ApplyCorrectionReference(full, flow.MaskFull(), FullSizeRegion(flow.OffsetX, flow.OffsetY, 120, 90),
+                                 DampingForStrength(55),
+                                 TargetsFor(flow.mask.HotspotR, flow.mask.HotspotG, flow.mask.HotspotB, 30), mode);
+        Bitmap24 written;
+        ASSERT_TRUE(DecodeBySuffix(saved.Results[0].Written, written, JpegSmoothing::Off));
+        ASSERT_EQ(written.width(), 114);
+        ASSERT_EQ(written.height(), 86);
+        bool same = true;
+        for (int y = 0; y < 86 && same; ++y)
+            for (int x = 0; x < 114 && same; ++x)
+                same = written.pixel(x, y) == full.pixel(x + 6, y);
+        EXPECT_TRUE(same);
+    }
+}
+
 // One row per batch: the settings that shape the files, and how many
 // photographs are in flight.
 struct OneAtATimeCase {
@@ -494,6 +550,9 @@ struct OneAtATimeCase {
     int offsetUp, offsetRight;
     const char* left;
     const char* bottom;
+    CorrectionMode mode = {};
+    // JPEG photographs, streamed a band at a time by more than one job.
+    bool jpegSources = false;
 };
 
 void PrintTo(const OneAtATimeCase& c, std::ostream* os)
@@ -508,9 +567,17 @@ TEST_P(BatchEqualsOneAtATime, EveryFileHasTheBytesOfASaveOfThatPhotographAlone)
     const OneAtATimeCase& c = GetParam();
     // Photographs of three sizes and a mask of a fourth, so every photograph
     // has its own stretched mask.
-    const std::vector<std::string> files = {bmp("a.bmp", gradient(64, 48, 0)), bmp("b.bmp", gradient(80, 50, 30)),
-                                            bmp("c.bmp", gradient(64, 48, 60)), bmp("d.bmp", gradient(45, 60, 90)),
-                                            bmp("e.bmp", gradient(80, 50, 120))};
+    const auto photo = [&](const std::string& stem, const Bitmap24& picture) {
+        if (!c.jpegSources)
+            return bmp(stem + ".bmp", picture);
+        const std::string path = (dir / (stem + ".jpg")).string();
+        const std::vector<std::uint8_t> encoded = EncodeJpeg(picture, 92);
+        WriteFileAtomically(path, encoded.data(), encoded.size());
+        return path;
+    };
+    const std::vector<std::string> files = {photo("a", gradient(64, 48, 0)), photo("b", gradient(80, 50, 30)),
+                                            photo("c", gradient(64, 48, 60)), photo("d", gradient(45, 60, 90)),
+                                            photo("e", gradient(80, 50, 120))};
     const std::string maskFile = bmp("m.bmp", vignette(70, 52));
     const auto setUp = [&](Workflow& flow, const std::vector<std::string>& list) {
         flow.OpenList(list);
@@ -522,6 +589,8 @@ TEST_P(BatchEqualsOneAtATime, EveryFileHasTheBytesOfASaveOfThatPhotographAlone)
         flow.SetCrop(c.left, "0", "0", c.bottom);
         flow.ShiftVertical(kOffsetCentre + c.offsetUp);
         flow.ShiftHorizontal(kOffsetCentre + c.offsetRight);
+        if (c.mode != CorrectionMode{})
+            flow.SetMode(c.mode);
     };
     Workflow batch(program());
     setUp(batch, files);
@@ -558,7 +627,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(OneAtATimeCase{"JpegOneJob", 88, 1, 0, 0, 0, "0", "0"},
                       OneAtATimeCase{"JpegThreeJobsTurnedOffsetCropped", 75, 3, 1, 4, -3, "5", "7"},
                       OneAtATimeCase{"BmpFourJobsTurnedTwiceCropped", 101, 4, 2, -2, 6, "0", "3"},
-                      OneAtATimeCase{"BmpTwoJobs", 101, 2, 0, 0, 0, "0", "0"}),
+                      OneAtATimeCase{"BmpTwoJobs", 101, 2, 0, 0, 0, "0", "0"},
+                      OneAtATimeCase{"ExactJpegThreeJobsTurnedOffsetCropped", 75, 3, 1, 4, -3, "5", "7",
+                                     {CorrectionMethod::Exact, ColourOption::FalloffAndColour}, true},
+                      OneAtATimeCase{"ExactFalloffOnlyBmpFourJobsTurnedTwiceCropped", 101, 4, 2, -2, 6, "0", "3",
+                                     {CorrectionMethod::Exact, ColourOption::FalloffOnly}, true},
+                      OneAtATimeCase{"ExactColourOnlyJpegOneJob", 88, 1, 0, 3, 2, "2", "0",
+                                     {CorrectionMethod::Exact, ColourOption::ColourOnly}},
+                      OneAtATimeCase{"ExactBmpTwoJobsOffsetCropped", 101, 2, 3, 5, 5, "4", "4",
+                                     {CorrectionMethod::Exact, ColourOption::FalloffAndColour}}),
     [](const ::testing::TestParamInfo<OneAtATimeCase>& info) { return std::string(info.param.name); });
 
 TEST_F(WorkflowTest, BatchReportsAndShowsInListOrderWhenLaterPhotographsFinishFirst)

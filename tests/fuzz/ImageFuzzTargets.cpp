@@ -6,6 +6,7 @@
 #include "JpegCodec.h"
 #include "MaskFolder.h"
 #include "MemoryBudget.h"
+#include "ProgramSettings.h"
 #include "Settings.h"
 #include "TiffReader.h"
 
@@ -180,6 +181,10 @@ void RunMaskSettings(const uint8_t* data, std::size_t size)
         broken("a masks.ini folder holds a line ending");
     if (ParseMaskSettings(MaskSettingsText(read)) != read)
         broken("masks.ini written again reads back differently");
+    // The same bytes as lumivane.ini, whose lines are alike.
+    const ProgramSettings program = ParseProgramSettings(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (ParseProgramSettings(ProgramSettingsText(program)) != program)
+        broken("lumivane.ini written again reads back differently");
 }
 
 namespace {

@@ -31,7 +31,8 @@ void RunTiffRead(const uint8_t* data, std::size_t size);
 // values are stored again in the full form and must read back the same.
 void RunSettings(const uint8_t* data, std::size_t size);
 // The bytes as masks.ini through ParseMaskSettings; the settings written
-// again with MaskSettingsText must parse to the same settings.
+// again with MaskSettingsText must parse to the same settings; the same for
+// the bytes as lumivane.ini.
 void RunMaskSettings(const uint8_t* data, std::size_t size);
 
 // The bytes as a source photograph whose EXIF head and carried sections

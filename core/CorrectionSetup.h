@@ -1,0 +1,62 @@
+// One value that describes a correction: the mask as used, its levels, what
+// the user chose (offset, brightness, boost, method, output format and
+// quality, crop) and what follows from them for one photograph size (the
+// targets, the damping and the full-size region).
+//
+// The workflow makes it for the photograph shown (Workflow::CurrentSetup),
+// the batch for each photograph it saves; the preview, the save, "Save
+// Images", lumivane-cli and the before/after view all take it. Nothing else
+// turns levels and sliders into targets or an offset into a region, so a
+// file saved alone, in a batch or from the command line, and the view of
+// it, agree by construction.
+#pragma once
+
+#include "Bitmap24.h"
+#include "CorrectionKernel.h"
+#include "CorrectionMethod.h"
+#include "MaskGeometry.h"
+
+namespace lumivane {
+
+// What the user chose; the same for every photograph of a batch.
+struct CorrectionChoices {
+    // Mask offset in preview pixels (the adjustment panel's position).
+    int offsetX = 0;
+    int offsetY = 0;
+    int brightness = 25;
+    // The vignetting reduction boost; the exact method has none.
+    int strength = 0;
+    CorrectionMode mode;
+    // JPEG quality 1..100, or kBmpQuality for an uncompressed BMP.
+    int quality = 90;
+    CropMargins crop;
+
+    static constexpr int kBmpQuality = 101;
+    bool Bmp() const { return quality == kBmpQuality; }
+};
+
+// The correction of one photograph of width x height.
+struct CorrectionSetup {
+    // The mask as used: loaded, turned and fitted to the photograph's size.
+    // Not owned: the caller keeps it alive while the setup is used.
+    const Bitmap24* mask = nullptr;
+    HotspotLevels levels;
+    CorrectionChoices choices;
+    int width = 0;
+    int height = 0;
+
+    // Derived by SetUpCorrection.
+    CorrectionTargets targets;
+    float damping = 25.01f;
+    CorrectionRegion region; // the offset scaled to the full size
+
+    const CorrectionMode& mode() const { return choices.mode; }
+    bool Bmp() const { return choices.Bmp(); }
+};
+
+// The setup of a photograph of width x height corrected against `mask`
+// (already fitted to that size) with reference `levels`.
+CorrectionSetup SetUpCorrection(const Bitmap24& mask, const HotspotLevels& levels, const CorrectionChoices& choices,
+                                int width, int height);
+
+} // namespace lumivane
