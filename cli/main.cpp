@@ -144,7 +144,10 @@ int run(const CliOptions& o)
     const std::string settingsPath = o.settingsFile.empty()
                                          ? SettingsFolder(executableFolder(), ProcessEnvironment()) + "/defaults.ini"
                                          : o.settingsFile;
-    if (!o.settingsFile.empty() && !isFile(settingsPath))
+    // A named settings file must exist; one that is no regular file is
+    // refused by the reader in its own words.
+    std::error_code settingsError;
+    if (!o.settingsFile.empty() && !std::filesystem::exists(settingsPath, settingsError))
         throw UsageError("cannot read the settings file " + settingsPath);
     SettingsValues stored;
     try {

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sys/stat.h>
 
 using namespace lumivane;
 namespace ts = lumivane::test_support;
@@ -115,6 +116,53 @@ TEST_F(HostileCli, FileSizeLimit_FailsCleanlyLeavingNothingBehind)
     EXPECT_EQ(outFiles(), (std::vector<std::string>{"a.jpg"}));
     const std::vector<std::uint8_t> kept = ReadWholeFile(file("out/a.jpg"));
     EXPECT_EQ(std::string(kept.begin(), kept.end()), earlier);
+}
+
+// FIFOs named as photographs (whose plain open() would wait for a writer
+// forever) and a folder are refused at once; the other photographs are
+// written.
+TEST_F(HostileCli, FifosAndFoldersAsPhotographs_AreRefusedWithoutBlocking)
+{
+    std::vector<std::string> photos = {photo("a.jpg")};
+    std::vector<std::string> expected;
+    for (const std::string name : {"pipe.jpg", "pipe.bmp", "pipe.tif"}) {
+        photos.push_back(file(name));
+        ASSERT_EQ(::mkfifo(photos.back().c_str(), 0600), 0);
+        expected.push_back("unreadable: " + photos.back() + ": not a regular file");
+    }
+    photos.push_back(file("album.jpg"));
+    fs::create_directory(photos.back());
+    expected.push_back("unreadable: " + photos.back() + ": is a folder");
+    const ts::ChildRun r = run(photos);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_LT(r.seconds, ts::UnderSanitizer() ? 10.0 : 2.0);
+    for (const std::string& line : expected)
+        EXPECT_NE(r.err.find(line), std::string::npos) << line << " missing from: " << r.err;
+    EXPECT_EQ(outFiles(), (std::vector<std::string>{"a.jpg"}));
+}
+
+// A FIFO as the settings file or the mask stops the program at once with a
+// usage error naming it.
+TEST_F(HostileCli, FifoAsSettingsOrMask_IsAUsageErrorWithoutBlocking)
+{
+    const std::string pipe = file("pipe.ini");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const ts::ChildRun settings =
+        ts::RunProgram(LUMIVANE_CLI, {"--settings", pipe, "--mask", file("mask.bmp"), "--out", file("out"),
+                                      photo("a.jpg")});
+    EXPECT_EQ(settings.status, 2) << settings.err;
+    EXPECT_NE(settings.err.find(pipe + ": not a regular file"), std::string::npos) << settings.err;
+    EXPECT_LT(settings.seconds, ts::UnderSanitizer() ? 10.0 : 2.0);
+
+    const std::string maskPipe = file("pipe_mask.jpg");
+    ASSERT_EQ(::mkfifo(maskPipe.c_str(), 0600), 0);
+    const ts::ChildRun mask = run({photo("a.jpg")}, {}, maskPipe);
+    EXPECT_EQ(mask.status, 2) << mask.err;
+    EXPECT_NE(mask.err.find("cannot read the mask " + maskPipe + ": " + maskPipe + ": not a regular file"),
+              std::string::npos)
+        << mask.err;
+    EXPECT_LT(mask.seconds, ts::UnderSanitizer() ? 10.0 : 2.0);
+    EXPECT_TRUE(outFiles().empty());
 }
 
 } // namespace
