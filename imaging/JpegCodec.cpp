@@ -457,15 +457,92 @@ JpegError::JpegError(int code)
 {
 }
 
+std::size_t JpegEndFinder::NeededOf(const std::uint8_t* data, std::size_t size)
+{
+    // libjpeg refuses a file that does not start with SOI after its first
+    // two bytes, whatever follows them.
+    if (pos_ == 0) {
+        if (size < 2)
+            return 0;
+        if (data[0] != 0xFF || data[1] != 0xD8)
+            return 2;
+        pos_ = 2;
+    }
+    while (pos_ < size) {
+        if (entropy_) {
+            // Entropy-coded data ends at the first marker other than a
+            // stuffed zero (FF 00) or a restart marker; fill bytes (FF FF)
+            // may stand before either.
+            const auto* ff = static_cast<const std::uint8_t*>(std::memchr(data + pos_, 0xFF, size - pos_));
+            if (!ff) {
+                pos_ = size;
+                return 0;
+            }
+            std::size_t at = std::size_t(ff - data);
+            std::size_t code = at + 1;
+            while (code < size && data[code] == 0xFF)
+                ++code;
+            if (code >= size) {
+                pos_ = at; // look at this FF again with more bytes
+                return 0;
+            }
+            if (data[code] == 0x00 || (data[code] >= 0xD0 && data[code] <= 0xD7)) {
+                pos_ = code + 1;
+                continue;
+            }
+            entropy_ = false;
+            pos_ = at;
+            continue;
+        }
+        // Between segments libjpeg skips any bytes up to an FF, then fill
+        // bytes, and reads the marker code; FF 00 is no marker.
+        std::size_t at = pos_;
+        while (at < size && data[at] != 0xFF)
+            ++at;
+        std::size_t code = at;
+        while (code < size && data[code] == 0xFF)
+            ++code;
+        if (code >= size) {
+            pos_ = at;
+            return 0;
+        }
+        const std::uint8_t marker = data[code];
+        if (marker == 0x00) {
+            pos_ = code + 1;
+            continue;
+        }
+        if (marker == 0xD9)
+            return code + 1;
+        // SOI, TEM and the restart markers stand alone; every other marker
+        // has a length that counts itself.
+        if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            pos_ = code + 1;
+            continue;
+        }
+        if (code + 3 > size) {
+            pos_ = at;
+            return 0;
+        }
+        const std::size_t length = std::size_t(data[code + 1]) << 8 | data[code + 2];
+        pos_ = code + 1 + length;
+        // A scan header is followed by its entropy-coded data.
+        entropy_ = marker == 0xDA;
+    }
+    return 0;
+}
+
 void TJPEGImage::LoadFromFile(const std::string& path)
 {
-    LoadFromBytes(ReadWholeFile(path));
-    name_ = path;
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+    LoadFromFile(path, bytes);
 }
 
 void TJPEGImage::LoadFromFile(const std::string& path, const std::shared_ptr<std::vector<std::uint8_t>>& storage)
 {
-    ReadWholeFileInto(path, *storage);
+    // Bytes after the end-of-image marker are never read: libjpeg stops
+    // there, and a file padded with gigabytes costs only what it holds.
+    JpegEndFinder end;
+    ReadWholeFileInto(path, *storage, &end);
     load(storage);
     name_ = path;
 }

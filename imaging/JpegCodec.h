@@ -6,6 +6,7 @@
 #pragma once
 
 #include "Bitmap24.h"
+#include "FileIO.h"
 
 #include <cstdint>
 #include <memory>
@@ -26,9 +27,23 @@ private:
     int code_;
 };
 
+// Finds where libjpeg stops reading a JPEG file: just after its end-of-image
+// marker, found the way libjpeg walks the file (marker segments by their
+// lengths, entropy-coded data up to the next marker that is not a stuffed
+// zero or a restart marker). A file that does not start with SOI ends after
+// its first two bytes, which is all libjpeg reads of it.
+class JpegEndFinder : public ReadEnough {
+public:
+    std::size_t NeededOf(const std::uint8_t* data, std::size_t size) override;
+
+private:
+    std::size_t pos_ = 0; // the first byte not yet walked
+    bool entropy_ = false; // inside a scan's entropy-coded data
+};
+
 class TJPEGImage {
 public:
-    // Reads the whole file and parses its header. Raises FileError (naming
+    // Reads the file up to its end-of-image marker and parses its header. Raises FileError (naming
     // the path) when the file cannot be read and JpegError when libjpeg
     // cannot parse it; the object is unchanged after a failure.
     void LoadFromFile(const std::string& path);
