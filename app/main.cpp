@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -33,6 +34,10 @@ bool answered(const lumivane::StartArguments& start)
 
 int main(int argc, char** argv)
 {
+    // Past a file-size limit (ulimit -f) the system would kill the program
+    // with SIGXFSZ in the middle of a write; ignored, the write fails with
+    // EFBIG, which is reported and the temporary file removed.
+    std::signal(SIGXFSZ, SIG_IGN);
     // --help and --version are answered before the toolkit starts, so they
     // need no display.
     if (answered(lumivane::ParseStartArguments(std::vector<std::string>(argv + 1, argv + argc))))

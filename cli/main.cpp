@@ -362,6 +362,10 @@ int run(const CliOptions& o)
 
 int main(int argc, char** argv)
 {
+    // Past a file-size limit (ulimit -f) the system would kill the program
+    // with SIGXFSZ in the middle of a write; ignored, the write fails with
+    // EFBIG, which is reported and the temporary file removed.
+    std::signal(SIGXFSZ, SIG_IGN);
     InstallSilentTiffHandlers();
     try {
         const CliOptions options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));

@@ -21,6 +21,10 @@ namespace {
 
 std::string reasonOf(int err)
 {
+    // The system's "File too large" reads as if the picture were at fault;
+    // it is the file system's largest file or the process's limit.
+    if (err == EFBIG)
+        return "file too large for this file system or limit";
     return std::strerror(err);
 }
 

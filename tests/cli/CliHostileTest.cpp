@@ -94,27 +94,40 @@ TEST_F(HostileCli, ClaimedHugeFiles_AreRefusedQuicklyWithLittleMemory)
     }
 }
 
-// A real file-size limit (as `ulimit -f` sets it, SIGXFSZ ignored) makes
-// every write fail: the program says so, exits with 1 and leaves neither a
-// partial output nor a temporary file; a file already there is untouched.
+// A real file-size limit (as `ulimit -f` sets it; the program starts with
+// SIGXFSZ at its default action, which would kill it) makes the large
+// photograph's write fail: the program says why, goes on with the next one,
+// exits with 1 and leaves neither a partial output nor a temporary file; a
+// file already there is untouched.
 TEST_F(HostileCli, FileSizeLimit_FailsCleanlyLeavingNothingBehind)
 {
-    const std::string a = photo("a.jpg", 400, 300);
+    // As BMPs: 9 KiB for the small photographs, 352 KiB for the large one.
+    const std::string a = photo("a.jpg", 64, 48);
     const std::string b = photo("b.jpg", 400, 300);
+    const std::string c = photo("c.jpg", 64, 48);
     fs::create_directories(folder.path() / "out");
-    const std::string earlier = "an earlier a.jpg";
-    WriteFileAtomically(file("out/a.jpg"), earlier.data(), earlier.size());
+    const std::string earlier = "an earlier a.bmp";
+    WriteFileAtomically(file("out/a.bmp"), earlier.data(), earlier.size());
     ts::ChildRun r;
     {
-        lumivane::test_support::FileSizeLimit limit(2000);
-        r = run({a, b});
+        lumivane::test_support::FileSizeLimit limit(20000);
+        r = run({"--quality", "bmp", "--jobs", "1", a, b, c});
     }
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.err.find("write error: " + a), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("write error: " + b), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(file("out/b.jpg")), std::string::npos) << r.err;
-    EXPECT_EQ(outFiles(), (std::vector<std::string>{"a.jpg"}));
-    const std::vector<std::uint8_t> kept = ReadWholeFile(file("out/a.jpg"));
+    EXPECT_NE(r.err.find(file("out/b.bmp") + "\": file too large for this file system or limit"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("2 written, 1 failed"), std::string::npos) << r.err;
+    // a.jpg's output took the clash name a.<tick>.bmp; c.jpg was written
+    // after the failure.
+    const std::vector<std::string> names = outFiles();
+    ASSERT_EQ(names.size(), 3u) << r.err;
+    EXPECT_EQ(names[0].rfind("a.", 0), 0u) << names[0];
+    EXPECT_EQ(names[1], "a.bmp");
+    EXPECT_EQ(names[2], "c.bmp");
+    for (const std::string& name : names)
+        EXPECT_EQ(name.find(kTemporarySuffix), std::string::npos) << name;
+    const std::vector<std::uint8_t> kept = ReadWholeFile(file("out/a.bmp"));
     EXPECT_EQ(std::string(kept.begin(), kept.end()), earlier);
 }
 

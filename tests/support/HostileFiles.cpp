@@ -3,6 +3,7 @@
 #include "FileIO.h"
 #include "JpegCodec.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -217,7 +218,18 @@ ChildRun RunProgram(const std::string& program, const std::vector<std::string>& 
     ChildRun run;
     const auto started = std::chrono::steady_clock::now();
     pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    // The child starts with the file-size signal's default action (killing
+    // the process), whatever this test process does with it: the program
+    // must protect itself as it would when started from a shell.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGXFSZ);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(errFd);
     if (spawned == 0) {
