@@ -281,7 +281,21 @@ int run(const CliOptions& o)
     }
 
     std::error_code ec;
-    const bool folderExisted = std::filesystem::exists(o.outDir, ec);
+    // The folders this run makes, deepest first: removed again when the run
+    // writes nothing into them.
+    std::vector<std::filesystem::path> made;
+    for (std::filesystem::path p = std::filesystem::path(o.outDir).lexically_normal();
+         !p.empty() && p != p.root_path() && !std::filesystem::exists(p, ec); p = p.parent_path()) {
+        if (p.filename().empty())
+            continue; // a trailing slash
+        made.push_back(p);
+    }
+    const auto removeMadeFolders = [&made] {
+        std::error_code ignored;
+        for (const std::filesystem::path& p : made)
+            if (!std::filesystem::remove(p, ignored))
+                break; // not empty (or not ours to remove): its parents stay too
+    };
     std::filesystem::create_directories(o.outDir, ec);
     if (!std::filesystem::is_directory(o.outDir))
         throw UsageError("cannot make the output folder " + o.outDir +
@@ -316,8 +330,7 @@ int run(const CliOptions& o)
             &stopRequested);
     } catch (const UsageError&) {
         // An unreadable mask writes nothing, not even the folder made for it.
-        if (!folderExisted)
-            std::filesystem::remove(o.outDir, ec);
+        removeMadeFolders();
         throw;
     }
 
@@ -334,6 +347,10 @@ int run(const CliOptions& o)
         else
             ++failed;
     }
+    // A run that wrote nothing (every write failed, or every photograph was
+    // unreadable) leaves no empty folder of its own making behind.
+    if (written == 0)
+        removeMadeFolders();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (!o.quiet || failed > 0 || notDone > 0) {

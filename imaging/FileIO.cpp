@@ -122,8 +122,6 @@ std::string randomTag()
 // umask allows. Returns the descriptor and sets `temporary` to its name.
 int createTemporary(const std::string& path, std::string& temporary)
 {
-    if (const int err = injected(FileStep::Create, path))
-        throw FileError("Cannot write file \"" + path + "\": " + reasonOf(err));
     for (int attempt = 0; attempt < 100; ++attempt) {
         temporary = path + "." + randomTag() + kTemporarySuffix;
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -131,6 +129,59 @@ int createTemporary(const std::string& path, std::string& temporary)
             return fd;
         if (errno != EEXIST)
             throw FileError("Cannot write file \"" + path + "\": " + reasonOf(errno));
+    }
+    throw FileError("Cannot write file \"" + path + "\": no free temporary name beside it");
+}
+
+// The folder `path` goes into ("." for a bare name).
+std::string folderOf(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// An unnamed file (O_TMPFILE) in the folder of `path`, or an invalid
+// descriptor when the system or file system offers none (the caller then
+// makes a named temporary file, which reports any real error).
+int createUnnamed(const std::string& path)
+{
+    if (const int err = injected(FileStep::CreateUnnamed, path)) {
+        errno = err;
+        return -1;
+    }
+    return ::open(folderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+}
+
+// Gives the unnamed file `fd` the name `path`, never replacing a file there.
+// Returns 0 or the errno value of the failure (EEXIST: the name is taken).
+int linkUnnamed(int fd, const std::string& path)
+{
+    // Through /proc any user may link the file; AT_EMPTY_PATH needs a
+    // capability on kernels before 6.10, so it is only the second try.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    const int err = errno;
+    if (err == EEXIST)
+        return err;
+    if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0)
+        return 0;
+    return errno == EEXIST ? EEXIST : err;
+}
+
+// Links the unnamed file `fd` under a fresh temporary name beside `path` and
+// returns that name; raises FileError naming `path` on failure.
+std::string linkUnderTemporaryName(int fd, const std::string& path)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string temporary = path + "." + randomTag() + kTemporarySuffix;
+        const int err = linkUnnamed(fd, temporary);
+        if (err == 0)
+            return temporary;
+        if (err != EEXIST)
+            throw FileError("Cannot write file \"" + path + "\": " + reasonOf(err));
     }
     throw FileError("Cannot write file \"" + path + "\": no free temporary name beside it");
 }
@@ -261,12 +312,21 @@ std::vector<std::uint8_t> ReadFileHead(const std::string& path, std::size_t limi
 
 void WriteFileAtomically(const std::string& path, std::initializer_list<ByteSpan> pieces, WriteMode mode)
 {
+    // An unnamed file where the system offers one, so a process killed
+    // mid-write leaves nothing behind; else a named temporary file.
+    if (const int err = injected(FileStep::Create, path))
+        throw FileError("Cannot write file \"" + path + "\": " + reasonOf(err));
     std::string temporary;
-    FileDescriptor fd(createTemporary(path, temporary));
-    // Removes the temporary file and raises with the reason of the failed
-    // step (unlink may change errno, so the reason is taken first).
+    FileDescriptor fd(createUnnamed(path));
+    if (!fd.valid())
+        fd = FileDescriptor(createTemporary(path, temporary));
+    const bool unnamed = temporary.empty();
+    // Removes the temporary file (if it has a name) and raises with the
+    // reason of the failed step (unlink may change errno, so the reason is
+    // taken first).
     auto fail = [&](int err) {
-        ::unlink(temporary.c_str());
+        if (!temporary.empty())
+            ::unlink(temporary.c_str());
         if (err == EEXIST && mode == WriteMode::NoReplace)
             throw FileExistsError("Cannot write file \"" + path + "\": a file of that name exists");
         throw FileError("Cannot write file \"" + path + "\": " + reasonOf(err));
@@ -292,6 +352,30 @@ void WriteFileAtomically(const std::string& path, std::initializer_list<ByteSpan
         fail(err);
     if (::fsync(fd.get()) != 0)
         fail(errno);
+    if (unnamed) {
+        if (const int err = injected(FileStep::Rename, path))
+            fail(err);
+        if (mode == WriteMode::NoReplace) {
+            // The complete file appears under its name in one step, and
+            // never over a file of that name.
+            if (const int err = linkUnnamed(fd.get(), path))
+                fail(err);
+            if (!fd.close()) {
+                const int err = errno;
+                ::unlink(path.c_str());
+                fail(err);
+            }
+            return;
+        }
+        // A confirmed replacement: linked under a name of its own first,
+        // then renamed over the target.
+        temporary = linkUnderTemporaryName(fd.get(), path);
+        if (!fd.close())
+            fail(errno);
+        if (::rename(temporary.c_str(), path.c_str()) != 0)
+            fail(errno);
+        return;
+    }
     if (!fd.close())
         fail(errno);
     if (const int err = injected(FileStep::Rename, path))

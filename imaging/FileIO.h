@@ -2,11 +2,16 @@
 //
 // Every file the program writes (images, defaults.ini, default_mask.bmp, a
 // JPEG with its source's EXIF head) goes through WriteFileAtomically: the
-// bytes go to a temporary file of a name of its own beside the target
-// ("<target>.<six random characters>.part", created exclusively, so two
-// writers of one target never share a temporary file), are flushed to disk
-// and the temporary file is renamed into place only when complete. A failed
-// write leaves no temporary file and the target as it was.
+// bytes go to an unnamed file in the target's folder (O_TMPFILE), are
+// flushed to disk and only then is the file given a name: linked into place
+// where no file may be replaced (linkat never replaces), or linked under a
+// temporary name of its own and renamed over the target where the user
+// confirmed a replacement. A process killed while writing thus leaves
+// nothing under any name. Where the file system offers no unnamed files the
+// bytes go to a named temporary file beside the target ("<target>.<six
+// random characters>.part", created exclusively, so two writers never share
+// one), renamed into place when complete. A failed write leaves no
+// temporary file and the target as it was.
 #pragma once
 
 #include <cstddef>
@@ -139,10 +144,11 @@ inline constexpr const char* kTemporarySuffix = ".part";
 enum class FileStep {
     OpenRead, // opening a file for reading
     Read,     // one read call
-    Create,   // creating the temporary file
+    CreateUnnamed, // creating the unnamed file (failing it makes the writer use a named one)
+    Create,   // creating the temporary file (the unnamed or the named one)
     Write,    // one write call to the temporary file
     Sync,     // flushing the temporary file to disk (and closing it)
-    Rename,   // putting the temporary file in place
+    Rename,   // putting the temporary file in place (linking or renaming)
 };
 
 // A test hook consulted before each step. `path` is the file the step serves

@@ -178,4 +178,25 @@ TEST_F(HostileCli, FifoAsSettingsOrMask_IsAUsageErrorWithoutBlocking)
     EXPECT_TRUE(outFiles().empty());
 }
 
+// A run whose every write fails leaves no folder of its own making behind
+// (however deep); a folder that was there before stays.
+TEST_F(HostileCli, EveryWriteFailed_RemovesTheOutputFolderItMade)
+{
+    const std::string a = photo("a.jpg", 64, 48);
+    ts::ChildRun made;
+    ts::ChildRun existing;
+    fs::create_directories(folder.path() / "there");
+    {
+        lumivane::test_support::FileSizeLimit limit(1000);
+        made = ts::RunProgram(LUMIVANE_CLI, {"--settings", file("defaults.ini"), "--mask", file("mask.bmp"),
+                                             "--quality", "bmp", "--out", file("new/deeper/"), a});
+        existing = ts::RunProgram(LUMIVANE_CLI, {"--settings", file("defaults.ini"), "--mask", file("mask.bmp"),
+                                                 "--quality", "bmp", "--out", file("there"), a});
+    }
+    EXPECT_EQ(made.status, 1) << made.err;
+    EXPECT_FALSE(fs::exists(folder.path() / "new")) << made.err;
+    EXPECT_EQ(existing.status, 1) << existing.err;
+    EXPECT_TRUE(fs::is_directory(folder.path() / "there"));
+}
+
 } // namespace
