@@ -33,10 +33,13 @@ constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
 std::atomic<bool> stopRequested{false};
+// The second Ctrl-C: the photographs being read are abandoned as well.
+std::atomic<bool> abandonRequested{false};
 
 extern "C" void onStopSignal(int)
 {
-    stopRequested.store(true);
+    if (stopRequested.exchange(true))
+        abandonRequested.store(true);
 }
 
 void installStopHandlers()
@@ -302,6 +305,7 @@ int run(const CliOptions& o)
                          (ec ? ": " + ec.message() : std::string(": a file of that name is in the way")));
     settings.folder = o.outDir;
     settings.tick = SystemTickCount();
+    settings.abandon = &abandonRequested;
 
     const int jobs = o.jobs > 0 ? o.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
     const bool terminal = ::isatty(STDERR_FILENO) == 1;

@@ -103,6 +103,10 @@ bool decodePhotograph(const std::string& path, Bitmap24& into, BatchPhotoResult&
             return false;
         }
         return true;
+    } catch (const DecodeStoppedError& e) {
+        result.outcome = Outcome::NotDone;
+        result.reason = e.what();
+        return false;
     } catch (const std::exception& e) {
         result.outcome = Outcome::Unreadable;
         result.reason = e.what();
@@ -137,6 +141,7 @@ public:
         // and handed to the first worker. A streamed JPEG opens with its
         // header; anything else is decoded whole, while the mask may still
         // be loading.
+        const ScopedDecodeStop abandon(settings_.abandon);
         Opened first;
         std::size_t firstIndex = 0;
         levels_ = settings_.levels.value_or(HotspotLevels{});
@@ -226,6 +231,10 @@ private:
             jpeg.LoadFromFile(photos_[i], into.fileBytes);
             into.reader = std::make_unique<JpegRowReader>(jpeg);
             return true;
+        } catch (const DecodeStoppedError& e) {
+            results_[i].outcome = Outcome::NotDone;
+            results_[i].reason = e.what();
+            return false;
         } catch (const std::exception& e) {
             results_[i].outcome = Outcome::Unreadable;
             results_[i].reason = e.what();
@@ -239,6 +248,8 @@ private:
         // photograph to the next. Streaming workers save on their own
         // thread; a single worker lets the pipeline use a second thread on
         // the decoded photograph instead.
+        // Decodes started on this worker may be abandoned.
+        const ScopedDecodeStop abandon(settings_.abandon);
         Opened opened;
         SavePipeline pipeline(stream_ ? 2 : 0);
         if (first) {
@@ -312,6 +323,8 @@ private:
                                       TransplantResult::NotApplicable};
                 return pipeline.SaveCorrectedJpeg(reader, job.mask, job.region, job.damping, job.targets,
                                                   settings_.crop, settings_.quality, photos_[i], job.target, observe);
+            } catch (const DecodeStoppedError&) {
+                throw;
             } catch (const std::exception& e) {
                 if (reader.Failed())
                     throw UnreadablePhoto(e.what());
@@ -364,6 +377,9 @@ private:
             result.outcome = Outcome::Written;
         } catch (const UnreadablePhoto& e) {
             result.outcome = Outcome::Unreadable;
+            result.reason = e.what();
+        } catch (const DecodeStoppedError& e) {
+            result.outcome = Outcome::NotDone;
             result.reason = e.what();
         } catch (const std::exception& e) {
             result.outcome = Outcome::WriteFailed;

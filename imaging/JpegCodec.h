@@ -8,6 +8,7 @@
 #include "Bitmap24.h"
 #include "FileIO.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -21,6 +22,8 @@ namespace lumivane {
 class JpegError : public std::runtime_error {
 public:
     explicit JpegError(int code);
+    // A refusal of the program's own, in its own words.
+    JpegError(int code, const std::string& message);
     int Code() const { return code_; }
 
 private:
@@ -39,6 +42,42 @@ public:
 private:
     std::size_t pos_ = 0; // the first byte not yet walked
     bool entropy_ = false; // inside a scan's entropy-coded data
+};
+
+// The most scans a JPEG may have: libjpeg's own progressive script writes
+// 10, the sample photographs have at most 10; a file that repeats one scan
+// thousands of times is refused instead of decoded for minutes.
+inline constexpr int kMaxJpegScans = 100;
+// The most 8 x 8 blocks decoded over all scans of one file (each scan
+// counts the blocks of the components it holds), as a multiple of the
+// picture's blocks: libjpeg's own script decodes about 5 times the blocks of
+// a colour picture, so an honest file stays far below, while a file that
+// repeats scans is refused after about three honest decodes' work.
+inline constexpr std::uint64_t kMaxJpegBlockVisitsPerBlock = 16;
+
+// Why a decode was left early on the program's own account.
+enum class DecodeLimit { None, Stopped, TooManyScans, TooMuchWork };
+
+// A decode abandoned from outside (see ScopedDecodeStop): nothing of it may
+// be used.
+class DecodeStoppedError : public std::runtime_error {
+public:
+    DecodeStoppedError();
+};
+
+// While the object lives, every JPEG decode started on this thread (a
+// TJPEGImage decode or a JpegRowReader made here, wherever its rows are read
+// later) checks `stop` at every row of blocks and raises DecodeStoppedError
+// soon after it becomes true.
+class ScopedDecodeStop {
+public:
+    explicit ScopedDecodeStop(const std::atomic<bool>* stop);
+    ~ScopedDecodeStop();
+    ScopedDecodeStop(const ScopedDecodeStop&) = delete;
+    ScopedDecodeStop& operator=(const ScopedDecodeStop&) = delete;
+
+private:
+    const std::atomic<bool>* earlier_;
 };
 
 class TJPEGImage {
@@ -108,6 +147,9 @@ public:
     int Width() const { return width_; }
     int Height() const { return height_; }
     int RowsRead() const { return rowsRead_; }
+    // Scans libjpeg has begun reading so far (all of a progressive file's
+    // once the reader is made; 1 for a baseline file).
+    int ScansRead() const;
 
     // The next `count` rows into out + i * stride, width * 3 bytes of blue,
     // green, red each; rows libjpeg never delivers are white. Raises
