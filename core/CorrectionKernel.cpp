@@ -1,16 +1,19 @@
 #include "CorrectionKernel.h"
 
+#include "ExactCorrection.h"
+#include "KeptTables.h"
 #include "TextFormat.h"
 
 #include <algorithm>
+#include <array>
 #include <bitset>
 #include <charconv>
 #include <climits>
 #include <cstring>
 #include <cmath>
-#include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -55,11 +58,12 @@ struct Span {
     bool empty() const { return x0 > x1 || y0 > y1; }
 };
 
-Span spanFor(int photoWidth, int photoHeight, const Bitmap24& mask, const CorrectionRegion& r, float damping)
+Span spanFor(int photoWidth, int photoHeight, const Bitmap24& mask, const CorrectionRegion& r, float damping,
+             CorrectionMethod method = CorrectionMethod::Additive)
 {
     // The sliders give 0.01 .. 25.01; zero or less would divide 0 by 0 for
-    // black pixels.
-    if (!(damping > 0) || !std::isfinite(damping))
+    // black pixels. The exact method has no damping.
+    if (method == CorrectionMethod::Additive && (!(damping > 0) || !std::isfinite(damping)))
         throw std::invalid_argument("Correction damping must be a positive finite number");
     if (r.px < 0 || r.py < 0 || r.mx < 0 || r.my < 0 || r.left < 0 || r.right < 0 || r.top < 0 ||
         r.bottom < 0)
@@ -169,53 +173,9 @@ bool sameDamping(float a, float b)
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-class TableCache {
-public:
-    // The table for `damping` with the columns of every target ready.
-    std::shared_ptr<const DampingTable> acquire(float damping, const int* targets, int count)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::shared_ptr<DampingTable> table;
-        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-            if (sameDamping((*it)->damping, damping)) {
-                table = *it;
-                entries_.erase(it);
-                break;
-            }
-        }
-        if (!table) {
-            // Recycle the least recently used table when nobody else holds
-            // it: its pages are already mapped.
-            if (entries_.size() >= kKeptDampings && entries_.back().use_count() == 1) {
-                table = entries_.back();
-                entries_.pop_back();
-            } else {
-                table = std::make_shared<DampingTable>();
-            }
-            table->reset(damping);
-        }
-        entries_.push_front(table);
-        while (entries_.size() > kKeptDampings)
-            entries_.pop_back();
-        for (int i = 0; i < count; ++i)
-            table->buildColumns(targets[i] - 255, targets[i]);
-        return table;
-    }
-
-    void clear()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        entries_.clear();
-    }
-
-private:
-    std::mutex mutex_;
-    std::list<std::shared_ptr<DampingTable>> entries_;
-};
-
-TableCache& tableCache()
+KeptTables<DampingTable>& tableCache()
 {
-    static TableCache cache;
+    static KeptTables<DampingTable> cache(kKeptDampings);
     return cache;
 }
 
@@ -259,7 +219,13 @@ struct ChannelTables {
             if (fitsSharedTable(t))
                 shared[sharedCount++] = t;
         if (sharedCount > 0)
-            table = tableCache().acquire(damping, shared, sharedCount);
+            table = tableCache().acquire(
+                [&](const DampingTable& kept) { return sameDamping(kept.damping, damping); },
+                [&](DampingTable& fresh) { fresh.reset(damping); },
+                [&](DampingTable& ready) {
+                    for (int i = 0; i < sharedCount; ++i)
+                        ready.buildColumns(shared[i] - 255, shared[i]);
+                });
         const int channelTargets[3] = {targets.b, targets.g, targets.r};
         for (int c = 0; c < 3; ++c) {
             if (fitsSharedTable(channelTargets[c])) {
@@ -315,6 +281,32 @@ void correctRows(std::uint8_t* photo, std::size_t photoStride, const std::uint8_
                    baseG, baseR);
 }
 
+// Runs band(i) for i = 0 .. n - 1, band 0 on the calling thread, the others
+// on threads of their own (or on the calling thread when none can be had),
+// all finished before returning.
+template <typename Band>
+void runBands(int n, const Band& band)
+{
+    if (n == 1) {
+        band(0);
+        return;
+    }
+    std::vector<std::thread> workers;
+    workers.reserve(std::size_t(n - 1));
+    int started = 1;
+    try {
+        for (; started < n; ++started)
+            workers.emplace_back(band, started);
+    } catch (const std::system_error&) {
+        // No more threads to be had: the calling thread does the rest.
+    }
+    for (int i = started; i < n; ++i)
+        band(i);
+    band(0);
+    for (auto& w : workers)
+        w.join();
+}
+
 int threadCountFor(int requested, long long rows, long long pixels)
 {
     int n = requested;
@@ -327,6 +319,19 @@ int threadCountFor(int requested, long long rows, long long pixels)
     }
     n = std::min(n, 64);
     return int(std::max<long long>(1, std::min<long long>(n, rows)));
+}
+
+// The plain loop: fn(photo pixel, mask pixel) over the span, rows top to
+// bottom and columns left to right.
+template <typename Fn>
+void forEachPixel(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region, const Span& s, const Fn& fn)
+{
+    for (long long y = s.y0; y <= s.y1; ++y) {
+        std::uint8_t* prow = photo.scanLine(int(y + region.py));
+        const std::uint8_t* mrow = mask.scanLine(int(y + region.my));
+        for (long long x = s.x0; x <= s.x1; ++x)
+            fn(prow + std::size_t(x + region.px) * 3, mrow + std::size_t(x + region.mx) * 3);
+    }
 }
 
 } // namespace
@@ -349,23 +354,15 @@ std::uint8_t CorrectChannelReference(std::uint8_t v, std::uint8_t m, int target,
 void ApplyCorrectionReference(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
                               float damping, const CorrectionTargets& targets)
 {
-    const Span s = spanFor(photo.width(), photo.height(), mask, region, damping);
-    if (s.empty())
-        return;
-    for (long long y = s.y0; y <= s.y1; ++y) {
-        std::uint8_t* prow = photo.scanLine(int(y + region.py));
-        const std::uint8_t* mrow = mask.scanLine(int(y + region.my));
-        for (long long x = s.x0; x <= s.x1; ++x) {
-            std::uint8_t* p = prow + std::size_t(x + region.px) * 3;
-            const std::uint8_t* m = mrow + std::size_t(x + region.mx) * 3;
-            const std::uint8_t b = CorrectChannelReference(p[0], m[0], targets.b, damping);
-            const std::uint8_t g = CorrectChannelReference(p[1], m[1], targets.g, damping);
-            const std::uint8_t r = CorrectChannelReference(p[2], m[2], targets.r, damping);
-            p[0] = b;
-            p[1] = g;
-            p[2] = r;
-        }
-    }
+    forEachPixel(photo, mask, region, spanFor(photo.width(), photo.height(), mask, region, damping),
+                 [&](std::uint8_t* p, const std::uint8_t* m) {
+                     const std::uint8_t b = CorrectChannelReference(p[0], m[0], targets.b, damping);
+                     const std::uint8_t g = CorrectChannelReference(p[1], m[1], targets.g, damping);
+                     const std::uint8_t r = CorrectChannelReference(p[2], m[2], targets.r, damping);
+                     p[0] = b;
+                     p[1] = g;
+                     p[2] = r;
+                 });
 }
 
 void ApplyCorrection(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
@@ -387,54 +384,102 @@ void ApplyCorrection(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegi
     // With the photograph as its own mask, pixels depend on pixels corrected
     // before them; only the top-to-bottom order gives the plain loop's result.
     const int n = &photo == &mask ? 1 : threadCountFor(threads, rows, rows * columns);
-    auto band = [&](int i) {
+    runBands(n, [&](int i) {
         const long long first = rows * i / n;
         const long long last = rows * (i + 1) / n - 1;
         correctRows(photoStart, photo.rowBytes(), maskStart, mask.rowBytes(), first, last, columns,
                     bases[0], bases[1], bases[2]);
-    };
-    if (n == 1) {
-        band(0);
-        return;
-    }
-    std::vector<std::thread> workers;
-    workers.reserve(std::size_t(n - 1));
-    int started = 1;
-    try {
-        for (; started < n; ++started)
-            workers.emplace_back(band, started);
-    } catch (const std::system_error&) {
-        // No more threads to be had: the calling thread does the rest.
-    }
-    for (int i = started; i < n; ++i)
-        band(i);
-    band(0);
-    for (auto& w : workers)
-        w.join();
+    });
 }
 
-struct CorrectionPass::Tables : ChannelTables {
-    using ChannelTables::ChannelTables;
+void ApplyCorrectionReference(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
+                              float damping, const CorrectionTargets& targets, CorrectionMode mode)
+{
+    if (mode.method == CorrectionMethod::Additive) {
+        ApplyCorrectionReference(photo, mask, region, damping, targets);
+        return;
+    }
+    forEachPixel(photo, mask, region, spanFor(photo.width(), photo.height(), mask, region, damping, mode.method),
+                 [&](std::uint8_t* p, const std::uint8_t* m) {
+                     const std::array<std::uint8_t, 3> out = ExactPixelReference(p, m, targets, mode.colour);
+                     std::memcpy(p, out.data(), 3);
+                 });
+}
+
+void ApplyCorrection(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region, float damping,
+                     const CorrectionTargets& targets, CorrectionMode mode, int threads)
+{
+    if (mode.method == CorrectionMethod::Additive) {
+        ApplyCorrection(photo, mask, region, damping, targets, threads);
+        return;
+    }
+    const Span s = spanFor(photo.width(), photo.height(), mask, region, damping, mode.method);
+    if (s.empty())
+        return;
+    const ExactKernel kernel(targets, mode.colour);
+    const long long rows = s.y1 - s.y0 + 1;
+    const long long columns = s.x1 - s.x0 + 1;
+    // As above: a photograph that is its own mask is done top to bottom.
+    const int n = &photo == &mask ? 1 : threadCountFor(threads, rows, rows * columns);
+    runBands(n, [&](int i) {
+        for (long long row = s.y0 + rows * i / n; row < s.y0 + rows * (i + 1) / n; ++row) {
+            std::uint8_t* p = photo.scanLine(int(row + region.py)) + std::size_t(s.x0 + region.px) * 3;
+            const std::uint8_t* m = mask.scanLine(int(row + region.my)) + std::size_t(s.x0 + region.mx) * 3;
+            kernel.CorrectRun(p, m, p, columns);
+        }
+    });
+}
+
+// What a pass applies: the additive tables, or the exact kernel (whose
+// fall-off-and-colour tables are used through the same lookup runs).
+struct CorrectionPass::Tables {
+    std::optional<ChannelTables> additive;
+    std::unique_ptr<ExactKernel> exact;
+    const std::uint8_t* bases[3] = {};
+
+    Tables(float damping, const CorrectionTargets& targets, CorrectionMode mode)
+    {
+        if (mode.method == CorrectionMethod::Additive) {
+            additive.emplace(damping, targets);
+            std::copy(additive->bases, additive->bases + 3, bases);
+            return;
+        }
+        exact = std::make_unique<ExactKernel>(targets, mode.colour);
+        for (int c = 0; c < 3; ++c)
+            bases[c] = exact->TableBase(c);
+    }
 };
 
 CorrectionPass::CorrectionPass(const Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
                                float damping, const CorrectionTargets& targets)
-    : CorrectionPass(photo.width(), photo.height(), mask, region, damping, targets)
+    : CorrectionPass(photo, mask, region, damping, targets, CorrectionMode{})
+{
+}
+
+CorrectionPass::CorrectionPass(int photoWidth, int photoHeight, const Bitmap24& mask, const CorrectionRegion& region,
+                               float damping, const CorrectionTargets& targets)
+    : CorrectionPass(photoWidth, photoHeight, mask, region, damping, targets, CorrectionMode{})
+{
+}
+
+CorrectionPass::CorrectionPass(const Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
+                               float damping, const CorrectionTargets& targets, CorrectionMode mode)
+    : CorrectionPass(photo.width(), photo.height(), mask, region, damping, targets, mode)
 {
     photo_ = &photo;
 }
 
 CorrectionPass::CorrectionPass(int photoWidth, int photoHeight, const Bitmap24& mask, const CorrectionRegion& region,
-                               float damping, const CorrectionTargets& targets)
+                               float damping, const CorrectionTargets& targets, CorrectionMode mode)
     : photoWidth_(photoWidth), photoHeight_(photoHeight), mask_(mask), region_(region)
 {
-    const Span s = spanFor(photoWidth, photoHeight, mask, region, damping);
+    const Span s = spanFor(photoWidth, photoHeight, mask, region, damping, mode.method);
     if (!s.empty()) {
         x0_ = s.x0;
         x1_ = s.x1;
         y0_ = s.y0;
         y1_ = s.y1;
-        tables_ = std::make_unique<Tables>(damping, targets);
+        tables_ = std::make_unique<Tables>(damping, targets, mode);
     }
 }
 
@@ -475,8 +520,12 @@ void CorrectionPass::CorrectRowsInto(const Rect& window, const std::uint8_t* row
         std::memcpy(dst, src + std::size_t(window.left) * 3, std::size_t(c0 - window.left) * 3);
         const std::uint8_t* maskPixels = mask_.data() + std::size_t(regionRow + region_.my) * mask_.rowBytes() +
                                          std::size_t(c0 - region_.px + region_.mx) * 3;
-        correctRunInto(src + std::size_t(c0) * 3, maskPixels, dst + std::size_t(c0 - window.left) * 3,
-                       c1 - c0 + 1, tables_->bases[0], tables_->bases[1], tables_->bases[2]);
+        if (tables_->bases[0])
+            correctRunInto(src + std::size_t(c0) * 3, maskPixels, dst + std::size_t(c0 - window.left) * 3,
+                           c1 - c0 + 1, tables_->bases[0], tables_->bases[1], tables_->bases[2]);
+        else
+            tables_->exact->CorrectRun(src + std::size_t(c0) * 3, maskPixels, dst + std::size_t(c0 - window.left) * 3,
+                                       c1 - c0 + 1);
         std::memcpy(dst + std::size_t(c1 + 1 - window.left) * 3, src + std::size_t(c1 + 1) * 3,
                     std::size_t(window.right - 1 - c1) * 3);
     }
@@ -485,6 +534,7 @@ void CorrectionPass::CorrectRowsInto(const Rect& window, const std::uint8_t* row
 void ClearCorrectionTables()
 {
     tableCache().clear();
+    ClearExactTables();
 }
 
 namespace detail {

@@ -1,11 +1,15 @@
-// The vignetting correction: every channel value v of the photograph becomes
-// clamp(v + Round(v / (v + Damping) * (T - m)), 0, 255), where m is the
-// mask's value at that pixel and T the channel's target level. Also the
+// The vignetting correction. The additive method: every channel value v of
+// the photograph becomes clamp(v + Round(v / (v + Damping) * (T - m)), 0,
+// 255), where m is the mask's value at that pixel and T the channel's
+// target level. The exact method divides by the mask in linear light
+// (ExactCorrection.h); functions without a CorrectionMode mean the additive
+// method. Also the
 // geometry that places the mask against the photograph for the preview and
 // for the full-size pass, and the parsing of the crop fields.
 #pragma once
 
 #include "Bitmap24.h"
+#include "CorrectionMethod.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -51,6 +55,10 @@ std::uint8_t CorrectChannelReference(std::uint8_t v, std::uint8_t m, int target,
 // that is not a positive finite number.
 void ApplyCorrectionReference(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
                               float damping, const CorrectionTargets& targets);
+// The same loop in the given mode: the exact method takes each pixel through
+// ExactPixelReference and ignores the damping (it is then not checked).
+void ApplyCorrectionReference(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
+                              float damping, const CorrectionTargets& targets, CorrectionMode mode);
 
 // The same result byte for byte, through one lookup per byte: for each
 // channel target a 256 x 256 table of exact results, indexed by (v, m).
@@ -61,6 +69,12 @@ void ApplyCorrectionReference(Bitmap24& photo, const Bitmap24& mask, const Corre
 // returning.
 void ApplyCorrection(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
                      float damping, const CorrectionTargets& targets, int threads = 0);
+// The same in the given mode. The additive mode gives exactly the bytes of
+// the function above; the exact method ignores the damping and gives the
+// bytes of ApplyCorrectionReference in that mode (tables keyed by the target
+// for fall-off and colour, a gain per pixel for the other two options).
+void ApplyCorrection(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region, float damping,
+                     const CorrectionTargets& targets, CorrectionMode mode, int threads = 0);
 
 // The correction of one photograph against one mask, prepared once (region,
 // tables) and then applied to any rectangle of the photograph, the result
@@ -79,6 +93,12 @@ public:
     // CorrectRowsInto as they are decoded; it never holds the photograph.
     CorrectionPass(int photoWidth, int photoHeight, const Bitmap24& mask, const CorrectionRegion& region,
                    float damping, const CorrectionTargets& targets);
+    // The same in the given mode (the ones above are additive); the exact
+    // method ignores the damping.
+    CorrectionPass(const Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region, float damping,
+                   const CorrectionTargets& targets, CorrectionMode mode);
+    CorrectionPass(int photoWidth, int photoHeight, const Bitmap24& mask, const CorrectionRegion& region,
+                   float damping, const CorrectionTargets& targets, CorrectionMode mode);
     ~CorrectionPass();
     CorrectionPass(const CorrectionPass&) = delete;
     CorrectionPass& operator=(const CorrectionPass&) = delete;
@@ -107,8 +127,8 @@ private:
     std::unique_ptr<Tables> tables_;
 };
 
-// Drops the tables kept between calls (for measuring the cost of a first
-// call; the results do not depend on it).
+// Drops the tables kept between calls, of both methods (for measuring the
+// cost of a first call; the results do not depend on it).
 void ClearCorrectionTables();
 
 namespace detail {

@@ -1,4 +1,5 @@
 #include "CorrectionKernel.h"
+#include "TestOracles.h"
 
 #include <gtest/gtest.h>
 
@@ -19,17 +20,6 @@ std::uint8_t& byteAt(Bitmap24& bmp, int x, int y, int channel)
     return bmp.scanLine(y)[3 * x + channel];
 }
 
-// A deterministic pseudo-random bitmap.
-Bitmap24 noiseBitmap(int w, int h, std::uint32_t seed)
-{
-    Bitmap24 bmp(w, h);
-    std::uint32_t s = seed;
-    for (std::size_t i = 0; i < bmp.byteCount(); ++i) {
-        s = s * 1664525u + 1013904223u;
-        bmp.data()[i] = std::uint8_t(s >> 24);
-    }
-    return bmp;
-}
 
 TEST(Damping, FallsFrom25_01To0_01WithStrength)
 {
@@ -214,8 +204,8 @@ TEST(CorrectionKernel, TableKernelMatchesReferenceLoopOnBitmaps)
     };
     std::uint32_t seed = 1;
     for (const Case& c : cases) {
-        const Bitmap24 original = noiseBitmap(c.photoW, c.photoH, seed++);
-        const Bitmap24 mask = noiseBitmap(c.maskW, c.maskH, seed++);
+        const Bitmap24 original = NoiseBitmap(c.photoW, c.photoH, seed++);
+        const Bitmap24 mask = NoiseBitmap(c.maskW, c.maskH, seed++);
         Bitmap24 reference = original;
         Bitmap24 fast = original;
         const float damping = DampingForStrength(c.strength);
@@ -229,7 +219,7 @@ TEST(CorrectionKernel, MaskThatIsThePhotographGivesThePlainLoopResult)
 {
     const CorrectionRegion regions[] = {{}, {3, 2, 0, 0, 0, 0, 0, 0}, {0, 0, 4, 1, 0, 0, 0, 0}};
     for (const CorrectionRegion& region : regions) {
-        Bitmap24 reference = noiseBitmap(600, 500, 77);
+        Bitmap24 reference = NoiseBitmap(600, 500, 77);
         Bitmap24 fast = reference;
         ApplyCorrectionReference(reference, reference, region, 5.0f, {200, 100, 50});
         ApplyCorrection(fast, fast, region, 5.0f, {200, 100, 50}, 4);
@@ -239,8 +229,8 @@ TEST(CorrectionKernel, MaskThatIsThePhotographGivesThePlainLoopResult)
 
 TEST(CorrectionKernel, ResultsDoNotDependOnTablesKeptFromEarlierCalls)
 {
-    const Bitmap24 original = noiseBitmap(120, 90, 5);
-    const Bitmap24 mask = noiseBitmap(120, 90, 6);
+    const Bitmap24 original = NoiseBitmap(120, 90, 5);
+    const Bitmap24 mask = NoiseBitmap(120, 90, 6);
     // More damping values than are kept, in an order that recycles tables,
     // with targets that need different columns each time.
     const int strengths[] = {10, 20, 30, 40, 50, 60, 10, 20, 60, 10};
@@ -282,7 +272,7 @@ TEST(CorrectionKernel, DampingThatIsNotPositiveAndFiniteThrows)
 TEST(CorrectionKernel, EmptyBitmapsAreLeftAlone)
 {
     Bitmap24 empty;
-    Bitmap24 photo = noiseBitmap(5, 5, 3);
+    Bitmap24 photo = NoiseBitmap(5, 5, 3);
     const Bitmap24 before = photo;
     ApplyCorrection(empty, photo, {}, 1.0f, {200, 200, 200});
     ApplyCorrection(photo, empty, {}, 1.0f, {200, 200, 200});

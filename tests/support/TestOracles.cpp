@@ -137,6 +137,17 @@ TransplantResult CopyExif(const std::string& sourceFile, const std::string& outP
     return result;
 }
 
+Bitmap24 NoiseBitmap(int width, int height, std::uint32_t seed)
+{
+    Bitmap24 bmp(width, height);
+    std::uint32_t s = seed;
+    for (std::size_t i = 0; i < bmp.byteCount(); ++i) {
+        s = s * 1664525u + 1013904223u;
+        bmp.data()[i] = std::uint8_t(s >> 24);
+    }
+    return bmp;
+}
+
 Bitmap24 CropBitmap(const Bitmap24& source, int left, int top, int right, int bottom)
 {
     const long long w = static_cast<long long>(source.width()) - left - right;

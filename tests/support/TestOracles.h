@@ -7,6 +7,7 @@
 #include "CorrectionKernel.h"
 #include "ExifTransplant.h"
 
+#include <cstdint>
 #include <string>
 
 namespace lumivane {
@@ -21,6 +22,10 @@ namespace lumivane {
 // when there is neither a head to copy nor a section to carry. Raises
 // FileError.
 TransplantResult CopyExif(const std::string& sourceFile, const std::string& outPath);
+
+// A deterministic pseudo-random bitmap: every byte from a linear
+// congruential sequence started at `seed`.
+Bitmap24 NoiseBitmap(int width, int height, std::uint32_t seed);
 
 // The (W - left - right) x (H - top - bottom) rectangle of `source` starting
 // at column left, row top. Throws std::invalid_argument when a margin is

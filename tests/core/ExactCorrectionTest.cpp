@@ -1,0 +1,317 @@
+// The exact correction (division by the mask in linear light) against a
+// formula written out here from the sRGB transfer function, independently of
+// the kernel's code, and the kernel's paths against each other.
+#include "CorrectionKernel.h"
+#include "TestOracles.h"
+#include "ExactCorrection.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+namespace lumivane {
+namespace {
+
+// --- The oracle: IEC 61966-2-1 written out, gains in the plain form. -------
+
+double oracleLinear(double code)
+{
+    if (code <= 0)
+        return 0;
+    const double c = code / 255.0;
+    if (c <= 0.04045)
+        return c / 12.92;
+    return std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+int oracleCode(double linear)
+{
+    linear = std::min(std::max(linear, 0.0), 1.0);
+    const double encoded = linear <= 0.0031308 ? linear * 12.92 : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+    return int(std::nearbyint(encoded * 255.0));
+}
+
+// Channels blue, green, red as in the bitmaps.
+std::array<int, 3> oraclePixel(const std::array<int, 3>& v, const std::array<int, 3>& m,
+                               const std::array<int, 3>& t, ColourOption colour)
+{
+    auto luma = [](const std::array<double, 3>& bgr) { return 0.0722 * bgr[0] + 0.7152 * bgr[1] + 0.2126 * bgr[2]; };
+    std::array<double, 3> lm{}, lt{};
+    for (int c = 0; c < 3; ++c) {
+        lm[c] = oracleLinear(m[c]);
+        lt[c] = oracleLinear(t[c]);
+    }
+    const double ym = luma(lm), yt = luma(lt);
+    std::array<int, 3> out{};
+    for (int c = 0; c < 3; ++c) {
+        double gain = 0;
+        switch (colour) {
+        case ColourOption::FalloffAndColour:
+            gain = m[c] == 0 ? 16.0 : lt[c] / lm[c];
+            break;
+        case ColourOption::FalloffOnly:
+            gain = ym == 0 ? 16.0 : yt / ym;
+            break;
+        case ColourOption::ColourOnly:
+            gain = m[c] == 0 ? 16.0 : (lt[c] / lm[c]) / (yt / ym);
+            break;
+        }
+        gain = std::min(gain, 16.0);
+        out[c] = t[c] <= 0 ? 0 : oracleCode(oracleLinear(v[c]) * gain);
+    }
+    return out;
+}
+
+const ColourOption kOptions[] = {ColourOption::FalloffAndColour, ColourOption::FalloffOnly,
+                                 ColourOption::ColourOnly};
+
+std::string optionName(ColourOption colour)
+{
+    return std::string(ColourOptionName(colour));
+}
+
+
+// Every photograph code in every channel (three different orders so the
+// channels differ) against rows of mask pixels: grey, tinted, black, nearly
+// black, white; through the table kernel, the pass and the plain loop.
+TEST(ExactCorrection, EveryCodeAtSeveralMasksAndTargetsMatchesTheFormula)
+{
+    const std::array<int, 3> masks[] = {{208, 208, 208}, {0, 0, 0},       {0, 120, 200},  {1, 1, 1},
+                                        {255, 255, 255}, {13, 200, 90},   {180, 190, 170}, {3, 250, 250},
+                                        {60, 60, 61},    {254, 128, 2}};
+    const CorrectionTargets targets[] = {{208, 208, 208}, {255, 255, 255}, {1, 1, 1},     {230, 215, 190},
+                                         {280, 300, 260}, {60, 120, 250},  {0, 200, -5}, {-3, -3, 0},
+                                         {1000, 20, 100}};
+    const int rows = int(std::size(masks));
+    Bitmap24 photo(256, rows), mask(256, rows);
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < 256; ++x) {
+            std::uint8_t* p = photo.scanLine(y) + 3 * x;
+            p[0] = std::uint8_t(x);
+            p[1] = std::uint8_t(255 - x);
+            p[2] = std::uint8_t(x * 37 + y);
+            for (int c = 0; c < 3; ++c)
+                mask.scanLine(y)[3 * x + c] = std::uint8_t(masks[y][c]);
+        }
+    for (const ColourOption colour : kOptions)
+        for (const CorrectionTargets& t : targets) {
+            SCOPED_TRACE(optionName(colour) + " targets " + std::to_string(t.r) + "," + std::to_string(t.g) + "," +
+                         std::to_string(t.b));
+            const CorrectionMode mode{CorrectionMethod::Exact, colour};
+            Bitmap24 fast = photo, plain = photo, rowsOut = photo;
+            ApplyCorrection(fast, mask, {}, 1.0f, t, mode);
+            ApplyCorrectionReference(plain, mask, {}, 1.0f, t, mode);
+            const CorrectionPass pass(256, rows, mask, {}, 1.0f, t, mode);
+            pass.CorrectRowsInto(Rect{0, 0, 256, rows}, photo.data(), std::ptrdiff_t(photo.rowBytes()),
+                                 rowsOut.data(), std::ptrdiff_t(rowsOut.rowBytes()));
+            int mismatches = 0;
+            for (int y = 0; y < rows; ++y)
+                for (int x = 0; x < 256; ++x) {
+                    const std::uint8_t* p = photo.scanLine(y) + 3 * x;
+                    const std::array<int, 3> expected =
+                        oraclePixel({p[0], p[1], p[2]}, masks[y], {t.b, t.g, t.r}, colour);
+                    for (int c = 0; c < 3; ++c) {
+                        const int want = expected[c];
+                        if (fast.scanLine(y)[3 * x + c] != want || plain.scanLine(y)[3 * x + c] != want ||
+                            rowsOut.scanLine(y)[3 * x + c] != want) {
+                            if (++mismatches <= 5)
+                                ADD_FAILURE() << "v=" << int(p[c]) << " m=" << masks[y][c] << " channel " << c
+                                              << ": want " << want << ", table "
+                                              << int(fast.scanLine(y)[3 * x + c]) << ", plain "
+                                              << int(plain.scanLine(y)[3 * x + c]) << ", rows "
+                                              << int(rowsOut.scanLine(y)[3 * x + c]);
+                        }
+                    }
+                }
+            EXPECT_EQ(mismatches, 0);
+        }
+}
+
+// Worked values: the transfer function's known points and the cap.
+TEST(ExactCorrection, TransferFunctionAndCapAtKnownPoints)
+{
+    EXPECT_EQ(LinearOfCode(0), 0.0);
+    EXPECT_DOUBLE_EQ(LinearOfCode(255), 1.0);
+    EXPECT_NEAR(LinearOfCode(208), 0.631, 0.0005); // an evenly lit grey card
+    EXPECT_NEAR(LinearOfCode(10), 10 / 255.0 / 12.92, 1e-15);
+    // Above 255 the curve continues: ((T / 255 + 0.055) / 1.055)^2.4.
+    EXPECT_NEAR(LinearOfCode(300), std::pow((300 / 255.0 + 0.055) / 1.055, 2.4), 1e-12);
+    EXPECT_GT(LinearOfCode(300), 1.0);
+    for (int code = 0; code < 256; ++code)
+        EXPECT_EQ(CodeOfLinear(LinearOfCode(code)), code);
+    EXPECT_EQ(CodeOfLinear(-1.0), 0);
+    EXPECT_EQ(CodeOfLinear(7.0), 255);
+
+    // A mask code of 1 under a target of 255 asks for a gain of about 3300:
+    // every option holds it at 16, and a mask of 0 gets 16 outright.
+    const CorrectionTargets white{255, 255, 255};
+    const std::uint8_t dim[3] = {1, 1, 1}, black[3] = {0, 0, 0};
+    for (const ColourOption colour : {ColourOption::FalloffAndColour, ColourOption::FalloffOnly}) {
+        SCOPED_TRACE(optionName(colour));
+        for (double g : ExactGains(dim, white, colour))
+            EXPECT_EQ(g, kExactMaxGain);
+        for (double g : ExactGains(black, white, colour))
+            EXPECT_EQ(g, kExactMaxGain);
+    }
+    // Colour only: a channel of 0 in an otherwise bright mask gets the cap;
+    // the others get Y(m) / lin(m_c) under a white target, the blue hole
+    // taking its share out of the mask's luminance.
+    const std::uint8_t holed[3] = {0, 200, 200};
+    const std::array<double, 3> colourGains = ExactGains(holed, white, ColourOption::ColourOnly);
+    EXPECT_EQ(colourGains[0], kExactMaxGain);
+    EXPECT_NEAR(colourGains[1], 0.7152 + 0.2126, 1e-12);
+    EXPECT_NEAR(colourGains[2], 0.7152 + 0.2126, 1e-12);
+    // Within the cap the gain is the plain ratio.
+    const std::uint8_t card[3] = {104, 104, 104};
+    EXPECT_NEAR(ExactGains(card, {208, 208, 208}, ColourOption::FalloffAndColour)[1],
+                LinearOfCode(208) / LinearOfCode(104), 1e-12);
+    // Capped pixel: v = 10 under a black mask becomes 16 x lin(10).
+    const std::uint8_t v10[3] = {10, 10, 10};
+    EXPECT_EQ(ExactPixelReference(v10, black, {200, 200, 200}, ColourOption::FalloffAndColour)[0],
+              oracleCode(16 * oracleLinear(10)));
+    EXPECT_EQ(oracleCode(16 * oracleLinear(10)), 62); // 255 (1.055 (16 x 0.0030353)^(1/2.4) - 0.055) = 62.25
+}
+
+// A target of 0 or less is black whatever the mask, the cap included, in
+// every option; the other channels are corrected as usual.
+TEST(ExactCorrection, TargetOfZeroOrLessGivesBlack)
+{
+    const std::uint8_t white[3] = {255, 255, 255};
+    const std::uint8_t masks[][3] = {{0, 0, 0}, {128, 128, 128}, {255, 255, 255}, {0, 90, 255}};
+    for (const ColourOption colour : kOptions)
+        for (const auto& m : masks) {
+            SCOPED_TRACE(optionName(colour) + " mask " + std::to_string(m[0]) + "," + std::to_string(m[1]));
+            const std::array<std::uint8_t, 3> out = ExactPixelReference(white, m, {200, 0, -40}, colour);
+            EXPECT_EQ(out[0], 0); // blue, target -40
+            EXPECT_EQ(out[1], 0); // green, target 0
+            EXPECT_GT(out[2], 0); // red, target 200
+            const std::array<std::uint8_t, 3> dark = ExactPixelReference(white, m, {-1, -1, -1}, colour);
+            EXPECT_EQ(dark, (std::array<std::uint8_t, 3>{0, 0, 0}));
+        }
+}
+
+// What each option is for, on a photograph of the flat field itself under a
+// tinted light: both removes fall-off and tint (the target comes back), fall-
+// off only keeps the photograph's tint, colour only keeps the fall-off.
+TEST(ExactCorrection, ColourOptionsRemoveWhatTheyName)
+{
+    // Blue-ish flat field, dimmer in the corner than at the centre.
+    const std::uint8_t centre[3] = {220, 200, 180};
+    const std::uint8_t corner[3] = {150, 130, 110};
+    const CorrectionTargets targets{180, 200, 220}; // r, g, b: the centre's levels
+
+    const auto both = ExactPixelReference(corner, corner, targets, ColourOption::FalloffAndColour);
+    EXPECT_EQ(both, (std::array<std::uint8_t, 3>{220, 200, 180}));
+
+    // Fall-off only: one gain, so the channels keep their ratios in linear
+    // light, and the corner's luminance is lifted to the centre's.
+    const auto falloff = ExactPixelReference(corner, corner, targets, ColourOption::FalloffOnly);
+    const double gain = LinearOfCode(falloff[1]) / LinearOfCode(corner[1]);
+    for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(LinearOfCode(falloff[c]) / LinearOfCode(corner[c]), gain, 0.02 * gain) << c;
+    auto luma = [](const auto& bgr) {
+        return 0.0722 * LinearOfCode(bgr[0]) + 0.7152 * LinearOfCode(bgr[1]) + 0.2126 * LinearOfCode(bgr[2]);
+    };
+    EXPECT_NEAR(luma(falloff), luma(centre), 0.005);
+
+    // Colour only: a grey flat field leaves the photograph as it is, and the
+    // tinted corner keeps its luminance but turns grey.
+    const std::uint8_t grey[3] = {120, 120, 120};
+    const std::uint8_t photo[3] = {30, 140, 250};
+    EXPECT_EQ(ExactPixelReference(photo, grey, {200, 200, 200}, ColourOption::ColourOnly),
+              (std::array<std::uint8_t, 3>{30, 140, 250}));
+    const auto colour = ExactPixelReference(corner, corner, {200, 200, 200}, ColourOption::ColourOnly);
+    EXPECT_NEAR(colour[0], colour[1], 1);
+    EXPECT_NEAR(colour[2], colour[1], 1);
+    EXPECT_NEAR(luma(colour), luma(corner), 0.005);
+}
+
+// The additive mode through the new entry points gives today's bytes.
+TEST(ExactCorrection, AdditiveModeGivesTheAdditiveBytes)
+{
+    const Bitmap24 photo = NoiseBitmap(300, 200, 3), mask = NoiseBitmap(300, 200, 4);
+    const CorrectionRegion region{5, 0, 0, 7, 1, 2, 3, 4};
+    const CorrectionTargets targets{210, 190, 170};
+    const float damping = DampingForStrength(35);
+    Bitmap24 before = photo, viaMode = photo, reference = photo;
+    ApplyCorrection(before, mask, region, damping, targets);
+    ApplyCorrection(viaMode, mask, region, damping, targets, CorrectionMode{}, 2);
+    ApplyCorrectionReference(reference, mask, region, damping, targets, CorrectionMode{});
+    EXPECT_TRUE(viaMode == before);
+    EXPECT_TRUE(reference == before);
+    Bitmap24 passOut(300, 200);
+    const CorrectionPass pass(photo, mask, region, damping, targets, CorrectionMode{});
+    pass.CorrectInto(Rect{0, 0, 300, 200}, passOut.data(), std::ptrdiff_t(passOut.rowBytes()));
+    EXPECT_TRUE(passOut == before);
+    // The additive method still refuses a damping that is not positive.
+    EXPECT_THROW(ApplyCorrection(viaMode, mask, region, 0.0f, targets, CorrectionMode{}), std::invalid_argument);
+}
+
+// Regions, threads and bands: the fast paths against the plain loop, with
+// tables kept from earlier calls (more targets than are kept, then a
+// cleared cache); the damping, which the exact method ignores, may be
+// anything.
+TEST(ExactCorrection, KernelPassAndPlainLoopAgreeOnBitmaps)
+{
+    struct Case {
+        int photoW, photoH, maskW, maskH;
+        CorrectionRegion region;
+        CorrectionTargets targets;
+        int threads;
+        float damping;
+    };
+    const Case cases[] = {
+        {289, 216, 289, 216, {}, {200, 190, 180}, 0, 0.0f},
+        {289, 216, 289, 216, {7, 0, 0, 3, 2, 5, 1, 4}, {255, 0, 128}, 0, -3.0f},
+        {640, 480, 640, 480, {0, 12, 9, 0, 0, 0, 0, 0}, {280, -25, 17}, 3, 5.0f},
+        {600, 500, 600, 500, {}, {230, 231, 232}, 2, 5.0f},
+        {50, 40, 60, 55, {20, 10, 0, 0, 0, 0, 0, 0}, {200, 200, 200}, 2, 1.0f},
+        {80, 60, 40, 30, {0, 0, 5, 5, 0, 0, 0, 0}, {100, 150, 250}, 0, 1.0f},
+        {64, 64, 64, 64, {}, {900, -600, 511}, 1, 1.0f},
+        {64, 64, 64, 64, {}, {201, 202, 203}, 1, 1.0f},
+        {64, 64, 64, 64, {}, {204, 205, 206}, 1, 1.0f},
+        {64, 64, 64, 64, {}, {200, 190, 180}, 1, 1.0f},
+    };
+    std::uint32_t seed = 10;
+    int index = 0;
+    for (const ColourOption colour : kOptions)
+        for (const Case& c : cases) {
+            SCOPED_TRACE(optionName(colour) + " case " + std::to_string(index % int(std::size(cases))));
+            if (++index == 8)
+                ClearCorrectionTables();
+            const CorrectionMode mode{CorrectionMethod::Exact, colour};
+            const Bitmap24 original = NoiseBitmap(c.photoW, c.photoH, seed++);
+            const Bitmap24 mask = NoiseBitmap(c.maskW, c.maskH, seed++);
+            Bitmap24 reference = original, fast = original;
+            ApplyCorrectionReference(reference, mask, c.region, c.damping, c.targets, mode);
+            ApplyCorrection(fast, mask, c.region, c.damping, c.targets, mode, c.threads);
+            EXPECT_TRUE(fast == reference);
+            // The pass, in two bands (the lower one first) into other storage.
+            Bitmap24 banded(c.photoW, c.photoH);
+            const CorrectionPass pass(original, mask, c.region, c.damping, c.targets, mode);
+            const int split = c.photoH / 3;
+            pass.CorrectInto(Rect{0, split, c.photoW, c.photoH}, banded.scanLine(split),
+                             std::ptrdiff_t(banded.rowBytes()));
+            pass.CorrectInto(Rect{0, 0, c.photoW, split}, banded.scanLine(0), std::ptrdiff_t(banded.rowBytes()));
+            EXPECT_TRUE(banded == reference);
+        }
+}
+
+TEST(ExactCorrection, MaskThatIsThePhotographGivesThePlainLoopResult)
+{
+    for (const ColourOption colour : kOptions) {
+        const CorrectionMode mode{CorrectionMethod::Exact, colour};
+        Bitmap24 reference = NoiseBitmap(300, 200, 9);
+        Bitmap24 fast = reference;
+        ApplyCorrectionReference(reference, reference, {2, 1, 0, 0, 0, 0, 0, 0}, 1.0f, {200, 100, 50}, mode);
+        ApplyCorrection(fast, fast, {2, 1, 0, 0, 0, 0, 0, 0}, 1.0f, {200, 100, 50}, mode, 4);
+        EXPECT_TRUE(fast == reference) << optionName(colour);
+    }
+}
+
+} // namespace
+} // namespace lumivane
