@@ -144,11 +144,11 @@ inline constexpr const char* kTemporarySuffix = ".part";
 enum class FileStep {
     OpenRead, // opening a file for reading
     Read,     // one read call
-    CreateUnnamed, // creating the unnamed file (failing it makes the writer use a named one)
     Create,   // creating the temporary file (the unnamed or the named one)
     Write,    // one write call to the temporary file
     Sync,     // flushing the temporary file to disk (and closing it)
     Rename,   // putting the temporary file in place (linking or renaming)
+    CreateUnnamed, // creating the unnamed file (failing it makes the writer use a named one)
 };
 
 // A test hook consulted before each step. `path` is the file the step serves
