@@ -1,5 +1,6 @@
 // Program start: the command line, the application, the main window and the
 // message loop.
+#include "MemoryBudget.h"
 #include "PlatformServices.h"
 #include "SettingsLocation.h"
 #include "StartArguments.h"
@@ -8,6 +9,7 @@
 
 #include <QApplication>
 #include <QTimer>
+
 #include <csignal>
 #include <iostream>
 #include <string>
@@ -51,6 +53,13 @@ int main(int argc, char** argv)
         return 0;
     if (start.action == lumivane::StartArguments::Action::UsageError) {
         std::cerr << "lumivane: " << start.error << "\nTry 'lumivane --help'.\n";
+        return kExitUsage;
+    }
+    // A malformed memory limit stops the program before anything is read.
+    try {
+        lumivane::MemoryBudgetBytes();
+    } catch (const lumivane::MemoryLimitSettingError& e) {
+        std::cerr << "lumivane: " << e.what() << "\n";
         return kExitUsage;
     }
 

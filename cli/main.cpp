@@ -5,6 +5,7 @@
 #include "ImageFile.h"
 #include "MaskFolder.h"
 #include "MaskQuality.h"
+#include "MemoryBudget.h"
 #include "Naming.h"
 #include "Settings.h"
 #include "SettingsLocation.h"
@@ -142,6 +143,12 @@ private:
 
 int run(const CliOptions& o)
 {
+    // A malformed memory limit stops the program before anything is read.
+    try {
+        MemoryBudgetBytes();
+    } catch (const MemoryLimitSettingError& e) {
+        throw UsageError(e.what());
+    }
     // Settings: the stored sliders, default mask and hotspot.
     // The window's defaults.ini unless another is named.
     const std::string settingsPath = o.settingsFile.empty()

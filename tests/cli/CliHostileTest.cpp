@@ -199,4 +199,16 @@ TEST_F(HostileCli, EveryWriteFailed_RemovesTheOutputFolderItMade)
     EXPECT_TRUE(fs::is_directory(folder.path() / "there"));
 }
 
+// A memory limit that is no positive whole number stops the program with a
+// usage error naming the variable; nothing is written.
+TEST_F(HostileCli, MalformedMemoryLimit_IsAUsageErrorNamingIt)
+{
+    const ts::ChildRun r = run({photo("a.jpg")}, {"LUMIVANE_MEMORY_LIMIT_MIB=64MB"});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("LUMIVANE_MEMORY_LIMIT_MIB=\"64MB\" is not a positive whole number of mebibytes"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(folder.path() / "out"));
+}
+
 } // namespace
