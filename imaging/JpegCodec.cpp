@@ -96,6 +96,16 @@ void watchProgress(j_common_ptr common)
         leaveDecode(common, watch, DecodeLimit::TooMuchWork);
 }
 
+// libjpeg's own text for the error it raised last, e.g. "JPEG: Not a JPEG
+// file: starts with 0x42 0x4d" (its message number alone tells a user
+// nothing).
+JpegError jpegErrorOf(j_common_ptr cinfo)
+{
+    char text[JMSG_LENGTH_MAX] = {};
+    (*cinfo->err->format_message)(cinfo, text);
+    return JpegError(cinfo->err->msg_code, std::string("JPEG: ") + text);
+}
+
 // Owns a decompressor; the struct starts zeroed so destroying it is safe
 // even if creation itself failed.
 struct Decompressor {
@@ -137,7 +147,7 @@ struct Decompressor {
     case DecodeLimit::None:
         break;
     }
-    throw JpegError(d.err.pub.msg_code);
+    throw jpegErrorOf(reinterpret_cast<j_common_ptr>(const_cast<jpeg_decompress_struct*>(&d.cinfo)));
 }
 
 // Owns a compressor and the growing output buffer of its destination.
@@ -355,7 +365,7 @@ void encodeInto(Compressor& c, const Bitmap24& image, int quality)
     if (!c.buffer)
         throw std::bad_alloc();
     if (!encodeGuarded(c, image, quality))
-        throw JpegError(c.err.pub.msg_code);
+        throw jpegErrorOf(reinterpret_cast<j_common_ptr>(&c.cinfo));
 }
 
 } // namespace
@@ -489,7 +499,7 @@ JpegBandEncoder::JpegBandEncoder(int width, int height, int quality, std::vector
     state_->out = &out;
     if (!startBandGuarded(*state_, width, height, quality)) {
         state_->failed = true;
-        throw JpegError(state_->err.pub.msg_code);
+        throw jpegErrorOf(reinterpret_cast<j_common_ptr>(&state_->cinfo));
     }
 }
 
@@ -508,7 +518,7 @@ void JpegBandEncoder::WriteRows(const std::uint8_t* const* rows, int count)
     auto* pointers = const_cast<JSAMPARRAY>(rows);
     if (!writeBandGuarded(*state_, pointers, JDIMENSION(count))) {
         state_->failed = true;
-        throw JpegError(state_->err.pub.msg_code);
+        throw jpegErrorOf(reinterpret_cast<j_common_ptr>(&state_->cinfo));
     }
     rowsWritten_ += count;
 }
@@ -522,7 +532,7 @@ std::vector<std::uint8_t>& JpegBandEncoder::Finish()
                                std::to_string(height_) + " rows written");
     if (!finishBandGuarded(*state_)) {
         state_->failed = true;
-        throw JpegError(state_->err.pub.msg_code);
+        throw jpegErrorOf(reinterpret_cast<j_common_ptr>(&state_->cinfo));
     }
     state_->finished = true;
     state_->out->resize(state_->used);

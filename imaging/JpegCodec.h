@@ -17,8 +17,9 @@
 
 namespace lumivane {
 
-// A file or stream that libjpeg refused. The message is "JPEG error #<n>"
-// with libjpeg's message code, as the user sees it.
+// A file or stream that libjpeg refused. The message is libjpeg's own text
+// ("JPEG: Bogus marker length"), or the program's own refusal; Code() is
+// libjpeg's message number.
 class JpegError : public std::runtime_error {
 public:
     explicit JpegError(int code);
