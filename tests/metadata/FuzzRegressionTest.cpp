@@ -62,6 +62,7 @@ INSTANTIATE_TEST_SUITE_P(Fuzz, FuzzRegressions,
                                            FindingFolder{"bmp", fuzz::RunBmp},
                                            FindingFolder{"jpegdecode", fuzz::RunJpegDecode},
                                            FindingFolder{"tiffread", fuzz::RunTiffRead},
+                                           FindingFolder{"photofile", fuzz::RunPhotoFile},
                                            FindingFolder{"settings", fuzz::RunSettings},
                                            FindingFolder{"maskfile", fuzz::RunMaskSettings}),
                          [](const ::testing::TestParamInfo<FindingFolder>& info) {
