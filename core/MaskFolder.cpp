@@ -26,8 +26,22 @@ std::string trimmed(const std::string& text)
     return text.substr(begin, end - begin);
 }
 
-// Makers write the same name with different case and padding over the
-// years; compare ignoring both.
+// A camera or lens name from its stored bytes. Makers pad these values to
+// a fixed length with NULs or blanks, differently from one firmware to the
+// next, and display texts show each NUL as "."; the name is the stored text
+// up to its first NUL without the blanks around it, any other control
+// character shown as "." as in every display text.
+std::string storedName(const std::string& stored)
+{
+    std::string name = trimmed(stored.substr(0, stored.find('\0')));
+    for (char& c : name)
+        if ((unsigned char)c < 32)
+            c = '.';
+    return name;
+}
+
+// Makers write the same name with different case over the years; compare
+// ignoring it.
 bool sameName(const std::string& a, const std::string& b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -68,9 +82,11 @@ CameraFacts ReadCameraFacts(const std::string& path)
         if (!metadata.ReadMetadata(path) || !metadata.exif)
             return facts;
         const TImageInfo& exif = *metadata.exif;
-        facts.make = trimmed(exif.make);
-        facts.model = trimmed(exif.model);
-        facts.lens = trimmed(exif.lensModel);
+        // Make and model from the tag list's stored bytes: the reader's own
+        // make and model are display texts, padding included.
+        facts.make = storedName(exif.TagByKey("Make").rawBytes);
+        facts.model = storedName(exif.TagByKey("Model").rawBytes);
+        facts.lens = storedName(exif.lensModel);
         facts.fNumber = positive(exif.TagNumber("FNumber"));
         facts.focalLength = positive(exif.TagNumber("FocalLength"));
     } catch (const std::exception&) {

@@ -194,13 +194,15 @@ bool TImageMetadata::ReadMetadata(const std::string& name)
     try {
         readStatus = "Not an EXIF file";
         const std::string extension = LowerCase(fs::path(name).extension().string());
-        if (extension == ".jpg" || extension == ".jpeg" || extension == ".jpe") {
-            if (LoadJpeg(name))
-                readStatus = "<none>";
-        } else if (extension == ".tif" || extension == ".tiff" || extension == ".nef") {
-            if (LoadTiff(name))
-                readStatus = "<none>";
-        }
+        bool completed = false;
+        if (extension == ".jpg" || extension == ".jpeg" || extension == ".jpe")
+            completed = LoadJpeg(name);
+        else if (extension == ".tif" || extension == ".tiff" || extension == ".nef")
+            completed = LoadTiff(name);
+        // A completed read says "<none>", unless its maker note could not be
+        // read whole: callers are told of the first fault met there.
+        if (completed)
+            readStatus = exif && !exif->makerNoteError.empty() ? exif->makerNoteError : "<none>";
     } catch (const std::exception&) {
         readStatus = "Illegal Exif construction";
     }
@@ -512,9 +514,11 @@ void TImageInfo::WalkDirectory(int64_t start, int64_t base, DirectoryKind kind, 
             exifVersion = raw.substr(0, 6);
             break;
         case kTagLensModel:
-            // Not in the tag tables (so not listed), but mask matching needs it.
+            // Not in the tag tables (so not listed), but mask matching needs
+            // it: the stored text up to its first NUL, so that padding does
+            // not turn into the "." of display texts.
             if (type == uint16_t(TiffType::Ascii))
-                lensModel = text.substr(0, 64);
+                lensModel = raw.substr(0, std::min<std::size_t>(raw.find('\0'), 64));
             break;
         case kTagSubIfds:
         case kTagExifOffset:

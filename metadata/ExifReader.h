@@ -137,13 +137,17 @@ public:
     std::string exifVersion;      // raw bytes of tag 0x9000, at most 6
     std::string make;             // text of tag 0x010F, at most 32 characters
     std::string model;            // text of tag 0x0110, at most 40 characters
-    std::string lensModel;        // text of tag 0xA434, at most 64 characters (not in the tag list)
+    std::string lensModel;        // tag 0xA434 up to its first NUL, at most 64 bytes (not in the tag list)
     int height = 0;               // tag 0x0101 or 0xA003
     int width = 0;                // tag 0x0100 or 0xA002
     Bytes makerNoteBytes;         // raw bytes of tag 0x927C
     int makerNotePos = 0;         // their position in buffer
     bool fromTiff = false;
     std::string comment;          // trimmed user comment (tag 0x9286)
+    // The first fault met while walking the maker note ("Error Detected = "
+    // and what went wrong), empty while there was none. Kept apart from the
+    // owner's readStatus, which a completed read sets to "<none>" otherwise.
+    std::string makerNoteError;
     std::set<std::pair<int64_t, int64_t>> visited;  // (base, start) of directories walked
 
     // Reads the directory at start (offsets + base = positions) and, through
@@ -166,7 +170,9 @@ public:
     void Derive35mm();
 
     // The maker-note walk (unit MakerNotes): reads the directory at C + 1 of
-    // note with the given table; A and B as the maker table gives them.
+    // note with the given table; A and B as the maker table gives them. An
+    // entry whose value cannot be read is left out and the walk goes on; the
+    // first such fault is kept in makerNoteError and the owner's readStatus.
     void WalkMakerDirectory(const Bytes& note, const TTagEntry* table, int tableCount, int A,
                             int B, int C);
 
@@ -185,6 +191,9 @@ public:
 
 private:
     void Grow();
+    // Names and formats one maker-note value with its table row and appends it.
+    void AppendMakerEntry(const Bytes& raw, int tag, int type, const TTagEntry* table,
+                          int tableCount);
     void ChargeValueBytes(int64_t count);
 
     int depth_ = 0;

@@ -503,18 +503,48 @@ std::string CanonCustomFunctionsText(const std::string& text, TImageInfo& reader
 
 }  // namespace makernote
 
+namespace {
+
+// The byte order the note's directory is read in. A note normally shares the
+// order of its EXIF block, but some cameras write theirs in the other order
+// (a little-endian Canon note inside big-endian EXIF). Read in the wrong
+// order, a small entry count turns into one whose entries could not fit in
+// the note; only then, and only when the other order gives a count that
+// fits, is the other order taken.
+bool NoteByteOrder(const Bytes& note, int64_t directory, bool exifBigEndian)
+{
+    const ByteReader reader(note, exifBigEndian);
+    if (!reader.Contains(directory, 2))
+        return exifBigEndian;  // the walk itself reports the missing count
+    const auto fits = [&](int64_t entryCount) {
+        // The count and the 12-byte entries, from the directory's position on.
+        return 2 + 12 * entryCount <= reader.Size() - directory + 1;
+    };
+    const uint16_t count = reader.Read16(directory);
+    const uint16_t swapped = uint16_t(count << 8 | count >> 8);
+    return !fits(count) && fits(swapped) ? !exifBigEndian : exifBigEndian;
+}
+
+}  // namespace
+
 void TImageInfo::WalkMakerDirectory(const Bytes& note, const TTagEntry* table, int tableCount,
                                     int A, int B, int C)
 {
-    // 16- and 32-bit reads index the note while it is walked; the EXIF bytes
-    // come back in every case, faults included.
+    // 16- and 32-bit reads index the note while it is walked, in the note's
+    // own byte order; the EXIF bytes and order come back in every case,
+    // faults included.
     Bytes exifBuffer = std::move(buffer);
     buffer = note;
-    struct RestoreBuffer {
+    struct Restore {
         TImageInfo& reader;
-        Bytes& saved;
-        ~RestoreBuffer() { reader.buffer = std::move(saved); }
-    } restore{*this, exifBuffer};
+        Bytes& savedBuffer;
+        bool savedOrder;
+        ~Restore()
+        {
+            reader.buffer = std::move(savedBuffer);
+            reader.bigEndian = savedOrder;
+        }
+    } restore{*this, exifBuffer, bigEndian};
 
     // Values that lie outside the note are taken from the owner's EXIF
     // bytes; without an owner those are the bytes this reader held.
@@ -522,13 +552,26 @@ void TImageInfo::WalkMakerDirectory(const Bytes& note, const TTagEntry* table, i
         ? owner->exifSection->bytes
         : exifBuffer;
 
+    // The first fault of the file's maker note names it in the status; an
+    // entry that cannot be read is left out and the walk goes on with the
+    // next one, since the entries that follow are often sound.
+    const auto report = [this](const std::string& message) {
+        if (!makerNoteError.empty())
+            return;
+        makerNoteError = "Error Detected = " + message;
+        SetStatus(makerNoteError);
+    };
+
     try {
-        const ByteReader noteReader(buffer, bigEndian);
-        const ByteReader exifReader(exifBytes, bigEndian);
         const int64_t directory = int64_t(C) + 1;
         const int64_t delta = directory - B + 1;
+        bigEndian = NoteByteOrder(buffer, directory, bigEndian);
+        const ByteReader noteReader(buffer, bigEndian);
+        const ByteReader exifReader(exifBytes, bigEndian);
         const int entryCount = noteReader.Read16(directory);
         for (int i = 0; i < entryCount; ++i) {
+            // An entry the note does not hold ends the walk: none after it
+            // can be there either.
             const int64_t p = directory + 2 + 12 * int64_t(i);
             const int tag = noteReader.Read16(p);
             const int type = noteReader.Read16(p + 2);
@@ -542,64 +585,78 @@ void TImageInfo::WalkMakerDirectory(const Bytes& note, const TTagEntry* table, i
                 valuePos = delta + offset;
             }
 
-            Bytes raw;
-            if (valuePos >= 1 && noteReader.Size() >= valuePos + byteCount) {
-                raw = noteReader.Copy(valuePos, byteCount);
-            } else {
-                const int64_t fallbackPos = int64_t(A) + offset;
-                enforce(exifReader.Contains(fallbackPos, byteCount),
-                        "Maker note value outside the EXIF data");
-                raw = exifReader.Copy(fallbackPos, byteCount);
-            }
-
-            const TTagEntry* row = nullptr;
-            for (int r = 0; r < tableCount; ++r) {
-                if (table[r].tagNumber == tag) {
-                    row = &table[r];
-                    break;
-                }
-            }
-            const std::string name = row != nullptr ? row->label : std::string("Unknown");
-            if (UpperAscii(name) == "SKIP")
+            // The value is read from the note when all its bytes lie in it
+            // (one ending on the note's last byte included), else at A +
+            // offset of the EXIF bytes.
+            const bool inNote = noteReader.Contains(valuePos, byteCount);
+            const ByteReader& source = inNote ? noteReader : exifReader;
+            const int64_t sourcePos = inNote ? valuePos : int64_t(A) + offset;
+            if (!source.Contains(sourcePos, byteCount)) {
+                report("Maker note value outside the EXIF data");
                 continue;
-
-            std::string text;
-            if (type == int(TiffType::Ascii)) {
-                text = Quoted(raw.substr(0, raw.find('\0')));
-            } else if (type == int(TiffType::Undefined)) {
-                text = Quoted(raw);
-            } else {
-                try {
-                    text = FormatValue(raw, type, row != nullptr ? row->valueNames : std::string(),
-                                       row != nullptr ? row->formatText : std::string(), bigEndian);
-                } catch (...) {
-                    text = Quoted(raw);
-                }
             }
+            // Counted against the reader's budget before copying: crafted
+            // notes whose entries all span the whole data end here.
+            ChargeValueBytes(byteCount);
 
-            const bool formatted = row != nullptr && row->formatter != nullptr;
-            const std::string shown = formatted ? row->formatter(text, *this) : CleanText(text);
-
-            if (row != nullptr) {
-                try {
-                    TTagEntry entry = *row;
-                    entry.origin = 1;
-                    // The Canon formatters store their parts as separate values;
-                    // their own entry keeps the list itself.
-                    entry.text = IsCanonFormatter(row->formatter) ? text : shown;
-                    entry.rawBytes = raw;
-                    entry.byteCount = int32_t(raw.size());
-                    entry.valueType = uint16_t(type);
-                    AppendTag(entry);
-                } catch (...) {
-                    // A value that cannot be stored is left out.
-                }
+            try {
+                const Bytes raw = source.Copy(sourcePos, byteCount);
+                AppendMakerEntry(raw, tag, type, table, tableCount);
+            } catch (const std::exception& error) {
+                report(error.what());
             }
         }
     } catch (const std::exception& error) {
-        SetStatus(std::string("Error Detected = ") + error.what());
+        report(error.what());
     } catch (...) {
-        SetStatus("Error Detected = unknown error");
+        report("unknown error");
+    }
+}
+
+void TImageInfo::AppendMakerEntry(const Bytes& raw, int tag, int type, const TTagEntry* table,
+                                  int tableCount)
+{
+    const TTagEntry* row = nullptr;
+    for (int r = 0; r < tableCount; ++r) {
+        if (table[r].tagNumber == tag) {
+            row = &table[r];
+            break;
+        }
+    }
+    const std::string name = row != nullptr ? row->label : std::string("Unknown");
+    if (UpperAscii(name) == "SKIP")
+        return;
+
+    std::string text;
+    if (type == int(TiffType::Ascii)) {
+        text = Quoted(raw.substr(0, raw.find('\0')));
+    } else if (type == int(TiffType::Undefined)) {
+        text = Quoted(raw);
+    } else {
+        try {
+            text = FormatValue(raw, type, row != nullptr ? row->valueNames : std::string(),
+                               row != nullptr ? row->formatText : std::string(), bigEndian);
+        } catch (...) {
+            text = Quoted(raw);
+        }
+    }
+
+    const bool formatted = row != nullptr && row->formatter != nullptr;
+    const std::string shown = formatted ? row->formatter(text, *this) : CleanText(text);
+    if (row == nullptr)
+        return;
+    try {
+        TTagEntry entry = *row;
+        entry.origin = 1;
+        // The Canon formatters store their parts as separate values; their
+        // own entry keeps the list itself.
+        entry.text = IsCanonFormatter(row->formatter) ? text : shown;
+        entry.rawBytes = raw;
+        entry.byteCount = int32_t(raw.size());
+        entry.valueType = uint16_t(type);
+        AppendTag(entry);
+    } catch (...) {
+        // A value that cannot be stored is left out.
     }
 }
 

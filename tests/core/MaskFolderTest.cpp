@@ -85,6 +85,10 @@ const PhotoRow kPhotos[] = {
      true, "c5d_f2.8_35.jpg"},
     {"make and model ignore case and padding", Camera("CANON  ", "canon eos 5d", 4, 50, "EF50mm f/1.4 USM"), true,
      "c5d_f4_50.jpg"},
+    {"NUL padding of make, model and lens",
+     Camera(std::string("Canon\0\0\0", 8), std::string("Canon EOS 5D\0\0\0\0", 16), 4, 50,
+            std::string("EF50mm f/1.4 USM\0\0\0\0", 20)),
+     true, "c5d_f4_50.jpg"},
     {"another camera", Camera("NIKON CORPORATION", "NIKON D700", 11, 85), true, "d700_f4_50.jpg"},
     {"camera without masks", Camera("PENTAX", "K-1", 4, 50), true, ""},
     {"photograph without an F-number", Camera("Canon", "Canon EOS 5D", 0, 50), true, ""},
@@ -149,6 +153,35 @@ TEST_F(MaskMatching, FactsComeFromTheExifHead)
     EXPECT_FALSE(ReadCameraFacts(folder_->file("missing.jpg")).Matchable());
     EXPECT_EQ(DescribeCamera(facts), "Canon Canon EOS 5D, F2.8, 35 mm");
     EXPECT_EQ(DescribeCamera(CameraFacts{}), "unknown camera");
+}
+
+TEST(MaskFacts, StoredNamesLoseTheirPadding)
+{
+    // Each value is stored as written here, followed by the one NUL that
+    // ends every ASCII value.
+    struct Row {
+        std::string stored;
+        const char* name;
+    } rows[] = {
+        {"Canon", "Canon"},
+        {std::string("Canon\0\0\0\0\0\0", 11), "Canon"},
+        {std::string("NIKON CORPORATION \0\0", 20), "NIKON CORPORATION"},
+        {std::string("  EOS 5D\0  ", 11), "EOS 5D"},
+        {std::string("EOS\0old firmware text", 22), "EOS"},
+        {"Tab\there", "Tab.here"},
+        {std::string("\0\0\0\0", 4), ""},
+    };
+    TempFolder dir("padding");
+    int n = 0;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(n);
+        const std::string path = dir.file("p" + std::to_string(n++) + ".jpg");
+        lumivane::testing::WriteCameraJpeg(path, flat(8, 8, 120), Camera(r.stored, r.stored, 4, 50, r.stored));
+        const CameraFacts facts = ReadCameraFacts(path);
+        EXPECT_EQ(facts.make, r.name);
+        EXPECT_EQ(facts.model, r.name);
+        EXPECT_EQ(facts.lens, r.name);
+    }
 }
 
 TEST(MaskDistance, StopsAndFocalRatios)

@@ -56,6 +56,8 @@ INSTANTIATE_TEST_SUITE_P(
         MakerValueCase{"ianare_Canon_DIGITAL_IXUS_400.jpg", "Focus Mode", "Single"},
         MakerValueCase{"ianare_Canon_DIGITAL_IXUS_400.jpg", "Easy Shoot", "Full Auto"},
         MakerValueCase{"ianare_canon-ixus.jpg", "Image Size", "Small"},
+        // The last value of the note, ending on its last byte.
+        MakerValueCase{"ianare_canon-ixus.jpg", "OwnerName", "\"Tom Rowan and Sarah Clifton\""},
         MakerValueCase{"mde_Issue_122.jpg", "White balance", "Auto"},
         // Nikon, third kind (lens range formatter) and first kind.
         MakerValueCase{"exiftool_NikonD2Hs.jpg", "LensInformation", "50.0-50.0(mm)  F1.8-F1.8"},
@@ -72,8 +74,14 @@ INSTANTIATE_TEST_SUITE_P(
         MakerValueCase{"mde_Casio_EX-S1.jpg", "ThumbnailDimensions", "320, 240"},
         MakerValueCase{"mde_Casio_EX-S1.jpg", "WhiteBalanceBias", "132, 76"},
         MakerValueCase{"mde_Casio_EX-S1.jpg", "WhiteBalance", "Flash"},
-        // Fujifilm (little-endian notes).
+        // ExifTool's HometownCity, the note's last value.
+        MakerValueCase{"exiftool_Casio2.jpg", "TimeZone", "\"New York\""},
+        // Fujifilm (little-endian notes); FlashStrength ends on the note's
+        // last byte (ExifTool's FlashExposureComp 0).
         MakerValueCase{"ianare_fujifilm-finepix40i.jpg", "PictureMode", "Portrait scene"},
+        MakerValueCase{"ianare_fujifilm-finepix40i.jpg", "FlashStrength", "0/10"},
+        MakerValueCase{"ianare_Fujifilm_FinePix_E500.jpg", "FlashStrength", "0/100"},
+        MakerValueCase{"exiftool_FujiFilm.jpg", "FlashStrength", "0/10"},
         MakerValueCase{"ianare_Fujifilm_FinePix_E500.jpg", "Macro", "On"},
         MakerValueCase{"mde_FujiFilm_FinePix6800Zoom.jpg", "BlurWarning", "Blur warning"},
         // Olympus, Seiko (Epson), Sanyo, Minolta.

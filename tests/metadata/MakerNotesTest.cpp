@@ -3,6 +3,7 @@
 #include "ExifReader.h"
 #include "MakerNotes.h"
 #include "MakerNotesTestSupport.h"
+#include "MetadataTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -448,20 +449,6 @@ TEST_F(MakerNoteTest, EntriesPastNoteEnd_EndWalkWithErrorStatus_KeepEarlierValue
     EXPECT_EQ(info->buffer, exif);
 }
 
-TEST_F(MakerNoteTest, ValueOutsideNoteAndExifBytes_EndsWalkWithErrorStatus)
-{
-    ByteWriter w;
-    w.U16(2);                                             // 0: two entries
-    w.Entry(0x0007, TiffType::Ascii, 16, 0x7FFFFF00);     // 2: FirmwareVersion far outside all data
-    w.ShortEntry(0x0008, 1, 5);                           // 14: ImageNumber, never reached
-    w.U32(0).Zeros(1);                                    // 26: next directory
-    Decode("Canon", w.bytes());
-    EXPECT_FALSE(Has("FirmwareVersion"));
-    EXPECT_FALSE(Has("ImageNumber"));
-    EXPECT_EQ(metadata.readStatus.rfind("Error Detected = ", 0), 0u) << metadata.readStatus;
-    EXPECT_EQ(info->buffer, exif);
-}
-
 TEST_F(MakerNoteTest, HugeCountTimesTypeSize_DoesNotOverflowIntoSmallRead)
 {
     ByteWriter w;
@@ -473,21 +460,150 @@ TEST_F(MakerNoteTest, HugeCountTimesTypeSize_DoesNotOverflowIntoSmallRead)
     EXPECT_EQ(metadata.readStatus.rfind("Error Detected = ", 0), 0u) << metadata.readStatus;
 }
 
-TEST_F(MakerNoteTest, ValueEndingOnLastNoteByte_IsTakenFromExifBytes)
+TEST_F(MakerNoteTest, Fujifilm_ValueEndingOnLastNoteByte_IsReadFromTheNote)
 {
-    // The note counts as too short unless it reaches past valuePos + bytes,
-    // so a value ending on its very last byte is read at A + offset of the
-    // EXIF bytes instead (A is 0 for Fujifilm, offsets count from the note).
-    ByteWriter w;
-    w.Text("FUJIFILM").U32(12);                   // 0: signature, directory at 12
-    w.U16(1);                                     // 12: one entry
-    w.Entry(0x1000, TiffType::Ascii, 6, 30);      // 14: Quality at byte 30
-    w.U32(0);                                     // 26: next directory
-    w.TextZ("FINE ");                             // 30: the note's last 6 bytes
+    // A value whose last byte is the note's last byte lies inside the note.
+    ByteWriter w;  // little-endian, inside a big-endian EXIF block
+    w.Text("FUJIFILM").U32(12);                       // 0: signature, directory at byte 12
+    w.U16(2);                                         // 12: two entries
+    w.Entry(0x1000, TiffType::Ascii, 8, 42);          // 14: Quality at byte 42
+    w.Entry(0x1011, TiffType::SRational, 1, 50);      // 26: FlashStrength at byte 50
+    w.U32(0);                                         // 38: next directory
+    w.Text("NORMAL ").Zeros(1);                       // 42: quality text
+    w.U32(0).U32(100);                                // 50: 0/100, the note's last 8 bytes
     exif.assign(512, '\0');
-    exif.replace(30 - 1, 6, std::string("EXIF!\0", 6));
-    Decode("FUJIFILM", w.bytes());
-    EXPECT_EQ(Text("Quality"), "\"EXIF!\"");
+    exif.replace(50 - 1, 8, "EXIFJUNK");              // what A + offset of the EXIF bytes holds
+    Decode("FUJIFILM", w.bytes(), true);
+    EXPECT_EQ(Text("FlashStrength"), "0/100");
+    EXPECT_EQ(Text("Quality"), "\"NORMAL \"");
+    EXPECT_EQ(metadata.readStatus, "<none>");
+}
+
+TEST_F(MakerNoteTest, CountOfManyEntriesSpanningTheWholeNote_EndsAtTheValueBudget)
+{
+    // Every entry claims the whole note: stored as they stand, 400 copies
+    // of it would cost far more memory than the file holds.
+    constexpr int kEntries = 400;
+    constexpr uint32_t kNoteBytes = 2 + 12 * kEntries + 4;
+    ByteWriter w;
+    w.U16(kEntries);                                                  // 0: 400 entries
+    for (int i = 0; i < kEntries; ++i)
+        w.Entry(0x0007, TiffType::Undefined, kNoteBytes, NoteOffset(0));  // 2 + 12 i: the whole note
+    w.U32(0);                                                         // 4802: next directory
+    Decode("Canon", w.bytes());
+    EXPECT_GT(info->tagCount, 0);
+    EXPECT_LT(info->tagCount, kEntries);
+    EXPECT_EQ(metadata.readStatus, "Error Detected = Directory values exceed the data");
+}
+
+// Canon notes in either byte order: the EXIF block's order is the parameter.
+class MakerNoteOrder : public MakerNoteTest, public ::testing::WithParamInterface<bool> {
+protected:
+    bool exifBigEndian() const { return GetParam(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(MakerNotes, MakerNoteOrder, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "MM" : "II"; });
+
+TEST_P(MakerNoteOrder, ValueEndingOnLastNoteByte_IsReadFromTheNote)
+{
+    ByteWriter w(exifBigEndian());
+    w.U16(1);                                              // 0: one entry
+    w.Entry(0x0009, TiffType::Ascii, 8, NoteOffset(18));   // 2: OwnerName at byte 18
+    w.U32(0);                                              // 14: next directory
+    w.TextZ("Rowan X");                                    // 18: the note's last 8 bytes
+    Decode("Canon", w.bytes(), exifBigEndian());
+    EXPECT_EQ(Text("OwnerName"), "\"Rowan X\"");
+    EXPECT_EQ(metadata.readStatus, "<none>");
+}
+
+// A directory whose middle entry points outside all the data.
+Bytes NoteWithBadMiddleEntry(bool bigEndian, uint32_t firstValueOffset)
+{
+    ByteWriter w(bigEndian);
+    w.U16(3);                                                   // 0: three entries
+    w.ShortEntry(0x0008, 1, 7);                                 // 2: ImageNumber 7
+    w.Entry(0x0007, TiffType::Ascii, 16, 0x7FFFFF00);           // 14: FirmwareVersion outside all data
+    w.Entry(0x0009, TiffType::Ascii, 8, firstValueOffset + 42); // 26: OwnerName at byte 42
+    w.U32(0);                                                   // 38: next directory
+    w.TextZ("Rowan X");                                         // 42: owner name
+    w.Zeros(1);                                                 // 50
+    return w.bytes();
+}
+
+TEST_P(MakerNoteOrder, EntryPointingOutsideTheData_IsSkipped_WalkGoesOnWithErrorStatus)
+{
+    Decode("Canon", NoteWithBadMiddleEntry(exifBigEndian(), NoteOffset(0)), exifBigEndian());
+    EXPECT_EQ(Text("ImageNumber"), "7");
+    EXPECT_FALSE(Has("FirmwareVersion"));
+    EXPECT_EQ(Text("OwnerName"), "\"Rowan X\"");
+    EXPECT_EQ(metadata.readStatus, "Error Detected = Maker note value outside the EXIF data");
+    EXPECT_EQ(info->makerNoteError, metadata.readStatus);
+    EXPECT_EQ(info->buffer, exif);
+}
+
+TEST_P(MakerNoteOrder, ReadMetadata_KeepsTheMakerNoteFault_OverLaterDirectoryFaults)
+{
+    using testutil::TiffWriter;
+    TiffWriter w(exifBigEndian());
+    w.header(8);
+    w.u16(3);                                          // 8: IFD0, three entries
+    w.entry(0x010F, int(TiffType::Ascii), 6, 50);      // 10: Make at 50
+    w.entry(0x8769, int(TiffType::Long), 1, 56);       // 22: ExifOffset 56
+    w.entry(0x8825, int(TiffType::Long), 1, 130);      // 34: GPSInfo 130
+    w.u32(0);                                          // 46: next directory
+    w.text(std::string("Canon\0", 6));                 // 50: make
+    w.u16(1);                                          // 56: EXIF directory, one entry
+    w.entry(0x927C, int(TiffType::Undefined), 50, 80); // 58: MakerNote, 50 bytes at 80
+    w.u32(0);                                          // 70: next directory
+    w.padTo(80).text(NoteWithBadMiddleEntry(exifBigEndian(), 80));  // 80: the note
+    w.u16(0x2000);                                     // 130: GPS directory claiming 8192 entries
+    w.u32(0);
+
+    const std::string file = testutil::Soi()
+        + testutil::Segment(0xE1, testutil::ExifPayload(w.bytes())) + testutil::ScanAndEnd();
+    TImageMetadata read;
+    ASSERT_TRUE(read.ReadMetadata(testutil::WriteTempFile("note.jpg", file)));
+    ASSERT_TRUE(read.exif);
+    EXPECT_EQ(read.exif->TagText("ImageNumber"), "7");
+    EXPECT_EQ(read.exif->TagText("OwnerName"), "\"Rowan X\"");
+    EXPECT_EQ(read.readStatus, "Error Detected = Maker note value outside the EXIF data");
+}
+
+TEST_P(MakerNoteOrder, NoteInTheOtherByteOrder_IsWalkedInItsOwnOrder)
+{
+    // Three entries read in the EXIF block's order would be 768, far more than
+    // the note holds; in the other order the count fits.
+    ByteWriter w(!exifBigEndian());
+    w.U16(3);                                              // 0: three entries
+    w.Entry(0x0001, TiffType::Short, 3, NoteOffset(42));   // 2: camera settings at byte 42
+    w.Entry(0x0008, TiffType::Long, 1, 1234567);           // 14: ImageNumber inline
+    w.Entry(0x0009, TiffType::Ascii, 8, NoteOffset(48));   // 26: OwnerName at byte 48
+    w.U32(0);                                              // 38: next directory
+    w.Shorts({6, 1, 7});                                   // 42: macro 1, self timer 7
+    w.TextZ("Rowan X");                                    // 48: owner name
+    Decode("Canon", w.bytes(), exifBigEndian());
+    EXPECT_EQ(Text("ImageNumber"), "1234567");
+    EXPECT_EQ(Text("OwnerName"), "\"Rowan X\"");
+    EXPECT_EQ(Text("Macro mode"), "Macro");
+    EXPECT_EQ(Text("Self Timer"), " 7");
+    EXPECT_EQ(metadata.readStatus, "<none>");
+    // The EXIF block's own order comes back for the rest of its walk.
+    EXPECT_EQ(info->bigEndian, exifBigEndian());
+    EXPECT_EQ(info->buffer, exif);
+}
+
+TEST_P(MakerNoteOrder, CountThatFitsInBothOrders_KeepsTheExifOrder)
+{
+    // One entry is 256 the other way round, which this long note could hold.
+    ByteWriter w(exifBigEndian());
+    w.U16(1);                                       // 0: one entry
+    w.Entry(0x0008, TiffType::Long, 1, 42);         // 2: ImageNumber 42
+    w.U32(0);                                       // 14: next directory
+    w.Zeros(2 + 12 * 256);                          // 18: room for 256 entries
+    Decode("Canon", w.bytes(), exifBigEndian());
+    EXPECT_EQ(Text("ImageNumber"), "42");
+    EXPECT_EQ(info->tagCount, 1);
 }
 
 TEST(MakerNoteFormatters, ColourMode_NamesTheThreeModes)
