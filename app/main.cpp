@@ -1,5 +1,6 @@
 // Program start: the command line, the application, the main window and the
 // message loop.
+#include "MemoryBudget.h"
 #include "PlatformServices.h"
 #include "SettingsLocation.h"
 #include "StartArguments.h"
@@ -8,6 +9,8 @@
 
 #include <QApplication>
 #include <QTimer>
+
+#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -33,6 +36,10 @@ bool answered(const lumivane::StartArguments& start)
 
 int main(int argc, char** argv)
 {
+    // Past a file-size limit (ulimit -f) the system would kill the program
+    // with SIGXFSZ in the middle of a write; ignored, the write fails with
+    // EFBIG, which is reported and the temporary file removed.
+    std::signal(SIGXFSZ, SIG_IGN);
     // --help and --version are answered before the toolkit starts, so they
     // need no display.
     if (answered(lumivane::ParseStartArguments(std::vector<std::string>(argv + 1, argv + argc))))
@@ -46,6 +53,13 @@ int main(int argc, char** argv)
         return 0;
     if (start.action == lumivane::StartArguments::Action::UsageError) {
         std::cerr << "lumivane: " << start.error << "\nTry 'lumivane --help'.\n";
+        return kExitUsage;
+    }
+    // A malformed memory limit stops the program before anything is read.
+    try {
+        lumivane::MemoryBudgetBytes();
+    } catch (const lumivane::MemoryLimitSettingError& e) {
+        std::cerr << "lumivane: " << e.what() << "\n";
         return kExitUsage;
     }
 

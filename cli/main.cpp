@@ -6,6 +6,7 @@
 #include "ImageFile.h"
 #include "MaskFolder.h"
 #include "MaskQuality.h"
+#include "MemoryBudget.h"
 #include "Naming.h"
 #include "ProgramSettings.h"
 #include "Settings.h"
@@ -35,10 +36,13 @@ constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
 std::atomic<bool> stopRequested{false};
+// The second Ctrl-C: the photographs being read are abandoned as well.
+std::atomic<bool> abandonRequested{false};
 
 extern "C" void onStopSignal(int)
 {
-    stopRequested.store(true);
+    if (stopRequested.exchange(true))
+        abandonRequested.store(true);
 }
 
 void installStopHandlers()
@@ -141,12 +145,21 @@ private:
 
 int run(const CliOptions& o)
 {
+    // A malformed memory limit stops the program before anything is read.
+    try {
+        MemoryBudgetBytes();
+    } catch (const MemoryLimitSettingError& e) {
+        throw UsageError(e.what());
+    }
     // Settings: the stored sliders, default mask and hotspot.
     // The window's defaults.ini unless another is named.
     const std::string settingsPath = o.settingsFile.empty()
                                          ? SettingsFolder(executableFolder(), ProcessEnvironment()) + "/defaults.ini"
                                          : o.settingsFile;
-    if (!o.settingsFile.empty() && !isFile(settingsPath))
+    // A named settings file must exist; one that is no regular file is
+    // refused by the reader in its own words.
+    std::error_code settingsError;
+    if (!o.settingsFile.empty() && !std::filesystem::exists(settingsPath, settingsError))
         throw UsageError("cannot read the settings file " + settingsPath);
     SettingsValues stored;
     try {
@@ -289,13 +302,28 @@ int run(const CliOptions& o)
     }
 
     std::error_code ec;
-    const bool folderExisted = std::filesystem::exists(o.outDir, ec);
+    // The folders this run makes, deepest first: removed again when the run
+    // writes nothing into them.
+    std::vector<std::filesystem::path> made;
+    for (std::filesystem::path p = std::filesystem::path(o.outDir).lexically_normal();
+         !p.empty() && p != p.root_path() && !std::filesystem::exists(p, ec); p = p.parent_path()) {
+        if (p.filename().empty())
+            continue; // a trailing slash
+        made.push_back(p);
+    }
+    const auto removeMadeFolders = [&made] {
+        std::error_code ignored;
+        for (const std::filesystem::path& p : made)
+            if (!std::filesystem::remove(p, ignored))
+                break; // not empty (or not ours to remove): its parents stay too
+    };
     std::filesystem::create_directories(o.outDir, ec);
     if (!std::filesystem::is_directory(o.outDir))
         throw UsageError("cannot make the output folder " + o.outDir +
                          (ec ? ": " + ec.message() : std::string(": a file of that name is in the way")));
     settings.folder = o.outDir;
     settings.tick = SystemTickCount();
+    settings.abandon = &abandonRequested;
 
     const int jobs = o.jobs > 0 ? o.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
@@ -324,8 +352,7 @@ int run(const CliOptions& o)
             &stopRequested);
     } catch (const UsageError&) {
         // An unreadable mask writes nothing, not even the folder made for it.
-        if (!folderExisted)
-            std::filesystem::remove(o.outDir, ec);
+        removeMadeFolders();
         throw;
     }
 
@@ -342,6 +369,10 @@ int run(const CliOptions& o)
         else
             ++failed;
     }
+    // A run that wrote nothing (every write failed, or every photograph was
+    // unreadable) leaves no empty folder of its own making behind.
+    if (written == 0)
+        removeMadeFolders();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (!o.quiet || failed > 0 || notDone > 0) {
@@ -370,6 +401,10 @@ int run(const CliOptions& o)
 
 int main(int argc, char** argv)
 {
+    // Past a file-size limit (ulimit -f) the system would kill the program
+    // with SIGXFSZ in the middle of a write; ignored, the write fails with
+    // EFBIG, which is reported and the temporary file removed.
+    std::signal(SIGXFSZ, SIG_IGN);
     InstallSilentTiffHandlers();
     try {
         const CliOptions options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));

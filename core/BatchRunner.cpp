@@ -103,6 +103,10 @@ bool decodePhotograph(const std::string& path, Bitmap24& into, BatchPhotoResult&
             return false;
         }
         return true;
+    } catch (const DecodeStoppedError& e) {
+        result.outcome = Outcome::NotDone;
+        result.reason = e.what();
+        return false;
     } catch (const std::exception& e) {
         result.outcome = Outcome::Unreadable;
         result.reason = e.what();
@@ -138,6 +142,7 @@ public:
         // and handed to the first worker. A streamed JPEG opens with its
         // header; anything else is decoded whole, while the mask may still
         // be loading.
+        const ScopedDecodeStop abandon(settings_.abandon);
         Opened first;
         std::size_t firstIndex = 0;
         levels_ = settings_.levels.value_or(HotspotLevels{});
@@ -217,6 +222,10 @@ private:
             jpeg.LoadFromFile(photos_[i], into.fileBytes);
             into.reader = std::make_unique<JpegRowReader>(jpeg);
             return true;
+        } catch (const DecodeStoppedError& e) {
+            results_[i].outcome = Outcome::NotDone;
+            results_[i].reason = e.what();
+            return false;
         } catch (const std::exception& e) {
             results_[i].outcome = Outcome::Unreadable;
             results_[i].reason = e.what();
@@ -230,6 +239,8 @@ private:
         // photograph to the next. Streaming workers save on their own
         // thread; a single worker lets the pipeline use a second thread on
         // the decoded photograph instead.
+        // Decodes started on this worker may be abandoned.
+        const ScopedDecodeStop abandon(settings_.abandon);
         Opened opened;
         SavePipeline pipeline(stream_ ? 2 : 0);
         if (first) {
@@ -293,6 +304,8 @@ private:
         save(width, height, i, [&](const CorrectionSetup& setup, const OutputTarget& target) {
             try {
                 return pipeline.Save(reader, setup, photos_[i], target, observe);
+            } catch (const DecodeStoppedError&) {
+                throw;
             } catch (const std::exception& e) {
                 if (reader.Failed())
                     throw UnreadablePhoto(e.what());
@@ -340,6 +353,9 @@ private:
             result.outcome = Outcome::Written;
         } catch (const UnreadablePhoto& e) {
             result.outcome = Outcome::Unreadable;
+            result.reason = e.what();
+        } catch (const DecodeStoppedError& e) {
+            result.outcome = Outcome::NotDone;
             result.reason = e.what();
         } catch (const std::exception& e) {
             result.outcome = Outcome::WriteFailed;

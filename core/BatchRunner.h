@@ -82,6 +82,11 @@ struct BatchSettings : CorrectionChoices {
     // complete. An exception it raises leaves RunBatch before anything is
     // written.
     std::function<void()> maskReady;
+    // When it becomes true, the JPEG decodes in progress are abandoned (see
+    // ScopedDecodeStop): nothing of those photographs is written and they
+    // are reported NotDone, "stopped while it was read". The window's Esc
+    // sets it with the stop; lumivane-cli's second Ctrl-C.
+    const std::atomic<bool>* abandon = nullptr;
 };
 
 struct BatchPhotoResult {

@@ -3,12 +3,13 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fstream>
 #include <string_view>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "FileIO.h"
+#include "RegularFile.h"
 
 namespace lumivane {
 
@@ -48,18 +49,28 @@ std::vector<std::string> splitLines(const std::string& text)
 
 std::string readSettingsText(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw SettingsError("Cannot open settings file " + path + ": " + systemReason(errno));
-    std::string text;
-    text.resize(std::size_t(kMaxSettingsBytes) + 1);
-    in.read(text.data(), kMaxSettingsBytes + 1);
-    if (in.bad())
-        throw SettingsError("Cannot read settings file " + path);
-    const std::streamsize got = in.gcount();
-    if (got > kMaxSettingsBytes)
+    // Opened without blocking and only as a regular file: a FIFO named
+    // defaults.ini would otherwise hold the program at its start.
+    OpenedFile opened = OpenRegularFile(path);
+    if (!opened.refusal.empty())
+        throw SettingsError(opened.refusal);
+    if (!opened.ok())
+        throw SettingsError("Cannot open settings file " + path + ": " + systemReason(opened.error));
+    if (opened.size > std::uint64_t(kMaxSettingsBytes))
         throw SettingsError("Settings file " + path + " is too large to be a settings file");
-    text.resize(std::size_t(got));
+    std::string text(std::size_t(opened.size), '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = ::read(opened.fd.get(), text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw SettingsError("Cannot read settings file " + path);
+        if (n == 0)
+            break;
+        got += std::size_t(n);
+    }
+    text.resize(got);
     return text;
 }
 
@@ -129,6 +140,8 @@ SettingsValues ReadSettingsFile(const std::string& path,
             return values;
         throw SettingsError("Cannot open settings file " + path + ": " + systemReason(err));
     }
+    if (err == EISDIR)
+        throw SettingsError(IsAFolderText(path));
     if (err != 0)
         throw SettingsError("Cannot read settings file " + path + ": " + systemReason(err));
     values.fileExisted = true;

@@ -85,8 +85,8 @@ void Workflow::showFile(int index)
 void Workflow::decodePhotograph(const std::string& path)
 {
     // Decoding errors are dropped here without a message, except a picture
-    // too large for the memory budget, whose refusal is kept for the status
-    // line. The decoders write into the spare bitmap, which is
+    // too large for the memory budget and a file that is no regular file,
+    // whose refusals are kept for the status line. The decoders write into the spare bitmap, which is
     // exchanged with the holder's on success: a JPEG or BMP that cannot be
     // decoded leaves the photograph shown before, a TIFF that cannot be read
     // empties the holder.
@@ -97,7 +97,7 @@ void Workflow::decodePhotograph(const std::string& path)
             return;
         Image1.Picture.ExchangeBitmap(spareBitmap_);
     } catch (const std::exception& e) {
-        if (dynamic_cast<const MemoryBudgetError*>(&e))
+        if (dynamic_cast<const MemoryBudgetError*>(&e) || dynamic_cast<const FileRefusedError*>(&e))
             photoRefusal_ = e.what();
         if (ImageKindBySuffix(path) == ImageKind::Tiff)
             Image1.Picture.Clear();
@@ -353,6 +353,9 @@ bool Workflow::loadMaskFile(const std::string& file, bool fromFolder)
         else
             decoded = DecodeMaskFile(file, maskSettings.smooth);
     } catch (const MemoryBudgetError& e) {
+        refusal = e.what();
+        decoded.clear();
+    } catch (const FileRefusedError& e) {
         refusal = e.what();
         decoded.clear();
     } catch (const std::exception&) {

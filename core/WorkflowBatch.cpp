@@ -138,6 +138,8 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
         box.changed.notify_all();
     };
 
+    // Esc stops the batch and abandons the decodes in flight.
+    settings.abandon = &stopRequested_;
     ProgressShown = true;
     host.BatchStarted();
     texts.ProgressValue = 0;
@@ -238,13 +240,18 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
     if (batchError)
         std::rethrow_exception(batchError);
 
+    // A photograph whose decode Esc abandoned was not done, not failed.
     std::vector<const BatchPhotoResult*> failed;
-    for (const BatchPhotoResult& r : reported)
-        if (r.outcome != BatchPhotoResult::Outcome::Written)
+    std::size_t abandoned = 0;
+    for (const BatchPhotoResult& r : reported) {
+        if (r.outcome == BatchPhotoResult::Outcome::NotDone)
+            ++abandoned;
+        else if (r.outcome != BatchPhotoResult::Outcome::Written)
             failed.push_back(&r);
+    }
     if (!failed.empty())
         outcome.Failures = failureMessage(failed, count);
-    if (reported.size() < count) {
+    if (reported.size() < count || abandoned > 0) {
         outcome.StoppedByUser = true;
         say(" Saving stopped: " + std::to_string(written) + " of " + std::to_string(count) +
             " photographs written.");

@@ -1,6 +1,8 @@
 #include "FileIO.h"
 
 #include "Bitmap24.h"
+#include "MemoryBudget.h"
+#include "RegularFile.h"
 
 #include <algorithm>
 #include <atomic>
@@ -19,35 +21,23 @@ namespace {
 
 std::string reasonOf(int err)
 {
+    // The system's "File too large" reads as if the picture were at fault;
+    // it is the file system's largest file or the process's limit.
+    if (err == EFBIG)
+        return "file too large for this file system or limit";
     return std::strerror(err);
 }
 
-// Owns a POSIX file descriptor so every way out of a function closes it.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
+// How much a reader that may stop early reads at a time.
+constexpr std::size_t kReadPiece = std::size_t(4) << 20;
 
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    // Closes now and reports whether the close succeeded (a delayed write
-    // error on some file systems only shows up here).
-    bool close()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
+std::string mebibytesText(std::uint64_t bytes)
+{
+    constexpr std::uint64_t kMiB = 1024 * 1024;
+    return std::to_string(bytes / kMiB + (bytes % kMiB != 0 ? 1 : 0)) + " MiB";
+}
 
-private:
-    int fd_;
-};
+using FileDescriptor = UniqueFd;
 
 // The installed fault hook. Looked at on every step, so a flag keeps the
 // lock out of the way when no test has installed one.
@@ -96,20 +86,19 @@ std::size_t readFully(int fd, std::uint8_t* into, std::size_t size, const std::s
     return done;
 }
 
-int openForReading(const std::string& path)
+// Opens a regular file for reading without blocking (see RegularFile.h);
+// sets `size` to its size.
+int openForReading(const std::string& path, std::uint64_t& size)
 {
     if (const int err = injected(FileStep::OpenRead, path))
         throw FileError("Cannot open file \"" + path + "\": " + reasonOf(err));
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw FileError("Cannot open file \"" + path + "\": " + reasonOf(errno));
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        const int err = S_ISDIR(info.st_mode) ? EISDIR : errno;
-        ::close(fd);
-        throw FileError("Cannot read file \"" + path + "\": " + reasonOf(err));
-    }
-    return fd;
+    OpenedFile opened = OpenRegularFile(path);
+    if (!opened.refusal.empty())
+        throw FileRefusedError(opened.refusal);
+    if (!opened.ok())
+        throw FileError("Cannot open file \"" + path + "\": " + reasonOf(opened.error));
+    size = opened.size;
+    return opened.fd.release();
 }
 
 // Six characters from a per-thread generator seeded from the system's
@@ -133,8 +122,6 @@ std::string randomTag()
 // umask allows. Returns the descriptor and sets `temporary` to its name.
 int createTemporary(const std::string& path, std::string& temporary)
 {
-    if (const int err = injected(FileStep::Create, path))
-        throw FileError("Cannot write file \"" + path + "\": " + reasonOf(err));
     for (int attempt = 0; attempt < 100; ++attempt) {
         temporary = path + "." + randomTag() + kTemporarySuffix;
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -142,6 +129,59 @@ int createTemporary(const std::string& path, std::string& temporary)
             return fd;
         if (errno != EEXIST)
             throw FileError("Cannot write file \"" + path + "\": " + reasonOf(errno));
+    }
+    throw FileError("Cannot write file \"" + path + "\": no free temporary name beside it");
+}
+
+// The folder `path` goes into ("." for a bare name).
+std::string folderOf(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// An unnamed file (O_TMPFILE) in the folder of `path`, or an invalid
+// descriptor when the system or file system offers none (the caller then
+// makes a named temporary file, which reports any real error).
+int createUnnamed(const std::string& path)
+{
+    if (const int err = injected(FileStep::CreateUnnamed, path)) {
+        errno = err;
+        return -1;
+    }
+    return ::open(folderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+}
+
+// Gives the unnamed file `fd` the name `path`, never replacing a file there.
+// Returns 0 or the errno value of the failure (EEXIST: the name is taken).
+int linkUnnamed(int fd, const std::string& path)
+{
+    // Through /proc any user may link the file; AT_EMPTY_PATH needs a
+    // capability on kernels before 6.10, so it is only the second try.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    const int err = errno;
+    if (err == EEXIST)
+        return err;
+    if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0)
+        return 0;
+    return errno == EEXIST ? EEXIST : err;
+}
+
+// Links the unnamed file `fd` under a fresh temporary name beside `path` and
+// returns that name; raises FileError naming `path` on failure.
+std::string linkUnderTemporaryName(int fd, const std::string& path)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string temporary = path + "." + randomTag() + kTemporarySuffix;
+        const int err = linkUnnamed(fd, temporary);
+        if (err == 0)
+            return temporary;
+        if (err != EEXIST)
+            throw FileError("Cannot write file \"" + path + "\": " + reasonOf(err));
     }
     throw FileError("Cannot write file \"" + path + "\": no free temporary name beside it");
 }
@@ -191,6 +231,12 @@ std::string OutputTarget::WriteWith(const std::function<void(const std::string&,
                     " tried");
 }
 
+FileTooLargeError::FileTooLargeError(const std::string& path, std::uint64_t size, std::uint64_t budget)
+    : FileError("'" + path + "' is too large: " + mebibytesText(size) + " of file, more than the " +
+                mebibytesText(budget) + " of memory available (" + kMemoryLimitVariable + ")")
+{
+}
+
 FileFaultHook SetFileFaultHook(FileFaultHook newHook)
 {
     std::lock_guard lock(hookMutex);
@@ -207,28 +253,49 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
     return bytes;
 }
 
-void ReadWholeFileInto(const std::string& path, std::vector<std::uint8_t>& bytes)
+void ReadWholeFileInto(const std::string& path, std::vector<std::uint8_t>& bytes, ReadEnough* enough)
 {
-    FileDescriptor fd(openForReading(path));
-    struct stat info {};
-    // Room for the whole file and the read that finds its end, so the
-    // bytes are neither moved nor a second block touched.
-    if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-        const std::size_t room = bytes.capacity();
-        bytes.reserve(std::size_t(info.st_size) + 65536);
-        if (bytes.capacity() != room)
-            AdviseHugePages(bytes.data(), bytes.capacity());
+    std::uint64_t size = 0;
+    FileDescriptor fd(openForReading(path, size));
+    // Only the size the file had when it was opened is read: a file that
+    // grows meanwhile (or claims to be endless) cannot make the read go on,
+    // and nothing above the memory budget is ever held.
+    const std::uint64_t budget = MemoryBudgetBytes();
+    if (size > budget && !enough)
+        throw FileTooLargeError(path, size, budget);
+    const std::size_t limit = std::size_t(std::min(size, budget));
+    const std::size_t room = bytes.capacity();
+    // A reader that stops early reads a piece at a time, so trailing bytes
+    // after what it needs are never read nor allocated.
+    const std::size_t piece = enough ? std::min<std::size_t>(limit, kReadPiece) : limit;
+    if (room < piece) {
+        bytes.reserve(piece);
+        AdviseHugePages(bytes.data(), bytes.capacity());
     }
-    // Read until end of file rather than trusting the size: the file may
-    // change while it is read, and special files report no size. The
-    // vector's current size is room already filled: reads overwrite it.
+    // The vector's current size is room already filled: reads overwrite it.
     std::size_t used = 0;
     for (;;) {
-        if (bytes.size() - used < 65536)
-            bytes.resize(std::max<std::size_t>(used + 65536, bytes.capacity()));
-        const std::size_t got = readFully(fd.get(), bytes.data() + used, bytes.size() - used, path);
+        const std::size_t want = std::min(limit, used + std::max(piece, used));
+        if (bytes.capacity() < want) {
+            const std::size_t before = bytes.capacity();
+            bytes.reserve(want);
+            if (bytes.capacity() != before)
+                AdviseHugePages(bytes.data(), bytes.capacity());
+        }
+        if (bytes.size() < want)
+            bytes.resize(want);
+        const std::size_t got = readFully(fd.get(), bytes.data() + used, want - used, path);
         used += got;
-        if (used < bytes.size())
+        const bool ended = used < want || used == limit;
+        if (enough) {
+            if (const std::size_t needed = enough->NeededOf(bytes.data(), used)) {
+                used = std::min(used, needed);
+                break;
+            }
+            if (ended && used < size)
+                throw FileTooLargeError(path, size, budget);
+        }
+        if (ended)
             break;
     }
     bytes.resize(used);
@@ -236,20 +303,30 @@ void ReadWholeFileInto(const std::string& path, std::vector<std::uint8_t>& bytes
 
 std::vector<std::uint8_t> ReadFileHead(const std::string& path, std::size_t limit)
 {
-    FileDescriptor fd(openForReading(path));
-    std::vector<std::uint8_t> bytes(limit);
-    bytes.resize(readFully(fd.get(), bytes.data(), limit, path));
+    std::uint64_t size = 0;
+    FileDescriptor fd(openForReading(path, size));
+    std::vector<std::uint8_t> bytes(std::size_t(std::min<std::uint64_t>(limit, size)));
+    bytes.resize(readFully(fd.get(), bytes.data(), bytes.size(), path));
     return bytes;
 }
 
 void WriteFileAtomically(const std::string& path, std::initializer_list<ByteSpan> pieces, WriteMode mode)
 {
+    // An unnamed file where the system offers one, so a process killed
+    // mid-write leaves nothing behind; else a named temporary file.
+    if (const int err = injected(FileStep::Create, path))
+        throw FileError("Cannot write file \"" + path + "\": " + reasonOf(err));
     std::string temporary;
-    FileDescriptor fd(createTemporary(path, temporary));
-    // Removes the temporary file and raises with the reason of the failed
-    // step (unlink may change errno, so the reason is taken first).
+    FileDescriptor fd(createUnnamed(path));
+    if (!fd.valid())
+        fd = FileDescriptor(createTemporary(path, temporary));
+    const bool unnamed = temporary.empty();
+    // Removes the temporary file (if it has a name) and raises with the
+    // reason of the failed step (unlink may change errno, so the reason is
+    // taken first).
     auto fail = [&](int err) {
-        ::unlink(temporary.c_str());
+        if (!temporary.empty())
+            ::unlink(temporary.c_str());
         if (err == EEXIST && mode == WriteMode::NoReplace)
             throw FileExistsError("Cannot write file \"" + path + "\": a file of that name exists");
         throw FileError("Cannot write file \"" + path + "\": " + reasonOf(err));
@@ -275,6 +352,30 @@ void WriteFileAtomically(const std::string& path, std::initializer_list<ByteSpan
         fail(err);
     if (::fsync(fd.get()) != 0)
         fail(errno);
+    if (unnamed) {
+        if (const int err = injected(FileStep::Rename, path))
+            fail(err);
+        if (mode == WriteMode::NoReplace) {
+            // The complete file appears under its name in one step, and
+            // never over a file of that name.
+            if (const int err = linkUnnamed(fd.get(), path))
+                fail(err);
+            if (!fd.close()) {
+                const int err = errno;
+                ::unlink(path.c_str());
+                fail(err);
+            }
+            return;
+        }
+        // A confirmed replacement: linked under a name of its own first,
+        // then renamed over the target.
+        temporary = linkUnderTemporaryName(fd.get(), path);
+        if (!fd.close())
+            fail(errno);
+        if (::rename(temporary.c_str(), path.c_str()) != 0)
+            fail(errno);
+        return;
+    }
     if (!fd.close())
         fail(errno);
     if (const int err = injected(FileStep::Rename, path))

@@ -2,11 +2,16 @@
 //
 // Every file the program writes (images, defaults.ini, default_mask.bmp, a
 // JPEG with its source's EXIF head) goes through WriteFileAtomically: the
-// bytes go to a temporary file of a name of its own beside the target
-// ("<target>.<six random characters>.part", created exclusively, so two
-// writers of one target never share a temporary file), are flushed to disk
-// and the temporary file is renamed into place only when complete. A failed
-// write leaves no temporary file and the target as it was.
+// bytes go to an unnamed file in the target's folder (O_TMPFILE), are
+// flushed to disk and only then is the file given a name: linked into place
+// where no file may be replaced (linkat never replaces), or linked under a
+// temporary name of its own and renamed over the target where the user
+// confirmed a replacement. A process killed while writing thus leaves
+// nothing under any name. Where the file system offers no unnamed files the
+// bytes go to a named temporary file beside the target ("<target>.<six
+// random characters>.part", created exclusively, so two writers never share
+// one), renamed into place when complete. A failed write leaves no
+// temporary file and the target as it was.
 #pragma once
 
 #include <cstddef>
@@ -32,13 +37,48 @@ public:
     using FileError::FileError;
 };
 
-// Reads the whole file. Raises FileError naming the path when the file cannot
-// be opened or read.
+// A file refused before any of it is read: a folder, or a FIFO, device or
+// socket ("<path>: is a folder", "<path>: not a regular file"). Readers pass
+// it on unchanged so the user sees why.
+class FileRefusedError : public FileError {
+public:
+    using FileError::FileError;
+};
+
+// A file larger than the memory budget: its bytes are never read.
+class FileTooLargeError : public FileError {
+public:
+    FileTooLargeError(const std::string& path, std::uint64_t size, std::uint64_t budget);
+};
+
+// Decides, while a file is read, whether the bytes so far are all its reader
+// needs, so bytes after them are never read.
+class ReadEnough {
+public:
+    virtual ~ReadEnough() = default;
+    // Looks at the first `size` bytes of the file (more on every call);
+    // returns how many of them the reader needs once that is known, 0 while
+    // it needs more.
+    virtual std::size_t NeededOf(const std::uint8_t* data, std::size_t size) = 0;
+};
+
+// Every reader opens files the same way: without blocking, and only a
+// regular file (or a symbolic link to one). A folder raises FileError
+// "<path>: is a folder", a FIFO, device or socket "<path>: not a regular
+// file"; other failures name the path and the system's reason.
+
+// Reads the whole file: as many bytes as its size when opened, so a file
+// that grows meanwhile cannot make the read endless. A file larger than the
+// memory budget raises FileTooLargeError before anything is read. Raises
+// FileError naming the path when the file cannot be opened or read.
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
 // Same, into `bytes`, reusing its storage from file to file: only room
 // beyond its current size is filled before the read overwrites it, so a
 // buffer kept for files of one size costs nothing but the read.
-void ReadWholeFileInto(const std::string& path, std::vector<std::uint8_t>& bytes);
+// With `enough`, the file is read a piece at a time and the read stops as
+// soon as `enough` has what it needs (`bytes` then holds just that); such a
+// file may be larger than the budget as long as what is needed is not.
+void ReadWholeFileInto(const std::string& path, std::vector<std::uint8_t>& bytes, ReadEnough* enough = nullptr);
 
 // Reads at most `limit` bytes from the start of the file (fewer when the file
 // is shorter). Raises FileError naming the path when it cannot be read.
@@ -104,10 +144,11 @@ inline constexpr const char* kTemporarySuffix = ".part";
 enum class FileStep {
     OpenRead, // opening a file for reading
     Read,     // one read call
-    Create,   // creating the temporary file
+    Create,   // creating the temporary file (the unnamed or the named one)
     Write,    // one write call to the temporary file
     Sync,     // flushing the temporary file to disk (and closing it)
-    Rename,   // putting the temporary file in place
+    Rename,   // putting the temporary file in place (linking or renaming)
+    CreateUnnamed, // creating the unnamed file (failing it makes the writer use a named one)
 };
 
 // A test hook consulted before each step. `path` is the file the step serves

@@ -4,6 +4,7 @@
 #include "MemoryBudget.h"
 
 #include <algorithm>
+#include <atomic>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -47,21 +48,107 @@ void installErrorManager(ErrorManager& manager)
     manager.pub.output_message = discardOutput;
 }
 
+thread_local const std::atomic<bool>* tl_decodeStop = nullptr;
+
+// Watches a decode through libjpeg's progress monitor, which libjpeg calls
+// at least once per row of blocks while it reads the file: it abandons the
+// decode when the stop flag is set, and refuses a file of more scans, or
+// more blocks decoded over all its scans, than any honest file needs (a
+// progressive file may repeat a scan thousands of times, and libjpeg
+// decodes each repetition again with only a warning).
+struct ProgressWatch {
+    jpeg_progress_mgr pub{};
+    const std::atomic<bool>* stop = nullptr;
+    int lastScan = 0;
+    std::uint64_t blockVisits = 0;
+    std::uint64_t imageBlocks = 0; // of all components, counted once
+    DecodeLimit why = DecodeLimit::None;
+};
+
+[[noreturn]] void leaveDecode(j_common_ptr common, ProgressWatch& watch, DecodeLimit why)
+{
+    watch.why = why;
+    (*common->err->error_exit)(common);
+    std::abort(); // error_exit never returns
+}
+
+void watchProgress(j_common_ptr common)
+{
+    auto& watch = *reinterpret_cast<ProgressWatch*>(common->progress);
+    if (watch.stop && watch.stop->load(std::memory_order_relaxed))
+        leaveDecode(common, watch, DecodeLimit::Stopped);
+    if (!common->is_decompressor)
+        return;
+    auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
+    if (cinfo->input_scan_number == watch.lastScan)
+        return;
+    if (watch.imageBlocks == 0)
+        for (int c = 0; c < cinfo->num_components; ++c)
+            watch.imageBlocks += std::uint64_t(cinfo->comp_info[c].width_in_blocks) *
+                                 cinfo->comp_info[c].height_in_blocks;
+    watch.lastScan = cinfo->input_scan_number;
+    if (watch.lastScan > kMaxJpegScans)
+        leaveDecode(common, watch, DecodeLimit::TooManyScans);
+    for (int c = 0; c < cinfo->comps_in_scan && c < MAX_COMPS_IN_SCAN; ++c)
+        if (const jpeg_component_info* component = cinfo->cur_comp_info[c])
+            watch.blockVisits += std::uint64_t(component->width_in_blocks) * component->height_in_blocks;
+    if (watch.blockVisits > kMaxJpegBlockVisitsPerBlock * watch.imageBlocks)
+        leaveDecode(common, watch, DecodeLimit::TooMuchWork);
+}
+
+// libjpeg's own text for the error it raised last, e.g. "JPEG: Not a JPEG
+// file: starts with 0x42 0x4d" (its message number alone tells a user
+// nothing).
+JpegError jpegErrorOf(j_common_ptr cinfo)
+{
+    char text[JMSG_LENGTH_MAX] = {};
+    (*cinfo->err->format_message)(cinfo, text);
+    return JpegError(cinfo->err->msg_code, std::string("JPEG: ") + text);
+}
+
 // Owns a decompressor; the struct starts zeroed so destroying it is safe
 // even if creation itself failed.
 struct Decompressor {
     jpeg_decompress_struct cinfo{};
     ErrorManager err;
+    ProgressWatch watch;
 
     Decompressor()
     {
         installErrorManager(err);
         cinfo.err = &err.pub;
+        watch.pub.progress_monitor = watchProgress;
+        watch.stop = tl_decodeStop;
+    }
+    // Inside a guarded function: jpeg_create_decompress clears every field
+    // but the error manager, so the monitor is attached after it.
+    void create()
+    {
+        jpeg_create_decompress(&cinfo);
+        cinfo.progress = &watch.pub;
     }
     ~Decompressor() { jpeg_destroy_decompress(&cinfo); }
     Decompressor(const Decompressor&) = delete;
     Decompressor& operator=(const Decompressor&) = delete;
 };
+
+// The error for a decode that libjpeg left through its error exit.
+[[noreturn]] void raiseDecodeError(const Decompressor& d)
+{
+    switch (d.watch.why) {
+    case DecodeLimit::Stopped:
+        throw DecodeStoppedError();
+    case DecodeLimit::TooManyScans:
+        throw JpegError(d.err.pub.msg_code, "JPEG has more than " + std::to_string(kMaxJpegScans) +
+                                                " scans (a file that would take minutes to decode)");
+    case DecodeLimit::TooMuchWork:
+        throw JpegError(d.err.pub.msg_code, "JPEG scans repeat its blocks too often (a file that would take "
+                                            "minutes to decode)");
+    case DecodeLimit::None:
+        break;
+    }
+    throw jpegErrorOf(reinterpret_cast<j_common_ptr>(const_cast<jpeg_decompress_struct*>(&d.cinfo)));
+}
 
 // Owns a compressor and the growing output buffer of its destination.
 struct Compressor {
@@ -98,7 +185,7 @@ bool readHeaderGuarded(Decompressor& d, const std::uint8_t* data, std::size_t si
 {
     if (setjmp(d.err.jump))
         return false;
-    jpeg_create_decompress(&d.cinfo);
+    d.create();
     jpeg_mem_src(&d.cinfo, data, static_cast<unsigned long>(size));
     jpeg_read_header(&d.cinfo, TRUE);
     facts.width = int(d.cinfo.image_width);
@@ -141,7 +228,7 @@ bool startDecodeGuarded(Decompressor& d, const std::uint8_t* data, std::size_t s
     if (setjmp(d.err.jump))
         return false;
     jpeg_decompress_struct& cinfo = d.cinfo;
-    jpeg_create_decompress(&cinfo);
+    d.create();
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
     jpeg_read_header(&cinfo, TRUE);
     // Full scale; everything else stays at libjpeg's defaults except the
@@ -278,7 +365,7 @@ void encodeInto(Compressor& c, const Bitmap24& image, int quality)
     if (!c.buffer)
         throw std::bad_alloc();
     if (!encodeGuarded(c, image, quality))
-        throw JpegError(c.err.pub.msg_code);
+        throw jpegErrorOf(reinterpret_cast<j_common_ptr>(&c.cinfo));
 }
 
 } // namespace
@@ -412,7 +499,7 @@ JpegBandEncoder::JpegBandEncoder(int width, int height, int quality, std::vector
     state_->out = &out;
     if (!startBandGuarded(*state_, width, height, quality)) {
         state_->failed = true;
-        throw JpegError(state_->err.pub.msg_code);
+        throw jpegErrorOf(reinterpret_cast<j_common_ptr>(&state_->cinfo));
     }
 }
 
@@ -431,7 +518,7 @@ void JpegBandEncoder::WriteRows(const std::uint8_t* const* rows, int count)
     auto* pointers = const_cast<JSAMPARRAY>(rows);
     if (!writeBandGuarded(*state_, pointers, JDIMENSION(count))) {
         state_->failed = true;
-        throw JpegError(state_->err.pub.msg_code);
+        throw jpegErrorOf(reinterpret_cast<j_common_ptr>(&state_->cinfo));
     }
     rowsWritten_ += count;
 }
@@ -445,7 +532,7 @@ std::vector<std::uint8_t>& JpegBandEncoder::Finish()
                                std::to_string(height_) + " rows written");
     if (!finishBandGuarded(*state_)) {
         state_->failed = true;
-        throw JpegError(state_->err.pub.msg_code);
+        throw jpegErrorOf(reinterpret_cast<j_common_ptr>(&state_->cinfo));
     }
     state_->finished = true;
     state_->out->resize(state_->used);
@@ -457,15 +544,106 @@ JpegError::JpegError(int code)
 {
 }
 
+JpegError::JpegError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
+
+DecodeStoppedError::DecodeStoppedError() : std::runtime_error("stopped while it was read") {}
+
+ScopedDecodeStop::ScopedDecodeStop(const std::atomic<bool>* stop) : earlier_(tl_decodeStop)
+{
+    tl_decodeStop = stop;
+}
+
+ScopedDecodeStop::~ScopedDecodeStop()
+{
+    tl_decodeStop = earlier_;
+}
+
+std::size_t JpegEndFinder::NeededOf(const std::uint8_t* data, std::size_t size)
+{
+    // libjpeg refuses a file that does not start with SOI after its first
+    // two bytes, whatever follows them.
+    if (pos_ == 0) {
+        if (size < 2)
+            return 0;
+        if (data[0] != 0xFF || data[1] != 0xD8)
+            return 2;
+        pos_ = 2;
+    }
+    while (pos_ < size) {
+        if (entropy_) {
+            // Entropy-coded data ends at the first marker other than a
+            // stuffed zero (FF 00) or a restart marker; fill bytes (FF FF)
+            // may stand before either.
+            const auto* ff = static_cast<const std::uint8_t*>(std::memchr(data + pos_, 0xFF, size - pos_));
+            if (!ff) {
+                pos_ = size;
+                return 0;
+            }
+            std::size_t at = std::size_t(ff - data);
+            std::size_t code = at + 1;
+            while (code < size && data[code] == 0xFF)
+                ++code;
+            if (code >= size) {
+                pos_ = at; // look at this FF again with more bytes
+                return 0;
+            }
+            if (data[code] == 0x00 || (data[code] >= 0xD0 && data[code] <= 0xD7)) {
+                pos_ = code + 1;
+                continue;
+            }
+            entropy_ = false;
+            pos_ = at;
+            continue;
+        }
+        // Between segments libjpeg skips any bytes up to an FF, then fill
+        // bytes, and reads the marker code; FF 00 is no marker.
+        std::size_t at = pos_;
+        while (at < size && data[at] != 0xFF)
+            ++at;
+        std::size_t code = at;
+        while (code < size && data[code] == 0xFF)
+            ++code;
+        if (code >= size) {
+            pos_ = at;
+            return 0;
+        }
+        const std::uint8_t marker = data[code];
+        if (marker == 0x00) {
+            pos_ = code + 1;
+            continue;
+        }
+        if (marker == 0xD9)
+            return code + 1;
+        // SOI, TEM and the restart markers stand alone; every other marker
+        // has a length that counts itself.
+        if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            pos_ = code + 1;
+            continue;
+        }
+        if (code + 3 > size) {
+            pos_ = at;
+            return 0;
+        }
+        const std::size_t length = std::size_t(data[code + 1]) << 8 | data[code + 2];
+        pos_ = code + 1 + length;
+        // A scan header is followed by its entropy-coded data.
+        entropy_ = marker == 0xDA;
+    }
+    return 0;
+}
+
 void TJPEGImage::LoadFromFile(const std::string& path)
 {
-    LoadFromBytes(ReadWholeFile(path));
-    name_ = path;
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+    LoadFromFile(path, bytes);
 }
 
 void TJPEGImage::LoadFromFile(const std::string& path, const std::shared_ptr<std::vector<std::uint8_t>>& storage)
 {
-    ReadWholeFileInto(path, *storage);
+    // Bytes after the end-of-image marker are never read: libjpeg stops
+    // there, and a file padded with gigabytes costs only what it holds.
+    JpegEndFinder end;
+    ReadWholeFileInto(path, *storage, &end);
     load(storage);
     name_ = path;
 }
@@ -481,7 +659,7 @@ void TJPEGImage::load(std::shared_ptr<const std::vector<std::uint8_t>> data)
     {
         Decompressor d;
         if (!readHeaderGuarded(d, data->data(), data->size(), facts))
-            throw JpegError(d.err.pub.msg_code);
+            raiseDecodeError(d);
     }
     data_ = std::move(data);
     width_ = facts.width;
@@ -528,7 +706,7 @@ JpegRowReader::JpegRowReader(const TJPEGImage& image) : state_(std::make_unique<
     state_->data = image.data_;
     if (!startDecodeGuarded(state_->d, state_->data->data(), state_->data->size(), image.Smoothing,
                             state_->source))
-        throw JpegError(state_->d.err.pub.msg_code);
+        raiseDecodeError(state_->d);
     width_ = int(state_->d.cinfo.output_width);
     height_ = int(state_->d.cinfo.output_height);
 }
@@ -545,7 +723,7 @@ void JpegRowReader::ReadRows(std::uint8_t* out, std::size_t stride, int count)
     int delivered = 0;
     if (!readRowsGuarded(state_->d, state_->source, out, stride, count, delivered)) {
         state_->failed = true;
-        throw JpegError(state_->d.err.pub.msg_code);
+        raiseDecodeError(state_->d);
     }
     // Rows libjpeg never delivers are white.
     for (int i = delivered; i < count; ++i)
@@ -562,9 +740,14 @@ void JpegRowReader::Finish()
                                std::to_string(height_) + " rows read");
     if (!finishDecodeGuarded(state_->d)) {
         state_->failed = true;
-        throw JpegError(state_->d.err.pub.msg_code);
+        raiseDecodeError(state_->d);
     }
     state_->finished = true;
+}
+
+int JpegRowReader::ScansRead() const
+{
+    return state_->d.watch.lastScan;
 }
 
 bool JpegRowReader::Failed() const

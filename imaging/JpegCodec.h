@@ -6,7 +6,9 @@
 #pragma once
 
 #include "Bitmap24.h"
+#include "FileIO.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -15,20 +17,73 @@
 
 namespace lumivane {
 
-// A file or stream that libjpeg refused. The message is "JPEG error #<n>"
-// with libjpeg's message code, as the user sees it.
+// A file or stream that libjpeg refused. The message is libjpeg's own text
+// ("JPEG: Bogus marker length"), or the program's own refusal; Code() is
+// libjpeg's message number.
 class JpegError : public std::runtime_error {
 public:
     explicit JpegError(int code);
+    // A refusal of the program's own, in its own words.
+    JpegError(int code, const std::string& message);
     int Code() const { return code_; }
 
 private:
     int code_;
 };
 
+// Finds where libjpeg stops reading a JPEG file: just after its end-of-image
+// marker, found the way libjpeg walks the file (marker segments by their
+// lengths, entropy-coded data up to the next marker that is not a stuffed
+// zero or a restart marker). A file that does not start with SOI ends after
+// its first two bytes, which is all libjpeg reads of it.
+class JpegEndFinder : public ReadEnough {
+public:
+    std::size_t NeededOf(const std::uint8_t* data, std::size_t size) override;
+
+private:
+    std::size_t pos_ = 0; // the first byte not yet walked
+    bool entropy_ = false; // inside a scan's entropy-coded data
+};
+
+// The most scans a JPEG may have: libjpeg's own progressive script writes
+// 10, the sample photographs have at most 10; a file that repeats one scan
+// thousands of times is refused instead of decoded for minutes.
+inline constexpr int kMaxJpegScans = 100;
+// The most 8 x 8 blocks decoded over all scans of one file (each scan
+// counts the blocks of the components it holds), as a multiple of the
+// picture's blocks: libjpeg's own script decodes about 5 times the blocks of
+// a colour picture, so an honest file stays far below, while a file that
+// repeats scans is refused after about three honest decodes' work.
+inline constexpr std::uint64_t kMaxJpegBlockVisitsPerBlock = 16;
+
+// Why a decode was left early on the program's own account.
+enum class DecodeLimit { None, Stopped, TooManyScans, TooMuchWork };
+
+// A decode abandoned from outside (see ScopedDecodeStop): nothing of it may
+// be used.
+class DecodeStoppedError : public std::runtime_error {
+public:
+    DecodeStoppedError();
+};
+
+// While the object lives, every JPEG decode started on this thread (a
+// TJPEGImage decode or a JpegRowReader made here, wherever its rows are read
+// later) checks `stop` at every row of blocks and raises DecodeStoppedError
+// soon after it becomes true.
+class ScopedDecodeStop {
+public:
+    explicit ScopedDecodeStop(const std::atomic<bool>* stop);
+    ~ScopedDecodeStop();
+    ScopedDecodeStop(const ScopedDecodeStop&) = delete;
+    ScopedDecodeStop& operator=(const ScopedDecodeStop&) = delete;
+
+private:
+    const std::atomic<bool>* earlier_;
+};
+
 class TJPEGImage {
 public:
-    // Reads the whole file and parses its header. Raises FileError (naming
+    // Reads the file up to its end-of-image marker and parses its header. Raises FileError (naming
     // the path) when the file cannot be read and JpegError when libjpeg
     // cannot parse it; the object is unchanged after a failure.
     void LoadFromFile(const std::string& path);
@@ -93,6 +148,9 @@ public:
     int Width() const { return width_; }
     int Height() const { return height_; }
     int RowsRead() const { return rowsRead_; }
+    // Scans libjpeg has begun reading so far (all of a progressive file's
+    // once the reader is made; 1 for a baseline file).
+    int ScansRead() const;
 
     // The next `count` rows into out + i * stride, width * 3 bytes of blue,
     // green, red each; rows libjpeg never delivers are white. Raises

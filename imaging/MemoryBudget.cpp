@@ -27,17 +27,17 @@ std::string refusalText(const std::string& file, std::uint64_t width, std::uint6
            " available (" + kMemoryLimitVariable + ")";
 }
 
-// A positive whole number of mebibytes, or 0 when the text is not one.
+// A positive whole number of mebibytes in bytes; anything else raises
+// MemoryLimitSettingError naming the variable.
 std::uint64_t parseMebibytes(const char* text)
 {
-    if (!text || *text < '0' || *text > '9')
-        return 0;
     errno = 0;
     char* end = nullptr;
-    const unsigned long long value = std::strtoull(text, &end, 10);
-    if (errno != 0 || *end != '\0' || value == 0 ||
+    const unsigned long long value = *text >= '0' && *text <= '9' ? std::strtoull(text, &end, 10) : 0;
+    if (errno != 0 || !end || *end != '\0' || value == 0 ||
         value > std::numeric_limits<std::uint64_t>::max() / kMiB)
-        return 0;
+        throw MemoryLimitSettingError(std::string(kMemoryLimitVariable) + "=\"" + text +
+                                      "\" is not a positive whole number of mebibytes");
     return std::uint64_t(value) * kMiB;
 }
 
@@ -66,8 +66,9 @@ std::uint64_t PhysicalMemoryBytes()
 
 std::uint64_t MemoryBudgetBytes()
 {
-    if (const std::uint64_t set = parseMebibytes(std::getenv(kMemoryLimitVariable)))
-        return set;
+    const char* set = std::getenv(kMemoryLimitVariable);
+    if (set && *set)
+        return parseMebibytes(set);
     const std::uint64_t physical = PhysicalMemoryBytes();
     // A system that does not tell its memory size gets a modest 2 GiB.
     return physical != 0 ? physical / 2 : 2048 * kMiB;

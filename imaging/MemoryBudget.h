@@ -3,8 +3,8 @@
 // A photograph job keeps several full-size copies of a picture at once, so
 // before any full-size storage is taken the decoders ask whether that many
 // copies fit the memory budget: half of the machine's physical memory, or
-// LUMIVANE_MEMORY_LIMIT_MIB mebibytes when that variable holds a positive
-// whole number. A picture above the budget is refused with a message naming
+// LUMIVANE_MEMORY_LIMIT_MIB mebibytes when that variable is set (anything
+// but a positive whole number there is an error naming it). A picture above the budget is refused with a message naming
 // the file, its size in pixels and the memory it would need; a header that
 // merely claims a huge size is refused the same way, before anything large
 // is allocated.
@@ -53,11 +53,21 @@ private:
     std::uint64_t budget_;
 };
 
+// LUMIVANE_MEMORY_LIMIT_MIB holds something other than a positive whole
+// number of mebibytes; the message names the variable and its value.
+class MemoryLimitSettingError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // The machine's physical memory in bytes (0 when the system does not say).
 std::uint64_t PhysicalMemoryBytes();
 
-// The budget in bytes, read afresh on every call: the variable when it holds
-// a positive whole number of mebibytes, else half of the physical memory.
+// The budget in bytes, read afresh on every call: the variable when it is
+// set and not empty, else half of the physical memory. Raises
+// MemoryLimitSettingError when the variable holds anything but a positive
+// whole number of mebibytes: a typo never silently means "half of the
+// machine".
 std::uint64_t MemoryBudgetBytes();
 
 // Bytes the job needs for a width x height picture: kFullSizeBuffers buffers

@@ -1,6 +1,8 @@
 #include "TiffReader.h"
 
+#include "FileIO.h"
 #include "MemoryBudget.h"
+#include "RegularFile.h"
 
 #include <cctype>
 #include <cstdarg>
@@ -105,9 +107,19 @@ std::unique_ptr<Bitmap24> ReadTiffToBitmap(const std::string& path)
 void ReadTiffToBitmap(const std::string& path, Bitmap24& out)
 {
     InstallSilentTiffHandlers();
-    TiffHandle tif(TIFFOpen(path.c_str(), "r"));
+    // libtiff reads through a descriptor opened the program's safe way: a
+    // FIFO or device named *.tif is refused instead of blocking the reader.
+    OpenedFile opened = OpenRegularFile(path);
+    if (!opened.refusal.empty())
+        throw FileRefusedError(opened.refusal);
+    if (!opened.ok())
+        throw TiffError("Unable to open file '" + path + "'");
+    // On success the handle owns the descriptor (TIFFClose closes it); a
+    // refused file leaves it to `opened`.
+    TiffHandle tif(TIFFFdOpen(opened.fd.get(), path.c_str(), "r"));
     if (!tif.get())
         throw TiffError("Unable to open file '" + path + "'");
+    opened.fd.release();
 
     std::uint32_t width = 0;
     std::uint32_t height = 0;

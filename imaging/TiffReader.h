@@ -27,7 +27,9 @@ void InstallSilentTiffHandlers();
 //   a message naming the size           width or height is zero
 //   "Unable to create TBitmap buffer"   the pixels cannot be allocated
 // and MemoryBudgetError naming the path for a picture above the memory
-// budget (see MemoryBudget.h), before anything of its size is allocated.
+// budget (see MemoryBudget.h), before anything of its size is allocated,
+// and FileRefusedError for a folder, FIFO or device (opened without
+// blocking, never read).
 //   a message naming the path           libjpeg fails fatally inside a
 //                                       JPEG-compressed file
 // A layout the RGBA interface refuses, or a read that stops part-way,

@@ -9,8 +9,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <fstream>
+#include <ext/stdio_filebuf.h>
+#include <istream>
 #include <limits>
+
+#include "RegularFile.h"
 
 namespace lumivane {
 
@@ -173,6 +176,11 @@ bool TImageMetadata::ReadMetadata(const std::string& name)
     const auto status = fs::status(name, error);
     if (error || !fs::exists(status) || fs::is_directory(status))
         return MetadataFound();
+    if (!fs::is_regular_file(status)) {
+        // A FIFO or device is never opened: it could block the reader.
+        readStatus = NotARegularFileText(name);
+        return MetadataFound();
+    }
 
     fileName = name;
     fileTime = fs::last_write_time(name, error);
@@ -201,12 +209,36 @@ bool TImageMetadata::ReadMetadata(const std::string& name)
     return MetadataFound();
 }
 
+namespace {
+
+// A file opened the program's safe way (without blocking, regular files
+// only), read as a stream; the buffer owns and closes the descriptor.
+class RegularFileStream {
+public:
+    explicit RegularFileStream(const std::string& name)
+        : buffer_(openOrRaise(name), std::ios::in | std::ios::binary), stream_(&buffer_)
+    {
+    }
+    std::istream& stream() { return stream_; }
+
+private:
+    static int openOrRaise(const std::string& name)
+    {
+        OpenedFile opened = OpenRegularFile(name);
+        enforce(opened.ok(), "Cannot open the file");
+        return opened.fd.release();
+    }
+    __gnu_cxx::stdio_filebuf<char> buffer_;
+    std::istream stream_;
+};
+
+} // namespace
+
 bool TImageMetadata::LoadJpeg(const std::string& name)
 {
     fromTiff = false;
-    std::ifstream stream(name, std::ios::binary);
-    enforce(stream.is_open(), "Cannot open the file");
-    return ScanSections(stream);
+    RegularFileStream file(name);
+    return ScanSections(file.stream());
 }
 
 bool TImageMetadata::ScanSections(std::istream& stream)
@@ -330,8 +362,8 @@ bool TImageMetadata::LoadTiff(const std::string& name)
         ~ResetFlag() { flag = false; }
     } resetFromTiff{fromTiff};
 
-    std::ifstream stream(name, std::ios::binary);
-    enforce(stream.is_open(), "Cannot open the file");
+    RegularFileStream file(name);
+    std::istream& stream = file.stream();
 
     char order[2];
     if (!stream.read(order, 2))

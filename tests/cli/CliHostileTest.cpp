@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sys/stat.h>
 
 using namespace lumivane;
 namespace ts = lumivane::test_support;
@@ -93,28 +94,121 @@ TEST_F(HostileCli, ClaimedHugeFiles_AreRefusedQuicklyWithLittleMemory)
     }
 }
 
-// A real file-size limit (as `ulimit -f` sets it, SIGXFSZ ignored) makes
-// every write fail: the program says so, exits with 1 and leaves neither a
-// partial output nor a temporary file; a file already there is untouched.
+// A real file-size limit (as `ulimit -f` sets it; the program starts with
+// SIGXFSZ at its default action, which would kill it) makes the large
+// photograph's write fail: the program says why, goes on with the next one,
+// exits with 1 and leaves neither a partial output nor a temporary file; a
+// file already there is untouched.
 TEST_F(HostileCli, FileSizeLimit_FailsCleanlyLeavingNothingBehind)
 {
-    const std::string a = photo("a.jpg", 400, 300);
+    // As BMPs: 9 KiB for the small photographs, 352 KiB for the large one.
+    const std::string a = photo("a.jpg", 64, 48);
     const std::string b = photo("b.jpg", 400, 300);
+    const std::string c = photo("c.jpg", 64, 48);
     fs::create_directories(folder.path() / "out");
-    const std::string earlier = "an earlier a.jpg";
-    WriteFileAtomically(file("out/a.jpg"), earlier.data(), earlier.size());
+    const std::string earlier = "an earlier a.bmp";
+    WriteFileAtomically(file("out/a.bmp"), earlier.data(), earlier.size());
     ts::ChildRun r;
     {
-        lumivane::test_support::FileSizeLimit limit(2000);
-        r = run({a, b});
+        lumivane::test_support::FileSizeLimit limit(20000);
+        r = run({"--quality", "bmp", "--jobs", "1", a, b, c});
     }
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.err.find("write error: " + a), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("write error: " + b), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(file("out/b.jpg")), std::string::npos) << r.err;
-    EXPECT_EQ(outFiles(), (std::vector<std::string>{"a.jpg"}));
-    const std::vector<std::uint8_t> kept = ReadWholeFile(file("out/a.jpg"));
+    EXPECT_NE(r.err.find(file("out/b.bmp") + "\": file too large for this file system or limit"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("2 written, 1 failed"), std::string::npos) << r.err;
+    // a.jpg's output took the clash name a.<tick>.bmp; c.jpg was written
+    // after the failure.
+    const std::vector<std::string> names = outFiles();
+    ASSERT_EQ(names.size(), 3u) << r.err;
+    EXPECT_EQ(names[0].rfind("a.", 0), 0u) << names[0];
+    EXPECT_EQ(names[1], "a.bmp");
+    EXPECT_EQ(names[2], "c.bmp");
+    for (const std::string& name : names)
+        EXPECT_EQ(name.find(kTemporarySuffix), std::string::npos) << name;
+    const std::vector<std::uint8_t> kept = ReadWholeFile(file("out/a.bmp"));
     EXPECT_EQ(std::string(kept.begin(), kept.end()), earlier);
+}
+
+// FIFOs named as photographs (whose plain open() would wait for a writer
+// forever) and a folder are refused at once; the other photographs are
+// written.
+TEST_F(HostileCli, FifosAndFoldersAsPhotographs_AreRefusedWithoutBlocking)
+{
+    std::vector<std::string> photos = {photo("a.jpg")};
+    std::vector<std::string> expected;
+    for (const std::string name : {"pipe.jpg", "pipe.bmp", "pipe.tif"}) {
+        photos.push_back(file(name));
+        ASSERT_EQ(::mkfifo(photos.back().c_str(), 0600), 0);
+        expected.push_back("unreadable: " + photos.back() + ": not a regular file");
+    }
+    photos.push_back(file("album.jpg"));
+    fs::create_directory(photos.back());
+    expected.push_back("unreadable: " + photos.back() + ": is a folder");
+    const ts::ChildRun r = run(photos);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_LT(r.seconds, ts::UnderSanitizer() ? 10.0 : 2.0);
+    for (const std::string& line : expected)
+        EXPECT_NE(r.err.find(line), std::string::npos) << line << " missing from: " << r.err;
+    EXPECT_EQ(outFiles(), (std::vector<std::string>{"a.jpg"}));
+}
+
+// A FIFO as the settings file or the mask stops the program at once with a
+// usage error naming it.
+TEST_F(HostileCli, FifoAsSettingsOrMask_IsAUsageErrorWithoutBlocking)
+{
+    const std::string pipe = file("pipe.ini");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const ts::ChildRun settings =
+        ts::RunProgram(LUMIVANE_CLI, {"--settings", pipe, "--mask", file("mask.bmp"), "--out", file("out"),
+                                      photo("a.jpg")});
+    EXPECT_EQ(settings.status, 2) << settings.err;
+    EXPECT_NE(settings.err.find(pipe + ": not a regular file"), std::string::npos) << settings.err;
+    EXPECT_LT(settings.seconds, ts::UnderSanitizer() ? 10.0 : 2.0);
+
+    const std::string maskPipe = file("pipe_mask.jpg");
+    ASSERT_EQ(::mkfifo(maskPipe.c_str(), 0600), 0);
+    const ts::ChildRun mask = run({photo("a.jpg")}, {}, maskPipe);
+    EXPECT_EQ(mask.status, 2) << mask.err;
+    EXPECT_NE(mask.err.find("cannot read the mask " + maskPipe + ": " + maskPipe + ": not a regular file"),
+              std::string::npos)
+        << mask.err;
+    EXPECT_LT(mask.seconds, ts::UnderSanitizer() ? 10.0 : 2.0);
+    EXPECT_TRUE(outFiles().empty());
+}
+
+// A run whose every write fails leaves no folder of its own making behind
+// (however deep); a folder that was there before stays.
+TEST_F(HostileCli, EveryWriteFailed_RemovesTheOutputFolderItMade)
+{
+    const std::string a = photo("a.jpg", 64, 48);
+    ts::ChildRun made;
+    ts::ChildRun existing;
+    fs::create_directories(folder.path() / "there");
+    {
+        lumivane::test_support::FileSizeLimit limit(1000);
+        made = ts::RunProgram(LUMIVANE_CLI, {"--settings", file("defaults.ini"), "--mask", file("mask.bmp"),
+                                             "--quality", "bmp", "--out", file("new/deeper/"), a});
+        existing = ts::RunProgram(LUMIVANE_CLI, {"--settings", file("defaults.ini"), "--mask", file("mask.bmp"),
+                                                 "--quality", "bmp", "--out", file("there"), a});
+    }
+    EXPECT_EQ(made.status, 1) << made.err;
+    EXPECT_FALSE(fs::exists(folder.path() / "new")) << made.err;
+    EXPECT_EQ(existing.status, 1) << existing.err;
+    EXPECT_TRUE(fs::is_directory(folder.path() / "there"));
+}
+
+// A memory limit that is no positive whole number stops the program with a
+// usage error naming the variable; nothing is written.
+TEST_F(HostileCli, MalformedMemoryLimit_IsAUsageErrorNamingIt)
+{
+    const ts::ChildRun r = run({photo("a.jpg")}, {"LUMIVANE_MEMORY_LIMIT_MIB=64MB"});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("LUMIVANE_MEMORY_LIMIT_MIB=\"64MB\" is not a positive whole number of mebibytes"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(folder.path() / "out"));
 }
 
 } // namespace

@@ -233,6 +233,40 @@ TEST_F(Batch, StopFinishesWhatIsInFlightAndReportsTheRest)
     EXPECT_EQ(std::distance(fs::directory_iterator(s.folder), fs::directory_iterator()), 3);
 }
 
+// The abandon flag (Esc, lumivane-cli's second Ctrl-C) set while the
+// batch runs: every photograph read after it, streamed or decoded whole, is
+// abandoned and reported not done, and none of them is written.
+TEST_F(Batch, AbandonLeavesThePhotographsBeingReadNotDoneAndUnwritten)
+{
+    for (const int jobs : {1, 2}) {
+        SCOPED_TRACE(jobs);
+        std::vector<std::string> photos;
+        for (int i = 0; i < 6; ++i)
+            photos.push_back(jpegPhoto("a" + std::to_string(i) + ".jpg", 90, 60, i));
+        std::atomic<bool> abandon{false};
+        BatchSettings s = settings("out" + std::to_string(jobs));
+        s.abandon = &abandon;
+        const auto results = RunBatch(photos, s, jobs, [&](const BatchPhotoResult&, int finished, int) {
+            if (finished == 2)
+                abandon = true;
+        });
+        int written = 0;
+        for (const auto& r : results) {
+            if (r.outcome == Outcome::Written) {
+                ++written;
+                continue;
+            }
+            EXPECT_EQ(r.outcome, Outcome::NotDone) << r.source << ": " << r.reason;
+            EXPECT_EQ(r.reason, "stopped while it was read");
+        }
+        // Two finished before the flag; each other job may have been past
+        // its last row already.
+        EXPECT_GE(written, 2);
+        EXPECT_LE(written, 2 + jobs - 1);
+        EXPECT_EQ(std::distance(fs::directory_iterator(s.folder), fs::directory_iterator()), written);
+    }
+}
+
 // A mask still loading on another thread when the batch starts: it is
 // waited for once the first photograph is open (a single worker has decoded
 // it by then; streaming workers decode only after the wait), and the files

@@ -2,6 +2,7 @@
 
 #include "BmpCodec.h"
 #include "ExifTransplant.h"
+#include "FileIO.h"
 #include "ImageFile.h"
 #include "JpegCodec.h"
 #include "MaskFolder.h"
@@ -114,6 +115,34 @@ void RunTiffRead(const uint8_t* data, std::size_t size)
             broken("a .tif name was not taken as a TIFF");
         if (decoded.empty())
             broken("a TIFF was read without error to an empty picture");
+    } catch (const TiffError&) {
+    } catch (const MemoryBudgetError&) {
+    }
+    std::filesystem::remove(path);
+}
+
+void RunPhotoFile(const uint8_t* data, std::size_t size)
+{
+    if (size == 0)
+        return;
+    static const char* const kNames[] = {"photo.jpg", "photo.bmp", "photo.tif"};
+    const std::string path = ScratchPath(kNames[data[0] % 3]);
+    WriteScratch(path, data + 1, size - 1);
+    if (data[0] % 3 == 0) {
+        JpegEndFinder end;
+        const std::size_t needed = end.NeededOf(data + 1, size - 1);
+        if (needed > size - 1)
+            broken("a JPEG's end lies beyond its bytes");
+    }
+    Bitmap24 decoded;
+    try {
+        if (!DecodeBySuffix(path, decoded, (data[0] & 4) != 0 ? JpegSmoothing::On : JpegSmoothing::Off))
+            broken("a picture name was not decoded");
+        if (decoded.empty() && data[0] % 3 != 2)
+            broken("a JPEG or BMP decoded without error to an empty picture");
+    } catch (const FileError&) {
+    } catch (const JpegError&) {
+    } catch (const BmpError&) {
     } catch (const TiffError&) {
     } catch (const MemoryBudgetError&) {
     }

@@ -27,6 +27,11 @@ void RunBmp(const uint8_t* data, std::size_t size);
 void RunJpegDecode(const uint8_t* data, std::size_t size);
 // The bytes as a file named *.tif through DecodeBySuffix (ReadTiffToBitmap).
 void RunTiffRead(const uint8_t* data, std::size_t size);
+// The bytes after the first as a photograph file read whole the way the
+// program reads one (ReadWholeFileInto, the JPEG end finder, DecodeBySuffix):
+// named *.jpg, *.bmp or *.tif by the first byte. A JPEG's end must lie
+// within the file, and a decoded picture must be of its header's size.
+void RunPhotoFile(const uint8_t* data, std::size_t size);
 // The bytes as defaults.ini through ReadSettingsFile; when they parse, the
 // values are stored again in the full form and must read back the same.
 void RunSettings(const uint8_t* data, std::size_t size);

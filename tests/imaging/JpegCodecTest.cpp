@@ -127,7 +127,11 @@ void expectJpegError(const std::vector<std::uint8_t>& bytes, int code)
         FAIL() << "no error";
     } catch (const JpegError& e) {
         EXPECT_EQ(e.Code(), code);
-        EXPECT_EQ(std::string(e.what()), "JPEG error #" + std::to_string(code));
+        // libjpeg's own text, never a bare message number.
+        const std::string text = e.what();
+        EXPECT_EQ(text.rfind("JPEG: ", 0), 0u) << text;
+        EXPECT_GT(text.size(), 12u) << text;
+        EXPECT_EQ(text.find("JPEG error #"), std::string::npos) << text;
     }
 }
 
@@ -305,6 +309,11 @@ TEST(JpegDecode, ProgressiveTruncatedFileDecodesWithSmoothingOnAndOff)
 TEST(JpegDecode, FilesLibjpegCannotParseGiveItsMessageCode)
 {
     expectJpegError({'B', 'M', 1, 2, 3, 4, 5, 6}, JERR_NO_SOI);
+    try {
+        jpegFromBytes({'B', 'M', 1, 2});
+    } catch (const JpegError& e) {
+        EXPECT_EQ(std::string(e.what()), "JPEG: Not a JPEG file: starts with 0x42 0x4d");
+    }
     expectJpegError({}, JERR_INPUT_EMPTY);
     const std::vector<std::uint8_t> good = EncodeJpeg(patternBitmap(8, 8), 90);
     // Only the start of the headers: the header parse meets the end.

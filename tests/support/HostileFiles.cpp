@@ -3,11 +3,14 @@
 #include "FileIO.h"
 #include "JpegCodec.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <tiffio.h>
+#include <cstdio>
+#include <jpeglib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -46,23 +49,95 @@ std::vector<std::string> TempFolder::names(const std::string& subfolder) const
     return result;
 }
 
+namespace {
+
+// The pattern's row y, blue, green, red.
+void patternRow(std::vector<std::uint8_t>& row, int width, int y)
+{
+    for (int x = 0; x < width; ++x) {
+        row[std::size_t(x) * 3] = std::uint8_t(x / 64);
+        row[std::size_t(x) * 3 + 1] = std::uint8_t(y / 64);
+        row[std::size_t(x) * 3 + 2] = std::uint8_t(128 + (x + y) / 256);
+    }
+}
+
+// A libjpeg error here is a fault of the test itself: it ends the program.
+[[noreturn]] void failEncoding(j_common_ptr)
+{
+    std::fputs("libjpeg failed to encode a test picture\n", stderr);
+    std::abort();
+}
+
+} // namespace
+
 std::uint64_t WritePatternJpeg(const std::string& path, int width, int height, int quality)
 {
     std::vector<std::uint8_t> encoded;
     JpegBandEncoder encoder(width, height, quality, encoded);
     std::vector<std::uint8_t> row(std::size_t(width) * 3);
     for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            row[std::size_t(x) * 3] = std::uint8_t(x / 64);
-            row[std::size_t(x) * 3 + 1] = std::uint8_t(y / 64);
-            row[std::size_t(x) * 3 + 2] = std::uint8_t(128 + (x + y) / 256);
-        }
+        patternRow(row, width, y);
         const std::uint8_t* rows[] = {row.data()};
         encoder.WriteRows(rows, 1);
     }
     const std::vector<std::uint8_t>& bytes = encoder.Finish();
     WriteFileAtomically(path, bytes);
     return bytes.size();
+}
+
+std::vector<std::uint8_t> PatternProgressiveJpeg(int width, int height, int quality, int restartRows)
+{
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    err.error_exit = failEncoding;
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = JDIMENSION(width);
+    cinfo.image_height = JDIMENSION(height);
+    cinfo.in_color_space = JCS_EXT_BGR;
+    cinfo.input_components = 3;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_simple_progression(&cinfo);
+    cinfo.restart_in_rows = restartRows;
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<std::uint8_t> row(std::size_t(width) * 3);
+    for (int y = 0; y < height; ++y) {
+        patternRow(row, width, y);
+        JSAMPROW rows[] = {row.data()};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::vector<std::uint8_t> bytes(buffer, buffer + size);
+    std::free(buffer);
+    return bytes;
+}
+
+std::vector<std::uint8_t> RepeatLastScan(const std::vector<std::uint8_t>& jpeg, int scans)
+{
+    // The last SOS marker of the file (FF DA never stands in entropy-coded
+    // data, where every FF is followed by 00 or a restart code) and the EOI
+    // that closes the file.
+    std::size_t lastScan = 0;
+    int found = 0;
+    for (std::size_t i = 0; i + 1 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) {
+            lastScan = i;
+            ++found;
+        }
+    if (found == 0 || jpeg.size() < 2 || jpeg[jpeg.size() - 2] != 0xFF || jpeg.back() != 0xD9)
+        throw std::runtime_error("not a JPEG with scans");
+    const std::size_t end = jpeg.size() - 2;
+    std::vector<std::uint8_t> out(jpeg.begin(), jpeg.begin() + std::ptrdiff_t(end));
+    for (int i = found; i < scans; ++i)
+        out.insert(out.end(), jpeg.begin() + std::ptrdiff_t(lastScan), jpeg.begin() + std::ptrdiff_t(end));
+    out.push_back(0xFF);
+    out.push_back(0xD9);
+    return out;
 }
 
 void WritePatternTiff(const std::string& path, int width, int height)
@@ -143,7 +218,18 @@ ChildRun RunProgram(const std::string& program, const std::vector<std::string>& 
     ChildRun run;
     const auto started = std::chrono::steady_clock::now();
     pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    // The child starts with the file-size signal's default action (killing
+    // the process), whatever this test process does with it: the program
+    // must protect itself as it would when started from a shell.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGXFSZ);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(errFd);
     if (spawned == 0) {

@@ -36,6 +36,16 @@ private:
 // to row, so the file stays small. Returns the number of bytes written.
 std::uint64_t WritePatternJpeg(const std::string& path, int width, int height, int quality = 75);
 
+// The same pattern as a progressive JPEG (libjpeg's own ten-scan script),
+// with a restart marker every `restartRows` MCU rows when above 0. Returned
+// as bytes.
+std::vector<std::uint8_t> PatternProgressiveJpeg(int width, int height, int quality = 75, int restartRows = 0);
+
+// A scan bomb: the JPEG's last scan (its SOS segment and entropy-coded data)
+// repeated until the file holds `scans` scans. libjpeg decodes every
+// repetition again, with only a warning.
+std::vector<std::uint8_t> RepeatLastScan(const std::vector<std::uint8_t>& jpeg, int scans);
+
 // An uncompressed 8-bit RGB TIFF of width x height, one grey level per row.
 void WritePatternTiff(const std::string& path, int width, int height);
 

@@ -1,0 +1,15 @@
+// libFuzzer harness: arbitrary bytes as a photograph file read whole,
+// through lumivane::fuzz::RunPhotoFile.
+#include "ImageFuzzTargets.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    lumivane::fuzz::LimitMemoryForFuzzing();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
+{
+    lumivane::fuzz::RunPhotoFile(data, size);
+    return 0;
+}
