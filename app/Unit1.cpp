@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: building its controls, wiring their events and start-up.
 #include "Unit1.h"
 

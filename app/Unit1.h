@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: its controls and the event handlers that drive the
 // workflow. Each handler reads its controls, runs one command of the
 // workflow and shows the workflow's state through updateControls().

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The large before/after window, opened by a click on the processed preview
 // and kept up to date with every change of the photograph, mask or settings.
 #include "Unit1.h"

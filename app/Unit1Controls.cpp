@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Showing the workflow's state: every control's enabled state, caption,
 // colour, position and picture.
 #include "Unit1.h"

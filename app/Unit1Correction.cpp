@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preview pass and the quality label, run by the sliders and the crop
 // fields.
 #include "Unit1.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files from outside the window's dialogs: named on the command line, or
 // dragged from a file manager and dropped on the window.
 #include "Unit1.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Filling the EXIF information window from the photograph and the mask.
 #include "Unit1.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Load Mask": the open dialog's answer handed to the workflow.
 #include "Unit1.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mask thumbnail's context menu: "Choose Mask Folder...", "No Mask
 // Folder" and the correction method with the exact method's colour options
 // (the adjustment panel has no room left for them); "smooth mask" with the

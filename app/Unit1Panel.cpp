@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mask adjustment panel (hotspot), the mask offset and quarter turns.
 #include "Unit1.h"
 

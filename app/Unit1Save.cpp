@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Save Image(s)": the workflow saves; the window answers its dialogs and
 // shows the batch's progress.
 #include "Unit1.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Store" and "Free default mask".
 #include "Unit1.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening photographs, stepping through the list and loading one photograph.
 #include "Unit1.h"
 

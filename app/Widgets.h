@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small Qt widgets the main window is built from: a picture control over a
 // Bitmap24, an edit box with an attached caption, a pair of up-down arrows
 // and a clickable label.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Program start: the command line, the application, the main window and the
 // message loop.
 #include "MemoryBudget.h"

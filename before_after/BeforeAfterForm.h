@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The large before/after window: the photograph fitted to the window, left
 // of a draggable divider unprocessed and right of it processed, the crop
 // drawn as a frame, and below it the fall-off from the centre of the output

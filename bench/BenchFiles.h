@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The 24-megapixel test files every whole-program benchmark works on, made
 // the same way each time from a fixed seed: a photograph with a smooth
 // random texture plus fine noise (real photographs are neither flat nor

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Running a program in a fresh process, as a user starts it: its wall time
 // from start to exit, its peak resident memory and what it printed.
 #pragma once

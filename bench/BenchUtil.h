@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small helpers shared by the benchmark programs: timing a callable several
 // times and printing figures as "figure <name> <value> <unit>".
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Accuracy of the correction against ground truth: a scene in linear light
 // (deep shadow to near white, hard edges, fine texture) darkened by a known
 // fall-off, and a grey card (centre code 208) through the same fall-off, both

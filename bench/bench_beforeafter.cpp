@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The before/after window on a 24-megapixel photograph at 1200 x 800:
 // opening it, and one slider step (new picture and curves, painted).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // lumivane-cli as a user meets it: whole processes started fresh, wall time
 // from start to exit, on the 24-megapixel benchmark files.
 //   cli_job_24mp_ms              one photograph corrected into a JPEG, quality 90

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Speed of the correction kernel: the preview pass that runs on every
 // slider step and keystroke, and the full-size pass of a save, compared
 // with the time it takes merely to stream the same bytes through memory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Refreshing the EXIF window for a camera photograph and a camera mask:
 // both files' metadata read and the list rebuilt.
 #include "BenchUtil.h"

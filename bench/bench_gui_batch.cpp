@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Save Images" in the window against lumivane-cli, both on the same eight
 // 24-megapixel photographs and mask with the same settings, interleaved in
 // one run so both see the same machine load:

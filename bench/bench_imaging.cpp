@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Imaging figures: opening a 24-megapixel JPEG the way the program does
 // against libjpeg's own float-IDCT decode, the preview stretch and a
 // quarter turn of a full-size photograph.

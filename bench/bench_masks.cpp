@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mask folder and the mask check: choosing one photograph's mask from a
 // folder of 50 masks (warm, and the first scan, which reads only each file's
 // EXIF head), and the quality check of the 24-megapixel benchmark mask

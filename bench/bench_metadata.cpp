@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Metadata reading speed: ReadMetadata on every camera JPEG of the sample
 // corpus (the largest per-file median is the figure), and on a made-up
 // 10 MB JPEG to show that only the sections before the scan data are read.

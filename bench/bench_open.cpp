@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a user waits for and how much memory the program takes, measured in
 // fresh processes, where every full-size buffer is new memory:
 //   cold_open_24mp_vs_decode  open a 24-megapixel JPEG photograph in a window

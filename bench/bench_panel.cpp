@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening the mask adjustment panel: the 24-megapixel mask stretched to the
 // 320 x 240 panel, the brightness zones painted and the centre lines drawn.
 #include "BenchUtil.h"

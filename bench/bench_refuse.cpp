@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How quickly the three files of a few hundred bytes whose headers claim
 // 65,000 x 65,000 pixels (BMP, JPEG, TIFF) are refused.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saving processed photographs: how much the save adds to the JPEG encode it
 // cannot avoid, and how fast a batch of 12-megapixel photographs goes.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Progressive JPEGs and their scans: how many scans the sample photographs
 // use, what decoding a 24-megapixel progressive photograph costs, how soon
 // one repeating its last scan 100 or 5000 times is refused, and how soon a

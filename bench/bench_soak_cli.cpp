@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // lumivane-cli over 300 small photographs: its resident memory, sampled from
 // /proc/<pid>/status as it reports each photograph written, may grow by at
 // most 2 MiB after the first 20.

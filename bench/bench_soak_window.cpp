@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window on the offscreen platform stepping with the arrow through
 // 300 photographs with a mask loaded: its resident memory (VmRSS) may grow by
 // at most 2 MiB after the first 20 photographs.

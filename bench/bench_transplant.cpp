@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the EXIF transplant adds to saving a 24-megapixel JPEG at quality 90.
 //
 //   figure transplant_overhead_pct       (save with EXIF - save) / save * 100,

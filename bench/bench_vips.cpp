@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The correction job against a peer written on libvips (vips_job), both on
 // the 24-megapixel benchmark files:
 //   vips_job_24mp_ms           vips_job in a fresh process, decode of the

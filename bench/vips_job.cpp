@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The correction job done with libvips, as a peer for bench_vips: decode the
 // photograph (sequential access) and the mask, stretch the mask onto the
 // photograph's size with the nearest-neighbour kernel, correct every channel

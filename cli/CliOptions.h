@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line of lumivane-cli and how it becomes a batch.
 #pragma once
 

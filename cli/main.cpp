@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // lumivane-cli: the correction set up in the window, run over many
 // photographs from a terminal or a script, without a display.
 #include "BatchRunner.h"

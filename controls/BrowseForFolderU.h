@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folder picker: lets the user choose one existing folder.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // THyperLabel: a text label that behaves like a web link. It changes colour
 // while the pointer is over it or a mouse button is held on it, shows a hand
 // cursor, and on a release over it asks the desktop to open its URL.

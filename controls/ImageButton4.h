@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TImageButton: a push button drawn entirely from pictures. One picture gives
 // the normal look; optional pictures give the pointer-over, pressed, disabled
 // and focused looks. The widget takes the shape of the opaque pixels of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's artwork, packed into the controls library as Qt resources.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The platform services the windows call: file and folder dialogs, the
 // message box, opening an address, letting the event loop run, the tick
 // count and the busy cursor. The program uses QtPlatformServices; tests

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Correcting a list of photographs into a folder with one mask, several
 // photographs in flight at once.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The vignetting correction. The additive method: every channel value v of
 // the photograph becomes clamp(v + Round(v / (v + Damping) * (T - m)), 0,
 // 255), where m is the mask's value at that pixel and T the channel's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How a photograph is corrected against its mask.
 //
 // Additive: the mask's shortfall below the target level is added to each

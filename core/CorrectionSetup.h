@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One value that describes a correction: the mask as used, its levels, what
 // the user chose (offset, brightness, boost, method, output format and
 // quality, crop) and what follows from them for one photograph size (the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What files dropped on the main window do: photographs dropped anywhere
 // open as a list, one file dropped on the mask thumbnail loads as the mask,
 // and everything else is refused with a line for the status bar.

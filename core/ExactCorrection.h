@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The exact correction: the photograph divided by the mask in linear light.
 //
 // For each channel, with v the photograph's code, m the mask's code and T

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Puts a source photograph's EXIF segment (its first APP1 section) in front
 // of a JPEG this program has just encoded, byte for byte and without parsing
 // it.

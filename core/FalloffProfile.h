@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How brightness falls off from the centre of the output frame to its
 // corners: the mean linear luminance in rings of equal width, in stops
 // relative to the innermost ring. A well corrected photograph of an evenly

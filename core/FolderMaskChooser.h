@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one rule by which a photograph gets its mask from a mask folder, for
 // the window (each photograph shown, "Save Images") and lumivane-cli alike.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A few lookup tables kept between calls, most recently used first, shared
 // by the passes that use them. Used by both correction methods' kernels.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A folder of flat-field masks that finds the mask for each photograph, the
 // decoded masks kept between photographs, and masks.ini, the file that keeps
 // the folder and the smoothing choice beside defaults.ini (which keeps its

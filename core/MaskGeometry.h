@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mask-side helpers: the hotspot levels sampled at the mask's centre, the
 // aspect-ratio check, the overlay drawn over the left preview, the
 // brightness zones and marks of the 320 x 240 adjustment panel, the marker

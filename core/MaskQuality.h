@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What can be wrong with a flat-field mask, found when it is loaded, and the
 // smoothing that takes dust and grain out of it.
 //

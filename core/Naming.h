@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File-name rules of the workflow: output names derived from the source by
 // replacing its last three characters, the file type taken from the last
 // three characters, the batch output names with their tick-count fallbacks and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // lumivane.ini: the program's own settings file beside defaults.ini, which
 // keeps exactly the lines other versions read. It holds every setting
 // defaults.ini has no line for: the correction method and the exact

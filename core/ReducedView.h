@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The photograph before and after the correction, reduced to the size of a
 // view on screen, and the fall-off profiles measured on it.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The full-size save of a processed photograph: correction, crop, encoding
 // and writing in one pass over the picture.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file defaults.ini: three slider positions, the default mask
 // and that mask's hotspot, kept between runs in the folder SettingsFolder
 // chooses (SettingsLocation.h).

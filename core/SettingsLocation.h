@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the program keeps defaults.ini and default_mask.bmp.
 //
 // A program run from its build folder keeps them beside its executable, as

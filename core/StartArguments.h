@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window program's command line: lumivane [--mask FILE] [PHOTO...],
 // --help and --version. The photographs open as "Load Image(s)" opens the
 // files chosen in its dialog, the mask as "Load Mask" loads its file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Number formatting shared by the window texts: ties-to-even rounding on
 // 80-bit values, two-decimal rounding and the general decimal form used for
 // aspect ratios ("1.33", "1.5", "1").

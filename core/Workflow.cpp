@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The workflow's commands on screen: opening and stepping through
 // photographs, the mask, the preview pass, the offset and turns, and the
 // hotspot panel.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's workflow without a window: the photograph list and the
 // photograph shown, the mask as loaded and as fitted, the previews, the
 // hotspot, offset, angle, crop, slider values and the stored defaults, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Save Images": every photograph of the list is decoded, corrected and
 // written by RunBatch on worker threads, while the calling (window) thread
 // shows each photograph and reports it to the host in list order, exactly as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The workflow's commands on files: the stored defaults (defaults.ini,
 // default_mask.bmp) and saving one photograph or the whole list.
 #include "Workflow.h"

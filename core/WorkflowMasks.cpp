@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The workflow's mask folder: choosing each photograph's mask, smoothing,
 // the correction method, lumivane.ini that keeps them, and the check of
 // every mask loaded.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The EXIF information window: eighteen facts of the photograph shown beside
 // those of the mask last loaded.
 #pragma once

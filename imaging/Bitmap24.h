@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A 24-bit bitmap: rows of blue, green, red bytes, row 0 at the top.
 // This is the one pixel container of the program; every decoder produces it,
 // the correction kernel works on its scan lines and the encoders consume it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows BMP reading and writing.
 //
 // The reader accepts the OS/2 12-byte header and every header of 16 bytes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole-file reading and the one all-or-nothing file writer.
 //
 // Every file the program writes (images, defaults.ini, default_mask.bmp, a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decoding a picture file by the last three characters of its name, the
 // one rule the program uses to tell JPEG, BMP and TIFF files apart: "JPG",
 // "BMP" and "TIF" in any case, and the longer ".jpeg", ".jpe" and ".tiff"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // JPEG decoding and encoding through libjpeg.
 //
 // A TJPEGImage holds one JPEG file's bytes and its header facts; pixels are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How large a picture the program agrees to hold in memory.
 //
 // A photograph job keeps several full-size copies of a picture at once, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bitmaps of other pixel formats than 24 bits, for code that must accept
 // them and turn them into Bitmap24 first (the program itself keeps every
 // bitmap at 24 bits).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Picture holders: what the program's image controls hold and how they
 // react when their picture changes, free of any window toolkit.
 //

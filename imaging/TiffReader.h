@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TIFF files to Bitmap24 through libtiff's whole-image RGBA interface.
 // Whatever that interface accepts is accepted; only the first image of a
 // multi-image file is read, and no libtiff message ever reaches the user.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One bounds-checked reader for every metadata byte string: the JPEG section
 // scanner, the TIFF/EXIF directory walk, the maker-note walk and the IPTC
 // reader all read through it, so no read can leave the bytes actually held.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // JPEG section scanner (TImageMetadata) and TIFF/EXIF directory reader
 // (TImageInfo).
 #include "ExifReader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Unit ExifReader: the metadata container of one image file (its JPEG marker
 // sections, or the head of a TIFF/NEF file) and the reader of its TIFF/EXIF
 // directories with their tag list.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // IPTC records of a JPEG's APP13 section: parsing, look-up and editing in
 // memory.
 #include "IptcReader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Unit IptcReader: the IPTC records of a JPEG's APP13 (Photoshop) section.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Maker-note decoder: per-maker tag tables and directory geometry, the walk of
 // the maker-note directory and the formatters of the maker tables.
 #include "MakerNotes.h"

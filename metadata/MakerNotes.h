@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Unit MakerNotes: decoder of the private "maker note" directory (EXIF tag
 // 0x927C) that cameras store inside their EXIF block.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main and GPS tag tables of the directory walk, kept as constant data,
 // and their look-up.
 #include "TagTables.h"

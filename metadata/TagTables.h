@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tag tables of the TIFF/EXIF directory walk (main and GPS) and the record
 // type shared by table rows and decoded tags alike.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Value formatting of the directory walk and of the maker-note walk.
 #include "ValueFormat.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turning raw TIFF values into display text: numbers, rationals, value lists,
 // format texts, and the formatters attached to particular tags.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes the AppStream metainfo from packaging/<app id>.metainfo.xml into
 # LUMIVANE_METAINFO_OUT. With LUMIVANE_HOMEPAGE (https://...) it names the
 # home page and two screenshots published under <home page>/screenshots/

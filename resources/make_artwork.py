@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Draws the button pictures, glyphs and window icons of Lumivane as PNG files.
 
 Run once by hand (python3 resources/make_artwork.py) and commit the PNGs; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening a file for reading the one safe way every reader of the program
 // uses. A FIFO would hold a plain open() until some writer appears and a
 // device may never end, so the file is opened without blocking, looked at

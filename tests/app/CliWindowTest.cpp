@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // lumivane-cli writes byte for byte the files "Save Images" writes from the
 // same photographs, mask and settings: given on its command line, or taken
 // from what "Store" kept.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the main window's controls show and how they answer the keyboard: the
 // fixed hints, text colours as drawn (warnings in red, disabled texts grey),
 // the ratio captions' decimal separator and Enter in the adjustment panel.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window as the desktop reaches it: files named on the command line,
 // files dropped from a file manager, longer photograph suffixes, and the
 // settings of an installed program in the user's configuration folder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The EXIF information window: what it lists for the photograph and the
 // mask, when it reads them, the marking of facts that differ, and its
 // layout. Photographs with made-up EXIF blocks are built here byte by byte

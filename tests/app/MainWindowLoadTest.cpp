@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's layout and start-up state, opening photographs and
 // stepping through the list.
 #include "HostileFiles.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mask folder in the main window: chosen through the thumbnail's menu
 // and the folder dialog, each photograph stepped to gets its mask, the
 // status line says which or that none matches, a mask loaded by hand turns

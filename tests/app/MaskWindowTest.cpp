@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading a mask into the main window, fitting it, and the processed
 // preview following the sliders, crop fields and photographs.
 #include "WindowFixture.h"

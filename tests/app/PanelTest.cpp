@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mask adjustment panel: choosing the hotspot, the brightness zones, the
 // read-out labels, the mask offset and the quarter turns, driven through the
 // window's own controls.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saving the processed photograph: single saves through the save dialog,
 // batches into a folder, cropping, the mask offset at full size, the EXIF
 // transplant, and what is left behind when a dialog is cancelled or a write

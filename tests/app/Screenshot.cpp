@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes PNG pictures of the windows for a person to look at: the main
 // window with a photograph and a mask loaded, the open adjustment panel, the
 // EXIF window beside the main window, the before/after window, and the main

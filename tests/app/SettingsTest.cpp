@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // defaults.ini and default_mask.bmp: what start-up takes from them, Store
 // and Free default mask, and damaged or unusual files.
 #include "WindowFixture.h"

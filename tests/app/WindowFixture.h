@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared set-up of the main-window tests: a temporary program folder, a
 // scripted platform, photographs and masks made on the fly.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The before/after window: opened by a click on the processed preview, fed
 // with what the save uses, following every change, its divider dragged, and
 // closed with Esc.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // lumivane-cli against hostile inputs and a hostile system: photographs and
 // masks above the memory budget, files that only claim a huge size, and a
 // file-size limit that makes every write fail.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // lumivane-cli: its command line, and the real program run in a temporary
 // folder: exit statuses, what it writes and what it leaves alone.
 #include "CliOptions.h"

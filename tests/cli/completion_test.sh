@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The bash completion of lumivane-cli, run through bash-completion's own
 # helpers as an interactive shell would: every option the program's --help
 # lists is offered, folders where a folder is wanted, photographs (any case of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Checks the packed artwork and the help page: every picture loads at its
 // size, keeps its bottom-left transparent colour out of the drawing, and
 // gives a button a shape; the help page is found and is the real page.

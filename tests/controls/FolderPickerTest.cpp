@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tests of the folder picker's dialog set-up and of how a selection becomes
 // the returned path (the modal dialog itself needs a person).
 #include "BrowseForFolderU.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Widget tests of THyperLabel: colours, the hand cursor, and which releases
 // open the address (through scripted platform services).
 #include "HyperLbl.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Widget tests of TImageButton on Qt's offscreen platform: the look chosen
 // for each state, the window shape, latching groups, keys and the action link.
 #include "HelpPage.h"

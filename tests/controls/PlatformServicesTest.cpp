@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The platform services' tick count runs since the system started; the
 // windows' filters become Qt's.
 #include "PlatformServices.h"

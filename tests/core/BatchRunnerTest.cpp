@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The batch without a window: every photograph written once under the
 // batch's names, the same bytes whatever the number of jobs, failures
 // reported and skipped, a stop honoured between photographs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ICC profile, XMP and IPTC sections a saved JPEG takes over from its
 // source, after the EXIF head: crafted section lists written through
 // WriteJpegWithExif, a walk over every cut of a source, and a read-back of a

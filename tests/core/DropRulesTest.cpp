@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which drops of files the main window takes, and what it says when it
 // refuses one.
 #include "DropRules.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The exact correction (division by the mask in linear light) against a
 // formula written out here from the sRGB transfer function, independently of
 // the kernel's code, and the kernel's paths against each other.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transplanted EXIF segment must read back through the program's own
 // metadata reader exactly as it reads in the camera file.
 #include "ExifReader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ring profile: photographs with a known radial fall-off must give that
 // fall-off in every ring, a flat one a flat curve, and a crop must move and
 // shrink the rings to the cropped frame.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Lowers the largest file this process may write while the object lives, so
 // that a write fails the way a full disk makes it fail, even for a user whom
 // file permissions do not stop (tests run as root on CI).

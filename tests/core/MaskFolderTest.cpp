@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Choosing a photograph's mask from a folder by the camera facts in both
 // files' EXIF, keeping decoded masks, and reading masks.ini whatever it holds.
 #include "MaskFolder.h"

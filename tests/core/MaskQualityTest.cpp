@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mask check finds clipped, dark, textured and unevenly lit masks and
 // stays quiet for a clean fall-off; smoothing takes texture out and keeps
 // the fall-off.

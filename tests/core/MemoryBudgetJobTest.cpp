@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The memory budget as the user meets it: a photograph or mask above it is
 // refused with a message naming the file, its size and the memory it would
 // need, the workflow keeps what it showed, and a batch goes on with the next

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every reader of the program against files that are not regular files: a
 // FIFO (whose plain open() waits for a writer forever), a character device
 // and a folder, each under the names the readers expect. Each is refused at

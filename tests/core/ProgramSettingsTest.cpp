@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // lumivane.ini: the method, the colour option and the mask settings, kept
 // beside defaults.ini and read back at the next start; a file without
 // them, or none at all, means the additive method; a masks.ini of an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reduced before/after picture: its processed pixels must be those of
 // the saved file, sampled the same way, whatever the offset, crop and size.
 #include "ReducedView.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The band-wise save must write exactly the files of the plain sequence:
 // ApplyCorrection on a copy, CropBitmap, EncodeJpeg (or EncodeBmp), write,
 // CopyExif. Every case here builds both files and compares them byte for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where defaults.ini lives: beside a build tree's executables, else in the
 // user's configuration folder; and making that folder when storing.
 #include "Settings.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole-file helpers for the core tests: plain stream reads and writes,
 // independent of the program's own file code they test. A file that cannot
 // be read reads as empty.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The workflow with a mask folder: each photograph shown gets its own mask,
 // the status line names it or says that none matches, a mask loaded by hand
 // or "no folder" turns matching off, lumivane.ini keeps the choice, and every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The workflow without a window: opening and stepping through a list,
 // photographs that cannot be decoded, the mask before and after the
 // photographs, saving one and many, and the stored defaults.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The writers as the user reaches them, under every write fault: a single
 // save, the window's batch, "Store" (defaults.ini and default_mask.bmp),
 // freeing the default mask, and the command-line batch. The message names

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every writer of the program under a full disk, an I/O error and a short
 // write at each step of the one file writer: the error names the file,
 // nothing half-written or temporary remains, and an existing file is left

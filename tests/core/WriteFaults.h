@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The write faults every writer is put through: "no space left" and an I/O
 // error at each step of the one file writer, and a short write followed by
 // a failing one, injected through its fault hook.

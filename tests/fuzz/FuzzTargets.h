@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Entry points shared by the libFuzzer harnesses and the regression test that
 // replays their saved findings: each takes arbitrary bytes and runs them
 // through the metadata readers the way the program uses them.

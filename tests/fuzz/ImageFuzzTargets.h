@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Entry points of the picture-file harnesses (BMP, JPEG decoding, TIFF
 // reading) and of the defaults.ini and masks.ini harnesses, shared by the libFuzzer targets
 // and the test that replays their saved findings. Each takes arbitrary bytes;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer harness: arbitrary bytes as a photograph file read whole,
 // through lumivane::fuzz::RunPhotoFile.
 #include "ImageFuzzTargets.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer harness: arbitrary bytes through lumivane::fuzz::RunTiffRead.
 #include "ImageFuzzTargets.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer harness: arbitrary bytes as the source photograph of an EXIF
 // transplant, through lumivane::fuzz::RunTransplant.
 #include "ImageFuzzTargets.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Checks the BMP reader against Qt's own BMP reader on every file of the
 // suite's "good" set, pixel for pixel.
 #include "BmpCodec.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads that are bounded before they start: a file is read only up to the
 // size it had when opened and never beyond the memory budget, and a JPEG
 // only up to its end-of-image marker, so padding after it costs nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers shared by the imaging tests: a scratch folder, recognisable
 // pictures and pixel comparison.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The memory budget: where it comes from, what a picture needs, and the
 // readers refusing pictures above it (and files that only claim a huge size)
 // before anything of that size is allocated.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Progressive JPEGs that repeat a scan thousands of times (libjpeg decodes
 // every repetition again, with only a warning) are refused after 100 scans;
 // a decode can be abandoned from outside through the stop flag.

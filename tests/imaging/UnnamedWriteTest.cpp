@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The writer's temporary file has no name while it is written: a process
 // killed mid-write leaves nothing behind, under any name. Where the file
 // system offers no unnamed files, the named temporary file takes its place.

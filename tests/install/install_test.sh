@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a temporary prefix and checks what a desktop and a
 # package manager see: every file in its place and nothing else, a valid
 # desktop entry and metainfo, icons of the size their folder names, the help

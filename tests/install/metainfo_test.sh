@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The metainfo as packaging/metainfo.cmake writes it, without and with a home
 # page: valid for appstreamcli either way, the home page and screenshots only
 # when one is given (under it, whatever slashes end it), an address that is no

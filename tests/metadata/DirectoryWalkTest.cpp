@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The TIFF/EXIF directory walk on crafted EXIF blocks and TIFF heads, in both
 // byte orders.
 #include "ExifReader.h"

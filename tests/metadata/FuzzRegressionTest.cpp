@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replays every saved fuzzing finding and seed (tests/data/fuzz/<target>)
 // through the entry points of the fuzz harnesses: each must run to the end
 // without a fault (run this under the sanitizers to catch what they catch).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // IPTC reader on crafted APP13 sections: record parsing, merging of the
 // repeatable datasets, comma text and the record operations.
 #include "ExifReader.h"

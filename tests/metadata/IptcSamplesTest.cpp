@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // IPTC records of the public sample photographs, compared with an
 // independent reader.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Maker notes of the public sample photographs: every file decodes without a
 // fault, and a few values per maker agree with an independent reader.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Maker-note decoder on crafted notes, one or more per maker, and its
 // formatters on their own.
 #include "ExifReader.h"

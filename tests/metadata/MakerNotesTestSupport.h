@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builders for crafted maker notes and APP13 sections in the tests: each
 // field is appended with its own call, so a test reads like a commented byte
 // listing of the format.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers for crafted metadata inputs: a writer of TIFF fields in either byte
 // order, JPEG segments, and temporary files.
 #pragma once

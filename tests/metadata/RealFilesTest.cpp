@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real camera files: our reader against the values an independent reader
 // (ExifTool) wrote into tests/data/metadata/exif_expected.tsv. Where our own
 // rules give another answer for a file, exif_expected_notes.tsv names the

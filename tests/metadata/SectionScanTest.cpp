@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The JPEG section scanner and ReadMetadata on crafted files.
 #include "ExifReader.h"
 #include "IptcReader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tag tables, their labels and look-up; the marker-name table; the byte reader.
 #include "ByteReader.h"
 #include "ExifReader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Value formatting: numbers, rationals, value lists, format texts and the
 // formatters of the main and GPS tables.
 #include "ExifReader.h"

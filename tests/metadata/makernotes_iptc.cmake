@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Tests of the maker-note decoder and the IPTC reader, and the replay of the
 # saved fuzzing findings (tests/data/fuzz) through the fuzzers' entry points.
 lumivane_gtest(test_makernotes_iptc

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small JPEG files that carry the camera facts mask matching reads: an APP1
 // Exif block with Make and Model in the first directory and FNumber,
 // FocalLength and LensModel in the EXIF directory, written in front of a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ground truth for measuring a vignetting correction against the physics: a
 // scene in linear light, darkened by a known radial fall-off and written as
 // an 8-bit photograph, with the flat field (an evenly lit grey card) taken

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Large and hostile inputs for the tests of the memory budget, the write
 // faults and the long runs: pictures far larger than any test keeps in
 // memory as a bitmap, the crafted headers kept with the fuzzing seeds, an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Platform services for window tests: dialogs answer from queues the test
 // fills in advance, and every request, message and opened address is
 // recorded for the test to check.

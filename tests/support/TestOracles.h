@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plain, step-by-step versions of work the program does in one pass, kept
 // for tests and benchmarks to compare the program's files against. None of
 // this is linked into the program.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The plain versions the program's one-pass work is compared against must
 // themselves be right.
 #include "TestOracles.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the picture files of a few hundred bytes whose headers claim
 65,000 x 65,000 pixels (one BMP, one JPEG, one TIFF), kept as seeds of the
 picture harnesses and read by the tests that check they are refused before

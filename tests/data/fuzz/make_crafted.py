@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the hand-made hostile inputs kept beside the fuzzing findings.
 
 Each file targets one way a maker note, a directory or an IPTC block can lie

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the seed sources of the transplant harness (transplant/).
 
 Each file is a JPEG source head of one shape the EXIF transplant meets: the

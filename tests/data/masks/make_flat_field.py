@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes flat_field_640x480.tif: a flat-field mask as a lens would record it.
 
 Linear light falls off as cos^4 of the angle of view (a wide-angle lens at

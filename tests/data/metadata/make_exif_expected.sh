@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes exif_expected.tsv: the values an independent reader (ExifTool, Debian
 # package libimage-exiftool-perl, version 12.57 when the table was made) finds
 # in every camera JPEG of the sample corpus. -n gives plain numbers
