@@ -136,15 +136,18 @@ std::string RenderName(const std::string& pattern, const InputPhoto& photo, std:
             name += stemOf(photo.path);
         else if (field == "{ext}")
             name += bmp ? "bmp" : "jpg";
-        else if (field == "{dir}")
+        else if (field == "{dir}") {
             name += photo.dir;
+            // No folder: "{dir}/x" is "x", not "/x".
+            if (photo.dir.empty() && i + field.size() < pattern.size() && pattern[i + field.size()] == '/')
+                i += 1;
+        }
         else if (field == "{n}")
             name += std::to_string(n);
         else
             throw UsageError("--name knows {stem}, {ext}, {dir} and {n}, not " + field);
         i += field.size() - 1;
     }
-    // An empty {dir} leaves a leading or doubled slash: "{dir}/x" is "x".
     const fs::path relative = fs::path(name).lexically_normal();
     const std::string normal = relative.string();
     if (name.empty() || relative.is_absolute() || normal == "." || normal.rfind("..", 0) == 0 ||

@@ -460,13 +460,13 @@ public:
                    MaskLoad& mask)
         : o_(o), setup_(setup), outputs_(outputs), mask_(mask), terminal_(::isatty(STDERR_FILENO) == 1)
     {
+        if (!setup_.maskPath.empty())
+            maskFacts_ = ReadCameraFacts(setup_.maskPath);
         if (o.reportFile.empty())
             return;
         report_.open(o.reportFile, std::ios::out | std::ios::trunc | std::ios::binary);
         if (!report_)
             throw UsageError("cannot write the report " + o.reportFile + ": " + std::strerror(errno));
-        if (!setup_.maskPath.empty())
-            maskFacts_ = ReadCameraFacts(setup_.maskPath);
     }
 
     // One photograph done; `index` is its place in the whole list.
@@ -632,15 +632,23 @@ int run(const CliOptions& o)
     }
 
     // With --skip-existing a photograph whose output is there is not even
-    // read; one whose output appears meanwhile is skipped by the batch.
+    // read; one whose output appears meanwhile is skipped by the batch. A
+    // folder (without --recursive) is refused here.
     std::vector<BatchPhotoResult> results(inputs.size());
     std::vector<std::string> photos;
     std::vector<std::size_t> todo;
-    int skippedFirst = 0;
+    int skippedFirst = 0; // photographs finished before the batch starts
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         results[i].source = inputs[i].path;
         results[i].index = i;
         std::error_code existsError;
+        if (std::filesystem::is_directory(inputs[i].path, existsError)) {
+            // Refused as the file reader refuses it, whatever its name.
+            results[i].outcome = BatchPhotoResult::Outcome::Unreadable;
+            results[i].reason = inputs[i].path + ": is a folder";
+            progress->Photo(results[i], i, ++skippedFirst, int(inputs.size()));
+            continue;
+        }
         if (o.existing == ExistingOutputs::Skip && std::filesystem::exists(outputs[i], existsError)) {
             results[i].outcome = BatchPhotoResult::Outcome::Skipped;
             results[i].reason = "the output exists: " + outputs[i];
