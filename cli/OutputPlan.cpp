@@ -192,6 +192,19 @@ std::vector<std::string> PlanOutputs(const std::vector<InputPhoto>& photos, cons
             throw UsageError(photos[other->second].path + " and " + photos[i].path + " would both be written as " +
                              outputs[i] + "; use --recursive or a --name with {dir} or {n}");
     }
+    // The report file is written from the start: it must not take the
+    // place of a photograph or of an output.
+    if (!options.reportFile.empty()) {
+        const fs::path report = resolved(options.reportFile);
+        const auto input = inputs.find(report);
+        if (input != inputs.end())
+            throw UsageError("the report " + options.reportFile + " would be written over the photograph " +
+                             photos[input->second].path + "; choose another --report");
+        const auto output = claimed.find(report);
+        if (output != claimed.end())
+            throw UsageError("the report " + options.reportFile + " would be written where the output of " +
+                             photos[output->second].path + " goes; choose another --report");
+    }
     return outputs;
 }
 

@@ -48,7 +48,8 @@ std::string RenderName(const std::string& pattern, const InputPhoto& photo, std:
 // `dir` below `outDir`. Raises UsageError when an output would land on a
 // photograph of the run (itself or another), and, when existing outputs are
 // replaced or skipped rather than given clash names, when two photographs
-// would share one output.
+// would share one output; and when the --report file would land on a
+// photograph or an output of the run.
 std::vector<std::string> PlanOutputs(const std::vector<InputPhoto>& photos, const CliOptions& options);
 
 } // namespace lumivane::cli

@@ -271,9 +271,9 @@ TEST_F(BatchTool, ReportFile_OneLinePerPhotograph)
     EXPECT_NE(lines[2].find("\"levels\":null"), std::string::npos) << lines[2];
 }
 
-// Outputs that would land on a photograph of the run, and two photographs
-// that would share an output where nothing gets a clash name, are refused
-// before anything is written.
+// Outputs (or the report) that would land on a photograph of the run, two
+// photographs that would share an output where nothing gets a clash name,
+// and a report in an output's place are refused before anything is written.
 TEST_F(BatchTool, OutputsOnInputsOrSharedAreRefusedBeforeWriting)
 {
     const std::string a = photo("shoot/a.jpg");
@@ -294,14 +294,22 @@ TEST_F(BatchTool, OutputsOnInputsOrSharedAreRefusedBeforeWriting)
         {"shared with --overwrite", {"--settings", file("defaults.ini"), "--mask", file("mask.bmp"), "--out",
                                      file("out"), "--overwrite", a, otherA},
          "would both be written as"},
+        {"report over a photograph", {"--settings", file("defaults.ini"), "--mask", file("mask.bmp"), "--out",
+                                      file("out"), "--report", a, a},
+         "would be written over the photograph"},
+        {"report where an output goes", {"--settings", file("defaults.ini"), "--mask", file("mask.bmp"), "--out",
+                                         file("out"), "--report", file("out/a.jpg"), a},
+         "where the output of"},
     };
     const auto before = tree("shoot");
+    const std::vector<std::uint8_t> aBefore = bytes("shoot/a.jpg");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const ts::ChildRun r = ts::RunProgram(LUMIVANE_CLI, c.args);
         EXPECT_EQ(r.status, 2) << r.err;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
         EXPECT_EQ(tree("shoot"), before);
+        EXPECT_EQ(bytes("shoot/a.jpg"), aBefore);
         EXPECT_FALSE(fs::exists(file("out")));
     }
     // Without --overwrite two photographs of one name still both arrive.

@@ -492,6 +492,17 @@ TEST_F(Batch, LevelsOfEachPhotograph_MakeTheResultIndependentOfTheList)
         EXPECT_EQ(results[1].levels->r, fitted.r);
         EXPECT_EQ(results[1].width, 120);
     }
+    // Photographs of the first one's size: both ways give the same files, so
+    // lumivane-cli writes what the window's "Save Images" writes.
+    const std::string b = jpegPhoto("b.jpg", 120, 40, 5);
+    for (const bool own : {true, false}) {
+        BatchSettings s = settings(own ? "same_own" : "same_first");
+        s.levelsOfEachPhotograph = own;
+        for (const auto& r : RunBatch({b, a}, s, 2))
+            ASSERT_EQ(r.outcome, Outcome::Written) << r.reason;
+    }
+    for (const char* name : {"/a.jpg", "/b.jpg"})
+        EXPECT_EQ(bytesOf(settings("same_own").folder + name), bytesOf(settings("same_first").folder + name)) << name;
 }
 
 } // namespace
