@@ -85,12 +85,28 @@ std::uint64_t MemoryNeededFor(std::uint64_t width, std::uint64_t height)
     return pixels > most / perPixel ? most : pixels * perPixel;
 }
 
+namespace {
+thread_local const ScopedSizeCheck::Check* tl_sizeCheck = nullptr;
+} // namespace
+
 void RequireMemoryFor(std::uint64_t width, std::uint64_t height, const std::string& file)
 {
     const std::uint64_t needed = MemoryNeededFor(width, height);
     const std::uint64_t budget = MemoryBudgetBytes();
     if (needed > budget || width > kMaxPictureSide || height > kMaxPictureSide)
         throw MemoryBudgetError(file, width, height, needed, budget);
+    if (tl_sizeCheck)
+        (*tl_sizeCheck)(width, height);
+}
+
+ScopedSizeCheck::ScopedSizeCheck(Check check) : check_(std::move(check)), earlier_(tl_sizeCheck)
+{
+    tl_sizeCheck = &check_;
+}
+
+ScopedSizeCheck::~ScopedSizeCheck()
+{
+    tl_sizeCheck = earlier_;
 }
 
 } // namespace lumivane

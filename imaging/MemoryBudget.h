@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -79,5 +80,23 @@ std::uint64_t MemoryNeededFor(std::uint64_t width, std::uint64_t height);
 // not fit the budget or a side exceeds kMaxPictureSide. Decoders call it once
 // the header is known and before allocating the picture.
 void RequireMemoryFor(std::uint64_t width, std::uint64_t height, const std::string& file = {});
+
+// While the object lives, every width x height that RequireMemoryFor checks
+// on this thread is also shown to `check`, which raises to refuse the
+// picture: a decoder then stops at its header, before anything of the
+// picture's size is allocated (a batch refuses a photograph whose output
+// could not hold it this way).
+class ScopedSizeCheck {
+public:
+    using Check = std::function<void(std::uint64_t width, std::uint64_t height)>;
+    explicit ScopedSizeCheck(Check check);
+    ~ScopedSizeCheck();
+    ScopedSizeCheck(const ScopedSizeCheck&) = delete;
+    ScopedSizeCheck& operator=(const ScopedSizeCheck&) = delete;
+
+private:
+    Check check_;
+    const Check* earlier_;
+};
 
 } // namespace lumivane
