@@ -39,9 +39,13 @@ const char* const kUsage =
     "                       for the stored default mask, else the mask's centre)\n"
     "  --jobs N             photographs in flight at once (default: number of cores)\n"
     "  --quiet              no progress, only errors\n"
+    "  --allow-damaged      a photograph whose file is damaged (a JPEG that ends early, a\n"
+    "                       TIFF strip that cannot be read) is written as decoded without\n"
+    "                       failing the run; it is still reported\n"
     "  --help, --version\n"
     "\n"
-    "Exit status: 0 all written, 1 some photographs failed (or had no mask), 2 usage or mask or\n"
+    "Exit status: 0 all written, 1 some photographs failed (or had no mask, or were damaged\n"
+    "without --allow-damaged), 2 usage or mask or\n"
     "folder error, "
     "130 interrupted. Warnings about a mask's quality go to standard error.\n";
 
@@ -105,6 +109,10 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args)
         }
         if (a == "--quiet" || a == "-q") {
             o.quiet = true;
+            continue;
+        }
+        if (a == "--allow-damaged") {
+            o.allowDamaged = true;
             continue;
         }
         if (a == "--smooth-mask") {

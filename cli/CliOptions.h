@@ -22,6 +22,9 @@ struct CliOptions {
     bool help = false;
     bool version = false;
     bool quiet = false;
+    // A damaged photograph (written as decoded) does not make the exit
+    // status 1.
+    bool allowDamaged = false;
     std::string outDir;
     std::string maskFile;     // empty: the stored default mask
     std::string maskFolder;   // empty: one mask for every photograph

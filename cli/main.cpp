@@ -8,6 +8,7 @@
 #include "MaskFolder.h"
 #include "MaskQuality.h"
 #include "MemoryBudget.h"
+#include "MessageText.h"
 #include "Naming.h"
 #include "ProgramSettings.h"
 #include "Settings.h"
@@ -96,7 +97,7 @@ std::string maskWarnings(const std::string& path, const Bitmap24& mask)
     std::string lines;
     const MaskQuality quality = CheckMaskQuality(mask, SampleCentreLevels(mask));
     for (const MaskFinding& finding : quality.findings)
-        lines += "lumivane-cli: warning: mask " + path + ": " + finding.text + "\n";
+        lines += "lumivane-cli: warning: mask " + VisibleText(path) + ": " + finding.text + "\n";
     return lines;
 }
 
@@ -162,16 +163,25 @@ int run(const CliOptions& o)
     std::error_code settingsError;
     if (!o.settingsFile.empty() && !std::filesystem::exists(settingsPath, settingsError))
         throw UsageError("cannot read the settings file " + settingsPath);
-    SettingsValues stored;
-    try {
-        stored = ReadSettingsFile(settingsPath, isFile);
-    } catch (const SettingsError& e) {
-        throw UsageError(e.what());
-    }
-    // A damaged line costs only what it holds: the batch goes on with the
-    // rest of the file.
-    for (int line : stored.ignoredLines)
-        std::cerr << "lumivane-cli: warning: " << IgnoredLinesText(FileNamePart(settingsPath), {line}) << "\n";
+    // The file is read only when a value the command line leaves open is
+    // needed, so a broken or unreadable defaults.ini stops nothing whose
+    // every value was given.
+    std::optional<SettingsValues> storedValues;
+    const auto stored = [&]() -> const SettingsValues& {
+        if (storedValues)
+            return *storedValues;
+        try {
+            storedValues = ReadSettingsFile(settingsPath, isFile);
+        } catch (const SettingsError& e) {
+            throw UsageError(e.what());
+        }
+        // A damaged line costs only what it holds: the batch goes on with
+        // the rest of the file.
+        for (int line : storedValues->ignoredLines)
+            std::cerr << "lumivane-cli: warning: "
+                      << VisibleText(IgnoredLinesText(FileNamePart(settingsPath), {line})) << "\n";
+        return *storedValues;
+    };
     // The method and colour option: lumivane.ini beside the settings file
     // (none: additive), then the command line.
     const std::string settingsFolder = std::filesystem::path(settingsPath).parent_path().string();
@@ -187,10 +197,10 @@ int run(const CliOptions& o)
     // With a mask folder the stored default mask is not used; --mask is the
     // fallback for photographs that no mask of the folder matches.
     const std::string maskPath =
-        o.maskFile.empty() && o.maskFolder.empty() ? stored.defaultMask : o.maskFile;
+        o.maskFile.empty() && o.maskFolder.empty() ? stored().defaultMask : o.maskFile;
     if (maskPath.empty() && o.maskFolder.empty())
         throw UsageError("no mask: give --mask FILE or --mask-folder DIR, or store a default mask in the window (" +
-                         (stored.fileExisted ? settingsPath + " names none)" : "no " + settingsPath + ")"));
+                         (stored().fileExisted ? settingsPath + " names none)" : "no " + settingsPath + ")"));
 
     // The mask decodes on a second thread while the batch decodes its first
     // photograph (a single photograph would otherwise leave a core idle);
@@ -218,7 +228,9 @@ int run(const CliOptions& o)
         if (maskLoader.joinable())
             maskLoader.join();
         if (!maskError.empty())
-            throw UsageError("cannot read the mask " + maskPath + ": " + maskError);
+            // The path may be the stored default mask's, a line of a file:
+            // escaped here, a NUL in it cannot end the message early.
+            throw UsageError("cannot read the mask " + VisibleText(maskPath) + ": " + VisibleText(maskError));
         if (!maskChecked && !maskPath.empty())
             maskCheck.Start(maskPath, loaded);
         maskChecked = true;
@@ -234,9 +246,12 @@ int run(const CliOptions& o)
     BatchSettings settings;
     settings.mode = mode;
     try {
-        settings.brightness = o.brightness.value_or(ClampedSliderPosition(stored.iniBrightness, 0, 50));
-        settings.strength = ClampedSliderPosition(stored.iniStrength, 0, 100);
-        settings.quality = o.quality.value_or(ClampedSliderPosition(stored.iniQuality, 1, 101));
+        settings.brightness = o.brightness ? *o.brightness : ClampedSliderPosition(stored().iniBrightness, 0, 50);
+        // The exact method has no boost: no stored one is needed.
+        settings.strength = o.strength || settings.mode.method == CorrectionMethod::Exact
+                                ? 0
+                                : ClampedSliderPosition(stored().iniStrength, 0, 100);
+        settings.quality = o.quality ? *o.quality : ClampedSliderPosition(stored().iniQuality, 1, 101);
     } catch (const SettingsError& e) {
         throw UsageError(std::string("the settings file ") + settingsPath + ": " + e.what());
     }
@@ -258,9 +273,9 @@ int run(const CliOptions& o)
     if (o.hotspot && !maskPath.empty()) {
         awaitMask();
         settings.levels = PanelLevelsAt(mask, o.hotspot->first, o.hotspot->second);
-    } else if (maskPath == stored.defaultMask && stored.storedHotspotPending() &&
-               stored.hotspotR + stored.hotspotG + stored.hotspotB != 0) {
-        settings.levels = HotspotLevels{stored.hotspotR, stored.hotspotG, stored.hotspotB};
+    } else if (!maskPath.empty() && maskPath == stored().defaultMask && stored().storedHotspotPending() &&
+               stored().hotspotR + stored().hotspotG + stored().hotspotB != 0) {
+        settings.levels = HotspotLevels{stored().hotspotR, stored().hotspotG, stored().hotspotB};
     }
 
     if (!maskPath.empty())
@@ -290,7 +305,7 @@ int run(const CliOptions& o)
             };
         options.warn = [&](const std::string& warning) {
             std::lock_guard<std::mutex> lock(warnings);
-            std::cerr << "lumivane-cli: warning: " << warning << "\n";
+            std::cerr << "lumivane-cli: warning: " << VisibleText(warning) << "\n";
         };
         options.decodedFresh = [&](const std::string& path, const Bitmap24& chosen) {
             // A mask decoded again after others pushed it out is not
@@ -337,18 +352,24 @@ int run(const CliOptions& o)
             [&](const BatchPhotoResult& r, int finished, int total) {
                 maskCheck.PrintIfDone(terminal && !o.quiet);
                 const bool ok = r.outcome == BatchPhotoResult::Outcome::Written;
-                if (!ok) {
+                if (!ok || !r.damage.empty()) {
                     if (terminal && !o.quiet)
                         std::cerr << "\r\033[K";
-                    std::cerr << "lumivane-cli: " << r.source << ": " << outcomeText(r.outcome) << ": " << r.reason
-                              << "\n";
+                    if (ok)
+                        std::cerr << "lumivane-cli: " << VisibleText(r.source)
+                                  << ": damaged, written as decoded: " << r.damage << "\n";
+                    else
+                        std::cerr << "lumivane-cli: " << VisibleText(r.source) << ": " << outcomeText(r.outcome)
+                                  << ": " << VisibleText(r.reason) << "\n";
                 }
                 if (o.quiet)
                     return;
                 if (terminal)
-                    std::cerr << "\r\033[K[" << finished << "/" << total << "] " << FileNamePart(r.source) << std::flush;
+                    std::cerr << "\r\033[K[" << finished << "/" << total << "] " << VisibleText(FileNamePart(r.source))
+                              << std::flush;
                 else if (ok)
-                    std::cerr << "[" << finished << "/" << total << "] " << r.source << " -> " << r.written << "\n";
+                    std::cerr << "[" << finished << "/" << total << "] " << VisibleText(r.source) << " -> "
+                              << VisibleText(r.written) << "\n";
             },
             &stopRequested);
     } catch (const UsageError&) {
@@ -361,10 +382,12 @@ int run(const CliOptions& o)
         std::cerr << "\r\033[K";
     maskCheck.Finish();
 
-    int written = 0, failed = 0, notDone = 0;
+    int written = 0, failed = 0, notDone = 0, damaged = 0;
     for (const BatchPhotoResult& r : results) {
-        if (r.outcome == BatchPhotoResult::Outcome::Written)
+        if (r.outcome == BatchPhotoResult::Outcome::Written) {
             ++written;
+            damaged += r.damage.empty() ? 0 : 1;
+        }
         else if (r.outcome == BatchPhotoResult::Outcome::NotDone)
             ++notDone;
         else
@@ -376,26 +399,34 @@ int run(const CliOptions& o)
         removeMadeFolders();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (!o.quiet || failed > 0 || notDone > 0) {
+    if (!o.quiet || failed > 0 || notDone > 0 || damaged > 0) {
         char time[32];
         std::snprintf(time, sizeof time, "%.1f s", seconds);
         std::cerr << written << " written, " << failed << " failed";
+        if (damaged > 0)
+            std::cerr << ", " << damaged << " damaged";
         if (notDone > 0)
             std::cerr << ", " << notDone << " not done (stopped)";
         std::cerr << ", " << time << "\n";
         for (const BatchPhotoResult& r : results)
             if (r.outcome != BatchPhotoResult::Outcome::Written)
-                std::cerr << "  " << outcomeText(r.outcome) << ": " << r.source << " (" << r.reason << ")\n";
+                std::cerr << "  " << outcomeText(r.outcome) << ": " << VisibleText(r.source) << " ("
+                          << VisibleText(r.reason) << ")\n";
+            else if (!r.damage.empty())
+                std::cerr << "  damaged: " << VisibleText(r.source) << " (" << r.damage << ")\n";
     }
     if (!o.maskFolder.empty()) {
         // Which mask each photograph got, in the order given.
         std::cerr << "Masks:\n";
         for (const BatchPhotoResult& r : results)
-            std::cerr << "  " << r.source << ": " << (r.mask.empty() ? std::string("none") : r.mask) << "\n";
+            std::cerr << "  " << VisibleText(r.source) << ": " << (r.mask.empty() ? "none" : VisibleText(r.mask))
+                      << "\n";
     }
     if (stopRequested.load() && notDone > 0)
         return kExitInterrupted;
-    return failed > 0 || notDone > 0 ? kExitFailures : 0;
+    // A damaged photograph was written, but not as its file should have
+    // given it: that fails the run unless the user allowed it.
+    return failed > 0 || notDone > 0 || (damaged > 0 && !o.allowDamaged) ? kExitFailures : 0;
 }
 
 } // namespace
@@ -419,10 +450,10 @@ int main(int argc, char** argv)
         }
         return run(options);
     } catch (const UsageError& e) {
-        std::cerr << "lumivane-cli: " << e.what() << "\n" << "Try 'lumivane-cli --help'.\n";
+        std::cerr << "lumivane-cli: " << VisibleText(e.what()) << "\n" << "Try 'lumivane-cli --help'.\n";
         return kExitUsage;
     } catch (const std::exception& e) {
-        std::cerr << "lumivane-cli: " << e.what() << "\n";
+        std::cerr << "lumivane-cli: " << VisibleText(e.what()) << "\n";
         return kExitUsage;
     }
 }

@@ -5,6 +5,7 @@
 #include "FileIO.h"
 #include "ImageFile.h"
 #include "JpegCodec.h"
+#include "MemoryBudget.h"
 #include "Naming.h"
 #include "SavePipeline.h"
 
@@ -13,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <stdexcept>
 #include <thread>
 #include <tuple>
@@ -88,12 +90,34 @@ private:
     unsigned long clock_ = 0;
 };
 
+// Records why photograph `result` could not be opened: an output too
+// small for it, running out of memory while decoding it, an abandoned
+// decode, or a file that cannot be read. Called inside a catch block.
+void recordOpenFailure(BatchPhotoResult& result)
+{
+    try {
+        throw;
+    } catch (const OutputSizeError& e) {
+        result.outcome = Outcome::WriteFailed;
+        result.reason = e.what();
+    } catch (const std::bad_alloc&) {
+        result.outcome = Outcome::Unreadable;
+        result.reason = "out of memory while decoding it";
+    } catch (const DecodeStoppedError& e) {
+        result.outcome = Outcome::NotDone;
+        result.reason = e.what();
+    } catch (const std::exception& e) {
+        result.outcome = Outcome::Unreadable;
+        result.reason = e.what();
+    }
+}
+
 // Decodes a photograph by its name; false with the outcome set when it
 // cannot be read.
 bool decodePhotograph(const std::string& path, Bitmap24& into, BatchPhotoResult& result)
 {
     try {
-        if (!DecodeBySuffix(path, into, JpegSmoothing::Off)) {
+        if (!DecodeBySuffix(path, into, JpegSmoothing::Off, &result.damage)) {
             result.outcome = Outcome::Unsupported;
             result.reason = "not a .jpg, .jpeg, .bmp, .tif or .tiff name";
             return false;
@@ -104,13 +128,8 @@ bool decodePhotograph(const std::string& path, Bitmap24& into, BatchPhotoResult&
             return false;
         }
         return true;
-    } catch (const DecodeStoppedError& e) {
-        result.outcome = Outcome::NotDone;
-        result.reason = e.what();
-        return false;
-    } catch (const std::exception& e) {
-        result.outcome = Outcome::Unreadable;
-        result.reason = e.what();
+    } catch (...) {
+        recordOpenFailure(result);
         return false;
     }
 }
@@ -207,6 +226,11 @@ private:
     bool open(std::size_t i, Opened& into)
     {
         into.reader.reset();
+        // A photograph the output cannot hold at the size the crop leaves
+        // is refused at its header, before it is decoded.
+        const ScopedSizeCheck fits([this](std::uint64_t width, std::uint64_t height) {
+            RequireOutputFits(width, height, settings_.crop, settings_.quality);
+        });
         if (!stream_ || ImageKindBySuffix(photos_[i]) != ImageKind::Jpeg) {
             if (!decodePhotograph(photos_[i], into.photo, results_[i]))
                 return false;
@@ -223,13 +247,8 @@ private:
             jpeg.LoadFromFile(photos_[i], into.fileBytes);
             into.reader = std::make_unique<JpegRowReader>(jpeg);
             return true;
-        } catch (const DecodeStoppedError& e) {
-            results_[i].outcome = Outcome::NotDone;
-            results_[i].reason = e.what();
-            return false;
-        } catch (const std::exception& e) {
-            results_[i].outcome = Outcome::Unreadable;
-            results_[i].reason = e.what();
+        } catch (...) {
+            recordOpenFailure(results_[i]);
             return false;
         }
     }
@@ -304,7 +323,9 @@ private:
         }
         save(width, height, i, [&](const CorrectionSetup& setup, const OutputTarget& target) {
             try {
-                return pipeline.Save(reader, setup, photos_[i], target, observe);
+                SaveResult saved = pipeline.Save(reader, setup, photos_[i], target, observe);
+                results_[i].damage = reader.Damage();
+                return saved;
             } catch (const DecodeStoppedError&) {
                 throw;
             } catch (const std::exception& e) {
@@ -328,6 +349,8 @@ private:
             [folder = settings_.folder, outName, bmp, tick = settings_.tick, cropped](int attempt) {
                 return BatchCandidatePath(folder, outName, bmp, tick, attempt, cropped);
             });
+        // The step in progress, named when memory runs out.
+        const char* step = "fitting the mask to it";
         try {
             if (!CropLeavesPixels(width, height, settings_.crop))
                 throw std::invalid_argument("the crop margins leave no pixels of this " + std::to_string(width) +
@@ -348,6 +371,7 @@ private:
             } else {
                 mask = masks_.forSize(mask_, width, height);
             }
+            step = "saving it";
             const SaveResult saved = write(SetUpCorrection(*mask, levels, choices_, width, height), target);
             result.written = saved.path;
             result.transplant = saved.transplant;
@@ -358,6 +382,9 @@ private:
         } catch (const DecodeStoppedError& e) {
             result.outcome = Outcome::NotDone;
             result.reason = e.what();
+        } catch (const std::bad_alloc&) {
+            result.outcome = Outcome::WriteFailed;
+            result.reason = std::string("out of memory while ") + step;
         } catch (const std::exception& e) {
             result.outcome = Outcome::WriteFailed;
             result.reason = e.what();

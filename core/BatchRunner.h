@@ -103,6 +103,10 @@ struct BatchPhotoResult {
     std::string reason;
     // Whether the source's EXIF reached a JPEG written.
     TransplantResult transplant = TransplantResult::NotApplicable;
+    // The decoder's description of damage it found in the photograph ("JPEG
+    // ends early: N of M rows", "TIFF strip unreadable"), whose pixels were
+    // kept and written; "" for an intact photograph.
+    std::string damage;
 };
 
 // Called once per photograph as it finishes (from the worker that did it,

@@ -198,7 +198,13 @@ PhotoResult Workflow::saveShown(const std::string& outPath)
     workflow.OutPath = saved.path;
     result.Transplant = saved.transplant;
     result.Written = workflow.OutPath;
-    say(FileNamePart(workflow.OutPath) + " saved.");
+    if (workflow.SourceFile == photoDamageFile_)
+        result.Damage = photoDamage_;
+    if (result.Damage.empty())
+        say(FileNamePart(workflow.OutPath) + " saved.");
+    else
+        say(FileNamePart(workflow.OutPath) + " saved, " + FileNamePart(workflow.SourceFile) +
+            " damaged: " + result.Damage);
     return result;
 }
 
@@ -223,6 +229,16 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
         outcome.Refusal = "The crop margins leave no pixels of the " + sizeText(Image1.Width, Image1.Height) +
                           " photograph; nothing was saved.";
         return outcome;
+    }
+    // A photograph the chosen output cannot hold is refused before any work
+    // (the batch refuses each other photograph at its header).
+    if (shownReadable) {
+        try {
+            RequireOutputFits(std::uint64_t(Image1.Width), std::uint64_t(Image1.Height), cropMargins(), adjust.Quality);
+        } catch (const OutputSizeError& e) {
+            outcome.Refusal = std::string("Nothing was saved: ") + e.what() + ".";
+            return outcome;
+        }
     }
 
     if (count == 1) {
