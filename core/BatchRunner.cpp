@@ -206,6 +206,9 @@ private:
         Bitmap24 photo;
         // The streamed file's bytes, kept from photograph to photograph.
         std::shared_ptr<std::vector<std::uint8_t>> fileBytes;
+        // The photograph's share of the process's memory budget, held from
+        // its header until it is finished.
+        MemoryReservation memory;
         int width() const { return reader ? reader->Width() : photo.width(); }
         int height() const { return reader ? reader->Height() : photo.height(); }
     };
@@ -216,6 +219,7 @@ private:
     };
 
     bool stopped() const { return stop_ && stop_->load(); }
+    bool abandoned() const { return settings_.abandon && settings_.abandon->load(); }
     bool wantsPreviews() const
     {
         return settings_.decoded && settings_.previewWidth > 0 && settings_.previewHeight > 0;
@@ -226,10 +230,21 @@ private:
     bool open(std::size_t i, Opened& into)
     {
         into.reader.reset();
+        into.memory.Release();
         // A photograph the output cannot hold at the size the crop leaves
-        // is refused at its header, before it is decoded.
-        const ScopedSizeCheck fits([this](std::uint64_t width, std::uint64_t height) {
+        // is refused at its header, before it is decoded. One that can takes
+        // its share of the budget there, waiting while the other workers'
+        // photographs leave too little of it: together they never hold
+        // more than the budget. A stop ends the wait, the photograph not
+        // done.
+        const ScopedSizeCheck fits([this, &into](std::uint64_t width, std::uint64_t height) {
             RequireOutputFits(width, height, settings_.crop, settings_.quality);
+            into.memory.Release();
+            std::optional<MemoryReservation> memory = MemoryReservation::Take(
+                MemoryNeededFor(width, height), [this] { return stopped() || abandoned(); });
+            if (!memory)
+                throw DecodeStoppedError();
+            into.memory = std::move(*memory);
         });
         if (!stream_ || ImageKindBySuffix(photos_[i]) != ImageKind::Jpeg) {
             if (!decodePhotograph(photos_[i], into.photo, results_[i]))
@@ -267,7 +282,9 @@ private:
             std::swap(opened.reader, first->reader);
             std::swap(opened.photo, first->photo);
             std::swap(opened.fileBytes, first->fileBytes);
+            std::swap(opened.memory, first->memory);
             saveOpened(opened, pipeline, index);
+            opened.memory.Release();
         }
         for (;;) {
             if (stopped())
@@ -279,6 +296,7 @@ private:
                 saveOpened(opened, pipeline, i);
             else
                 finish(i);
+            opened.memory.Release();
         }
     }
 
