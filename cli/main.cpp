@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <iostream>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <set>
 #include <string>
@@ -218,6 +219,8 @@ int run(const CliOptions& o)
                     throw std::runtime_error("the file holds no picture");
                 if (o.smoothMask)
                     loaded = SmoothMask(loaded);
+            } catch (const std::bad_alloc&) {
+                maskError = "out of memory while decoding it";
             } catch (const std::exception& e) {
                 maskError = e.what();
             }

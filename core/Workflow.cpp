@@ -15,6 +15,7 @@
 #include "Settings.h"
 #include "TextFormat.h"
 
+#include <new>
 #include <stdexcept>
 
 namespace lumivane {
@@ -109,6 +110,8 @@ void Workflow::decodePhotograph(const std::string& path)
         // line says why nothing is shown.
         if (dynamic_cast<const JpegRefusedError*>(&e))
             photoRefusal_ = FileNamePart(path) + ": " + e.what();
+        if (dynamic_cast<const std::bad_alloc*>(&e))
+            photoRefusal_ = FileNamePart(path) + ": out of memory while decoding it";
         if (ImageKindBySuffix(path) == ImageKind::Tiff)
             Image1.Picture.Clear();
         return;

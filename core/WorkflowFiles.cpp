@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <new>
 #include <stdexcept>
 #include <system_error>
 
@@ -261,9 +262,10 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
         } catch (const std::exception& e) {
             PhotoResult failed;
             failed.Source = workflow.SourceFile;
-            failed.Error = e.what();
+            // Running out of memory is named as such, not as a write error.
+            failed.Error = dynamic_cast<const std::bad_alloc*>(&e) ? "out of memory while saving it" : e.what();
             outcome.Results.push_back(failed);
-            outcome.Stopped = std::string("Saving stopped: ") + e.what();
+            outcome.Stopped = "Saving stopped: " + failed.Error;
         }
         return outcome;
     }

@@ -15,6 +15,7 @@
 
 #include <filesystem>
 #include <mutex>
+#include <new>
 
 using namespace lumivane;
 using lumivane::test_support::ScopedEnv;
@@ -86,6 +87,23 @@ TEST_F(BudgetJob, Workflow_PhotographAboveTheBudget_IsRefusedInTheStatusLine)
     EXPECT_EQ(flow.PhotoFull().width(), 64);
     flow.Step(-1);
     EXPECT_EQ(flow.texts.Status, " Showing a.jpg [1 of 2]");
+    EXPECT_TRUE(flow.workflow.DecodeOk);
+}
+
+// A decode that runs out of memory (made to here at the picture's header)
+// is named as such in the status line, nothing shown.
+TEST_F(BudgetJob, Workflow_RunningOutOfMemoryWhileDecoding_IsNamedInTheStatusLine)
+{
+    const std::string photo = smallPhoto("a.jpg");
+    Workflow flow(file("program"));
+    {
+        const ScopedSizeCheck exhausted([](std::uint64_t, std::uint64_t) { throw std::bad_alloc(); });
+        flow.OpenList({photo, smallPhoto("b.jpg")});
+    }
+    EXPECT_EQ(flow.texts.Status, " a.jpg: out of memory while decoding it");
+    EXPECT_FALSE(flow.workflow.DecodeOk);
+    flow.Step(+1);
+    EXPECT_EQ(flow.texts.Status, " Showing b.jpg [2 of 2]");
     EXPECT_TRUE(flow.workflow.DecodeOk);
 }
 
