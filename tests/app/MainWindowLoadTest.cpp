@@ -9,10 +9,12 @@
 #include "PlatformServices.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace lumivane;
 using namespace lumivane::testing;
@@ -270,7 +272,7 @@ private slots:
     }
 
     // A FIFO named as a photograph (whose plain open would wait for a
-    // writer forever), a scan bomb and a JPEG cut in half, opened through
+    // writer forever), a scan bomb, a JPEG cut in half and more, opened through
     // the window's dialog: each load returns (the test would hang
     // otherwise) with the status line saying what happened.
     void hostileFiles_ReturnWithAMessageInTheStatusLine()
@@ -287,8 +289,17 @@ private slots:
             test_support::CutInItsLastScan(EncodeJpeg(gradientPhoto(120, 96), 90));
         const QString cut = f.writeBytes("cut.jpg", QByteArray(reinterpret_cast<const char*>(cutBytes.data()),
                                                                 qsizetype(cutBytes.size())));
+        // A device (read whole, it would never end), a folder, and a JPEG
+        // followed by 3 GB of padding (a sparse file: only the bytes up to
+        // its end marker are read).
+        const QString zero = f.path("zero.jpg");
+        QVERIFY(::symlink("/dev/zero", zero.toLocal8Bit().constData()) == 0);
+        const QString folder = f.path("folder.jpg");
+        QVERIFY(QDir().mkdir(folder));
+        const QString padded = f.writeJpeg("padded.jpg", gradientPhoto(120, 90));
+        QVERIFY(::truncate(padded.toLocal8Bit().constData(), off_t(3) << 30) == 0);
         TForm1& form = f.start();
-        f.open({good, fifo, bombPath, cut});
+        f.open({good, fifo, bombPath, cut, zero, folder, padded});
         form.Button1Click(form.ImageButton2);
         QCOMPARE(form.status->text(), QLatin1Char(' ') + fifo + QStringLiteral(": not a regular file"));
         form.Button1Click(form.ImageButton2);
@@ -299,8 +310,15 @@ private slots:
                  qPrintable(form.status->text()));
         QVERIFY(!form.flow().workflow.DecodeOk);
         form.Button1Click(form.ImageButton2);
-        QVERIFY2(form.status->text().startsWith(QStringLiteral(" Showing cut.jpg [4 of 4], damaged: JPEG ends early: ")),
+        QVERIFY2(form.status->text().startsWith(QStringLiteral(" Showing cut.jpg [4 of 7], damaged: JPEG ends early: ")),
                  qPrintable(form.status->text()));
+        QVERIFY(form.flow().workflow.DecodeOk);
+        form.Button1Click(form.ImageButton2);
+        QCOMPARE(form.status->text(), QLatin1Char(' ') + zero + QStringLiteral(": not a regular file"));
+        form.Button1Click(form.ImageButton2);
+        QCOMPARE(form.status->text(), QLatin1Char(' ') + folder + QStringLiteral(": is a folder"));
+        form.Button1Click(form.ImageButton2);
+        QCOMPARE(form.status->text(), QStringLiteral(" Showing padded.jpg [7 of 7]"));
         QVERIFY(form.flow().workflow.DecodeOk);
     }
 
