@@ -109,6 +109,8 @@ void TForm1::Button2Click()
         refreshExif();
     if (!outcome.Failures.empty())
         services_.showMessage(this, QString::fromStdString(outcome.Failures));
+    if (!outcome.Damaged.empty())
+        services_.showMessage(this, QString::fromStdString(outcome.Damaged));
     if (!outcome.Warnings.empty())
         services_.showMessage(this, QString::fromStdString(outcome.Warnings));
     if (!outcome.Stopped.empty())

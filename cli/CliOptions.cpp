@@ -55,13 +55,16 @@ const char* const kUsage =
     "  --jobs N             photographs in flight at once (default: number of cores)\n"
     "  --report FILE        one JSON object a line per photograph: source, output, outcome,\n"
     "                       reason, levels, mask, method, seconds\n"
+    "  --allow-damaged      a photograph whose file is damaged (a JPEG that ends early, a\n"
+    "                       TIFF strip that cannot be read) is written as decoded without\n"
+    "                       failing the run; it is still reported\n"
     "  -q, --quiet          no progress, only errors\n"
     "  -v, --verbose        the mask, levels, method and output of each photograph\n"
     "  -h, --help, -V, --version\n"
     "\n"
-    "Exit status: 0 all written (or skipped), 1 some photographs failed (or had no mask), 2 usage,\n"
-    "mask or output folder error (nothing is written), 130 interrupted. Warnings go to standard\n"
-    "error.\n";
+    "Exit status: 0 all written (or skipped), 1 some photographs failed (or had no mask, or were\n"
+    "damaged without --allow-damaged), 2 usage, mask or output folder error (nothing is written),\n"
+    "130 interrupted. Warnings go to standard error.\n";
 
 namespace {
 
@@ -145,6 +148,10 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args)
             if (o.existing != ExistingOutputs::ClashName && o.existing != chosen)
                 throw UsageError("--overwrite and --skip-existing exclude each other");
             o.existing = chosen;
+            continue;
+        }
+        if (a == "--allow-damaged") {
+            o.allowDamaged = true;
             continue;
         }
         if (a == "--smooth-mask") {

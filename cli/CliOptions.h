@@ -35,6 +35,9 @@ struct CliOptions {
     ExistingOutputs existing = ExistingOutputs::ClashName;
     std::optional<std::string> nameTemplate; // --name
     std::string reportFile;                  // --report: one JSON line per photograph
+    // A damaged photograph (written as decoded) does not make the exit
+    // status 1.
+    bool allowDamaged = false;
     std::string outDir;
     std::string maskFile;     // empty: the stored default mask
     std::string maskFolder;   // empty: one mask for every photograph

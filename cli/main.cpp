@@ -8,6 +8,7 @@
 #include "MaskFolder.h"
 #include "MaskQuality.h"
 #include "MemoryBudget.h"
+#include "MessageText.h"
 #include "Naming.h"
 #include "ProgramSettings.h"
 #include "Settings.h"
@@ -29,6 +30,7 @@
 #include <filesystem>
 #include <iostream>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <set>
 #include <string>
@@ -126,7 +128,7 @@ std::string maskWarnings(const std::string& path, const Bitmap24& mask)
     std::string lines;
     const MaskQuality quality = CheckMaskQuality(mask, SampleCentreLevels(mask));
     for (const MaskFinding& finding : quality.findings)
-        lines += "lumivane-cli: warning: mask " + path + ": " + CommandLineFinding(finding.text) + "\n";
+        lines += "lumivane-cli: warning: mask " + VisibleText(path) + ": " + CommandLineFinding(finding.text) + "\n";
     return lines;
 }
 
@@ -179,7 +181,6 @@ private:
 // What the stored settings and the command line make of a run.
 struct ResolvedSetup {
     std::string settingsPath;
-    SettingsValues stored;
     CorrectionMode mode;
     // The --mask file or the stored default mask; empty with a mask folder
     // alone.
@@ -206,15 +207,25 @@ ResolvedSetup resolveSetup(const CliOptions& o)
     std::error_code settingsError;
     if (!o.settingsFile.empty() && !std::filesystem::exists(r.settingsPath, settingsError))
         throw UsageError("cannot read the settings file " + r.settingsPath);
-    try {
-        r.stored = ReadSettingsFile(r.settingsPath, isFile);
-    } catch (const SettingsError& e) {
-        throw UsageError(e.what());
-    }
-    // A damaged line costs only what it holds: the batch goes on with the
-    // rest of the file.
-    for (int line : r.stored.ignoredLines)
-        std::cerr << "lumivane-cli: warning: " << IgnoredLinesText(FileNamePart(r.settingsPath), {line}) << "\n";
+    // The file is read only when a value the command line leaves open is
+    // needed, so a broken or unreadable defaults.ini stops nothing whose
+    // every value was given.
+    std::optional<SettingsValues> storedValues;
+    const auto stored = [&]() -> const SettingsValues& {
+        if (storedValues)
+            return *storedValues;
+        try {
+            storedValues = ReadSettingsFile(r.settingsPath, isFile);
+        } catch (const SettingsError& e) {
+            throw UsageError(e.what());
+        }
+        // A damaged line costs only what it holds: the batch goes on with
+        // the rest of the file.
+        for (int line : storedValues->ignoredLines)
+            std::cerr << "lumivane-cli: warning: "
+                      << VisibleText(IgnoredLinesText(FileNamePart(r.settingsPath), {line})) << "\n";
+        return *storedValues;
+    };
     // The method and colour option: lumivane.ini beside the settings file
     // (none: additive), then the command line.
     const std::string settingsFolder = std::filesystem::path(r.settingsPath).parent_path().string();
@@ -229,17 +240,20 @@ ResolvedSetup resolveSetup(const CliOptions& o)
 
     // With a mask folder the stored default mask is not used; --mask is the
     // fallback for photographs that no mask of the folder matches.
-    r.maskPath = o.maskFile.empty() && o.maskFolder.empty() ? r.stored.defaultMask : o.maskFile;
+    r.maskPath = o.maskFile.empty() && o.maskFolder.empty() ? stored().defaultMask : o.maskFile;
     if (r.maskPath.empty() && o.maskFolder.empty())
         throw UsageError("no mask: give --mask FILE or --mask-folder DIR, or store a default mask in the window (" +
-                         (r.stored.fileExisted ? r.settingsPath + " names none)" : "no " + r.settingsPath + ")"));
+                         (stored().fileExisted ? r.settingsPath + " names none)" : "no " + r.settingsPath + ")"));
 
     BatchSettings& settings = r.batch;
     settings.mode = r.mode;
     try {
-        settings.brightness = o.brightness.value_or(ClampedSliderPosition(r.stored.iniBrightness, 0, 50));
-        settings.strength = ClampedSliderPosition(r.stored.iniStrength, 0, 100);
-        settings.quality = o.quality.value_or(ClampedSliderPosition(r.stored.iniQuality, 1, 101));
+        settings.brightness = o.brightness ? *o.brightness : ClampedSliderPosition(stored().iniBrightness, 0, 50);
+        // The exact method has no boost: no stored one is needed.
+        settings.strength = o.strength || settings.mode.method == CorrectionMethod::Exact
+                                ? 0
+                                : ClampedSliderPosition(stored().iniStrength, 0, 100);
+        settings.quality = o.quality ? *o.quality : ClampedSliderPosition(stored().iniQuality, 1, 101);
     } catch (const SettingsError& e) {
         throw UsageError(std::string("the settings file ") + r.settingsPath + ": " + e.what());
     }
@@ -258,9 +272,9 @@ ResolvedSetup resolveSetup(const CliOptions& o)
     settings.levelsOfEachPhotograph = true;
     if (o.levels)
         settings.levels = o.levels;
-    else if (!o.hotspot && r.maskPath == r.stored.defaultMask && r.stored.storedHotspotPending() &&
-             r.stored.hotspotR + r.stored.hotspotG + r.stored.hotspotB != 0)
-        settings.levels = HotspotLevels{r.stored.hotspotR, r.stored.hotspotG, r.stored.hotspotB};
+    else if (!o.hotspot && !r.maskPath.empty() && r.maskPath == stored().defaultMask &&
+             stored().storedHotspotPending() && stored().hotspotR + stored().hotspotG + stored().hotspotB != 0)
+        settings.levels = HotspotLevels{stored().hotspotR, stored().hotspotG, stored().hotspotB};
     switch (o.existing) {
     case ExistingOutputs::ClashName:
         settings.existing = BatchSettings::Existing::ClashName;
@@ -294,6 +308,8 @@ public:
                     throw std::runtime_error("the file holds no picture");
                 if (smooth)
                     loaded_ = SmoothMask(loaded_);
+            } catch (const std::bad_alloc&) {
+                error_ = "out of memory while decoding it";
             } catch (const std::exception& e) {
                 error_ = e.what();
             }
@@ -307,7 +323,9 @@ public:
         if (loader_.joinable())
             loader_.join();
         if (!error_.empty())
-            throw UsageError("cannot read the mask " + path_ + ": " + error_);
+            // The path may be the stored default mask's, a line of a file:
+            // escaped here, a NUL in it cannot end the message early.
+            throw UsageError("cannot read the mask " + VisibleText(path_) + ": " + VisibleText(error_));
         if (!checked_ && Given()) {
             check_.Start(path_, loaded_);
             // Turned masks are copies; an unturned one is used as loaded.
@@ -478,25 +496,34 @@ public:
         const std::string maskName = r.mask.empty() ? setup_.maskPath : r.mask;
         if (!ok && !skipped) {
             clearLine();
-            std::cerr << "lumivane-cli: " << r.source << ": " << outcomeText(r.outcome) << ": " << reasonText(r) << "\n";
+            std::cerr << "lumivane-cli: " << VisibleText(r.source) << ": " << outcomeText(r.outcome) << ": "
+                      << VisibleText(reasonText(r)) << "\n";
+        }
+        if (ok && !r.damage.empty()) {
+            clearLine();
+            std::cerr << "lumivane-cli: " << VisibleText(r.source) << ": damaged, written as decoded: " << r.damage
+                      << "\n";
         }
         if (ok)
             warnAboutFit(r);
         if (o_.verbose && ok) {
             clearLine();
-            std::cerr << "lumivane-cli: " << r.source << ": mask " << maskName << ", levels "
+            std::cerr << "lumivane-cli: " << VisibleText(r.source) << ": mask " << VisibleText(maskName) << ", levels "
                       << (r.levels ? levelsText(*r.levels) : std::string("none")) << ", method "
-                      << methodText(setup_.mode) << ", output " << r.written << "\n";
+                      << methodText(setup_.mode) << ", output " << VisibleText(r.written) << "\n";
         }
         writeReportLine(r, index, maskName);
         if (o_.quiet)
             return;
         if (terminal_)
-            std::cerr << "\r\033[K[" << finished << "/" << total << "] " << FileNamePart(r.source) << std::flush;
+            std::cerr << "\r\033[K[" << finished << "/" << total << "] " << VisibleText(FileNamePart(r.source))
+                      << std::flush;
         else if (ok)
-            std::cerr << "[" << finished << "/" << total << "] " << r.source << " -> " << r.written << "\n";
+            std::cerr << "[" << finished << "/" << total << "] " << VisibleText(r.source) << " -> "
+                      << VisibleText(r.written) << "\n";
         else if (skipped)
-            std::cerr << "[" << finished << "/" << total << "] " << r.source << ": skipped (" << r.reason << ")\n";
+            std::cerr << "[" << finished << "/" << total << "] " << VisibleText(r.source) << ": skipped ("
+                      << VisibleText(r.reason) << ")\n";
     }
     // The run was refused after all (the mask cannot be read): no report.
     void Discard()
@@ -528,7 +555,7 @@ private:
         const Bitmap24& mask = mask_.Used();
         if (r.width > 0 && r.height > 0 && mask.height() > 0 &&
             MaskRatioDiffers(r.width, r.height, mask.width(), mask.height()))
-            std::cerr << "lumivane-cli: warning: " << r.source << ": the mask's aspect ratio 1:"
+            std::cerr << "lumivane-cli: warning: " << VisibleText(r.source) << ": the mask's aspect ratio 1:"
                       << RatioText(mask.width(), mask.height()) << " differs from the photograph's 1:"
                       << RatioText(r.width, r.height) << "\n";
         if (maskFacts_.make.empty() || maskFacts_.model.empty())
@@ -536,7 +563,7 @@ private:
         const CameraFacts photo = ReadCameraFacts(r.source);
         if (!photo.make.empty() && !photo.model.empty() &&
             (photo.make != maskFacts_.make || photo.model != maskFacts_.model))
-            std::cerr << "lumivane-cli: warning: " << r.source << ": the mask was taken with "
+            std::cerr << "lumivane-cli: warning: " << VisibleText(r.source) << ": the mask was taken with "
                       << maskFacts_.make << " " << maskFacts_.model << ", the photograph with " << photo.make << " "
                       << photo.model << "\n";
     }
@@ -549,7 +576,8 @@ private:
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
         report_ << "{\"source\":" << jsonString(r.source) << ",\"output\":" << jsonString(output)
-                << ",\"outcome\":\"" << reportOutcome(r.outcome) << "\",\"reason\":" << jsonString(r.reason)
+                << ",\"outcome\":\"" << reportOutcome(r.outcome) << "\",\"reason\":"
+                << jsonString(r.reason.empty() ? r.damage : r.reason)
                 << ",\"levels\":" << (r.levels ? "[" + levelsText(*r.levels) + "]" : std::string("null"))
                 << ",\"mask\":" << jsonString(maskName) << ",\"method\":" << jsonString(methodText(setup_.mode))
                 << ",\"timings\":{\"seconds\":" << seconds << "}}\n"
@@ -569,10 +597,12 @@ private:
 // photograph got. Returns the exit status.
 int printSummary(const CliOptions& o, const std::vector<BatchPhotoResult>& results, double seconds)
 {
-    int written = 0, failed = 0, notDone = 0, skipped = 0;
+    int written = 0, failed = 0, notDone = 0, skipped = 0, damaged = 0;
     for (const BatchPhotoResult& r : results) {
-        if (r.outcome == BatchPhotoResult::Outcome::Written)
+        if (r.outcome == BatchPhotoResult::Outcome::Written) {
             ++written;
+            damaged += r.damage.empty() ? 0 : 1;
+        }
         else if (r.outcome == BatchPhotoResult::Outcome::NotDone)
             ++notDone;
         else if (r.outcome == BatchPhotoResult::Outcome::Skipped)
@@ -580,29 +610,38 @@ int printSummary(const CliOptions& o, const std::vector<BatchPhotoResult>& resul
         else
             ++failed;
     }
-    if (!o.quiet || failed > 0 || notDone > 0) {
+    if (!o.quiet || failed > 0 || notDone > 0 || damaged > 0) {
         char time[32];
         std::snprintf(time, sizeof time, "%.1f s", seconds);
         std::cerr << written << " written, " << failed << " failed";
+        if (damaged > 0)
+            std::cerr << ", " << damaged << " damaged";
         if (skipped > 0)
             std::cerr << ", " << skipped << " skipped (output exists)";
         if (notDone > 0)
             std::cerr << ", " << notDone << " not done (stopped)";
         std::cerr << ", " << time << "\n";
         for (const BatchPhotoResult& r : results)
-            if (r.outcome != BatchPhotoResult::Outcome::Written && r.outcome != BatchPhotoResult::Outcome::Skipped)
-                std::cerr << "  " << outcomeText(r.outcome) << ": " << r.source << " (" << reasonText(r) << ")\n";
+            if (r.outcome == BatchPhotoResult::Outcome::Written) {
+                if (!r.damage.empty())
+                    std::cerr << "  damaged: " << VisibleText(r.source) << " (" << r.damage << ")\n";
+            } else if (r.outcome != BatchPhotoResult::Outcome::Skipped)
+                std::cerr << "  " << outcomeText(r.outcome) << ": " << VisibleText(r.source) << " ("
+                          << VisibleText(reasonText(r)) << ")\n";
     }
     if (!o.maskFolder.empty()) {
         // Which mask each photograph got, in the order given.
         std::cerr << "Masks:\n";
         for (const BatchPhotoResult& r : results)
             if (r.outcome != BatchPhotoResult::Outcome::Skipped)
-                std::cerr << "  " << r.source << ": " << (r.mask.empty() ? std::string("none") : r.mask) << "\n";
+                std::cerr << "  " << VisibleText(r.source) << ": "
+                          << (r.mask.empty() ? std::string("none") : VisibleText(r.mask)) << "\n";
     }
     if (stopRequested.load() && notDone > 0)
         return kExitInterrupted;
-    return failed > 0 || notDone > 0 ? kExitFailures : 0;
+    // A damaged photograph was written, but not as its file should have
+    // given it: that fails the run unless the user allowed it.
+    return failed > 0 || notDone > 0 || (damaged > 0 && !o.allowDamaged) ? kExitFailures : 0;
 }
 
 int run(const CliOptions& o)
@@ -700,7 +739,7 @@ int run(const CliOptions& o)
             options.levelsOf = [&o](const Bitmap24&) -> std::optional<HotspotLevels> { return o.levels; };
         options.warn = [&](const std::string& warning) {
             std::lock_guard<std::mutex> lock(warnings);
-            std::cerr << "lumivane-cli: warning: " << warning << "\n";
+            std::cerr << "lumivane-cli: warning: " << VisibleText(warning) << "\n";
         };
         options.decodedFresh = [&](const std::string& path, const Bitmap24& chosen) {
             // A mask decoded again after others pushed it out is not
@@ -769,10 +808,10 @@ int main(int argc, char** argv)
         }
         return run(options);
     } catch (const UsageError& e) {
-        std::cerr << "lumivane-cli: " << e.what() << "\n" << "Try 'lumivane-cli --help'.\n";
+        std::cerr << "lumivane-cli: " << VisibleText(e.what()) << "\n" << "Try 'lumivane-cli --help'.\n";
         return kExitUsage;
     } catch (const std::exception& e) {
-        std::cerr << "lumivane-cli: " << e.what() << "\n";
+        std::cerr << "lumivane-cli: " << VisibleText(e.what()) << "\n";
         return kExitUsage;
     }
 }

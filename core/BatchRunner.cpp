@@ -5,6 +5,7 @@
 #include "FileIO.h"
 #include "ImageFile.h"
 #include "JpegCodec.h"
+#include "MemoryBudget.h"
 #include "Naming.h"
 #include "SavePipeline.h"
 
@@ -14,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <stdexcept>
 #include <thread>
 #include <tuple>
@@ -89,12 +91,34 @@ private:
     unsigned long clock_ = 0;
 };
 
+// Records why photograph `result` could not be opened: an output too
+// small for it, running out of memory while decoding it, an abandoned
+// decode, or a file that cannot be read. Called inside a catch block.
+void recordOpenFailure(BatchPhotoResult& result)
+{
+    try {
+        throw;
+    } catch (const OutputSizeError& e) {
+        result.outcome = Outcome::WriteFailed;
+        result.reason = e.what();
+    } catch (const std::bad_alloc&) {
+        result.outcome = Outcome::Unreadable;
+        result.reason = "out of memory while decoding it";
+    } catch (const DecodeStoppedError& e) {
+        result.outcome = Outcome::NotDone;
+        result.reason = e.what();
+    } catch (const std::exception& e) {
+        result.outcome = Outcome::Unreadable;
+        result.reason = e.what();
+    }
+}
+
 // Decodes a photograph by its name; false with the outcome set when it
 // cannot be read.
 bool decodePhotograph(const std::string& path, Bitmap24& into, BatchPhotoResult& result)
 {
     try {
-        if (!DecodeBySuffix(path, into, JpegSmoothing::Off)) {
+        if (!DecodeBySuffix(path, into, JpegSmoothing::Off, &result.damage)) {
             result.outcome = Outcome::Unsupported;
             result.reason = "not a .jpg, .jpeg, .bmp, .tif or .tiff name";
             return false;
@@ -105,13 +129,8 @@ bool decodePhotograph(const std::string& path, Bitmap24& into, BatchPhotoResult&
             return false;
         }
         return true;
-    } catch (const DecodeStoppedError& e) {
-        result.outcome = Outcome::NotDone;
-        result.reason = e.what();
-        return false;
-    } catch (const std::exception& e) {
-        result.outcome = Outcome::Unreadable;
-        result.reason = e.what();
+    } catch (...) {
+        recordOpenFailure(result);
         return false;
     }
 }
@@ -188,6 +207,9 @@ private:
         Bitmap24 photo;
         // The streamed file's bytes, kept from photograph to photograph.
         std::shared_ptr<std::vector<std::uint8_t>> fileBytes;
+        // The photograph's share of the process's memory budget, held from
+        // its header until it is finished.
+        MemoryReservation memory;
         int width() const { return reader ? reader->Width() : photo.width(); }
         int height() const { return reader ? reader->Height() : photo.height(); }
     };
@@ -198,6 +220,7 @@ private:
     };
 
     bool stopped() const { return stop_ && stop_->load(); }
+    bool abandoned() const { return settings_.abandon && settings_.abandon->load(); }
     bool wantsPreviews() const
     {
         return settings_.decoded && settings_.previewWidth > 0 && settings_.previewHeight > 0;
@@ -209,6 +232,22 @@ private:
     {
         started_[i] = std::chrono::steady_clock::now();
         into.reader.reset();
+        into.memory.Release();
+        // A photograph the output cannot hold at the size the crop leaves
+        // is refused at its header, before it is decoded. One that can takes
+        // its share of the budget there, waiting while the other workers'
+        // photographs leave too little of it: together they never hold
+        // more than the budget. A stop ends the wait, the photograph not
+        // done.
+        const ScopedSizeCheck fits([this, &into](std::uint64_t width, std::uint64_t height) {
+            RequireOutputFits(width, height, settings_.crop, settings_.quality);
+            into.memory.Release();
+            std::optional<MemoryReservation> memory = MemoryReservation::Take(
+                MemoryNeededFor(width, height), [this] { return stopped() || abandoned(); });
+            if (!memory)
+                throw DecodeStoppedError();
+            into.memory = std::move(*memory);
+        });
         if (!stream_ || ImageKindBySuffix(photos_[i]) != ImageKind::Jpeg) {
             if (!decodePhotograph(photos_[i], into.photo, results_[i]))
                 return false;
@@ -225,13 +264,8 @@ private:
             jpeg.LoadFromFile(photos_[i], into.fileBytes);
             into.reader = std::make_unique<JpegRowReader>(jpeg);
             return true;
-        } catch (const DecodeStoppedError& e) {
-            results_[i].outcome = Outcome::NotDone;
-            results_[i].reason = e.what();
-            return false;
-        } catch (const std::exception& e) {
-            results_[i].outcome = Outcome::Unreadable;
-            results_[i].reason = e.what();
+        } catch (...) {
+            recordOpenFailure(results_[i]);
             return false;
         }
     }
@@ -250,7 +284,9 @@ private:
             std::swap(opened.reader, first->reader);
             std::swap(opened.photo, first->photo);
             std::swap(opened.fileBytes, first->fileBytes);
+            std::swap(opened.memory, first->memory);
             saveOpened(opened, pipeline, index);
+            opened.memory.Release();
         }
         for (;;) {
             if (stopped())
@@ -262,6 +298,7 @@ private:
                 saveOpened(opened, pipeline, i);
             else
                 finish(i);
+            opened.memory.Release();
         }
     }
 
@@ -306,7 +343,9 @@ private:
         }
         save(width, height, i, [&](const CorrectionSetup& setup, const OutputTarget& target) {
             try {
-                return pipeline.Save(reader, setup, photos_[i], target, observe);
+                SaveResult saved = pipeline.Save(reader, setup, photos_[i], target, observe);
+                results_[i].damage = reader.Damage();
+                return saved;
             } catch (const DecodeStoppedError&) {
                 throw;
             } catch (const std::exception& e) {
@@ -326,6 +365,8 @@ private:
         result.width = width;
         result.height = height;
         const OutputTarget target = targetOf(i);
+        // The step in progress, named when memory runs out.
+        const char* step = "fitting the mask to it";
         try {
             if (!CropLeavesPixels(width, height, settings_.crop))
                 throw std::invalid_argument("the crop margins leave no pixels of this " + std::to_string(width) +
@@ -350,6 +391,7 @@ private:
                 mask = masks_.forSize(mask_, width, height);
             }
             result.levels = levels;
+            step = "saving it";
             const SaveResult saved = write(SetUpCorrection(*mask, levels, choices_, width, height), target);
             result.written = saved.path;
             result.transplant = saved.transplant;
@@ -364,6 +406,9 @@ private:
         } catch (const DecodeStoppedError& e) {
             result.outcome = Outcome::NotDone;
             result.reason = e.what();
+        } catch (const std::bad_alloc&) {
+            result.outcome = Outcome::WriteFailed;
+            result.reason = std::string("out of memory while ") + step;
         } catch (const std::exception& e) {
             result.outcome = Outcome::WriteFailed;
             result.reason = e.what();

@@ -125,6 +125,10 @@ struct BatchPhotoResult {
     std::optional<HotspotLevels> levels;
     // Seconds from opening the photograph to its file written.
     double seconds = 0;
+    // The decoder's description of damage it found in the photograph ("JPEG
+    // ends early: N of M rows", "TIFF strip unreadable"), whose pixels were
+    // kept and written; "" for an intact photograph.
+    std::string damage;
 };
 
 // Called once per photograph as it finishes (from the worker that did it,

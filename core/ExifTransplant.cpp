@@ -310,12 +310,17 @@ CarriedSections FindCarriedSections(const std::uint8_t* head, std::size_t size, 
             break;
         }
         CarriedKind kind{};
-        if (pos >= from && classify(code, head + pos + 4, length - 2, kind))
+        if (classify(code, head + pos + 4, length - 2, kind))
             result.sections.push_back(CarriedSection{kind, pos, length + 2});
         pos += 2 + length;
     }
+    // The profile is judged whole over every chunk of the head, also those
+    // before `from` (already copied with the head): judged on the later
+    // chunks alone, a profile split around the EXIF section would lose its
+    // later chunks and leave the output a partial one.
     if (!iccComplete(head, result.sections))
         std::erase_if(result.sections, [](const CarriedSection& s) { return s.kind == CarriedKind::IccProfile; });
+    std::erase_if(result.sections, [from](const CarriedSection& s) { return s.offset < from; });
     return result;
 }
 

@@ -130,6 +130,27 @@ private:
 
 } // namespace
 
+void RequireOutputFits(std::uint64_t width, std::uint64_t height, const CropMargins& crop, int quality)
+{
+    // In 64 bits: sides up to 2^29 less margins up to 2^31 neither wrap
+    // nor overflow.
+    const long long w = (long long)width - crop.left - crop.right;
+    const long long h = (long long)height - crop.top - crop.bottom;
+    if (w <= 0 || h <= 0)
+        return;
+    const std::string size = std::to_string(w) + " x " + std::to_string(h) + " pixels";
+    if (quality == 101) {
+        // 54 bytes of headers, then rows padded to whole 4-byte words.
+        const std::uint64_t rowBytes = (std::uint64_t(w) * 3 + 3) / 4 * 4;
+        if (std::uint64_t(h) > (kMaxBmpFileBytes - 54) / rowBytes)
+            throw OutputSizeError("a BMP of " + size + " would be larger than the 4 GiB a BMP file can hold");
+        return;
+    }
+    if (std::uint64_t(w) > kMaxJpegSide || std::uint64_t(h) > kMaxJpegSide)
+        throw OutputSizeError("a JPEG of " + size + " cannot be written: a JPEG holds at most " +
+                              std::to_string(kMaxJpegSide) + " pixels a side");
+}
+
 SavePipeline::SavePipeline(int threads, int bandRows) : threads_(threads), bandRows_(std::max(bandRows, 1)) {}
 
 void SavePipeline::encodeBands(const Rect& window, int quality, bool inOrderOnly, const BandMaker& makeBand)

@@ -26,10 +26,29 @@
 
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace lumivane {
+
+// The largest side a JPEG may have (libjpeg's limit), and the largest file a
+// BMP's 32-bit size field can describe.
+inline constexpr std::uint64_t kMaxJpegSide = 65500;
+inline constexpr std::uint64_t kMaxBmpFileBytes = 0xFFFFFFFFull;
+
+// A photograph whose output, at the size the crop leaves, is larger than
+// the chosen format can hold.
+class OutputSizeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Raises OutputSizeError when a width x height photograph, cut by `crop`,
+// is too large for the output `quality` chooses (1..100: JPEG, 101: BMP),
+// so it can be refused before it is decoded. Margins that leave nothing
+// are not its concern.
+void RequireOutputFits(std::uint64_t width, std::uint64_t height, const CropMargins& crop, int quality);
 
 // What a JPEG save wrote: the path (one of the target's names) and what the
 // EXIF transplant found.

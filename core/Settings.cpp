@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Settings.h"
 
+#include "MessageText.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -101,7 +103,9 @@ void writeSettings(const std::string& path, const std::string& text)
 
 int ParseStoredInteger(const std::string& text)
 {
-    auto invalid = [&text]() { return SettingsError("'" + text + "' is not a valid integer value"); };
+    // The text is a line of a file: quoted cut short and with its control
+    // characters made visible.
+    auto invalid = [&text]() { return SettingsError("'" + QuotedLine(text) + "' is not a valid integer value"); };
     std::size_t i = 0;
     std::size_t end = text.size();
     while (i < end && (text[i] == ' ' || text[i] == '\t'))

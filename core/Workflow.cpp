@@ -4,6 +4,8 @@
 // hotspot panel.
 #include "Workflow.h"
 
+#include "MessageText.h"
+
 #include "BitmapRotation.h"
 #include "ImageFile.h"
 #include "JpegCodec.h"
@@ -13,6 +15,7 @@
 #include "Settings.h"
 #include "TextFormat.h"
 
+#include <new>
 #include <stdexcept>
 
 namespace lumivane {
@@ -86,20 +89,29 @@ void Workflow::showFile(int index)
 void Workflow::decodePhotograph(const std::string& path)
 {
     // Decoding errors are dropped here without a message, except a picture
-    // too large for the memory budget and a file that is no regular file,
-    // whose refusals are kept for the status line. The decoders write into the spare bitmap, which is
+    // too large for the memory budget, a file that is no regular file and a
+    // scan bomb, whose refusals are kept for the status line. The decoders write into the spare bitmap, which is
     // exchanged with the holder's on success: a JPEG or BMP that cannot be
     // decoded leaves the photograph shown before, a TIFF that cannot be read
     // empties the holder.
     workflow.DecodeOk = false;
     photoRefusal_.clear();
     try {
-        if (!DecodeBySuffix(path, spareBitmap_, JpegSmoothing::Off))
+        std::string damage;
+        if (!DecodeBySuffix(path, spareBitmap_, JpegSmoothing::Off, &damage))
             return;
         Image1.Picture.ExchangeBitmap(spareBitmap_);
+        photoDamage_ = std::move(damage);
+        photoDamageFile_ = path;
     } catch (const std::exception& e) {
         if (dynamic_cast<const MemoryBudgetError*>(&e) || dynamic_cast<const FileRefusedError*>(&e))
             photoRefusal_ = e.what();
+        // A scan bomb is refused within a fraction of a second; the status
+        // line says why nothing is shown.
+        if (dynamic_cast<const JpegRefusedError*>(&e))
+            photoRefusal_ = FileNamePart(path) + ": " + e.what();
+        if (dynamic_cast<const std::bad_alloc*>(&e))
+            photoRefusal_ = FileNamePart(path) + ": out of memory while decoding it";
         if (ImageKindBySuffix(path) == ImageKind::Tiff)
             Image1.Picture.Clear();
         return;
@@ -137,7 +149,9 @@ void Workflow::showEmptyPhotograph()
 
 void Workflow::say(std::string status)
 {
-    texts.Status = std::move(status);
+    // The status line is one line: a file name holding a newline or an
+    // escape byte shows them as visible escapes.
+    texts.Status = VisibleText(status);
     ++texts.StatusRevision;
 }
 
@@ -162,11 +176,16 @@ void Workflow::sayShowing()
     const int index = workflow.FileIndex;
     const bool listed = index >= 0 && index < int(workflow.Files.size());
     const std::string shown = FileNamePart(listed ? workflow.Files[std::size_t(index)] : workflow.CurrentFile);
+    // A damaged photograph is shown with the pixels its decoder made, and
+    // said to be damaged while it is on screen.
+    const std::string& file = listed ? workflow.Files[std::size_t(index)] : workflow.CurrentFile;
+    const std::string damage =
+        !photoDamage_.empty() && file == photoDamageFile_ ? ", damaged: " + photoDamage_ : std::string();
     if (!photoRefusal_.empty())
         say(' ' + photoRefusal_);
     else
         say(" Showing " + shown + " [" + std::to_string(index + 1) + " of " +
-            std::to_string(workflow.Files.size()) + ']');
+            std::to_string(workflow.Files.size()) + ']' + damage);
 }
 
 void Workflow::showHeldPhotograph()

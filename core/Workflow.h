@@ -208,6 +208,9 @@ struct PhotoResult {
     std::string Written; // empty when nothing was written
     TransplantResult Transplant = TransplantResult::NotApplicable;
     std::string Error; // empty when the photograph was saved
+    // The decoder's description of damage in the source, whose pixels were
+    // saved as decoded ("JPEG ends early: N of M rows"); empty when intact.
+    std::string Damage;
 };
 
 // Progress of a batch after each photograph: `done` of `total` written, the
@@ -255,6 +258,10 @@ struct SaveOutcome {
     // The batch's photographs that could not be read or written, all in one
     // message for the user (the others were written); empty when none.
     std::string Failures;
+    // The batch's photographs that were written from damaged sources (a
+    // JPEG that ends early, an unreadable TIFF strip), all in one message;
+    // empty when none.
+    std::string Damaged;
     // Masks of the folder that a batch skipped because they could not be
     // read (the next match was used), one warning a line; empty when none.
     std::string Warnings;
@@ -498,6 +505,11 @@ private:
     Bitmap24 spareBitmap_;
     // Why the last photograph was refused (memory budget), else empty.
     std::string photoRefusal_;
+    // The damage the decoder found in the photograph Image1 holds (its
+    // pixels kept), and that photograph's path; the status line names it
+    // while that photograph is shown.
+    std::string photoDamage_;
+    std::string photoDamageFile_;
     SavePipeline savePipeline_;
     std::atomic<bool> stopRequested_{false};
     MaskFolder maskFolder_;

@@ -6,6 +6,7 @@
 #include "Workflow.h"
 
 #include "BatchRunner.h"
+#include "MessageText.h"
 #include "Naming.h"
 
 #include <algorithm>
@@ -59,7 +60,18 @@ std::string failureMessage(const std::vector<const BatchPhotoResult*>& failed, s
     std::string text = std::to_string(failed.size()) + (failed.size() == 1 ? " photograph" : " photographs") +
                        " of " + std::to_string(total) + " could not be saved:";
     for (const BatchPhotoResult* r : failed)
-        text += "\n" + r->source + ": " + r->reason;
+        text += "\n" + VisibleText(r->source) + ": " + VisibleText(r->reason);
+    return text;
+}
+
+// One message naming every photograph written from a damaged source.
+std::string damageMessage(const std::vector<const BatchPhotoResult*>& damaged, std::size_t total)
+{
+    std::string text = std::to_string(damaged.size()) + (damaged.size() == 1 ? " photograph" : " photographs") +
+                       " of " + std::to_string(total) + (damaged.size() == 1 ? " is" : " are") +
+                       " damaged; saved as decoded:";
+    for (const BatchPhotoResult* r : damaged)
+        text += "\n" + VisibleText(r->source) + ": " + r->damage;
     return text;
 }
 
@@ -203,10 +215,14 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
         result.Source = r.source;
         result.Written = r.written;
         result.Transplant = r.transplant;
+        result.Damage = r.damage;
         if (r.outcome == BatchPhotoResult::Outcome::Written) {
             ++written;
             workflow.OutPath = r.written;
-            say(FileNamePart(r.written) + " saved.");
+            if (r.damage.empty())
+                say(FileNamePart(r.written) + " saved.");
+            else
+                say(FileNamePart(r.written) + " saved, " + FileNamePart(r.source) + " damaged: " + r.damage);
         } else {
             result.Error = r.reason;
             say(' ' + FileNamePart(r.source) + " was not saved: " + r.reason);
@@ -242,16 +258,20 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
         std::rethrow_exception(batchError);
 
     // A photograph whose decode Esc abandoned was not done, not failed.
-    std::vector<const BatchPhotoResult*> failed;
+    std::vector<const BatchPhotoResult*> failed, damaged;
     std::size_t abandoned = 0;
     for (const BatchPhotoResult& r : reported) {
         if (r.outcome == BatchPhotoResult::Outcome::NotDone)
             ++abandoned;
         else if (r.outcome != BatchPhotoResult::Outcome::Written)
             failed.push_back(&r);
+        else if (!r.damage.empty())
+            damaged.push_back(&r);
     }
     if (!failed.empty())
         outcome.Failures = failureMessage(failed, count);
+    if (!damaged.empty())
+        outcome.Damaged = damageMessage(damaged, count);
     if (reported.size() < count || abandoned > 0) {
         outcome.StoppedByUser = true;
         say(" Saving stopped: " + std::to_string(written) + " of " + std::to_string(count) +

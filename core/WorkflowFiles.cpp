@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <new>
 #include <stdexcept>
 #include <system_error>
 
@@ -198,7 +199,13 @@ PhotoResult Workflow::saveShown(const std::string& outPath)
     workflow.OutPath = saved.path;
     result.Transplant = saved.transplant;
     result.Written = workflow.OutPath;
-    say(FileNamePart(workflow.OutPath) + " saved.");
+    if (workflow.SourceFile == photoDamageFile_)
+        result.Damage = photoDamage_;
+    if (result.Damage.empty())
+        say(FileNamePart(workflow.OutPath) + " saved.");
+    else
+        say(FileNamePart(workflow.OutPath) + " saved, " + FileNamePart(workflow.SourceFile) +
+            " damaged: " + result.Damage);
     return result;
 }
 
@@ -224,6 +231,16 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
                           " photograph; nothing was saved.";
         return outcome;
     }
+    // A photograph the chosen output cannot hold is refused before any work
+    // (the batch refuses each other photograph at its header).
+    if (shownReadable) {
+        try {
+            RequireOutputFits(std::uint64_t(Image1.Width), std::uint64_t(Image1.Height), cropMargins(), adjust.Quality);
+        } catch (const OutputSizeError& e) {
+            outcome.Refusal = std::string("Nothing was saved: ") + e.what() + ".";
+            return outcome;
+        }
+    }
 
     if (count == 1) {
         workflow.FileIndex = 0;
@@ -245,9 +262,10 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
         } catch (const std::exception& e) {
             PhotoResult failed;
             failed.Source = workflow.SourceFile;
-            failed.Error = e.what();
+            // Running out of memory is named as such, not as a write error.
+            failed.Error = dynamic_cast<const std::bad_alloc*>(&e) ? "out of memory while saving it" : e.what();
             outcome.Results.push_back(failed);
-            outcome.Stopped = std::string("Saving stopped: ") + e.what();
+            outcome.Stopped = "Saving stopped: " + failed.Error;
         }
         return outcome;
     }

@@ -41,22 +41,25 @@ ImageKind ImageKindOfLongName(const std::string& path)
     return ImageKind::Unknown;
 }
 
-bool DecodeBySuffix(const std::string& path, Bitmap24& into, JpegSmoothing smoothing)
+bool DecodeBySuffix(const std::string& path, Bitmap24& into, JpegSmoothing smoothing, std::string* damage)
 {
+    if (damage)
+        damage->clear();
     switch (ImageKindBySuffix(path)) {
     case ImageKind::Jpeg: {
         TJPEGImage decoder;
         decoder.Smoothing = smoothing == JpegSmoothing::On;
         decoder.LoadFromFile(path);
-        decoder.DecodeInto(into);
+        decoder.DecodeInto(into, damage);
         return true;
     }
     case ImageKind::Bmp:
         ReadBmpFile(path, into);
         return true;
     case ImageKind::Tiff: {
-        std::unique_ptr<Bitmap24> image = ReadTiffToBitmap(path);
-        std::swap(into, *image);
+        Bitmap24 image;
+        ReadTiffToBitmap(path, image, damage);
+        std::swap(into, image);
         return true;
     }
     case ImageKind::Unknown:

@@ -30,7 +30,11 @@ enum class JpegSmoothing { Off, On };
 // here. Raises the reader's error (FileError, JpegError, BmpError,
 // TiffError) when the file cannot be read or decoded; `into` may then hold
 // anything, so a caller that must keep its picture decodes into a spare
-// bitmap and exchanges it on success.
-bool DecodeBySuffix(const std::string& path, Bitmap24& into, JpegSmoothing smoothing);
+// bitmap and exchanges it on success. A file decoded with damage (a JPEG
+// that ends early, a TIFF strip that cannot be read) keeps the pixels the
+// decoder made; `damage`, when given, receives the decoder's description
+// of it, or "" for an intact file.
+bool DecodeBySuffix(const std::string& path, Bitmap24& into, JpegSmoothing smoothing,
+                    std::string* damage = nullptr);
 
 } // namespace lumivane

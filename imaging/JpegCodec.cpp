@@ -28,6 +28,13 @@ namespace {
 struct ErrorManager {
     jpeg_error_mgr pub{};
     std::jmp_buf jump{};
+    // Where a decode's data ended early (see noteWarning): libjpeg then
+    // decodes the rest as grey, which the caller reports as damage.
+    bool endedEarly = false; // bits were missing
+    bool sawEnd = false;     // the file's end was reached before its end marker
+    bool multiScan = false;
+    unsigned rowsWhole = 0;
+    unsigned rowsAll = 0;
 };
 
 [[noreturn]] void errorExit(j_common_ptr cinfo)
@@ -36,17 +43,56 @@ struct ErrorManager {
     std::longjmp(manager->jump, 1);
 }
 
-// Warnings (corrupt data, premature end of file) are dropped; libjpeg still
-// counts them in num_warnings.
-void discardMessage(j_common_ptr, int) {}
+// Warnings are never printed. Two of them tell that the data ended before
+// the picture did. The source manager warns of the file's end as soon as
+// the decoder asks for bytes past it, which it may do to fill its bit
+// buffer ahead even when every bit it needs is there; the entropy decoder
+// warns of a marker (the end, or a marker where entropy-coded data should
+// be) only when bits are really missing, and goes on with zeros: grey from
+// there on. That moment gives the rows decoded whole, those of the iMCU
+// rows the scan in progress had finished.
+void noteWarning(j_common_ptr common, int level)
+{
+    if (level >= 0 || !common->is_decompressor)
+        return;
+    auto* manager = reinterpret_cast<ErrorManager*>(common->err);
+    auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
+    const int code = common->err->msg_code;
+    if (code == JWRN_JPEG_EOF && !manager->endedEarly) {
+        manager->sawEnd = true;
+        manager->multiScan = cinfo->progressive_mode != 0;
+        manager->rowsAll = cinfo->image_height;
+        manager->rowsWhole = cinfo->image_height;
+    }
+    if (code != JWRN_HIT_MARKER || manager->endedEarly)
+        return;
+    const std::uint64_t rowsPerIMCURow = std::uint64_t(std::max(1, cinfo->max_v_samp_factor)) * DCTSIZE;
+    manager->endedEarly = true;
+    manager->multiScan = cinfo->progressive_mode != 0;
+    manager->rowsAll = cinfo->image_height;
+    manager->rowsWhole =
+        unsigned(std::min<std::uint64_t>(cinfo->image_height, std::uint64_t(cinfo->input_iMCU_row) * rowsPerIMCURow));
+}
 void discardOutput(j_common_ptr) {}
 
 void installErrorManager(ErrorManager& manager)
 {
     jpeg_std_error(&manager.pub);
     manager.pub.error_exit = errorExit;
-    manager.pub.emit_message = discardMessage;
+    manager.pub.emit_message = noteWarning;
     manager.pub.output_message = discardOutput;
+}
+
+// The damage a finished decode found, or "" for none. A single-scan file
+// that lacks only its end marker lost no pixels; a progressive one that
+// ends early lacks the refinement of its later scans even when no bits of
+// the scans it has are missing.
+std::string damageOf(const ErrorManager& manager)
+{
+    if (!manager.endedEarly && !(manager.sawEnd && manager.multiScan))
+        return {};
+    return "JPEG ends early: " + std::to_string(manager.rowsWhole) + " of " + std::to_string(manager.rowsAll) +
+           " rows";
 }
 
 thread_local const std::atomic<bool>* tl_decodeStop = nullptr;
@@ -140,11 +186,11 @@ struct Decompressor {
     case DecodeLimit::Stopped:
         throw DecodeStoppedError();
     case DecodeLimit::TooManyScans:
-        throw JpegError(d.err.pub.msg_code, "JPEG has more than " + std::to_string(kMaxJpegScans) +
-                                                " scans (a file that would take minutes to decode)");
+        throw JpegRefusedError(d.err.pub.msg_code, "JPEG has more than " + std::to_string(kMaxJpegScans) +
+                                                       " scans (a file that would take minutes to decode)");
     case DecodeLimit::TooMuchWork:
-        throw JpegError(d.err.pub.msg_code, "JPEG scans repeat its blocks too often (a file that would take "
-                                            "minutes to decode)");
+        throw JpegRefusedError(d.err.pub.msg_code, "JPEG scans repeat its blocks too often (a file that would "
+                                                   "take minutes to decode)");
     case DecodeLimit::None:
         break;
     }
@@ -670,8 +716,10 @@ void TJPEGImage::load(std::shared_ptr<const std::vector<std::uint8_t>> data)
     name_.clear();
 }
 
-void TJPEGImage::DecodeInto(Bitmap24& out) const
+void TJPEGImage::DecodeInto(Bitmap24& out, std::string* damage) const
 {
+    if (damage)
+        damage->clear();
     if (!data_) {
         out.setSize(0, 0);
         return;
@@ -685,6 +733,8 @@ void TJPEGImage::DecodeInto(Bitmap24& out) const
     const BackgroundPrefault prefault(out.capacity() > room ? out.data() : nullptr, out.byteCount());
     reader.ReadRows(out.data(), out.rowBytes(), reader.Height());
     reader.Finish();
+    if (damage)
+        *damage = reader.Damage();
 }
 
 struct JpegRowReader::State {
@@ -744,6 +794,11 @@ void JpegRowReader::Finish()
         raiseDecodeError(state_->d);
     }
     state_->finished = true;
+}
+
+std::string JpegRowReader::Damage() const
+{
+    return damageOf(state_->d.err);
 }
 
 int JpegRowReader::ScansRead() const

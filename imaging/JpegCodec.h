@@ -32,6 +32,13 @@ private:
     int code_;
 };
 
+// A file the program refuses to decode on its own account (a scan bomb:
+// too many scans, or scans that repeat the picture's blocks too often).
+class JpegRefusedError : public JpegError {
+public:
+    using JpegError::JpegError;
+};
+
 // Finds where libjpeg stops reading a JPEG file: just after its end-of-image
 // marker, found the way libjpeg walks the file (marker segments by their
 // lengths, entropy-coded data up to the next marker that is not a stuffed
@@ -111,12 +118,14 @@ public:
     // `out`, reusing its storage without painting it first (rows libjpeg
     // never delivers are white). After an error `out` holds whatever was
     // decoded so far. Grey files give three equal channels.
-    // libjpeg warnings are dropped: a file that ends early decodes without
-    // error, the missing part filled as libjpeg fills it. Raises JpegError
+    // A file that ends early decodes without error, the missing part
+    // filled as libjpeg fills it; `damage`, when given, then receives
+    // "JPEG ends early: N of M rows" (N the rows decoded whole), else "".
+    // Other libjpeg warnings are dropped. Raises JpegError
     // for data libjpeg gives up on and MemoryBudgetError (naming the file
     // when it was loaded from one) for a picture above the memory budget,
     // before anything of the picture's size is allocated.
-    void DecodeInto(Bitmap24& out) const;
+    void DecodeInto(Bitmap24& out, std::string* damage = nullptr) const;
     Bitmap24 Decode() const;
 
 private:
@@ -161,6 +170,10 @@ public:
     // Once every row has been read: lets libjpeg read to the end of the
     // file, which may still fail (JpegError).
     void Finish();
+    // "JPEG ends early: N of M rows" when the file's data ended before the
+    // picture did (N the rows decoded whole; the rest are libjpeg's grey),
+    // else "". Complete once every row is read and Finish has returned.
+    std::string Damage() const;
     // Whether libjpeg failed on this file; the reader then only accepts
     // destruction.
     bool Failed() const;

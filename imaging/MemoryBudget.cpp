@@ -4,8 +4,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <limits>
+#include <mutex>
+#include <utility>
 
 namespace lumivane {
 
@@ -85,12 +89,97 @@ std::uint64_t MemoryNeededFor(std::uint64_t width, std::uint64_t height)
     return pixels > most / perPixel ? most : pixels * perPixel;
 }
 
+namespace {
+thread_local const ScopedSizeCheck::Check* tl_sizeCheck = nullptr;
+} // namespace
+
 void RequireMemoryFor(std::uint64_t width, std::uint64_t height, const std::string& file)
 {
     const std::uint64_t needed = MemoryNeededFor(width, height);
     const std::uint64_t budget = MemoryBudgetBytes();
     if (needed > budget || width > kMaxPictureSide || height > kMaxPictureSide)
         throw MemoryBudgetError(file, width, height, needed, budget);
+    if (tl_sizeCheck)
+        (*tl_sizeCheck)(width, height);
+}
+
+ScopedSizeCheck::ScopedSizeCheck(Check check) : check_(std::move(check)), earlier_(tl_sizeCheck)
+{
+    tl_sizeCheck = &check_;
+}
+
+ScopedSizeCheck::~ScopedSizeCheck()
+{
+    tl_sizeCheck = earlier_;
+}
+
+namespace {
+
+// The process's one pool of reservations.
+struct ReservationPool {
+    std::mutex mutex;
+    std::condition_variable released;
+    std::uint64_t reserved = 0;
+};
+
+ReservationPool& pool()
+{
+    static ReservationPool thePool;
+    return thePool;
+}
+
+} // namespace
+
+std::optional<MemoryReservation> MemoryReservation::Take(std::uint64_t bytes, const std::function<bool()>& giveUp)
+{
+    const std::uint64_t budget = MemoryBudgetBytes();
+    ReservationPool& p = pool();
+    std::unique_lock<std::mutex> lock(p.mutex);
+    // The wait is cut into short slices so a stop is seen even when no
+    // reservation is released meanwhile.
+    while (p.reserved != 0 && (bytes > budget || p.reserved > budget - bytes)) {
+        if (giveUp && giveUp())
+            return std::nullopt;
+        p.released.wait_for(lock, std::chrono::milliseconds(20));
+    }
+    p.reserved += bytes;
+    return MemoryReservation(bytes);
+}
+
+void MemoryReservation::Release()
+{
+    if (bytes_ == 0)
+        return;
+    ReservationPool& p = pool();
+    {
+        const std::lock_guard<std::mutex> lock(p.mutex);
+        p.reserved -= bytes_;
+    }
+    bytes_ = 0;
+    p.released.notify_all();
+}
+
+MemoryReservation::~MemoryReservation()
+{
+    Release();
+}
+
+MemoryReservation::MemoryReservation(MemoryReservation&& other) noexcept : bytes_(std::exchange(other.bytes_, 0)) {}
+
+MemoryReservation& MemoryReservation::operator=(MemoryReservation&& other) noexcept
+{
+    if (this != &other) {
+        Release();
+        bytes_ = std::exchange(other.bytes_, 0);
+    }
+    return *this;
+}
+
+std::uint64_t ReservedMemoryBytes()
+{
+    ReservationPool& p = pool();
+    const std::lock_guard<std::mutex> lock(p.mutex);
+    return p.reserved;
 }
 
 } // namespace lumivane

@@ -12,6 +12,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -79,5 +81,57 @@ std::uint64_t MemoryNeededFor(std::uint64_t width, std::uint64_t height);
 // not fit the budget or a side exceeds kMaxPictureSide. Decoders call it once
 // the header is known and before allocating the picture.
 void RequireMemoryFor(std::uint64_t width, std::uint64_t height, const std::string& file = {});
+
+// While the object lives, every width x height that RequireMemoryFor checks
+// on this thread is also shown to `check`, which raises to refuse the
+// picture: a decoder then stops at its header, before anything of the
+// picture's size is allocated (a batch refuses a photograph whose output
+// could not hold it this way).
+class ScopedSizeCheck {
+public:
+    using Check = std::function<void(std::uint64_t width, std::uint64_t height)>;
+    explicit ScopedSizeCheck(Check check);
+    ~ScopedSizeCheck();
+    ScopedSizeCheck(const ScopedSizeCheck&) = delete;
+    ScopedSizeCheck& operator=(const ScopedSizeCheck&) = delete;
+
+private:
+    Check check_;
+    const Check* earlier_;
+};
+
+// A share of the budget held for one picture's job. The budget is one pool
+// for the whole process: the jobs of a batch (`--jobs N`, the window's
+// batch) together never hold more of it than it has, and a job that finds
+// too little room left waits for another to finish. The share returns to
+// the pool when it is released or destroyed.
+class MemoryReservation {
+public:
+    MemoryReservation() = default;
+    ~MemoryReservation();
+    MemoryReservation(MemoryReservation&& other) noexcept;
+    MemoryReservation& operator=(MemoryReservation&& other) noexcept;
+    MemoryReservation(const MemoryReservation&) = delete;
+    MemoryReservation& operator=(const MemoryReservation&) = delete;
+
+    // Takes `bytes` of the budget. While other reservations leave too little
+    // room it waits for them to be released, asking `giveUp` every few
+    // milliseconds; it returns nothing when `giveUp` says true. A
+    // reservation alone in the pool is granted whatever its size: a picture
+    // larger than the whole budget is RequireMemoryFor's to refuse, so no
+    // job waits for room that can never come.
+    static std::optional<MemoryReservation> Take(std::uint64_t bytes, const std::function<bool()>& giveUp);
+
+    // Returns the share to the pool (nothing when none is held).
+    void Release();
+    std::uint64_t Bytes() const { return bytes_; }
+
+private:
+    explicit MemoryReservation(std::uint64_t bytes) : bytes_(bytes) {}
+    std::uint64_t bytes_ = 0;
+};
+
+// The bytes every reservation of the process holds now.
+std::uint64_t ReservedMemoryBytes();
 
 } // namespace lumivane

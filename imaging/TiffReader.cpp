@@ -24,6 +24,10 @@ namespace {
 // progress on this thread.
 thread_local bool tl_reading = false;
 thread_local bool tl_jpegFailed = false;
+// Any error heard during the read: a strip past the end of the file, a
+// compression libtiff does not know. The read goes on and leaves white
+// rows, so the picture is kept and reported as damaged.
+thread_local bool tl_anyError = false;
 
 bool isJpegModule(const char* module)
 {
@@ -37,7 +41,10 @@ bool isJpegModule(const char* module)
 
 void noteError(thandle_t, const char* module, const char*, va_list)
 {
-    if (tl_reading && isJpegModule(module))
+    if (!tl_reading)
+        return;
+    tl_anyError = true;
+    if (isJpegModule(module))
         tl_jpegFailed = true;
 }
 
@@ -48,11 +55,13 @@ public:
     {
         tl_reading = true;
         tl_jpegFailed = false;
+        tl_anyError = false;
     }
     ~ReadWatch() { tl_reading = false; }
     ReadWatch(const ReadWatch&) = delete;
     ReadWatch& operator=(const ReadWatch&) = delete;
     bool jpegFailed() const { return tl_jpegFailed; }
+    bool anyError() const { return tl_anyError; }
 };
 
 // Owns a TIFF handle.
@@ -105,8 +114,10 @@ std::unique_ptr<Bitmap24> ReadTiffToBitmap(const std::string& path)
     return bitmap;
 }
 
-void ReadTiffToBitmap(const std::string& path, Bitmap24& out)
+void ReadTiffToBitmap(const std::string& path, Bitmap24& out, std::string* damage)
 {
+    if (damage)
+        damage->clear();
     InstallSilentTiffHandlers();
     // libtiff reads through a descriptor opened the program's safe way: a
     // FIFO or device named *.tif is refused instead of blocking the reader.
@@ -145,17 +156,21 @@ void ReadTiffToBitmap(const std::string& path, Bitmap24& out)
     }
 
     bool jpegFailed = false;
+    bool unreadable = false;
     {
         ReadWatch watch;
         // Lower-left origin: raster row k is the image's row height-1-k.
-        // The result is not examined: a refused layout or a read error
-        // leaves white pixels behind, which is the wanted outcome.
-        TIFFReadRGBAImage(tif.get(), width, height, raster.data(), 0);
+        // A refused layout or a read error leaves white pixels behind, which
+        // are kept; the picture is then reported as damaged.
+        unreadable = TIFFReadRGBAImage(tif.get(), width, height, raster.data(), 0) == 0;
         jpegFailed = watch.jpegFailed();
+        unreadable = unreadable || watch.anyError();
     }
     tif.close();
     if (jpegFailed)
         throw TiffError("The JPEG data of '" + path + "' cannot be decoded");
+    if (unreadable && damage)
+        *damage = "TIFF strip unreadable";
 
     SwapRedBlue(int(width), int(height), raster.data());
 

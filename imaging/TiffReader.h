@@ -34,12 +34,13 @@ void InstallSilentTiffHandlers();
 //   a message naming the path           libjpeg fails fatally inside a
 //                                       JPEG-compressed file
 // A layout the RGBA interface refuses, or a read that stops part-way,
-// raises nothing: the pixels it did not deliver stay white. Alpha is
+// raises nothing: the pixels it did not deliver stay white, and `damage`,
+// when given, receives "TIFF strip unreadable" (else ""). Alpha is
 // dropped without compositing.
 std::unique_ptr<Bitmap24> ReadTiffToBitmap(const std::string& path);
 // Same, into `out`, reusing its storage; after an error `out` holds no
 // particular pixels.
-void ReadTiffToBitmap(const std::string& path, Bitmap24& out);
+void ReadTiffToBitmap(const std::string& path, Bitmap24& out, std::string* damage = nullptr);
 
 // Exchanges byte 0 and byte 2 of each of the width * height 32-bit values
 // at `pixels` (libtiff's red-green-blue-alpha order to blue-green-red-alpha).

@@ -2,14 +2,19 @@
 // The main window's layout and start-up state, opening photographs and
 // stepping through the list.
 #include "HostileFiles.h"
+#include "JpegCodec.h"
 #include "MemoryBudget.h"
 #include "WindowFixture.h"
 
 #include "PlatformServices.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace lumivane;
 using namespace lumivane::testing;
@@ -264,6 +269,57 @@ private slots:
             QVERIFY2(text.contains(part), qPrintable(part + QStringLiteral(" missing from: ") + text));
         QVERIFY(form.img_left->bitmap() == before);
         QVERIFY(!form.flow().workflow.DecodeOk);
+    }
+
+    // A FIFO named as a photograph (whose plain open would wait for a
+    // writer forever), a scan bomb, a JPEG cut in half and more, opened through
+    // the window's dialog: each load returns (the test would hang
+    // otherwise) with the status line saying what happened.
+    void hostileFiles_ReturnWithAMessageInTheStatusLine()
+    {
+        WindowFixture f;
+        const QString good = f.writeJpeg("good.jpg", gradientPhoto(120, 90));
+        const QString fifo = f.path("fifo.jpg");
+        QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0);
+        const std::vector<std::uint8_t> bomb =
+            test_support::RepeatLastScan(test_support::PatternProgressiveJpeg(64, 48), 5000);
+        const QString bombPath = f.writeBytes("bomb.jpg", QByteArray(reinterpret_cast<const char*>(bomb.data()),
+                                                                      qsizetype(bomb.size())));
+        const std::vector<std::uint8_t> cutBytes =
+            test_support::CutInItsLastScan(EncodeJpeg(gradientPhoto(120, 96), 90));
+        const QString cut = f.writeBytes("cut.jpg", QByteArray(reinterpret_cast<const char*>(cutBytes.data()),
+                                                                qsizetype(cutBytes.size())));
+        // A device (read whole, it would never end), a folder, and a JPEG
+        // followed by 3 GB of padding (a sparse file: only the bytes up to
+        // its end marker are read).
+        const QString zero = f.path("zero.jpg");
+        QVERIFY(::symlink("/dev/zero", zero.toLocal8Bit().constData()) == 0);
+        const QString folder = f.path("folder.jpg");
+        QVERIFY(QDir().mkdir(folder));
+        const QString padded = f.writeJpeg("padded.jpg", gradientPhoto(120, 90));
+        QVERIFY(::truncate(padded.toLocal8Bit().constData(), off_t(3) << 30) == 0);
+        TForm1& form = f.start();
+        f.open({good, fifo, bombPath, cut, zero, folder, padded});
+        form.Button1Click(form.ImageButton2);
+        QCOMPARE(form.status->text(), QLatin1Char(' ') + fifo + QStringLiteral(": not a regular file"));
+        form.Button1Click(form.ImageButton2);
+        // Refused by whichever bound it passes first: the number of scans
+        // or the blocks they decode.
+        QVERIFY2(form.status->text().startsWith(QStringLiteral(" bomb.jpg: JPEG ")) &&
+                     form.status->text().endsWith(QStringLiteral("(a file that would take minutes to decode)")),
+                 qPrintable(form.status->text()));
+        QVERIFY(!form.flow().workflow.DecodeOk);
+        form.Button1Click(form.ImageButton2);
+        QVERIFY2(form.status->text().startsWith(QStringLiteral(" Showing cut.jpg [4 of 7], damaged: JPEG ends early: ")),
+                 qPrintable(form.status->text()));
+        QVERIFY(form.flow().workflow.DecodeOk);
+        form.Button1Click(form.ImageButton2);
+        QCOMPARE(form.status->text(), QLatin1Char(' ') + zero + QStringLiteral(": not a regular file"));
+        form.Button1Click(form.ImageButton2);
+        QCOMPARE(form.status->text(), QLatin1Char(' ') + folder + QStringLiteral(": is a folder"));
+        form.Button1Click(form.ImageButton2);
+        QCOMPARE(form.status->text(), QStringLiteral(" Showing padded.jpg [7 of 7]"));
+        QVERIFY(form.flow().workflow.DecodeOk);
     }
 
     void photographsOfOneSize_TakeTurnsInTwoBlocksOfStorage()

@@ -200,6 +200,103 @@ TEST_F(HostileCli, EveryWriteFailed_RemovesTheOutputFolderItMade)
     EXPECT_TRUE(fs::is_directory(folder.path() / "there"));
 }
 
+// A JPEG cut in half and a TIFF whose strip lies past its end are written
+// with the pixels their decoders made, each reported as damaged on standard
+// error and counted in the summary; the run exits with 1 unless
+// --allow-damaged, with one job (decoded whole) and two (streamed) alike.
+TEST_F(HostileCli, DamagedPhotographs_AreWrittenReportedAndFailTheRunUnlessAllowed)
+{
+    const std::string intact = photo("a.jpg");
+    const std::string cut = photo("cut.jpg");
+    const std::vector<std::uint8_t> bytes = ts::CutInItsLastScan(ReadWholeFile(cut));
+    WriteFileAtomically(file("cut.jpg"), bytes.data(), bytes.size(), WriteMode::Replace);
+    const std::string tiff = ts::DamagedTiffFiles().front();
+    for (const char* jobs : {"1", "2"})
+        for (const bool allowed : {false, true}) {
+            SCOPED_TRACE(std::string("--jobs ") + jobs + (allowed ? " --allow-damaged" : ""));
+            fs::remove_all(folder.path() / "out");
+            std::vector<std::string> args = {"--jobs", jobs};
+            if (allowed)
+                args.push_back("--allow-damaged");
+            args.insert(args.end(), {intact, cut, tiff});
+            const ts::ChildRun r = run(args);
+            EXPECT_EQ(r.status, allowed ? 0 : 1) << r.err;
+            EXPECT_EQ(outFiles().size(), 3u) << r.err;
+            for (const std::string& part :
+                 {cut + ": damaged, written as decoded: JPEG ends early: ", std::string(" of 48 rows\n"),
+                  tiff + ": damaged, written as decoded: TIFF strip unreadable\n",
+                  std::string("3 written, 0 failed, 2 damaged")})
+                EXPECT_NE(r.err.find(part), std::string::npos) << part << " missing from: " << r.err;
+            EXPECT_EQ(r.err.find(intact + ": damaged"), std::string::npos) << r.err;
+        }
+}
+
+// A photograph wider than a JPEG can be is refused naming the limit, and
+// written once the crop brings it within it; the other photograph is
+// written either way.
+TEST_F(HostileCli, PhotographTheOutputCannotHold_IsRefusedUnlessTheCropFitsIt)
+{
+    Bitmap24 wide(70000, 2);
+    wide.fill(packColour(120, 130, 140));
+    WriteBmpFile(wide, file("wide.bmp"));
+    const ts::ChildRun refused = run({file("wide.bmp"), photo("a.jpg")});
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_NE(refused.err.find("a JPEG of 70000 x 2 pixels cannot be written: a JPEG holds at most 65500 pixels"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_EQ(outFiles(), std::vector<std::string>{"a.jpg"});
+    const ts::ChildRun cropped = run({"--crop", "0,0,4500,0", file("wide.bmp")});
+    EXPECT_EQ(cropped.status, 0) << cropped.err;
+    EXPECT_EQ(outFiles().size(), 2u) << cropped.err;
+}
+
+// A settings file that cannot be read (here a folder in its place) stops
+// nothing whose every value is on the command line; once a value must come
+// from it, the run stops naming it.
+TEST_F(HostileCli, UnreadableSettings_MatterOnlyForValuesNotGiven)
+{
+    fs::create_directories(folder.path() / "settings.ini");
+    const std::vector<std::string> given = {"--settings", file("settings.ini"), "--mask", file("mask.bmp"),
+                                            "--brightness", "20", "--strength", "30", "--hotspot", "160,120",
+                                            "--out", file("out")};
+    std::vector<std::string> args = given;
+    args.insert(args.end(), {"--quality", "80", photo("a.jpg")});
+    const ts::ChildRun all = ts::RunProgram(LUMIVANE_CLI, args);
+    EXPECT_EQ(all.status, 0) << all.err;
+    EXPECT_EQ(outFiles(), std::vector<std::string>{"a.jpg"});
+    args = given;
+    args.push_back(photo("b.jpg"));
+    const ts::ChildRun missing = ts::RunProgram(LUMIVANE_CLI, args);
+    EXPECT_EQ(missing.status, 2) << missing.err;
+    EXPECT_NE(missing.err.find(file("settings.ini") + ": is a folder"), std::string::npos) << missing.err;
+}
+
+// A stored default mask whose path holds a NUL (the name before it exists)
+// is named whole in the message, the NUL shown as an escape.
+TEST_F(HostileCli, NulInAStoredPath_DoesNotCutTheMessage)
+{
+    WriteFileAtomically(file("broken.bmp"), "BM not really", 13, WriteMode::Replace);
+    const std::string settings = "30\r\n40\r\n85\r\n" + file("broken.bmp") + std::string(1, '\0') + "tail\r\n";
+    WriteFileAtomically(file("nul.ini"), settings.data(), settings.size());
+    const ts::ChildRun r = ts::RunProgram(LUMIVANE_CLI, {"--settings", file("nul.ini"), "--out", file("out"),
+                                                         photo("a.jpg")});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("cannot read the mask " + file("broken.bmp") + "\\x00tail: "), std::string::npos) << r.err;
+}
+
+// A photograph whose name holds a newline and an escape byte is named with
+// visible escapes: nothing of the name reaches the terminal as a control.
+TEST_F(HostileCli, ControlCharactersInNames_AreShownAsEscapes)
+{
+    const std::string hostile = file("bad\nname\x1b[2J.txt");
+    WriteFileAtomically(hostile, "x", 1);
+    const ts::ChildRun r = run({hostile});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find(file("bad\\nname\\x1b[2J.txt")), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("bad\n"), std::string::npos) << r.err;
+}
+
 // A memory limit that is no positive whole number stops the program with a
 // usage error naming the variable; nothing is written.
 TEST_F(HostileCli, MalformedMemoryLimit_IsAUsageErrorNamingIt)

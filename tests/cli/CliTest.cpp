@@ -6,6 +6,7 @@
 #include "BmpCodec.h"
 #include "CameraExif.h"
 #include "FileIO.h"
+#include "HostileFiles.h"
 #include "MaskGeometry.h"
 #include "SavePipeline.h"
 #include "JpegCodec.h"
@@ -373,6 +374,34 @@ TEST_F(Program, Interrupt_LeavesFinishedFilesAndNoTemporaries)
         EXPECT_NO_THROW(check.LoadFromFile(out() + "/" + name)) << name;
         EXPECT_EQ(check.Width(), 800) << name;
     }
+}
+
+// A second Ctrl-C abandons the decode in progress: the large progressive
+// photograph being read is not written and is listed as not done, while the
+// one finished before stays.
+TEST_F(Program, SecondInterrupt_AbandonsTheDecodeInProgress)
+{
+    const std::vector<std::uint8_t> large = lumivane::test_support::PatternProgressiveJpeg(6000, 4000, 90);
+    const std::string slow = (dir_ / "slow.jpg").string();
+    WriteFileAtomically(slow, large);
+    auto args = base();
+    args.insert(args.end(), {"--jobs=1", photo("first.jpg"), slow});
+    const pid_t pid = start(args);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (outFiles().empty() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // The large photograph is being read now: stop, then abandon.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ::kill(pid, SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ::kill(pid, SIGINT);
+    const Outcome r = finish(pid);
+    const auto files = outFiles();
+    if (files.size() == 2u)
+        GTEST_SKIP() << "the large photograph was written before the interrupts landed";
+    EXPECT_EQ(files, std::vector<std::string>{"first.jpg"});
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_NE(r.err.find("not done: " + slow + " (stopped while it was read)"), std::string::npos) << r.err;
 }
 
 TEST_F(Program, HelpAndVersion)

@@ -193,6 +193,8 @@ TEST_F(Carried, SectionLayouts_FollowTheHeadInTheSourcesOrder)
          {exifSection(), iccChunk(2, 2, secondHalf), xmpSection(1), iccChunk(1, 2, firstHalf)}, 1, {1, 2, 3}, T},
         {"JFIF: an ICC chunk before the APP1 is in the head, not copied twice",
          {jfifSection(), iccChunk(1, 1, profile), exifSection(), xmpSection(1)}, 3, {3}, T},
+        {"JFIF: a profile split around the APP1 keeps its later chunk",
+         {jfifSection(), iccChunk(1, 2, firstHalf), exifSection(), iccChunk(2, 2, secondHalf)}, 3, {3}, T},
         {"no EXIF but ICC and IPTC", {jfifSection(), iccChunk(1, 1, profile), iptcSection(2)}, 0, {1, 2},
          TransplantResult::NoExifFound},
         {"a source starting with its ICC profile", {iccChunk(1, 1, profile), xmpSection(3)}, 0, {0, 1},

@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <mutex>
+#include <new>
 
 using namespace lumivane;
 using lumivane::test_support::ScopedEnv;
@@ -88,6 +90,23 @@ TEST_F(BudgetJob, Workflow_PhotographAboveTheBudget_IsRefusedInTheStatusLine)
     EXPECT_TRUE(flow.workflow.DecodeOk);
 }
 
+// A decode that runs out of memory (made to here at the picture's header)
+// is named as such in the status line, nothing shown.
+TEST_F(BudgetJob, Workflow_RunningOutOfMemoryWhileDecoding_IsNamedInTheStatusLine)
+{
+    const std::string photo = smallPhoto("a.jpg");
+    Workflow flow(file("program"));
+    {
+        const ScopedSizeCheck exhausted([](std::uint64_t, std::uint64_t) { throw std::bad_alloc(); });
+        flow.OpenList({photo, smallPhoto("b.jpg")});
+    }
+    EXPECT_EQ(flow.texts.Status, " a.jpg: out of memory while decoding it");
+    EXPECT_FALSE(flow.workflow.DecodeOk);
+    flow.Step(+1);
+    EXPECT_EQ(flow.texts.Status, " Showing b.jpg [2 of 2]");
+    EXPECT_TRUE(flow.workflow.DecodeOk);
+}
+
 TEST_F(BudgetJob, Workflow_MaskAboveTheBudget_KeepsTheLoadedMask)
 {
     const std::string bigMask = bigPhoto("big_mask.jpg");
@@ -123,6 +142,39 @@ TEST_F(BudgetJob, Batch_PhotographAboveTheBudget_IsReportedAndTheBatchGoesOn)
         EXPECT_EQ(results[2].outcome, BatchPhotoResult::Outcome::Written);
         EXPECT_EQ(outFiles(), (std::vector<std::string>{"a.jpg", "c.jpg"}));
     }
+}
+
+// Two workers whose photographs each need most of the budget take turns:
+// while a photograph is finished, the reservations of the whole process
+// hold its share and never more than the budget, and every photograph of
+// the batch (JPEGs streamed, a BMP decoded whole) is written.
+TEST_F(BudgetJob, Batch_WorkersTogetherNeverReserveMoreThanTheBudget)
+{
+    // 400 x 300: 1.4 MB for a job, so one fits a 2 MiB budget and two not.
+    std::vector<std::string> photos = {smallPhoto("a.jpg", 400, 300), smallPhoto("b.jpg", 400, 300),
+                                       smallPhoto("c.jpg", 400, 300)};
+    Bitmap24 picture(400, 300);
+    picture.fill(packColour(90, 100, 110));
+    WriteBmpFile(picture, file("d.bmp"));
+    photos.push_back(file("d.bmp"));
+    Bitmap24 m(40, 30);
+    m.fill(packColour(200, 190, 180));
+    const BatchSettings settings = batch(m);
+    ScopedEnv env(kMemoryLimitVariable, "2");
+    std::mutex seen;
+    std::vector<std::uint64_t> reserved;
+    const std::vector<BatchPhotoResult> results =
+        RunBatch(photos, settings, 2, [&](const BatchPhotoResult&, int, int) {
+            const std::lock_guard<std::mutex> lock(seen);
+            reserved.push_back(ReservedMemoryBytes());
+        });
+    ASSERT_EQ(results.size(), 4u);
+    for (const BatchPhotoResult& r : results)
+        EXPECT_EQ(r.outcome, BatchPhotoResult::Outcome::Written) << r.source << ": " << r.reason;
+    ASSERT_EQ(reserved.size(), 4u);
+    for (const std::uint64_t bytes : reserved)
+        EXPECT_EQ(bytes, MemoryNeededFor(400, 300));
+    EXPECT_EQ(ReservedMemoryBytes(), 0u);
 }
 
 // 270 megapixels: about 3 GiB for the job, well within half of this

@@ -565,3 +565,52 @@ TEST(SavePipeline_Errors, UnwritableTarget_ThrowsNamingTheFile_AndLeavesNoTempor
 }
 
 } // namespace
+
+namespace {
+
+// The output's own limits, at the size the crop leaves: a JPEG side of
+// 65,500 pixels, a BMP file of 4 GiB (54 bytes of headers, rows padded to
+// 4 bytes).
+TEST(OutputLimits, SizesTheOutputCannotHoldAreRefusedAfterTheCrop)
+{
+    struct Case {
+        std::uint64_t width, height;
+        CropMargins crop;
+        int quality;
+        bool fits;
+    };
+    const std::uint64_t bmpRows = (0xFFFFFFFFull - 54) / 12; // rows of 4 pixels that fit
+    const Case cases[] = {
+        {65500, 10, {}, 90, true},
+        {65501, 10, {}, 90, false},
+        {10, 100000000, {}, 90, false},
+        {70000, 10, {2000, 0, 2500, 0}, 90, true},
+        {70000, 10, {2000, 0, 2499, 0}, 90, false},
+        {10, 70000, {0, 4500, 0, 0}, 1, true},
+        {70000, 10, {}, 101, true},
+        {4, bmpRows, {}, 101, true},
+        {4, bmpRows + 1, {}, 101, false},
+        {4, bmpRows + 1, {0, 1, 0, 0}, 101, true},
+        // Rows of 3 pixels take 12 bytes too, with 3 bytes of padding.
+        {3, bmpRows + 1, {}, 101, false},
+        // Margins that leave nothing are another check's concern.
+        {70000, 10, {70000, 0, 0, 0}, 90, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + " quality " +
+                     std::to_string(c.quality));
+        if (c.fits)
+            EXPECT_NO_THROW(RequireOutputFits(c.width, c.height, c.crop, c.quality));
+        else
+            EXPECT_THROW(RequireOutputFits(c.width, c.height, c.crop, c.quality), OutputSizeError);
+    }
+    try {
+        RequireOutputFits(65501, 7, {}, 90);
+        ADD_FAILURE();
+    } catch (const OutputSizeError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "a JPEG of 65501 x 7 pixels cannot be written: a JPEG holds at most 65500 pixels a side");
+    }
+}
+
+} // namespace

@@ -411,6 +411,15 @@ TEST(SettingsText, ParseStoredInteger_RejectsNonIntegers)
         }
     }
     EXPECT_THROW(ClampedSliderPosition("abc", 0, 50), SettingsError);
+    // A line of a hostile file is quoted with its control characters
+    // visible and at most 200 characters long.
+    try {
+        ParseStoredInteger("\x1b[31m" + std::string(300, '7') + "x");
+        ADD_FAILURE() << "no error";
+    } catch (const SettingsError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "'\\x1b[31m" + std::string(195, '7') + "...' is not a valid integer value");
+    }
     EXPECT_EQ(ParseStoredInteger("-2147483648"), -2147483647 - 1);
     EXPECT_EQ(ParseStoredInteger("007"), 7);
 }

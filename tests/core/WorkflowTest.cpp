@@ -8,6 +8,7 @@
 #include "BmpCodec.h"
 #include "CorrectionKernel.h"
 #include "FileIO.h"
+#include "HostileFiles.h"
 #include "ImageFile.h"
 #include "JpegCodec.h"
 #include "MaskGeometry.h"
@@ -229,6 +230,43 @@ TEST_F(WorkflowTest, OpenStepAndReloadFollowTheList)
     flow.OpenList({files[2]});
     EXPECT_EQ(flow.texts.SaveCaption, "&Save Image");
     EXPECT_FALSE(flow.PreviousEnabled() || flow.NextEnabled());
+}
+
+// A photograph whose file is damaged (a JPEG that ends early) is shown with
+// the pixels its decoder made, and the status line says it is damaged while
+// it is shown; "Save Images" writes it and names it in one closing message.
+// A name with a control character reaches the status line escaped.
+TEST_F(WorkflowTest, DamagedPhotographsAreShownSavedAndNamed)
+{
+    const std::vector<std::uint8_t> jpeg =
+        lumivane::test_support::CutInItsLastScan(EncodeJpeg(gradient(40, 48, 0), 90));
+    const std::string cut = (dir / "cut.jpg").string();
+    WriteFileAtomically(cut, jpeg);
+    const std::string good = bmp("good\x1b.bmp", gradient(40, 48, 5));
+    const std::string maskFile = bmp("mask.bmp", vignette(40, 48));
+
+    Workflow flow(program());
+    flow.OpenList({cut, good});
+    EXPECT_TRUE(flow.workflow.DecodeOk);
+    EXPECT_EQ(flow.texts.Status.find(" Showing cut.jpg [1 of 2], damaged: JPEG ends early: "), 0u)
+        << flow.texts.Status;
+    EXPECT_NE(flow.texts.Status.find(" of 48 rows"), std::string::npos) << flow.texts.Status;
+    flow.Step(+1);
+    EXPECT_EQ(flow.texts.Status, " Showing good\\x1b.bmp [2 of 2]");
+    flow.Step(-1);
+    ASSERT_TRUE(flow.LoadMask(maskFile));
+
+    ScriptedHost host(flow);
+    host.folder = out();
+    const SaveOutcome batch = flow.Save(host);
+    EXPECT_EQ(batch.Failures, "");
+    EXPECT_EQ(batch.Damaged.find("1 photograph of 2 is damaged; saved as decoded:\n" + cut + ": JPEG ends early: "),
+              0u)
+        << batch.Damaged;
+    ASSERT_EQ(batch.Results.size(), 2u);
+    EXPECT_NE(batch.Results[0].Damage, "");
+    EXPECT_EQ(batch.Results[1].Damage, "");
+    EXPECT_EQ(outFiles(), (std::set<std::string>{"cut.jpg", "good\x1b.jpg"}));
 }
 
 TEST_F(WorkflowTest, APhotographThatCannotBeDecodedIsNeverSavedUnderItsName)

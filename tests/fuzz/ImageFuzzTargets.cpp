@@ -271,6 +271,22 @@ void RunTransplant(const uint8_t* data, std::size_t size)
         broken("a transplant does not decode");
     if (!samePixels(decoded, picture.decoded))
         broken("a transplant decodes to another picture than the one encoded");
+    // The ICC, XMP and IPTC sections of the source's head reach the output
+    // whole, once each and in their order, whether they came with the
+    // copied head or after it: the output's own walk finds the same bytes.
+    // An ICC profile is carried only complete, so the output never holds
+    // part of one.
+    const CarriedSections inSource = FindCarriedSections(data, size, 0);
+    const CarriedSections inOutput = FindCarriedSections(file.data(), file.size(), 0);
+    if (inOutput.sections.size() != inSource.sections.size())
+        broken("a transplant carries another number of ICC, XMP and IPTC sections than its source holds");
+    for (std::size_t i = 0; i < inSource.sections.size(); ++i) {
+        const CarriedSection& from = inSource.sections[i];
+        const CarriedSection& to = inOutput.sections[i];
+        if (from.kind != to.kind || from.size != to.size ||
+            !std::equal(data + from.offset, data + from.offset + from.size, file.begin() + std::ptrdiff_t(to.offset)))
+            broken("a carried ICC, XMP or IPTC section differs from the source's");
+    }
 }
 
 } // namespace lumivane::fuzz

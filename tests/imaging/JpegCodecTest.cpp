@@ -289,6 +289,65 @@ TEST(JpegDecode, TruncatedFileDecodesWithoutError_AtEveryCut)
     }
 }
 
+// A file whose data ends early keeps its pixels and names the damage with
+// the rows decoded whole; the rows above the cut are those of the intact
+// file. An intact file, and a baseline file missing only its end marker,
+// report nothing. The row reader reports what DecodeInto reports.
+TEST(JpegDecode, DataEndingEarlyIsReportedWithTheRowsDecodedWhole)
+{
+    const Bitmap24 original = patternBitmap(48, 64);
+    const std::vector<std::uint8_t> baseline = EncodeJpeg(original, 90);
+    const std::vector<std::uint8_t> progressive = encodeWithLibjpeg(original, false, true, 90);
+    const auto cut = [](const std::vector<std::uint8_t>& file, std::size_t size) {
+        return std::vector<std::uint8_t>(file.begin(), file.begin() + std::ptrdiff_t(size));
+    };
+    enum class Expect { Intact, BaselineCut, ProgressiveCut };
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> file;
+        Expect expect;
+    };
+    const Case cases[] = {
+        {"intact baseline", baseline, Expect::Intact},
+        {"intact progressive", progressive, Expect::Intact},
+        {"baseline without its end marker", cut(baseline, baseline.size() - 2), Expect::Intact},
+        {"baseline cut in half", cut(baseline, baseline.size() / 2), Expect::BaselineCut},
+        {"baseline cut at three quarters", cut(baseline, baseline.size() * 3 / 4), Expect::BaselineCut},
+        {"progressive cut at a third", cut(progressive, progressive.size() / 3), Expect::ProgressiveCut},
+    };
+    const Bitmap24 intact = jpegFromBytes(baseline).Decode();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TJPEGImage image = jpegFromBytes(c.file);
+        Bitmap24 decoded;
+        std::string damage = "not set";
+        ASSERT_NO_THROW(image.DecodeInto(decoded, &damage));
+        ASSERT_EQ(decoded.height(), 64);
+        JpegRowReader reader(image);
+        Bitmap24 streamed(48, 64);
+        reader.ReadRows(streamed.data(), streamed.rowBytes(), 64);
+        reader.Finish();
+        EXPECT_EQ(reader.Damage(), damage);
+        if (c.expect == Expect::Intact) {
+            EXPECT_EQ(damage, "");
+            continue;
+        }
+        int whole = -1, all = -1;
+        ASSERT_EQ(std::sscanf(damage.c_str(), "JPEG ends early: %d of %d rows", &whole, &all), 2) << damage;
+        EXPECT_EQ(all, 64);
+        if (c.expect == Expect::BaselineCut) {
+            EXPECT_LT(whole, 64);
+            // The rows reported whole match the intact file's (the last
+            // row of chroma may borrow from the grey below it).
+            for (int y = 0; y + 1 < whole; ++y)
+                for (int x = 0; x < 48; ++x)
+                    ASSERT_EQ(decoded.pixel(x, y), intact.pixel(x, y)) << x << "," << y;
+            // Below them libjpeg filled in grey: the picture differs.
+            EXPECT_GT(maxDifference(decoded, intact), 16);
+        }
+    }
+}
+
 TEST(JpegDecode, ProgressiveTruncatedFileDecodesWithSmoothingOnAndOff)
 {
     const Bitmap24 original = patternBitmap(64, 64);

@@ -14,10 +14,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <thread>
 
 using namespace lumivane;
 using lumivane::test_support::ScopedEnv;
@@ -246,6 +248,60 @@ TEST(MemoryBudget, Refusals_AllocateNothingLarge)
     ScopedEnv generous(kMemoryLimitVariable, "100000000");
     const ClaimedHuge bmp = claimedHugeFiles()[0];
     EXPECT_EQ(ts::RunWithAddressSpaceLimit(kLimit, [&] { return decodeOutcome(bmp.path, Refusal::Truncated); }), 0);
+}
+
+// The process's reservations are one pool: a reservation that would take
+// the pool past the budget waits until another is released, and a waiter
+// told to give up gets nothing; alone in the pool, any reservation is
+// granted. The pause before the release only gives a faulty wait the
+// chance to show: it cannot make a correct one fail.
+TEST(MemoryReservation, WaitsWhileOthersHoldTooMuchOfTheBudget)
+{
+    ScopedEnv env(kMemoryLimitVariable, "100");
+    ASSERT_EQ(ReservedMemoryBytes(), 0u);
+    std::optional<MemoryReservation> first = MemoryReservation::Take(60 * kMiB, {});
+    ASSERT_TRUE(first);
+    EXPECT_EQ(ReservedMemoryBytes(), 60 * kMiB);
+    // Room for this one beside the first.
+    {
+        std::optional<MemoryReservation> small = MemoryReservation::Take(40 * kMiB, {});
+        ASSERT_TRUE(small);
+        EXPECT_EQ(ReservedMemoryBytes(), 100 * kMiB);
+    }
+    EXPECT_EQ(ReservedMemoryBytes(), 60 * kMiB);
+
+    std::atomic<bool> taken{false};
+    std::optional<MemoryReservation> second;
+    std::thread waiter([&] {
+        second = MemoryReservation::Take(60 * kMiB, {});
+        taken = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(taken.load());
+    first->Release();
+    waiter.join();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->Bytes(), 60 * kMiB);
+    EXPECT_EQ(ReservedMemoryBytes(), 60 * kMiB);
+
+    std::atomic<bool> stop{false};
+    std::optional<MemoryReservation> givenUp;
+    std::thread quitter([&] { givenUp = MemoryReservation::Take(60 * kMiB, [&] { return stop.load(); }); });
+    stop = true;
+    quitter.join();
+    EXPECT_FALSE(givenUp);
+    EXPECT_EQ(ReservedMemoryBytes(), 60 * kMiB);
+
+    // Moving a reservation moves its share; the moved-from one holds none.
+    MemoryReservation moved = std::move(*second);
+    EXPECT_EQ(second->Bytes(), 0u);
+    second.reset();
+    EXPECT_EQ(ReservedMemoryBytes(), 60 * kMiB);
+    moved.Release();
+    EXPECT_EQ(ReservedMemoryBytes(), 0u);
+    // Alone in the pool, a reservation above the budget is granted.
+    EXPECT_TRUE(MemoryReservation::Take(200 * kMiB, {}));
+    EXPECT_EQ(ReservedMemoryBytes(), 0u);
 }
 
 } // namespace

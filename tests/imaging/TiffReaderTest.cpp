@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "HostileFiles.h"
 #include "ImagingTestUtil.h"
 #include "TiffReader.h"
 
@@ -179,6 +180,32 @@ TEST(TiffRead, LayoutTheRgbaInterfaceRefusesGivesWhitePictureOfFileSize)
     const auto bitmap = ReadTiffToBitmap(dir.file("float.tif"));
     Bitmap24 white(5, 4);
     EXPECT_EQ(*bitmap, white);
+}
+
+// A strip that cannot be read (past the end of the file, or of a
+// compression no reader knows) leaves the pixels the reader made, which are
+// kept, and is reported; an intact file and a layout read whole report nothing.
+TEST(TiffRead, UnreadableStripIsReportedAndItsPixelsKeptWhite)
+{
+    ScratchDir dir;
+    writeTiff(dir.file("rgb.tif"), {rgbPage(patternBitmap(8, 8))});
+    std::string damage = "not set";
+    Bitmap24 intact;
+    ReadTiffToBitmap(dir.file("rgb.tif"), intact, &damage);
+    EXPECT_EQ(damage, "");
+    EXPECT_EQ(intact, patternBitmap(8, 8));
+    for (const std::string& path : lumivane::test_support::DamagedTiffFiles()) {
+        SCOPED_TRACE(path);
+        Bitmap24 read;
+        damage.clear();
+        ASSERT_NO_THROW(ReadTiffToBitmap(path, read, &damage));
+        EXPECT_EQ(damage, "TIFF strip unreadable");
+        EXPECT_EQ(read.width(), 8);
+    }
+    // The strip past the end delivers nothing: every pixel stays white.
+    Bitmap24 read;
+    ReadTiffToBitmap(lumivane::test_support::DamagedTiffFiles().front(), read, &damage);
+    EXPECT_EQ(read, Bitmap24(8, 8));
 }
 
 TEST(TiffRead, IntoUsedStorageGivesThePixelsOfAReadIntoNewStorage)

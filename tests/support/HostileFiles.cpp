@@ -118,11 +118,13 @@ std::vector<std::uint8_t> PatternProgressiveJpeg(int width, int height, int qual
     return bytes;
 }
 
-std::vector<std::uint8_t> RepeatLastScan(const std::vector<std::uint8_t>& jpeg, int scans)
+namespace {
+
+// Where the file's last SOS marker stands, and how many there are (FF DA
+// never stands in entropy-coded data, where every FF is followed by 00 or a
+// restart code).
+std::pair<std::size_t, int> lastScanOf(const std::vector<std::uint8_t>& jpeg)
 {
-    // The last SOS marker of the file (FF DA never stands in entropy-coded
-    // data, where every FF is followed by 00 or a restart code) and the EOI
-    // that closes the file.
     std::size_t lastScan = 0;
     int found = 0;
     for (std::size_t i = 0; i + 1 < jpeg.size(); ++i)
@@ -130,6 +132,26 @@ std::vector<std::uint8_t> RepeatLastScan(const std::vector<std::uint8_t>& jpeg, 
             lastScan = i;
             ++found;
         }
+    return {lastScan, found};
+}
+
+} // namespace
+
+std::vector<std::uint8_t> CutInItsLastScan(const std::vector<std::uint8_t>& jpeg)
+{
+    const auto [lastScan, found] = lastScanOf(jpeg);
+    if (found == 0 || lastScan + 4 > jpeg.size())
+        throw std::runtime_error("not a JPEG with scans");
+    const std::size_t data = lastScan + 2 + (std::size_t(jpeg[lastScan + 2]) << 8 | jpeg[lastScan + 3]);
+    if (data >= jpeg.size())
+        throw std::runtime_error("a JPEG whose last scan holds no data");
+    return std::vector<std::uint8_t>(jpeg.begin(), jpeg.begin() + std::ptrdiff_t(data + (jpeg.size() - data) / 2));
+}
+
+std::vector<std::uint8_t> RepeatLastScan(const std::vector<std::uint8_t>& jpeg, int scans)
+{
+    // The last scan and the EOI that closes the file.
+    const auto [lastScan, found] = lastScanOf(jpeg);
     if (found == 0 || jpeg.size() < 2 || jpeg[jpeg.size() - 2] != 0xFF || jpeg.back() != 0xD9)
         throw std::runtime_error("not a JPEG with scans");
     const std::size_t end = jpeg.size() - 2;
@@ -170,6 +192,11 @@ std::vector<std::string> ClaimedHugeFiles()
 {
     return {FuzzSeed("bmp", "bomb_65000x65000.bmp"), FuzzSeed("jpegdecode", "bomb_65000x65000.jpg"),
             FuzzSeed("tiffread", "bomb_65000x65000.tif")};
+}
+
+std::vector<std::string> DamagedTiffFiles()
+{
+    return {FuzzSeed("tiffread", "strip_past_end.tif"), FuzzSeed("tiffread", "unknown_compression.tif")};
 }
 
 ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name))

@@ -47,6 +47,10 @@ std::vector<std::uint8_t> PatternProgressiveJpeg(int width, int height, int qual
 // repetition again, with only a warning.
 std::vector<std::uint8_t> RepeatLastScan(const std::vector<std::uint8_t>& jpeg, int scans);
 
+// The JPEG cut half-way through the entropy-coded data of its last scan: a
+// file that ends early (cut inside its headers, a file is refused instead).
+std::vector<std::uint8_t> CutInItsLastScan(const std::vector<std::uint8_t>& jpeg);
+
 // An uncompressed 8-bit RGB TIFF of width x height, one grey level per row.
 void WritePatternTiff(const std::string& path, int width, int height);
 
@@ -57,6 +61,11 @@ std::string FuzzSeed(const std::string& folder, const std::string& name);
 // pixels (BMP, JPEG, TIFF), as made by tests/data/fuzz/make_bombs.py.
 std::vector<std::string> ClaimedHugeFiles();
 inline constexpr int kClaimedSide = 65000;
+
+// Damaged 8 x 8 TIFFs whose pixels are kept and reported ("TIFF strip
+// unreadable"): a strip past the end of the file and an unknown
+// compression, as made by tests/data/fuzz/make_bombs.py.
+std::vector<std::string> DamagedTiffFiles();
 
 // Sets (or, given no value, removes) an environment variable while the
 // object lives and puts the earlier value back.

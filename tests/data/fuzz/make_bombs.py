@@ -46,15 +46,21 @@ def jpeg_bomb():
 
 def tiff_bomb():
     """Little-endian RGB TIFF, one uncompressed strip of 192 bytes."""
+    return rgb_tiff(SIDE, SIDE)
+
+
+def rgb_tiff(width, height, compression=1, strip_at=None):
+    """Little-endian RGB TIFF of one strip of 192 bytes, stored right after
+    the directory unless `strip_at` says otherwise."""
     entries = [
-        (256, 4, 1, SIDE),        # ImageWidth, LONG
-        (257, 4, 1, SIDE),        # ImageLength, LONG
+        (256, 4, 1, width),       # ImageWidth, LONG
+        (257, 4, 1, height),      # ImageLength, LONG
         (258, 3, 1, 8),           # BitsPerSample, SHORT (one value for all samples)
-        (259, 3, 1, 1),           # Compression: none
+        (259, 3, 1, compression), # Compression: 1 none
         (262, 3, 1, 2),           # PhotometricInterpretation: RGB
         (273, 4, 1, 0),           # StripOffsets, patched below
         (277, 3, 1, 3),           # SamplesPerPixel
-        (278, 4, 1, SIDE),        # RowsPerStrip
+        (278, 4, 1, height),      # RowsPerStrip
         (279, 4, 1, 192),         # StripByteCounts
         (284, 3, 1, 1),           # PlanarConfiguration: contiguous
     ]
@@ -63,7 +69,7 @@ def tiff_bomb():
     out = b"II*\x00" + struct.pack("<I", ifd_at) + struct.pack("<H", len(entries))
     for tag, typ, count, value in entries:
         if tag == 273:
-            value = data_at
+            value = data_at if strip_at is None else strip_at
         field = struct.pack("<H", value) + b"\x00\x00" if typ == 3 else struct.pack("<I", value)
         out += struct.pack("<HHI", tag, typ, count) + field
     out += struct.pack("<I", 0)
@@ -80,7 +86,15 @@ SETTINGS = {
 if __name__ == "__main__":
     for name, data in (("bmp/bomb_65000x65000.bmp", bmp_bomb()),
                        ("jpegdecode/bomb_65000x65000.jpg", jpeg_bomb()),
-                       ("tiffread/bomb_65000x65000.tif", tiff_bomb())):
+                       ("tiffread/bomb_65000x65000.tif", tiff_bomb()),
+                       # Damaged files whose pixels are kept and reported:
+                       # an 8 x 8 picture whose strip lies past the end of
+                       # the file, and one of a compression (12345) that no
+                       # reader knows.
+                       ("tiffread/strip_past_end.tif", rgb_tiff(8, 8, strip_at=1 << 20)),
+                       ("tiffread/unknown_compression.tif", rgb_tiff(8, 8, compression=12345)),
+                       ("photofile/strip_past_end.tif", b"\x02" + rgb_tiff(8, 8, strip_at=1 << 20)),
+                       ("photofile/unknown_compression.tif", b"\x02" + rgb_tiff(8, 8, compression=12345))):
         with open(name, "wb") as f:
             f.write(data)
     for name, data in SETTINGS.items():

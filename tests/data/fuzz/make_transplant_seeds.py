@@ -48,6 +48,9 @@ SEEDS = {
     "jfif_comment_holding_ffe1.jpg": SOI + JFIF + COMMENT_WITH_PAIR + TAIL,
     "jfif_ffe1_after_eoi.jpg": SOI + JFIF + TAIL + EXIF,
     "jfxx_adobe_rgb_then_exif.jpg": SOI + JFXX + ADOBE_RGB + EXIF + TAIL,
+    # A profile whose first chunk is copied with the head and whose second
+    # follows the EXIF section: both must reach the output.
+    "jfif_icc_split_around_exif.jpg": SOI + JFIF + icc(1, 2, b"first half") + EXIF + icc(2, 2, b"second") + TAIL,
 }
 
 for name, data in SEEDS.items():
