@@ -18,7 +18,9 @@
 //                                    (--strength 0, 10, ..., 100, the one
 //                                    with the smallest worst-ring error)
 // and the same per fall-off (suffixes _cos4, _poly, _zoom, _tinted), with
-// additive_best_strength_<fall-off>.
+// additive_best_strength_<fall-off>, and additive_boost100_worst_ring_ev,
+// _corner_shadow_ev and _rms_codes per fall-off: the additive method at
+// --strength 100.
 //
 // Arguments: --small (or a smoke run) for a 360 x 240 scene instead of
 // 1800 x 1200.
@@ -125,6 +127,8 @@ int main(int argc, char** argv)
             if (cliHasMethod)
                 args.insert(args.begin(), {"--method", "additive"});
             const truth::Score s = truth::ScoreCorrection(scene, correctWithCli(work, photoPath, maskPath, args));
+            if (strength == 100)
+                printScore("additive_boost100", "_" + falloff.name, s);
             if (bestStrength < 0 || std::fabs(s.worstRingEv) < std::fabs(best.worstRingEv)) {
                 best = s;
                 bestStrength = strength;

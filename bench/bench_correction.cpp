@@ -14,6 +14,12 @@
 //   figure exact_luma_full_pass_vs_additive   the same for fall-off only (a
 //                                         gain per pixel)
 //   figure exact_colour_full_pass_vs_additive the same for colour only
+//   figure exact_luma_grainy_mask_vs_additive, exact_colour_grainy_mask_vs_additive
+//                                         the same two against a mask with
+//                                         grain of +-3 codes in every byte,
+//                                         where few neighbouring mask pixels
+//                                         repeat (the worst case for the gain
+//                                         per pixel)
 #include "BenchUtil.h"
 
 #include <chrono>
@@ -78,6 +84,18 @@ Bitmap24 vignetteMask(int w, int h)
             row[3 * x + 1] = std::uint8_t(level - 10);
             row[3 * x + 2] = std::uint8_t(level);
         }
+    }
+    return bmp;
+}
+
+// The same mask with grain of -3 .. 3 codes in every byte.
+Bitmap24 grainyVignetteMask(int w, int h)
+{
+    Bitmap24 bmp = vignetteMask(w, h);
+    std::uint32_t s = 5;
+    for (std::size_t i = 0; i < bmp.byteCount(); ++i) {
+        s = s * 1664525u + 1013904223u;
+        bmp.data()[i] = std::uint8_t(std::clamp(int(bmp.data()[i]) + int((s >> 24) % 7) - 3, 0, 255));
     }
     return bmp;
 }
@@ -197,7 +215,7 @@ int main()
 
     // The exact method, interleaved with the additive pass so both see the
     // same machine state.
-    auto exactPass = [&](ColourOption colour, double& additiveMs) {
+    auto exactPass = [&](ColourOption colour, double& additiveMs, const Bitmap24& mask) {
         const CorrectionMode mode{CorrectionMethod::Exact, colour};
         std::vector<double> exact, additive;
         for (int run = 0; run < bench::pick(8, 2); ++run) {
@@ -227,9 +245,16 @@ int main()
                                  ExactFigure{ColourOption::FalloffOnly, "exact_luma"},
                                  ExactFigure{ColourOption::ColourOnly, "exact_colour"}}) {
         double additiveMs = 0;
-        const double exactMs = exactPass(f.colour, additiveMs);
+        const double exactMs = exactPass(f.colour, additiveMs, mask);
         bench::figure(std::string(f.name) + "_full_pass_ms", exactMs, "ms");
         bench::figure(std::string(f.name) + "_full_pass_vs_additive", exactMs / additiveMs, "x");
+    }
+    const Bitmap24 grainyMask = grainyVignetteMask(width, height);
+    for (const ExactFigure& f : {ExactFigure{ColourOption::FalloffOnly, "exact_luma"},
+                                 ExactFigure{ColourOption::ColourOnly, "exact_colour"}}) {
+        double additiveMs = 0;
+        const double exactMs = exactPass(f.colour, additiveMs, grainyMask);
+        bench::figure(std::string(f.name) + "_grainy_mask_vs_additive", exactMs / additiveMs, "x");
     }
 
     photoSource = noise(width, height, 2);

@@ -4,12 +4,16 @@
 #include "KeptTables.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#include <iterator>
 #include <limits>
+#include <mutex>
+#include <vector>
 
 namespace lumivane {
 
@@ -99,7 +103,7 @@ struct TargetLight {
 // CodeOfLinear when that close.
 
 constexpr double kKeyOffset = 0x1p-14;
-constexpr int kMantissaBits = 12;
+constexpr int kMantissaBits = 14;
 constexpr int kBucketShift = 52 - kMantissaBits;
 constexpr int kOctaves = 19; // keys 2^-14 .. 2^5
 constexpr std::int64_t kBuckets = std::int64_t(kOctaves) << kMantissaBits;
@@ -294,15 +298,19 @@ std::array<double, 3> gainsWithBlack(const std::uint8_t* m, const TargetLight& t
 }
 
 #ifdef __SSE2__
-// Two pixels' linear values, channel by channel in the halves, to codes one
-// at a time (the rare pair with a value near a rounding threshold).
-[[gnu::noinline]] void resolvePair(const CodeFinder& code, const __m128d* linear, std::uint8_t* out)
+// Two pixels' linear values, channel by channel in the halves, with their
+// bucket entries (pixel a's, then b's) to codes: the entries that come near
+// a rounding threshold are resolved one at a time, the rest taken as they
+// are. Rare: a value's bucket comes near a threshold for about one value in
+// a hundred.
+[[gnu::noinline]] void resolvePair(const CodeFinder& code, const __m128d* linear, const std::uint16_t* entries,
+                                   std::uint8_t* out)
 {
     alignas(16) double values[2];
     for (int c = 0; c < 3; ++c) {
         _mm_store_pd(values, linear[c]);
-        out[c] = code(values[0]);
-        out[3 + c] = code(values[1]);
+        out[c] = code.resolve(values[0], entries[c]);
+        out[3 + c] = code.resolve(values[1], entries[3 + c]);
     }
 }
 
@@ -329,7 +337,7 @@ inline void bucketsOf(const CodeFinder& code, __m128d linear, std::uint16_t& low
 // and one test per pixel pair sends the rare pixel with a channel near a
 // rounding threshold the slow way.
 template <ColourOption colour>
-[[gnu::noinline]] void correctPerPixel(const std::uint8_t* p, const std::uint8_t* m, std::uint8_t* out,
+[[gnu::noinline]] void correctByBuckets(const std::uint8_t* p, const std::uint8_t* m, std::uint8_t* out,
                                        long long pixels, const TargetLight& targets)
 {
     const CodeLight& light = codeLight();
@@ -369,7 +377,8 @@ template <ColourOption colour>
             out[i + 4] = std::uint8_t(b1);
             out[i + 5] = std::uint8_t(b2);
         } else {
-            resolvePair(code, linear, out + i);
+            const std::uint16_t entries[6] = {a0, a1, a2, b0, b1, b2};
+            resolvePair(code, linear, entries, out + i);
         }
     }
 #endif
@@ -380,6 +389,169 @@ template <ColourOption colour>
             out[i + c] = code.resolve(linear, code.bucket(linear));
         }
     }
+}
+
+// ---------------------------------------------------------------------------
+// A mask holds far fewer distinct pixels than it has pixels, and in a
+// smooth one (a flat field, smoothed or not far from it) neighbours repeat.
+// So a pass may keep the gains of the mask pixels it met last (a
+// direct-mapped cache keyed by the three codes) and, beside each, the codes
+// already worked out for every photograph code and channel under those
+// gains: a pixel whose mask pixel and codes are there costs a few lookups.
+// New ones are worked out by gainsFor and the buckets, as the plain loop
+// does, so the results stay the formula's byte for byte. A noisy mask meets
+// new mask pixels all the time; a run that does so goes by buckets, and
+// the cache is tried again a few runs later.
+
+constexpr int kSlotBits = 9;
+constexpr std::uint32_t kSlots = 1u << kSlotBits;
+constexpr std::uint32_t kNoKey = 0xFFFFFFFFu; // three codes never give it
+constexpr std::uint16_t kUnknownCode = 0xFFFF;
+constexpr long long kProbePixels = 256;   // pixels a run tries the cache on
+constexpr int kMostNewInProbe = 32;       // new mask pixels it may meet there
+constexpr int kRunsByBuckets = 16;        // runs that skip the cache after that
+
+template <int Channels>
+struct GainCache {
+    std::uint64_t kernel = 0; // the kernel whose gains the slots hold
+    int runsByBuckets = 0;
+    std::uint32_t key[kSlots];
+    double gain[kSlots][Channels];
+    // The code of every photograph code and channel, kUnknownCode until
+    // worked out. Only a new code writes here: a hit reads alone.
+    std::uint16_t code[kSlots][Channels][256];
+
+    void reset(std::uint64_t forKernel)
+    {
+        kernel = forKernel;
+        runsByBuckets = 0;
+        std::fill(std::begin(key), std::end(key), kNoKey);
+    }
+};
+
+// Caches lent to the runs, so their pages stay mapped from pass to pass
+// and thread to thread (fresh memory costs more to touch than a run's
+// work).
+template <int Channels>
+class GainCachePool {
+public:
+    std::unique_ptr<GainCache<Channels>> take(std::uint64_t kernel)
+    {
+        std::unique_ptr<GainCache<Channels>> cache;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            auto same = std::find_if(free_.begin(), free_.end(), [&](const auto& c) { return c->kernel == kernel; });
+            if (same == free_.end() && !free_.empty())
+                same = free_.end() - 1;
+            if (same != free_.end()) {
+                cache = std::move(*same);
+                free_.erase(same);
+            }
+        }
+        if (!cache)
+            cache = std::make_unique<GainCache<Channels>>();
+        if (cache->kernel != kernel)
+            cache->reset(kernel);
+        return cache;
+    }
+
+    void give(std::unique_ptr<GainCache<Channels>> cache)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (free_.size() < kKeptCaches)
+            free_.push_back(std::move(cache));
+    }
+
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        free_.clear();
+    }
+
+private:
+    static constexpr std::size_t kKeptCaches = 4;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<GainCache<Channels>>> free_;
+};
+
+template <int Channels>
+GainCachePool<Channels>& gainCachePool()
+{
+    static GainCachePool<Channels> pool;
+    return pool;
+}
+
+std::uint64_t nextKernelNumber()
+{
+    static std::atomic<std::uint64_t> number{0};
+    return ++number;
+}
+
+// A run with a gain per pixel, every target above 0, through `cache`.
+// Channels is 1 for fall-off only (one gain for all three channels), 3 for
+// colour only.
+template <ColourOption colour, int Channels>
+[[gnu::noinline]] void correctByCache(const std::uint8_t* p, const std::uint8_t* m, std::uint8_t* out,
+                                      long long pixels, const TargetLight& targets, GainCache<Channels>& cache)
+{
+    const CodeLight& light = codeLight();
+    const CodeFinder& finder = codeFinder();
+    long long i = 0;
+    while (i < pixels) {
+        if (cache.runsByBuckets > 0) {
+            --cache.runsByBuckets;
+            correctByBuckets<colour>(p, m, out, pixels - i, targets);
+            return;
+        }
+        const long long probeEnd = std::min(pixels, i + kProbePixels);
+        int newPixels = 0;
+        for (; i < probeEnd; ++i, p += 3, m += 3, out += 3) {
+            const std::uint32_t key = std::uint32_t(m[0]) | std::uint32_t(m[1]) << 8 | std::uint32_t(m[2]) << 16;
+            const std::uint32_t slot = (key * 0x9E3779B1u) >> (32 - kSlotBits);
+            if (cache.key[slot] != key) {
+                ++newPixels;
+                cache.key[slot] = key;
+                const std::array<double, 3> gains = gainsFor(m, targets, colour, light);
+                for (int c = 0; c < Channels; ++c) {
+                    cache.gain[slot][c] = gains[std::size_t(c)];
+                    std::fill(std::begin(cache.code[slot][c]), std::end(cache.code[slot][c]), kUnknownCode);
+                }
+            }
+            const std::uint16_t* codes = cache.code[slot][0];
+            const double* gain = cache.gain[slot];
+            // The code of photograph code v in cached channel k.
+            auto codeOf = [&](int k, std::uint8_t v) {
+                std::uint16_t known = codes[256 * k + v];
+                if (known == kUnknownCode) [[unlikely]] {
+                    const double linear = light.lin[v] * gain[k];
+                    known = finder.resolve(linear, finder.bucket(linear));
+                    cache.code[slot][k][v] = known;
+                }
+                return std::uint8_t(known);
+            };
+            // Every byte of the photograph pixel is read before any is
+            // written (out may be p); scalars, so nothing waits on memory.
+            const std::uint8_t v0 = p[0], v1 = p[1], v2 = p[2];
+            const std::uint8_t c0 = codeOf(0, v0);
+            const std::uint8_t c1 = codeOf(Channels == 1 ? 0 : 1, v1);
+            const std::uint8_t c2 = codeOf(Channels == 1 ? 0 : 2, v2);
+            out[0] = c0;
+            out[1] = c1;
+            out[2] = c2;
+        }
+        if (newPixels > kMostNewInProbe)
+            cache.runsByBuckets = kRunsByBuckets;
+    }
+}
+
+template <ColourOption colour, int Channels>
+void correctPerPixel(const std::uint8_t* p, const std::uint8_t* m, std::uint8_t* out, long long pixels,
+                     const TargetLight& targets, std::uint64_t kernel)
+{
+    GainCachePool<Channels>& pool = gainCachePool<Channels>();
+    std::unique_ptr<GainCache<Channels>> cache = pool.take(kernel);
+    correctByCache<colour, Channels>(p, m, out, pixels, targets, *cache);
+    pool.give(std::move(cache));
 }
 
 } // namespace
@@ -419,6 +591,8 @@ struct ExactKernel::State {
     ColourOption colour;
     TargetLight targets;
     std::shared_ptr<const TargetTable> tables[3];
+    // Tells the gain caches of this kernel from those of others.
+    std::uint64_t number = nextKernelNumber();
 
     State(const CorrectionTargets& t, ColourOption option)
         : colour(option), targets(t, option == ColourOption::ColourOnly)
@@ -470,9 +644,9 @@ void ExactKernel::CorrectRun(const std::uint8_t* p, const std::uint8_t* m, std::
             out[2] = code(l2 * gains[2]);
         }
     } else if (state_->colour == ColourOption::FalloffOnly) {
-        correctPerPixel<ColourOption::FalloffOnly>(p, m, out, pixels, state_->targets);
+        correctPerPixel<ColourOption::FalloffOnly, 1>(p, m, out, pixels, state_->targets, state_->number);
     } else {
-        correctPerPixel<ColourOption::ColourOnly>(p, m, out, pixels, state_->targets);
+        correctPerPixel<ColourOption::ColourOnly, 3>(p, m, out, pixels, state_->targets, state_->number);
     }
 }
 
@@ -490,6 +664,8 @@ void CodesOfLinearByBuckets(const double* linear, std::uint8_t* codes, std::size
 void ClearExactTables()
 {
     targetTableCache().clear();
+    gainCachePool<1>().clear();
+    gainCachePool<3>().clear();
 }
 
 } // namespace lumivane
