@@ -8,6 +8,7 @@
 
 #include "BeforeAfterForm.h"
 #include "CameraExif.h"
+#include "ShownView.h"
 #include "Unit2.h"
 
 #include <QApplication>
@@ -118,13 +119,16 @@ int main(int argc, char** argv)
     QTest::keyClick(form.BeforeAfter, Qt::Key_0);
     form.BeforeAfter->close();
 
-    // The same camera photograph marked as taken with the camera turned
-    // clockwise: the view stands it upright.
+    // The same photograph as a camera held upright stores it: lying on its
+    // side (turned a quarter counterclockwise) with orientation 6. The view
+    // stands it upright again.
     {
         lumivane::testing::CameraExif turned;
         turned.orientation = 6;
+        lumivane::Bitmap24 lying;
+        lumivane::TurnToShown(form.flow().PhotoFull(), lumivane::Orientation(8), lying);
         const QString upright = f.path(QStringLiteral("turned.jpg"));
-        lumivane::testing::WriteCameraJpeg(upright.toStdString(), form.flow().PhotoFull(), turned);
+        lumivane::testing::WriteCameraJpeg(upright.toStdString(), lying, turned);
         f.open({upright});
         form.img_rightClick();
         if (!QTest::qWaitForWindowExposed(form.BeforeAfter))
