@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace lumivane {
 
@@ -27,6 +28,80 @@ bool isJpegName(const std::string& path)
     std::string lower = path.substr(path.find_last_of('.') == std::string::npos ? path.size() : path.find_last_of('.'));
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
     return lower == ".jpg" || lower == ".jpeg" || lower == ".jpe";
+}
+
+// The shift k with now[i] == before[i + k] wherever both lists have
+// position i + k, sharing at least one position; false when there is none.
+// Zoomed in, a list repeats positions, so each start that matches is tried.
+bool shiftBetween(const std::vector<int>& before, const std::vector<int>& now, int& shift)
+{
+    const int n = int(now.size());
+    if (n == 0 || int(before.size()) != n)
+        return false;
+    auto matches = [&](int k) {
+        for (int i = std::max(0, -k); i < n && i + k < n; ++i)
+            if (now[std::size_t(i)] != before[std::size_t(i + k)])
+                return false;
+        return true;
+    };
+    // Moved one way: now[0] is somewhere in before; the other way: before[0]
+    // is somewhere in now.
+    const auto starts = std::equal_range(before.begin(), before.end(), now.front());
+    for (auto it = starts.first; it != starts.second; ++it)
+        if (matches(int(it - before.begin()))) {
+            shift = int(it - before.begin());
+            return true;
+        }
+    const auto ends = std::equal_range(now.begin(), now.end(), before.front());
+    for (auto it = ends.first; it != ends.second; ++it)
+        if (matches(-int(it - now.begin()))) {
+            shift = -int(it - now.begin());
+            return true;
+        }
+    return false;
+}
+
+// Moves the pixels of `b` so that (x, y) holds what (x + kx, y + ky) held,
+// where that lies inside; the rest keeps stale pixels to be overwritten.
+void shiftPixels(Bitmap24& b, int kx, int ky)
+{
+    const int w = b.width(), h = b.height();
+    const int x0 = std::max(0, -kx), x1 = std::min(w, w - kx);
+    if (x1 <= x0)
+        return;
+    const std::size_t bytes = std::size_t(x1 - x0) * 3;
+    auto moveRow = [&](int y) {
+        std::memmove(b.scanLine(y) + 3 * std::size_t(x0), b.scanLine(y + ky) + 3 * std::size_t(x0 + kx), bytes);
+    };
+    // Rows are read before they are overwritten: upwards when the source
+    // lies below, downwards otherwise.
+    if (ky >= 0) {
+        for (int y = 0; y + ky < h; ++y)
+            moveRow(y);
+    } else {
+        for (int y = h - 1; y + ky >= 0; --y)
+            moveRow(y);
+    }
+}
+
+// Samples, corrects and turns the picture columns [x0, x1) and rows
+// [y0, y1) of `layout` into `out` at the same place.
+void fillPart(const BeforeAfterInput& input, Orientation o, const Viewport::Picture& layout, int x0, int x1, int y0,
+              int y1, ReducedView& scratch, ShownPicture& out)
+{
+    if (x1 <= x0 || y1 <= y0)
+        return;
+    const std::vector<int> columns(layout.columns.begin() + x0, layout.columns.begin() + x1);
+    const std::vector<int> rows(layout.rows.begin() + y0, layout.rows.begin() + y1);
+    const StoredSampling sampling =
+        StoredSamplingOf(columns, rows, input.photo->width(), input.photo->height(), o);
+    BuildSampledView(input, sampling.columns, sampling.rows, false, scratch);
+    Bitmap24 part;
+    for (const auto& [from, to] : {std::pair{&scratch.before, &out.before}, std::pair{&scratch.after, &out.after}}) {
+        TurnToShown(*from, o, part);
+        for (int y = y0; y < y1; ++y)
+            std::memcpy(to->scanLine(y) + 3 * std::size_t(x0), part.scanLine(y - y0), part.rowBytes());
+    }
 }
 
 } // namespace
@@ -272,9 +347,11 @@ bool Viewport::CanPan() const
 }
 
 void BuildShownPicture(const BeforeAfterInput& input, const Viewport& viewport, const ReducedView& whole,
-                       ReducedView& zoomed, ShownPicture& out)
+                       ReducedView& zoomed, ShownPicture& out, bool keepShown)
 {
     out.hasFrame = out.cropped = false;
+    const bool wasZoomed = out.zoomed;
+    out.zoomed = false;
     if (whole.empty() || !input.photo || input.photo->empty()) {
         out.before.clear();
         out.after.clear();
@@ -283,14 +360,35 @@ void BuildShownPicture(const BeforeAfterInput& input, const Viewport& viewport, 
     const Orientation o(input.orientation);
     const int W = input.photo->width(), H = input.photo->height();
     const Viewport::Picture layout = viewport.Layout();
-    const ReducedView* source = &whole;
-    if (!viewport.Fitted()) {
+    int kx = 0, ky = 0;
+    if (viewport.Fitted()) {
+        TurnToShown(whole.before, o, out.before);
+        TurnToShown(whole.after, o, out.after);
+    } else if (keepShown && wasZoomed && out.orientation == o.exif && shiftBetween(out.columns, layout.columns, kx) &&
+               shiftBetween(out.rows, layout.rows, ky)) {
+        // A pan: what stays in view moves along; only the uncovered band of
+        // columns and the band of rows beside it are sampled.
+        const int w = layout.width(), h = layout.height();
+        shiftPixels(out.before, kx, ky);
+        shiftPixels(out.after, kx, ky);
+        const int keptX0 = std::max(0, -kx), keptX1 = std::min(w, w - kx);
+        const int keptY0 = std::max(0, -ky), keptY1 = std::min(h, h - ky);
+        fillPart(input, o, layout, 0, keptX0, 0, h, zoomed, out);
+        fillPart(input, o, layout, keptX1, w, 0, h, zoomed, out);
+        fillPart(input, o, layout, keptX0, keptX1, 0, keptY0, zoomed, out);
+        fillPart(input, o, layout, keptX0, keptX1, keptY1, h, zoomed, out);
+    } else {
         const StoredSampling sampling = StoredSamplingOf(layout.columns, layout.rows, W, H, o);
         BuildSampledView(input, sampling.columns, sampling.rows, false, zoomed);
-        source = &zoomed;
+        TurnToShown(zoomed.before, o, out.before);
+        TurnToShown(zoomed.after, o, out.after);
     }
-    TurnToShown(source->before, o, out.before);
-    TurnToShown(source->after, o, out.after);
+    if (!viewport.Fitted()) {
+        out.zoomed = true;
+        out.orientation = o.exif;
+        out.columns = layout.columns;
+        out.rows = layout.rows;
+    }
     // Fitted, the whole view's own size places it (the same as the layout's
     // for an upright photograph).
     out.left = layout.left + (layout.width() - out.before.width()) / 2;

@@ -113,6 +113,12 @@ struct ShownPicture {
     bool hasFrame = false;
     bool cropped = false;
     double frameLeft = 0, frameTop = 0, frameRight = 0, frameBottom = 0;
+    // Zoomed: the shown photograph columns and rows the pictures sample, and
+    // the orientation they were turned by, so that a pan can keep what is
+    // still in view.
+    bool zoomed = false;
+    int orientation = 1;
+    std::vector<int> columns, rows;
     bool empty() const { return before.empty(); }
 };
 
@@ -120,9 +126,12 @@ struct ShownPicture {
 // `input` as shown: fitted, it is `whole` (BuildReducedView at the fitted
 // size in stored orientation, the view whose profiles describe the frame)
 // turned; zoomed, only the part shown is sampled and corrected, into
-// `zoomed`, and turned. Throws what BuildSampledView throws.
+// `zoomed`, and turned. With `keepShown` (the input is the one `out` was
+// built from: only the viewport moved), the pixels of `out` still in view
+// are moved along and only the part a pan uncovered is sampled. Throws what
+// BuildSampledView throws.
 void BuildShownPicture(const BeforeAfterInput& input, const Viewport& viewport, const ReducedView& whole,
-                       ReducedView& zoomed, ShownPicture& out);
+                       ReducedView& zoomed, ShownPicture& out, bool keepShown = false);
 
 // The stored columns and rows that give shown columns and rows, both rising
 // (what BuildSampledView takes); the picture built from them becomes the

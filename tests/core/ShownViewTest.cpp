@@ -162,15 +162,28 @@ TEST(ShownView, ZoomedPictureIsTheCorrectedPhotographTurnedAndCut)
                 viewport.PanBy(-7, 5);
                 ShownPicture picture;
                 BuildShownPicture(input, viewport, whole, zoomed, picture);
-                const Viewport::Picture layout = viewport.Layout();
-                ASSERT_EQ(picture.before.width(), layout.width());
-                ASSERT_EQ(picture.before.height(), layout.height());
-                for (int j = 0; j < layout.height(); ++j)
-                    for (int i = 0; i < layout.width(); ++i) {
-                        const int u = layout.columns[std::size_t(i)], v = layout.rows[std::size_t(j)];
-                        ASSERT_EQ(picture.after.pixel(i, j), shownWhole.pixel(u, v)) << i << "," << j;
-                        ASSERT_EQ(picture.before.pixel(i, j), shownPhoto.pixel(u, v)) << i << "," << j;
-                    }
+                auto check = [&](const std::string& when) {
+                    SCOPED_TRACE(when);
+                    const Viewport::Picture layout = viewport.Layout();
+                    ASSERT_EQ(picture.before.width(), layout.width());
+                    ASSERT_EQ(picture.before.height(), layout.height());
+                    for (int j = 0; j < layout.height(); ++j)
+                        for (int i = 0; i < layout.width(); ++i) {
+                            const int u = layout.columns[std::size_t(i)], v = layout.rows[std::size_t(j)];
+                            ASSERT_EQ(picture.after.pixel(i, j), shownWhole.pixel(u, v)) << i << "," << j;
+                            ASSERT_EQ(picture.before.pixel(i, j), shownPhoto.pixel(u, v)) << i << "," << j;
+                        }
+                };
+                check("built whole");
+                // Pans that keep what stays in view: every direction, a
+                // step smaller than a photograph pixel, one past the edge,
+                // and one that uncovers the whole view.
+                const std::pair<double, double> pans[] = {{5, 0}, {-3, 4}, {0, -7}, {1, 1}, {-200, 9}, {60, -60}, {-2, -3}};
+                for (const auto& [dx, dy] : pans) {
+                    viewport.PanBy(dx, dy);
+                    BuildShownPicture(input, viewport, whole, zoomed, picture, true);
+                    check("kept after a pan of " + std::to_string(dx) + "," + std::to_string(dy));
+                }
             }
 }
 
