@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QWindow>
 #include <chrono>
 #include <cmath>
 #include <memory>
@@ -120,6 +121,10 @@ ZoomFigures zoomAndPan(const BeforeAfterInput& input)
     window.resize(1300, 1200);
     window.setInput(input);
     window.show();
+    // repaint() paints nothing until the window is exposed: wait for it, so
+    // that every figure below includes the paint.
+    for (int i = 0; i < 200 && !(window.windowHandle() && window.windowHandle()->isExposed()); ++i)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
     window.repaint();
     BeforeAfterPicture* picture = window.picture();
     ZoomFigures figures;
