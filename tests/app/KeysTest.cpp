@@ -161,6 +161,33 @@ private slots:
         QCOMPARE(form.flow().workflow.FileIndex, 1);
     }
 
+    void keys_DoNothingWhileSaveImagesRuns()
+    {
+        WindowFixture f;
+        TForm1& form = startReady(f);
+        const QString folder = f.path(QStringLiteral("out"));
+        QDir().mkpath(folder);
+        f.services.folderAnswers.push_back(folder);
+        const auto opens = f.services.openRequests.size();
+        int pressedDuring = 0;
+        f.services.onProcessEvents = [&] {
+            if (!form.flow().BatchRunning || pressedDuring > 0)
+                return;
+            ++pressedDuring;
+            // The buttons are disabled while the batch runs: their keys too.
+            for (const Key& key : {kCtrlO, kCtrlM, kCtrlS, kCtrlLeft, kCtrlRight, kF2})
+                press(form.jpeg, key);
+        };
+        press(form.Button5, kCtrlS);
+        f.services.onProcessEvents = nullptr;
+        QCOMPARE(pressedDuring, 1);
+        QCOMPARE(f.services.folderRequests.size(), std::size_t(1)); // no second batch
+        QCOMPARE(f.services.openRequests.size(), opens);
+        QVERIFY(form.Panel4->isHidden());
+        QCOMPARE(form.status->text(), QStringLiteral("3 of 3 photographs saved to ") + folder);
+        QCOMPARE(f.services.errors, QStringList());
+    }
+
     void hints_NameTheKeysAfterTheirText()
     {
         WindowFixture f;
