@@ -135,6 +135,7 @@ TForm1::TForm1(PlatformServices& services, const QString& settingsFolder, QWidge
     setUpMaskFolder();
     Form2 = new TForm2(this);
     change_color();
+    setUpKeys();
     updateControls();
 }
 
@@ -369,6 +370,9 @@ void TForm1::wireHandlers()
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this && windowKey(static_cast<QKeyEvent*>(event)))
+        return true;
     if (event->type() == QEvent::KeyPress) {
         for (TLabeledEdit* edit : {left, top, right, bottom}) {
             if (watched != edit)
@@ -413,6 +417,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
 
 void TForm1::keyPressEvent(QKeyEvent* event)
 {
+    if (windowKey(event))
+        return;
     // Esc stops a running "Save Images" after the photographs in progress.
     if (event->key() == Qt::Key_Escape && flow_.BatchRunning) {
         flow_.RequestStop();

@@ -197,6 +197,13 @@ private:
     void wireHandlers();
     void setUpBeforeAfter();
     void setUpMaskFolder();
+    // The window's keys (Unit1Keys): hints, and the filter that sees every
+    // key press of every control first.
+    void setUpKeys();
+    // Runs the button a key of the window stands for; false for any other key.
+    bool windowKey(QKeyEvent* event);
+    // Opens the help page, or says where it is when nothing can open it.
+    void openHelp();
     void showMaskFolderState();
     // Runs a handler; an error that escapes it is shown by the default
     // error display and the program goes on.
@@ -235,6 +242,10 @@ private:
     unsigned shownOverlay_ = ~0u;
     unsigned shownPanel_ = ~0u;
     unsigned shownStatus_ = ~0u;
+    // The EXIF orientation of the photograph file last shown in the
+    // before/after window.
+    std::string orientationFile_;
+    int orientation_ = 1;
 };
 
 // Keyboard filter of the crop fields: digits and control characters pass.
@@ -244,6 +255,10 @@ bool leftkeypress(QChar key);
 // entry first, then one that also offers the longer names the program
 // decodes (.jpeg, .jpe, .tiff).
 QString OpenDialogFilter();
+
+// The message shown when no program opens the help page at `url`: it names
+// the page's path.
+QString HelpMissingMessage(const QString& url);
 
 // The locale's decimal separator as UTF-8 text, for the ratio captions.
 std::string DecimalSeparatorOf(const QLocale& locale);

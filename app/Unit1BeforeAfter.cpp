@@ -5,6 +5,7 @@
 
 #include "BeforeAfterForm.h"
 #include "ReducedView.h"
+#include "ShownView.h"
 
 
 using namespace lumivane;
@@ -44,6 +45,13 @@ void TForm1::refreshBeforeAfter() noexcept
             if (!f.mask.MaskLoaded || setup.mask->width() != photo.width() || setup.mask->height() != photo.height())
                 setup.mask = nullptr;
             input = BeforeAfterInputOf(photo, setup, cropValid);
+            // The file's orientation is read once for each photograph shown.
+            const std::string& file = f.workflow.SourceFile;
+            if (file != orientationFile_) {
+                orientation_ = PhotoOrientation(file).exif;
+                orientationFile_ = file;
+            }
+            input.orientation = orientation_;
         }
         BeforeAfter->setInput(input);
     } catch (const std::exception& e) {

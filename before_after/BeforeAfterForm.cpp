@@ -3,6 +3,7 @@
 
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLineF>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -23,9 +24,12 @@ const QColor kMaskColour(230, 140, 20);
 
 // A picture held by the view, shown without copying (the view outlives
 // every paint).
-QImage imageOf(const Bitmap24& bitmap, qreal dpr)
+// Columns [from, to) of `bitmap`, without a copy.
+QImage imageOf(const Bitmap24& bitmap, int from, int to, qreal dpr)
 {
-    QImage image(bitmap.data(), bitmap.width(), bitmap.height(), qsizetype(bitmap.rowBytes()),
+    if (to <= from)
+        return QImage();
+    QImage image(bitmap.data() + 3 * std::size_t(from), to - from, bitmap.height(), qsizetype(bitmap.rowBytes()),
                  QImage::Format_BGR888);
     image.setDevicePixelRatio(dpr);
     return image;
@@ -48,13 +52,15 @@ void caption(QPainter& p, const QPointF& at, const QString& text, bool alignRigh
 BeforeAfterPicture::BeforeAfterPicture(QWidget* parent) : QWidget(parent)
 {
     setCursor(Qt::SplitHCursor);
+    setMouseTracking(true);
     setMinimumSize(160, 100);
-    setToolTip(QStringLiteral(" Drag to move the line between the unprocessed (left) and the processed (right) photograph "));
+    setToolTip(QStringLiteral(" Drag the line between the unprocessed (left) and the processed (right) photograph. "
+                              "Wheel, + and - zoom, 1 shows 1:1, 0 fits; drag elsewhere to move a zoomed photograph "));
 }
 
-void BeforeAfterPicture::setView(const ReducedView* view)
+void BeforeAfterPicture::setPicture(const ShownPicture* picture)
 {
-    view_ = view;
+    picture_ = picture;
     update();
 }
 
@@ -62,6 +68,11 @@ void BeforeAfterPicture::setDivider(double fraction)
 {
     divider_ = std::clamp(fraction, 0.0, 1.0);
     update();
+}
+
+void BeforeAfterPicture::setPannable(bool pannable)
+{
+    pannable_ = pannable;
 }
 
 QSize BeforeAfterPicture::devicePixelSize() const
@@ -72,50 +83,51 @@ QSize BeforeAfterPicture::devicePixelSize() const
 
 QRectF BeforeAfterPicture::pictureRect() const
 {
-    if (!view_ || view_->empty())
+    if (!picture_ || picture_->empty())
         return QRectF(rect());
-    const qreal dpr = devicePixelRatioF();
-    // Centred on whole device pixels, so each view pixel covers exactly one
+    // On whole device pixels, so each picture pixel covers exactly one
     // screen pixel.
-    const int w = view_->before.width(), h = view_->before.height();
-    const QSize room = devicePixelSize();
-    return QRectF(QPointF((room.width() - w) / 2 / dpr, (room.height() - h) / 2 / dpr), QSizeF(w / dpr, h / dpr));
+    const qreal dpr = devicePixelRatioF();
+    return QRectF(QPointF(picture_->left / dpr, picture_->top / dpr),
+                  QSizeF(picture_->before.width() / dpr, picture_->before.height() / dpr));
 }
 
 void BeforeAfterPicture::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.fillRect(rect(), kBackdrop);
-    if (!view_ || view_->empty()) {
+    if (!picture_ || picture_->empty()) {
         p.setPen(Qt::lightGray);
         p.drawText(rect(), Qt::AlignCenter, QStringLiteral("No photograph is open."));
         return;
     }
     const qreal dpr = devicePixelRatioF();
     const QRectF r = pictureRect();
-    p.drawImage(r.topLeft(), imageOf(view_->before, dpr));
     const qreal split = r.left() + divider_ * r.width();
-    p.save();
-    p.setClipRect(QRectF(split, r.top(), r.right() - split, r.height()));
-    p.drawImage(r.topLeft(), imageOf(view_->after, dpr));
-    p.restore();
+    // Each side is drawn from its own columns only: converting the pixels
+    // for the screen is most of a paint, and no pixel is converted twice.
+    const int w = picture_->before.width();
+    const int cut = std::clamp(int(std::lround((split - r.left()) * dpr)), 0, w);
+    p.drawImage(r.topLeft(), imageOf(picture_->before, 0, cut, dpr));
+    p.drawImage(QPointF(r.left() + cut / dpr, r.top()), imageOf(picture_->after, cut, w, dpr));
 
     p.setRenderHint(QPainter::Antialiasing);
-    if (view_->hasFrame) {
-        const Rect& f = view_->frame;
-        const qreal sx = r.width() / view_->fullWidth, sy = r.height() / view_->fullHeight;
-        const QRectF frame(r.left() + f.left * sx, r.top() + f.top * sy, f.width() * sx, f.height() * sy);
-        if (f.left > 0 || f.top > 0 || f.right < view_->fullWidth || f.bottom < view_->fullHeight) {
-            // What the crop cuts away is dimmed and framed.
-            QPainterPath outside;
-            outside.setFillRule(Qt::OddEvenFill);
-            outside.addRect(r);
-            outside.addRect(frame);
-            p.fillPath(outside, QColor(0, 0, 0, 110));
-            p.setPen(QPen(QColor(255, 220, 60), 1.5, Qt::DashLine));
-            p.setBrush(Qt::NoBrush);
-            p.drawRect(frame);
-        }
+    if (picture_->hasFrame && picture_->cropped) {
+        // What the crop cuts away is dimmed and framed.
+        const QRectF frame(r.left() + picture_->frameLeft / dpr, r.top() + picture_->frameTop / dpr,
+                           (picture_->frameRight - picture_->frameLeft) / dpr,
+                           (picture_->frameBottom - picture_->frameTop) / dpr);
+        p.save();
+        p.setClipRect(r);
+        QPainterPath outside;
+        outside.setFillRule(Qt::OddEvenFill);
+        outside.addRect(r);
+        outside.addRect(frame.intersected(r));
+        p.fillPath(outside, QColor(0, 0, 0, 110));
+        p.setPen(QPen(QColor(255, 220, 60), 1.5, Qt::DashLine));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(frame);
+        p.restore();
     }
 
     // The divider: a white line with a dark edge and a round grip.
@@ -154,16 +166,72 @@ void BeforeAfterPicture::dragTo(double x)
         setDivider((x - r.left()) / r.width());
 }
 
+bool BeforeAfterPicture::nearDivider(const QPointF& at) const
+{
+    const QRectF r = pictureRect();
+    const qreal split = r.left() + divider_ * r.width();
+    const QPointF grip(split, r.center().y());
+    return std::abs(at.x() - split) <= 8 || QLineF(at, grip).length() <= 14;
+}
+
+void BeforeAfterPicture::showCursor(const QPointF& at)
+{
+    if (drag_ == Drag::Pan)
+        setCursor(Qt::ClosedHandCursor);
+    else if (drag_ == Drag::Divider || !pannable_ || nearDivider(at))
+        setCursor(Qt::SplitHCursor);
+    else
+        setCursor(Qt::OpenHandCursor);
+}
+
 void BeforeAfterPicture::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton)
-        dragTo(event->position().x());
+    const QPointF at = event->position();
+    // The middle button always pans; the left one moves the divider, unless
+    // it grips a zoomed photograph away from the divider. Fitted, a press
+    // anywhere puts the divider there.
+    if (event->button() == Qt::MiddleButton ||
+        (event->button() == Qt::LeftButton && pannable_ && !nearDivider(at))) {
+        drag_ = Drag::Pan;
+        lastPan_ = at;
+    } else if (event->button() == Qt::LeftButton) {
+        drag_ = Drag::Divider;
+        dragTo(at.x());
+    }
+    showCursor(at);
 }
 
 void BeforeAfterPicture::mouseMoveEvent(QMouseEvent* event)
 {
-    if (event->buttons() & Qt::LeftButton)
-        dragTo(event->position().x());
+    const QPointF at = event->position();
+    if (drag_ == Drag::Divider && (event->buttons() & Qt::LeftButton)) {
+        dragTo(at.x());
+    } else if (drag_ == Drag::Pan && (event->buttons() & (Qt::LeftButton | Qt::MiddleButton))) {
+        const QPointF by = (at - lastPan_) * devicePixelRatioF();
+        lastPan_ = at;
+        emit panned(by);
+    } else if (drag_ == Drag::None && !pannable_ && (event->buttons() & Qt::LeftButton)) {
+        // A drag begun elsewhere (a press sent before the picture was shown).
+        dragTo(at.x());
+    }
+    showCursor(at);
+}
+
+void BeforeAfterPicture::mouseReleaseEvent(QMouseEvent* event)
+{
+    drag_ = Drag::None;
+    showCursor(event->position());
+}
+
+void BeforeAfterPicture::wheelEvent(QWheelEvent* event)
+{
+    // Notches of 120; a fine-grained wheel or touchpad adds up to them.
+    wheelRest_ += event->angleDelta().y();
+    const int steps = wheelRest_ / 120;
+    wheelRest_ -= steps * 120;
+    if (steps != 0)
+        emit wheelZoom(steps, event->position() * devicePixelRatioF());
+    event->accept();
 }
 
 FalloffPlot::FalloffPlot(QWidget* parent) : QWidget(parent)
@@ -334,7 +402,7 @@ TBeforeAfterForm::TBeforeAfterForm(QWidget* parent) : QWidget(parent, Qt::Window
     layout->addWidget(picture_, 1);
     layout->addWidget(plot_, 0);
     layout->addWidget(corners_, 0);
-    picture_->setView(&view_);
+    picture_->setPicture(&shown_);
     plot_->setView(&view_);
 
     QSize size(1200, 800);
@@ -348,6 +416,19 @@ TBeforeAfterForm::TBeforeAfterForm(QWidget* parent) : QWidget(parent, Qt::Window
             recompute();
         else
             stale_ = true;
+    });
+    connect(picture_, &BeforeAfterPicture::wheelZoom, this, [this](int steps, QPointF at) {
+        for (int i = 0; i < std::abs(steps); ++i) {
+            if (steps > 0)
+                viewport_.ZoomIn(at.x(), at.y());
+            else
+                viewport_.ZoomOut(at.x(), at.y());
+        }
+        zoomed();
+    });
+    connect(picture_, &BeforeAfterPicture::panned, this, [this](QPointF by) {
+        viewport_.PanBy(by.x(), by.y());
+        zoomed();
     });
 }
 
@@ -367,8 +448,15 @@ void TBeforeAfterForm::recompute()
         const QSize room = picture_->devicePixelSize();
         const int w = input_.photo ? input_.photo->width() : 0;
         const int h = input_.photo ? input_.photo->height() : 0;
-        const Size2 size = FitInside(w, h, room.width(), room.height());
-        BuildReducedView(input_, size.width, size.height, view_);
+        const Orientation o(input_.orientation);
+        const Size2 shownSize = ShownSize(w, h, o);
+        viewport_.SetSizes(shownSize.width, shownSize.height, room.width(), room.height());
+        // The whole frame at the fitted size: the curves, and the picture
+        // while it is fitted.
+        const Size2 fit = FitInside(shownSize.width, shownSize.height, room.width(), room.height());
+        const Size2 stored = o.Transposed() ? Size2{fit.height, fit.width} : fit;
+        BuildReducedView(input_, stored.width, stored.height, view_);
+        BuildShownPicture(input_, viewport_, view_, zoomedView_, shown_);
         if (view_.empty())
             corners_->setText(QStringLiteral("No photograph is open."));
         else if (!view_.hasFrame)
@@ -382,19 +470,61 @@ void TBeforeAfterForm::recompute()
     } catch (const std::exception& e) {
         // Nothing is shown rather than a half-made picture.
         BuildReducedView(BeforeAfterInput{}, 1, 1, view_);
+        shown_ = ShownPicture{};
         corners_->setText(QStringLiteral("Cannot show the photograph: ") + QString::fromUtf8(e.what()));
     }
+    picture_->setPannable(viewport_.CanPan());
     picture_->update();
     plot_->update();
 }
 
+void TBeforeAfterForm::refreshPicture()
+{
+    try {
+        // Only the viewport moved: what stays in view is kept.
+        BuildShownPicture(input_, viewport_, view_, zoomedView_, shown_, true);
+    } catch (const std::exception& e) {
+        shown_ = ShownPicture{};
+        corners_->setText(QStringLiteral("Cannot show the photograph: ") + QString::fromUtf8(e.what()));
+    }
+    picture_->setPannable(viewport_.CanPan());
+    picture_->update();
+}
+
+void TBeforeAfterForm::zoomed()
+{
+    if (stale_)
+        recompute();
+    else
+        refreshPicture();
+}
+
 void TBeforeAfterForm::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Escape) {
+    const QSize room = picture_->devicePixelSize();
+    const double cx = room.width() / 2.0, cy = room.height() / 2.0;
+    switch (event->key()) {
+    case Qt::Key_Escape:
         close();
         return;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: // + without Shift on many keyboards
+        viewport_.ZoomIn(cx, cy);
+        break;
+    case Qt::Key_Minus:
+        viewport_.ZoomOut(cx, cy);
+        break;
+    case Qt::Key_1:
+        viewport_.ZoomTo(1.0, cx, cy);
+        break;
+    case Qt::Key_0:
+        viewport_.Fit();
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
     }
-    QWidget::keyPressEvent(event);
+    zoomed();
 }
 
 void TBeforeAfterForm::showEvent(QShowEvent* event)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The before/after window on a 24-megapixel photograph at 1200 x 800:
-// opening it, and one slider step (new picture and curves, painted).
+// opening it, one slider step (new picture and curves, painted), and at a
+// 1200 x 800 picture the key "1" (zoom to 1:1) and one 40-pixel drag step at
+// 1:1, each from the event to the end of the paint, in both methods.
 //
 // The photograph is a smooth random texture with noise and the mask a
 // smooth radial fall-off, both 6000 x 4000, encoded as the camera files
@@ -14,6 +16,9 @@
 #include "ReducedView.h"
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWindow>
 #include <chrono>
 #include <cmath>
 #include <memory>
@@ -89,6 +94,72 @@ double msSince(std::chrono::steady_clock::time_point t0)
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
 }
 
+void sendKey(QWidget* w, Qt::Key key, const QString& text)
+{
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(w, &press);
+}
+
+void sendMouse(QWidget* w, QEvent::Type type, const QPointF& at, Qt::MouseButton button, Qt::MouseButtons held)
+{
+    QMouseEvent event(type, at, w->mapToGlobal(at), button, held, Qt::NoModifier);
+    QApplication::sendEvent(w, &event);
+}
+
+struct ZoomFigures {
+    double zoom = 0;
+    double pan = 0;
+    bool oneToOne = false;
+};
+
+// The key "1" from a fitted view to the painted 1:1 picture, and a drag step
+// of 40 pixels at 1:1 to its paint, on a picture of 1200 x 800.
+ZoomFigures zoomAndPan(const BeforeAfterInput& input)
+{
+    TBeforeAfterForm window;
+    window.picture()->setFixedSize(1200, 800);
+    window.resize(1300, 1200);
+    window.setInput(input);
+    window.show();
+    // repaint() paints nothing until the window is exposed: wait for it, so
+    // that every figure below includes the paint.
+    for (int i = 0; i < 200 && !(window.windowHandle() && window.windowHandle()->isExposed()); ++i)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    window.repaint();
+    BeforeAfterPicture* picture = window.picture();
+    ZoomFigures figures;
+    // The fit between two zooms is not timed: each run times "1" alone,
+    // after one run to warm up (none in a smoke run).
+    std::vector<double> zooms;
+    for (int i = bench::smokeRun() ? 1 : 0; i <= (bench::smokeRun() ? 1 : 15); ++i) {
+        sendKey(&window, Qt::Key_0, QStringLiteral("0"));
+        picture->repaint();
+        const auto t0 = std::chrono::steady_clock::now();
+        sendKey(&window, Qt::Key_1, QStringLiteral("1"));
+        picture->repaint();
+        if (i > 0)
+            zooms.push_back(msSince(t0));
+    }
+    std::sort(zooms.begin(), zooms.end());
+    figures.zoom = zooms[zooms.size() / 2];
+    figures.oneToOne = window.viewport().Scale() == 1.0 &&
+                       window.shown().before.width() == std::min(1200, input.photo->width()) &&
+                       window.shown().before.height() == std::min(800, input.photo->height());
+
+    // Grip the photograph left of the divider and drag it back and forth.
+    const QPointF start(300, 400);
+    sendMouse(picture, QEvent::MouseButtonPress, start, Qt::LeftButton, Qt::LeftButton);
+    double x = start.x();
+    int step = 0;
+    figures.pan = bench::medianMs(21, [&] {
+        x += (step++ % 2 == 0) ? 40 : -40;
+        sendMouse(picture, QEvent::MouseMove, QPointF(x, start.y()), Qt::NoButton, Qt::LeftButton);
+        picture->repaint();
+    });
+    sendMouse(picture, QEvent::MouseButtonRelease, QPointF(x, start.y()), Qt::LeftButton, Qt::NoButton);
+    return figures;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -140,10 +211,23 @@ int main(int argc, char** argv)
     ReducedView view;
     const double build = bench::medianMs(21, [&] { BuildReducedView(input, shown.width(), shown.height(), view); });
 
+    const ZoomFigures additive = zoomAndPan(input);
+    BeforeAfterInput exactInput = input;
+    exactInput.mode = CorrectionMode{CorrectionMethod::Exact, ColourOption::FalloffAndColour};
+    const ZoomFigures exact = zoomAndPan(exactInput);
+    if (!additive.oneToOne || !exact.oneToOne) {
+        std::fprintf(stderr, "the view did not show 1:1 on a 1200x800 picture\n");
+        return 1;
+    }
+
     std::printf("view of %dx%d pixels in a 1200x800 window\n", shown.width(), shown.height());
     bench::figure("large_view_open_ms", firstOpen, "ms");
     bench::figure("large_view_open_warm_ms", warmOpen, "ms");
     bench::figure("large_view_update_ms", update, "ms");
     bench::figure("large_view_build_ms", build, "ms");
+    bench::figure("large_view_zoom_1to1_ms", additive.zoom, "ms");
+    bench::figure("large_view_pan_ms", additive.pan, "ms");
+    bench::figure("exact_large_view_zoom_1to1_ms", exact.zoom, "ms");
+    bench::figure("exact_large_view_pan_ms", exact.pan, "ms");
     return 0;
 }

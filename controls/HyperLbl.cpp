@@ -102,8 +102,8 @@ void THyperLabel::mouseReleaseEvent(QMouseEvent* event)
         PointerLeaves();
     setFontColour(FMouseInside ? FHyperColour : FNormalColour);
     FPressed = false;
-    if (FMouseInside && !FURL.isEmpty())
-        Services().openUrl(FURL);
+    if (FMouseInside && !FURL.isEmpty() && !Services().openUrl(FURL))
+        emit openFailed(FURL);
     QLabel::mouseReleaseEvent(event);
     event->accept();
     if (FMouseInside)

@@ -43,6 +43,8 @@ public:
 
 signals:
     void clicked();
+    // The desktop found no program to open the URL.
+    void openFailed(const QString& url);
 
 protected:
     void enterEvent(QEnterEvent* event) override;

@@ -73,9 +73,9 @@ void QtPlatformServices::showError(QWidget* parent, const QString& text)
     QMessageBox::critical(parent, QApplication::applicationName(), text);
 }
 
-void QtPlatformServices::openUrl(const QString& url)
+bool QtPlatformServices::openUrl(const QString& url)
 {
-    QDesktopServices::openUrl(QUrl::fromUserInput(url));
+    return QDesktopServices::openUrl(QUrl::fromUserInput(url));
 }
 
 void QtPlatformServices::processEvents()

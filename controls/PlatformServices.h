@@ -46,8 +46,9 @@ public:
     virtual bool askYesNo(QWidget* parent, const QString& text) = 0;
     // The default display of an error that ended an event handler.
     virtual void showError(QWidget* parent, const QString& text) = 0;
-    // Asks the desktop to open an address; the outcome is not reported.
-    virtual void openUrl(const QString& url) = 0;
+    // Asks the desktop to open an address; false when no program could be
+    // started for it (no browser installed, no desktop opener).
+    virtual bool openUrl(const QString& url) = 0;
     // Lets the event loop run once so that pending paints and input are handled.
     virtual void processEvents() = 0;
     // Milliseconds since the system started, wrapping at 32 bits.
@@ -66,7 +67,7 @@ public:
     void showMessage(QWidget* parent, const QString& text) override;
     bool askYesNo(QWidget* parent, const QString& text) override;
     void showError(QWidget* parent, const QString& text) override;
-    void openUrl(const QString& url) override;
+    bool openUrl(const QString& url) override;
     void processEvents() override;
     std::uint32_t tickCount() override;
     void setBusyCursor(bool busy) override;

@@ -131,4 +131,15 @@ std::uint32_t SystemTickCount()
     return std::uint32_t(ms); // wraps after 49.7 days, like any 32-bit tick
 }
 
+std::string BatchProgressText(const std::string& name, int n, int total)
+{
+    return "Processing " + name + " (" + std::to_string(n) + " of " + std::to_string(total) +
+           ") \u2013 Esc stops";
+}
+
+std::string BatchSavedText(int written, int total, const std::string& folder)
+{
+    return std::to_string(written) + " of " + std::to_string(total) + " photographs saved to " + folder;
+}
+
 } // namespace lumivane

@@ -59,6 +59,14 @@ std::string BatchCandidatePath(const std::string& folder, const std::string& out
 // are code points, never cut in two.
 std::string ShortenedMaskLabel(const std::string& fileName);
 
+// The batch's progress line for the photograph just written, the n-th of
+// total: "Processing IMG_7.jpg (3 of 12) – Esc stops".
+std::string BatchProgressText(const std::string& name, int n, int total);
+
+// The status line at the end of a batch that ran to its end:
+// "11 of 12 photographs saved to /home/me/out".
+std::string BatchSavedText(int written, int total, const std::string& folder);
+
 // Milliseconds since the system started, cut to 32 bits: the number a
 // batch's clash names carry.
 std::uint32_t SystemTickCount();

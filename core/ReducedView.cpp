@@ -108,6 +108,17 @@ BeforeAfterInput BeforeAfterInputOf(const Bitmap24& photo, const CorrectionSetup
 
 void BuildReducedView(const BeforeAfterInput& input, int width, int height, ReducedView& view)
 {
+    if (!input.photo || input.photo->empty()) {
+        BuildSampledView(input, {}, {}, true, view);
+        return;
+    }
+    BuildSampledView(input, NearestSourceIndices(input.photo->width(), width),
+                     NearestSourceIndices(input.photo->height(), height), true, view);
+}
+
+void BuildSampledView(const BeforeAfterInput& input, std::vector<int> sourceX, std::vector<int> sourceY,
+                      bool measure, ReducedView& view)
+{
     view.hasMask = false;
     view.hasFrame = false;
     view.maskPaired = Rect{};
@@ -126,8 +137,17 @@ void BuildReducedView(const BeforeAfterInput& input, int width, int height, Redu
     const Bitmap24& photo = *input.photo;
     const int W = photo.width();
     const int H = photo.height();
-    view.sourceX = NearestSourceIndices(W, width);
-    view.sourceY = NearestSourceIndices(H, height);
+    if (sourceX.empty() || sourceY.empty())
+        throw std::invalid_argument("A view needs at least one column and one row");
+    for (const auto* indices : {&sourceX, &sourceY}) {
+        const int limit = indices == &sourceX ? W : H;
+        if (indices->front() < 0 || indices->back() >= limit || !std::is_sorted(indices->begin(), indices->end()))
+            throw std::invalid_argument("View positions must rise inside the photograph");
+    }
+    const int width = int(sourceX.size());
+    const int height = int(sourceY.size());
+    view.sourceX = std::move(sourceX);
+    view.sourceY = std::move(sourceY);
     view.fullWidth = W;
     view.fullHeight = H;
     const Rect whole{0, 0, width, height};
@@ -169,7 +189,7 @@ void BuildReducedView(const BeforeAfterInput& input, int width, int height, Redu
     }
 
     const CropMargins& c = input.crop;
-    if (input.cropValid && c.left >= 0 && c.top >= 0 && c.right >= 0 && c.bottom >= 0 &&
+    if (measure && input.cropValid && c.left >= 0 && c.top >= 0 && c.right >= 0 && c.bottom >= 0 &&
         static_cast<long long>(c.left) + c.right < W && static_cast<long long>(c.top) + c.bottom < H) {
         view.frame = Rect{c.left, c.top, W - c.right, H - c.bottom};
         const Run columns = runOf(view.sourceX, view.frame.left, view.frame.right - 1);

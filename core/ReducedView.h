@@ -39,6 +39,8 @@ struct BeforeAfterInput {
     // no profile measured then).
     CropMargins crop;
     bool cropValid = true;
+    // The photograph's EXIF orientation (1..8): how the view turns it.
+    int orientation = 1;
 };
 
 // The input for `photo` corrected as `setup` describes it (its mask null:
@@ -89,5 +91,14 @@ struct ReducedView {
 // std::invalid_argument for a size < 1. With no photograph the view is made
 // empty.
 void BuildReducedView(const BeforeAfterInput& input, int width, int height, ReducedView& view);
+
+// The same for any sampling: view column i shows photograph column
+// sourceX[i], view row j photograph row sourceY[j] (each list rising and
+// inside the photograph, else std::invalid_argument), paired with the mask
+// as the save pairs them. A zoomed view samples a part of the photograph;
+// its frame and profiles are left out unless `measure` (they describe the
+// whole frame only when the lists cover it).
+void BuildSampledView(const BeforeAfterInput& input, std::vector<int> sourceX, std::vector<int> sourceY,
+                      bool measure, ReducedView& view);
 
 } // namespace lumivane

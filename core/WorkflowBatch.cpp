@@ -229,7 +229,7 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
         }
         outcome.Results.push_back(result);
         texts.ProgressValue = int(i) + 1;
-        texts.ProgressText = "Processing " + FileNamePart(photos[i]);
+        texts.ProgressText = BatchProgressText(FileNamePart(photos[i]), int(i) + 1, int(count));
         WorkflowProgress step;
         step.Done = int(i) + 1;
         step.Total = int(count);
@@ -276,6 +276,8 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
         outcome.StoppedByUser = true;
         say(" Saving stopped: " + std::to_string(written) + " of " + std::to_string(count) +
             " photographs written.");
+    } else {
+        say(BatchSavedText(written, int(count), folder));
     }
 }
 

@@ -213,12 +213,15 @@ def gear(cx, cy, r_tooth, r_root, r_hole, teeth, tooth_share):
 # ---------------------------------------------------------------- pictures
 
 def make_gear(name, outline, light, dark):
+    # The axle hole is drawn, not cut out: the button's shape follows the
+    # picture's opaque pixels, and a click on the gear's centre must press it.
     cx, cy = 10.5, 9.5
-    outer = gear(cx, cy, 9.3, 7.0, 2.2, 8, 0.46)
+    outer = gear(cx, cy, 9.3, 7.0, 0.0, 8, 0.46)
     inner = gear(cx, cy, 8.2, 5.9, 3.2, 8, 0.34)
     save_keyed(name, 21, 19, [
         (outer, solid(outline)),
         (inner, shaded(light, dark, cx, cy, 8.0)),
+        (disc(cx, cy, 2.2), solid(FACE)),
     ])
 
 
@@ -251,8 +254,12 @@ def grow(shape, amount):
 
 
 def make_rotate(name, mirror, outline, light, dark):
+    # A pale round face behind the arrow: the middle of the turn is part of
+    # the button, not a hole through it.
     body = curved_arrow(mirror)
     save_keyed(name, 16, 16, [
+        (disc(8.0, 8.0, 7.4), solid(tuple((f + o) // 2 for f, o in zip(FACE, outline)))),
+        (disc(8.0, 8.0, 6.6), solid(FACE)),
         (grow(body, 0.75), solid(outline)),
         (body, shaded(light, dark, 8.0, 8.0, 7.0)),
     ])

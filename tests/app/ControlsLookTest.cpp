@@ -6,10 +6,12 @@
 
 #include "ImageFile.h"
 #include "PlatformServices.h"
+#include "Unit2.h"
 
 #include <QCheckBox>
 #include <QSet>
 #include <QTest>
+#include <functional>
 #include <map>
 
 using namespace lumivane;
@@ -239,6 +241,44 @@ private slots:
         QTRY_VERIFY(form.Panel4->isHidden());
         QVERIFY(form.Button2->isEnabled());
         QCOMPARE(form.SmoothMaskBox->isChecked(), smoothBefore);
+    }
+    // A click on the middle of any picture button presses it: no button's
+    // artwork leaves a hole there that the click would fall through.
+    void everyPictureButton_PressesAtItsCentre()
+    {
+        WindowFixture f;
+        TForm1& form = f.startOnSecondOfThree();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        // What each button changes, and how to change it back.
+        const struct {
+            TImageButton* button;
+            const char* name;
+            std::function<QString()> state;
+            std::function<void()> undo;
+        } rows[] = {
+            {form.ImageButton1, "previous", [&] { return QString::number(form.flow().workflow.FileIndex); },
+             [&] { form.Button1Click(form.ImageButton2); }},
+            {form.ImageButton2, "next", [&] { return QString::number(form.flow().workflow.FileIndex); },
+             [&] { form.Button1Click(form.ImageButton1); }},
+            {form.ImageButton3, "EXIF", [&] { return QString::number(form.Form2->isVisible()); },
+             [&] { form.Form2->close(); }},
+            {form.ImageButton4, "gear", [&] { return QString::number(form.Panel4->isVisible()); },
+             [&] { form.Button7->click(); }},
+            {form.ImageButton5, "turn left", [&] { return form.Image3->toolTip(); }, [&] { form.rot2Click(); }},
+            {form.ImageButton6, "turn right", [&] { return form.Image3->toolTip(); }, [&] { form.rot1Click(); }},
+        };
+        for (const auto& row : rows) {
+            QVERIFY2(row.button->isEnabled() && row.button->isVisible(), row.name);
+            const QPoint centre(row.button->width() / 2, row.button->height() / 2);
+            // The shape keeps the centre: the window finds the button there.
+            QCOMPARE(form.childAt(row.button->mapTo(&form, centre)), row.button);
+            const QString before = row.state();
+            QTest::mouseClick(row.button, Qt::LeftButton, {}, centre);
+            QVERIFY2(row.state() != before, row.name);
+            row.undo();
+            QCOMPARE(row.state(), before);
+        }
+        QCOMPARE(f.services.errors, QStringList());
     }
 };
 

@@ -479,7 +479,8 @@ private slots:
         };
         form.Button2->click();
         f.services.onProcessEvents = nullptr;
-        QVERIFY(progress.contains(QStringLiteral("Processing ") + QFileInfo(second).fileName()));
+        QVERIFY(progress.contains(QStringLiteral("Processing ") + QFileInfo(second).fileName() +
+                                  QStringLiteral(" (2 of 2) \u2013 Esc stops")));
         QVERIFY(progressFits);
         QCOMPARE(entriesOf(folder).size(), 2);
     }

@@ -7,9 +7,12 @@
 #include "WindowFixture.h"
 
 #include "BeforeAfterForm.h"
+#include "CameraExif.h"
+#include "ShownView.h"
 #include "Unit2.h"
 
 #include <QApplication>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QTest>
@@ -101,7 +104,38 @@ int main(int argc, char** argv)
     if (!QTest::qWaitForWindowExposed(form.BeforeAfter))
         std::fprintf(stderr, "the before/after window was not shown in time\n");
     ok = save(shot(form.BeforeAfter), outDir + QStringLiteral("/before_after.png")) && ok;
+    // The top left corner at 1:1, dragged there.
+    QTest::keyClick(form.BeforeAfter, Qt::Key_1);
+    BeforeAfterPicture* picture = form.BeforeAfter->picture();
+    for (int i = 0; i < 6; ++i) {
+        const QPointF from(picture->width() * 0.2, picture->height() * 0.2);
+        const QPointF to = from + QPointF(picture->width() * 0.25, picture->height() * 0.6);
+        QTest::mousePress(picture, Qt::LeftButton, {}, from.toPoint());
+        QMouseEvent move(QEvent::MouseMove, to, picture->mapToGlobal(to), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(picture, &move);
+        QTest::mouseRelease(picture, Qt::LeftButton, {}, to.toPoint());
+    }
+    ok = save(shot(form.BeforeAfter), outDir + QStringLiteral("/before_after_1to1.png")) && ok;
+    QTest::keyClick(form.BeforeAfter, Qt::Key_0);
     form.BeforeAfter->close();
+
+    // The same photograph as a camera held upright stores it: lying on its
+    // side (turned a quarter counterclockwise) with orientation 6. The view
+    // stands it upright again.
+    {
+        lumivane::testing::CameraExif turned;
+        turned.orientation = 6;
+        lumivane::Bitmap24 lying;
+        lumivane::TurnToShown(form.flow().PhotoFull(), lumivane::Orientation(8), lying);
+        const QString upright = f.path(QStringLiteral("turned.jpg"));
+        lumivane::testing::WriteCameraJpeg(upright.toStdString(), lying, turned);
+        f.open({upright});
+        form.img_rightClick();
+        if (!QTest::qWaitForWindowExposed(form.BeforeAfter))
+            std::fprintf(stderr, "the before/after window was not shown in time\n");
+        ok = save(shot(form.BeforeAfter), outDir + QStringLiteral("/before_after_upright.png")) && ok;
+        form.BeforeAfter->close();
+    }
 
     // The longest texts the captions take: a large photograph with a long
     // name, a mask of another ratio with a long name, the sliders at their

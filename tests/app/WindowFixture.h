@@ -166,6 +166,21 @@ public:
         return *form_;
     }
 
+    // Three photographs (IMG_1..3.bmp, 120 x 90) and a mask, the window
+    // shown and the second photograph on screen: every button usable.
+    TForm1& startOnSecondOfThree()
+    {
+        QStringList photos;
+        for (int i = 0; i < 3; ++i)
+            photos << writeBmp(QStringLiteral("IMG_%1.bmp").arg(i + 1), gradientPhoto(120, 90, 30 * i));
+        start();
+        open(photos);
+        loadMask(writeBmp(QStringLiteral("flat.bmp"), vignetteMask(120, 90)));
+        form_->show();
+        form_->Button1Click(form_->ImageButton2);
+        return *form_;
+    }
+
     // Opens `files` through "Load Image(s)".
     void open(const QStringList& files)
     {

@@ -457,7 +457,7 @@ TEST_F(WorkflowTest, BatchWritesEveryPhotographWithItsOwnPixelsInListOrderShownF
     for (std::size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(order[i]);
         EXPECT_EQ(outcome.Results[i].Written, out() + "/" + order[i]);
-        EXPECT_EQ(host.seen[i].progressText, "Processing " + order[i]);
+        EXPECT_EQ(host.seen[i].progressText, "Processing " + order[i] + " (" + std::to_string(i + 1) + " of 3) \u2013 Esc stops");
         EXPECT_EQ(host.seen[i].status, order[i] + " saved.");
         EXPECT_EQ(host.seen[i].done, int(i) + 1);
         EXPECT_TRUE(host.seen[i].running);
@@ -470,7 +470,7 @@ TEST_F(WorkflowTest, BatchWritesEveryPhotographWithItsOwnPixelsInListOrderShownF
     }
     EXPECT_EQ(flow.workflow.FileIndex, 0);
     EXPECT_EQ(flow.workflow.SourceFile, files[1]);
-    EXPECT_EQ(flow.texts.Status, " Showing b.bmp [1 of 3]");
+    EXPECT_EQ(flow.texts.Status, "3 of 3 photographs saved to " + out());
     EXPECT_FALSE(flow.PreviousEnabled());
     EXPECT_TRUE(flow.NextEnabled());
 
@@ -511,14 +511,14 @@ TEST_F(WorkflowTest, BatchSkipsAPhotographThatCannotBeDecodedAndListsItOnce)
     EXPECT_EQ(outcome.Failures, "1 photograph of 3 could not be saved:\n" + files[1] + ": " + reason);
     // The damaged photograph had its turn in the progress, with neutral previews.
     ASSERT_EQ(host.seen.size(), 3u);
-    EXPECT_EQ(host.seen[1].progressText, "Processing b.bmp");
+    EXPECT_EQ(host.seen[1].progressText, "Processing b.bmp (2 of 3) \u2013 Esc stops");
     EXPECT_EQ(host.seen[1].status, " b.bmp was not saved: " + reason);
     EXPECT_EQ(host.seen[1].originalCaption, " Original Image (empty)");
     EXPECT_EQ(host.seen[2].status, "c.jpg saved.");
     // The batch ends on the first entry, as a completed batch does.
     EXPECT_EQ(flow.workflow.FileIndex, 0);
     EXPECT_EQ(flow.workflow.SourceFile, files[0]);
-    EXPECT_EQ(flow.texts.Status, " Showing a.bmp [1 of 3]");
+    EXPECT_EQ(flow.texts.Status, "2 of 3 photographs saved to " + out());
     EXPECT_TRUE(flow.workflow.PhotoPresent);
     EXPECT_FALSE(flow.BatchRunning);
 }
@@ -727,7 +727,7 @@ TEST_F(WorkflowTest, BatchReportsAndShowsInListOrderWhenLaterPhotographsFinishFi
         const ScriptedHost::Seen& seen = host.seen[i];
         EXPECT_EQ(seen.done, int(i) + 1);
         EXPECT_EQ(seen.index, int(i));
-        EXPECT_EQ(seen.progressText, "Processing " + std::string(1, char('a' + i)) + ".bmp");
+        EXPECT_EQ(seen.progressText, BatchProgressText(std::string(1, char('a' + i)) + ".bmp", int(i) + 1, int(files.size())));
         EXPECT_EQ(seen.status, std::string(1, char('a' + i)) + ".bmp saved.");
         EXPECT_EQ(seen.written, out() + "/" + std::string(1, char('a' + i)) + ".bmp");
         EXPECT_EQ(seen.original, stepping.pictures.Original);
@@ -740,7 +740,7 @@ TEST_F(WorkflowTest, BatchReportsAndShowsInListOrderWhenLaterPhotographsFinishFi
     stepping.OpenList(files);
     EXPECT_EQ(flow.pictures.Processed, stepping.pictures.Processed);
     EXPECT_EQ(flow.pictures.Thumbnail, stepping.pictures.Thumbnail);
-    EXPECT_EQ(flow.texts.Status, " Showing a.bmp [1 of 5]");
+    EXPECT_EQ(flow.texts.Status, "5 of 5 photographs saved to " + out());
 }
 
 TEST_F(WorkflowTest, RequestStopFinishesThePhotographsInProgressAndStartsNoMore)

@@ -14,7 +14,7 @@ namespace lumivane::testing {
 
 namespace {
 
-enum : std::uint16_t { kAscii = 2, kLong = 4, kRational = 5 };
+enum : std::uint16_t { kAscii = 2, kShort = 3, kLong = 4, kRational = 5 };
 
 struct Field {
     std::uint16_t tag;
@@ -113,6 +113,11 @@ std::vector<std::uint8_t> ExifSegment(const CameraExif& exif)
         first.push_back(ascii(0x010F, exif.make));        // Make
     if (!exif.model.empty())
         first.push_back(ascii(0x0110, exif.model));       // Model
+    if (exif.orientation) {
+        std::vector<std::uint8_t> value;
+        put16(value, exif.orientation);
+        first.push_back({0x0112, kShort, 1, value});      // Orientation
+    }
     if (exif.fDenominator)
         sub.push_back(rational(0x829D, exif.fNumerator, exif.fDenominator));          // FNumber
     if (exif.focalDenominator)

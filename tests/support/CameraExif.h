@@ -20,6 +20,8 @@ struct CameraExif {
     // Rationals; left out when the denominator is 0.
     std::uint32_t fNumerator = 0, fDenominator = 0;
     std::uint32_t focalNumerator = 0, focalDenominator = 0;
+    // EXIF orientation 1..8; left out when 0.
+    std::uint16_t orientation = 0;
 };
 
 // Facts with an F-number and a focal length given as decimals (tenths).

@@ -48,7 +48,13 @@ public:
     void showMessage(QWidget*, const QString& text) override { messages << text; }
     bool askYesNo(QWidget*, const QString& text) override;
     void showError(QWidget*, const QString& text) override { errors << text; }
-    void openUrl(const QString& url) override { openedUrls << url; }
+    // What openUrl answers: false plays a desktop without a browser.
+    bool urlOpens = true;
+    bool openUrl(const QString& url) override
+    {
+        openedUrls << url;
+        return urlOpens;
+    }
     void processEvents() override;
     std::uint32_t tickCount() override { return tick; }
     // Runs at every change of the busy cursor, with the new state.
