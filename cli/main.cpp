@@ -12,6 +12,7 @@
 #include "ProgramSettings.h"
 #include "Settings.h"
 #include "SettingsLocation.h"
+#include "Tiff16Reader.h"
 #include "TiffReader.h"
 
 #include <atomic>
@@ -236,7 +237,7 @@ int run(const CliOptions& o)
     try {
         settings.brightness = o.brightness.value_or(ClampedSliderPosition(stored.iniBrightness, 0, 50));
         settings.strength = ClampedSliderPosition(stored.iniStrength, 0, 100);
-        settings.quality = o.quality.value_or(ClampedSliderPosition(stored.iniQuality, 1, 101));
+        settings.quality = ResolveQuality(o, ClampedSliderPosition(stored.iniQuality, 1, 101));
     } catch (const SettingsError& e) {
         throw UsageError(std::string("the settings file ") + settingsPath + ": " + e.what());
     }
@@ -250,6 +251,8 @@ int run(const CliOptions& o)
     settings.mask = maskPath.empty() ? nullptr : &mask;
     settings.sampledMask = &loaded;
     settings.crop = o.crop;
+    settings.tiff = o.format == OutputFormat::Tiff;
+    settings.depth = o.depth;
     settings.offsetX = o.offsetX;
     settings.offsetY = o.offsetY;
     // The hotspot as the window decides it: a pick in the adjustment
@@ -265,6 +268,17 @@ int run(const CliOptions& o)
 
     if (!maskPath.empty())
         settings.maskReady = awaitMask;
+
+    // A 16-bit TIFF mask, unturned and unsmoothed, gives 16-bit gains to the
+    // 16-bit photographs written as 16-bit TIFF; its levels are taken at 16
+    // bits from the centre, unless a hotspot or stored levels decide them.
+    Tiff16Picture mask16;
+    if (settings.tiff && settings.depth != 8 && !maskPath.empty() && o.turns % 4 == 0 && !o.smoothMask &&
+        IsTiff16(maskPath) && ReadTiff16(maskPath, mask16)) {
+        settings.mask16 = &mask16.pixels;
+        if (!settings.levels)
+            settings.levels16 = SampleCentreLevels16(mask16.pixels);
+    }
 
     // The mask folder: read the camera facts of its masks once, then choose
     // per photograph; each mask is decoded once (a few kept at a time).

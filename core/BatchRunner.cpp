@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "BatchRunner.h"
 
+#include "Tiff16Reader.h"
+
 #include "BitmapRotation.h"
 #include "FileIO.h"
 #include "ImageFile.h"
@@ -283,8 +285,23 @@ private:
 
     void saveDecoded(const Bitmap24& photo, SavePipeline& pipeline, std::size_t i)
     {
-        save(photo.width(), photo.height(), i, [&](const CorrectionSetup& setup, const OutputTarget& target) {
-            return pipeline.Save(photo, setup, photos_[i], target);
+        // A TIFF of 16 bits a channel keeps them in a TIFF output: it is read
+        // again at full precision. A file that fails that read is saved from
+        // its 8-bit picture, as any other.
+        Tiff16Picture photo16;
+        const bool full = choices_.Format() == OutputFormat::Tiff && choices_.depth != 8 &&
+                          ReadTiff16ForSave(photos_[i], photo.width(), photo.height(), photo16);
+        save(photo.width(), photo.height(), i, [&](CorrectionSetup setup, const OutputTarget& target) {
+            if (!full)
+                return pipeline.Save(photo, setup, photos_[i], target);
+            // The mask at 16 bits when it has them and fits the photograph
+            // as it is.
+            if (settings_.mask16 && !settings_.chooseMask && settings_.mask16->width() == photo.width() &&
+                settings_.mask16->height() == photo.height()) {
+                setup.mask16 = settings_.mask16;
+                setup.levels16 = settings_.levels16.value_or(setup.levels16);
+            }
+            return pipeline.Save(photo, photo16.pixels, setup, photos_[i], target);
         });
     }
 
@@ -302,7 +319,7 @@ private:
                     settings_.decoded(i, preview, width, height);
             };
         }
-        save(width, height, i, [&](const CorrectionSetup& setup, const OutputTarget& target) {
+        save(width, height, i, [&](CorrectionSetup setup, const OutputTarget& target) {
             try {
                 return pipeline.Save(reader, setup, photos_[i], target, observe);
             } catch (const DecodeStoppedError&) {
@@ -317,16 +334,16 @@ private:
 
     // Chooses the mask and names for photograph i of width x height and
     // saves it through `write`, recording the outcome.
-    using Writer = std::function<SaveResult(const CorrectionSetup&, const OutputTarget&)>;
+    using Writer = std::function<SaveResult(CorrectionSetup, const OutputTarget&)>;
     void save(int width, int height, std::size_t i, const Writer& write)
     {
         BatchPhotoResult& result = results_[i];
-        const bool bmp = settings_.quality == 101;
+        const OutputFormat format = settings_.Format();
         const bool cropped = HasCrop(settings_.crop);
-        const std::string outName = OutNameFor(photos_[i], bmp);
+        const std::string outName = OutNameFor(photos_[i], format);
         const OutputTarget target = OutputTarget::FirstFree(
-            [folder = settings_.folder, outName, bmp, tick = settings_.tick, cropped](int attempt) {
-                return BatchCandidatePath(folder, outName, bmp, tick, attempt, cropped);
+            [folder = settings_.folder, outName, format, tick = settings_.tick, cropped](int attempt) {
+                return BatchCandidatePath(folder, outName, format, tick, attempt, cropped);
             });
         try {
             if (!CropLeavesPixels(width, height, settings_.crop))
