@@ -133,6 +133,7 @@ TForm1::TForm1(PlatformServices& services, const QString& settingsFolder, QWidge
     wireHandlers();
     setUpBeforeAfter();
     setUpMaskFolder();
+    setUpSaveFormat();
     Form2 = new TForm2(this);
     change_color();
     setUpKeys();

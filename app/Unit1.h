@@ -81,6 +81,8 @@ public:
     // The correction method items of the same menu.
     void chooseMode(lumivane::CorrectionMode mode);
     void smoothMaskClick();
+    // The quality slider's menu: what "Save Images" writes.
+    void chooseSaveImagesTiff(bool tiff);
     // The files named on the command line: the mask as "Load Mask" before
     // any photograph takes it, then the photographs as "Load Image(s)" opens
     // the files chosen in its dialog. Relative names are taken from the
@@ -162,6 +164,11 @@ public:
     QAction* FalloffAndColourItem = nullptr;
     QAction* FalloffOnlyItem = nullptr;
     QAction* ColourOnlyItem = nullptr;
+    // The quality slider's context menu: "Save Images" writes what the
+    // slider says, or TIFF.
+    QMenu* SaveFormatMenu = nullptr;
+    QAction* SliderFormatItem = nullptr;
+    QAction* TiffFormatItem = nullptr;
     QCheckBox* SmoothMaskBox = nullptr;
     QLabel* MaskCheckLabel = nullptr;
     TForm2* Form2 = nullptr;
@@ -205,6 +212,8 @@ private:
     // Opens the help page, or says where it is when nothing can open it.
     void openHelp();
     void showMaskFolderState();
+    void setUpSaveFormat();
+    void showSaveFormatState();
     // Runs a handler; an error that escapes it is shown by the default
     // error display and the program goes on.
     void guarded(const std::function<void()>& handler);

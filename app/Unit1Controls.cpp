@@ -114,8 +114,8 @@ void TForm1::updateControls()
     setText(Label4, t.MaskLabel);
     setText(Label1, t.BrightnessText);
     setText(Label10, t.BoostText);
-    setText(Label6, t.QualityText);
-    setTextColour(Label6, t.QualityWarning);
+    setText(Label6, f.QualityShown());
+    setTextColour(Label6, t.QualityWarning && !f.SaveImagesTiff);
     Button2->setText(text(t.SaveCaption));
     Image4->setToolTip(text(t.PhotoHint));
     Image3->setToolTip(text(t.AngleHint));
@@ -132,6 +132,7 @@ void TForm1::updateControls()
     setText(Label14, t.ProgressText);
     setShown(Panel8, f.ProgressShown);
     showMaskFolderState();
+    showSaveFormatState();
 
     // Slider positions (the stored ones arrive with the first mask) and the
     // mask's offset.

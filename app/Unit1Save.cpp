@@ -6,7 +6,10 @@
 #include "ExifTransplant.h"
 #include "PlatformServices.h"
 
+#include <QAction>
+#include <QActionGroup>
 #include <QDir>
+#include <QMenu>
 #include <stdexcept>
 
 using namespace lumivane;
@@ -30,10 +33,17 @@ public:
         request.fileName = QString::fromStdString(answer.FileName);
         request.defaultExtension = answer.Bmp ? QStringLiteral("bmp") : QStringLiteral("jpg");
         request.title = answer.Bmp ? QStringLiteral(" Save BMP Image") : QStringLiteral(" Save JPEG Image");
+        // The slider's own entry first, as always; the TIFF entry after it
+        // saves a TIFF.
+        QString chosenFilter;
+        request.chosenFilter = &chosenFilter;
         request.filter =
-            answer.Bmp ? QStringLiteral("BMP Image (*.bmp)|*.BMP") : QStringLiteral("JPEG Image (*.jpg)|*.JPG");
+            (answer.Bmp ? QStringLiteral("BMP Image (*.bmp)|*.BMP") : QStringLiteral("JPEG Image (*.jpg)|*.JPG")) +
+            QStringLiteral("|TIFF Image (*.tif)|*.TIF");
         request.overwritePrompt = true;
         const std::string chosen = form_.services().saveFile(&form_, request).toStdString();
+        if (answer.TiffChosen)
+            *answer.TiffChosen = chosenFilter.contains(QStringLiteral("*.tif"), Qt::CaseInsensitive);
         if (!chosen.empty())
             form_.flow().RememberDialogChoice(chosen);
         return chosen;
@@ -82,6 +92,37 @@ private:
 };
 
 } // namespace
+
+void TForm1::setUpSaveFormat()
+{
+    SaveFormatMenu = new QMenu(this);
+    auto* group = new QActionGroup(SaveFormatMenu);
+    SliderFormatItem = SaveFormatMenu->addAction(QStringLiteral("Save Images as JPEG or BMP (as the slider says)"));
+    TiffFormatItem = SaveFormatMenu->addAction(QStringLiteral("Save Images as TIFF"));
+    for (QAction* item : {SliderFormatItem, TiffFormatItem}) {
+        item->setCheckable(true);
+        group->addAction(item);
+    }
+    jpeg->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(jpeg, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { SaveFormatMenu->popup(jpeg->mapToGlobal(at)); });
+    connect(SliderFormatItem, &QAction::triggered, this, [this] { guarded([this] { chooseSaveImagesTiff(false); }); });
+    connect(TiffFormatItem, &QAction::triggered, this, [this] { guarded([this] { chooseSaveImagesTiff(true); }); });
+}
+
+void TForm1::showSaveFormatState()
+{
+    SliderFormatItem->setChecked(!flow_.SaveImagesTiff);
+    TiffFormatItem->setChecked(flow_.SaveImagesTiff);
+    for (QAction* item : {SliderFormatItem, TiffFormatItem})
+        item->setEnabled(flow_.GroupsEnabled());
+}
+
+void TForm1::chooseSaveImagesTiff(bool tiff)
+{
+    const ShowState show{*this};
+    flow_.SetSaveImagesTiff(tiff);
+}
 
 void TForm1::copyexif(TransplantResult result)
 {

@@ -45,6 +45,10 @@ const char* const kUsage =
     "  --strength N         vignetting reduction boost 0..100 (default: stored); the exact\n"
     "                       method has no boost and ignores it with a warning\n"
     "  --quality N|bmp      JPEG quality 1..100, or bmp (default: stored)\n"
+    "  --format jpeg|bmp|tiff\n"
+    "                       the files written (default: as the quality says); tiff: lossless,\n"
+    "                       Deflate-compressed, the source's colour profile kept\n"
+    "  --depth 8|16         bits a channel of a TIFF (default: the photograph's own)\n"
     "  --crop L,T,R,B       crop margins in photograph pixels\n"
     "  --offset X,Y         mask offset in preview pixels, each -150..150\n"
     "  --turns N            clockwise quarter turns of the mask, 0..3\n"
@@ -187,7 +191,20 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args)
             o.strength = parseInt(name, value, 0, 100);
         else if (name == "--quality")
             o.quality = value == "bmp" || value == "BMP" ? 101 : parseInt(name, value, 1, 100);
-        else if (name == "--crop") {
+        else if (name == "--format") {
+            if (value == "jpeg")
+                o.format = OutputFormat::Jpeg;
+            else if (value == "bmp")
+                o.format = OutputFormat::Bmp;
+            else if (value == "tiff")
+                o.format = OutputFormat::Tiff;
+            else
+                throw UsageError("--format must be jpeg, bmp or tiff, not '" + value + "'");
+        } else if (name == "--depth") {
+            o.depth = parseInt(name, value, 8, 16);
+            if (o.depth != 8 && o.depth != 16)
+                throw UsageError("--depth must be 8 or 16, not " + value);
+        } else if (name == "--crop") {
             const std::vector<int> v = parseList(name, value, 4, 0, 2147483647);
             o.crop = CropMargins{v[0], v[1], v[2], v[3]};
         } else if (name == "--offset") {
@@ -227,11 +244,33 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args)
         throw UsageError("--name needs a template such as {stem}.{ext}");
     if (o.colour && o.method == CorrectionMethod::Additive)
         throw UsageError("--colour applies to the exact method only, not with --method additive");
+    if (o.depth != 0 && o.format != OutputFormat::Tiff)
+        throw UsageError("--depth applies to TIFF files only (add --format tiff)");
+    if (o.format && o.quality) {
+        const bool bmpQuality = *o.quality == 101;
+        if (*o.format == OutputFormat::Tiff)
+            throw UsageError("--quality does not apply to --format tiff");
+        if ((*o.format == OutputFormat::Bmp) != bmpQuality)
+            throw UsageError("--quality " + (bmpQuality ? std::string("bmp") : std::to_string(*o.quality)) +
+                             " contradicts --format " + (*o.format == OutputFormat::Bmp ? "bmp" : "jpeg"));
+    }
     if (o.outDir.empty())
         throw UsageError("--out DIR is missing");
     if (o.photos.empty())
         throw UsageError("no photograph given");
     return o;
+}
+
+int ResolveQuality(const CliOptions& options, int storedQuality)
+{
+    constexpr int kBmp = 101;
+    if (options.quality)
+        return *options.quality;
+    if (options.format == OutputFormat::Bmp)
+        return kBmp;
+    if (options.format == OutputFormat::Jpeg && storedQuality == kBmp)
+        return 90;
+    return storedQuality;
 }
 
 CorrectionMode ResolveMode(const CliOptions& options, const CorrectionMode& stored)

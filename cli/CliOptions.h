@@ -5,6 +5,7 @@
 #include "CorrectionKernel.h"
 #include "CorrectionMethod.h"
 #include "MaskGeometry.h"
+#include "Naming.h"
 
 #include <optional>
 #include <stdexcept>
@@ -46,6 +47,9 @@ struct CliOptions {
     std::optional<int> brightness;
     std::optional<int> strength;
     std::optional<int> quality; // 101 for --quality bmp
+    // --format; unset: what the quality says.
+    std::optional<OutputFormat> format;
+    int depth = 0; // --depth 8|16 of a TIFF; 0: the photograph's own
     // --method and --colour; unset: lumivane.ini beside the settings file.
     std::optional<CorrectionMethod> method;
     std::optional<ColourOption> colour;
@@ -67,6 +71,10 @@ struct CliOptions {
 CliOptions ParseCommandLine(const std::vector<std::string>& args);
 
 extern const char* const kUsage;
+
+// The quality slider position of the run (101: BMP): --format and --quality
+// over the stored position. --format jpeg over a stored BMP gives quality 90.
+int ResolveQuality(const CliOptions& options, int storedQuality);
 
 // The mode of the run: the command line's choices over the stored ones.
 // Raises UsageError for a colour option given with the additive method.

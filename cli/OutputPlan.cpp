@@ -122,7 +122,7 @@ std::vector<InputPhoto> CollectPhotos(const std::vector<std::string>& args, bool
     return photos;
 }
 
-std::string RenderName(const std::string& pattern, const InputPhoto& photo, std::size_t n, bool bmp)
+std::string RenderName(const std::string& pattern, const InputPhoto& photo, std::size_t n, OutputFormat format)
 {
     std::string name;
     for (std::size_t i = 0; i < pattern.size(); ++i) {
@@ -135,7 +135,7 @@ std::string RenderName(const std::string& pattern, const InputPhoto& photo, std:
         if (field == "{stem}")
             name += stemOf(photo.path);
         else if (field == "{ext}")
-            name += bmp ? "bmp" : "jpg";
+            name += OutputExtension(format);
         else if (field == "{dir}") {
             name += photo.dir;
             // No folder: "{dir}/x" is "x", not "/x".
@@ -156,19 +156,19 @@ std::string RenderName(const std::string& pattern, const InputPhoto& photo, std:
     return normal;
 }
 
-std::vector<std::string> PlanOutputs(const std::vector<InputPhoto>& photos, const CliOptions& options)
+std::vector<std::string> PlanOutputs(const std::vector<InputPhoto>& photos, const CliOptions& options,
+                                     OutputFormat format)
 {
-    const bool bmp = options.quality == 101;
     const bool cropped = HasCrop(options.crop);
     std::vector<std::string> outputs;
     outputs.reserve(photos.size());
     for (std::size_t i = 0; i < photos.size(); ++i) {
         const InputPhoto& photo = photos[i];
         if (options.nameTemplate) {
-            outputs.push_back(options.outDir + "/" + RenderName(*options.nameTemplate, photo, i + 1, bmp));
+            outputs.push_back(options.outDir + "/" + RenderName(*options.nameTemplate, photo, i + 1, format));
         } else {
             const std::string folder = photo.dir.empty() ? options.outDir : options.outDir + "/" + photo.dir;
-            outputs.push_back(BatchCandidatePath(folder, OutNameFor(photo.path, bmp), bmp, 0, 0, cropped));
+            outputs.push_back(BatchCandidatePath(folder, OutNameFor(photo.path, format), format, 0, 0, cropped));
         }
     }
 

@@ -36,12 +36,12 @@ std::vector<InputPhoto> CollectPhotos(const std::vector<std::string>& args, bool
                                        const std::string& outDir);
 
 // The name a --name template gives photograph `n` (1-based): {stem} is the
-// photograph's file name without its suffix, {ext} the output's suffix (jpg
-// or bmp), {dir} its folder relative to the --recursive root (empty
+// photograph's file name without its suffix, {ext} the output's suffix (jpg,
+// bmp or tif), {dir} its folder relative to the --recursive root (empty
 // otherwise; a template "{dir}/{stem}.{ext}" then yields "x.jpg"), {n} its
 // place. Raises UsageError for any other {field} and for a name that would
 // leave the output folder (absolute, or climbing out with "..").
-std::string RenderName(const std::string& pattern, const InputPhoto& photo, std::size_t n, bool bmp);
+std::string RenderName(const std::string& pattern, const InputPhoto& photo, std::size_t n, OutputFormat format);
 
 // The output path of each photograph: `outDir` joined with the rendered
 // --name, or without one the name "Save Images" gives, in the photograph's
@@ -50,6 +50,7 @@ std::string RenderName(const std::string& pattern, const InputPhoto& photo, std:
 // replaced or skipped rather than given clash names, when two photographs
 // would share one output; and when the --report file would land on a
 // photograph or an output of the run.
-std::vector<std::string> PlanOutputs(const std::vector<InputPhoto>& photos, const CliOptions& options);
+std::vector<std::string> PlanOutputs(const std::vector<InputPhoto>& photos, const CliOptions& options,
+                                     OutputFormat format);
 
 } // namespace lumivane::cli

@@ -15,6 +15,7 @@
 #include "SettingsLocation.h"
 #include "OutputPlan.h"
 #include "TextFormat.h"
+#include "Tiff16Reader.h"
 #include "TiffReader.h"
 
 #include <algorithm>
@@ -253,7 +254,7 @@ ResolvedSetup resolveSetup(const CliOptions& o)
         settings.strength = o.strength || settings.mode.method == CorrectionMethod::Exact
                                 ? 0
                                 : ClampedSliderPosition(stored().iniStrength, 0, 100);
-        settings.quality = o.quality ? *o.quality : ClampedSliderPosition(stored().iniQuality, 1, 101);
+        settings.quality = ResolveQuality(o, ClampedSliderPosition(stored().iniQuality, 1, 101));
     } catch (const SettingsError& e) {
         throw UsageError(std::string("the settings file ") + r.settingsPath + ": " + e.what());
     }
@@ -265,6 +266,8 @@ ResolvedSetup resolveSetup(const CliOptions& o)
             settings.strength = *o.strength;
     }
     settings.crop = o.crop;
+    settings.tiff = o.format == OutputFormat::Tiff;
+    settings.depth = o.depth;
     settings.offsetX = o.offsetX;
     settings.offsetY = o.offsetY;
     // Without a hotspot each photograph's levels come from the mask fitted
@@ -654,7 +657,7 @@ int run(const CliOptions& o)
     const std::vector<InputPhoto> inputs = CollectPhotos(o.photos, o.recursive, o.outDir);
     if (inputs.empty())
         throw UsageError("no photograph found in the folders given");
-    const std::vector<std::string> outputs = PlanOutputs(inputs, o);
+    const std::vector<std::string> outputs = PlanOutputs(inputs, o, settings.Format());
     std::error_code ec;
     if (!setup.maskPath.empty() && std::filesystem::is_directory(setup.maskPath, ec))
         throw UsageError("cannot read the mask " + setup.maskPath + ": is a folder (use --mask-folder)");
@@ -710,6 +713,17 @@ int run(const CliOptions& o)
     }
     if (mask.Given())
         settings.maskReady = [&mask] { mask.Await(); };
+
+    // A 16-bit TIFF mask, unturned and unsmoothed, gives 16-bit gains to the
+    // 16-bit photographs written as 16-bit TIFF; its levels are taken at 16
+    // bits from the centre, unless a hotspot or stored levels decide them.
+    Tiff16Picture mask16;
+    if (settings.tiff && settings.depth != 8 && !setup.maskPath.empty() && o.turns % 4 == 0 && !o.smoothMask &&
+        IsTiff16(setup.maskPath) && ReadTiff16(setup.maskPath, mask16)) {
+        settings.mask16 = &mask16.pixels;
+        if (!settings.levels)
+            settings.levels16 = SampleCentreLevels16(mask16.pixels);
+    }
 
     // The mask folder: read the camera facts of its masks once, then choose
     // per photograph; each mask is decoded once (a few kept at a time).

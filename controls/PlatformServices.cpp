@@ -44,10 +44,19 @@ QString QtPlatformServices::saveFile(QWidget* parent, const SaveDialogRequest& r
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(request.defaultExtension);
+    // A name typed without an extension takes the entry shown: "tif" under
+    // the TIFF entry.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, &request](const QString& filter) {
+        dialog.setDefaultSuffix(filter.contains(QStringLiteral("*.tif"), Qt::CaseInsensitive)
+                                    ? QStringLiteral("tif")
+                                    : request.defaultExtension);
+    });
     dialog.selectFile(request.fileName);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.overwritePrompt);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
+    if (request.chosenFilter)
+        *request.chosenFilter = dialog.selectedNameFilter();
     return dialog.selectedFiles().constFirst();
 }
 

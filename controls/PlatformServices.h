@@ -27,6 +27,9 @@ struct SaveDialogRequest {
     QString defaultExtension; // without the dot
     QString fileName;         // proposed name, no folder
     bool overwritePrompt = true;
+    // When given, receives the name filter of the entry the user left
+    // chosen ("TIFF Image (*.tif)"); empty when the dialog was cancelled.
+    QString* chosenFilter = nullptr;
 };
 
 class PlatformServices {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "BatchRunner.h"
 
+#include "Tiff16Reader.h"
+
 #include "BitmapRotation.h"
 #include "FileIO.h"
 #include "ImageFile.h"
@@ -322,8 +324,23 @@ private:
 
     void saveDecoded(const Bitmap24& photo, SavePipeline& pipeline, std::size_t i)
     {
-        save(photo.width(), photo.height(), i, [&](const CorrectionSetup& setup, const OutputTarget& target) {
-            return pipeline.Save(photo, setup, photos_[i], target);
+        // A TIFF of 16 bits a channel keeps them in a TIFF output: it is read
+        // again at full precision. A file that fails that read is saved from
+        // its 8-bit picture, as any other.
+        Tiff16Picture photo16;
+        const bool full = choices_.Format() == OutputFormat::Tiff && choices_.depth != 8 &&
+                          ReadTiff16ForSave(photos_[i], photo.width(), photo.height(), photo16);
+        save(photo.width(), photo.height(), i, [&](CorrectionSetup setup, const OutputTarget& target) {
+            if (!full)
+                return pipeline.Save(photo, setup, photos_[i], target);
+            // The mask at 16 bits when it has them and fits the photograph
+            // as it is.
+            if (settings_.mask16 && !settings_.chooseMask && settings_.mask16->width() == photo.width() &&
+                settings_.mask16->height() == photo.height()) {
+                setup.mask16 = settings_.mask16;
+                setup.levels16 = settings_.levels16.value_or(setup.levels16);
+            }
+            return pipeline.Save(photo, photo16.pixels, setup, photos_[i], target);
         });
     }
 
@@ -341,7 +358,7 @@ private:
                     settings_.decoded(i, preview, width, height);
             };
         }
-        save(width, height, i, [&](const CorrectionSetup& setup, const OutputTarget& target) {
+        save(width, height, i, [&](CorrectionSetup setup, const OutputTarget& target) {
             try {
                 SaveResult saved = pipeline.Save(reader, setup, photos_[i], target, observe);
                 results_[i].damage = reader.Damage();
@@ -358,7 +375,7 @@ private:
 
     // Chooses the mask and names for photograph i of width x height and
     // saves it through `write`, recording the outcome.
-    using Writer = std::function<SaveResult(const CorrectionSetup&, const OutputTarget&)>;
+    using Writer = std::function<SaveResult(CorrectionSetup, const OutputTarget&)>;
     void save(int width, int height, std::size_t i, const Writer& write)
     {
         BatchPhotoResult& result = results_[i];
@@ -421,7 +438,7 @@ private:
     OutputTarget targetOf(std::size_t i) const
     {
         using Existing = BatchSettings::Existing;
-        const bool bmp = settings_.Bmp();
+        const OutputFormat format = settings_.Format();
         const bool cropped = HasCrop(settings_.crop);
         if (settings_.outputPath) {
             std::string path = settings_.outputPath(i);
@@ -433,19 +450,19 @@ private:
             const std::size_t slash = path.rfind('/');
             const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
             const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
-            return OutputTarget::FirstFree([path, folder, name, bmp, tick = settings_.tick, cropped](int attempt) {
-                return attempt == 0 ? path : BatchCandidatePath(folder, name, bmp, tick, attempt, cropped);
+            return OutputTarget::FirstFree([path, folder, name, format, tick = settings_.tick, cropped](int attempt) {
+                return attempt == 0 ? path : BatchCandidatePath(folder, name, format, tick, attempt, cropped);
             });
         }
-        const std::string outName = OutNameFor(photos_[i], bmp);
-        const std::string plain = BatchCandidatePath(settings_.folder, outName, bmp, settings_.tick, 0, cropped);
+        const std::string outName = OutNameFor(photos_[i], format);
+        const std::string plain = BatchCandidatePath(settings_.folder, outName, format, settings_.tick, 0, cropped);
         if (settings_.existing == Existing::Replace)
             return OutputTarget(plain);
         if (settings_.existing == Existing::Skip)
             return OutputTarget::OnlyIfFree(plain);
         return OutputTarget::FirstFree(
-            [folder = settings_.folder, outName, bmp, tick = settings_.tick, cropped](int attempt) {
-                return BatchCandidatePath(folder, outName, bmp, tick, attempt, cropped);
+            [folder = settings_.folder, outName, format, tick = settings_.tick, cropped](int attempt) {
+                return BatchCandidatePath(folder, outName, format, tick, attempt, cropped);
             });
     }
 

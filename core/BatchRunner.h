@@ -65,6 +65,12 @@ struct BatchSettings : CorrectionChoices {
     // "Save Image" of that photograph alone samples them: its result then
     // depends on nothing else in the list.
     bool levelsOfEachPhotograph = false;
+    // The mask at 16 bits a channel when its file has them (the size of
+    // `mask`), for photographs of 16 bits of that same size saved as 16-bit
+    // TIFF by the exact method, with its levels on the 16-bit scale (empty:
+    // `levels` x 257).
+    const Bitmap48* mask16 = nullptr;
+    std::optional<HotspotLevels> levels16;
     const CorrectionChoices& Choices() const { return *this; }
     void SetChoices(const CorrectionChoices& choices) { static_cast<CorrectionChoices&>(*this) = choices; }
     // Output folder and the tick count its clash names carry.

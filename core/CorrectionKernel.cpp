@@ -52,12 +52,7 @@ std::uint8_t correctedByte(std::uint8_t v, long double weight, long long differe
     return std::uint8_t(std::clamp<long long>(sum, 0, 255));
 }
 
-// The inclusive pixel range the correction visits, already clipped so that
-// photo (x + px, y + py) and mask (x + mx, y + my) both exist.
-struct Span {
-    long long x0 = 0, x1 = -1, y0 = 0, y1 = -1;
-    bool empty() const { return x0 > x1 || y0 > y1; }
-};
+using Span = CorrectionSpan;
 
 Span spanFor(int photoWidth, int photoHeight, const Bitmap24& mask, const CorrectionRegion& r, float damping,
              CorrectionMethod method = CorrectionMethod::Additive)
@@ -66,20 +61,7 @@ Span spanFor(int photoWidth, int photoHeight, const Bitmap24& mask, const Correc
     // black pixels. The exact method has no damping.
     if (method == CorrectionMethod::Additive && (!(damping > 0) || !std::isfinite(damping)))
         throw std::invalid_argument("Correction damping must be a positive finite number");
-    if (r.px < 0 || r.py < 0 || r.mx < 0 || r.my < 0 || r.left < 0 || r.right < 0 || r.top < 0 ||
-        r.bottom < 0)
-        throw std::invalid_argument("Correction region with a negative offset or margin");
-    Span s;
-    s.x0 = r.left;
-    s.y0 = r.top;
-    s.x1 = static_cast<long long>(mask.width()) - 1 - r.right - r.px - r.mx;
-    s.y1 = static_cast<long long>(mask.height()) - 1 - r.bottom - r.py - r.my;
-    // A photograph smaller than mask + offset: stop where the photo ends.
-    s.x1 = std::min<long long>(s.x1, static_cast<long long>(photoWidth) - 1 - r.px);
-    s.y1 = std::min<long long>(s.y1, static_cast<long long>(photoHeight) - 1 - r.py);
-    if (photoWidth <= 0 || photoHeight <= 0 || mask.empty())
-        s.x1 = s.x0 - 1;
-    return s;
+    return ClippedSpan(photoWidth, photoHeight, mask, r);
 }
 
 // ---------------------------------------------------------------------------
@@ -534,6 +516,24 @@ void CorrectionPass::CorrectRowsInto(const Rect& window, const std::uint8_t* row
         std::memcpy(dst + std::size_t(c1 + 1 - window.left) * 3, src + std::size_t(c1 + 1) * 3,
                     std::size_t(window.right - 1 - c1) * 3);
     }
+}
+
+CorrectionSpan ClippedSpan(int photoWidth, int photoHeight, const Bitmap24& mask, const CorrectionRegion& r)
+{
+    if (r.px < 0 || r.py < 0 || r.mx < 0 || r.my < 0 || r.left < 0 || r.right < 0 || r.top < 0 ||
+        r.bottom < 0)
+        throw std::invalid_argument("Correction region with a negative offset or margin");
+    CorrectionSpan s;
+    s.x0 = r.left;
+    s.y0 = r.top;
+    s.x1 = static_cast<long long>(mask.width()) - 1 - r.right - r.px - r.mx;
+    s.y1 = static_cast<long long>(mask.height()) - 1 - r.bottom - r.py - r.my;
+    // A photograph smaller than mask + offset: stop where the photo ends.
+    s.x1 = std::min<long long>(s.x1, static_cast<long long>(photoWidth) - 1 - r.px);
+    s.y1 = std::min<long long>(s.y1, static_cast<long long>(photoHeight) - 1 - r.py);
+    if (photoWidth <= 0 || photoHeight <= 0 || mask.empty())
+        s.x1 = s.x0 - 1;
+    return s;
 }
 
 void ClearCorrectionTables()

@@ -40,6 +40,15 @@ struct CorrectionRegion {
     int px = 0, py = 0, mx = 0, my = 0, left = 0, right = 0, top = 0, bottom = 0;
 };
 
+// The inclusive range of region coordinates a correction visits, clipped
+// so that photo (x + px, y + py) and mask (x + mx, y + my) both exist.
+struct CorrectionSpan {
+    long long x0 = 0, x1 = -1, y0 = 0, y1 = -1;
+    bool empty() const { return x0 > x1 || y0 > y1; }
+};
+// Throws std::invalid_argument for a negative offset or margin.
+CorrectionSpan ClippedSpan(int photoWidth, int photoHeight, const Bitmap24& mask, const CorrectionRegion& region);
+
 // The factor f = v / (v + damping) * (target - m), formed in extended
 // precision and held as a float.
 float CorrectionFactor(std::uint8_t v, std::uint8_t m, int target, float damping);

@@ -9,6 +9,9 @@ CorrectionSetup SetUpCorrection(const Bitmap24& mask, const HotspotLevels& level
     CorrectionSetup setup;
     setup.mask = &mask;
     setup.levels = levels;
+    // An 8-bit mask's levels on the 16-bit scale; a 16-bit mask's own are
+    // set by the caller.
+    setup.levels16 = HotspotLevels{levels.r * 257, levels.g * 257, levels.b * 257};
     setup.choices = choices;
     setup.width = width;
     setup.height = height;

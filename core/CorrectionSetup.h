@@ -13,9 +13,11 @@
 #pragma once
 
 #include "Bitmap24.h"
+#include "Bitmap48.h"
 #include "CorrectionKernel.h"
 #include "CorrectionMethod.h"
 #include "MaskGeometry.h"
+#include "Naming.h"
 
 namespace lumivane {
 
@@ -31,9 +33,19 @@ struct CorrectionChoices {
     // JPEG quality 1..100, or kBmpQuality for an uncompressed BMP.
     int quality = 90;
     CropMargins crop;
+    // A TIFF instead of the JPEG or BMP the quality says.
+    bool tiff = false;
+    // Bits a channel of a TIFF: 8, 16, or 0 for the photograph's own depth.
+    int depth = 0;
 
     static constexpr int kBmpQuality = 101;
-    bool Bmp() const { return quality == kBmpQuality; }
+    OutputFormat Format() const
+    {
+        return tiff ? OutputFormat::Tiff : FormatOfQuality(quality == kBmpQuality);
+    }
+    bool Bmp() const { return Format() == OutputFormat::Bmp; }
+    // The bits a channel a TIFF of a photograph of `sourceDepth` gets.
+    int OutputDepth(int sourceDepth) const { return depth != 0 ? depth : sourceDepth; }
 };
 
 // The correction of one photograph of width x height.
@@ -42,6 +54,12 @@ struct CorrectionSetup {
     // Not owned: the caller keeps it alive while the setup is used.
     const Bitmap24* mask = nullptr;
     HotspotLevels levels;
+    // For a photograph of 16 bits a channel: the mask at 16 bits when it
+    // has them (the size of `mask`; not owned), and the levels on the
+    // 16-bit scale, taken from it at the hotspot (an 8-bit mask's levels x
+    // 257).
+    const Bitmap48* mask16 = nullptr;
+    HotspotLevels levels16;
     CorrectionChoices choices;
     int width = 0;
     int height = 0;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ExifTransplant.h"
 
+#include "TiffReader.h"
+
 #include "ByteReader.h"
 
 #include <algorithm>
@@ -246,7 +248,87 @@ Pieces piecesOf(const std::uint8_t* encoded, std::size_t size, const Transplant&
     return Pieces{ByteSpan{encoded, kEncoderHeadSize}, exif, carried, rest};
 }
 
+// The IPTC-IIM records inside a Photoshop resource block (APP13 payload
+// after its identifier): the data of resource 0x0404, or nothing.
+void appendIptcRecords(const std::uint8_t* block, std::size_t size, std::vector<std::uint8_t>& out)
+{
+    std::size_t at = 0;
+    // Each resource: "8BIM", its id (2), a Pascal name padded to even
+    // length, its data size (4) and the data padded to even length.
+    while (at + 4 + 2 + 1 <= size && std::memcmp(block + at, "8BIM", 4) == 0) {
+        const unsigned id = bigEndian16(block + at + 4);
+        std::size_t name = 1 + std::size_t(block[at + 6]);
+        name += name % 2;
+        const std::size_t sizeAt = at + 6 + name;
+        if (sizeAt + 4 > size)
+            return;
+        const std::size_t dataSize = (std::size_t(block[sizeAt]) << 24) | (std::size_t(block[sizeAt + 1]) << 16) |
+                                     (std::size_t(block[sizeAt + 2]) << 8) | block[sizeAt + 3];
+        const std::size_t data = sizeAt + 4;
+        if (dataSize > size - data)
+            return;
+        if (id == 0x0404)
+            out.insert(out.end(), block + data, block + data + dataSize);
+        at = data + dataSize + dataSize % 2;
+    }
+}
+
 } // namespace
+
+TiffMetadata TiffMetadataOfJpegSections(const std::uint8_t* sections, std::size_t size)
+{
+    TiffMetadata metadata;
+    std::vector<std::vector<std::uint8_t>> iccChunks;
+    for (std::size_t at = 0; at + 4 <= size;) {
+        const std::size_t length = bigEndian16(sections + at + 2);
+        if (sections[at] != 0xFF || length < 2 || length - 2 > size - at - 4)
+            break;
+        const std::uint8_t* payload = sections + at + 4;
+        const std::size_t payloadSize = length - 2;
+        CarriedKind kind;
+        if (classify(sections[at + 1], payload, payloadSize, kind)) {
+            switch (kind) {
+            case CarriedKind::IccProfile: {
+                // FindCarriedSections keeps the chunks only as a complete
+                // set: each sequence number 1..n once.
+                const std::size_t sequence = payload[sizeof kIccId];
+                const std::size_t total = payload[sizeof kIccId + 1];
+                iccChunks.resize(total);
+                if (sequence >= 1 && sequence <= total)
+                    iccChunks[sequence - 1].assign(payload + kIccChunkHead, payload + payloadSize);
+                break;
+            }
+            case CarriedKind::Xmp:
+                metadata.xmp.assign(payload + sizeof kXmpId, payload + payloadSize);
+                break;
+            case CarriedKind::Iptc:
+                appendIptcRecords(payload + sizeof kIptcId, payloadSize - sizeof kIptcId, metadata.iptc);
+                break;
+            case CarriedKind::ExtendedXmp:
+                break; // a TIFF's XMP tag has no room for the extension
+            }
+        }
+        at += 2 + length;
+    }
+    for (const std::vector<std::uint8_t>& chunk : iccChunks)
+        metadata.icc.insert(metadata.icc.end(), chunk.begin(), chunk.end());
+    return metadata;
+}
+
+TiffMetadata TiffMetadataOfSource(const std::string& sourceFile)
+{
+    if (!sourceExists(sourceFile))
+        return TiffMetadata();
+    const HeadReader readHead = [&](std::size_t n) { return ReadFileHead(sourceFile, n); };
+    const std::vector<std::uint8_t> head = readHead(kExifHeadReadLimit);
+    if (head.size() >= 2 && head[0] == 0xFF && head[1] == 0xD8) {
+        const std::vector<std::uint8_t> carried = findCarried(readHead, head, 0);
+        return TiffMetadataOfJpegSections(carried.data(), carried.size());
+    }
+    if (head.size() >= 4 && ((head[0] == 'I' && head[1] == 'I') || (head[0] == 'M' && head[1] == 'M')))
+        return ReadTiffMetadata(sourceFile);
+    return TiffMetadata();
+}
 
 std::string SourceMissingMessage(const std::string& path)
 {

@@ -20,6 +20,7 @@
 #pragma once
 
 #include "FileIO.h"
+#include "TiffWriter.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -130,5 +131,15 @@ inline TransplantResult WriteJpegWithExif(const std::vector<std::uint8_t>& encod
 {
     return WriteJpegWithExif(encoded.data(), encoded.size(), sourceFile, outPath, mode);
 }
+
+// The sections a TIFF output carries from its source, as TIFF tags hold
+// them: from a JPEG its ICC profile (the chunks joined), XMP packet and
+// IPTC records (resource 0x0404 of the Photoshop section); from a TIFF the
+// same three tags. Nothing for any other source, or one that is missing.
+// Raises FileError when the source exists but cannot be read.
+TiffMetadata TiffMetadataOfSource(const std::string& sourceFile);
+// The same from sections as FindCarriedSections finds them, back to back
+// (marker, length field and payload each).
+TiffMetadata TiffMetadataOfJpegSections(const std::uint8_t* sections, std::size_t size);
 
 } // namespace lumivane

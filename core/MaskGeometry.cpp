@@ -29,7 +29,7 @@ HotspotLevels sampleCentre(int width, int height, PixelAt pixelAt)
         const long long column = std::clamp<long long>(
             RoundHalfEven(static_cast<long double>(sampleIndex) + static_cast<long double>(centreX)), 0,
             width - 1);
-        const std::uint8_t* p = pixelAt(column, row);
+        const auto* p = pixelAt(column, row);
         // Running sums are floats and the level is taken after every
         // sample; only the last assignment survives.
         sumR += p[2];
@@ -50,6 +50,15 @@ HotspotLevels SampleCentreLevels(const Bitmap24& maskFull)
         return {};
     return sampleCentre(maskFull.width(), maskFull.height(), [&](long long x, long long y) {
         return maskFull.scanLine(int(y)) + std::size_t(x) * 3;
+    });
+}
+
+HotspotLevels SampleCentreLevels16(const Bitmap48& maskFull)
+{
+    if (maskFull.empty())
+        return {};
+    return sampleCentre(maskFull.width(), maskFull.height(), [&](long long x, long long y) {
+        return maskFull.row(int(y)) + std::size_t(x) * 3;
     });
 }
 

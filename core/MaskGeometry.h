@@ -6,6 +6,7 @@
 #pragma once
 
 #include "Bitmap24.h"
+#include "Bitmap48.h"
 
 namespace lumivane {
 
@@ -18,6 +19,8 @@ struct HotspotLevels {
 // even, so an odd width samples some columns twice). Columns and the row are
 // clamped into the bitmap; an empty bitmap gives levels 0.
 HotspotLevels SampleCentreLevels(const Bitmap24& maskFull);
+// The same five pixels of a mask of 16 bits a channel: levels 0 .. 65535.
+HotspotLevels SampleCentreLevels16(const Bitmap48& maskFull);
 // The levels SampleCentreLevels gives on `mask` stretched to width x height
 // (stretchDraw), read from the five source pixels alone, without making the
 // stretched picture.

@@ -23,6 +23,19 @@ std::string lastChars(const std::string& text, std::size_t n)
 
 } // namespace
 
+const char* OutputExtension(OutputFormat format)
+{
+    switch (format) {
+    case OutputFormat::Bmp:
+        return "bmp";
+    case OutputFormat::Tiff:
+        return "tif";
+    case OutputFormat::Jpeg:
+        break;
+    }
+    return "jpg";
+}
+
 std::string FileNamePart(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
@@ -34,10 +47,10 @@ std::string ReplaceLast3(const std::string& name, const std::string& ext)
     return dropLast(name, 3) + ext;
 }
 
-std::string OutNameFor(const std::string& currentFile, bool bmp)
+std::string OutNameFor(const std::string& currentFile, OutputFormat format)
 {
     const std::string name = FileNamePart(currentFile);
-    const char* extension = bmp ? "bmp" : "jpg";
+    const char* extension = OutputExtension(format);
     // "x.jpeg", "x.jpe" and "x.tiff" keep their stem: "x.jpg", not "x.jjpg".
     if (ImageKindOfLongName(name) != ImageKind::Unknown)
         return name.substr(0, name.find_last_of('.') + 1) + extension;
@@ -53,25 +66,40 @@ std::string UpperSuffix3(const std::string& path)
     return suffix;
 }
 
-std::string FinalOutputPath(const std::string& outPath, bool bmp, bool cropped)
+std::string FinalOutputPath(const std::string& outPath, OutputFormat format, bool cropped)
 {
-    if (!bmp)
-        return ReplaceLast3(outPath, "jpg");
-    return cropped ? outPath : ReplaceLast3(outPath, "bmp");
+    if (format == OutputFormat::Bmp && cropped)
+        return outPath;
+    return ReplaceLast3(outPath, OutputExtension(format));
 }
 
-std::string SaveDialogOutputPath(const std::string& confirmed, bool bmp, bool cropped)
+std::string SaveDialogOutputPath(const std::string& confirmed, OutputFormat format, bool cropped)
 {
-    if (bmp && cropped)
+    if (format == OutputFormat::Bmp && cropped)
         return confirmed;
     const std::size_t slash = confirmed.rfind('/');
     const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     const std::string name = confirmed.substr(nameStart);
-    const std::string extension = bmp ? "bmp" : "jpg";
+    const std::string extension = OutputExtension(format);
     const std::string folder = confirmed.substr(0, nameStart);
+    // "x.tiff" becomes "x.tif", not "x.ttif".
+    if (format == OutputFormat::Tiff && NamesTiff(name) && UpperSuffix3(name) == "IFF")
+        return folder + ReplaceLast3(dropLast(name, 1), extension);
     if (name.size() < 4)
         return folder + name + "." + extension;
     return folder + ReplaceLast3(name, extension);
+}
+
+bool NamesTiff(const std::string& confirmed)
+{
+    std::string name = FileNamePart(confirmed);
+    for (char& c : name)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    auto endsWith = [&name](const std::string& tail) {
+        return name.size() > tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    return endsWith(".tif") || endsWith(".tiff");
 }
 
 std::string ReplaceQuestion(const std::string& path)
@@ -79,11 +107,11 @@ std::string ReplaceQuestion(const std::string& path)
     return path + " already exists.\nDo you want to replace it?";
 }
 
-std::string BatchCandidatePath(const std::string& folder, const std::string& outName, bool bmp,
+std::string BatchCandidatePath(const std::string& folder, const std::string& outName, OutputFormat format,
                                std::uint32_t startTick, int attempt, bool cropped)
 {
     if (attempt <= 0)
-        return FinalOutputPath(ReplaceLast3(folder + "/" + outName, bmp ? "bmp" : "jpg"), bmp, cropped);
+        return FinalOutputPath(ReplaceLast3(folder + "/" + outName, OutputExtension(format)), format, cropped);
     // Appended piece by piece: "-" + std::to_string(...) trips a false
     // -Wrestrict warning of g++ 12 at -O3.
     std::string path = folder;
@@ -96,7 +124,7 @@ std::string BatchCandidatePath(const std::string& folder, const std::string& out
         path += std::to_string(attempt);
     }
     path += lastChars(outName, 4);
-    return FinalOutputPath(path, bmp, cropped);
+    return FinalOutputPath(path, format, cropped);
 }
 
 std::string ShortenedMaskLabel(const std::string& fileName)

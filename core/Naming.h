@@ -10,6 +10,18 @@
 
 namespace lumivane {
 
+// The kinds of file a save writes.
+enum class OutputFormat { Jpeg, Bmp, Tiff };
+
+// "jpg", "bmp" or "tif": the extension a saved file gets.
+const char* OutputExtension(OutputFormat format);
+
+// The format the quality slider's position says: BMP at 101, else JPEG.
+inline OutputFormat FormatOfQuality(bool bmp)
+{
+    return bmp ? OutputFormat::Bmp : OutputFormat::Jpeg;
+}
+
 // The part after the last '/', or the whole text when there is none.
 std::string FileNamePart(const std::string& path);
 
@@ -21,16 +33,24 @@ std::string ReplaceLast3(const std::string& name, const std::string& ext);
 // Output name proposed for a photograph: its file-name part with the last
 // three characters replaced by "bmp" (bmp) or "jpg"; a name ending in
 // ".jpeg", ".jpe" or ".tiff" gets its whole extension replaced instead.
-std::string OutNameFor(const std::string& currentFile, bool bmp);
+std::string OutNameFor(const std::string& currentFile, OutputFormat format);
+inline std::string OutNameFor(const std::string& currentFile, bool bmp)
+{
+    return OutNameFor(currentFile, FormatOfQuality(bmp));
+}
 
 // The last three characters upper-cased ("JPG", "BMP", "TIF" are the types
 // that get decoded); a shorter name is upper-cased whole.
 std::string UpperSuffix3(const std::string& path);
 
 // The extension the writer puts on the path it was given: a JPEG always
-// ends in "jpg"; a BMP ends in "bmp" unless the image was cropped, in which
-// case the path is used exactly as given.
-std::string FinalOutputPath(const std::string& outPath, bool bmp, bool cropped);
+// ends in "jpg" and a TIFF in "tif"; a BMP ends in "bmp" unless the image
+// was cropped, in which case the path is used exactly as given.
+std::string FinalOutputPath(const std::string& outPath, OutputFormat format, bool cropped);
+inline std::string FinalOutputPath(const std::string& outPath, bool bmp, bool cropped)
+{
+    return FinalOutputPath(outPath, FormatOfQuality(bmp), cropped);
+}
 
 // The file "Save Image" writes for the path confirmed in the save dialog:
 // the writer's extension replaces the last three characters of the
@@ -38,7 +58,16 @@ std::string FinalOutputPath(const std::string& outPath, bool bmp, bool cropped);
 // file-name part under four characters gets "." and the extension appended
 // instead (".b" -> ".b.jpg"). A cropped BMP is written under the path as
 // given, as FinalOutputPath does.
-std::string SaveDialogOutputPath(const std::string& confirmed, bool bmp, bool cropped);
+std::string SaveDialogOutputPath(const std::string& confirmed, OutputFormat format, bool cropped);
+inline std::string SaveDialogOutputPath(const std::string& confirmed, bool bmp, bool cropped)
+{
+    return SaveDialogOutputPath(confirmed, FormatOfQuality(bmp), cropped);
+}
+
+// Whether the name confirmed in the save dialog asks for a TIFF: its
+// file-name part ends in ".tif" or ".tiff", in any case (the dialog's
+// "TIFF Image (*.tif)" entry proposes such names).
+bool NamesTiff(const std::string& confirmed);
 
 // The question asked before such a file replaces an existing one, naming
 // it whole: "<path> already exists.\nDo you want to replace it?"
@@ -51,8 +80,13 @@ std::string ReplaceQuestion(const std::string& path);
 //   n   (n >= 2) the same with "-n" after the tick: IMG_7.123456-2.jpg.
 // Each then gets the writer's extension (FinalOutputPath). The batch writes
 // to the first name that is free and never replaces a file.
-std::string BatchCandidatePath(const std::string& folder, const std::string& outName, bool bmp,
+std::string BatchCandidatePath(const std::string& folder, const std::string& outName, OutputFormat format,
                                std::uint32_t startTick, int attempt, bool cropped = false);
+inline std::string BatchCandidatePath(const std::string& folder, const std::string& outName, bool bmp,
+                                      std::uint32_t startTick, int attempt, bool cropped = false)
+{
+    return BatchCandidatePath(folder, outName, FormatOfQuality(bmp), startTick, attempt, cropped);
+}
 
 // Mask file name (UTF-8) as shown beside the thumbnail: whole up to 14
 // characters, otherwise "..." followed by the last 14 characters. Characters

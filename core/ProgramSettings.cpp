@@ -45,6 +45,9 @@ ProgramSettings ParseProgramSettings(std::string_view bytes)
         } else if (key == "smooth_mask") {
             if (value == "0" || value == "1")
                 settings.masks.smooth = value == "1";
+        } else if (key == "save_images_format") {
+            if (value == "slider" || value == "tiff")
+                settings.saveImagesTiff = value == "tiff";
         } else if (eq != std::string_view::npos && !key.empty() && line.find('\0') == std::string_view::npos) {
             // A key of a later version: kept for it.
             settings.otherLines.emplace_back(line);
@@ -58,6 +61,10 @@ std::string ProgramSettingsText(const ProgramSettings& settings)
     std::string text = "method=" + std::string(MethodName(settings.mode.method)) + "\r\ncolour=" +
                        std::string(ColourOptionName(settings.mode.colour)) + "\r\nmask_folder=" +
                        settings.masks.folder + "\r\nsmooth_mask=" + (settings.masks.smooth ? "1" : "0") + "\r\n";
+    // Written only when chosen: without it the file is what earlier
+    // versions wrote.
+    if (settings.saveImagesTiff)
+        text += "save_images_format=tiff\r\n";
     for (const std::string& line : settings.otherLines)
         text += line + "\r\n";
     return text;

@@ -3,13 +3,17 @@
 
 #include "BmpCodec.h"
 #include "FileIO.h"
+#include "ExactCorrection16.h"
 #include "JpegCodec.h"
+#include "ProfileCurve.h"
+#include "TiffWriter.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -336,12 +340,108 @@ std::string SavePipeline::SaveCorrectedBmp(JpegRowReader& source, const Bitmap24
         .path;
 }
 
+void SavePipeline::saveTiff(const Rect& window, int depth, const std::string& sourceFile, const OutputTarget& target,
+                            const BandMaker& makeBand, SaveResult& result)
+{
+    const int width = window.width();
+    const std::size_t bgrBytes = std::size_t(width) * 3;
+    writeTiff(window, depth, TiffMetadataOfSource(sourceFile), target, result,
+              [&](const Rect& band, std::uint8_t* rows, std::size_t stride) {
+        if (bands_.size() < std::size_t(band.height()) * bgrBytes)
+            bands_.resize(std::size_t(band.height()) * bgrBytes);
+        makeBand(band, bands_.data(), bgrBytes);
+        // Blue-green-red to red-green-blue; 16 bits a sample spread the
+        // 8-bit codes over the whole range (x 257: 255 -> 65535).
+        for (int r = 0; r < band.height(); ++r) {
+            const std::uint8_t* in = bands_.data() + std::size_t(r) * bgrBytes;
+            std::uint8_t* out = rows + std::size_t(r) * stride;
+            if (depth == 8) {
+                for (int x = 0; x < width; ++x, in += 3, out += 3) {
+                    out[0] = in[2];
+                    out[1] = in[1];
+                    out[2] = in[0];
+                }
+            } else {
+                auto* out16 = reinterpret_cast<std::uint16_t*>(out);
+                for (int x = 0; x < width; ++x, in += 3, out16 += 3) {
+                    out16[0] = std::uint16_t(in[2] * 257u);
+                    out16[1] = std::uint16_t(in[1] * 257u);
+                    out16[2] = std::uint16_t(in[0] * 257u);
+                }
+            }
+        }
+    });
+}
+
+void SavePipeline::writeTiff(const Rect& window, int depth, const TiffMetadata& metadata,
+                             const OutputTarget& target, SaveResult& result, const BandMaker& makeTiffRows)
+{
+    const int bandRows = std::min(bandRows_, window.height());
+    const std::size_t outBytes = std::size_t(window.width()) * 3 * std::size_t(depth / 8);
+    // 16-bit values: the buffer's bytes are read as such, so its storage is
+    // of 16-bit values.
+    tiffRows_.resize((std::size_t(bandRows) * outBytes + 1) / 2);
+    auto* rows = reinterpret_cast<std::uint8_t*>(tiffRows_.data());
+    result.path = target.WriteStreamed([&](TemporaryFile& file) {
+        TiffRowWriter writer(file, window.width(), window.height(), depth, metadata);
+        for (int top = window.top; top < window.bottom; top += bandRows) {
+            const Rect band{window.left, top, window.right, std::min(top + bandRows, window.bottom)};
+            makeTiffRows(band, rows, outBytes);
+            if (const int err = writer.WriteRows(rows, outBytes, band.height()))
+                return err;
+        }
+        return writer.Finish();
+    });
+}
+
+SaveResult SavePipeline::Save(const Bitmap24& eight, const Bitmap48& photo16, const CorrectionSetup& setup,
+                              const std::string& sourceFile, const OutputTarget& target)
+{
+    const CorrectionChoices& choices = setup.choices;
+    if (choices.Format() != OutputFormat::Tiff || choices.OutputDepth(16) != 16 ||
+        setup.mode().method != CorrectionMethod::Exact) {
+        // A TIFF takes the photograph's depth unless another was asked for.
+        CorrectionSetup atDepth = setup;
+        atDepth.choices.depth = choices.OutputDepth(16);
+        return Save(eight, atDepth, sourceFile, target);
+    }
+    const Rect window = outputWindow(photo16.width(), photo16.height(), choices.crop);
+    // Photograph and mask go to linear light on the curve of the
+    // photograph's own profile when it has a simple one, else on sRGB's.
+    const TiffMetadata metadata = TiffMetadataOfSource(sourceFile);
+    const std::optional<LightCurve> profileCurve = LightCurveOfProfile(metadata.icc);
+    const CorrectionPass16 pass(photo16, *setup.mask, setup.mask16, setup.region,
+                                TargetsFor16(setup.levels16, choices.brightness), setup.mode().colour,
+                                profileCurve ? *profileCurve : LightCurve::Srgb());
+    SaveResult result;
+    writeTiff(window, 16, metadata, target, result, [&](const Rect& band, std::uint8_t* rows, std::size_t stride) {
+        auto* out = reinterpret_cast<std::uint16_t*>(rows);
+        const std::size_t rowValues = stride / 2;
+        pass.CorrectInto(band, out, std::ptrdiff_t(rowValues));
+        // Blue-green-red to red-green-blue, in place.
+        for (int r = 0; r < band.height(); ++r) {
+            std::uint16_t* row = out + std::size_t(r) * rowValues;
+            for (int x = 0; x < band.width(); ++x)
+                std::swap(row[3 * x], row[3 * x + 2]);
+        }
+    });
+    return result;
+}
+
 SaveResult SavePipeline::Save(const Bitmap24& unprocessed, const CorrectionSetup& setup,
                               const std::string& sourceFile, const OutputTarget& target)
 {
     const Rect window = outputWindow(unprocessed.width(), unprocessed.height(), setup.choices.crop);
     const CorrectionPass pass(unprocessed, *setup.mask, setup.region, setup.damping, setup.targets, setup.mode());
     SaveResult result;
+    if (setup.choices.Format() == OutputFormat::Tiff) {
+        saveTiff(window, setup.choices.OutputDepth(8), sourceFile, target,
+                 [&](const Rect& band, std::uint8_t* out, std::size_t stride) {
+                     pass.CorrectInto(band, out, std::ptrdiff_t(stride));
+                 },
+                 result);
+        return result;
+    }
     if (setup.Bmp()) {
         std::size_t stride = 0;
         std::uint8_t* topRow = prepareBmpFile(window, stride);
@@ -368,6 +468,22 @@ SaveResult SavePipeline::Save(JpegRowReader& source, const CorrectionSetup& setu
     const CorrectionPass pass(source.Width(), source.Height(), *setup.mask, setup.region, setup.damping,
                               setup.targets, setup.mode());
     SaveResult result;
+    if (setup.choices.Format() == OutputFormat::Tiff) {
+        // The rows go into the temporary file as they are read; a file that
+        // fails part-way leaves that file unnamed and removed.
+        RowFeed feed(source, decodedRows_, std::min(bandRows_, window.height()), observe);
+        saveTiff(window, setup.choices.OutputDepth(8), sourceFile, target,
+                 [&](const Rect& band, std::uint8_t* out, std::size_t stride) {
+                     if (band.top == window.top)
+                         feed.skip(0, window.top);
+                     pass.CorrectRowsInto(band, feed.read(band.top, band.height()), std::ptrdiff_t(feed.rowBytes),
+                                          out, std::ptrdiff_t(stride));
+                     if (band.bottom == window.bottom)
+                         feed.finish(window.bottom);
+                 },
+                 result);
+        return result;
+    }
     if (setup.Bmp()) {
         std::size_t stride = 0;
         std::uint8_t* topRow = prepareBmpFile(window, stride);

@@ -18,6 +18,7 @@
 #pragma once
 
 #include "Bitmap24.h"
+#include "Bitmap48.h"
 #include "CorrectionKernel.h"
 #include "CorrectionSetup.h"
 #include "ExifTransplant.h"
@@ -118,12 +119,27 @@ public:
 
     // The save of a photograph as `setup` describes it: corrected against
     // its mask, cropped, and written as a JPEG at its quality (with the
-    // source's sections, as above) or as a BMP. The same files as the
+    // source's sections, as above), as a BMP, or as a TIFF (Deflate with
+    // the horizontal predictor, 8 or 16 bits a sample as the setup's depth
+    // says, the source's ICC profile, XMP and IPTC as tags; see TiffWriter)
+    // streamed into the target's temporary file. TiffError when libtiff
+    // fails. The same files as the
     // overloads above, which carry their values into a setup.
     SaveResult Save(const Bitmap24& unprocessed, const CorrectionSetup& setup, const std::string& sourceFile,
                     const OutputTarget& target);
     SaveResult Save(JpegRowReader& source, const CorrectionSetup& setup, const std::string& sourceFile,
                     const OutputTarget& target, const RowObserver& observe = {});
+
+    // The save of a photograph of 16 bits a channel, `eight` its 8-bit
+    // picture: a TIFF of 16 bits by the exact method is corrected at 16 bits
+    // (against the setup's 16-bit mask when it has one, else the 8-bit mask
+    // x 257, with targets TargetsFor16(levels16, brightness), in the light
+    // of the source's profile curve when LightCurveOfProfile finds one, else
+    // of the sRGB curve); every other
+    // save is that of `eight` (the additive method at 16 bits writes its
+    // 8-bit result x 257).
+    SaveResult Save(const Bitmap24& eight, const Bitmap48& photo16, const CorrectionSetup& setup,
+                    const std::string& sourceFile, const OutputTarget& target);
 
     // The bytes of the last JPEG encoded (without the EXIF head), valid
     // until the next save.
@@ -141,6 +157,17 @@ private:
     // otherwise the encoding thread makes a band itself when the other has
     // not got to it.
     void encodeBands(const Rect& window, int quality, bool inOrderOnly, const BandMaker& makeBand);
+    // Writes `window` as a TIFF of `depth` bits a sample, made a band at a
+    // time by `makeBand` (blue-green-red rows), with the source's ICC
+    // profile, XMP and IPTC, streamed into the target's temporary file.
+    void saveTiff(const Rect& window, int depth, const std::string& sourceFile, const OutputTarget& target,
+                  const BandMaker& makeBand, SaveResult& result);
+    // Writes `window` as a TIFF of `depth` bits a sample whose rows
+    // (red-green-blue, `stride` bytes apart) `makeTiffRows` makes a band at
+    // a time, with `metadata` (the source's ICC profile, XMP and IPTC),
+    // streamed into the target's temporary file.
+    void writeTiff(const Rect& window, int depth, const TiffMetadata& metadata, const OutputTarget& target,
+                   SaveResult& result, const BandMaker& makeTiffRows);
     // The BMP file of `window`'s size with header and row padding, its
     // pixels left to the caller; returns where the top row goes.
     std::uint8_t* prepareBmpFile(const Rect& window, std::size_t& stride);
@@ -152,6 +179,8 @@ private:
     // The encoder's output, and for a BMP the whole file.
     std::vector<std::uint8_t> encoded_;
     std::vector<std::uint8_t> bmpFile_;
+    // A band of TIFF rows, red-green-blue.
+    std::vector<std::uint16_t> tiffRows_;
     // Decoded photograph rows of a streamed save.
     std::vector<std::uint8_t> decodedRows_;
 };

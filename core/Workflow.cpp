@@ -458,7 +458,10 @@ CropMargins Workflow::cropMargins() const
 
 CorrectionChoices Workflow::Choices() const
 {
-    return {OffsetX, OffsetY, adjust.Brightness, adjust.Strength, adjust.Mode, adjust.Quality, cropMargins()};
+    // "Save Images" writes TIFF when chosen; a single save decides by the
+    // entry chosen in its dialog.
+    return {OffsetX, OffsetY, adjust.Brightness, adjust.Strength, adjust.Mode, adjust.Quality, cropMargins(),
+            SaveImagesTiff};
 }
 
 CorrectionSetup Workflow::CurrentSetup(bool* cropValid) const

@@ -199,6 +199,9 @@ struct WorkflowPictures {
 struct SaveDialogAnswerRequest {
     std::string FileName;
     bool Bmp = false;
+    // When given, the host sets it to whether the user chose the dialog's
+    // TIFF entry (a TIFF is then saved, whatever the name's extension).
+    bool* TiffChosen = nullptr;
 };
 
 // One photograph of a save: where it came from, where it went and what
@@ -336,6 +339,13 @@ public:
     // and lumivane.ini keeps it. Raises FileError when lumivane.ini cannot
     // be written (the choice still holds for this run).
     void SetMode(const CorrectionMode& mode);
+    // The format "Save Images" writes: TIFF, or what the quality slider
+    // says; kept in lumivane.ini (raises FileError when it cannot be kept,
+    // the choice holding for this run).
+    void SetSaveImagesTiff(bool tiff);
+    // What Label6 shows: the quality, or "Lossless (Save as TIFF)" while
+    // TIFF is chosen.
+    std::string QualityShown() const;
     // The mask folder (empty: none). While one is set, every photograph
     // shown gets the folder's best mask for it; the choice is kept in
     // lumivane.ini. Raises FileError when lumivane.ini cannot be written
@@ -411,6 +421,8 @@ public:
     bool PanelOpen = false;
     bool PanelShown = false;
     bool BatchRunning = false;
+    // "Save Images" writes TIFF (see SetSaveImagesTiff).
+    bool SaveImagesTiff = false;
     // The batch has its folder: the progress panel is up.
     bool ProgressShown = false;
     // "Free default mask" is offered (set by Store, taken by Free, and on
@@ -484,11 +496,13 @@ private:
     void readProgramSettings(std::vector<std::string>& errors);
     // Writes lumivane.ini; returns the error instead of raising it.
     std::exception_ptr writeProgramSettings();
+    // The same after making the settings folder; its failure is returned too.
+    std::exception_ptr keepProgramSettings();
     void setProcessed(const Bitmap24& picture);
     void say(std::string status);
     CropMargins cropMargins() const;
     // Saves the shown photograph to the path the save dialog confirmed.
-    PhotoResult saveShown(const std::string& outPath);
+    PhotoResult saveShown(const std::string& outPath, OutputFormat format);
     // The batch after its folder is known: every photograph of the list
     // on worker threads, shown and reported here in list order.
     void saveBatch(WorkflowHost& host, const std::string& folder, std::uint32_t startTime, SaveOutcome& outcome);

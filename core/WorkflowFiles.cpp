@@ -3,6 +3,8 @@
 // default_mask.bmp) and saving one photograph or the whole list.
 #include "Workflow.h"
 
+#include "Tiff16Reader.h"
+
 #include "BmpCodec.h"
 #include "FileIO.h"
 #include "Naming.h"
@@ -179,13 +181,14 @@ std::vector<std::string> Workflow::BatchJobs() const
     return jobs;
 }
 
-PhotoResult Workflow::saveShown(const std::string& outPath)
+PhotoResult Workflow::saveShown(const std::string& outPath, OutputFormat format)
 {
     PhotoResult result;
     result.Source = workflow.SourceFile;
     if (!workflow.DecodeOk || !workflow.PhotoPresent)
         throw std::runtime_error("Can not read " + workflow.SourceFile + "; it was not saved.");
-    const CorrectionSetup setup = CurrentSetup();
+    CorrectionSetup setup = CurrentSetup();
+    setup.choices.tiff = format == OutputFormat::Tiff;
     correction.TargetR = setup.targets.r;
     correction.TargetG = setup.targets.g;
     correction.TargetB = setup.targets.b;
@@ -195,7 +198,15 @@ PhotoResult Workflow::saveShown(const std::string& outPath)
     const OutputTarget target(outPath);
     // The unprocessed photograph is corrected band by band while it is
     // encoded; the photograph itself is never changed, so nothing needs restoring.
-    const SaveResult saved = savePipeline_.Save(PhotoFull(), setup, workflow.SourceFile, target);
+    // A TIFF of 16 bits a channel written as TIFF keeps its depth: it is
+    // read again at full precision for the save (the window holds its
+    // 8-bit picture only). A file that fails that read is saved from the
+    // picture shown.
+    Tiff16Picture photo16;
+    const bool full = format == OutputFormat::Tiff &&
+                      ReadTiff16ForSave(workflow.SourceFile, PhotoFull().width(), PhotoFull().height(), photo16);
+    const SaveResult saved = full ? savePipeline_.Save(PhotoFull(), photo16.pixels, setup, workflow.SourceFile, target)
+                                  : savePipeline_.Save(PhotoFull(), setup, workflow.SourceFile, target);
     workflow.OutPath = saved.path;
     result.Transplant = saved.transplant;
     result.Written = workflow.OutPath;
@@ -245,20 +256,25 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
     if (count == 1) {
         workflow.FileIndex = 0;
         const bool bmp = adjust.Quality == 101;
-        const std::string chosen = host.AskSavePath({ReplaceLast3(workflow.OutName, bmp ? "bmp" : "jpg"), bmp});
+        bool tiffChosen = false;
+        const std::string chosen =
+            host.AskSavePath({ReplaceLast3(workflow.OutName, bmp ? "bmp" : "jpg"), bmp, &tiffChosen});
         if (chosen.empty()) {
             outcome.Cancelled = true;
             return outcome;
         }
+        // The dialog's TIFF entry saves a TIFF; its first entry what the
+        // slider says, whatever extension the name was given.
+        const OutputFormat format = tiffChosen ? OutputFormat::Tiff : FormatOfQuality(bmp);
         // The dialog confirmed `chosen`; a file the extension rule makes of
         // it is replaced only when confirmed by its own name.
-        const std::string path = SaveDialogOutputPath(chosen, bmp, HasCrop(cropMargins()));
+        const std::string path = SaveDialogOutputPath(chosen, format, HasCrop(cropMargins()));
         if (path != chosen && pathTaken(path) && !host.ConfirmReplace(path)) {
             outcome.Cancelled = true;
             return outcome;
         }
         try {
-            outcome.Results.push_back(saveShown(path));
+            outcome.Results.push_back(saveShown(path, format));
         } catch (const std::exception& e) {
             PhotoResult failed;
             failed.Source = workflow.SourceFile;

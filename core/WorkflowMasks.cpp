@@ -37,6 +37,7 @@ void Workflow::readProgramSettings(std::vector<std::string>& errors)
     }
     maskSettings = stored.masks;
     adjust.Mode = stored.mode;
+    SaveImagesTiff = stored.saveImagesTiff;
     otherProgramSettings_ = stored.otherLines;
     maskFolder_.SetFolder(maskSettings.folder);
     // masks.ini is read this once: from now on lumivane.ini keeps its lines.
@@ -56,28 +57,46 @@ std::exception_ptr Workflow::writeProgramSettings()
     // finishes its work and raises the error afterwards.
     try {
         WriteProgramSettingsFile(ProgramSettingsPath(settingsFolder_),
-                                 ProgramSettings{adjust.Mode, maskSettings, otherProgramSettings_});
+                                 ProgramSettings{adjust.Mode, maskSettings, otherProgramSettings_, SaveImagesTiff});
     } catch (const std::exception&) {
         return std::current_exception();
     }
     return nullptr;
 }
 
+std::exception_ptr Workflow::keepProgramSettings()
+{
+    try {
+        MakeSettingsFolder(settingsFolder_);
+        return writeProgramSettings();
+    } catch (const std::exception&) {
+        return std::current_exception();
+    }
+}
+
 void Workflow::SetMode(const CorrectionMode& mode)
 {
     adjust.Mode = mode;
-    std::exception_ptr writeError;
-    try {
-        MakeSettingsFolder(settingsFolder_);
-        writeError = writeProgramSettings();
-    } catch (const std::exception&) {
-        writeError = std::current_exception();
-    }
+    const std::exception_ptr writeError = keepProgramSettings();
     say(methodStatus(mode));
     if (mask.MaskLoaded && workflow.PhotoPresent)
         Preview();
     if (writeError)
         std::rethrow_exception(writeError);
+}
+
+void Workflow::SetSaveImagesTiff(bool tiff)
+{
+    SaveImagesTiff = tiff;
+    const std::exception_ptr writeError = keepProgramSettings();
+    say(tiff ? " Save Images writes TIFF files." : " Save Images writes what the quality slider says.");
+    if (writeError)
+        std::rethrow_exception(writeError);
+}
+
+std::string Workflow::QualityShown() const
+{
+    return SaveImagesTiff ? "Lossless (Save as TIFF)" : texts.QualityText;
 }
 
 void Workflow::SetMaskFolder(const std::string& folder)

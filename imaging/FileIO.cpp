@@ -125,7 +125,7 @@ int createTemporary(const std::string& path, std::string& temporary)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         temporary = path + "." + randomTag() + kTemporarySuffix;
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0)
             return fd;
         if (errno != EEXIST)
@@ -152,7 +152,7 @@ int createUnnamed(const std::string& path)
         errno = err;
         return -1;
     }
-    return ::open(folderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    return ::open(folderOf(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
 }
 
 // Gives the unnamed file `fd` the name `path`, never replacing a file there.
@@ -318,82 +318,189 @@ std::vector<std::uint8_t> ReadFileHead(const std::string& path, std::size_t limi
     return bytes;
 }
 
-void WriteFileAtomically(const std::string& path, std::initializer_list<ByteSpan> pieces, WriteMode mode)
-{
-    // An unnamed file where the system offers one, so a process killed
-    // mid-write leaves nothing behind; else a named temporary file.
-    if (const int err = injected(FileStep::Create, path))
-        throw FileError("Cannot write file \"" + path + "\": " + reasonOf(err));
-    std::string temporary;
-    FileDescriptor fd(createUnnamed(path));
-    if (!fd.valid())
-        fd = FileDescriptor(createTemporary(path, temporary));
-    const bool unnamed = temporary.empty();
-    // Removes the temporary file (if it has a name) and raises with the
-    // reason of the failed step (unlink may change errno, so the reason is
-    // taken first).
-    auto fail = [&](int err) {
-        if (!temporary.empty())
-            ::unlink(temporary.c_str());
+namespace detail {
+
+// The temporary file of one write: created in the target's folder, unnamed
+// where the system offers that, and removed on every way out unless it was
+// given its name.
+class AtomicFile {
+public:
+    explicit AtomicFile(const std::string& path) : path_(path)
+    {
+        // An unnamed file where the system offers one, so a process killed
+        // mid-write leaves nothing behind; else a named temporary file.
+        if (const int err = injected(FileStep::Create, path))
+            throw FileError("Cannot write file \"" + path + "\": " + reasonOf(err));
+        fd_ = FileDescriptor(createUnnamed(path));
+        if (!fd_.valid())
+            fd_ = FileDescriptor(createTemporary(path, temporary_));
+        unnamed_ = temporary_.empty();
+    }
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+    ~AtomicFile()
+    {
+        if (!placed_ && !temporary_.empty())
+            ::unlink(temporary_.c_str());
+    }
+
+    int fd() const { return fd_.get(); }
+
+    // Raises for a failed step with the reason `err`, naming `path`; the
+    // destructor removes the temporary file.
+    [[noreturn]] void fail(int err, const std::string& path, WriteMode mode) const
+    {
         if (err == EEXIST && mode == WriteMode::NoReplace)
             throw FileExistsError("Cannot write file \"" + path + "\": a file of that name exists");
         throw FileError("Cannot write file \"" + path + "\": " + reasonOf(err));
-    };
+    }
 
-    for (const ByteSpan& piece : pieces) {
-        const auto* bytes = static_cast<const std::uint8_t*>(piece.data);
+    // Writes all `size` bytes at `offset`; 0 or the errno value of the failure.
+    int writeAt(std::uint64_t offset, const std::uint8_t* bytes, std::size_t size)
+    {
         std::size_t written = 0;
-        while (written < piece.size) {
-            std::size_t ask = piece.size - written;
-            if (const int err = injected(FileStep::Write, path, ask))
-                fail(err);
-            const ssize_t put = ::write(fd.get(), bytes + written, std::min(ask, piece.size - written));
+        while (written < size) {
+            std::size_t ask = size - written;
+            if (const int err = injected(FileStep::Write, path_, ask))
+                return err;
+            const ssize_t put =
+                ::pwrite(fd_.get(), bytes + written, std::min(ask, size - written), off_t(offset + written));
             if (put < 0) {
                 if (errno == EINTR)
                     continue;
-                fail(errno);
+                return errno;
             }
             written += std::size_t(put);
         }
+        end_ = std::max<std::uint64_t>(end_, offset + size);
+        return 0;
     }
-    if (const int err = injected(FileStep::Sync, path))
-        fail(err);
-    if (::fsync(fd.get()) != 0)
-        fail(errno);
-    if (unnamed) {
-        if (const int err = injected(FileStep::Rename, path))
-            fail(err);
-        if (mode == WriteMode::NoReplace) {
-            // The complete file appears under its name in one step, and
-            // never over a file of that name.
-            if (const int err = linkUnnamed(fd.get(), path))
-                fail(err);
-            if (!fd.close()) {
-                const int err = errno;
-                ::unlink(path.c_str());
-                fail(err);
+    std::uint64_t end() const { return end_; }
+
+    // Flushes the bytes to disk; raises naming the target.
+    void sync()
+    {
+        if (const int err = injected(FileStep::Sync, path_))
+            fail(err, path_, WriteMode::Replace);
+        if (::fsync(fd_.get()) != 0)
+            fail(errno, path_, WriteMode::Replace);
+        synced_ = true;
+    }
+
+    // Gives the complete file the name `path` (see WriteFileAtomically);
+    // raises FileExistsError when a NoReplace name is taken, after which
+    // another name may be tried.
+    void place(const std::string& path, WriteMode mode)
+    {
+        if (!synced_)
+            sync();
+        if (unnamed_) {
+            if (const int err = injected(FileStep::Rename, path))
+                fail(err, path, mode);
+            if (mode == WriteMode::NoReplace) {
+                // The complete file appears under its name in one step, and
+                // never over a file of that name.
+                if (const int err = linkUnnamed(fd_.get(), path))
+                    fail(err, path, mode);
+                placed_ = true;
+                if (!fd_.close()) {
+                    const int err = errno;
+                    ::unlink(path.c_str());
+                    fail(err, path, mode);
+                }
+                return;
             }
+            // A confirmed replacement: linked under a name of its own first,
+            // then renamed over the target.
+            temporary_ = linkUnderTemporaryName(fd_.get(), path);
+            if (!fd_.close())
+                fail(errno, path, mode);
+            if (::rename(temporary_.c_str(), path.c_str()) != 0)
+                fail(errno, path, mode);
+            placed_ = true;
             return;
         }
-        // A confirmed replacement: linked under a name of its own first,
-        // then renamed over the target.
-        temporary = linkUnderTemporaryName(fd.get(), path);
-        if (!fd.close())
-            fail(errno);
-        if (::rename(temporary.c_str(), path.c_str()) != 0)
-            fail(errno);
-        return;
+        if (fd_.valid() && !fd_.close())
+            fail(errno, path, mode);
+        if (const int err = injected(FileStep::Rename, path))
+            fail(err, path, mode);
+        if (mode == WriteMode::Replace) {
+            if (::rename(temporary_.c_str(), path.c_str()) != 0)
+                fail(errno, path, mode);
+        } else if (const int err = renameNoReplace(temporary_, path)) {
+            fail(err, path, mode);
+        }
+        placed_ = true;
     }
-    if (!fd.close())
-        fail(errno);
-    if (const int err = injected(FileStep::Rename, path))
-        fail(err);
-    if (mode == WriteMode::Replace) {
-        if (::rename(temporary.c_str(), path.c_str()) != 0)
-            fail(errno);
-    } else if (const int err = renameNoReplace(temporary, path)) {
-        fail(err);
+
+private:
+    std::string path_;
+    std::string temporary_;
+    FileDescriptor fd_;
+    bool unnamed_ = true;
+    bool synced_ = false;
+    bool placed_ = false;
+    std::uint64_t end_ = 0;
+};
+
+} // namespace detail
+
+int TemporaryFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size)
+{
+    return file_.writeAt(offset, static_cast<const std::uint8_t*>(data), size);
+}
+
+long long TemporaryFile::ReadAt(std::uint64_t offset, void* data, std::size_t size)
+{
+    for (;;) {
+        const ssize_t got = ::pread(file_.fd(), data, size, off_t(offset));
+        if (got >= 0 || errno != EINTR)
+            return got;
     }
+}
+
+std::uint64_t TemporaryFile::Size() const
+{
+    return file_.end();
+}
+
+void WriteFileAtomically(const std::string& path, std::initializer_list<ByteSpan> pieces, WriteMode mode)
+{
+    detail::AtomicFile file(path);
+    std::uint64_t offset = 0;
+    for (const ByteSpan& piece : pieces) {
+        if (const int err = file.writeAt(offset, static_cast<const std::uint8_t*>(piece.data), piece.size))
+            file.fail(err, path, mode);
+        offset += piece.size;
+    }
+    file.place(path, mode);
+}
+
+std::string OutputTarget::WriteStreamed(const std::function<int(TemporaryFile& file)>& fill) const
+{
+    const std::string first = candidate_ ? candidate_(0) : path_;
+    detail::AtomicFile file(first);
+    TemporaryFile handle(file);
+    if (const int err = fill(handle))
+        file.fail(err, first, candidate_ ? WriteMode::NoReplace : WriteMode::Replace);
+    file.sync();
+    if (!candidate_) {
+        file.place(path_, WriteMode::Replace);
+        return path_;
+    }
+    // The file is written once; only its name is tried again.
+    std::string path;
+    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+        path = candidate_(attempt);
+        try {
+            file.place(path, WriteMode::NoReplace);
+            return path;
+        } catch (const FileExistsError&) {
+            // Taken, before or just now: the next name.
+        }
+    }
+    throw FileError("Cannot write file \"" + path + "\": no free name among " + std::to_string(kMaxAttempts) +
+                    " tried");
 }
 
 } // namespace lumivane

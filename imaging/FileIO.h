@@ -115,6 +115,28 @@ inline void WriteFileAtomically(const std::string& path, const std::vector<std::
     WriteFileAtomically(path, bytes.data(), bytes.size(), mode);
 }
 
+namespace detail {
+class AtomicFile;
+}
+
+// The file of a streamed write (OutputTarget::WriteStreamed) while it is
+// filled: bytes go in at any offset, as a writer that seeks back to patch
+// its header needs. Each call reports a failure as an errno value, so it
+// can be passed through a C library's callbacks without an exception.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(detail::AtomicFile& file) : file_(file) {}
+    // Writes all `size` bytes at `offset`: 0, or the errno value of the failure.
+    int WriteAt(std::uint64_t offset, const void* data, std::size_t size);
+    // Reads up to `size` bytes at `offset` back: the count, or -1 with errno set.
+    long long ReadAt(std::uint64_t offset, void* data, std::size_t size);
+    // The end of the bytes written so far.
+    std::uint64_t Size() const;
+
+private:
+    detail::AtomicFile& file_;
+};
+
 // Where a file goes: one path that may be replaced (the user confirmed it),
 // or a sequence of names tried in turn, none of which is ever replaced.
 class OutputTarget {
@@ -133,6 +155,14 @@ public:
     // until a call does not raise FileExistsError. Returns the path written.
     // Raises FileError when no free name turns up among kMaxAttempts.
     std::string WriteWith(const std::function<void(const std::string& path, WriteMode mode)>& write) const;
+
+    // Fills one temporary file with `fill` (which returns 0, or the errno
+    // value of a failed write: the write then fails with that reason) and
+    // gives it the target's name, or the first free name of the batch's;
+    // the file is written once however many names are tried. A file too
+    // large to assemble in memory goes this way. Raises as WriteWith does;
+    // anything `fill` raises passes through, the temporary file removed.
+    std::string WriteStreamed(const std::function<int(TemporaryFile& file)>& fill) const;
 
     static constexpr int kMaxAttempts = 10000;
 

@@ -79,9 +79,9 @@ std::uint64_t MemoryBudgetBytes()
     return physical != 0 ? physical / 2 : 2048 * kMiB;
 }
 
-std::uint64_t MemoryNeededFor(std::uint64_t width, std::uint64_t height)
+std::uint64_t MemoryNeededFor(std::uint64_t width, std::uint64_t height, std::uint64_t bytesPerPixel)
 {
-    constexpr std::uint64_t perPixel = kFullSizeBuffers * kBytesPerPixel;
+    const std::uint64_t perPixel = kFullSizeBuffers * bytesPerPixel;
     constexpr std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
     if (width != 0 && height > most / width)
         return most;
@@ -93,9 +93,10 @@ namespace {
 thread_local const ScopedSizeCheck::Check* tl_sizeCheck = nullptr;
 } // namespace
 
-void RequireMemoryFor(std::uint64_t width, std::uint64_t height, const std::string& file)
+void RequireMemoryFor(std::uint64_t width, std::uint64_t height, const std::string& file,
+                      std::uint64_t bytesPerPixel)
 {
-    const std::uint64_t needed = MemoryNeededFor(width, height);
+    const std::uint64_t needed = MemoryNeededFor(width, height, bytesPerPixel);
     const std::uint64_t budget = MemoryBudgetBytes();
     if (needed > budget || width > kMaxPictureSide || height > kMaxPictureSide)
         throw MemoryBudgetError(file, width, height, needed, budget);

@@ -26,6 +26,8 @@ namespace lumivane {
 // output (a BMP file is as large as the pixels).
 inline constexpr std::uint64_t kFullSizeBuffers = 4;
 inline constexpr std::uint64_t kBytesPerPixel = 3;
+// The same buffers for a photograph of 16 bits a channel.
+inline constexpr std::uint64_t kBytesPerPixel16 = 6;
 
 // The environment variable that overrides the default budget.
 inline constexpr const char* kMemoryLimitVariable = "LUMIVANE_MEMORY_LIMIT_MIB";
@@ -75,12 +77,14 @@ std::uint64_t MemoryBudgetBytes();
 
 // Bytes the job needs for a width x height picture: kFullSizeBuffers buffers
 // of kBytesPerPixel bytes a pixel. Saturates instead of wrapping.
-std::uint64_t MemoryNeededFor(std::uint64_t width, std::uint64_t height);
+std::uint64_t MemoryNeededFor(std::uint64_t width, std::uint64_t height,
+                              std::uint64_t bytesPerPixel = kBytesPerPixel);
 
 // Raises MemoryBudgetError (naming `file`) when a width x height picture does
 // not fit the budget or a side exceeds kMaxPictureSide. Decoders call it once
 // the header is known and before allocating the picture.
-void RequireMemoryFor(std::uint64_t width, std::uint64_t height, const std::string& file = {});
+void RequireMemoryFor(std::uint64_t width, std::uint64_t height, const std::string& file = {},
+                      std::uint64_t bytesPerPixel = kBytesPerPixel);
 
 // While the object lives, every width x height that RequireMemoryFor checks
 // on this thread is also shown to `check`, which raises to refuse the

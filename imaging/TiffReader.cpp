@@ -4,6 +4,7 @@
 #include "FileIO.h"
 #include "MemoryBudget.h"
 #include "RegularFile.h"
+#include "TiffHandle.h"
 
 #include <cctype>
 #include <cstdarg>
@@ -64,25 +65,6 @@ public:
     bool anyError() const { return tl_anyError; }
 };
 
-// Owns a TIFF handle.
-class TiffHandle {
-public:
-    explicit TiffHandle(TIFF* tif) : tif_(tif) {}
-    ~TiffHandle() { close(); }
-    TiffHandle(const TiffHandle&) = delete;
-    TiffHandle& operator=(const TiffHandle&) = delete;
-    TIFF* get() const { return tif_; }
-    void close()
-    {
-        if (tif_)
-            TIFFClose(tif_);
-        tif_ = nullptr;
-    }
-
-private:
-    TIFF* tif_;
-};
-
 } // namespace
 
 void InstallSilentTiffHandlers()
@@ -114,24 +96,61 @@ std::unique_ptr<Bitmap24> ReadTiffToBitmap(const std::string& path)
     return bitmap;
 }
 
-void ReadTiffToBitmap(const std::string& path, Bitmap24& out, std::string* damage)
+namespace {
+
+TIFF* openTiff(const std::string& path)
 {
-    if (damage)
-        damage->clear();
+    TIFF* tif = OpenTiffFile(path);
+    if (!tif)
+        throw TiffError("Unable to open file '" + path + "'");
+    return tif;
+}
+
+// The bytes of a tag read as (count, pointer).
+std::vector<std::uint8_t> tagBytes(TIFF* tif, ttag_t tag)
+{
+    const std::size_t unit = TiffTagUnit(tif, tag);
+    std::uint32_t count = 0;
+    const void* data = nullptr;
+    if (!TIFFGetField(tif, tag, &count, &data) || !data || count == 0)
+        return {};
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    return std::vector<std::uint8_t>(bytes, bytes + std::size_t(count) * unit);
+}
+
+} // namespace
+
+TIFF* OpenTiffFile(const std::string& path)
+{
     InstallSilentTiffHandlers();
-    // libtiff reads through a descriptor opened the program's safe way: a
-    // FIFO or device named *.tif is refused instead of blocking the reader.
     OpenedFile opened = OpenRegularFile(path);
     if (!opened.refusal.empty())
         throw FileRefusedError(opened.refusal);
     if (!opened.ok())
-        throw TiffError("Unable to open file '" + path + "'");
+        return nullptr;
     // On success the handle owns the descriptor (TIFFClose closes it); a
     // refused file leaves it to `opened`.
-    TiffHandle tif(TIFFFdOpen(opened.fd.get(), path.c_str(), "r"));
-    if (!tif.get())
-        throw TiffError("Unable to open file '" + path + "'");
-    opened.fd.release();
+    TIFF* tif = TIFFFdOpen(opened.fd.get(), path.c_str(), "r");
+    if (tif)
+        opened.fd.release();
+    return tif;
+}
+
+TiffMetadata ReadTiffMetadata(const std::string& path)
+{
+    TiffHandle tif(openTiff(path));
+    TiffMetadata metadata;
+    metadata.icc = tagBytes(tif.get(), TIFFTAG_ICCPROFILE);
+    metadata.xmp = tagBytes(tif.get(), TIFFTAG_XMLPACKET);
+    metadata.iptc = tagBytes(tif.get(), TIFFTAG_RICHTIFFIPTC);
+    return metadata;
+}
+
+void ReadTiffToBitmap(const std::string& path, Bitmap24& out, std::string* damage)
+{
+    if (damage)
+        damage->clear();
+    TiffHandle tif(openTiff(path));
 
     std::uint32_t width = 0;
     std::uint32_t height = 0;

@@ -6,6 +6,7 @@
 
 #include "Bitmap24.h"
 #include "Picture.h"
+#include "TiffWriter.h"
 
 #include <cstdint>
 #include <memory>
@@ -22,6 +23,12 @@ public:
 // Replaces libtiff's warning and error handlers by silent ones. Safe to call
 // any number of times; ReadTiffToBitmap calls it itself.
 void InstallSilentTiffHandlers();
+
+// Opens `path` for libtiff through a descriptor opened the program's safe
+// way (a FIFO or device named *.tif is refused, FileRefusedError, instead of
+// blocking the reader). nullptr when the file cannot be opened or libtiff
+// refuses it; the caller closes what it gets (TiffHandle).
+TIFF* OpenTiffFile(const std::string& path);
 
 // Reads the file's first image. Raises TiffError:
 //   "Unable to open file '<path>'"       libtiff refuses the file
@@ -45,6 +52,11 @@ void ReadTiffToBitmap(const std::string& path, Bitmap24& out, std::string* damag
 // Exchanges byte 0 and byte 2 of each of the width * height 32-bit values
 // at `pixels` (libtiff's red-green-blue-alpha order to blue-green-red-alpha).
 void SwapRedBlue(int width, int height, std::uint32_t* pixels);
+
+// The ICC profile, XMP packet and IPTC records of the file's first image
+// (tags 34675, 700 and 33723); those it lacks stay empty. Raises TiffError
+// when libtiff cannot open the file, FileRefusedError as above.
+TiffMetadata ReadTiffMetadata(const std::string& path);
 
 // Never raises: on success the holder's picture takes the bitmap; on any
 // error the picture is emptied (an AutoSize holder keeps its size).

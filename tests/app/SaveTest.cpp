@@ -5,6 +5,7 @@
 // fails. Every file written is decoded again and compared with the
 // correction computed independently by the reference formula.
 #include "WindowFixture.h"
+#include "TiffFiles.h"
 
 #include "CorrectionKernel.h"
 #include "MaskGeometry.h"
@@ -198,6 +199,71 @@ class SaveTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void saveImagesAsTiff_ChosenOnTheSliderMenu_KeptAndRestored()
+    {
+        WindowFixture f;
+        const QStringList photos = {f.writeBmp(QStringLiteral("IMG_1.bmp"), gradientPhoto(48, 32)),
+                                    f.writeBmp(QStringLiteral("IMG_2.bmp"), gradientPhoto(48, 32))};
+        const QString maskFile = f.writeBmp(QStringLiteral("flat.bmp"), vignetteMask(48, 32, 200, 190, 180));
+        TForm1& form = openWithMask(f, photos, maskFile);
+        QVERIFY(form.SliderFormatItem->isChecked());
+        QCOMPARE(form.Label6->text(), QStringLiteral("Save quality: 90% (JPEG)"));
+        form.TiffFormatItem->trigger();
+        QVERIFY(form.TiffFormatItem->isChecked());
+        QVERIFY(!form.SliderFormatItem->isChecked());
+        QCOMPARE(form.Label6->text(), QStringLiteral("Lossless (Save as TIFF)"));
+        // The slider still moves, the label keeps saying TIFF.
+        form.jpeg->setValue(101);
+        QCOMPARE(form.Label6->text(), QStringLiteral("Lossless (Save as TIFF)"));
+        QVERIFY(fileBytes(f.programDir() + QStringLiteral("/lumivane.ini")).contains("save_images_format=tiff\r\n"));
+
+        const QString folder = f.path(QStringLiteral("batch"));
+        QDir().mkpath(folder);
+        f.services.folderAnswers.push_back(folder);
+        form.Button2->click();
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(QDir(folder).entryList(QDir::Files), (QStringList{"IMG_1.tif", "IMG_2.tif"}));
+        const auto back = lumivane::testing::ReadTiffBack((folder + QStringLiteral("/IMG_2.tif")).toStdString());
+        QCOMPARE(back.width, 48u);
+        QCOMPARE(int(back.bits), 8);
+
+        f.restart();
+        QVERIFY(f.form().TiffFormatItem->isChecked());
+        QCOMPARE(f.form().Label6->text(), QStringLiteral("Lossless (Save as TIFF)"));
+        f.form().SliderFormatItem->trigger();
+        QVERIFY(!fileBytes(f.programDir() + QStringLiteral("/lumivane.ini")).contains("save_images_format"));
+        QVERIFY(f.form().Label6->text() != QStringLiteral("Lossless (Save as TIFF)"));
+    }
+
+    void saveImage_TiffEntry_WritesTiff()
+    {
+        WindowFixture f;
+        const QString photo = f.writeBmp(QStringLiteral("one.bmp"), gradientPhoto(40, 30));
+        TForm1& form = openWithMask(f, {photo}, f.writeBmp(QStringLiteral("m.bmp"), vignetteMask(40, 30, 200, 190, 180)));
+        // Under the TIFF entry; then a .tif name under the JPEG entry, which
+        // gets the JPEG's extension as it always did.
+        const struct {
+            const char* name;
+            const char* filter;
+        } answers[] = {{"one.tif", "TIFF Image (*.tif)"}, {"two.TIFF", "TIFF Image (*.tif)"},
+                       {"three.tif", "JPEG Image (*.jpg)"}};
+        for (const auto& a : answers) {
+            f.services.saveAnswers.push_back(f.path(QString::fromLatin1(a.name)));
+            f.services.saveFilterAnswers.push_back(QString::fromLatin1(a.filter));
+            form.Button2->click();
+            QCOMPARE(f.services.errors, QStringList());
+        }
+        QCOMPARE(f.services.saveRequests.front().fileName, QStringLiteral("one.jpg"));
+        QVERIFY(QFile::exists(f.path(QStringLiteral("three.jpg"))));
+        QVERIFY(!QFile::exists(f.path(QStringLiteral("three.tif"))));
+        for (const char* written : {"one.tif", "two.tif"}) {
+            const auto back = lumivane::testing::ReadTiffBack(f.path(QString::fromLatin1(written)).toStdString());
+            QCOMPARE(back.width, 40u);
+            QCOMPARE(back.compression, std::uint16_t(COMPRESSION_ADOBE_DEFLATE));
+        }
+        QVERIFY(!QFile::exists(f.path(QStringLiteral("two.TIFF"))));
+    }
+
     void bmpWithoutCrop_EqualsReferenceAndTakesNoExif()
     {
         WindowFixture f;
@@ -222,7 +288,7 @@ private slots:
         QCOMPARE(request.title, QStringLiteral(" Save BMP Image"));
         QCOMPARE(request.defaultExtension, QStringLiteral("bmp"));
         QCOMPARE(request.fileName, QStringLiteral("IMG_5.bmp"));
-        QCOMPARE(request.filter, QStringLiteral("BMP Image (*.bmp)|*.BMP"));
+        QCOMPARE(request.filter, QStringLiteral("BMP Image (*.bmp)|*.BMP|TIFF Image (*.tif)|*.TIF"));
         QVERIFY(request.overwritePrompt);
         QCOMPARE(entriesOf(f.path("out")), QStringList{QStringLiteral("IMG_5.bmp")});
 
@@ -261,7 +327,8 @@ private slots:
         QCOMPARE(f.services.saveRequests.front().title, QStringLiteral(" Save JPEG Image"));
         QCOMPARE(f.services.saveRequests.front().fileName, QStringLiteral("big.jpg"));
         QCOMPARE(f.services.saveRequests.front().defaultExtension, QStringLiteral("jpg"));
-        QCOMPARE(f.services.saveRequests.front().filter, QStringLiteral("JPEG Image (*.jpg)|*.JPG"));
+        QCOMPARE(f.services.saveRequests.front().filter,
+                 QStringLiteral("JPEG Image (*.jpg)|*.JPG|TIFF Image (*.tif)|*.TIF"));
         const Bitmap24 written = decodeJpeg(f.path("out/big.jpg"));
         QCOMPARE(written.width(), 3960);
         QCOMPARE(written.height(), 2940);

@@ -191,10 +191,10 @@ TEST(OutputPlan, NameTemplates)
         {"sub/../{stem}.jpeg", plain, 1, false, "IMG_1.jpeg"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(RenderName(c.pattern, c.photo, c.n, c.bmp), c.name) << c.pattern;
+        EXPECT_EQ(RenderName(c.pattern, c.photo, c.n, FormatOfQuality(c.bmp)), c.name) << c.pattern;
     for (const char* leaves : {"../{stem}.jpg", "/tmp/{stem}.jpg", "{dir}/../../x.jpg", "{dir}", "{stem}/", "{name}.jpg",
                                "{stem"})
-        EXPECT_THROW(RenderName(leaves, plain, 1, false), UsageError) << leaves;
+        EXPECT_THROW(RenderName(leaves, plain, 1, OutputFormat::Jpeg), UsageError) << leaves;
 }
 
 TEST_F(BatchTool, NamesAndExistingOutputs)

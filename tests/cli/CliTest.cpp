@@ -13,6 +13,8 @@
 #include "Settings.h"
 #include "TestOracles.h"
 
+#include "TiffFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -89,6 +91,48 @@ TEST(CliOptions, MalformedOrOutOfRangeIsAUsageError)
             line += a + " ";
         EXPECT_THROW(ParseCommandLine(args), UsageError) << line;
     }
+}
+
+TEST(CliOptions, FormatDepthAndQuality)
+{
+    const CliOptions tiff = ParseCommandLine({"--out", "d", "--format", "tiff", "--depth=16", "a.jpg"});
+    EXPECT_EQ(tiff.format, OutputFormat::Tiff);
+    EXPECT_EQ(tiff.depth, 16);
+    EXPECT_EQ(ParseCommandLine({"--out", "d", "--format=tiff", "a.jpg"}).depth, 0);
+
+    // The quality slider position of the run, from a stored 85 and a stored BMP.
+    const struct {
+        std::vector<std::string> args;
+        int from85, fromBmp;
+    } rows[] = {
+        {{}, 85, 101},
+        {{"--format", "bmp"}, 101, 101},
+        {{"--format", "jpeg"}, 85, 90},
+        {{"--format", "jpeg", "--quality", "70"}, 70, 70},
+        {{"--quality", "bmp", "--format", "bmp"}, 101, 101},
+        {{"--format", "tiff"}, 85, 101},
+    };
+    for (const auto& r : rows) {
+        std::vector<std::string> args = {"--out", "d"};
+        args.insert(args.end(), r.args.begin(), r.args.end());
+        args.push_back("a.jpg");
+        const CliOptions o = ParseCommandLine(args);
+        EXPECT_EQ(ResolveQuality(o, 85), r.from85) << args[2];
+        EXPECT_EQ(ResolveQuality(o, 101), r.fromBmp) << args[2];
+    }
+
+    const std::vector<std::vector<std::string>> bad = {
+        {"--out", "d", "--format", "tif", "a.jpg"},
+        {"--out", "d", "--format", "TIFF", "a.jpg"},
+        {"--out", "d", "--format", "tiff", "--depth", "12", "a.jpg"},
+        {"--out", "d", "--depth", "16", "a.jpg"}, // a depth without TIFF
+        {"--out", "d", "--format", "jpeg", "--depth", "8", "a.jpg"},
+        {"--out", "d", "--format", "tiff", "--quality", "90", "a.jpg"},
+        {"--out", "d", "--format", "jpeg", "--quality", "bmp", "a.jpg"},
+        {"--out", "d", "--quality", "90", "--format", "bmp", "a.jpg"},
+    };
+    for (const auto& args : bad)
+        EXPECT_THROW(ParseCommandLine(args), UsageError) << args[2] << " " << args[3] << " " << args[4];
 }
 
 TEST(CliOptions, MethodAndColourOption)
@@ -299,6 +343,97 @@ TEST_F(Program, UsageMaskAndFolderErrors_ExitTwoWritingNothing)
         EXPECT_EQ(r.status, 2) << r.err;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
         EXPECT_TRUE(outFiles().empty());
+    }
+}
+
+TEST_F(Program, FormatTiff_WritesTifFilesOfTheDepthAsked_BmpEqualsQualityBmp)
+{
+    const std::string a = photo("a.jpg"), b = photo("b.JPG", 31, 17, 9);
+    const struct {
+        std::vector<std::string> extra;
+        std::vector<std::string> files;
+        int bits; // of the TIFFs; 0: none
+    } rows[] = {
+        {{"--format", "tiff"}, {"a.tif", "b.tif"}, 8},
+        {{"--format", "tiff", "--depth", "16"}, {"a.tif", "b.tif"}, 16},
+        {{"--format", "bmp"}, {"a.bmp", "b.bmp"}, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.extra.back());
+        fs::remove_all(out());
+        auto args = base();
+        args.insert(args.end(), row.extra.begin(), row.extra.end());
+        args.insert(args.end(), {a, b});
+        const Outcome r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(outFiles(), row.files);
+        if (row.bits) {
+            const auto back = lumivane::testing::ReadTiffBack(out() + "/b.tif");
+            EXPECT_EQ(back.bits, row.bits);
+            EXPECT_EQ(back.width, 31u);
+            EXPECT_EQ(back.compression, COMPRESSION_ADOBE_DEFLATE);
+        }
+    }
+    // --format bmp writes the files of --quality bmp.
+    const std::vector<std::uint8_t> viaFormat = ReadWholeFile(out() + "/a.bmp");
+    fs::remove_all(out());
+    auto args = base();
+    args.insert(args.end(), {"--quality", "bmp", a});
+    EXPECT_EQ(run(args).status, 0);
+    EXPECT_EQ(ReadWholeFile(out() + "/a.bmp"), viaFormat);
+}
+
+TEST_F(Program, SixteenBitTiff_KeepsItsDepth_UnlessEightAreAsked)
+{
+    // A 16-bit RGB photograph and a 16-bit flat field of its size.
+    const int width = 60, height = 40;
+    auto write16 = [&](const std::string& name, bool flat) {
+        const std::string path = (dir_ / name).string();
+        TIFF* t = TIFFOpen(path.c_str(), "w");
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width);
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, height);
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 16);
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        std::vector<std::uint16_t> row(std::size_t(width) * 3);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    const int r2 = (x - 30) * (x - 30) + (y - 20) * (y - 20);
+                    row[std::size_t(x * 3 + c)] =
+                        std::uint16_t(flat ? 52000 - r2 * 12 : 9000 + x * 700 + y * 300 + c * 1111 + (x * y) % 255);
+                }
+            TIFFWriteScanline(t, row.data(), std::uint32_t(y), 0);
+        }
+        TIFFClose(t);
+        return path;
+    };
+    const std::string photo16 = write16("deep.tif", false);
+    const std::string mask16 = write16("flat16.tif", true);
+    const struct {
+        std::vector<std::string> extra;
+        int bits;
+        bool between; // values between the 8-bit steps
+    } rows[] = {
+        {{"--method", "exact", "--format", "tiff"}, 16, true},
+        {{"--method", "exact", "--format", "tiff", "--depth", "8"}, 8, false},
+        {{"--method", "additive", "--format", "tiff"}, 16, false}, // the 8-bit result x 257
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.extra.front() + " " + row.extra[1] + " " + std::to_string(row.bits));
+        fs::remove_all(out());
+        std::vector<std::string> args = {"--settings", settings_, "--mask", mask16, "--out", out()};
+        args.insert(args.end(), row.extra.begin(), row.extra.end());
+        args.push_back(photo16);
+        const Outcome r = run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const auto back = lumivane::testing::ReadTiffBack(out() + "/deep.tif");
+        EXPECT_EQ(back.bits, row.bits);
+        if (row.bits == 16) {
+            const bool between = std::any_of(back.samples.begin(), back.samples.end(),
+                                             [](std::uint16_t v) { return v % 257 != 0; });
+            EXPECT_EQ(between, row.between);
+        }
     }
 }
 

@@ -95,6 +95,34 @@ TEST(Naming, BatchCandidatePath_PlainThenTickThenNumberedTick)
                 << row.outName << " attempt " << attempt;
 }
 
+TEST(Naming, TiffOutputsEndInTif_WhereverTheNameCameFrom)
+{
+    const auto tiff = OutputFormat::Tiff;
+    EXPECT_EQ(OutNameFor("/p/IMG_1.JPG", tiff), "IMG_1.tif");
+    EXPECT_EQ(OutNameFor("/p/scan.tiff", tiff), "scan.tif");
+    EXPECT_EQ(OutNameFor("/p/a.jpeg", tiff), "a.tif");
+    // Unlike a BMP, a cropped TIFF gets its extension too.
+    EXPECT_EQ(FinalOutputPath("/o/a.jpg", tiff, true), "/o/a.tif");
+    EXPECT_EQ(BatchCandidatePath("/out", "IMG_7.tif", tiff, 42, 0, true), "/out/IMG_7.tif");
+    EXPECT_EQ(BatchCandidatePath("/out", "IMG_7.tif", tiff, 42, 2, true), "/out/IMG_7.42-2.tif");
+
+    struct Row {
+        const char* confirmed;
+        bool tiff;           // NamesTiff
+        const char* written; // SaveDialogOutputPath as a TIFF
+    } rows[] = {
+        {"/o/a.tif", true, "/o/a.tif"},      {"/o/a.TIF", true, "/o/a.tif"},
+        {"/o/a.tiff", true, "/o/a.tif"},     {"/o/a.TiFf", true, "/o/a.tif"},
+        {"/o/a.jpg", false, "/o/a.tif"},     {"/o.tif/a", false, "/o.tif/a.tif"},
+        {"/o/.tif", false, "/o/.tif"},       {"/o/x.tif.jpg", false, "/o/x.tif.tif"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.confirmed);
+        EXPECT_EQ(NamesTiff(r.confirmed), r.tiff);
+        EXPECT_EQ(SaveDialogOutputPath(r.confirmed, tiff, true), r.written);
+    }
+}
+
 TEST(Naming, ShortenedMaskLabelKeepsLastFourteenCharacters)
 {
     // Names arrive as UTF-8; the limit counts characters, not bytes, and a

@@ -87,6 +87,25 @@ TEST(ProgramSettingsFile, WrittenAllOrNothingAndReadBack)
     EXPECT_EQ(ReadProgramSettingsFile(path), settings);
 }
 
+TEST(ProgramSettingsFile, SaveImagesFormat_WrittenOnlyWhenTiff)
+{
+    const struct {
+        const char* bytes;
+        bool tiff;
+    } rows[] = {{"save_images_format=tiff\n", true},
+                {"save_images_format=slider\n", false},
+                {"save_images_format=tiff\nsave_images_format=TIFF\n", true}, // not our spelling: ignored
+                {"save_images_format=jpeg\n", false}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.bytes);
+        const ProgramSettings read = ParseProgramSettings(r.bytes);
+        EXPECT_EQ(read.saveImagesTiff, r.tiff);
+        EXPECT_TRUE(read.otherLines.empty());
+        EXPECT_EQ(ProgramSettingsText(read).find("save_images_format") != std::string::npos, r.tiff);
+        EXPECT_EQ(ParseProgramSettings(ProgramSettingsText(read)), read);
+    }
+}
+
 TEST(ProgramSettingsFile, MasksIniIsTakenOverOnceAtStart)
 {
     TemporaryFolder dir;

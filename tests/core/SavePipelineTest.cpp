@@ -6,20 +6,25 @@
 #include "SavePipeline.h"
 
 #include "BmpCodec.h"
+#include "ExactCorrection16.h"
 #include "CorrectionKernel.h"
 #include "ExifTransplant.h"
 #include "FileIO.h"
 #include "JpegCodec.h"
 #include "MaskGeometry.h"
+#include "ProfileCurve.h"
 #include "TestOracles.h"
+#include "TiffFiles.h"
 
 #include <gtest/gtest.h>
+#include <lcms2.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -614,3 +619,281 @@ TEST(OutputLimits, SizesTheOutputCannotHoldAreRefusedAfterTheCrop)
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// TIFF saves: the BMP's pixels, 8 or 16 bits a sample, the source's sections
+
+namespace {
+
+// A JPEG section: marker, big-endian length (the payload and itself) and payload.
+Bytes section(std::uint8_t code, const std::string& id, const Bytes& data)
+{
+    // Sized first and filled: gcc 12 warns wrongly about inserting into a
+    // vector of four bytes.
+    Bytes s(4 + id.size() + 1 + data.size(), 0); // the identifier's terminating zero included
+    s[0] = 0xFF;
+    s[1] = code;
+    std::copy(id.begin(), id.end(), s.begin() + 4);
+    std::copy(data.begin(), data.end(), s.begin() + 4 + std::ptrdiff_t(id.size()) + 1);
+    const std::size_t length = s.size() - 2;
+    s[2] = std::uint8_t(length >> 8);
+    s[3] = std::uint8_t(length);
+    return s;
+}
+
+// EncodeJpeg's file with an ICC profile in two chunks (sent in reverse
+// order), an XMP packet and an IPTC resource after its 20-byte head.
+Bytes jpegWithSections(const Bitmap24& picture, const Bytes& icc, const Bytes& xmp, const Bytes& iptc)
+{
+    const Bytes encoded = EncodeJpeg(picture, 90);
+    const std::size_t half = icc.size() / 2;
+    Bytes chunk2 = {2, 2}; // sequence number 2 of 2
+    chunk2.insert(chunk2.end(), icc.begin() + std::ptrdiff_t(half), icc.end());
+    Bytes chunk1 = {1, 2};
+    chunk1.insert(chunk1.end(), icc.begin(), icc.begin() + std::ptrdiff_t(half));
+    // Photoshop resources: "8BIM", id 0x0404, an empty Pascal name padded
+    // to two bytes, the size, and the data padded to even length.
+    Bytes photoshop = {'8', 'B', 'I', 'M', 0x04, 0x04, 0, 0, 0, 0, 0, std::uint8_t(iptc.size())};
+    photoshop.insert(photoshop.end(), iptc.begin(), iptc.end());
+    if (iptc.size() % 2)
+        photoshop.push_back(0);
+    Bytes file(encoded.begin(), encoded.begin() + 20);
+    for (const Bytes& s : {section(0xE2, "ICC_PROFILE", chunk2), section(0xE2, "ICC_PROFILE", chunk1),
+                           section(0xE1, "http://ns.adobe.com/xap/1.0/", xmp),
+                           section(0xED, "Photoshop 3.0", photoshop)})
+        file.insert(file.end(), s.begin(), s.end());
+    file.insert(file.end(), encoded.begin() + 20, encoded.end());
+    return file;
+}
+
+} // namespace
+
+TEST(SavePipeline_Tiff, PixelsAreTheBmpsAtEightAndSixteenBits_FromBitmapAndRows)
+{
+    struct Case {
+        int width, height;
+        CropMargins crop;
+        int depth; // 0: the photograph's own (8)
+    };
+    const Case cases[] = {{1, 1, {}, 16}, {40, 30, {}, 0}, {97, 70, {3, 1, 7, 2}, 8}, {97, 70, {3, 1, 7, 2}, 16}};
+    TempFolder folder;
+    SavePipeline pipeline(2, 16);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " depth " + std::to_string(c.depth));
+        const Bitmap24 photo = photoLike(c.width, c.height, 4);
+        const Bitmap24 mask = maskLike(c.width, c.height);
+        const CorrectionRegion region = FullSizeRegion(5, -2, c.width, c.height);
+        const Bitmap24 expected = plainImage(photo, mask, region, c.crop);
+        CorrectionSetup setup;
+        setup.mask = &mask;
+        setup.region = region;
+        setup.damping = kDamping;
+        setup.targets = kTargets;
+        setup.choices.crop = c.crop;
+        setup.choices.tiff = true;
+        setup.choices.depth = c.depth;
+        const std::string source = folder.file("src.jpg");
+        WriteFileAtomically(source, EncodeJpeg(photo, 100));
+        TJPEGImage jpeg;
+        jpeg.Smoothing = false;
+        jpeg.LoadFromBytes(ReadWholeFile(source));
+        const Bitmap24 decoded = jpeg.Decode();
+        const Bitmap24 expectedDecoded = plainImage(decoded, mask, region, c.crop);
+        for (const bool streamed : {false, true}) {
+            SCOPED_TRACE(streamed ? "rows" : "bitmap");
+            const std::string out = folder.file("IMG_4.tif");
+            if (streamed) {
+                JpegRowReader reader(jpeg);
+                EXPECT_EQ(pipeline.Save(reader, setup, kBmpSource, out).path, out);
+            } else {
+                EXPECT_EQ(pipeline.Save(photo, setup, kBmpSource, out).path, out);
+            }
+            const auto back = lumivane::testing::ReadTiffBack(out);
+            const Bitmap24& want = streamed ? expectedDecoded : expected;
+            ASSERT_EQ(back.width, std::uint32_t(want.width()));
+            ASSERT_EQ(back.height, std::uint32_t(want.height()));
+            EXPECT_EQ(back.bits, c.depth == 16 ? 16 : 8);
+            const unsigned scale = c.depth == 16 ? 257 : 1;
+            std::size_t wrong = 0;
+            for (int y = 0; y < want.height(); ++y)
+                for (int x = 0; x < want.width(); ++x)
+                    for (int ch = 0; ch < 3; ++ch) // red-green-blue from blue-green-red
+                        wrong += back.samples[(std::size_t(y) * want.width() + x) * 3 + ch] !=
+                                 want.scanLine(y)[3 * x + 2 - ch] * scale;
+            EXPECT_EQ(wrong, 0u);
+            EXPECT_TRUE(back.metadata.empty());
+        }
+    }
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"IMG_4.tif", "src.jpg"}));
+}
+
+TEST(SavePipeline_Tiff, CarriesTheJpegSourcesProfileXmpAndIptc)
+{
+    TempFolder folder;
+    Bytes icc(300);
+    for (std::size_t i = 0; i < icc.size(); ++i)
+        icc[i] = std::uint8_t(i * 7 + 1);
+    const Bytes xmp = {'<', 'x', ':', 'x', 'm', 'p', 'm', 'e', 't', 'a', '/', '>'};
+    const Bytes iptc = {0x1C, 0x02, 0x78, 0x00, 0x03, 'S', 'k', 'y'}; // 2:120 caption "Sky"
+    const Bitmap24 photo = photoLike(24, 16, 3);
+    const std::string source = folder.file("src.jpg");
+    WriteFileAtomically(source, jpegWithSections(photo, icc, xmp, iptc));
+
+    const TiffMetadata found = TiffMetadataOfSource(source);
+    EXPECT_EQ(found.icc, icc);
+    EXPECT_EQ(found.xmp, xmp);
+    EXPECT_EQ(found.iptc, iptc);
+
+    const Bitmap24 mask = maskLike(24, 16);
+    CorrectionSetup setup;
+    setup.mask = &mask;
+    setup.damping = kDamping;
+    setup.targets = kTargets;
+    setup.choices.tiff = true;
+    SavePipeline pipeline;
+    const std::string out = folder.file("src.tif");
+    pipeline.Save(photo, setup, source, out);
+    const auto back = lumivane::testing::ReadTiffBack(out);
+    EXPECT_EQ(back.metadata.icc, icc);
+    EXPECT_EQ(back.metadata.xmp, xmp);
+    EXPECT_TRUE(std::equal(iptc.begin(), iptc.end(), back.metadata.iptc.begin()));
+    // And from that TIFF as a source in turn.
+    const TiffMetadata again = TiffMetadataOfSource(out);
+    EXPECT_EQ(again.icc, icc);
+    EXPECT_EQ(again.xmp, xmp);
+    // A source without sections, or one that is gone, gives none.
+    EXPECT_TRUE(TiffMetadataOfSource(kBmpSource).empty());
+    EXPECT_TRUE(TiffMetadataOfSource(folder.file("gone.jpg")).empty());
+}
+
+TEST(SavePipeline_Tiff, SixteenBitPhotograph_ExactAt16BitsAdditiveTimes257)
+{
+    const int width = 61, height = 45;
+    Bitmap48 photo16(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                photo16.row(y)[3 * x + c] = std::uint16_t((x * 997 + y * 1409 + c * 4001) * 7 % 65536);
+    Bitmap24 eight(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                eight.scanLine(y)[3 * x + c] = std::uint8_t((photo16.row(y)[3 * x + c] * 255u + 32767u) / 65535u);
+    const Bitmap24 mask = maskLike(width, height);
+    TempFolder folder;
+    SavePipeline pipeline;
+    const CropMargins crop{2, 3, 4, 1};
+    for (const CorrectionMethod method : {CorrectionMethod::Exact, CorrectionMethod::Additive})
+        for (const int depth : {0, 16, 8}) {
+            SCOPED_TRACE(std::string(MethodName(method)) + " depth " + std::to_string(depth));
+            CorrectionChoices choices;
+            choices.mode.method = method;
+            choices.brightness = 27;
+            choices.offsetX = 4;
+            choices.crop = crop;
+            choices.tiff = true;
+            choices.depth = depth;
+            const CorrectionSetup setup = SetUpCorrection(mask, {220, 230, 240}, choices, width, height);
+            const std::string out = folder.file("sixteen.tif");
+            pipeline.Save(eight, photo16, setup, kBmpSource, out);
+            const auto back = lumivane::testing::ReadTiffBack(out);
+            ASSERT_EQ(back.width, std::uint32_t(width - 6));
+            ASSERT_EQ(back.height, std::uint32_t(height - 4));
+            EXPECT_EQ(back.bits, depth == 8 ? 8 : 16);
+
+            // What each output pixel must be: the 16-bit pass, or the 8-bit save.
+            std::vector<std::uint16_t> want;
+            if (method == CorrectionMethod::Exact && depth != 8) {
+                const CorrectionPass16 pass(photo16, mask, nullptr, setup.region,
+                                            TargetsFor16(HotspotLevels{220 * 257, 230 * 257, 240 * 257}, 27),
+                                            ColourOption::FalloffAndColour);
+                Bitmap48 whole(width, height);
+                pass.CorrectInto(Rect{0, 0, width, height}, whole.data(), std::ptrdiff_t(whole.rowValues()));
+                for (int y = crop.top; y < height - crop.bottom; ++y)
+                    for (int x = crop.left; x < width - crop.right; ++x)
+                        for (int c = 2; c >= 0; --c)
+                            want.push_back(whole.row(y)[3 * x + c]);
+            } else {
+                CorrectionSetup eightBit = setup;
+                eightBit.choices.tiff = false;
+                eightBit.choices.quality = CorrectionChoices::kBmpQuality;
+                const std::string bmp = folder.file("eight.bmp");
+                pipeline.Save(eight, eightBit, kBmpSource, bmp);
+                const Bitmap24 written = DecodeBmp(ReadWholeFile(bmp).data(), ReadWholeFile(bmp).size());
+                for (int y = 0; y < written.height(); ++y)
+                    for (int x = 0; x < written.width(); ++x)
+                        for (int c = 2; c >= 0; --c)
+                            want.push_back(std::uint16_t(written.scanLine(y)[3 * x + c] * (depth == 8 ? 1 : 257)));
+            }
+            EXPECT_EQ(back.samples, want);
+        }
+    // The exact method at 16 bits keeps values between the 8-bit steps.
+    CorrectionChoices choices;
+    choices.mode.method = CorrectionMethod::Exact;
+    choices.tiff = true;
+    pipeline.Save(eight, photo16, SetUpCorrection(mask, {220, 230, 240}, choices, width, height), kBmpSource,
+                  folder.file("fine.tif"));
+    const auto fine = lumivane::testing::ReadTiffBack(folder.file("fine.tif"));
+    EXPECT_TRUE(std::any_of(fine.samples.begin(), fine.samples.end(), [](std::uint16_t v) { return v % 257 != 0; }));
+}
+
+TEST(SavePipeline_Tiff, SixteenBitSourceWithGamma22Profile_CorrectedOnThatCurve)
+{
+    const int width = 40, height = 30;
+    Bitmap48 photo16(width, height);
+    for (int y = 0; y < height; ++y)
+        for (std::size_t i = 0; i < photo16.rowValues(); ++i)
+            photo16.row(y)[i] = std::uint16_t(9000 + 1201 * y + 397 * int(i));
+    Bitmap24 eight(width, height);
+    const Bitmap24 mask = maskLike(width, height);
+    // The source: a TIFF whose profile has a gamma-2.2 curve (its pixels
+    // are not read: the photograph is given).
+    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
+    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
+    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    TiffMetadata metadata;
+    metadata.icc.resize(size);
+    cmsSaveProfileToMem(profile, metadata.icc.data(), &size);
+    cmsCloseProfile(profile);
+    cmsFreeToneCurve(gamma);
+    TempFolder folder;
+    const std::string source = folder.file("adobe.tif");
+    OutputTarget(source).WriteStreamed([&](TemporaryFile& file) {
+        TiffRowWriter writer(file, 1, 1, 16, metadata);
+        const std::uint16_t pixel[3] = {0, 0, 0};
+        if (const int err = writer.WriteRows(pixel, sizeof pixel, 1))
+            return err;
+        return writer.Finish();
+    });
+
+    CorrectionChoices choices;
+    choices.mode.method = CorrectionMethod::Exact;
+    choices.tiff = true;
+    const CorrectionSetup setup = SetUpCorrection(mask, {220, 230, 240}, choices, width, height);
+    SavePipeline pipeline;
+    const std::string out = folder.file("out.tif");
+    pipeline.Save(eight, photo16, setup, source, out);
+    const auto back = lumivane::testing::ReadTiffBack(out);
+    EXPECT_EQ(back.metadata.icc, metadata.icc);
+
+    const std::optional<LightCurve> curve = LightCurveOfProfile(metadata.icc);
+    ASSERT_TRUE(curve);
+    auto corrected = [&](const LightCurve& c) {
+        const CorrectionPass16 pass(photo16, mask, nullptr, setup.region,
+                                    TargetsFor16(setup.levels16, choices.brightness), ColourOption::FalloffAndColour, c);
+        Bitmap48 whole(width, height);
+        pass.CorrectInto(Rect{0, 0, width, height}, whole.data(), std::ptrdiff_t(whole.rowValues()));
+        std::vector<std::uint16_t> rgb;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                for (int ch = 2; ch >= 0; --ch)
+                    rgb.push_back(whole.row(y)[3 * x + ch]);
+        return rgb;
+    };
+    EXPECT_EQ(back.samples, corrected(*curve));
+    EXPECT_NE(back.samples, corrected(LightCurve::Srgb()));
+}

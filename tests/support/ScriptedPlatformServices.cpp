@@ -22,6 +22,11 @@ QString ScriptedPlatformServices::saveFile(QWidget*, const SaveDialogRequest& re
         return {};
     QString answer = saveAnswers.front();
     saveAnswers.pop_front();
+    if (request.chosenFilter) {
+        *request.chosenFilter = saveFilterAnswers.empty() ? QString() : saveFilterAnswers.front();
+        if (!saveFilterAnswers.empty())
+            saveFilterAnswers.pop_front();
+    }
     return answer;
 }
 

@@ -19,6 +19,9 @@ public:
     // Answers, taken front first. An empty queue answers "cancelled".
     std::deque<QStringList> openAnswers;
     std::deque<QString> saveAnswers;
+    // The entry each answered save dialog leaves chosen (none left: the
+    // first entry, reported as an empty filter).
+    std::deque<QString> saveFilterAnswers;
     std::deque<QString> folderAnswers;
     std::deque<bool> yesNoAnswers; // an empty queue answers No
 

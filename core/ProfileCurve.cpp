@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ProfileCurve.h"
+
+#include <algorithm>
+#include <cmath>
+#include <lcms2.h>
+#include <memory>
+
+namespace lumivane {
+
+namespace {
+
+// Owns a Little CMS profile.
+struct ProfileCloser {
+    void operator()(void* profile) const { cmsCloseProfile(profile); }
+};
+using Profile = std::unique_ptr<void, ProfileCloser>;
+
+// The points at which the three channels' curves are compared.
+constexpr int kSteps = 4096;
+
+} // namespace
+
+std::optional<LightCurve> LightCurveOfProfile(const std::vector<std::uint8_t>& icc)
+{
+    if (icc.size() < 132) // a header and a tag count
+        return std::nullopt;
+    cmsSetLogErrorHandler(nullptr);
+    const Profile profile(cmsOpenProfileFromMem(icc.data(), cmsUInt32Number(icc.size())));
+    if (!profile || cmsGetColorSpace(profile.get()) != cmsSigRgbData || !cmsIsMatrixShaper(profile.get()))
+        return std::nullopt;
+    const auto* red = static_cast<const cmsToneCurve*>(cmsReadTag(profile.get(), cmsSigRedTRCTag));
+    const auto* green = static_cast<const cmsToneCurve*>(cmsReadTag(profile.get(), cmsSigGreenTRCTag));
+    const auto* blue = static_cast<const cmsToneCurve*>(cmsReadTag(profile.get(), cmsSigBlueTRCTag));
+    if (!red || !green || !blue)
+        return std::nullopt;
+    double previous = -1;
+    for (int i = 0; i <= kSteps; ++i) {
+        const float x = float(i) / kSteps;
+        const double g = cmsEvalToneCurveFloat(green, x);
+        // One curve serves all three channels: profiles whose channels
+        // differ, or whose curve falls anywhere, are left to the sRGB curve.
+        if (std::abs(cmsEvalToneCurveFloat(red, x) - g) > 1e-5 ||
+            std::abs(cmsEvalToneCurveFloat(blue, x) - g) > 1e-5 || !(g >= previous) || !std::isfinite(g))
+            return std::nullopt;
+        previous = g;
+    }
+    // The curve itself is kept (a copy, freed with the last LightCurve that
+    // holds it) and evaluated at every code: sampling it would err by many
+    // codes near black, where a gamma curve is steepest.
+    std::shared_ptr<cmsToneCurve> kept(cmsDupToneCurve(green), cmsFreeToneCurve);
+    if (!kept)
+        return std::nullopt;
+    const double top = cmsEvalToneCurveFloat(kept.get(), 1.0f);
+    const double slope = (top - cmsEvalToneCurveFloat(kept.get(), 1.0f - 1.0f / kSteps)) * kSteps;
+    if (!(slope > 0))
+        return std::nullopt;
+    LightCurve curve;
+    curve.toLinear = [kept, top, slope](double code) {
+        // Above 1 the curve goes on along the slope of its top.
+        if (code > 1.0)
+            return top + (code - 1.0) * slope;
+        return double(cmsEvalToneCurveFloat(kept.get(), float(std::max(code, 0.0))));
+    };
+    return curve;
+}
+
+} // namespace lumivane

@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A picture of 16 bits a channel: rows of blue-green-red 16-bit values, in
+// the order of Bitmap24's bytes, with no padding.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace lumivane {
+
+class Bitmap48 {
+public:
+    Bitmap48() = default;
+    Bitmap48(int width, int height) { setSize(width, height); }
+
+    // Every value 0 after a change of size.
+    void setSize(int width, int height)
+    {
+        width_ = width > 0 && height > 0 ? width : 0;
+        height_ = width > 0 && height > 0 ? height : 0;
+        values_.assign(std::size_t(width_) * std::size_t(height_) * 3, 0);
+    }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    bool empty() const { return values_.empty(); }
+    // Values a row (3 a pixel).
+    std::size_t rowValues() const { return std::size_t(width_) * 3; }
+    std::uint16_t* row(int y) { return values_.data() + std::size_t(y) * rowValues(); }
+    const std::uint16_t* row(int y) const { return values_.data() + std::size_t(y) * rowValues(); }
+    std::uint16_t* data() { return values_.data(); }
+    const std::uint16_t* data() const { return values_.data(); }
+
+    friend bool operator==(const Bitmap48&, const Bitmap48&) = default;
+
+private:
+    int width_ = 0;
+    int height_ = 0;
+    std::vector<std::uint16_t> values_;
+};
+
+} // namespace lumivane

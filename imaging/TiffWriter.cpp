@@ -1,0 +1,186 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "TiffWriter.h"
+
+#include "TiffReader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <tiffio.h>
+
+namespace lumivane {
+
+namespace {
+
+using Client = TiffRowWriter::Client;
+
+Client& clientOf(thandle_t handle)
+{
+    return *static_cast<Client*>(handle);
+}
+
+tmsize_t readProc(thandle_t handle, void* data, tmsize_t size)
+{
+    Client& c = clientOf(handle);
+    const long long got = c.file->ReadAt(c.offset, data, std::size_t(size));
+    if (got > 0)
+        c.offset += std::uint64_t(got);
+    return tmsize_t(got);
+}
+
+tmsize_t writeProc(thandle_t handle, void* data, tmsize_t size)
+{
+    Client& c = clientOf(handle);
+    if (c.error)
+        return -1;
+    if (const int err = c.file->WriteAt(c.offset, data, std::size_t(size))) {
+        c.error = err;
+        return -1;
+    }
+    c.offset += std::uint64_t(size);
+    return size;
+}
+
+toff_t seekProc(thandle_t handle, toff_t offset, int whence)
+{
+    Client& c = clientOf(handle);
+    std::uint64_t base = 0;
+    if (whence == SEEK_CUR)
+        base = c.offset;
+    else if (whence == SEEK_END)
+        base = c.file->Size();
+    c.offset = base + offset;
+    return c.offset;
+}
+
+int closeProc(thandle_t)
+{
+    return 0; // the atomic writer owns the file
+}
+
+toff_t sizeProc(thandle_t handle)
+{
+    return clientOf(handle).file->Size();
+}
+
+int mapProc(thandle_t, void**, toff_t*)
+{
+    return 0;
+}
+
+void unmapProc(thandle_t, void*, toff_t) {}
+
+// Classic TIFF's offsets are 32-bit.
+constexpr std::uint64_t kClassicLimit = std::uint64_t(1) << 32;
+
+} // namespace
+
+std::size_t TiffTagUnit(TIFF* tif, unsigned tag)
+{
+    const TIFFField* field = TIFFFieldWithTag(tif, tag);
+    const int width = field ? TIFFDataWidth(TIFFFieldDataType(field)) : 1;
+    return std::size_t(std::max(width, 1));
+}
+
+bool NeedsBigTiff(int width, int height, int bitsPerSample, std::uint64_t metadataBytes)
+{
+    const std::uint64_t raw = std::uint64_t(width) * std::uint64_t(height) * 3u * std::uint64_t(bitsPerSample / 8);
+    // Deflate adds at most a few bytes per 16 KiB block to data it cannot
+    // compress; the strip tables and the directory need room too.
+    const std::uint64_t worst = raw + raw / 256 + metadataBytes + (std::uint64_t(1) << 20);
+    return worst >= kClassicLimit;
+}
+
+int TiffRowsPerStrip(std::size_t rowBytes)
+{
+    constexpr std::size_t kStripBytes = 256 * 1024;
+    return int(std::clamp<std::size_t>(kStripBytes / std::max<std::size_t>(rowBytes, 1), 1, 65536));
+}
+
+TiffRowWriter::TiffRowWriter(TemporaryFile& file, int width, int height, int bitsPerSample,
+                             const TiffMetadata& metadata, bool bigTiff)
+    : width_(width), height_(height)
+{
+    if (width <= 0 || height <= 0 || (bitsPerSample != 8 && bitsPerSample != 16))
+        throw TiffError("Cannot write a TIFF of " + std::to_string(width) + " x " + std::to_string(height) +
+                        " pixels at " + std::to_string(bitsPerSample) + " bits");
+    InstallSilentTiffHandlers();
+    const std::uint64_t metadataBytes = metadata.icc.size() + metadata.xmp.size() + metadata.iptc.size();
+    bigTiff_ = bigTiff || NeedsBigTiff(width, height, bitsPerSample, metadataBytes);
+    client_.file = &file;
+    tif_ = TIFFClientOpen("output", bigTiff_ ? "w8" : "w", &client_, readProc, writeProc, seekProc, closeProc,
+                          sizeProc, mapProc, unmapProc);
+    if (!tif_)
+        failed("cannot start the file");
+    const std::size_t rowBytes = std::size_t(width) * 3u * std::size_t(bitsPerSample / 8);
+    bool ok = TIFFSetField(tif_, TIFFTAG_IMAGEWIDTH, std::uint32_t(width)) &&
+              TIFFSetField(tif_, TIFFTAG_IMAGELENGTH, std::uint32_t(height)) &&
+              TIFFSetField(tif_, TIFFTAG_SAMPLESPERPIXEL, 3) &&
+              TIFFSetField(tif_, TIFFTAG_BITSPERSAMPLE, bitsPerSample) &&
+              TIFFSetField(tif_, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT) &&
+              TIFFSetField(tif_, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
+              TIFFSetField(tif_, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+              TIFFSetField(tif_, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
+              TIFFSetField(tif_, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) &&
+              TIFFSetField(tif_, TIFFTAG_ZIPQUALITY, 6) &&
+              TIFFSetField(tif_, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) &&
+              TIFFSetField(tif_, TIFFTAG_ROWSPERSTRIP, std::uint32_t(TiffRowsPerStrip(rowBytes)));
+    if (ok && !metadata.icc.empty())
+        ok = TIFFSetField(tif_, TIFFTAG_ICCPROFILE, std::uint32_t(metadata.icc.size()), metadata.icc.data());
+    if (ok && !metadata.xmp.empty())
+        ok = TIFFSetField(tif_, TIFFTAG_XMLPACKET, std::uint32_t(metadata.xmp.size()), metadata.xmp.data());
+    if (ok && !metadata.iptc.empty()) {
+        // Where the tag counts 32-bit values the records are padded with
+        // zeros to a multiple of four bytes, as other writers do.
+        const std::size_t unit = TiffTagUnit(tif_, TIFFTAG_RICHTIFFIPTC);
+        std::vector<std::uint8_t> padded(metadata.iptc);
+        padded.resize((padded.size() + unit - 1) / unit * unit, 0);
+        ok = TIFFSetField(tif_, TIFFTAG_RICHTIFFIPTC, std::uint32_t(padded.size() / unit), padded.data());
+    }
+    if (!ok)
+        failed("libtiff refused the picture's layout");
+}
+
+TiffRowWriter::~TiffRowWriter()
+{
+    if (tif_)
+        TIFFClose(tif_);
+}
+
+void TiffRowWriter::failed(const char* what) const
+{
+    throw TiffError(std::string("Cannot write the TIFF: ") + what);
+}
+
+int TiffRowWriter::WriteRows(const void* rows, std::size_t stride, int count)
+{
+    const auto* row = static_cast<const std::uint8_t*>(rows);
+    for (int i = 0; i < count; ++i, row += stride) {
+        if (rowsWritten_ >= height_)
+            failed("more rows than the picture has");
+        // libtiff does not change the row it is given when no byte swapping
+        // is needed (the file is in the host's byte order).
+        if (TIFFWriteScanline(tif_, const_cast<std::uint8_t*>(row), std::uint32_t(rowsWritten_), 0) != 1) {
+            if (client_.error)
+                return client_.error;
+            failed("libtiff could not encode a row");
+        }
+        ++rowsWritten_;
+    }
+    return 0;
+}
+
+int TiffRowWriter::Finish()
+{
+    if (rowsWritten_ != height_)
+        failed("rows are missing");
+    const int flushed = TIFFFlush(tif_);
+    TIFFClose(tif_);
+    tif_ = nullptr;
+    if (client_.error)
+        return client_.error;
+    if (flushed != 1)
+        failed("libtiff could not write the directory");
+    return 0;
+}
+
+} // namespace lumivane

@@ -1,0 +1,82 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// TIFF output: red-green-blue pixels of 8 or 16 bits a sample, Deflate
+// (zlib level 6) with the horizontal predictor, written through libtiff's
+// client interface straight into the atomic writer's temporary file, so a
+// picture of any size never exists whole in memory as a file. A file that
+// may pass 4 GiB is written as BigTIFF.
+#pragma once
+
+#include "FileIO.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+typedef struct tiff TIFF;
+
+namespace lumivane {
+
+// The source's sections a TIFF output carries, each as its tag holds it
+// (empty: no such tag).
+struct TiffMetadata {
+    std::vector<std::uint8_t> icc;  // tag 34675, the ICC profile
+    std::vector<std::uint8_t> xmp;  // tag 700, the XMP packet
+    std::vector<std::uint8_t> iptc; // tag 33723, IPTC-IIM records
+    bool empty() const { return icc.empty() && xmp.empty() && iptc.empty(); }
+};
+
+// Whether a width x height picture of `bitsPerSample` with `metadataBytes`
+// of tags needs BigTIFF: when, even incompressible, it could pass the 4 GiB
+// that classic TIFF offsets reach.
+bool NeedsBigTiff(int width, int height, int bitsPerSample, std::uint64_t metadataBytes);
+
+// The rows per strip of a picture of `rowBytes` bytes a row: strips of
+// about 256 KiB, big enough for Deflate to work well, small enough for a
+// reader that reads a strip at a time.
+int TiffRowsPerStrip(std::size_t rowBytes);
+
+// The bytes of one counted value of `tag` as libtiff handles it (the IPTC
+// tag counts 32-bit values in some versions, bytes in others).
+std::size_t TiffTagUnit(TIFF* tif, unsigned tag);
+
+// Writes one image row by row. Rows come top first, red-green-blue, three
+// samples a pixel: bytes for 8 bits, host-order 16-bit values for 16.
+class TiffRowWriter {
+public:
+    // Starts the file; `bigTiff` forces BigTIFF, otherwise NeedsBigTiff
+    // decides. Raises TiffError when libtiff refuses the layout.
+    TiffRowWriter(TemporaryFile& file, int width, int height, int bitsPerSample, const TiffMetadata& metadata,
+                  bool bigTiff = false);
+    ~TiffRowWriter();
+    TiffRowWriter(const TiffRowWriter&) = delete;
+    TiffRowWriter& operator=(const TiffRowWriter&) = delete;
+
+    // Writes `count` rows, `stride` bytes apart. Returns 0, or the errno
+    // value of a failed write to the file (the caller stops then); raises
+    // TiffError when libtiff fails otherwise.
+    int WriteRows(const void* rows, std::size_t stride, int count);
+    // Writes the last strip and the directory. Returns 0 or an errno value
+    // as above; raises TiffError when rows are missing or libtiff fails.
+    int Finish();
+
+    bool BigTiff() const { return bigTiff_; }
+
+    // The file's client state (libtiff's callbacks reach it).
+    struct Client {
+        TemporaryFile* file = nullptr;
+        std::uint64_t offset = 0;
+        int error = 0; // errno of the first failed write
+    };
+
+private:
+    [[noreturn]] void failed(const char* what) const;
+
+    Client client_;
+    TIFF* tif_ = nullptr;
+    int width_;
+    int height_;
+    int rowsWritten_ = 0;
+    bool bigTiff_;
+};
+
+} // namespace lumivane

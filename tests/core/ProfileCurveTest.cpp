@@ -1,0 +1,138 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Tone curves read from ICC profiles made here with Little CMS, and the
+// 16-bit exact correction on a gamma-2.2 curve against the formula.
+#include "ProfileCurve.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <lcms2.h>
+#include <random>
+
+using namespace lumivane;
+
+namespace {
+
+// The bytes of a profile made by `make` (closed afterwards).
+std::vector<std::uint8_t> bytesOf(cmsHPROFILE profile)
+{
+    cmsUInt32Number size = 0;
+    EXPECT_TRUE(cmsSaveProfileToMem(profile, nullptr, &size));
+    std::vector<std::uint8_t> bytes(size);
+    EXPECT_TRUE(cmsSaveProfileToMem(profile, bytes.data(), &size));
+    cmsCloseProfile(profile);
+    return bytes;
+}
+
+// An RGB matrix/TRC profile with the sRGB primaries and the given curves.
+std::vector<std::uint8_t> rgbProfile(cmsToneCurve* red, cmsToneCurve* green, cmsToneCurve* blue)
+{
+    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
+    cmsToneCurve* curves[3] = {red, green, blue};
+    std::vector<std::uint8_t> bytes = bytesOf(cmsCreateRGBProfile(&white, &primaries, curves));
+    for (cmsToneCurve* c : {red, green, blue})
+        cmsFreeToneCurve(c);
+    return bytes;
+}
+
+std::vector<std::uint8_t> gammaProfile(double gamma)
+{
+    return rgbProfile(cmsBuildGamma(nullptr, gamma), cmsBuildGamma(nullptr, gamma), cmsBuildGamma(nullptr, gamma));
+}
+
+double srgbLinear(double x)
+{
+    return x <= 0.04045 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4);
+}
+
+} // namespace
+
+TEST(ProfileCurve, GammaAndParametricCurves_ReadAsTheyAre)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> icc;
+        double (*expected)(double);
+    };
+    const Case cases[] = {
+        {"gamma 2.2 (Adobe RGB)", gammaProfile(2.2), [](double x) { return std::pow(x, 2.2); }},
+        {"gamma 1.8 (ProPhoto)", gammaProfile(1.8), [](double x) { return std::pow(x, 1.8); }},
+        {"linear", gammaProfile(1.0), [](double x) { return x; }},
+        {"sRGB (parametric)", bytesOf(cmsCreate_sRGBProfile()), srgbLinear},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<LightCurve> curve = LightCurveOfProfile(c.icc);
+        ASSERT_TRUE(curve);
+        double worst = 0;
+        for (int i = 0; i <= 1000; ++i) {
+            const double x = i / 1000.0;
+            worst = std::max(worst, std::abs(curve->toLinear(x) - c.expected(x)));
+        }
+        EXPECT_LT(worst, 2e-5);
+        // Above 1 the curve goes on rising.
+        EXPECT_GT(curve->toLinear(1.01), curve->toLinear(1.0));
+    }
+}
+
+TEST(ProfileCurve, OtherProfiles_LeftToTheSrgbCurve)
+{
+    std::vector<std::uint8_t> noise(4000);
+    std::mt19937 random(7);
+    for (std::uint8_t& b : noise)
+        b = std::uint8_t(random());
+    std::vector<std::uint8_t> cut = gammaProfile(2.2);
+    cut.resize(cut.size() / 2);
+    cmsToneCurve* grey = cmsBuildGamma(nullptr, 2.2);
+    const std::vector<std::uint8_t> greyProfile = bytesOf(cmsCreateGrayProfile(cmsD50_xyY(), grey));
+    cmsFreeToneCurve(grey);
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> icc;
+    } cases[] = {
+        {"none", {}},
+        {"noise", noise},
+        {"cut short", cut},
+        {"Lab", bytesOf(cmsCreateLab4Profile(nullptr))},
+        {"grey", greyProfile},
+        {"channels differ",
+         rgbProfile(cmsBuildGamma(nullptr, 2.2), cmsBuildGamma(nullptr, 1.8), cmsBuildGamma(nullptr, 2.2))},
+    };
+    for (const auto& c : cases)
+        EXPECT_FALSE(LightCurveOfProfile(c.icc)) << c.name;
+}
+
+TEST(ProfileCurve, ExactCorrection16_OnGamma22_MatchesTheFormulaWithThatCurve)
+{
+    const std::optional<LightCurve> curve = LightCurveOfProfile(gammaProfile(2.2));
+    ASSERT_TRUE(curve);
+    const CorrectionTargets targets{52000, 50000, 47000};
+    const ExactKernel16 kernel(targets, ColourOption::FalloffAndColour, *curve);
+    const ExactKernel16 srgb(targets, ColourOption::FalloffAndColour);
+    std::mt19937 random(22);
+    const int count = 20000;
+    std::vector<std::uint16_t> photo(std::size_t(count) * 3), mask(photo.size()), out(photo.size()),
+        outSrgb(photo.size());
+    for (std::size_t i = 0; i < photo.size(); ++i) {
+        photo[i] = std::uint16_t(random());
+        mask[i] = std::uint16_t(12000 + random() % 53536);
+    }
+    kernel.CorrectRun(photo.data(), mask.data(), out.data(), count);
+    srgb.CorrectRun(photo.data(), mask.data(), outSrgb.data(), count);
+    const double t[3] = {double(targets.b), double(targets.g), double(targets.r)};
+    double worst = 0;
+    int differ = 0;
+    for (std::size_t i = 0; i < photo.size(); ++i) {
+        const std::size_t c = i % 3;
+        const double gain = std::min(std::pow(t[c] / 65535.0, 2.2) / std::pow(mask[i] / 65535.0, 2.2), 16.0);
+        const double light = std::min(std::pow(photo[i] / 65535.0, 2.2) * gain, 1.0);
+        const double want = 65535.0 * std::pow(light, 1 / 2.2);
+        worst = std::max(worst, std::abs(out[i] - want));
+        differ += out[i] != outSrgb[i];
+    }
+    // The sampled curve adds a little to the rounding's half code.
+    EXPECT_LE(worst, 1.0);
+    // And the curve matters: most values differ from the sRGB curve's.
+    EXPECT_GT(differ, count);
+}
