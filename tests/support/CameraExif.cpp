@@ -14,7 +14,7 @@ namespace lumivane::testing {
 
 namespace {
 
-enum : std::uint16_t { kAscii = 2, kLong = 4, kRational = 5 };
+enum : std::uint16_t { kAscii = 2, kShort = 3, kLong = 4, kRational = 5 };
 
 struct Field {
     std::uint16_t tag;
@@ -117,6 +117,15 @@ std::vector<std::uint8_t> ExifSegment(const CameraExif& exif)
         sub.push_back(rational(0x829D, exif.fNumerator, exif.fDenominator));          // FNumber
     if (exif.focalDenominator)
         sub.push_back(rational(0x920A, exif.focalNumerator, exif.focalDenominator)); // FocalLength
+    if (exif.distanceDenominator)
+        sub.push_back(rational(0x9206, exif.distanceNumerator, exif.distanceDenominator)); // SubjectDistance
+    if (exif.focal35) {
+        std::vector<std::uint8_t> value;
+        put16(value, exif.focal35);
+        sub.push_back({0xA405, kShort, 1, value});        // FocalLengthIn35mmFilm
+    }
+    if (!exif.lensMake.empty())
+        sub.push_back(ascii(0xA433, exif.lensMake));      // LensMake
     if (!exif.lens.empty())
         sub.push_back(ascii(0xA434, exif.lens));          // LensModel
     if (!sub.empty()) {

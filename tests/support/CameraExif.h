@@ -20,6 +20,9 @@ struct CameraExif {
     // Rationals; left out when the denominator is 0.
     std::uint32_t fNumerator = 0, fDenominator = 0;
     std::uint32_t focalNumerator = 0, focalDenominator = 0;
+    std::string lensMake;           // LensMake (0xA433); left out when empty
+    std::uint16_t focal35 = 0;      // FocalLengthIn35mmFilm (0xA405); left out when 0
+    std::uint32_t distanceNumerator = 0, distanceDenominator = 0; // SubjectDistance, metres
 };
 
 // Facts with an F-number and a focal length given as decimals (tenths).
