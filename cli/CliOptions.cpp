@@ -17,6 +17,13 @@ const char* const kUsage =
     "  --mask-folder DIR    each photograph gets the mask of DIR taken with the same camera\n"
     "                       (and lens), nearest aperture, then focal length, then newest file\n"
     "  --smooth-mask        blur every mask to remove dust and grain, keeping its fall-off\n"
+    "  --lens-profile       each photograph the mask its lens's measured fall-off gives (the\n"
+    "                       lens-profile database; always the exact method); with --mask-folder,\n"
+    "                       for the photographs that no mask of the folder matches\n"
+    "  --lens NAME          the lens for --lens-profile when the EXIF does not name it (or\n"
+    "                       names it wrongly)\n"
+    "  --list-lenses PATTERN\n"
+    "                       lists the lenses of the database whose names match PATTERN\n"
     "  --settings FILE      the defaults.ini to read (default: the window's); the method and\n"
     "                       colour option come from the lumivane.ini beside it\n"
     "  --method additive|exact\n"
@@ -111,6 +118,10 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args)
             o.smoothMask = true;
             continue;
         }
+        if (a == "--lens-profile") {
+            o.lensProfile = true;
+            continue;
+        }
         // Options with a value: "--name VALUE" or "--name=VALUE".
         std::string name = a;
         std::string value;
@@ -159,13 +170,24 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args)
             o.colour = ParseColourOptionName(value);
             if (!o.colour)
                 throw UsageError("--colour must be both, falloff or colour, not '" + value + "'");
-        } else if (name == "--jobs")
+        } else if (name == "--lens")
+            o.lens = value;
+        else if (name == "--list-lenses")
+            o.listLenses = value;
+        else if (name == "--jobs")
             o.jobs = parseInt(name, value, 1, 256);
         else
             throw UsageError("unknown option " + name);
     }
-    if (o.help || o.version)
+    if (o.help || o.version || o.listLenses)
         return o;
+    if (o.lensProfile && o.method == CorrectionMethod::Additive)
+        throw UsageError("--lens-profile is always corrected with the exact method, not with --method additive");
+    if (o.lensProfile && !o.maskFile.empty() && o.maskFolder.empty())
+        throw UsageError("--lens-profile gives every photograph its own mask: --mask goes with it only beside "
+                         "--mask-folder");
+    if (!o.lens.empty() && !o.lensProfile)
+        throw UsageError("--lens names the lens of --lens-profile; add --lens-profile");
     if (o.colour && o.method == CorrectionMethod::Additive)
         throw UsageError("--colour applies to the exact method only, not with --method additive");
     if (o.outDir.empty())

@@ -4,11 +4,13 @@
 #include "BatchRunner.h"
 #include "CliOptions.h"
 #include "FolderMaskChooser.h"
+#include "LensProfile.h"
 #include "ImageFile.h"
 #include "MaskFolder.h"
 #include "MaskQuality.h"
 #include "MemoryBudget.h"
 #include "Naming.h"
+#include "ProfileMaskChooser.h"
 #include "ProgramSettings.h"
 #include "Settings.h"
 #include "SettingsLocation.h"
@@ -144,6 +146,19 @@ private:
     bool printed_ = false;
 };
 
+// --list-lenses: the database's lenses that match the pattern, one a line.
+int listLenses(const std::string& pattern)
+{
+    const std::vector<std::string> names = LensDatabase::Instance().ListLenses(pattern);
+    for (const std::string& name : names)
+        std::cout << name << "\n";
+    if (names.empty()) {
+        std::cerr << "lumivane-cli: no lens of the database matches '" << pattern << "'\n";
+        return kExitFailures;
+    }
+    return 0;
+}
+
 int run(const CliOptions& o)
 {
     // A malformed memory limit stops the program before anything is read.
@@ -182,13 +197,22 @@ int run(const CliOptions& o)
     } catch (const std::exception& e) {
         throw UsageError(std::string("cannot read ") + programSettingsPath + ": " + e.what());
     }
-    const CorrectionMode mode = ResolveMode(o, program.mode);
+    CorrectionMode mode = ResolveMode(o, program.mode);
+    if (o.lensProfile) {
+        // The database loads while the first photograph decodes.
+        LensDatabase::Preload();
+        if (mode.method != CorrectionMethod::Exact && !o.quiet && o.maskFolder.empty())
+            std::cerr << "Lens profile: exact correction used\n";
+        if (o.maskFolder.empty())
+            mode.method = CorrectionMethod::Exact;
+    }
 
     // With a mask folder the stored default mask is not used; --mask is the
     // fallback for photographs that no mask of the folder matches.
+    // Lens profiles alone need no mask file.
     const std::string maskPath =
-        o.maskFile.empty() && o.maskFolder.empty() ? stored.defaultMask : o.maskFile;
-    if (maskPath.empty() && o.maskFolder.empty())
+        o.maskFile.empty() && o.maskFolder.empty() && !o.lensProfile ? stored.defaultMask : o.maskFile;
+    if (maskPath.empty() && o.maskFolder.empty() && !o.lensProfile)
         throw UsageError("no mask: give --mask FILE or --mask-folder DIR, or store a default mask in the window (" +
                          (stored.fileExisted ? settingsPath + " names none)" : "no " + settingsPath + ")"));
 
@@ -299,7 +323,11 @@ int run(const CliOptions& o)
             if (warned.insert(path).second)
                 std::cerr << maskWarnings(path, chosen);
         };
+        if (o.lensProfile)
+            options.profileFallback = MakeProfileMaskChooser(o.lens);
         settings.chooseMask = MakeFolderMaskChooser(folder.Candidates(), decoded, std::move(options));
+    } else if (o.lensProfile) {
+        settings.chooseMask = MakeProfileMaskChooser(o.lens);
     }
 
     std::error_code ec;
@@ -387,7 +415,7 @@ int run(const CliOptions& o)
             if (r.outcome != BatchPhotoResult::Outcome::Written)
                 std::cerr << "  " << outcomeText(r.outcome) << ": " << r.source << " (" << r.reason << ")\n";
     }
-    if (!o.maskFolder.empty()) {
+    if (!o.maskFolder.empty() || o.lensProfile) {
         // Which mask each photograph got, in the order given.
         std::cerr << "Masks:\n";
         for (const BatchPhotoResult& r : results)
@@ -417,6 +445,8 @@ int main(int argc, char** argv)
             std::cout << "lumivane-cli " LUMIVANE_VERSION "\n";
             return 0;
         }
+        if (options.listLenses)
+            return listLenses(*options.listLenses);
         return run(options);
     } catch (const UsageError& e) {
         std::cerr << "lumivane-cli: " << e.what() << "\n" << "Try 'lumivane-cli --help'.\n";
