@@ -153,6 +153,8 @@ private:
 struct MaskSettings {
     std::string folder; // empty: no folder
     bool smooth = false;
+    // A photograph that no mask of the folder matches gets its lens profile.
+    bool profileFallback = false;
     bool operator==(const MaskSettings&) const = default;
 };
 

@@ -45,6 +45,12 @@ ProgramSettings ParseProgramSettings(std::string_view bytes)
         } else if (key == "smooth_mask") {
             if (value == "0" || value == "1")
                 settings.masks.smooth = value == "1";
+        } else if (key == "mask_folder_profiles") {
+            if (value == "0" || value == "1")
+                settings.masks.profileFallback = value == "1";
+        } else if (key == "lens_profile") {
+            if (value == "0" || value == "1")
+                settings.lensProfile = value == "1";
         } else if (eq != std::string_view::npos && !key.empty() && line.find('\0') == std::string_view::npos) {
             // A key of a later version: kept for it.
             settings.otherLines.emplace_back(line);
@@ -58,6 +64,11 @@ std::string ProgramSettingsText(const ProgramSettings& settings)
     std::string text = "method=" + std::string(MethodName(settings.mode.method)) + "\r\ncolour=" +
                        std::string(ColourOptionName(settings.mode.colour)) + "\r\nmask_folder=" +
                        settings.masks.folder + "\r\nsmooth_mask=" + (settings.masks.smooth ? "1" : "0") + "\r\n";
+    // Written only when on, so a file without them reads as before.
+    if (settings.masks.profileFallback)
+        text += "mask_folder_profiles=1\r\n";
+    if (settings.lensProfile)
+        text += "lens_profile=1\r\n";
     for (const std::string& line : settings.otherLines)
         text += line + "\r\n";
     return text;

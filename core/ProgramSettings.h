@@ -5,7 +5,9 @@
 // method's colour option, the mask folder and the smoothing choice.
 //
 // One "key=value" a line (CR LF, LF or CR endings): method=additive|exact,
-// colour=both|falloff|colour, mask_folder=PATH, smooth_mask=0|1. A line
+// colour=both|falloff|colour, mask_folder=PATH, smooth_mask=0|1,
+// mask_folder_profiles=0|1 (the folder's fallback to lens profiles),
+// lens_profile=0|1 (Store chose the lens profile as the mask). A line
 // with an unknown key is kept as it is when the file is written again; a
 // line whose value is not valid is ignored. A missing file means the
 // additive method, so every stored setup gives the files it always gave.
@@ -25,6 +27,8 @@ struct ProgramSettings {
     MaskSettings masks;
     // Lines of other keys, written back unchanged.
     std::vector<std::string> otherLines;
+    // Store chose the lens profile as the mask (lens_profile=0|1).
+    bool lensProfile = false;
     bool operator==(const ProgramSettings&) const = default;
 };
 
