@@ -323,7 +323,9 @@ int run(const CliOptions& o)
             if (warned.insert(path).second)
                 std::cerr << maskWarnings(path, chosen);
         };
-        if (o.lensProfile)
+        // The window's fallback to lens profiles, stored in lumivane.ini,
+        // serves here too.
+        if (o.lensProfile || program.masks.profileFallback)
             options.profileFallback = MakeProfileMaskChooser(o.lens);
         settings.chooseMask = MakeFolderMaskChooser(folder.Candidates(), decoded, std::move(options));
     } else if (o.lensProfile) {

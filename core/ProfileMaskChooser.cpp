@@ -34,9 +34,18 @@ int ProfileMasks::Renders() const
     return renders_;
 }
 
+namespace {
+const std::string kProfileMaskPrefix = "lens profile (";
+}
+
 std::string ProfileMaskName(const LensProfile& profile)
 {
-    return "lens profile (" + DescribeProfile(profile) + ")";
+    return kProfileMaskPrefix + DescribeProfile(profile) + ")";
+}
+
+bool IsProfileMaskName(const std::string& maskName)
+{
+    return maskName.rfind(kProfileMaskPrefix, 0) == 0;
 }
 
 BatchMaskChoice ChooseProfileMask(const std::string& photo, const std::string& lensOverride,

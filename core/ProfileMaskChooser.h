@@ -34,6 +34,8 @@ private:
 // The name a photograph's result gives its mask: "lens profile (Canon EF
 // 24-105mm f/4L IS USM, 50 mm, F8)".
 std::string ProfileMaskName(const LensProfile& profile);
+// Whether a result's mask name is a profile's (ProfileMaskName's form).
+bool IsProfileMaskName(const std::string& maskName);
 
 // The choice for one photograph: its profile's mask, always corrected with
 // the exact method, or no mask and "No lens profile for <camera> / <lens>".

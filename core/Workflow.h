@@ -210,6 +210,10 @@ struct PhotoResult {
     std::string Written; // empty when nothing was written
     TransplantResult Transplant = TransplantResult::NotApplicable;
     std::string Error; // empty when the photograph was saved
+    // The mask it got when masks are chosen per photograph (a file of the
+    // mask folder, or "lens profile (<lens>, <focal length>, <aperture>)");
+    // empty when every photograph had the mask in use.
+    std::string Mask;
 };
 
 // Progress of a batch after each photograph: `done` of `total` written, the

@@ -7,6 +7,7 @@
 
 #include "BatchRunner.h"
 #include "Naming.h"
+#include "ProfileMaskChooser.h"
 
 #include <algorithm>
 #include <chrono>
@@ -116,6 +117,10 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
                 std::lock_guard<std::mutex> lock(warningsMutex);
                 warnings.insert(warning);
             });
+    else if (lensProfileOn_)
+        // Each photograph its own profile, as stepping to it would give it;
+        // one without a profile is reported and skipped.
+        settings.chooseMask = MakeProfileMaskChooser(std::string());
     const CorrectionSetup shown = CurrentSetup();
     correction.TargetR = shown.targets.r;
     correction.TargetG = shown.targets.g;
@@ -203,10 +208,13 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
         result.Source = r.source;
         result.Written = r.written;
         result.Transplant = r.transplant;
+        result.Mask = r.mask;
         if (r.outcome == BatchPhotoResult::Outcome::Written) {
             ++written;
             workflow.OutPath = r.written;
-            say(FileNamePart(r.written) + " saved.");
+            // A photograph corrected with its lens profile says so.
+            const bool profiled = IsProfileMaskName(r.mask);
+            say(FileNamePart(r.written) + " saved" + (profiled ? " with its " + r.mask : std::string()) + '.');
         } else {
             result.Error = r.reason;
             say(' ' + FileNamePart(r.source) + " was not saved: " + r.reason);

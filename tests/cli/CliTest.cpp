@@ -681,6 +681,20 @@ TEST_F(Program, LensProfile_MaskFolderFallsBackToTheProfile)
     r = run(args);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("  " + stranger + ": mask.bmp (no match in the folder)\n"), std::string::npos) << r.err;
+
+    // The window's choice in lumivane.ini does the same without --lens-profile.
+    fs::remove_all(out());
+    {
+        std::ofstream ini(fs::path(settings_).parent_path() / "lumivane.ini", std::ios::binary);
+        ini << "method=additive\r\nmask_folder_profiles=1\r\n";
+    }
+    args = folderArgs;
+    args.push_back(zoom);
+    r = run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("  " + zoom + ": lens profile (Canon EF 24-105mm f/4L IS USM, 24 mm, F4)\n"),
+              std::string::npos)
+        << r.err;
 }
 
 TEST_F(Program, ListLenses)

@@ -9,6 +9,7 @@
 #include "BmpCodec.h"
 #include "CameraExif.h"
 #include "FileIO.h"
+#include "ImageFile.h"
 #include "LensProfile.h"
 #include "ProgramSettings.h"
 
@@ -210,6 +211,52 @@ TEST_F(WorkflowLensProfile, MaskFolderFallsBackToTheProfileWhenAsked)
     EXPECT_EQ(profile.name, "lens profile (Canon EF 24-105mm f/4L IS USM, 24 mm, F4)");
     EXPECT_EQ(profile.method, CorrectionMethod::Exact);
     EXPECT_FALSE(choose(bare_).HasMask());
+}
+
+class FolderHost : public WorkflowHost {
+public:
+    explicit FolderHost(std::string folder) : folder_(std::move(folder)) {}
+    std::uint32_t TickCount() override { return 99; }
+    std::string AskSavePath(const SaveDialogAnswerRequest&) override { return std::string(); }
+    std::string AskOutputFolder() override { return folder_; }
+    void BatchStarted() override {}
+    void Progress(const WorkflowProgress&) override {}
+
+private:
+    std::string folder_;
+};
+
+TEST_F(WorkflowLensProfile, SaveImages_EachPhotographItsProfile_TheOneWithoutReported)
+{
+    Workflow flow(program());
+    flow.ReadSettingsAtStart();
+    flow.OpenList({wide_, long_, bare_});
+    flow.UseLensProfile();
+    const std::string out = (dir_ / "out").string();
+    fs::create_directories(out);
+    FolderHost host(out);
+    const SaveOutcome saved = flow.Save(host);
+    ASSERT_EQ(saved.Results.size(), 3u);
+    const struct {
+        const char* mask;
+        const char* error;
+    } expected[] = {
+        {"lens profile (Canon EF 24-105mm f/4L IS USM, 24 mm, F4)", ""},
+        {"lens profile (Canon EF 24-105mm f/4L IS USM, 50 mm, F8)", ""},
+        {"", "No lens profile for unknown camera / unknown lens"},
+    };
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(saved.Results[i].Mask, expected[i].mask);
+        EXPECT_EQ(saved.Results[i].Error, expected[i].error);
+    }
+    EXPECT_NE(saved.Failures.find("bare.jpg"), std::string::npos) << saved.Failures;
+    // The grey photograph was corrected: its corners are lifted.
+    Bitmap24 written;
+    ASSERT_TRUE(DecodeBySuffix(saved.Results[1].Written, written, JpegSmoothing::Off));
+    Bitmap24 source;
+    ASSERT_TRUE(DecodeBySuffix(long_, source, JpegSmoothing::Off));
+    EXPECT_GT(written.scanLine(0)[0], source.scanLine(0)[0]);
 }
 
 } // namespace
