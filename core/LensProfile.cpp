@@ -350,71 +350,90 @@ double ProfileCentreLinear()
     return LinearOfCode(230);
 }
 
-int ProfileRowStep(int width, int height)
-{
-    const double halfDiagonal = std::hypot(width, height) / 2;
-    return std::clamp(int(halfDiagonal / 200), 1, 8);
-}
-
 namespace {
 
-// Computes the mask's rows [first, last) in linear light: the library
-// darkens an evenly lit grey on rows `rowStep` apart (and on the last row),
-// the rows between are interpolated. `onRow` hears each row.
-template <typename OnRow>
-void computeRows(const LensProfile& profile, int width, int height, int rowStep, int first, int last,
-                 const OnRow& onRow)
+// The library's reverse modification (a clean picture darkened as the lens
+// darkens it: what a flat field records) on an evenly lit grey.
+class LibraryFalloff {
+public:
+    LibraryFalloff(const LensProfile& profile, int width, int height)
+        : modifier_(profile.lens, float(profile.cropFactor), width, height)
+    {
+        modifier_.Initialize(profile.lens, LF_PF_F32, float(profile.focalLength), float(profile.fNumber),
+                             float(profile.distance), 1.0f, profile.lens->Type, LF_MODIFY_VIGNETTING, true);
+    }
+    // `count` pixels of the grey from (x, y) along a row.
+    void Row(float x, float y, int count, float* linear)
+    {
+        pixels_.assign(std::size_t(count) * 3, float(ProfileCentreLinear()));
+        modifier_.ApplyColorModification(pixels_.data(), x, y, count, 1, LF_CR_3(RED, GREEN, BLUE),
+                                         int(pixels_.size() * sizeof(float)));
+        for (int i = 0; i < count; ++i)
+            linear[i] = pixels_[std::size_t(i) * 3 + 1];
+    }
+
+private:
+    lfModifier modifier_;
+    std::vector<float> pixels_;
+};
+
+// The library's fall-off sampled along the half-diagonal from the centre to
+// the bottom right corner: kProfileTableSize + 1 radii, the corner last and
+// once more, so interpolation at the corner needs no test.
+std::vector<float> radialTable(const LensProfile& profile, int width, int height)
 {
-    lfModifier modifier(profile.lens, float(profile.cropFactor), width, height);
-    // The reverse modification darkens a clean picture as the lens does:
-    // what a flat field records.
-    modifier.Initialize(profile.lens, LF_PF_F32, float(profile.focalLength), float(profile.fNumber),
-                        float(profile.distance), 1.0f, profile.lens->Type, LF_MODIFY_VIGNETTING, true);
-    const float grey = float(ProfileCentreLinear());
-    std::vector<float> pixels(std::size_t(width) * 3);
-    const auto libraryRow = [&](int y, std::vector<float>& into) {
-        std::fill(pixels.begin(), pixels.end(), grey);
-        modifier.ApplyColorModification(pixels.data(), 0.0f, float(y), width, 1, LF_CR_3(RED, GREEN, BLUE),
-                                        int(pixels.size() * sizeof(float)));
-        into.resize(std::size_t(width));
-        for (int x = 0; x < width; ++x)
-            into[std::size_t(x)] = pixels[std::size_t(x) * 3 + 1];
-    };
-    std::vector<float> above, below, row(static_cast<std::size_t>(width));
-    int aboveY = -1, belowY = -1;
+    LibraryFalloff library(profile, width, height);
+    const double cx = (width - 1) / 2.0, cy = (height - 1) / 2.0;
+    std::vector<float> table(kProfileTableSize + 2);
+    for (int i = 0; i <= kProfileTableSize; ++i) {
+        const double t = double(i) / kProfileTableSize;
+        library.Row(float(cx + t * cx), float(cy + t * cy), 1, &table[std::size_t(i)]);
+    }
+    table.back() = table[kProfileTableSize];
+    return table;
+}
+
+// Rows [first, last) of the mask in linear light from the radial table;
+// `onRow` hears each row.
+template <typename OnRow>
+void tableRows(const std::vector<float>& table, int width, int height, int first, int last, const OnRow& onRow)
+{
+    const double cx = (width - 1) / 2.0, cy = (height - 1) / 2.0;
+    const double halfDiagonal = std::sqrt(cx * cx + cy * cy);
+    // Table steps per pixel of distance (a 1 x 1 picture has only its centre).
+    const double scale = halfDiagonal > 0 ? kProfileTableSize / halfDiagonal : 0;
+    // In float, as RenderProfileMask computes it, so both give the same light.
+    std::vector<float> dx2(static_cast<std::size_t>(width));
+    for (int x = 0; x < width; ++x)
+        dx2[std::size_t(x)] = float((x - cx) * (x - cx) * scale * scale);
+    std::vector<float> row(static_cast<std::size_t>(width));
     for (int y = first; y < last; ++y) {
-        const int y0 = std::min(y / rowStep * rowStep, height - 1);
-        const int y1 = std::min(y0 + rowStep, height - 1);
-        if (aboveY != y0) {
-            if (belowY == y0) {
-                std::swap(above, below);
-                belowY = -1;
-            } else {
-                libraryRow(y0, above);
-            }
-            aboveY = y0;
+        const float dy2 = float((y - cy) * (y - cy) * scale * scale);
+        for (int x = 0; x < width; ++x) {
+            const float at = std::min(std::sqrt(dx2[std::size_t(x)] + dy2), float(kProfileTableSize));
+            const int i = int(at);
+            const float f = at - float(i);
+            row[std::size_t(x)] = table[std::size_t(i)] + f * (table[std::size_t(i) + 1] - table[std::size_t(i)]);
         }
-        if (y == y0 || y1 == y0) {
-            onRow(y, above.data());
-            continue;
-        }
-        if (belowY != y1) {
-            libraryRow(y1, below);
-            belowY = y1;
-        }
-        const float t = float(y - y0) / float(y1 - y0);
-        for (int x = 0; x < width; ++x)
-            row[std::size_t(x)] = above[std::size_t(x)] + t * (below[std::size_t(x)] - above[std::size_t(x)]);
         onRow(y, row.data());
     }
 }
 
 } // namespace
 
-std::vector<float> ProfileLinear(const LensProfile& profile, int width, int height, int rowStep)
+std::vector<float> ProfileLinearByLibrary(const LensProfile& profile, int width, int height)
 {
     std::vector<float> linear(std::size_t(width) * std::size_t(height));
-    computeRows(profile, width, height, std::max(1, rowStep), 0, height, [&](int y, const float* row) {
+    LibraryFalloff library(profile, width, height);
+    for (int y = 0; y < height; ++y)
+        library.Row(0.0f, float(y), width, linear.data() + std::ptrdiff_t(y) * width);
+    return linear;
+}
+
+std::vector<float> ProfileLinear(const LensProfile& profile, int width, int height)
+{
+    std::vector<float> linear(std::size_t(width) * std::size_t(height));
+    tableRows(radialTable(profile, width, height), width, height, 0, height, [&](int y, const float* row) {
         std::copy(row, row + width, linear.begin() + std::ptrdiff_t(y) * width);
     });
     return linear;
@@ -426,18 +445,44 @@ Bitmap24 RenderProfileMask(const LensProfile& profile, int width, int height, in
     if (width <= 0 || height <= 0 || !profile.lens)
         return mask;
     mask.setSizeForOverwrite(width, height);
-    const int step = ProfileRowStep(width, height);
+    const std::vector<float> table = radialTable(profile, width, height);
+    // Linear light where CodeOfLinear's result steps from c - 1 to c.
+    std::vector<double> steps;
+    for (int c = 1; c <= 255; ++c)
+        steps.push_back(LinearOfCode(c - 0.5));
+    const auto codeOf = [&](double linear) {
+        return std::uint8_t(std::upper_bound(steps.begin(), steps.end(), linear) - steps.begin());
+    };
+    // Within one step of the table the light runs straight from one entry
+    // to the next: where both entries have one code, so has every value
+    // between (nearly every step: a step is 1/1024 of the half-diagonal).
+    // -1: the codes differ, each value is encoded.
+    std::vector<int> stepCode(table.size() - 1);
+    for (std::size_t i = 0; i + 1 < table.size(); ++i) {
+        const std::uint8_t a = codeOf(table[i]), b = codeOf(table[i + 1]);
+        stepCode[i] = a == b ? a : -1;
+    }
+    const double cx = (width - 1) / 2.0, cy = (height - 1) / 2.0;
+    const double halfDiagonal = std::sqrt(cx * cx + cy * cy);
+    const double scale = halfDiagonal > 0 ? kProfileTableSize / halfDiagonal : 0;
     const auto band = [&](int first, int last) {
-        std::vector<double> linear(static_cast<std::size_t>(width));
-        std::vector<std::uint8_t> codes(static_cast<std::size_t>(width));
-        computeRows(profile, width, height, step, first, last, [&](int y, const float* row) {
-            std::copy(row, row + width, linear.begin());
-            // The kernel's encoder: the same codes as CodeOfLinear, faster.
-            detail::CodesOfLinearByBuckets(linear.data(), codes.data(), codes.size(), 0x1p-30);
+        std::vector<float> dx2(static_cast<std::size_t>(width));
+        for (int x = 0; x < width; ++x)
+            dx2[std::size_t(x)] = float((x - cx) * (x - cx) * scale * scale);
+        for (int y = first; y < last; ++y) {
+            const float dy2 = float((y - cy) * (y - cy) * scale * scale);
             std::uint8_t* out = mask.scanLine(y);
-            for (int x = 0; x < width; ++x)
-                out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = codes[std::size_t(x)];
-        });
+            for (int x = 0; x < width; ++x) {
+                const float at = std::min(std::sqrt(dx2[std::size_t(x)] + dy2), float(kProfileTableSize));
+                const int i = int(at);
+                int code = stepCode[std::size_t(i)];
+                if (code < 0) {
+                    const float f = at - float(i);
+                    code = codeOf(table[std::size_t(i)] + f * (table[std::size_t(i) + 1] - table[std::size_t(i)]));
+                }
+                out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = std::uint8_t(code);
+            }
+        }
     };
     const int bands = std::clamp(threads, 1, std::max(1, height / 64));
     std::vector<std::jthread> workers;
