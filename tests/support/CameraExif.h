@@ -35,6 +35,10 @@ std::vector<std::uint8_t> ExifSegment(const CameraExif& exif);
 // Writes `image` as a JPEG with the segment right after the start marker.
 void WriteCameraJpeg(const std::string& path, const Bitmap24& image, const CameraExif& exif);
 
+// Writes `image` as an uncompressed RGB TIFF (lossless) whose first
+// directory carries Make and Model and points to the EXIF directory.
+void WriteCameraTiff(const std::string& path, const Bitmap24& image, const CameraExif& exif);
+
 // Sets the file's modification time to `secondsSinceEpoch`.
 void SetModified(const std::string& path, long long secondsSinceEpoch);
 
