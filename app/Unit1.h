@@ -78,6 +78,8 @@ public:
     // The mask thumbnail's menu and the adjustment panel's "smooth mask".
     void chooseMaskFolder();
     void noMaskFolder();
+    void maskFromLensProfile();
+    void profileFallbackClick();
     // The correction method items of the same menu.
     void chooseMode(lumivane::CorrectionMode mode);
     void smoothMaskClick();
@@ -159,6 +161,8 @@ public:
     QMenu* MaskFolderMenu = nullptr;
     QAction* ChooseMaskFolderItem = nullptr;
     QAction* NoMaskFolderItem = nullptr;
+    QAction* LensProfileItem = nullptr;
+    QAction* ProfileFallbackItem = nullptr;
     QAction* AdditiveItem = nullptr;
     QAction* ExactItem = nullptr;
     QAction* FalloffAndColourItem = nullptr;

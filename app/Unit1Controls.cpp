@@ -112,6 +112,7 @@ void TForm1::updateControls()
     GroupBox6->setTitle(text(t.MaskCaption));
     setTextColour(GroupBox6, t.MaskRatioWarning);
     setText(Label4, t.MaskLabel);
+    Label4->setToolTip(text(t.MaskLabelHint));
     setText(Label1, t.BrightnessText);
     setText(Label10, t.BoostText);
     setText(Label6, f.QualityShown());

@@ -63,6 +63,9 @@ void TForm1::showexif()
     image[0] = hint.mid(hint.lastIndexOf(QLatin1Char('/')) + 1);
     const QString lastMask = QString::fromStdString(flow_.workflow.LastMaskFile);
     maskColumn[0] = lastMask.mid(lastMask.lastIndexOf(QLatin1Char('/')) + 1);
+    // A profile mask has no file and no EXIF of its own: the column names it.
+    if (!flow_.ProfileInUse().empty())
+        maskColumn[0] = QStringLiteral("Lens profile: ") + QString::fromStdString(flow_.ProfileInUse());
 
     TImageMetadata metadata;
     metadata.ReadMetadata(path.toStdString());

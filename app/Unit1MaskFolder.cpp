@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The mask thumbnail's context menu: "Choose Mask Folder...", "No Mask
-// Folder" and the correction method with the exact method's colour options
+// Folder", "Mask from lens profile" with the folder's fallback to lens
+// profiles, and the correction method with the exact method's colour options
 // (the adjustment panel has no room left for them); "smooth mask" with the
 // mask check's verdict in the adjustment panel (in its free space below the
 // rotation label).
@@ -24,6 +25,13 @@ void TForm1::setUpMaskFolder()
             [this](const QPoint& at) { MaskFolderMenu->popup(Image3->mapToGlobal(at)); });
     connect(ChooseMaskFolderItem, &QAction::triggered, this, [this] { guarded([this] { chooseMaskFolder(); }); });
     connect(NoMaskFolderItem, &QAction::triggered, this, [this] { guarded([this] { noMaskFolder(); }); });
+
+    MaskFolderMenu->addSeparator();
+    LensProfileItem = MaskFolderMenu->addAction(QStringLiteral("Mask from lens profile"));
+    ProfileFallbackItem = MaskFolderMenu->addAction(QStringLiteral("Lens profile when no mask matches"));
+    ProfileFallbackItem->setCheckable(true);
+    connect(LensProfileItem, &QAction::triggered, this, [this] { guarded([this] { maskFromLensProfile(); }); });
+    connect(ProfileFallbackItem, &QAction::triggered, this, [this] { guarded([this] { profileFallbackClick(); }); });
 
     MaskFolderMenu->addSeparator();
     AdditiveItem = MaskFolderMenu->addAction(QStringLiteral("Additive correction"));
@@ -77,6 +85,9 @@ void TForm1::showMaskFolderState()
     const Workflow& f = flow_;
     NoMaskFolderItem->setEnabled(f.MaskMatchingOn());
     ChooseMaskFolderItem->setEnabled(f.LoadEnabled());
+    LensProfileItem->setEnabled(f.LoadEnabled() && f.GroupsEnabled() && f.workflow.PhotoPresent);
+    ProfileFallbackItem->setChecked(f.maskSettings.profileFallback);
+    ProfileFallbackItem->setEnabled(f.GroupsEnabled());
     const CorrectionMode& mode = f.adjust.Mode;
     const bool exact = mode.method == CorrectionMethod::Exact;
     AdditiveItem->setChecked(!exact);
@@ -110,6 +121,22 @@ void TForm1::noMaskFolder()
 {
     const ShowState show{*this};
     flow_.SetMaskFolder(std::string());
+}
+
+void TForm1::maskFromLensProfile()
+{
+    const ShowState show{*this};
+    readAdjustments();
+    flow_.UseLensProfile();
+    refreshExif();
+}
+
+void TForm1::profileFallbackClick()
+{
+    const ShowState show{*this};
+    readAdjustments();
+    flow_.SetProfileFallback(ProfileFallbackItem->isChecked());
+    refreshExif();
 }
 
 void TForm1::chooseMode(CorrectionMode mode)

@@ -30,6 +30,13 @@ const char* const kUsage =
     "  --mask-folder DIR    each photograph gets the mask of DIR taken with the same camera\n"
     "                       (and lens), nearest aperture, then focal length, then newest file\n"
     "  --smooth-mask        blur every mask to remove dust and grain, keeping its fall-off\n"
+    "  --lens-profile       each photograph the mask its lens's measured fall-off gives (the\n"
+    "                       lens-profile database; always the exact method); with --mask-folder,\n"
+    "                       for the photographs that no mask of the folder matches\n"
+    "  --lens NAME          the lens for --lens-profile when the EXIF does not name it (or\n"
+    "                       names it wrongly)\n"
+    "  --list-lenses PATTERN\n"
+    "                       lists the lenses of the database whose names match PATTERN\n"
     "  --settings FILE      the defaults.ini to read (default: the window's); the method and\n"
     "                       colour option come from the lumivane.ini beside it\n"
     "  --method additive|exact\n"
@@ -76,7 +83,7 @@ namespace {
 constexpr const char* kValueOptions[] = {
     "--out",    "--mask",  "--mask-folder", "--settings", "--brightness", "--strength", "--quality", "--crop",
     "--offset", "--turns", "--hotspot",     "--levels",   "--method",     "--colour",   "--color",   "--jobs",
-    "--name",   "--report",
+    "--name",   "--report", "--format", "--depth", "--lens", "--list-lenses",
 };
 
 int parseInt(const std::string& option, const std::string& text, int min, int max)
@@ -162,6 +169,10 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args)
             o.smoothMask = true;
             continue;
         }
+        if (a == "--lens-profile") {
+            o.lensProfile = true;
+            continue;
+        }
         // Options with a value: "--name VALUE" or "--name=VALUE".
         std::string name = a;
         std::string value;
@@ -233,15 +244,26 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args)
             o.nameTemplate = value;
         else if (name == "--report")
             o.reportFile = value;
+        else if (name == "--lens")
+            o.lens = value;
+        else if (name == "--list-lenses")
+            o.listLenses = value;
         else if (name == "--jobs")
             o.jobs = parseInt(name, value, 1, 256);
     }
-    if (o.help || o.version)
+    if (o.help || o.version || o.listLenses)
         return o;
     if (o.levels && o.hotspot)
         throw UsageError("--levels and --hotspot both set the levels; give one of them");
     if (o.nameTemplate && o.nameTemplate->empty())
         throw UsageError("--name needs a template such as {stem}.{ext}");
+    if (o.lensProfile && o.method == CorrectionMethod::Additive)
+        throw UsageError("--lens-profile is always corrected with the exact method, not with --method additive");
+    if (o.lensProfile && !o.maskFile.empty() && o.maskFolder.empty())
+        throw UsageError("--lens-profile gives every photograph its own mask: --mask goes with it only beside "
+                         "--mask-folder");
+    if (!o.lens.empty() && !o.lensProfile)
+        throw UsageError("--lens names the lens of --lens-profile; add --lens-profile");
     if (o.colour && o.method == CorrectionMethod::Additive)
         throw UsageError("--colour applies to the exact method only, not with --method additive");
     if (o.depth != 0 && o.format != OutputFormat::Tiff)

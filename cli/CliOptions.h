@@ -59,6 +59,13 @@ struct CliOptions {
     int turns = 0;
     std::optional<std::pair<int, int>> hotspot;
     std::optional<HotspotLevels> levels; // --levels R,G,B
+    // --lens-profile: each photograph the mask its lens profile gives (with
+    // --mask-folder: those that no mask of the folder matches); --lens
+    // names the lens instead of the EXIF; --list-lenses searches the
+    // database and does nothing else.
+    bool lensProfile = false;
+    std::string lens;
+    std::optional<std::string> listLenses;
     int jobs = 0; // 0: the number of cores
     std::vector<std::string> photos;
 };
@@ -66,8 +73,10 @@ struct CliOptions {
 // Parses the arguments after the program name. Raises UsageError for an
 // unknown option (wherever it stands), a missing or malformed value, a value
 // out of range, or (unless --help or --version) no --out or no photograph,
-// and for --colour with --method additive, --levels with --hotspot and
-// --overwrite with --skip-existing.
+// and for --colour with --method additive, --levels with --hotspot,
+// --overwrite with --skip-existing, and for --lens-profile with --method
+// additive, with --mask but no --mask-folder, and --lens without
+// --lens-profile.
 CliOptions ParseCommandLine(const std::vector<std::string>& args);
 
 extern const char* const kUsage;

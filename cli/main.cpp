@@ -5,11 +5,13 @@
 #include "CliOptions.h"
 #include "FolderMaskChooser.h"
 #include "ImageFile.h"
+#include "LensProfile.h"
 #include "MaskFolder.h"
 #include "MaskQuality.h"
 #include "MemoryBudget.h"
 #include "MessageText.h"
 #include "Naming.h"
+#include "ProfileMaskChooser.h"
 #include "ProgramSettings.h"
 #include "Settings.h"
 #include "SettingsLocation.h"
@@ -177,6 +179,19 @@ private:
     bool printed_ = false;
 };
 
+// --list-lenses: the database's lenses that match the pattern, one a line.
+int listLenses(const std::string& pattern)
+{
+    const std::vector<std::string> names = LensDatabase::Instance().ListLenses(pattern);
+    for (const std::string& name : names)
+        std::cout << VisibleText(name) << "\n";
+    if (names.empty()) {
+        std::cerr << "lumivane-cli: no lens of the database matches '" << VisibleText(pattern) << "'\n";
+        return kExitFailures;
+    }
+    return 0;
+}
+
 // ---- Resolving the setup: settings, method, mask path and choices ----
 
 // What the stored settings and the command line make of a run.
@@ -186,6 +201,9 @@ struct ResolvedSetup {
     // The --mask file or the stored default mask; empty with a mask folder
     // alone.
     std::string maskPath;
+    // The window's fallback to lens profiles for photographs no mask of the
+    // folder matches, stored in lumivane.ini.
+    bool profileFallback = false;
     BatchSettings batch;
 };
 
@@ -238,11 +256,22 @@ ResolvedSetup resolveSetup(const CliOptions& o)
         throw UsageError(std::string("cannot read ") + programSettingsPath + ": " + e.what());
     }
     r.mode = ResolveMode(o, program.mode);
+    r.profileFallback = program.masks.profileFallback;
+    if (o.lensProfile) {
+        // The database loads while the first photograph decodes.
+        LensDatabase::Preload();
+        if (r.mode.method != CorrectionMethod::Exact && !o.quiet && o.maskFolder.empty())
+            std::cerr << "Lens profile: exact correction used\n";
+        if (o.maskFolder.empty())
+            r.mode.method = CorrectionMethod::Exact;
+    }
 
     // With a mask folder the stored default mask is not used; --mask is the
-    // fallback for photographs that no mask of the folder matches.
-    r.maskPath = o.maskFile.empty() && o.maskFolder.empty() ? stored().defaultMask : o.maskFile;
-    if (r.maskPath.empty() && o.maskFolder.empty())
+    // fallback for photographs that no mask of the folder matches. Lens
+    // profiles alone need no mask file.
+    r.maskPath =
+        o.maskFile.empty() && o.maskFolder.empty() && !o.lensProfile ? stored().defaultMask : o.maskFile;
+    if (r.maskPath.empty() && o.maskFolder.empty() && !o.lensProfile)
         throw UsageError("no mask: give --mask FILE or --mask-folder DIR, or store a default mask in the window (" +
                          (stored().fileExisted ? r.settingsPath + " names none)" : "no " + r.settingsPath + ")"));
 
@@ -254,7 +283,7 @@ ResolvedSetup resolveSetup(const CliOptions& o)
         settings.strength = o.strength || settings.mode.method == CorrectionMethod::Exact
                                 ? 0
                                 : ClampedSliderPosition(stored().iniStrength, 0, 100);
-        settings.quality = ResolveQuality(o, ClampedSliderPosition(stored().iniQuality, 1, 101));
+        settings.quality = ResolveQuality(o, o.quality ? *o.quality : ClampedSliderPosition(stored().iniQuality, 1, 101));
     } catch (const SettingsError& e) {
         throw UsageError(std::string("the settings file ") + r.settingsPath + ": " + e.what());
     }
@@ -632,7 +661,7 @@ int printSummary(const CliOptions& o, const std::vector<BatchPhotoResult>& resul
                 std::cerr << "  " << outcomeText(r.outcome) << ": " << VisibleText(r.source) << " ("
                           << VisibleText(reasonText(r)) << ")\n";
     }
-    if (!o.maskFolder.empty()) {
+    if (!o.maskFolder.empty() || o.lensProfile) {
         // Which mask each photograph got, in the order given.
         std::cerr << "Masks:\n";
         for (const BatchPhotoResult& r : results)
@@ -762,7 +791,13 @@ int run(const CliOptions& o)
             if (warned.insert(path).second)
                 std::cerr << maskWarnings(path, chosen);
         };
+        // The window's fallback to lens profiles, stored in lumivane.ini,
+        // serves here too.
+        if (o.lensProfile || setup.profileFallback)
+            options.profileFallback = MakeProfileMaskChooser(o.lens);
         settings.chooseMask = MakeFolderMaskChooser(folder.Candidates(), decoded, std::move(options));
+    } else if (o.lensProfile) {
+        settings.chooseMask = MakeProfileMaskChooser(o.lens);
     }
 
     settings.folder = o.outDir;
@@ -820,6 +855,8 @@ int main(int argc, char** argv)
             std::cout << "lumivane-cli " LUMIVANE_VERSION "\n";
             return 0;
         }
+        if (options.listLenses)
+            return listLenses(*options.listLenses);
         return run(options);
     } catch (const UsageError& e) {
         std::cerr << "lumivane-cli: " << VisibleText(e.what()) << "\n" << "Try 'lumivane-cli --help'.\n";

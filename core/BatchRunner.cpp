@@ -390,17 +390,21 @@ private:
                                             "x" + std::to_string(height) + " photograph");
             std::shared_ptr<const Bitmap24> mask;
             HotspotLevels levels = levels_;
+            CorrectionChoices choices = choices_;
             if (settings_.chooseMask) {
                 const BatchMaskChoice choice = settings_.chooseMask(photos_[i]);
                 result.mask = choice.name;
-                if (!choice.mask || choice.mask->empty()) {
+                if (!choice.HasMask()) {
                     result.outcome = Outcome::NoMask;
                     result.reason = choice.reason;
                     finish(i);
                     return;
                 }
-                mask = masks_.forSize(choice.mask, width, height);
+                mask = choice.maskForSize ? choice.maskForSize(width, height)
+                                          : masks_.forSize(choice.mask, width, height);
                 levels = choice.levels.value_or(SampleCentreLevels(*mask));
+                if (choice.method)
+                    choices.mode.method = *choice.method;
             } else {
                 if (!settings_.levels && settings_.levelsOfEachPhotograph)
                     levels = SampleCentreLevelsThrough(settings_.sampledMask ? *settings_.sampledMask : *mask_,
@@ -409,7 +413,7 @@ private:
             }
             result.levels = levels;
             step = "saving it";
-            const SaveResult saved = write(SetUpCorrection(*mask, levels, choices_, width, height), target);
+            const SaveResult saved = write(SetUpCorrection(*mask, levels, choices, width, height), target);
             result.written = saved.path;
             result.transplant = saved.transplant;
             result.outcome = Outcome::Written;

@@ -41,6 +41,14 @@ struct BatchMaskChoice {
     // to the photograph, as a mask loaded onto it samples them.
     std::optional<HotspotLevels> levels;
     std::string reason;
+    // When set, the mask is made for the photograph's size by this instead
+    // of stretching `mask` (a lens profile renders its fall-off at full
+    // size).
+    std::function<std::shared_ptr<const Bitmap24>(int width, int height)> maskForSize;
+    // When set, this photograph is corrected with this method whatever the
+    // batch's (a lens profile always with the exact method).
+    std::optional<CorrectionMethod> method;
+    bool HasMask() const { return maskForSize || (mask && !mask->empty()); }
 };
 
 // Chooses the mask of one photograph by its path. Called from the batch's

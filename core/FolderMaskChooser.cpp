@@ -49,6 +49,12 @@ BatchMaskChooser MakeFolderMaskChooser(const std::vector<MaskCandidate>& candida
             for (const std::string& warning : pick.warnings)
                 options.warn(warning);
         BatchMaskChoice choice;
+        if (!pick.mask && !pick.matched && options.profileFallback) {
+            choice = options.profileFallback(photo);
+            if (choice.HasMask() || !options.fallback)
+                return choice;
+            choice = BatchMaskChoice();
+        }
         if (pick.mask) {
             choice.mask = pick.mask;
             choice.name = FileNamePart(pick.path);

@@ -6,8 +6,9 @@
 // that cannot be read is skipped with a warning naming it and the next match
 // is used. When none of the matches can be read the photograph has no
 // usable mask: it is reported and skipped. Only a photograph that no mask of
-// the folder matches falls back to the mask in use (the window's loaded
-// mask, lumivane-cli's --mask), when there is one.
+// the folder matches falls back: to its lens profile when that option is on,
+// else to the mask in use (the window's loaded mask, lumivane-cli's --mask),
+// when there is one.
 #pragma once
 
 #include "BatchRunner.h"
@@ -48,6 +49,10 @@ struct FolderChooserOptions {
     std::shared_ptr<const Bitmap24> fallback;
     std::optional<HotspotLevels> fallbackLevels;
     std::string fallbackName;
+    // When set, a photograph that no mask of the folder matches gets the
+    // mask its lens profile gives (before `fallback`, which then serves
+    // the photographs without a profile).
+    BatchMaskChooser profileFallback;
     // Levels of a folder mask as chosen; unset or empty: sampled at the
     // centre of the mask fitted to the photograph.
     std::function<std::optional<HotspotLevels>(const Bitmap24& mask)> levelsOf;

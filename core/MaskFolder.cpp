@@ -27,20 +27,6 @@ std::string trimmed(const std::string& text)
     return text.substr(begin, end - begin);
 }
 
-// A camera or lens name from its stored bytes. Makers pad these values to
-// a fixed length with NULs or blanks, differently from one firmware to the
-// next, and display texts show each NUL as "."; the name is the stored text
-// up to its first NUL without the blanks around it, any other control
-// character shown as "." as in every display text.
-std::string storedName(const std::string& stored)
-{
-    std::string name = trimmed(stored.substr(0, stored.find('\0')));
-    for (char& c : name)
-        if ((unsigned char)c < 32)
-            c = '.';
-    return name;
-}
-
 // Makers write the same name with different case over the years; compare
 // ignoring it.
 bool sameName(const std::string& a, const std::string& b)
@@ -75,6 +61,33 @@ std::string numberText(double value)
 
 } // namespace
 
+// A camera or lens name from its stored bytes. Makers pad these values to
+// a fixed length with NULs or blanks, differently from one firmware to the
+// next, and display texts show each NUL as "."; the name is the stored text
+// up to its first NUL without the blanks around it, any other control
+// character shown as "." as in every display text.
+std::string StoredName(const std::string& stored)
+{
+    std::string name = trimmed(stored.substr(0, stored.find('\0')));
+    for (char& c : name)
+        if ((unsigned char)c < 32)
+            c = '.';
+    return name;
+}
+
+CameraFacts CameraFactsOf(const TImageInfo& exif)
+{
+    CameraFacts facts;
+    // Make and model from the tag list's stored bytes: the reader's own
+    // make and model are display texts, padding included.
+    facts.make = StoredName(exif.TagByKey("Make").rawBytes);
+    facts.model = StoredName(exif.TagByKey("Model").rawBytes);
+    facts.lens = StoredName(exif.lensModel);
+    facts.fNumber = positive(exif.TagNumber("FNumber"));
+    facts.focalLength = positive(exif.TagNumber("FocalLength"));
+    return facts;
+}
+
 CameraFacts ReadCameraFacts(const std::string& path)
 {
     CameraFacts facts;
@@ -82,14 +95,7 @@ CameraFacts ReadCameraFacts(const std::string& path)
         TImageMetadata metadata;
         if (!metadata.ReadMetadata(path) || !metadata.exif)
             return facts;
-        const TImageInfo& exif = *metadata.exif;
-        // Make and model from the tag list's stored bytes: the reader's own
-        // make and model are display texts, padding included.
-        facts.make = storedName(exif.TagByKey("Make").rawBytes);
-        facts.model = storedName(exif.TagByKey("Model").rawBytes);
-        facts.lens = storedName(exif.lensModel);
-        facts.fNumber = positive(exif.TagNumber("FNumber"));
-        facts.focalLength = positive(exif.TagNumber("FocalLength"));
+        facts = CameraFactsOf(*metadata.exif);
     } catch (const std::exception&) {
         // A file whose head cannot be read names no camera: it matches nothing.
         return CameraFacts();

@@ -26,6 +26,8 @@
 
 namespace lumivane {
 
+class TImageInfo;
+
 // What matching reads of a photograph's or a mask's EXIF.
 struct CameraFacts {
     std::string make;
@@ -37,6 +39,13 @@ struct CameraFacts {
     // Make, model and F-number are all known: only then can it match.
     bool Matchable() const { return !make.empty() && !model.empty() && fNumber > 0; }
 };
+
+// A camera or lens name from its stored bytes: up to the first NUL, without
+// the blanks around it, other control characters shown as ".".
+std::string StoredName(const std::string& stored);
+
+// The facts of an EXIF block already read.
+CameraFacts CameraFactsOf(const TImageInfo& exif);
 
 // Reads the facts from the file's EXIF head (JPEG sections up to the image
 // data, or the head of a TIFF); never the pixels. A file without EXIF, or
@@ -144,6 +153,8 @@ private:
 struct MaskSettings {
     std::string folder; // empty: no folder
     bool smooth = false;
+    // A photograph that no mask of the folder matches gets its lens profile.
+    bool profileFallback = false;
     bool operator==(const MaskSettings&) const = default;
 };
 

@@ -48,6 +48,12 @@ ProgramSettings ParseProgramSettings(std::string_view bytes)
         } else if (key == "save_images_format") {
             if (value == "slider" || value == "tiff")
                 settings.saveImagesTiff = value == "tiff";
+        } else if (key == "mask_folder_profiles") {
+            if (value == "0" || value == "1")
+                settings.masks.profileFallback = value == "1";
+        } else if (key == "lens_profile") {
+            if (value == "0" || value == "1")
+                settings.lensProfile = value == "1";
         } else if (eq != std::string_view::npos && !key.empty() && line.find('\0') == std::string_view::npos) {
             // A key of a later version: kept for it.
             settings.otherLines.emplace_back(line);
@@ -65,6 +71,11 @@ std::string ProgramSettingsText(const ProgramSettings& settings)
     // versions wrote.
     if (settings.saveImagesTiff)
         text += "save_images_format=tiff\r\n";
+    // Written only when on, so a file without them reads as before.
+    if (settings.masks.profileFallback)
+        text += "mask_folder_profiles=1\r\n";
+    if (settings.lensProfile)
+        text += "lens_profile=1\r\n";
     for (const std::string& line : settings.otherLines)
         text += line + "\r\n";
     return text;

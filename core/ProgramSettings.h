@@ -7,7 +7,9 @@
 // One "key=value" a line (CR LF, LF or CR endings): method=additive|exact,
 // colour=both|falloff|colour, mask_folder=PATH, smooth_mask=0|1,
 // save_images_format=slider|tiff (what "Save Images" writes: the JPEG or
-// BMP the quality slider says, or TIFF). A line
+// BMP the quality slider says, or TIFF),
+// mask_folder_profiles=0|1 (the folder's fallback to lens profiles),
+// lens_profile=0|1 (Store chose the lens profile as the mask). A line
 // with an unknown key is kept as it is when the file is written again; a
 // line whose value is not valid is ignored. A missing file means the
 // additive method, so every stored setup gives the files it always gave.
@@ -29,6 +31,8 @@ struct ProgramSettings {
     std::vector<std::string> otherLines;
     // "Save Images" writes TIFF files instead of what the slider says.
     bool saveImagesTiff = false;
+    // Store chose the lens profile as the mask (lens_profile=0|1).
+    bool lensProfile = false;
     bool operator==(const ProgramSettings&) const = default;
 };
 

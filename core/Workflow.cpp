@@ -204,6 +204,9 @@ void Workflow::showHeldPhotograph()
     if (MaskMatchingOn()) {
         if (workflow.PhotoPresent && workflow.DecodeOk)
             matchMask();
+    } else if (lensProfileOn_) {
+        if (workflow.PhotoPresent && workflow.DecodeOk)
+            applyLensProfile(true);
     } else if (workflow.FirstMaskPending == 1 && !workflow.MaskFile.empty()) {
         LoadMask(std::string());
     }
@@ -317,9 +320,11 @@ bool Workflow::MaskNeedsDialog() const
 
 bool Workflow::LoadMask(const std::string& chosen)
 {
-    // A mask the user picked turns the mask folder off.
+    // A mask the user picked turns the mask folder and the lens profile off.
     if (!chosen.empty() && MaskMatchingOn())
         SetMaskFolder(std::string());
+    if (!chosen.empty())
+        lensProfileOn_ = false;
     if (workflow.Files.empty()) {
         // Pre-selection: remember the mask and show it; it is loaded with the
         // first photograph.
@@ -362,8 +367,6 @@ bool Workflow::loadMaskFile(const std::string& file, bool fromFolder)
     // with the photographs, so they are kept decoded (and copied from there);
     // a mask loaded by hand is decoded straight into place, without a second
     // full-size copy.
-    const int w = PhotoFull().width();
-    const int h = PhotoFull().height();
     std::shared_ptr<const Bitmap24> kept;
     Bitmap24 decoded;
     std::string refusal;
@@ -394,10 +397,17 @@ bool Workflow::loadMaskFile(const std::string& file, bool fromFolder)
     }
 
     workflow.MaskFile = file;
-    if (kept)
-        mask.MaskImage = *kept;
-    else
-        mask.MaskImage = std::move(decoded);
+    installMask(kept ? Bitmap24(*kept) : std::move(decoded), file);
+    return true;
+}
+
+void Workflow::installMask(Bitmap24&& image, const std::string& file)
+{
+    const int w = PhotoFull().width();
+    const int h = PhotoFull().height();
+    mask.MaskImage = std::move(image);
+    profileInUse_.clear();
+    texts.MaskLabelHint.clear();
     mask.MaskWidth = mask.MaskImage.width();
     mask.MaskHeight = mask.MaskImage.height();
     fitMask(w, h);
@@ -422,9 +432,9 @@ bool Workflow::loadMaskFile(const std::string& file, bool fromFolder)
     updateMaskRatioLabel();
     Preview();
     texts.MaskLabel = ShortenedMaskLabel(FileNamePart(file));
-    workflow.LastMaskFile = file;
+    // A profile mask has no file: the EXIF window and smoothing leave it be.
+    workflow.LastMaskFile = file.empty() ? std::string("-") : file;
     checkMask();
-    return true;
 }
 
 // ---- The preview pass ----

@@ -153,6 +153,8 @@ struct WorkflowTexts {
     std::string MaskCaption = " Mask ";
     bool MaskRatioWarning = false;
     std::string MaskLabel = "None";
+    // Label4's hint: the lens, focal length and aperture of a profile mask.
+    std::string MaskLabelHint;
     std::string BrightnessText = "Brightness: 0%";
     std::string BoostText = "Vignetting reduction boost: 0%";
     std::string QualityText = "Image quality: 0%";
@@ -214,6 +216,10 @@ struct PhotoResult {
     // The decoder's description of damage in the source, whose pixels were
     // saved as decoded ("JPEG ends early: N of M rows"); empty when intact.
     std::string Damage;
+    // The mask it got when masks are chosen per photograph (a file of the
+    // mask folder, or "lens profile (<lens>, <focal length>, <aperture>)");
+    // empty when every photograph had the mask in use.
+    std::string Mask;
 };
 
 // Progress of a batch after each photograph: `done` of `total` written, the
@@ -355,6 +361,20 @@ public:
     // use is loaded again. Kept in lumivane.ini.
     void SetSmoothMask(bool smooth);
     bool MaskMatchingOn() const { return !maskSettings.folder.empty(); }
+    // "Mask from lens profile": the shown photograph's mask is made from its
+    // lens's measured fall-off, and so is every photograph's shown after it,
+    // until a mask is loaded or a mask folder chosen. Switches the method to
+    // exact (a profile is a fall-off in linear light). A photograph without
+    // a profile keeps the mask it had and the status line says why.
+    void UseLensProfile();
+    bool LensProfileOn() const { return lensProfileOn_; }
+    // The lens, focal length and aperture of the profile mask in use
+    // ("Canon EF 24-105mm f/4L IS USM, 24 mm, F4"); empty when the mask in
+    // use is a file.
+    const std::string& ProfileInUse() const { return profileInUse_; }
+    // The mask folder's fallback: a photograph that no mask of the folder
+    // matches gets its lens profile. Kept in lumivane.ini.
+    void SetProfileFallback(bool on);
     // For a batch over the list while a mask folder is set: the mask of
     // each photograph as showing it would choose it (the folder's best,
     // levels sampled at its centre), else `inUse` with `levelsInUse`, the
@@ -488,6 +508,12 @@ private:
     // mask of the folder), fit, hotspot, controls, check. False when it
     // cannot be read.
     bool loadMaskFile(const std::string& file, bool fromFolder);
+    // Puts a mask in use: fit, hotspot, controls, check. `file` names it
+    // (empty for a profile mask).
+    void installMask(Bitmap24&& image, const std::string& file);
+    // The lens profile's mask for the photograph shown; false (the status
+    // line saying why, the mask in use staying) when it has none.
+    bool applyLensProfile(bool stepping);
     // The folder's mask for the photograph shown; the status names it, or
     // says that none matches.
     void matchMask();
@@ -530,6 +556,11 @@ private:
     // Lines of lumivane.ini this version does not know, written back as read.
     std::vector<std::string> otherProgramSettings_;
     DecodedMasks decodedMasks_;
+    bool lensProfileOn_ = false;
+    // Store's choice of the lens profile, as lumivane.ini keeps it.
+    bool storedLensProfile_ = false;
+    // The lens profile behind the mask in use, empty when it is a file.
+    std::string profileInUse_;
 };
 
 } // namespace lumivane

@@ -8,6 +8,7 @@
 #include "BatchRunner.h"
 #include "MessageText.h"
 #include "Naming.h"
+#include "ProfileMaskChooser.h"
 
 #include <algorithm>
 #include <chrono>
@@ -128,6 +129,10 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
                 std::lock_guard<std::mutex> lock(warningsMutex);
                 warnings.insert(warning);
             });
+    else if (lensProfileOn_)
+        // Each photograph its own profile, as stepping to it would give it;
+        // one without a profile is reported and skipped.
+        settings.chooseMask = MakeProfileMaskChooser(std::string());
     const CorrectionSetup shown = CurrentSetup();
     correction.TargetR = shown.targets.r;
     correction.TargetG = shown.targets.g;
@@ -216,13 +221,18 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
         result.Written = r.written;
         result.Transplant = r.transplant;
         result.Damage = r.damage;
+        result.Mask = r.mask;
         if (r.outcome == BatchPhotoResult::Outcome::Written) {
             ++written;
             workflow.OutPath = r.written;
+            // A photograph corrected with its lens profile says so.
+            const bool profiled = IsProfileMaskName(r.mask);
+            const std::string saved =
+                FileNamePart(r.written) + " saved" + (profiled ? " with its " + r.mask : std::string());
             if (r.damage.empty())
-                say(FileNamePart(r.written) + " saved.");
+                say(saved + '.');
             else
-                say(FileNamePart(r.written) + " saved, " + FileNamePart(r.source) + " damaged: " + r.damage);
+                say(saved + ", " + FileNamePart(r.source) + " damaged: " + r.damage);
         } else {
             result.Error = r.reason;
             say(' ' + FileNamePart(r.source) + " was not saved: " + r.reason);

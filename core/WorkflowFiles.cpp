@@ -109,6 +109,19 @@ void Workflow::applyStoredSliders()
 void Workflow::StoreDefaults()
 {
     MakeSettingsFolder(settingsFolder_);
+    if (!profileInUse_.empty()) {
+        // A profile mask is the photograph's own: the choice is stored, not
+        // the mask rendered for this photograph.
+        KeepBrokenSettingsCopy(settingsFolder_ + "/defaults.ini");
+        WriteShortSettings(settingsFolder_ + "/defaults.ini", adjust.Brightness, adjust.Strength, adjust.Quality);
+        settings.DefaultMask = "none";
+        storedLensProfile_ = true;
+        FreeOffered = true;
+        if (const std::exception_ptr error = writeProgramSettings())
+            std::rethrow_exception(error);
+        return;
+    }
+    storedLensProfile_ = false;
     const std::string maskPath = settingsFolder_ + "/default_mask.bmp";
     const std::string iniPath = settingsFolder_ + "/defaults.ini";
     // The default mask is stored as loaded: with smoothing on, the mask in
@@ -168,6 +181,11 @@ void Workflow::FreeDefaults()
     WriteShortSettings(settingsFolder_ + "/defaults.ini", adjust.Brightness, adjust.Strength, adjust.Quality);
     settings.DefaultMask = "none";
     FreeOffered = false;
+    if (storedLensProfile_) {
+        storedLensProfile_ = false;
+        if (const std::exception_ptr error = writeProgramSettings())
+            std::rethrow_exception(error);
+    }
 }
 
 // ---- Saving ----

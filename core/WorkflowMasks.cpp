@@ -6,8 +6,12 @@
 
 #include "FileIO.h"
 #include "FolderMaskChooser.h"
+#include "LensProfile.h"
+#include "ProfileMaskChooser.h"
 #include "Naming.h"
 #include "SettingsLocation.h"
+
+#include <thread>
 
 namespace lumivane {
 
@@ -38,6 +42,8 @@ void Workflow::readProgramSettings(std::vector<std::string>& errors)
     maskSettings = stored.masks;
     adjust.Mode = stored.mode;
     SaveImagesTiff = stored.saveImagesTiff;
+    lensProfileOn_ = stored.lensProfile && !MaskMatchingOn();
+    storedLensProfile_ = stored.lensProfile;
     otherProgramSettings_ = stored.otherLines;
     maskFolder_.SetFolder(maskSettings.folder);
     // masks.ini is read this once: from now on lumivane.ini keeps its lines.
@@ -57,7 +63,8 @@ std::exception_ptr Workflow::writeProgramSettings()
     // finishes its work and raises the error afterwards.
     try {
         WriteProgramSettingsFile(ProgramSettingsPath(settingsFolder_),
-                                 ProgramSettings{adjust.Mode, maskSettings, otherProgramSettings_, SaveImagesTiff});
+                                 ProgramSettings{adjust.Mode, maskSettings, otherProgramSettings_, SaveImagesTiff,
+                                                 storedLensProfile_});
     } catch (const std::exception&) {
         return std::current_exception();
     }
@@ -76,6 +83,10 @@ std::exception_ptr Workflow::keepProgramSettings()
 
 void Workflow::SetMode(const CorrectionMode& mode)
 {
+    if (!profileInUse_.empty() && mode.method != CorrectionMethod::Exact) {
+        say(" A lens profile is corrected with the exact method only.");
+        return;
+    }
     adjust.Mode = mode;
     const std::exception_ptr writeError = keepProgramSettings();
     say(methodStatus(mode));
@@ -101,6 +112,8 @@ std::string Workflow::QualityShown() const
 
 void Workflow::SetMaskFolder(const std::string& folder)
 {
+    if (!folder.empty())
+        lensProfileOn_ = false;
     maskSettings.folder = folder;
     maskFolder_.SetFolder(folder);
     FolderMask.clear();
@@ -156,7 +169,14 @@ void Workflow::matchMask()
     for (const std::string& warning : pick.warnings)
         skipped += "; warning: " + warning;
     if (!pick.mask) {
-        // The mask in use stays.
+        // The photograph's lens profile when no mask matches and that is
+        // asked for; else the mask in use stays.
+        if (!pick.matched && maskSettings.profileFallback) {
+            if (!skipped.empty())
+                say(shown + skipped);
+            applyLensProfile(true);
+            return;
+        }
         say(shown + skipped + "; " + NoUsableMaskReason(pick) + '.');
         return;
     }
@@ -177,6 +197,87 @@ void Workflow::matchMask()
     say(shown + skipped + " with mask " + FileNamePart(pick.path) + (fresh ? QualityStatusText(maskQuality) : ""));
 }
 
+void Workflow::UseLensProfile()
+{
+    if (!workflow.PhotoPresent || !workflow.DecodeOk) {
+        say(" Open a photograph first: a lens profile is the photograph's own.");
+        return;
+    }
+    if (!applyLensProfile(false))
+        return;
+    lensProfileOn_ = true;
+    FolderMask.clear();
+    if (MaskMatchingOn()) {
+        maskSettings.folder.clear();
+        maskFolder_.SetFolder(std::string());
+    }
+    say(" Lens profile: exact correction used");
+    MakeSettingsFolder(settingsFolder_);
+    if (const std::exception_ptr error = writeProgramSettings())
+        std::rethrow_exception(error);
+}
+
+bool Workflow::applyLensProfile(bool stepping)
+{
+    const auto refuse = [&](const std::string& why) {
+        say(stepping ? texts.Status + "; " + why : ' ' + why);
+        return false;
+    };
+    if (PanelOpen)
+        return refuse("the mask stays while the hotspot panel is open.");
+    ProfileLookup lookup;
+    try {
+        lookup = LensDatabase::Instance().Find(ReadLensFacts(workflow.SourceFile));
+    } catch (const LensDatabaseError& e) {
+        return refuse(e.what());
+    }
+    if (!lookup.profile)
+        return refuse(lookup.reason);
+    const LensProfile& profile = *lookup.profile;
+    const std::string described = DescribeProfile(profile);
+    // A profile is a fall-off in linear light: only the exact method
+    // divides it out whole.
+    const bool switched = adjust.Mode.method != CorrectionMethod::Exact;
+    adjust.Mode.method = CorrectionMethod::Exact;
+    if (mask.MaskLoaded && described == profileInUse_ && MaskFull().width() == PhotoFull().width() &&
+        MaskFull().height() == PhotoFull().height()) {
+        // The same lens at the same setting: the mask stays.
+        if (switched)
+            Preview();
+    } else {
+        const int threads = int(std::max(1u, std::thread::hardware_concurrency()));
+        installMask(RenderProfileMask(profile, PhotoFull().width(), PhotoFull().height(), threads), std::string());
+        workflow.MaskFile.clear();
+        // The folder's mask is no longer in use: the next photograph it
+        // matches loads it again.
+        FolderMask.clear();
+        profileInUse_ = described;
+        texts.MaskLabel = "Lens profile";
+        texts.MaskLabelHint = ' ' + described + ' ';
+    }
+    if (stepping)
+        say(texts.Status + " with the lens profile of " + described +
+            (switched ? "; lens profile: exact correction used" : ""));
+    return true;
+}
+
+void Workflow::SetProfileFallback(bool on)
+{
+    maskSettings.profileFallback = on;
+    const std::exception_ptr writeError = writeProgramSettings();
+    if (on && MaskMatchingOn() && workflow.PhotoPresent && workflow.DecodeOk) {
+        // The photograph shown may be one that no mask matches: it gets its
+        // profile now, and the status line says which mask it has.
+        sayShowing();
+        matchMask();
+    } else {
+        say(on ? " Photographs that no mask of the folder matches get their lens profile."
+               : " Photographs that no mask of the folder matches keep the mask in use.");
+    }
+    if (writeError)
+        std::rethrow_exception(writeError);
+}
+
 BatchMaskChooser Workflow::FolderMaskChooser(std::shared_ptr<const Bitmap24> inUse, HotspotLevels levelsInUse,
                                              std::function<void(const std::string&)> warn)
 {
@@ -186,6 +287,8 @@ BatchMaskChooser Workflow::FolderMaskChooser(std::shared_ptr<const Bitmap24> inU
     options.fallbackLevels = levelsInUse;
     options.fallbackName = FileNamePart(workflow.LastMaskFile);
     options.warn = std::move(warn);
+    if (maskSettings.profileFallback)
+        options.profileFallback = MakeProfileMaskChooser(std::string());
     return MakeFolderMaskChooser(maskFolder_.Candidates(), decodedMasks_, std::move(options));
 }
 

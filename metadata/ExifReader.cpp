@@ -121,6 +121,7 @@ enum : uint16_t {
     kTagExifImageWidth = 0xA002,
     kTagExifImageLength = 0xA003,
     kTagInteroperabilityOffset = 0xA005,
+    kTagLensMake = 0xA433,
     kTagLensModel = 0xA434,
 };
 
@@ -515,11 +516,16 @@ void TImageInfo::WalkDirectory(int64_t start, int64_t base, DirectoryKind kind, 
             exifVersion = raw.substr(0, 6);
             break;
         case kTagLensModel:
-            // Not in the tag tables (so not listed), but mask matching needs
-            // it: the stored text up to its first NUL, so that padding does
-            // not turn into the "." of display texts.
+            // Not in the tag tables (so not listed), but mask matching and
+            // the lens profile need them: the stored text up to its first
+            // NUL, so that padding does not turn into the "." of display
+            // texts.
             if (type == uint16_t(TiffType::Ascii))
                 lensModel = raw.substr(0, std::min<std::size_t>(raw.find('\0'), 64));
+            break;
+        case kTagLensMake:
+            if (type == uint16_t(TiffType::Ascii))
+                lensMake = raw.substr(0, std::min<std::size_t>(raw.find('\0'), 64));
             break;
         case kTagSubIfds:
         case kTagExifOffset:

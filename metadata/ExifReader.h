@@ -139,6 +139,7 @@ public:
     std::string make;             // text of tag 0x010F, at most 32 characters
     std::string model;            // text of tag 0x0110, at most 40 characters
     std::string lensModel;        // tag 0xA434 up to its first NUL, at most 64 bytes (not in the tag list)
+    std::string lensMake;         // tag 0xA433, the same way
     int height = 0;               // tag 0x0101 or 0xA003
     int width = 0;                // tag 0x0100 or 0xA002
     Bytes makerNoteBytes;         // raw bytes of tag 0x927C

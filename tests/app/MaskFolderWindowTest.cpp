@@ -11,9 +11,11 @@
 #include "CorrectionKernel.h"
 #include "MaskFolder.h"
 #include "ProgramSettings.h"
+#include "Unit2.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QMenu>
 #include <QTest>
 
 using namespace lumivane;
@@ -148,6 +150,47 @@ private slots:
         QCOMPARE(form.Label4->text(), QStringLiteral("f8.jpg"));
         QCOMPARE(form.flow().mask.MaskImage, SmoothMask(DecodeMaskFile(
                                                  f.path(QStringLiteral("masks/f8.jpg")).toStdString(), false)));
+    }
+
+    void lensProfile_FromTheMenu_LabelHintStatusMethodAndExifWindow()
+    {
+        WindowFixture f;
+        const QString zoom = f.path(QStringLiteral("zoom.jpg"));
+        WriteCameraJpeg(zoom.toStdString(), gradientPhoto(120, 80),
+                        Camera("Canon", "Canon EOS 5D Mark II", 4, 24, "EF24-105mm f/4L IS USM"));
+        const QString bare = f.path(QStringLiteral("bare.jpg"));
+        WriteCameraJpeg(bare.toStdString(), gradientPhoto(120, 80), CameraExif{});
+        TForm1& form = f.start();
+        QVERIFY(form.MaskFolderMenu->actions().contains(form.LensProfileItem));
+        QCOMPARE(form.LensProfileItem->text(), QStringLiteral("Mask from lens profile"));
+        QVERIFY(!form.LensProfileItem->isEnabled()); // no photograph yet
+        f.open({zoom, bare});
+        QVERIFY(form.LensProfileItem->isEnabled());
+        QVERIFY(form.AdditiveItem->isChecked());
+
+        form.LensProfileItem->trigger();
+        QCOMPARE(form.status->text(), QStringLiteral(" Lens profile: exact correction used"));
+        QCOMPARE(form.Label4->text(), QStringLiteral("Lens profile"));
+        QCOMPARE(form.Label4->toolTip(), QStringLiteral(" Canon EF 24-105mm f/4L IS USM, 24 mm, F4 "));
+        QVERIFY(form.ExactItem->isChecked());
+        QVERIFY(form.brightness->isEnabled());
+        QVERIFY(!(form.img_right->bitmap() == form.img_left->bitmap())); // the preview is corrected
+        form.BitBtn7Click();
+        QCOMPARE(form.Form2->cellText(0, 2),
+                 QStringLiteral("Lens profile: Canon EF 24-105mm f/4L IS USM, 24 mm, F4"));
+
+        // The next photograph has no profile: the status says so, the mask stays.
+        form.Button1Click(form.ImageButton2);
+        QCOMPARE(form.status->text(),
+                 QStringLiteral(" Showing bare.jpg [2 of 2]; No lens profile for unknown camera / unknown lens"));
+        QCOMPARE(form.Label4->text(), QStringLiteral("Lens profile"));
+
+        // The folder's fallback is a checkable item kept in lumivane.ini.
+        QVERIFY(!form.ProfileFallbackItem->isChecked());
+        form.ProfileFallbackItem->trigger();
+        QVERIFY(form.ProfileFallbackItem->isChecked());
+        QVERIFY(ReadProgramSettingsFile((f.programDir() + QStringLiteral("/lumivane.ini")).toStdString())
+                    .masks.profileFallback);
     }
 
     void methodMenu_ReachesStatusBoostPreviewSaveAndLumivaneIni()

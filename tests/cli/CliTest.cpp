@@ -7,6 +7,9 @@
 #include "CameraExif.h"
 #include "FileIO.h"
 #include "HostileFiles.h"
+#include "GroundTruth.h"
+#include "ImageFile.h"
+#include "LensProfile.h"
 #include "MaskGeometry.h"
 #include "SavePipeline.h"
 #include "JpegCodec.h"
@@ -708,6 +711,172 @@ TEST_F(Program, MethodFromTheLumivaneIniBesideTheSettings_FlagsOverIt_ColourWith
         EXPECT_NE(r.err.find("--colour"), std::string::npos) << r.err;
         EXPECT_TRUE(outFiles().empty());
     }
+}
+
+// ---- Lens profiles ----
+
+TEST(CliOptions, LensProfileOptions)
+{
+    const CliOptions o = ParseCommandLine({"--out", "d", "--lens-profile", "--lens", "EF 50mm f/1.8", "a.jpg"});
+    EXPECT_TRUE(o.lensProfile);
+    EXPECT_EQ(o.lens, "EF 50mm f/1.8");
+    EXPECT_FALSE(ParseCommandLine({"--out", "d", "a.jpg"}).lensProfile);
+    // Listing lenses needs neither an output folder nor photographs.
+    EXPECT_EQ(ParseCommandLine({"--list-lenses", "24-105"}).listLenses, "24-105");
+    EXPECT_TRUE(ParseCommandLine({"--out", "d", "--mask-folder", "m", "--mask", "f.jpg", "--lens-profile", "a.jpg"})
+                    .lensProfile);
+
+    const std::vector<std::vector<std::string>> bad = {
+        {"--out", "d", "--method", "additive", "--lens-profile", "a.jpg"}, // a profile is corrected exactly
+        {"--out", "d", "--lens-profile", "--method=additive", "a.jpg"},
+        {"--out", "d", "--lens", "EF 50mm f/1.8", "a.jpg"},                // --lens without --lens-profile
+        {"--out", "d", "--lens-profile", "--mask", "f.jpg", "a.jpg"},      // a mask for no one
+        {"--out", "d", "--lens-profile", "a.jpg", "--lens"},
+        {"--list-lenses"},
+    };
+    for (const auto& args : bad)
+        EXPECT_THROW(ParseCommandLine(args), UsageError) << args.size();
+}
+
+namespace lens {
+
+// A full-frame camera and a zoom the database holds a vignetting profile
+// for, wide open at the short end.
+lumivane::testing::CameraExif zoomWideOpen(const std::string& lensName = "EF24-105mm f/4L IS USM")
+{
+    return lumivane::testing::Camera("Canon", "Canon EOS 5D Mark II", 4, 24, lensName);
+}
+
+Bitmap24 grey(int w, int h, int code)
+{
+    Bitmap24 b(w, h);
+    b.fill(packColour(std::uint8_t(code), std::uint8_t(code), std::uint8_t(code)));
+    return b;
+}
+
+} // namespace lens
+
+TEST_F(Program, LensProfile_EachPhotographItsProfileTheOthersNamedAndSkipped)
+{
+    const std::string zoom = (dir_ / "zoom.jpg").string();
+    lumivane::testing::WriteCameraJpeg(zoom, lens::grey(90, 60, 150), lens::zoomWideOpen());
+    const std::string bare = (dir_ / "bare.jpg").string();
+    lumivane::testing::WriteCameraJpeg(bare, lens::grey(90, 60, 150), lumivane::testing::CameraExif{});
+    const std::string noLens = (dir_ / "nolens.jpg").string();
+    lumivane::testing::WriteCameraJpeg(noLens, lens::grey(90, 60, 150), lens::zoomWideOpen(""));
+
+    Outcome r = run({"--settings", settings_, "--brightness", "25", "--quality", "bmp", "--lens-profile", "--out",
+                     out(), zoom, bare, noLens});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(outFiles(), (std::vector<std::string>{"zoom.bmp"}));
+    // The stored method is additive: the profile switches it, and says so.
+    EXPECT_NE(r.err.find("Lens profile: exact correction used\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("  " + zoom + ": lens profile (Canon EF 24-105mm f/4L IS USM, 24 mm, F4)\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("no mask: " + bare + " (No lens profile for unknown camera / unknown lens)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("no mask: " + noLens + " (No lens profile for Canon EOS 5D Mark II / unknown lens)"),
+              std::string::npos)
+        << r.err;
+
+    // The output is the photograph divided by the profile's mask in linear
+    // light, as the exact method corrects it in this process.
+    Bitmap24 photo;
+    ASSERT_TRUE(DecodeBySuffix(zoom, photo, JpegSmoothing::Off));
+    const ProfileLookup lookup = LensDatabase::Instance().Find(ReadLensFacts(zoom));
+    ASSERT_TRUE(lookup.profile);
+    const Bitmap24 expected = truth::CorrectInProcess(
+        photo, RenderProfileMask(*lookup.profile, 90, 60), CorrectionMode{CorrectionMethod::Exact, {}}, 0);
+    const Bitmap24 written = ReadBmpFile(out() + "/zoom.bmp");
+    EXPECT_TRUE(written == expected);
+    // Wide open the corners were dark: they are lifted.
+    EXPECT_GT(written.scanLine(0)[0], photo.scanLine(0)[0] + 5);
+
+    // --lens names the lens the EXIF left out.
+    fs::remove_all(out());
+    r = run({"--settings", settings_, "--quality", "bmp", "--lens-profile", "--lens", "EF24-105mm f/4L IS USM",
+             "--out", out(), noLens});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(outFiles(), (std::vector<std::string>{"nolens.bmp"}));
+
+    // And wins over the lens the EXIF names.
+    fs::remove_all(out());
+    r = run({"--settings", settings_, "--lens-profile", "--lens", "no such lens", "--out", out(), zoom});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("No lens profile for Canon EOS 5D Mark II / no such lens"), std::string::npos) << r.err;
+
+    // The additive method asked for with a profile is a usage error.
+    r = run({"--settings", settings_, "--method", "additive", "--lens-profile", "--out", out(), zoom});
+    EXPECT_EQ(r.status, 2) << r.err;
+}
+
+TEST_F(Program, LensProfile_MaskFolderFallsBackToTheProfile)
+{
+    using lumivane::testing::Camera;
+    const fs::path masks = dir_ / "masks";
+    fs::create_directories(masks);
+    lumivane::testing::WriteCameraJpeg((masks / "flat.jpg").string(), maskfolder::falloff(60, 40, 220),
+                             Camera("Canon", "EOS 5D", 8, 50));
+    const std::string matched = (dir_ / "matched.jpg").string();
+    lumivane::testing::WriteCameraJpeg(matched, maskfolder::falloff(60, 40, 150), Camera("Canon", "EOS 5D", 8, 50));
+    const std::string zoom = (dir_ / "zoom.jpg").string();
+    lumivane::testing::WriteCameraJpeg(zoom, lens::grey(60, 40, 150), lens::zoomWideOpen());
+    const std::string stranger = (dir_ / "stranger.jpg").string();
+    lumivane::testing::WriteCameraJpeg(stranger, lens::grey(60, 40, 150), Camera("PENTAX", "K-1", 4, 50));
+
+    const std::vector<std::string> folderArgs = {"--settings", settings_, "--mask-folder", masks.string(),
+                                                 "--out", out()};
+    std::vector<std::string> args = folderArgs;
+    args.insert(args.end(), {"--lens-profile", matched, zoom, stranger});
+    Outcome r = run(args);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(outFiles(), (std::vector<std::string>{"matched.jpg", "zoom.jpg"}));
+    EXPECT_NE(r.err.find("  " + matched + ": flat.jpg\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("  " + zoom + ": lens profile (Canon EF 24-105mm f/4L IS USM, 24 mm, F4)\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("No lens profile for PENTAX K-1 / unknown lens"), std::string::npos) << r.err;
+    // The flat field keeps the stored (additive) method: its file is the one
+    // the folder alone writes.
+    const std::vector<std::uint8_t> withFallback = ReadWholeFile(out() + "/matched.jpg");
+    fs::remove_all(out());
+    args = folderArgs;
+    args.push_back(matched);
+    ASSERT_EQ(run(args).status, 0);
+    EXPECT_EQ(ReadWholeFile(out() + "/matched.jpg"), withFallback);
+
+    // With --mask as well, the photograph without a profile gets it.
+    fs::remove_all(out());
+    args = folderArgs;
+    args.insert(args.end(), {"--lens-profile", "--mask", mask_, zoom, stranger});
+    r = run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("  " + stranger + ": mask.bmp (no match in the folder)\n"), std::string::npos) << r.err;
+
+    // The window's choice in lumivane.ini does the same without --lens-profile.
+    fs::remove_all(out());
+    {
+        std::ofstream ini(fs::path(settings_).parent_path() / "lumivane.ini", std::ios::binary);
+        ini << "method=additive\r\nmask_folder_profiles=1\r\n";
+    }
+    args = folderArgs;
+    args.push_back(zoom);
+    r = run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("  " + zoom + ": lens profile (Canon EF 24-105mm f/4L IS USM, 24 mm, F4)\n"),
+              std::string::npos)
+        << r.err;
+}
+
+TEST_F(Program, ListLenses)
+{
+    Outcome r = run({"--list-lenses", "24-105mm f/4L"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = run({"--list-lenses", "zzz-no-such-lens-zzz"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no lens of the database matches"), std::string::npos) << r.err;
 }
 
 } // namespace

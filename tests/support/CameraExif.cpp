@@ -3,7 +3,9 @@
 
 #include "TestOracles.h"
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -106,9 +108,31 @@ CameraExif Camera(const std::string& make, const std::string& model, double fNum
     return exif;
 }
 
-std::vector<std::uint8_t> ExifSegment(const CameraExif& exif)
+namespace {
+
+Field shortField(std::uint16_t tag, std::uint16_t value)
 {
-    std::vector<Field> first, sub;
+    std::vector<std::uint8_t> bytes;
+    put16(bytes, value);
+    return {tag, kShort, 1, bytes};
+}
+
+Field longField(std::uint16_t tag, std::uint32_t value)
+{
+    std::vector<std::uint8_t> bytes;
+    put32(bytes, value);
+    return {tag, kLong, 1, bytes};
+}
+
+// A little-endian TIFF block: header, the first directory (`image` fields,
+// then Make, Model and the pointer to the EXIF directory, in tag order) and
+// the EXIF directory. `placeTrailer`, when set, is told the offset where the
+// block ends (where the caller appends pixel data) before the directories are
+// written, so a strip offset can point there.
+std::vector<std::uint8_t> tiffBlock(const CameraExif& exif, std::vector<Field> image,
+                                    const std::function<void(std::vector<Field>&, std::uint32_t)>& placeTrailer)
+{
+    std::vector<Field> first = std::move(image), sub;
     if (!exif.make.empty())
         first.push_back(ascii(0x010F, exif.make));        // Make
     if (!exif.model.empty())
@@ -122,28 +146,47 @@ std::vector<std::uint8_t> ExifSegment(const CameraExif& exif)
         sub.push_back(rational(0x829D, exif.fNumerator, exif.fDenominator));          // FNumber
     if (exif.focalDenominator)
         sub.push_back(rational(0x920A, exif.focalNumerator, exif.focalDenominator)); // FocalLength
+    if (exif.distanceDenominator)
+        sub.push_back(rational(0x9206, exif.distanceNumerator, exif.distanceDenominator)); // SubjectDistance
+    if (exif.focal35)
+        sub.push_back(shortField(0xA405, exif.focal35));  // FocalLengthIn35mmFilm
+    if (!exif.lensMake.empty())
+        sub.push_back(ascii(0xA433, exif.lensMake));      // LensMake
     if (!exif.lens.empty())
         sub.push_back(ascii(0xA434, exif.lens));          // LensModel
+    if (!sub.empty())
+        first.push_back(longField(0x8769, 0));            // ExifOffset, set below
+    std::sort(first.begin(), first.end(), [](const Field& a, const Field& b) { return a.tag < b.tag; });
+    if (placeTrailer) {
+        // The trailer follows both directories; the fields that point at it
+        // keep their size, so the layout does not move when they are set.
+        placeTrailer(first, std::uint32_t(8 + directoryBytes(first) + (sub.empty() ? 0 : directoryBytes(sub))));
+    }
     if (!sub.empty()) {
-        // ExifOffset: the EXIF directory follows the first one.
-        std::vector<Field> withPointer = first;
-        withPointer.push_back({0x8769, kLong, 1, {0, 0, 0, 0}});
-        const std::uint32_t subStart = std::uint32_t(8 + directoryBytes(withPointer));
-        std::vector<std::uint8_t> offset;
-        put32(offset, subStart);
-        withPointer.back().value = offset;
-        first = withPointer;
+        // The EXIF directory follows the first one.
+        for (Field& f : first)
+            if (f.tag == 0x8769)
+                f = longField(0x8769, std::uint32_t(8 + directoryBytes(first)));
     }
 
-    std::vector<std::uint8_t> body = {'E', 'x', 'i', 'f', 0, 0};
-    const std::size_t tiffStart = body.size();
+    std::vector<std::uint8_t> body;
     body.push_back('I');                                   // little-endian
     body.push_back('I');
     put16(body, 0x002A);                                   // TIFF magic
     put32(body, 8);                                        // offset of the first directory
-    appendDirectory(body, tiffStart, first);
+    appendDirectory(body, 0, first);
     if (!sub.empty())
-        appendDirectory(body, tiffStart, sub);
+        appendDirectory(body, 0, sub);
+    return body;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> ExifSegment(const CameraExif& exif)
+{
+    std::vector<std::uint8_t> body = {'E', 'x', 'i', 'f', 0, 0};
+    const std::vector<std::uint8_t> tiff = tiffBlock(exif, {}, {});
+    body.insert(body.end(), tiff.begin(), tiff.end());
 
     std::vector<std::uint8_t> segment = {0xFF, 0xE1};      // APP1
     const std::size_t length = body.size() + 2;            // the length counts itself
@@ -151,6 +194,41 @@ std::vector<std::uint8_t> ExifSegment(const CameraExif& exif)
     segment.push_back(std::uint8_t(length & 0xFF));
     segment.insert(segment.end(), body.begin(), body.end());
     return segment;
+}
+
+void WriteCameraTiff(const std::string& path, const Bitmap24& image, const CameraExif& exif)
+{
+    const int w = image.width(), h = image.height();
+    const std::uint32_t stripBytes = std::uint32_t(w) * std::uint32_t(h) * 3;
+    std::vector<std::uint8_t> bitsPerSample;
+    for (int i = 0; i < 3; ++i)
+        put16(bitsPerSample, 8);
+    std::vector<Field> fields = {
+        longField(0x0100, std::uint32_t(w)),               // ImageWidth
+        longField(0x0101, std::uint32_t(h)),               // ImageLength
+        {0x0102, kShort, 3, bitsPerSample},                // BitsPerSample 8, 8, 8
+        shortField(0x0103, 1),                             // Compression: none
+        shortField(0x0106, 2),                             // PhotometricInterpretation: RGB
+        longField(0x0111, 0),                              // StripOffsets, set when placed
+        shortField(0x0115, 3),                             // SamplesPerPixel
+        longField(0x0116, std::uint32_t(h)),               // RowsPerStrip: one strip
+        longField(0x0117, stripBytes),                     // StripByteCounts
+    };
+    std::vector<std::uint8_t> bytes =
+        tiffBlock(exif, fields, [](std::vector<Field>& first, std::uint32_t trailer) {
+            for (Field& f : first)
+                if (f.tag == 0x0111)
+                    f = longField(0x0111, trailer);
+        });
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const std::uint8_t* bgr = image.scanLine(y) + 3 * x;
+            bytes.insert(bytes.end(), {bgr[2], bgr[1], bgr[0]}); // stored red, green, blue
+        }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
 }
 
 void WriteCameraJpeg(const std::string& path, const Bitmap24& image, const CameraExif& exif)

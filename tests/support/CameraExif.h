@@ -22,6 +22,9 @@ struct CameraExif {
     std::uint32_t focalNumerator = 0, focalDenominator = 0;
     // EXIF orientation 1..8; left out when 0.
     std::uint16_t orientation = 0;
+    std::string lensMake;           // LensMake (0xA433); left out when empty
+    std::uint16_t focal35 = 0;      // FocalLengthIn35mmFilm (0xA405); left out when 0
+    std::uint32_t distanceNumerator = 0, distanceDenominator = 0; // SubjectDistance, metres
 };
 
 // Facts with an F-number and a focal length given as decimals (tenths).
@@ -33,6 +36,10 @@ std::vector<std::uint8_t> ExifSegment(const CameraExif& exif);
 
 // Writes `image` as a JPEG with the segment right after the start marker.
 void WriteCameraJpeg(const std::string& path, const Bitmap24& image, const CameraExif& exif);
+
+// Writes `image` as an uncompressed RGB TIFF (lossless) whose first
+// directory carries Make and Model and points to the EXIF directory.
+void WriteCameraTiff(const std::string& path, const Bitmap24& image, const CameraExif& exif);
 
 // Sets the file's modification time to `secondsSinceEpoch`.
 void SetModified(const std::string& path, long long secondsSinceEpoch);

@@ -4,6 +4,8 @@
 #include "BatchRunner.h"
 #include "TestOracles.h"
 
+#include <lensfun.h>
+
 #include <algorithm>
 #include <cmath>
 #include <random>
@@ -108,6 +110,23 @@ Bitmap24 Photograph(const Scene& scene, const Falloff& falloff)
             for (int c = 0; c < 3; ++c)
                 out[c] = codeOf(in[c] * falloff.transmission(r, c));
         }
+    return photo;
+}
+
+Bitmap24 PhotographThroughProfile(const Scene& scene, const LensProfile& profile)
+{
+    std::vector<float> linear = scene.linear;
+    lfModifier modifier(profile.lens, float(profile.cropFactor), scene.width, scene.height);
+    modifier.Initialize(profile.lens, LF_PF_F32, float(profile.focalLength), float(profile.fNumber),
+                        float(profile.distance), 1.0f, profile.lens->Type, LF_MODIFY_VIGNETTING, true);
+    const std::size_t rowFloats = std::size_t(scene.width) * 3;
+    for (int y = 0; y < scene.height; ++y)
+        modifier.ApplyColorModification(linear.data() + std::size_t(y) * rowFloats, 0.0f, float(y), scene.width, 1,
+                                        LF_CR_3(BLUE, GREEN, RED), int(rowFloats * sizeof(float)));
+    Bitmap24 photo(scene.width, scene.height);
+    for (int y = 0; y < scene.height; ++y)
+        for (std::size_t i = 0; i < rowFloats; ++i)
+            photo.scanLine(y)[i] = codeOf(linear[std::size_t(y) * rowFloats + i]);
     return photo;
 }
 

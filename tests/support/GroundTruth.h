@@ -8,6 +8,7 @@
 
 #include "Bitmap24.h"
 #include "CorrectionKernel.h"
+#include "LensProfile.h"
 
 #include <string>
 #include <vector>
@@ -46,6 +47,11 @@ double RadiusOf(int x, int y, int width, int height);
 
 // The scene through the fall-off, rounded to 8-bit sRGB codes.
 Bitmap24 Photograph(const Scene& scene, const Falloff& falloff);
+
+// The scene through the lens-profile library's own fall-off for `profile`
+// (its reverse modification on linear light, every row computed by the
+// library), rounded to 8-bit sRGB codes.
+Bitmap24 PhotographThroughProfile(const Scene& scene, const LensProfile& profile);
 
 // The flat field: a grey card whose centre is `centreCode`, through the
 // fall-off.
