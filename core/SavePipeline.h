@@ -36,6 +36,9 @@ namespace lumivane {
 struct SaveResult {
     std::string path;
     TransplantResult transplant = TransplantResult::NotApplicable;
+    // What became of the thumbnail and the maker note; the metadata
+    // describe the written picture (see OutputMetadata.h).
+    MetadataReport metadata;
 };
 
 class SavePipeline {
