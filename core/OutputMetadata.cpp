@@ -500,6 +500,49 @@ bool dropLargest(Layout& layout)
     return true;
 }
 
+void addIfMissing(std::vector<ReadEntry>& entries, ReadEntry entry)
+{
+    if (!findRead(entries, entry.tag))
+        entries.push_back(std::move(entry));
+}
+
+ReadEntry shortEntry(std::uint16_t tag, std::uint16_t value, bool be)
+{
+    TiffBytes v({}, be);
+    v.append16(value);
+    return ReadEntry{tag, std::uint16_t(TiffType::Short), 1, v.bytes()};
+}
+
+ReadEntry rationalEntry(std::uint16_t tag, std::uint32_t numerator, std::uint32_t denominator, bool be)
+{
+    TiffBytes v({}, be);
+    v.append32(numerator);
+    v.append32(denominator);
+    return ReadEntry{tag, std::uint16_t(TiffType::Rational), 1, v.bytes()};
+}
+
+ReadEntry undefinedEntry(std::uint16_t tag, std::vector<std::uint8_t> bytes)
+{
+    const auto count = std::uint32_t(bytes.size());
+    return ReadEntry{tag, std::uint16_t(TiffType::Undefined), count, std::move(bytes)};
+}
+
+// The tags a JPEG's EXIF must hold that a TIFF need not: the output is a
+// YCbCr JPEG, so they are known whatever the TIFF said. Tags the TIFF has
+// are kept as they are.
+void addJpegRequired(Layout& layout, bool hasProfile, bool be)
+{
+    addIfMissing(layout.ifd0, rationalEntry(0x011A, 72, 1, be)); // XResolution
+    addIfMissing(layout.ifd0, rationalEntry(0x011B, 72, 1, be)); // YResolution
+    addIfMissing(layout.ifd0, shortEntry(0x0128, 2, be));        // ResolutionUnit: inches
+    addIfMissing(layout.ifd0, shortEntry(0x0213, 1, be));        // YCbCrPositioning: centred
+    addIfMissing(layout.exif, undefinedEntry(0x9000, {'0', '2', '3', '0'})); // ExifVersion 2.3
+    addIfMissing(layout.exif, undefinedEntry(0xA000, {'0', '1', '0', '0'})); // FlashpixVersion 1.0
+    addIfMissing(layout.exif, undefinedEntry(0x9101, {1, 2, 3, 0}));         // ComponentsConfiguration: Y Cb Cr
+    // ColorSpace: sRGB (1), or uncalibrated (0xFFFF) when a profile says.
+    addIfMissing(layout.exif, shortEntry(0xA001, hasProfile ? 0xFFFF : 1, be));
+}
+
 } // namespace
 
 TiffMetadata ReadTiffMetadata(const RangeReader& read, int width, int height, std::size_t maxSize)
@@ -537,6 +580,7 @@ TiffMetadata ReadTiffMetadata(const RangeReader& read, int width, int height, st
     if (layout.ifd0.empty() && layout.exif.empty() && layout.gps.empty())
         return meta;
 
+    addJpegRequired(layout, !meta.icc.empty(), be);
     setEntry(layout.exif, longEntry(kPixelXDimension, std::uint32_t(width), be));
     setEntry(layout.exif, longEntry(kPixelYDimension, std::uint32_t(height), be));
     for (;;) {

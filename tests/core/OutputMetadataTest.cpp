@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -553,4 +554,130 @@ TEST(OutputMetadata, MalformedTiffDirectories_GiveNoMetadataAndNoCrash)
     const Buffer out = AssembleJpegWithExif(encoded.data(), encoded.size(), source.data(), source.size(), nullptr,
                                             OutputPicture{8, 8});
     EXPECT_TRUE(exifBlockOf(out).empty());
+}
+
+namespace {
+
+// Runs `command` and returns what it printed (on both streams unless the
+// command redirects them itself); ok says whether it exited with 0.
+std::string run(const std::string& command, bool& ok, bool bothStreams = true)
+{
+    std::string out;
+    FILE* pipe = ::popen((bothStreams ? command + " 2>&1" : command).c_str(), "r");
+    ok = pipe != nullptr;
+    if (!pipe)
+        return out;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        out.append(buffer, n);
+    ok = ::pclose(pipe) == 0;
+    return out;
+}
+
+bool installed(const char* tool)
+{
+    bool ok = false;
+    run(std::string("command -v ") + tool + " >/dev/null", ok);
+    return ok;
+}
+
+// The warnings `exiftool -validate -warning -a` gives for a file, without
+// the file's name.
+std::set<std::string> exiftoolWarnings(const fs::path& file)
+{
+    bool ok = false;
+    const std::string text = run("exiftool -validate -warning -a -s3 '" + file.string() + "'", ok);
+    std::set<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        // The count line ("2 Warnings (1 minor)") says nothing the lines
+        // themselves do not.
+        if (line.find(" Warning") != std::string::npos && std::isdigit(static_cast<unsigned char>(line[0])))
+            continue;
+        const std::size_t name = line.find(" - " + file.string());
+        lines.insert(name == std::string::npos ? line : line.substr(0, name));
+    }
+    return lines;
+}
+
+// The error and warning lines of exiv2 reading every metadata value of a
+// file; `ok` says whether it read the file to the end.
+std::set<std::string> exiv2Errors(const fs::path& file, bool& ok)
+{
+    const std::string text = run("exiv2 -pa '" + file.string() + "' 2>&1 >/dev/null", ok, false);
+    std::set<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (line.find(file.string()) == std::string::npos)
+            lines.insert(line);
+    return lines;
+}
+
+// Bytes shaped like an ICC profile: its size first and the "acsp"
+// signature where readers look for it.
+Buffer iccLike(std::size_t n)
+{
+    Buffer b = pattern(n, 5);
+    for (int i = 0; i < 4; ++i)
+        b[std::size_t(i)] = std::uint8_t(n >> (24 - 8 * i));
+    std::memcpy(&b[36], "acsp", 4);
+    return b;
+}
+
+struct TempFolder {
+    fs::path path;
+    TempFolder()
+    {
+        std::string pattern = (fs::temp_directory_path() / "lumivane-outmeta-XXXXXX").string();
+        if (::mkdtemp(pattern.data()))
+            path = pattern;
+    }
+    ~TempFolder()
+    {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+};
+
+} // namespace
+
+// Two independent readers: exiftool finds nothing wrong in an output that
+// it did not find in its source, and exiv2 reads every output.
+TEST(OutputMetadata, ExternalReaders_FindNoNewFaults)
+{
+    const bool haveExiftool = installed("exiftool"), haveExiv2 = installed("exiv2");
+    if (!haveExiftool && !haveExiv2)
+        GTEST_SKIP() << "neither exiftool nor exiv2 is installed";
+    TempFolder folder;
+    ASSERT_FALSE(folder.path.empty());
+    std::vector<fs::path> sources{kOlympusTiff};
+    const fs::path handTiffPath = folder.path / "hand.tif";
+    {
+        const std::string x = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF/></x:xmpmeta>";
+        const Buffer tiff = handTiff(iccLike(3000), Buffer(x.begin(), x.end()),
+                                     {0x1C, 0x02, 0x78, 0x00, 0x05, 'h', 'e', 'l', 'l', 'o'});
+        std::ofstream(handTiffPath, std::ios::binary).write(reinterpret_cast<const char*>(tiff.data()),
+                                                            std::streamsize(tiff.size()));
+        sources.push_back(handTiffPath);
+    }
+    for (const auto& entry : fs::directory_iterator(kExifSamples))
+        sources.push_back(entry.path());
+    const Buffer encoded = EncodeJpeg(gradient(300, 210), 90);
+    for (const fs::path& source : sources) {
+        SCOPED_TRACE(source.filename().string());
+        const fs::path out = folder.path / "out.jpg";
+        WriteJpegWithExif(encoded, source.string(), out.string(), WriteMode::Replace, OutputPicture{300, 210});
+        if (haveExiftool) {
+            const std::set<std::string> before = exiftoolWarnings(source), after = exiftoolWarnings(out);
+            for (const std::string& warning : after)
+                EXPECT_TRUE(before.count(warning)) << "new: " << warning;
+        }
+        if (haveExiv2) {
+            bool sourceOk = false, outOk = false;
+            const std::set<std::string> before = exiv2Errors(source, sourceOk), after = exiv2Errors(out, outOk);
+            EXPECT_TRUE(outOk || !sourceOk);
+            for (const std::string& error : after)
+                EXPECT_TRUE(before.count(error)) << "new: " << error;
+        }
+    }
 }
