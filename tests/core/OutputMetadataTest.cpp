@@ -6,6 +6,7 @@
 #include "ByteReader.h"
 #include "ExifTransplant.h"
 #include "JpegCodec.h"
+#include "JpegMetadataBlocks.h"
 #include "OutputMetadata.h"
 
 #include <gtest/gtest.h>
@@ -522,6 +523,32 @@ TEST(OutputMetadata, TiffSources_CarryExifIccXmpIptcIntoJpeg)
         // The picture is untouched.
         EXPECT_EQ(decode(out).byteCount(), decode(encoded).byteCount());
     }
+}
+
+// TIFF to JPEG and back to whole blocks (what a TIFF output stores): every
+// block arrives as it left.
+TEST(OutputMetadata, TiffToJpegToBlocks_RoundTrip)
+{
+    const std::string x = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF/></x:xmpmeta>";
+    const Buffer xmp(x.begin(), x.end());
+    const Buffer iptc{0x1C, 0x02, 0x78, 0x00, 0x03, 'o', 'd', 'd'}; // odd size: padded in the resource
+    const Buffer icc = pattern(70000, 9);                            // two APP2 chunks
+    const Buffer source = handTiff(icc, xmp, iptc);
+    const Buffer encoded = EncodeJpeg(gradient(30, 20), 90);
+    const Buffer jpeg = AssembleJpegWithExif(encoded.data(), encoded.size(), source.data(), source.size(), nullptr,
+                                             OutputPicture{30, 20});
+    const TiffMetadata blocks = JpegMetadataBlocks(jpeg.data(), jpeg.size(), 24, 16, ThumbnailOfJpeg(encoded.data(), encoded.size()));
+    EXPECT_EQ(blocks.icc, icc);
+    EXPECT_EQ(blocks.xmp, xmp);
+    EXPECT_EQ(blocks.iptc, iptc);
+    ASSERT_FALSE(blocks.exif.tiff.empty());
+    const Facts f = factsOf(blocks.exif.tiff);
+    EXPECT_EQ(f.make, "TESTMAKER");
+    EXPECT_EQ(f.pixelX, 24);
+    EXPECT_EQ(f.pixelY, 16);
+    // Cut anywhere, the source gives what it still holds and never more.
+    for (std::size_t cut = 0; cut < 2000; cut += 3)
+        JpegMetadataBlocks(jpeg.data(), cut, 24, 16, {});
 }
 
 TEST(OutputMetadata, OlympusTiff_MakeModelDateReachTheJpeg)
