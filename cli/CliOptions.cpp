@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "CliOptions.h"
 
+#include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <cstring>
 
 namespace lumivane::cli {
@@ -9,9 +11,20 @@ namespace lumivane::cli {
 const char* const kUsage =
     "Usage: lumivane-cli [options] --out DIR PHOTO...\n"
     "Removes lens vignetting from JPEG, BMP and TIFF photographs with a flat-field mask and\n"
-    "writes the corrected photographs into DIR (JPEGs keep their EXIF; no file is replaced).\n"
+    "writes the corrected photographs into DIR (JPEGs keep their EXIF). Each photograph's result\n"
+    "depends only on the photograph, the mask and the settings, never on the rest of the list.\n"
     "\n"
-    "  --out DIR            output folder, created when missing\n"
+    "  --out DIR            output folder, created when missing and tested for writing first\n"
+    "  --name TEMPLATE      output names inside DIR: {stem} (the photograph's name without its\n"
+    "                       suffix), {ext} (jpg or bmp), {dir} (its folder below the --recursive\n"
+    "                       folder), {n} (its place in the list); default: the names of Save\n"
+    "                       Images, in {dir}\n"
+    "  --overwrite          replace existing outputs (atomically)\n"
+    "  --skip-existing      skip photographs whose output exists (reported as skipped)\n"
+    "                       (default: neither; an existing file is kept and the new one gets a\n"
+    "                       clash name)\n"
+    "  -r, --recursive      photographs in the folders given and their subfolders (.jpg, .jpeg,\n"
+    "                       .jpe, .bmp, .tif, .tiff), the tree mirrored under DIR\n"
     "  --mask FILE          the mask (default: the stored default mask); with --mask-folder,\n"
     "                       the mask of photographs that no mask of the folder matches\n"
     "  --mask-folder DIR    each photograph gets the mask of DIR taken with the same camera\n"
@@ -36,16 +49,28 @@ const char* const kUsage =
     "  --offset X,Y         mask offset in preview pixels, each -150..150\n"
     "  --turns N            clockwise quarter turns of the mask, 0..3\n"
     "  --hotspot X,Y        hotspot in the adjustment panel's 320 x 240 view (default: stored\n"
-    "                       for the stored default mask, else the mask's centre)\n"
+    "                       for the stored default mask, else the centre of the mask fitted to\n"
+    "                       each photograph)\n"
+    "  --levels R,G,B       the reference levels themselves, each 0..255 (not with --hotspot)\n"
     "  --jobs N             photographs in flight at once (default: number of cores)\n"
-    "  --quiet              no progress, only errors\n"
-    "  --help, --version\n"
+    "  --report FILE        one JSON object a line per photograph: source, output, outcome,\n"
+    "                       reason, levels, mask, method, seconds\n"
+    "  -q, --quiet          no progress, only errors\n"
+    "  -v, --verbose        the mask, levels, method and output of each photograph\n"
+    "  -h, --help, -V, --version\n"
     "\n"
-    "Exit status: 0 all written, 1 some photographs failed (or had no mask), 2 usage or mask or\n"
-    "folder error, "
-    "130 interrupted. Warnings about a mask's quality go to standard error.\n";
+    "Exit status: 0 all written (or skipped), 1 some photographs failed (or had no mask), 2 usage,\n"
+    "mask or output folder error (nothing is written), 130 interrupted. Warnings go to standard\n"
+    "error.\n";
 
 namespace {
+
+// Every option that takes a value ("--name VALUE" or "--name=VALUE").
+constexpr const char* kValueOptions[] = {
+    "--out",    "--mask",  "--mask-folder", "--settings", "--brightness", "--strength", "--quality", "--crop",
+    "--offset", "--turns", "--hotspot",     "--levels",   "--method",     "--colour",   "--color",   "--jobs",
+    "--name",   "--report",
+};
 
 int parseInt(const std::string& option, const std::string& text, int min, int max)
 {
@@ -99,12 +124,27 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args)
             o.help = true;
             continue;
         }
-        if (a == "--version") {
+        if (a == "--version" || a == "-V") {
             o.version = true;
             continue;
         }
         if (a == "--quiet" || a == "-q") {
             o.quiet = true;
+            continue;
+        }
+        if (a == "--verbose" || a == "-v") {
+            o.verbose = true;
+            continue;
+        }
+        if (a == "--recursive" || a == "-r") {
+            o.recursive = true;
+            continue;
+        }
+        if (a == "--overwrite" || a == "--skip-existing") {
+            const ExistingOutputs chosen = a == "--overwrite" ? ExistingOutputs::Overwrite : ExistingOutputs::Skip;
+            if (o.existing != ExistingOutputs::ClashName && o.existing != chosen)
+                throw UsageError("--overwrite and --skip-existing exclude each other");
+            o.existing = chosen;
             continue;
         }
         if (a == "--smooth-mask") {
@@ -115,8 +155,11 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args)
         std::string name = a;
         std::string value;
         const std::size_t eq = a.find('=');
-        if (eq != std::string::npos) {
+        if (eq != std::string::npos)
             name = a.substr(0, eq);
+        if (std::find(std::begin(kValueOptions), std::end(kValueOptions), name) == std::end(kValueOptions))
+            throw UsageError("unknown option " + name);
+        if (eq != std::string::npos) {
             value = a.substr(eq + 1);
         } else {
             if (i + 1 >= args.size())
@@ -159,13 +202,22 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args)
             o.colour = ParseColourOptionName(value);
             if (!o.colour)
                 throw UsageError("--colour must be both, falloff or colour, not '" + value + "'");
-        } else if (name == "--jobs")
+        } else if (name == "--levels") {
+            const std::vector<int> v = parseList(name, value, 3, 0, 255);
+            o.levels = HotspotLevels{v[0], v[1], v[2]};
+        } else if (name == "--name")
+            o.nameTemplate = value;
+        else if (name == "--report")
+            o.reportFile = value;
+        else if (name == "--jobs")
             o.jobs = parseInt(name, value, 1, 256);
-        else
-            throw UsageError("unknown option " + name);
     }
     if (o.help || o.version)
         return o;
+    if (o.levels && o.hotspot)
+        throw UsageError("--levels and --hotspot both set the levels; give one of them");
+    if (o.nameTemplate && o.nameTemplate->empty())
+        throw UsageError("--name needs a template such as {stem}.{ext}");
     if (o.colour && o.method == CorrectionMethod::Additive)
         throw UsageError("--colour applies to the exact method only, not with --method additive");
     if (o.outDir.empty())

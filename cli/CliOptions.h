@@ -4,6 +4,7 @@
 
 #include "CorrectionKernel.h"
 #include "CorrectionMethod.h"
+#include "MaskGeometry.h"
 
 #include <optional>
 #include <stdexcept>
@@ -18,10 +19,22 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// What happens to an output name that is taken.
+enum class ExistingOutputs {
+    ClashName, // the new file gets a clash name; nothing is replaced
+    Overwrite, // --overwrite: replaced atomically
+    Skip,      // --skip-existing: the photograph is skipped
+};
+
 struct CliOptions {
     bool help = false;
     bool version = false;
     bool quiet = false;
+    bool verbose = false;
+    bool recursive = false;
+    ExistingOutputs existing = ExistingOutputs::ClashName;
+    std::optional<std::string> nameTemplate; // --name
+    std::string reportFile;                  // --report: one JSON line per photograph
     std::string outDir;
     std::string maskFile;     // empty: the stored default mask
     std::string maskFolder;   // empty: one mask for every photograph
@@ -38,14 +51,16 @@ struct CliOptions {
     int offsetY = 0;
     int turns = 0;
     std::optional<std::pair<int, int>> hotspot;
+    std::optional<HotspotLevels> levels; // --levels R,G,B
     int jobs = 0; // 0: the number of cores
     std::vector<std::string> photos;
 };
 
 // Parses the arguments after the program name. Raises UsageError for an
-// unknown option, a missing or malformed value, a value out of range, or
-// (unless --help or --version) no --out or no photograph, and for --colour
-// with --method additive.
+// unknown option (wherever it stands), a missing or malformed value, a value
+// out of range, or (unless --help or --version) no --out or no photograph,
+// and for --colour with --method additive, --levels with --hotspot and
+// --overwrite with --skip-existing.
 CliOptions ParseCommandLine(const std::vector<std::string>& args);
 
 extern const char* const kUsage;

@@ -12,9 +12,17 @@
 #include "ProgramSettings.h"
 #include "Settings.h"
 #include "SettingsLocation.h"
+#include "OutputPlan.h"
+#include "TextFormat.h"
 #include "TiffReader.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <memory>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -85,18 +93,40 @@ const char* outcomeText(BatchPhotoResult::Outcome outcome)
         return "not done";
     case BatchPhotoResult::Outcome::NoMask:
         return "no mask";
+    case BatchPhotoResult::Outcome::Skipped:
+        return "skipped";
     }
     return "";
 }
 
-// The mask check's findings, one warning a line.
-// The warnings the mask-quality check gives for one mask.
+// Why a photograph failed, with a hint where the command line can do better:
+// a folder is walked with --recursive.
+std::string reasonText(const BatchPhotoResult& r)
+{
+    const std::string folder = ": is a folder";
+    if (r.reason.size() >= folder.size() && r.reason.compare(r.reason.size() - folder.size(), folder.size(), folder) == 0)
+        return r.reason + " (use --recursive)";
+    return r.reason;
+}
+
+// A finding of the mask check in the words of this program: the window's
+// "smooth mask" check box is the --smooth-mask option here.
+std::string CommandLineFinding(std::string text)
+{
+    const std::string windowWords = "choose \"smooth mask\"";
+    const std::size_t at = text.find(windowWords);
+    if (at != std::string::npos)
+        text.replace(at, windowWords.size(), "use --smooth-mask");
+    return text;
+}
+
+// The warnings the mask-quality check gives for one mask, one a line.
 std::string maskWarnings(const std::string& path, const Bitmap24& mask)
 {
     std::string lines;
     const MaskQuality quality = CheckMaskQuality(mask, SampleCentreLevels(mask));
     for (const MaskFinding& finding : quality.findings)
-        lines += "lumivane-cli: warning: mask " + path + ": " + finding.text + "\n";
+        lines += "lumivane-cli: warning: mask " + path + ": " + CommandLineFinding(finding.text) + "\n";
     return lines;
 }
 
@@ -144,7 +174,20 @@ private:
     bool printed_ = false;
 };
 
-int run(const CliOptions& o)
+// ---- Resolving the setup: settings, method, mask path and choices ----
+
+// What the stored settings and the command line make of a run.
+struct ResolvedSetup {
+    std::string settingsPath;
+    SettingsValues stored;
+    CorrectionMode mode;
+    // The --mask file or the stored default mask; empty with a mask folder
+    // alone.
+    std::string maskPath;
+    BatchSettings batch;
+};
+
+ResolvedSetup resolveSetup(const CliOptions& o)
 {
     // A malformed memory limit stops the program before anything is read.
     try {
@@ -152,29 +195,29 @@ int run(const CliOptions& o)
     } catch (const MemoryLimitSettingError& e) {
         throw UsageError(e.what());
     }
+    ResolvedSetup r;
     // Settings: the stored sliders, default mask and hotspot.
     // The window's defaults.ini unless another is named.
-    const std::string settingsPath = o.settingsFile.empty()
-                                         ? SettingsFolder(executableFolder(), ProcessEnvironment()) + "/defaults.ini"
-                                         : o.settingsFile;
+    r.settingsPath = o.settingsFile.empty()
+                         ? SettingsFolder(executableFolder(), ProcessEnvironment()) + "/defaults.ini"
+                         : o.settingsFile;
     // A named settings file must exist; one that is no regular file is
     // refused by the reader in its own words.
     std::error_code settingsError;
-    if (!o.settingsFile.empty() && !std::filesystem::exists(settingsPath, settingsError))
-        throw UsageError("cannot read the settings file " + settingsPath);
-    SettingsValues stored;
+    if (!o.settingsFile.empty() && !std::filesystem::exists(r.settingsPath, settingsError))
+        throw UsageError("cannot read the settings file " + r.settingsPath);
     try {
-        stored = ReadSettingsFile(settingsPath, isFile);
+        r.stored = ReadSettingsFile(r.settingsPath, isFile);
     } catch (const SettingsError& e) {
         throw UsageError(e.what());
     }
     // A damaged line costs only what it holds: the batch goes on with the
     // rest of the file.
-    for (int line : stored.ignoredLines)
-        std::cerr << "lumivane-cli: warning: " << IgnoredLinesText(FileNamePart(settingsPath), {line}) << "\n";
+    for (int line : r.stored.ignoredLines)
+        std::cerr << "lumivane-cli: warning: " << IgnoredLinesText(FileNamePart(r.settingsPath), {line}) << "\n";
     // The method and colour option: lumivane.ini beside the settings file
     // (none: additive), then the command line.
-    const std::string settingsFolder = std::filesystem::path(settingsPath).parent_path().string();
+    const std::string settingsFolder = std::filesystem::path(r.settingsPath).parent_path().string();
     const std::string programSettingsPath = ProgramSettingsPath(settingsFolder.empty() ? "." : settingsFolder);
     ProgramSettings program;
     try {
@@ -182,63 +225,23 @@ int run(const CliOptions& o)
     } catch (const std::exception& e) {
         throw UsageError(std::string("cannot read ") + programSettingsPath + ": " + e.what());
     }
-    const CorrectionMode mode = ResolveMode(o, program.mode);
+    r.mode = ResolveMode(o, program.mode);
 
     // With a mask folder the stored default mask is not used; --mask is the
     // fallback for photographs that no mask of the folder matches.
-    const std::string maskPath =
-        o.maskFile.empty() && o.maskFolder.empty() ? stored.defaultMask : o.maskFile;
-    if (maskPath.empty() && o.maskFolder.empty())
+    r.maskPath = o.maskFile.empty() && o.maskFolder.empty() ? r.stored.defaultMask : o.maskFile;
+    if (r.maskPath.empty() && o.maskFolder.empty())
         throw UsageError("no mask: give --mask FILE or --mask-folder DIR, or store a default mask in the window (" +
-                         (stored.fileExisted ? settingsPath + " names none)" : "no " + settingsPath + ")"));
+                         (r.stored.fileExisted ? r.settingsPath + " names none)" : "no " + r.settingsPath + ")"));
 
-    // The mask decodes on a second thread while the batch decodes its first
-    // photograph (a single photograph would otherwise leave a core idle);
-    // whatever needs the mask's pixels earlier waits for it.
-    Bitmap24 loaded;
-    std::string maskError;
-    // Without --mask (a mask folder alone) there is no mask to wait for.
-    std::jthread maskLoader;
-    if (!maskPath.empty())
-        maskLoader = std::jthread([&] {
-            try {
-                if (!DecodeBySuffix(maskPath, loaded, JpegSmoothing::On))
-                    throw std::runtime_error("not a .jpg, .jpeg, .bmp, .tif or .tiff name");
-                if (loaded.empty())
-                    throw std::runtime_error("the file holds no picture");
-                if (o.smoothMask)
-                    loaded = SmoothMask(loaded);
-            } catch (const std::exception& e) {
-                maskError = e.what();
-            }
-        });
-    bool maskChecked = false;
-    BackgroundMaskCheck maskCheck;
-    const auto awaitMask = [&] {
-        if (maskLoader.joinable())
-            maskLoader.join();
-        if (!maskError.empty())
-            throw UsageError("cannot read the mask " + maskPath + ": " + maskError);
-        if (!maskChecked && !maskPath.empty())
-            maskCheck.Start(maskPath, loaded);
-        maskChecked = true;
-    };
-    // Turned masks are copies; an unturned one is used as loaded.
-    Bitmap24 turned;
-    if (o.turns % 4 != 0 && !maskPath.empty()) {
-        awaitMask();
-        turned = TurnedMask(loaded, o.turns);
-    }
-    const Bitmap24& mask = o.turns % 4 != 0 ? turned : loaded;
-
-    BatchSettings settings;
-    settings.mode = mode;
+    BatchSettings& settings = r.batch;
+    settings.mode = r.mode;
     try {
-        settings.brightness = o.brightness.value_or(ClampedSliderPosition(stored.iniBrightness, 0, 50));
-        settings.strength = ClampedSliderPosition(stored.iniStrength, 0, 100);
-        settings.quality = o.quality.value_or(ClampedSliderPosition(stored.iniQuality, 1, 101));
+        settings.brightness = o.brightness.value_or(ClampedSliderPosition(r.stored.iniBrightness, 0, 50));
+        settings.strength = ClampedSliderPosition(r.stored.iniStrength, 0, 100);
+        settings.quality = o.quality.value_or(ClampedSliderPosition(r.stored.iniQuality, 1, 101));
     } catch (const SettingsError& e) {
-        throw UsageError(std::string("the settings file ") + settingsPath + ": " + e.what());
+        throw UsageError(std::string("the settings file ") + r.settingsPath + ": " + e.what());
     }
     if (o.strength) {
         if (settings.mode.method == CorrectionMethod::Exact)
@@ -247,24 +250,427 @@ int run(const CliOptions& o)
         else
             settings.strength = *o.strength;
     }
-    settings.mask = maskPath.empty() ? nullptr : &mask;
-    settings.sampledMask = &loaded;
     settings.crop = o.crop;
     settings.offsetX = o.offsetX;
     settings.offsetY = o.offsetY;
-    // The hotspot as the window decides it: a pick in the adjustment
-    // panel's view, else the stored levels when the mask is the stored
-    // default mask, else the centre of the mask.
-    if (o.hotspot && !maskPath.empty()) {
-        awaitMask();
-        settings.levels = PanelLevelsAt(mask, o.hotspot->first, o.hotspot->second);
-    } else if (maskPath == stored.defaultMask && stored.storedHotspotPending() &&
-               stored.hotspotR + stored.hotspotG + stored.hotspotB != 0) {
-        settings.levels = HotspotLevels{stored.hotspotR, stored.hotspotG, stored.hotspotB};
+    // Without a hotspot each photograph's levels come from the mask fitted
+    // to it, so that its result never depends on the rest of the list.
+    settings.levelsOfEachPhotograph = true;
+    if (o.levels)
+        settings.levels = o.levels;
+    else if (!o.hotspot && r.maskPath == r.stored.defaultMask && r.stored.storedHotspotPending() &&
+             r.stored.hotspotR + r.stored.hotspotG + r.stored.hotspotB != 0)
+        settings.levels = HotspotLevels{r.stored.hotspotR, r.stored.hotspotG, r.stored.hotspotB};
+    switch (o.existing) {
+    case ExistingOutputs::ClashName:
+        settings.existing = BatchSettings::Existing::ClashName;
+        break;
+    case ExistingOutputs::Overwrite:
+        settings.existing = BatchSettings::Existing::Replace;
+        break;
+    case ExistingOutputs::Skip:
+        settings.existing = BatchSettings::Existing::Skip;
+        break;
+    }
+    return r;
+}
+
+// ---- Loading the mask ----
+
+// The --mask file (or stored default mask), decoded on a second thread
+// while the batch decodes its first photograph (a single photograph would
+// otherwise leave a core idle); whatever needs its pixels earlier waits.
+class MaskLoad {
+public:
+    MaskLoad(const std::string& path, const CliOptions& o) : path_(path), turns_(o.turns)
+    {
+        if (path_.empty())
+            return;
+        loader_ = std::jthread([this, smooth = o.smoothMask] {
+            try {
+                if (!DecodeBySuffix(path_, loaded_, JpegSmoothing::On))
+                    throw std::runtime_error("not a .jpg, .jpeg, .bmp, .tif or .tiff name");
+                if (loaded_.empty())
+                    throw std::runtime_error("the file holds no picture");
+                if (smooth)
+                    loaded_ = SmoothMask(loaded_);
+            } catch (const std::exception& e) {
+                error_ = e.what();
+            }
+        });
+    }
+    bool Given() const { return !path_.empty(); }
+    // Waits for the mask; raises UsageError when it cannot be read. The
+    // first call starts the quality check and makes the turned copy.
+    void Await()
+    {
+        if (loader_.joinable())
+            loader_.join();
+        if (!error_.empty())
+            throw UsageError("cannot read the mask " + path_ + ": " + error_);
+        if (!checked_ && Given()) {
+            check_.Start(path_, loaded_);
+            // Turned masks are copies; an unturned one is used as loaded.
+            if (turns_ % 4 != 0)
+                turned_ = TurnedMask(loaded_, turns_);
+        }
+        checked_ = true;
+    }
+    const Bitmap24& Loaded() const { return loaded_; }
+    const Bitmap24& Used() const { return turns_ % 4 != 0 ? turned_ : loaded_; }
+    BackgroundMaskCheck& Check() { return check_; }
+
+private:
+    std::string path_;
+    int turns_;
+    Bitmap24 loaded_;
+    Bitmap24 turned_;
+    std::string error_;
+    bool checked_ = false;
+    BackgroundMaskCheck check_;
+    std::jthread loader_;
+};
+
+// ---- The output folders ----
+
+// Makes the folders the outputs go into and proves each writable with an
+// unnamed temporary file, before any photograph is decoded. Remembers the
+// folders it made so that they can be removed again when left empty.
+class OutputFolders {
+public:
+    void Prepare(const std::string& outDir, const std::vector<std::string>& outputs)
+    {
+        std::set<std::filesystem::path> folders = {std::filesystem::path(outDir).lexically_normal()};
+        for (const std::string& output : outputs)
+            folders.insert(std::filesystem::path(output).parent_path().lexically_normal());
+        for (const std::filesystem::path& folder : folders)
+            make(folder);
+        for (const std::filesystem::path& folder : folders)
+            testWritable(folder);
+    }
+    // Removes the folders this run made that are still empty, deepest first.
+    void RemoveEmpty() const
+    {
+        std::vector<std::filesystem::path> deepestFirst(made_.begin(), made_.end());
+        std::sort(deepestFirst.begin(), deepestFirst.end(), [](const auto& a, const auto& b) {
+            return std::distance(a.begin(), a.end()) > std::distance(b.begin(), b.end());
+        });
+        std::error_code ignored;
+        for (const std::filesystem::path& p : deepestFirst)
+            std::filesystem::remove(p, ignored); // fails, harmlessly, when not empty
     }
 
-    if (!maskPath.empty())
-        settings.maskReady = awaitMask;
+private:
+    void make(const std::filesystem::path& folder)
+    {
+        std::error_code ec;
+        for (std::filesystem::path p = folder; !p.empty() && p != p.root_path(); p = p.parent_path()) {
+            if (std::filesystem::exists(p, ec) || ec)
+                break;
+            if (!p.filename().empty())
+                made_.insert(p);
+        }
+        std::filesystem::create_directories(folder, ec);
+        std::error_code isDirError;
+        if (!std::filesystem::is_directory(folder, isDirError)) {
+            RemoveEmpty();
+            const std::error_code& why = ec ? ec : isDirError;
+            throw UsageError("cannot make the output folder " + folder.string() +
+                             (why ? ": " + why.message() : std::string(": a file of that name is in the way")));
+        }
+    }
+    void testWritable(const std::filesystem::path& folder)
+    {
+        int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        int error = fd < 0 ? errno : 0;
+        if (fd < 0 && (error == EOPNOTSUPP || error == EISDIR || error == EINVAL)) {
+            // A file system without unnamed files: a named one, removed at once.
+            std::string name = (folder / ".lumivane-write-test.XXXXXX").string();
+            fd = ::mkstemp(name.data());
+            error = fd < 0 ? errno : 0;
+            if (fd >= 0)
+                ::unlink(name.c_str());
+        }
+        if (fd >= 0) {
+            ::close(fd);
+            return;
+        }
+        RemoveEmpty();
+        throw UsageError("cannot write into the output folder " + folder.string() + ": " +
+                         std::generic_category().message(error));
+    }
+    std::set<std::filesystem::path> made_;
+};
+
+// ---- Reporting progress, the report file and the summary ----
+
+const char* reportOutcome(BatchPhotoResult::Outcome outcome)
+{
+    switch (outcome) {
+    case BatchPhotoResult::Outcome::Written:
+        return "written";
+    case BatchPhotoResult::Outcome::Skipped:
+        return "skipped";
+    case BatchPhotoResult::Outcome::NotDone:
+        return "not-done";
+    default:
+        return "failed";
+    }
+}
+
+std::string methodText(const CorrectionMode& mode)
+{
+    std::string text(MethodName(mode.method));
+    if (mode.method == CorrectionMethod::Exact)
+        text += " (" + std::string(ColourOptionName(mode.colour)) + ")";
+    return text;
+}
+
+std::string levelsText(const HotspotLevels& levels)
+{
+    return std::to_string(levels.r) + "," + std::to_string(levels.g) + "," + std::to_string(levels.b);
+}
+
+// The JSON string of a text (UTF-8 passed through; control characters and
+// the two JSON specials escaped).
+std::string jsonString(const std::string& text)
+{
+    std::string json = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            json += escaped;
+        } else {
+            json += c;
+        }
+    }
+    return json + "\"";
+}
+
+// What is said about each photograph as it finishes: the progress line,
+// errors, warnings about the mask's fit, --verbose and the --report line.
+class ProgressReport {
+public:
+    ProgressReport(const CliOptions& o, const ResolvedSetup& setup, const std::vector<std::string>& outputs,
+                   MaskLoad& mask)
+        : o_(o), setup_(setup), outputs_(outputs), mask_(mask), terminal_(::isatty(STDERR_FILENO) == 1)
+    {
+        if (!setup_.maskPath.empty())
+            maskFacts_ = ReadCameraFacts(setup_.maskPath);
+        if (o.reportFile.empty())
+            return;
+        report_.open(o.reportFile, std::ios::out | std::ios::trunc | std::ios::binary);
+        if (!report_)
+            throw UsageError("cannot write the report " + o.reportFile + ": " + std::strerror(errno));
+    }
+
+    // One photograph done; `index` is its place in the whole list.
+    void Photo(const BatchPhotoResult& r, std::size_t index, int finished, int total)
+    {
+        mask_.Check().PrintIfDone(terminal_ && !o_.quiet);
+        const bool ok = r.outcome == BatchPhotoResult::Outcome::Written;
+        const bool skipped = r.outcome == BatchPhotoResult::Outcome::Skipped;
+        const std::string maskName = r.mask.empty() ? setup_.maskPath : r.mask;
+        if (!ok && !skipped) {
+            clearLine();
+            std::cerr << "lumivane-cli: " << r.source << ": " << outcomeText(r.outcome) << ": " << reasonText(r) << "\n";
+        }
+        if (ok)
+            warnAboutFit(r);
+        if (o_.verbose && ok) {
+            clearLine();
+            std::cerr << "lumivane-cli: " << r.source << ": mask " << maskName << ", levels "
+                      << (r.levels ? levelsText(*r.levels) : std::string("none")) << ", method "
+                      << methodText(setup_.mode) << ", output " << r.written << "\n";
+        }
+        writeReportLine(r, index, maskName);
+        if (o_.quiet)
+            return;
+        if (terminal_)
+            std::cerr << "\r\033[K[" << finished << "/" << total << "] " << FileNamePart(r.source) << std::flush;
+        else if (ok)
+            std::cerr << "[" << finished << "/" << total << "] " << r.source << " -> " << r.written << "\n";
+        else if (skipped)
+            std::cerr << "[" << finished << "/" << total << "] " << r.source << ": skipped (" << r.reason << ")\n";
+    }
+    // The run was refused after all (the mask cannot be read): no report.
+    void Discard()
+    {
+        if (!report_.is_open())
+            return;
+        report_.close();
+        std::remove(o_.reportFile.c_str());
+    }
+    void EndProgressLine()
+    {
+        if (terminal_ && !o_.quiet)
+            std::cerr << "\r\033[K";
+    }
+
+private:
+    void clearLine()
+    {
+        if (terminal_ && !o_.quiet)
+            std::cerr << "\r\033[K";
+    }
+
+    // The window shows a mask of another shape in red; here it is a
+    // warning line, as is a mask taken with another camera.
+    void warnAboutFit(const BatchPhotoResult& r)
+    {
+        if (!r.mask.empty() || !mask_.Given())
+            return; // a folder's mask was chosen for this photograph's camera
+        const Bitmap24& mask = mask_.Used();
+        if (r.width > 0 && r.height > 0 && mask.height() > 0 &&
+            MaskRatioDiffers(r.width, r.height, mask.width(), mask.height()))
+            std::cerr << "lumivane-cli: warning: " << r.source << ": the mask's aspect ratio 1:"
+                      << RatioText(mask.width(), mask.height()) << " differs from the photograph's 1:"
+                      << RatioText(r.width, r.height) << "\n";
+        if (maskFacts_.make.empty() || maskFacts_.model.empty())
+            return;
+        const CameraFacts photo = ReadCameraFacts(r.source);
+        if (!photo.make.empty() && !photo.model.empty() &&
+            (photo.make != maskFacts_.make || photo.model != maskFacts_.model))
+            std::cerr << "lumivane-cli: warning: " << r.source << ": the mask was taken with "
+                      << maskFacts_.make << " " << maskFacts_.model << ", the photograph with " << photo.make << " "
+                      << photo.model << "\n";
+    }
+
+    void writeReportLine(const BatchPhotoResult& r, std::size_t index, const std::string& maskName)
+    {
+        if (!report_.is_open())
+            return;
+        const std::string output = r.written.empty() ? outputs_[index] : r.written;
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
+        report_ << "{\"source\":" << jsonString(r.source) << ",\"output\":" << jsonString(output)
+                << ",\"outcome\":\"" << reportOutcome(r.outcome) << "\",\"reason\":" << jsonString(r.reason)
+                << ",\"levels\":" << (r.levels ? "[" + levelsText(*r.levels) + "]" : std::string("null"))
+                << ",\"mask\":" << jsonString(maskName) << ",\"method\":" << jsonString(methodText(setup_.mode))
+                << ",\"timings\":{\"seconds\":" << seconds << "}}\n"
+                << std::flush;
+    }
+
+    const CliOptions& o_;
+    const ResolvedSetup& setup_;
+    const std::vector<std::string>& outputs_;
+    MaskLoad& mask_;
+    const bool terminal_;
+    std::ofstream report_;
+    CameraFacts maskFacts_;
+};
+
+// The counts, what went wrong, and (with a mask folder) which mask each
+// photograph got. Returns the exit status.
+int printSummary(const CliOptions& o, const std::vector<BatchPhotoResult>& results, double seconds)
+{
+    int written = 0, failed = 0, notDone = 0, skipped = 0;
+    for (const BatchPhotoResult& r : results) {
+        if (r.outcome == BatchPhotoResult::Outcome::Written)
+            ++written;
+        else if (r.outcome == BatchPhotoResult::Outcome::NotDone)
+            ++notDone;
+        else if (r.outcome == BatchPhotoResult::Outcome::Skipped)
+            ++skipped;
+        else
+            ++failed;
+    }
+    if (!o.quiet || failed > 0 || notDone > 0) {
+        char time[32];
+        std::snprintf(time, sizeof time, "%.1f s", seconds);
+        std::cerr << written << " written, " << failed << " failed";
+        if (skipped > 0)
+            std::cerr << ", " << skipped << " skipped (output exists)";
+        if (notDone > 0)
+            std::cerr << ", " << notDone << " not done (stopped)";
+        std::cerr << ", " << time << "\n";
+        for (const BatchPhotoResult& r : results)
+            if (r.outcome != BatchPhotoResult::Outcome::Written && r.outcome != BatchPhotoResult::Outcome::Skipped)
+                std::cerr << "  " << outcomeText(r.outcome) << ": " << r.source << " (" << reasonText(r) << ")\n";
+    }
+    if (!o.maskFolder.empty()) {
+        // Which mask each photograph got, in the order given.
+        std::cerr << "Masks:\n";
+        for (const BatchPhotoResult& r : results)
+            if (r.outcome != BatchPhotoResult::Outcome::Skipped)
+                std::cerr << "  " << r.source << ": " << (r.mask.empty() ? std::string("none") : r.mask) << "\n";
+    }
+    if (stopRequested.load() && notDone > 0)
+        return kExitInterrupted;
+    return failed > 0 || notDone > 0 ? kExitFailures : 0;
+}
+
+int run(const CliOptions& o)
+{
+    ResolvedSetup setup = resolveSetup(o);
+    BatchSettings& settings = setup.batch;
+
+    // Which photographs, and where each goes: decided, and refused when an
+    // output would land on an input, before anything is read or written.
+    const std::vector<InputPhoto> inputs = CollectPhotos(o.photos, o.recursive, o.outDir);
+    if (inputs.empty())
+        throw UsageError("no photograph found in the folders given");
+    const std::vector<std::string> outputs = PlanOutputs(inputs, o);
+    std::error_code ec;
+    if (!setup.maskPath.empty() && std::filesystem::is_directory(setup.maskPath, ec))
+        throw UsageError("cannot read the mask " + setup.maskPath + ": is a folder (use --mask-folder)");
+
+    OutputFolders folders;
+    folders.Prepare(o.outDir, outputs);
+    MaskLoad mask(setup.maskPath, o);
+    std::unique_ptr<ProgressReport> progress;
+    try {
+        progress = std::make_unique<ProgressReport>(o, setup, outputs, mask);
+    } catch (const UsageError&) {
+        folders.RemoveEmpty();
+        throw;
+    }
+
+    // With --skip-existing a photograph whose output is there is not even
+    // read; one whose output appears meanwhile is skipped by the batch. A
+    // folder (without --recursive) is refused here.
+    std::vector<BatchPhotoResult> results(inputs.size());
+    std::vector<std::string> photos;
+    std::vector<std::size_t> todo;
+    int skippedFirst = 0; // photographs finished before the batch starts
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        results[i].source = inputs[i].path;
+        results[i].index = i;
+        std::error_code existsError;
+        if (std::filesystem::is_directory(inputs[i].path, existsError)) {
+            // Refused as the file reader refuses it, whatever its name.
+            results[i].outcome = BatchPhotoResult::Outcome::Unreadable;
+            results[i].reason = inputs[i].path + ": is a folder";
+            progress->Photo(results[i], i, ++skippedFirst, int(inputs.size()));
+            continue;
+        }
+        if (o.existing == ExistingOutputs::Skip && std::filesystem::exists(outputs[i], existsError)) {
+            results[i].outcome = BatchPhotoResult::Outcome::Skipped;
+            results[i].reason = "the output exists: " + outputs[i];
+            progress->Photo(results[i], i, ++skippedFirst, int(inputs.size()));
+            continue;
+        }
+        todo.push_back(i);
+        photos.push_back(inputs[i].path);
+    }
+
+    settings.mask = mask.Given() ? &mask.Used() : nullptr;
+    settings.sampledMask = &mask.Loaded();
+    // The hotspot as the window decides it: a pick in the adjustment
+    // panel's view, else the stored levels when the mask is the stored
+    // default mask (resolveSetup), else the centre of the mask fitted to
+    // each photograph.
+    if (o.hotspot && mask.Given()) {
+        mask.Await();
+        settings.levels = PanelLevelsAt(mask.Used(), o.hotspot->first, o.hotspot->second);
+    }
+    if (mask.Given())
+        settings.maskReady = [&mask] { mask.Await(); };
 
     // The mask folder: read the camera facts of its masks once, then choose
     // per photograph; each mask is decoded once (a few kept at a time).
@@ -274,20 +680,24 @@ int run(const CliOptions& o)
     std::set<std::string> warned;
     if (!o.maskFolder.empty()) {
         std::error_code dirError;
-        if (!std::filesystem::is_directory(o.maskFolder, dirError))
+        if (!std::filesystem::is_directory(o.maskFolder, dirError)) {
+            folders.RemoveEmpty();
             throw UsageError("cannot read the mask folder " + o.maskFolder + ": no such folder");
+        }
         folder.SetFolder(o.maskFolder);
         folder.Scan();
         FolderChooserOptions options;
-        if (!maskPath.empty()) {
-            options.fallback = std::shared_ptr<const Bitmap24>(&mask, [](const Bitmap24*) {});
+        if (mask.Given()) {
+            options.fallback = std::shared_ptr<const Bitmap24>(&mask.Used(), [](const Bitmap24*) {});
             options.fallbackLevels = settings.levels;
-            options.fallbackName = FileNamePart(maskPath) + " (no match in the folder)";
+            options.fallbackName = FileNamePart(setup.maskPath) + " (no match in the folder)";
         }
         if (o.hotspot)
             options.levelsOf = [&o](const Bitmap24& chosen) -> std::optional<HotspotLevels> {
                 return PanelLevelsAt(chosen, o.hotspot->first, o.hotspot->second);
             };
+        else if (o.levels)
+            options.levelsOf = [&o](const Bitmap24&) -> std::optional<HotspotLevels> { return o.levels; };
         options.warn = [&](const std::string& warning) {
             std::lock_guard<std::mutex> lock(warnings);
             std::cerr << "lumivane-cli: warning: " << warning << "\n";
@@ -302,100 +712,40 @@ int run(const CliOptions& o)
         settings.chooseMask = MakeFolderMaskChooser(folder.Candidates(), decoded, std::move(options));
     }
 
-    std::error_code ec;
-    // The folders this run makes, deepest first: removed again when the run
-    // writes nothing into them.
-    std::vector<std::filesystem::path> made;
-    for (std::filesystem::path p = std::filesystem::path(o.outDir).lexically_normal();
-         !p.empty() && p != p.root_path() && !std::filesystem::exists(p, ec); p = p.parent_path()) {
-        if (p.filename().empty())
-            continue; // a trailing slash
-        made.push_back(p);
-    }
-    const auto removeMadeFolders = [&made] {
-        std::error_code ignored;
-        for (const std::filesystem::path& p : made)
-            if (!std::filesystem::remove(p, ignored))
-                break; // not empty (or not ours to remove): its parents stay too
-    };
-    std::filesystem::create_directories(o.outDir, ec);
-    if (!std::filesystem::is_directory(o.outDir))
-        throw UsageError("cannot make the output folder " + o.outDir +
-                         (ec ? ": " + ec.message() : std::string(": a file of that name is in the way")));
     settings.folder = o.outDir;
+    settings.outputPath = [&](std::size_t index) { return outputs[todo[index]]; };
     settings.tick = SystemTickCount();
     settings.abandon = &abandonRequested;
 
     const int jobs = o.jobs > 0 ? o.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
-    const bool terminal = ::isatty(STDERR_FILENO) == 1;
     const auto started = std::chrono::steady_clock::now();
     installStopHandlers();
-    std::vector<BatchPhotoResult> results;
-    try {
-        results = RunBatch(
-            o.photos, settings, jobs,
-            [&](const BatchPhotoResult& r, int finished, int total) {
-                maskCheck.PrintIfDone(terminal && !o.quiet);
-                const bool ok = r.outcome == BatchPhotoResult::Outcome::Written;
-                if (!ok) {
-                    if (terminal && !o.quiet)
-                        std::cerr << "\r\033[K";
-                    std::cerr << "lumivane-cli: " << r.source << ": " << outcomeText(r.outcome) << ": " << r.reason
-                              << "\n";
-                }
-                if (o.quiet)
-                    return;
-                if (terminal)
-                    std::cerr << "\r\033[K[" << finished << "/" << total << "] " << FileNamePart(r.source) << std::flush;
-                else if (ok)
-                    std::cerr << "[" << finished << "/" << total << "] " << r.source << " -> " << r.written << "\n";
-            },
-            &stopRequested);
-    } catch (const UsageError&) {
-        // An unreadable mask writes nothing, not even the folder made for it.
-        removeMadeFolders();
-        throw;
+    if (!photos.empty()) {
+        std::vector<BatchPhotoResult> done;
+        try {
+            done = RunBatch(
+                photos, settings, jobs,
+                [&](const BatchPhotoResult& r, int finished, int) {
+                    progress->Photo(r, todo[r.index], skippedFirst + finished, int(inputs.size()));
+                },
+                &stopRequested);
+        } catch (const UsageError&) {
+            // An unreadable mask writes nothing, not even the folder made for it.
+            progress->Discard();
+            folders.RemoveEmpty();
+            throw;
+        }
+        for (BatchPhotoResult& r : done) {
+            r.index = todo[r.index];
+            results[r.index] = std::move(r);
+        }
     }
-
-    if (terminal && !o.quiet)
-        std::cerr << "\r\033[K";
-    maskCheck.Finish();
-
-    int written = 0, failed = 0, notDone = 0;
-    for (const BatchPhotoResult& r : results) {
-        if (r.outcome == BatchPhotoResult::Outcome::Written)
-            ++written;
-        else if (r.outcome == BatchPhotoResult::Outcome::NotDone)
-            ++notDone;
-        else
-            ++failed;
-    }
-    // A run that wrote nothing (every write failed, or every photograph was
-    // unreadable) leaves no empty folder of its own making behind.
-    if (written == 0)
-        removeMadeFolders();
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (!o.quiet || failed > 0 || notDone > 0) {
-        char time[32];
-        std::snprintf(time, sizeof time, "%.1f s", seconds);
-        std::cerr << written << " written, " << failed << " failed";
-        if (notDone > 0)
-            std::cerr << ", " << notDone << " not done (stopped)";
-        std::cerr << ", " << time << "\n";
-        for (const BatchPhotoResult& r : results)
-            if (r.outcome != BatchPhotoResult::Outcome::Written)
-                std::cerr << "  " << outcomeText(r.outcome) << ": " << r.source << " (" << r.reason << ")\n";
-    }
-    if (!o.maskFolder.empty()) {
-        // Which mask each photograph got, in the order given.
-        std::cerr << "Masks:\n";
-        for (const BatchPhotoResult& r : results)
-            std::cerr << "  " << r.source << ": " << (r.mask.empty() ? std::string("none") : r.mask) << "\n";
-    }
-    if (stopRequested.load() && notDone > 0)
-        return kExitInterrupted;
-    return failed > 0 || notDone > 0 ? kExitFailures : 0;
+    progress->EndProgressLine();
+    mask.Check().Finish();
+    // No empty folder of this run's making is left behind (a run that wrote
+    // nothing, or nothing into some folder of the mirrored tree).
+    folders.RemoveEmpty();
+    return printSummary(o, results, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
 }
 
 } // namespace

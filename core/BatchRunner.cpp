@@ -9,6 +9,7 @@
 #include "SavePipeline.h"
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -120,7 +121,7 @@ public:
     Batch(const std::vector<std::string>& photos, const BatchSettings& settings, const BatchProgress& progress,
           const std::atomic<bool>* stop)
         : photos_(photos), settings_(settings), choices_(settings.Choices()), progress_(progress), stop_(stop),
-          results_(photos.size())
+          results_(photos.size()), started_(photos.size())
     {
         if (settings.mask)
             mask_ = std::shared_ptr<const Bitmap24>(settings.mask, [](const Bitmap24*) {});
@@ -161,7 +162,7 @@ public:
             // Five pixels of the mask fitted to the first photograph, read
             // without fitting the whole mask. A mask chosen per photograph
             // brings its own levels.
-            if (!settings_.levels && !settings_.chooseMask)
+            if (!settings_.levels && !settings_.chooseMask && !settings_.levelsOfEachPhotograph)
                 levels_ = SampleCentreLevelsThrough(settings_.sampledMask ? *settings_.sampledMask : *settings_.mask,
                                                     first.width(), first.height());
             std::vector<std::thread> workers;
@@ -206,6 +207,7 @@ private:
     // with the outcome set when it cannot be read.
     bool open(std::size_t i, Opened& into)
     {
+        started_[i] = std::chrono::steady_clock::now();
         into.reader.reset();
         if (!stream_ || ImageKindBySuffix(photos_[i]) != ImageKind::Jpeg) {
             if (!decodePhotograph(photos_[i], into.photo, results_[i]))
@@ -321,13 +323,9 @@ private:
     void save(int width, int height, std::size_t i, const Writer& write)
     {
         BatchPhotoResult& result = results_[i];
-        const bool bmp = settings_.quality == 101;
-        const bool cropped = HasCrop(settings_.crop);
-        const std::string outName = OutNameFor(photos_[i], bmp);
-        const OutputTarget target = OutputTarget::FirstFree(
-            [folder = settings_.folder, outName, bmp, tick = settings_.tick, cropped](int attempt) {
-                return BatchCandidatePath(folder, outName, bmp, tick, attempt, cropped);
-            });
+        result.width = width;
+        result.height = height;
+        const OutputTarget target = targetOf(i);
         try {
             if (!CropLeavesPixels(width, height, settings_.crop))
                 throw std::invalid_argument("the crop margins leave no pixels of this " + std::to_string(width) +
@@ -346,12 +344,20 @@ private:
                 mask = masks_.forSize(choice.mask, width, height);
                 levels = choice.levels.value_or(SampleCentreLevels(*mask));
             } else {
+                if (!settings_.levels && settings_.levelsOfEachPhotograph)
+                    levels = SampleCentreLevelsThrough(settings_.sampledMask ? *settings_.sampledMask : *mask_,
+                                                       width, height);
                 mask = masks_.forSize(mask_, width, height);
             }
+            result.levels = levels;
             const SaveResult saved = write(SetUpCorrection(*mask, levels, choices_, width, height), target);
             result.written = saved.path;
             result.transplant = saved.transplant;
             result.outcome = Outcome::Written;
+        } catch (const FileExistsError& e) {
+            // Only a target written when free raises this: the name is taken.
+            result.outcome = Outcome::Skipped;
+            result.reason = std::string("the output exists: ") + e.what();
         } catch (const UnreadablePhoto& e) {
             result.outcome = Outcome::Unreadable;
             result.reason = e.what();
@@ -365,8 +371,44 @@ private:
         finish(i);
     }
 
+    // Where photograph i goes, as the settings name it and treat a taken
+    // name.
+    OutputTarget targetOf(std::size_t i) const
+    {
+        using Existing = BatchSettings::Existing;
+        const bool bmp = settings_.Bmp();
+        const bool cropped = HasCrop(settings_.crop);
+        if (settings_.outputPath) {
+            std::string path = settings_.outputPath(i);
+            if (settings_.existing == Existing::Replace)
+                return OutputTarget(std::move(path));
+            if (settings_.existing == Existing::Skip)
+                return OutputTarget::OnlyIfFree(std::move(path));
+            // The clash names of the chosen name: its tick before the suffix.
+            const std::size_t slash = path.rfind('/');
+            const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+            const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+            return OutputTarget::FirstFree([path, folder, name, bmp, tick = settings_.tick, cropped](int attempt) {
+                return attempt == 0 ? path : BatchCandidatePath(folder, name, bmp, tick, attempt, cropped);
+            });
+        }
+        const std::string outName = OutNameFor(photos_[i], bmp);
+        const std::string plain = BatchCandidatePath(settings_.folder, outName, bmp, settings_.tick, 0, cropped);
+        if (settings_.existing == Existing::Replace)
+            return OutputTarget(plain);
+        if (settings_.existing == Existing::Skip)
+            return OutputTarget::OnlyIfFree(plain);
+        return OutputTarget::FirstFree(
+            [folder = settings_.folder, outName, bmp, tick = settings_.tick, cropped](int attempt) {
+                return BatchCandidatePath(folder, outName, bmp, tick, attempt, cropped);
+            });
+    }
+
     void finish(std::size_t i)
     {
+        if (started_[i] != std::chrono::steady_clock::time_point{})
+            results_[i].seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started_[i]).count();
         std::lock_guard<std::mutex> lock(progressMutex_);
         ++finished_;
         if (progress_)
@@ -382,6 +424,8 @@ private:
     FittedMasks masks_;
     HotspotLevels levels_;
     std::vector<BatchPhotoResult> results_;
+    // When each photograph was opened (each written by its one worker).
+    std::vector<std::chrono::steady_clock::time_point> started_;
     std::atomic<std::size_t> next_{0};
     bool stream_ = false;
     std::mutex progressMutex_;

@@ -60,11 +60,26 @@ struct BatchSettings : CorrectionChoices {
     // loaded onto that photograph samples them.
     std::optional<HotspotLevels> levels;
     const Bitmap24* sampledMask = nullptr;
+    // When true (and `levels` is empty), each photograph's levels are
+    // sampled at the centre of `sampledMask` fitted to that photograph, as
+    // "Save Image" of that photograph alone samples them: its result then
+    // depends on nothing else in the list.
+    bool levelsOfEachPhotograph = false;
     const CorrectionChoices& Choices() const { return *this; }
     void SetChoices(const CorrectionChoices& choices) { static_cast<CorrectionChoices&>(*this) = choices; }
     // Output folder and the tick count its clash names carry.
     std::string folder;
     std::uint32_t tick = 0;
+    // When set, the output path of photograph `index` (instead of the
+    // "Save Images" name in `folder`); its folder exists.
+    std::function<std::string(std::size_t index)> outputPath;
+    // What happens when a photograph's output name is taken.
+    enum class Existing {
+        ClashName, // the next free clash name (never replacing a file)
+        Replace,   // replaced, atomically
+        Skip,      // nothing is written: the photograph is reported Skipped
+    };
+    Existing existing = Existing::ClashName;
     // When set, each photograph's mask comes from here instead of `mask`
     // (which may then be null) and `levels` and `sampledMask` are not used.
     BatchMaskChooser chooseMask;
@@ -91,7 +106,7 @@ struct BatchSettings : CorrectionChoices {
 };
 
 struct BatchPhotoResult {
-    enum class Outcome { Written, Unsupported, Unreadable, WriteFailed, NotDone, NoMask };
+    enum class Outcome { Written, Unsupported, Unreadable, WriteFailed, NotDone, NoMask, Skipped };
     std::string source;
     // The photograph's place in the list.
     std::size_t index = 0;
@@ -103,6 +118,13 @@ struct BatchPhotoResult {
     std::string reason;
     // Whether the source's EXIF reached a JPEG written.
     TransplantResult transplant = TransplantResult::NotApplicable;
+    // The photograph's size and the levels it was corrected with, once its
+    // mask was chosen.
+    int width = 0;
+    int height = 0;
+    std::optional<HotspotLevels> levels;
+    // Seconds from opening the photograph to its file written.
+    double seconds = 0;
 };
 
 // Called once per photograph as it finishes (from the worker that did it,

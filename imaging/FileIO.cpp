@@ -212,10 +212,17 @@ OutputTarget OutputTarget::FirstFree(std::function<std::string(int attempt)> can
     return target;
 }
 
+OutputTarget OutputTarget::OnlyIfFree(std::string path)
+{
+    OutputTarget target(std::move(path));
+    target.pathMode_ = WriteMode::NoReplace;
+    return target;
+}
+
 std::string OutputTarget::WriteWith(const std::function<void(const std::string&, WriteMode)>& write) const
 {
     if (!candidate_) {
-        write(path_, WriteMode::Replace);
+        write(path_, pathMode_);
         return path_;
     }
     std::string path;

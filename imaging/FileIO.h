@@ -128,6 +128,9 @@ public:
     // one is free: a name taken before or meanwhile (by another writer,
     // thread or program) moves the write on to the next name.
     static OutputTarget FirstFree(std::function<std::string(int attempt)> candidate);
+    // One path written only when no file of that name exists: a taken name
+    // raises FileExistsError (the caller skips the write).
+    static OutputTarget OnlyIfFree(std::string path);
 
     // Calls `write(path, mode)` for the target's path, or for each candidate
     // until a call does not raise FileExistsError. Returns the path written.
@@ -139,6 +142,7 @@ public:
 private:
     std::string path_;
     std::function<std::string(int)> candidate_;
+    WriteMode pathMode_ = WriteMode::Replace;
 };
 
 // The suffix every temporary file ends in; a left-over one is recognisable.

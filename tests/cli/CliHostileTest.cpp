@@ -146,7 +146,7 @@ TEST_F(HostileCli, FifosAndFoldersAsPhotographs_AreRefusedWithoutBlocking)
     }
     photos.push_back(file("album.jpg"));
     fs::create_directory(photos.back());
-    expected.push_back("unreadable: " + photos.back() + ": is a folder");
+    expected.push_back("unreadable: " + photos.back() + ": is a folder (use --recursive)");
     const ts::ChildRun r = run(photos);
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_LT(r.seconds, ts::UnderSanitizer() ? 10.0 : 2.0);

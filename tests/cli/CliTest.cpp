@@ -286,6 +286,11 @@ TEST_F(Program, UsageMaskAndFolderErrors_ExitTwoWritingNothing)
         {"folder below a file", {"--settings", settings_, "--mask", mask_, "--out", (dir_ / "plain/sub").string(), p},
          "cannot make the output folder"},
         {"bad option", {"--strength", "300", "--out", out(), p}, "--strength"},
+        {"mask is a folder", {"--settings", settings_, "--mask", dir_.string(), "--out", out(), p},
+         ": is a folder (use --mask-folder)"},
+        // Last, where a value would follow an option that takes one.
+        {"unknown last option", {"--settings", settings_, "--mask", mask_, "--out", out(), p, "--bogus"},
+         "unknown option --bogus"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -376,6 +381,10 @@ TEST_F(Program, HelpAndVersion)
     EXPECT_EQ(r.status, 0);
     r = run({"--version"});
     EXPECT_EQ(r.status, 0);
+    // -V is --version (not an unknown option, which is exit 2).
+    r = run({"-V"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
     r = run({});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("--out DIR is missing"), std::string::npos) << r.err;

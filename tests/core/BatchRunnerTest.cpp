@@ -424,4 +424,85 @@ TEST_F(Batch, MaskChosenPerPhotograph_EachGetsTheBytesOfItsOwnMask)
     EXPECT_THROW(RunBatch(photos, none, 1), std::invalid_argument);
 }
 
+// Named outputs and the three ways with a taken name, with one and two jobs:
+// the clash name keeps the old file, Replace writes over it, Skip leaves it
+// and reports the photograph skipped (the name taken after any check made
+// before the batch, as by another program).
+TEST_F(Batch, NamedOutputs_TakenNamesGetAClashNameAreReplacedOrSkipped)
+{
+    const std::vector<std::string> photos = {jpegPhoto("a.jpg", 90, 60, 1), jpegPhoto("b.jpg", 90, 60, 2)};
+    for (int jobs : {1, 2}) {
+        SCOPED_TRACE(jobs);
+        const struct {
+            BatchSettings::Existing mode;
+            Outcome first;
+            const char* firstName;
+        } rows[] = {
+            {BatchSettings::Existing::ClashName, Outcome::Written, "x-1.777.jpg"},
+            {BatchSettings::Existing::Replace, Outcome::Written, "x-1.jpg"},
+            {BatchSettings::Existing::Skip, Outcome::Skipped, ""},
+        };
+        for (const auto& row : rows) {
+            const std::string out = "named" + std::to_string(jobs) + "_" + std::to_string(int(row.mode));
+            BatchSettings s = settings(out);
+            s.existing = row.mode;
+            s.outputPath = [&s](std::size_t index) { return s.folder + "/x-" + std::to_string(index + 1) + ".jpg"; };
+            WriteFileAtomically(s.folder + "/x-1.jpg", std::vector<std::uint8_t>{'o', 'l', 'd'});
+            const auto results = RunBatch(photos, s, jobs);
+            EXPECT_EQ(results[0].outcome, row.first) << results[0].reason;
+            EXPECT_EQ(results[0].written, row.firstName[0] ? s.folder + "/" + row.firstName : std::string());
+            EXPECT_EQ(results[1].outcome, Outcome::Written);
+            EXPECT_EQ(results[1].written, s.folder + "/x-2.jpg");
+            const bool replaced = row.mode == BatchSettings::Existing::Replace;
+            EXPECT_EQ(bytesOf(s.folder + "/x-1.jpg") == (std::vector<std::uint8_t>{'o', 'l', 'd'}), !replaced);
+            // Written, the file is what the plain batch writes for it.
+            if (row.first == Outcome::Written) {
+                BatchSettings plain = settings(out + "_plain");
+                RunBatch(photos, plain, jobs);
+                EXPECT_EQ(bytesOf(results[0].written), bytesOf(plain.folder + "/a.jpg"));
+            }
+        }
+    }
+}
+
+// With levels of each photograph, a photograph's file does not depend on
+// which photograph of another size comes first; without, the first one's
+// levels serve all (the window's "Save Images").
+TEST_F(Batch, LevelsOfEachPhotograph_MakeTheResultIndependentOfTheList)
+{
+    // A mask with grain from column to column, so that the centre sample
+    // differs with the size it is fitted to.
+    for (int y = 0; y < mask_.height(); ++y)
+        for (int x = 0; x < mask_.width(); ++x) {
+            const auto v = std::uint8_t(200 + (x * 37 % 11) * 4);
+            mask_.setPixel(x, y, packColour(v, v, v));
+        }
+    const std::string small = jpegPhoto("small.jpg", 31, 21, 3);
+    const std::string a = jpegPhoto("a.jpg", 120, 40, 4);
+    BatchSettings alone = settings("alone");
+    alone.levelsOfEachPhotograph = true;
+    RunBatch({a}, alone, 1);
+    for (const bool own : {true, false}) {
+        BatchSettings s = settings(own ? "own" : "first");
+        s.levelsOfEachPhotograph = own;
+        const auto results = RunBatch({small, a}, s, 2);
+        ASSERT_TRUE(results[1].levels);
+        EXPECT_EQ(bytesOf(s.folder + "/a.jpg") == bytesOf(alone.folder + "/a.jpg"), own);
+        const HotspotLevels fitted = SampleCentreLevelsThrough(mask_, own ? 120 : 31, own ? 40 : 21);
+        EXPECT_EQ(results[1].levels->r, fitted.r);
+        EXPECT_EQ(results[1].width, 120);
+    }
+    // Photographs of the first one's size: both ways give the same files, so
+    // lumivane-cli writes what the window's "Save Images" writes.
+    const std::string b = jpegPhoto("b.jpg", 120, 40, 5);
+    for (const bool own : {true, false}) {
+        BatchSettings s = settings(own ? "same_own" : "same_first");
+        s.levelsOfEachPhotograph = own;
+        for (const auto& r : RunBatch({b, a}, s, 2))
+            ASSERT_EQ(r.outcome, Outcome::Written) << r.reason;
+    }
+    for (const char* name : {"/a.jpg", "/b.jpg"})
+        EXPECT_EQ(bytesOf(settings("same_own").folder + name), bytesOf(settings("same_first").folder + name)) << name;
+}
+
 } // namespace

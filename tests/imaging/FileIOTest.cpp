@@ -292,3 +292,19 @@ TEST(FileIO, ReadFaults_NameTheFile)
     EXPECT_EQ(ReadFileHead(path, 100), std::vector<std::uint8_t>(100, 9));
     EXPECT_EQ(ReadFileHead(path, 9000), std::vector<std::uint8_t>(5000, 9));
 }
+
+// A target written only when its name is free raises FileExistsError for a
+// taken name and leaves the file as it was.
+TEST(FileIO, OnlyIfFree_RaisesForATakenNameAndKeepsTheFile)
+{
+    ScratchDir dir;
+    writeBytes(dir.file("a.jpg"), bytesOf("old"));
+    const OutputTarget target = OutputTarget::OnlyIfFree(dir.file("a.jpg"));
+    const auto write = [](const std::string& path, WriteMode mode) {
+        WriteFileAtomically(path, bytesOf("new"), mode);
+    };
+    EXPECT_THROW(target.WriteWith(write), FileExistsError);
+    EXPECT_EQ(text(ReadWholeFile(dir.file("a.jpg"))), "old");
+    EXPECT_EQ(OutputTarget::OnlyIfFree(dir.file("b.jpg")).WriteWith(write), dir.file("b.jpg"));
+    EXPECT_EQ(text(ReadWholeFile(dir.file("b.jpg"))), "new");
+}
