@@ -4,11 +4,13 @@
 #include "TiffReader.h"
 
 #include "ByteReader.h"
+#include "OutputMetadata.h"
 
 #include <algorithm>
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <sys/stat.h>
 
 namespace lumivane {
@@ -207,11 +209,86 @@ struct Transplant {
     ExifHead head = outcome(TransplantResult::SourceMissing);
     std::vector<std::uint8_t> sourceHead;
     std::vector<std::uint8_t> carried;
+    // When the EXIF block was rewritten: the bytes that take the place of
+    // the head's bytes (the sections before the APP1, then the new APP1).
+    std::vector<std::uint8_t> rewritten;
+    MetadataReport report;
 };
 
-// Reads what is needed of the source through `readHead` and decides the
-// file. Raises what `readHead` raises.
-void planTransplant(const std::uint8_t* encoded, std::size_t size, const HeadReader& readHead, Transplant& plan)
+// Where the last section of the head's bytes [offset, offset + size)
+// starts: the EXIF head always ends with its APP1 section.
+std::optional<std::size_t> lastSectionStart(const std::vector<std::uint8_t>& bytes, const ExifHead& head)
+{
+    if (head.offset > 0)
+        return head.offset;
+    std::size_t pos = 2;
+    while (pos + 4 <= head.size && pos + 4 <= bytes.size()) {
+        if (bytes[pos] != 0xFF)
+            return std::nullopt;
+        if (bytes[pos + 1] == 0xFF) {
+            ++pos;
+            continue;
+        }
+        const std::size_t next = pos + 2 + bigEndian16(&bytes[pos + 2]);
+        if (next == head.size)
+            return pos;
+        pos = next;
+    }
+    return std::nullopt;
+}
+
+// Rewrites the EXIF APP1 of the head to describe `picture`. A section that
+// is not EXIF, or a block that cannot be parsed, stays as it is.
+void describePicture(const std::uint8_t* encoded, std::size_t size, const OutputPicture& picture, Transplant& plan)
+{
+    const std::optional<std::size_t> start = lastSectionStart(plan.sourceHead, plan.head);
+    if (!start)
+        return;
+    const std::size_t end = plan.head.offset + plan.head.size;
+    const std::uint8_t* payload = plan.sourceHead.data() + *start + 4;
+    const std::size_t payloadSize = end - *start - 4;
+    static constexpr char kExifId[] = {'E', 'x', 'i', 'f', 0, 0};
+    if (!startsWith(payload, payloadSize, kExifId, sizeof kExifId))
+        return;
+    try {
+        const ExifBlock block = DescribeWrittenPicture(payload + sizeof kExifId, payloadSize - sizeof kExifId,
+                                                       picture.width, picture.height, ThumbnailOfJpeg(encoded, size));
+        plan.rewritten.assign(plan.sourceHead.begin() + std::ptrdiff_t(plan.head.offset),
+                              plan.sourceHead.begin() + std::ptrdiff_t(*start));
+        const std::vector<std::uint8_t> app1 = ExifSection(block.tiff);
+        plan.rewritten.insert(plan.rewritten.end(), app1.begin(), app1.end());
+        plan.report.thumbnail = block.thumbnail;
+        plan.report.makerNoteDropped = block.makerNoteDropped;
+    } catch (const std::exception&) {
+        // A block this program cannot walk is still the source's metadata:
+        // it is copied as it is rather than lost.
+        plan.rewritten.clear();
+    }
+}
+
+// A TIFF photograph's metadata made into the sections of a JPEG.
+void planFromTiff(const RangeReader& readRange, const OutputPicture& picture, Transplant& plan)
+{
+    SourceMetadata meta;
+    try {
+        meta = ReadSourceMetadataOfTiff(readRange, picture.width, picture.height);
+    } catch (const MetadataError&) {
+        return; // a TIFF whose directories cannot be walked gives nothing
+    }
+    plan.report.fromTiff = true;
+    plan.report.makerNoteDropped = meta.exif.makerNoteDropped;
+    if (!meta.exif.tiff.empty()) {
+        plan.rewritten = ExifSection(meta.exif.tiff);
+        plan.head = ExifHead{TransplantResult::Transplanted, 0, 0};
+    }
+    for (const auto& piece : {IccSections(meta.icc), XmpSection(meta.xmp), IptcSection(meta.iptc)})
+        plan.carried.insert(plan.carried.end(), piece.begin(), piece.end());
+}
+
+// Reads what is needed of the source through `readHead` (and `readRange`
+// for a TIFF) and decides the file. Raises what the readers raise.
+void planTransplant(const std::uint8_t* encoded, std::size_t size, const HeadReader& readHead,
+                    const RangeReader& readRange, const OutputPicture& picture, Transplant& plan)
 {
     plan.sourceHead = readHead(kExifHeadReadLimit);
     plan.head = FindExifHead(plan.sourceHead.data(), std::min(plan.sourceHead.size(), kExifHeadReadLimit));
@@ -220,10 +297,18 @@ void planTransplant(const std::uint8_t* encoded, std::size_t size, const HeadRea
             plan.head = outcome(TransplantResult::Skipped);
         return;
     }
+    const bool describe = picture.width > 0 && picture.height > 0;
+    if (describe && plan.head.result == TransplantResult::NotApplicable &&
+        IsTiffHead(plan.sourceHead.data(), plan.sourceHead.size())) {
+        planFromTiff(readRange, picture, plan);
+        return;
+    }
     // A whole head copied holds the sections before its end already; an
     // EXIF section copied alone leaves every carried section to be found.
     const bool wholeHead = plan.head.result == TransplantResult::Transplanted && plan.head.offset == 0;
     plan.carried = findCarried(readHead, plan.sourceHead, wholeHead ? plan.head.size : 0);
+    if (describe && plan.head.result == TransplantResult::Transplanted)
+        describePicture(encoded, size, picture, plan);
 }
 
 // The file's pieces in order: the source's head through its EXIF section
@@ -242,10 +327,12 @@ Pieces piecesOf(const std::uint8_t* encoded, std::size_t size, const Transplant&
         return Pieces{{}, {}, {}, ByteSpan{encoded, size}};
     const ByteSpan carried{plan.carried.data(), plan.carried.size()};
     const ByteSpan rest{encoded + kEncoderHeadSize, size - kEncoderHeadSize};
-    if (transplanted && head.offset == 0)
-        return Pieces{ByteSpan{plan.sourceHead.data(), head.size}, {}, carried, rest};
-    const ByteSpan exif = transplanted ? ByteSpan{plan.sourceHead.data() + head.offset, head.size} : ByteSpan{};
-    return Pieces{ByteSpan{encoded, kEncoderHeadSize}, exif, carried, rest};
+    const bool fromTiff = plan.report.fromTiff;
+    const ByteSpan source = plan.rewritten.empty() ? ByteSpan{plan.sourceHead.data() + head.offset, head.size}
+                                                   : ByteSpan{plan.rewritten.data(), plan.rewritten.size()};
+    if (transplanted && head.offset == 0 && !fromTiff)
+        return Pieces{source, {}, carried, rest};
+    return Pieces{ByteSpan{encoded, kEncoderHeadSize}, transplanted ? source : ByteSpan{}, carried, rest};
 }
 
 // The IPTC-IIM records inside a Photoshop resource block (APP13 payload
@@ -407,7 +494,8 @@ CarriedSections FindCarriedSections(const std::uint8_t* head, std::size_t size, 
 }
 
 TransplantResult WriteJpegWithExif(const std::uint8_t* encoded, std::size_t size, const std::string& sourceFile,
-                                   const std::string& outPath, WriteMode mode)
+                                   const std::string& outPath, WriteMode mode, const OutputPicture& picture,
+                                   MetadataReport* report)
 {
     Transplant plan;
     // A source that cannot be read must not cost the user the photograph:
@@ -415,7 +503,10 @@ TransplantResult WriteJpegWithExif(const std::uint8_t* encoded, std::size_t size
     std::exception_ptr sourceError;
     if (sourceExists(sourceFile)) {
         try {
-            planTransplant(encoded, size, [&](std::size_t n) { return ReadFileHead(sourceFile, n); }, plan);
+            planTransplant(
+                encoded, size, [&](std::size_t n) { return ReadFileHead(sourceFile, n); },
+                [&](std::uint64_t offset, std::size_t n) { return ReadFileRange(sourceFile, offset, n); }, picture,
+                plan);
         } catch (const FileError&) {
             sourceError = std::current_exception();
             plan = Transplant{};
@@ -424,6 +515,8 @@ TransplantResult WriteJpegWithExif(const std::uint8_t* encoded, std::size_t size
     }
     const Pieces pieces = piecesOf(encoded, size, plan);
     WriteFileAtomically(outPath, {pieces.front, pieces.exif, pieces.carried, pieces.rest}, mode);
+    if (report)
+        *report = plan.report;
     if (sourceError)
         std::rethrow_exception(sourceError);
     return plan.head.result;
@@ -431,12 +524,20 @@ TransplantResult WriteJpegWithExif(const std::uint8_t* encoded, std::size_t size
 
 std::vector<std::uint8_t> AssembleJpegWithExif(const std::uint8_t* encoded, std::size_t size,
                                                const std::uint8_t* source, std::size_t sourceSize,
-                                               TransplantResult* result)
+                                               TransplantResult* result, const OutputPicture& picture,
+                                               MetadataReport* report)
 {
     Transplant plan;
     planTransplant(
         encoded, size,
-        [&](std::size_t n) { return std::vector<std::uint8_t>(source, source + std::min(n, sourceSize)); }, plan);
+        [&](std::size_t n) { return std::vector<std::uint8_t>(source, source + std::min(n, sourceSize)); },
+        [&](std::uint64_t offset, std::size_t n) {
+            if (offset >= sourceSize)
+                return std::vector<std::uint8_t>();
+            const std::uint8_t* from = source + offset;
+            return std::vector<std::uint8_t>(from, from + std::min<std::uint64_t>(n, sourceSize - offset));
+        },
+        picture, plan);
     const Pieces pieces = piecesOf(encoded, size, plan);
     std::vector<std::uint8_t> file;
     for (const ByteSpan& piece : {pieces.front, pieces.exif, pieces.carried, pieces.rest}) {
@@ -445,6 +546,8 @@ std::vector<std::uint8_t> AssembleJpegWithExif(const std::uint8_t* encoded, std:
     }
     if (result)
         *result = plan.head.result;
+    if (report)
+        *report = plan.report;
     return file;
 }
 

@@ -20,6 +20,7 @@
 #pragma once
 
 #include "FileIO.h"
+#include "OutputMetadata.h"
 #include "TiffWriter.h"
 
 #include <cstddef>
@@ -102,6 +103,21 @@ CarriedSections FindCarriedSections(const std::uint8_t* head, std::size_t size, 
 // The most of the source's head read to find the sections to carry.
 inline constexpr std::size_t kCarryReadLimit = std::size_t(8) << 20;
 
+// The picture an output holds, for metadata that describe it rather than
+// the source (see OutputMetadata.h). Without one (width 0) the source's
+// sections are copied byte for byte.
+struct OutputPicture {
+    int width = 0;
+    int height = 0;
+};
+
+// What the metadata of an output became besides the EXIF head's result.
+struct MetadataReport {
+    ThumbnailFate thumbnail = ThumbnailFate::None;
+    bool makerNoteDropped = false; // the source's maker note could not come along
+    bool fromTiff = false;         // the metadata came from a TIFF photograph
+};
+
 // Writes the encoder's output `encoded` to `outPath` with the source's first
 // APP1 section in front (see above), followed by the sections carried along;
 // when there is nothing to transplant or carry (any result but Transplanted
@@ -113,9 +129,17 @@ inline constexpr std::size_t kCarryReadLimit = std::size_t(8) << 20;
 // was and no temporary file behind. When only the source cannot be read,
 // the encoded bytes are still written as they are before its error is
 // raised, so the photograph is not lost.
+//
+// With `picture` the EXIF block is rewritten to describe it (its size and a
+// thumbnail made from `encoded`; a block that cannot be parsed is copied as
+// it is), and a TIFF source's EXIF, ICC profile, XMP and IPTC are made into
+// sections after the encoder's head (the result is then Transplanted when
+// an EXIF block was made). `report`, when given, says what became of the
+// thumbnail and the maker note.
 TransplantResult WriteJpegWithExif(const std::uint8_t* encoded, std::size_t size,
                                    const std::string& sourceFile, const std::string& outPath,
-                                   WriteMode mode = WriteMode::Replace);
+                                   WriteMode mode = WriteMode::Replace, const OutputPicture& picture = {},
+                                   MetadataReport* report = nullptr);
 
 // The file WriteJpegWithExif writes, made in memory from the encoder's
 // output and the source's bytes `source` (the whole file, or at least its
@@ -123,13 +147,15 @@ TransplantResult WriteJpegWithExif(const std::uint8_t* encoded, std::size_t size
 // transplant's result.
 std::vector<std::uint8_t> AssembleJpegWithExif(const std::uint8_t* encoded, std::size_t size,
                                                const std::uint8_t* source, std::size_t sourceSize,
-                                               TransplantResult* result = nullptr);
+                                               TransplantResult* result = nullptr,
+                                               const OutputPicture& picture = {}, MetadataReport* report = nullptr);
 
 inline TransplantResult WriteJpegWithExif(const std::vector<std::uint8_t>& encoded,
                                           const std::string& sourceFile, const std::string& outPath,
-                                          WriteMode mode = WriteMode::Replace)
+                                          WriteMode mode = WriteMode::Replace, const OutputPicture& picture = {},
+                                          MetadataReport* report = nullptr)
 {
-    return WriteJpegWithExif(encoded.data(), encoded.size(), sourceFile, outPath, mode);
+    return WriteJpegWithExif(encoded.data(), encoded.size(), sourceFile, outPath, mode, picture, report);
 }
 
 // The sections a TIFF output carries from its source, as TIFF tags hold

@@ -456,7 +456,8 @@ SaveResult SavePipeline::Save(const Bitmap24& unprocessed, const CorrectionSetup
         pass.CorrectInto(band, out, std::ptrdiff_t(stride));
     });
     result.path = target.WriteWith([&](const std::string& path, WriteMode mode) {
-        result.transplant = WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, path, mode);
+        result.transplant = WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, path, mode,
+                                              OutputPicture{window.width(), window.height()}, &result.metadata);
     });
     return result;
 }
@@ -516,7 +517,8 @@ SaveResult SavePipeline::Save(JpegRowReader& source, const CorrectionSetup& setu
             feed.finish(window.bottom);
     });
     result.path = target.WriteWith([&](const std::string& path, WriteMode mode) {
-        result.transplant = WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, path, mode);
+        result.transplant = WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, path, mode,
+                                              OutputPicture{window.width(), window.height()}, &result.metadata);
     });
     return result;
 }

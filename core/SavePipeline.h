@@ -56,6 +56,9 @@ void RequireOutputFits(std::uint64_t width, std::uint64_t height, const CropMarg
 struct SaveResult {
     std::string path;
     TransplantResult transplant = TransplantResult::NotApplicable;
+    // What became of the thumbnail and the maker note; the metadata
+    // describe the written picture (see OutputMetadata.h).
+    MetadataReport metadata;
 };
 
 class SavePipeline {

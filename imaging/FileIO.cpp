@@ -318,6 +318,19 @@ std::vector<std::uint8_t> ReadFileHead(const std::string& path, std::size_t limi
     return bytes;
 }
 
+std::vector<std::uint8_t> ReadFileRange(const std::string& path, std::uint64_t offset, std::size_t limit)
+{
+    std::uint64_t size = 0;
+    FileDescriptor fd(openForReading(path, size));
+    if (offset >= size)
+        return {};
+    if (::lseek(fd.get(), off_t(offset), SEEK_SET) < 0)
+        throw FileError("Cannot read file \"" + path + "\": " + reasonOf(errno));
+    std::vector<std::uint8_t> bytes(std::size_t(std::min<std::uint64_t>(limit, size - offset)));
+    bytes.resize(readFully(fd.get(), bytes.data(), bytes.size(), path));
+    return bytes;
+}
+
 namespace detail {
 
 // The temporary file of one write: created in the target's folder, unnamed

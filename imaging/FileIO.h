@@ -84,6 +84,9 @@ void ReadWholeFileInto(const std::string& path, std::vector<std::uint8_t>& bytes
 // Reads at most `limit` bytes from the start of the file (fewer when the file
 // is shorter). Raises FileError naming the path when it cannot be read.
 std::vector<std::uint8_t> ReadFileHead(const std::string& path, std::size_t limit);
+// Reads at most `limit` bytes from byte `offset` on (none past the end).
+// Raises FileError naming the path when it cannot be read.
+std::vector<std::uint8_t> ReadFileRange(const std::string& path, std::uint64_t offset, std::size_t limit);
 
 enum class WriteMode {
     Replace,   // an existing file of the target's name is replaced (the user confirmed it)

@@ -270,7 +270,7 @@ struct RowSource {
 };
 
 bool startDecodeGuarded(Decompressor& d, const std::uint8_t* data, std::size_t size, bool smoothing,
-                        RowSource& source)
+                        RowSource& source, unsigned scaleDenom = 1)
 {
     if (setjmp(d.err.jump))
         return false;
@@ -278,8 +278,10 @@ bool startDecodeGuarded(Decompressor& d, const std::uint8_t* data, std::size_t s
     d.create();
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
     jpeg_read_header(&cinfo, TRUE);
-    // Full scale; everything else stays at libjpeg's defaults except the
-    // two choices below.
+    // Full scale unless a reduced picture is asked for; everything else
+    // stays at libjpeg's defaults except the two choices below.
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = scaleDenom;
     cinfo.dct_method = JDCT_FLOAT;
     cinfo.do_block_smoothing = smoothing ? TRUE : FALSE;
     source.cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
@@ -823,6 +825,32 @@ std::vector<std::uint8_t> EncodeJpeg(const Bitmap24& image, int quality)
     Compressor c;
     encodeInto(c, image, quality);
     return std::vector<std::uint8_t>(c.buffer, c.buffer + c.size);
+}
+
+Bitmap24 DecodeJpegReduced(const std::uint8_t* data, std::size_t size, int minWidth, int minHeight)
+{
+    HeaderFacts facts;
+    {
+        Decompressor d;
+        if (!readHeaderGuarded(d, data, size, facts))
+            raiseDecodeError(d);
+    }
+    RequireMemoryFor(std::uint64_t(facts.width), std::uint64_t(facts.height));
+    // libjpeg reduces by 1/2, 1/4 or 1/8 inside its inverse DCT, which costs
+    // far less than decoding at full size and reducing afterwards.
+    unsigned denom = 1;
+    while (denom < 8 && facts.width / int(denom * 2) >= std::max(minWidth, 1) &&
+           facts.height / int(denom * 2) >= std::max(minHeight, 1))
+        denom *= 2;
+    Decompressor d;
+    RowSource source;
+    if (!startDecodeGuarded(d, data, size, false, source, denom))
+        raiseDecodeError(d);
+    Bitmap24 out(int(d.cinfo.output_width), int(d.cinfo.output_height));
+    int delivered = 0;
+    if (!readRowsGuarded(d, source, out.data(), out.rowBytes(), out.height(), delivered) || !finishDecodeGuarded(d))
+        raiseDecodeError(d);
+    return out;
 }
 
 } // namespace lumivane

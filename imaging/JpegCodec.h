@@ -187,6 +187,13 @@ private:
     int rowsRead_ = 0;
 };
 
+// The JPEG `data` decoded at 1/1, 1/2, 1/4 or 1/8 of its size: the
+// smallest of these still at least minWidth x minHeight (or full size).
+// For thumbnails and previews, not for pictures that are saved. Raises
+// JpegError as TJPEGImage does, MemoryBudgetError for a picture above the
+// memory budget.
+Bitmap24 DecodeJpegReduced(const std::uint8_t* data, std::size_t size, int minWidth, int minHeight);
+
 // Baseline JPEG of the bitmap at quality 1..100 (values outside are clamped
 // by libjpeg): floating-point forward DCT, baseline quantisation tables,
 // YCbCr, not progressive. The output starts with SOI and libjpeg's default

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The band-wise save must write exactly the files of the plain sequence:
-// ApplyCorrection on a copy, CropBitmap, EncodeJpeg (or EncodeBmp), write,
-// CopyExif. Every case here builds both files and compares them byte for
-// byte.
+// ApplyCorrection on a copy, CropBitmap, EncodeJpeg (or EncodeBmp), then
+// the metadata step that describes the written picture. Every case here
+// builds both files and compares them byte for byte; the pixels are also
+// those of a plain CopyExif.
 #include "SavePipeline.h"
 
 #include "BmpCodec.h"
@@ -37,6 +38,23 @@ namespace {
 const std::string kSamples = LUMIVANE_SAMPLES_DIR;
 // SOI followed directly by APP1, as cameras write.
 const std::string kCameraJpeg = kSamples + "/exif/ianare_canon-ixus.jpg";
+
+// The plain sequence's metadata step: the encoded picture written with the
+// source's sections made to describe it.
+TransplantResult describedCopy(const std::string& source, const Bitmap24& plain, int quality, const std::string& path)
+{
+    return WriteJpegWithExif(EncodeJpeg(plain, quality), source, path, WriteMode::Replace,
+                             OutputPicture{plain.width(), plain.height()});
+}
+
+// Whether two JPEG files decode to the same pixels.
+bool samePixelData(const Bytes& a, const Bytes& b)
+{
+    TJPEGImage first, second;
+    first.LoadFromBytes(a);
+    second.LoadFromBytes(b);
+    return first.Decode() == second.Decode();
+}
 // SOI, a JFIF APP0, then an APP1 further on.
 const std::string kJfifWithExif = kSamples + "/exif/ianare_Canon_PowerShot_S40.jpg";
 const std::string kBmpSource = kSamples + "/bmp/g/rgb24.bmp";
@@ -319,8 +337,11 @@ TEST_P(SaveJpegTest, WritesThePlainSequencesFile_AndLeavesThePhotographAlone)
     const CorrectionRegion region = FullSizeRegion(c.ox, c.oy, c.width, c.height);
 
     const std::string expectedPath = folder.file("expected.jpg");
-    SaveJpegFile(plainImage(photo, mask, region, c.crop), c.quality, expectedPath);
+    const Bitmap24 plain = plainImage(photo, mask, region, c.crop);
+    SaveJpegFile(plain, c.quality, expectedPath);
     ASSERT_EQ(CopyExif(kCameraJpeg, expectedPath), TransplantResult::Transplanted);
+    const Bytes copied = ReadWholeFile(expectedPath);
+    ASSERT_EQ(describedCopy(kCameraJpeg, plain, c.quality, expectedPath), TransplantResult::Transplanted);
 
     SavePipeline pipeline(c.threads, c.bandRows);
     const std::string outPath = folder.file("IMG_1.jpg");
@@ -332,6 +353,7 @@ TEST_P(SaveJpegTest, WritesThePlainSequencesFile_AndLeavesThePhotographAlone)
                   TransplantResult::Transplanted);
         EXPECT_EQ(ReadWholeFile(outPath), ReadWholeFile(expectedPath)) << "round " << round;
     }
+    EXPECT_TRUE(samePixelData(ReadWholeFile(outPath), copied));
     EXPECT_EQ(photo, untouched);
     EXPECT_EQ(folder.names(), (std::vector<std::string>{"IMG_1.jpg", "expected.jpg"}));
 }
@@ -463,12 +485,17 @@ TEST(SavePipeline_Jpeg, SourceKinds_GiveTheTransplantsResultAndFile)
     SavePipeline pipeline;
     for (const SourceCase& c : cases) {
         SCOPED_TRACE(c.source);
-        SaveJpegFile(plainImage(photo, mask, region, crop), 90, expectedPath);
+        const Bitmap24 plain = plainImage(photo, mask, region, crop);
+        SaveJpegFile(plain, 90, expectedPath);
         EXPECT_EQ(CopyExif(c.source, expectedPath), c.result);
+        const Bytes copied = ReadWholeFile(expectedPath);
+        if (c.result != TransplantResult::SourceMissing)
+            describedCopy(c.source, plain, 90, expectedPath);
         EXPECT_EQ(
             pipeline.SaveCorrectedJpeg(photo, mask, region, kDamping, kTargets, crop, 90, c.source, outPath).transplant,
             c.result);
         EXPECT_EQ(ReadWholeFile(outPath), ReadWholeFile(expectedPath));
+        EXPECT_TRUE(samePixelData(ReadWholeFile(outPath), copied));
     }
 }
 

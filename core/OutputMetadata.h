@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The metadata an output carries, made to describe the picture written
+// rather than the source's: its EXIF pixel dimensions give the written size
+// and its EXIF thumbnail shows the corrected, cropped picture.
+//
+// Two sources are handled. A JPEG's EXIF block (the TIFF structure after
+// "Exif\0\0") is kept byte for byte where it can be, so the maker note and
+// every value keep their offsets from the TIFF header: the dimensions are
+// patched in place, a directory that must grow is copied to the end, and
+// the new thumbnail goes last. A TIFF photograph's EXIF block is built
+// anew from its EXIF directory and the EXIF-legal tags of its first
+// directory (never the strip, tile or layout tags, which describe the
+// TIFF's own pixels); its ICC profile, XMP and IPTC come along as raw
+// blocks, ready to be made into JPEG sections or TIFF tags.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace lumivane {
+
+// Makes the thumbnail: a baseline JPEG (starting with SOI) of exactly
+// width x height pixels of the written picture at `quality`.
+using ThumbnailMaker = std::function<std::vector<std::uint8_t>(int width, int height, int quality)>;
+
+enum class ThumbnailFate {
+    None,    // the source had no thumbnail, so the output has none
+    Rebuilt, // a thumbnail of the written picture replaces the source's
+    Removed, // the source's could not be replaced (no room, not a JPEG): the output has none
+};
+
+// The largest EXIF block a JPEG's APP1 section holds: 65535 bytes less the
+// length field (2) and "Exif\0\0" (6).
+inline constexpr std::size_t kMaxExifBlock = 65535 - 2 - 6;
+
+// The largest box a thumbnail is made in when the source's own size is not
+// known.
+inline constexpr int kThumbnailMaxWidth = 160;
+inline constexpr int kThumbnailMaxHeight = 120;
+
+struct ExifBlock {
+    std::vector<std::uint8_t> tiff; // the TIFF structure, header first
+    ThumbnailFate thumbnail = ThumbnailFate::None;
+    bool makerNoteDropped = false;  // the source had one that could not come along
+};
+
+// The EXIF block `tiff` (size bytes) of a JPEG source rewritten for an
+// output of width x height: PixelXDimension and PixelYDimension (and the
+// first directory's ImageWidth and ImageLength when present) give that
+// size, added to the EXIF directory when missing; a JPEG thumbnail is made
+// anew by `makeThumbnail` at the source thumbnail's size (its aspect fitted
+// to the output's), or within 160 x 120 when that size is unknown, and
+// placed last. An old thumbnail that ends the block is replaced there; one
+// that does not stays where it is, unreferenced. A thumbnail that would
+// take the block past `maxSize` is made at lower qualities, then dropped
+// with its directory; an uncompressed thumbnail is dropped too. Every
+// other byte keeps its place. Raises MetadataError for a malformed block.
+ExifBlock DescribeWrittenPicture(const std::uint8_t* tiff, std::size_t size, int width, int height,
+                                 const ThumbnailMaker& makeThumbnail, std::size_t maxSize = kMaxExifBlock);
+
+// Reads `n` bytes of a file from byte `offset` on; fewer (or none) where
+// the file ends.
+using RangeReader = std::function<std::vector<std::uint8_t>(std::uint64_t offset, std::size_t n)>;
+
+// The metadata of a TIFF photograph.
+struct SourceMetadata {
+    ExifBlock exif;                 // empty tiff when there is nothing to carry
+    std::vector<std::uint8_t> icc;  // tag 34675
+    std::vector<std::uint8_t> xmp;  // tag 700
+    std::vector<std::uint8_t> iptc; // tag 33723, IPTC-IIM records
+};
+
+// True for bytes starting with a TIFF header ("II*\0" or "MM\0*").
+bool IsTiffHead(const std::uint8_t* head, std::size_t size);
+
+// Reads the first directory of the TIFF read through `read` and builds the
+// EXIF block for an output of width x height (in the TIFF's byte order,
+// with the EXIF and GPS directories, without thumbnail and without the
+// maker note, whose offsets cannot be kept: makerNoteDropped says when
+// there was one), and takes its ICC profile, XMP and IPTC. A block that
+// would pass `maxSize` loses its largest values first. Raises
+// MetadataError for a malformed file.
+SourceMetadata ReadSourceMetadataOfTiff(const RangeReader& read, int width, int height, std::size_t maxSize = kMaxExifBlock);
+
+// JPEG sections (marker first) carrying metadata blocks: the ICC profile
+// in APP2 chunks numbered from 1 (none for an empty or a profile of more
+// than 255 chunks), XMP in one APP1 (none when it does not fit one), IPTC
+// in an APP13 Photoshop resource block (none when it does not fit).
+std::vector<std::uint8_t> IccSections(const std::vector<std::uint8_t>& profile);
+std::vector<std::uint8_t> XmpSection(const std::vector<std::uint8_t>& packet);
+std::vector<std::uint8_t> IptcSection(const std::vector<std::uint8_t>& records);
+// The APP1 section of an EXIF block.
+std::vector<std::uint8_t> ExifSection(const std::vector<std::uint8_t>& tiff);
+
+// A thumbnail maker over the JPEG `encoded` (the output itself): decoded
+// reduced, averaged down to the size asked, encoded without a JFIF head.
+ThumbnailMaker ThumbnailOfJpeg(const std::uint8_t* encoded, std::size_t size);
+
+} // namespace lumivane
