@@ -3,6 +3,8 @@
 // the order of Bitmap24's bytes, with no padding.
 #pragma once
 
+#include "Bitmap24.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -21,6 +23,15 @@ public:
         height_ = width > 0 && height > 0 ? height : 0;
         values_.assign(std::size_t(width_) * std::size_t(height_) * 3, 0);
     }
+    // The values are left as they come, for a reader that writes every one:
+    // each page of a fresh picture is then touched once, not twice.
+    void setSizeForOverwrite(int width, int height)
+    {
+        width_ = width > 0 && height > 0 ? width : 0;
+        height_ = width > 0 && height > 0 ? height : 0;
+        values_.clear();
+        values_.resize(std::size_t(width_) * std::size_t(height_) * 3);
+    }
     int width() const { return width_; }
     int height() const { return height_; }
     bool empty() const { return values_.empty(); }
@@ -36,7 +47,8 @@ public:
 private:
     int width_ = 0;
     int height_ = 0;
-    std::vector<std::uint16_t> values_;
+    // The storage of full-size bitmaps: large blocks on huge pages.
+    std::vector<std::uint16_t, detail::PixelAllocator<std::uint16_t>> values_;
 };
 
 } // namespace lumivane

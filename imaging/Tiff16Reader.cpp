@@ -112,7 +112,9 @@ bool ReadTiff16(const std::string& path, Tiff16Picture& out)
     RequireMemoryFor(layout.width, layout.height, path, kBytesPerPixel16);
 
     out.grey = layout.samples == 1;
-    out.pixels.setSize(int(layout.width), int(layout.height));
+    // Every value is written below: the blocks cover the picture, and each
+    // plane or sample of it.
+    out.pixels.setSizeForOverwrite(int(layout.width), int(layout.height));
     // One block (strip or tile) of one plane or of all samples at a time.
     const std::size_t blockSamples = layout.separate ? 1 : layout.samples;
     const std::size_t blockValues = std::size_t(layout.tileWidth) * layout.tileHeight * blockSamples;
