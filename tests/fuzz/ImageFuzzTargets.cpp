@@ -277,7 +277,14 @@ void RunTransplant(const uint8_t* data, std::size_t size)
     // An ICC profile is carried only complete, so the output never holds
     // part of one.
     const CarriedSections inSource = FindCarriedSections(data, size, 0);
-    const CarriedSections inOutput = FindCarriedSections(file.data(), file.size(), 0);
+    CarriedSections inOutput = FindCarriedSections(file.data(), file.size(), 0);
+    // A source whose ICC chunks do not make one whole profile (two profiles
+    // of one chunk each, say) has none to carry; a chunk that came with the
+    // copied head keeps its bytes there, and the output's own walk may find
+    // it whole. Only the other sections are compared then.
+    const auto isIcc = [](const CarriedSection& s) { return s.kind == CarriedKind::IccProfile; };
+    if (std::none_of(inSource.sections.begin(), inSource.sections.end(), isIcc))
+        std::erase_if(inOutput.sections, isIcc);
     if (inOutput.sections.size() != inSource.sections.size())
         broken("a transplant carries another number of ICC, XMP and IPTC sections than its source holds");
     for (std::size_t i = 0; i < inSource.sections.size(); ++i) {
