@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "MaskGeometry.h"
 
+#include "BitmapRotation.h"
 #include "CorrectionKernel.h"
 #include "TextFormat.h"
 
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace lumivane {
 
@@ -179,6 +181,29 @@ void TurnMarker(int& markerX, int& markerY, bool clockwise)
     const float scaledY = float(static_cast<long double>(turnedY - 120) * 0.75L);
     markerX = int(RoundHalfEven(scaledX)) + 160;
     markerY = int(RoundHalfEven(scaledY)) + 120;
+}
+
+HotspotLevels PanelLevelsAt(const Bitmap24& mask, int x, int y)
+{
+    if (x < 0 || x >= 320 || y < 0 || y >= 240)
+        throw std::invalid_argument("The hotspot " + std::to_string(x) + "," + std::to_string(y) +
+                                    " lies outside the 320 x 240 view of the mask.");
+    Bitmap24 view(320, 240);
+    stretchDraw(mask, view);
+    const Colour c = view.pixel(x, y);
+    return {redOf(c), greenOf(c), blueOf(c)};
+}
+
+Bitmap24 TurnedMask(const Bitmap24& mask, int turns)
+{
+    Bitmap24 turned = mask;
+    Bitmap24 next;
+    for (int i = 0; i < ((turns % 4) + 4) % 4; ++i) {
+        // A clockwise quarter turn is a turn of 270 degrees counterclockwise.
+        Rotate90Into(270, turned, next);
+        std::swap(turned, next);
+    }
+    return turned;
 }
 
 } // namespace lumivane

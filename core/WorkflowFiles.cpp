@@ -264,7 +264,8 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
     // (the batch refuses each other photograph at its header).
     if (shownReadable) {
         try {
-            RequireOutputFits(std::uint64_t(Image1.Width), std::uint64_t(Image1.Height), cropMargins(), adjust.Quality);
+            RequireOutputFits(std::uint64_t(Image1.Width), std::uint64_t(Image1.Height), cropMargins(),
+                              count == 1 ? FormatOfQuality(adjust.Quality == 101) : Choices().Format());
         } catch (const OutputSizeError& e) {
             outcome.Refusal = std::string("Nothing was saved: ") + e.what() + ".";
             return outcome;

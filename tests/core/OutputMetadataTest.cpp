@@ -9,6 +9,7 @@
 #include "JpegMetadataBlocks.h"
 #include "OutputMetadata.h"
 
+#include "TemporaryFolder.h"
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -651,20 +652,6 @@ Buffer iccLike(std::size_t n)
     return b;
 }
 
-struct TempFolder {
-    fs::path path;
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "lumivane-outmeta-XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
-            path = pattern;
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
 
 } // namespace
 
@@ -675,10 +662,9 @@ TEST(OutputMetadata, ExternalReaders_FindNoNewFaults)
     const bool haveExiftool = installed("exiftool"), haveExiv2 = installed("exiv2");
     if (!haveExiftool && !haveExiv2)
         GTEST_SKIP() << "neither exiftool nor exiv2 is installed";
-    TempFolder folder;
-    ASSERT_FALSE(folder.path.empty());
-    std::vector<fs::path> sources{kOlympusTiff};
-    const fs::path handTiffPath = folder.path / "hand.tif";
+    test_support::TemporaryFolder folder{"lumivane-outmeta"};
+        std::vector<fs::path> sources{kOlympusTiff};
+    const fs::path handTiffPath = folder.path() / "hand.tif";
     {
         const std::string x = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF/></x:xmpmeta>";
         const Buffer tiff = handTiff(iccLike(3000), Buffer(x.begin(), x.end()),
@@ -692,7 +678,7 @@ TEST(OutputMetadata, ExternalReaders_FindNoNewFaults)
     const Buffer encoded = EncodeJpeg(gradient(300, 210), 90);
     for (const fs::path& source : sources) {
         SCOPED_TRACE(source.filename().string());
-        const fs::path out = folder.path / "out.jpg";
+        const fs::path out = folder.path() / "out.jpg";
         WriteJpegWithExif(encoded, source.string(), out.string(), WriteMode::Replace, OutputPicture{300, 210});
         if (haveExiftool) {
             const std::set<std::string> before = exiftoolWarnings(source), after = exiftoolWarnings(out);
