@@ -6,6 +6,7 @@
 #include "ExactCorrection16.h"
 #include "JpegCodec.h"
 #include "ProfileCurve.h"
+#include "SaveQuality.h"
 #include "TiffWriter.h"
 
 #include <algorithm>
@@ -316,7 +317,7 @@ std::string SavePipeline::SaveCorrectedBmp(const Bitmap24& unprocessed, const Bi
                                            const OutputTarget& target)
 {
     return Save(unprocessed,
-                carried(maskFull, region, damping, targets, crop, CorrectionChoices::kBmpQuality),
+                carried(maskFull, region, damping, targets, crop, kBmpQuality),
                 std::string(), target)
         .path;
 }
@@ -335,7 +336,7 @@ std::string SavePipeline::SaveCorrectedBmp(JpegRowReader& source, const Bitmap24
                                            const CorrectionTargets& targets, const CropMargins& crop,
                                            const OutputTarget& target, const RowObserver& observe)
 {
-    return Save(source, carried(maskFull, region, damping, targets, crop, CorrectionChoices::kBmpQuality),
+    return Save(source, carried(maskFull, region, damping, targets, crop, kBmpQuality),
                 std::string(), target, observe)
         .path;
 }
