@@ -163,7 +163,12 @@ inline TransplantResult WriteJpegWithExif(const std::vector<std::uint8_t>& encod
 // IPTC records (resource 0x0404 of the Photoshop section); from a TIFF the
 // same three tags. Nothing for any other source, or one that is missing.
 // Raises FileError when the source exists but cannot be read.
-TiffMetadata TiffMetadataOfSource(const std::string& sourceFile);
+// With `picture` the source's EXIF comes along too (see TiffExifOfBlock),
+// its pixel dimensions giving the picture's size; an EXIF block that
+// cannot be read gives none. `report`, when given, says whether the
+// source's maker note had to be dropped.
+TiffMetadata TiffMetadataOfSource(const std::string& sourceFile, const OutputPicture& picture = {},
+                                  MetadataReport* report = nullptr);
 // The same from sections as FindCarriedSections finds them, back to back
 // (marker, length field and payload each).
 TiffMetadata TiffMetadataOfJpegSections(const std::uint8_t* sections, std::size_t size);

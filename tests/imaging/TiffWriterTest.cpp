@@ -104,6 +104,69 @@ TEST(TiffWriter, CarriedSections_ComeBackAsTheirTags)
     EXPECT_EQ(read.iptc, back.metadata.iptc);
 }
 
+// EXIF entries given in either byte order reach classic and BigTIFF files
+// in the file's order, where libtiff's own EXIF and GPS reading finds them;
+// the pixels and the carried sections stay as they were.
+TEST(TiffWriter, ExifDirectories_ReadBackByLibtiff)
+{
+    ScratchDir dir;
+    for (const bool bigTiff : {false, true})
+        for (const bool bigEndian : {false, true}) {
+            SCOPED_TRACE(std::string(bigTiff ? "BigTIFF" : "classic") + (bigEndian ? ", MM values" : ", II values"));
+            auto ordered = [&](std::uint32_t v, int bytes) {
+                std::vector<std::uint8_t> out;
+                for (int i = 0; i < bytes; ++i)
+                    out.push_back(std::uint8_t(v >> (8 * (bigEndian ? bytes - 1 - i : i))));
+                return out;
+            };
+            TiffMetadata metadata;
+            metadata.xmp = {'<', 'x', '/', '>'};
+            metadata.exif.bigEndian = bigEndian;
+            metadata.exif.first = {{0x010F, 2, 9, {'A', 'c', 'm', 'e', ' ', 'C', 'a', 'm', 0}}, // Make
+                                   {0x0100, 4, 1, ordered(9999, 4)}}; // ImageWidth: the file's own stays
+            metadata.exif.exif = {{0x8827, 3, 2, [&] { // ISOSpeedRatings 400, 800
+                                       auto v = ordered(400, 2), w = ordered(800, 2);
+                                       v.insert(v.end(), w.begin(), w.end());
+                                       return v;
+                                   }()},
+                                  {0xA002, 4, 1, ordered(123456, 4)}}; // PixelXDimension
+            metadata.exif.gps = {{0x0000, 1, 4, {2, 3, 0, 0}}};  // GPSVersionID
+            const std::string path = dir.file("exif.tif");
+            const std::vector<std::uint16_t> samples = samplesFor(6, 5, 8);
+            writeTiff(OutputTarget(path), 6, 5, 8, samples, metadata, bigTiff);
+            const auto back = ReadTiffBack(path);
+            EXPECT_EQ(back.bigTiff, bigTiff);
+            EXPECT_EQ(back.width, 6u);
+            EXPECT_EQ(back.samples, samples);
+            EXPECT_EQ(back.metadata.xmp, metadata.xmp);
+
+            TIFF* tif = TIFFOpen(path.c_str(), "r");
+            ASSERT_NE(tif, nullptr);
+            const char* make = nullptr;
+            ASSERT_TRUE(TIFFGetField(tif, TIFFTAG_MAKE, &make));
+            EXPECT_STREQ(make, "Acme Cam");
+            toff_t exifAt = 0, gpsAt = 0;
+            ASSERT_TRUE(TIFFGetField(tif, TIFFTAG_EXIFIFD, &exifAt));
+            ASSERT_TRUE(TIFFGetField(tif, TIFFTAG_GPSIFD, &gpsAt));
+            ASSERT_TRUE(TIFFReadEXIFDirectory(tif, exifAt));
+            std::uint16_t isoCount = 0;
+            const std::uint16_t* iso = nullptr;
+            ASSERT_TRUE(TIFFGetField(tif, EXIFTAG_ISOSPEEDRATINGS, &isoCount, &iso));
+            ASSERT_EQ(isoCount, 2);
+            EXPECT_EQ(iso[0], 400);
+            EXPECT_EQ(iso[1], 800);
+            std::uint32_t pixelX = 0;
+            ASSERT_TRUE(TIFFGetField(tif, EXIFTAG_PIXELXDIMENSION, &pixelX));
+            EXPECT_EQ(pixelX, 123456u);
+            ASSERT_TRUE(TIFFReadGPSDirectory(tif, gpsAt));
+            const std::uint8_t* version = nullptr;
+            ASSERT_TRUE(TIFFGetField(tif, GPSTAG_VERSIONID, &version));
+            EXPECT_EQ(std::vector<std::uint8_t>(version, version + 4), (std::vector<std::uint8_t>{2, 3, 0, 0}));
+            TIFFClose(tif);
+        }
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"exif.tif"});
+}
+
 TEST(TiffWriter, NeedsBigTiff_OnlyWhenTheFileCouldPassFourGiB)
 {
     struct Case {
