@@ -448,6 +448,15 @@ TiffMetadata TiffMetadataOfSource(const std::string& sourceFile, const OutputPic
     return metadata;
 }
 
+std::string WithMakerNoteClause(std::string status, bool makerNoteDropped)
+{
+    if (!makerNoteDropped)
+        return status;
+    if (!status.empty() && status.back() == '.')
+        status.pop_back();
+    return status + "; the photograph's maker note could not be kept.";
+}
+
 std::string SourceMissingMessage(const std::string& path)
 {
     return "Can not access " + path + ". Exiting...";

@@ -118,6 +118,15 @@ struct MetadataReport {
     bool fromTiff = false;         // the metadata came from a TIFF photograph
 };
 
+// What lumivane-cli's warning line says of a photograph whose maker note
+// could not be kept: "<photograph>: " followed by this.
+inline constexpr char kMakerNoteDroppedWarning[] = "its maker note could not be kept";
+
+// A status line ("IMG_1.tif saved.", with or without its full stop) with
+// "; the photograph's maker note could not be kept." appended when
+// `makerNoteDropped`; otherwise as it is.
+std::string WithMakerNoteClause(std::string status, bool makerNoteDropped);
+
 // Writes the encoder's output `encoded` to `outPath` with the source's first
 // APP1 section in front (see above), followed by the sections carried along;
 // when there is nothing to transplant or carry (any result but Transplanted

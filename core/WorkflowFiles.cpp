@@ -230,11 +230,13 @@ PhotoResult Workflow::saveShown(const std::string& outPath, OutputFormat format)
     result.Written = workflow.OutPath;
     if (workflow.SourceFile == photoDamageFile_)
         result.Damage = photoDamage_;
+    result.MakerNoteDropped = saved.metadata.makerNoteDropped;
     if (result.Damage.empty())
-        say(FileNamePart(workflow.OutPath) + " saved.");
+        say(WithMakerNoteClause(FileNamePart(workflow.OutPath) + " saved.", result.MakerNoteDropped));
     else
-        say(FileNamePart(workflow.OutPath) + " saved, " + FileNamePart(workflow.SourceFile) +
-            " damaged: " + result.Damage);
+        say(WithMakerNoteClause(FileNamePart(workflow.OutPath) + " saved, " + FileNamePart(workflow.SourceFile) +
+                                    " damaged: " + result.Damage,
+                                result.MakerNoteDropped));
     return result;
 }
 
