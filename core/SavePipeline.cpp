@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "SavePipeline.h"
 
+#include "TiffDirectories.h"
+
 #include "BmpCodec.h"
 #include "FileIO.h"
 #include "ExactCorrection16.h"
@@ -385,12 +387,16 @@ void SavePipeline::writeTiff(const Rect& window, int depth, const TiffMetadata& 
     auto* rows = reinterpret_cast<std::uint8_t*>(tiffRows_.data());
     result.path = target.WriteStreamed([&](TemporaryFile& file) {
         TiffRowWriter writer(file, window.width(), window.height(), depth, metadata);
+        // The file's thumbnail, of the corrected rows as they are written.
+        TiffThumbnailBuilder thumbnail(window.width(), window.height(), depth);
         for (int top = window.top; top < window.bottom; top += bandRows) {
             const Rect band{window.left, top, window.right, std::min(top + bandRows, window.bottom)};
             makeTiffRows(band, rows, outBytes);
+            thumbnail.AddRows(rows, outBytes, band.height());
             if (const int err = writer.WriteRows(rows, outBytes, band.height()))
                 return err;
         }
+        writer.SetThumbnail(thumbnail.Result());
         return writer.Finish();
     });
 }

@@ -135,6 +135,44 @@ std::vector<OutEntry> convertedAll(const std::vector<TiffDirectoryEntry>& entrie
     return out;
 }
 
+OutEntry numberEntry(std::uint16_t tag, TiffFieldType type, std::vector<std::uint64_t> values, const Layout& layout)
+{
+    OutEntry out{tag, {}, std::uint16_t(type), values.size(), {}};
+    for (std::uint64_t v : values)
+        layout.put(out.value, v, std::size_t(TiffFieldTypeSize(std::uint16_t(type))));
+    return out;
+}
+
+// The second directory: an uncompressed red-green-blue reduced image in
+// one strip at `pixelsAt`.
+std::vector<OutEntry> thumbnailEntries(const TiffThumbnail& t, std::uint64_t pixelsAt, const Layout& layout)
+{
+    const auto offsetType = layout.big ? TiffFieldType::Long8 : TiffFieldType::Long;
+    const auto w = std::uint64_t(t.width), h = std::uint64_t(t.height);
+    auto rational = [&](std::uint16_t tag) {
+        OutEntry e{tag, {}, std::uint16_t(TiffFieldType::Rational), 1, {}};
+        layout.put(e.value, 72, 4);
+        layout.put(e.value, 1, 4);
+        return e;
+    };
+    return {
+        numberEntry(254, TiffFieldType::Long, {1}, layout),           // NewSubfileType: reduced resolution
+        numberEntry(256, TiffFieldType::Long, {w}, layout),           // ImageWidth
+        numberEntry(257, TiffFieldType::Long, {h}, layout),           // ImageLength
+        numberEntry(258, TiffFieldType::Short, {8, 8, 8}, layout),    // BitsPerSample
+        numberEntry(259, TiffFieldType::Short, {1}, layout),          // Compression: none
+        numberEntry(262, TiffFieldType::Short, {2}, layout),          // PhotometricInterpretation: RGB
+        numberEntry(273, offsetType, {pixelsAt}, layout),             // StripOffsets
+        numberEntry(277, TiffFieldType::Short, {3}, layout),          // SamplesPerPixel
+        numberEntry(278, TiffFieldType::Long, {h}, layout),           // RowsPerStrip
+        numberEntry(279, offsetType, {w * h * 3}, layout),            // StripByteCounts
+        rational(282),                                                // XResolution
+        rational(283),                                                // YResolution
+        numberEntry(284, TiffFieldType::Short, {1}, layout),          // PlanarConfiguration: contiguous
+        numberEntry(296, TiffFieldType::Short, {2}, layout),          // ResolutionUnit: inches
+    };
+}
+
 } // namespace
 
 int TiffFieldTypeSize(std::uint16_t type)
@@ -173,9 +211,62 @@ std::uint64_t TiffExif::bytes() const
     return n;
 }
 
-int AppendExifDirectories(TemporaryFile& file, const TiffExif& exif)
+TiffThumbnailBuilder::TiffThumbnailBuilder(int width, int height, int bitsPerSample)
+    : width_(width), height_(height), bits_(bitsPerSample)
 {
-    if (exif.empty())
+    if (width <= 0 || height <= 0)
+        return;
+    // The largest size of the picture's aspect within 160 x 120.
+    constexpr int kMaxWidth = 160, kMaxHeight = 120;
+    if (std::int64_t(width) * kMaxHeight >= std::int64_t(height) * kMaxWidth) {
+        thumb_.width = std::min(width, kMaxWidth);
+        thumb_.height = int(std::max<std::int64_t>(1, (std::int64_t(height) * thumb_.width + width / 2) / width));
+    } else {
+        thumb_.height = std::min(height, kMaxHeight);
+        thumb_.width = int(std::max<std::int64_t>(1, (std::int64_t(width) * thumb_.height + height / 2) / height));
+    }
+    column_.resize(std::size_t(width));
+    for (int x = 0; x < width; ++x)
+        column_[std::size_t(x)] = int(std::int64_t(x) * thumb_.width / width);
+    sums_.assign(std::size_t(thumb_.width) * std::size_t(thumb_.height) * 3, 0);
+    counts_.assign(std::size_t(thumb_.width) * std::size_t(thumb_.height), 0);
+}
+
+void TiffThumbnailBuilder::AddRows(const void* rows, std::size_t stride, int count)
+{
+    const auto* row = static_cast<const std::uint8_t*>(rows);
+    for (int i = 0; i < count && rowsAdded_ < height_; ++i, row += stride, ++rowsAdded_) {
+        const std::size_t ty = std::size_t(std::int64_t(rowsAdded_) * thumb_.height / height_);
+        std::uint64_t* sums = sums_.data() + ty * std::size_t(thumb_.width) * 3;
+        std::uint32_t* counts = counts_.data() + ty * std::size_t(thumb_.width);
+        const auto* row16 = reinterpret_cast<const std::uint16_t*>(row);
+        for (int x = 0; x < width_; ++x) {
+            std::uint64_t* sum = sums + 3 * std::size_t(column_[std::size_t(x)]);
+            for (int c = 0; c < 3; ++c)
+                sum[c] += bits_ == 16 ? row16[3 * x + c] : row[3 * x + c];
+            ++counts[column_[std::size_t(x)]];
+        }
+    }
+}
+
+TiffThumbnail TiffThumbnailBuilder::Result() const
+{
+    if (rowsAdded_ != height_ || thumb_.empty())
+        return {};
+    TiffThumbnail out = thumb_;
+    out.rgb.resize(sums_.size());
+    // 16-bit samples come down to 8 bits (65535 / 257 = 255).
+    const std::uint64_t scale = bits_ == 16 ? 257 : 1;
+    for (std::size_t i = 0; i < sums_.size(); ++i) {
+        const std::uint64_t n = std::uint64_t(counts_[i / 3]) * scale;
+        out.rgb[i] = std::uint8_t(n ? (sums_[i] + n / 2) / n : 0);
+    }
+    return out;
+}
+
+int AppendExifDirectories(TemporaryFile& file, const TiffExif& exif, const TiffThumbnail& thumbnail)
+{
+    if (exif.empty() && thumbnail.empty())
         return 0;
     const std::vector<std::uint8_t> head = readBack(file, 0, 16);
     Layout layout;
@@ -223,8 +314,19 @@ int AppendExifDirectories(TemporaryFile& file, const TiffExif& exif)
     };
     appendDirectory(exif.exif, kExifPointerTag);
     appendDirectory(exif.gps, kGpsPointerTag);
+    std::uint64_t firstNext = next;
+    if (!thumbnail.empty() && next == 0) {
+        // The thumbnail's pixels, then its directory.
+        const std::uint64_t pixelsAt = base + tail.size();
+        tail.insert(tail.end(), thumbnail.rgb.begin(), thumbnail.rgb.end());
+        if ((base + tail.size()) % 2)
+            tail.push_back(0);
+        firstNext = base + tail.size();
+        const std::vector<std::uint8_t> bytes = directoryBytes(thumbnailEntries(thumbnail, pixelsAt, layout), firstNext, 0, layout);
+        tail.insert(tail.end(), bytes.begin(), bytes.end());
+    }
     const std::uint64_t newFirstAt = base + tail.size();
-    const std::vector<std::uint8_t> firstBytes = directoryBytes(first, newFirstAt, next, layout);
+    const std::vector<std::uint8_t> firstBytes = directoryBytes(first, newFirstAt, firstNext, layout);
     tail.insert(tail.end(), firstBytes.begin(), firstBytes.end());
     if (!layout.big && base + tail.size() > 0xFFFFFFFFu)
         throw TiffError("Cannot write the TIFF: its EXIF takes it past 4 GiB");

@@ -39,12 +39,33 @@ enum class TiffFieldType : std::uint16_t {
 // Bytes per value of a field type; 0 for a type this writer does not know.
 int TiffFieldTypeSize(std::uint16_t type);
 
+// Averages the rows of a width x height picture, as they are written, into
+// a thumbnail of the picture's aspect within 160 x 120.
+class TiffThumbnailBuilder {
+public:
+    TiffThumbnailBuilder(int width, int height, int bitsPerSample);
+    // `count` rows of red-green-blue samples (bytes for 8 bits, host-order
+    // 16-bit values for 16), `stride` bytes apart, next after those before.
+    void AddRows(const void* rows, std::size_t stride, int count);
+    // The thumbnail, once every row was added; empty otherwise.
+    TiffThumbnail Result() const;
+
+private:
+    int width_, height_, bits_;
+    int rowsAdded_ = 0;
+    TiffThumbnail thumb_;
+    std::vector<int> column_;          // the thumbnail column of each picture column
+    std::vector<std::uint64_t> sums_;  // per thumbnail sample
+    std::vector<std::uint32_t> counts_; // per thumbnail pixel
+};
+
 // Adds `exif` to the complete TIFF in `file` (classic or BigTIFF, either
 // byte order) as described above. An entry for a tag the first directory
 // already has is left out: the file's own value describes its pixels.
 // Returns 0 or the errno value of a failed write; raises TiffError when the
 // file's header or first directory cannot be read back, or when a classic
-// TIFF would pass 4 GiB. Nothing is done for an empty `exif`.
-int AppendExifDirectories(TemporaryFile& file, const TiffExif& exif);
+// TIFF would pass 4 GiB. With a `thumbnail` it follows the first directory
+// as the second, uncompressed. Nothing is done when both are empty.
+int AppendExifDirectories(TemporaryFile& file, const TiffExif& exif, const TiffThumbnail& thumbnail = {});
 
 } // namespace lumivane

@@ -189,7 +189,7 @@ int TiffRowWriter::Finish()
         return client_.error;
     if (flushed != 1)
         failed("libtiff could not write the directory");
-    return AppendExifDirectories(*client_.file, exif_);
+    return AppendExifDirectories(*client_.file, exif_, thumbnail_);
 }
 
 } // namespace lumivane

@@ -45,6 +45,14 @@ struct TiffMetadata {
     bool empty() const { return icc.empty() && xmp.empty() && iptc.empty() && exif.empty(); }
 };
 
+// A reduced image of the picture (TiffDirectories.h).
+struct TiffThumbnail {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgb; // red-green-blue bytes, row by row
+    bool empty() const { return width <= 0 || height <= 0; }
+};
+
 // Whether a width x height picture of `bitsPerSample` with `metadataBytes`
 // of tags needs BigTIFF: when, even incompressible, it could pass the 4 GiB
 // that classic TIFF offsets reach.
@@ -78,6 +86,9 @@ public:
     // Writes the last strip and the directory. Returns 0 or an errno value
     // as above; raises TiffError when rows are missing or libtiff fails.
     int Finish();
+    // Sets the reduced image Finish adds as the second directory (see
+    // AppendExifDirectories).
+    void SetThumbnail(TiffThumbnail thumbnail) { thumbnail_ = std::move(thumbnail); }
 
     bool BigTiff() const { return bigTiff_; }
 
@@ -98,6 +109,7 @@ private:
     int rowsWritten_ = 0;
     bool bigTiff_;
     TiffExif exif_;
+    TiffThumbnail thumbnail_;
 };
 
 } // namespace lumivane

@@ -8,6 +8,7 @@
 #include "JpegCodec.h"
 #include "JpegMetadataBlocks.h"
 #include "OutputMetadata.h"
+#include "TiffDirectories.h"
 #include "TiffFiles.h"
 #include "TiffWriter.h"
 
@@ -642,7 +643,7 @@ bool tiffLayoutWarning(const std::string& warning)
     return warning == "Invalid value for IFD0 tag 0x0103 Compression" ||
            warning == "Missing required TIFF GPS tag 0x001b GPSProcessingMethod" ||
            warning == "Non-standard format (undef) for IFD0 0x83bb IPTC-NAA" ||
-           warning == "[minor] Bad NikonScanIFD directory";
+           warning.find("NikonScanIFD") != std::string::npos;
 }
 
 // The error and warning lines of exiv2 reading every metadata value of a
@@ -694,15 +695,18 @@ MetadataReport writeTiffOutput(const fs::path& source, const fs::path& out, cons
         TiffMetadataOfSource(source.string(), OutputPicture{picture.width(), picture.height()}, &report);
     OutputTarget(out.string()).WriteStreamed([&](TemporaryFile& file) {
         TiffRowWriter writer(file, picture.width(), picture.height(), 8, metadata, bigTiff);
+        TiffThumbnailBuilder thumbnail(picture.width(), picture.height(), 8);
         Buffer row(std::size_t(picture.width()) * 3);
         for (int y = 0; y < picture.height(); ++y) {
             const std::uint8_t* bgr = picture.scanLine(y);
             for (int x = 0; x < picture.width(); ++x)
                 for (int c = 0; c < 3; ++c)
                     row[std::size_t(3 * x + c)] = bgr[3 * x + 2 - c];
+            thumbnail.AddRows(row.data(), row.size(), 1);
             if (const int err = writer.WriteRows(row.data(), row.size(), 1))
                 return err;
         }
+        writer.SetThumbnail(thumbnail.Result());
         return writer.Finish();
     });
     return report;
