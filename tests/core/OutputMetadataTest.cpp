@@ -712,9 +712,8 @@ void writeFile(const fs::path& path, const Buffer& bytes)
 // either carried byte for byte or reported dropped.
 TEST(OutputMetadata, TiffOutputs_CarryTheSourcesExif)
 {
-    TempFolder folder;
-    ASSERT_FALSE(folder.path.empty());
-    const fs::path hand = folder.path / "hand.tif";
+    test_support::TemporaryFolder folder{"lumivane-outmeta"};
+    const fs::path hand = folder.path() / "hand.tif";
     writeFile(hand, handTiff({}, {}, {}));
     std::vector<fs::path> sources{kOlympusTiff, hand};
     for (const auto& entry : fs::directory_iterator(kExifSamples))
@@ -729,7 +728,7 @@ TEST(OutputMetadata, TiffOutputs_CarryTheSourcesExif)
         if (sourceBlock.empty())
             continue;
         const Facts before = factsOf(sourceBlock);
-        const fs::path out = folder.path / "out.tif";
+        const fs::path out = folder.path() / "out.tif";
         const MetadataReport report = writeTiffOutput(source, out, picture);
         const Buffer written = readBytes(out);
         const Facts after = factsOf(written);
@@ -843,7 +842,7 @@ TEST(OutputMetadata, ExternalReaders_FindNoNewFaults)
         SCOPED_TRACE(source.filename().string());
         const fs::path out = folder.path() / "out.jpg";
         WriteJpegWithExif(encoded, source.string(), out.string(), WriteMode::Replace, OutputPicture{300, 210});
-        const fs::path outTiff = folder.path / "out.tif";
+        const fs::path outTiff = folder.path() / "out.tif";
         writeTiffOutput(source, outTiff, picture);
         for (const fs::path& output : {out, outTiff}) {
             SCOPED_TRACE(output.filename().string());
