@@ -51,6 +51,22 @@ double medianMs(int runs, Fn&& fn)
     return times[times.size() / 2];
 }
 
+// The median of timings (milliseconds), e.g. of two sides timed in turns.
+inline double median(std::vector<double> times)
+{
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+// The milliseconds one call of `fn` takes.
+template <typename Fn>
+double msOf(Fn&& fn)
+{
+    const auto t0 = std::chrono::steady_clock::now();
+    fn();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+}
+
 inline void figure(const std::string& name, double value, const std::string& unit)
 {
     std::printf("figure %s %.4g %s\n", name.c_str(), value, unit.c_str());

@@ -27,6 +27,7 @@
 
 #include "Bitmap24.h"
 #include "CorrectionKernel.h"
+#include "CorrectionReference.h"
 #include "ViewSizes.h"
 
 #include <algorithm>

@@ -22,6 +22,7 @@
 #include "CorrectionSetup.h"
 #include "FileIO.h"
 #include "SavePipeline.h"
+#include "TemporaryFolder.h"
 #include "Tiff16Reader.h"
 #include "TiffWriter.h"
 
@@ -127,10 +128,8 @@ int main()
 {
     const int width = bench::pick(6000, 600), height = bench::pick(4000, 400);
     const int runs = 5;
-    std::string folderPattern = (fs::temp_directory_path() / "lumivane-bench-tiff16-XXXXXX").string();
-    if (!::mkdtemp(folderPattern.data()))
-        return 1;
-    const fs::path folder = folderPattern;
+    const lumivane::test_support::TemporaryFolder temporary("lumivane-bench-tiff16");
+    const fs::path folder = temporary.path();
 
     const Bitmap48 photo16 = photoLike(width, height);
     const Bitmap24 eight = eightOf(photo16);
@@ -156,16 +155,9 @@ int main()
                 return 1;
         TIFFClose(t);
     }
-    // One timing: the two sides alternate in the same run, medians compared.
-    auto timeOnce = [](auto&& fn) {
-        const auto t0 = std::chrono::steady_clock::now();
-        fn();
-        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-    };
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
-    };
+    // The two sides alternate in the same run, medians compared.
+    using bench::median;
+    auto timeOnce = [](auto&& fn) { return bench::msOf(fn); };
     const int rounds = bench::smokeRun() ? 1 : runs;
 
     std::vector<double> saveTimes, libtiffTimes;
@@ -193,6 +185,5 @@ int main()
     bench::figure("read_24mp_tiff16_ms", read, "ms");
     bench::figure("read_24mp_tiff16_vs_libtiff", read / strips, "x");
 
-    fs::remove_all(folder);
     return 0;
 }

@@ -22,6 +22,7 @@
 #include "ExifTransplant.h"
 #include "FileIO.h"
 #include "JpegCodec.h"
+#include "TemporaryFolder.h"
 #include "TestOracles.h"
 
 #include <chrono>
@@ -71,25 +72,12 @@ std::vector<std::uint8_t> cameraLikeSource()
     return file;
 }
 
-double msSince(std::chrono::steady_clock::time_point t0)
-{
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 } // namespace
 
 int main()
 {
-    std::string pattern = (fs::temp_directory_path() / "lumivane-bench-XXXXXX").string();
-    if (!::mkdtemp(pattern.data()))
-        return 1;
-    const fs::path dir = pattern;
+    const lumivane::test_support::TemporaryFolder folder("lumivane-bench-transplant");
+    const fs::path dir = folder.path();
     const std::string source = (dir / "IMG_0001.JPG").string();
     const std::string out = (dir / "IMG_0001.jpg").string();
 
@@ -107,23 +95,16 @@ int main()
     const int runs = bench::pick(11, 1);
     std::vector<double> plainWrites, exifWrites, copies;
     for (int i = 0; i < runs; ++i) {
-        auto t0 = std::chrono::steady_clock::now();
-        WriteFileAtomically(out, encoded);
-        plainWrites.push_back(msSince(t0));
-
-        t0 = std::chrono::steady_clock::now();
-        if (CopyExif(source, out) != TransplantResult::Transplanted)
+        TransplantResult copied = TransplantResult::NotApplicable, written = TransplantResult::NotApplicable;
+        plainWrites.push_back(bench::msOf([&] { WriteFileAtomically(out, encoded); }));
+        copies.push_back(bench::msOf([&] { copied = CopyExif(source, out); }));
+        exifWrites.push_back(bench::msOf([&] { written = WriteJpegWithExif(encoded, source, out); }));
+        if (copied != TransplantResult::Transplanted || written != TransplantResult::Transplanted)
             return 2;
-        copies.push_back(msSince(t0));
-
-        t0 = std::chrono::steady_clock::now();
-        if (WriteJpegWithExif(encoded, source, out) != TransplantResult::Transplanted)
-            return 2;
-        exifWrites.push_back(msSince(t0));
     }
-    const double plainWrite = median(plainWrites);
-    const double exifWrite = median(exifWrites);
-    const double copy = median(copies);
+    const double plainWrite = bench::median(plainWrites);
+    const double exifWrite = bench::median(exifWrites);
+    const double copy = bench::median(copies);
     const double thumbnail = bench::medianMs(5, [&] {
         if (ThumbnailOfJpeg(encoded.data(), encoded.size())(160, 120, 90).empty())
             std::exit(2);
@@ -137,8 +118,5 @@ int main()
     bench::figure("output_thumbnail_ms", thumbnail, "ms");
     bench::figure("transplant_overhead_pct", (exifWrite - plainWrite) / save * 100.0, "%");
     bench::figure("transplant_copy_overhead_pct", copy / save * 100.0, "%");
-
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
     return 0;
 }

@@ -682,6 +682,168 @@ int printSummary(const CliOptions& o, const std::vector<BatchPhotoResult>& resul
     return failed > 0 || notDone > 0 || (damaged > 0 && !o.allowDamaged) ? kExitFailures : 0;
 }
 
+// The photographs still to be done after those finished before the batch
+// starts: a folder given as a photograph (without --recursive), and with
+// --skip-existing a photograph whose output is there, is not even read.
+struct PendingPhotos {
+    std::vector<BatchPhotoResult> results; // one for each input, in order
+    std::vector<std::string> photos;        // the batch's photographs
+    std::vector<std::size_t> todo;          // their indexes among the inputs
+    int finishedFirst = 0;                  // inputs finished before the batch
+};
+
+PendingPhotos sortOutPending(const CliOptions& o, const std::vector<InputPhoto>& inputs,
+                             const std::vector<std::string>& outputs, ProgressReport& progress)
+{
+    PendingPhotos pending;
+    pending.results.resize(inputs.size());
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        BatchPhotoResult& result = pending.results[i];
+        result.source = inputs[i].path;
+        result.index = i;
+        std::error_code existsError;
+        if (std::filesystem::is_directory(inputs[i].path, existsError)) {
+            // Refused as the file reader refuses it, whatever its name.
+            result.outcome = BatchPhotoResult::Outcome::Unreadable;
+            result.reason = inputs[i].path + ": is a folder";
+            progress.Photo(result, i, ++pending.finishedFirst, int(inputs.size()));
+            continue;
+        }
+        if (o.existing == ExistingOutputs::Skip && std::filesystem::exists(outputs[i], existsError)) {
+            // One whose output appears meanwhile is skipped by the batch.
+            result.outcome = BatchPhotoResult::Outcome::Skipped;
+            result.reason = "the output exists: " + outputs[i];
+            progress.Photo(result, i, ++pending.finishedFirst, int(inputs.size()));
+            continue;
+        }
+        pending.todo.push_back(i);
+        pending.photos.push_back(inputs[i].path);
+    }
+    return pending;
+}
+
+// Where each photograph's mask and levels come from: the mask given (its
+// 16-bit pixels too, when it has them), the mask folder, or lens profiles.
+// Holds what the batch's settings point at, so it outlives the batch.
+class MaskSources {
+public:
+    explicit MaskSources(const CliOptions& o)
+        : decoded_([&o](const std::string& path) { return DecodeMaskFile(path, o.smoothMask); })
+    {
+    }
+
+    void Attach(const CliOptions& o, const ResolvedSetup& setup, MaskLoad& mask, OutputFolders& folders,
+                BatchSettings& settings)
+    {
+        settings.mask = mask.Given() ? &mask.Used() : nullptr;
+        settings.sampledMask = &mask.Loaded();
+        // The hotspot as the window decides it: a pick in the adjustment
+        // panel's view, else the stored levels when the mask is the stored
+        // default mask (resolveSetup), else the centre of the mask fitted to
+        // each photograph.
+        if (o.hotspot && mask.Given()) {
+            mask.Await();
+            settings.levels = PanelLevelsAt(mask.Used(), o.hotspot->first, o.hotspot->second);
+        }
+        if (mask.Given())
+            settings.maskReady = [&mask] { mask.Await(); };
+
+        // A 16-bit TIFF mask, unturned and unsmoothed, gives 16-bit gains to
+        // the 16-bit photographs written as 16-bit TIFF; its levels are taken
+        // at 16 bits from the centre, unless a hotspot or stored levels
+        // decide them.
+        if (settings.tiff && settings.depth != 8 && !setup.maskPath.empty() && o.turns % 4 == 0 &&
+            !o.smoothMask && IsTiff16(setup.maskPath) && ReadTiff16(setup.maskPath, mask16_)) {
+            settings.mask16 = &mask16_.pixels;
+            if (!settings.levels)
+                settings.levels16 = SampleCentreLevels16(mask16_.pixels);
+        }
+
+        if (!o.maskFolder.empty())
+            attachFolder(o, setup, mask, folders, settings);
+        else if (o.lensProfile)
+            settings.chooseMask = MakeProfileMaskChooser(o.lens);
+    }
+
+private:
+    // The mask folder: the camera facts of its masks are read once, then a
+    // mask is chosen per photograph; each mask is decoded once (a few kept
+    // at a time).
+    void attachFolder(const CliOptions& o, const ResolvedSetup& setup, MaskLoad& mask, OutputFolders& folders,
+                      BatchSettings& settings)
+    {
+        std::error_code dirError;
+        if (!std::filesystem::is_directory(o.maskFolder, dirError)) {
+            folders.RemoveEmpty();
+            throw UsageError("cannot read the mask folder " + o.maskFolder + ": no such folder");
+        }
+        folder_.SetFolder(o.maskFolder);
+        folder_.Scan();
+        FolderChooserOptions options;
+        if (mask.Given()) {
+            options.fallback = std::shared_ptr<const Bitmap24>(&mask.Used(), [](const Bitmap24*) {});
+            options.fallbackLevels = settings.levels;
+            options.fallbackName = FileNamePart(setup.maskPath) + " (no match in the folder)";
+        }
+        if (o.hotspot)
+            options.levelsOf = [&o](const Bitmap24& chosen) -> std::optional<HotspotLevels> {
+                return PanelLevelsAt(chosen, o.hotspot->first, o.hotspot->second);
+            };
+        else if (o.levels)
+            options.levelsOf = [&o](const Bitmap24&) -> std::optional<HotspotLevels> { return o.levels; };
+        options.warn = [this](const std::string& warning) {
+            std::lock_guard<std::mutex> lock(warnings_);
+            std::cerr << "lumivane-cli: warning: " << VisibleText(warning) << "\n";
+        };
+        options.decodedFresh = [this](const std::string& path, const Bitmap24& chosen) {
+            // A mask decoded again after others pushed it out is not
+            // warned about twice.
+            std::lock_guard<std::mutex> lock(warnings_);
+            if (warned_.insert(path).second)
+                std::cerr << maskWarnings(path, chosen);
+        };
+        // The window's fallback to lens profiles, stored in lumivane.ini,
+        // serves here too.
+        if (o.lensProfile || setup.profileFallback)
+            options.profileFallback = MakeProfileMaskChooser(o.lens);
+        settings.chooseMask = MakeFolderMaskChooser(folder_.Candidates(), decoded_, std::move(options));
+    }
+
+    Tiff16Picture mask16_;
+    MaskFolder folder_;
+    DecodedMasks decoded_;
+    std::mutex warnings_;
+    std::set<std::string> warned_;
+};
+
+// Runs the batch over the pending photographs, their results put in their
+// places among the inputs'.
+void runPending(const CliOptions& o, const BatchSettings& settings, PendingPhotos& pending, int inputCount,
+                ProgressReport& progress, OutputFolders& folders)
+{
+    if (pending.photos.empty())
+        return;
+    const int jobs = o.jobs > 0 ? o.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<BatchPhotoResult> done;
+    try {
+        done = RunBatch(
+            pending.photos, settings, jobs,
+            [&](const BatchPhotoResult& r, int finished, int) {
+                progress.Photo(r, pending.todo[r.index], pending.finishedFirst + finished, inputCount);
+            },
+            &stopRequested);
+    } catch (const UsageError&) {
+        // An unreadable mask writes nothing, not even the folder made for it.
+        progress.Discard();
+        folders.RemoveEmpty();
+        throw;
+    }
+    for (BatchPhotoResult& r : done) {
+        r.index = pending.todo[r.index];
+        pending.results[r.index] = std::move(r);
+    }
+}
+
 int run(const CliOptions& o)
 {
     ResolvedSetup setup = resolveSetup(o);
@@ -708,138 +870,24 @@ int run(const CliOptions& o)
         throw;
     }
 
-    // With --skip-existing a photograph whose output is there is not even
-    // read; one whose output appears meanwhile is skipped by the batch. A
-    // folder (without --recursive) is refused here.
-    std::vector<BatchPhotoResult> results(inputs.size());
-    std::vector<std::string> photos;
-    std::vector<std::size_t> todo;
-    int skippedFirst = 0; // photographs finished before the batch starts
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        results[i].source = inputs[i].path;
-        results[i].index = i;
-        std::error_code existsError;
-        if (std::filesystem::is_directory(inputs[i].path, existsError)) {
-            // Refused as the file reader refuses it, whatever its name.
-            results[i].outcome = BatchPhotoResult::Outcome::Unreadable;
-            results[i].reason = inputs[i].path + ": is a folder";
-            progress->Photo(results[i], i, ++skippedFirst, int(inputs.size()));
-            continue;
-        }
-        if (o.existing == ExistingOutputs::Skip && std::filesystem::exists(outputs[i], existsError)) {
-            results[i].outcome = BatchPhotoResult::Outcome::Skipped;
-            results[i].reason = "the output exists: " + outputs[i];
-            progress->Photo(results[i], i, ++skippedFirst, int(inputs.size()));
-            continue;
-        }
-        todo.push_back(i);
-        photos.push_back(inputs[i].path);
-    }
-
-    settings.mask = mask.Given() ? &mask.Used() : nullptr;
-    settings.sampledMask = &mask.Loaded();
-    // The hotspot as the window decides it: a pick in the adjustment
-    // panel's view, else the stored levels when the mask is the stored
-    // default mask (resolveSetup), else the centre of the mask fitted to
-    // each photograph.
-    if (o.hotspot && mask.Given()) {
-        mask.Await();
-        settings.levels = PanelLevelsAt(mask.Used(), o.hotspot->first, o.hotspot->second);
-    }
-    if (mask.Given())
-        settings.maskReady = [&mask] { mask.Await(); };
-
-    // A 16-bit TIFF mask, unturned and unsmoothed, gives 16-bit gains to the
-    // 16-bit photographs written as 16-bit TIFF; its levels are taken at 16
-    // bits from the centre, unless a hotspot or stored levels decide them.
-    Tiff16Picture mask16;
-    if (settings.tiff && settings.depth != 8 && !setup.maskPath.empty() && o.turns % 4 == 0 && !o.smoothMask &&
-        IsTiff16(setup.maskPath) && ReadTiff16(setup.maskPath, mask16)) {
-        settings.mask16 = &mask16.pixels;
-        if (!settings.levels)
-            settings.levels16 = SampleCentreLevels16(mask16.pixels);
-    }
-
-    // The mask folder: read the camera facts of its masks once, then choose
-    // per photograph; each mask is decoded once (a few kept at a time).
-    MaskFolder folder;
-    DecodedMasks decoded([&o](const std::string& path) { return DecodeMaskFile(path, o.smoothMask); });
-    std::mutex warnings;
-    std::set<std::string> warned;
-    if (!o.maskFolder.empty()) {
-        std::error_code dirError;
-        if (!std::filesystem::is_directory(o.maskFolder, dirError)) {
-            folders.RemoveEmpty();
-            throw UsageError("cannot read the mask folder " + o.maskFolder + ": no such folder");
-        }
-        folder.SetFolder(o.maskFolder);
-        folder.Scan();
-        FolderChooserOptions options;
-        if (mask.Given()) {
-            options.fallback = std::shared_ptr<const Bitmap24>(&mask.Used(), [](const Bitmap24*) {});
-            options.fallbackLevels = settings.levels;
-            options.fallbackName = FileNamePart(setup.maskPath) + " (no match in the folder)";
-        }
-        if (o.hotspot)
-            options.levelsOf = [&o](const Bitmap24& chosen) -> std::optional<HotspotLevels> {
-                return PanelLevelsAt(chosen, o.hotspot->first, o.hotspot->second);
-            };
-        else if (o.levels)
-            options.levelsOf = [&o](const Bitmap24&) -> std::optional<HotspotLevels> { return o.levels; };
-        options.warn = [&](const std::string& warning) {
-            std::lock_guard<std::mutex> lock(warnings);
-            std::cerr << "lumivane-cli: warning: " << VisibleText(warning) << "\n";
-        };
-        options.decodedFresh = [&](const std::string& path, const Bitmap24& chosen) {
-            // A mask decoded again after others pushed it out is not
-            // warned about twice.
-            std::lock_guard<std::mutex> lock(warnings);
-            if (warned.insert(path).second)
-                std::cerr << maskWarnings(path, chosen);
-        };
-        // The window's fallback to lens profiles, stored in lumivane.ini,
-        // serves here too.
-        if (o.lensProfile || setup.profileFallback)
-            options.profileFallback = MakeProfileMaskChooser(o.lens);
-        settings.chooseMask = MakeFolderMaskChooser(folder.Candidates(), decoded, std::move(options));
-    } else if (o.lensProfile) {
-        settings.chooseMask = MakeProfileMaskChooser(o.lens);
-    }
-
+    PendingPhotos pending = sortOutPending(o, inputs, outputs, *progress);
+    MaskSources masks(o);
+    masks.Attach(o, setup, mask, folders, settings);
     settings.folder = o.outDir;
-    settings.outputPath = [&](std::size_t index) { return outputs[todo[index]]; };
+    settings.outputPath = [&](std::size_t index) { return outputs[pending.todo[index]]; };
     settings.tick = SystemTickCount();
     settings.abandon = &abandonRequested;
 
-    const int jobs = o.jobs > 0 ? o.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
     const auto started = std::chrono::steady_clock::now();
     installStopHandlers();
-    if (!photos.empty()) {
-        std::vector<BatchPhotoResult> done;
-        try {
-            done = RunBatch(
-                photos, settings, jobs,
-                [&](const BatchPhotoResult& r, int finished, int) {
-                    progress->Photo(r, todo[r.index], skippedFirst + finished, int(inputs.size()));
-                },
-                &stopRequested);
-        } catch (const UsageError&) {
-            // An unreadable mask writes nothing, not even the folder made for it.
-            progress->Discard();
-            folders.RemoveEmpty();
-            throw;
-        }
-        for (BatchPhotoResult& r : done) {
-            r.index = todo[r.index];
-            results[r.index] = std::move(r);
-        }
-    }
+    runPending(o, settings, pending, int(inputs.size()), *progress, folders);
     progress->EndProgressLine();
     mask.Check().Finish();
     // No empty folder of this run's making is left behind (a run that wrote
     // nothing, or nothing into some folder of the mirrored tree).
     folders.RemoveEmpty();
-    return printSummary(o, results, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    return printSummary(o, pending.results,
+                        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
 }
 
 } // namespace

@@ -3,14 +3,12 @@
 
 #include "Tiff16Reader.h"
 
-#include "BitmapRotation.h"
 #include "FileIO.h"
 #include "ImageFile.h"
 #include "JpegCodec.h"
 #include "MemoryBudget.h"
 #include "Naming.h"
 #include "SavePipeline.h"
-#include "ViewSizes.h"
 
 #include <algorithm>
 #include <chrono>
@@ -25,30 +23,6 @@
 #include <utility>
 
 namespace lumivane {
-
-HotspotLevels PanelLevelsAt(const Bitmap24& mask, int x, int y)
-{
-    if (x < 0 || x >= kPanelWidth || y < 0 || y >= kPanelHeight)
-        throw std::invalid_argument("The hotspot " + std::to_string(x) + "," + std::to_string(y) +
-                                    " lies outside the " + std::to_string(kPanelWidth) + " x " +
-                                    std::to_string(kPanelHeight) + " view of the mask.");
-    Bitmap24 view(kPanelWidth, kPanelHeight);
-    stretchDraw(mask, view);
-    const Colour c = view.pixel(x, y);
-    return {redOf(c), greenOf(c), blueOf(c)};
-}
-
-Bitmap24 TurnedMask(const Bitmap24& mask, int turns)
-{
-    Bitmap24 turned = mask;
-    Bitmap24 next;
-    for (int i = 0; i < ((turns % 4) + 4) % 4; ++i) {
-        // A clockwise quarter turn is a turn of 270 degrees counterclockwise.
-        Rotate90Into(270, turned, next);
-        std::swap(turned, next);
-    }
-    return turned;
-}
 
 namespace {
 
@@ -230,6 +204,16 @@ private:
         return settings_.decoded && settings_.previewWidth > 0 && settings_.previewHeight > 0;
     }
 
+    // Bytes a pixel of the job's full-size buffers: a TIFF output of 16
+    // bits a channel (chosen, or the photograph's own when it is a TIFF,
+    // which may have them) holds its pixels at 16 bits.
+    std::uint64_t jobBytesPerPixel(ImageKind source) const
+    {
+        if (choices_.Format() != OutputFormat::Tiff || choices_.depth == 8)
+            return kBytesPerPixel;
+        return choices_.depth == 16 || source == ImageKind::Tiff ? kBytesPerPixel16 : kBytesPerPixel;
+    }
+
     // Opens photograph i into `into` (reusing its decoded storage); false
     // with the outcome set when it cannot be read.
     bool open(std::size_t i, Opened& into)
@@ -243,11 +227,14 @@ private:
         // photographs leave too little of it: together they never hold
         // more than the budget. A stop ends the wait, the photograph not
         // done.
-        const ScopedSizeCheck fits([this, &into](std::uint64_t width, std::uint64_t height) {
-            RequireOutputFits(width, height, settings_.crop, settings_.quality);
+        // Both follow the output the choices make (format and depth), not
+        // the quality slider alone.
+        const std::uint64_t bytesPerPixel = jobBytesPerPixel(ImageKindBySuffix(photos_[i]));
+        const ScopedSizeCheck fits([this, &into, bytesPerPixel](std::uint64_t width, std::uint64_t height) {
+            RequireOutputFits(width, height, choices_.crop, choices_.Format());
             into.memory.Release();
             std::optional<MemoryReservation> memory = MemoryReservation::Take(
-                MemoryNeededFor(width, height), [this] { return stopped() || abandoned(); });
+                MemoryNeededFor(width, height, bytesPerPixel), [this] { return stopped() || abandoned(); });
             if (!memory)
                 throw DecodeStoppedError();
             into.memory = std::move(*memory);

@@ -161,11 +161,4 @@ std::vector<BatchPhotoResult> RunBatch(const std::vector<std::string>& photos, c
                                        const std::atomic<bool>* stop = nullptr,
                                        HotspotLevels* levelsUsed = nullptr);
 
-// The levels a click on the adjustment panel's kPanelWidth x kPanelHeight view of `mask` at
-// (x, y) picks.
-HotspotLevels PanelLevelsAt(const Bitmap24& mask, int x, int y);
-
-// The mask after `turns` clockwise quarter turns (0..3).
-Bitmap24 TurnedMask(const Bitmap24& mask, int turns);
-
 } // namespace lumivane

@@ -3,21 +3,15 @@
 
 #include "ExactCorrection.h"
 #include "KeptTables.h"
-#include "TextFormat.h"
-#include "ViewSizes.h"
 
 #include <algorithm>
-#include <array>
 #include <bitset>
-#include <charconv>
-#include <climits>
 #include <cstring>
 #include <cmath>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -305,49 +299,7 @@ int threadCountFor(int requested, long long rows, long long pixels)
     return int(std::max<long long>(1, std::min<long long>(n, rows)));
 }
 
-// The plain loop: fn(photo pixel, mask pixel) over the span, rows top to
-// bottom and columns left to right.
-template <typename Fn>
-void forEachPixel(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region, const Span& s, const Fn& fn)
-{
-    for (long long y = s.y0; y <= s.y1; ++y) {
-        std::uint8_t* prow = photo.scanLine(int(y + region.py));
-        const std::uint8_t* mrow = mask.scanLine(int(y + region.my));
-        for (long long x = s.x0; x <= s.x1; ++x)
-            fn(prow + std::size_t(x + region.px) * 3, mrow + std::size_t(x + region.mx) * 3);
-    }
-}
-
 } // namespace
-
-float CorrectionFactor(std::uint8_t v, std::uint8_t m, int target, float damping)
-{
-    return float(weightFor(v, damping) * static_cast<long double>(static_cast<long long>(target) - m));
-}
-
-std::uint8_t CorrectChannelReference(std::uint8_t v, std::uint8_t m, int target, float damping)
-{
-    const long double lv = v;
-    const long double f80 = lv / (lv + static_cast<long double>(damping)) *
-                            static_cast<long double>(static_cast<long long>(target) - m);
-    const float f = float(f80);
-    const long long sum = static_cast<long long>(v) + std::llrint(f);
-    return std::uint8_t(std::clamp<long long>(sum, 0, 255));
-}
-
-void ApplyCorrectionReference(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
-                              float damping, const CorrectionTargets& targets)
-{
-    forEachPixel(photo, mask, region, spanFor(photo.width(), photo.height(), mask, region, damping),
-                 [&](std::uint8_t* p, const std::uint8_t* m) {
-                     const std::uint8_t b = CorrectChannelReference(p[0], m[0], targets.b, damping);
-                     const std::uint8_t g = CorrectChannelReference(p[1], m[1], targets.g, damping);
-                     const std::uint8_t r = CorrectChannelReference(p[2], m[2], targets.r, damping);
-                     p[0] = b;
-                     p[1] = g;
-                     p[2] = r;
-                 });
-}
 
 void ApplyCorrection(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
                      float damping, const CorrectionTargets& targets, int threads)
@@ -374,20 +326,6 @@ void ApplyCorrection(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegi
         correctRows(photoStart, photo.rowBytes(), maskStart, mask.rowBytes(), first, last, columns,
                     bases[0], bases[1], bases[2]);
     });
-}
-
-void ApplyCorrectionReference(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
-                              float damping, const CorrectionTargets& targets, CorrectionMode mode)
-{
-    if (mode.method == CorrectionMethod::Additive) {
-        ApplyCorrectionReference(photo, mask, region, damping, targets);
-        return;
-    }
-    forEachPixel(photo, mask, region, spanFor(photo.width(), photo.height(), mask, region, damping, mode.method),
-                 [&](std::uint8_t* p, const std::uint8_t* m) {
-                     const std::array<std::uint8_t, 3> out = ExactPixelReference(p, m, targets, mode.colour);
-                     std::memcpy(p, out.data(), 3);
-                 });
 }
 
 void ApplyCorrection(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region, float damping,
@@ -537,13 +475,12 @@ CorrectionSpan ClippedSpan(int photoWidth, int photoHeight, const Bitmap24& mask
     return s;
 }
 
-void ClearCorrectionTables()
+namespace detail {
+
+void ClearAdditiveTables()
 {
     tableCache().clear();
-    ClearExactTables();
 }
-
-namespace detail {
 
 void BuildCorrectionColumn(float damping, int difference, std::uint8_t* out256, double relativeMargin)
 {
@@ -557,133 +494,5 @@ void BuildCorrectionColumn(float damping, int difference, std::uint8_t* out256, 
 }
 
 } // namespace detail
-
-namespace {
-
-long double parseMarginText(const std::string& text)
-{
-    const std::string full = "0" + text;
-    long double value = 0;
-    const auto [end, ec] = std::from_chars(full.data(), full.data() + full.size(), value);
-    if (ec == std::errc::result_out_of_range)
-        throw std::invalid_argument("Crop margin '" + text + "' is out of range");
-    if (ec != std::errc() || end != full.data() + full.size())
-        throw std::invalid_argument("Crop margin '" + text + "' is not a valid number");
-    return value;
-}
-
-constexpr long double kMarginLimit = 1000000000.0L;
-
-int marginFrom(long double previewPixels, bool roundUp)
-{
-    if (!(previewPixels < kMarginLimit))
-        return int(kMarginLimit);
-    const long double whole = roundUp ? std::ceil(previewPixels) : static_cast<long double>(RoundHalfEven(previewPixels));
-    return int(std::max(whole, 0.0L));
-}
-
-int offsetFrom(long double product)
-{
-    if (!(product < static_cast<long double>(INT_MAX)))
-        return INT_MAX;
-    return int(std::max<long long>(RoundHalfEven(product), 0));
-}
-
-} // namespace
-
-PreviewMargins PreviewMarginsFor(const std::string& leftText, const std::string& rightText,
-                                 const std::string& topText, const std::string& bottomText, int W, int H)
-{
-    const long double lp = parseMarginText(leftText);
-    const long double rp = parseMarginText(rightText);
-    const long double tp = parseMarginText(topText);
-    const long double bp = parseMarginText(bottomText);
-    if (W <= 0 || H <= 0)
-        throw std::domain_error("Division by zero (photograph without pixels)");
-    const long double sx = static_cast<long double>(W) / kPreviewWidth;
-    const long double sy = static_cast<long double>(H) / kPreviewHeight;
-    PreviewMargins m;
-    m.left = marginFrom(lp / sx, true);
-    m.right = marginFrom(rp / sx, false);
-    m.top = marginFrom(tp / sy, false);
-    m.bottom = marginFrom(bp / sy, false);
-    return m;
-}
-
-CorrectionRegion PreviewRegion(int ox, int oy, const PreviewMargins& margins)
-{
-    CorrectionRegion r;
-    r.px = std::max(ox, 0);
-    r.mx = ox < 0 ? (ox == INT_MIN ? INT_MAX : -ox) : 0;
-    r.py = std::max(oy, 0);
-    r.my = oy < 0 ? (oy == INT_MIN ? INT_MAX : -oy) : 0;
-    r.left = std::max(margins.left - r.px, 0);
-    r.right = std::max(margins.right - r.mx, 0);
-    r.top = std::max(margins.top - r.py, 0);
-    r.bottom = std::max(margins.bottom - r.my, 0);
-    return r;
-}
-
-CorrectionRegion FullSizeRegion(int ox, int oy, int W, int H)
-{
-    const float sx = float(static_cast<long double>(W) / kPreviewWidth);
-    const float sy = float(static_cast<long double>(H) / kPreviewHeight);
-    const long double ax = std::fabs(static_cast<long double>(ox));
-    const long double ay = std::fabs(static_cast<long double>(oy));
-    CorrectionRegion r;
-    if (ox >= 0)
-        r.px = offsetFrom(ax * static_cast<long double>(sx));
-    else
-        r.mx = offsetFrom(ax * static_cast<long double>(sx));
-    if (oy >= 0)
-        r.py = offsetFrom(ay * static_cast<long double>(sy));
-    else
-        r.my = offsetFrom(ay * static_cast<long double>(sy));
-    return r;
-}
-
-int ParseCropField(const std::string& text)
-{
-    const std::string full = "0" + text;
-    std::int32_t value = 0;
-    const auto [end, ec] = std::from_chars(full.data(), full.data() + full.size(), value);
-    // A value too large for 32 bits is no integer of this program, so it
-    // gets the same conversion error as any other text.
-    if (ec != std::errc() || end != full.data() + full.size())
-        throw std::invalid_argument("Crop margin '" + text + "' is not a valid integer");
-    return value;
-}
-
-CropMargins ParseCropMargins(const std::string& leftText, const std::string& topText,
-                             const std::string& rightText, const std::string& bottomText)
-{
-    CropMargins m;
-    m.left = ParseCropField(leftText);
-    m.top = ParseCropField(topText);
-    m.right = ParseCropField(rightText);
-    m.bottom = ParseCropField(bottomText);
-    return m;
-}
-
-bool HasCrop(const CropMargins& margins)
-{
-    return margins.left != 0 || margins.top != 0 || margins.right != 0 || margins.bottom != 0;
-}
-
-CroppedSize CroppedSizeOf(int W, int H, const CropMargins& margins)
-{
-    CroppedSize size;
-    size.width = static_cast<long long>(W) - margins.left - margins.right;
-    size.height = static_cast<long long>(H) - margins.top - margins.bottom;
-    return size;
-}
-
-bool CropLeavesPixels(int W, int H, const CropMargins& margins)
-{
-    if (margins.left < 0 || margins.top < 0 || margins.right < 0 || margins.bottom < 0)
-        return false;
-    const CroppedSize size = CroppedSizeOf(W, H, margins);
-    return size.width > 0 && size.height > 0;
-}
 
 } // namespace lumivane

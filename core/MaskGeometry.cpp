@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "MaskGeometry.h"
 
+#include "BitmapRotation.h"
 #include "CorrectionKernel.h"
 #include "TextFormat.h"
 #include "ViewSizes.h"
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace lumivane {
 
@@ -180,6 +182,30 @@ void TurnMarker(int& markerX, int& markerY, bool clockwise)
     const float scaledY = float(static_cast<long double>(turnedY - kPanelCentreY) * 0.75L);
     markerX = int(RoundHalfEven(scaledX)) + kPanelCentreX;
     markerY = int(RoundHalfEven(scaledY)) + kPanelCentreY;
+}
+
+HotspotLevels PanelLevelsAt(const Bitmap24& mask, int x, int y)
+{
+    if (x < 0 || x >= kPanelWidth || y < 0 || y >= kPanelHeight)
+        throw std::invalid_argument("The hotspot " + std::to_string(x) + "," + std::to_string(y) +
+                                    " lies outside the " + std::to_string(kPanelWidth) + " x " +
+                                    std::to_string(kPanelHeight) + " view of the mask.");
+    Bitmap24 view(kPanelWidth, kPanelHeight);
+    stretchDraw(mask, view);
+    const Colour c = view.pixel(x, y);
+    return {redOf(c), greenOf(c), blueOf(c)};
+}
+
+Bitmap24 TurnedMask(const Bitmap24& mask, int turns)
+{
+    Bitmap24 turned = mask;
+    Bitmap24 next;
+    for (int i = 0; i < ((turns % 4) + 4) % 4; ++i) {
+        // A clockwise quarter turn is a turn of 270 degrees counterclockwise.
+        Rotate90Into(270, turned, next);
+        std::swap(turned, next);
+    }
+    return turned;
 }
 
 } // namespace lumivane

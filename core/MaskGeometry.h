@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Mask-side helpers: the hotspot levels sampled at the mask's centre, the
 // aspect-ratio check, the overlay drawn over the left preview, the
-// brightness zones and marks of the kPanelWidth x kPanelHeight adjustment panel, the marker
-// arithmetic of a quarter turn, and cutting the crop margins.
+// brightness zones and marks of the kPanelWidth x kPanelHeight adjustment
+// panel, the marker arithmetic of a quarter turn, the levels a click on the
+// panel picks, the mask turned by quarter turns, and cutting the crop margins.
 #pragma once
 
 #include "Bitmap24.h"
@@ -58,5 +59,11 @@ void DrawHotspotCross(Bitmap24& target, int x, int y);
 // the turned mask is stretched back to kPanelWidth x kPanelHeight (x by 1.33, y by 0.75).
 void TurnMarker(int& markerX, int& markerY, bool clockwise);
 
+// The levels a click on the adjustment panel's kPanelWidth x kPanelHeight view of `mask` at
+// (x, y) picks. Throws std::invalid_argument for a point outside the view.
+HotspotLevels PanelLevelsAt(const Bitmap24& mask, int x, int y);
+
+// The mask after `turns` clockwise quarter turns (0..3).
+Bitmap24 TurnedMask(const Bitmap24& mask, int turns);
 
 } // namespace lumivane

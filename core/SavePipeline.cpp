@@ -137,16 +137,16 @@ private:
 
 } // namespace
 
-void RequireOutputFits(std::uint64_t width, std::uint64_t height, const CropMargins& crop, int quality)
+void RequireOutputFits(std::uint64_t width, std::uint64_t height, const CropMargins& crop, OutputFormat format)
 {
     // In 64 bits: sides up to 2^29 less margins up to 2^31 neither wrap
     // nor overflow.
     const long long w = (long long)width - crop.left - crop.right;
     const long long h = (long long)height - crop.top - crop.bottom;
-    if (w <= 0 || h <= 0)
+    if (w <= 0 || h <= 0 || format == OutputFormat::Tiff)
         return;
     const std::string size = std::to_string(w) + " x " + std::to_string(h) + " pixels";
-    if (IsBmpQuality(quality)) {
+    if (format == OutputFormat::Bmp) {
         // 54 bytes of headers, then rows padded to whole 4-byte words.
         const std::uint64_t rowBytes = (std::uint64_t(w) * 3 + 3) / 4 * 4;
         if (std::uint64_t(h) > (kMaxBmpFileBytes - 54) / rowBytes)

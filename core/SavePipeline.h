@@ -46,10 +46,11 @@ public:
 };
 
 // Raises OutputSizeError when a width x height photograph, cut by `crop`,
-// is too large for the output `quality` chooses (1..100: JPEG, kBmpQuality: BMP),
-// so it can be refused before it is decoded. Margins that leave nothing
-// are not its concern.
-void RequireOutputFits(std::uint64_t width, std::uint64_t height, const CropMargins& crop, int quality);
+// is too large for an output in `format`, so it can be refused before it is
+// decoded: a JPEG side is limited, a BMP file too; a TIFF that could pass
+// 4 GiB is written as BigTIFF, so none is refused. Margins that leave
+// nothing are not its concern.
+void RequireOutputFits(std::uint64_t width, std::uint64_t height, const CropMargins& crop, OutputFormat format);
 
 // What a JPEG save wrote: the path (one of the target's names) and what the
 // EXIF transplant found.

@@ -266,7 +266,8 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
     // (the batch refuses each other photograph at its header).
     if (shownReadable) {
         try {
-            RequireOutputFits(std::uint64_t(PhotoFull().width()), std::uint64_t(PhotoFull().height()), cropMargins(), adjust_.Quality);
+            RequireOutputFits(std::uint64_t(PhotoFull().width()), std::uint64_t(PhotoFull().height()), cropMargins(),
+                              count == 1 ? FormatOfQuality(IsBmpQuality(adjust_.Quality)) : Choices().Format());
         } catch (const OutputSizeError& e) {
             outcome.Refusal = std::string("Nothing was saved: ") + e.what() + ".";
             return outcome;

@@ -5,8 +5,8 @@
 // TPicture holds at most one graphic: a Bitmap24 or a TJPEGImage (whose
 // pixels are decoded only on demand). TImageHolder is an image control's
 // model: a picture plus the control's own size, which follows the picture
-// when AutoSize is set. The hidden holders Image1 and tifmask are
-// TImageHolders.
+// when AutoSize is set. The workflow keeps the full-size photograph in a
+// hidden TImageHolder.
 #pragma once
 
 #include "Bitmap24.h"

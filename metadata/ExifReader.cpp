@@ -539,7 +539,8 @@ void TImageInfo::WalkDirectory(int64_t start, int64_t base, DirectoryKind kind, 
                     WalkDirectory(target, base,
                                   tag == kTagGpsInfo ? DirectoryKind::Gps : DirectoryKind::Main,
                                   limit);
-            } catch (const std::exception&) {
+            } catch (const MetadataError&) {
+                // The sub-directory's fault: dropped, as said above.
             }
             break;
         case kTagMakerNote: {
@@ -562,7 +563,8 @@ void TImageInfo::WalkDirectory(int64_t start, int64_t base, DirectoryKind kind, 
             entry.valuePos = ClampPosition(valuePos);
             entry.valueType = type;
             AppendTag(entry);
-        } catch (const std::exception&) {
+        } catch (const MetadataError&) {
+            // Beyond the tag limit: the entry is left out, the walk goes on.
         }
     }
     // The offset of the next directory is not followed: the thumbnail
@@ -635,7 +637,8 @@ void TImageInfo::AddMakerValue(const std::string& name, const std::string& text)
         Grow();
         tags.push_back(std::move(entry));
         ++tagCount;
-    } catch (const std::exception&) {
+    } catch (const MetadataError&) {
+        // Beyond the tag limit: the maker-note value is left out.
     }
 }
 
@@ -675,7 +678,8 @@ void TImageInfo::Derive35mm()
         entry.formatText = "%s mm";
         entry.valueType = uint16_t(TiffType::SRational);
         AppendTag(entry);
-    } catch (const std::exception&) {
+    } catch (const MetadataError&) {
+        // Beyond the tag limit: the derived entry is left out.
     }
 }
 

@@ -417,11 +417,9 @@ void AddCanonFields(const std::string& text, const CanonField (&fields)[N], TIma
         const std::string& item = items[static_cast<std::size_t>(field.index)];
         std::string value;
         if (field.valueNames[0] != '\0') {
-            try {
-                value = ValueName(field.valueNames, item);
-            } catch (...) {
-                value = "0";
-            }
+            // An item the list does not name gives an empty name, which
+            // adds nothing.
+            value = ValueName(field.valueNames, item);
         } else {
             value = item;
         }
@@ -495,8 +493,9 @@ std::string CanonCustomFunctionsText(const std::string& text, TImageInfo& reader
             const std::string name = ValueName(row.valueNames, std::to_string(setting));
             if (!Trim(name).empty())
                 reader.AddMakerValue(row.name, name);
-        } catch (...) {
-            // One unreadable item does not stop the others.
+        } catch (const MetadataError&) {
+            // An item that is not a number is skipped: one unreadable item
+            // does not stop the others.
         }
     }
     return text;
@@ -608,9 +607,9 @@ void TImageInfo::WalkMakerDirectory(const Bytes& note, const TTagEntry* table, i
             }
         }
     } catch (const std::exception& error) {
+        // The maker note's first fault is reported to the caller, which
+        // keeps what was read before it.
         report(error.what());
-    } catch (...) {
-        report("unknown error");
     }
 }
 
@@ -637,7 +636,8 @@ void TImageInfo::AppendMakerEntry(const Bytes& raw, int tag, int type, const TTa
         try {
             text = FormatValue(raw, type, row != nullptr ? row->valueNames : std::string(),
                                row != nullptr ? row->formatText : std::string(), bigEndian);
-        } catch (...) {
+        } catch (const MetadataError&) {
+            // A value its type cannot be read as is shown as its raw bytes.
             text = Quoted(raw);
         }
     }
@@ -656,8 +656,8 @@ void TImageInfo::AppendMakerEntry(const Bytes& raw, int tag, int type, const TTa
         entry.byteCount = int32_t(raw.size());
         entry.valueType = uint16_t(type);
         AppendTag(entry);
-    } catch (...) {
-        // A value that cannot be stored is left out.
+    } catch (const MetadataError&) {
+        // A value beyond the tag limit cannot be stored: it is left out.
     }
 }
 

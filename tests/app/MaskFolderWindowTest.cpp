@@ -4,6 +4,7 @@
 // status line says which or that none matches, a mask loaded by hand turns
 // matching off, lumivane.ini brings the folder back at the next start, and the
 // adjustment panel shows the mask check and "smooth mask".
+#include "CorrectionReference.h"
 #include "WindowFixture.h"
 
 #include "CameraExif.h"

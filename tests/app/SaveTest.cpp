@@ -4,6 +4,7 @@
 // transplant, and what is left behind when a dialog is cancelled or a write
 // fails. Every file written is decoded again and compared with the
 // correction computed independently by the reference formula.
+#include "CorrectionReference.h"
 #include "WindowFixture.h"
 #include "TiffFiles.h"
 

@@ -2,6 +2,7 @@
 // The before/after window: opened by a click on the processed preview, fed
 // with what the save uses, following every change, its divider dragged, and
 // closed with Esc.
+#include "CorrectionReference.h"
 #include "WindowFixture.h"
 
 #include "BeforeAfterForm.h"

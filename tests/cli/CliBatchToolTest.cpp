@@ -6,6 +6,7 @@
 #include "OutputPlan.h"
 
 #include "BmpCodec.h"
+#include "CliFolder.h"
 #include "FileIO.h"
 #include "HostileFiles.h"
 #include "JpegCodec.h"
@@ -29,34 +30,24 @@ namespace {
 
 class BatchTool : public ::testing::Test {
 protected:
-    void SetUp() override
+    // A fall-off with grain from column to column: the five centre pixels
+    // of the mask fitted to a photograph, and so the levels, differ with its
+    // size (64 x 48: 228, 120 x 40: 222, 31 x 21: 235).
+    static Bitmap24 grainyMask()
     {
-        // A fall-off with grain from column to column: the five centre
-        // pixels of the mask fitted to a photograph, and so the levels,
-        // differ with its size (64 x 48: 228, 120 x 40: 222, 31 x 21: 235).
         Bitmap24 m(60, 40);
         for (int y = 0; y < 40; ++y)
             for (int x = 0; x < 60; ++x) {
                 const int fall = (x - 30) * (x - 30) / 24 + (y - 20) * (y - 20) / 16 + (x * 37 % 11) * 4;
                 m.setPixel(x, y, packColour(std::uint8_t(250 - fall), std::uint8_t(240 - fall), std::uint8_t(230 - fall)));
             }
-        WriteBmpFile(m, file("mask.bmp"));
-        const std::string settings = "30\r\n40\r\n85\r\nnone\r\n";
-        WriteFileAtomically(file("defaults.ini"), settings.data(), settings.size());
+        return m;
     }
     std::string file(const std::string& name) const { return folder.file(name); }
-    std::string photo(const std::string& name, int w = 64, int h = 48) const
-    {
-        fs::create_directories(fs::path(file(name)).parent_path());
-        ts::WritePatternJpeg(file(name), w, h, 90);
-        return file(name);
-    }
+    std::string photo(const std::string& name, int w = 64, int h = 48) const { return folder.photo(name, w, h); }
     ts::ChildRun run(const std::vector<std::string>& extra, const std::string& out = "out") const
     {
-        std::vector<std::string> args = {"--settings", file("defaults.ini"), "--mask", file("mask.bmp"), "--out",
-                                         file(out)};
-        args.insert(args.end(), extra.begin(), extra.end());
-        return ts::RunProgram(LUMIVANE_CLI, args);
+        return folder.run(LUMIVANE_CLI, extra, out);
     }
     std::vector<std::uint8_t> bytes(const std::string& name) const { return ReadWholeFile(file(name)); }
     // Every file under `under`, relative to it, sorted.
@@ -71,7 +62,7 @@ protected:
         return names;
     }
 
-    ts::TempFolder folder{"lumivane-cli-batch"};
+    ts::CliFolder folder{"lumivane-cli-batch", grainyMask()};
 };
 
 // A photograph corrected alone and the same photograph within a list of other

@@ -3,11 +3,12 @@
 // masks above the memory budget, files that only claim a huge size, and a
 // file-size limit that makes every write fail.
 #include "BmpCodec.h"
+#include "CliFolder.h"
 #include "FileIO.h"
 #include "HostileFiles.h"
 #include "MemoryBudget.h"
 
-#include "../core/FileSizeLimit.h"
+#include "FileSizeLimit.h"
 
 #include <gtest/gtest.h>
 
@@ -23,31 +24,22 @@ namespace {
 
 class HostileCli : public ::testing::Test {
 protected:
-    void SetUp() override
+    static Bitmap24 flatMask()
     {
         Bitmap24 m(40, 30);
         m.fill(packColour(200, 190, 180));
-        WriteBmpFile(m, file("mask.bmp"));
-        const std::string settings = "30\r\n40\r\n85\r\nnone\r\n";
-        WriteFileAtomically(file("defaults.ini"), settings.data(), settings.size());
+        return m;
     }
     std::string file(const std::string& name) const { return folder.file(name); }
-    std::string photo(const std::string& name, int w = 64, int h = 48) const
-    {
-        ts::WritePatternJpeg(file(name), w, h, 90);
-        return file(name);
-    }
-    ts::ChildRun run(std::vector<std::string> photos, const std::vector<std::string>& env = {},
+    std::string photo(const std::string& name, int w = 64, int h = 48) const { return folder.photo(name, w, h); }
+    ts::ChildRun run(const std::vector<std::string>& photos, const std::vector<std::string>& env = {},
                      const std::string& mask = {}) const
     {
-        std::vector<std::string> args = {"--settings", file("defaults.ini"), "--mask",
-                                         mask.empty() ? file("mask.bmp") : mask, "--out", file("out")};
-        args.insert(args.end(), photos.begin(), photos.end());
-        return ts::RunProgram(LUMIVANE_CLI, args, env);
+        return folder.run(LUMIVANE_CLI, photos, "out", env, mask);
     }
     std::vector<std::string> outFiles() const { return folder.names("out"); }
 
-    ts::TempFolder folder{"lumivane-cli-hostile"};
+    ts::CliFolder folder{"lumivane-cli-hostile", flatMask()};
 };
 
 TEST_F(HostileCli, PhotographAboveTheBudget_IsNamedAndTheBatchGoesOn)

@@ -17,6 +17,8 @@
 #include "TestOracles.h"
 
 #include "TiffFiles.h"
+#include "CliFolder.h"
+#include "SyntheticPictures.h"
 
 #include <gtest/gtest.h>
 
@@ -32,6 +34,9 @@
 #include <unistd.h>
 
 using namespace lumivane;
+using lumivane::test_support::GradientPicture;
+using lumivane::test_support::GreyFalloffMask;
+using lumivane::test_support::FlatPicture;
 using namespace lumivane::cli;
 namespace fs = std::filesystem;
 
@@ -183,35 +188,21 @@ struct Outcome {
 
 class Program : public ::testing::Test {
 protected:
-    void SetUp() override
+    static Bitmap24 roundMask()
     {
-        dir_ = fs::temp_directory_path() / ("lumivane_cli_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        mask_ = (dir_ / "mask.bmp").string();
         Bitmap24 m(60, 40);
         for (int y = 0; y < 40; ++y)
             for (int x = 0; x < 60; ++x) {
                 const auto v = std::uint8_t(230 - ((x - 30) * (x - 30) + (y - 20) * (y - 20)) / 12);
                 m.setPixel(x, y, packColour(v, v, std::uint8_t(v - 5)));
             }
-        WriteFileAtomically(mask_, EncodeBmp(m));
-        // An empty settings file beside nothing: the program must not read
-        // the defaults.ini of whoever runs the tests.
-        settings_ = (dir_ / "defaults.ini").string();
-        writeText(settings_, "30\r\n40\r\n85\r\nnone\r\n");
+        return m;
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     std::string photo(const std::string& name, int w = 60, int h = 40, int seed = 0)
     {
-        Bitmap24 b(w, h);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                b.setPixel(x, y, packColour(std::uint8_t(x * 4 + seed), std::uint8_t(y * 6), std::uint8_t(120)));
         const std::string path = (dir_ / name).string();
-        SaveJpegFile(b, 90, path);
+        SaveJpegFile(GradientPicture(w, h, seed), 90, path);
         return path;
     }
 
@@ -257,9 +248,12 @@ protected:
         return names;
     }
 
-    fs::path dir_;
-    std::string mask_;
-    std::string settings_;
+    // The mask and the stored defaults (no stored mask: the program must not
+    // read the defaults.ini of whoever runs the tests).
+    lumivane::test_support::CliFolder folder_{"lumivane-cli", roundMask()};
+    const fs::path dir_ = folder_.path();
+    const std::string mask_ = folder_.file("mask.bmp");
+    const std::string settings_ = folder_.file("defaults.ini");
 };
 
 TEST_F(Program, AllWritten_ExitsZero)
@@ -593,24 +587,7 @@ TEST_F(Program, HelpAndVersion)
     EXPECT_NE(r.err.find("--out DIR is missing"), std::string::npos) << r.err;
 }
 
-
 // ---- The mask folder and the mask check ----
-
-namespace maskfolder {
-
-Bitmap24 falloff(int w, int h, int centre)
-{
-    Bitmap24 m(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const double dx = (x + 0.5 - w / 2.0) / w, dy = (y + 0.5 - h / 2.0) / h;
-            const auto v = std::uint8_t(centre * (1 - 0.8 * (dx * dx + dy * dy)));
-            m.setPixel(x, y, packColour(v, v, v));
-        }
-    return m;
-}
-
-} // namespace maskfolder
 
 TEST(CliOptions, MaskFolderAndSmoothing)
 {
@@ -631,14 +608,14 @@ TEST_F(Program, MaskFolder_EachPhotographGetsItsMask)
     std::vector<std::string> photos;
     for (int i = 0; i < 3; ++i) {
         const std::string name = "f" + std::to_string(int(stops[i])) + ".jpg";
-        lumivane::testing::WriteCameraJpeg((masks / name).string(), maskfolder::falloff(60, 40, centres[i]),
+        lumivane::testing::WriteCameraJpeg((masks / name).string(), GreyFalloffMask(60, 40, centres[i]),
                                            Camera("Canon", "EOS 5D", stops[i], 50));
         photos.push_back((dir_ / ("p" + std::to_string(i) + ".jpg")).string());
-        lumivane::testing::WriteCameraJpeg(photos.back(), maskfolder::falloff(60, 40, 120 + 20 * i),
+        lumivane::testing::WriteCameraJpeg(photos.back(), GreyFalloffMask(60, 40, 120 + 20 * i),
                                            Camera("Canon", "EOS 5D", stops[i], 50));
     }
     const std::string stranger = (dir_ / "stranger.jpg").string();
-    lumivane::testing::WriteCameraJpeg(stranger, maskfolder::falloff(60, 40, 100), Camera("PENTAX", "K-1", 4, 50));
+    lumivane::testing::WriteCameraJpeg(stranger, GreyFalloffMask(60, 40, 100), Camera("PENTAX", "K-1", 4, 50));
 
     // Without a fallback the stranger fails and the others are written.
     std::vector<std::string> args = {"--settings", settings_, "--mask-folder", masks.string(), "--out", out()};
@@ -678,7 +655,7 @@ TEST_F(Program, MaskFolder_EachPhotographGetsItsMask)
 TEST_F(Program, MaskCheck_WarnsOnStandardErrorAndSmoothingQuietsTexture)
 {
     // A dark mask with a coarse checker texture.
-    Bitmap24 bad = maskfolder::falloff(300, 200, 50);
+    Bitmap24 bad = GreyFalloffMask(300, 200, 50);
     for (int y = 0; y < 200; ++y)
         for (int x = 0; x < 300; ++x)
             if ((x / 2 + y / 2) % 2)
@@ -783,23 +760,16 @@ lumivane::testing::CameraExif zoomWideOpen(const std::string& lensName = "EF24-1
     return lumivane::testing::Camera("Canon", "Canon EOS 5D Mark II", 4, 24, lensName);
 }
 
-Bitmap24 grey(int w, int h, int code)
-{
-    Bitmap24 b(w, h);
-    b.fill(packColour(std::uint8_t(code), std::uint8_t(code), std::uint8_t(code)));
-    return b;
-}
-
 } // namespace lens
 
 TEST_F(Program, LensProfile_EachPhotographItsProfileTheOthersNamedAndSkipped)
 {
     const std::string zoom = (dir_ / "zoom.jpg").string();
-    lumivane::testing::WriteCameraJpeg(zoom, lens::grey(90, 60, 150), lens::zoomWideOpen());
+    lumivane::testing::WriteCameraJpeg(zoom, FlatPicture(90, 60, 150), lens::zoomWideOpen());
     const std::string bare = (dir_ / "bare.jpg").string();
-    lumivane::testing::WriteCameraJpeg(bare, lens::grey(90, 60, 150), lumivane::testing::CameraExif{});
+    lumivane::testing::WriteCameraJpeg(bare, FlatPicture(90, 60, 150), lumivane::testing::CameraExif{});
     const std::string noLens = (dir_ / "nolens.jpg").string();
-    lumivane::testing::WriteCameraJpeg(noLens, lens::grey(90, 60, 150), lens::zoomWideOpen(""));
+    lumivane::testing::WriteCameraJpeg(noLens, FlatPicture(90, 60, 150), lens::zoomWideOpen(""));
 
     Outcome r = run({"--settings", settings_, "--brightness", "25", "--quality", "bmp", "--lens-profile", "--out",
                      out(), zoom, bare, noLens});
@@ -853,14 +823,14 @@ TEST_F(Program, LensProfile_MaskFolderFallsBackToTheProfile)
     using lumivane::testing::Camera;
     const fs::path masks = dir_ / "masks";
     fs::create_directories(masks);
-    lumivane::testing::WriteCameraJpeg((masks / "flat.jpg").string(), maskfolder::falloff(60, 40, 220),
+    lumivane::testing::WriteCameraJpeg((masks / "flat.jpg").string(), GreyFalloffMask(60, 40, 220),
                              Camera("Canon", "EOS 5D", 8, 50));
     const std::string matched = (dir_ / "matched.jpg").string();
-    lumivane::testing::WriteCameraJpeg(matched, maskfolder::falloff(60, 40, 150), Camera("Canon", "EOS 5D", 8, 50));
+    lumivane::testing::WriteCameraJpeg(matched, GreyFalloffMask(60, 40, 150), Camera("Canon", "EOS 5D", 8, 50));
     const std::string zoom = (dir_ / "zoom.jpg").string();
-    lumivane::testing::WriteCameraJpeg(zoom, lens::grey(60, 40, 150), lens::zoomWideOpen());
+    lumivane::testing::WriteCameraJpeg(zoom, FlatPicture(60, 40, 150), lens::zoomWideOpen());
     const std::string stranger = (dir_ / "stranger.jpg").string();
-    lumivane::testing::WriteCameraJpeg(stranger, lens::grey(60, 40, 150), Camera("PENTAX", "K-1", 4, 50));
+    lumivane::testing::WriteCameraJpeg(stranger, FlatPicture(60, 40, 150), Camera("PENTAX", "K-1", 4, 50));
 
     const std::vector<std::string> folderArgs = {"--settings", settings_, "--mask-folder", masks.string(),
                                                  "--out", out()};

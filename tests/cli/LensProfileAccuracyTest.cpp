@@ -11,6 +11,7 @@
 #include "CameraExif.h"
 #include "GroundTruth.h"
 #include "LensProfile.h"
+#include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -36,8 +37,8 @@ struct Case {
 
 TEST(LensProfileAccuracy, GroundTruthThroughTheLibrarysFalloff_CorrectedByTheCliWithinTheExactFigures)
 {
-    const fs::path dir = fs::temp_directory_path() / ("lumivane_lens_accuracy_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
+    const lumivane::test_support::TemporaryFolder folder("lumivane-lens-accuracy");
+    const fs::path dir = folder.path();
     fs::create_directories(dir / "out");
     // Brightness 25 and no stored mask: the settings the accuracy benchmark uses.
     const std::string settings = (dir / "defaults.ini").string();
@@ -77,7 +78,6 @@ TEST(LensProfileAccuracy, GroundTruthThroughTheLibrarysFalloff_CorrectedByTheCli
         // The fall-off was there to correct: uncorrected, the corners miss it.
         EXPECT_GT(std::fabs(truth::ScoreCorrection(scene, photo).worstRingEv), 0.2);
     }
-    fs::remove_all(dir);
 }
 
 } // namespace

@@ -5,10 +5,10 @@
 #include "HelpPage.h"
 #include "ImageButton4.h"
 #include "LumivaneResources.h"
+#include "TemporaryFolder.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 
@@ -151,8 +151,8 @@ void ArtworkTest::HelpPage_IsLookedUpBesideTheExecutableThenUnderShare()
 {
     QFETCH(QStringList, present);
     QFETCH(QString, expected);
-    QTemporaryDir prefix;
-    QVERIFY(prefix.isValid());
+    const lumivane::test_support::TemporaryFolder prefixFolder("lumivane-artwork");
+    const QDir prefix(QString::fromStdString(prefixFolder.str()));
     const QDir root(prefix.path());
     QVERIFY(root.mkpath(QStringLiteral("bin")));
     for (const QString& relative : present) {

@@ -2,10 +2,11 @@
 // Tests of the folder picker's dialog set-up and of how a selection becomes
 // the returned path (the modal dialog itself needs a person).
 #include "BrowseForFolderU.h"
+#include "TemporaryFolder.h"
 
 #include <QFile>
 #include <QFileDialog>
-#include <QTemporaryDir>
+#include <QDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -44,8 +45,8 @@ void FolderPickerTest::Configure_StartFolder_data()
 void FolderPickerTest::Configure_StartFolder()
 {
     QFETCH(bool, giveStart);
-    QTemporaryDir start;
-    QVERIFY(start.isValid());
+    const lumivane::test_support::TemporaryFolder startFolder("lumivane-picker");
+    const QDir start(QString::fromStdString(startFolder.str()));
 
     QFileDialog untouched;
     const QString defaultPlace = untouched.directory().absolutePath();
@@ -66,7 +67,8 @@ void FolderPickerTest::Configure_NewFolderButton_OnlyWhenAllowed_data()
 void FolderPickerTest::Configure_NewFolderButton_OnlyWhenAllowed()
 {
     QFETCH(bool, allowNewFolder);
-    QTemporaryDir start;
+    const lumivane::test_support::TemporaryFolder startFolder("lumivane-picker");
+    const QDir start(QString::fromStdString(startFolder.str()));
     QFileDialog dialog;
     ConfigureFolderDialog(dialog, QStringLiteral("t"), start.path(), allowNewFolder);
     QCOMPARE(dialog.testOption(QFileDialog::ReadOnly), !allowNewFolder);
@@ -80,8 +82,8 @@ void FolderPickerTest::Configure_NewFolderButton_OnlyWhenAllowed()
 
 void FolderPickerTest::ChosenFolder_AcceptsOnlyExistingFolders()
 {
-    QTemporaryDir root;
-    QVERIFY(root.isValid());
+    const lumivane::test_support::TemporaryFolder rootFolder("lumivane-picker");
+    const QDir root(QString::fromStdString(rootFolder.str()));
     const QString file = root.filePath(QStringLiteral("a.jpg"));
     QFile touch(file);
     QVERIFY(touch.open(QIODevice::WriteOnly));

@@ -9,6 +9,8 @@
 #include "JpegCodec.h"
 #include "SavePipeline.h"
 #include "TestOracles.h"
+#include "TemporaryFolder.h"
+#include "SyntheticPictures.h"
 
 #include <gtest/gtest.h>
 
@@ -21,32 +23,12 @@
 #include <vector>
 
 using namespace lumivane;
+using lumivane::test_support::GradientPicture;
+using lumivane::test_support::VignetteMask;
 namespace fs = std::filesystem;
 using Outcome = BatchPhotoResult::Outcome;
 
 namespace {
-
-Bitmap24 photo(int w, int h, int seed)
-{
-    Bitmap24 b(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            b.setPixel(x, y, packColour(std::uint8_t((x * 3 + seed) & 0xFF), std::uint8_t((y * 5 + seed) & 0xFF),
-                                        std::uint8_t(((x + y) * 2 + 40) & 0xFF)));
-    return b;
-}
-
-Bitmap24 falloffMask(int w, int h)
-{
-    Bitmap24 b(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const double dx = (x - w / 2.0) / w, dy = (y - h / 2.0) / h;
-            const auto v = std::uint8_t(220 - 300 * (dx * dx + dy * dy));
-            b.setPixel(x, y, packColour(v, std::uint8_t(v - 10), std::uint8_t(v - 20)));
-        }
-    return b;
-}
 
 std::vector<std::uint8_t> bytesOf(const fs::path& p)
 {
@@ -57,18 +39,14 @@ class Batch : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir_ = fs::temp_directory_path() / ("lumivane_batch_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
         fs::create_directories(dir_ / "in");
-        mask_ = falloffMask(90, 60);
+        mask_ = VignetteMask(90, 60);
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     std::string jpegPhoto(const std::string& name, int w, int h, int seed)
     {
         const std::string path = (dir_ / "in" / name).string();
-        SaveJpegFile(photo(w, h, seed), 92, path);
+        SaveJpegFile(GradientPicture(w, h, seed), 92, path);
         return path;
     }
     std::string broken(const std::string& name)
@@ -91,7 +69,8 @@ protected:
         return s;
     }
 
-    fs::path dir_;
+    lumivane::test_support::TemporaryFolder folder_{"lumivane-batch"};
+    const fs::path dir_ = folder_.path();
     Bitmap24 mask_;
 };
 
@@ -282,7 +261,7 @@ TEST_F(Batch, MaskStillLoading_IsAwaitedAfterTheFirstPhotographOpensAndGivesTheS
         Bitmap24 late;
         std::thread loader([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            late = falloffMask(90, 60);
+            late = VignetteMask(90, 60);
         });
         std::mutex eventsMutex;
         std::vector<std::string> events;
@@ -384,7 +363,7 @@ TEST_F(Batch, MaskChosenPerPhotograph_EachGetsTheBytesOfItsOwnMask)
     std::vector<std::string> photos;
     for (int i = 0; i < 4; ++i)
         photos.push_back(jpegPhoto("q" + std::to_string(i) + ".jpg", 120, 80, i * 13));
-    auto second = std::make_shared<const Bitmap24>(falloffMask(60, 30));
+    auto second = std::make_shared<const Bitmap24>(VignetteMask(60, 30));
     auto first = std::make_shared<const Bitmap24>(mask_);
     const BatchMaskChooser chooser = [&](const std::string& photo) {
         BatchMaskChoice choice;

@@ -9,6 +9,7 @@
 #include "JpegCodec.h"
 
 #include "TestFiles.h"
+#include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -149,17 +150,13 @@ class Carried : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "lumivane-carry-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
         source = (dir / "source.jpg").string();
         out = (dir / "out.jpg").string();
         encoded = encodedPicture(48, 32);
         ASSERT_GT(encoded.size(), 20u);
     }
-    void TearDown() override { fs::remove_all(dir); }
-
-    fs::path dir;
+    lumivane::test_support::TemporaryFolder folder{"lumivane-carry"};
+    const fs::path dir = folder.path();
     std::string source;
     std::string out;
     Bytes encoded;

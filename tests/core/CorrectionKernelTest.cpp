@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "CorrectionReference.h"
 #include "CorrectionKernel.h"
 #include "TestOracles.h"
 

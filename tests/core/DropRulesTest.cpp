@@ -25,8 +25,8 @@ protected:
         fs::create_directory(root_ + "/album.jpg");
     }
     DroppedItem local(const std::string& name) const { return {root_ + "/" + name, true}; }
-    testfiles::TemporaryFolder folder_{"lumivane-drop"};
-    const std::string root_ = folder_.path();
+    test_support::TemporaryFolder folder_{"lumivane-drop"};
+    const std::string root_ = folder_.str();
 };
 
 struct DropCase {

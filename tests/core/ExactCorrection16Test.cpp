@@ -8,6 +8,7 @@
 #include "MaskGeometry.h"
 #include "Tiff16Reader.h"
 #include "TiffWriter.h"
+#include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -147,9 +148,8 @@ TEST(ExactCorrection16, GroundTruthScenes_At16Bits_WithinRms4Bias1AndRings0005Ev
     const int width = 480, height = 320;
     const truth::Scene scene = truth::MakeScene(width, height, 7);
     auto code16 = [](double linear) { return std::uint16_t(std::lround(65535.0 * srgbEncode(std::min(linear, 1.0)))); };
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("lumivane-exact16-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const lumivane::test_support::TemporaryFolder folder("lumivane-exact16");
+    const std::filesystem::path dir = folder.path();
     for (const truth::Falloff& falloff : truth::StandardFalloffs()) {
         SCOPED_TRACE(falloff.name);
         Bitmap48 photo(width, height), mask(width, height);
@@ -203,5 +203,4 @@ TEST(ExactCorrection16, GroundTruthScenes_At16Bits_WithinRms4Bias1AndRings0005Ev
             }
         }
     }
-    std::filesystem::remove_all(dir);
 }

@@ -2,6 +2,7 @@
 // The exact correction (division by the mask in linear light) against a
 // formula written out here from the sRGB transfer function, independently of
 // the kernel's code, and the kernel's paths against each other.
+#include "CorrectionReference.h"
 #include "CorrectionKernel.h"
 #include "TestOracles.h"
 #include "ExactCorrection.h"

@@ -3,6 +3,7 @@
 // metadata reader exactly as it reads in the camera file.
 #include "ExifReader.h"
 #include "ExifTransplant.h"
+#include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -74,9 +75,8 @@ TEST(TransplantMetadata, CameraFactsReadTheSameFromOutput)
 {
     const fs::path samples = fs::path(LUMIVANE_SAMPLES_DIR) / "exif";
     ASSERT_TRUE(fs::is_directory(samples)) << samples;
-    std::string pattern = (fs::temp_directory_path() / "lumivane-exifmeta-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const fs::path dir = pattern;
+    const lumivane::test_support::TemporaryFolder folder("lumivane-exifmeta");
+    const fs::path dir = folder.path();
     const std::vector<std::uint8_t> encoded = encodedPhotograph();
     int withMake = 0;
     for (const auto& entry : fs::directory_iterator(samples)) {
@@ -95,6 +95,4 @@ TEST(TransplantMetadata, CameraFactsReadTheSameFromOutput)
             ++withMake;
     }
     EXPECT_GE(withMake, 30);
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
 }

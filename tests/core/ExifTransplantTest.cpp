@@ -5,6 +5,7 @@
 #include "TestOracles.h"
 
 #include "TestFiles.h"
+#include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -264,17 +265,8 @@ protected:
 
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "lumivane-exif-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
         source = (dir / "IMG_0001.JPG").string();
         out = (dir / "IMG_0001.jpg.out.jpg").string();
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(dir, ignored);
     }
 
     // The encoder output the transplant works on: small (one block) or large
@@ -306,7 +298,8 @@ protected:
         return false;
     }
 
-    fs::path dir;
+    lumivane::test_support::TemporaryFolder folder{"lumivane-exif"};
+    const fs::path dir = folder.path();
     std::string source;
     std::string out;
 

@@ -6,6 +6,8 @@
 #include "BmpCodec.h"
 #include "CameraExif.h"
 #include "FileIO.h"
+#include "TemporaryFolder.h"
+#include "SyntheticPictures.h"
 
 #include <gtest/gtest.h>
 
@@ -15,34 +17,14 @@
 #include <unistd.h>
 
 using namespace lumivane;
+using lumivane::test_support::FlatPicture;
 using lumivane::testing::Camera;
 using lumivane::testing::CameraExif;
+using lumivane::test_support::TemporaryFolder;
 namespace fs = std::filesystem;
 
 namespace {
 
-Bitmap24 flat(int w, int h, int level)
-{
-    Bitmap24 b(w, h);
-    b.fill(packColour(std::uint8_t(level), std::uint8_t(level), std::uint8_t(level)));
-    return b;
-}
-
-class TempFolder {
-public:
-    explicit TempFolder(const std::string& tag)
-    {
-        path_ = fs::temp_directory_path() / ("lumivane_maskfolder_" + std::to_string(::getpid()) + "_" + tag);
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-    std::string path() const { return path_.string(); }
-
-private:
-    fs::path path_;
-};
 
 // The masks every matching row chooses from.
 struct MaskRow {
@@ -101,13 +83,13 @@ class MaskMatching : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        folder_ = new TempFolder("table");
+        folder_ = new TemporaryFolder("lumivane-maskfolder-table");
         for (const MaskRow& m : kMasks) {
-            lumivane::testing::WriteCameraJpeg(folder_->file(m.name), flat(16, 12, 200), m.exif);
+            lumivane::testing::WriteCameraJpeg(folder_->file(m.name), FlatPicture(16, 12, 200), m.exif);
             lumivane::testing::SetModified(folder_->file(m.name), m.modified);
         }
         // A BMP has no EXIF and a text file is no mask: neither is ever chosen.
-        WriteBmpFile(flat(8, 8, 200), folder_->file("plain.bmp"));
+        WriteBmpFile(FlatPicture(8, 8, 200), folder_->file("plain.bmp"));
         WriteFileAtomically(folder_->file("notes.txt"), {ByteSpan{"x", 1}});
     }
     static void TearDownTestSuite()
@@ -115,24 +97,24 @@ protected:
         delete folder_;
         folder_ = nullptr;
     }
-    static TempFolder* folder_;
+    static TemporaryFolder* folder_;
 };
 
-TempFolder* MaskMatching::folder_ = nullptr;
+TemporaryFolder* MaskMatching::folder_ = nullptr;
 
 TEST_F(MaskMatching, EachPhotographGetsItsBestMask)
 {
-    TempFolder photos("photos");
+    TemporaryFolder photos("lumivane-maskfolder-photos");
     MaskFolder folder;
-    folder.SetFolder(folder_->path());
+    folder.SetFolder(folder_->str());
     int row = 0;
     for (const PhotoRow& p : kPhotos) {
         SCOPED_TRACE(p.what);
         const std::string path = photos.file("photo" + std::to_string(row++) + ".jpg");
         if (p.withExif)
-            lumivane::testing::WriteCameraJpeg(path, flat(24, 16, 120), p.exif);
+            lumivane::testing::WriteCameraJpeg(path, FlatPicture(24, 16, 120), p.exif);
         else
-            lumivane::testing::WriteCameraJpeg(path, flat(24, 16, 120), CameraExif{});
+            lumivane::testing::WriteCameraJpeg(path, FlatPicture(24, 16, 120), CameraExif{});
         const MaskChoice choice = ChooseFromFolder(folder, path);
         EXPECT_EQ(choice.path.empty() ? std::string() : fs::path(choice.path).filename().string(),
                   std::string(p.expected));
@@ -172,12 +154,12 @@ TEST(MaskFacts, StoredNamesLoseTheirPadding)
         {"Tab\there", "Tab.here"},
         {std::string("\0\0\0\0", 4), ""},
     };
-    TempFolder dir("padding");
+    TemporaryFolder dir("lumivane-maskfolder-padding");
     int n = 0;
     for (const Row& r : rows) {
         SCOPED_TRACE(n);
         const std::string path = dir.file("p" + std::to_string(n++) + ".jpg");
-        lumivane::testing::WriteCameraJpeg(path, flat(8, 8, 120), Camera(r.stored, r.stored, 4, 50, r.stored));
+        lumivane::testing::WriteCameraJpeg(path, FlatPicture(8, 8, 120), Camera(r.stored, r.stored, 4, 50, r.stored));
         const CameraFacts facts = ReadCameraFacts(path);
         EXPECT_EQ(facts.make, r.name);
         EXPECT_EQ(facts.model, r.name);
@@ -206,11 +188,11 @@ TEST(MaskDistance, StopsAndFocalRatios)
 
 TEST(MaskFolderScan, RereadsOnlyChangedFiles)
 {
-    TempFolder dir("rescan");
-    lumivane::testing::WriteCameraJpeg(dir.file("a.jpg"), flat(8, 8, 200), Camera("X", "Y", 4, 50));
-    lumivane::testing::WriteCameraJpeg(dir.file("b.jpg"), flat(8, 8, 200), Camera("X", "Y", 8, 50));
+    TemporaryFolder dir("lumivane-maskfolder-rescan");
+    lumivane::testing::WriteCameraJpeg(dir.file("a.jpg"), FlatPicture(8, 8, 200), Camera("X", "Y", 4, 50));
+    lumivane::testing::WriteCameraJpeg(dir.file("b.jpg"), FlatPicture(8, 8, 200), Camera("X", "Y", 8, 50));
     MaskFolder folder;
-    folder.SetFolder(dir.path());
+    folder.SetFolder(dir.str());
     ASSERT_EQ(folder.Scan().size(), 2u);
     EXPECT_EQ(folder.HeadsRead(), 2);
     folder.Scan();
@@ -218,7 +200,7 @@ TEST(MaskFolderScan, RereadsOnlyChangedFiles)
 
     // b.jpg now says F2 and has a new time: only it is read again, and the
     // choice follows it.
-    lumivane::testing::WriteCameraJpeg(dir.file("b.jpg"), flat(8, 8, 200), Camera("X", "Y", 2, 50));
+    lumivane::testing::WriteCameraJpeg(dir.file("b.jpg"), FlatPicture(8, 8, 200), Camera("X", "Y", 2, 50));
     lumivane::testing::SetModified(dir.file("b.jpg"), 1'700'000'000);
     const std::vector<MaskCandidate>& masks = folder.Scan();
     EXPECT_EQ(folder.HeadsRead(), 3);
@@ -234,7 +216,7 @@ TEST(MaskFolderScan, RereadsOnlyChangedFiles)
 
 TEST(DecodedMasksCache, DecodesEachFileOncePerVersion)
 {
-    TempFolder dir("cache");
+    TemporaryFolder dir("lumivane-maskfolder-cache");
     std::atomic<int> calls{0};
     DecodedMasks cache([&](const std::string& path) {
         ++calls;
@@ -243,7 +225,7 @@ TEST(DecodedMasksCache, DecodesEachFileOncePerVersion)
     std::vector<std::string> files;
     for (int i = 0; i < 5; ++i) {
         files.push_back(dir.file("m" + std::to_string(i) + ".bmp"));
-        WriteBmpFile(flat(4, 4, 10 * i + 10), files.back());
+        WriteBmpFile(FlatPicture(4, 4, 10 * i + 10), files.back());
     }
     bool fresh = false;
     const auto first = cache.Get(files[0], &fresh);
@@ -253,7 +235,7 @@ TEST(DecodedMasksCache, DecodesEachFileOncePerVersion)
     EXPECT_EQ(calls.load(), 1);
 
     // A changed file is decoded again.
-    WriteBmpFile(flat(4, 4, 99), files[0]);
+    WriteBmpFile(FlatPicture(4, 4, 99), files[0]);
     lumivane::testing::SetModified(files[0], 1'700'000'000);
     const auto changed = cache.Get(files[0]);
     EXPECT_EQ(calls.load(), 2);
@@ -277,9 +259,9 @@ TEST(DecodedMasksCache, DecodesEachFileOncePerVersion)
 
 TEST(DecodedMasksCache, ThreadsAskingForOneFileShareOneDecode)
 {
-    TempFolder dir("threads");
+    TemporaryFolder dir("lumivane-maskfolder-threads");
     const std::string file = dir.file("m.bmp");
-    WriteBmpFile(flat(64, 64, 77), file);
+    WriteBmpFile(FlatPicture(64, 64, 77), file);
     std::atomic<int> calls{0};
     DecodedMasks cache([&](const std::string& path) {
         ++calls;
@@ -326,7 +308,7 @@ TEST(MaskSettingsFile, ParsesGoodLinesAndIgnoresTheRest)
 
 TEST(MaskSettingsFile, WrittenAndReadBack)
 {
-    TempFolder dir("ini");
+    TemporaryFolder dir("lumivane-maskfolder-ini");
     const std::string path = dir.file("masks.ini");
     EXPECT_EQ(ReadMaskSettingsFile(path), MaskSettings{});
     const MaskSettings settings{"/home/me/masks", true};

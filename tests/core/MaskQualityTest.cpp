@@ -7,6 +7,7 @@
 #include "ImageFile.h"
 #include "TestOracles.h"
 #include "MaskGeometry.h"
+#include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -84,11 +85,11 @@ Bitmap24 withDust(Bitmap24 mask, int count, int radius, int depth)
 // The mask after a JPEG round trip at `quality`.
 Bitmap24 throughJpeg(const Bitmap24& mask, int quality)
 {
-    const std::string path = std::filesystem::temp_directory_path() / "lumivane_mask_quality_jpeg.jpg";
+    const lumivane::test_support::TemporaryFolder folder("lumivane-mask-quality");
+    const std::string path = folder.file("mask.jpg");
     SaveJpegFile(mask, quality, path);
     Bitmap24 back;
     DecodeBySuffix(path, back, JpegSmoothing::On);
-    std::filesystem::remove(path);
     return back;
 }
 

@@ -67,7 +67,7 @@ protected:
             EXPECT_NE(text.find(part), std::string::npos) << part << " missing from: " << text;
     }
 
-    ts::TempFolder folder{"lumivane-budget"};
+    ts::TemporaryFolder folder{"lumivane-budget"};
 };
 
 TEST_F(BudgetJob, Workflow_PhotographAboveTheBudget_IsRefusedInTheStatusLine)
@@ -175,6 +175,44 @@ TEST_F(BudgetJob, Batch_WorkersTogetherNeverReserveMoreThanTheBudget)
     for (const std::uint64_t bytes : reserved)
         EXPECT_EQ(bytes, MemoryNeededFor(400, 300));
     EXPECT_EQ(ReservedMemoryBytes(), 0u);
+}
+
+// A batch writing TIFFs reserves for the depth they get: 16 bits a channel
+// when chosen or when the photograph, a TIFF, may have them; 8 bits
+// otherwise.
+TEST_F(BudgetJob, Batch_ReservesForTheOutputsFormatAndDepth)
+{
+    Bitmap24 picture(80, 60);
+    picture.fill(packColour(90, 100, 110));
+    WriteBmpFile(picture, file("p.bmp"));
+    ts::WritePatternTiff(file("t.tif"), 80, 60);
+    Bitmap24 m(40, 30);
+    m.fill(packColour(200, 190, 180));
+    struct Case {
+        const char* photo;
+        bool tiff;
+        int depth;
+        std::uint64_t bytesPerPixel;
+    };
+    const Case cases[] = {
+        {"p.bmp", false, 0, kBytesPerPixel},   {"p.bmp", true, 0, kBytesPerPixel},
+        {"p.bmp", true, 16, kBytesPerPixel16}, {"p.bmp", true, 8, kBytesPerPixel},
+        {"t.tif", true, 0, kBytesPerPixel16},  {"t.tif", false, 0, kBytesPerPixel},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.photo) + (c.tiff ? " to TIFF depth " + std::to_string(c.depth) : " to JPEG"));
+        for (const std::string& name : outFiles())
+            fs::remove(folder.path() / "out" / name);
+        BatchSettings settings = batch(m);
+        settings.tiff = c.tiff;
+        settings.depth = c.depth;
+        std::uint64_t reserved = 0;
+        const std::vector<BatchPhotoResult> results = RunBatch(
+            {file(c.photo)}, settings, 1, [&](const BatchPhotoResult&, int, int) { reserved = ReservedMemoryBytes(); });
+        ASSERT_EQ(results.size(), 1u);
+        EXPECT_EQ(results[0].outcome, BatchPhotoResult::Outcome::Written) << results[0].reason;
+        EXPECT_EQ(reserved, MemoryNeededFor(80, 60, c.bytesPerPixel));
+    }
 }
 
 // 270 megapixels: about 3 GiB for the job, well within half of this

@@ -77,7 +77,7 @@ protected:
         return done.get();
     }
 
-    ts::TempFolder folder{"lumivane-nonregular"};
+    ts::TemporaryFolder folder{"lumivane-nonregular"};
 };
 
 const Kind kKinds[] = {Kind::Fifo, Kind::Folder, Kind::Device};

@@ -12,6 +12,7 @@
 #include "TiffFiles.h"
 #include "TiffWriter.h"
 
+#include "TemporaryFolder.h"
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -670,20 +671,6 @@ Buffer iccLike(std::size_t n)
     return b;
 }
 
-struct TempFolder {
-    fs::path path;
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "lumivane-outmeta-XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
-            path = pattern;
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
 
 // Writes `picture` as an 8-bit TIFF output at `out` with what
 // TiffMetadataOfSource gives for `source`, the way a save does.
@@ -725,9 +712,8 @@ void writeFile(const fs::path& path, const Buffer& bytes)
 // either carried byte for byte or reported dropped.
 TEST(OutputMetadata, TiffOutputs_CarryTheSourcesExif)
 {
-    TempFolder folder;
-    ASSERT_FALSE(folder.path.empty());
-    const fs::path hand = folder.path / "hand.tif";
+    test_support::TemporaryFolder folder{"lumivane-outmeta"};
+    const fs::path hand = folder.path() / "hand.tif";
     writeFile(hand, handTiff({}, {}, {}));
     std::vector<fs::path> sources{kOlympusTiff, hand};
     for (const auto& entry : fs::directory_iterator(kExifSamples))
@@ -742,7 +728,7 @@ TEST(OutputMetadata, TiffOutputs_CarryTheSourcesExif)
         if (sourceBlock.empty())
             continue;
         const Facts before = factsOf(sourceBlock);
-        const fs::path out = folder.path / "out.tif";
+        const fs::path out = folder.path() / "out.tif";
         const MetadataReport report = writeTiffOutput(source, out, picture);
         const Buffer written = readBytes(out);
         const Facts after = factsOf(written);
@@ -837,10 +823,9 @@ TEST(OutputMetadata, ExternalReaders_FindNoNewFaults)
     const bool haveExiftool = installed("exiftool"), haveExiv2 = installed("exiv2");
     if (!haveExiftool && !haveExiv2)
         GTEST_SKIP() << "neither exiftool nor exiv2 is installed";
-    TempFolder folder;
-    ASSERT_FALSE(folder.path.empty());
-    std::vector<fs::path> sources{kOlympusTiff};
-    const fs::path handTiffPath = folder.path / "hand.tif";
+    test_support::TemporaryFolder folder{"lumivane-outmeta"};
+        std::vector<fs::path> sources{kOlympusTiff};
+    const fs::path handTiffPath = folder.path() / "hand.tif";
     {
         const std::string x = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF/></x:xmpmeta>";
         const Buffer tiff = handTiff(iccLike(3000), Buffer(x.begin(), x.end()),
@@ -855,9 +840,9 @@ TEST(OutputMetadata, ExternalReaders_FindNoNewFaults)
     const Buffer encoded = EncodeJpeg(picture, 90);
     for (const fs::path& source : sources) {
         SCOPED_TRACE(source.filename().string());
-        const fs::path out = folder.path / "out.jpg";
+        const fs::path out = folder.path() / "out.jpg";
         WriteJpegWithExif(encoded, source.string(), out.string(), WriteMode::Replace, OutputPicture{300, 210});
-        const fs::path outTiff = folder.path / "out.tif";
+        const fs::path outTiff = folder.path() / "out.tif";
         writeTiffOutput(source, outTiff, picture);
         for (const fs::path& output : {out, outTiff}) {
             SCOPED_TRACE(output.filename().string());

@@ -15,7 +15,7 @@
 #include <filesystem>
 
 using namespace lumivane;
-using lumivane::testfiles::TemporaryFolder;
+using lumivane::test_support::TemporaryFolder;
 namespace fs = std::filesystem;
 
 namespace {
@@ -72,7 +72,7 @@ TEST(ProgramSettingsFile, ParsesGoodLinesIgnoresBadValuesAndKeepsUnknownKeys)
 TEST(ProgramSettingsFile, WrittenAllOrNothingAndReadBack)
 {
     TemporaryFolder dir;
-    const std::string path = ProgramSettingsPath(dir.path());
+    const std::string path = ProgramSettingsPath(dir.str());
     EXPECT_EQ(ReadProgramSettingsFile(path), ProgramSettings{});
     const ProgramSettings settings{{CorrectionMethod::Exact, ColourOption::ColourOnly}, {"/home/me/masks", true},
                                    {"later=1"}};
@@ -109,17 +109,17 @@ TEST(ProgramSettingsFile, SaveImagesFormat_WrittenOnlyWhenTiff)
 TEST(ProgramSettingsFile, MasksIniIsTakenOverOnceAtStart)
 {
     TemporaryFolder dir;
-    writeText(dir.path() + "/masks.ini", "folder=/old/masks\r\nsmooth=1\r\n");
+    writeText(dir.str() + "/masks.ini", "folder=/old/masks\r\nsmooth=1\r\n");
     {
-        Workflow flow(dir.path());
+        Workflow flow(dir.str());
         EXPECT_TRUE(flow.ReadSettingsAtStart().empty());
         EXPECT_EQ(flow.maskSettings(), (MaskSettings{"/old/masks", true}));
         EXPECT_EQ(flow.adjust().Mode, kAdditive);
     }
     // lumivane.ini now holds them; masks.ini is not read again.
-    EXPECT_EQ(ReadProgramSettingsFile(ProgramSettingsPath(dir.path())).masks, (MaskSettings{"/old/masks", true}));
-    writeText(dir.path() + "/masks.ini", "folder=/changed\r\nsmooth=0\r\n");
-    Workflow again(dir.path());
+    EXPECT_EQ(ReadProgramSettingsFile(ProgramSettingsPath(dir.str())).masks, (MaskSettings{"/old/masks", true}));
+    writeText(dir.str() + "/masks.ini", "folder=/changed\r\nsmooth=0\r\n");
+    Workflow again(dir.str());
     again.ReadSettingsAtStart();
     EXPECT_EQ(again.maskSettings(), (MaskSettings{"/old/masks", true}));
 }
@@ -127,7 +127,7 @@ TEST(ProgramSettingsFile, MasksIniIsTakenOverOnceAtStart)
 TEST(ProgramSettingsFile, MethodStoredByTheMenuAndByStore_RestoredAtStart)
 {
     TemporaryFolder dir;
-    const std::string settings = dir.path() + "/settings";
+    const std::string settings = dir.str() + "/settings";
     {
         Workflow flow(settings);
         flow.ReadSettingsAtStart();
@@ -158,10 +158,10 @@ TEST(ProgramSettingsFile, MethodStoredByTheMenuAndByStore_RestoredAtStart)
     // The boost is there for the additive method only.
     Bitmap24 picture(24, 16);
     picture.fill(packColour(120, 130, 140));
-    WriteBmpFile(picture, dir.path() + "/photo.bmp");
-    WriteBmpFile(picture, dir.path() + "/mask.bmp");
-    flow.OpenList({dir.path() + "/photo.bmp"});
-    ASSERT_TRUE(flow.LoadMask(dir.path() + "/mask.bmp"));
+    WriteBmpFile(picture, dir.str() + "/photo.bmp");
+    WriteBmpFile(picture, dir.str() + "/mask.bmp");
+    flow.OpenList({dir.str() + "/photo.bmp"});
+    ASSERT_TRUE(flow.LoadMask(dir.str() + "/mask.bmp"));
     EXPECT_TRUE(flow.BoostEnabled());
     flow.SetMode({CorrectionMethod::Exact, ColourOption::FalloffAndColour});
     EXPECT_FALSE(flow.BoostEnabled());

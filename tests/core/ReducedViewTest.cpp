@@ -5,6 +5,8 @@
 
 #include "BmpCodec.h"
 #include "SavePipeline.h"
+#include "TemporaryFolder.h"
+#include "SyntheticPictures.h"
 
 #include <gtest/gtest.h>
 
@@ -15,43 +17,11 @@
 #include <unistd.h>
 
 using namespace lumivane;
+using lumivane::test_support::GrainyPhoto;
+using lumivane::test_support::FalloffMask;
 namespace fs = std::filesystem;
 
 namespace {
-
-// Smooth colour gradients with grain, so every sampled pixel is told apart.
-Bitmap24 photoLike(int w, int h, unsigned seed)
-{
-    Bitmap24 b(w, h);
-    unsigned state = seed * 2654435761u + 11;
-    for (int y = 0; y < h; ++y) {
-        std::uint8_t* row = b.scanLine(y);
-        for (int x = 0; x < w; ++x) {
-            state = state * 1103515245u + 12345u;
-            const int grain = int((state >> 26) & 31) - 16;
-            row[3 * x + 0] = std::uint8_t(std::clamp(x * 230 / w + grain + 10, 0, 255));
-            row[3 * x + 1] = std::uint8_t(std::clamp(y * 230 / h + grain + 10, 0, 255));
-            row[3 * x + 2] = std::uint8_t(std::clamp(40 + ((x + y) % 150) + grain, 0, 255));
-        }
-    }
-    return b;
-}
-
-// A flat field: bright in the middle, darker towards the corners, a little
-// warmer at the right so the channels differ.
-Bitmap24 flatField(int w, int h)
-{
-    Bitmap24 b(w, h);
-    const double cx = w / 2.0, cy = h / 2.0, hd = std::hypot(cx, cy);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const double r = std::hypot(x + 0.5 - cx, y + 0.5 - cy) / hd;
-            const double f = 1 - 0.45 * r * r;
-            b.setPixel(x, y, packColour(std::uint8_t(230 * f + 10.0 * x / w), std::uint8_t(225 * f),
-                                        std::uint8_t(215 * f)));
-        }
-    return b;
-}
 
 struct SaveCase {
     const char* name;
@@ -74,13 +44,13 @@ const SaveCase kSaveCases[] = {
 
 TEST(ReducedView, ProcessedPictureIsTheSavedBmpSampledAlike)
 {
-    const fs::path dir = fs::temp_directory_path() / ("lumivane_reduced_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    const lumivane::test_support::TemporaryFolder folder("lumivane-reduced");
+    const fs::path dir = folder.path();
     SavePipeline pipeline(1);
     for (const SaveCase& c : kSaveCases) {
         SCOPED_TRACE(c.name);
-        const Bitmap24 photo = photoLike(c.width, c.height, unsigned(c.width + c.ox));
-        const Bitmap24 mask = flatField(c.width, c.height);
+        const Bitmap24 photo = GrainyPhoto(c.width, c.height, unsigned(c.width + c.ox));
+        const Bitmap24 mask = FalloffMask(c.width, c.height);
         BeforeAfterInput input;
         input.photo = &photo;
         input.maskFull = &mask;
@@ -120,12 +90,11 @@ TEST(ReducedView, ProcessedPictureIsTheSavedBmpSampledAlike)
         EXPECT_GT(compared, 0);
         EXPECT_GT(changed, compared / 10); // the correction did act on the picture
     }
-    fs::remove_all(dir);
 }
 
 TEST(ReducedView, SamplesLikeStretchDraw)
 {
-    const Bitmap24 photo = photoLike(333, 221, 3);
+    const Bitmap24 photo = GrainyPhoto(333, 221, 3);
     for (const Size2 size : {Size2{100, 66}, Size2{333, 221}, Size2{500, 400}, Size2{1, 1}}) {
         BeforeAfterInput input;
         input.photo = &photo;
@@ -166,7 +135,7 @@ TEST(ReducedView, FlatFieldShotCorrectedAtFullBoostIsFlat)
 {
     // Photographing the flat field itself: before the correction its curve
     // is the mask's, after a full boost the curve is flat.
-    const Bitmap24 mask = flatField(900, 600);
+    const Bitmap24 mask = FalloffMask(900, 600);
     BeforeAfterInput input;
     input.photo = &mask;
     input.maskFull = &mask;
@@ -187,8 +156,8 @@ TEST(ReducedView, MaskCurveCoversOnlyThePairedPixels)
     // A mask shifted far to the right leaves the left band without a mask
     // pixel: those view columns stay unprocessed and the mask curve leaves
     // them out, while the photograph's curves still span the whole frame.
-    const Bitmap24 photo = photoLike(578, 432, 9);
-    const Bitmap24 mask = flatField(578, 432);
+    const Bitmap24 photo = GrainyPhoto(578, 432, 9);
+    const Bitmap24 mask = FalloffMask(578, 432);
     BeforeAfterInput input;
     input.photo = &photo;
     input.maskFull = &mask;
@@ -213,7 +182,7 @@ TEST(ReducedView, MaskCurveCoversOnlyThePairedPixels)
 
 TEST(ReducedView, UnreadableCropOrNoPhotograph)
 {
-    const Bitmap24 photo = photoLike(64, 48, 1);
+    const Bitmap24 photo = GrainyPhoto(64, 48, 1);
     BeforeAfterInput input;
     input.photo = &photo;
     ReducedView view;

@@ -14,8 +14,10 @@
 #include "JpegCodec.h"
 #include "MaskGeometry.h"
 #include "ProfileCurve.h"
+#include "TemporaryFolder.h"
 #include "TestOracles.h"
 #include "TiffFiles.h"
+#include "SyntheticPictures.h"
 
 #include <gtest/gtest.h>
 #include <lcms2.h>
@@ -30,7 +32,10 @@
 #include <vector>
 
 using namespace lumivane;
+using lumivane::test_support::GrainyPhoto;
+using lumivane::test_support::FalloffMask;
 namespace fs = std::filesystem;
+using lumivane::test_support::TemporaryFolder;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
@@ -55,56 +60,10 @@ bool samePixelData(const Bytes& a, const Bytes& b)
     second.LoadFromBytes(b);
     return first.Decode() == second.Decode();
 }
+
 // SOI, a JFIF APP0, then an APP1 further on.
 const std::string kJfifWithExif = kSamples + "/exif/ianare_Canon_PowerShot_S40.jpg";
 const std::string kBmpSource = kSamples + "/bmp/g/rgb24.bmp";
-
-std::uint8_t clampByte(int v)
-{
-    return std::uint8_t(v < 0 ? 0 : (v > 255 ? 255 : v));
-}
-
-// Gradients with grain; `noise` makes it all grain (a JPEG larger than the
-// encoder's first guess of its size).
-Bitmap24 photoLike(int width, int height, unsigned seed, bool noise = false)
-{
-    Bitmap24 photo(width, height);
-    unsigned state = seed * 2654435761u + 7;
-    for (int y = 0; y < height; ++y) {
-        std::uint8_t* row = photo.scanLine(y);
-        for (int x = 0; x < width; ++x) {
-            state = state * 1103515245u + 12345u;
-            if (noise) {
-                row[3 * x + 0] = std::uint8_t(state >> 24);
-                row[3 * x + 1] = std::uint8_t(state >> 16);
-                row[3 * x + 2] = std::uint8_t(state >> 8);
-                continue;
-            }
-            const int grain = int((state >> 27) & 15) - 8;
-            row[3 * x + 0] = clampByte(x * 255 / width + grain);
-            row[3 * x + 1] = clampByte(y * 255 / height + grain);
-            row[3 * x + 2] = clampByte(60 + ((x / 5 + y / 7) % 9) * 20 + grain);
-        }
-    }
-    return photo;
-}
-
-// Darker towards the corners, with a different fall-off per channel.
-Bitmap24 maskLike(int width, int height)
-{
-    Bitmap24 mask(width, height);
-    for (int y = 0; y < height; ++y) {
-        std::uint8_t* row = mask.scanLine(y);
-        for (int x = 0; x < width; ++x) {
-            const double dx = (x - width / 2.0) / width, dy = (y - height / 2.0) / height;
-            const double r2 = dx * dx + dy * dy;
-            row[3 * x + 0] = clampByte(int(220 - 150 * r2));
-            row[3 * x + 1] = clampByte(int(230 - 190 * r2));
-            row[3 * x + 2] = clampByte(int(240 - 230 * r2));
-        }
-    }
-    return mask;
-}
 
 const float kDamping = DampingForStrength(40);
 const CorrectionTargets kTargets = TargetsFor(220, 230, 240, 31);
@@ -120,34 +79,6 @@ Bitmap24 plainImage(const Bitmap24& photo, const Bitmap24& mask, const Correctio
     return work;
 }
 
-class TempFolder {
-public:
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "lumivane-savepipe-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-    const fs::path& path() const { return path_; }
-    std::vector<std::string> names() const
-    {
-        std::vector<std::string> result;
-        for (const auto& entry : fs::directory_iterator(path_))
-            result.push_back(entry.path().filename().string());
-        std::sort(result.begin(), result.end());
-        return result;
-    }
-
-private:
-    fs::path path_;
-};
 
 // ---------------------------------------------------------------------------
 // Band encoder
@@ -164,7 +95,8 @@ TEST(JpegBandEncoder_MatchesEncodeJpeg, ForSizesQualitiesAndRowGroupings)
     // must never show in a later one.
     Bytes out;
     for (const Case& c : cases) {
-        const Bitmap24 image = photoLike(c.width, c.height, unsigned(c.width * 31 + c.height), c.noise);
+        const unsigned seed = unsigned(c.width * 31 + c.height);
+        const Bitmap24 image = c.noise ? NoiseBitmap(c.width, c.height, seed) : GrainyPhoto(c.width, c.height, seed);
         for (int quality : {1, 50, 90, 100}) {
             const Bytes expected = EncodeJpeg(image, quality);
             for (int group : {1, 7, 16, c.height}) {
@@ -190,7 +122,7 @@ TEST(JpegBandEncoder_MatchesEncodeJpeg, ForSizesQualitiesAndRowGroupings)
 // also in a buffer a larger file left behind.
 TEST(JpegBandEncoder_MatchesEncodeJpeg, WhenTheOutputOutgrowsItsFirstStepAndItsRoom)
 {
-    const Bitmap24 image = photoLike(1600, 1400, 7u, true);
+    const Bitmap24 image = NoiseBitmap(1600, 1400, 7u);
     Bytes out;
     for (int quality : {100, 60, 1}) {
         SCOPED_TRACE(quality);
@@ -213,7 +145,7 @@ TEST(JpegBandEncoder_Rejects, MisuseWithClearErrors)
     EXPECT_THROW(JpegBandEncoder(0, 5, 90, out), std::invalid_argument);
     EXPECT_THROW(JpegBandEncoder(5, 0, 90, out), std::invalid_argument);
 
-    const Bitmap24 image = photoLike(8, 4, 1);
+    const Bitmap24 image = GrainyPhoto(8, 4, 1);
     const std::uint8_t* rows[5] = {image.scanLine(0), image.scanLine(1), image.scanLine(2), image.scanLine(3),
                                    image.scanLine(3)};
     {
@@ -232,8 +164,8 @@ TEST(JpegBandEncoder_Rejects, MisuseWithClearErrors)
 
 TEST(CorrectionPass_MatchesApplyCorrection, ForRegionsAndWindows)
 {
-    const Bitmap24 photo = photoLike(41, 29, 5);
-    const Bitmap24 mask = maskLike(41, 29);
+    const Bitmap24 photo = GrainyPhoto(41, 29, 5);
+    const Bitmap24 mask = FalloffMask(41, 29);
     CorrectionRegion shifted;
     shifted.px = 3;
     shifted.my = 2;
@@ -272,13 +204,13 @@ TEST(CorrectionPass_MatchesApplyCorrection, ForRegionsAndWindows)
             EXPECT_EQ(out, expected);
         }
     }
-    EXPECT_EQ(photo, photoLike(41, 29, 5)); // only read
+    EXPECT_EQ(photo, GrainyPhoto(41, 29, 5)); // only read
 }
 
 TEST(CorrectionPass_Rows, EqualTheCorrectedPhotographsRowsAndRefuseRowsOutside)
 {
-    const Bitmap24 photo = photoLike(23, 17, 8);
-    const Bitmap24 mask = maskLike(23, 17);
+    const Bitmap24 photo = GrainyPhoto(23, 17, 8);
+    const Bitmap24 mask = FalloffMask(23, 17);
     const CorrectionRegion region = FullSizeRegion(-40, 30, 23, 17);
     Bitmap24 corrected = photo;
     ApplyCorrection(corrected, mask, region, kDamping, kTargets);
@@ -330,10 +262,10 @@ class SaveJpegTest : public ::testing::TestWithParam<JpegCase> {};
 TEST_P(SaveJpegTest, WritesThePlainSequencesFile_AndLeavesThePhotographAlone)
 {
     const JpegCase& c = GetParam();
-    TempFolder folder;
-    const Bitmap24 photo = photoLike(c.width, c.height, unsigned(c.width + c.height));
+    TemporaryFolder folder{"lumivane-savepipe"};
+    const Bitmap24 photo = GrainyPhoto(c.width, c.height, unsigned(c.width + c.height));
     const Bitmap24 untouched = photo;
-    const Bitmap24 mask = maskLike(c.width, c.height);
+    const Bitmap24 mask = FalloffMask(c.width, c.height);
     const CorrectionRegion region = FullSizeRegion(c.ox, c.oy, c.width, c.height);
 
     const std::string expectedPath = folder.file("expected.jpg");
@@ -373,12 +305,12 @@ INSTANTIATE_TEST_SUITE_P(SavePipeline, SaveJpegTest, ::testing::ValuesIn(kJpegCa
 TEST_P(SaveJpegTest, StreamedFromItsJpeg_WritesTheFileOfTheDecodedPhotograph)
 {
     const JpegCase& c = GetParam();
-    TempFolder folder;
+    TemporaryFolder folder{"lumivane-savepipe"};
     TJPEGImage jpeg;
     jpeg.Smoothing = false;
-    jpeg.LoadFromBytes(EncodeJpeg(photoLike(c.width, c.height, unsigned(c.width + c.height)), 95));
+    jpeg.LoadFromBytes(EncodeJpeg(GrainyPhoto(c.width, c.height, unsigned(c.width + c.height)), 95));
     const Bitmap24 photo = jpeg.Decode();
-    const Bitmap24 mask = maskLike(c.width, c.height);
+    const Bitmap24 mask = FalloffMask(c.width, c.height);
     const CorrectionRegion region = FullSizeRegion(c.ox, c.oy, c.width, c.height);
 
     SavePipeline decoded(c.threads, c.bandRows);
@@ -418,8 +350,8 @@ TEST_P(SaveJpegTest, StreamedFromItsJpeg_WritesTheFileOfTheDecodedPhotograph)
 
 TEST(SavePipeline_Streamed, AFileThatFailsAfterItsLastRow_WritesNothing)
 {
-    TempFolder folder;
-    Bytes file = EncodeJpeg(photoLike(64, 48, 3), 90);
+    TemporaryFolder folder{"lumivane-savepipe"};
+    Bytes file = EncodeJpeg(GrainyPhoto(64, 48, 3), 90);
     // A second frame header before the end: libjpeg gives up only when it
     // reads on after the last row.
     const Bytes sof = {0xFF, 0xC0, 0x00, 0x11, 0x08, 0x00, 0x30, 0x00, 0x40, 0x03,
@@ -427,7 +359,7 @@ TEST(SavePipeline_Streamed, AFileThatFailsAfterItsLastRow_WritesNothing)
     file.insert(file.end() - 2, sof.begin(), sof.end());
     TJPEGImage jpeg;
     jpeg.LoadFromBytes(file);
-    const Bitmap24 mask = maskLike(64, 48);
+    const Bitmap24 mask = FalloffMask(64, 48);
     for (const int threads : {1, 2})
     for (const bool bmp : {false, true}) {
         SCOPED_TRACE(std::string(bmp ? "BMP" : "JPEG") + ", threads " + std::to_string(threads));
@@ -446,13 +378,13 @@ TEST(SavePipeline_Streamed, AFileThatFailsAfterItsLastRow_WritesNothing)
 
 TEST(SavePipeline_Jpeg, ReusedPipeline_GivesTheSameFilesAfterLargerAndSmallerPictures)
 {
-    TempFolder folder;
+    TemporaryFolder folder{"lumivane-savepipe"};
     SavePipeline pipeline;
     const int sizes[][2] = {{400, 300}, {37, 1000}, {1200, 20}, {5, 5}, {400, 300}};
     int n = 0;
     for (const auto& size : sizes) {
-        const Bitmap24 photo = photoLike(size[0], size[1], unsigned(n), n == 2);
-        const Bitmap24 mask = maskLike(size[0], size[1]);
+        const Bitmap24 photo = n == 2 ? NoiseBitmap(size[0], size[1], unsigned(n)) : GrainyPhoto(size[0], size[1], unsigned(n));
+        const Bitmap24 mask = FalloffMask(size[0], size[1]);
         const CorrectionRegion region = FullSizeRegion(-3, 2, size[0], size[1]);
         const std::string out = folder.file("out" + std::to_string(n++) + ".jpg");
         pipeline.SaveCorrectedJpeg(photo, mask, region, kDamping, kTargets, CropMargins{}, 85, kCameraJpeg, out);
@@ -468,7 +400,7 @@ TEST(SavePipeline_Jpeg, SourceKinds_GiveTheTransplantsResultAndFile)
         std::string source;
         TransplantResult result;
     };
-    TempFolder folder;
+    TemporaryFolder folder{"lumivane-savepipe"};
     const std::string missing = folder.file("gone.JPG");
     const SourceCase cases[] = {
         {kCameraJpeg, TransplantResult::Transplanted},
@@ -476,8 +408,8 @@ TEST(SavePipeline_Jpeg, SourceKinds_GiveTheTransplantsResultAndFile)
         {kBmpSource, TransplantResult::NotApplicable},
         {missing, TransplantResult::SourceMissing},
     };
-    const Bitmap24 photo = photoLike(300, 200, 4);
-    const Bitmap24 mask = maskLike(300, 200);
+    const Bitmap24 photo = GrainyPhoto(300, 200, 4);
+    const Bitmap24 mask = FalloffMask(300, 200);
     const CorrectionRegion region = FullSizeRegion(4, -6, 300, 200);
     const CropMargins crop{2, 4, 6, 8};
     const std::string expectedPath = folder.file("expected.jpg");
@@ -514,17 +446,17 @@ TEST(SavePipeline_Bmp, WritesEncodeBmpsFile_ForEveryRowPadding)
         {1, 1, {}, 0, 0},           {2, 3, {}, -10, 5},     {5, 4, {1, 0, 1, 0}, 7, -3},
         {8, 9, {4, 2, 0, 3}, 0, 0}, {1001, 667, {}, 7, -3}, {1011, 670, {3, 1, 7, 2}, -10, 5},
     };
-    TempFolder folder;
+    TemporaryFolder folder{"lumivane-savepipe"};
     SavePipeline pipeline;
     for (const BmpCase& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
-        const Bitmap24 photo = photoLike(c.width, c.height, 9);
-        const Bitmap24 mask = maskLike(c.width, c.height);
+        const Bitmap24 photo = GrainyPhoto(c.width, c.height, 9);
+        const Bitmap24 mask = FalloffMask(c.width, c.height);
         const CorrectionRegion region = FullSizeRegion(c.ox, c.oy, c.width, c.height);
         const std::string out = folder.file("IMG_2.bmp");
         pipeline.SaveCorrectedBmp(photo, mask, region, kDamping, kTargets, c.crop, out);
         EXPECT_EQ(ReadWholeFile(out), EncodeBmp(plainImage(photo, mask, region, c.crop)));
-        EXPECT_EQ(photo, photoLike(c.width, c.height, 9));
+        EXPECT_EQ(photo, GrainyPhoto(c.width, c.height, 9));
     }
     EXPECT_EQ(folder.names(), std::vector<std::string>{"IMG_2.bmp"});
 }
@@ -534,9 +466,9 @@ TEST(SavePipeline_Bmp, WritesEncodeBmpsFile_ForEveryRowPadding)
 
 TEST(SavePipeline_Errors, CropLeavingNothing_ThrowsBeforeAnythingIsWritten)
 {
-    TempFolder folder;
-    const Bitmap24 photo = photoLike(40, 30, 2);
-    const Bitmap24 mask = maskLike(40, 30);
+    TemporaryFolder folder{"lumivane-savepipe"};
+    const Bitmap24 photo = GrainyPhoto(40, 30, 2);
+    const Bitmap24 mask = FalloffMask(40, 30);
     const CorrectionRegion region;
     const std::string out = folder.file("IMG_3.jpg");
     const std::string earlier = "earlier file";
@@ -560,11 +492,11 @@ TEST(SavePipeline_Errors, CropLeavingNothing_ThrowsBeforeAnythingIsWritten)
 
 TEST(SavePipeline_Errors, UnwritableTarget_ThrowsNamingTheFile_AndLeavesNoTemporaryFile)
 {
-    TempFolder folder;
+    TemporaryFolder folder{"lumivane-savepipe"};
     fs::create_directory(folder.path() / "taken.jpg");
     fs::create_directory(folder.path() / "taken.bmp");
-    const Bitmap24 photo = photoLike(64, 48, 3);
-    const Bitmap24 mask = maskLike(64, 48);
+    const Bitmap24 photo = GrainyPhoto(64, 48, 3);
+    const Bitmap24 mask = FalloffMask(64, 48);
     const CorrectionRegion region;
     SavePipeline pipeline;
     const std::string targets[] = {folder.file("missing/IMG_4.jpg"), folder.file("taken.jpg")};
@@ -602,9 +534,11 @@ namespace {
 
 // The output's own limits, at the size the crop leaves: a JPEG side of
 // 65,500 pixels, a BMP file of 4 GiB (54 bytes of headers, rows padded to
-// 4 bytes).
+// 4 bytes); a TIFF has none (BigTIFF beyond 4 GiB), whatever the quality
+// slider says.
 TEST(OutputLimits, SizesTheOutputCannotHoldAreRefusedAfterTheCrop)
 {
+    constexpr int kTiff = -1; // a TIFF output, in the quality column
     struct Case {
         std::uint64_t width, height;
         CropMargins crop;
@@ -627,17 +561,20 @@ TEST(OutputLimits, SizesTheOutputCannotHoldAreRefusedAfterTheCrop)
         {3, bmpRows + 1, {}, 101, false},
         // Margins that leave nothing are another check's concern.
         {70000, 10, {70000, 0, 0, 0}, 90, true},
+        {65501, 10, {}, kTiff, true},
+        {3, bmpRows + 1, {}, kTiff, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + " quality " +
                      std::to_string(c.quality));
+        const OutputFormat format = c.quality == kTiff ? OutputFormat::Tiff : FormatOfQuality(c.quality == 101);
         if (c.fits)
-            EXPECT_NO_THROW(RequireOutputFits(c.width, c.height, c.crop, c.quality));
+            EXPECT_NO_THROW(RequireOutputFits(c.width, c.height, c.crop, format));
         else
-            EXPECT_THROW(RequireOutputFits(c.width, c.height, c.crop, c.quality), OutputSizeError);
+            EXPECT_THROW(RequireOutputFits(c.width, c.height, c.crop, format), OutputSizeError);
     }
     try {
-        RequireOutputFits(65501, 7, {}, 90);
+        RequireOutputFits(65501, 7, {}, OutputFormat::Jpeg);
         ADD_FAILURE();
     } catch (const OutputSizeError& e) {
         EXPECT_EQ(std::string(e.what()),
@@ -703,12 +640,12 @@ TEST(SavePipeline_Tiff, PixelsAreTheBmpsAtEightAndSixteenBits_FromBitmapAndRows)
         int depth; // 0: the photograph's own (8)
     };
     const Case cases[] = {{1, 1, {}, 16}, {40, 30, {}, 0}, {97, 70, {3, 1, 7, 2}, 8}, {97, 70, {3, 1, 7, 2}, 16}};
-    TempFolder folder;
+    TemporaryFolder folder{"lumivane-savepipe"};
     SavePipeline pipeline(2, 16);
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " depth " + std::to_string(c.depth));
-        const Bitmap24 photo = photoLike(c.width, c.height, 4);
-        const Bitmap24 mask = maskLike(c.width, c.height);
+        const Bitmap24 photo = GrainyPhoto(c.width, c.height, 4);
+        const Bitmap24 mask = FalloffMask(c.width, c.height);
         const CorrectionRegion region = FullSizeRegion(5, -2, c.width, c.height);
         const Bitmap24 expected = plainImage(photo, mask, region, c.crop);
         CorrectionSetup setup;
@@ -756,13 +693,13 @@ TEST(SavePipeline_Tiff, PixelsAreTheBmpsAtEightAndSixteenBits_FromBitmapAndRows)
 
 TEST(SavePipeline_Tiff, CarriesTheJpegSourcesProfileXmpAndIptc)
 {
-    TempFolder folder;
+    TemporaryFolder folder{"lumivane-savepipe"};
     Bytes icc(300);
     for (std::size_t i = 0; i < icc.size(); ++i)
         icc[i] = std::uint8_t(i * 7 + 1);
     const Bytes xmp = {'<', 'x', ':', 'x', 'm', 'p', 'm', 'e', 't', 'a', '/', '>'};
     const Bytes iptc = {0x1C, 0x02, 0x78, 0x00, 0x03, 'S', 'k', 'y'}; // 2:120 caption "Sky"
-    const Bitmap24 photo = photoLike(24, 16, 3);
+    const Bitmap24 photo = GrainyPhoto(24, 16, 3);
     const std::string source = folder.file("src.jpg");
     WriteFileAtomically(source, jpegWithSections(photo, icc, xmp, iptc));
 
@@ -771,7 +708,7 @@ TEST(SavePipeline_Tiff, CarriesTheJpegSourcesProfileXmpAndIptc)
     EXPECT_EQ(found.xmp, xmp);
     EXPECT_EQ(found.iptc, iptc);
 
-    const Bitmap24 mask = maskLike(24, 16);
+    const Bitmap24 mask = FalloffMask(24, 16);
     CorrectionSetup setup;
     setup.mask = &mask;
     setup.damping = kDamping;
@@ -806,8 +743,8 @@ TEST(SavePipeline_Tiff, SixteenBitPhotograph_ExactAt16BitsAdditiveTimes257)
         for (int x = 0; x < width; ++x)
             for (int c = 0; c < 3; ++c)
                 eight.scanLine(y)[3 * x + c] = std::uint8_t((photo16.row(y)[3 * x + c] * 255u + 32767u) / 65535u);
-    const Bitmap24 mask = maskLike(width, height);
-    TempFolder folder;
+    const Bitmap24 mask = FalloffMask(width, height);
+    TemporaryFolder folder{"lumivane-savepipe"};
     SavePipeline pipeline;
     const CropMargins crop{2, 3, 4, 1};
     for (const CorrectionMethod method : {CorrectionMethod::Exact, CorrectionMethod::Additive})
@@ -872,7 +809,7 @@ TEST(SavePipeline_Tiff, SixteenBitSourceWithGamma22Profile_CorrectedOnThatCurve)
         for (std::size_t i = 0; i < photo16.rowValues(); ++i)
             photo16.row(y)[i] = std::uint16_t(9000 + 1201 * y + 397 * int(i));
     Bitmap24 eight(width, height);
-    const Bitmap24 mask = maskLike(width, height);
+    const Bitmap24 mask = FalloffMask(width, height);
     // The source: a TIFF whose profile has a gamma-2.2 curve (its pixels
     // are not read: the photograph is given).
     cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
@@ -887,7 +824,7 @@ TEST(SavePipeline_Tiff, SixteenBitSourceWithGamma22Profile_CorrectedOnThatCurve)
     cmsSaveProfileToMem(profile, metadata.icc.data(), &size);
     cmsCloseProfile(profile);
     cmsFreeToneCurve(gamma);
-    TempFolder folder;
+    TemporaryFolder folder{"lumivane-savepipe"};
     const std::string source = folder.file("adobe.tif");
     OutputTarget(source).WriteStreamed([&](TemporaryFile& file) {
         TiffRowWriter writer(file, 1, 1, 16, metadata);

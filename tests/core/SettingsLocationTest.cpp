@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using TempFolder = testfiles::TemporaryFolder;
+using lumivane::test_support::TemporaryFolder;
 
 // An environment holding exactly the variables given.
 EnvironmentLookup environmentOf(std::map<std::string, std::string> variables)
@@ -94,8 +94,8 @@ TEST(SettingsFolder, FollowsMarkerThenXdgThenHome)
         SCOPED_TRACE(c.name);
         // The executable folder is writable in every case: being able to
         // write there must not decide anything.
-        TempFolder exe;
-        const fs::path marker = fs::path(exe.path()) / kBuildTreeMarker;
+        TemporaryFolder exe;
+        const fs::path marker = fs::path(exe.str()) / kBuildTreeMarker;
         if (c.marker == Marker::File)
             std::ofstream(marker) << "build tree\n";
         else if (c.marker == Marker::FolderOfThatName)
@@ -105,7 +105,7 @@ TEST(SettingsFolder, FollowsMarkerThenXdgThenHome)
             variables["XDG_CONFIG_HOME"] = *c.xdgConfigHome;
         if (c.home)
             variables["HOME"] = *c.home;
-        EXPECT_EQ(SettingsFolder(exe.path(), environmentOf(variables)), expand(c.expected, exe.path()));
+        EXPECT_EQ(SettingsFolder(exe.str(), environmentOf(variables)), expand(c.expected, exe.str()));
     }
 }
 
@@ -128,13 +128,13 @@ TEST(SettingsFolder, ProcessEnvironmentReadsTheRealEnvironment)
 
 TEST(MakeSettingsFolder, MakesMissingParentsPrivate)
 {
-    TempFolder root;
+    TemporaryFolder root;
     const mode_t before = ::umask(022);
-    const std::string folder = root.path() + "/home/.config/lumivane";
+    const std::string folder = root.str() + "/home/.config/lumivane";
     MakeSettingsFolder(folder);
     ::umask(before);
     EXPECT_TRUE(fs::is_directory(folder));
-    for (const std::string& made : {root.path() + "/home", root.path() + "/home/.config", folder})
+    for (const std::string& made : {root.str() + "/home", root.str() + "/home/.config", folder})
         EXPECT_EQ(permissionsOf(made), 0700u) << made;
     // A second call finds everything in place.
     EXPECT_NO_THROW(MakeSettingsFolder(folder));
@@ -142,8 +142,8 @@ TEST(MakeSettingsFolder, MakesMissingParentsPrivate)
 
 TEST(MakeSettingsFolder, LeavesAnExistingFolderAsItIs)
 {
-    TempFolder root;
-    const std::string folder = root.path() + "/shared";
+    TemporaryFolder root;
+    const std::string folder = root.str() + "/shared";
     ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
     ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
     MakeSettingsFolder(folder);
@@ -152,15 +152,15 @@ TEST(MakeSettingsFolder, LeavesAnExistingFolderAsItIs)
 
 TEST(MakeSettingsFolder, NamesTheFolderWhenAFileIsInTheWay)
 {
-    TempFolder root;
-    for (const std::string& blocked : {root.path() + "/file", root.path() + "/file/lumivane"}) {
+    TemporaryFolder root;
+    for (const std::string& blocked : {root.str() + "/file", root.str() + "/file/lumivane"}) {
         SCOPED_TRACE(blocked);
-        std::ofstream(root.path() + "/file") << "not a folder";
+        std::ofstream(root.str() + "/file") << "not a folder";
         try {
             MakeSettingsFolder(blocked);
             ADD_FAILURE() << "no error for " << blocked;
         } catch (const SettingsError& e) {
-            EXPECT_NE(std::string(e.what()).find(root.path() + "/file"), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find(root.str() + "/file"), std::string::npos) << e.what();
         }
     }
 }

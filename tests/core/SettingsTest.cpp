@@ -2,6 +2,7 @@
 #include "Settings.h"
 
 #include "FileSizeLimit.h"
+#include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -22,21 +23,12 @@ using lumivane::test_support::FileSizeLimit;
 
 namespace {
 
-// A fresh folder per test, removed with everything in it afterwards.
+// A fresh folder per test.
 class SettingsFile : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "lumivane-settings-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
         ini = (dir / "defaults.ini").string();
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(dir, ignored);
     }
 
     void writeText(const std::string& text) const
@@ -57,7 +49,8 @@ protected:
         return names;
     }
 
-    fs::path dir;
+    lumivane::test_support::TemporaryFolder folder{"lumivane-settings"};
+    const fs::path dir = folder.path();
     std::string ini;
 };
 

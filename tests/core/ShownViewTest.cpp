@@ -2,10 +2,13 @@
 // The photograph as the before/after view shows it: turned by its EXIF
 // orientation, zoomed and panned, and every pixel shown the pixel the save
 // writes at that place.
+#include "CorrectionReference.h"
 #include "ShownView.h"
 
 #include "CameraExif.h"
 #include "TestOracles.h"
+#include "TemporaryFolder.h"
+#include "SyntheticPictures.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +17,7 @@
 #include <unistd.h>
 
 using namespace lumivane;
+using lumivane::test_support::VignetteMask;
 namespace fs = std::filesystem;
 
 namespace {
@@ -26,18 +30,6 @@ Bitmap24 numbered(int w, int h)
         for (int x = 0; x < w; ++x)
             b.setPixel(x, y, packColour(std::uint8_t(100 + (x * 13 + y) % 97), std::uint8_t(y * 7 % 251),
                                         std::uint8_t(x % 251)));
-    return b;
-}
-
-Bitmap24 falloffMask(int w, int h)
-{
-    Bitmap24 b(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const double dx = (x - w / 2.0) / w, dy = (y - h / 2.0) / h;
-            const double f = 1 - 1.2 * (dx * dx + dy * dy);
-            b.setPixel(x, y, packColour(std::uint8_t(220 * f), std::uint8_t(210 * f), std::uint8_t(200 * f)));
-        }
     return b;
 }
 
@@ -111,8 +103,8 @@ TEST(ShownView, EveryOrientationTurnsAsTheExifDefinitionSays)
 
 TEST(ShownView, OrientationIsReadFromTheJpegsExif)
 {
-    const fs::path dir = fs::temp_directory_path() / ("lumivane_shown_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    const lumivane::test_support::TemporaryFolder folder("lumivane-shown");
+    const fs::path dir = folder.path();
     const Bitmap24 image = numbered(24, 16);
     struct Row {
         const char* name;
@@ -130,7 +122,6 @@ TEST(ShownView, OrientationIsReadFromTheJpegsExif)
     SaveJpegFile(image, 90, (dir / "plain.jpg").string());
     EXPECT_EQ(PhotoOrientation((dir / "plain.jpg").string()).exif, 1);
     EXPECT_EQ(PhotoOrientation((dir / "missing.jpg").string()).exif, 1);
-    fs::remove_all(dir);
 }
 
 TEST(ShownView, ZoomedPictureIsTheCorrectedPhotographTurnedAndCut)
@@ -140,7 +131,7 @@ TEST(ShownView, ZoomedPictureIsTheCorrectedPhotographTurnedAndCut)
     // place: at 1:1, at 3:1 and zoomed out, in both methods, every
     // orientation.
     const Bitmap24 photo = numbered(161, 97);
-    const Bitmap24 mask = falloffMask(161, 97);
+    const Bitmap24 mask = VignetteMask(161, 97);
     const CorrectionMode modes[] = {CorrectionMode{}, CorrectionMode{CorrectionMethod::Exact, ColourOption::FalloffAndColour}};
     for (const CorrectionMode& mode : modes)
         for (const Turn& t : kTurns)

@@ -12,6 +12,8 @@
 #include "ImageFile.h"
 #include "LensProfile.h"
 #include "ProgramSettings.h"
+#include "CameraShotsFolder.h"
+#include "SyntheticPictures.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +21,7 @@
 #include <unistd.h>
 
 using namespace lumivane;
+using lumivane::test_support::FlatPicture;
 using lumivane::testing::Camera;
 namespace fs = std::filesystem;
 
@@ -28,35 +31,20 @@ constexpr int kWidth = 90;
 constexpr int kHeight = 60;
 const char* const kZoom = "EF24-105mm f/4L IS USM";
 
-Bitmap24 grey(int code)
-{
-    Bitmap24 b(kWidth, kHeight);
-    b.fill(packColour(std::uint8_t(code), std::uint8_t(code), std::uint8_t(code)));
-    return b;
-}
-
 class WorkflowLensProfile : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir_ = fs::temp_directory_path() / ("lumivane_wflens_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_ / "program");
-        fs::create_directories(dir_ / "masks");
         wide_ = shot("wide.jpg", Camera("Canon", "Canon EOS 5D Mark II", 4, 24, kZoom));
         long_ = shot("long.jpg", Camera("Canon", "Canon EOS 5D Mark II", 8, 50, kZoom));
         bare_ = shot("bare.jpg", lumivane::testing::CameraExif{});
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     std::string shot(const std::string& name, const lumivane::testing::CameraExif& exif)
     {
-        const std::string path = (dir_ / name).string();
-        lumivane::testing::WriteCameraJpeg(path, grey(150), exif);
-        return path;
+        return folder_.Shot(name, FlatPicture(kWidth, kHeight, 150), exif);
     }
-    std::string program() const { return (dir_ / "program").string(); }
+    std::string program() const { return folder_.Program(); }
     std::string ini() const { return program() + "/lumivane.ini"; }
 
     static Bitmap24 profileMask(const std::string& photo)
@@ -67,7 +55,8 @@ protected:
         return RenderProfileMask(*lookup.profile, kWidth, kHeight);
     }
 
-    fs::path dir_;
+    lumivane::test_support::CameraShotsFolder folder_{"lumivane-wflens"};
+    const fs::path dir_ = folder_.path();
     std::string wide_, long_, bare_;
 };
 
@@ -115,7 +104,7 @@ TEST_F(WorkflowLensProfile, MaskFromLensProfile_ExactMethod_EachPhotographItsOwn
 
     // A mask loaded by hand ends it: stepping keeps that mask.
     const std::string own = (dir_ / "own.bmp").string();
-    WriteBmpFile(grey(200), own);
+    WriteBmpFile(FlatPicture(kWidth, kHeight, 200), own);
     ASSERT_TRUE(flow.LoadMask(own));
     EXPECT_FALSE(flow.LensProfileOn());
     EXPECT_EQ(flow.texts().MaskLabel, "own.bmp");
@@ -133,7 +122,7 @@ TEST_F(WorkflowLensProfile, PhotographWithoutAProfile_KeepsMaskAndMethod)
     const std::string noLens = shot("nolens.jpg", Camera("Canon", "Canon EOS 5D Mark II", 4, 24));
     flow.OpenList({bare_, noLens});
     const std::string own = (dir_ / "own.bmp").string();
-    WriteBmpFile(grey(200), own);
+    WriteBmpFile(FlatPicture(kWidth, kHeight, 200), own);
     ASSERT_TRUE(flow.LoadMask(own));
     flow.UseLensProfile();
     EXPECT_EQ(flow.texts().Status, " No lens profile for unknown camera / unknown lens");
@@ -179,7 +168,7 @@ TEST_F(WorkflowLensProfile, StoreKeepsTheChoiceNotAMask_FreeForgetsIt)
 TEST_F(WorkflowLensProfile, MaskFolderFallsBackToTheProfileWhenAsked)
 {
     const std::string flat = (dir_ / "masks" / "flat.jpg").string();
-    lumivane::testing::WriteCameraJpeg(flat, grey(220), Camera("Canon", "EOS 5D", 8, 50));
+    lumivane::testing::WriteCameraJpeg(flat, FlatPicture(kWidth, kHeight, 220), Camera("Canon", "EOS 5D", 8, 50));
     const std::string matched = shot("matched.jpg", Camera("Canon", "EOS 5D", 8, 50));
 
     Workflow flow(program());

@@ -10,6 +10,8 @@
 #include "FileIO.h"
 #include "FolderMaskChooser.h"
 #include "ProgramSettings.h"
+#include "CameraShotsFolder.h"
+#include "SyntheticPictures.h"
 
 #include <gtest/gtest.h>
 
@@ -18,43 +20,17 @@
 #include <unistd.h>
 
 using namespace lumivane;
+using lumivane::test_support::GreyFalloffMask;
+using lumivane::test_support::GradientPicture;
 using lumivane::testing::Camera;
 namespace fs = std::filesystem;
 
 namespace {
 
-// A fall-off whose centre level tells the masks apart.
-Bitmap24 falloff(int w, int h, int centre)
-{
-    Bitmap24 b(w, h);
-    const double cx = w / 2.0, cy = h / 2.0, d2 = cx * cx + cy * cy;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const double f = 1 - 0.4 * ((x + 0.5 - cx) * (x + 0.5 - cx) + (y + 0.5 - cy) * (y + 0.5 - cy)) / d2;
-            const auto v = std::uint8_t(centre * f);
-            b.setPixel(x, y, packColour(v, v, v));
-        }
-    return b;
-}
-
-Bitmap24 photo(int w, int h)
-{
-    Bitmap24 b(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            b.setPixel(x, y, packColour(std::uint8_t(x * 3), std::uint8_t(y * 5), 90));
-    return b;
-}
-
 class WorkflowMasks : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir_ = fs::temp_directory_path() / ("lumivane_wfmasks_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_ / "program");
-        fs::create_directories(dir_ / "masks");
         mask("f4.jpg", Camera("Canon", "EOS 5D", 4, 50), 200);
         mask("f8.jpg", Camera("Canon", "EOS 5D", 8, 50), 180);
         mask("f16.jpg", Camera("Canon", "EOS 5D", 16, 50), 160);
@@ -62,23 +38,21 @@ protected:
                    shot("c.jpg", Camera("Canon", "EOS 5D", 16, 50)),
                    shot("other.jpg", Camera("NIKON", "D700", 5.6, 35))};
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     void mask(const std::string& name, const lumivane::testing::CameraExif& exif, int centre)
     {
-        lumivane::testing::WriteCameraJpeg((dir_ / "masks" / name).string(), falloff(48, 32, centre), exif);
+        folder_.Shot("masks/" + name, GreyFalloffMask(48, 32, centre), exif);
     }
     std::string shot(const std::string& name, const lumivane::testing::CameraExif& exif)
     {
-        const std::string path = (dir_ / name).string();
-        lumivane::testing::WriteCameraJpeg(path, photo(48, 32), exif);
-        return path;
+        return folder_.Shot(name, GradientPicture(48, 32), exif);
     }
-    std::string program() const { return (dir_ / "program").string(); }
-    std::string masks() const { return (dir_ / "masks").string(); }
+    std::string program() const { return folder_.Program(); }
+    std::string masks() const { return folder_.Masks(); }
     std::string maskName(const Workflow& flow) const { return fs::path(flow.photos().LastMaskFile).filename(); }
 
-    fs::path dir_;
+    lumivane::test_support::CameraShotsFolder folder_{"lumivane-wfmasks"};
+    const fs::path dir_ = folder_.path();
     std::vector<std::string> photos_;
 };
 
@@ -126,7 +100,7 @@ TEST_F(WorkflowMasks, OffsetStaysAndTheMaskIsFittedToEachPhotograph)
     EXPECT_EQ(flow.session().OffsetX, 10);
     EXPECT_EQ(flow.MaskFull().width(), 48);
     EXPECT_EQ(flow.MaskFull().height(), 32);
-    EXPECT_EQ(redOf(flow.MaskFull().pixel(24, 16)), redOf(falloff(48, 32, 180).pixel(24, 16)));
+    EXPECT_EQ(redOf(flow.MaskFull().pixel(24, 16)), redOf(GreyFalloffMask(48, 32, 180).pixel(24, 16)));
 }
 
 TEST_F(WorkflowMasks, ManualLoadAndNoFolderTurnMatchingOff)
@@ -139,7 +113,7 @@ TEST_F(WorkflowMasks, ManualLoadAndNoFolderTurnMatchingOff)
         EXPECT_EQ(ReadProgramSettingsFile(program() + "/lumivane.ini").masks.folder, masks());
         // A mask picked by hand: matching is off and stays off at the next start.
         const std::string own = (dir_ / "own.bmp").string();
-        WriteBmpFile(falloff(48, 32, 120), own);
+        WriteBmpFile(GreyFalloffMask(48, 32, 120), own);
         ASSERT_TRUE(flow.MaskNeedsDialog());
         EXPECT_TRUE(flow.LoadMask(own));
         EXPECT_FALSE(flow.MaskMatchingOn());
@@ -167,7 +141,7 @@ TEST_F(WorkflowMasks, FolderKeptForTheNextStartAndDefaultMaskUnused)
     }
     // A stored default mask as well: while the folder is set it is not used.
     const std::string stored = program() + "/default_mask.bmp";
-    WriteBmpFile(falloff(48, 32, 90), stored);
+    WriteBmpFile(GreyFalloffMask(48, 32, 90), stored);
     const std::string ini = "25\r\n0\r\n90\r\n" + stored + "\r\n";
     WriteFileAtomically(program() + "/defaults.ini", ini.data(), ini.size());
     const std::string before = ini;
@@ -186,7 +160,7 @@ TEST_F(WorkflowMasks, FolderKeptForTheNextStartAndDefaultMaskUnused)
 TEST_F(WorkflowMasks, LoadedMasksAreCheckedAndSmoothingIsApplied)
 {
     // A mask too dark to use, with coarse texture.
-    Bitmap24 dark = falloff(48, 32, 50);
+    Bitmap24 dark = GreyFalloffMask(48, 32, 50);
     for (int y = 0; y < 32; ++y)
         for (int x = 0; x < 48; ++x)
             if ((x / 2 + y / 2) % 2)
@@ -360,7 +334,7 @@ private:
 // decoded: the frame header's height and width are zero.
 void writeUndecodableMask(const std::string& path, const lumivane::testing::CameraExif& exif)
 {
-    lumivane::testing::WriteCameraJpeg(path, falloff(48, 32, 190), exif);
+    lumivane::testing::WriteCameraJpeg(path, GreyFalloffMask(48, 32, 190), exif);
     std::vector<std::uint8_t> bytes = ReadWholeFile(path);
     for (std::size_t i = 0; i + 9 < bytes.size(); ++i)
         if (bytes[i] == 0xFF && (bytes[i + 1] == 0xC0 || bytes[i + 1] == 0xC2)) {

@@ -2,6 +2,7 @@
 // The workflow without a window: opening and stepping through a list,
 // photographs that cannot be decoded, the mask before and after the
 // photographs, saving one and many, and the stored defaults.
+#include "CorrectionReference.h"
 #include "Workflow.h"
 
 #include "BitmapRotation.h"
@@ -13,6 +14,8 @@
 #include "JpegCodec.h"
 #include "MaskGeometry.h"
 #include "Naming.h"
+#include "TemporaryFolder.h"
+#include "SyntheticPictures.h"
 #include "WorkflowTestAccess.h"
 
 #include <gtest/gtest.h>
@@ -28,31 +31,11 @@
 #include <unistd.h>
 
 using namespace lumivane;
+using lumivane::test_support::GradientPicture;
+using lumivane::test_support::VignetteMask;
 namespace fs = std::filesystem;
 
 namespace {
-
-Bitmap24 gradient(int w, int h, int seed)
-{
-    Bitmap24 b(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            b.setPixel(x, y, packColour(std::uint8_t(x * 7 + seed), std::uint8_t(y * 5 + 40 + seed),
-                                        std::uint8_t((x + y) * 3 + 90)));
-    return b;
-}
-
-Bitmap24 vignette(int w, int h)
-{
-    Bitmap24 b(w, h);
-    const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0, maxD = cx * cx + cy * cy + 1;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const double f = 1.0 - 0.5 * ((x - cx) * (x - cx) + (y - cy) * (y - cy)) / maxD;
-            b.setPixel(x, y, packColour(std::uint8_t(200 * f), std::uint8_t(190 * f), std::uint8_t(180 * f)));
-        }
-    return b;
-}
 
 Bitmap24 decodeBmp(const std::string& path)
 {
@@ -122,18 +105,9 @@ class WorkflowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "lumivane-workflow-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
         fs::create_directories(dir / "program");
         fs::create_directories(dir / "out");
     }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(dir, ignored);
-    }
-
     std::string bmp(const std::string& name, const Bitmap24& picture) const
     {
         const std::string path = (dir / name).string();
@@ -156,7 +130,8 @@ protected:
         return names;
     }
 
-    fs::path dir;
+    lumivane::test_support::TemporaryFolder folder{"lumivane-workflow"};
+    const fs::path dir = folder.path();
 };
 
 // The preview the workflow must show, computed with the reference formula.
@@ -174,16 +149,16 @@ Bitmap24 expectedPreview(const Workflow& flow)
 
 TEST_F(WorkflowTest, OpenStepAndReloadFollowTheList)
 {
-    const std::vector<std::string> files = {bmp("a.bmp", gradient(40, 30, 0)), bmp("b.bmp", gradient(50, 20, 9)),
-                                            bmp("c.bmp", gradient(33, 33, 17))};
+    const std::vector<std::string> files = {bmp("a.bmp", GradientPicture(40, 30, 0)), bmp("b.bmp", GradientPicture(50, 20, 9)),
+                                            bmp("c.bmp", GradientPicture(33, 33, 17))};
     Workflow flow(program());
     flow.OpenList(files);
     EXPECT_EQ(flow.texts().SaveCaption, "&Save Images");
     EXPECT_EQ(flow.texts().ProgressMaximum, 3);
     EXPECT_EQ(flow.texts().OriginalCaption, " Original Image (40x30 pixels) [1:1.33]");
-    EXPECT_EQ(flow.PhotoFull(), gradient(40, 30, 0));
+    EXPECT_EQ(flow.PhotoFull(), GradientPicture(40, 30, 0));
     Bitmap24 stretched(kPreviewWidth, kPreviewHeight);
-    stretchDraw(gradient(40, 30, 0), stretched);
+    stretchDraw(GradientPicture(40, 30, 0), stretched);
     EXPECT_EQ(flow.pictures().Original, stretched);
     EXPECT_EQ(flow.pictures().Processed, stretched);
 
@@ -240,11 +215,11 @@ TEST_F(WorkflowTest, OpenStepAndReloadFollowTheList)
 TEST_F(WorkflowTest, DamagedPhotographsAreShownSavedAndNamed)
 {
     const std::vector<std::uint8_t> jpeg =
-        lumivane::test_support::CutInItsLastScan(EncodeJpeg(gradient(40, 48, 0), 90));
+        lumivane::test_support::CutInItsLastScan(EncodeJpeg(GradientPicture(40, 48, 0), 90));
     const std::string cut = (dir / "cut.jpg").string();
     WriteFileAtomically(cut, jpeg);
-    const std::string good = bmp("good\x1b.bmp", gradient(40, 48, 5));
-    const std::string maskFile = bmp("mask.bmp", vignette(40, 48));
+    const std::string good = bmp("good\x1b.bmp", GradientPicture(40, 48, 5));
+    const std::string maskFile = bmp("mask.bmp", VignetteMask(40, 48));
 
     Workflow flow(program());
     flow.OpenList({cut, good});
@@ -272,9 +247,9 @@ TEST_F(WorkflowTest, DamagedPhotographsAreShownSavedAndNamed)
 
 TEST_F(WorkflowTest, APhotographThatCannotBeDecodedIsNeverSavedUnderItsName)
 {
-    const std::string good = bmp("good.bmp", gradient(40, 30, 0));
+    const std::string good = bmp("good.bmp", GradientPicture(40, 30, 0));
     const std::string bad = garbage("bad.bmp");
-    const std::string maskFile = bmp("mask.bmp", vignette(40, 30));
+    const std::string maskFile = bmp("mask.bmp", VignetteMask(40, 30));
 
     // The first photograph is unreadable: neutral previews, no mask load.
     Workflow flow(program());
@@ -294,7 +269,7 @@ TEST_F(WorkflowTest, APhotographThatCannotBeDecodedIsNeverSavedUnderItsName)
     flow.Step(-1);
     EXPECT_TRUE(flow.photos().PhotoPresent);
     EXPECT_FALSE(flow.photos().DecodeOk);
-    EXPECT_EQ(flow.PhotoFull(), gradient(40, 30, 0));
+    EXPECT_EQ(flow.PhotoFull(), GradientPicture(40, 30, 0));
     ScriptedHost host(flow);
     host.folder = out();
     host.savePath = out() + "/single.jpg";
@@ -338,9 +313,9 @@ TEST_F(WorkflowTest, APhotographThatCannotBeDecodedIsNeverSavedUnderItsName)
 
 TEST_F(WorkflowTest, AMaskChosenBeforeThePhotographsIsLoadedWithTheFirst)
 {
-    const Bitmap24 maskPicture = vignette(64, 48);
+    const Bitmap24 maskPicture = VignetteMask(64, 48);
     const std::string maskFile = bmp("flat.bmp", maskPicture);
-    const std::string photo = bmp("p.bmp", gradient(80, 60, 3));
+    const std::string photo = bmp("p.bmp", GradientPicture(80, 60, 3));
 
     Workflow before(program());
     ASSERT_TRUE(before.MaskNeedsDialog());
@@ -381,7 +356,7 @@ TEST_F(WorkflowTest, AMaskChosenBeforeThePhotographsIsLoadedWithTheFirst)
 
     // A mask of another ratio turns the caption red; one that cannot be read
     // leaves the loaded mask as it was.
-    after.LoadMask(bmp("wide.bmp", vignette(90, 30)));
+    after.LoadMask(bmp("wide.bmp", VignetteMask(90, 30)));
     EXPECT_EQ(after.texts().MaskCaption, " Mask [1:3] ");
     EXPECT_TRUE(after.texts().MaskRatioWarning);
     EXPECT_FALSE(after.LoadMask(garbage("broken.bmp")));
@@ -392,8 +367,8 @@ TEST_F(WorkflowTest, AMaskChosenBeforeThePhotographsIsLoadedWithTheFirst)
 TEST_F(WorkflowTest, PreviewFollowsSlidersCropOffsetAndTurns)
 {
     Workflow flow(program());
-    flow.OpenList({bmp("p.bmp", gradient(120, 90, 1))});
-    ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", vignette(120, 90))));
+    flow.OpenList({bmp("p.bmp", GradientPicture(120, 90, 1))});
+    ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", VignetteMask(120, 90))));
     struct Step {
         const char* what;
         std::function<void()> apply;
@@ -436,11 +411,11 @@ TEST_F(WorkflowTest, PreviewFollowsSlidersCropOffsetAndTurns)
 
 TEST_F(WorkflowTest, BatchWritesEveryPhotographWithItsOwnPixelsInListOrderShownFirst)
 {
-    const std::vector<std::string> files = {bmp("a.bmp", gradient(60, 45, 0)), bmp("b.bmp", gradient(60, 45, 50)),
-                                            bmp("c.bmp", gradient(60, 45, 100))};
+    const std::vector<std::string> files = {bmp("a.bmp", GradientPicture(60, 45, 0)), bmp("b.bmp", GradientPicture(60, 45, 50)),
+                                            bmp("c.bmp", GradientPicture(60, 45, 100))};
     Workflow flow(program());
     flow.OpenList(files);
-    ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", vignette(60, 45))));
+    ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", VignetteMask(60, 45))));
     flow.SetQuality(kBmpQuality);
     flow.Step(+1);
     ScriptedHost host(flow);
@@ -484,8 +459,8 @@ TEST_F(WorkflowTest, BatchWritesEveryPhotographWithItsOwnPixelsInListOrderShownF
 
 TEST_F(WorkflowTest, BatchSkipsAPhotographThatCannotBeDecodedAndListsItOnce)
 {
-    const std::vector<std::string> files = {bmp("a.bmp", gradient(60, 45, 0)), garbage("b.bmp"),
-                                            bmp("c.bmp", gradient(60, 45, 100))};
+    const std::vector<std::string> files = {bmp("a.bmp", GradientPicture(60, 45, 0)), garbage("b.bmp"),
+                                            bmp("c.bmp", GradientPicture(60, 45, 100))};
     // The reason the decoder itself gives for the damaged file.
     std::string reason;
     try {
@@ -497,7 +472,7 @@ TEST_F(WorkflowTest, BatchSkipsAPhotographThatCannotBeDecodedAndListsItOnce)
     ASSERT_FALSE(reason.empty());
     Workflow flow(program());
     flow.OpenList(files);
-    ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", vignette(60, 45))));
+    ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", VignetteMask(60, 45))));
     ScriptedHost host(flow);
     host.folder = out();
     const SaveOutcome outcome = flow.Save(host);
@@ -528,8 +503,8 @@ TEST_F(WorkflowTest, TheChosenMethodReachesPreviewSaveAndTheBeforeAfterInputAtOn
 {
     Workflow flow(program());
     flow.ReadSettingsAtStart();
-    flow.OpenList({bmp("p.bmp", gradient(120, 90, 1))});
-    ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", vignette(120, 90))));
+    flow.OpenList({bmp("p.bmp", GradientPicture(120, 90, 1))});
+    ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", VignetteMask(120, 90))));
     flow.SetSliders(30, 55);
     flow.SetCrop("6", "0", "0", "4");
     flow.ShiftHorizontal(kOffsetCentre + 3);
@@ -615,10 +590,10 @@ TEST_P(BatchEqualsOneAtATime, EveryFileHasTheBytesOfASaveOfThatPhotographAlone)
         WriteFileAtomically(path, encoded.data(), encoded.size());
         return path;
     };
-    const std::vector<std::string> files = {photo("a", gradient(64, 48, 0)), photo("b", gradient(80, 50, 30)),
-                                            photo("c", gradient(64, 48, 60)), photo("d", gradient(45, 60, 90)),
-                                            photo("e", gradient(80, 50, 120))};
-    const std::string maskFile = bmp("m.bmp", vignette(70, 52));
+    const std::vector<std::string> files = {photo("a", GradientPicture(64, 48, 0)), photo("b", GradientPicture(80, 50, 30)),
+                                            photo("c", GradientPicture(64, 48, 60)), photo("d", GradientPicture(45, 60, 90)),
+                                            photo("e", GradientPicture(80, 50, 120))};
+    const std::string maskFile = bmp("m.bmp", VignetteMask(70, 52));
     const auto setUp = [&](Workflow& flow, const std::vector<std::string>& list) {
         flow.OpenList(list);
         ASSERT_TRUE(flow.LoadMask(maskFile));
@@ -681,8 +656,8 @@ TEST_F(WorkflowTest, BatchReportsAndShowsInListOrderWhenLaterPhotographsFinishFi
 {
     std::vector<std::string> files;
     for (int i = 0; i < 5; ++i)
-        files.push_back(bmp(std::string(1, char('a' + i)) + ".bmp", gradient(40 + 8 * i, 30 + 5 * i, 25 * i)));
-    const std::string maskFile = bmp("m.bmp", vignette(50, 40));
+        files.push_back(bmp(std::string(1, char('a' + i)) + ".bmp", GradientPicture(40 + 8 * i, 30 + 5 * i, 25 * i)));
+    const std::string maskFile = bmp("m.bmp", VignetteMask(50, 40));
     const auto setUp = [&](Workflow& flow) {
         flow.OpenList(files);
         ASSERT_TRUE(flow.LoadMask(maskFile));
@@ -747,10 +722,10 @@ TEST_F(WorkflowTest, RequestStopFinishesThePhotographsInProgressAndStartsNoMore)
 {
     std::vector<std::string> files;
     for (int i = 0; i < 8; ++i)
-        files.push_back(bmp("p" + std::to_string(i) + ".bmp", gradient(60, 45, 20 * i)));
+        files.push_back(bmp("p" + std::to_string(i) + ".bmp", GradientPicture(60, 45, 20 * i)));
     Workflow flow(program());
     flow.OpenList(files);
-    ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", vignette(60, 45))));
+    ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", VignetteMask(60, 45))));
     flow.SetBatchJobsInFlight(2);
     ScriptedHost host(flow);
     host.folder = out();
@@ -806,10 +781,10 @@ TEST_F(WorkflowTest, RequestStopFinishesThePhotographsInProgressAndStartsNoMore)
 
 TEST_F(WorkflowTest, CancelledDialogsWriteNothing)
 {
-    const std::vector<std::string> files = {bmp("a.bmp", gradient(60, 45, 0)), bmp("b.bmp", gradient(60, 45, 50))};
+    const std::vector<std::string> files = {bmp("a.bmp", GradientPicture(60, 45, 0)), bmp("b.bmp", GradientPicture(60, 45, 50))};
     Workflow flow(program());
     flow.OpenList(files);
-    ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", vignette(60, 45))));
+    ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", VignetteMask(60, 45))));
     flow.Step(+1);
     ScriptedHost host(flow);
     const SaveOutcome batch = flow.Save(host);
@@ -839,7 +814,7 @@ TEST_F(WorkflowTest, CancelledDialogsWriteNothing)
 // file-name part and never reaches across a folder separator.
 TEST_F(WorkflowTest, SaveImage_WritesOnlyAConfirmedFile)
 {
-    const Bitmap24 picture = gradient(40, 30, 2);
+    const Bitmap24 picture = GradientPicture(40, 30, 2);
     const std::vector<std::uint8_t> sourceBytes = EncodeJpeg(picture, 95);
     const std::vector<std::uint8_t> other = {'o', 't', 'h', 'e', 'r'};
     struct Row {
@@ -874,7 +849,7 @@ TEST_F(WorkflowTest, SaveImage_WritesOnlyAConfirmedFile)
 
         Workflow flow(program());
         flow.OpenList({source});
-        ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", vignette(40, 30))));
+        ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", VignetteMask(40, 30))));
         flow.SetQuality(row.quality);
         ScriptedHost host(flow);
         host.savePath = (folder / row.chosen).string();
@@ -915,12 +890,12 @@ TEST_F(WorkflowTest, SaveImage_WritesOnlyAConfirmedFile)
 
 TEST_F(WorkflowTest, StoredDefaultsComeBackAfterARestartUntilFreed)
 {
-    const std::string photo = bmp("p.bmp", gradient(64, 48, 5));
+    const std::string photo = bmp("p.bmp", GradientPicture(64, 48, 5));
     {
         Workflow flow(program());
         EXPECT_TRUE(flow.ReadSettingsAtStart().empty());
         flow.OpenList({photo});
-        ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", vignette(64, 48))));
+        ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", VignetteMask(64, 48))));
         flow.SetSliders(30, 40);
         flow.SetQuality(75);
         flow.OpenPanel();
@@ -971,9 +946,9 @@ TEST_F(WorkflowTest, StoredDefaultsComeBackAfterARestartUntilFreed)
 // as taken (turned as in use), so the next start does not smooth it twice.
 TEST_F(WorkflowTest, StoreWritesTheMaskAsLoadedWhenSmoothing)
 {
-    const std::string photo = bmp("p.bmp", gradient(64, 48, 5));
+    const std::string photo = bmp("p.bmp", GradientPicture(64, 48, 5));
     // A mask with grain, which smoothing visibly changes.
-    Bitmap24 grainy = vignette(48, 64);
+    Bitmap24 grainy = VignetteMask(48, 64);
     for (int y = 0; y < grainy.height(); y += 2)
         for (int x = (y / 2) % 3; x < grainy.width(); x += 3)
             grainy.setPixel(x, y, packColour(90, 20, 250));

@@ -109,7 +109,7 @@ protected:
         s.flow->OpenList({s.file("a.jpg")});
         ASSERT_TRUE(s.flow->LoadMask(s.file("mask.bmp")));
     }
-    test_support::TempFolder root{"lumivane-wffaults"};
+    test_support::TemporaryFolder root{"lumivane-wffaults"};
 };
 
 const WorkflowWriter kWriters[] = {

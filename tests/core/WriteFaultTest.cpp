@@ -12,6 +12,8 @@
 #include "SavePipeline.h"
 #include "Settings.h"
 #include "WriteFaults.h"
+#include "TemporaryFolder.h"
+#include "SyntheticPictures.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +27,7 @@
 #include <vector>
 
 using namespace lumivane;
+using lumivane::test_support::GradientPicture;
 using lumivane::test_support::InjectedFault;
 using lumivane::test_support::kWriteFaults;
 using lumivane::test_support::WriteFault;
@@ -33,15 +36,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bitmap24 picture(int w, int h)
-{
-    Bitmap24 b(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            b.setPixel(x, y, packColour(std::uint8_t(x * 3), std::uint8_t(y * 5), std::uint8_t(x + y)));
-    return b;
-}
 
 struct Writer {
     const char* name;
@@ -54,10 +48,9 @@ struct Writer {
 
 TEST(WriteFaults, EveryWriter_AtEveryStep_KeepsTheEarlierFileAndLeavesNothingBehind)
 {
-    std::string pattern = (fs::temp_directory_path() / "lumivane-faults-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const fs::path dir = pattern;
-    const Bitmap24 photo = picture(120, 80);
+    const lumivane::test_support::TemporaryFolder folder("lumivane-faults");
+    const fs::path dir = folder.path();
+    const Bitmap24 photo = GradientPicture(120, 80);
     Bitmap24 mask(120, 80);
     mask.fill(packColour(200, 190, 180));
     const std::string source = (dir / "IMG_1.JPG").string();
@@ -127,5 +120,4 @@ TEST(WriteFaults, EveryWriter_AtEveryStep_KeepsTheEarlierFileAndLeavesNothingBeh
             fs::remove(path);
             fs::remove(path + ".new");
         }
-    fs::remove_all(dir);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Bitmap24.h"
+#include "TemporaryFolder.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -16,37 +17,8 @@
 
 namespace lumivane::testing {
 
-// A fresh folder removed again with everything in it.
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        static int counter = 0;
-        path_ = std::filesystem::temp_directory_path() /
-                ("lumivane-imaging-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchDir()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-    std::vector<std::string> names() const
-    {
-        std::vector<std::string> result;
-        for (const auto& entry : std::filesystem::directory_iterator(path_))
-            result.push_back(entry.path().filename().string());
-        std::sort(result.begin(), result.end());
-        return result;
-    }
-
-private:
-    std::filesystem::path path_;
-};
+// The tests' temporary folder, by the name these tests know it.
+using ScratchDir = lumivane::test_support::TemporaryFolder;
 
 // Every pixel different from its neighbours and from its mirror images, so
 // a wrong position or a swapped channel shows.

@@ -4,6 +4,7 @@
 #include "ExifReader.h"
 #include "IptcReader.h"
 #include "MakerNotesTestSupport.h"
+#include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -298,8 +299,6 @@ TEST(IptcRecords, AppendRecord_SkipsTagZero_AndGrowsBeyondCapacity)
 // A JPEG file of start of image, one APP13 section and end of image.
 class IptcFile : public ::testing::Test {
 protected:
-    void TearDown() override { std::filesystem::remove(path); }
-
     void WriteJpeg(const Bytes& app13Payload, bool withApp13 = true)
     {
         ByteWriter w;
@@ -322,9 +321,8 @@ protected:
         return w.bytes();
     }
 
-    std::string path = (std::filesystem::temp_directory_path()
-                        / ("lumivane_iptc_" + std::to_string(::getpid()) + ".jpg"))
-                           .string();
+    lumivane::test_support::TemporaryFolder folder_{"lumivane-iptc"};
+    std::string path = folder_.file("iptc.jpg");
 };
 
 TEST_F(IptcFile, ReadIptcFile_ReadsAppSection_WithStandaloneOwner)

@@ -6,7 +6,7 @@ lumivane_gtest(test_makernotes_iptc
   ${CMAKE_CURRENT_LIST_DIR}/MakerNotesSamplesTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/IptcReaderTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/IptcSamplesTest.cpp)
-target_link_libraries(test_makernotes_iptc PRIVATE lumivane_metadata)
+target_link_libraries(test_makernotes_iptc PRIVATE lumivane_metadata lumivane_test_folder)
 
 lumivane_gtest(test_fuzz_regressions
   ${CMAKE_CURRENT_LIST_DIR}/FuzzRegressionTest.cpp

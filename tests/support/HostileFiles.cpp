@@ -25,31 +25,6 @@ extern char** environ;
 
 namespace lumivane::test_support {
 
-TempFolder::TempFolder(const std::string& prefix)
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
-    if (!::mkdtemp(pattern.data()))
-        throw std::runtime_error("cannot make a temporary folder from " + pattern);
-    path_ = pattern;
-}
-
-TempFolder::~TempFolder()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-std::vector<std::string> TempFolder::names(const std::string& subfolder) const
-{
-    std::vector<std::string> result;
-    const std::filesystem::path folder = subfolder.empty() ? path_ : path_ / subfolder;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
-        result.push_back(entry.path().filename().string());
-    std::sort(result.begin(), result.end());
-    return result;
-}
-
 namespace {
 
 // The pattern's row y, blue, green, red.

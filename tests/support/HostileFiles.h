@@ -5,6 +5,8 @@
 // environment variable set for one scope, and a child process's peak memory.
 #pragma once
 
+#include "TemporaryFolder.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -13,24 +15,6 @@
 #include <vector>
 
 namespace lumivane::test_support {
-
-// A fresh folder of its own under the temporary folder, removed with
-// everything in it when the object goes.
-class TempFolder {
-public:
-    explicit TempFolder(const std::string& prefix = "lumivane-test");
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-    // The names of the files directly in `subfolder` ("" for the folder
-    // itself), sorted; none when it does not exist.
-    std::vector<std::string> names(const std::string& subfolder = {}) const;
-
-private:
-    std::filesystem::path path_;
-};
 
 // A baseline JPEG of width x height written row band by row band (the
 // picture never exists as a bitmap): a smooth gradient that differs from row

@@ -3,6 +3,7 @@
 // scripted platform, photographs and masks made on the fly.
 #pragma once
 
+#include "CorrectionReference.h"
 #include "Bitmap24.h"
 #include "BmpCodec.h"
 #include "CorrectionKernel.h"
@@ -11,11 +12,11 @@
 #include "ScriptedPlatformServices.h"
 #include "TestOracles.h"
 #include "Unit1.h"
+#include "TemporaryFolder.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QTemporaryDir>
 #include <memory>
 #include <stdexcept>
 
@@ -118,8 +119,8 @@ class WindowFixture {
 public:
     WindowFixture() { QDir().mkpath(programDir()); }
 
-    QString programDir() const { return dir_.path() + QStringLiteral("/program"); }
-    QString path(const QString& name) const { return dir_.path() + QLatin1Char('/') + name; }
+    QString programDir() const { return folder() + QStringLiteral("/program"); }
+    QString path(const QString& name) const { return folder() + QLatin1Char('/') + name; }
 
     QString writeBmp(const QString& name, const Bitmap24& image) const
     {
@@ -197,7 +198,9 @@ public:
     ScriptedPlatformServices services;
 
 private:
-    QTemporaryDir dir_;
+    QString folder() const { return QString::fromStdString(dir_.str()); }
+
+    lumivane::test_support::TemporaryFolder dir_{"lumivane-window"};
     std::unique_ptr<TForm1> form_;
 };
 

@@ -467,4 +467,4 @@ private slots:
 };
 
 QTEST_MAIN(SettingsTest)
-#include "SettingsTest.moc"
+#include "SettingsWindowTest.moc"
