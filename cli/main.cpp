@@ -750,9 +750,16 @@ int run(const CliOptions& o)
     if (settings.tiff && settings.depth != 8 && !setup.maskPath.empty() && o.turns % 4 == 0 && !o.smoothMask &&
         IsTiff16(setup.maskPath) && ReadTiff16(setup.maskPath, mask16)) {
         settings.mask16 = &mask16.pixels;
-        if (!settings.levels)
+        // At the picked hotspot when one was given (the 8-bit levels picked
+        // there are these, rounded).
+        if (o.hotspot)
+            settings.levels16 = PanelLevelsAt16(mask16.pixels, o.hotspot->first, o.hotspot->second);
+        else if (!settings.levels)
             settings.levels16 = SampleCentreLevels16(mask16.pixels);
     }
+
+    // The mask file's own colour profile, for the exact method's curves.
+    settings.maskProfile = MaskProfileOfFile(setup.maskPath);
 
     // The mask folder: read the camera facts of its masks once, then choose
     // per photograph; each mask is decoded once (a few kept at a time).

@@ -36,6 +36,20 @@ HotspotLevels PanelLevelsAt(const Bitmap24& mask, int x, int y)
     return {redOf(c), greenOf(c), blueOf(c)};
 }
 
+HotspotLevels PanelLevelsAt16(const Bitmap48& mask, int x, int y)
+{
+    if (x < 0 || x >= 320 || y < 0 || y >= 240)
+        throw std::invalid_argument("The hotspot " + std::to_string(x) + "," + std::to_string(y) +
+                                    " lies outside the 320 x 240 view of the mask.");
+    if (mask.empty())
+        return {};
+    // The pixel the view's stretch shows there.
+    const long long sx = stretchSourceIndex(x, mask.width(), 320);
+    const long long sy = stretchSourceIndex(y, mask.height(), 240);
+    const std::uint16_t* p = mask.row(int(sy)) + std::size_t(sx) * 3;
+    return {p[2], p[1], p[0]};
+}
+
 Bitmap24 TurnedMask(const Bitmap24& mask, int turns)
 {
     Bitmap24 turned = mask;
@@ -413,7 +427,10 @@ private:
             }
             result.levels = levels;
             step = "saving it";
-            const SaveResult saved = write(SetUpCorrection(*mask, levels, choices, width, height), target);
+            CorrectionSetup setup = SetUpCorrection(*mask, levels, choices, width, height);
+            if (!settings_.chooseMask)
+                setup.maskProfile = settings_.maskProfile;
+            const SaveResult saved = write(setup, target);
             result.written = saved.path;
             result.transplant = saved.transplant;
             result.outcome = Outcome::Written;

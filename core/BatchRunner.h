@@ -79,6 +79,9 @@ struct BatchSettings : CorrectionChoices {
     // `levels` x 257).
     const Bitmap48* mask16 = nullptr;
     std::optional<HotspotLevels> levels16;
+    // The colour profile of `mask`'s file (masks chosen from a folder are
+    // taken to be in each photograph's space).
+    MaskProfile maskProfile;
     const CorrectionChoices& Choices() const { return *this; }
     void SetChoices(const CorrectionChoices& choices) { static_cast<CorrectionChoices&>(*this) = choices; }
     // Output folder and the tick count its clash names carry.
@@ -162,6 +165,10 @@ std::vector<BatchPhotoResult> RunBatch(const std::vector<std::string>& photos, c
 // The levels a click on the adjustment panel's 320 x 240 view of `mask` at
 // (x, y) picks.
 HotspotLevels PanelLevelsAt(const Bitmap24& mask, int x, int y);
+// The same pick on a mask of 16 bits a channel: its pixel under (x, y) of
+// the view, on the 16-bit scale (the view of its 8-bit picture shows this
+// pixel, rounded).
+HotspotLevels PanelLevelsAt16(const Bitmap48& mask, int x, int y);
 
 // The mask after `turns` clockwise quarter turns (0..3).
 Bitmap24 TurnedMask(const Bitmap24& mask, int turns);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ProfileCurve.h"
 
+#include "ExifTransplant.h"
+
 #include <algorithm>
 #include <cmath>
 #include <lcms2.h>
@@ -63,6 +65,29 @@ std::optional<LightCurve> LightCurveOfProfile(const std::vector<std::uint8_t>& i
         return double(cmsEvalToneCurveFloat(kept.get(), float(std::max(code, 0.0))));
     };
     return curve;
+}
+
+MaskProfile MaskProfileOf(const std::vector<std::uint8_t>& icc)
+{
+    MaskProfile profile;
+    profile.present = !icc.empty();
+    if (profile.present)
+        profile.curve = LightCurveOfProfile(icc);
+    return profile;
+}
+
+MaskProfile MaskProfileOfFile(const std::string& path)
+{
+    return path.empty() ? MaskProfile() : MaskProfileOf(TiffMetadataOfSource(path).icc);
+}
+
+std::optional<ExactCurves> ExactCurvesFor(const std::vector<std::uint8_t>& photoIcc, const MaskProfile& mask)
+{
+    const std::optional<LightCurve> photo = LightCurveOfProfile(photoIcc);
+    const std::optional<LightCurve>& maskCurve = mask.present ? mask.curve : photo;
+    if (!photo && !maskCurve)
+        return std::nullopt;
+    return ExactCurves{photo.value_or(LightCurve::Srgb()), maskCurve.value_or(LightCurve::Srgb())};
 }
 
 } // namespace lumivane

@@ -117,6 +117,8 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
     BatchSettings settings;
     settings.mask = &mask.MaskImage;
     settings.levels = HotspotLevels{mask.HotspotR, mask.HotspotG, mask.HotspotB};
+    // The loaded mask file's own colour profile ("-": a mask without a file).
+    settings.maskProfile = MaskProfileOfFile(workflow.LastMaskFile == "-" ? std::string() : workflow.LastMaskFile);
     settings.SetChoices(Choices());
     settings.folder = folder;
     settings.tick = startTime;

@@ -207,6 +207,8 @@ PhotoResult Workflow::saveShown(const std::string& outPath, OutputFormat format)
         throw std::runtime_error("Can not read " + workflow.SourceFile + "; it was not saved.");
     CorrectionSetup setup = CurrentSetup();
     setup.choices.tiff = format == OutputFormat::Tiff;
+    // The loaded mask file's own colour profile ("-": a mask without a file).
+    setup.maskProfile = MaskProfileOfFile(workflow.LastMaskFile == "-" ? std::string() : workflow.LastMaskFile);
     correction.TargetR = setup.targets.r;
     correction.TargetG = setup.targets.g;
     correction.TargetB = setup.targets.b;

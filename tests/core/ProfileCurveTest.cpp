@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <lcms2.h>
 #include <random>
 
@@ -135,4 +136,38 @@ TEST(ProfileCurve, ExactCorrection16_OnGamma22_MatchesTheFormulaWithThatCurve)
     EXPECT_LE(worst, 1.0);
     // And the curve matters: most values differ from the sRGB curve's.
     EXPECT_GT(differ, count);
+}
+
+TEST(ProfileCurve, ExactCurves_MaskInThePhotographsSpaceUnlessItHasAProfile)
+{
+    const std::vector<std::uint8_t> adobe = gammaProfile(2.2), prophoto = gammaProfile(1.8);
+    const std::vector<std::uint8_t> lab = bytesOf(cmsCreateLab4Profile(nullptr));
+    auto power = [](double g) { return [g](double x) { return std::pow(x, g); }; };
+    using Curve = std::function<double(double)>;
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> photo, mask;
+        bool maskFileHasProfile;
+        Curve photoCurve, maskCurve; // empty: no curves (the sRGB method)
+    } cases[] = {
+        {"neither has a profile", {}, {}, false, {}, {}},
+        {"photograph's profile of another kind", lab, {}, false, {}, {}},
+        {"photograph in gamma 2.2", adobe, {}, false, power(2.2), power(2.2)},
+        {"both, each its own", adobe, prophoto, true, power(2.2), power(1.8)},
+        {"mask only", {}, prophoto, true, srgbLinear, power(1.8)},
+        {"mask's profile of another kind", adobe, lab, true, power(2.2), srgbLinear},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const MaskProfile mask = MaskProfileOf(c.mask);
+        EXPECT_EQ(mask.present, c.maskFileHasProfile);
+        const std::optional<ExactCurves> curves = ExactCurvesFor(c.photo, mask);
+        ASSERT_EQ(curves.has_value(), bool(c.photoCurve));
+        if (!curves)
+            continue;
+        for (const double x : {0.02, 0.3, 0.75, 1.0}) {
+            EXPECT_NEAR(curves->photo.toLinear(x), c.photoCurve(x), 2e-5) << x;
+            EXPECT_NEAR(curves->mask.toLinear(x), c.maskCurve(x), 2e-5) << x;
+        }
+    }
 }
