@@ -77,12 +77,32 @@ export LUMIVANE_SSH_STANDIN=$work/ssh-standin LUMIVANE_STANDIN_HOSTS=$work/hosts
 bash -e recipe.sh 2>recipe.err || { cat recipe.err >&2; fail "the recipe exited with status $?"; }
 
 # One local batch of the same photographs, the tree mirrored.
-"$cli" --quiet --recursive --settings defaults.ini --mask flat_f8.jpg --out local shoot 2>/dev/null
+"$cli" --verbose --recursive --settings defaults.ini --mask flat_f8.jpg --out local shoot 2>local.err ||
+  { cat local.err >&2; fail "the local batch exited with status $?"; }
+
+# What a mismatch needs to be understood from a CI log alone: both files'
+# sizes and first difference, and which of the two the same photograph
+# corrected alone here (as a host runs it) agrees with.
+explain() {
+  local name=$1 returned=corrected/$1 local_out=local/${1#shoot/} source=$1
+  [ -f "$source" ] || source=${name%.jpg}.JPG
+  echo "returned: $(wc -c <"$returned") bytes, $(head -c 16 "$returned" | od -An -tx1 | tr -s ' ')" >&2
+  echo "local:    $(wc -c <"$local_out") bytes; first difference: $(cmp "$returned" "$local_out" 2>&1 | head -1)" >&2
+  mkdir -p alone
+  "$cli" --verbose --jobs 1 --overwrite --settings defaults.ini --mask flat_f8.jpg --out alone "$source" 2>&1 | sed 's/^/alone: /' >&2
+  local alone_out
+  alone_out=alone/$(basename "$local_out")
+  cmp -s "$alone_out" "$returned" && echo "the photograph corrected alone equals the returned file" >&2
+  cmp -s "$alone_out" "$local_out" && echo "the photograph corrected alone equals the local batch's file" >&2
+  grep -F "$name" local.err | sed 's/^/local batch: /' >&2
+  echo "recipe stderr: $(tr '\n' ' ' <recipe.err)" >&2
+}
 
 expected=("shoot/a/X.jpg" "shoot/a/more.jpg" "shoot/b/X.jpg" "shoot/b/with blank.jpg" "shoot/top.jpg")
 for name in "${expected[@]}"; do
   [ -f "corrected/$name" ] || fail "corrected/$name did not come back: $(cat recipe.err)"
-  cmp -s "corrected/$name" "local/${name#shoot/}" || fail "corrected/$name differs from the local run"
+  [ -f "local/${name#shoot/}" ] || fail "the local batch wrote no local/${name#shoot/}: $(cat local.err)"
+  cmp -s "corrected/$name" "local/${name#shoot/}" || { explain "$name"; fail "corrected/$name differs from the local run"; }
 done
 have=$(cd corrected && find . -type f | sort | tr '\n' ' ')
 want=$(printf './%s\n' "${expected[@]}" | sort | tr '\n' ' ')
