@@ -81,10 +81,36 @@ MaskProfile MaskProfileOfFile(const std::string& path)
     return path.empty() ? MaskProfile() : MaskProfileOf(TiffMetadataOfSource(path).icc);
 }
 
+namespace {
+
+// Whether `curve` is the sRGB curve, within what a profile's sampled table
+// of it (1024 or 4096 points of 16 bits) gives: many photographs carry an
+// sRGB profile, and those keep the sRGB method's tables (and its bytes).
+bool isSrgb(const LightCurve& curve)
+{
+    constexpr int kPoints = 1024;
+    for (int i = 0; i <= kPoints; ++i) {
+        const double x = double(i) / kPoints;
+        if (std::abs(curve.toLinear(x) - LightCurve::Srgb().toLinear(x)) > 5e-5)
+            return false;
+    }
+    return true;
+}
+
+// The curve of a profile, nothing when it is none or sRGB's own.
+std::optional<LightCurve> otherThanSrgb(std::optional<LightCurve> curve)
+{
+    if (curve && isSrgb(*curve))
+        return std::nullopt;
+    return curve;
+}
+
+} // namespace
+
 std::optional<ExactCurves> ExactCurvesFor(const std::vector<std::uint8_t>& photoIcc, const MaskProfile& mask)
 {
-    const std::optional<LightCurve> photo = LightCurveOfProfile(photoIcc);
-    const std::optional<LightCurve>& maskCurve = mask.present ? mask.curve : photo;
+    const std::optional<LightCurve> photo = otherThanSrgb(LightCurveOfProfile(photoIcc));
+    const std::optional<LightCurve> maskCurve = mask.present ? otherThanSrgb(mask.curve) : photo;
     if (!photo && !maskCurve)
         return std::nullopt;
     return ExactCurves{photo.value_or(LightCurve::Srgb()), maskCurve.value_or(LightCurve::Srgb())};

@@ -34,8 +34,8 @@ MaskProfile MaskProfileOfFile(const std::string& path);
 // The exact method's curves for a photograph carrying `photoIcc` (empty:
 // none) and a mask with `mask`. The mask is taken to be in the
 // photograph's space unless it carries a profile of its own. Nothing when
-// both sides come out on the sRGB curve because neither has a profile of
-// the simple kind, so those corrections stay exactly the sRGB method's.
+// both sides come out on the sRGB curve (no profile of the simple kind, or
+// an sRGB profile), so those corrections stay exactly the sRGB method's.
 struct ExactCurves {
     LightCurve photo;
     LightCurve mask;

@@ -142,6 +142,7 @@ TEST(ProfileCurve, ExactCurves_MaskInThePhotographsSpaceUnlessItHasAProfile)
 {
     const std::vector<std::uint8_t> adobe = gammaProfile(2.2), prophoto = gammaProfile(1.8);
     const std::vector<std::uint8_t> lab = bytesOf(cmsCreateLab4Profile(nullptr));
+    const std::vector<std::uint8_t> srgb = bytesOf(cmsCreate_sRGBProfile());
     auto power = [](double g) { return [g](double x) { return std::pow(x, g); }; };
     using Curve = std::function<double(double)>;
     const struct {
@@ -152,6 +153,7 @@ TEST(ProfileCurve, ExactCurves_MaskInThePhotographsSpaceUnlessItHasAProfile)
     } cases[] = {
         {"neither has a profile", {}, {}, false, {}, {}},
         {"photograph's profile of another kind", lab, {}, false, {}, {}},
+        {"both in sRGB (parametric profiles)", srgb, srgb, true, {}, {}},
         {"photograph in gamma 2.2", adobe, {}, false, power(2.2), power(2.2)},
         {"both, each its own", adobe, prophoto, true, power(2.2), power(1.8)},
         {"mask only", {}, prophoto, true, srgbLinear, power(1.8)},
