@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <lcms2.h>
 #include <memory>
 
@@ -78,7 +79,15 @@ MaskProfile MaskProfileOf(const std::vector<std::uint8_t>& icc)
 
 MaskProfile MaskProfileOfFile(const std::string& path)
 {
-    return path.empty() ? MaskProfile() : MaskProfileOf(TiffMetadataOfSource(path).icc);
+    if (path.empty())
+        return MaskProfile();
+    try {
+        return MaskProfileOf(TiffMetadataOfSource(path).icc);
+    } catch (const std::exception&) {
+        // A file that cannot be read has no profile to give; reading the
+        // mask itself reports why, in its own words.
+        return MaskProfile();
+    }
 }
 
 namespace {

@@ -28,7 +28,8 @@ struct MaskProfile {
 };
 MaskProfile MaskProfileOf(const std::vector<std::uint8_t>& icc);
 // The profile the mask file at `path` carries (JPEG APP2 or TIFF tag 34675);
-// none for a file without one, one that is gone, or an empty path.
+// none for a file without one, one that cannot be read (never an error: the
+// mask's own load reports that), or an empty path.
 MaskProfile MaskProfileOfFile(const std::string& path);
 
 // The exact method's curves for a photograph carrying `photoIcc` (empty:

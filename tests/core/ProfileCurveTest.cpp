@@ -9,6 +9,10 @@
 #include <functional>
 #include <lcms2.h>
 #include <random>
+#include <filesystem>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace lumivane;
 
@@ -172,4 +176,19 @@ TEST(ProfileCurve, ExactCurves_MaskInThePhotographsSpaceUnlessItHasAProfile)
             EXPECT_NEAR(curves->mask.toLinear(x), c.maskCurve(x), 2e-5) << x;
         }
     }
+}
+
+// A mask file whose profile cannot be read has none, and says nothing: the
+// mask's own load reports the file in its words.
+TEST(ProfileCurve, MaskProfileOfFile_UnreadableFilesHaveNone)
+{
+    std::string folder = (std::filesystem::temp_directory_path() / "lumivane-maskprofile-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+    const std::string pipe = folder + "/pipe.jpg";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    for (const std::string& path : {std::string(), folder + "/gone.jpg", folder, pipe}) {
+        SCOPED_TRACE(path);
+        EXPECT_NO_THROW(EXPECT_FALSE(MaskProfileOfFile(path).present));
+    }
+    std::filesystem::remove_all(folder);
 }
