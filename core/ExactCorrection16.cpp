@@ -200,9 +200,19 @@ void ExactKernel16::CorrectRun(const std::uint16_t* p, const std::uint16_t* m, s
                                long long pixels) const
 {
     const CodeTables& tables = state_->tables;
+    // Masks are smooth (an 8-bit mask x 257 holds each value over long
+    // runs): the gains of the pixel before are kept while its mask pixel is
+    // the same.
+    std::uint16_t lastMask[3] = {};
+    std::array<double, 3> gains{};
+    bool known = false;
     for (long long i = 0; i < pixels; ++i, p += 3, m += 3, out += 3) {
-        const double maskLin[3] = {tables.lin[m[0]], tables.lin[m[1]], tables.lin[m[2]]};
-        const std::array<double, 3> gains = gainsOf(maskLin, state_->targets, state_->colour);
+        if (!known || m[0] != lastMask[0] || m[1] != lastMask[1] || m[2] != lastMask[2]) {
+            const double maskLin[3] = {tables.lin[m[0]], tables.lin[m[1]], tables.lin[m[2]]};
+            gains = gainsOf(maskLin, state_->targets, state_->colour);
+            std::copy(m, m + 3, lastMask);
+            known = true;
+        }
         const double light[3] = {tables.lin[p[0]] * gains[0], tables.lin[p[1]] * gains[1],
                                  tables.lin[p[2]] * gains[2]};
         for (int c = 0; c < 3; ++c)
