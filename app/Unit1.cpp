@@ -170,7 +170,7 @@ void TForm1::buildControls()
     brightness = makeScrollBar(GroupBox5, 10, 20, 177, 16, 0, 50, 25);
     strength = makeScrollBar(GroupBox5, 10, 60, 177, 17, 0, 100, 0);
     strength->setToolTip(QStringLiteral(" Adjust vignetting reduction algorithm strength "));
-    jpeg = makeScrollBar(GroupBox5, 10, 104, 177, 17, 1, 101, 90);
+    jpeg = makeScrollBar(GroupBox5, 10, 104, 177, 17, 1, kBmpQuality, 90);
 
     GroupBox3 = new QGroupBox(QStringLiteral(" Crop "), this);
     GroupBox3->setGeometry(110, 252, 178, 83);
@@ -198,7 +198,7 @@ void TForm1::buildControls()
     img_left = new TImage(Panel1);
     img_left->setStretch(true);
     img_left->setGeometry(2, 2, 289, 216);
-    img_left->bitmap().reset(289, 216);
+    img_left->bitmap().reset(kPreviewWidth, kPreviewHeight);
     Image4 = new TImage(Panel1);
     Image4->setTransparent(true);
     Image4->setGeometry(2, 2, 289, 216);
@@ -210,7 +210,7 @@ void TForm1::buildControls()
     img_right = new TImage(Panel2);
     img_right->setStretch(true);
     img_right->setGeometry(2, 2, 289, 216);
-    img_right->bitmap().reset(289, 216);
+    img_right->bitmap().reset(kPreviewWidth, kPreviewHeight);
 
     ListBox1 = new QListWidget(this);
     ListBox1->setGeometry(128, 368, 137, 25);
@@ -421,7 +421,7 @@ void TForm1::keyPressEvent(QKeyEvent* event)
     if (windowKey(event))
         return;
     // Esc stops a running "Save Images" after the photographs in progress.
-    if (event->key() == Qt::Key_Escape && flow_.BatchRunning) {
+    if (event->key() == Qt::Key_Escape && flow_.session().BatchRunning) {
         flow_.RequestStop();
         return;
     }

@@ -180,12 +180,12 @@ public:
 
     // The mask offset over the left preview, in preview pixels (the
     // overlay's left and top inside its panel), and the thumbnail's position.
-    int Image4Left() const { return flow_.OffsetX; }
-    int Image4Top() const { return flow_.OffsetY; }
-    int Image3Left() const { return flow_.ThumbLeft; }
-    int Image3Top() const { return flow_.ThumbTop; }
+    int Image4Left() const { return flow_.session().OffsetX; }
+    int Image4Top() const { return flow_.session().OffsetY; }
+    int Image3Left() const { return flow_.session().ThumbLeft; }
+    int Image3Top() const { return flow_.session().ThumbTop; }
     // The overlay's hint: the shown photograph's path between single spaces.
-    QString Image4Hint() const { return QString::fromStdString(flow_.texts.PhotoHint); }
+    QString Image4Hint() const { return QString::fromStdString(flow_.texts().PhotoHint); }
 
     // The workflow the window shows: list, photograph, mask and settings.
     lumivane::Workflow& flow() { return flow_; }

@@ -37,16 +37,16 @@ void TForm1::refreshBeforeAfter() noexcept
         BeforeAfterInput input;
         const Workflow& f = flow_;
         const Bitmap24& photo = f.PhotoFull();
-        if (f.workflow.PhotoPresent && !photo.empty()) {
+        if (f.photos().PhotoPresent && !photo.empty()) {
             // The same photograph, mask, offset, damping, targets and crop
             // as the full-size save.
             bool cropValid = true;
             CorrectionSetup setup = f.CurrentSetup(&cropValid);
-            if (!f.mask.MaskLoaded || setup.mask->width() != photo.width() || setup.mask->height() != photo.height())
+            if (!f.mask().MaskLoaded || setup.mask->width() != photo.width() || setup.mask->height() != photo.height())
                 setup.mask = nullptr;
             input = BeforeAfterInputOf(photo, setup, cropValid);
             // The file's orientation is read once for each photograph shown.
-            const std::string& file = f.workflow.SourceFile;
+            const std::string& file = f.photos().SourceFile;
             if (file != orientationFile_) {
                 orientation_ = PhotoOrientation(file).exif;
                 orientationFile_ = file;

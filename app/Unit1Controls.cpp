@@ -80,7 +80,7 @@ void showPicture(TImage* image, const Bitmap24& picture, unsigned revision, unsi
 void TForm1::updateControls()
 {
     const Workflow& f = flow_;
-    const WorkflowTexts& t = f.texts;
+    const WorkflowTexts& t = f.texts();
 
     // What may be used now.
     ImageButton1->setEnabled(f.PreviousEnabled());
@@ -95,9 +95,9 @@ void TForm1::updateControls()
     // says why.
     strength->setEnabled(f.BoostEnabled());
     Label10->setEnabled(f.BoostEnabled());
-    const bool exact = f.adjust.Mode.method == CorrectionMethod::Exact;
+    const bool exact = f.adjust().Mode.method == CorrectionMethod::Exact;
     strength->setToolTip(exact ? QString::fromUtf8(kNoBoostHint) : kBoostHint);
-    BitBtn3->setEnabled(f.FreeOffered);
+    BitBtn3->setEnabled(f.session().FreeOffered);
     for (QWidget* w : std::initializer_list<QWidget*>{GroupBox4, GroupBox5, GroupBox3, GroupBox6, Label2})
         w->setEnabled(f.GroupsEnabled());
 
@@ -116,7 +116,7 @@ void TForm1::updateControls()
     setText(Label1, t.BrightnessText);
     setText(Label10, t.BoostText);
     setText(Label6, f.QualityShown());
-    setTextColour(Label6, t.QualityWarning && !f.SaveImagesTiff);
+    setTextColour(Label6, t.QualityWarning && !f.session().SaveImagesTiff);
     Button2->setText(text(t.SaveCaption));
     Image4->setToolTip(text(t.PhotoHint));
     Image3->setToolTip(text(t.AngleHint));
@@ -127,39 +127,39 @@ void TForm1::updateControls()
     setText(Label13, t.PanelAngle);
     setText(Panel6, t.CoverText);
     setShown(Panel6, t.CoverVisible);
-    setShown(Panel4, f.PanelShown);
+    setShown(Panel4, f.session().PanelShown);
     ProgressBar1->setMaximum(t.ProgressMaximum);
     ProgressBar1->setValue(t.ProgressValue);
     setText(Label14, t.ProgressText);
-    setShown(Panel8, f.ProgressShown);
+    setShown(Panel8, f.session().ProgressShown);
     showMaskFolderState();
     showSaveFormatState();
 
     // Slider positions (the stored ones arrive with the first mask) and the
     // mask's offset.
-    setPosition(brightness, f.adjust.Brightness);
-    setPosition(strength, f.adjust.Strength);
-    setPosition(jpeg, f.adjust.Quality);
-    Image4->move(2 + f.OffsetX, 2 + f.OffsetY);
-    Image3->move(f.ThumbLeft, f.ThumbTop);
-    UpDown1->setPosition(f.UpDownVertical);
-    UpDown2->setPosition(f.UpDownHorizontal);
+    setPosition(brightness, f.adjust().Brightness);
+    setPosition(strength, f.adjust().Strength);
+    setPosition(jpeg, f.adjust().Quality);
+    Image4->move(2 + f.session().OffsetX, 2 + f.session().OffsetY);
+    Image3->move(f.session().ThumbLeft, f.session().ThumbTop);
+    UpDown1->setPosition(f.session().UpDownVertical);
+    UpDown2->setPosition(f.session().UpDownHorizontal);
 
     // The list mirrors the workflow's.
-    if (ListBox1->count() != int(f.workflow.Files.size()) ||
+    if (ListBox1->count() != int(f.photos().Files.size()) ||
         [&] {
             for (int i = 0; i < ListBox1->count(); ++i)
-                if (ListBox1->item(i)->text() != text(f.workflow.Files[std::size_t(i)]))
+                if (ListBox1->item(i)->text() != text(f.photos().Files[std::size_t(i)]))
                     return true;
             return false;
         }()) {
         ListBox1->clear();
-        for (const std::string& file : f.workflow.Files)
+        for (const std::string& file : f.photos().Files)
             ListBox1->addItem(text(file));
     }
 
     // Pictures, copied only when they changed.
-    const WorkflowPictures& p = f.pictures;
+    const WorkflowPictures& p = f.pictures();
     showPicture(img_left, p.Original, p.OriginalRevision, shownOriginal_);
     if (p.ProcessedRevision != shownProcessed_) {
         showPicture(img_right, p.Processed, p.ProcessedRevision, shownProcessed_);

@@ -83,7 +83,7 @@ bool TForm1::dropFiles(const QList<QUrl>& urls, const QPoint& position)
     const QWidget* hit = childAt(position);
     const DropTarget target =
         hit && (hit == Image3 || Image3->isAncestorOf(hit)) ? DropTarget::MaskThumbnail : DropTarget::Window;
-    const DropState state = flow_.BatchRunning    ? DropState::BatchRunning
+    const DropState state = flow_.session().BatchRunning    ? DropState::BatchRunning
                             : !flow_.LoadEnabled() ? DropState::PanelOpen
                                                    : DropState::Ready;
     const DropDecision decision = DecideDrop(target, items, state);

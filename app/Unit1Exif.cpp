@@ -61,7 +61,7 @@ void TForm1::showexif()
     const QString hint = Image4Hint();
     const QString path = hint.size() >= 2 ? hint.mid(1, hint.size() - 2) : QString();
     image[0] = hint.mid(hint.lastIndexOf(QLatin1Char('/')) + 1);
-    const QString lastMask = QString::fromStdString(flow_.workflow.LastMaskFile);
+    const QString lastMask = QString::fromStdString(flow_.photos().LastMaskFile);
     maskColumn[0] = lastMask.mid(lastMask.lastIndexOf(QLatin1Char('/')) + 1);
     // A profile mask has no file and no EXIF of its own: the column names it.
     if (!flow_.ProfileInUse().empty())
@@ -71,7 +71,7 @@ void TForm1::showexif()
     metadata.ReadMetadata(path.toStdString());
     if (metadata.ExifFound() && metadata.exif)
         fillColumn(*metadata.exif, image);
-    if (lastMask != QLatin1String("-")) {
+    if (lastMask != QLatin1String(kNoMaskFile)) {
         metadata.ReadMetadata(lastMask.toStdString());
         if (metadata.ExifFound() && metadata.exif)
             fillColumn(*metadata.exif, maskColumn);

@@ -27,7 +27,7 @@ void TForm1::Button3Click()
 
 void TForm1::loadMaskFile(const std::string& chosen)
 {
-    const bool preselection = flow_.workflow.Files.empty();
+    const bool preselection = flow_.photos().Files.empty();
     flow_.LoadMask(chosen);
     if (!preselection)
         refreshExif();

@@ -60,7 +60,7 @@ void TForm1::setUpMaskFolder()
                 // "Exact correction" keeps the colour option chosen before.
                 CorrectionMode chosen = mode;
                 if (methodOnly)
-                    chosen.colour = flow_.adjust.Mode.colour;
+                    chosen.colour = flow_.adjust().Mode.colour;
                 chooseMode(chosen);
             });
         });
@@ -85,10 +85,10 @@ void TForm1::showMaskFolderState()
     const Workflow& f = flow_;
     NoMaskFolderItem->setEnabled(f.MaskMatchingOn());
     ChooseMaskFolderItem->setEnabled(f.LoadEnabled());
-    LensProfileItem->setEnabled(f.LoadEnabled() && f.GroupsEnabled() && f.workflow.PhotoPresent);
-    ProfileFallbackItem->setChecked(f.maskSettings.profileFallback);
+    LensProfileItem->setEnabled(f.LoadEnabled() && f.GroupsEnabled() && f.photos().PhotoPresent);
+    ProfileFallbackItem->setChecked(f.maskSettings().profileFallback);
     ProfileFallbackItem->setEnabled(f.GroupsEnabled());
-    const CorrectionMode& mode = f.adjust.Mode;
+    const CorrectionMode& mode = f.adjust().Mode;
     const bool exact = mode.method == CorrectionMethod::Exact;
     AdditiveItem->setChecked(!exact);
     ExactItem->setChecked(exact);
@@ -97,12 +97,12 @@ void TForm1::showMaskFolderState()
     ColourOnlyItem->setChecked(exact && mode.colour == ColourOption::ColourOnly);
     for (QAction* item : {AdditiveItem, ExactItem, FalloffAndColourItem, FalloffOnlyItem, ColourOnlyItem})
         item->setEnabled(f.GroupsEnabled());
-    if (SmoothMaskBox->isChecked() != f.maskSettings.smooth)
-        SmoothMaskBox->setChecked(f.maskSettings.smooth);
+    if (SmoothMaskBox->isChecked() != f.maskSettings().smooth)
+        SmoothMaskBox->setChecked(f.maskSettings().smooth);
     SmoothMaskBox->setEnabled(f.AdjustmentsEnabled());
-    MaskCheckLabel->setText(QString::fromStdString(f.texts.MaskCheck));
-    MaskCheckLabel->setToolTip(QString::fromStdString(f.texts.MaskCheckHint));
-    SetTextColour(MaskCheckLabel, f.texts.MaskCheckWarning ? QColor(255, 0, 0) : QColor(0, 0, 0));
+    MaskCheckLabel->setText(QString::fromStdString(f.texts().MaskCheck));
+    MaskCheckLabel->setToolTip(QString::fromStdString(f.texts().MaskCheckHint));
+    SetTextColour(MaskCheckLabel, f.texts().MaskCheckWarning ? QColor(255, 0, 0) : QColor(0, 0, 0));
 }
 
 void TForm1::chooseMaskFolder()
@@ -110,7 +110,7 @@ void TForm1::chooseMaskFolder()
     const ShowState show{*this};
     readAdjustments();
     const QString folder = services_.pickFolder(this, QStringLiteral(" Choose Mask Folder"),
-                                                QString::fromStdString(flow_.maskSettings.folder), false);
+                                                QString::fromStdString(flow_.maskSettings().folder), false);
     if (folder.isEmpty())
         return;
     flow_.SetMaskFolder(folder.toStdString());

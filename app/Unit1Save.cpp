@@ -60,7 +60,7 @@ public:
         show_();
         // The picker starts in the folder last chosen in an open or save
         // dialog, before any in the program's current folder.
-        const std::string& last = form_.flow().DialogFolder;
+        const std::string& last = form_.flow().session().DialogFolder;
         const QString start = last.empty() ? QDir::currentPath() : QString::fromStdString(last);
         return form_.services().pickFolder(&form_, QStringLiteral("Select output folder"), start, true).toStdString();
     }
@@ -112,8 +112,8 @@ void TForm1::setUpSaveFormat()
 
 void TForm1::showSaveFormatState()
 {
-    SliderFormatItem->setChecked(!flow_.SaveImagesTiff);
-    TiffFormatItem->setChecked(flow_.SaveImagesTiff);
+    SliderFormatItem->setChecked(!flow_.session().SaveImagesTiff);
+    TiffFormatItem->setChecked(flow_.session().SaveImagesTiff);
     for (QAction* item : {SliderFormatItem, TiffFormatItem})
         item->setEnabled(flow_.GroupsEnabled());
 }
@@ -130,7 +130,7 @@ void TForm1::copyexif(TransplantResult result)
     // file was written; all that is left to do here is to tell the user when
     // the source could not be reached.
     if (result == TransplantResult::SourceMissing)
-        services_.showMessage(this, QString::fromStdString(SourceMissingMessage(flow_.workflow.SourceFile)));
+        services_.showMessage(this, QString::fromStdString(SourceMissingMessage(flow_.photos().SourceFile)));
 }
 
 void TForm1::Button2Click()
@@ -138,7 +138,7 @@ void TForm1::Button2Click()
     const ShowState show{*this};
     readAdjustments();
     WindowSaveHost host(*this, [this] { updateControls(); }, [this] { refreshExif(); });
-    const bool single = flow_.workflow.Files.size() == 1;
+    const bool single = flow_.photos().Files.size() == 1;
     const SaveOutcome outcome = flow_.Save(host);
     if (!outcome.Refusal.empty()) {
         services_.showMessage(this, QString::fromStdString(outcome.Refusal));

@@ -45,7 +45,7 @@ void TForm1::Button1Click(QObject* Sender)
 
 void TForm1::openList(const std::vector<std::string>& files)
 {
-    const bool nothingToShow = files.empty() && flow_.workflow.Files.empty();
+    const bool nothingToShow = files.empty() && flow_.photos().Files.empty();
     flow_.OpenList(files);
     if (nothingToShow)
         return;

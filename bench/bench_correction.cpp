@@ -4,7 +4,7 @@
 // with the time it takes merely to stream the same bytes through memory.
 // The exact method (division in linear light) beside the additive one:
 //
-//   figure exact_preview_pass_ms          289 x 216, fall-off and colour, a
+//   figure exact_preview_pass_ms          preview size, fall-off and colour, a
 //                                         new target every call (its tables
 //                                         built from the formula)
 //   figure exact_preview_pass_cached_ms   the same target again
@@ -27,6 +27,7 @@
 
 #include "Bitmap24.h"
 #include "CorrectionKernel.h"
+#include "ViewSizes.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -134,9 +135,9 @@ int main()
 {
     const CorrectionTargets targets = TargetsFor(205, 198, 186, 31);
 
-    // Preview: 289 x 216 photo and mask.
-    const Bitmap24 previewSource = noise(289, 216, 1);
-    const Bitmap24 previewMask = vignetteMask(289, 216);
+    // Preview: photo and mask of the previews' size.
+    const Bitmap24 previewSource = noise(kPreviewWidth, kPreviewHeight, 1);
+    const Bitmap24 previewMask = vignetteMask(kPreviewWidth, kPreviewHeight);
     Bitmap24 preview = previewSource;
 
     // Every call with a damping not among the kept tables: the per-call cost

@@ -8,6 +8,7 @@
 #include "BitmapRotation.h"
 #include "FileIO.h"
 #include "JpegCodec.h"
+#include "ViewSizes.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -98,7 +99,7 @@ int main()
     bench::figure("decode_24mp_ms", decodeMs, "ms");
     std::remove(path.c_str());
 
-    Bitmap24 preview(289, 216);
+    Bitmap24 preview(kPreviewWidth, kPreviewHeight);
     const double stretchMs = bench::medianMs(50, [&] { stretchDraw(photo, preview); });
     bench::figure("stretch_preview_ms", stretchMs, "ms");
 

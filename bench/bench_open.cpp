@@ -112,7 +112,7 @@ int childMask(int argc, char** argv)
     const auto start = Clock::now();
     window.loadMask(argv[3]);
     const double ms = msSince(start);
-    if (!window.form.flow().mask.MaskLoaded)
+    if (!window.form.flow().mask().MaskLoaded)
         return 1;
     std::printf("%.3f\n", ms);
     return 0;

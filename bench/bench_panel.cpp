@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Opening the mask adjustment panel: the 24-megapixel mask stretched to the
-// 320 x 240 panel, the brightness zones painted and the centre lines drawn.
+// kPanelWidth x kPanelHeight panel, the brightness zones painted and the centre lines drawn.
 #include "BenchUtil.h"
 
 #include "Bitmap24.h"
 #include "MaskGeometry.h"
+#include "ViewSizes.h"
 
 #include <cstdint>
 
@@ -24,10 +25,10 @@ int main()
             row[3 * x + 2] = std::uint8_t(level);
         }
     }
-    Bitmap24 panelMask(320, 240);
-    Bitmap24 picture(320, 240);
+    Bitmap24 panelMask(kPanelWidth, kPanelHeight);
+    Bitmap24 picture(kPanelWidth, kPanelHeight);
     const double ms = bench::medianMs(51, [&] {
-        panelMask.reset(320, 240);
+        panelMask.reset(kPanelWidth, kPanelHeight);
         stretchDraw(mask, panelMask);
         draw(panelMask, picture, 0, 0);
         PaintBrightnessZones(panelMask, picture);

@@ -76,8 +76,8 @@ int main(int argc, char** argv)
         else if (shown > kSettled)
             highest = std::max(highest, rss);
     }
-    if (form.flow().workflow.FileIndex != kPhotos - 1) {
-        std::fprintf(stderr, "the arrow stopped at photograph %d\n", form.flow().workflow.FileIndex + 1);
+    if (form.flow().photos().FileIndex != kPhotos - 1) {
+        std::fprintf(stderr, "the arrow stopped at photograph %d\n", form.flow().photos().FileIndex + 1);
         return 1;
     }
     bench::figure("soak_rss_window_mib", settled / 1024.0, "MiB");

@@ -201,7 +201,7 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args)
         else if (name == "--strength")
             o.strength = parseInt(name, value, 0, 100);
         else if (name == "--quality")
-            o.quality = value == "bmp" || value == "BMP" ? 101 : parseInt(name, value, 1, 100);
+            o.quality = value == "bmp" || value == "BMP" ? kBmpQuality : parseInt(name, value, 1, kBestJpegQuality);
         else if (name == "--format") {
             if (value == "jpeg")
                 o.format = OutputFormat::Jpeg;
@@ -269,7 +269,7 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args)
     if (o.depth != 0 && o.format != OutputFormat::Tiff)
         throw UsageError("--depth applies to TIFF files only (add --format tiff)");
     if (o.format && o.quality) {
-        const bool bmpQuality = *o.quality == 101;
+        const bool bmpQuality = IsBmpQuality(*o.quality);
         if (*o.format == OutputFormat::Tiff)
             throw UsageError("--quality does not apply to --format tiff");
         if ((*o.format == OutputFormat::Bmp) != bmpQuality)
@@ -285,12 +285,11 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args)
 
 int ResolveQuality(const CliOptions& options, int storedQuality)
 {
-    constexpr int kBmp = 101;
     if (options.quality)
         return *options.quality;
     if (options.format == OutputFormat::Bmp)
-        return kBmp;
-    if (options.format == OutputFormat::Jpeg && storedQuality == kBmp)
+        return kBmpQuality;
+    if (options.format == OutputFormat::Jpeg && IsBmpQuality(storedQuality))
         return 90;
     return storedQuality;
 }

@@ -6,6 +6,7 @@
 #include "CorrectionMethod.h"
 #include "MaskGeometry.h"
 #include "Naming.h"
+#include "SaveQuality.h"
 
 #include <optional>
 #include <stdexcept>
@@ -46,7 +47,7 @@ struct CliOptions {
     std::string settingsFile; // empty: the window's defaults.ini
     std::optional<int> brightness;
     std::optional<int> strength;
-    std::optional<int> quality; // 101 for --quality bmp
+    std::optional<int> quality; // kBmpQuality for --quality bmp
     // --format; unset: what the quality says.
     std::optional<OutputFormat> format;
     int depth = 0; // --depth 8|16 of a TIFF; 0: the photograph's own
@@ -81,7 +82,7 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args);
 
 extern const char* const kUsage;
 
-// The quality slider position of the run (101: BMP): --format and --quality
+// The quality slider position of the run (kBmpQuality: BMP): --format and --quality
 // over the stored position. --format jpeg over a stored BMP gives quality 90.
 int ResolveQuality(const CliOptions& options, int storedQuality);
 

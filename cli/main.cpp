@@ -13,6 +13,7 @@
 #include "Naming.h"
 #include "ProfileMaskChooser.h"
 #include "ProgramSettings.h"
+#include "SaveQuality.h"
 #include "Settings.h"
 #include "SettingsLocation.h"
 #include "OutputPlan.h"
@@ -283,7 +284,7 @@ ResolvedSetup resolveSetup(const CliOptions& o)
         settings.strength = o.strength || settings.mode.method == CorrectionMethod::Exact
                                 ? 0
                                 : ClampedSliderPosition(stored().iniStrength, 0, 100);
-        settings.quality = ResolveQuality(o, o.quality ? *o.quality : ClampedSliderPosition(stored().iniQuality, 1, 101));
+        settings.quality = ResolveQuality(o, o.quality ? *o.quality : ClampedSliderPosition(stored().iniQuality, 1, kBmpQuality));
     } catch (const SettingsError& e) {
         throw UsageError(std::string("the settings file ") + r.settingsPath + ": " + e.what());
     }

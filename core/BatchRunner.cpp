@@ -10,6 +10,7 @@
 #include "MemoryBudget.h"
 #include "Naming.h"
 #include "SavePipeline.h"
+#include "ViewSizes.h"
 
 #include <algorithm>
 #include <chrono>
@@ -27,10 +28,11 @@ namespace lumivane {
 
 HotspotLevels PanelLevelsAt(const Bitmap24& mask, int x, int y)
 {
-    if (x < 0 || x >= 320 || y < 0 || y >= 240)
+    if (x < 0 || x >= kPanelWidth || y < 0 || y >= kPanelHeight)
         throw std::invalid_argument("The hotspot " + std::to_string(x) + "," + std::to_string(y) +
-                                    " lies outside the 320 x 240 view of the mask.");
-    Bitmap24 view(320, 240);
+                                    " lies outside the " + std::to_string(kPanelWidth) + " x " +
+                                    std::to_string(kPanelHeight) + " view of the mask.");
+    Bitmap24 view(kPanelWidth, kPanelHeight);
     stretchDraw(mask, view);
     const Colour c = view.pixel(x, y);
     return {redOf(c), greenOf(c), blueOf(c)};

@@ -162,7 +162,7 @@ std::vector<BatchPhotoResult> RunBatch(const std::vector<std::string>& photos, c
                                        const std::atomic<bool>* stop = nullptr,
                                        HotspotLevels* levelsUsed = nullptr);
 
-// The levels a click on the adjustment panel's 320 x 240 view of `mask` at
+// The levels a click on the adjustment panel's kPanelWidth x kPanelHeight view of `mask` at
 // (x, y) picks.
 HotspotLevels PanelLevelsAt(const Bitmap24& mask, int x, int y);
 // The same pick on a mask of 16 bits a channel: its pixel under (x, y) of

@@ -5,6 +5,7 @@
 #include "ExactCorrection16.h"
 #include "KeptTables.h"
 #include "TextFormat.h"
+#include "ViewSizes.h"
 
 #include <algorithm>
 #include <array>
@@ -633,8 +634,8 @@ PreviewMargins PreviewMarginsFor(const std::string& leftText, const std::string&
     const long double bp = parseMarginText(bottomText);
     if (W <= 0 || H <= 0)
         throw std::domain_error("Division by zero (photograph without pixels)");
-    const long double sx = static_cast<long double>(W) / 289.0L;
-    const long double sy = static_cast<long double>(H) / 216.0L;
+    const long double sx = static_cast<long double>(W) / kPreviewWidth;
+    const long double sy = static_cast<long double>(H) / kPreviewHeight;
     PreviewMargins m;
     m.left = marginFrom(lp / sx, true);
     m.right = marginFrom(rp / sx, false);
@@ -659,8 +660,8 @@ CorrectionRegion PreviewRegion(int ox, int oy, const PreviewMargins& margins)
 
 CorrectionRegion FullSizeRegion(int ox, int oy, int W, int H)
 {
-    const float sx = float(static_cast<long double>(W) / 289.0L);
-    const float sy = float(static_cast<long double>(H) / 216.0L);
+    const float sx = float(static_cast<long double>(W) / kPreviewWidth);
+    const float sy = float(static_cast<long double>(H) / kPreviewHeight);
     const long double ax = std::fabs(static_cast<long double>(ox));
     const long double ay = std::fabs(static_cast<long double>(oy));
     CorrectionRegion r;

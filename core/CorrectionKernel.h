@@ -167,8 +167,8 @@ struct PreviewMargins {
 
 // Each text is prefixed with "0" and parsed as a decimal number (empty means
 // 0); a text that is not a number throws std::invalid_argument. With W x H
-// the photograph's size: left = Ceil(Lp / (W / 289)), the other three
-// rounded to nearest (ties to even) against W / 289 and H / 216. Margins too
+// the photograph's size: left = Ceil(Lp / (W / kPreviewWidth)), the other three
+// rounded to nearest (ties to even) against W / kPreviewWidth and H / kPreviewHeight. Margins too
 // large for an int are held at 1,000,000,000 (the preview is then simply
 // uncorrected on that axis). Throws std::domain_error when W or H is not
 // positive.
@@ -179,8 +179,8 @@ PreviewMargins PreviewMarginsFor(const std::string& leftText, const std::string&
 // margin by the band the offset already leaves uncovered.
 CorrectionRegion PreviewRegion(int ox, int oy, const PreviewMargins& margins);
 
-// The preview offset scaled to a W x H photograph: sx = float(W / 289),
-// sy = float(H / 216), offsets Round(|o| * s) on the side the sign selects;
+// The preview offset scaled to a W x H photograph: sx = float(W / kPreviewWidth),
+// sy = float(H / kPreviewHeight), offsets Round(|o| * s) on the side the sign selects;
 // no margins (the crop is cut after the correction).
 CorrectionRegion FullSizeRegion(int ox, int oy, int W, int H);
 

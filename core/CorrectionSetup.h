@@ -19,6 +19,7 @@
 #include "MaskGeometry.h"
 #include "Naming.h"
 #include "ProfileCurve.h"
+#include "SaveQuality.h"
 
 namespace lumivane {
 
@@ -39,10 +40,9 @@ struct CorrectionChoices {
     // Bits a channel of a TIFF: 8, 16, or 0 for the photograph's own depth.
     int depth = 0;
 
-    static constexpr int kBmpQuality = 101;
     OutputFormat Format() const
     {
-        return tiff ? OutputFormat::Tiff : FormatOfQuality(quality == kBmpQuality);
+        return tiff ? OutputFormat::Tiff : FormatOfQuality(IsBmpQuality(quality));
     }
     bool Bmp() const { return Format() == OutputFormat::Bmp; }
     // The bits a channel a TIFF of a photograph of `sourceDepth` gets.

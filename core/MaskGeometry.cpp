@@ -3,6 +3,7 @@
 
 #include "CorrectionKernel.h"
 #include "TextFormat.h"
+#include "ViewSizes.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -89,11 +90,11 @@ void DrawMaskOverlay(Bitmap24& overlay, int hotspotX, int hotspotY, int x, int y
 {
     Canvas canvas(overlay);
     canvas.setPen(kPureBlue, 2);
-    canvas.rectangle(1, 1, 289, 216);
-    canvas.line(0, 108, 289, 108);
-    canvas.line(145, 0, 145, 216);
+    canvas.rectangle(1, 1, kPreviewWidth, kPreviewHeight);
+    canvas.line(0, kPreviewHeight / 2, kPreviewWidth, kPreviewHeight / 2);
+    canvas.line((kPreviewWidth + 1) / 2, 0, (kPreviewWidth + 1) / 2, kPreviewHeight);
     // The chosen-hotspot test looks at the hotspot, not at the marker.
-    if (hotspotX != 160 && hotspotY != 120) {
+    if (HotspotChosen(hotspotX, hotspotY)) {
         const int cx = int(RoundHalfEven(0.9L * static_cast<long double>(x)));
         const int cy = int(RoundHalfEven(0.9L * static_cast<long double>(y)));
         canvas.line(cx - 7, cy, cx + 6, cy);
@@ -156,8 +157,8 @@ void DrawCentreLines(Bitmap24& target)
 {
     Canvas canvas(target);
     canvas.setPen(kBlack, 1);
-    canvas.line(160, 0, 160, 240);
-    canvas.line(0, 120, 320, 120);
+    canvas.line(kPanelCentreX, 0, kPanelCentreX, kPanelHeight);
+    canvas.line(0, kPanelCentreY, kPanelWidth, kPanelCentreY);
 }
 
 void DrawHotspotCross(Bitmap24& target, int x, int y)
@@ -175,10 +176,10 @@ void TurnMarker(int& markerX, int& markerY, bool clockwise)
     const int turnedX = clockwise ? 280 - oldY : oldY + 40;
     const int turnedY = clockwise ? oldX - 40 : 280 - oldX;
     // Each product is held as a float before rounding.
-    const float scaledX = float(static_cast<long double>(turnedX - 160) * 1.33L);
-    const float scaledY = float(static_cast<long double>(turnedY - 120) * 0.75L);
-    markerX = int(RoundHalfEven(scaledX)) + 160;
-    markerY = int(RoundHalfEven(scaledY)) + 120;
+    const float scaledX = float(static_cast<long double>(turnedX - kPanelCentreX) * 1.33L);
+    const float scaledY = float(static_cast<long double>(turnedY - kPanelCentreY) * 0.75L);
+    markerX = int(RoundHalfEven(scaledX)) + kPanelCentreX;
+    markerY = int(RoundHalfEven(scaledY)) + kPanelCentreY;
 }
 
 } // namespace lumivane

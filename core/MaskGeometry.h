@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Mask-side helpers: the hotspot levels sampled at the mask's centre, the
 // aspect-ratio check, the overlay drawn over the left preview, the
-// brightness zones and marks of the 320 x 240 adjustment panel, the marker
+// brightness zones and marks of the kPanelWidth x kPanelHeight adjustment panel, the marker
 // arithmetic of a quarter turn, and cutting the crop margins.
 #pragma once
 
@@ -34,8 +34,8 @@ bool MaskRatioDiffers(int photoW, int photoH, int maskW, int maskH);
 Bitmap24 MakeOverlayBitmap();
 
 // Redraws the overlay: the centre lines of the mask in blue (pen width 2)
-// and, when a hotspot is chosen (hotspotX != 160 and hotspotY != 120), a
-// cross at the marker (x, y) of the 320 x 240 panel frame scaled by 0.9.
+// and, when a hotspot is chosen (HotspotChosen(hotspotX, hotspotY)), a
+// cross at the marker (x, y) of the panel frame (kPanelWidth x kPanelHeight) scaled by 0.9.
 void DrawMaskOverlay(Bitmap24& overlay, int hotspotX, int hotspotY, int x, int y);
 
 // Luminance Round(0.3 r + 0.59 g + 0.11 b), extended precision, ties to even.
@@ -47,15 +47,15 @@ int Lum(int r, int g, int b);
 // 256) is painted red, orange, yellow; later passes win.
 void PaintBrightnessZones(const Bitmap24& panelMask, Bitmap24& target);
 
-// Centre lines of the 320 x 240 panel, black, width 1.
+// Centre lines of the hotspot panel, black, width 1.
 void DrawCentreLines(Bitmap24& target);
 
 // Hotspot cross at (x, y), black, width 1.
 void DrawHotspotCross(Bitmap24& target, int x, int y);
 
 // Moves the hotspot marker with a quarter turn of the mask about the centre
-// (160, 120) of the panel frame, then rescales it about the centre because
-// the turned mask is stretched back to 320 x 240 (x by 1.33, y by 0.75).
+// (kPanelCentreX, kPanelCentreY) of the panel frame, then rescales it about the centre because
+// the turned mask is stretched back to kPanelWidth x kPanelHeight (x by 1.33, y by 0.75).
 void TurnMarker(int& markerX, int& markerY, bool clockwise);
 
 

@@ -16,7 +16,7 @@ enum class OutputFormat { Jpeg, Bmp, Tiff };
 // "jpg", "bmp" or "tif": the extension a saved file gets.
 const char* OutputExtension(OutputFormat format);
 
-// The format the quality slider's position says: BMP at 101, else JPEG.
+// The format the quality slider's position says: BMP at kBmpQuality, else JPEG.
 inline OutputFormat FormatOfQuality(bool bmp)
 {
     return bmp ? OutputFormat::Bmp : OutputFormat::Jpeg;

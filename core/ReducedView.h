@@ -7,7 +7,7 @@
 // pixel is corrected against the same full-size mask pixel, with the same
 // offset, damping and targets, as the full-size save pairs with it. So the
 // processed picture is exactly the saved file sampled the same way; it is
-// never made from the 289 x 216 preview, whose mask and offset are rounded
+// never made from the preview (kPreviewWidth x kPreviewHeight), whose mask and offset are rounded
 // to preview pixels.
 #pragma once
 

@@ -6,6 +6,7 @@
 #include "ExactCorrection16.h"
 #include "JpegCodec.h"
 #include "ProfileCurve.h"
+#include "SaveQuality.h"
 #include "TiffWriter.h"
 
 #include <algorithm>
@@ -143,7 +144,7 @@ void RequireOutputFits(std::uint64_t width, std::uint64_t height, const CropMarg
     if (w <= 0 || h <= 0)
         return;
     const std::string size = std::to_string(w) + " x " + std::to_string(h) + " pixels";
-    if (quality == 101) {
+    if (IsBmpQuality(quality)) {
         // 54 bytes of headers, then rows padded to whole 4-byte words.
         const std::uint64_t rowBytes = (std::uint64_t(w) * 3 + 3) / 4 * 4;
         if (std::uint64_t(h) > (kMaxBmpFileBytes - 54) / rowBytes)
@@ -325,7 +326,7 @@ std::string SavePipeline::SaveCorrectedBmp(const Bitmap24& unprocessed, const Bi
                                            const OutputTarget& target)
 {
     return Save(unprocessed,
-                carried(maskFull, region, damping, targets, crop, CorrectionChoices::kBmpQuality),
+                carried(maskFull, region, damping, targets, crop, kBmpQuality),
                 std::string(), target)
         .path;
 }
@@ -344,7 +345,7 @@ std::string SavePipeline::SaveCorrectedBmp(JpegRowReader& source, const Bitmap24
                                            const CorrectionTargets& targets, const CropMargins& crop,
                                            const OutputTarget& target, const RowObserver& observe)
 {
-    return Save(source, carried(maskFull, region, damping, targets, crop, CorrectionChoices::kBmpQuality),
+    return Save(source, carried(maskFull, region, damping, targets, crop, kBmpQuality),
                 std::string(), target, observe)
         .path;
 }

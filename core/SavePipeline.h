@@ -46,7 +46,7 @@ public:
 };
 
 // Raises OutputSizeError when a width x height photograph, cut by `crop`,
-// is too large for the output `quality` chooses (1..100: JPEG, 101: BMP),
+// is too large for the output `quality` chooses (1..100: JPEG, kBmpQuality: BMP),
 // so it can be refused before it is decoded. Margins that leave nothing
 // are not its concern.
 void RequireOutputFits(std::uint64_t width, std::uint64_t height, const CropMargins& crop, int quality);

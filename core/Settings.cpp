@@ -2,6 +2,7 @@
 #include "Settings.h"
 
 #include "MessageText.h"
+#include "SaveQuality.h"
 
 #include <cerrno>
 #include <climits>
@@ -278,14 +279,14 @@ int ClampedSliderPosition(const std::string& text, int min, int max)
 
 std::string QualityLabelAtStart(const std::string& iniQuality)
 {
-    if (ParseStoredInteger(iniQuality) == 101)
+    if (IsBmpQuality(ParseStoredInteger(iniQuality)))
         return "No compression (BMP)";
     return "Image quality: " + iniQuality + "% (JPEG)";
 }
 
 std::string QualityLabelAfterMaskLoad(int position)
 {
-    if (position == 101)
+    if (IsBmpQuality(position))
         return "No compression (BMP)";
     return "Save quality: " + std::to_string(position) + "% (JPEG)";
 }
@@ -299,7 +300,7 @@ std::string QualityLabelForPosition(int position)
 
 bool QualityLabelIsWarning(int position)
 {
-    return position == 101;
+    return IsBmpQuality(position);
 }
 
 

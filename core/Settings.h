@@ -13,6 +13,8 @@
 //   8..9 hotspot marker x, y in the 320 x 240 adjustment image
 #pragma once
 
+#include "ViewSizes.h"
+
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -36,13 +38,13 @@ struct SettingsValues {
     // Line 4 when a file of that name exists, else empty.
     std::string defaultMask;
     // True when lines 5 to 9 carried a hotspot; otherwise the hotspot
-    // defaults below apply (levels 0, position 160, 120: no hotspot chosen).
+    // defaults below apply (levels 0, the panel centre: no hotspot chosen).
     bool hasHotspot = false;
     int hotspotR = 0;
     int hotspotG = 0;
     int hotspotB = 0;
-    int hotspotX = 160;
-    int hotspotY = 120;
+    int hotspotX = kNoHotspotX;
+    int hotspotY = kNoHotspotY;
     // False when there was no defaults.ini and everything above is default.
     bool fileExisted = false;
     // The lines that were not used, in order: a line 1 to 3 that is no
@@ -108,15 +110,15 @@ int ClampedSliderPosition(const std::string& text, int min, int max);
 
 // The quality label before any mask is loaded, from the stored quality text:
 // "Image quality: " + text + "% (JPEG)", or "No compression (BMP)" when the
-// text's integer is 101. Raises SettingsError for text that is not an integer.
+// text's integer is kBmpQuality. Raises SettingsError for text that is not an integer.
 std::string QualityLabelAtStart(const std::string& iniQuality);
 
 // The quality label when the first mask load has moved the slider to the
-// stored position: "Save quality: <n>% (JPEG)", or "No compression (BMP)" at 101.
+// stored position: "Save quality: <n>% (JPEG)", or "No compression (BMP)" at kBmpQuality.
 std::string QualityLabelAfterMaskLoad(int position);
 
 // The quality label on every move of the quality slider:
-// "Save quality: <n>% (JPEG)", or "No compression (Save as BMP)" at 101,
+// "Save quality: <n>% (JPEG)", or "No compression (Save as BMP)" at kBmpQuality,
 // which the window shows in red (see QualityLabelIsWarning).
 std::string QualityLabelForPosition(int position);
 bool QualityLabelIsWarning(int position);

@@ -36,27 +36,24 @@ std::string sizeText(long long w, long long h)
 
 Workflow::Workflow(std::string settingsFolder, std::string decimalSeparator)
     : settingsFolder_(std::move(settingsFolder)), decimalSeparator_(std::move(decimalSeparator)),
-      decodedMasks_([this](const std::string& path) { return DecodeMaskFile(path, maskSettings.smooth); })
+      decodedMasks_([this](const std::string& path) { return DecodeMaskFile(path, maskSettings_.smooth); })
 {
-    Image1.AutoSize = true;
-    Image1.Width = 33;
-    Image1.Height = 41;
-    pictures.Original.reset(kPreviewWidth, kPreviewHeight);
-    pictures.Processed.reset(kPreviewWidth, kPreviewHeight);
-    pictures.Overlay = MakeOverlayBitmap();
+    pictures_.Original.reset(kPreviewWidth, kPreviewHeight);
+    pictures_.Processed.reset(kPreviewWidth, kPreviewHeight);
+    pictures_.Overlay = MakeOverlayBitmap();
 }
 
 // ---- The photograph list ----
 
 void Workflow::OpenList(const std::vector<std::string>& chosen)
 {
-    workflow.CurrentFile.clear();
+    photos_.CurrentFile.clear();
     if (!chosen.empty()) {
         const int n = int(chosen.size());
-        texts.SaveCaption = n > 1 ? "&Save Images" : "&Save Image";
-        workflow.Files = chosen;
-        texts.ProgressMaximum = n;
-    } else if (workflow.Files.empty()) {
+        texts_.SaveCaption = n > 1 ? "&Save Images" : "&Save Image";
+        photos_.Files = chosen;
+        texts_.ProgressMaximum = n;
+    } else if (photos_.Files.empty()) {
         return;
     }
     showFile(0);
@@ -66,24 +63,30 @@ void Workflow::Step(int direction)
 {
     if (direction < 0 ? !PreviousEnabled() : !NextEnabled())
         return;
-    showFile(workflow.FileIndex + (direction < 0 ? -1 : 1));
+    showFile(photos_.FileIndex + (direction < 0 ? -1 : 1));
 }
 
 void Workflow::Reload()
 {
     if (!PreviousEnabled() && !NextEnabled())
         return;
-    showFile(workflow.FileIndex);
+    showFile(photos_.FileIndex);
 }
 
 void Workflow::showFile(int index)
 {
-    workflow.FileIndex = index;
-    if (index >= 0 && index < int(workflow.Files.size()))
-        workflow.CurrentFile = workflow.Files[std::size_t(index)];
-    texts.PhotoHint = ' ' + workflow.CurrentFile + ' ';
-    workflow.SourceFile = workflow.CurrentFile;
+    selectEntry(index);
     loadPhotograph();
+}
+
+void Workflow::selectEntry(int index)
+{
+    photos_.FileIndex = index;
+    if (index >= 0 && index < int(photos_.Files.size()))
+        photos_.CurrentFile = photos_.Files[std::size_t(index)];
+    photos_.SourceFile = photos_.CurrentFile;
+    texts_.PhotoHint = ' ' + photos_.CurrentFile + ' ';
+    photos_.OutName = OutNameFor(photos_.CurrentFile, IsBmpQuality(adjust_.Quality));
 }
 
 void Workflow::decodePhotograph(const std::string& path)
@@ -94,13 +97,13 @@ void Workflow::decodePhotograph(const std::string& path)
     // exchanged with the holder's on success: a JPEG or BMP that cannot be
     // decoded leaves the photograph shown before, a TIFF that cannot be read
     // empties the holder.
-    workflow.DecodeOk = false;
+    photos_.DecodeOk = false;
     photoRefusal_.clear();
     try {
         std::string damage;
         if (!DecodeBySuffix(path, spareBitmap_, JpegSmoothing::Off, &damage))
             return;
-        Image1.Picture.ExchangeBitmap(spareBitmap_);
+        photo_.Picture.ExchangeBitmap(spareBitmap_);
         photoDamage_ = std::move(damage);
         photoDamageFile_ = path;
     } catch (const std::exception& e) {
@@ -113,104 +116,103 @@ void Workflow::decodePhotograph(const std::string& path)
         if (dynamic_cast<const std::bad_alloc*>(&e))
             photoRefusal_ = FileNamePart(path) + ": out of memory while decoding it";
         if (ImageKindBySuffix(path) == ImageKind::Tiff)
-            Image1.Picture.Clear();
+            photo_.Picture.Clear();
         return;
     }
-    workflow.DecodeOk = !Image1.Picture.Empty();
-    if (mask.MaskLoaded && !Image1.Picture.Empty())
-        fitMask(Image1.Width, Image1.Height);
+    photos_.DecodeOk = !photo_.Picture.Empty();
+    if (mask_.MaskLoaded && !photo_.Picture.Empty())
+        fitMask(PhotoFull().width(), PhotoFull().height());
 }
 
 const Bitmap24& Workflow::PhotoFull() const
 {
     static const Bitmap24 none;
-    const Bitmap24* held = Image1.Picture.HeldBitmap();
+    const Bitmap24* held = photo_.Picture.HeldBitmap();
     return held ? *held : none;
 }
 
 const Bitmap24& Workflow::MaskFull() const
 {
-    return mask.MaskFullIsImage ? mask.MaskImage : mask.MaskStretched;
+    return mask_.MaskFullIsImage ? mask_.MaskImage : mask_.MaskStretched;
 }
 
 void Workflow::showEmptyPhotograph()
 {
     // Nothing could be decoded: show neutral previews and keep every
     // correction and save away from the empty picture.
-    workflow.PhotoPresent = false;
-    workflow.PhotoPreview.reset(kPreviewWidth, kPreviewHeight);
-    pictures.Original.reset(kPreviewWidth, kPreviewHeight);
-    pictures.Original.fill(packColour(192, 192, 192));
-    ++pictures.OriginalRevision;
-    setProcessed(pictures.Original);
-    texts.OriginalCaption = " Original Image (empty)";
-    texts.ProcessedCaption = " Processed Image (empty)";
+    photos_.PhotoPresent = false;
+    photos_.PhotoPreview.reset(kPreviewWidth, kPreviewHeight);
+    pictures_.Original.reset(kPreviewWidth, kPreviewHeight);
+    pictures_.Original.fill(packColour(192, 192, 192));
+    ++pictures_.OriginalRevision;
+    setProcessed(pictures_.Original);
+    texts_.OriginalCaption = " Original Image (empty)";
+    texts_.ProcessedCaption = " Processed Image (empty)";
 }
 
 void Workflow::say(std::string status)
 {
     // The status line is one line: a file name holding a newline or an
     // escape byte shows them as visible escapes.
-    texts.Status = VisibleText(status);
-    ++texts.StatusRevision;
+    texts_.Status = VisibleText(status);
+    ++texts_.StatusRevision;
 }
 
 void Workflow::setProcessed(const Bitmap24& picture)
 {
-    pictures.Processed = picture;
-    ++pictures.ProcessedRevision;
+    pictures_.Processed = picture;
+    ++pictures_.ProcessedRevision;
 }
 
 void Workflow::loadPhotograph()
 {
-    workflow.OutName = OutNameFor(workflow.CurrentFile, adjust.Quality == 101);
-    if (workflow.CurrentFile.empty())
+    if (photos_.CurrentFile.empty())
         return;
     say(" Loading... ");
-    decodePhotograph(workflow.CurrentFile);
+    decodePhotograph(photos_.CurrentFile);
     showHeldPhotograph();
 }
 
 void Workflow::sayShowing()
 {
-    const int index = workflow.FileIndex;
-    const bool listed = index >= 0 && index < int(workflow.Files.size());
-    const std::string shown = FileNamePart(listed ? workflow.Files[std::size_t(index)] : workflow.CurrentFile);
+    const int index = photos_.FileIndex;
+    const bool listed = index >= 0 && index < int(photos_.Files.size());
+    const std::string shown = FileNamePart(listed ? photos_.Files[std::size_t(index)] : photos_.CurrentFile);
     // A damaged photograph is shown with the pixels its decoder made, and
     // said to be damaged while it is on screen.
-    const std::string& file = listed ? workflow.Files[std::size_t(index)] : workflow.CurrentFile;
+    const std::string& file = listed ? photos_.Files[std::size_t(index)] : photos_.CurrentFile;
     const std::string damage =
         !photoDamage_.empty() && file == photoDamageFile_ ? ", damaged: " + photoDamage_ : std::string();
     if (!photoRefusal_.empty())
         say(' ' + photoRefusal_);
     else
         say(" Showing " + shown + " [" + std::to_string(index + 1) + " of " +
-            std::to_string(workflow.Files.size()) + ']' + damage);
+            std::to_string(photos_.Files.size()) + ']' + damage);
 }
 
 void Workflow::showHeldPhotograph()
 {
     sayShowing();
-    if (Image1.Picture.Empty()) {
+    if (photo_.Picture.Empty()) {
         showEmptyPhotograph();
     } else {
-        const Bitmap24& photo = Image1.Picture.Bitmap();
-        workflow.PhotoPresent = true;
-        workflow.PhotoPreview.setSize(kPreviewWidth, kPreviewHeight);
-        stretchDraw(photo, workflow.PhotoPreview);
-        showPreviewPictures(Image1.Width, Image1.Height);
+        const Bitmap24& photo = photo_.Picture.Bitmap();
+        photos_.PhotoPresent = true;
+        photos_.PhotoPreview.setSize(kPreviewWidth, kPreviewHeight);
+        stretchDraw(photo, photos_.PhotoPreview);
+        showPreviewPictures(PhotoFull().width(), PhotoFull().height());
     }
     // While a mask folder is set, a stored default mask is not used.
     if (MaskMatchingOn()) {
-        if (workflow.PhotoPresent && workflow.DecodeOk)
+        if (photos_.PhotoPresent && photos_.DecodeOk)
             matchMask();
     } else if (lensProfileOn_) {
-        if (workflow.PhotoPresent && workflow.DecodeOk)
+        if (photos_.PhotoPresent && photos_.DecodeOk)
             applyLensProfile(true);
-    } else if (workflow.FirstMaskPending == 1 && !workflow.MaskFile.empty()) {
+    } else if (photos_.FirstMaskPending == 1 && !photos_.MaskFile.empty()) {
         LoadMask(std::string());
     }
-    if (mask.MaskLoaded && workflow.PhotoPresent) {
+    if (mask_.MaskLoaded && photos_.PhotoPresent) {
         updateMaskRatioLabel();
         Preview();
     }
@@ -218,31 +220,31 @@ void Workflow::showHeldPhotograph()
 
 void Workflow::showPreviewPictures(int width, int height)
 {
-    pictures.Original = workflow.PhotoPreview;
-    ++pictures.OriginalRevision;
-    setProcessed(workflow.PhotoPreview);
+    pictures_.Original = photos_.PhotoPreview;
+    ++pictures_.OriginalRevision;
+    setProcessed(photos_.PhotoPreview);
 
     const std::string size = sizeText(width, height);
     const std::string ratio = RatioText(width, height, decimalSeparator_);
-    texts.OriginalCaption = " Original Image (" + size + " pixels) [1:" + ratio + ']';
-    texts.ProcessedCaption = " Processed Image (" + size + " pixels) [1:" + ratio + ']';
+    texts_.OriginalCaption = " Original Image (" + size + " pixels) [1:" + ratio + ']';
+    texts_.ProcessedCaption = " Processed Image (" + size + " pixels) [1:" + ratio + ']';
 }
 
 // ---- The mask ----
 
 void Workflow::resetHotspot()
 {
-    mask.HotspotR = mask.HotspotG = mask.HotspotB = 0;
-    mask.HotspotX = mask.MarkerX = 160;
-    mask.HotspotY = mask.MarkerY = 120;
+    mask_.HotspotR = mask_.HotspotG = mask_.HotspotB = 0;
+    mask_.HotspotX = mask_.MarkerX = kNoHotspotX;
+    mask_.HotspotY = mask_.MarkerY = kNoHotspotY;
 }
 
 void Workflow::sampleCentreLevels()
 {
     const HotspotLevels levels = SampleCentreLevels(MaskFull());
-    mask.HotspotR = levels.r;
-    mask.HotspotG = levels.g;
-    mask.HotspotB = levels.b;
+    mask_.HotspotR = levels.r;
+    mask_.HotspotG = levels.g;
+    mask_.HotspotB = levels.b;
 }
 
 void Workflow::updateMaskRatioLabel()
@@ -254,20 +256,20 @@ void Workflow::updateMaskRatioLabel(int w, int h)
 {
     // Without a photograph there is nothing to compare the mask with; the
     // caption still shows the mask's own ratio.
-    texts.MaskRatioWarning =
-        workflow.PhotoPresent && w > 0 && h > 0 && MaskRatioDiffers(w, h, mask.MaskWidth, mask.MaskHeight);
-    texts.MaskCaption = " Mask [1:" + RatioText(mask.MaskWidth, mask.MaskHeight, decimalSeparator_) + "] ";
+    texts_.MaskRatioWarning =
+        photos_.PhotoPresent && w > 0 && h > 0 && MaskRatioDiffers(w, h, mask_.MaskWidth, mask_.MaskHeight);
+    texts_.MaskCaption = " Mask [1:" + RatioText(mask_.MaskWidth, mask_.MaskHeight, decimalSeparator_) + "] ";
 }
 
 void Workflow::drawMaskOverlay(int x, int y)
 {
-    DrawMaskOverlay(pictures.Overlay, mask.HotspotX, mask.HotspotY, x, y);
-    ++pictures.OverlayRevision;
+    DrawMaskOverlay(pictures_.Overlay, mask_.HotspotX, mask_.HotspotY, x, y);
+    ++pictures_.OverlayRevision;
 }
 
 void Workflow::preselectMask(const std::string& path)
 {
-    workflow.MaskFile = path;
+    photos_.MaskFile = path;
     TPicture picture;
     picture.LoadFromFile(path);
     // A JPEG is held undecoded; asking the picture for its bitmap would drop
@@ -280,25 +282,25 @@ void Workflow::preselectMask(const std::string& path)
     // The thumbnail keeps a picture of its own small size only.
     Bitmap24 small(kThumbnailWidth, kThumbnailHeight);
     stretchDraw(decoded, small);
-    pictures.Thumbnail = std::move(small);
-    ++pictures.ThumbnailRevision;
+    pictures_.Thumbnail = std::move(small);
+    ++pictures_.ThumbnailRevision;
 }
 
 void Workflow::fitMask(int width, int height)
 {
-    if (mask.MaskImage.width() == width && mask.MaskImage.height() == height) {
+    if (mask_.MaskImage.width() == width && mask_.MaskImage.height() == height) {
         // A stretch to the same size is a plain copy: share the mask itself.
-        mask.MaskFullIsImage = true;
-        mask.MaskStretched.clear();
+        mask_.MaskFullIsImage = true;
+        mask_.MaskStretched.clear();
     } else {
-        mask.MaskFullIsImage = false;
+        mask_.MaskFullIsImage = false;
         // The stretch sets every pixel of a non-empty mask; storage kept
         // from an earlier photograph of this size or larger is reused.
-        if (mask.MaskImage.empty())
-            mask.MaskStretched.reset(width, height);
+        if (mask_.MaskImage.empty())
+            mask_.MaskStretched.reset(width, height);
         else
-            mask.MaskStretched.setSizeForOverwrite(width, height);
-        stretchDraw(mask.MaskImage, mask.MaskStretched);
+            mask_.MaskStretched.setSizeForOverwrite(width, height);
+        stretchDraw(mask_.MaskImage, mask_.MaskStretched);
     }
     fitThumbnail(width, height);
 }
@@ -308,14 +310,14 @@ void Workflow::fitThumbnail(int width, int height)
     // The thumbnail shows exactly what the full-size mask stretched to its
     // own size shows, from a picture of that small size.
     Bitmap24 thumbnail(kThumbnailWidth, kThumbnailHeight);
-    stretchDrawThrough(mask.MaskImage, width, height, thumbnail);
-    pictures.Thumbnail = std::move(thumbnail);
-    ++pictures.ThumbnailRevision;
+    stretchDrawThrough(mask_.MaskImage, width, height, thumbnail);
+    pictures_.Thumbnail = std::move(thumbnail);
+    ++pictures_.ThumbnailRevision;
 }
 
 bool Workflow::MaskNeedsDialog() const
 {
-    return workflow.Files.empty() || !workflow.FirstMaskPending || workflow.MaskFile.empty() || MaskMatchingOn();
+    return photos_.Files.empty() || !photos_.FirstMaskPending || photos_.MaskFile.empty() || MaskMatchingOn();
 }
 
 bool Workflow::LoadMask(const std::string& chosen)
@@ -325,30 +327,30 @@ bool Workflow::LoadMask(const std::string& chosen)
         SetMaskFolder(std::string());
     if (!chosen.empty())
         lensProfileOn_ = false;
-    if (workflow.Files.empty()) {
+    if (photos_.Files.empty()) {
         // Pre-selection: remember the mask and show it; it is loaded with the
         // first photograph.
         if (!chosen.empty())
-            workflow.MaskFile = chosen;
-        if (!workflow.MaskFile.empty()) {
-            preselectMask(workflow.MaskFile);
-            texts.MaskLabel = ShortenedMaskLabel(FileNamePart(workflow.MaskFile));
+            photos_.MaskFile = chosen;
+        if (!photos_.MaskFile.empty()) {
+            preselectMask(photos_.MaskFile);
+            texts_.MaskLabel = ShortenedMaskLabel(FileNamePart(photos_.MaskFile));
         }
         return true;
     }
 
-    const std::string file = MaskNeedsDialog() ? chosen : workflow.MaskFile;
+    const std::string file = MaskNeedsDialog() ? chosen : photos_.MaskFile;
     if (file.empty())
         return false;
-    if (!workflow.PhotoPresent) {
+    if (!photos_.PhotoPresent) {
         say(" Can not load mask " + FileNamePart(file) + ": no photograph is shown.");
         return false;
     }
     if (!loadMaskFile(file, false))
         return false;
-    FolderMask.clear();
-    if (!maskQuality.Good())
-        say(texts.Status + QualityStatusText(maskQuality));
+    session_.FolderMask.clear();
+    if (!maskQuality_.Good())
+        say(texts_.Status + QualityStatusText(maskQuality_));
     return true;
 }
 
@@ -356,11 +358,11 @@ bool Workflow::loadMaskFile(const std::string& file, bool fromFolder)
 {
     // The open hotspot panel's picture, levels and cover belong to the mask
     // in use; no mask replaces it before OK.
-    if (PanelOpen) {
+    if (session_.PanelOpen) {
         say(" Close the hotspot panel with OK before loading the mask " + FileNamePart(file) + '.');
         return false;
     }
-    workflow.CurrentFile = file;
+    photos_.CurrentFile = file;
 
     // Decode first, so a mask that cannot be read leaves the loaded mask, its
     // size and every control as they were. Masks of the folder come and go
@@ -374,7 +376,7 @@ bool Workflow::loadMaskFile(const std::string& file, bool fromFolder)
         if (fromFolder)
             kept = decodedMasks_.Get(file);
         else
-            decoded = DecodeMaskFile(file, maskSettings.smooth);
+            decoded = DecodeMaskFile(file, maskSettings_.smooth);
     } catch (const MemoryBudgetError& e) {
         refusal = e.what();
         decoded.clear();
@@ -391,12 +393,12 @@ bool Workflow::loadMaskFile(const std::string& file, bool fromFolder)
         // sliders are applied and the flag cleared as a completed load would,
         // so later photograph loads do not retry the broken file and the
         // next "Load Mask" asks for a file.
-        if (workflow.FirstMaskPending)
+        if (photos_.FirstMaskPending)
             applyStoredSliders();
         return false;
     }
 
-    workflow.MaskFile = file;
+    photos_.MaskFile = file;
     installMask(kept ? Bitmap24(*kept) : std::move(decoded), file);
     return true;
 }
@@ -405,35 +407,35 @@ void Workflow::installMask(Bitmap24&& image, const std::string& file)
 {
     const int w = PhotoFull().width();
     const int h = PhotoFull().height();
-    mask.MaskImage = std::move(image);
+    mask_.MaskImage = std::move(image);
     profileInUse_.clear();
-    texts.MaskLabelHint.clear();
-    mask.MaskWidth = mask.MaskImage.width();
-    mask.MaskHeight = mask.MaskImage.height();
+    texts_.MaskLabelHint.clear();
+    mask_.MaskWidth = mask_.MaskImage.width();
+    mask_.MaskHeight = mask_.MaskImage.height();
     fitMask(w, h);
-    mask.MaskPreview.setSize(kPreviewWidth, kPreviewHeight);
-    stretchDraw(mask.MaskImage, mask.MaskPreview);
+    mask_.MaskPreview.setSize(kPreviewWidth, kPreviewHeight);
+    stretchDraw(mask_.MaskImage, mask_.MaskPreview);
 
-    mask.MaskCenterY = float(h) / 2;
-    mask.MaskCenterX = float(w) / 2;
+    mask_.MaskCenterY = float(h) / 2;
+    mask_.MaskCenterX = float(w) / 2;
     // A stored hotspot belongs to the stored default mask only.
-    if (!mask.StoredHotspotPending || file != settings.DefaultMask)
+    if (!mask_.StoredHotspotPending || file != settings_.DefaultMask)
         resetHotspot();
-    if (mask.HotspotR + mask.HotspotG + mask.HotspotB == 0)
+    if (mask_.HotspotR + mask_.HotspotG + mask_.HotspotB == 0)
         sampleCentreLevels();
-    mask.MaskAngle = 0;
-    texts.AngleHint = " Rotation Angle: 0\u00B0 ";
-    texts.CoverVisible = false;
-    mask.HotspotPicked = false;
-    drawMaskOverlay(mask.HotspotX, mask.HotspotY);
-    if (workflow.FirstMaskPending)
+    mask_.MaskAngle = 0;
+    texts_.AngleHint = " Rotation Angle: 0\u00B0 ";
+    texts_.CoverVisible = false;
+    mask_.HotspotPicked = false;
+    drawMaskOverlay(mask_.HotspotX, mask_.HotspotY);
+    if (photos_.FirstMaskPending)
         applyStoredSliders();
-    mask.MaskLoaded = true;
+    mask_.MaskLoaded = true;
     updateMaskRatioLabel();
     Preview();
-    texts.MaskLabel = ShortenedMaskLabel(FileNamePart(file));
+    texts_.MaskLabel = ShortenedMaskLabel(FileNamePart(file));
     // A profile mask has no file: the EXIF window and smoothing leave it be.
-    workflow.LastMaskFile = file.empty() ? std::string("-") : file;
+    photos_.LastMaskFile = file.empty() ? std::string(kNoMaskFile) : file;
     checkMask();
 }
 
@@ -441,42 +443,42 @@ void Workflow::installMask(Bitmap24&& image, const std::string& file)
 
 void Workflow::SetSliders(int brightness, int strength)
 {
-    adjust.Brightness = brightness;
-    adjust.Strength = strength;
+    adjust_.Brightness = brightness;
+    adjust_.Strength = strength;
 }
 
 void Workflow::SetQuality(int position)
 {
-    adjust.Quality = position;
-    texts.QualityText = QualityLabelForPosition(position);
-    texts.QualityWarning = QualityLabelIsWarning(position);
+    adjust_.Quality = position;
+    texts_.QualityText = QualityLabelForPosition(position);
+    texts_.QualityWarning = QualityLabelIsWarning(position);
 }
 
 void Workflow::SetCrop(const std::string& left, const std::string& top, const std::string& right,
                        const std::string& bottom)
 {
-    adjust.Left = left;
-    adjust.Top = top;
-    adjust.Right = right;
-    adjust.Bottom = bottom;
+    adjust_.Left = left;
+    adjust_.Top = top;
+    adjust_.Right = right;
+    adjust_.Bottom = bottom;
 }
 
 CropMargins Workflow::cropMargins() const
 {
-    return ParseCropMargins(adjust.Left, adjust.Top, adjust.Right, adjust.Bottom);
+    return ParseCropMargins(adjust_.Left, adjust_.Top, adjust_.Right, adjust_.Bottom);
 }
 
 CorrectionChoices Workflow::Choices() const
 {
     // "Save Images" writes TIFF when chosen; a single save decides by the
     // entry chosen in its dialog.
-    return {OffsetX, OffsetY, adjust.Brightness, adjust.Strength, adjust.Mode, adjust.Quality, cropMargins(),
-            SaveImagesTiff};
+    return {session_.OffsetX, session_.OffsetY, adjust_.Brightness, adjust_.Strength, adjust_.Mode, adjust_.Quality, cropMargins(),
+            session_.SaveImagesTiff};
 }
 
 CorrectionSetup Workflow::CurrentSetup(bool* cropValid) const
 {
-    CorrectionChoices choices{OffsetX, OffsetY, adjust.Brightness, adjust.Strength, adjust.Mode, adjust.Quality, {}};
+    CorrectionChoices choices{session_.OffsetX, session_.OffsetY, adjust_.Brightness, adjust_.Strength, adjust_.Mode, adjust_.Quality, {}};
     if (cropValid) {
         try {
             choices.crop = cropMargins();
@@ -487,42 +489,42 @@ CorrectionSetup Workflow::CurrentSetup(bool* cropValid) const
     } else {
         choices.crop = cropMargins();
     }
-    return SetUpCorrection(MaskFull(), {mask.HotspotR, mask.HotspotG, mask.HotspotB}, choices, PhotoFull().width(),
+    return SetUpCorrection(MaskFull(), {mask_.HotspotR, mask_.HotspotG, mask_.HotspotB}, choices, PhotoFull().width(),
                            PhotoFull().height());
 }
 
 void Workflow::Preview()
 {
-    previewPass(Image1.Width, Image1.Height);
+    previewPass(PhotoFull().width(), PhotoFull().height());
 }
 
 void Workflow::previewPass(int w, int h)
 {
-    const int b = adjust.Brightness;
-    const int s = adjust.Strength;
-    texts.BrightnessText = "Brightness: " + std::string(b - 25 > 0 ? "+" : "") + std::to_string(b - 25) + '%';
-    texts.BoostText = "Vignetting reduction boost: " + std::to_string(s) + '%';
-    if (!workflow.PhotoPresent || mask.MaskPreview.empty())
+    const int b = adjust_.Brightness;
+    const int s = adjust_.Strength;
+    texts_.BrightnessText = "Brightness: " + std::string(b - 25 > 0 ? "+" : "") + std::to_string(b - 25) + '%';
+    texts_.BoostText = "Vignetting reduction boost: " + std::to_string(s) + '%';
+    if (!photos_.PhotoPresent || mask_.MaskPreview.empty())
         return;
 
-    Bitmap24& preview = workflow.PhotoPreview;
+    Bitmap24& preview = photos_.PhotoPreview;
     // The processed preview always ends showing PhotoPreview, also when a
     // step below fails; the error then goes on to the caller.
     struct ShowPreview {
         Workflow* flow;
-        ~ShowPreview() { flow->setProcessed(flow->workflow.PhotoPreview); }
+        ~ShowPreview() { flow->setProcessed(flow->photos_.PhotoPreview); }
     } showPreview{this};
 
     bool cropValid = true;
     const CorrectionSetup setup = CurrentSetup(&cropValid);
-    correction.Damping = setup.damping;
-    correction.TargetR = setup.targets.r;
-    correction.TargetG = setup.targets.g;
-    correction.TargetB = setup.targets.b;
+    correction_.Damping = setup.damping;
+    correction_.TargetR = setup.targets.r;
+    correction_.TargetG = setup.targets.g;
+    correction_.TargetB = setup.targets.b;
 
-    const PreviewMargins margins = PreviewMarginsFor(adjust.Left, adjust.Right, adjust.Top, adjust.Bottom, w, h);
-    preview = pictures.Original;
-    const CorrectionRegion region = PreviewRegion(OffsetX, OffsetY, margins);
+    const PreviewMargins margins = PreviewMarginsFor(adjust_.Left, adjust_.Right, adjust_.Top, adjust_.Bottom, w, h);
+    preview = pictures_.Original;
+    const CorrectionRegion region = PreviewRegion(session_.OffsetX, session_.OffsetY, margins);
 
     const CroppedSize cropped = CroppedSizeOf(w, h, cropMargins());
     const std::string caption = " Processed Image (" + sizeText(cropped.width, cropped.height) + " pixels)";
@@ -531,76 +533,76 @@ void Workflow::previewPass(int w, int h)
         // the photograph uncorrected. A width of zero or any negative size
         // still has a ratio ("[1:0]", "[1:-0.5]"); the preview region is
         // then empty on that axis.
-        texts.ProcessedCaption = caption;
+        texts_.ProcessedCaption = caption;
         say(" The crop margins leave no pixels of the " + sizeText(w, h) + " photograph.");
         return;
     }
-    texts.ProcessedCaption =
+    texts_.ProcessedCaption =
         caption + " [1:" + RatioText(cropped.width, cropped.height, decimalSeparator_) + ']';
-    ApplyCorrection(preview, mask.MaskPreview, region, setup.damping, setup.targets, setup.mode());
+    ApplyCorrection(preview, mask_.MaskPreview, region, setup.damping, setup.targets, setup.mode());
 }
 
 // ---- Offset and turns ----
 
 void Workflow::ShiftVertical(int position)
 {
-    UpDownVertical = position;
+    session_.UpDownVertical = position;
     const int offset = kOffsetCentre - position;
-    OffsetY = offset;
-    ThumbTop = int(RoundHalfEven((long double)offset / 4.41L));
+    session_.OffsetY = offset;
+    session_.ThumbTop = int(RoundHalfEven((long double)offset / 4.41L));
     Preview();
 }
 
 void Workflow::ShiftHorizontal(int position)
 {
-    UpDownHorizontal = position;
+    session_.UpDownHorizontal = position;
     const int offset = position - kOffsetCentre;
-    OffsetX = offset;
-    ThumbLeft = int(RoundHalfEven((long double)offset / 4.37L));
+    session_.OffsetX = offset;
+    session_.ThumbLeft = int(RoundHalfEven((long double)offset / 4.37L));
     Preview();
 }
 
 void Workflow::CentreMask()
 {
-    OffsetX = OffsetY = 0;
-    UpDownVertical = UpDownHorizontal = kOffsetCentre;
-    ThumbLeft = ThumbTop = 1;
+    session_.OffsetX = session_.OffsetY = 0;
+    session_.UpDownVertical = session_.UpDownHorizontal = kOffsetCentre;
+    session_.ThumbLeft = session_.ThumbTop = 1;
     Preview();
 }
 
 void Workflow::BeginTurn()
 {
-    texts.CoverText = "Rotating...";
-    texts.CoverVisible = true;
+    texts_.CoverText = "Rotating...";
+    texts_.CoverVisible = true;
 }
 
 void Workflow::Turn(bool clockwise)
 {
-    panel.RotateClockwise = clockwise;
-    texts.CoverVisible = false;
+    panel_.RotateClockwise = clockwise;
+    texts_.CoverVisible = false;
     std::unique_ptr<Bitmap24> turned;
     if (clockwise) {
-        turned = Rotate90(270, mask.MaskImage);
-        mask.MaskAngle += 90;
-        if (mask.MaskAngle == 360)
-            mask.MaskAngle = 0;
+        turned = Rotate90(270, mask_.MaskImage);
+        mask_.MaskAngle += 90;
+        if (mask_.MaskAngle == 360)
+            mask_.MaskAngle = 0;
     } else {
-        turned = Rotate90(90, mask.MaskImage);
-        mask.MaskAngle -= 90;
-        if (mask.MaskAngle == -360)
-            mask.MaskAngle = 0;
+        turned = Rotate90(90, mask_.MaskImage);
+        mask_.MaskAngle -= 90;
+        if (mask_.MaskAngle == -360)
+            mask_.MaskAngle = 0;
     }
-    TurnMarker(mask.MarkerX, mask.MarkerY, clockwise);
-    drawMaskOverlay(mask.MarkerX, mask.MarkerY);
+    TurnMarker(mask_.MarkerX, mask_.MarkerY, clockwise);
+    drawMaskOverlay(mask_.MarkerX, mask_.MarkerY);
     // The turned mask is fitted to the size the mask was fitted to before.
     const int w = MaskFull().width();
     const int h = MaskFull().height();
-    stretchDraw(*turned, mask.MaskPreview);
-    mask.MaskImage = std::move(*turned);
+    stretchDraw(*turned, mask_.MaskPreview);
+    mask_.MaskImage = std::move(*turned);
     fitMask(w, h);
     Preview();
-    texts.AngleHint = " Rotation Angle: " + std::to_string(mask.MaskAngle) + "\u00B0 ";
-    std::swap(mask.MaskWidth, mask.MaskHeight);
+    texts_.AngleHint = " Rotation Angle: " + std::to_string(mask_.MaskAngle) + "\u00B0 ";
+    std::swap(mask_.MaskWidth, mask_.MaskHeight);
     updateMaskRatioLabel();
 }
 
@@ -608,93 +610,93 @@ void Workflow::Turn(bool clockwise)
 
 void Workflow::BeginPanel()
 {
-    PanelOpen = true;
-    texts.CoverText = "Select Hotspot";
-    texts.CoverVisible = true;
-    if (!settings.DefaultMask.empty())
-        FreeOffered = true;
-    if (settings.DefaultMask == "none")
-        FreeOffered = false;
+    session_.PanelOpen = true;
+    texts_.CoverText = "Select Hotspot";
+    texts_.CoverVisible = true;
+    if (!settings_.DefaultMask.empty())
+        session_.FreeOffered = true;
+    if (settings_.DefaultMask == "none")
+        session_.FreeOffered = false;
 }
 
 void Workflow::OpenPanel()
 {
-    if (!PanelOpen)
+    if (!session_.PanelOpen)
         BeginPanel();
-    PanelShown = true;
+    session_.PanelShown = true;
 
-    panel.PickedR = std::uint8_t(mask.HotspotR);
-    panel.PickedG = std::uint8_t(mask.HotspotG);
-    panel.PickedB = std::uint8_t(mask.HotspotB);
-    const int lum = Lum(mask.HotspotR, mask.HotspotG, mask.HotspotB);
-    texts.PanelLevels[0] = levelText("R: ", mask.HotspotR, mask.HotspotR);
-    texts.PanelLevels[1] = levelText("G: ", mask.HotspotG, mask.HotspotG);
-    texts.PanelLevels[2] = levelText("B: ", mask.HotspotB, mask.HotspotB);
-    texts.PanelLevels[3] = levelText("L: ", lum, lum);
-    texts.PanelAngle = "Angle: " + std::to_string(mask.MaskAngle) + "\u00B0";
+    panel_.PickedR = std::uint8_t(mask_.HotspotR);
+    panel_.PickedG = std::uint8_t(mask_.HotspotG);
+    panel_.PickedB = std::uint8_t(mask_.HotspotB);
+    const int lum = Lum(mask_.HotspotR, mask_.HotspotG, mask_.HotspotB);
+    texts_.PanelLevels[0] = levelText("R: ", mask_.HotspotR, mask_.HotspotR);
+    texts_.PanelLevels[1] = levelText("G: ", mask_.HotspotG, mask_.HotspotG);
+    texts_.PanelLevels[2] = levelText("B: ", mask_.HotspotB, mask_.HotspotB);
+    texts_.PanelLevels[3] = levelText("L: ", lum, lum);
+    texts_.PanelAngle = "Angle: " + std::to_string(mask_.MaskAngle) + "\u00B0";
 
-    panel.PanelMask.setSize(kPanelWidth, kPanelHeight);
-    stretchDraw(mask.MaskImage, panel.PanelMask);
-    Bitmap24& picture = pictures.Panel;
-    picture = panel.PanelMask;
-    PaintBrightnessZones(panel.PanelMask, picture);
+    panel_.PanelMask.setSize(kPanelWidth, kPanelHeight);
+    stretchDraw(mask_.MaskImage, panel_.PanelMask);
+    Bitmap24& picture = pictures_.Panel;
+    picture = panel_.PanelMask;
+    PaintBrightnessZones(panel_.PanelMask, picture);
     DrawCentreLines(picture);
-    panel.PanelSnapshot = picture;
-    if (mask.StoredHotspotPending) {
-        if (mask.HotspotX != 160 && mask.HotspotY != 120)
-            DrawHotspotCross(picture, mask.MarkerX, mask.MarkerY);
-        mask.StoredHotspotPending = false;
-        mask.HotspotPicked = true;
+    panel_.PanelSnapshot = picture;
+    if (mask_.StoredHotspotPending) {
+        if (HotspotChosen(mask_.HotspotX, mask_.HotspotY))
+            DrawHotspotCross(picture, mask_.MarkerX, mask_.MarkerY);
+        mask_.StoredHotspotPending = false;
+        mask_.HotspotPicked = true;
     }
-    if (mask.HotspotPicked && mask.HotspotX != 160 && mask.HotspotY != 120)
-        DrawHotspotCross(picture, mask.MarkerX, mask.MarkerY);
-    ++pictures.PanelRevision;
+    if (mask_.HotspotPicked && HotspotChosen(mask_.HotspotX, mask_.HotspotY))
+        DrawHotspotCross(picture, mask_.MarkerX, mask_.MarkerY);
+    ++pictures_.PanelRevision;
 }
 
 void Workflow::PointAt(int x, int y)
 {
-    if (!PanelShown || x < 0 || y < 0 || x >= panel.PanelMask.width() || y >= panel.PanelMask.height())
+    if (!session_.PanelShown || x < 0 || y < 0 || x >= panel_.PanelMask.width() || y >= panel_.PanelMask.height())
         return;
-    panel.MouseX = x;
-    panel.MouseY = y;
-    const Colour c = panel.PanelMask.pixel(x, y);
-    texts.PanelLevels[0] = levelText("R: ", redOf(c), panel.PickedR);
-    texts.PanelLevels[1] = levelText("G: ", greenOf(c), panel.PickedG);
-    texts.PanelLevels[2] = levelText("B: ", blueOf(c), panel.PickedB);
-    texts.PanelLevels[3] = levelText("L: ", Lum(redOf(c), greenOf(c), blueOf(c)),
-                                     Lum(panel.PickedR, panel.PickedG, panel.PickedB));
+    panel_.MouseX = x;
+    panel_.MouseY = y;
+    const Colour c = panel_.PanelMask.pixel(x, y);
+    texts_.PanelLevels[0] = levelText("R: ", redOf(c), panel_.PickedR);
+    texts_.PanelLevels[1] = levelText("G: ", greenOf(c), panel_.PickedG);
+    texts_.PanelLevels[2] = levelText("B: ", blueOf(c), panel_.PickedB);
+    texts_.PanelLevels[3] = levelText("L: ", Lum(redOf(c), greenOf(c), blueOf(c)),
+                                     Lum(panel_.PickedR, panel_.PickedG, panel_.PickedB));
 }
 
 void Workflow::PickHotspot()
 {
-    if (!PanelShown)
+    if (!session_.PanelShown)
         return;
-    if (!mask.HotspotPicked)
-        panel.PanelSnapshot = pictures.Panel;
+    if (!mask_.HotspotPicked)
+        panel_.PanelSnapshot = pictures_.Panel;
     else
-        pictures.Panel = panel.PanelSnapshot;
-    mask.HotspotPicked = true;
-    DrawHotspotCross(pictures.Panel, panel.MouseX, panel.MouseY);
-    ++pictures.PanelRevision;
-    mask.HotspotX = mask.MarkerX = panel.MouseX;
-    mask.HotspotY = mask.MarkerY = panel.MouseY;
-    const Colour c = panel.PanelMask.pixel(mask.HotspotX, mask.HotspotY);
-    panel.PickedR = redOf(c);
-    panel.PickedG = greenOf(c);
-    panel.PickedB = blueOf(c);
+        pictures_.Panel = panel_.PanelSnapshot;
+    mask_.HotspotPicked = true;
+    DrawHotspotCross(pictures_.Panel, panel_.MouseX, panel_.MouseY);
+    ++pictures_.PanelRevision;
+    mask_.HotspotX = mask_.MarkerX = panel_.MouseX;
+    mask_.HotspotY = mask_.MarkerY = panel_.MouseY;
+    const Colour c = panel_.PanelMask.pixel(mask_.HotspotX, mask_.HotspotY);
+    panel_.PickedR = redOf(c);
+    panel_.PickedG = greenOf(c);
+    panel_.PickedB = blueOf(c);
 }
 
 void Workflow::ClosePanel()
 {
-    PanelOpen = PanelShown = false;
-    panel.PanelMask.clear();
-    texts.CoverVisible = false;
-    if (mask.HotspotPicked) {
-        mask.HotspotR = panel.PickedR;
-        mask.HotspotG = panel.PickedG;
-        mask.HotspotB = panel.PickedB;
+    session_.PanelOpen = session_.PanelShown = false;
+    panel_.PanelMask.clear();
+    texts_.CoverVisible = false;
+    if (mask_.HotspotPicked) {
+        mask_.HotspotR = panel_.PickedR;
+        mask_.HotspotG = panel_.PickedG;
+        mask_.HotspotB = panel_.PickedB;
     }
-    drawMaskOverlay(mask.MarkerX, mask.MarkerY);
+    drawMaskOverlay(mask_.MarkerX, mask_.MarkerY);
     Preview();
 }
 

@@ -22,6 +22,8 @@
 #include "ProgramSettings.h"
 #include "Picture.h"
 #include "SavePipeline.h"
+#include "SaveQuality.h"
+#include "ViewSizes.h"
 
 #include <atomic>
 #include <cstdint>
@@ -32,17 +34,10 @@
 
 namespace lumivane {
 
-// Size of both previews.
-inline constexpr int kPreviewWidth = 289;
-inline constexpr int kPreviewHeight = 216;
-// Size of the hotspot panel's picture.
-inline constexpr int kPanelWidth = 320;
-inline constexpr int kPanelHeight = 240;
-// Size of the mask thumbnail's picture.
-inline constexpr int kThumbnailWidth = 66;
-inline constexpr int kThumbnailHeight = 49;
 // The boost slider's hint while the exact method is chosen.
 inline constexpr const char* kNoBoostHint = " No boost in the exact method: the whole fall-off is removed ";
+// LastMaskFile while no mask file is in use.
+inline constexpr const char* kNoMaskFile = "-";
 // Centre position of both offset up-downs.
 inline constexpr int kOffsetCentre = 150;
 
@@ -59,11 +54,12 @@ struct WorkflowState {
     // loaded with the first photograph shown.
     std::uint8_t FirstMaskPending = 1;
     std::string MaskFile;
-    std::string LastMaskFile = "-";
-    // The full-size photograph is Image1's bitmap itself (Workflow::
+    // The file of the mask in use, kNoMaskFile for a profile mask or none.
+    std::string LastMaskFile = kNoMaskFile;
+    // The full-size photograph is the holder's bitmap itself (Workflow::
     // PhotoFull); the save corrects it band by band without changing it, so
     // no working copy is kept.
-    // The 289 x 216 preview: the stretched photograph, corrected by each
+    // The kPreviewWidth x kPreviewHeight preview: the stretched photograph, corrected by each
     // preview pass.
     Bitmap24 PhotoPreview;
     // False while no photograph could be decoded: the previews are then
@@ -93,10 +89,10 @@ struct MaskState {
     int HotspotB = 0;
     float MaskCenterX = 0;
     float MaskCenterY = 0;
-    int HotspotX = 160;
-    int HotspotY = 120;
-    int MarkerX = 160;
-    int MarkerY = 120;
+    int HotspotX = kNoHotspotX;
+    int HotspotY = kNoHotspotY;
+    int MarkerX = kNoHotspotX;
+    int MarkerY = kNoHotspotY;
     int MaskAngle = 0;
     bool HotspotPicked = false;
     bool StoredHotspotPending = false;
@@ -187,7 +183,7 @@ struct WorkflowTexts {
 struct WorkflowPictures {
     Bitmap24 Original;  // left preview
     Bitmap24 Processed; // right preview
-    Bitmap24 Thumbnail; // mask thumbnail, 66 x 49
+    Bitmap24 Thumbnail; // mask thumbnail, kThumbnailWidth x kThumbnailHeight
     Bitmap24 Overlay;   // mask centre lines and hotspot over the left preview
     Bitmap24 Panel;     // the hotspot panel's zones, centre lines and cross
     unsigned OriginalRevision = 0;
@@ -195,6 +191,38 @@ struct WorkflowPictures {
     unsigned ThumbnailRevision = 0;
     unsigned OverlayRevision = 0;
     unsigned PanelRevision = 0;
+};
+
+// The rest of the workflow's state: the mask offset, the panels and the
+// batch, the save format and the folders remembered.
+struct SessionState {
+    // The folder mask in use (empty when the mask was not chosen from the
+    // mask folder).
+    std::string FolderMask;
+    // The mask offset over the left preview in preview pixels, and the
+    // thumbnail's matching position in its frame.
+    int OffsetX = 0;
+    int OffsetY = 0;
+    int ThumbLeft = 1;
+    int ThumbTop = 1;
+    int UpDownVertical = kOffsetCentre;
+    int UpDownHorizontal = kOffsetCentre;
+    // The hotspot panel is being opened or open; PanelShown once its
+    // picture is made.
+    bool PanelOpen = false;
+    bool PanelShown = false;
+    bool BatchRunning = false;
+    // "Save Images" writes TIFF (see Workflow::SetSaveImagesTiff).
+    bool SaveImagesTiff = false;
+    // The batch has its folder: the progress panel is up.
+    bool ProgressShown = false;
+    // "Free default mask" is offered (set by Store, taken by Free, and on
+    // opening the panel from the stored default).
+    bool FreeOffered = false;
+    // See Workflow::RememberDialogChoice.
+    std::string DialogFolder;
+    // Photographs a batch keeps in flight; 0 for one per processor core.
+    int BatchJobsInFlight = 0;
 };
 
 // What a save of the shown photograph needs to ask the save dialog.
@@ -360,7 +388,7 @@ public:
     // "smooth mask": every mask is smoothed as it is loaded; the mask in
     // use is loaded again. Kept in lumivane.ini.
     void SetSmoothMask(bool smooth);
-    bool MaskMatchingOn() const { return !maskSettings.folder.empty(); }
+    bool MaskMatchingOn() const { return !maskSettings_.folder.empty(); }
     // "Mask from lens profile": the shown photograph's mask is made from its
     // lens's measured fall-off, and so is every photograph's shown after it,
     // until a mask is loaded or a mask folder chosen. Switches the method to
@@ -390,31 +418,10 @@ public:
     // Esc while a batch runs: the photographs in progress are finished, no
     // further one is started. May be called from the host's KeepResponsive.
     void RequestStop();
-    // Photographs a batch keeps in flight; 0 for one per processor core.
-    int BatchJobsInFlight = 0;
-
     // The photographs of a batch in the order they are written: the shown
     // one first, exchanged with the list's first entry.
     std::vector<std::string> BatchJobs() const;
 
-    // ---- State ----
-    // The mask settings of lumivane.ini as read at start and changed since; the folder mask in use
-    // (empty when the mask was not chosen from the folder); the check of
-    // the mask loaded last.
-    MaskSettings maskSettings;
-    std::string FolderMask;
-    MaskQuality maskQuality;
-    WorkflowState workflow;
-    MaskState mask;
-    CorrectionState correction;
-    PanelState panel;
-    SettingsState settings;
-    Adjustments adjust;
-    WorkflowTexts texts;
-    WorkflowPictures pictures;
-    // The holder the photograph is decoded into; its size is the
-    // photograph's size for every computation.
-    TImageHolder Image1;
     // What the user chose, as every save of the list uses it. Throws
     // std::invalid_argument for a crop field that is not a number.
     CorrectionChoices Choices() const;
@@ -423,67 +430,64 @@ public:
     // given, a crop field that is not a number leaves the crop empty and
     // sets it false instead of throwing.
     CorrectionSetup CurrentSetup(bool* cropValid = nullptr) const;
-    // The unprocessed photograph at full size (Image1's bitmap; empty while
-    // Image1 holds none).
+    // The unprocessed photograph at full size, empty while none is held. Its
+    // size is the photograph's size for every computation.
     const Bitmap24& PhotoFull() const;
     // The mask at the photograph's full size, the mask of the save.
     const Bitmap24& MaskFull() const;
-    // The mask offset over the left preview in preview pixels, and the
-    // thumbnail's matching position in its frame.
-    int OffsetX = 0;
-    int OffsetY = 0;
-    int ThumbLeft = 1;
-    int ThumbTop = 1;
-    int UpDownVertical = kOffsetCentre;
-    int UpDownHorizontal = kOffsetCentre;
-    // The hotspot panel is being opened or open; PanelShown once its
-    // picture is made.
-    bool PanelOpen = false;
-    bool PanelShown = false;
-    bool BatchRunning = false;
-    // "Save Images" writes TIFF (see SetSaveImagesTiff).
-    bool SaveImagesTiff = false;
-    // The batch has its folder: the progress panel is up.
-    bool ProgressShown = false;
-    // "Free default mask" is offered (set by Store, taken by Free, and on
-    // opening the panel from the stored default).
-    bool FreeOffered = false;
     // The folder of the file last chosen in an open or save dialog, empty
     // until one is: the batch's folder picker starts there. The window
-    // reports every dialog answer (RememberDialogChoice); files from the
-    // command line or a drop are no dialog's choice.
-    std::string DialogFolder;
+    // reports every dialog answer; files from the command line or a drop
+    // are no dialog's choice.
     void RememberDialogChoice(const std::string& path)
     {
         const std::size_t slash = path.rfind('/');
         if (slash != std::string::npos)
-            DialogFolder = path.substr(0, slash == 0 ? 1 : slash);
+            session_.DialogFolder = path.substr(0, slash == 0 ? 1 : slash);
     }
+    // Photographs a batch keeps in flight; 0 (the default) for one per
+    // processor core.
+    void SetBatchJobsInFlight(int jobs) { session_.BatchJobsInFlight = jobs; }
+
+    // ---- State, read-only: only the commands above change it ----
+    const WorkflowState& photos() const { return photos_; }
+    const MaskState& mask() const { return mask_; }
+    const CorrectionState& correction() const { return correction_; }
+    const PanelState& panel() const { return panel_; }
+    const SettingsState& settings() const { return settings_; }
+    const Adjustments& adjust() const { return adjust_; }
+    const WorkflowTexts& texts() const { return texts_; }
+    const WorkflowPictures& pictures() const { return pictures_; }
+    const SessionState& session() const { return session_; }
+    // The mask settings of lumivane.ini as read at start and changed since.
+    const MaskSettings& maskSettings() const { return maskSettings_; }
+    // The check of the mask loaded last.
+    const MaskQuality& maskQuality() const { return maskQuality_; }
 
     // ---- What the controls show ----
-    bool PreviousEnabled() const { return !BatchRunning && workflow.FileIndex > 0; }
-    bool NextEnabled() const { return !BatchRunning && workflow.FileIndex < int(workflow.Files.size()) - 1; }
+    bool PreviousEnabled() const { return !session_.BatchRunning && photos_.FileIndex > 0; }
+    bool NextEnabled() const { return !session_.BatchRunning && photos_.FileIndex < int(photos_.Files.size()) - 1; }
     // Sliders, crop fields, offset and centre buttons, Store.
-    bool AdjustmentsEnabled() const { return mask.MaskLoaded; }
+    bool AdjustmentsEnabled() const { return mask_.MaskLoaded; }
     // The boost slider: the exact method has no boost.
-    bool BoostEnabled() const { return AdjustmentsEnabled() && adjust.Mode.method == CorrectionMethod::Additive; }
+    bool BoostEnabled() const { return AdjustmentsEnabled() && adjust_.Mode.method == CorrectionMethod::Additive; }
     // "Save Images" reads each photograph itself, so an unreadable one on
     // screen does not stop it.
     bool SaveEnabled() const
     {
-        return mask.MaskLoaded && (workflow.PhotoPresent || workflow.Files.size() > 1) && !PanelOpen;
+        return mask_.MaskLoaded && (photos_.PhotoPresent || photos_.Files.size() > 1) && !session_.PanelOpen;
     }
-    bool LoadEnabled() const { return !PanelOpen; }
+    bool LoadEnabled() const { return !session_.PanelOpen; }
     // The groups and the caption a batch puts out of reach.
-    bool GroupsEnabled() const { return !BatchRunning; }
+    bool GroupsEnabled() const { return !session_.BatchRunning; }
     const std::string& settingsFolder() const { return settingsFolder_; }
 
 private:
     void loadPhotograph();
-    // Shows the photograph Image1 holds as list entry FileIndex.
+    // Shows the photograph the holder holds as list entry FileIndex.
     void showHeldPhotograph();
     void sayShowing();
-    // Shows workflow.PhotoPreview as the preview of a width x height
+    // Shows photos_.PhotoPreview as the preview of a width x height
     // photograph: both pictures and their captions.
     void showPreviewPictures(int width, int height);
     // The preview pass for a photograph of w x h pixels.
@@ -492,7 +496,11 @@ private:
     // photoRefusal_ for the status line.
     void decodePhotograph(const std::string& path);
     void showEmptyPhotograph();
+    // Shows list entry `index`: decodes it and shows it.
     void showFile(int index);
+    // Makes list entry `index` the shown one: its path, hint and output
+    // name (an index outside the list keeps the current path).
+    void selectEntry(int index);
     // Fits the loaded mask to a photograph of width x height: the full-size
     // mask and the thumbnail.
     void fitMask(int width, int height);
@@ -537,15 +545,30 @@ private:
     // the preview is taken over.
     void showBatchPhotograph(int index, Bitmap24* preview, int width, int height);
 
+    friend struct WorkflowTestAccess; // tests/support: builds situations no command reaches
+
+    WorkflowState photos_;
+    MaskState mask_;
+    CorrectionState correction_;
+    PanelState panel_;
+    SettingsState settings_;
+    Adjustments adjust_;
+    WorkflowTexts texts_;
+    WorkflowPictures pictures_;
+    SessionState session_;
+    MaskSettings maskSettings_;
+    MaskQuality maskQuality_;
+    // The holder the photograph is decoded into (see PhotoFull).
+    TImageHolder photo_;
     std::string settingsFolder_;
     std::string decimalSeparator_;
     // Decoders write the next photograph here; on success it is exchanged
-    // with Image1's bitmap, so a failed decode leaves the shown photograph
+    // with the holder's bitmap, so a failed decode leaves the shown photograph
     // alone and the two blocks are reused from one photograph to the next.
     Bitmap24 spareBitmap_;
     // Why the last photograph was refused (memory budget), else empty.
     std::string photoRefusal_;
-    // The damage the decoder found in the photograph Image1 holds (its
+    // The damage the decoder found in the photograph the holder holds (its
     // pixels kept), and that photograph's path; the status line names it
     // while that photograph is shown.
     std::string photoDamage_;

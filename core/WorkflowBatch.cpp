@@ -32,7 +32,7 @@ struct BatchMailbox {
 
     std::mutex mutex;
     std::condition_variable changed;
-    // The 289 x 216 preview of each photograph decoded, and its full size.
+    // The kPreviewWidth x kPreviewHeight preview of each photograph decoded, and its full size.
     std::vector<Bitmap24> previews;
     std::vector<std::pair<int, int>> sizes;
     std::vector<char> decoded;
@@ -85,18 +85,14 @@ void Workflow::RequestStop()
 
 void Workflow::showBatchPhotograph(int index, Bitmap24* preview, int width, int height)
 {
-    workflow.FileIndex = index;
-    workflow.CurrentFile = workflow.Files[std::size_t(index)];
-    workflow.SourceFile = workflow.CurrentFile;
-    texts.PhotoHint = ' ' + workflow.CurrentFile + ' ';
-    workflow.OutName = OutNameFor(workflow.CurrentFile, adjust.Quality == 101);
+    selectEntry(index);
     sayShowing();
     if (!preview) {
         showEmptyPhotograph();
         return;
     }
-    workflow.PhotoPresent = true;
-    std::swap(workflow.PhotoPreview, *preview);
+    photos_.PhotoPresent = true;
+    std::swap(photos_.PhotoPreview, *preview);
     showPreviewPictures(width, height);
     fitThumbnail(width, height);
     updateMaskRatioLabel(width, height);
@@ -106,7 +102,7 @@ void Workflow::showBatchPhotograph(int index, Bitmap24* preview, int width, int 
 void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uint32_t startTime,
                          SaveOutcome& outcome)
 {
-    const std::vector<std::string> photos = workflow.Files;
+    const std::vector<std::string> photos = photos_.Files;
     const std::size_t count = photos.size();
 
     // Masks of the folder skipped as unreadable, each said once; written by
@@ -115,10 +111,11 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
     std::set<std::string> warnings;
     // The settings a save of the shown photograph uses, for every photograph.
     BatchSettings settings;
-    settings.mask = &mask.MaskImage;
-    settings.levels = HotspotLevels{mask.HotspotR, mask.HotspotG, mask.HotspotB};
-    // The loaded mask file's own colour profile ("-": a mask without a file).
-    settings.maskProfile = MaskProfileOfFile(workflow.LastMaskFile == "-" ? std::string() : workflow.LastMaskFile);
+    settings.mask = &mask_.MaskImage;
+    settings.levels = HotspotLevels{mask_.HotspotR, mask_.HotspotG, mask_.HotspotB};
+    // The loaded mask file's own colour profile (none for a mask without a file).
+    settings.maskProfile =
+        MaskProfileOfFile(photos_.LastMaskFile == kNoMaskFile ? std::string() : photos_.LastMaskFile);
     settings.SetChoices(Choices());
     settings.folder = folder;
     settings.tick = startTime;
@@ -126,7 +123,7 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
     // choose; the mask in use serves those that match none.
     if (MaskMatchingOn())
         settings.chooseMask = FolderMaskChooser(
-            std::shared_ptr<const Bitmap24>(&mask.MaskImage, [](const Bitmap24*) {}), *settings.levels,
+            std::shared_ptr<const Bitmap24>(&mask_.MaskImage, [](const Bitmap24*) {}), *settings.levels,
             [&](const std::string& warning) {
                 std::lock_guard<std::mutex> lock(warningsMutex);
                 warnings.insert(warning);
@@ -136,9 +133,9 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
         // one without a profile is reported and skipped.
         settings.chooseMask = MakeProfileMaskChooser(std::string());
     const CorrectionSetup shown = CurrentSetup();
-    correction.TargetR = shown.targets.r;
-    correction.TargetG = shown.targets.g;
-    correction.TargetB = shown.targets.b;
+    correction_.TargetR = shown.targets.r;
+    correction_.TargetG = shown.targets.g;
+    correction_.TargetB = shown.targets.b;
 
     BatchMailbox box(count);
     // The preview the window would stretch from each photograph, made by
@@ -160,11 +157,11 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
 
     // Esc stops the batch and abandons the decodes in flight.
     settings.abandon = &stopRequested_;
-    ProgressShown = true;
+    session_.ProgressShown = true;
     host.BatchStarted();
-    texts.ProgressValue = 0;
+    texts_.ProgressValue = 0;
     stopRequested_.store(false);
-    const int jobs = BatchJobsInFlight > 0 ? BatchJobsInFlight
+    const int jobs = session_.BatchJobsInFlight > 0 ? session_.BatchJobsInFlight
                                            : int(std::max(1u, std::thread::hardware_concurrency()));
     std::exception_ptr batchError;
     std::thread runner([&] {
@@ -226,7 +223,7 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
         result.Mask = r.mask;
         if (r.outcome == BatchPhotoResult::Outcome::Written) {
             ++written;
-            workflow.OutPath = r.written;
+            photos_.OutPath = r.written;
             // A photograph corrected with its lens profile says so.
             const bool profiled = IsProfileMaskName(r.mask);
             const std::string saved =
@@ -240,8 +237,8 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
             say(' ' + FileNamePart(r.source) + " was not saved: " + r.reason);
         }
         outcome.Results.push_back(result);
-        texts.ProgressValue = int(i) + 1;
-        texts.ProgressText = BatchProgressText(FileNamePart(photos[i]), int(i) + 1, int(count));
+        texts_.ProgressValue = int(i) + 1;
+        texts_.ProgressText = BatchProgressText(FileNamePart(photos[i]), int(i) + 1, int(count));
         WorkflowProgress step;
         step.Done = int(i) + 1;
         step.Total = int(count);
@@ -252,19 +249,16 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
     for (const std::string& warning : warnings)
         outcome.Warnings += (outcome.Warnings.empty() ? "Warning: " : "\nWarning: ") + warning;
 
-    // The batch ends showing the first entry again. Image1 still holds it
-    // (only the previews showed the others), so it is not decoded again.
-    workflow.FileIndex = 0;
-    workflow.CurrentFile = workflow.Files[0];
-    workflow.SourceFile = workflow.CurrentFile;
-    texts.PhotoHint = ' ' + workflow.CurrentFile + ' ';
-    workflow.OutName = OutNameFor(workflow.CurrentFile, adjust.Quality == 101);
+    // The batch ends showing the first entry again. The photograph holder
+    // still holds it (only the previews showed the others), so it is not
+    // decoded again.
+    selectEntry(0);
     // An unreadable TIFF on screen left no photograph: the thumbnail then
     // shows the mask in its own proportions.
     if (PhotoFull().empty())
-        fitThumbnail(mask.MaskImage.width(), mask.MaskImage.height());
+        fitThumbnail(mask_.MaskImage.width(), mask_.MaskImage.height());
     else
-        fitThumbnail(Image1.Width, Image1.Height);
+        fitThumbnail(PhotoFull().width(), PhotoFull().height());
     showHeldPhotograph();
     if (batchError)
         std::rethrow_exception(batchError);

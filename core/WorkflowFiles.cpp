@@ -61,33 +61,33 @@ std::vector<std::string> Workflow::ReadSettingsAtStart()
     // were passed over, and Store keeps a copy of the file before replacing it.
     if (!values.ignoredLines.empty())
         say(' ' + IgnoredLinesText("defaults.ini", values.ignoredLines));
-    settings.IniBrightness = values.iniBrightness;
-    settings.IniStrength = values.iniStrength;
-    settings.IniQuality = values.iniQuality;
-    settings.DefaultMask = values.defaultMask;
-    if (!settings.DefaultMask.empty()) {
+    settings_.IniBrightness = values.iniBrightness;
+    settings_.IniStrength = values.iniStrength;
+    settings_.IniQuality = values.iniQuality;
+    settings_.DefaultMask = values.defaultMask;
+    if (!settings_.DefaultMask.empty()) {
         try {
-            preselectMask(settings.DefaultMask);
+            preselectMask(settings_.DefaultMask);
         } catch (const std::exception& e) {
             errors.push_back(e.what());
         }
-        texts.MaskLabel = ShortenedMaskLabel(FileNamePart(settings.DefaultMask));
+        texts_.MaskLabel = ShortenedMaskLabel(FileNamePart(settings_.DefaultMask));
     }
     if (values.hasHotspot) {
-        mask.HotspotR = values.hotspotR;
-        mask.HotspotG = values.hotspotG;
-        mask.HotspotB = values.hotspotB;
-        mask.HotspotX = values.hotspotX;
-        mask.HotspotY = values.hotspotY;
-        if (!settings.DefaultMask.empty())
-            mask.StoredHotspotPending = true;
-        mask.MarkerX = mask.HotspotX;
-        mask.MarkerY = mask.HotspotY;
+        mask_.HotspotR = values.hotspotR;
+        mask_.HotspotG = values.hotspotG;
+        mask_.HotspotB = values.hotspotB;
+        mask_.HotspotX = values.hotspotX;
+        mask_.HotspotY = values.hotspotY;
+        if (!settings_.DefaultMask.empty())
+            mask_.StoredHotspotPending = true;
+        mask_.MarkerX = mask_.HotspotX;
+        mask_.MarkerY = mask_.HotspotY;
     } else {
         resetHotspot();
     }
     try {
-        texts.QualityText = QualityLabelAtStart(settings.IniQuality);
+        texts_.QualityText = QualityLabelAtStart(settings_.IniQuality);
     } catch (const std::exception& e) {
         errors.push_back(e.what());
     }
@@ -99,11 +99,11 @@ void Workflow::applyStoredSliders()
 {
     // The stored positions wait until the first mask load; a position
     // outside a slider's range is clamped into it.
-    adjust.Brightness = ClampedSliderPosition(settings.IniBrightness, 0, 50);
-    adjust.Strength = ClampedSliderPosition(settings.IniStrength, 0, 100);
-    SetQuality(ClampedSliderPosition(settings.IniQuality, 1, 101));
-    texts.QualityText = QualityLabelAfterMaskLoad(adjust.Quality);
-    workflow.FirstMaskPending = 0;
+    adjust_.Brightness = ClampedSliderPosition(settings_.IniBrightness, 0, 50);
+    adjust_.Strength = ClampedSliderPosition(settings_.IniStrength, 0, 100);
+    SetQuality(ClampedSliderPosition(settings_.IniQuality, 1, kBmpQuality));
+    texts_.QualityText = QualityLabelAfterMaskLoad(adjust_.Quality);
+    photos_.FirstMaskPending = 0;
 }
 
 void Workflow::StoreDefaults()
@@ -113,10 +113,10 @@ void Workflow::StoreDefaults()
         // A profile mask is the photograph's own: the choice is stored, not
         // the mask rendered for this photograph.
         KeepBrokenSettingsCopy(settingsFolder_ + "/defaults.ini");
-        WriteShortSettings(settingsFolder_ + "/defaults.ini", adjust.Brightness, adjust.Strength, adjust.Quality);
-        settings.DefaultMask = "none";
+        WriteShortSettings(settingsFolder_ + "/defaults.ini", adjust_.Brightness, adjust_.Strength, adjust_.Quality);
+        settings_.DefaultMask = "none";
         storedLensProfile_ = true;
-        FreeOffered = true;
+        session_.FreeOffered = true;
         if (const std::exception_ptr error = writeProgramSettings())
             std::rethrow_exception(error);
         return;
@@ -129,14 +129,14 @@ void Workflow::StoreDefaults()
     // second time with no way back to the photograph taken. The file is read
     // again unsmoothed and given the quarter turns of the mask in use.
     std::optional<Bitmap24> unsmoothed;
-    if (maskSettings.smooth) {
+    if (maskSettings_.smooth) {
         try {
-            unsmoothed = TurnedMask(DecodeMaskFile(workflow.LastMaskFile, false), mask.MaskAngle / 90);
+            unsmoothed = TurnedMask(DecodeMaskFile(photos_.LastMaskFile, false), mask_.MaskAngle / 90);
         } catch (const std::exception& e) {
             throw std::runtime_error("Cannot store the mask unsmoothed: " + std::string(e.what()));
         }
     }
-    const Bitmap24& maskToStore = unsmoothed ? *unsmoothed : mask.MaskImage;
+    const Bitmap24& maskToStore = unsmoothed ? *unsmoothed : mask_.MaskImage;
     KeepBrokenSettingsCopy(iniPath);
     // Store is all or nothing: defaults.ini must never name a default mask
     // that was not written, so when the mask cannot be written the earlier
@@ -148,8 +148,8 @@ void Workflow::StoreDefaults()
         } catch (const FileError&) {
         }
     }
-    WriteFullSettings(iniPath, adjust.Brightness, adjust.Strength, adjust.Quality, maskPath, panel.PickedR,
-                      panel.PickedG, panel.PickedB, mask.MarkerX, mask.MarkerY);
+    WriteFullSettings(iniPath, adjust_.Brightness, adjust_.Strength, adjust_.Quality, maskPath, panel_.PickedR,
+                      panel_.PickedG, panel_.PickedB, mask_.MarkerX, mask_.MarkerY);
     try {
         WriteBmpFile(maskToStore, maskPath);
     } catch (const std::exception&) {
@@ -165,8 +165,8 @@ void Workflow::StoreDefaults()
         }
         throw;
     }
-    settings.DefaultMask = maskPath;
-    FreeOffered = true;
+    settings_.DefaultMask = maskPath;
+    session_.FreeOffered = true;
     // The method and the other settings beyond defaults.ini.
     if (const std::exception_ptr error = writeProgramSettings())
         std::rethrow_exception(error);
@@ -178,9 +178,9 @@ void Workflow::FreeDefaults()
     // write leaves the default mask in use and "Free" on offer.
     MakeSettingsFolder(settingsFolder_);
     KeepBrokenSettingsCopy(settingsFolder_ + "/defaults.ini");
-    WriteShortSettings(settingsFolder_ + "/defaults.ini", adjust.Brightness, adjust.Strength, adjust.Quality);
-    settings.DefaultMask = "none";
-    FreeOffered = false;
+    WriteShortSettings(settingsFolder_ + "/defaults.ini", adjust_.Brightness, adjust_.Strength, adjust_.Quality);
+    settings_.DefaultMask = "none";
+    session_.FreeOffered = false;
     if (storedLensProfile_) {
         storedLensProfile_ = false;
         if (const std::exception_ptr error = writeProgramSettings())
@@ -192,8 +192,8 @@ void Workflow::FreeDefaults()
 
 std::vector<std::string> Workflow::BatchJobs() const
 {
-    std::vector<std::string> jobs = workflow.Files;
-    const int shown = workflow.FileIndex;
+    std::vector<std::string> jobs = photos_.Files;
+    const int shown = photos_.FileIndex;
     if (jobs.size() > 1 && shown > 0 && shown < int(jobs.size()))
         std::swap(jobs[0], jobs[std::size_t(shown)]);
     return jobs;
@@ -202,16 +202,17 @@ std::vector<std::string> Workflow::BatchJobs() const
 PhotoResult Workflow::saveShown(const std::string& outPath, OutputFormat format)
 {
     PhotoResult result;
-    result.Source = workflow.SourceFile;
-    if (!workflow.DecodeOk || !workflow.PhotoPresent)
-        throw std::runtime_error("Can not read " + workflow.SourceFile + "; it was not saved.");
+    result.Source = photos_.SourceFile;
+    if (!photos_.DecodeOk || !photos_.PhotoPresent)
+        throw std::runtime_error("Can not read " + photos_.SourceFile + "; it was not saved.");
     CorrectionSetup setup = CurrentSetup();
     setup.choices.tiff = format == OutputFormat::Tiff;
-    // The loaded mask file's own colour profile ("-": a mask without a file).
-    setup.maskProfile = MaskProfileOfFile(workflow.LastMaskFile == "-" ? std::string() : workflow.LastMaskFile);
-    correction.TargetR = setup.targets.r;
-    correction.TargetG = setup.targets.g;
-    correction.TargetB = setup.targets.b;
+    // The loaded mask file's own colour profile (none for a mask without a file).
+    setup.maskProfile =
+        MaskProfileOfFile(photos_.LastMaskFile == kNoMaskFile ? std::string() : photos_.LastMaskFile);
+    correction_.TargetR = setup.targets.r;
+    correction_.TargetG = setup.targets.g;
+    correction_.TargetB = setup.targets.b;
 
     // The name was confirmed (by the save dialog, or again when the
     // extension changed it), so it is written whether or not it exists.
@@ -224,18 +225,18 @@ PhotoResult Workflow::saveShown(const std::string& outPath, OutputFormat format)
     // picture shown.
     Tiff16Picture photo16;
     const bool full = format == OutputFormat::Tiff &&
-                      ReadTiff16ForSave(workflow.SourceFile, PhotoFull().width(), PhotoFull().height(), photo16);
-    const SaveResult saved = full ? savePipeline_.Save(PhotoFull(), photo16.pixels, setup, workflow.SourceFile, target)
-                                  : savePipeline_.Save(PhotoFull(), setup, workflow.SourceFile, target);
-    workflow.OutPath = saved.path;
+                      ReadTiff16ForSave(photos_.SourceFile, PhotoFull().width(), PhotoFull().height(), photo16);
+    const SaveResult saved = full ? savePipeline_.Save(PhotoFull(), photo16.pixels, setup, photos_.SourceFile, target)
+                                  : savePipeline_.Save(PhotoFull(), setup, photos_.SourceFile, target);
+    photos_.OutPath = saved.path;
     result.Transplant = saved.transplant;
-    result.Written = workflow.OutPath;
-    if (workflow.SourceFile == photoDamageFile_)
+    result.Written = photos_.OutPath;
+    if (photos_.SourceFile == photoDamageFile_)
         result.Damage = photoDamage_;
     if (result.Damage.empty())
-        say(FileNamePart(workflow.OutPath) + " saved.");
+        say(FileNamePart(photos_.OutPath) + " saved.");
     else
-        say(FileNamePart(workflow.OutPath) + " saved, " + FileNamePart(workflow.SourceFile) +
+        say(FileNamePart(photos_.OutPath) + " saved, " + FileNamePart(photos_.SourceFile) +
             " damaged: " + result.Damage);
     return result;
 }
@@ -243,22 +244,22 @@ PhotoResult Workflow::saveShown(const std::string& outPath, OutputFormat format)
 SaveOutcome Workflow::Save(WorkflowHost& host)
 {
     SaveOutcome outcome;
-    const int count = int(workflow.Files.size());
+    const int count = int(photos_.Files.size());
     // "Save Image" writes the photograph shown; "Save Images" reads every
     // photograph of the list itself, skips one it cannot read and reports
     // it at the end, the one on screen included.
-    const bool shownReadable = workflow.PhotoPresent && workflow.DecodeOk;
+    const bool shownReadable = photos_.PhotoPresent && photos_.DecodeOk;
     if (count == 0 || (count == 1 && !shownReadable) || MaskFull().empty()) {
         outcome.Refusal = "There is no photograph to save: " +
-                          (workflow.SourceFile.empty() ? std::string("none is open.")
-                                                       : workflow.SourceFile + " could not be read.");
+                          (photos_.SourceFile.empty() ? std::string("none is open.")
+                                                       : photos_.SourceFile + " could not be read.");
         return outcome;
     }
     // Margins that leave nothing would write an empty picture: refuse
     // before anything is corrected or written. (A batch checks each
     // photograph it reads; the shown one is checked here when it was read.)
-    if (shownReadable && !CropLeavesPixels(Image1.Width, Image1.Height, cropMargins())) {
-        outcome.Refusal = "The crop margins leave no pixels of the " + sizeText(Image1.Width, Image1.Height) +
+    if (shownReadable && !CropLeavesPixels(PhotoFull().width(), PhotoFull().height(), cropMargins())) {
+        outcome.Refusal = "The crop margins leave no pixels of the " + sizeText(PhotoFull().width(), PhotoFull().height()) +
                           " photograph; nothing was saved.";
         return outcome;
     }
@@ -266,7 +267,7 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
     // (the batch refuses each other photograph at its header).
     if (shownReadable) {
         try {
-            RequireOutputFits(std::uint64_t(Image1.Width), std::uint64_t(Image1.Height), cropMargins(), adjust.Quality);
+            RequireOutputFits(std::uint64_t(PhotoFull().width()), std::uint64_t(PhotoFull().height()), cropMargins(), adjust_.Quality);
         } catch (const OutputSizeError& e) {
             outcome.Refusal = std::string("Nothing was saved: ") + e.what() + ".";
             return outcome;
@@ -274,11 +275,11 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
     }
 
     if (count == 1) {
-        workflow.FileIndex = 0;
-        const bool bmp = adjust.Quality == 101;
+        photos_.FileIndex = 0;
+        const bool bmp = IsBmpQuality(adjust_.Quality);
         bool tiffChosen = false;
         const std::string chosen =
-            host.AskSavePath({ReplaceLast3(workflow.OutName, bmp ? "bmp" : "jpg"), bmp, &tiffChosen});
+            host.AskSavePath({ReplaceLast3(photos_.OutName, bmp ? "bmp" : "jpg"), bmp, &tiffChosen});
         if (chosen.empty()) {
             outcome.Cancelled = true;
             return outcome;
@@ -297,7 +298,7 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
             outcome.Results.push_back(saveShown(path, format));
         } catch (const std::exception& e) {
             PhotoResult failed;
-            failed.Source = workflow.SourceFile;
+            failed.Source = photos_.SourceFile;
             // Running out of memory is named as such, not as a write error.
             failed.Error = dynamic_cast<const std::bad_alloc*>(&e) ? "out of memory while saving it" : e.what();
             outcome.Results.push_back(failed);
@@ -307,21 +308,21 @@ SaveOutcome Workflow::Save(WorkflowHost& host)
     }
 
     // The photograph on screen becomes entry 0 and is written first.
-    workflow.Files = BatchJobs();
-    workflow.FileIndex = 0;
+    photos_.Files = BatchJobs();
+    photos_.FileIndex = 0;
     const std::uint32_t startTime = host.TickCount();
     // While the batch runs the controls that would change the list, the
     // mask or the settings under its feet are out of reach.
     struct Running {
         Workflow& flow;
-        ~Running() { flow.BatchRunning = flow.ProgressShown = false; }
+        ~Running() { flow.session_.BatchRunning = flow.session_.ProgressShown = false; }
     } running{*this};
-    BatchRunning = true;
+    session_.BatchRunning = true;
 
     const std::string folder = host.AskOutputFolder();
     if (folder.empty()) {
         outcome.Cancelled = true;
-        say(" Showing " + FileNamePart(workflow.Files[0]) + " [1 of " + std::to_string(count) + ']');
+        say(" Showing " + FileNamePart(photos_.Files[0]) + " [1 of " + std::to_string(count) + ']');
         return outcome;
     }
     saveBatch(host, folder, startTime, outcome);

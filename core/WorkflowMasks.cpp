@@ -39,13 +39,13 @@ void Workflow::readProgramSettings(std::vector<std::string>& errors)
         errors.push_back(std::string(e.what()) + "\nLumivane starts with the additive method and without a mask folder.");
         stored = ProgramSettings();
     }
-    maskSettings = stored.masks;
-    adjust.Mode = stored.mode;
-    SaveImagesTiff = stored.saveImagesTiff;
+    maskSettings_ = stored.masks;
+    adjust_.Mode = stored.mode;
+    session_.SaveImagesTiff = stored.saveImagesTiff;
     lensProfileOn_ = stored.lensProfile && !MaskMatchingOn();
     storedLensProfile_ = stored.lensProfile;
     otherProgramSettings_ = stored.otherLines;
-    maskFolder_.SetFolder(maskSettings.folder);
+    maskFolder_.SetFolder(maskSettings_.folder);
     // masks.ini is read this once: from now on lumivane.ini keeps its lines.
     if (fromMasksIni)
         if (const std::exception_ptr error = writeProgramSettings()) {
@@ -63,7 +63,7 @@ std::exception_ptr Workflow::writeProgramSettings()
     // finishes its work and raises the error afterwards.
     try {
         WriteProgramSettingsFile(ProgramSettingsPath(settingsFolder_),
-                                 ProgramSettings{adjust.Mode, maskSettings, otherProgramSettings_, SaveImagesTiff,
+                                 ProgramSettings{adjust_.Mode, maskSettings_, otherProgramSettings_, session_.SaveImagesTiff,
                                                  storedLensProfile_});
     } catch (const std::exception&) {
         return std::current_exception();
@@ -87,10 +87,10 @@ void Workflow::SetMode(const CorrectionMode& mode)
         say(" A lens profile is corrected with the exact method only.");
         return;
     }
-    adjust.Mode = mode;
+    adjust_.Mode = mode;
     const std::exception_ptr writeError = keepProgramSettings();
     say(methodStatus(mode));
-    if (mask.MaskLoaded && workflow.PhotoPresent)
+    if (mask_.MaskLoaded && photos_.PhotoPresent)
         Preview();
     if (writeError)
         std::rethrow_exception(writeError);
@@ -98,7 +98,7 @@ void Workflow::SetMode(const CorrectionMode& mode)
 
 void Workflow::SetSaveImagesTiff(bool tiff)
 {
-    SaveImagesTiff = tiff;
+    session_.SaveImagesTiff = tiff;
     const std::exception_ptr writeError = keepProgramSettings();
     say(tiff ? " Save Images writes TIFF files." : " Save Images writes what the quality slider says.");
     if (writeError)
@@ -107,21 +107,21 @@ void Workflow::SetSaveImagesTiff(bool tiff)
 
 std::string Workflow::QualityShown() const
 {
-    return SaveImagesTiff ? "Lossless (Save as TIFF)" : texts.QualityText;
+    return session_.SaveImagesTiff ? "Lossless (Save as TIFF)" : texts_.QualityText;
 }
 
 void Workflow::SetMaskFolder(const std::string& folder)
 {
     if (!folder.empty())
         lensProfileOn_ = false;
-    maskSettings.folder = folder;
+    maskSettings_.folder = folder;
     maskFolder_.SetFolder(folder);
-    FolderMask.clear();
+    session_.FolderMask.clear();
     const std::exception_ptr writeError = writeProgramSettings();
-    if (MaskMatchingOn() && workflow.PhotoPresent && workflow.DecodeOk) {
-        say(" Showing " + FileNamePart(workflow.SourceFile));
+    if (MaskMatchingOn() && photos_.PhotoPresent && photos_.DecodeOk) {
+        say(" Showing " + FileNamePart(photos_.SourceFile));
         matchMask();
-        if (mask.MaskLoaded) {
+        if (mask_.MaskLoaded) {
             updateMaskRatioLabel();
             Preview();
         }
@@ -136,25 +136,25 @@ void Workflow::SetMaskFolder(const std::string& folder)
 
 void Workflow::SetSmoothMask(bool smooth)
 {
-    if (smooth == maskSettings.smooth)
+    if (smooth == maskSettings_.smooth)
         return;
     // The open hotspot panel shows the mask as loaded and reads the levels
     // picked from it: reloading the mask under it would leave the panel
     // and the picked hotspot describing a mask no longer in use.
-    if (PanelOpen) {
+    if (session_.PanelOpen) {
         say(" Close the hotspot panel with OK before changing \"Smooth mask\".");
         return;
     }
-    maskSettings.smooth = smooth;
+    maskSettings_.smooth = smooth;
     decodedMasks_.Clear();
     const std::exception_ptr writeError = writeProgramSettings();
     // The mask in use is loaded again, smoothed or not.
-    if (mask.MaskLoaded && workflow.PhotoPresent && workflow.LastMaskFile != "-") {
-        const std::string folderMask = FolderMask;
-        if (loadMaskFile(workflow.LastMaskFile, !folderMask.empty()))
-            say(std::string(smooth ? " Smoothed mask " : " Mask ") + FileNamePart(workflow.LastMaskFile) +
-                (smooth ? "." : " as taken.") + QualityStatusText(maskQuality));
-        FolderMask = folderMask;
+    if (mask_.MaskLoaded && photos_.PhotoPresent && photos_.LastMaskFile != kNoMaskFile) {
+        const std::string folderMask = session_.FolderMask;
+        if (loadMaskFile(photos_.LastMaskFile, !folderMask.empty()))
+            say(std::string(smooth ? " Smoothed mask " : " Mask ") + FileNamePart(photos_.LastMaskFile) +
+                (smooth ? "." : " as taken.") + QualityStatusText(maskQuality_));
+        session_.FolderMask = folderMask;
     }
     if (writeError)
         std::rethrow_exception(writeError);
@@ -162,16 +162,16 @@ void Workflow::SetSmoothMask(bool smooth)
 
 void Workflow::matchMask()
 {
-    const std::string shown = texts.Status;
+    const std::string shown = texts_.Status;
     // The photograph's own name: CurrentFile names the mask after a mask load.
-    const FolderMaskPick pick = PickFolderMask(maskFolder_.Scan(), decodedMasks_, workflow.SourceFile);
+    const FolderMaskPick pick = PickFolderMask(maskFolder_.Scan(), decodedMasks_, photos_.SourceFile);
     std::string skipped;
     for (const std::string& warning : pick.warnings)
         skipped += "; warning: " + warning;
     if (!pick.mask) {
         // The photograph's lens profile when no mask matches and that is
         // asked for; else the mask in use stays.
-        if (!pick.matched && maskSettings.profileFallback) {
+        if (!pick.matched && maskSettings_.profileFallback) {
             if (!skipped.empty())
                 say(shown + skipped);
             applyLensProfile(true);
@@ -181,34 +181,34 @@ void Workflow::matchMask()
         return;
     }
     bool fresh = false;
-    if (!mask.MaskLoaded || pick.path != FolderMask) {
+    if (!mask_.MaskLoaded || pick.path != session_.FolderMask) {
         // The open hotspot panel keeps the mask it shows (see SetSmoothMask);
         // the next photograph shown after OK gets its mask again.
-        if (PanelOpen) {
+        if (session_.PanelOpen) {
             say(shown + skipped + "; the mask stays while the hotspot panel is open.");
             return;
         }
         const bool loaded = loadMaskFile(pick.path, true);
         if (!loaded)
             return; // loadMaskFile said why
-        FolderMask = pick.path;
+        session_.FolderMask = pick.path;
         fresh = true;
     }
-    say(shown + skipped + " with mask " + FileNamePart(pick.path) + (fresh ? QualityStatusText(maskQuality) : ""));
+    say(shown + skipped + " with mask " + FileNamePart(pick.path) + (fresh ? QualityStatusText(maskQuality_) : ""));
 }
 
 void Workflow::UseLensProfile()
 {
-    if (!workflow.PhotoPresent || !workflow.DecodeOk) {
+    if (!photos_.PhotoPresent || !photos_.DecodeOk) {
         say(" Open a photograph first: a lens profile is the photograph's own.");
         return;
     }
     if (!applyLensProfile(false))
         return;
     lensProfileOn_ = true;
-    FolderMask.clear();
+    session_.FolderMask.clear();
     if (MaskMatchingOn()) {
-        maskSettings.folder.clear();
+        maskSettings_.folder.clear();
         maskFolder_.SetFolder(std::string());
     }
     say(" Lens profile: exact correction used");
@@ -220,14 +220,14 @@ void Workflow::UseLensProfile()
 bool Workflow::applyLensProfile(bool stepping)
 {
     const auto refuse = [&](const std::string& why) {
-        say(stepping ? texts.Status + "; " + why : ' ' + why);
+        say(stepping ? texts_.Status + "; " + why : ' ' + why);
         return false;
     };
-    if (PanelOpen)
+    if (session_.PanelOpen)
         return refuse("the mask stays while the hotspot panel is open.");
     ProfileLookup lookup;
     try {
-        lookup = LensDatabase::Instance().Find(ReadLensFacts(workflow.SourceFile));
+        lookup = LensDatabase::Instance().Find(ReadLensFacts(photos_.SourceFile));
     } catch (const LensDatabaseError& e) {
         return refuse(e.what());
     }
@@ -237,9 +237,9 @@ bool Workflow::applyLensProfile(bool stepping)
     const std::string described = DescribeProfile(profile);
     // A profile is a fall-off in linear light: only the exact method
     // divides it out whole.
-    const bool switched = adjust.Mode.method != CorrectionMethod::Exact;
-    adjust.Mode.method = CorrectionMethod::Exact;
-    if (mask.MaskLoaded && described == profileInUse_ && MaskFull().width() == PhotoFull().width() &&
+    const bool switched = adjust_.Mode.method != CorrectionMethod::Exact;
+    adjust_.Mode.method = CorrectionMethod::Exact;
+    if (mask_.MaskLoaded && described == profileInUse_ && MaskFull().width() == PhotoFull().width() &&
         MaskFull().height() == PhotoFull().height()) {
         // The same lens at the same setting: the mask stays.
         if (switched)
@@ -247,25 +247,25 @@ bool Workflow::applyLensProfile(bool stepping)
     } else {
         const int threads = int(std::max(1u, std::thread::hardware_concurrency()));
         installMask(RenderProfileMask(profile, PhotoFull().width(), PhotoFull().height(), threads), std::string());
-        workflow.MaskFile.clear();
+        photos_.MaskFile.clear();
         // The folder's mask is no longer in use: the next photograph it
         // matches loads it again.
-        FolderMask.clear();
+        session_.FolderMask.clear();
         profileInUse_ = described;
-        texts.MaskLabel = "Lens profile";
-        texts.MaskLabelHint = ' ' + described + ' ';
+        texts_.MaskLabel = "Lens profile";
+        texts_.MaskLabelHint = ' ' + described + ' ';
     }
     if (stepping)
-        say(texts.Status + " with the lens profile of " + described +
+        say(texts_.Status + " with the lens profile of " + described +
             (switched ? "; lens profile: exact correction used" : ""));
     return true;
 }
 
 void Workflow::SetProfileFallback(bool on)
 {
-    maskSettings.profileFallback = on;
+    maskSettings_.profileFallback = on;
     const std::exception_ptr writeError = writeProgramSettings();
-    if (on && MaskMatchingOn() && workflow.PhotoPresent && workflow.DecodeOk) {
+    if (on && MaskMatchingOn() && photos_.PhotoPresent && photos_.DecodeOk) {
         // The photograph shown may be one that no mask matches: it gets its
         // profile now, and the status line says which mask it has.
         sayShowing();
@@ -285,28 +285,28 @@ BatchMaskChooser Workflow::FolderMaskChooser(std::shared_ptr<const Bitmap24> inU
     FolderChooserOptions options;
     options.fallback = std::move(inUse);
     options.fallbackLevels = levelsInUse;
-    options.fallbackName = FileNamePart(workflow.LastMaskFile);
+    options.fallbackName = FileNamePart(photos_.LastMaskFile);
     options.warn = std::move(warn);
-    if (maskSettings.profileFallback)
+    if (maskSettings_.profileFallback)
         options.profileFallback = MakeProfileMaskChooser(std::string());
     return MakeFolderMaskChooser(maskFolder_.Candidates(), decodedMasks_, std::move(options));
 }
 
 void Workflow::checkMask()
 {
-    maskQuality = CheckMaskQuality(mask.MaskImage, {mask.HotspotR, mask.HotspotG, mask.HotspotB});
-    texts.MaskCheckWarning = !maskQuality.Good();
-    if (maskQuality.Good()) {
-        texts.MaskCheck = "Mask: good";
-        texts.MaskCheckHint = " No clipping, dust or uneven light found. ";
+    maskQuality_ = CheckMaskQuality(mask_.MaskImage, {mask_.HotspotR, mask_.HotspotG, mask_.HotspotB});
+    texts_.MaskCheckWarning = !maskQuality_.Good();
+    if (maskQuality_.Good()) {
+        texts_.MaskCheck = "Mask: good";
+        texts_.MaskCheckHint = " No clipping, dust or uneven light found. ";
         return;
     }
-    texts.MaskCheck = maskQuality.findings.size() == 1 ? "Mask: 1 finding"
-                                                       : "Mask: " + std::to_string(maskQuality.findings.size()) +
+    texts_.MaskCheck = maskQuality_.findings.size() == 1 ? "Mask: 1 finding"
+                                                       : "Mask: " + std::to_string(maskQuality_.findings.size()) +
                                                              " findings";
-    texts.MaskCheckHint.clear();
-    for (const MaskFinding& f : maskQuality.findings)
-        texts.MaskCheckHint += (texts.MaskCheckHint.empty() ? "" : "\n") + f.text;
+    texts_.MaskCheckHint.clear();
+    for (const MaskFinding& f : maskQuality_.findings)
+        texts_.MaskCheckHint += (texts_.MaskCheckHint.empty() ? "" : "\n") + f.text;
 }
 
 } // namespace lumivane

@@ -125,7 +125,7 @@ private slots:
         const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(80, 60));
         TForm1& form = f.startWithMask(photo, maskFile);
         QCOMPARE(redPixels(form.Label6), 0);
-        form.jpeg->setValue(101);
+        form.jpeg->setValue(kBmpQuality);
         QCOMPARE(form.Label6->text(), QStringLiteral("No compression (Save as BMP)"));
         QVERIFY(redPixels(form.Label6) > 20);
         form.jpeg->setValue(100);
@@ -178,9 +178,9 @@ private slots:
         Workflow flow(f.programDir().toStdString(), arabic);
         flow.OpenList({f.writeBmp("photo.bmp", gradientPhoto(400, 300)).toStdString()});
         QVERIFY(flow.LoadMask(f.writeBmp("wide.bmp", vignetteMask(300, 200)).toStdString()));
-        QCOMPARE(QString::fromStdString(flow.texts.MaskCaption), QStringLiteral(" Mask [1:1\u066B5] "));
-        QVERIFY2(QString::fromStdString(flow.texts.OriginalCaption).endsWith(QStringLiteral("[1:1\u066B33]")),
-                 flow.texts.OriginalCaption.c_str());
+        QCOMPARE(QString::fromStdString(flow.texts().MaskCaption), QStringLiteral(" Mask [1:1\u066B5] "));
+        QVERIFY2(QString::fromStdString(flow.texts().OriginalCaption).endsWith(QStringLiteral("[1:1\u066B33]")),
+                 flow.texts().OriginalCaption.c_str());
     }
 
     // Every name the open dialogs offer is decoded and named on the help
@@ -256,9 +256,9 @@ private slots:
             std::function<QString()> state;
             std::function<void()> undo;
         } rows[] = {
-            {form.ImageButton1, "previous", [&] { return QString::number(form.flow().workflow.FileIndex); },
+            {form.ImageButton1, "previous", [&] { return QString::number(form.flow().photos().FileIndex); },
              [&] { form.Button1Click(form.ImageButton2); }},
-            {form.ImageButton2, "next", [&] { return QString::number(form.flow().workflow.FileIndex); },
+            {form.ImageButton2, "next", [&] { return QString::number(form.flow().photos().FileIndex); },
              [&] { form.Button1Click(form.ImageButton1); }},
             {form.ImageButton3, "EXIF", [&] { return QString::number(form.Form2->isVisible()); },
              [&] { form.Form2->close(); }},

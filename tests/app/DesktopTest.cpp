@@ -60,7 +60,7 @@ QPoint overThumbnail(TForm1& form)
 QStringList filesOf(TForm1& form)
 {
     QStringList files;
-    for (const std::string& file : form.flow().workflow.Files)
+    for (const std::string& file : form.flow().photos().Files)
         files << QString::fromStdString(file);
     return files;
 }
@@ -86,7 +86,7 @@ Seen seen(WindowFixture& f)
             form.Label5->text(),
             form.GroupBox6->title(),
             form.Label4->text(),
-            form.flow().mask.MaskLoaded,
+            form.flow().mask().MaskLoaded,
             form.Button2->isEnabled(),
             form.img_left->bitmap(),
             form.img_right->bitmap(),
@@ -211,8 +211,8 @@ private slots:
         form.OpenFromCommandLine({QStringLiteral("photo.bmp")}, QStringLiteral("./flat.bmp"));
         QDir::setCurrent(before);
         QCOMPARE(filesOf(form), QStringList{photo});
-        QCOMPARE(QString::fromStdString(form.flow().workflow.LastMaskFile), maskFile);
-        QVERIFY(form.flow().mask.MaskLoaded);
+        QCOMPARE(QString::fromStdString(form.flow().photos().LastMaskFile), maskFile);
+        QVERIFY(form.flow().mask().MaskLoaded);
         QCOMPARE(form.Image4Hint(), QLatin1Char(' ') + photo + QLatin1Char(' '));
     }
 
@@ -240,7 +240,7 @@ private slots:
             writePicture(f, name, vignetteMask(200, 150));
 
         TForm1& shortForm = f.startWithMask(f.path(shortPhoto), f.path(shortMask));
-        QVERIFY(shortForm.flow().workflow.PhotoPresent && shortForm.flow().mask.MaskLoaded);
+        QVERIFY(shortForm.flow().photos().PhotoPresent && shortForm.flow().mask().MaskLoaded);
         const Bitmap24 left = shortForm.img_left->bitmap();
         const Bitmap24 right = shortForm.img_right->bitmap();
         const QString caption = shortForm.Label2->text();
@@ -249,8 +249,8 @@ private slots:
         TForm1& form = f.form();
         f.open({f.path(photoName)});
         f.loadMask(f.path(maskName));
-        QVERIFY(form.flow().workflow.PhotoPresent);
-        QVERIFY(form.flow().mask.MaskLoaded);
+        QVERIFY(form.flow().photos().PhotoPresent);
+        QVERIFY(form.flow().mask().MaskLoaded);
         QCOMPARE(form.status->text(), QStringLiteral(" Showing %1 [1 of 1]").arg(photoName));
         QCOMPARE(form.Label2->text(), caption);
         QVERIFY(form.img_left->bitmap() == left);
@@ -292,19 +292,19 @@ private slots:
         QVERIFY(drop(form, urlsOf({maskFile}), overThumbnail(form)).accepted);
         QVERIFY(filesOf(form).isEmpty());
         QCOMPARE(form.Label4->text(), QStringLiteral("my_flat.bmp"));
-        QVERIFY(!form.flow().mask.MaskLoaded);
+        QVERIFY(!form.flow().mask().MaskLoaded);
 
         // The first photograph then loads it.
         QVERIFY(drop(form, urlsOf({photo}), overPreview(form)).accepted);
-        QVERIFY(form.flow().mask.MaskLoaded);
-        QCOMPARE(QString::fromStdString(form.flow().workflow.LastMaskFile), maskFile);
+        QVERIFY(form.flow().mask().MaskLoaded);
+        QCOMPARE(QString::fromStdString(form.flow().photos().LastMaskFile), maskFile);
 
         // A second mask dropped on the thumbnail replaces the first.
         const Bitmap24 second = solid(120, 90, packColour(180, 120, 60));
         const QString secondFile = f.writeBmp("second_flat.bmp", second);
         QVERIFY(drop(form, urlsOf({secondFile}), overThumbnail(form)).accepted);
-        QCOMPARE(QString::fromStdString(form.flow().workflow.LastMaskFile), secondFile);
-        QVERIFY(form.flow().mask.MaskImage == second);
+        QCOMPARE(QString::fromStdString(form.flow().photos().LastMaskFile), secondFile);
+        QVERIFY(form.flow().mask().MaskImage == second);
         QCOMPARE(filesOf(form), QStringList{photo}); // the photograph list is untouched
         QVERIFY(form.img_right->bitmap() == expectedPreview(form));
         QCOMPARE(f.services.openRequests.size(), size_t(0));
@@ -339,7 +339,7 @@ private slots:
         f.writeBytes("notes.txt", "text");
         QDir().mkpath(f.path("album"));
         TForm1& form = f.startWithMask(photo, maskFile);
-        const Bitmap24 maskBefore = form.flow().mask.MaskImage;
+        const Bitmap24 maskBefore = form.flow().mask().MaskImage;
         const Bitmap24 processedBefore = form.img_right->bitmap();
         QList<QUrl> urls;
         for (const QString& name : names)
@@ -349,8 +349,8 @@ private slots:
         QVERIFY(!result.accepted);
         QCOMPARE(form.status->text(), status);
         QCOMPARE(filesOf(form), QStringList{photo});
-        QCOMPARE(QString::fromStdString(form.flow().workflow.LastMaskFile), maskFile);
-        QVERIFY(form.flow().mask.MaskImage == maskBefore);
+        QCOMPARE(QString::fromStdString(form.flow().photos().LastMaskFile), maskFile);
+        QVERIFY(form.flow().mask().MaskImage == maskBefore);
         QVERIFY(form.img_right->bitmap() == processedBefore);
         QCOMPARE(f.services.errors, QStringList());
     }
@@ -394,7 +394,7 @@ private slots:
         TForm1& form = f.start();
         f.open({first, second});
         f.loadMask(maskFile);
-        const Bitmap24 maskBefore = form.flow().mask.MaskImage;
+        const Bitmap24 maskBefore = form.flow().mask().MaskImage;
         f.services.folderAnswers.push_back(folder);
         int pauses = 0;
         QList<DropResult> results;
@@ -402,7 +402,7 @@ private slots:
         f.services.onProcessEvents = [&] {
             if (++pauses != 1)
                 return;
-            QVERIFY(form.flow().BatchRunning);
+            QVERIFY(form.flow().session().BatchRunning);
             results << drop(form, urlsOf({other}), overPreview(form));
             statuses << form.status->text();
             results << drop(form, urlsOf({otherMask}), overThumbnail(form));
@@ -419,7 +419,7 @@ private slots:
         QCOMPARE(f.services.errors, QStringList());
         QCOMPARE(entriesOf(folder), (QStringList{QStringLiteral("IMG_1.jpg"), QStringLiteral("IMG_2.jpg")}));
         QCOMPARE(filesOf(form), (QStringList{first, second}));
-        QVERIFY(form.flow().mask.MaskImage == maskBefore);
+        QVERIFY(form.flow().mask().MaskImage == maskBefore);
 
         // Once the batch is over, the same drop opens.
         QVERIFY(drop(form, urlsOf({other}), overPreview(form)).accepted);
@@ -440,10 +440,10 @@ private slots:
         QVERIFY(!form.Button3->isEnabled());
         QVERIFY(!drop(form, urlsOf({otherMask}), overThumbnail(form)).accepted);
         QCOMPARE(form.status->text(), QStringLiteral(" Close the mask adjustment panel before dropping a mask."));
-        QCOMPARE(QString::fromStdString(form.flow().workflow.LastMaskFile), maskFile);
+        QCOMPARE(QString::fromStdString(form.flow().photos().LastMaskFile), maskFile);
         form.BitBtn1Click();
         QVERIFY(drop(form, urlsOf({otherMask}), overThumbnail(form)).accepted);
-        QCOMPARE(QString::fromStdString(form.flow().workflow.LastMaskFile), otherMask);
+        QCOMPARE(QString::fromStdString(form.flow().photos().LastMaskFile), otherMask);
     }
 
     void longNames_StatusAndProgressLinesShowThemWhole()
@@ -523,7 +523,7 @@ private slots:
         form.strength->setValue(44);
         form.Button4->click();
         QCOMPARE(f.services.errors, QStringList());
-        QCOMPARE(QString::fromStdString(form.flow().settings.DefaultMask), folder + "/default_mask.bmp");
+        QCOMPARE(QString::fromStdString(form.flow().settings().DefaultMask), folder + "/default_mask.bmp");
         QVERIFY(ReadBmpFile((folder + "/default_mask.bmp").toStdString()) == maskImage);
         QVERIFY(fileBytes(folder + "/defaults.ini").startsWith("31\r\n44\r\n90\r\n" + (folder + "/default_mask.bmp").toUtf8()));
         if (buildTree) {
@@ -540,7 +540,7 @@ private slots:
         TForm1& again = f.startWithSettingsIn(folder);
         QCOMPARE(again.Label4->text(), QStringLiteral("...fault_mask.bmp"));
         f.open({photo});
-        QVERIFY(again.flow().mask.MaskLoaded);
+        QVERIFY(again.flow().mask().MaskLoaded);
         QCOMPARE(again.brightness->value(), 31);
         QCOMPARE(again.strength->value(), 44);
         QCOMPARE(f.services.openRequests.size(), dialogs + 1); // no mask dialog this time
@@ -566,7 +566,7 @@ private slots:
         QCOMPARE(f.services.errors.size(), 1);
         QVERIFY2(f.services.errors.front().contains(f.path("blocked")), qPrintable(f.services.errors.front()));
         QVERIFY(!form.BitBtn3->isEnabled());
-        QVERIFY(QString::fromStdString(form.flow().settings.DefaultMask).isEmpty());
+        QVERIFY(QString::fromStdString(form.flow().settings().DefaultMask).isEmpty());
     }
 };
 

@@ -347,7 +347,7 @@ private slots:
         const QString maskFile = f.path("canon_mask.jpg");
         QVERIFY(QFile::copy(kSamples + QStringLiteral("/ianare_Canon_PowerShot_S40.jpg"), maskFile));
         TForm1& form = f.startWithMask(photo, maskFile);
-        QVERIFY(form.flow().mask.MaskLoaded);
+        QVERIFY(form.flow().mask().MaskLoaded);
         form.BitBtn7Click();
         TForm2* w = form.Form2;
         QCOMPARE(w->cellText(0, 1), QStringLiteral("plain.") + photoKind + QLatin1Char(' '));
@@ -426,7 +426,7 @@ private slots:
         form.Button1Click(form.ImageButton2);
         QCOMPARE(form.Image4Hint(), QLatin1Char(' ') + photoB + QLatin1Char(' '));
         f.loadMask(maskFile);
-        QVERIFY(form.flow().mask.MaskLoaded);
+        QVERIFY(form.flow().mask().MaskLoaded);
         QCOMPARE(w->cellText(0, 1), QStringLiteral("a.jpg "));
         QCOMPARE(w->cellText(3, 1), QStringLiteral("Camera A"));
         QCOMPARE(w->cellText(3, 2), QStringLiteral("-"));
@@ -464,7 +464,7 @@ private slots:
         form.BitBtn7Click();
         QSet<QString> listed;
         f.services.onProcessEvents = [&] {
-            if (form.flow().BatchRunning)
+            if (form.flow().session().BatchRunning)
                 listed << form.Form2->cellText(3, 1);
         };
         QDir().mkpath(f.path("out"));

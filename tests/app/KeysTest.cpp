@@ -70,14 +70,14 @@ private slots:
     {
         WindowFixture f;
         TForm1& form = startReady(f);
-        QVERIFY(form.flow().workflow.FileIndex == 1);
+        QVERIFY(form.flow().photos().FileIndex == 1);
         QWidget* focusKinds[] = {form.Button5, form.jpeg, form.top, form.ImageButton3, &form};
         form.top->setText(QStringLiteral("12"));
         for (QWidget* focused : focusKinds) {
             const QString name = focused->objectName().isEmpty() ? QString::fromLatin1(focused->metaObject()->className())
                                                                  : focused->objectName();
-            if (form.flow().workflow.FileIndex != 1)
-                form.Button1Click(form.flow().workflow.FileIndex == 0 ? form.ImageButton2 : form.ImageButton1);
+            if (form.flow().photos().FileIndex != 1)
+                form.Button1Click(form.flow().photos().FileIndex == 0 ? form.ImageButton2 : form.ImageButton1);
             // The windows F3 and F4 opened took the activation with them.
             activate(form);
             focused->setFocus();
@@ -92,8 +92,8 @@ private slots:
                 QCOMPARE(stateOf(focused), before);
             };
 
-            check(kCtrlRight, [&] { return form.flow().workflow.FileIndex == 2; });
-            check(kCtrlLeft, [&] { return form.flow().workflow.FileIndex == 1; });
+            check(kCtrlRight, [&] { return form.flow().photos().FileIndex == 2; });
+            check(kCtrlLeft, [&] { return form.flow().photos().FileIndex == 1; });
             const auto opens = f.services.openRequests.size();
             check(kCtrlO, [&] {
                 return f.services.openRequests.size() == opens + 1 &&
@@ -152,13 +152,13 @@ private slots:
 
         // The first photograph of two: only "next" steps.
         f.open({f.path(QStringLiteral("one.bmp")), f.writeBmp(QStringLiteral("two.bmp"), gradientPhoto(80, 60, 9))});
-        QCOMPARE(form.flow().workflow.FileIndex, 0);
+        QCOMPARE(form.flow().photos().FileIndex, 0);
         press(form.Button5, kCtrlLeft);
-        QCOMPARE(form.flow().workflow.FileIndex, 0);
+        QCOMPARE(form.flow().photos().FileIndex, 0);
         press(form.Button5, kCtrlRight);
-        QCOMPARE(form.flow().workflow.FileIndex, 1);
+        QCOMPARE(form.flow().photos().FileIndex, 1);
         press(form.Button5, kCtrlRight);
-        QCOMPARE(form.flow().workflow.FileIndex, 1);
+        QCOMPARE(form.flow().photos().FileIndex, 1);
     }
 
     void keys_DoNothingWhileSaveImagesRuns()
@@ -171,7 +171,7 @@ private slots:
         const auto opens = f.services.openRequests.size();
         int pressedDuring = 0;
         f.services.onProcessEvents = [&] {
-            if (!form.flow().BatchRunning || pressedDuring > 0)
+            if (!form.flow().session().BatchRunning || pressedDuring > 0)
                 return;
             ++pressedDuring;
             // The buttons are disabled while the batch runs: their keys too.

@@ -5,6 +5,7 @@
 #include "JpegCodec.h"
 #include "MemoryBudget.h"
 #include "WindowFixture.h"
+#include "WorkflowTestAccess.h"
 
 #include "PlatformServices.h"
 
@@ -126,10 +127,10 @@ private slots:
         QCOMPARE(form.img_left->bitmap().width(), 289);
         QCOMPARE(form.img_left->bitmap().height(), 216);
         QCOMPARE(form.flow().PhotoFull().width(), 400);
-        QCOMPARE(form.flow().workflow.PhotoPreview.width(), 289);
+        QCOMPARE(form.flow().photos().PhotoPreview.width(), 289);
         // The preview is the nearest-neighbour stretch of the decoded photograph.
         Bitmap24 expected(289, 216);
-        stretchDraw(form.flow().Image1.Picture.Bitmap(), expected);
+        stretchDraw(form.flow().PhotoFull(), expected);
         QVERIFY(form.img_left->bitmap() == expected);
         QVERIFY(form.img_right->bitmap() == expected);
     }
@@ -152,7 +153,7 @@ private slots:
         QCOMPARE(form.status->text(), QStringLiteral(" Showing p5.bmp [5 of 5]"));
         QVERIFY(!form.ImageButton2->isEnabled());
         QVERIFY(form.ImageButton1->isEnabled());
-        QCOMPARE(form.flow().Image1.Width, 45);
+        QCOMPARE(form.flow().PhotoFull().width(), 45);
         form.Button1Click(form.ImageButton1);
         QCOMPARE(form.status->text(), QStringLiteral(" Showing p4.bmp [4 of 5]"));
         QVERIFY(form.ImageButton2->isEnabled());
@@ -171,7 +172,7 @@ private slots:
         f.open({a, b});
         QStringList seen; // the cursor's state with the status line at that moment
         f.services.onBusyCursor = [&](bool busy) {
-            seen << (busy ? QStringLiteral("busy:") : QStringLiteral("free:")) + form.flow().texts.Status.c_str();
+            seen << (busy ? QStringLiteral("busy:") : QStringLiteral("free:")) + form.flow().texts().Status.c_str();
         };
         form.Button1Click(form.ImageButton2);
         QCOMPARE(seen, (QStringList{QStringLiteral("busy: Showing a.bmp [1 of 2]"),
@@ -209,7 +210,7 @@ private slots:
         form.status->setText(QStringLiteral("marker"));
         QTest::mouseClick(form.Label2, Qt::LeftButton);
         QCOMPARE(form.status->text(), QStringLiteral(" Showing b.bmp [2 of 2]"));
-        QCOMPARE(form.flow().workflow.FileIndex, 1);
+        QCOMPARE(form.flow().photos().FileIndex, 1);
     }
 
     void outName_ReplacesOnlyTheLastThreeCharacters()
@@ -218,17 +219,17 @@ private slots:
         const QString tif = f.path("IMG_5.tif");
         TForm1& form = f.start();
         f.open({tif}); // not readable: the name is still derived
-        QCOMPARE(QString::fromStdString(form.flow().workflow.OutName), QStringLiteral("IMG_5.jpg"));
+        QCOMPARE(QString::fromStdString(form.flow().photos().OutName), QStringLiteral("IMG_5.jpg"));
         form.jpeg->setEnabled(true);
-        form.jpeg->setValue(101);
+        form.jpeg->setValue(kBmpQuality);
         form.Button1Click(form.Label2); // one photograph: no reload
         f.open({tif});
-        QCOMPARE(QString::fromStdString(form.flow().workflow.OutName), QStringLiteral("IMG_5.bmp"));
+        QCOMPARE(QString::fromStdString(form.flow().photos().OutName), QStringLiteral("IMG_5.bmp"));
         form.jpeg->setValue(90);
         f.open({f.path("IMG_1.jpeg")}); // a long extension is replaced whole
-        QCOMPARE(QString::fromStdString(form.flow().workflow.OutName), QStringLiteral("IMG_1.jpg"));
+        QCOMPARE(QString::fromStdString(form.flow().photos().OutName), QStringLiteral("IMG_1.jpg"));
         f.open({f.path("IMG_1.jpeg2")});
-        QCOMPARE(QString::fromStdString(form.flow().workflow.OutName), QStringLiteral("IMG_1.jpjpg"));
+        QCOMPARE(QString::fromStdString(form.flow().photos().OutName), QStringLiteral("IMG_1.jpjpg"));
     }
 
     void jpegThatFailsAfterAGoodOne_KeepsPreviewsWithoutMessage()
@@ -249,7 +250,7 @@ private slots:
         QVERIFY(form.img_left->bitmap() == before);
         QVERIFY(f.services.errors.isEmpty());
         QVERIFY(f.services.messages.isEmpty());
-        QVERIFY(!form.flow().workflow.DecodeOk);
+        QVERIFY(!form.flow().photos().DecodeOk);
     }
 
     void photographAboveTheMemoryBudget_StatusNamesFileSizeAndMemory()
@@ -268,7 +269,7 @@ private slots:
         for (const QString& part : {big, QStringLiteral("8000 x 6000"), QString::number(mib) + QStringLiteral(" MiB")})
             QVERIFY2(text.contains(part), qPrintable(part + QStringLiteral(" missing from: ") + text));
         QVERIFY(form.img_left->bitmap() == before);
-        QVERIFY(!form.flow().workflow.DecodeOk);
+        QVERIFY(!form.flow().photos().DecodeOk);
     }
 
     // A FIFO named as a photograph (whose plain open would wait for a
@@ -308,18 +309,18 @@ private slots:
         QVERIFY2(form.status->text().startsWith(QStringLiteral(" bomb.jpg: JPEG ")) &&
                      form.status->text().endsWith(QStringLiteral("(a file that would take minutes to decode)")),
                  qPrintable(form.status->text()));
-        QVERIFY(!form.flow().workflow.DecodeOk);
+        QVERIFY(!form.flow().photos().DecodeOk);
         form.Button1Click(form.ImageButton2);
         QVERIFY2(form.status->text().startsWith(QStringLiteral(" Showing cut.jpg [4 of 7], damaged: JPEG ends early: ")),
                  qPrintable(form.status->text()));
-        QVERIFY(form.flow().workflow.DecodeOk);
+        QVERIFY(form.flow().photos().DecodeOk);
         form.Button1Click(form.ImageButton2);
         QCOMPARE(form.status->text(), QLatin1Char(' ') + zero + QStringLiteral(": not a regular file"));
         form.Button1Click(form.ImageButton2);
         QCOMPARE(form.status->text(), QLatin1Char(' ') + folder + QStringLiteral(": is a folder"));
         form.Button1Click(form.ImageButton2);
         QCOMPARE(form.status->text(), QStringLiteral(" Showing padded.jpg [7 of 7]"));
-        QVERIFY(form.flow().workflow.DecodeOk);
+        QVERIFY(form.flow().photos().DecodeOk);
     }
 
     void photographsOfOneSize_TakeTurnsInTwoBlocksOfStorage()
@@ -352,7 +353,7 @@ private slots:
         WindowFixture f;
         TForm1& form = f.start();
         f.open({f.path("missing.bmp")});
-        QVERIFY(!form.flow().workflow.PhotoPresent);
+        QVERIFY(!form.flow().photos().PhotoPresent);
         QCOMPARE(form.Label2->text(), QStringLiteral(" Original Image (empty)"));
         QVERIFY(!form.Button2->isEnabled());
         QVERIFY(f.services.errors.isEmpty());
@@ -377,13 +378,13 @@ private slots:
         f.open(files);
         form.Button1Click(form.ImageButton2);
         form.Button1Click(form.ImageButton2);
-        QCOMPARE(form.flow().workflow.FileIndex, 2);
+        QCOMPARE(form.flow().photos().FileIndex, 2);
         form.Button1Click(form.BitBtn5); // no answer queued: cancelled
-        QCOMPARE(form.flow().workflow.FileIndex, 0);
+        QCOMPARE(form.flow().photos().FileIndex, 0);
         QCOMPARE(form.status->text(), QStringLiteral(" Showing c1.bmp [1 of 4]"));
         QVERIFY(!form.ImageButton1->isEnabled());
         QVERIFY(form.ImageButton2->isEnabled());
-        QCOMPARE(form.flow().Image1.Width, 21);
+        QCOMPARE(form.flow().PhotoFull().width(), 21);
     }
 
     void cancellingWithEmptyList_ChangesNothing()
@@ -393,7 +394,7 @@ private slots:
         form.Button1Click(form.BitBtn5);
         QCOMPARE(form.status->text(), QStringLiteral(" Ready."));
         QCOMPARE(form.ListBox1->count(), 0);
-        QVERIFY(QString::fromStdString(form.flow().workflow.CurrentFile).isEmpty());
+        QVERIFY(QString::fromStdString(form.flow().photos().CurrentFile).isEmpty());
         QCOMPARE(form.Label2->text(), QStringLiteral("Original Image (empty)"));
     }
 
@@ -479,7 +480,9 @@ private slots:
 
         form.brightness->setFocus(Qt::TabFocusReason);
         QTRY_VERIFY(form.brightness->hasFocus());
-        form.flow().mask.HotspotR = 120; // a level the preview was not computed with
+        // A level the preview was not computed with.
+        const lumivane::MaskState& m = form.flow().mask();
+        lumivane::WorkflowTestAccess::SetHotspotLevels(form.flow(), 120, m.HotspotG, m.HotspotB);
         QVERIFY(!(form.img_right->bitmap() == expectedPreview(form)));
         form.jpeg->setFocus(Qt::TabFocusReason);
         QTRY_VERIFY(form.jpeg->hasFocus());

@@ -83,7 +83,7 @@ private slots:
             QCOMPARE(form.status->text(), QString::fromLatin1(statuses[i]));
             QCOMPARE(form.Label4->text(), QString::fromLatin1(labels[i]));
             // The EXIF window describes the mask chosen.
-            QCOMPARE(QString::fromStdString(form.flow().workflow.LastMaskFile),
+            QCOMPARE(QString::fromStdString(form.flow().photos().LastMaskFile),
                      f.path(QStringLiteral("masks/") + QString::fromLatin1(labels[i])));
             QVERIFY(form.img_right->bitmap() == expectedPreview(form));
             if (i < 3)
@@ -148,7 +148,7 @@ private slots:
         QVERIFY(form.SmoothMaskBox->isChecked());
         f.open({photos[1]});
         QCOMPARE(form.Label4->text(), QStringLiteral("f8.jpg"));
-        QCOMPARE(form.flow().mask.MaskImage, SmoothMask(DecodeMaskFile(
+        QCOMPARE(form.flow().mask().MaskImage, SmoothMask(DecodeMaskFile(
                                                  f.path(QStringLiteral("masks/f8.jpg")).toStdString(), false)));
     }
 
@@ -227,10 +227,10 @@ private slots:
                      QStringLiteral(" No boost in the exact method: the whole fall-off is removed "));
             // The preview follows at once, by the plain formula in that mode.
             Bitmap24 expected = form.img_left->bitmap();
-            ApplyCorrectionReference(expected, form.flow().mask.MaskPreview, CorrectionRegion{},
+            ApplyCorrectionReference(expected, form.flow().mask().MaskPreview, CorrectionRegion{},
                                      DampingForStrength(form.strength->value()),
-                                     TargetsFor(form.flow().mask.HotspotR, form.flow().mask.HotspotG,
-                                                form.flow().mask.HotspotB, form.brightness->value()),
+                                     TargetsFor(form.flow().mask().HotspotR, form.flow().mask().HotspotG,
+                                                form.flow().mask().HotspotB, form.brightness->value()),
                                      c.mode);
             QVERIFY(form.img_right->bitmap() == expected);
             QVERIFY(!(form.img_right->bitmap() == additive));
@@ -242,14 +242,14 @@ private slots:
                  (CorrectionMode{CorrectionMethod::Exact, ColourOption::ColourOnly}));
 
         // The save takes it: a BMP equal to the full-size plain formula.
-        form.jpeg->setValue(101);
+        form.jpeg->setValue(kBmpQuality);
         const QString saved = f.path(QStringLiteral("saved.bmp"));
         f.services.saveAnswers.push_back(saved);
         form.Button2Click();
         Bitmap24 full = form.flow().PhotoFull();
         ApplyCorrectionReference(full, form.flow().MaskFull(), CorrectionRegion{}, 25.01f,
-                                 TargetsFor(form.flow().mask.HotspotR, form.flow().mask.HotspotG,
-                                            form.flow().mask.HotspotB, form.brightness->value()),
+                                 TargetsFor(form.flow().mask().HotspotR, form.flow().mask().HotspotG,
+                                            form.flow().mask().HotspotB, form.brightness->value()),
                                  CorrectionMode{CorrectionMethod::Exact, ColourOption::ColourOnly});
         QCOMPARE(fileBytes(saved), QByteArray(reinterpret_cast<const char*>(EncodeBmp(full).data()),
                                               qsizetype(EncodeBmp(full).size())));

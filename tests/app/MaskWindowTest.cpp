@@ -2,6 +2,7 @@
 // Loading a mask into the main window, fitting it, and the processed
 // preview following the sliders, crop fields and photographs.
 #include "WindowFixture.h"
+#include "WorkflowTestAccess.h"
 
 #include "CorrectionKernel.h"
 #include "MaskGeometry.h"
@@ -28,7 +29,7 @@ private slots:
         QCOMPARE(f.services.openRequests.back().title, QStringLiteral(" Open Mask"));
         QVERIFY(!f.services.openRequests.back().multiSelect);
         QCOMPARE(f.services.openRequests.back().filter, OpenDialogFilter()); // the photographs' filter
-        QVERIFY(form.flow().mask.MaskLoaded);
+        QVERIFY(form.flow().mask().MaskLoaded);
         for (QWidget* w : std::initializer_list<QWidget*>{form.brightness, form.jpeg, form.strength, form.left,
                                                           form.right, form.top, form.bottom, form.Button2,
                                                           form.SpeedButton1, form.UpDown1, form.UpDown2, form.Button4})
@@ -38,9 +39,9 @@ private slots:
         QCOMPARE(form.GroupBox6->title(), QStringLiteral(" Mask [1:1.33] "));
         QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(0, 0, 0));
         QCOMPARE(form.Image3->toolTip(), QStringLiteral(" Rotation Angle: 0\u00B0 "));
-        QCOMPARE(QString::fromStdString(form.flow().workflow.LastMaskFile), maskFile);
+        QCOMPARE(QString::fromStdString(form.flow().photos().LastMaskFile), maskFile);
         QCOMPARE(form.flow().MaskFull().width(), 400);
-        QCOMPARE(form.flow().mask.MaskPreview.width(), 289);
+        QCOMPARE(form.flow().mask().MaskPreview.width(), 289);
         // The overlay: blue centre lines, no cross at the default hotspot.
         QCOMPARE(form.Image4->bitmap().pixel(145, 50), kPureBlue);
         QCOMPARE(form.Image4->bitmap().pixel(50, 108), kPureBlue);
@@ -60,7 +61,7 @@ private slots:
         // shows, from a picture of only that size.
         auto thumbnailShowsFittedMask = [&] {
             Bitmap24 fitted(form.flow().PhotoFull().width(), form.flow().PhotoFull().height());
-            stretchDraw(form.flow().mask.MaskImage, fitted);
+            stretchDraw(form.flow().mask().MaskImage, fitted);
             Bitmap24 shown(66, 49);
             stretchDraw(fitted, shown);
             return form.flow().MaskFull() == fitted && form.Image3->bitmap() == shown &&
@@ -68,16 +69,16 @@ private slots:
         };
         QCOMPARE(form.Image3->bitmap().width(), 66);
         QCOMPARE(form.Image3->bitmap().height(), 49);
-        QCOMPARE(form.flow().MaskFull().data(), form.flow().mask.MaskImage.data()); // shared, not copied
+        QCOMPARE(form.flow().MaskFull().data(), form.flow().mask().MaskImage.data()); // shared, not copied
         QVERIFY(thumbnailShowsFittedMask());
         form.Button1Click(form.ImageButton2); // 300 x 200: a stretched copy
-        QVERIFY(form.flow().MaskFull().data() != form.flow().mask.MaskImage.data());
+        QVERIFY(form.flow().MaskFull().data() != form.flow().mask().MaskImage.data());
         QCOMPARE(form.flow().MaskFull().width(), 300);
         QVERIFY(thumbnailShowsFittedMask());
         QVERIFY(form.img_right->bitmap() == expectedPreview(form));
         form.Button1Click(form.ImageButton2); // 400 x 300 again: shared again
-        QCOMPARE(form.flow().MaskFull().data(), form.flow().mask.MaskImage.data());
-        QVERIFY(form.flow().mask.MaskStretched.empty());
+        QCOMPARE(form.flow().MaskFull().data(), form.flow().mask().MaskImage.data());
+        QVERIFY(form.flow().mask().MaskStretched.empty());
         QVERIFY(thumbnailShowsFittedMask());
         QVERIFY(form.img_right->bitmap() == expectedPreview(form));
     }
@@ -111,10 +112,10 @@ private slots:
             TIFFClose(tif);
         }
         TForm1& form = f.startWithMask(photo, maskFile);
-        QVERIFY(form.flow().mask.MaskLoaded);
-        QVERIFY(form.flow().mask.MaskImage == maskImage);
-        QCOMPARE(form.flow().mask.MaskWidth, 120);
-        QCOMPARE(form.flow().mask.MaskHeight, 90);
+        QVERIFY(form.flow().mask().MaskLoaded);
+        QVERIFY(form.flow().mask().MaskImage == maskImage);
+        QCOMPARE(form.flow().mask().MaskWidth, 120);
+        QCOMPARE(form.flow().mask().MaskHeight, 90);
         Bitmap24 fitted(400, 300);
         stretchDraw(maskImage, fitted);
         QVERIFY(form.flow().MaskFull() == fitted);
@@ -141,7 +142,7 @@ private slots:
         TForm1& form = f.startWithMask(photo, maskFile);
         QCOMPARE(form.GroupBox6->title(), QStringLiteral(" Mask [1:1.33] "));
         QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(0, 0, 0));
-        QCOMPARE(form.flow().mask.MaskWidth, 4000);
+        QCOMPARE(form.flow().mask().MaskWidth, 4000);
         QCOMPARE(form.flow().MaskFull().width(), 2000);
     }
 
@@ -154,9 +155,9 @@ private slots:
             flat.setPixel(x, 100, packColour(200, 190, 180));
         const QString maskFile = f.writeBmp("centre.bmp", flat);
         TForm1& form = f.startWithMask(photo, maskFile);
-        QCOMPARE(form.flow().mask.HotspotR, 200);
-        QCOMPARE(form.flow().mask.HotspotG, 190);
-        QCOMPARE(form.flow().mask.HotspotB, 180);
+        QCOMPARE(form.flow().mask().HotspotR, 200);
+        QCOMPARE(form.flow().mask().HotspotG, 190);
+        QCOMPARE(form.flow().mask().HotspotB, 180);
     }
 
     void otherMask_ResetsTheHotspot()
@@ -166,16 +167,13 @@ private slots:
         const QString maskFile = f.writeBmp("m.bmp", solid(300, 200, packColour(50, 60, 70)));
         TForm1& form = f.start();
         f.open({photo});
-        form.flow().mask.HotspotX = form.flow().mask.MarkerX = 200;
-        form.flow().mask.HotspotY = form.flow().mask.MarkerY = 100;
-        form.flow().mask.HotspotR = 9;
-        form.flow().mask.StoredHotspotPending = true;
+        lumivane::WorkflowTestAccess::SetHotspot(form.flow(), 200, 100, 9, true);
         f.loadMask(maskFile);
-        QCOMPARE(form.flow().mask.HotspotX, 160);
-        QCOMPARE(form.flow().mask.HotspotY, 120);
-        QCOMPARE(form.flow().mask.MarkerX, 160);
-        QCOMPARE(form.flow().mask.HotspotR, 50);
-        QCOMPARE(form.flow().mask.HotspotB, 70);
+        QCOMPARE(form.flow().mask().HotspotX, kNoHotspotX);
+        QCOMPARE(form.flow().mask().HotspotY, kNoHotspotY);
+        QCOMPARE(form.flow().mask().MarkerX, kNoHotspotX);
+        QCOMPARE(form.flow().mask().HotspotR, 50);
+        QCOMPARE(form.flow().mask().HotspotB, 70);
     }
 
     void longMaskNames_AreShortened_data()
@@ -204,18 +202,18 @@ private slots:
         const QString maskFile = f.writeBmp("pre.bmp", vignetteMask(80, 60));
         TForm1& form = f.start();
         f.loadMask(maskFile); // no photograph yet: pre-selection
-        QVERIFY(!form.flow().mask.MaskLoaded);
+        QVERIFY(!form.flow().mask().MaskLoaded);
         QCOMPARE(form.Label4->text(), QStringLiteral("pre.bmp"));
         QVERIFY(form.Image3->bitmap() == thumbnailOf(vignetteMask(80, 60)));
         QVERIFY(!form.brightness->isEnabled());
         f.open({photo});
         QCOMPARE(f.services.openRequests.size(), size_t(2)); // the mask dialog and the photo dialog only
-        QVERIFY(form.flow().mask.MaskLoaded);
-        QCOMPARE(form.flow().workflow.FirstMaskPending, std::uint8_t(0));
+        QVERIFY(form.flow().mask().MaskLoaded);
+        QCOMPARE(form.flow().photos().FirstMaskPending, std::uint8_t(0));
         form.Button3Click(); // now the dialog shows again (cancelled)
         QCOMPARE(f.services.openRequests.size(), size_t(3));
         QCOMPARE(f.services.openRequests.back().title, QStringLiteral(" Open Mask"));
-        QVERIFY(form.flow().mask.MaskLoaded);
+        QVERIFY(form.flow().mask().MaskLoaded);
     }
 
     void unreadableMaskBeforeAnySize_IsReportedAndChangesNothing()
@@ -230,7 +228,7 @@ private slots:
         }
         TForm1& form = f.startWithMask(photo, broken);
         QVERIFY(form.status->text().startsWith(QStringLiteral(" Can not load mask broken.jpg")));
-        QVERIFY(!form.flow().mask.MaskLoaded);
+        QVERIFY(!form.flow().mask().MaskLoaded);
         QVERIFY(!form.brightness->isEnabled());
         QVERIFY(!form.Button2->isEnabled());
         QVERIFY(!form.Panel6->isHidden());
@@ -385,7 +383,7 @@ private slots:
         QCOMPARE(form.flow().MaskFull().width(), 120);
         QCOMPARE(form.flow().MaskFull().height(), 160);
         Bitmap24 fitted(120, 160);
-        stretchDraw(form.flow().mask.MaskImage, fitted);
+        stretchDraw(form.flow().mask().MaskImage, fitted);
         QVERIFY(form.flow().MaskFull() == fitted);
         QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         QVERIFY(form.img_right->bitmap() == expectedPreview(form));
@@ -416,8 +414,8 @@ private slots:
         f.open({a, b});
         QVERIFY2(form.status->text().startsWith(QStringLiteral(" Can not load mask broken.bmp")),
                  qPrintable(form.status->text()));
-        QCOMPARE(form.flow().workflow.FirstMaskPending, std::uint8_t(0));
-        QVERIFY(!form.flow().mask.MaskLoaded);
+        QCOMPARE(form.flow().photos().FirstMaskPending, std::uint8_t(0));
+        QVERIFY(!form.flow().mask().MaskLoaded);
         form.Button1Click(form.ImageButton2);
         QCOMPARE(form.status->text(), QStringLiteral(" Showing b.bmp [2 of 2]"));
         const size_t before = f.services.openRequests.size();
@@ -425,7 +423,7 @@ private slots:
         f.loadMask(good);
         QCOMPARE(f.services.openRequests.size(), before + 1);
         QCOMPARE(f.services.openRequests.back().title, QStringLiteral(" Open Mask"));
-        QVERIFY(form.flow().mask.MaskLoaded);
+        QVERIFY(form.flow().mask().MaskLoaded);
         QCOMPARE(form.Label4->text(), QStringLiteral("good.bmp"));
         QVERIFY(f.services.errors.isEmpty());
     }
@@ -472,7 +470,7 @@ private slots:
         TForm1& form = f.startWithMask(photo, maskFile);
         // A TIFF that cannot be read empties the photograph.
         f.open({f.writeBytes("broken.tif", QByteArray("II*\0 not a directory in sight", 30))});
-        QVERIFY(!form.flow().workflow.PhotoPresent);
+        QVERIFY(!form.flow().photos().PhotoPresent);
         form.rot2Click();
         QVERIFY2(f.services.errors.isEmpty(), qPrintable(f.services.errors.join(QLatin1Char('\n'))));
         QCOMPARE(form.GroupBox6->title(), QStringLiteral(" Mask [1:0.67] "));

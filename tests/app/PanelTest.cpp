@@ -3,6 +3,7 @@
 // read-out labels, the mask offset and the quarter turns, driven through the
 // window's own controls.
 #include "WindowFixture.h"
+#include "WorkflowTestAccess.h"
 
 #include "CorrectionKernel.h"
 
@@ -175,7 +176,7 @@ private slots:
         TForm1& form = s.form();
         openPanel(form);
         QVERIFY(form.Panel4->isVisible());
-        QVERIFY(form.flow().panel.PanelMask == blockPanel());
+        QVERIFY(form.flow().panel().PanelMask == blockPanel());
         const Bitmap24 clean = form.Image2->bitmap();
         clickPanel(form, 200, 100);
 
@@ -184,22 +185,22 @@ private slots:
         drawExpectedPanelCross(withCross, 200, 100);
         QVERIFY(form.Image2->bitmap() == withCross);
         QCOMPARE(form.Image2->shownImage().pixelColor(196, 100), QColor(Qt::black)); // repainted
-        QCOMPARE(form.flow().panel.PickedR, std::uint8_t(200));
-        QCOMPARE(form.flow().panel.PickedG, std::uint8_t(100));
-        QCOMPARE(form.flow().panel.PickedB, std::uint8_t(44));
+        QCOMPARE(form.flow().panel().PickedR, std::uint8_t(200));
+        QCOMPARE(form.flow().panel().PickedG, std::uint8_t(100));
+        QCOMPARE(form.flow().panel().PickedB, std::uint8_t(44));
 
         pressOk(form);
         QVERIFY(form.Panel4->isHidden());
-        QVERIFY(form.flow().panel.PanelMask.empty());
-        QCOMPARE(form.flow().mask.HotspotX, 200);
-        QCOMPARE(form.flow().mask.HotspotY, 100);
-        QCOMPARE(form.flow().mask.MarkerX, 200);
-        QCOMPARE(form.flow().mask.MarkerY, 100);
+        QVERIFY(form.flow().panel().PanelMask.empty());
+        QCOMPARE(form.flow().mask().HotspotX, 200);
+        QCOMPARE(form.flow().mask().HotspotY, 100);
+        QCOMPARE(form.flow().mask().MarkerX, 200);
+        QCOMPARE(form.flow().mask().MarkerY, 100);
         // The levels are the colour of the panel picture at (200, 100).
         const Colour under = blockColour(200, 100);
-        QCOMPARE(form.flow().mask.HotspotR, int(redOf(under)));
-        QCOMPARE(form.flow().mask.HotspotG, int(greenOf(under)));
-        QCOMPARE(form.flow().mask.HotspotB, int(blueOf(under)));
+        QCOMPARE(form.flow().mask().HotspotR, int(redOf(under)));
+        QCOMPARE(form.flow().mask().HotspotG, int(greenOf(under)));
+        QCOMPARE(form.flow().mask().HotspotB, int(blueOf(under)));
         // Overlay: the cross centred at (0.9 x 200, 0.9 x 100) = (180, 90).
         const Bitmap24& overlay = form.Image4->bitmap();
         for (const auto& [x, y] : overlayCrossPixels(180, 90))
@@ -226,8 +227,8 @@ private slots:
         drawExpectedPanelCross(expected, 90, 50);
         QVERIFY(form.Image2->bitmap() == expected);
         pressOk(form);
-        QCOMPARE(form.flow().mask.HotspotX, 90);
-        QCOMPARE(form.flow().mask.HotspotR, int(redOf(blockColour(90, 50))));
+        QCOMPARE(form.flow().mask().HotspotX, 90);
+        QCOMPARE(form.flow().mask().HotspotR, int(redOf(blockColour(90, 50))));
     }
 
     void hotspotOnACentreLine_SetsLevelsButDrawsNoCross_data()
@@ -247,11 +248,11 @@ private slots:
         const Bitmap24 firstPicture = form.Image2->bitmap();
         clickPanel(form, x, y);
         pressOk(form);
-        QCOMPARE(form.flow().mask.HotspotX, x);
-        QCOMPARE(form.flow().mask.HotspotY, y);
-        QCOMPARE(form.flow().mask.HotspotR, int(redOf(blockColour(x, y))));
-        QCOMPARE(form.flow().mask.HotspotG, int(greenOf(blockColour(x, y))));
-        QCOMPARE(form.flow().mask.HotspotB, int(blueOf(blockColour(x, y))));
+        QCOMPARE(form.flow().mask().HotspotX, x);
+        QCOMPARE(form.flow().mask().HotspotY, y);
+        QCOMPARE(form.flow().mask().HotspotR, int(redOf(blockColour(x, y))));
+        QCOMPARE(form.flow().mask().HotspotG, int(greenOf(blockColour(x, y))));
+        QCOMPARE(form.flow().mask().HotspotB, int(blueOf(blockColour(x, y))));
         // No cross on the overlay.
         const int cx = int(std::nearbyint(0.9 * x)), cy = int(std::nearbyint(0.9 * y));
         const Bitmap24& overlay = form.Image4->bitmap();
@@ -268,18 +269,18 @@ private slots:
     {
         PanelSetup s;
         TForm1& form = s.form();
-        const int r = form.flow().mask.HotspotR, g = form.flow().mask.HotspotG, b = form.flow().mask.HotspotB;
+        const int r = form.flow().mask().HotspotR, g = form.flow().mask().HotspotG, b = form.flow().mask().HotspotB;
         QVERIFY(r + g + b > 0);
         openPanel(form);
         moveMouse(form, 10, 20); // moving shows other colours but picks nothing
         QCOMPARE(form.Label8->text(), levelText("R", 10, r));
         pressOk(form);
-        QCOMPARE(form.flow().mask.HotspotR, r);
-        QCOMPARE(form.flow().mask.HotspotG, g);
-        QCOMPARE(form.flow().mask.HotspotB, b);
-        QVERIFY(!form.flow().mask.HotspotPicked);
-        QCOMPARE(form.flow().mask.HotspotX, 160);
-        QCOMPARE(form.flow().mask.HotspotY, 120);
+        QCOMPARE(form.flow().mask().HotspotR, r);
+        QCOMPARE(form.flow().mask().HotspotG, g);
+        QCOMPARE(form.flow().mask().HotspotB, b);
+        QVERIFY(!form.flow().mask().HotspotPicked);
+        QCOMPARE(form.flow().mask().HotspotX, kNoHotspotX);
+        QCOMPARE(form.flow().mask().HotspotY, kNoHotspotY);
     }
 
     // "Smooth mask" clicked while the panel is open would reload the mask
@@ -295,29 +296,27 @@ private slots:
         QVERIFY(form.SmoothMaskBox->isEnabled());
         form.SmoothMaskBox->click();
         QVERIFY(!form.SmoothMaskBox->isChecked());
-        QVERIFY(!form.flow().maskSettings.smooth);
+        QVERIFY(!form.flow().maskSettings().smooth);
         QCOMPARE(form.status->text(), QStringLiteral(" Close the hotspot panel with OK before changing \"Smooth mask\"."));
         QVERIFY(form.Panel6->isVisible());
         QCOMPARE(form.GroupBox6->childAt(form.ImageButton4->geometry().center()), static_cast<QWidget*>(form.Panel6));
-        QVERIFY(form.flow().mask.MaskImage == s.maskBitmap);
+        QVERIFY(form.flow().mask().MaskImage == s.maskBitmap);
         QVERIFY(s.f.services.errors.isEmpty());
         pressOk(form);
-        QCOMPARE(form.flow().mask.HotspotX, 200);
-        QCOMPARE(form.flow().mask.HotspotY, 100);
-        QCOMPARE(form.flow().mask.HotspotR, int(redOf(under)));
-        QCOMPARE(form.flow().mask.HotspotB, int(blueOf(under)));
+        QCOMPARE(form.flow().mask().HotspotX, 200);
+        QCOMPARE(form.flow().mask().HotspotY, 100);
+        QCOMPARE(form.flow().mask().HotspotR, int(redOf(under)));
+        QCOMPARE(form.flow().mask().HotspotB, int(blueOf(under)));
         // Once closed, the box works.
         form.SmoothMaskBox->click();
-        QVERIFY(form.flow().maskSettings.smooth);
+        QVERIFY(form.flow().maskSettings().smooth);
     }
 
     void openingShowsLevelsAngleAndLocksTheWorkflowButtons()
     {
         PanelSetup s;
         TForm1& form = s.form();
-        form.flow().mask.HotspotR = 195;
-        form.flow().mask.HotspotG = 100;
-        form.flow().mask.HotspotB = 30;
+        lumivane::WorkflowTestAccess::SetHotspotLevels(form.flow(), 195, 100, 30);
         // The caption is painted before the long zone passes start.
         bool captionFirst = false;
         s.f.services.onProcessEvents = [&] {
@@ -332,8 +331,8 @@ private slots:
         QCOMPARE(form.Label11->text(), QStringLiteral("B: 30 (30)"));
         QCOMPARE(form.Label12->text(), QStringLiteral("L: 121 (121)")); // 58.5 + 59 + 3.3
         QCOMPARE(form.Label13->text(), QStringLiteral("Angle: 0\u00B0"));
-        QCOMPARE(form.flow().panel.PickedR, std::uint8_t(195));
-        QCOMPARE(form.flow().panel.PickedB, std::uint8_t(30));
+        QCOMPARE(form.flow().panel().PickedR, std::uint8_t(195));
+        QCOMPARE(form.flow().panel().PickedB, std::uint8_t(30));
         QVERIFY(!form.Button1->isEnabled());
         QVERIFY(!form.Button3->isEnabled());
         QVERIFY(!form.Button2->isEnabled());
@@ -371,8 +370,8 @@ private slots:
         clickPanel(form, 40, 30); // picked colour differs from the hotspot levels now
         const Colour picked = blockColour(40, 30);
         moveMouse(form, x, y);
-        QCOMPARE(form.flow().panel.MouseX, x);
-        QCOMPARE(form.flow().panel.MouseY, y);
+        QCOMPARE(form.flow().panel().MouseX, x);
+        QCOMPARE(form.flow().panel().MouseY, y);
         const Colour c = blockColour(x, y);
         QCOMPARE(form.Label8->text(), levelText("R", redOf(c), redOf(picked)));
         QCOMPARE(form.Label9->text(), levelText("G", greenOf(c), greenOf(picked)));
@@ -391,7 +390,7 @@ private slots:
         const QString before = form.Label8->text();
         moveMouse(form, 300, 30);
         QCOMPARE(form.Label8->text(), before);
-        QCOMPARE(form.flow().panel.MouseX, 0);
+        QCOMPARE(form.flow().panel().MouseX, 0);
     }
 
     void brightnessZones_MatchTheRule_data()
@@ -420,7 +419,7 @@ private slots:
         PanelSetup s(320, 240, maskImage);
         TForm1& form = s.form();
         openPanel(form);
-        QVERIFY(form.flow().panel.PanelMask == maskImage); // same size: a plain copy
+        QVERIFY(form.flow().panel().PanelMask == maskImage); // same size: a plain copy
         const Bitmap24 expected = expectedZones(maskImage);
         const Bitmap24& shown = form.Image2->bitmap();
         QCOMPARE(shown.width(), 320);
@@ -433,7 +432,7 @@ private slots:
                                          .arg(y)
                                          .arg(shown.pixel(x, y), 6, 16, QLatin1Char('0'))
                                          .arg(expected.pixel(x, y), 6, 16, QLatin1Char('0'))));
-        QVERIFY(form.flow().panel.PanelSnapshot == expected);
+        QVERIFY(form.flow().panel().PanelSnapshot == expected);
         pressOk(form);
     }
 
@@ -457,50 +456,50 @@ private slots:
         openPanel(form);
         clickPanel(form, 200, 100);
         pressOk(form);
-        const int levelR = form.flow().mask.HotspotR;
+        const int levelR = form.flow().mask().HotspotR;
         bool rotatingShown = false;
         s.f.services.onProcessEvents = [&] {
             rotatingShown = rotatingShown ||
                             (form.Panel6->isVisible() && form.Panel6->text() == QStringLiteral("Rotating..."));
         };
         for (int turn = 0; turn < 4; ++turn) {
-            const Bitmap24 before = form.flow().mask.MaskImage;
-            const int w = form.flow().mask.MaskWidth, h = form.flow().mask.MaskHeight;
+            const Bitmap24 before = form.flow().mask().MaskImage;
+            const int w = form.flow().mask().MaskWidth, h = form.flow().mask().MaskHeight;
             rotatingShown = false;
             QTest::mouseClick(clockwise ? form.ImageButton6 : form.ImageButton5, Qt::LeftButton);
             QVERIFY(rotatingShown);
             QVERIFY(form.Panel6->isHidden());
-            QCOMPARE(form.flow().mask.MaskAngle, angles[turn]);
+            QCOMPARE(form.flow().mask().MaskAngle, angles[turn]);
             QCOMPARE(form.Image3->toolTip(),
                      QStringLiteral(" Rotation Angle: %1\u00B0 ").arg(angles[turn]));
-            QCOMPARE(QPoint(form.flow().mask.MarkerX, form.flow().mask.MarkerY), markers[turn]);
-            QCOMPARE(form.flow().mask.HotspotX, 200); // only the marker follows
-            QCOMPARE(form.flow().mask.HotspotY, 100);
-            QCOMPARE(form.flow().mask.HotspotR, levelR);
-            QCOMPARE(form.flow().mask.MaskWidth, h);
-            QCOMPARE(form.flow().mask.MaskHeight, w);
+            QCOMPARE(QPoint(form.flow().mask().MarkerX, form.flow().mask().MarkerY), markers[turn]);
+            QCOMPARE(form.flow().mask().HotspotX, 200); // only the marker follows
+            QCOMPARE(form.flow().mask().HotspotY, 100);
+            QCOMPARE(form.flow().mask().HotspotR, levelR);
+            QCOMPARE(form.flow().mask().MaskWidth, h);
+            QCOMPARE(form.flow().mask().MaskHeight, w);
             const bool upright = turn % 2 == 1;
             QCOMPARE(form.GroupBox6->title(), upright ? QStringLiteral(" Mask [1:1.33] ")
                                                       : QStringLiteral(" Mask [1:0.75] "));
             QCOMPARE(form.GroupBox6->palette().color(QPalette::WindowText),
                      upright ? QColor(0, 0, 0) : QColor(255, 0, 0));
-            QVERIFY(form.flow().mask.MaskImage == turned(before, clockwise));
-            QVERIFY(form.flow().MaskFull() == stretched(form.flow().mask.MaskImage, 640, 480));
+            QVERIFY(form.flow().mask().MaskImage == turned(before, clockwise));
+            QVERIFY(form.flow().MaskFull() == stretched(form.flow().mask().MaskImage, 640, 480));
             // The thumbnail holds only its own 66 x 49 picture of the fitted mask.
             QVERIFY(form.Image3->bitmap() == stretched(form.flow().MaskFull(), 66, 49));
-            QVERIFY(form.flow().mask.MaskPreview == stretched(form.flow().mask.MaskImage, 289, 216));
+            QVERIFY(form.flow().mask().MaskPreview == stretched(form.flow().mask().MaskImage, 289, 216));
             const int cx = int(std::nearbyint(0.9 * markers[turn].x()));
             const int cy = int(std::nearbyint(0.9 * markers[turn].y()));
             for (const auto& [x, y] : overlayCrossPixels(cx, cy))
                 QCOMPARE(form.Image4->bitmap().pixel(x, y), kPureBlue);
             QVERIFY(form.img_right->bitmap() == expectedPreview(form));
         }
-        QVERIFY(form.flow().mask.MaskImage == s.maskBitmap);
+        QVERIFY(form.flow().mask().MaskImage == s.maskBitmap);
         // The panel shows the turned mask and the angle.
         form.rot2Click();
         openPanel(form);
         QCOMPARE(form.Label13->text(), QStringLiteral("Angle: 90\u00B0"));
-        QVERIFY(form.flow().panel.PanelMask == stretched(turned(s.maskBitmap, true), 320, 240));
+        QVERIFY(form.flow().panel().PanelMask == stretched(turned(s.maskBitmap, true), 320, 240));
         pressOk(form);
     }
 
@@ -649,28 +648,28 @@ private slots:
         TForm1& form = f.start();
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QVERIFY(form.flow().mask.StoredHotspotPending);
+        QVERIFY(form.flow().mask().StoredHotspotPending);
         f.open({photo}); // loads the default mask with the stored hotspot
-        QVERIFY(form.flow().mask.MaskLoaded);
-        QCOMPARE(form.flow().mask.HotspotR, 120);
+        QVERIFY(form.flow().mask().MaskLoaded);
+        QCOMPARE(form.flow().mask().HotspotR, 120);
         for (const auto& [x, y] : overlayCrossPixels(180, 90))
             QCOMPARE(form.Image4->bitmap().pixel(x, y), kPureBlue);
 
         openPanel(form);
         QVERIFY(form.BitBtn3->isEnabled()); // a default mask is set
-        QVERIFY(!form.flow().mask.StoredHotspotPending);
-        QVERIFY(form.flow().mask.HotspotPicked);
+        QVERIFY(!form.flow().mask().StoredHotspotPending);
+        QVERIFY(form.flow().mask().HotspotPicked);
         QCOMPARE(form.Label8->text(), QStringLiteral("R: 120 (120)"));
         const Bitmap24 clean = expectedZones(blockPanel());
-        QVERIFY(form.flow().panel.PanelSnapshot == clean);
+        QVERIFY(form.flow().panel().PanelSnapshot == clean);
         Bitmap24 withCross = clean;
         drawExpectedPanelCross(withCross, 200, 100);
         QVERIFY(form.Image2->bitmap() == withCross);
         pressOk(form);
         // OK without a click keeps the stored levels.
-        QCOMPARE(form.flow().mask.HotspotR, 120);
-        QCOMPARE(form.flow().mask.HotspotG, 130);
-        QCOMPARE(form.flow().mask.HotspotB, 140);
+        QCOMPARE(form.flow().mask().HotspotR, 120);
+        QCOMPARE(form.flow().mask().HotspotG, 130);
+        QCOMPARE(form.flow().mask().HotspotB, 140);
 
         // Reopened: the cross is drawn again; a click moves it.
         openPanel(form);
@@ -682,7 +681,7 @@ private slots:
 
         // Free default mask: the button is disabled from now on.
         QTest::mouseClick(form.BitBtn3, Qt::LeftButton);
-        QCOMPARE(QString::fromStdString(form.flow().settings.DefaultMask), QStringLiteral("none"));
+        QCOMPARE(QString::fromStdString(form.flow().settings().DefaultMask), QStringLiteral("none"));
         pressOk(form);
         openPanel(form);
         QVERIFY(!form.BitBtn3->isEnabled());

@@ -77,7 +77,7 @@ Bitmap24 referenceOutput(TForm1& form, const Bitmap24& photo, const Bitmap24& ma
     ApplyCorrectionReference(expected, fitted(maskImage, w, h),
                              FullSizeRegion(form.Image4Left(), form.Image4Top(), w, h),
                              DampingForStrength(form.strength->value()),
-                             TargetsFor(form.flow().mask.HotspotR, form.flow().mask.HotspotG, form.flow().mask.HotspotB,
+                             TargetsFor(form.flow().mask().HotspotR, form.flow().mask().HotspotG, form.flow().mask().HotspotB,
                                         form.brightness->value()));
     return expected;
 }
@@ -200,9 +200,9 @@ TForm1& openWithMask(WindowFixture& f, const QStringList& photos, const QString&
 void checkListPositionAgrees(TForm1& form)
 {
     const int count = form.ListBox1->count();
-    const int index = form.flow().workflow.FileIndex;
+    const int index = form.flow().photos().FileIndex;
     QVERIFY2(index >= 0 && index < count, qPrintable(QString::number(index)));
-    QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), form.ListBox1->item(index)->text());
+    QCOMPARE(QString::fromStdString(form.flow().photos().SourceFile), form.ListBox1->item(index)->text());
     QCOMPARE(form.ImageButton1->isEnabled(), index > 0);
     QCOMPARE(form.ImageButton2->isEnabled(), index < count - 1);
 }
@@ -227,7 +227,7 @@ private slots:
         QVERIFY(!form.SliderFormatItem->isChecked());
         QCOMPARE(form.Label6->text(), QStringLiteral("Lossless (Save as TIFF)"));
         // The slider still moves, the label keeps saying TIFF.
-        form.jpeg->setValue(101);
+        form.jpeg->setValue(kBmpQuality);
         QCOMPARE(form.Label6->text(), QStringLiteral("Lossless (Save as TIFF)"));
         QVERIFY(fileBytes(f.programDir() + QStringLiteral("/lumivane.ini")).contains("save_images_format=tiff\r\n"));
 
@@ -286,7 +286,7 @@ private slots:
         const Bitmap24 decoded = decodeJpeg(photo);
         const QString maskFile = f.writeBmp("flat.bmp", maskImage);
         TForm1& form = openWithMask(f, {photo}, maskFile, 70, 31);
-        form.jpeg->setValue(101);
+        form.jpeg->setValue(kBmpQuality);
         QDir().mkpath(f.path("out"));
         const QString target = f.path("out/IMG_5.bmp");
         f.services.saveAnswers.push_back(target);
@@ -419,8 +419,8 @@ private slots:
         QVERIFY(form.Panel8->isHidden());
         QCOMPARE(form.ProgressBar1->maximum(), 3);
         QCOMPARE(progress.last(), 3);
-        QCOMPARE(form.flow().workflow.FileIndex, 0);
-        QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), photos[0]);
+        QCOMPARE(form.flow().photos().FileIndex, 0);
+        QCOMPARE(QString::fromStdString(form.flow().photos().SourceFile), photos[0]);
         // The status line says what was written and where.
         QCOMPARE(form.status->text(), QStringLiteral("3 of 3 photographs saved to ") + folder);
         QVERIFY(form.ImageButton2->isEnabled());
@@ -453,7 +453,7 @@ private slots:
         }
         QDir().mkpath(folder + QStringLiteral("/IMG_1.55-2.bmp"));
         TForm1& form = openWithMask(f, photos, maskFile, 70, 30);
-        form.jpeg->setValue(101);
+        form.jpeg->setValue(kBmpQuality);
         f.services.tick = 55;
         f.services.folderAnswers.push_back(folder);
 
@@ -500,7 +500,7 @@ private slots:
         const QString folder = f.path("batch");
         QDir().mkpath(folder);
         TForm1& form = openWithMask(f, photos, maskFile, 75, 28);
-        form.jpeg->setValue(101);
+        form.jpeg->setValue(kBmpQuality);
         // From the third photograph both arrows are live before the save.
         form.Button1Click(form.ImageButton2);
         form.Button1Click(form.ImageButton2);
@@ -532,21 +532,21 @@ private slots:
             const QString name = folder + QStringLiteral("/IMG_%1.bmp").arg(i + 1);
             QVERIFY2(ReadBmpFile(name.toStdString()) == referenceOutput(form, images[i], maskImage), qPrintable(name));
         }
-        QVERIFY(!form.flow().BatchRunning);
-        QCOMPARE(form.flow().workflow.FileIndex, 0);
-        QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), photos[2]);
+        QVERIFY(!form.flow().session().BatchRunning);
+        QCOMPARE(form.flow().photos().FileIndex, 0);
+        QCOMPARE(QString::fromStdString(form.flow().photos().SourceFile), photos[2]);
         checkListPositionAgrees(form);
         QCOMPARE(form.status->text(), QStringLiteral("5 of 5 photographs saved to ") + folder);
 
         // The arrows step as before, and "Load Image(s)" opens a new list.
         form.Button1Click(form.ImageButton2);
-        QCOMPARE(form.flow().workflow.FileIndex, 1);
+        QCOMPARE(form.flow().photos().FileIndex, 1);
         checkListPositionAgrees(form);
         f.services.openAnswers.push_back({photos[3], photos[4]});
         form.BitBtn5->click(); // a disabled button would not react
         QCOMPARE(form.ListBox1->count(), 2);
-        QCOMPARE(form.flow().workflow.FileIndex, 0);
-        QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), photos[3]);
+        QCOMPARE(form.flow().photos().FileIndex, 0);
+        QCOMPARE(QString::fromStdString(form.flow().photos().SourceFile), photos[3]);
         checkListPositionAgrees(form);
         QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_4.bmp [1 of 2]"));
     }
@@ -567,7 +567,7 @@ private slots:
         TForm1& form = f.start();
         // Photographs and mask from the command line are no dialog's choice.
         form.OpenFromCommandLine(photos, maskFile);
-        QVERIFY(form.flow().mask.MaskLoaded);
+        QVERIFY(form.flow().mask().MaskLoaded);
         f.services.folderAnswers.push_back(QString());
         form.Button2->click();
         QCOMPARE(f.services.folderRequests.back().startFolder, startFolder);
@@ -617,7 +617,7 @@ private slots:
         const QString folder = f.path("batch");
         QDir().mkpath(folder);
         TForm1& form = openWithMask(f, photos, maskFile, 80, 40);
-        form.jpeg->setValue(101);
+        form.jpeg->setValue(kBmpQuality);
         form.Button1Click(form.ImageButton2);
         form.Button1Click(form.ImageButton2);
         QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_3.bmp [3 of 5]"));
@@ -625,7 +625,7 @@ private slots:
         // Three photographs in flight, and the first one's file held back
         // until the second one's is in place, so the workers finish later
         // ones first.
-        form.flow().BatchJobsInFlight = 3;
+        form.flow().SetBatchJobsInFlight(3);
         const std::string firstOut = (folder + QStringLiteral("/IMG_3.bmp")).toStdString();
         const QString secondOut = folder + QStringLiteral("/IMG_2.bmp");
         ScopedFileFault holdFirst([&](FileStep step, const std::string& path, std::size_t&) {
@@ -689,8 +689,8 @@ private slots:
         QCOMPARE(form.ListBox1->item(0)->text(), photos[2]);
         QCOMPARE(form.ListBox1->item(1)->text(), photos[1]);
         QCOMPARE(form.ListBox1->item(2)->text(), photos[0]);
-        QCOMPARE(form.flow().workflow.FileIndex, 0);
-        QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), photos[2]);
+        QCOMPARE(form.flow().photos().FileIndex, 0);
+        QCOMPARE(QString::fromStdString(form.flow().photos().SourceFile), photos[2]);
         QCOMPARE(form.status->text(), QStringLiteral("5 of 5 photographs saved to ") + folder);
         QVERIFY(form.flow().PhotoFull() == images[2]);
     }
@@ -704,7 +704,7 @@ private slots:
         const QString photo = f.writeBmp("offset.bmp", source);
         const QString maskFile = f.writeBmp("textured.bmp", maskImage);
         TForm1& form = openWithMask(f, {photo}, maskFile, 80, 25);
-        form.jpeg->setValue(101);
+        form.jpeg->setValue(kBmpQuality);
         for (int i = 0; i < 10; ++i)
             form.UpDown2->lowerButton()->click();
         for (int i = 0; i < 5; ++i)
@@ -722,7 +722,7 @@ private slots:
         // mask (c + 100, r - 50); the first 50 rows and the last 100
         // columns have no mask pixel and stay as they were.
         const float damping = DampingForStrength(80);
-        const CorrectionTargets t = TargetsFor(form.flow().mask.HotspotR, form.flow().mask.HotspotG, form.flow().mask.HotspotB, 25);
+        const CorrectionTargets t = TargetsFor(form.flow().mask().HotspotR, form.flow().mask().HotspotG, form.flow().mask().HotspotB, 25);
         Bitmap24 expected = source;
         for (int r = 50; r < H; ++r) {
             std::uint8_t* row = expected.scanLine(r);
@@ -841,15 +841,15 @@ private slots:
         QVERIFY(form.Panel8->isHidden());
         QVERIFY(form.flow().PhotoFull() == images[1]);
         checkListPositionAgrees(form);
-        QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), photos[1]);
-        QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_2.bmp [%1 of 3]").arg(form.flow().workflow.FileIndex + 1));
+        QCOMPARE(QString::fromStdString(form.flow().photos().SourceFile), photos[1]);
+        QCOMPARE(form.status->text(), QStringLiteral(" Showing IMG_2.bmp [%1 of 3]").arg(form.flow().photos().FileIndex + 1));
         // Stepping on from here shows the next entry of the list, with its
         // own pixels.
         form.Button1Click(form.ImageButton2);
         checkListPositionAgrees(form);
-        QCOMPARE(form.flow().workflow.FileIndex, 1);
-        QVERIFY(form.flow().PhotoFull() == images[photos.indexOf(QString::fromStdString(form.flow().workflow.SourceFile))]);
-        QVERIFY(QString::fromStdString(form.flow().workflow.SourceFile) != photos[1]);
+        QCOMPARE(form.flow().photos().FileIndex, 1);
+        QVERIFY(form.flow().PhotoFull() == images[photos.indexOf(QString::fromStdString(form.flow().photos().SourceFile))]);
+        QVERIFY(QString::fromStdString(form.flow().photos().SourceFile) != photos[1]);
     }
 
     void failedWrite_ReportsTheFileAndLeavesAConsistentState_data()
@@ -916,9 +916,9 @@ private slots:
         QCOMPARE(batch ? f.services.errors : f.services.messages, QStringList());
         QCOMPARE(leftovers(f.path("")), QStringList());
         QVERIFY(form.Panel8->isHidden());
-        const int shown = form.flow().workflow.FileIndex;
+        const int shown = form.flow().photos().FileIndex;
         checkListPositionAgrees(form);
-        QVERIFY(form.flow().PhotoFull() == images[photos.indexOf(QString::fromStdString(form.flow().workflow.SourceFile))]);
+        QVERIFY(form.flow().PhotoFull() == images[photos.indexOf(QString::fromStdString(form.flow().photos().SourceFile))]);
         // A single save's status names the photograph shown; a batch's counts
         // what it wrote.
         if (!batch)
@@ -940,7 +940,7 @@ private slots:
                                             QStringLiteral(": ")),
                      qPrintable(reported[0]));
             QVERIFY2(reported[0].contains(QString::fromLatin1(std::strerror(ENOSPC))), qPrintable(reported[0]));
-            QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), photos[0]);
+            QCOMPARE(QString::fromStdString(form.flow().photos().SourceFile), photos[0]);
             for (int i : {0, 2}) {
                 const QString name = f.path("batch") + QStringLiteral("/IMG_%1.jpg").arg(i + 1);
                 const Difference d = difference(decodeJpeg(name), referenceOutput(form, images[i], vignetteMask(120, 90)));
@@ -984,7 +984,7 @@ private slots:
         const Bitmap24 maskImage = vignetteMask(96, 72);
         const QString maskFile = f.writeBmp("flat.bmp", maskImage);
         TForm1& form = openWithMask(f, photos, maskFile, 65, 29);
-        form.jpeg->setValue(101);
+        form.jpeg->setValue(kBmpQuality);
         const QString folder = f.path("batch");
         QDir().mkpath(folder);
         f.services.folderAnswers.push_back(folder);
@@ -1029,8 +1029,8 @@ private slots:
         const Bitmap24 maskImage = vignetteMask(80, 60);
         const QString maskFile = f.writeBmp("flat.bmp", maskImage);
         TForm1& form = openWithMask(f, photos, maskFile, 45, 26);
-        form.jpeg->setValue(101);
-        form.flow().BatchJobsInFlight = 2;
+        form.jpeg->setValue(kBmpQuality);
+        form.flow().SetBatchJobsInFlight(2);
         const QString folder = f.path("batch");
         QDir().mkpath(folder);
         f.services.folderAnswers.push_back(folder);
@@ -1080,9 +1080,9 @@ private slots:
         QCOMPARE(form.status->text(),
                  QStringLiteral(" Saving stopped: %1 of 8 photographs written.").arg(written.size()));
         QVERIFY(form.Panel8->isHidden());
-        QVERIFY(!form.flow().BatchRunning);
+        QVERIFY(!form.flow().session().BatchRunning);
         checkListPositionAgrees(form);
-        QCOMPARE(QString::fromStdString(form.flow().workflow.SourceFile), photos[0]);
+        QCOMPARE(QString::fromStdString(form.flow().photos().SourceFile), photos[0]);
         // Esc outside a batch changes nothing.
         QTest::keyClick(&form, Qt::Key_Escape);
         QCOMPARE(form.status->text(),

@@ -145,7 +145,7 @@ int main(int argc, char** argv)
     f.loadMask(f.writeBmp("wide_angle_flat_field_f8.bmp", vignetteMask(600, 450)));
     form.strength->setValue(100);
     form.brightness->setValue(0);
-    form.jpeg->setValue(101);
+    form.jpeg->setValue(kBmpQuality);
     form.Button1Click(form.ImageButton2);
     ok = save(shot(&form), outDir + QStringLiteral("/long_captions.png")) && ok;
 

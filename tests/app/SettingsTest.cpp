@@ -21,24 +21,24 @@ QString iniPath(WindowFixture& f)
 // centre of the 320 x 240 adjustment image, which means "none chosen".
 void checkHotspotDefaults(TForm1& form)
 {
-    QCOMPARE(form.flow().mask.HotspotR, 0);
-    QCOMPARE(form.flow().mask.HotspotG, 0);
-    QCOMPARE(form.flow().mask.HotspotB, 0);
-    QCOMPARE(form.flow().mask.HotspotX, 160);
-    QCOMPARE(form.flow().mask.HotspotY, 120);
-    QCOMPARE(form.flow().mask.MarkerX, 160);
-    QCOMPARE(form.flow().mask.MarkerY, 120);
-    QVERIFY(!form.flow().mask.StoredHotspotPending);
+    QCOMPARE(form.flow().mask().HotspotR, 0);
+    QCOMPARE(form.flow().mask().HotspotG, 0);
+    QCOMPARE(form.flow().mask().HotspotB, 0);
+    QCOMPARE(form.flow().mask().HotspotX, kNoHotspotX);
+    QCOMPARE(form.flow().mask().HotspotY, kNoHotspotY);
+    QCOMPARE(form.flow().mask().MarkerX, kNoHotspotX);
+    QCOMPARE(form.flow().mask().MarkerY, kNoHotspotY);
+    QVERIFY(!form.flow().mask().StoredHotspotPending);
 }
 
 void checkStartDefaults(TForm1& form)
 {
     QCOMPARE(form.Label6->text(), QStringLiteral("Image quality: 90% (JPEG)"));
-    QCOMPARE(QString::fromStdString(form.flow().settings.IniBrightness), QStringLiteral("25"));
-    QCOMPARE(QString::fromStdString(form.flow().settings.IniStrength), QStringLiteral("0"));
-    QCOMPARE(QString::fromStdString(form.flow().settings.IniQuality), QStringLiteral("90"));
-    QVERIFY(QString::fromStdString(form.flow().settings.DefaultMask).isEmpty());
-    QVERIFY(QString::fromStdString(form.flow().workflow.MaskFile).isEmpty());
+    QCOMPARE(QString::fromStdString(form.flow().settings().IniBrightness), QStringLiteral("25"));
+    QCOMPARE(QString::fromStdString(form.flow().settings().IniStrength), QStringLiteral("0"));
+    QCOMPARE(QString::fromStdString(form.flow().settings().IniQuality), QStringLiteral("90"));
+    QVERIFY(QString::fromStdString(form.flow().settings().DefaultMask).isEmpty());
+    QVERIFY(QString::fromStdString(form.flow().photos().MaskFile).isEmpty());
     QCOMPARE(form.Label4->text(), QStringLiteral("None"));
     checkHotspotDefaults(form);
 }
@@ -82,7 +82,7 @@ private slots:
         QCOMPARE(f.services.errors, QStringList());
         f.open({photo});
         QCOMPARE(f.services.openRequests.size(), size_t(1));
-        QVERIFY(!form.flow().mask.MaskLoaded);
+        QVERIFY(!form.flow().mask().MaskLoaded);
         QVERIFY(!QFileInfo::exists(iniPath(f)));
     }
 
@@ -121,18 +121,18 @@ private slots:
         const QString second = f.writeBmp("second.bmp", gradientPhoto(320, 240, 9));
         f.open({second});
         QCOMPARE(f.services.openRequests.size(), dialogsBefore + 1); // the photograph's dialog only
-        QVERIFY(form.flow().mask.MaskLoaded);
-        QCOMPARE(QString::fromStdString(form.flow().workflow.LastMaskFile), defaultMask);
-        QVERIFY(form.flow().mask.MaskImage == maskImage);
+        QVERIFY(form.flow().mask().MaskLoaded);
+        QCOMPARE(QString::fromStdString(form.flow().photos().LastMaskFile), defaultMask);
+        QVERIFY(form.flow().mask().MaskImage == maskImage);
         QCOMPARE(form.brightness->value(), 33);
         QCOMPARE(form.strength->value(), 45);
         QCOMPARE(form.jpeg->value(), 77);
         QCOMPARE(form.Label6->text(), QStringLiteral("Save quality: 77% (JPEG)"));
-        QCOMPARE(form.flow().mask.HotspotR, int(redOf(picked)));
-        QCOMPARE(form.flow().mask.HotspotG, int(greenOf(picked)));
-        QCOMPARE(form.flow().mask.HotspotB, int(blueOf(picked)));
-        QCOMPARE(form.flow().mask.HotspotX, 200);
-        QCOMPARE(form.flow().mask.HotspotY, 90);
+        QCOMPARE(form.flow().mask().HotspotR, int(redOf(picked)));
+        QCOMPARE(form.flow().mask().HotspotG, int(greenOf(picked)));
+        QCOMPARE(form.flow().mask().HotspotB, int(blueOf(picked)));
+        QCOMPARE(form.flow().mask().HotspotX, 200);
+        QCOMPARE(form.flow().mask().HotspotY, 90);
 
         // A second photograph keeps the sliders where the user moved them.
         form.brightness->setValue(10);
@@ -150,20 +150,20 @@ private slots:
         storeDefaults(f, photo, maskFile);
         f.form().BitBtn3->click();
         QVERIFY(!f.form().BitBtn3->isEnabled());
-        QVERIFY(f.form().flow().mask.MaskLoaded); // the mask in use stays
+        QVERIFY(f.form().flow().mask().MaskLoaded); // the mask in use stays
         QCOMPARE(fileBytes(iniPath(f)), QByteArray("33\r\n45\r\n77\r\nnone\r\n"));
         QVERIFY(QFileInfo::exists(f.programDir() + QStringLiteral("/default_mask.bmp")));
 
         f.restart();
         TForm1& form = f.form();
         QCOMPARE(form.Label6->text(), QStringLiteral("Image quality: 77% (JPEG)"));
-        QVERIFY(QString::fromStdString(form.flow().settings.DefaultMask).isEmpty());
+        QVERIFY(QString::fromStdString(form.flow().settings().DefaultMask).isEmpty());
         QCOMPARE(form.Label4->text(), QStringLiteral("None"));
         checkHotspotDefaults(form);
         const size_t dialogsBefore = f.services.openRequests.size();
         f.open({photo});
         QCOMPARE(f.services.openRequests.size(), dialogsBefore + 1);
-        QVERIFY(!form.flow().mask.MaskLoaded);
+        QVERIFY(!form.flow().mask().MaskLoaded);
         QCOMPARE(f.services.errors, QStringList());
     }
 
@@ -186,28 +186,28 @@ private slots:
         f.writeIni("30\r\n20\r\n80\r\n" + maskFile.toUtf8() + "\r\n" + red + "\r\n100\r\n90\r\n210\r\n70\r\n");
         TForm1& form = f.start();
         QCOMPARE(f.services.errors, QStringList());
-        QCOMPARE(QString::fromStdString(form.flow().settings.DefaultMask), maskFile);
+        QCOMPARE(QString::fromStdString(form.flow().settings().DefaultMask), maskFile);
         if (!applied) {
             checkHotspotDefaults(form);
         } else {
-            QCOMPARE(form.flow().mask.HotspotR, red.toInt());
-            QCOMPARE(form.flow().mask.HotspotG, 100);
-            QCOMPARE(form.flow().mask.HotspotB, 90);
-            QCOMPARE(form.flow().mask.HotspotX, 210);
-            QCOMPARE(form.flow().mask.HotspotY, 70);
-            QCOMPARE(form.flow().mask.MarkerX, 210);
-            QCOMPARE(form.flow().mask.MarkerY, 70);
-            QVERIFY(form.flow().mask.StoredHotspotPending);
+            QCOMPARE(form.flow().mask().HotspotR, red.toInt());
+            QCOMPARE(form.flow().mask().HotspotG, 100);
+            QCOMPARE(form.flow().mask().HotspotB, 90);
+            QCOMPARE(form.flow().mask().HotspotX, 210);
+            QCOMPARE(form.flow().mask().HotspotY, 70);
+            QCOMPARE(form.flow().mask().MarkerX, 210);
+            QCOMPARE(form.flow().mask().MarkerY, 70);
+            QVERIFY(form.flow().mask().StoredHotspotPending);
         }
         f.open({photo});
-        QVERIFY(form.flow().mask.MaskLoaded);
+        QVERIFY(form.flow().mask().MaskLoaded);
         if (!applied) {
             // Levels come from the mask's centre instead.
-            QCOMPARE(form.flow().mask.HotspotX, 160);
-            QVERIFY(form.flow().mask.HotspotR > 150);
+            QCOMPARE(form.flow().mask().HotspotX, kNoHotspotX);
+            QVERIFY(form.flow().mask().HotspotR > 150);
         } else {
-            QCOMPARE(form.flow().mask.HotspotR, red.toInt());
-            QCOMPARE(form.flow().mask.HotspotX, 210);
+            QCOMPARE(form.flow().mask().HotspotR, red.toInt());
+            QCOMPARE(form.flow().mask().HotspotX, 210);
         }
     }
 
@@ -228,7 +228,7 @@ private slots:
         f.writeIni("25\r\n0\r\n90\r\n" + maskFile.toUtf8() + "\r\n");
         TForm1& form = f.start();
         QCOMPARE(form.Label4->text(), label);
-        QCOMPARE(QString::fromStdString(form.flow().workflow.MaskFile), maskFile);
+        QCOMPARE(QString::fromStdString(form.flow().photos().MaskFile), maskFile);
         QVERIFY(form.Image3->bitmap() == thumbnailOf(vignetteMask(64, 48)));
         QCOMPARE(f.services.errors, QStringList());
     }
@@ -274,17 +274,17 @@ private slots:
         f.writeIni(content);
         TForm1& form = f.start();
         QCOMPARE(f.services.errors, QStringList());
-        QCOMPARE(QString::fromStdString(form.flow().settings.IniBrightness), QStringLiteral("12"));
-        QCOMPARE(QString::fromStdString(form.flow().settings.IniStrength), QStringLiteral("34"));
-        QCOMPARE(QString::fromStdString(form.flow().settings.IniQuality), QStringLiteral("56"));
-        QCOMPARE(QString::fromStdString(form.flow().settings.DefaultMask), maskFile);
+        QCOMPARE(QString::fromStdString(form.flow().settings().IniBrightness), QStringLiteral("12"));
+        QCOMPARE(QString::fromStdString(form.flow().settings().IniStrength), QStringLiteral("34"));
+        QCOMPARE(QString::fromStdString(form.flow().settings().IniQuality), QStringLiteral("56"));
+        QCOMPARE(QString::fromStdString(form.flow().settings().DefaultMask), maskFile);
         QCOMPARE(form.Label4->text(), QStringLiteral("flat.bmp"));
         QCOMPARE(form.Label6->text(), QStringLiteral("Image quality: 56% (JPEG)"));
-        QCOMPARE(form.flow().mask.HotspotR, 21);
-        QCOMPARE(form.flow().mask.HotspotG, 22);
-        QCOMPARE(form.flow().mask.HotspotB, 23);
-        QCOMPARE(form.flow().mask.MarkerX, 240);
-        QCOMPARE(form.flow().mask.MarkerY, 60);
+        QCOMPARE(form.flow().mask().HotspotR, 21);
+        QCOMPARE(form.flow().mask().HotspotG, 22);
+        QCOMPARE(form.flow().mask().HotspotB, 23);
+        QCOMPARE(form.flow().mask().MarkerX, 240);
+        QCOMPARE(form.flow().mask().MarkerY, 60);
     }
 
     void unreadableFile_IsReportedAndDefaultsApply_data()
@@ -312,7 +312,7 @@ private slots:
         // The first mask load applies the default positions, without errors.
         f.open({photo});
         f.loadMask(maskFile);
-        QVERIFY(form.flow().mask.MaskLoaded);
+        QVERIFY(form.flow().mask().MaskLoaded);
         QCOMPARE(form.brightness->value(), 25);
         QCOMPARE(form.strength->value(), 0);
         QCOMPARE(form.jpeg->value(), 90);
@@ -371,10 +371,10 @@ private slots:
         // The default mask comes with the first photograph whatever else the
         // file holds; the sliders take the lines that were sound.
         f.open({photo});
-        QCOMPARE(form.flow().mask.MaskLoaded, defaultMask);
+        QCOMPARE(form.flow().mask().MaskLoaded, defaultMask);
         if (!defaultMask)
             f.loadMask(maskFile);
-        QVERIFY(form.flow().mask.MaskLoaded);
+        QVERIFY(form.flow().mask().MaskLoaded);
         QCOMPARE(form.brightness->value(), sliders[0]);
         QCOMPARE(form.strength->value(), sliders[1]);
         QCOMPARE(form.jpeg->value(), sliders[2]);
@@ -416,15 +416,15 @@ private slots:
         const QString maskFile = f.writeBmp("flat.bmp", vignetteMask(100, 80));
         TForm1& form = f.start();
         f.open({photo});
-        QVERIFY(!form.flow().mask.MaskLoaded);
+        QVERIFY(!form.flow().mask().MaskLoaded);
         f.loadMask(maskFile);
-        QVERIFY(form.flow().mask.MaskLoaded);
+        QVERIFY(form.flow().mask().MaskLoaded);
         QCOMPARE(form.brightness->value(), brightness);
         QCOMPARE(form.strength->value(), strength);
         QCOMPARE(form.jpeg->value(), quality);
         QCOMPARE(form.Label6->text(), label);
         QCOMPARE(f.services.errors, QStringList());
-        QCOMPARE(form.flow().workflow.FirstMaskPending, std::uint8_t(0));
+        QCOMPARE(form.flow().photos().FirstMaskPending, std::uint8_t(0));
     }
 
     void storeThatCannotWrite_SaysSoAndChangesNothing_data()

@@ -67,12 +67,12 @@ inline Bitmap24 expectedPreview(TForm1& form)
     Bitmap24 expected = form.img_left->bitmap();
     const PreviewMargins margins =
         PreviewMarginsFor(form.left->text().toStdString(), form.right->text().toStdString(),
-                          form.top->text().toStdString(), form.bottom->text().toStdString(), form.flow().Image1.Width,
-                          form.flow().Image1.Height);
-    ApplyCorrectionReference(expected, form.flow().mask.MaskPreview,
+                          form.top->text().toStdString(), form.bottom->text().toStdString(), form.flow().PhotoFull().width(),
+                          form.flow().PhotoFull().height());
+    ApplyCorrectionReference(expected, form.flow().mask().MaskPreview,
                              PreviewRegion(form.Image4Left(), form.Image4Top(), margins),
                              DampingForStrength(form.strength->value()),
-                             TargetsFor(form.flow().mask.HotspotR, form.flow().mask.HotspotG, form.flow().mask.HotspotB,
+                             TargetsFor(form.flow().mask().HotspotR, form.flow().mask().HotspotG, form.flow().mask().HotspotB,
                                         form.brightness->value()));
     return expected;
 }

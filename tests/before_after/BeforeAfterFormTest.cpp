@@ -26,7 +26,7 @@ ReducedView expectedView(TForm1& form, const TBeforeAfterForm& window)
     const int w = form.flow().PhotoFull().width(), h = form.flow().PhotoFull().height();
     input.region = FullSizeRegion(form.Image4Left(), form.Image4Top(), w, h);
     input.damping = DampingForStrength(form.strength->value());
-    input.targets = TargetsFor(form.flow().mask.HotspotR, form.flow().mask.HotspotG, form.flow().mask.HotspotB, form.brightness->value());
+    input.targets = TargetsFor(form.flow().mask().HotspotR, form.flow().mask().HotspotG, form.flow().mask().HotspotB, form.brightness->value());
     input.crop = CropMargins{int(ParseCropField(form.left->text().toStdString())),
                              int(ParseCropField(form.top->text().toStdString())),
                              int(ParseCropField(form.right->text().toStdString())),
@@ -88,8 +88,8 @@ Bitmap24 savedPixels(TForm1& form)
     const int w = corrected.width(), h = corrected.height();
     ApplyCorrectionReference(corrected, form.flow().MaskFull(), FullSizeRegion(form.Image4Left(), form.Image4Top(), w, h),
                              DampingForStrength(form.strength->value()),
-                             TargetsFor(form.flow().mask.HotspotR, form.flow().mask.HotspotG,
-                                        form.flow().mask.HotspotB, form.brightness->value()));
+                             TargetsFor(form.flow().mask().HotspotR, form.flow().mask().HotspotG,
+                                        form.flow().mask().HotspotB, form.brightness->value()));
     return corrected;
 }
 

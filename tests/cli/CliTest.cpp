@@ -51,7 +51,7 @@ TEST(CliOptions, ValuesAreReadInBothForms)
     EXPECT_EQ(o.maskFile, "m.tif");
     EXPECT_EQ(o.brightness, 0);
     EXPECT_EQ(o.strength, 100);
-    EXPECT_EQ(o.quality, 101);
+    EXPECT_EQ(o.quality, kBmpQuality);
     EXPECT_EQ(o.crop.left, 1);
     EXPECT_EQ(o.crop.bottom, 4);
     EXPECT_EQ(o.offsetX, -150);
@@ -108,12 +108,12 @@ TEST(CliOptions, FormatDepthAndQuality)
         std::vector<std::string> args;
         int from85, fromBmp;
     } rows[] = {
-        {{}, 85, 101},
-        {{"--format", "bmp"}, 101, 101},
+        {{}, 85, kBmpQuality},
+        {{"--format", "bmp"}, kBmpQuality, kBmpQuality},
         {{"--format", "jpeg"}, 85, 90},
         {{"--format", "jpeg", "--quality", "70"}, 70, 70},
-        {{"--quality", "bmp", "--format", "bmp"}, 101, 101},
-        {{"--format", "tiff"}, 85, 101},
+        {{"--quality", "bmp", "--format", "bmp"}, kBmpQuality, kBmpQuality},
+        {{"--format", "tiff"}, 85, kBmpQuality},
     };
     for (const auto& r : rows) {
         std::vector<std::string> args = {"--out", "d"};
@@ -121,7 +121,7 @@ TEST(CliOptions, FormatDepthAndQuality)
         args.push_back("a.jpg");
         const CliOptions o = ParseCommandLine(args);
         EXPECT_EQ(ResolveQuality(o, 85), r.from85) << args[2];
-        EXPECT_EQ(ResolveQuality(o, 101), r.fromBmp) << args[2];
+        EXPECT_EQ(ResolveQuality(o, kBmpQuality), r.fromBmp) << args[2];
     }
 
     const std::vector<std::vector<std::string>> bad = {

@@ -78,16 +78,16 @@ TEST_F(BudgetJob, Workflow_PhotographAboveTheBudget_IsRefusedInTheStatusLine)
     Workflow flow(file("program"));
     flow.OpenList({small, big});
     ASSERT_TRUE(flow.LoadMask(mask()));
-    ASSERT_TRUE(flow.workflow.DecodeOk);
+    ASSERT_TRUE(flow.photos().DecodeOk);
     flow.Step(+1);
-    expectRefusalOf(flow.texts.Status, big, 8000, 6000);
+    expectRefusalOf(flow.texts().Status, big, 8000, 6000);
     // As for any JPEG that cannot be decoded: the photograph shown before
     // stays, and is never saved under the refused one's name.
-    EXPECT_FALSE(flow.workflow.DecodeOk);
+    EXPECT_FALSE(flow.photos().DecodeOk);
     EXPECT_EQ(flow.PhotoFull().width(), 64);
     flow.Step(-1);
-    EXPECT_EQ(flow.texts.Status, " Showing a.jpg [1 of 2]");
-    EXPECT_TRUE(flow.workflow.DecodeOk);
+    EXPECT_EQ(flow.texts().Status, " Showing a.jpg [1 of 2]");
+    EXPECT_TRUE(flow.photos().DecodeOk);
 }
 
 // A decode that runs out of memory (made to here at the picture's header)
@@ -100,11 +100,11 @@ TEST_F(BudgetJob, Workflow_RunningOutOfMemoryWhileDecoding_IsNamedInTheStatusLin
         const ScopedSizeCheck exhausted([](std::uint64_t, std::uint64_t) { throw std::bad_alloc(); });
         flow.OpenList({photo, smallPhoto("b.jpg")});
     }
-    EXPECT_EQ(flow.texts.Status, " a.jpg: out of memory while decoding it");
-    EXPECT_FALSE(flow.workflow.DecodeOk);
+    EXPECT_EQ(flow.texts().Status, " a.jpg: out of memory while decoding it");
+    EXPECT_FALSE(flow.photos().DecodeOk);
     flow.Step(+1);
-    EXPECT_EQ(flow.texts.Status, " Showing b.jpg [2 of 2]");
-    EXPECT_TRUE(flow.workflow.DecodeOk);
+    EXPECT_EQ(flow.texts().Status, " Showing b.jpg [2 of 2]");
+    EXPECT_TRUE(flow.photos().DecodeOk);
 }
 
 TEST_F(BudgetJob, Workflow_MaskAboveTheBudget_KeepsTheLoadedMask)
@@ -115,11 +115,11 @@ TEST_F(BudgetJob, Workflow_MaskAboveTheBudget_KeepsTheLoadedMask)
     flow.OpenList({smallPhoto("a.jpg")});
     ASSERT_TRUE(flow.LoadMask(mask()));
     EXPECT_FALSE(flow.LoadMask(bigMask));
-    expectRefusalOf(flow.texts.Status, bigMask, 8000, 6000);
-    EXPECT_EQ(flow.texts.Status.rfind(" Can not load mask: ", 0), 0u) << flow.texts.Status;
-    EXPECT_TRUE(flow.mask.MaskLoaded);
-    EXPECT_EQ(flow.mask.MaskWidth, 40);
-    EXPECT_EQ(flow.workflow.MaskFile, file("mask.bmp"));
+    expectRefusalOf(flow.texts().Status, bigMask, 8000, 6000);
+    EXPECT_EQ(flow.texts().Status.rfind(" Can not load mask: ", 0), 0u) << flow.texts().Status;
+    EXPECT_TRUE(flow.mask().MaskLoaded);
+    EXPECT_EQ(flow.mask().MaskWidth, 40);
+    EXPECT_EQ(flow.photos().MaskFile, file("mask.bmp"));
 }
 
 TEST_F(BudgetJob, Batch_PhotographAboveTheBudget_IsReportedAndTheBatchGoesOn)

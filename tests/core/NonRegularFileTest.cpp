@@ -151,10 +151,10 @@ TEST_F(NonRegular, Workflow_ShowsTheRefusalInTheStatusLine)
     messageOf(fifo, [&] { flow.OpenList({good, fifo, dir}); });
     ASSERT_TRUE(flow.LoadMask(folder.file("mask.bmp")));
     messageOf(fifo, [&] { flow.Step(+1); });
-    EXPECT_EQ(flow.texts.Status, " " + expectedText(Kind::Fifo, fifo));
-    EXPECT_FALSE(flow.workflow.DecodeOk);
+    EXPECT_EQ(flow.texts().Status, " " + expectedText(Kind::Fifo, fifo));
+    EXPECT_FALSE(flow.photos().DecodeOk);
     messageOf(dir, [&] { flow.Step(+1); });
-    EXPECT_EQ(flow.texts.Status, " " + expectedText(Kind::Folder, dir));
+    EXPECT_EQ(flow.texts().Status, " " + expectedText(Kind::Folder, dir));
 
     Workflow again(folder.file("program"));
     again.OpenList({good});
@@ -162,8 +162,8 @@ TEST_F(NonRegular, Workflow_ShowsTheRefusalInTheStatusLine)
     bool loaded = true;
     messageOf(fifo, [&] { loaded = again.LoadMask(fifo); });
     EXPECT_FALSE(loaded);
-    EXPECT_NE(again.texts.Status.find(expectedText(Kind::Fifo, fifo)), std::string::npos) << again.texts.Status;
-    EXPECT_EQ(again.workflow.MaskFile, folder.file("mask.bmp"));
+    EXPECT_NE(again.texts().Status.find(expectedText(Kind::Fifo, fifo)), std::string::npos) << again.texts().Status;
+    EXPECT_EQ(again.photos().MaskFile, folder.file("mask.bmp"));
 }
 
 } // namespace

@@ -113,15 +113,15 @@ TEST(ProgramSettingsFile, MasksIniIsTakenOverOnceAtStart)
     {
         Workflow flow(dir.path());
         EXPECT_TRUE(flow.ReadSettingsAtStart().empty());
-        EXPECT_EQ(flow.maskSettings, (MaskSettings{"/old/masks", true}));
-        EXPECT_EQ(flow.adjust.Mode, kAdditive);
+        EXPECT_EQ(flow.maskSettings(), (MaskSettings{"/old/masks", true}));
+        EXPECT_EQ(flow.adjust().Mode, kAdditive);
     }
     // lumivane.ini now holds them; masks.ini is not read again.
     EXPECT_EQ(ReadProgramSettingsFile(ProgramSettingsPath(dir.path())).masks, (MaskSettings{"/old/masks", true}));
     writeText(dir.path() + "/masks.ini", "folder=/changed\r\nsmooth=0\r\n");
     Workflow again(dir.path());
     again.ReadSettingsAtStart();
-    EXPECT_EQ(again.maskSettings, (MaskSettings{"/old/masks", true}));
+    EXPECT_EQ(again.maskSettings(), (MaskSettings{"/old/masks", true}));
 }
 
 TEST(ProgramSettingsFile, MethodStoredByTheMenuAndByStore_RestoredAtStart)
@@ -132,12 +132,12 @@ TEST(ProgramSettingsFile, MethodStoredByTheMenuAndByStore_RestoredAtStart)
         Workflow flow(settings);
         flow.ReadSettingsAtStart();
         // No lumivane.ini: the additive method, the boost in use once a mask is.
-        EXPECT_EQ(flow.adjust.Mode, kAdditive);
+        EXPECT_EQ(flow.adjust().Mode, kAdditive);
         flow.SetMode({CorrectionMethod::Exact, ColourOption::FalloffOnly});
-        EXPECT_EQ(flow.texts.Status,
+        EXPECT_EQ(flow.texts().Status,
                   " Exact correction (fall-off only): the photograph is divided by the mask in linear light.");
         flow.SetMode({CorrectionMethod::Exact, ColourOption::ColourOnly});
-        EXPECT_EQ(flow.texts.Status,
+        EXPECT_EQ(flow.texts().Status,
                   " Exact correction (colour only): the photograph is divided by the mask in linear light.");
     }
     EXPECT_EQ(ReadProgramSettingsFile(ProgramSettingsPath(settings)).mode,
@@ -145,16 +145,16 @@ TEST(ProgramSettingsFile, MethodStoredByTheMenuAndByStore_RestoredAtStart)
     {
         Workflow flow(settings);
         EXPECT_TRUE(flow.ReadSettingsAtStart().empty());
-        EXPECT_EQ(flow.adjust.Mode, (CorrectionMode{CorrectionMethod::Exact, ColourOption::ColourOnly}));
+        EXPECT_EQ(flow.adjust().Mode, (CorrectionMode{CorrectionMethod::Exact, ColourOption::ColourOnly}));
         flow.SetMode(kAdditive);
-        EXPECT_EQ(flow.texts.Status, " Additive correction: the mask's shortfall is added, damped by the boost.");
+        EXPECT_EQ(flow.texts().Status, " Additive correction: the mask's shortfall is added, damped by the boost.");
     }
     // A file without the method's lines (a later key, the mask settings
     // only) means the additive method; its other lines survive a write.
     writeText(ProgramSettingsPath(settings), "mask_folder=\r\nsmooth_mask=0\r\nlater=x\r\n");
     Workflow flow(settings);
     EXPECT_TRUE(flow.ReadSettingsAtStart().empty());
-    EXPECT_EQ(flow.adjust.Mode, kAdditive);
+    EXPECT_EQ(flow.adjust().Mode, kAdditive);
     // The boost is there for the additive method only.
     Bitmap24 picture(24, 16);
     picture.fill(packColour(120, 130, 140));

@@ -846,7 +846,7 @@ TEST(SavePipeline_Tiff, SixteenBitPhotograph_ExactAt16BitsAdditiveTimes257)
             } else {
                 CorrectionSetup eightBit = setup;
                 eightBit.choices.tiff = false;
-                eightBit.choices.quality = CorrectionChoices::kBmpQuality;
+                eightBit.choices.quality = kBmpQuality;
                 const std::string bmp = folder.file("eight.bmp");
                 pipeline.Save(eight, eightBit, kBmpSource, bmp);
                 const Bitmap24 written = DecodeBmp(ReadWholeFile(bmp).data(), ReadWholeFile(bmp).size());

@@ -73,8 +73,8 @@ void expectDefaultHotspot(const SettingsValues& v)
     EXPECT_EQ(v.hotspotR, 0);
     EXPECT_EQ(v.hotspotG, 0);
     EXPECT_EQ(v.hotspotB, 0);
-    EXPECT_EQ(v.hotspotX, 160);
-    EXPECT_EQ(v.hotspotY, 120);
+    EXPECT_EQ(v.hotspotX, kNoHotspotX);
+    EXPECT_EQ(v.hotspotY, kNoHotspotY);
     EXPECT_FALSE(v.storedHotspotPending());
 }
 

@@ -75,16 +75,16 @@ TEST_F(WorkflowLensProfile, MaskFromLensProfile_ExactMethod_EachPhotographItsOwn
 {
     Workflow flow(program());
     flow.ReadSettingsAtStart();
-    ASSERT_EQ(flow.adjust.Mode.method, CorrectionMethod::Additive);
+    ASSERT_EQ(flow.adjust().Mode.method, CorrectionMethod::Additive);
     flow.OpenList({wide_, long_, bare_});
     flow.UseLensProfile();
-    EXPECT_EQ(flow.texts.Status, " Lens profile: exact correction used");
+    EXPECT_EQ(flow.texts().Status, " Lens profile: exact correction used");
     EXPECT_TRUE(flow.LensProfileOn());
-    EXPECT_EQ(flow.adjust.Mode.method, CorrectionMethod::Exact);
-    EXPECT_TRUE(flow.mask.MaskLoaded);
+    EXPECT_EQ(flow.adjust().Mode.method, CorrectionMethod::Exact);
+    EXPECT_TRUE(flow.mask().MaskLoaded);
     EXPECT_TRUE(flow.AdjustmentsEnabled());
-    EXPECT_EQ(flow.texts.MaskLabel, "Lens profile");
-    EXPECT_EQ(flow.texts.MaskLabelHint, " Canon EF 24-105mm f/4L IS USM, 24 mm, F4 ");
+    EXPECT_EQ(flow.texts().MaskLabel, "Lens profile");
+    EXPECT_EQ(flow.texts().MaskLabelHint, " Canon EF 24-105mm f/4L IS USM, 24 mm, F4 ");
     EXPECT_TRUE(flow.MaskFull() == profileMask(wide_));
     // The choice and the method are kept for the next start.
     EXPECT_EQ(ReadProgramSettingsFile(ini()).mode.method, CorrectionMethod::Exact);
@@ -102,28 +102,28 @@ TEST_F(WorkflowLensProfile, MaskFromLensProfile_ExactMethod_EachPhotographItsOwn
     for (const Row& r : rows) {
         SCOPED_TRACE(r.status);
         flow.Step(+1);
-        EXPECT_EQ(flow.texts.Status, r.status);
-        EXPECT_EQ(flow.texts.MaskLabelHint, r.hint);
-        EXPECT_EQ(flow.texts.MaskLabel, "Lens profile");
+        EXPECT_EQ(flow.texts().Status, r.status);
+        EXPECT_EQ(flow.texts().MaskLabelHint, r.hint);
+        EXPECT_EQ(flow.texts().MaskLabel, "Lens profile");
     }
     EXPECT_TRUE(flow.MaskFull() == profileMask(long_));
 
     // The additive method cannot correct a profile.
     flow.SetMode({CorrectionMethod::Additive, ColourOption::FalloffAndColour});
-    EXPECT_EQ(flow.adjust.Mode.method, CorrectionMethod::Exact);
-    EXPECT_EQ(flow.texts.Status, " A lens profile is corrected with the exact method only.");
+    EXPECT_EQ(flow.adjust().Mode.method, CorrectionMethod::Exact);
+    EXPECT_EQ(flow.texts().Status, " A lens profile is corrected with the exact method only.");
 
     // A mask loaded by hand ends it: stepping keeps that mask.
     const std::string own = (dir_ / "own.bmp").string();
     WriteBmpFile(grey(200), own);
     ASSERT_TRUE(flow.LoadMask(own));
     EXPECT_FALSE(flow.LensProfileOn());
-    EXPECT_EQ(flow.texts.MaskLabel, "own.bmp");
-    EXPECT_EQ(flow.texts.MaskLabelHint, "");
+    EXPECT_EQ(flow.texts().MaskLabel, "own.bmp");
+    EXPECT_EQ(flow.texts().MaskLabelHint, "");
     EXPECT_TRUE(flow.ProfileInUse().empty());
     flow.Step(-1);
-    EXPECT_EQ(flow.texts.MaskLabel, "own.bmp");
-    EXPECT_EQ(flow.texts.Status, " Showing long.jpg [2 of 3]");
+    EXPECT_EQ(flow.texts().MaskLabel, "own.bmp");
+    EXPECT_EQ(flow.texts().Status, " Showing long.jpg [2 of 3]");
 }
 
 TEST_F(WorkflowLensProfile, PhotographWithoutAProfile_KeepsMaskAndMethod)
@@ -136,13 +136,13 @@ TEST_F(WorkflowLensProfile, PhotographWithoutAProfile_KeepsMaskAndMethod)
     WriteBmpFile(grey(200), own);
     ASSERT_TRUE(flow.LoadMask(own));
     flow.UseLensProfile();
-    EXPECT_EQ(flow.texts.Status, " No lens profile for unknown camera / unknown lens");
+    EXPECT_EQ(flow.texts().Status, " No lens profile for unknown camera / unknown lens");
     flow.Step(+1);
     flow.UseLensProfile();
-    EXPECT_EQ(flow.texts.Status, " No lens profile for Canon EOS 5D Mark II / unknown lens");
+    EXPECT_EQ(flow.texts().Status, " No lens profile for Canon EOS 5D Mark II / unknown lens");
     EXPECT_FALSE(flow.LensProfileOn());
-    EXPECT_EQ(flow.texts.MaskLabel, "own.bmp");
-    EXPECT_EQ(flow.adjust.Mode.method, CorrectionMethod::Additive);
+    EXPECT_EQ(flow.texts().MaskLabel, "own.bmp");
+    EXPECT_EQ(flow.adjust().Mode.method, CorrectionMethod::Additive);
     EXPECT_FALSE(fs::exists(ini()));
 }
 
@@ -156,24 +156,24 @@ TEST_F(WorkflowLensProfile, StoreKeepsTheChoiceNotAMask_FreeForgetsIt)
         flow.StoreDefaults();
         EXPECT_TRUE(ReadProgramSettingsFile(ini()).lensProfile);
         EXPECT_FALSE(fs::exists(program() + "/default_mask.bmp"));
-        EXPECT_TRUE(flow.FreeOffered);
+        EXPECT_TRUE(flow.session().FreeOffered);
     }
     {
         // The next start: the first photograph gets its profile.
         Workflow flow(program());
         EXPECT_TRUE(flow.ReadSettingsAtStart().empty());
         flow.OpenList({long_});
-        EXPECT_TRUE(flow.mask.MaskLoaded);
-        EXPECT_EQ(flow.texts.MaskLabel, "Lens profile");
+        EXPECT_TRUE(flow.mask().MaskLoaded);
+        EXPECT_EQ(flow.texts().MaskLabel, "Lens profile");
         EXPECT_EQ(flow.ProfileInUse(), "Canon EF 24-105mm f/4L IS USM, 50 mm, F8");
-        EXPECT_EQ(flow.adjust.Mode.method, CorrectionMethod::Exact);
+        EXPECT_EQ(flow.adjust().Mode.method, CorrectionMethod::Exact);
         flow.FreeDefaults();
         EXPECT_FALSE(ReadProgramSettingsFile(ini()).lensProfile);
     }
     Workflow flow(program());
     flow.ReadSettingsAtStart();
     flow.OpenList({long_});
-    EXPECT_FALSE(flow.mask.MaskLoaded);
+    EXPECT_FALSE(flow.mask().MaskLoaded);
 }
 
 TEST_F(WorkflowLensProfile, MaskFolderFallsBackToTheProfileWhenAsked)
@@ -188,20 +188,20 @@ TEST_F(WorkflowLensProfile, MaskFolderFallsBackToTheProfileWhenAsked)
     flow.OpenList({matched, wide_, bare_});
     flow.Step(+1);
     // Off by default: the mask in use stays.
-    EXPECT_EQ(fs::path(flow.workflow.LastMaskFile).filename(), "flat.jpg");
+    EXPECT_EQ(fs::path(flow.photos().LastMaskFile).filename(), "flat.jpg");
     EXPECT_TRUE(flow.ProfileInUse().empty());
 
     flow.SetProfileFallback(true);
     EXPECT_TRUE(ReadProgramSettingsFile(ini()).masks.profileFallback);
-    EXPECT_EQ(flow.texts.MaskLabel, "Lens profile");
+    EXPECT_EQ(flow.texts().MaskLabel, "Lens profile");
     EXPECT_EQ(flow.ProfileInUse(), "Canon EF 24-105mm f/4L IS USM, 24 mm, F4");
     EXPECT_TRUE(flow.MaskMatchingOn());
 
     flow.Step(+1);
-    EXPECT_EQ(flow.texts.Status, " Showing bare.jpg [3 of 3]; No lens profile for unknown camera / unknown lens");
+    EXPECT_EQ(flow.texts().Status, " Showing bare.jpg [3 of 3]; No lens profile for unknown camera / unknown lens");
     flow.Step(-1);
     flow.Step(-1);
-    EXPECT_EQ(flow.texts.MaskLabel, "flat.jpg");
+    EXPECT_EQ(flow.texts().MaskLabel, "flat.jpg");
     EXPECT_TRUE(flow.ProfileInUse().empty());
 
     // The batch chooses as showing does.

@@ -76,7 +76,7 @@ protected:
     }
     std::string program() const { return (dir_ / "program").string(); }
     std::string masks() const { return (dir_ / "masks").string(); }
-    std::string maskName(const Workflow& flow) const { return fs::path(flow.workflow.LastMaskFile).filename(); }
+    std::string maskName(const Workflow& flow) const { return fs::path(flow.photos().LastMaskFile).filename(); }
 
     fs::path dir_;
     std::vector<std::string> photos_;
@@ -101,11 +101,11 @@ TEST_F(WorkflowMasks, SteppingPicksEachPhotographsMask)
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.mask);
-        EXPECT_TRUE(flow.mask.MaskLoaded);
+        EXPECT_TRUE(flow.mask().MaskLoaded);
         EXPECT_EQ(maskName(flow), r.mask);
-        EXPECT_EQ(flow.texts.Status, r.status);
-        EXPECT_NEAR(flow.mask.HotspotR, r.hotspot, 2);
-        EXPECT_EQ(flow.mask.MaskAngle, 0);
+        EXPECT_EQ(flow.texts().Status, r.status);
+        EXPECT_NEAR(flow.mask().HotspotR, r.hotspot, 2);
+        EXPECT_EQ(flow.mask().MaskAngle, 0);
         flow.Step(+1);
     }
     // Back to the first: its mask again.
@@ -123,7 +123,7 @@ TEST_F(WorkflowMasks, OffsetStaysAndTheMaskIsFittedToEachPhotograph)
     flow.OpenList(photos_);
     flow.ShiftHorizontal(160);
     flow.Step(+1);
-    EXPECT_EQ(flow.OffsetX, 10);
+    EXPECT_EQ(flow.session().OffsetX, 10);
     EXPECT_EQ(flow.MaskFull().width(), 48);
     EXPECT_EQ(flow.MaskFull().height(), 32);
     EXPECT_EQ(redOf(flow.MaskFull().pixel(24, 16)), redOf(falloff(48, 32, 180).pixel(24, 16)));
@@ -145,7 +145,7 @@ TEST_F(WorkflowMasks, ManualLoadAndNoFolderTurnMatchingOff)
         EXPECT_FALSE(flow.MaskMatchingOn());
         flow.Step(+1);
         EXPECT_EQ(maskName(flow), "own.bmp");
-        EXPECT_EQ(flow.texts.Status, " Showing b.jpg [2 of 4]");
+        EXPECT_EQ(flow.texts().Status, " Showing b.jpg [2 of 4]");
     }
     {
         Workflow flow(program());
@@ -174,11 +174,11 @@ TEST_F(WorkflowMasks, FolderKeptForTheNextStartAndDefaultMaskUnused)
 
     Workflow flow(program());
     EXPECT_TRUE(flow.ReadSettingsAtStart().empty());
-    EXPECT_EQ(flow.maskSettings, (MaskSettings{masks(), true}));
+    EXPECT_EQ(flow.maskSettings(), (MaskSettings{masks(), true}));
     flow.OpenList({photos_[1]});
     EXPECT_EQ(maskName(flow), "f8.jpg");
     // The stored sliders were applied by that first load, as for a default mask.
-    EXPECT_EQ(flow.workflow.FirstMaskPending, 0);
+    EXPECT_EQ(flow.photos().FirstMaskPending, 0);
     const std::vector<std::uint8_t> now = ReadWholeFile(program() + "/defaults.ini");
     EXPECT_EQ(std::string(now.begin(), now.end()), before);
 }
@@ -198,21 +198,21 @@ TEST_F(WorkflowMasks, LoadedMasksAreCheckedAndSmoothingIsApplied)
     flow.ReadSettingsAtStart();
     flow.OpenList({photos_[0]});
     EXPECT_TRUE(flow.LoadMask(darkPath));
-    EXPECT_TRUE(flow.maskQuality.Has(MaskFinding::Kind::TooDark));
-    EXPECT_TRUE(flow.maskQuality.Has(MaskFinding::Kind::Texture));
-    EXPECT_TRUE(flow.texts.MaskCheckWarning);
-    EXPECT_EQ(flow.texts.MaskCheck, "Mask: 2 findings");
-    EXPECT_NE(flow.texts.Status.find(" Mask check: Too dark"), std::string::npos) << flow.texts.Status;
+    EXPECT_TRUE(flow.maskQuality().Has(MaskFinding::Kind::TooDark));
+    EXPECT_TRUE(flow.maskQuality().Has(MaskFinding::Kind::Texture));
+    EXPECT_TRUE(flow.texts().MaskCheckWarning);
+    EXPECT_EQ(flow.texts().MaskCheck, "Mask: 2 findings");
+    EXPECT_NE(flow.texts().Status.find(" Mask check: Too dark"), std::string::npos) << flow.texts().Status;
 
     flow.SetSmoothMask(true);
-    EXPECT_FALSE(flow.maskQuality.Has(MaskFinding::Kind::Texture));
-    EXPECT_EQ(flow.mask.MaskImage, SmoothMask(dark));
+    EXPECT_FALSE(flow.maskQuality().Has(MaskFinding::Kind::Texture));
+    EXPECT_EQ(flow.mask().MaskImage, SmoothMask(dark));
     flow.SetSmoothMask(false);
-    EXPECT_EQ(flow.mask.MaskImage, dark);
+    EXPECT_EQ(flow.mask().MaskImage, dark);
 
     flow.LoadMask((dir_ / "masks" / "f4.jpg").string());
-    EXPECT_FALSE(flow.texts.MaskCheckWarning);
-    EXPECT_EQ(flow.texts.MaskCheck, "Mask: good");
+    EXPECT_FALSE(flow.texts().MaskCheckWarning);
+    EXPECT_EQ(flow.texts().MaskCheck, "Mask: good");
 }
 
 // A mask loaded by hand must not stand in for the photograph: choosing a
@@ -241,7 +241,7 @@ TEST_F(WorkflowMasks, FolderChosenAfterAHandLoadedMask_MatchesThePhotograph)
         }
         ASSERT_EQ(maskName(flow), "f16.jpg");
         flow.SetMaskFolder(masks());
-        EXPECT_EQ(flow.texts.Status, " Showing a.jpg with mask f4.jpg");
+        EXPECT_EQ(flow.texts().Status, " Showing a.jpg with mask f4.jpg");
         EXPECT_EQ(maskName(flow), "f4.jpg");
     }
 }
@@ -256,7 +256,7 @@ TEST_F(WorkflowMasks, OpenHotspotPanel_KeepsItsMaskUntilOk)
     flow.SetMaskFolder(masks());
     flow.OpenList(photos_);
     ASSERT_EQ(maskName(flow), "f4.jpg");
-    const Bitmap24 maskInUse = flow.mask.MaskImage;
+    const Bitmap24 maskInUse = flow.mask().MaskImage;
 
     enum class Change { Smoothing, NextPhotograph };
     for (const Change change : {Change::Smoothing, Change::NextPhotograph}) {
@@ -267,28 +267,28 @@ TEST_F(WorkflowMasks, OpenHotspotPanel_KeepsItsMaskUntilOk)
         const int y = change == Change::Smoothing ? 200 : 20;
         flow.PointAt(x, y);
         flow.PickHotspot();
-        const Colour picked = flow.panel.PanelMask.pixel(x, y);
-        ASSERT_NE(redOf(picked), flow.mask.HotspotR);
+        const Colour picked = flow.panel().PanelMask.pixel(x, y);
+        ASSERT_NE(redOf(picked), flow.mask().HotspotR);
         if (change == Change::Smoothing) {
             flow.SetSmoothMask(true);
-            EXPECT_FALSE(flow.maskSettings.smooth);
-            EXPECT_EQ(flow.texts.Status, " Close the hotspot panel with OK before changing \"Smooth mask\".");
+            EXPECT_FALSE(flow.maskSettings().smooth);
+            EXPECT_EQ(flow.texts().Status, " Close the hotspot panel with OK before changing \"Smooth mask\".");
         } else {
             flow.Step(+1);
-            EXPECT_EQ(flow.texts.Status, " Showing b.jpg [2 of 4]; the mask stays while the hotspot panel is open.");
+            EXPECT_EQ(flow.texts().Status, " Showing b.jpg [2 of 4]; the mask stays while the hotspot panel is open.");
         }
         EXPECT_EQ(maskName(flow), "f4.jpg");
-        EXPECT_EQ(flow.mask.MaskImage, maskInUse);
-        EXPECT_TRUE(flow.texts.CoverVisible);
+        EXPECT_EQ(flow.mask().MaskImage, maskInUse);
+        EXPECT_TRUE(flow.texts().CoverVisible);
         flow.ClosePanel();
-        EXPECT_FALSE(flow.texts.CoverVisible);
-        EXPECT_EQ(flow.mask.HotspotX, x);
-        EXPECT_EQ(flow.mask.HotspotY, y);
-        EXPECT_EQ(flow.mask.HotspotR, redOf(picked));
+        EXPECT_FALSE(flow.texts().CoverVisible);
+        EXPECT_EQ(flow.mask().HotspotX, x);
+        EXPECT_EQ(flow.mask().HotspotY, y);
+        EXPECT_EQ(flow.mask().HotspotR, redOf(picked));
     }
     // After OK both work again.
     flow.SetSmoothMask(true);
-    EXPECT_TRUE(flow.maskSettings.smooth);
+    EXPECT_TRUE(flow.maskSettings().smooth);
     flow.Step(+1);
     EXPECT_EQ(maskName(flow), "f16.jpg");
 }
@@ -312,7 +312,7 @@ TEST_F(WorkflowMasks, UnwritableMasksIniRaisesButTheChoiceHolds)
     WriteFileAtomically(program() + "/lumivane.ini", junk.data(), junk.size());
     Workflow again(program());
     EXPECT_TRUE(again.ReadSettingsAtStart().empty());
-    EXPECT_EQ(again.maskSettings, (MaskSettings{masks(), false}));
+    EXPECT_EQ(again.maskSettings(), (MaskSettings{masks(), false}));
 }
 
 TEST_F(WorkflowMasks, BatchChooserPicksAsShowingWould)
@@ -321,7 +321,7 @@ TEST_F(WorkflowMasks, BatchChooserPicksAsShowingWould)
     flow.ReadSettingsAtStart();
     flow.SetMaskFolder(masks());
     flow.OpenList(photos_);
-    auto inUse = std::make_shared<const Bitmap24>(flow.mask.MaskImage);
+    auto inUse = std::make_shared<const Bitmap24>(flow.mask().MaskImage);
     const BatchMaskChooser choose = flow.FolderMaskChooser(inUse, {11, 22, 33});
     const char* expected[] = {"f4.jpg", "f8.jpg", "f16.jpg", "f4.jpg"};
     for (std::size_t i = 0; i < photos_.size(); ++i) {
@@ -387,19 +387,19 @@ TEST_F(WorkflowMasks, UnreadableMatch_SkippedWithAWarningAndTheNextUsed_AlikeOnS
     flow.SetMaskFolder(masks());
     flow.OpenList({photos_[0], pentax});
     EXPECT_EQ(maskName(flow), "f4.jpg");
-    EXPECT_NE(flow.texts.Status.find("warning: mask " + broken + " cannot be read"), std::string::npos)
-        << flow.texts.Status;
-    EXPECT_NE(flow.texts.Status.find(" with mask f4.jpg"), std::string::npos) << flow.texts.Status;
+    EXPECT_NE(flow.texts().Status.find("warning: mask " + broken + " cannot be read"), std::string::npos)
+        << flow.texts().Status;
+    EXPECT_NE(flow.texts().Status.find(" with mask f4.jpg"), std::string::npos) << flow.texts().Status;
 
     flow.Step(1);
     // No usable match: reported, and the mask in use stays on screen.
     EXPECT_EQ(maskName(flow), "f4.jpg");
-    EXPECT_NE(flow.texts.Status.find("no mask of the folder that matches PENTAX K-1, F4, 50 mm can be read"),
+    EXPECT_NE(flow.texts().Status.find("no mask of the folder that matches PENTAX K-1, F4, 50 mm can be read"),
               std::string::npos)
-        << flow.texts.Status;
+        << flow.texts().Status;
 
     std::vector<std::string> warnings;
-    auto inUse = std::make_shared<const Bitmap24>(flow.mask.MaskImage);
+    auto inUse = std::make_shared<const Bitmap24>(flow.mask().MaskImage);
     const BatchMaskChooser choose = flow.FolderMaskChooser(inUse, {11, 22, 33});
     const BatchMaskChoice first = choose(photos_[0]);
     ASSERT_TRUE(first.mask);

@@ -13,6 +13,7 @@
 #include "JpegCodec.h"
 #include "MaskGeometry.h"
 #include "Naming.h"
+#include "WorkflowTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -79,16 +80,16 @@ public:
     std::string AskOutputFolder() override
     {
         // The folder is asked while the batch holds the controls.
-        lockedWhileAsked = flow_.BatchRunning && !flow_.NextEnabled() && !flow_.PreviousEnabled();
+        lockedWhileAsked = flow_.session().BatchRunning && !flow_.NextEnabled() && !flow_.PreviousEnabled();
         return folder;
     }
     void BatchStarted() override { ++started; }
     void Progress(const WorkflowProgress& progress) override
     {
-        seen.push_back({progress.Done, progress.Total, flow_.texts.ProgressText, flow_.texts.Status,
-                        progress.Last ? progress.Last->Written : std::string(), flow_.BatchRunning,
-                        flow_.workflow.FileIndex, flow_.pictures.Original, flow_.pictures.Processed,
-                        flow_.pictures.Thumbnail, flow_.texts.OriginalCaption, flow_.texts.ProcessedCaption});
+        seen.push_back({progress.Done, progress.Total, flow_.texts().ProgressText, flow_.texts().Status,
+                        progress.Last ? progress.Last->Written : std::string(), flow_.session().BatchRunning,
+                        flow_.photos().FileIndex, flow_.pictures().Original, flow_.pictures().Processed,
+                        flow_.pictures().Thumbnail, flow_.texts().OriginalCaption, flow_.texts().ProcessedCaption});
         if (onProgress)
             onProgress(progress);
     }
@@ -161,13 +162,13 @@ protected:
 // The preview the workflow must show, computed with the reference formula.
 Bitmap24 expectedPreview(const Workflow& flow)
 {
-    Bitmap24 expected = flow.pictures.Original;
-    const PreviewMargins margins = PreviewMarginsFor(flow.adjust.Left, flow.adjust.Right, flow.adjust.Top,
-                                                     flow.adjust.Bottom, flow.Image1.Width, flow.Image1.Height);
-    ApplyCorrectionReference(expected, flow.mask.MaskPreview, PreviewRegion(flow.OffsetX, flow.OffsetY, margins),
-                             DampingForStrength(flow.adjust.Strength),
-                             TargetsFor(flow.mask.HotspotR, flow.mask.HotspotG, flow.mask.HotspotB,
-                                        flow.adjust.Brightness));
+    Bitmap24 expected = flow.pictures().Original;
+    const PreviewMargins margins = PreviewMarginsFor(flow.adjust().Left, flow.adjust().Right, flow.adjust().Top,
+                                                     flow.adjust().Bottom, flow.PhotoFull().width(), flow.PhotoFull().height());
+    ApplyCorrectionReference(expected, flow.mask().MaskPreview, PreviewRegion(flow.session().OffsetX, flow.session().OffsetY, margins),
+                             DampingForStrength(flow.adjust().Strength),
+                             TargetsFor(flow.mask().HotspotR, flow.mask().HotspotG, flow.mask().HotspotB,
+                                        flow.adjust().Brightness));
     return expected;
 }
 
@@ -177,14 +178,14 @@ TEST_F(WorkflowTest, OpenStepAndReloadFollowTheList)
                                             bmp("c.bmp", gradient(33, 33, 17))};
     Workflow flow(program());
     flow.OpenList(files);
-    EXPECT_EQ(flow.texts.SaveCaption, "&Save Images");
-    EXPECT_EQ(flow.texts.ProgressMaximum, 3);
-    EXPECT_EQ(flow.texts.OriginalCaption, " Original Image (40x30 pixels) [1:1.33]");
+    EXPECT_EQ(flow.texts().SaveCaption, "&Save Images");
+    EXPECT_EQ(flow.texts().ProgressMaximum, 3);
+    EXPECT_EQ(flow.texts().OriginalCaption, " Original Image (40x30 pixels) [1:1.33]");
     EXPECT_EQ(flow.PhotoFull(), gradient(40, 30, 0));
     Bitmap24 stretched(kPreviewWidth, kPreviewHeight);
     stretchDraw(gradient(40, 30, 0), stretched);
-    EXPECT_EQ(flow.pictures.Original, stretched);
-    EXPECT_EQ(flow.pictures.Processed, stretched);
+    EXPECT_EQ(flow.pictures().Original, stretched);
+    EXPECT_EQ(flow.pictures().Processed, stretched);
 
     // Each step: the direction, then the index, status, arrows and size shown.
     struct Case {
@@ -206,10 +207,10 @@ TEST_F(WorkflowTest, OpenStepAndReloadFollowTheList)
         else
             flow.Step(c.direction);
         SCOPED_TRACE(c.status);
-        EXPECT_EQ(flow.workflow.FileIndex, c.index);
-        EXPECT_EQ(flow.workflow.SourceFile, files[std::size_t(c.index)]);
-        EXPECT_EQ(flow.texts.PhotoHint, ' ' + files[std::size_t(c.index)] + ' ');
-        EXPECT_EQ(flow.texts.Status, c.status);
+        EXPECT_EQ(flow.photos().FileIndex, c.index);
+        EXPECT_EQ(flow.photos().SourceFile, files[std::size_t(c.index)]);
+        EXPECT_EQ(flow.texts().PhotoHint, ' ' + files[std::size_t(c.index)] + ' ');
+        EXPECT_EQ(flow.texts().Status, c.status);
         EXPECT_EQ(flow.PreviousEnabled(), c.previous);
         EXPECT_EQ(flow.NextEnabled(), c.next);
         EXPECT_EQ(flow.PhotoFull().width(), c.width);
@@ -219,16 +220,16 @@ TEST_F(WorkflowTest, OpenStepAndReloadFollowTheList)
     // with no list it changes nothing.
     flow.Step(+1);
     flow.OpenList({});
-    EXPECT_EQ(flow.workflow.FileIndex, 0);
-    EXPECT_EQ(flow.texts.Status, " Showing a.bmp [1 of 3]");
+    EXPECT_EQ(flow.photos().FileIndex, 0);
+    EXPECT_EQ(flow.texts().Status, " Showing a.bmp [1 of 3]");
     Workflow empty(program());
     empty.OpenList({});
-    EXPECT_EQ(empty.texts.Status, " Ready.");
-    EXPECT_FALSE(empty.workflow.PhotoPresent);
+    EXPECT_EQ(empty.texts().Status, " Ready.");
+    EXPECT_FALSE(empty.photos().PhotoPresent);
 
     // One photograph: the singular caption, no arrows, no reload.
     flow.OpenList({files[2]});
-    EXPECT_EQ(flow.texts.SaveCaption, "&Save Image");
+    EXPECT_EQ(flow.texts().SaveCaption, "&Save Image");
     EXPECT_FALSE(flow.PreviousEnabled() || flow.NextEnabled());
 }
 
@@ -247,12 +248,12 @@ TEST_F(WorkflowTest, DamagedPhotographsAreShownSavedAndNamed)
 
     Workflow flow(program());
     flow.OpenList({cut, good});
-    EXPECT_TRUE(flow.workflow.DecodeOk);
-    EXPECT_EQ(flow.texts.Status.find(" Showing cut.jpg [1 of 2], damaged: JPEG ends early: "), 0u)
-        << flow.texts.Status;
-    EXPECT_NE(flow.texts.Status.find(" of 48 rows"), std::string::npos) << flow.texts.Status;
+    EXPECT_TRUE(flow.photos().DecodeOk);
+    EXPECT_EQ(flow.texts().Status.find(" Showing cut.jpg [1 of 2], damaged: JPEG ends early: "), 0u)
+        << flow.texts().Status;
+    EXPECT_NE(flow.texts().Status.find(" of 48 rows"), std::string::npos) << flow.texts().Status;
     flow.Step(+1);
-    EXPECT_EQ(flow.texts.Status, " Showing good\\x1b.bmp [2 of 2]");
+    EXPECT_EQ(flow.texts().Status, " Showing good\\x1b.bmp [2 of 2]");
     flow.Step(-1);
     ASSERT_TRUE(flow.LoadMask(maskFile));
 
@@ -278,21 +279,21 @@ TEST_F(WorkflowTest, APhotographThatCannotBeDecodedIsNeverSavedUnderItsName)
     // The first photograph is unreadable: neutral previews, no mask load.
     Workflow flow(program());
     flow.OpenList({bad, good});
-    EXPECT_FALSE(flow.workflow.PhotoPresent);
-    EXPECT_FALSE(flow.workflow.DecodeOk);
-    EXPECT_EQ(flow.texts.OriginalCaption, " Original Image (empty)");
-    EXPECT_EQ(flow.pictures.Processed.pixel(10, 10), packColour(192, 192, 192));
+    EXPECT_FALSE(flow.photos().PhotoPresent);
+    EXPECT_FALSE(flow.photos().DecodeOk);
+    EXPECT_EQ(flow.texts().OriginalCaption, " Original Image (empty)");
+    EXPECT_EQ(flow.pictures().Processed.pixel(10, 10), packColour(192, 192, 192));
     EXPECT_FALSE(flow.LoadMask(maskFile));
-    EXPECT_EQ(flow.texts.Status, " Can not load mask mask.bmp: no photograph is shown.");
-    EXPECT_FALSE(flow.mask.MaskLoaded);
+    EXPECT_EQ(flow.texts().Status, " Can not load mask mask.bmp: no photograph is shown.");
+    EXPECT_FALSE(flow.mask().MaskLoaded);
 
     // After a readable one the shown pixels stay, but the save is refused.
     flow.Step(+1);
     ASSERT_TRUE(flow.LoadMask(maskFile));
     EXPECT_TRUE(flow.SaveEnabled());
     flow.Step(-1);
-    EXPECT_TRUE(flow.workflow.PhotoPresent);
-    EXPECT_FALSE(flow.workflow.DecodeOk);
+    EXPECT_TRUE(flow.photos().PhotoPresent);
+    EXPECT_FALSE(flow.photos().DecodeOk);
     EXPECT_EQ(flow.PhotoFull(), gradient(40, 30, 0));
     ScriptedHost host(flow);
     host.folder = out();
@@ -317,11 +318,11 @@ TEST_F(WorkflowTest, APhotographThatCannotBeDecodedIsNeverSavedUnderItsName)
     // is still saved.
     const std::string badTiff = garbage("bad.tif");
     flow.OpenList({good, badTiff});
-    ASSERT_TRUE(flow.workflow.PhotoPresent);
+    ASSERT_TRUE(flow.photos().PhotoPresent);
     flow.Step(+1);
-    EXPECT_FALSE(flow.workflow.PhotoPresent);
+    EXPECT_FALSE(flow.photos().PhotoPresent);
     EXPECT_TRUE(flow.PhotoFull().empty());
-    EXPECT_EQ(flow.texts.ProcessedCaption, " Processed Image (empty)");
+    EXPECT_EQ(flow.texts().ProcessedCaption, " Processed Image (empty)");
     EXPECT_TRUE(flow.SaveEnabled());
     fs::remove(out() + "/good.jpg");
     const SaveOutcome tiffBatch = flow.Save(host);
@@ -331,8 +332,8 @@ TEST_F(WorkflowTest, APhotographThatCannotBeDecodedIsNeverSavedUnderItsName)
     EXPECT_NE(tiffBatch.Results[0].Error, "");
     EXPECT_EQ(outFiles(), (std::set<std::string>{"good.jpg"}));
     // The batch ends showing the unreadable TIFF again, with nothing to save alone.
-    EXPECT_EQ(flow.workflow.SourceFile, badTiff);
-    EXPECT_FALSE(flow.workflow.PhotoPresent);
+    EXPECT_EQ(flow.photos().SourceFile, badTiff);
+    EXPECT_FALSE(flow.photos().PhotoPresent);
 }
 
 TEST_F(WorkflowTest, AMaskChosenBeforeThePhotographsIsLoadedWithTheFirst)
@@ -344,48 +345,48 @@ TEST_F(WorkflowTest, AMaskChosenBeforeThePhotographsIsLoadedWithTheFirst)
     Workflow before(program());
     ASSERT_TRUE(before.MaskNeedsDialog());
     before.LoadMask(maskFile);
-    EXPECT_FALSE(before.mask.MaskLoaded);
-    EXPECT_EQ(before.workflow.MaskFile, maskFile);
-    EXPECT_EQ(before.texts.MaskLabel, "flat.bmp");
+    EXPECT_FALSE(before.mask().MaskLoaded);
+    EXPECT_EQ(before.photos().MaskFile, maskFile);
+    EXPECT_EQ(before.texts().MaskLabel, "flat.bmp");
     Bitmap24 thumbnail(kThumbnailWidth, kThumbnailHeight);
     stretchDraw(maskPicture, thumbnail);
-    EXPECT_EQ(before.pictures.Thumbnail, thumbnail);
-    EXPECT_FALSE(before.MaskNeedsDialog() && before.workflow.Files.size() > 0);
+    EXPECT_EQ(before.pictures().Thumbnail, thumbnail);
+    EXPECT_FALSE(before.MaskNeedsDialog() && before.photos().Files.size() > 0);
     before.OpenList({photo});
 
     Workflow after(program());
     after.OpenList({photo});
-    EXPECT_FALSE(after.mask.MaskLoaded);
+    EXPECT_FALSE(after.mask().MaskLoaded);
     EXPECT_FALSE(after.SaveEnabled());
     ASSERT_TRUE(after.MaskNeedsDialog());
     ASSERT_TRUE(after.LoadMask(maskFile));
 
     for (Workflow* flow : {&before, &after}) {
-        EXPECT_TRUE(flow->mask.MaskLoaded);
-        EXPECT_EQ(flow->workflow.FirstMaskPending, 0);
+        EXPECT_TRUE(flow->mask().MaskLoaded);
+        EXPECT_EQ(flow->photos().FirstMaskPending, 0);
         EXPECT_TRUE(flow->MaskNeedsDialog());
         EXPECT_EQ(flow->MaskFull().width(), 80);
         EXPECT_EQ(flow->MaskFull().height(), 60);
-        EXPECT_EQ(flow->workflow.LastMaskFile, maskFile);
-        EXPECT_EQ(flow->texts.MaskCaption, " Mask [1:1.33] ");
-        EXPECT_FALSE(flow->texts.MaskRatioWarning);
-        EXPECT_FALSE(flow->texts.CoverVisible);
+        EXPECT_EQ(flow->photos().LastMaskFile, maskFile);
+        EXPECT_EQ(flow->texts().MaskCaption, " Mask [1:1.33] ");
+        EXPECT_FALSE(flow->texts().MaskRatioWarning);
+        EXPECT_FALSE(flow->texts().CoverVisible);
         EXPECT_TRUE(flow->SaveEnabled());
         EXPECT_TRUE(flow->AdjustmentsEnabled());
-        EXPECT_EQ(flow->texts.ProcessedCaption, " Processed Image (80x60 pixels) [1:1.33]");
-        EXPECT_EQ(flow->pictures.Processed, expectedPreview(*flow));
-        EXPECT_NE(flow->pictures.Processed, flow->pictures.Original);
+        EXPECT_EQ(flow->texts().ProcessedCaption, " Processed Image (80x60 pixels) [1:1.33]");
+        EXPECT_EQ(flow->pictures().Processed, expectedPreview(*flow));
+        EXPECT_NE(flow->pictures().Processed, flow->pictures().Original);
     }
-    EXPECT_EQ(before.mask.HotspotR, after.mask.HotspotR);
+    EXPECT_EQ(before.mask().HotspotR, after.mask().HotspotR);
 
     // A mask of another ratio turns the caption red; one that cannot be read
     // leaves the loaded mask as it was.
     after.LoadMask(bmp("wide.bmp", vignette(90, 30)));
-    EXPECT_EQ(after.texts.MaskCaption, " Mask [1:3] ");
-    EXPECT_TRUE(after.texts.MaskRatioWarning);
+    EXPECT_EQ(after.texts().MaskCaption, " Mask [1:3] ");
+    EXPECT_TRUE(after.texts().MaskRatioWarning);
     EXPECT_FALSE(after.LoadMask(garbage("broken.bmp")));
-    EXPECT_EQ(after.texts.Status, " Can not load mask broken.bmp (not a readable JPEG, BMP or TIFF file).");
-    EXPECT_EQ(after.mask.MaskWidth, 90);
+    EXPECT_EQ(after.texts().Status, " Can not load mask broken.bmp (not a readable JPEG, BMP or TIFF file).");
+    EXPECT_EQ(after.mask().MaskWidth, 90);
 }
 
 TEST_F(WorkflowTest, PreviewFollowsSlidersCropOffsetAndTurns)
@@ -408,21 +409,21 @@ TEST_F(WorkflowTest, PreviewFollowsSlidersCropOffsetAndTurns)
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
         step.apply();
-        EXPECT_EQ(flow.pictures.Processed, expectedPreview(flow));
+        EXPECT_EQ(flow.pictures().Processed, expectedPreview(flow));
     }
-    EXPECT_EQ(flow.texts.BrightnessText, "Brightness: +15%");
-    EXPECT_EQ(flow.texts.BoostText, "Vignetting reduction boost: 70%");
-    EXPECT_EQ(flow.texts.ProcessedCaption, " Processed Image (105x87 pixels) [1:1.21]");
-    EXPECT_EQ(flow.mask.MaskAngle, 90);
-    EXPECT_EQ(flow.texts.AngleHint, " Rotation Angle: 90\u00B0 ");
-    EXPECT_FALSE(flow.texts.CoverVisible);
-    EXPECT_EQ(flow.OffsetX, 0);
-    EXPECT_EQ(flow.UpDownVertical, kOffsetCentre);
+    EXPECT_EQ(flow.texts().BrightnessText, "Brightness: +15%");
+    EXPECT_EQ(flow.texts().BoostText, "Vignetting reduction boost: 70%");
+    EXPECT_EQ(flow.texts().ProcessedCaption, " Processed Image (105x87 pixels) [1:1.21]");
+    EXPECT_EQ(flow.mask().MaskAngle, 90);
+    EXPECT_EQ(flow.texts().AngleHint, " Rotation Angle: 90\u00B0 ");
+    EXPECT_FALSE(flow.texts().CoverVisible);
+    EXPECT_EQ(flow.session().OffsetX, 0);
+    EXPECT_EQ(flow.session().UpDownVertical, kOffsetCentre);
 
     // Margins that leave nothing: said in the status, the save refused.
     flow.SetCrop("0", "50", "0", "40");
     flow.Preview();
-    EXPECT_EQ(flow.texts.Status, " The crop margins leave no pixels of the 120x90 photograph.");
+    EXPECT_EQ(flow.texts().Status, " The crop margins leave no pixels of the 120x90 photograph.");
     ScriptedHost host(flow);
     EXPECT_EQ(flow.Save(host).Refusal,
               "The crop margins leave no pixels of the 120x90 photograph; nothing was saved.");
@@ -430,7 +431,7 @@ TEST_F(WorkflowTest, PreviewFollowsSlidersCropOffsetAndTurns)
     // uncorrected photograph.
     flow.SetCrop("x", "0", "0", "0");
     EXPECT_THROW(flow.Preview(), std::invalid_argument);
-    EXPECT_EQ(flow.pictures.Processed, flow.pictures.Original);
+    EXPECT_EQ(flow.pictures().Processed, flow.pictures().Original);
 }
 
 TEST_F(WorkflowTest, BatchWritesEveryPhotographWithItsOwnPixelsInListOrderShownFirst)
@@ -440,13 +441,13 @@ TEST_F(WorkflowTest, BatchWritesEveryPhotographWithItsOwnPixelsInListOrderShownF
     Workflow flow(program());
     flow.OpenList(files);
     ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", vignette(60, 45))));
-    flow.SetQuality(101);
+    flow.SetQuality(kBmpQuality);
     flow.Step(+1);
     ScriptedHost host(flow);
     host.folder = out();
     const SaveOutcome outcome = flow.Save(host);
     ASSERT_TRUE(outcome.Stopped.empty()) << outcome.Stopped;
-    EXPECT_FALSE(flow.BatchRunning);
+    EXPECT_FALSE(flow.session().BatchRunning);
     EXPECT_TRUE(host.lockedWhileAsked);
     EXPECT_EQ(host.started, 1);
 
@@ -463,14 +464,14 @@ TEST_F(WorkflowTest, BatchWritesEveryPhotographWithItsOwnPixelsInListOrderShownF
         EXPECT_TRUE(host.seen[i].running);
         Bitmap24 expected = decodeBmp((dir / order[i]).string());
         ApplyCorrectionReference(expected, flow.MaskFull(), FullSizeRegion(0, 0, 60, 45),
-                                 DampingForStrength(flow.adjust.Strength),
-                                 TargetsFor(flow.mask.HotspotR, flow.mask.HotspotG, flow.mask.HotspotB,
-                                            flow.adjust.Brightness));
+                                 DampingForStrength(flow.adjust().Strength),
+                                 TargetsFor(flow.mask().HotspotR, flow.mask().HotspotG, flow.mask().HotspotB,
+                                            flow.adjust().Brightness));
         EXPECT_EQ(decodeBmp(outcome.Results[i].Written), expected);
     }
-    EXPECT_EQ(flow.workflow.FileIndex, 0);
-    EXPECT_EQ(flow.workflow.SourceFile, files[1]);
-    EXPECT_EQ(flow.texts.Status, "3 of 3 photographs saved to " + out());
+    EXPECT_EQ(flow.photos().FileIndex, 0);
+    EXPECT_EQ(flow.photos().SourceFile, files[1]);
+    EXPECT_EQ(flow.texts().Status, "3 of 3 photographs saved to " + out());
     EXPECT_FALSE(flow.PreviousEnabled());
     EXPECT_TRUE(flow.NextEnabled());
 
@@ -516,11 +517,11 @@ TEST_F(WorkflowTest, BatchSkipsAPhotographThatCannotBeDecodedAndListsItOnce)
     EXPECT_EQ(host.seen[1].originalCaption, " Original Image (empty)");
     EXPECT_EQ(host.seen[2].status, "c.jpg saved.");
     // The batch ends on the first entry, as a completed batch does.
-    EXPECT_EQ(flow.workflow.FileIndex, 0);
-    EXPECT_EQ(flow.workflow.SourceFile, files[0]);
-    EXPECT_EQ(flow.texts.Status, "2 of 3 photographs saved to " + out());
-    EXPECT_TRUE(flow.workflow.PhotoPresent);
-    EXPECT_FALSE(flow.BatchRunning);
+    EXPECT_EQ(flow.photos().FileIndex, 0);
+    EXPECT_EQ(flow.photos().SourceFile, files[0]);
+    EXPECT_EQ(flow.texts().Status, "2 of 3 photographs saved to " + out());
+    EXPECT_TRUE(flow.photos().PhotoPresent);
+    EXPECT_FALSE(flow.session().BatchRunning);
 }
 
 TEST_F(WorkflowTest, TheChosenMethodReachesPreviewSaveAndTheBeforeAfterInputAtOnce)
@@ -532,9 +533,9 @@ TEST_F(WorkflowTest, TheChosenMethodReachesPreviewSaveAndTheBeforeAfterInputAtOn
     flow.SetSliders(30, 55);
     flow.SetCrop("6", "0", "0", "4");
     flow.ShiftHorizontal(kOffsetCentre + 3);
-    flow.SetQuality(101);
+    flow.SetQuality(kBmpQuality);
     flow.Preview();
-    const Bitmap24 additivePreview = flow.pictures.Processed;
+    const Bitmap24 additivePreview = flow.pictures().Processed;
 
     const CorrectionMode modes[] = {{CorrectionMethod::Exact, ColourOption::FalloffAndColour},
                                     {CorrectionMethod::Exact, ColourOption::FalloffOnly},
@@ -542,18 +543,18 @@ TEST_F(WorkflowTest, TheChosenMethodReachesPreviewSaveAndTheBeforeAfterInputAtOn
                                     {CorrectionMethod::Additive, ColourOption::FalloffAndColour}};
     for (const CorrectionMode& mode : modes) {
         SCOPED_TRACE(std::string(MethodName(mode.method)) + " " + std::string(ColourOptionName(mode.colour)));
-        const unsigned revision = flow.pictures.ProcessedRevision;
+        const unsigned revision = flow.pictures().ProcessedRevision;
         flow.SetMode(mode);
         // The preview follows at once, by the plain formula in that mode.
-        EXPECT_NE(flow.pictures.ProcessedRevision, revision);
-        Bitmap24 expected = flow.pictures.Original;
+        EXPECT_NE(flow.pictures().ProcessedRevision, revision);
+        Bitmap24 expected = flow.pictures().Original;
         const PreviewMargins margins = PreviewMarginsFor("6", "0", "0", "4", 120, 90);
-        ApplyCorrectionReference(expected, flow.mask.MaskPreview, PreviewRegion(flow.OffsetX, flow.OffsetY, margins),
-                                 DampingForStrength(55), TargetsFor(flow.mask.HotspotR, flow.mask.HotspotG,
-                                                                    flow.mask.HotspotB, 30),
+        ApplyCorrectionReference(expected, flow.mask().MaskPreview, PreviewRegion(flow.session().OffsetX, flow.session().OffsetY, margins),
+                                 DampingForStrength(55), TargetsFor(flow.mask().HotspotR, flow.mask().HotspotG,
+                                                                    flow.mask().HotspotB, 30),
                                  mode);
-        EXPECT_EQ(flow.pictures.Processed, expected);
-        EXPECT_EQ(mode.method == CorrectionMethod::Additive, flow.pictures.Processed == additivePreview);
+        EXPECT_EQ(flow.pictures().Processed, expected);
+        EXPECT_EQ(mode.method == CorrectionMethod::Additive, flow.pictures().Processed == additivePreview);
         EXPECT_EQ(flow.CurrentSetup().mode(), mode);
 
         // The saved BMP: the full-size photograph by the plain formula in
@@ -564,9 +565,9 @@ TEST_F(WorkflowTest, TheChosenMethodReachesPreviewSaveAndTheBeforeAfterInputAtOn
         ASSERT_EQ(saved.Results.size(), 1u);
         ASSERT_TRUE(saved.Stopped.empty()) << saved.Stopped;
         Bitmap24 full = flow.PhotoFull();
-        ApplyCorrectionReference(full, flow.MaskFull(), FullSizeRegion(flow.OffsetX, flow.OffsetY, 120, 90),
+        ApplyCorrectionReference(full, flow.MaskFull(), FullSizeRegion(flow.session().OffsetX, flow.session().OffsetY, 120, 90),
                                  DampingForStrength(55),
-                                 TargetsFor(flow.mask.HotspotR, flow.mask.HotspotG, flow.mask.HotspotB, 30), mode);
+                                 TargetsFor(flow.mask().HotspotR, flow.mask().HotspotG, flow.mask().HotspotB, 30), mode);
         Bitmap24 written;
         ASSERT_TRUE(DecodeBySuffix(saved.Results[0].Written, written, JpegSmoothing::Off));
         ASSERT_EQ(written.width(), 114);
@@ -633,14 +634,14 @@ TEST_P(BatchEqualsOneAtATime, EveryFileHasTheBytesOfASaveOfThatPhotographAlone)
     };
     Workflow batch(program());
     setUp(batch, files);
-    batch.BatchJobsInFlight = c.jobs;
+    batch.SetBatchJobsInFlight(c.jobs);
     ScriptedHost host(batch);
     host.folder = out();
     const SaveOutcome outcome = batch.Save(host);
     ASSERT_TRUE(outcome.Failures.empty()) << outcome.Failures;
     ASSERT_EQ(outcome.Results.size(), files.size());
 
-    const std::string ext = c.quality == 101 ? ".bmp" : ".jpg";
+    const std::string ext = IsBmpQuality(c.quality) ? ".bmp" : ".jpg";
     for (std::size_t i = 0; i < files.size(); ++i) {
         const std::string stem = std::string(1, char('a' + i));
         SCOPED_TRACE(stem);
@@ -648,9 +649,8 @@ TEST_P(BatchEqualsOneAtATime, EveryFileHasTheBytesOfASaveOfThatPhotographAlone)
         setUp(single, {files[i]});
         // A single save keeps the hotspot its own mask load sampled; the
         // batch uses the one sampled with the first photograph.
-        single.mask.HotspotR = batch.mask.HotspotR;
-        single.mask.HotspotG = batch.mask.HotspotG;
-        single.mask.HotspotB = batch.mask.HotspotB;
+        WorkflowTestAccess::SetHotspotLevels(single, batch.mask().HotspotR, batch.mask().HotspotG,
+                                             batch.mask().HotspotB);
         ScriptedHost singleHost(single);
         singleHost.savePath = (dir / ("single-" + stem + ext)).string();
         const SaveOutcome alone = single.Save(singleHost);
@@ -665,15 +665,15 @@ INSTANTIATE_TEST_SUITE_P(
     Settings, BatchEqualsOneAtATime,
     ::testing::Values(OneAtATimeCase{"JpegOneJob", 88, 1, 0, 0, 0, "0", "0"},
                       OneAtATimeCase{"JpegThreeJobsTurnedOffsetCropped", 75, 3, 1, 4, -3, "5", "7"},
-                      OneAtATimeCase{"BmpFourJobsTurnedTwiceCropped", 101, 4, 2, -2, 6, "0", "3"},
-                      OneAtATimeCase{"BmpTwoJobs", 101, 2, 0, 0, 0, "0", "0"},
+                      OneAtATimeCase{"BmpFourJobsTurnedTwiceCropped", kBmpQuality, 4, 2, -2, 6, "0", "3"},
+                      OneAtATimeCase{"BmpTwoJobs", kBmpQuality, 2, 0, 0, 0, "0", "0"},
                       OneAtATimeCase{"ExactJpegThreeJobsTurnedOffsetCropped", 75, 3, 1, 4, -3, "5", "7",
                                      {CorrectionMethod::Exact, ColourOption::FalloffAndColour}, true},
-                      OneAtATimeCase{"ExactFalloffOnlyBmpFourJobsTurnedTwiceCropped", 101, 4, 2, -2, 6, "0", "3",
+                      OneAtATimeCase{"ExactFalloffOnlyBmpFourJobsTurnedTwiceCropped", kBmpQuality, 4, 2, -2, 6, "0", "3",
                                      {CorrectionMethod::Exact, ColourOption::FalloffOnly}, true},
                       OneAtATimeCase{"ExactColourOnlyJpegOneJob", 88, 1, 0, 3, 2, "2", "0",
                                      {CorrectionMethod::Exact, ColourOption::ColourOnly}},
-                      OneAtATimeCase{"ExactBmpTwoJobsOffsetCropped", 101, 2, 3, 5, 5, "4", "4",
+                      OneAtATimeCase{"ExactBmpTwoJobsOffsetCropped", kBmpQuality, 2, 3, 5, 5, "4", "4",
                                      {CorrectionMethod::Exact, ColourOption::FalloffAndColour}}),
     [](const ::testing::TestParamInfo<OneAtATimeCase>& info) { return std::string(info.param.name); });
 
@@ -687,13 +687,13 @@ TEST_F(WorkflowTest, BatchReportsAndShowsInListOrderWhenLaterPhotographsFinishFi
         flow.OpenList(files);
         ASSERT_TRUE(flow.LoadMask(maskFile));
         flow.SetSliders(30, 50);
-        flow.SetQuality(101);
+        flow.SetQuality(kBmpQuality);
         // Margins make the preview pass depend on each photograph's own size.
         flow.SetCrop("3", "2", "4", "1");
     };
     Workflow flow(program());
     setUp(flow);
-    flow.BatchJobsInFlight = 3;
+    flow.SetBatchJobsInFlight(3);
     ScriptedHost host(flow);
     host.folder = out();
     // The first photograph's file is held back until the second one's is in
@@ -730,17 +730,17 @@ TEST_F(WorkflowTest, BatchReportsAndShowsInListOrderWhenLaterPhotographsFinishFi
         EXPECT_EQ(seen.progressText, BatchProgressText(std::string(1, char('a' + i)) + ".bmp", int(i) + 1, int(files.size())));
         EXPECT_EQ(seen.status, std::string(1, char('a' + i)) + ".bmp saved.");
         EXPECT_EQ(seen.written, out() + "/" + std::string(1, char('a' + i)) + ".bmp");
-        EXPECT_EQ(seen.original, stepping.pictures.Original);
-        EXPECT_EQ(seen.processed, stepping.pictures.Processed);
-        EXPECT_EQ(seen.thumbnail, stepping.pictures.Thumbnail);
-        EXPECT_EQ(seen.originalCaption, stepping.texts.OriginalCaption);
-        EXPECT_EQ(seen.processedCaption, stepping.texts.ProcessedCaption);
+        EXPECT_EQ(seen.original, stepping.pictures().Original);
+        EXPECT_EQ(seen.processed, stepping.pictures().Processed);
+        EXPECT_EQ(seen.thumbnail, stepping.pictures().Thumbnail);
+        EXPECT_EQ(seen.originalCaption, stepping.texts().OriginalCaption);
+        EXPECT_EQ(seen.processedCaption, stepping.texts().ProcessedCaption);
     }
     // Back on the first entry, showing what opening the list showed.
     stepping.OpenList(files);
-    EXPECT_EQ(flow.pictures.Processed, stepping.pictures.Processed);
-    EXPECT_EQ(flow.pictures.Thumbnail, stepping.pictures.Thumbnail);
-    EXPECT_EQ(flow.texts.Status, "5 of 5 photographs saved to " + out());
+    EXPECT_EQ(flow.pictures().Processed, stepping.pictures().Processed);
+    EXPECT_EQ(flow.pictures().Thumbnail, stepping.pictures().Thumbnail);
+    EXPECT_EQ(flow.texts().Status, "5 of 5 photographs saved to " + out());
 }
 
 TEST_F(WorkflowTest, RequestStopFinishesThePhotographsInProgressAndStartsNoMore)
@@ -751,7 +751,7 @@ TEST_F(WorkflowTest, RequestStopFinishesThePhotographsInProgressAndStartsNoMore)
     Workflow flow(program());
     flow.OpenList(files);
     ASSERT_TRUE(flow.LoadMask(bmp("m.bmp", vignette(60, 45))));
-    flow.BatchJobsInFlight = 2;
+    flow.SetBatchJobsInFlight(2);
     ScriptedHost host(flow);
     host.folder = out();
     // The first file waits until another photograph has reached its own
@@ -790,10 +790,10 @@ TEST_F(WorkflowTest, RequestStopFinishesThePhotographsInProgressAndStartsNoMore)
     }
     // Nothing half-written or out of turn is left in the folder.
     EXPECT_EQ(outFiles(), expected);
-    EXPECT_EQ(flow.texts.Status, " Saving stopped: " + std::to_string(written) + " of 8 photographs written.");
-    EXPECT_EQ(flow.workflow.FileIndex, 0);
-    EXPECT_EQ(flow.workflow.SourceFile, files[0]);
-    EXPECT_FALSE(flow.BatchRunning);
+    EXPECT_EQ(flow.texts().Status, " Saving stopped: " + std::to_string(written) + " of 8 photographs written.");
+    EXPECT_EQ(flow.photos().FileIndex, 0);
+    EXPECT_EQ(flow.photos().SourceFile, files[0]);
+    EXPECT_FALSE(flow.session().BatchRunning);
 
     // The next batch is not stopped by the earlier request.
     fs::remove_all(dir / "out");
@@ -815,11 +815,11 @@ TEST_F(WorkflowTest, CancelledDialogsWriteNothing)
     const SaveOutcome batch = flow.Save(host);
     EXPECT_TRUE(batch.Cancelled);
     EXPECT_EQ(host.started, 0);
-    EXPECT_FALSE(flow.BatchRunning);
+    EXPECT_FALSE(flow.session().BatchRunning);
     // The shown photograph is now the list's first entry.
-    EXPECT_EQ(flow.workflow.Files, (std::vector<std::string>{files[1], files[0]}));
-    EXPECT_EQ(flow.workflow.FileIndex, 0);
-    EXPECT_EQ(flow.texts.Status, " Showing b.bmp [1 of 2]");
+    EXPECT_EQ(flow.photos().Files, (std::vector<std::string>{files[1], files[0]}));
+    EXPECT_EQ(flow.photos().FileIndex, 0);
+    EXPECT_EQ(flow.texts().Status, " Showing b.bmp [1 of 2]");
 
     flow.OpenList({files[0]});
     const SaveOutcome single = flow.Save(host);
@@ -830,7 +830,7 @@ TEST_F(WorkflowTest, CancelledDialogsWriteNothing)
     const SaveOutcome saved = flow.Save(host);
     ASSERT_EQ(saved.Results.size(), 1u);
     EXPECT_EQ(saved.Results[0].Written, host.savePath);
-    EXPECT_EQ(flow.texts.Status, "chosen.jpg saved.");
+    EXPECT_EQ(flow.texts().Status, "chosen.jpg saved.");
 }
 
 // "Save Image" writes the file the user confirmed. When the extension rule
@@ -859,8 +859,8 @@ TEST_F(WorkflowTest, SaveImage_WritesOnlyAConfirmedFile)
         {".b in a folder: the suffix is appended", "savetest/.b", {"savetestjpg"}, 90, false, "", "savetest/.b.jpg"},
         {"ab: the suffix is appended", "ab", {"jpg"}, 90, false, "", "ab.jpg"},
         {"the confirmed name itself", "x.jpg", {"x.jpg"}, 90, false, "", "x.jpg"},
-        {"BMP over another name", "x.jpg", {"x.bmp"}, 101, false, "x.bmp", ""},
-        {"BMP confirmed over another name", "x.jpg", {"x.bmp"}, 101, true, "x.bmp", "x.bmp"},
+        {"BMP over another name", "x.jpg", {"x.bmp"}, kBmpQuality, false, "x.bmp", ""},
+        {"BMP confirmed over another name", "x.jpg", {"x.bmp"}, kBmpQuality, true, "x.bmp", "x.bmp"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -931,40 +931,40 @@ TEST_F(WorkflowTest, StoredDefaultsComeBackAfterARestartUntilFreed)
         flow.ClosePanel();
         EXPECT_TRUE(flow.SaveEnabled());
         flow.StoreDefaults();
-        EXPECT_TRUE(flow.FreeOffered);
+        EXPECT_TRUE(flow.session().FreeOffered);
     }
     Workflow restarted(program());
     ASSERT_TRUE(restarted.ReadSettingsAtStart().empty());
-    EXPECT_EQ(restarted.settings.DefaultMask, program() + "/default_mask.bmp");
-    EXPECT_EQ(restarted.texts.MaskLabel, "...fault_mask.bmp");
-    EXPECT_EQ(restarted.mask.HotspotX, 100);
-    EXPECT_TRUE(restarted.mask.StoredHotspotPending);
-    EXPECT_FALSE(restarted.MaskNeedsDialog() && !restarted.workflow.Files.empty());
-    const int storedR = restarted.mask.HotspotR;
+    EXPECT_EQ(restarted.settings().DefaultMask, program() + "/default_mask.bmp");
+    EXPECT_EQ(restarted.texts().MaskLabel, "...fault_mask.bmp");
+    EXPECT_EQ(restarted.mask().HotspotX, 100);
+    EXPECT_TRUE(restarted.mask().StoredHotspotPending);
+    EXPECT_FALSE(restarted.MaskNeedsDialog() && !restarted.photos().Files.empty());
+    const int storedR = restarted.mask().HotspotR;
     restarted.OpenList({photo});
-    EXPECT_TRUE(restarted.mask.MaskLoaded);
-    EXPECT_EQ(restarted.mask.HotspotR, storedR);
-    EXPECT_EQ(restarted.adjust.Brightness, 30);
-    EXPECT_EQ(restarted.adjust.Strength, 40);
-    EXPECT_EQ(restarted.adjust.Quality, 75);
-    EXPECT_EQ(restarted.pictures.Processed, expectedPreview(restarted));
+    EXPECT_TRUE(restarted.mask().MaskLoaded);
+    EXPECT_EQ(restarted.mask().HotspotR, storedR);
+    EXPECT_EQ(restarted.adjust().Brightness, 30);
+    EXPECT_EQ(restarted.adjust().Strength, 40);
+    EXPECT_EQ(restarted.adjust().Quality, 75);
+    EXPECT_EQ(restarted.pictures().Processed, expectedPreview(restarted));
     restarted.FreeDefaults();
-    EXPECT_FALSE(restarted.FreeOffered);
+    EXPECT_FALSE(restarted.session().FreeOffered);
 
     Workflow freed(program());
     ASSERT_TRUE(freed.ReadSettingsAtStart().empty());
-    EXPECT_TRUE(freed.workflow.MaskFile.empty());
+    EXPECT_TRUE(freed.photos().MaskFile.empty());
     freed.OpenList({photo});
-    EXPECT_FALSE(freed.mask.MaskLoaded);
+    EXPECT_FALSE(freed.mask().MaskLoaded);
 
     // A damaged line: the status line says so, the sound lines still count.
     std::ofstream(program() + "/defaults.ini", std::ios::binary) << "abc\r\n12\r\n34\r\nnone\r\n";
     Workflow damaged(program());
     EXPECT_TRUE(damaged.ReadSettingsAtStart().empty());
-    EXPECT_EQ(damaged.texts.Status, " defaults.ini line 1 ignored");
-    EXPECT_EQ(damaged.settings.IniBrightness, "25");
-    EXPECT_EQ(damaged.settings.IniStrength, "12");
-    EXPECT_EQ(damaged.texts.QualityText, "Image quality: 34% (JPEG)");
+    EXPECT_EQ(damaged.texts().Status, " defaults.ini line 1 ignored");
+    EXPECT_EQ(damaged.settings().IniBrightness, "25");
+    EXPECT_EQ(damaged.settings().IniStrength, "12");
+    EXPECT_EQ(damaged.texts().QualityText, "Image quality: 34% (JPEG)");
 }
 
 // With smoothing on, the mask in use is smoothed; Store writes the mask file
@@ -983,7 +983,7 @@ TEST_F(WorkflowTest, StoreWritesTheMaskAsLoadedWhenSmoothing)
     flow.OpenList({photo});
     flow.SetSmoothMask(true);
     ASSERT_TRUE(flow.LoadMask(maskFile));
-    ASSERT_FALSE(flow.mask.MaskImage == grainy); // smoothed in use
+    ASSERT_FALSE(flow.mask().MaskImage == grainy); // smoothed in use
     flow.StoreDefaults();
     EXPECT_TRUE(decodeBmp(program() + "/default_mask.bmp") == grainy);
 

@@ -158,7 +158,7 @@ const WorkflowWriter kWriters[] = {
      [](Scene& s) -> Attempt {
          return [&s] {
              static Bitmap24 mask;
-             mask = s.flow->mask.MaskImage;
+             mask = s.flow->mask().MaskImage;
              BatchSettings settings;
              settings.mask = &mask;
              settings.folder = s.file("out");
@@ -187,8 +187,8 @@ void PrintTo(const Visible& v, std::ostream* out)
 
 Visible visible(const Workflow& flow)
 {
-    return {flow.workflow.FileIndex, flow.workflow.SourceFile, flow.workflow.DecodeOk, flow.SaveEnabled(),
-            flow.BatchRunning, flow.FreeOffered, flow.settings.DefaultMask};
+    return {flow.photos().FileIndex, flow.photos().SourceFile, flow.photos().DecodeOk, flow.SaveEnabled(),
+            flow.session().BatchRunning, flow.session().FreeOffered, flow.settings().DefaultMask};
 }
 
 TEST_F(WorkflowWriteFaults, EveryWriter_AtEveryStep_NamesTheFileAndChangesNothing)
