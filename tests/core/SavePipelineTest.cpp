@@ -960,7 +960,7 @@ TEST(SavePipeline_Profiles, EightBitJpegWithGamma22Profile_CorrectedOnItsCurve_M
     WriteFileAtomically(source, jpegWithSections(photo, gammaProfile(2.2), {}, {}));
     CorrectionChoices choices;
     choices.mode.method = CorrectionMethod::Exact;
-    choices.quality = CorrectionChoices::kBmpQuality;
+    choices.quality = kBmpQuality;
     const CorrectionSetup base = SetUpCorrection(mask, {220, 230, 240}, choices, width, height);
     const CorrectionSpan span = ClippedSpan(width, height, mask, base.region);
     ASSERT_GT(span.x1, span.x0);
