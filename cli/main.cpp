@@ -539,6 +539,10 @@ public:
         }
         if (ok)
             warnAboutFit(r);
+        if (ok && r.makerNoteDropped) {
+            clearLine();
+            std::cerr << "lumivane-cli: warning: " << VisibleText(r.source) << ": " << kMakerNoteDroppedWarning << "\n";
+        }
         if (o_.verbose && ok) {
             clearLine();
             std::cerr << "lumivane-cli: " << VisibleText(r.source) << ": mask " << VisibleText(maskName) << ", levels "
@@ -613,7 +617,8 @@ private:
                 << jsonString(r.reason.empty() ? r.damage : r.reason)
                 << ",\"levels\":" << (r.levels ? "[" + levelsText(*r.levels) + "]" : std::string("null"))
                 << ",\"mask\":" << jsonString(maskName) << ",\"method\":" << jsonString(methodText(setup_.mode))
-                << ",\"timings\":{\"seconds\":" << seconds << "}}\n"
+                << ",\"timings\":{\"seconds\":" << seconds << "}"
+                << ",\"maker_note_dropped\":" << (r.makerNoteDropped ? "true" : "false") << "}\n"
                 << std::flush;
     }
 

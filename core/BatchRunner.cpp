@@ -435,6 +435,7 @@ private:
             const SaveResult saved = write(setup, target);
             result.written = saved.path;
             result.transplant = saved.transplant;
+            result.makerNoteDropped = saved.metadata.makerNoteDropped;
             result.outcome = Outcome::Written;
         } catch (const FileExistsError& e) {
             // Only a target written when free raises this: the name is taken.

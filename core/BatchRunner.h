@@ -135,6 +135,8 @@ struct BatchPhotoResult {
     std::string reason;
     // Whether the source's EXIF reached a JPEG written.
     TransplantResult transplant = TransplantResult::NotApplicable;
+    // The source's maker note could not come along into the file written.
+    bool makerNoteDropped = false;
     // The photograph's size and the levels it was corrected with, once its
     // mask was chosen.
     int width = 0;

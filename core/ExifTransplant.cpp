@@ -4,12 +4,14 @@
 #include "TiffReader.h"
 
 #include "ByteReader.h"
+#include "JpegMetadataBlocks.h"
 #include "OutputMetadata.h"
 
 #include <algorithm>
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <sys/stat.h>
 
@@ -402,19 +404,57 @@ TiffMetadata TiffMetadataOfJpegSections(const std::uint8_t* sections, std::size_
     return metadata;
 }
 
-TiffMetadata TiffMetadataOfSource(const std::string& sourceFile)
+TiffMetadata TiffMetadataOfSource(const std::string& sourceFile, const OutputPicture& picture,
+                                  MetadataReport* report)
 {
     if (!sourceExists(sourceFile))
         return TiffMetadata();
     const HeadReader readHead = [&](std::size_t n) { return ReadFileHead(sourceFile, n); };
     const std::vector<std::uint8_t> head = readHead(kExifHeadReadLimit);
+    const bool describe = picture.width > 0 && picture.height > 0;
+    TiffMetadata metadata;
+    ExifBlock exif;
     if (head.size() >= 2 && head[0] == 0xFF && head[1] == 0xD8) {
         const std::vector<std::uint8_t> carried = findCarried(readHead, head, 0);
-        return TiffMetadataOfJpegSections(carried.data(), carried.size());
+        metadata = TiffMetadataOfJpegSections(carried.data(), carried.size());
+        if (describe)
+            exif = JpegMetadataBlocks(head.data(), head.size(), picture.width, picture.height, nullptr).exif;
+    } else if (head.size() >= 4 && ((head[0] == 'I' && head[1] == 'I') || (head[0] == 'M' && head[1] == 'M'))) {
+        metadata = ReadTiffMetadata(sourceFile);
+        if (describe) {
+            try {
+                // A TIFF output has no 64 KiB limit: every value comes along.
+                exif = ReadSourceMetadataOfTiff(
+                           [&](std::uint64_t offset, std::size_t n) { return ReadFileRange(sourceFile, offset, n); },
+                           picture.width, picture.height, std::numeric_limits<std::uint32_t>::max())
+                           .exif;
+            } catch (const MetadataError&) {
+                // A TIFF whose directories cannot be walked gives no EXIF.
+            }
+            if (report)
+                report->fromTiff = true;
+        }
     }
-    if (head.size() >= 4 && ((head[0] == 'I' && head[1] == 'I') || (head[0] == 'M' && head[1] == 'M')))
-        return ReadTiffMetadata(sourceFile);
-    return TiffMetadata();
+    if (!exif.tiff.empty()) {
+        try {
+            metadata.exif =
+                TiffExifOfBlock(exif.tiff.data(), exif.tiff.size(), !metadata.icc.empty(), exif.makerNoteDropped);
+        } catch (const MetadataError&) {
+            // Not walkable: the output goes without EXIF rather than fail.
+        }
+    }
+    if (report)
+        report->makerNoteDropped = exif.makerNoteDropped;
+    return metadata;
+}
+
+std::string WithMakerNoteClause(std::string status, bool makerNoteDropped)
+{
+    if (!makerNoteDropped)
+        return status;
+    if (!status.empty() && status.back() == '.')
+        status.pop_back();
+    return status + "; the photograph's maker note could not be kept.";
 }
 
 std::string SourceMissingMessage(const std::string& path)

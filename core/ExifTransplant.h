@@ -118,6 +118,15 @@ struct MetadataReport {
     bool fromTiff = false;         // the metadata came from a TIFF photograph
 };
 
+// What lumivane-cli's warning line says of a photograph whose maker note
+// could not be kept: "<photograph>: " followed by this.
+inline constexpr char kMakerNoteDroppedWarning[] = "its maker note could not be kept";
+
+// A status line ("IMG_1.tif saved.", with or without its full stop) with
+// "; the photograph's maker note could not be kept." appended when
+// `makerNoteDropped`; otherwise as it is.
+std::string WithMakerNoteClause(std::string status, bool makerNoteDropped);
+
 // Writes the encoder's output `encoded` to `outPath` with the source's first
 // APP1 section in front (see above), followed by the sections carried along;
 // when there is nothing to transplant or carry (any result but Transplanted
@@ -163,7 +172,12 @@ inline TransplantResult WriteJpegWithExif(const std::vector<std::uint8_t>& encod
 // IPTC records (resource 0x0404 of the Photoshop section); from a TIFF the
 // same three tags. Nothing for any other source, or one that is missing.
 // Raises FileError when the source exists but cannot be read.
-TiffMetadata TiffMetadataOfSource(const std::string& sourceFile);
+// With `picture` the source's EXIF comes along too (see TiffExifOfBlock),
+// its pixel dimensions giving the picture's size; an EXIF block that
+// cannot be read gives none. `report`, when given, says whether the
+// source's maker note had to be dropped.
+TiffMetadata TiffMetadataOfSource(const std::string& sourceFile, const OutputPicture& picture = {},
+                                  MetadataReport* report = nullptr);
 // The same from sections as FindCarriedSections finds them, back to back
 // (marker, length field and payload each).
 TiffMetadata TiffMetadataOfJpegSections(const std::uint8_t* sections, std::size_t size);

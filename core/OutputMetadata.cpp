@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <optional>
 
@@ -28,6 +29,9 @@ enum Tag : std::uint16_t {
     kGpsPointer = 0x8825,
     kInteropPointer = 0xA005,
     kMakerNote = 0x927C,
+    kOrientation = 0x0112,
+    kComponentsConfiguration = 0x9101,
+    kCompressedBitsPerPixel = 0x9102,
     kPixelXDimension = 0xA002,
     kPixelYDimension = 0xA003,
 };
@@ -566,7 +570,7 @@ SourceMetadata ReadSourceMetadataOfTiff(const RangeReader& read, int width, int 
             layout.ifd0.push_back(*e);
     if (const auto at = pointerOf(first, kExifPointer, be)) {
         for (ReadEntry& e : readFileDirectory(read, be, *at)) {
-            if (e.tag == kMakerNote) {
+            if (e.tag == kMakerNote && !MakerNoteSurvivesRelocation(e.value.data(), e.value.size())) {
                 meta.exif.makerNoteDropped = true;
                 continue;
             }
@@ -608,6 +612,115 @@ SourceMetadata ReadSourceMetadataOfTiff(const RangeReader& read, int width, int 
         writeDirectory(t, layout.gps);
     meta.exif.tiff = std::move(t.bytes());
     return meta;
+}
+
+namespace {
+
+void addIfMissing(std::vector<TiffDirectoryEntry>& entries, TiffDirectoryEntry entry)
+{
+    for (const TiffDirectoryEntry& e : entries)
+        if (e.tag == entry.tag)
+            return;
+    entries.push_back(std::move(entry));
+}
+
+// The tags a TIFF's EXIF must hold that a camera's JPEG block may lack:
+// the resolution, the versions, the colour space and the GPS version.
+void addTiffRequired(TiffExif& exif, bool hasProfile)
+{
+    const bool be = exif.bigEndian;
+    auto bytes = [&](TiffType type, std::uint32_t count, std::initializer_list<std::uint32_t> numbers) {
+        TiffBytes v({}, be);
+        for (std::uint32_t n : numbers)
+            type == TiffType::Short ? v.append16(std::uint16_t(n)) : v.append32(n);
+        return TiffDirectoryEntry{0, std::uint16_t(type), count, v.bytes()};
+    };
+    auto with = [](std::uint16_t tag, TiffDirectoryEntry e) {
+        e.tag = tag;
+        return e;
+    };
+    addIfMissing(exif.first, with(0x011A, bytes(TiffType::Rational, 1, {72, 1}))); // XResolution
+    addIfMissing(exif.first, with(0x011B, bytes(TiffType::Rational, 1, {72, 1}))); // YResolution
+    addIfMissing(exif.first, with(0x0128, bytes(TiffType::Short, 1, {2})));        // ResolutionUnit: inches
+    if (!exif.exif.empty()) {
+        addIfMissing(exif.exif, TiffDirectoryEntry{0x9000, std::uint16_t(TiffType::Undefined), 4, {'0', '2', '3', '0'}});
+        addIfMissing(exif.exif, TiffDirectoryEntry{0xA000, std::uint16_t(TiffType::Undefined), 4, {'0', '1', '0', '0'}});
+        // ColorSpace: sRGB (1), or uncalibrated (0xFFFF) when a profile says.
+        addIfMissing(exif.exif, with(0xA001, bytes(TiffType::Short, 1, {hasProfile ? 0xFFFFu : 1u})));
+    }
+    // GPSProcessingMethod is not made up: how a camera found its position
+    // is not known.
+    if (!exif.gps.empty())
+        addIfMissing(exif.gps, TiffDirectoryEntry{0x0000, std::uint16_t(TiffType::Byte), 4, {2, 3, 0, 0}});
+}
+
+} // namespace
+
+bool MakerNoteSurvivesRelocation(const std::uint8_t* note, std::size_t size)
+{
+    auto startsWith = [&](const char* id, std::size_t n) { return size >= n && std::memcmp(note, id, n) == 0; };
+    // "Nikon\0", two version bytes, two more, then a TIFF header its
+    // offsets count from.
+    if (startsWith("Nikon\0", 6) && size >= 18 && IsTiffHead(note + 10, size - 10))
+        return true;
+    // Byte order right after the name; offsets from the note's start.
+    if (startsWith("OLYMPUS\0II", 10) || startsWith("OLYMPUS\0MM", 10) || startsWith("OM SYSTEM\0\0\0II", 14) ||
+        startsWith("OM SYSTEM\0\0\0MM", 14))
+        return true;
+    // Always little-endian, its directory's offset stored after the name.
+    return startsWith("FUJIFILM", 8) && size >= 12;
+}
+
+TiffExif TiffExifOfBlock(const std::uint8_t* tiff, std::size_t size, bool hasProfile, bool& makerNoteDropped)
+{
+    enforce(size >= 8 && IsTiffHead(tiff, size), "EXIF block without a TIFF header");
+    const TiffBytes t(std::vector<std::uint8_t>(tiff, tiff + size), tiff[0] == 'M');
+    TiffExif out;
+    out.bigEndian = t.bigEndian();
+    // The entry's value, or nothing when it lies outside the block.
+    auto entryOf = [&](const Entry& e) -> std::optional<TiffDirectoryEntry> {
+        const std::uint64_t bytes = std::uint64_t(TiffTypeSize(e.type)) * e.count;
+        if (bytes == 0 || bytes > t.size())
+            return std::nullopt;
+        const std::size_t at = bytes <= 4 ? e.at + 8 : t.get32(e.at + 8);
+        if (at > t.size() || bytes > t.size() - at)
+            return std::nullopt;
+        return TiffDirectoryEntry{e.tag, e.type, e.count,
+                         std::vector<std::uint8_t>(t.bytes().begin() + std::ptrdiff_t(at),
+                                                   t.bytes().begin() + std::ptrdiff_t(at + bytes))};
+    };
+    const Directory ifd0 = readDirectory(t, t.get32(4));
+    for (const Entry& e : ifd0.entries) {
+        const bool legal = std::find(std::begin(kExifLegalFirstTags), std::end(kExifLegalFirstTags), e.tag) !=
+                           std::end(kExifLegalFirstTags);
+        if (legal && e.tag != kOrientation)
+            if (auto entry = entryOf(e))
+                out.first.push_back(std::move(*entry));
+    }
+    if (const Entry* p = ifd0.find(kExifPointer); p && numberOf(t, *p)) {
+        for (const Entry& e : readDirectory(t, *numberOf(t, *p)).entries) {
+            if (e.tag == kInteropPointer)
+                continue; // its directory is not carried
+            std::optional<TiffDirectoryEntry> entry = entryOf(e);
+            if (e.tag == kMakerNote && !(entry && MakerNoteSurvivesRelocation(entry->value.data(), entry->value.size()))) {
+                makerNoteDropped = true;
+                continue;
+            }
+            // Tags that only describe compressed data: the TIFF's own
+            // ImageWidth and ImageLength give the written size.
+            if (e.tag == kComponentsConfiguration || e.tag == kCompressedBitsPerPixel || e.tag == kPixelXDimension ||
+                e.tag == kPixelYDimension)
+                continue;
+            if (entry)
+                out.exif.push_back(std::move(*entry));
+        }
+    }
+    if (const Entry* p = ifd0.find(kGpsPointer); p && numberOf(t, *p))
+        for (const Entry& e : readDirectory(t, *numberOf(t, *p)).entries)
+            if (auto entry = entryOf(e))
+                out.gps.push_back(std::move(*entry));
+    addTiffRequired(out, hasProfile);
+    return out;
 }
 
 namespace {

@@ -14,6 +14,8 @@
 // blocks, ready to be made into JPEG sections or TIFF tags.
 #pragma once
 
+#include "TiffWriter.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -94,6 +96,29 @@ std::vector<std::uint8_t> XmpSection(const std::vector<std::uint8_t>& packet);
 std::vector<std::uint8_t> IptcSection(const std::vector<std::uint8_t>& records);
 // The APP1 section of an EXIF block.
 std::vector<std::uint8_t> ExifSection(const std::vector<std::uint8_t>& tiff);
+
+// Whether a maker note stays readable wherever it is placed: one that
+// carries its own TIFF header (Nikon's "Nikon\0" kind) or counts its
+// offsets from its own start (Olympus's and OM System's newer kinds,
+// Fujifilm's). Any other counts from the file's TIFF header, so its values
+// are lost once it moves to another offset.
+bool MakerNoteSurvivesRelocation(const std::uint8_t* note, std::size_t size);
+
+// The EXIF block `tiff` (as DescribeWrittenPicture or
+// ReadSourceMetadataOfTiff make it, so its pixel dimensions already give
+// the written size) as a TIFF output holds it: the EXIF-legal first-
+// directory tags but Orientation (a TIFF output's pixels are written the
+// way they are shown, so its own Orientation 1 stands), the EXIF directory
+// without its interoperability pointer and the tags that only describe
+// compressed data (ComponentsConfiguration, CompressedBitsPerPixel and the
+// pixel dimensions: a TIFF's own ImageWidth and ImageLength give its size),
+// and the GPS directory. Tags a TIFF's EXIF requires are added when
+// missing (resolution 72 dpi, EXIF 2.3, Flashpix 1.0, colour space sRGB or
+// uncalibrated with `hasProfile`, GPS version 2.3). The maker note moves to another offset, so it comes along only when it
+// survives that; `makerNoteDropped` is set when one is left out. Entries
+// whose values lie outside the block are left out; raises MetadataError
+// for a block whose directories cannot be read.
+TiffExif TiffExifOfBlock(const std::uint8_t* tiff, std::size_t size, bool hasProfile, bool& makerNoteDropped);
 
 // A thumbnail maker over the JPEG `encoded` (the output itself): decoded
 // reduced, averaged down to the size asked, encoded without a JFIF head.

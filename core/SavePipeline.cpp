@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "SavePipeline.h"
 
+#include "TiffDirectories.h"
+
 #include "BmpCodec.h"
 #include "FileIO.h"
 #include "ExactCorrection16.h"
@@ -355,7 +357,8 @@ void SavePipeline::saveTiff(const Rect& window, int depth, const std::string& so
 {
     const int width = window.width();
     const std::size_t bgrBytes = std::size_t(width) * 3;
-    writeTiff(window, depth, TiffMetadataOfSource(sourceFile), target, result,
+    writeTiff(window, depth, TiffMetadataOfSource(sourceFile, OutputPicture{width, window.height()}, &result.metadata),
+              target, result,
               [&](const Rect& band, std::uint8_t* rows, std::size_t stride) {
         if (bands_.size() < std::size_t(band.height()) * bgrBytes)
             bands_.resize(std::size_t(band.height()) * bgrBytes);
@@ -394,12 +397,16 @@ void SavePipeline::writeTiff(const Rect& window, int depth, const TiffMetadata& 
     auto* rows = reinterpret_cast<std::uint8_t*>(tiffRows_.data());
     result.path = target.WriteStreamed([&](TemporaryFile& file) {
         TiffRowWriter writer(file, window.width(), window.height(), depth, metadata);
+        // The file's thumbnail, of the corrected rows as they are written.
+        TiffThumbnailBuilder thumbnail(window.width(), window.height(), depth);
         for (int top = window.top; top < window.bottom; top += bandRows) {
             const Rect band{window.left, top, window.right, std::min(top + bandRows, window.bottom)};
             makeTiffRows(band, rows, outBytes);
+            thumbnail.AddRows(rows, outBytes, band.height());
             if (const int err = writer.WriteRows(rows, outBytes, band.height()))
                 return err;
         }
+        writer.SetThumbnail(thumbnail.Result());
         return writer.Finish();
     });
 }
@@ -418,12 +425,13 @@ SaveResult SavePipeline::Save(const Bitmap24& eight, const Bitmap48& photo16, co
     const Rect window = outputWindow(photo16.width(), photo16.height(), choices.crop);
     // Photograph and mask go to linear light on the curve of the
     // photograph's own profile when it has a simple one, else on sRGB's.
-    const TiffMetadata metadata = TiffMetadataOfSource(sourceFile);
+    SaveResult result;
+    const TiffMetadata metadata =
+        TiffMetadataOfSource(sourceFile, OutputPicture{window.width(), window.height()}, &result.metadata);
     const std::optional<LightCurve> profileCurve = LightCurveOfProfile(metadata.icc);
     const CorrectionPass16 pass(photo16, *setup.mask, setup.mask16, setup.region,
                                 TargetsFor16(setup.levels16, choices.brightness), setup.mode().colour,
                                 profileCurve ? *profileCurve : LightCurve::Srgb());
-    SaveResult result;
     writeTiff(window, 16, metadata, target, result, [&](const Rect& band, std::uint8_t* rows, std::size_t stride) {
         auto* out = reinterpret_cast<std::uint16_t*>(rows);
         const std::size_t rowValues = stride / 2;

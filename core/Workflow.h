@@ -248,6 +248,8 @@ struct PhotoResult {
     // mask folder, or "lens profile (<lens>, <focal length>, <aperture>)");
     // empty when every photograph had the mask in use.
     std::string Mask;
+    // The source's maker note could not come along into the file written.
+    bool MakerNoteDropped = false;
 };
 
 // Progress of a batch after each photograph: `done` of `total` written, the

@@ -228,10 +228,12 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
             const bool profiled = IsProfileMaskName(r.mask);
             const std::string saved =
                 FileNamePart(r.written) + " saved" + (profiled ? " with its " + r.mask : std::string());
+            result.MakerNoteDropped = r.makerNoteDropped;
             if (r.damage.empty())
-                say(saved + '.');
+                say(WithMakerNoteClause(saved + '.', r.makerNoteDropped));
             else
-                say(saved + ", " + FileNamePart(r.source) + " damaged: " + r.damage);
+                say(WithMakerNoteClause(saved + ", " + FileNamePart(r.source) + " damaged: " + r.damage,
+                                        r.makerNoteDropped));
         } else {
             result.Error = r.reason;
             say(' ' + FileNamePart(r.source) + " was not saved: " + r.reason);

@@ -233,11 +233,13 @@ PhotoResult Workflow::saveShown(const std::string& outPath, OutputFormat format)
     result.Written = photos_.OutPath;
     if (photos_.SourceFile == photoDamageFile_)
         result.Damage = photoDamage_;
+    result.MakerNoteDropped = saved.metadata.makerNoteDropped;
     if (result.Damage.empty())
-        say(FileNamePart(photos_.OutPath) + " saved.");
+        say(WithMakerNoteClause(FileNamePart(photos_.OutPath) + " saved.", result.MakerNoteDropped));
     else
-        say(FileNamePart(photos_.OutPath) + " saved, " + FileNamePart(photos_.SourceFile) +
-            " damaged: " + result.Damage);
+        say(WithMakerNoteClause(FileNamePart(photos_.OutPath) + " saved, " + FileNamePart(photos_.SourceFile) +
+                                    " damaged: " + result.Damage,
+                                result.MakerNoteDropped));
     return result;
 }
 

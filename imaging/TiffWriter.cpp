@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "TiffWriter.h"
 
+#include "TiffDirectories.h"
 #include "TiffReader.h"
 #include "TiffStripEncoder.h"
 
@@ -107,7 +108,9 @@ TiffRowWriter::TiffRowWriter(TemporaryFile& file, int width, int height, int bit
         throw TiffError("Cannot write a TIFF of " + std::to_string(width) + " x " + std::to_string(height) +
                         " pixels at " + std::to_string(bitsPerSample) + " bits");
     InstallSilentTiffHandlers();
-    const std::uint64_t metadataBytes = metadata.icc.size() + metadata.xmp.size() + metadata.iptc.size();
+    const std::uint64_t metadataBytes =
+        metadata.icc.size() + metadata.xmp.size() + metadata.iptc.size() + metadata.exif.bytes();
+    exif_ = metadata.exif;
     bigTiff_ = bigTiff || NeedsBigTiff(width, height, bitsPerSample, metadataBytes);
     client_.file = &file;
     tif_ = TIFFClientOpen("output", bigTiff_ ? "w8" : "w", &client_, readProc, writeProc, seekProc, closeProc,
@@ -128,6 +131,12 @@ TiffRowWriter::TiffRowWriter(TemporaryFile& file, int width, int height, int bit
               TIFFSetField(tif_, TIFFTAG_ZIPQUALITY, 6) &&
               TIFFSetField(tif_, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) &&
               TIFFSetField(tif_, TIFFTAG_ROWSPERSTRIP, std::uint32_t(TiffRowsPerStrip(rowBytes_)));
+    if (ok && std::none_of(metadata.exif.first.begin(), metadata.exif.first.end(),
+                           [](const TiffDirectoryEntry& e) { return e.tag == TIFFTAG_XRESOLUTION; })) {
+        // Readers require a resolution; without the source's, 72 dpi.
+        ok = TIFFSetField(tif_, TIFFTAG_XRESOLUTION, 72.0) && TIFFSetField(tif_, TIFFTAG_YRESOLUTION, 72.0) &&
+             TIFFSetField(tif_, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    }
     if (ok && !metadata.icc.empty())
         ok = TIFFSetField(tif_, TIFFTAG_ICCPROFILE, std::uint32_t(metadata.icc.size()), metadata.icc.data());
     if (ok && !metadata.xmp.empty())
@@ -214,7 +223,7 @@ int TiffRowWriter::Finish()
         return client_.error;
     if (flushed != 1)
         failed("libtiff could not write the directory");
-    return 0;
+    return AppendExifDirectories(*client_.file, exif_, thumbnail_);
 }
 
 } // namespace lumivane

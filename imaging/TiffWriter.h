@@ -19,13 +19,41 @@ namespace lumivane {
 
 class TiffStripEncoder;
 
+// One directory entry to add to a TIFF: its value bytes in the byte order
+// of the TiffExif holding it.
+struct TiffDirectoryEntry {
+    std::uint16_t tag = 0;
+    std::uint16_t type = 0; // the TIFF field type (1 BYTE ... 12 DOUBLE)
+    std::uint32_t count = 0;
+    std::vector<std::uint8_t> value;
+};
+
+// The source's EXIF as a TIFF output holds it: entries for the first
+// directory (tags it does not have already), the EXIF directory (tag
+// 34665) and the GPS directory (tag 34853). See AppendExifDirectories.
+struct TiffExif {
+    bool bigEndian = false; // the byte order of every value below
+    std::vector<TiffDirectoryEntry> first, exif, gps;
+    bool empty() const { return first.empty() && exif.empty() && gps.empty(); }
+    std::uint64_t bytes() const;
+};
+
 // The source's sections a TIFF output carries, each as its tag holds it
 // (empty: no such tag).
 struct TiffMetadata {
     std::vector<std::uint8_t> icc;  // tag 34675, the ICC profile
     std::vector<std::uint8_t> xmp;  // tag 700, the XMP packet
     std::vector<std::uint8_t> iptc; // tag 33723, IPTC-IIM records
-    bool empty() const { return icc.empty() && xmp.empty() && iptc.empty(); }
+    TiffExif exif;
+    bool empty() const { return icc.empty() && xmp.empty() && iptc.empty() && exif.empty(); }
+};
+
+// A reduced image of the picture (TiffDirectories.h).
+struct TiffThumbnail {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgb; // red-green-blue bytes, row by row
+    bool empty() const { return width <= 0 || height <= 0; }
 };
 
 // Whether a width x height picture of `bitsPerSample` with `metadataBytes`
@@ -63,6 +91,9 @@ public:
     // Writes the last strip and the directory. Returns 0 or an errno value
     // as above; raises TiffError when rows are missing or libtiff fails.
     int Finish();
+    // Sets the reduced image Finish adds as the second directory (see
+    // AppendExifDirectories).
+    void SetThumbnail(TiffThumbnail thumbnail) { thumbnail_ = std::move(thumbnail); }
 
     bool BigTiff() const { return bigTiff_; }
 
@@ -90,6 +121,8 @@ private:
     int rowsInStrip_ = 0;        // rows of the strip being filled
     std::uint32_t stripsWritten_ = 0;
     std::unique_ptr<TiffStripEncoder> encoder_;
+    TiffExif exif_;
+    TiffThumbnail thumbnail_;
 };
 
 } // namespace lumivane

@@ -1171,6 +1171,39 @@ private slots:
         QCOMPARE(entriesOf(f.path("out")), QStringList{QStringLiteral("canon.jpg")});
     }
 
+    // Canon's maker note counts its offsets from the file's TIFF header:
+    // a JPEG output keeps it in place, a TIFF output cannot, and the status
+    // line says so.
+    void saveImage_DroppedMakerNote_ShownOnTheStatusLine_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("TIFF") << QStringLiteral("canon.tif") << QStringLiteral("TIFF Image (*.tif)")
+                              << QStringLiteral("canon.tif saved; the photograph's maker note could not be kept.");
+        QTest::newRow("JPEG") << QStringLiteral("canon.jpg") << QStringLiteral("JPEG Image (*.jpg)")
+                              << QStringLiteral("canon.jpg saved.");
+    }
+    void saveImage_DroppedMakerNote_ShownOnTheStatusLine()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, filter);
+        QFETCH(QString, status);
+        WindowFixture f;
+        const QString photo = f.path("canon.jpg");
+        QVERIFY(QFile::copy(QStringLiteral(LUMIVANE_SAMPLES_DIR "/exif/ianare_canon-ixus.jpg"), photo));
+        TForm1& form = openWithMask(f, {photo}, f.writeBmp("flat.bmp", vignetteMask(640, 480)));
+        QDir().mkpath(f.path("out"));
+        f.services.saveAnswers.push_back(f.path("out/" + name));
+        f.services.saveFilterAnswers.push_back(filter);
+
+        form.Button2->click();
+
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(entriesOf(f.path("out")), QStringList{name});
+        QCOMPARE(form.status->text(), status);
+    }
+
     void batchOfCameraJpegs_EachOutputCarriesItsOwnSourcesExif()
     {
         WindowFixture f;

@@ -386,6 +386,42 @@ TEST_F(Program, FormatTiff_WritesTifFilesOfTheDepthAsked_BmpEqualsQualityBmp)
     EXPECT_EQ(ReadWholeFile(out() + "/a.bmp"), viaFormat);
 }
 
+// A maker note that cannot move into a TIFF output (Canon's counts its
+// offsets from the file's TIFF header) is named on a warning line and in
+// the report; a photograph without one is not.
+TEST_F(Program, DroppedMakerNote_WarnedAndReported)
+{
+    const std::string canon = (dir_ / "canon.jpg").string();
+    fs::copy_file(fs::path(LUMIVANE_SAMPLES_DIR) / "exif" / "ianare_Canon_PowerShot_S40.jpg", canon);
+    const std::string plain = photo("plain.jpg");
+    const std::string report = (dir_ / "report.jsonl").string();
+    const struct {
+        const char* format;
+        bool dropped; // of canon.jpg
+    } rows[] = {{"tiff", true}, {"jpeg", false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.format);
+        fs::remove_all(out());
+        auto args = base();
+        args.insert(args.end(), {"--format", row.format, "--report", report, canon, plain});
+        const Outcome r = run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string warning = "lumivane-cli: warning: " + canon + ": its maker note could not be kept\n";
+        EXPECT_EQ(r.err.find(warning) != std::string::npos, row.dropped) << r.err;
+        EXPECT_EQ(r.err.find(plain + ": its maker note"), std::string::npos) << r.err;
+        std::ifstream in(report);
+        int lines = 0;
+        for (std::string line; std::getline(in, line); ++lines) {
+            const bool isCanon = line.find("canon.jpg") != std::string::npos;
+            const bool expected = isCanon && row.dropped;
+            EXPECT_NE(line.find(std::string("\"maker_note_dropped\":") + (expected ? "true" : "false")),
+                      std::string::npos)
+                << line;
+        }
+        EXPECT_EQ(lines, 2);
+    }
+}
+
 TEST_F(Program, SixteenBitTiff_KeepsItsDepth_UnlessEightAreAsked)
 {
     // A 16-bit RGB photograph and a 16-bit flat field of its size.

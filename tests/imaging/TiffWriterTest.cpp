@@ -6,6 +6,7 @@
 #include "FileIO.h"
 #include "ImagingTestUtil.h"
 #include "TiffFiles.h"
+#include "TiffDirectories.h"
 #include "TiffReader.h"
 
 #include <gtest/gtest.h>
@@ -102,6 +103,149 @@ TEST(TiffWriter, CarriedSections_ComeBackAsTheirTags)
     EXPECT_EQ(read.icc, metadata.icc);
     EXPECT_EQ(read.xmp, metadata.xmp);
     EXPECT_EQ(read.iptc, back.metadata.iptc);
+}
+
+// EXIF entries given in either byte order reach classic and BigTIFF files
+// in the file's order, where libtiff's own EXIF and GPS reading finds them;
+// the pixels and the carried sections stay as they were.
+TEST(TiffWriter, ExifDirectories_ReadBackByLibtiff)
+{
+    ScratchDir dir;
+    for (const bool bigTiff : {false, true})
+        for (const bool bigEndian : {false, true}) {
+            SCOPED_TRACE(std::string(bigTiff ? "BigTIFF" : "classic") + (bigEndian ? ", MM values" : ", II values"));
+            auto ordered = [&](std::uint32_t v, int bytes) {
+                std::vector<std::uint8_t> out;
+                for (int i = 0; i < bytes; ++i)
+                    out.push_back(std::uint8_t(v >> (8 * (bigEndian ? bytes - 1 - i : i))));
+                return out;
+            };
+            TiffMetadata metadata;
+            metadata.xmp = {'<', 'x', '/', '>'};
+            metadata.exif.bigEndian = bigEndian;
+            metadata.exif.first = {{0x010F, 2, 9, {'A', 'c', 'm', 'e', ' ', 'C', 'a', 'm', 0}}, // Make
+                                   {0x0100, 4, 1, ordered(9999, 4)}}; // ImageWidth: the file's own stays
+            metadata.exif.exif = {{0x8827, 3, 2, [&] { // ISOSpeedRatings 400, 800
+                                       auto v = ordered(400, 2), w = ordered(800, 2);
+                                       v.insert(v.end(), w.begin(), w.end());
+                                       return v;
+                                   }()},
+                                  {0xA002, 4, 1, ordered(123456, 4)}}; // PixelXDimension
+            metadata.exif.gps = {{0x0000, 1, 4, {2, 3, 0, 0}}};  // GPSVersionID
+            const std::string path = dir.file("exif.tif");
+            const std::vector<std::uint16_t> samples = samplesFor(6, 5, 8);
+            writeTiff(OutputTarget(path), 6, 5, 8, samples, metadata, bigTiff);
+            const auto back = ReadTiffBack(path);
+            EXPECT_EQ(back.bigTiff, bigTiff);
+            EXPECT_EQ(back.width, 6u);
+            EXPECT_EQ(back.samples, samples);
+            EXPECT_EQ(back.metadata.xmp, metadata.xmp);
+
+            TIFF* tif = TIFFOpen(path.c_str(), "r");
+            ASSERT_NE(tif, nullptr);
+            const char* make = nullptr;
+            ASSERT_TRUE(TIFFGetField(tif, TIFFTAG_MAKE, &make));
+            EXPECT_STREQ(make, "Acme Cam");
+            toff_t exifAt = 0, gpsAt = 0;
+            ASSERT_TRUE(TIFFGetField(tif, TIFFTAG_EXIFIFD, &exifAt));
+            ASSERT_TRUE(TIFFGetField(tif, TIFFTAG_GPSIFD, &gpsAt));
+            ASSERT_TRUE(TIFFReadEXIFDirectory(tif, exifAt));
+            std::uint16_t isoCount = 0;
+            const std::uint16_t* iso = nullptr;
+            ASSERT_TRUE(TIFFGetField(tif, EXIFTAG_ISOSPEEDRATINGS, &isoCount, &iso));
+            ASSERT_EQ(isoCount, 2);
+            EXPECT_EQ(iso[0], 400);
+            EXPECT_EQ(iso[1], 800);
+            std::uint32_t pixelX = 0;
+            ASSERT_TRUE(TIFFGetField(tif, EXIFTAG_PIXELXDIMENSION, &pixelX));
+            EXPECT_EQ(pixelX, 123456u);
+            ASSERT_TRUE(TIFFReadGPSDirectory(tif, gpsAt));
+            const std::uint8_t* version = nullptr;
+            ASSERT_TRUE(TIFFGetField(tif, GPSTAG_VERSIONID, &version));
+            EXPECT_EQ(std::vector<std::uint8_t>(version, version + 4), (std::vector<std::uint8_t>{2, 3, 0, 0}));
+            TIFFClose(tif);
+        }
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"exif.tif"});
+}
+
+// The thumbnail: the second directory, a reduced-resolution RGB image of
+// the picture's aspect within 160 x 120 showing the picture averaged down
+// (a smooth picture, so any fair averaging agrees within a code or two).
+TEST(TiffWriter, Thumbnail_SecondDirectoryShowsThePictureReduced)
+{
+    const struct {
+        int width, height, bits;
+        bool bigTiff;
+        std::uint32_t thumbWidth, thumbHeight;
+    } cases[] = {{300, 210, 8, false, 160, 112}, {200, 320, 16, false, 75, 120}, {50, 30, 8, false, 50, 30},
+                 {1000, 3, 8, false, 160, 1},    {320, 240, 16, true, 160, 120}};
+    ScratchDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " at " + std::to_string(c.bits));
+        const int top = c.bits == 16 ? 65535 : 255;
+        // Red follows x, green y, blue both.
+        auto sample = [&](int x, int y, int ch) {
+            const double v = ch == 0 ? double(x) / c.width : ch == 1 ? double(y) / c.height
+                                                                      : double(x + y) / (c.width + c.height);
+            return int(v * top + 0.5);
+        };
+        const std::size_t rowBytes = std::size_t(c.width) * 3 * std::size_t(c.bits / 8);
+        std::vector<std::uint8_t> rows(rowBytes * std::size_t(c.height));
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x)
+                for (int ch = 0; ch < 3; ++ch) {
+                    const std::size_t i = std::size_t(y) * std::size_t(c.width) * 3 + std::size_t(3 * x + ch);
+                    if (c.bits == 16) {
+                        const auto v = std::uint16_t(sample(x, y, ch));
+                        std::memcpy(rows.data() + 2 * i, &v, 2);
+                    } else {
+                        rows[i] = std::uint8_t(sample(x, y, ch));
+                    }
+                }
+        const std::string path = dir.file("thumb.tif");
+        OutputTarget(path).WriteStreamed([&](TemporaryFile& file) {
+            TiffRowWriter writer(file, c.width, c.height, c.bits, {}, c.bigTiff);
+            TiffThumbnailBuilder thumbnail(c.width, c.height, c.bits);
+            for (int y = 0; y < c.height; y += 16) {
+                const int n = std::min(16, c.height - y);
+                thumbnail.AddRows(rows.data() + std::size_t(y) * rowBytes, rowBytes, n);
+                if (const int err = writer.WriteRows(rows.data() + std::size_t(y) * rowBytes, rowBytes, n))
+                    return err;
+            }
+            writer.SetThumbnail(thumbnail.Result());
+            return writer.Finish();
+        });
+        EXPECT_EQ(ReadTiffBack(path).width, std::uint32_t(c.width)); // the picture itself first
+
+        TIFF* tif = TIFFOpen(path.c_str(), "r");
+        ASSERT_NE(tif, nullptr);
+        ASSERT_TRUE(TIFFSetDirectory(tif, 1));
+        std::uint32_t subfile = 0, tw = 0, th = 0;
+        EXPECT_TRUE(TIFFGetField(tif, TIFFTAG_SUBFILETYPE, &subfile));
+        EXPECT_EQ(subfile, std::uint32_t(FILETYPE_REDUCEDIMAGE));
+        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &tw);
+        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &th);
+        EXPECT_EQ(tw, c.thumbWidth);
+        EXPECT_EQ(th, c.thumbHeight);
+        std::vector<std::uint8_t> line(std::size_t(TIFFScanlineSize(tif)));
+        int worst = 0;
+        for (std::uint32_t ty = 0; ty < th; ++ty) {
+            ASSERT_EQ(TIFFReadScanline(tif, line.data(), ty, 0), 1);
+            for (std::uint32_t tx = 0; tx < tw; ++tx)
+                for (int ch = 0; ch < 3; ++ch) {
+                    // The mean over the thumbnail pixel's box, at 8 bits.
+                    const double x0 = double(tx) * c.width / tw, x1 = double(tx + 1) * c.width / tw;
+                    const double y0 = double(ty) * c.height / th, y1 = double(ty + 1) * c.height / th;
+                    const double centre =
+                        (sample(int((x0 + x1) / 2), int((y0 + y1) / 2), ch) +
+                         sample(int(x0), int(y0), ch) + sample(int(x1 - 1e-9), int(y1 - 1e-9), ch)) / 3.0;
+                    worst = std::max(worst, std::abs(int(line[3 * tx + std::uint32_t(ch)]) - int(centre * 255 / top)));
+                }
+        }
+        EXPECT_LE(worst, 3);
+        EXPECT_FALSE(TIFFReadDirectory(tif)); // no third directory
+        TIFFClose(tif);
+    }
 }
 
 TEST(TiffWriter, NeedsBigTiff_OnlyWhenTheFileCouldPassFourGiB)
