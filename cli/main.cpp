@@ -750,14 +750,20 @@ public:
 
         // A 16-bit TIFF mask, unturned and unsmoothed, gives 16-bit gains to
         // the 16-bit photographs written as 16-bit TIFF; its levels are taken
-        // at 16 bits from the centre, unless a hotspot or stored levels
-        // decide them.
+        // at 16 bits at the picked hotspot when one was given (the 8-bit
+        // levels picked there are these, rounded), else from the centre
+        // unless stored levels decide them.
         if (settings.tiff && settings.depth != 8 && !setup.maskPath.empty() && o.turns % 4 == 0 &&
             !o.smoothMask && IsTiff16(setup.maskPath) && ReadTiff16(setup.maskPath, mask16_)) {
             settings.mask16 = &mask16_.pixels;
-            if (!settings.levels)
+            if (o.hotspot)
+                settings.levels16 = PanelLevelsAt16(mask16_.pixels, o.hotspot->first, o.hotspot->second);
+            else if (!settings.levels)
                 settings.levels16 = SampleCentreLevels16(mask16_.pixels);
         }
+
+        // The mask file's own colour profile, for the exact method's curves.
+        settings.maskProfile = MaskProfileOfFile(setup.maskPath);
 
         if (!o.maskFolder.empty())
             attachFolder(o, setup, mask, folders, settings);

@@ -402,7 +402,10 @@ private:
             }
             result.levels = levels;
             step = "saving it";
-            const SaveResult saved = write(SetUpCorrection(*mask, levels, choices, width, height), target);
+            CorrectionSetup setup = SetUpCorrection(*mask, levels, choices, width, height);
+            if (!settings_.chooseMask)
+                setup.maskProfile = settings_.maskProfile;
+            const SaveResult saved = write(setup, target);
             result.written = saved.path;
             result.transplant = saved.transplant;
             result.makerNoteDropped = saved.metadata.makerNoteDropped;

@@ -79,6 +79,9 @@ struct BatchSettings : CorrectionChoices {
     // `levels` x 257).
     const Bitmap48* mask16 = nullptr;
     std::optional<HotspotLevels> levels16;
+    // The colour profile of `mask`'s file (masks chosen from a folder are
+    // taken to be in each photograph's space).
+    MaskProfile maskProfile;
     const CorrectionChoices& Choices() const { return *this; }
     void SetChoices(const CorrectionChoices& choices) { static_cast<CorrectionChoices&>(*this) = choices; }
     // Output folder and the tick count its clash names carry.

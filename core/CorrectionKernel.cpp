@@ -2,6 +2,7 @@
 #include "CorrectionKernel.h"
 
 #include "ExactCorrection.h"
+#include "ExactCorrection16.h"
 #include "KeptTables.h"
 
 #include <algorithm>
@@ -361,7 +362,14 @@ void ApplyCorrection(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegi
 struct CorrectionPass::Tables {
     std::optional<ChannelTables> additive;
     std::unique_ptr<ExactKernel> exact;
+    std::unique_ptr<ExactCurveKernel> curves;
     const std::uint8_t* bases[3] = {};
+
+    Tables(const CorrectionTargets& targets, ColourOption colour, const LightCurve& photoCurve,
+           const LightCurve& maskCurve)
+        : curves(std::make_unique<ExactCurveKernel>(targets, colour, photoCurve, maskCurve))
+    {
+    }
 
     Tables(float damping, const CorrectionTargets& targets, CorrectionMode mode)
     {
@@ -409,6 +417,29 @@ CorrectionPass::CorrectionPass(int photoWidth, int photoHeight, const Bitmap24& 
     }
 }
 
+CorrectionPass::CorrectionPass(const Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
+                               const CorrectionTargets& targets, ColourOption colour, const LightCurve& photoCurve,
+                               const LightCurve& maskCurve)
+    : CorrectionPass(photo.width(), photo.height(), mask, region, targets, colour, photoCurve, maskCurve)
+{
+    photo_ = &photo;
+}
+
+CorrectionPass::CorrectionPass(int photoWidth, int photoHeight, const Bitmap24& mask, const CorrectionRegion& region,
+                               const CorrectionTargets& targets, ColourOption colour, const LightCurve& photoCurve,
+                               const LightCurve& maskCurve)
+    : photoWidth_(photoWidth), photoHeight_(photoHeight), mask_(mask), region_(region)
+{
+    const Span s = ClippedSpan(photoWidth, photoHeight, mask, region);
+    if (!s.empty()) {
+        x0_ = s.x0;
+        x1_ = s.x1;
+        y0_ = s.y0;
+        y1_ = s.y1;
+        tables_ = std::make_unique<Tables>(targets, colour, photoCurve, maskCurve);
+    }
+}
+
 CorrectionPass::~CorrectionPass() = default;
 
 void CorrectionPass::CorrectInto(const Rect& window, std::uint8_t* out, std::ptrdiff_t outStride) const
@@ -449,9 +480,12 @@ void CorrectionPass::CorrectRowsInto(const Rect& window, const std::uint8_t* row
         if (tables_->bases[0])
             correctRunInto(src + std::size_t(c0) * 3, maskPixels, dst + std::size_t(c0 - window.left) * 3,
                            c1 - c0 + 1, tables_->bases[0], tables_->bases[1], tables_->bases[2]);
-        else
+        else if (tables_->exact)
             tables_->exact->CorrectRun(src + std::size_t(c0) * 3, maskPixels, dst + std::size_t(c0 - window.left) * 3,
                                        c1 - c0 + 1);
+        else
+            tables_->curves->CorrectRun(src + std::size_t(c0) * 3, maskPixels,
+                                        dst + std::size_t(c0 - window.left) * 3, c1 - c0 + 1);
         std::memcpy(dst + std::size_t(c1 + 1 - window.left) * 3, src + std::size_t(c1 + 1) * 3,
                     std::size_t(window.right - 1 - c1) * 3);
     }

@@ -70,6 +70,8 @@ void ApplyCorrection(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegi
 // be corrected band by band while earlier bands are already being encoded.
 // `photo` and `mask` must outlive the pass and stay unchanged while it is
 // used; CorrectInto may run on several threads at once.
+struct LightCurve;
+
 class CorrectionPass {
 public:
     // Throws what ApplyCorrection throws for a bad region or damping.
@@ -85,6 +87,15 @@ public:
                    const CorrectionTargets& targets, CorrectionMode mode);
     CorrectionPass(int photoWidth, int photoHeight, const Bitmap24& mask, const CorrectionRegion& region,
                    float damping, const CorrectionTargets& targets, CorrectionMode mode);
+    // The exact method with photograph and mask taken to light on the
+    // given curves (their colour profiles') instead of the sRGB curve; the
+    // curves are copied.
+    CorrectionPass(const Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region,
+                   const CorrectionTargets& targets, ColourOption colour, const LightCurve& photoCurve,
+                   const LightCurve& maskCurve);
+    CorrectionPass(int photoWidth, int photoHeight, const Bitmap24& mask, const CorrectionRegion& region,
+                   const CorrectionTargets& targets, ColourOption colour, const LightCurve& photoCurve,
+                   const LightCurve& maskCurve);
     ~CorrectionPass();
     CorrectionPass(const CorrectionPass&) = delete;
     CorrectionPass& operator=(const CorrectionPass&) = delete;

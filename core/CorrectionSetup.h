@@ -18,6 +18,7 @@
 #include "CorrectionMethod.h"
 #include "MaskGeometry.h"
 #include "Naming.h"
+#include "ProfileCurve.h"
 #include "SaveQuality.h"
 
 namespace lumivane {
@@ -60,6 +61,9 @@ struct CorrectionSetup {
     // 257).
     const Bitmap48* mask16 = nullptr;
     HotspotLevels levels16;
+    // The mask file's own colour profile (the exact method linearises the
+    // mask with its curve; without one the mask is in the photograph's space).
+    MaskProfile maskProfile;
     CorrectionChoices choices;
     int width = 0;
     int height = 0;

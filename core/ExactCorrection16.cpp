@@ -38,10 +38,11 @@ struct Targets {
     double lin[3];
     double luma = 0;
 
-    Targets(const CorrectionTargets& t, const LightCurve& curve) : code{t.b, t.g, t.r}
+    // Codes on a scale whose top is `top` (65535 or 255).
+    Targets(const CorrectionTargets& t, const LightCurve& curve, double top = kMaxCode) : code{t.b, t.g, t.r}
     {
         for (int c = 0; c < 3; ++c)
-            lin[c] = LinearOfCode16(code[c], curve);
+            lin[c] = code[c] > 0 ? curve.toLinear(code[c] / top) : 0.0;
         luma = luminance(lin[0], lin[1], lin[2]);
     }
 };
@@ -199,13 +200,70 @@ void ExactKernel16::CorrectRun(const std::uint16_t* p, const std::uint16_t* m, s
                                long long pixels) const
 {
     const CodeTables& tables = state_->tables;
+    // Masks are smooth (an 8-bit mask x 257 holds each value over long
+    // runs): the gains of the pixel before are kept while its mask pixel is
+    // the same.
+    std::uint16_t lastMask[3] = {};
+    std::array<double, 3> gains{};
+    bool known = false;
     for (long long i = 0; i < pixels; ++i, p += 3, m += 3, out += 3) {
-        const double maskLin[3] = {tables.lin[m[0]], tables.lin[m[1]], tables.lin[m[2]]};
-        const std::array<double, 3> gains = gainsOf(maskLin, state_->targets, state_->colour);
+        if (!known || m[0] != lastMask[0] || m[1] != lastMask[1] || m[2] != lastMask[2]) {
+            const double maskLin[3] = {tables.lin[m[0]], tables.lin[m[1]], tables.lin[m[2]]};
+            gains = gainsOf(maskLin, state_->targets, state_->colour);
+            std::copy(m, m + 3, lastMask);
+            known = true;
+        }
         const double light[3] = {tables.lin[p[0]] * gains[0], tables.lin[p[1]] * gains[1],
                                  tables.lin[p[2]] * gains[2]};
         for (int c = 0; c < 3; ++c)
             out[c] = tables.code(light[c]);
+    }
+}
+
+struct ExactCurveKernel::State {
+    Targets targets;
+    ColourOption colour;
+    double photoLin[256];
+    double maskLin[256];
+    double threshold[256]; // light where code k + 1 begins; then +infinity
+
+    State(const CorrectionTargets& t, ColourOption option, const LightCurve& photoCurve,
+          const LightCurve& maskCurve)
+        : targets(t, maskCurve, 255.0), colour(option)
+    {
+        for (int k = 0; k < 256; ++k) {
+            photoLin[k] = k > 0 ? photoCurve.toLinear(k / 255.0) : 0.0;
+            maskLin[k] = k > 0 ? maskCurve.toLinear(k / 255.0) : 0.0;
+            threshold[k] = k < 255 ? photoCurve.toLinear((k + 0.5) / 255.0)
+                                   : std::numeric_limits<double>::infinity();
+        }
+    }
+
+    std::uint8_t code(double l) const
+    {
+        return std::uint8_t(std::upper_bound(threshold, threshold + 255, l) - threshold);
+    }
+};
+
+ExactCurveKernel::ExactCurveKernel(const CorrectionTargets& targets, ColourOption colour,
+                                   const LightCurve& photoCurve, const LightCurve& maskCurve)
+    : state_(std::make_unique<State>(targets, colour, photoCurve, maskCurve))
+{
+}
+
+ExactCurveKernel::~ExactCurveKernel() = default;
+
+void ExactCurveKernel::CorrectRun(const std::uint8_t* p, const std::uint8_t* m, std::uint8_t* out,
+                                  long long pixels) const
+{
+    const State& s = *state_;
+    for (long long i = 0; i < pixels; ++i, p += 3, m += 3, out += 3) {
+        const double maskLin[3] = {s.maskLin[m[0]], s.maskLin[m[1]], s.maskLin[m[2]]};
+        const std::array<double, 3> gains = gainsOf(maskLin, s.targets, s.colour);
+        const double light[3] = {s.photoLin[p[0]] * gains[0], s.photoLin[p[1]] * gains[1],
+                                 s.photoLin[p[2]] * gains[2]};
+        for (int c = 0; c < 3; ++c)
+            out[c] = s.code(light[c]);
     }
 }
 

@@ -65,6 +65,29 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// The exact correction of 8-bit codes when photograph and mask are not both
+// on the sRGB curve (a photograph or mask with a colour profile of its
+// own): the gains of ExactPixelReference16 with the mask's codes and the
+// targets (mask codes too) taken to light on `maskCurve`, the photograph's
+// codes to light and back on `photoCurve`; codes of 0 .. 255, the result
+// round(255 * encode(clamp(l, 0, 1))), half-codes rounding up.
+class ExactCurveKernel {
+public:
+    ExactCurveKernel(const CorrectionTargets& targets, ColourOption colour, const LightCurve& photoCurve,
+                     const LightCurve& maskCurve);
+    ~ExactCurveKernel();
+    ExactCurveKernel(const ExactCurveKernel&) = delete;
+    ExactCurveKernel& operator=(const ExactCurveKernel&) = delete;
+
+    // Corrects `pixels` pixels (blue, green, red) of photograph p against
+    // mask m into out (which may be p).
+    void CorrectRun(const std::uint8_t* p, const std::uint8_t* m, std::uint8_t* out, long long pixels) const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
 // The exact pass over a 16-bit photograph: the geometry of CorrectionPass
 // (region, offset, clipping), the 16-bit kernel inside the region, the
 // photograph's values unchanged outside it. `mask16`, when given, has the

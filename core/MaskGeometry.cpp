@@ -196,6 +196,21 @@ HotspotLevels PanelLevelsAt(const Bitmap24& mask, int x, int y)
     return {redOf(c), greenOf(c), blueOf(c)};
 }
 
+HotspotLevels PanelLevelsAt16(const Bitmap48& mask, int x, int y)
+{
+    if (x < 0 || x >= kPanelWidth || y < 0 || y >= kPanelHeight)
+        throw std::invalid_argument("The hotspot " + std::to_string(x) + "," + std::to_string(y) +
+                                    " lies outside the " + std::to_string(kPanelWidth) + " x " +
+                                    std::to_string(kPanelHeight) + " view of the mask.");
+    if (mask.empty())
+        return {};
+    // The pixel the view's stretch shows there.
+    const long long sx = stretchSourceIndex(x, mask.width(), kPanelWidth);
+    const long long sy = stretchSourceIndex(y, mask.height(), kPanelHeight);
+    const std::uint16_t* p = mask.row(int(sy)) + std::size_t(sx) * 3;
+    return {p[2], p[1], p[0]};
+}
+
 Bitmap24 TurnedMask(const Bitmap24& mask, int turns)
 {
     Bitmap24 turned = mask;

@@ -63,6 +63,11 @@ void TurnMarker(int& markerX, int& markerY, bool clockwise);
 // (x, y) picks. Throws std::invalid_argument for a point outside the view.
 HotspotLevels PanelLevelsAt(const Bitmap24& mask, int x, int y);
 
+// The same pick on a mask of 16 bits a channel: its pixel under (x, y) of
+// the view, on the 16-bit scale (the view of its 8-bit picture shows this
+// pixel, rounded).
+HotspotLevels PanelLevelsAt16(const Bitmap48& mask, int x, int y);
+
 // The mask after `turns` clockwise quarter turns (0..3).
 Bitmap24 TurnedMask(const Bitmap24& mask, int turns);
 

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ProfileCurve.h"
 
+#include "ExifTransplant.h"
+
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <lcms2.h>
 #include <memory>
 
@@ -63,6 +66,63 @@ std::optional<LightCurve> LightCurveOfProfile(const std::vector<std::uint8_t>& i
         return double(cmsEvalToneCurveFloat(kept.get(), float(std::max(code, 0.0))));
     };
     return curve;
+}
+
+MaskProfile MaskProfileOf(const std::vector<std::uint8_t>& icc)
+{
+    MaskProfile profile;
+    profile.present = !icc.empty();
+    if (profile.present)
+        profile.curve = LightCurveOfProfile(icc);
+    return profile;
+}
+
+MaskProfile MaskProfileOfFile(const std::string& path)
+{
+    if (path.empty())
+        return MaskProfile();
+    try {
+        return MaskProfileOf(TiffMetadataOfSource(path).icc);
+    } catch (const std::exception&) {
+        // A file that cannot be read has no profile to give; reading the
+        // mask itself reports why, in its own words.
+        return MaskProfile();
+    }
+}
+
+namespace {
+
+// Whether `curve` is the sRGB curve, within what a profile's sampled table
+// of it (1024 or 4096 points of 16 bits) gives: many photographs carry an
+// sRGB profile, and those keep the sRGB method's tables (and its bytes).
+bool isSrgb(const LightCurve& curve)
+{
+    constexpr int kPoints = 1024;
+    for (int i = 0; i <= kPoints; ++i) {
+        const double x = double(i) / kPoints;
+        if (std::abs(curve.toLinear(x) - LightCurve::Srgb().toLinear(x)) > 5e-5)
+            return false;
+    }
+    return true;
+}
+
+// The curve of a profile, nothing when it is none or sRGB's own.
+std::optional<LightCurve> otherThanSrgb(std::optional<LightCurve> curve)
+{
+    if (curve && isSrgb(*curve))
+        return std::nullopt;
+    return curve;
+}
+
+} // namespace
+
+std::optional<ExactCurves> ExactCurvesFor(const std::vector<std::uint8_t>& photoIcc, const MaskProfile& mask)
+{
+    const std::optional<LightCurve> photo = otherThanSrgb(LightCurveOfProfile(photoIcc));
+    const std::optional<LightCurve> maskCurve = mask.present ? otherThanSrgb(mask.curve) : photo;
+    if (!photo && !maskCurve)
+        return std::nullopt;
+    return ExactCurves{photo.value_or(LightCurve::Srgb()), maskCurve.value_or(LightCurve::Srgb())};
 }
 
 } // namespace lumivane

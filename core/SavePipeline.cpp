@@ -303,6 +303,15 @@ CorrectionSetup carried(const Bitmap24& maskFull, const CorrectionRegion& region
     return setup;
 }
 
+// The curves of the photograph's and the mask's colour profiles for the
+// exact method; nothing for the additive method or when both are on sRGB.
+std::optional<ExactCurves> curvesOf(const CorrectionSetup& setup, const std::string& sourceFile)
+{
+    if (setup.mode().method != CorrectionMethod::Exact)
+        return std::nullopt;
+    return ExactCurvesFor(TiffMetadataOfSource(sourceFile).icc, setup.maskProfile);
+}
+
 } // namespace
 
 SaveResult SavePipeline::SaveCorrectedJpeg(const Bitmap24& unprocessed, const Bitmap24& maskFull,
@@ -441,12 +450,17 @@ SaveResult SavePipeline::Save(const Bitmap24& unprocessed, const CorrectionSetup
                               const std::string& sourceFile, const OutputTarget& target)
 {
     const Rect window = outputWindow(unprocessed.width(), unprocessed.height(), setup.choices.crop);
-    const CorrectionPass pass(unprocessed, *setup.mask, setup.region, setup.damping, setup.targets, setup.mode());
+    std::optional<CorrectionPass> pass;
+    if (const std::optional<ExactCurves> curves = curvesOf(setup, sourceFile))
+        pass.emplace(unprocessed, *setup.mask, setup.region, setup.targets, setup.mode().colour, curves->photo,
+                     curves->mask);
+    else
+        pass.emplace(unprocessed, *setup.mask, setup.region, setup.damping, setup.targets, setup.mode());
     SaveResult result;
     if (setup.choices.Format() == OutputFormat::Tiff) {
         saveTiff(window, setup.choices.OutputDepth(8), sourceFile, target,
                  [&](const Rect& band, std::uint8_t* out, std::size_t stride) {
-                     pass.CorrectInto(band, out, std::ptrdiff_t(stride));
+                     pass->CorrectInto(band, out, std::ptrdiff_t(stride));
                  },
                  result);
         return result;
@@ -455,14 +469,14 @@ SaveResult SavePipeline::Save(const Bitmap24& unprocessed, const CorrectionSetup
         std::size_t stride = 0;
         std::uint8_t* topRow = prepareBmpFile(window, stride);
         // Written upwards from the top row's place.
-        pass.CorrectInto(window, topRow, -std::ptrdiff_t(stride));
+        pass->CorrectInto(window, topRow, -std::ptrdiff_t(stride));
         result.path = target.WriteWith([&](const std::string& path, WriteMode mode) {
             WriteFileAtomically(path, bmpFile_.data(), bmpFile_.size(), mode);
         });
         return result;
     }
     encodeBands(window, setup.choices.quality, false, [&](const Rect& band, std::uint8_t* out, std::size_t stride) {
-        pass.CorrectInto(band, out, std::ptrdiff_t(stride));
+        pass->CorrectInto(band, out, std::ptrdiff_t(stride));
     });
     result.path = target.WriteWith([&](const std::string& path, WriteMode mode) {
         result.transplant = WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, path, mode,
@@ -475,8 +489,13 @@ SaveResult SavePipeline::Save(JpegRowReader& source, const CorrectionSetup& setu
                               const OutputTarget& target, const RowObserver& observe)
 {
     const Rect window = outputWindow(source.Width(), source.Height(), setup.choices.crop);
-    const CorrectionPass pass(source.Width(), source.Height(), *setup.mask, setup.region, setup.damping,
-                              setup.targets, setup.mode());
+    std::optional<CorrectionPass> pass;
+    if (const std::optional<ExactCurves> curves = curvesOf(setup, sourceFile))
+        pass.emplace(source.Width(), source.Height(), *setup.mask, setup.region, setup.targets, setup.mode().colour,
+                     curves->photo, curves->mask);
+    else
+        pass.emplace(source.Width(), source.Height(), *setup.mask, setup.region, setup.damping, setup.targets,
+                     setup.mode());
     SaveResult result;
     if (setup.choices.Format() == OutputFormat::Tiff) {
         // The rows go into the temporary file as they are read; a file that
@@ -486,7 +505,7 @@ SaveResult SavePipeline::Save(JpegRowReader& source, const CorrectionSetup& setu
                  [&](const Rect& band, std::uint8_t* out, std::size_t stride) {
                      if (band.top == window.top)
                          feed.skip(0, window.top);
-                     pass.CorrectRowsInto(band, feed.read(band.top, band.height()), std::ptrdiff_t(feed.rowBytes),
+                     pass->CorrectRowsInto(band, feed.read(band.top, band.height()), std::ptrdiff_t(feed.rowBytes),
                                           out, std::ptrdiff_t(stride));
                      if (band.bottom == window.bottom)
                          feed.finish(window.bottom);
@@ -503,7 +522,7 @@ SaveResult SavePipeline::Save(JpegRowReader& source, const CorrectionSetup& setu
         for (int top = window.top; top < window.bottom; top += bandRows) {
             const Rect band{window.left, top, window.right, std::min(top + bandRows, window.bottom)};
             // Written upwards from the top row's place.
-            pass.CorrectRowsInto(band, feed.read(band.top, band.height()), std::ptrdiff_t(feed.rowBytes),
+            pass->CorrectRowsInto(band, feed.read(band.top, band.height()), std::ptrdiff_t(feed.rowBytes),
                                  topRow - std::size_t(top - window.top) * stride, -std::ptrdiff_t(stride));
         }
         feed.finish(window.bottom);
@@ -520,7 +539,7 @@ SaveResult SavePipeline::Save(JpegRowReader& source, const CorrectionSetup& setu
     encodeBands(window, setup.choices.quality, true, [&](const Rect& band, std::uint8_t* out, std::size_t stride) {
         if (band.top == window.top)
             feed.skip(0, window.top);
-        pass.CorrectRowsInto(band, feed.read(band.top, band.height()), std::ptrdiff_t(feed.rowBytes), out,
+        pass->CorrectRowsInto(band, feed.read(band.top, band.height()), std::ptrdiff_t(feed.rowBytes), out,
                              std::ptrdiff_t(stride));
         if (band.bottom == window.bottom)
             feed.finish(window.bottom);

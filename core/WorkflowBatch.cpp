@@ -113,6 +113,9 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
     BatchSettings settings;
     settings.mask = &mask_.MaskImage;
     settings.levels = HotspotLevels{mask_.HotspotR, mask_.HotspotG, mask_.HotspotB};
+    // The loaded mask file's own colour profile (none for a mask without a file).
+    settings.maskProfile =
+        MaskProfileOfFile(photos_.LastMaskFile == kNoMaskFile ? std::string() : photos_.LastMaskFile);
     settings.SetChoices(Choices());
     settings.folder = folder;
     settings.tick = startTime;

@@ -207,6 +207,9 @@ PhotoResult Workflow::saveShown(const std::string& outPath, OutputFormat format)
         throw std::runtime_error("Can not read " + photos_.SourceFile + "; it was not saved.");
     CorrectionSetup setup = CurrentSetup();
     setup.choices.tiff = format == OutputFormat::Tiff;
+    // The loaded mask file's own colour profile (none for a mask without a file).
+    setup.maskProfile =
+        MaskProfileOfFile(photos_.LastMaskFile == kNoMaskFile ? std::string() : photos_.LastMaskFile);
     correction_.TargetR = setup.targets.r;
     correction_.TargetG = setup.targets.g;
     correction_.TargetB = setup.targets.b;

@@ -3,9 +3,12 @@
 
 #include "TiffDirectories.h"
 #include "TiffReader.h"
+#include "TiffStripEncoder.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <stdexcept>
 #include <tiffio.h>
 
 namespace lumivane {
@@ -98,7 +101,7 @@ int TiffRowsPerStrip(std::size_t rowBytes)
 }
 
 TiffRowWriter::TiffRowWriter(TemporaryFile& file, int width, int height, int bitsPerSample,
-                             const TiffMetadata& metadata, bool bigTiff)
+                             const TiffMetadata& metadata, bool bigTiff, int workers)
     : width_(width), height_(height)
 {
     if (width <= 0 || height <= 0 || (bitsPerSample != 8 && bitsPerSample != 16))
@@ -114,7 +117,8 @@ TiffRowWriter::TiffRowWriter(TemporaryFile& file, int width, int height, int bit
                           sizeProc, mapProc, unmapProc);
     if (!tif_)
         failed("cannot start the file");
-    const std::size_t rowBytes = std::size_t(width) * 3u * std::size_t(bitsPerSample / 8);
+    rowBytes_ = std::size_t(width) * 3u * std::size_t(bitsPerSample / 8);
+    rowsPerStrip_ = std::min(TiffRowsPerStrip(rowBytes_), height);
     bool ok = TIFFSetField(tif_, TIFFTAG_IMAGEWIDTH, std::uint32_t(width)) &&
               TIFFSetField(tif_, TIFFTAG_IMAGELENGTH, std::uint32_t(height)) &&
               TIFFSetField(tif_, TIFFTAG_SAMPLESPERPIXEL, 3) &&
@@ -126,7 +130,7 @@ TiffRowWriter::TiffRowWriter(TemporaryFile& file, int width, int height, int bit
               TIFFSetField(tif_, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) &&
               TIFFSetField(tif_, TIFFTAG_ZIPQUALITY, 6) &&
               TIFFSetField(tif_, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) &&
-              TIFFSetField(tif_, TIFFTAG_ROWSPERSTRIP, std::uint32_t(TiffRowsPerStrip(rowBytes)));
+              TIFFSetField(tif_, TIFFTAG_ROWSPERSTRIP, std::uint32_t(TiffRowsPerStrip(rowBytes_)));
     if (ok && std::none_of(metadata.exif.first.begin(), metadata.exif.first.end(),
                            [](const TiffDirectoryEntry& e) { return e.tag == TIFFTAG_XRESOLUTION; })) {
         // Readers require a resolution; without the source's, 72 dpi.
@@ -147,6 +151,8 @@ TiffRowWriter::TiffRowWriter(TemporaryFile& file, int width, int height, int bit
     }
     if (!ok)
         failed("libtiff refused the picture's layout");
+    encoder_ = std::make_unique<TiffStripEncoder>(rowBytes_, rowsPerStrip_, bitsPerSample,
+                                                  workers > 0 ? workers : TiffStripEncoder::DefaultWorkers());
 }
 
 TiffRowWriter::~TiffRowWriter()
@@ -166,14 +172,39 @@ int TiffRowWriter::WriteRows(const void* rows, std::size_t stride, int count)
     for (int i = 0; i < count; ++i, row += stride) {
         if (rowsWritten_ >= height_)
             failed("more rows than the picture has");
-        // libtiff does not change the row it is given when no byte swapping
-        // is needed (the file is in the host's byte order).
-        if (TIFFWriteScanline(tif_, const_cast<std::uint8_t*>(row), std::uint32_t(rowsWritten_), 0) != 1) {
+        if (rowsInStrip_ == 0 && !encoder_->HasRoom())
+            if (const int err = writeStrips(false))
+                return err;
+        std::memcpy(encoder_->Filling() + std::size_t(rowsInStrip_) * rowBytes_, row, rowBytes_);
+        ++rowsWritten_;
+        if (++rowsInStrip_ == rowsPerStrip_ || rowsWritten_ == height_) {
+            encoder_->Submit(rowsInStrip_);
+            rowsInStrip_ = 0;
+        }
+    }
+    return 0;
+}
+
+int TiffRowWriter::writeStrips(bool all)
+{
+    // Without `all`, the oldest strip goes, so its slot comes free.
+    while (encoder_->Pending()) {
+        const std::vector<std::uint8_t>* packed = nullptr;
+        try {
+            packed = &encoder_->WaitOldest();
+        } catch (const std::runtime_error&) {
+            failed("the compression failed");
+        }
+        if (TIFFWriteRawStrip(tif_, stripsWritten_, const_cast<std::uint8_t*>(packed->data()),
+                              tmsize_t(packed->size())) < 0) {
             if (client_.error)
                 return client_.error;
-            failed("libtiff could not encode a row");
+            failed("libtiff could not write a strip");
         }
-        ++rowsWritten_;
+        encoder_->PopOldest();
+        ++stripsWritten_;
+        if (!all)
+            break;
     }
     return 0;
 }
@@ -182,6 +213,9 @@ int TiffRowWriter::Finish()
 {
     if (rowsWritten_ != height_)
         failed("rows are missing");
+    if (const int err = writeStrips(true))
+        return err;
+    encoder_.reset();
     const int flushed = TIFFFlush(tif_);
     TIFFClose(tif_);
     tif_ = nullptr;

@@ -10,11 +10,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 typedef struct tiff TIFF;
 
 namespace lumivane {
+
+class TiffStripEncoder;
 
 // One directory entry to add to a TIFF: its value bytes in the byte order
 // of the TiffExif holding it.
@@ -72,9 +75,11 @@ std::size_t TiffTagUnit(TIFF* tif, unsigned tag);
 class TiffRowWriter {
 public:
     // Starts the file; `bigTiff` forces BigTIFF, otherwise NeedsBigTiff
-    // decides. Raises TiffError when libtiff refuses the layout.
+    // decides. Raises TiffError when libtiff refuses the layout. Strips are
+    // compressed on `workers` threads (0: one a core) and written raw in
+    // their order.
     TiffRowWriter(TemporaryFile& file, int width, int height, int bitsPerSample, const TiffMetadata& metadata,
-                  bool bigTiff = false);
+                  bool bigTiff = false, int workers = 0);
     ~TiffRowWriter();
     TiffRowWriter(const TiffRowWriter&) = delete;
     TiffRowWriter& operator=(const TiffRowWriter&) = delete;
@@ -101,6 +106,9 @@ public:
 
 private:
     [[noreturn]] void failed(const char* what) const;
+    // Writes the compressed strips that are ready, in order; with `all`,
+    // waits for every one. Returns 0 or an errno value as WriteRows.
+    int writeStrips(bool all);
 
     Client client_;
     TIFF* tif_ = nullptr;
@@ -108,6 +116,11 @@ private:
     int height_;
     int rowsWritten_ = 0;
     bool bigTiff_;
+    std::size_t rowBytes_ = 0;
+    int rowsPerStrip_ = 1;
+    int rowsInStrip_ = 0;        // rows of the strip being filled
+    std::uint32_t stripsWritten_ = 0;
+    std::unique_ptr<TiffStripEncoder> encoder_;
     TiffExif exif_;
     TiffThumbnail thumbnail_;
 };

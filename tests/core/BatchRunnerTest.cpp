@@ -485,3 +485,33 @@ TEST_F(Batch, LevelsOfEachPhotograph_MakeTheResultIndependentOfTheList)
 }
 
 } // namespace
+
+// A pick on a 16-bit mask takes the pixel the view shows there; rounded to
+// 8 bits it is the pick on the mask's 8-bit picture.
+TEST(BatchHelpers, PanelLevelsAt16_ThePixelUnderThePick)
+{
+    const int width = 53, height = 37; // not a divisor of the view's size
+    Bitmap48 mask16(width, height);
+    Bitmap24 mask8(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const auto v = std::uint16_t((x * 1237 + y * 977 + c * 20011) % 65536);
+                mask16.row(y)[3 * x + c] = v;
+                mask8.scanLine(y)[3 * x + c] = std::uint8_t((v + 128) / 257);
+            }
+    const std::pair<int, int> picks[] = {{0, 0}, {319, 239}, {160, 120}, {17, 201}, {300, 3}};
+    for (const auto& [x, y] : picks) {
+        SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
+        const HotspotLevels sixteen = PanelLevelsAt16(mask16, x, y);
+        const HotspotLevels eight = PanelLevelsAt(mask8, x, y);
+        EXPECT_EQ((sixteen.r + 128) / 257, eight.r);
+        EXPECT_EQ((sixteen.g + 128) / 257, eight.g);
+        EXPECT_EQ((sixteen.b + 128) / 257, eight.b);
+        // Not the centre's levels, away from it.
+        if (x != 160) {
+            EXPECT_NE(sixteen.r, SampleCentreLevels16(mask16).r);
+        }
+    }
+    EXPECT_THROW(PanelLevelsAt16(mask16, 0, 240), std::invalid_argument);
+}

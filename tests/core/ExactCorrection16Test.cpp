@@ -95,6 +95,15 @@ TEST(ExactCorrection16, KernelMatchesTheDoubleFormula_ForEveryColourOption)
                 // Masks mostly bright, as flat fields are.
                 mask[i] = std::uint16_t(8000 + random() % 57536);
             }
+            // Runs of equal mask pixels, and pixels that differ from the one
+            // before in one channel only, as smooth masks have them.
+            for (std::size_t i = 3; i < mask.size(); i += 3) {
+                const unsigned kind = random() % 4;
+                if (kind < 2)
+                    std::copy_n(&mask[i - 3], 3, &mask[i]);
+                else if (kind == 2)
+                    std::copy_n(&mask[i - 3], 3, &mask[i]), mask[i + random() % 3] ^= 1;
+            }
             kernel.CorrectRun(photo.data(), mask.data(), out.data(), count);
             double worst = 0;
             int off = 0;

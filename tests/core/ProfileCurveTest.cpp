@@ -6,8 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <lcms2.h>
 #include <random>
+#include <filesystem>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace lumivane;
 
@@ -135,4 +140,55 @@ TEST(ProfileCurve, ExactCorrection16_OnGamma22_MatchesTheFormulaWithThatCurve)
     EXPECT_LE(worst, 1.0);
     // And the curve matters: most values differ from the sRGB curve's.
     EXPECT_GT(differ, count);
+}
+
+TEST(ProfileCurve, ExactCurves_MaskInThePhotographsSpaceUnlessItHasAProfile)
+{
+    const std::vector<std::uint8_t> adobe = gammaProfile(2.2), prophoto = gammaProfile(1.8);
+    const std::vector<std::uint8_t> lab = bytesOf(cmsCreateLab4Profile(nullptr));
+    const std::vector<std::uint8_t> srgb = bytesOf(cmsCreate_sRGBProfile());
+    auto power = [](double g) { return [g](double x) { return std::pow(x, g); }; };
+    using Curve = std::function<double(double)>;
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> photo, mask;
+        bool maskFileHasProfile;
+        Curve photoCurve, maskCurve; // empty: no curves (the sRGB method)
+    } cases[] = {
+        {"neither has a profile", {}, {}, false, {}, {}},
+        {"photograph's profile of another kind", lab, {}, false, {}, {}},
+        {"both in sRGB (parametric profiles)", srgb, srgb, true, {}, {}},
+        {"photograph in gamma 2.2", adobe, {}, false, power(2.2), power(2.2)},
+        {"both, each its own", adobe, prophoto, true, power(2.2), power(1.8)},
+        {"mask only", {}, prophoto, true, srgbLinear, power(1.8)},
+        {"mask's profile of another kind", adobe, lab, true, power(2.2), srgbLinear},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const MaskProfile mask = MaskProfileOf(c.mask);
+        EXPECT_EQ(mask.present, c.maskFileHasProfile);
+        const std::optional<ExactCurves> curves = ExactCurvesFor(c.photo, mask);
+        ASSERT_EQ(curves.has_value(), bool(c.photoCurve));
+        if (!curves)
+            continue;
+        for (const double x : {0.02, 0.3, 0.75, 1.0}) {
+            EXPECT_NEAR(curves->photo.toLinear(x), c.photoCurve(x), 2e-5) << x;
+            EXPECT_NEAR(curves->mask.toLinear(x), c.maskCurve(x), 2e-5) << x;
+        }
+    }
+}
+
+// A mask file whose profile cannot be read has none, and says nothing: the
+// mask's own load reports the file in its words.
+TEST(ProfileCurve, MaskProfileOfFile_UnreadableFilesHaveNone)
+{
+    std::string folder = (std::filesystem::temp_directory_path() / "lumivane-maskprofile-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+    const std::string pipe = folder + "/pipe.jpg";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    for (const std::string& path : {std::string(), folder + "/gone.jpg", folder, pipe}) {
+        SCOPED_TRACE(path);
+        EXPECT_NO_THROW(EXPECT_FALSE(MaskProfileOfFile(path).present));
+    }
+    std::filesystem::remove_all(folder);
 }

@@ -24,9 +24,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -801,6 +804,38 @@ TEST(SavePipeline_Tiff, SixteenBitPhotograph_ExactAt16BitsAdditiveTimes257)
     EXPECT_TRUE(std::any_of(fine.samples.begin(), fine.samples.end(), [](std::uint16_t v) { return v % 257 != 0; }));
 }
 
+namespace {
+
+// An RGB matrix/TRC profile whose three tone curves are one gamma.
+Bytes gammaProfile(double gammaValue)
+{
+    cmsToneCurve* gamma = cmsBuildGamma(nullptr, gammaValue);
+    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
+    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    Bytes icc(size);
+    cmsSaveProfileToMem(profile, icc.data(), &size);
+    cmsCloseProfile(profile);
+    cmsFreeToneCurve(gamma);
+    return icc;
+}
+
+Bytes labProfile()
+{
+    cmsHPROFILE profile = cmsCreateLab4Profile(nullptr);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    Bytes icc(size);
+    cmsSaveProfileToMem(profile, icc.data(), &size);
+    cmsCloseProfile(profile);
+    return icc;
+}
+
+} // namespace
+
 TEST(SavePipeline_Tiff, SixteenBitSourceWithGamma22Profile_CorrectedOnThatCurve)
 {
     const int width = 40, height = 30;
@@ -812,18 +847,8 @@ TEST(SavePipeline_Tiff, SixteenBitSourceWithGamma22Profile_CorrectedOnThatCurve)
     const Bitmap24 mask = FalloffMask(width, height);
     // The source: a TIFF whose profile has a gamma-2.2 curve (its pixels
     // are not read: the photograph is given).
-    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
-    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
-    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
-    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
-    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
     TiffMetadata metadata;
-    metadata.icc.resize(size);
-    cmsSaveProfileToMem(profile, metadata.icc.data(), &size);
-    cmsCloseProfile(profile);
-    cmsFreeToneCurve(gamma);
+    metadata.icc = gammaProfile(2.2);
     TemporaryFolder folder{"lumivane-savepipe"};
     const std::string source = folder.file("adobe.tif");
     OutputTarget(source).WriteStreamed([&](TemporaryFile& file) {
@@ -860,4 +885,92 @@ TEST(SavePipeline_Tiff, SixteenBitSourceWithGamma22Profile_CorrectedOnThatCurve)
     };
     EXPECT_EQ(back.samples, corrected(*curve));
     EXPECT_NE(back.samples, corrected(LightCurve::Srgb()));
+}
+
+TEST(SavePipeline_Profiles, EightBitJpegWithGamma22Profile_CorrectedOnItsCurve_MaskOnItsOwnWhenItHasOne)
+{
+    const int width = 48, height = 32;
+    const Bitmap24 photo = NoiseBitmap(width, height, 11u);
+    const Bitmap24 mask = FalloffMask(width, height);
+    TemporaryFolder folder{"lumivane-savepipe"};
+    const std::string source = folder.file("adobe.jpg");
+    WriteFileAtomically(source, jpegWithSections(photo, gammaProfile(2.2), {}, {}));
+    CorrectionChoices choices;
+    choices.mode.method = CorrectionMethod::Exact;
+    choices.quality = kBmpQuality;
+    const CorrectionSetup base = SetUpCorrection(mask, {220, 230, 240}, choices, width, height);
+    const CorrectionSpan span = ClippedSpan(width, height, mask, base.region);
+    ASSERT_GT(span.x1, span.x0);
+    auto gammaOf = [](double g) { return [g](double x) { return std::pow(x, g); }; };
+    const std::function<double(double)> srgb = LightCurve::Srgb().toLinear;
+
+    struct Case {
+        const char* name;
+        Bytes maskIcc;                       // the mask file's own profile (empty: none)
+        std::function<double(double)> maskLinear; // the curve the mask must be read on
+    };
+    const Case cases[] = {
+        {"mask in the photograph's space", {}, gammaOf(2.2)},
+        {"mask with a gamma-1.8 profile", gammaProfile(1.8), gammaOf(1.8)},
+        {"mask with a profile of another kind", labProfile(), srgb},
+    };
+    SavePipeline pipeline;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CorrectionSetup setup = base;
+        setup.maskProfile = MaskProfileOf(c.maskIcc);
+        const std::string bmp = folder.file("out.bmp"), tif = folder.file("out.tif");
+        std::remove(bmp.c_str());
+        std::remove(tif.c_str());
+        pipeline.Save(photo, setup, source, OutputTarget(bmp));
+        const Bitmap24 out = ReadBmpFile(bmp);
+        ASSERT_EQ(out.width(), width);
+        // The formula: gains from the mask and targets on the mask's curve,
+        // the photograph to light and back on gamma 2.2.
+        const int targets[3] = {setup.targets.b, setup.targets.g, setup.targets.r};
+        int worst = 0, exact = 0, inside = 0;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                for (int ch = 0; ch < 3; ++ch) {
+                    const int v = photo.scanLine(y)[3 * x + ch];
+                    int want = v;
+                    if (x >= span.x0 && x <= span.x1 && y >= span.y0 && y <= span.y1) {
+                        const int m = mask.scanLine(y)[3 * x + ch];
+                        const double gain =
+                            std::min(c.maskLinear(targets[ch] / 255.0) / c.maskLinear(m / 255.0), 16.0);
+                        const double light = std::min(std::pow(v / 255.0, 2.2) * gain, 1.0);
+                        want = int(std::lround(255.0 * std::pow(light, 1 / 2.2)));
+                        ++inside;
+                    }
+                    const int got = out.scanLine(y)[3 * x + ch];
+                    worst = std::max(worst, std::abs(got - want));
+                    exact += got == want;
+                }
+        // Little CMS evaluates curves in single precision: a value within
+        // that of a rounding threshold may land one code off.
+        EXPECT_LE(worst, 1);
+        EXPECT_GE(exact, width * height * 3 - width * height * 3 / 200);
+        EXPECT_GT(inside, width * height);
+        // An 8-bit TIFF of the same correction has the same pixels.
+        setup.choices.tiff = true;
+        setup.choices.depth = 8;
+        pipeline.Save(photo, setup, source, OutputTarget(tif));
+        const auto back = lumivane::testing::ReadTiffBack(tif);
+        ASSERT_EQ(back.samples.size(), std::size_t(width) * height * 3);
+        for (int y = 0; y < height; y += 7)
+            for (int x = 0; x < width; x += 5)
+                for (int ch = 0; ch < 3; ++ch)
+                    ASSERT_EQ(back.samples[(std::size_t(y) * width + x) * 3 + std::size_t(2 - ch)],
+                              out.scanLine(y)[3 * x + ch]);
+    }
+
+    // The same photograph without a profile: the sRGB method's bytes.
+    const std::string plain = folder.file("plain.jpg");
+    WriteFileAtomically(plain, EncodeJpeg(photo, 90));
+    const std::string plainBmp = folder.file("plain.bmp");
+    pipeline.Save(photo, base, plain, OutputTarget(plainBmp));
+    Bitmap24 expected = photo;
+    ApplyCorrection(expected, mask, base.region, base.damping, base.targets, base.mode());
+    EXPECT_EQ(ReadBmpFile(plainBmp), expected);
+    EXPECT_NE(ReadBmpFile(folder.file("out.bmp")), expected);
 }
