@@ -667,8 +667,9 @@ int printSummary(const CliOptions& o, const std::vector<BatchPhotoResult>& resul
                 std::cerr << "  " << outcomeText(r.outcome) << ": " << VisibleText(r.source) << " ("
                           << VisibleText(reasonText(r)) << ")\n";
     }
-    if (!o.maskFolder.empty() || o.lensProfile) {
-        // Which mask each photograph got, in the order given.
+    // Which mask each photograph got, in the order given: with --quiet only
+    // when something went wrong, like the counts.
+    if ((!o.maskFolder.empty() || o.lensProfile) && (!o.quiet || failed > 0 || notDone > 0 || damaged > 0)) {
         std::cerr << "Masks:\n";
         for (const BatchPhotoResult& r : results)
             if (r.outcome != BatchPhotoResult::Outcome::Skipped)

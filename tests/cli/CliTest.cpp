@@ -646,6 +646,15 @@ TEST_F(Program, MaskFolder_EachPhotographGetsItsMask)
     r = run(args);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("  " + stranger + ": mask.bmp (no match in the folder)\n"), std::string::npos) << r.err;
+    // --quiet: nothing on success, the mask list with the counts on failure.
+    args.push_back("--quiet");
+    r = run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    args = {"--quiet", "--settings", settings_, "--mask-folder", masks.string(), "--out", out(), stranger};
+    r = run(args);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("  " + stranger + ": none\n"), std::string::npos) << r.err;
 
     // A folder that is not there is a usage error.
     r = run({"--settings", settings_, "--mask-folder", (dir_ / "nowhere").string(), "--out", out(), stranger});
