@@ -2,6 +2,7 @@
 // Tone curves read from ICC profiles made here with Little CMS, and the
 // 16-bit exact correction on a gamma-2.2 curve against the formula.
 #include "ProfileCurve.h"
+#include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,6 @@
 #include <functional>
 #include <lcms2.h>
 #include <random>
-#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -182,13 +182,11 @@ TEST(ProfileCurve, ExactCurves_MaskInThePhotographsSpaceUnlessItHasAProfile)
 // mask's own load reports the file in its words.
 TEST(ProfileCurve, MaskProfileOfFile_UnreadableFilesHaveNone)
 {
-    std::string folder = (std::filesystem::temp_directory_path() / "lumivane-maskprofile-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(folder.data()), nullptr);
-    const std::string pipe = folder + "/pipe.jpg";
+    const lumivane::test_support::TemporaryFolder folder{"lumivane-maskprofile"};
+    const std::string pipe = folder.file("pipe.jpg");
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    for (const std::string& path : {std::string(), folder + "/gone.jpg", folder, pipe}) {
+    for (const std::string& path : {std::string(), folder.file("gone.jpg"), folder.path().string(), pipe}) {
         SCOPED_TRACE(path);
         EXPECT_NO_THROW(EXPECT_FALSE(MaskProfileOfFile(path).present));
     }
-    std::filesystem::remove_all(folder);
 }
