@@ -13,6 +13,7 @@
 #include "LensProfile.h"
 #include "ProgramSettings.h"
 #include "CameraShotsFolder.h"
+#include "FolderHost.h"
 #include "SyntheticPictures.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@
 
 using namespace lumivane;
 using lumivane::test_support::FlatPicture;
+using lumivane::test_support::FolderHost;
 using lumivane::testing::Camera;
 namespace fs = std::filesystem;
 
@@ -201,19 +203,6 @@ TEST_F(WorkflowLensProfile, MaskFolderFallsBackToTheProfileWhenAsked)
     EXPECT_EQ(profile.method, CorrectionMethod::Exact);
     EXPECT_FALSE(choose(bare_).HasMask());
 }
-
-class FolderHost : public WorkflowHost {
-public:
-    explicit FolderHost(std::string folder) : folder_(std::move(folder)) {}
-    std::uint32_t TickCount() override { return 99; }
-    std::string AskSavePath(const SaveDialogAnswerRequest&) override { return std::string(); }
-    std::string AskOutputFolder() override { return folder_; }
-    void BatchStarted() override {}
-    void Progress(const WorkflowProgress&) override {}
-
-private:
-    std::string folder_;
-};
 
 TEST_F(WorkflowLensProfile, SaveImages_EachPhotographItsProfile_TheOneWithoutReported)
 {

@@ -11,6 +11,7 @@
 #include "FolderMaskChooser.h"
 #include "ProgramSettings.h"
 #include "CameraShotsFolder.h"
+#include "FolderHost.h"
 #include "SyntheticPictures.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@
 using namespace lumivane;
 using lumivane::test_support::GreyFalloffMask;
 using lumivane::test_support::GradientPicture;
+using lumivane::test_support::FolderHost;
 using lumivane::testing::Camera;
 namespace fs = std::filesystem;
 
@@ -315,20 +317,6 @@ TEST_F(WorkflowMasks, BatchChooserPicksAsShowingWould)
     }
     EXPECT_FALSE(flow.FolderMaskChooser(nullptr, {})(photos_[3]).mask);
 }
-
-// Answers the folder dialog of "Save Images".
-class FolderHost : public WorkflowHost {
-public:
-    explicit FolderHost(std::string folder) : folder_(std::move(folder)) {}
-    std::uint32_t TickCount() override { return 99; }
-    std::string AskSavePath(const SaveDialogAnswerRequest&) override { return std::string(); }
-    std::string AskOutputFolder() override { return folder_; }
-    void BatchStarted() override {}
-    void Progress(const WorkflowProgress&) override {}
-
-private:
-    std::string folder_;
-};
 
 // Writes a mask whose EXIF head names the camera but whose picture cannot be
 // decoded: the frame header's height and width are zero.
