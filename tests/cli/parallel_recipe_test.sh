@@ -31,7 +31,9 @@ grep -q -- '--ssh "$LUMIVANE_SSH_STANDIN"' "$work/recipe.sh" || fail "the recipe
 
 # The stand-in for ssh: options, a host, then the command a remote shell
 # would run, here run by bash in the host's own folder (its home), with
-# lumivane-cli on its PATH as an installed package would be.
+# lumivane-cli on its PATH as an installed package would be. Like sshd it
+# sets HOME and SHELL (the login shell): GNU parallel's remote worker runs
+# each job with $SHELL, and a CI runner may have no SHELL of its own.
 mkdir -p "$work/bin" "$work/hosts"
 ln -s "$cli" "$work/bin/lumivane-cli"
 cat >"$work/ssh-standin" <<'EOF'
@@ -49,7 +51,7 @@ host=$1; shift
 home=$LUMIVANE_STANDIN_HOSTS/$host
 mkdir -p "$home"
 echo "$host $*" >>"$LUMIVANE_STANDIN_HOSTS/commands.log"
-cd "$home" && HOME=$home PATH=$LUMIVANE_STANDIN_BIN:$PATH exec bash -c "$*"
+cd "$home" && HOME=$home SHELL=/bin/bash PATH=$LUMIVANE_STANDIN_BIN:$PATH exec bash -c "$*"
 EOF
 chmod +x "$work/ssh-standin"
 
@@ -74,11 +76,13 @@ done
 
 export LUMIVANE_SSH_STANDIN=$work/ssh-standin LUMIVANE_STANDIN_HOSTS=$work/hosts LUMIVANE_STANDIN_BIN=$work/bin
 # The local machine has no lumivane-cli: every photograph must go out.
-bash -e recipe.sh 2>recipe.err || { cat recipe.err >&2; fail "the recipe exited with status $?"; }
+status=0
+bash -e recipe.sh 2>recipe.err || status=$?
+[ "$status" -eq 0 ] || { cat recipe.err >&2; fail "the recipe exited with status $status"; }
 
 # One local batch of the same photographs, the tree mirrored.
-"$cli" --verbose --recursive --settings defaults.ini --mask flat_f8.jpg --out local shoot 2>local.err ||
-  { cat local.err >&2; fail "the local batch exited with status $?"; }
+"$cli" --verbose --recursive --settings defaults.ini --mask flat_f8.jpg --out local shoot 2>local.err || status=$?
+[ "$status" -eq 0 ] || { cat local.err >&2; fail "the local batch exited with status $status"; }
 
 # What a mismatch needs to be understood from a CI log alone: both files'
 # sizes and first difference, and which of the two the same photograph
