@@ -752,15 +752,14 @@ public:
         // A 16-bit TIFF mask, unturned and unsmoothed, gives 16-bit gains to
         // the 16-bit photographs written as 16-bit TIFF; its levels are taken
         // at 16 bits at the picked hotspot when one was given (the 8-bit
-        // levels picked there are these, rounded), else from the centre
-        // unless stored levels decide them.
+        // levels picked there are these, rounded), else at the centre of
+        // the mask fitted to each photograph (by the batch) unless stored
+        // levels decide them.
         if (settings.tiff && settings.depth != 8 && !setup.maskPath.empty() && o.turns % 4 == 0 &&
             !o.smoothMask && IsTiff16(setup.maskPath) && ReadTiff16(setup.maskPath, mask16_)) {
             settings.mask16 = &mask16_.pixels;
             if (o.hotspot)
                 settings.levels16 = PanelLevelsAt16(mask16_.pixels, o.hotspot->first, o.hotspot->second);
-            else if (!settings.levels)
-                settings.levels16 = SampleCentreLevels16(mask16_.pixels);
         }
 
         // The mask file's own colour profile, for the exact method's curves.
@@ -791,6 +790,7 @@ private:
             options.fallback = std::shared_ptr<const Bitmap24>(&mask.Used(), [](const Bitmap24*) {});
             options.fallbackLevels = settings.levels;
             options.fallbackName = FileNamePart(setup.maskPath) + " (no match in the folder)";
+            options.fallbackProfile = settings.maskProfile;
         }
         if (o.hotspot)
             options.levelsOf = [&o](const Bitmap24& chosen) -> std::optional<HotspotLevels> {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "BatchRunner.h"
 
+#include "Mask16.h"
 #include "Tiff16Reader.h"
 
 #include "FileIO.h"
@@ -322,12 +323,16 @@ private:
         save(photo.width(), photo.height(), i, [&](CorrectionSetup setup, const OutputTarget& target) {
             if (!full)
                 return pipeline.Save(photo, setup, photos_[i], target);
-            // The mask at 16 bits when it has them and fits the photograph
-            // as it is.
-            if (settings_.mask16 && !settings_.chooseMask && settings_.mask16->width() == photo.width() &&
-                settings_.mask16->height() == photo.height()) {
-                setup.mask16 = settings_.mask16;
-                setup.levels16 = settings_.levels16.value_or(setup.levels16);
+            // The mask at 16 bits when it has them, fitted to the photograph
+            // as the 8-bit mask is; its levels at 16 bits where the 8-bit
+            // levels are sampled, unless given.
+            Bitmap48 fitted16;
+            if (settings_.mask16 && !settings_.chooseMask) {
+                setup.mask16 = &FitMask16(*settings_.mask16, photo.width(), photo.height(), fitted16);
+                if (settings_.levels16)
+                    setup.levels16 = *settings_.levels16;
+                else if (!settings_.levels && settings_.levelsOfEachPhotograph)
+                    setup.levels16 = SampleCentreLevels16Through(*settings_.mask16, photo.width(), photo.height());
             }
             return pipeline.Save(photo, photo16.pixels, setup, photos_[i], target);
         });
@@ -380,6 +385,7 @@ private:
             std::shared_ptr<const Bitmap24> mask;
             HotspotLevels levels = levels_;
             CorrectionChoices choices = choices_;
+            MaskProfile maskProfile = settings_.maskProfile;
             if (settings_.chooseMask) {
                 const BatchMaskChoice choice = settings_.chooseMask(photos_[i]);
                 result.mask = choice.name;
@@ -394,6 +400,7 @@ private:
                 levels = choice.levels.value_or(SampleCentreLevels(*mask));
                 if (choice.method)
                     choices.mode.method = *choice.method;
+                maskProfile = choice.profile;
             } else {
                 if (!settings_.levels && settings_.levelsOfEachPhotograph)
                     levels = SampleCentreLevelsThrough(settings_.sampledMask ? *settings_.sampledMask : *mask_,
@@ -403,8 +410,7 @@ private:
             result.levels = levels;
             step = "saving it";
             CorrectionSetup setup = SetUpCorrection(*mask, levels, choices, width, height);
-            if (!settings_.chooseMask)
-                setup.maskProfile = settings_.maskProfile;
+            setup.maskProfile = maskProfile;
             const SaveResult saved = write(setup, target);
             result.written = saved.path;
             result.transplant = saved.transplant;

@@ -48,6 +48,9 @@ struct BatchMaskChoice {
     // When set, this photograph is corrected with this method whatever the
     // batch's (a lens profile always with the exact method).
     std::optional<CorrectionMethod> method;
+    // The colour profile of the mask's file (a lens profile's mask is
+    // sRGB); none: the mask is in the photograph's space.
+    MaskProfile profile;
     bool HasMask() const { return maskForSize || (mask && !mask->empty()); }
 };
 
@@ -73,10 +76,12 @@ struct BatchSettings : CorrectionChoices {
     // "Save Image" of that photograph alone samples them: its result then
     // depends on nothing else in the list.
     bool levelsOfEachPhotograph = false;
-    // The mask at 16 bits a channel when its file has them (the size of
-    // `mask`), for photographs of 16 bits of that same size saved as 16-bit
-    // TIFF by the exact method, with its levels on the 16-bit scale (empty:
-    // `levels` x 257).
+    // The mask at 16 bits a channel when its file has them (as `mask`:
+    // turned, at its own size), for photographs of 16 bits saved as 16-bit
+    // TIFF by the exact method; fitted to each as `mask` is. Its levels on
+    // the 16-bit scale: `levels16` when given, else sampled as `levels` are
+    // when those are sampled for each photograph (then `sampledMask` must
+    // be unturned), else `levels` x 257.
     const Bitmap48* mask16 = nullptr;
     std::optional<HotspotLevels> levels16;
     // The colour profile of `mask`'s file (masks chosen from a folder are

@@ -21,4 +21,17 @@ CorrectionSetup SetUpCorrection(const Bitmap24& mask, const HotspotLevels& level
     return setup;
 }
 
+void ApplyCorrectionOnCurves(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region, float damping,
+                             const CorrectionTargets& targets, const CorrectionMode& mode,
+                             const std::optional<ExactCurves>& curves)
+{
+    if (!curves || mode.method != CorrectionMethod::Exact) {
+        ApplyCorrection(photo, mask, region, damping, targets, mode);
+        return;
+    }
+    const Bitmap24 source = photo;
+    const CorrectionPass pass(source, mask, region, targets, mode.colour, curves->photo, curves->mask);
+    pass.CorrectInto(Rect{0, 0, photo.width(), photo.height()}, photo.data(), std::ptrdiff_t(photo.rowBytes()));
+}
+
 } // namespace lumivane

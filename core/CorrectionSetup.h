@@ -21,6 +21,8 @@
 #include "ProfileCurve.h"
 #include "SaveQuality.h"
 
+#include <optional>
+
 namespace lumivane {
 
 // What the user chose; the same for every photograph of a batch.
@@ -64,6 +66,10 @@ struct CorrectionSetup {
     // The mask file's own colour profile (the exact method linearises the
     // mask with its curve; without one the mask is in the photograph's space).
     MaskProfile maskProfile;
+    // The exact method's curves of the photograph's and the mask's colour
+    // profiles, for the window's preview and before/after view (nothing:
+    // both on sRGB). The save finds them from the files itself.
+    std::optional<ExactCurves> curves;
     CorrectionChoices choices;
     int width = 0;
     int height = 0;
@@ -81,5 +87,11 @@ struct CorrectionSetup {
 // (already fitted to that size) with reference `levels`.
 CorrectionSetup SetUpCorrection(const Bitmap24& mask, const HotspotLevels& levels, const CorrectionChoices& choices,
                                 int width, int height);
+
+// ApplyCorrection of `photo` in place, by the exact method on `curves`
+// when they are given and the mode is exact.
+void ApplyCorrectionOnCurves(Bitmap24& photo, const Bitmap24& mask, const CorrectionRegion& region, float damping,
+                             const CorrectionTargets& targets, const CorrectionMode& mode,
+                             const std::optional<ExactCurves>& curves);
 
 } // namespace lumivane

@@ -169,13 +169,21 @@ std::array<std::uint16_t, 3> ExactPixelReference16(const std::uint16_t* photoBgr
                                                    const CorrectionTargets& targets16, ColourOption colour,
                                                    const LightCurve& curve)
 {
-    const Targets t(targets16, curve);
-    const double maskLin[3] = {LinearOfCode16(maskBgr[0], curve), LinearOfCode16(maskBgr[1], curve),
-                               LinearOfCode16(maskBgr[2], curve)};
+    return ExactPixelReference16(photoBgr, maskBgr, targets16, colour, curve, curve);
+}
+
+std::array<std::uint16_t, 3> ExactPixelReference16(const std::uint16_t* photoBgr, const std::uint16_t* maskBgr,
+                                                   const CorrectionTargets& targets16, ColourOption colour,
+                                                   const LightCurve& photoCurve, const LightCurve& maskCurve)
+{
+    const Targets t(targets16, maskCurve);
+    const double maskLin[3] = {LinearOfCode16(maskBgr[0], maskCurve), LinearOfCode16(maskBgr[1], maskCurve),
+                               LinearOfCode16(maskBgr[2], maskCurve)};
     const std::array<double, 3> gains = gainsOf(maskLin, t, colour);
     std::array<std::uint16_t, 3> out{};
     for (int c = 0; c < 3; ++c)
-        out[std::size_t(c)] = Code16OfLinear(LinearOfCode16(photoBgr[c], curve) * gains[std::size_t(c)], curve);
+        out[std::size_t(c)] =
+            Code16OfLinear(LinearOfCode16(photoBgr[c], photoCurve) * gains[std::size_t(c)], photoCurve);
     return out;
 }
 
@@ -183,14 +191,31 @@ struct ExactKernel16::State {
     Targets targets;
     ColourOption colour;
     CodeTables tables;
-    State(const CorrectionTargets& t, ColourOption option, const LightCurve& curve)
-        : targets(t, curve), colour(option), tables(curve)
+    // The light of every mask code: the photograph's table when both are on
+    // one curve, else a table of the mask's curve.
+    std::vector<double> maskTable;
+    const double* maskLin;
+    State(const CorrectionTargets& t, ColourOption option, const LightCurve& photoCurve,
+          const LightCurve& maskCurve)
+        : targets(t, maskCurve), colour(option), tables(photoCurve), maskLin(tables.lin.data())
     {
+        if (&maskCurve != &photoCurve) {
+            maskTable.resize(65536);
+            for (int k = 0; k < 65536; ++k)
+                maskTable[std::size_t(k)] = LinearOfCode16(k, maskCurve);
+            maskLin = maskTable.data();
+        }
     }
 };
 
 ExactKernel16::ExactKernel16(const CorrectionTargets& targets16, ColourOption colour, const LightCurve& curve)
-    : state_(std::make_unique<State>(targets16, colour, curve))
+    : state_(std::make_unique<State>(targets16, colour, curve, curve))
+{
+}
+
+ExactKernel16::ExactKernel16(const CorrectionTargets& targets16, ColourOption colour, const LightCurve& photoCurve,
+                             const LightCurve& maskCurve)
+    : state_(std::make_unique<State>(targets16, colour, photoCurve, maskCurve))
 {
 }
 
@@ -208,7 +233,8 @@ void ExactKernel16::CorrectRun(const std::uint16_t* p, const std::uint16_t* m, s
     bool known = false;
     for (long long i = 0; i < pixels; ++i, p += 3, m += 3, out += 3) {
         if (!known || m[0] != lastMask[0] || m[1] != lastMask[1] || m[2] != lastMask[2]) {
-            const double maskLin[3] = {tables.lin[m[0]], tables.lin[m[1]], tables.lin[m[2]]};
+            const double* table = state_->maskLin;
+            const double maskLin[3] = {table[m[0]], table[m[1]], table[m[2]]};
             gains = gainsOf(maskLin, state_->targets, state_->colour);
             std::copy(m, m + 3, lastMask);
             known = true;
@@ -270,7 +296,14 @@ void ExactCurveKernel::CorrectRun(const std::uint8_t* p, const std::uint8_t* m, 
 CorrectionPass16::CorrectionPass16(const Bitmap48& photo, const Bitmap24& mask, const Bitmap48* mask16,
                                    const CorrectionRegion& region, const CorrectionTargets& targets16,
                                    ColourOption colour, const LightCurve& curve)
-    : photo_(photo), mask_(mask), mask16_(mask16), region_(region), kernel_(targets16, colour, curve)
+    : CorrectionPass16(photo, mask, mask16, region, targets16, colour, curve, curve)
+{
+}
+
+CorrectionPass16::CorrectionPass16(const Bitmap48& photo, const Bitmap24& mask, const Bitmap48* mask16,
+                                   const CorrectionRegion& region, const CorrectionTargets& targets16,
+                                   ColourOption colour, const LightCurve& photoCurve, const LightCurve& maskCurve)
+    : photo_(photo), mask_(mask), mask16_(mask16), region_(region), kernel_(targets16, colour, photoCurve, maskCurve)
 {
     if (mask16 && (mask16->width() != mask.width() || mask16->height() != mask.height()))
         throw std::invalid_argument("The 16-bit mask is not the size of the mask it stands for");

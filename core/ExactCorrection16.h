@@ -43,6 +43,12 @@ std::uint16_t Code16OfLinear(double linear, const LightCurve& curve = LightCurve
 std::array<std::uint16_t, 3> ExactPixelReference16(const std::uint16_t* photoBgr, const std::uint16_t* maskBgr,
                                                    const CorrectionTargets& targets16, ColourOption colour,
                                                    const LightCurve& curve = LightCurve::Srgb());
+// The same with the mask's codes and the targets (mask codes too) taken to
+// light on `maskCurve` (a mask with a colour profile of its own), the
+// photograph's codes to light and back on `photoCurve`.
+std::array<std::uint16_t, 3> ExactPixelReference16(const std::uint16_t* photoBgr, const std::uint16_t* maskBgr,
+                                                   const CorrectionTargets& targets16, ColourOption colour,
+                                                   const LightCurve& photoCurve, const LightCurve& maskCurve);
 
 // The correction prepared for one set of targets, colour option and curve:
 // a table of the light of every code and the thresholds between codes, so
@@ -52,6 +58,9 @@ class ExactKernel16 {
 public:
     ExactKernel16(const CorrectionTargets& targets16, ColourOption colour,
                   const LightCurve& curve = LightCurve::Srgb());
+    // Mask and targets on `maskCurve`, the photograph on `photoCurve`.
+    ExactKernel16(const CorrectionTargets& targets16, ColourOption colour, const LightCurve& photoCurve,
+                  const LightCurve& maskCurve);
     ~ExactKernel16();
     ExactKernel16(const ExactKernel16&) = delete;
     ExactKernel16& operator=(const ExactKernel16&) = delete;
@@ -97,6 +106,10 @@ public:
     CorrectionPass16(const Bitmap48& photo, const Bitmap24& mask, const Bitmap48* mask16,
                      const CorrectionRegion& region, const CorrectionTargets& targets16, ColourOption colour,
                      const LightCurve& curve = LightCurve::Srgb());
+    // Mask and targets on `maskCurve`, the photograph on `photoCurve`.
+    CorrectionPass16(const Bitmap48& photo, const Bitmap24& mask, const Bitmap48* mask16,
+                     const CorrectionRegion& region, const CorrectionTargets& targets16, ColourOption colour,
+                     const LightCurve& photoCurve, const LightCurve& maskCurve);
     ~CorrectionPass16();
     CorrectionPass16(const CorrectionPass16&) = delete;
     CorrectionPass16& operator=(const CorrectionPass16&) = delete;

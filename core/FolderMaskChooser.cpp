@@ -58,6 +58,7 @@ BatchMaskChooser MakeFolderMaskChooser(const std::vector<MaskCandidate>& candida
         if (pick.mask) {
             choice.mask = pick.mask;
             choice.name = FileNamePart(pick.path);
+            choice.profile = MaskProfileOfFile(pick.path);
             if (pick.fresh && options.decodedFresh)
                 options.decodedFresh(pick.path, *pick.mask);
             if (options.levelsOf)
@@ -65,6 +66,7 @@ BatchMaskChooser MakeFolderMaskChooser(const std::vector<MaskCandidate>& candida
         } else if (!pick.matched && options.fallback) {
             choice.mask = options.fallback;
             choice.name = options.fallbackName;
+            choice.profile = options.fallbackProfile;
             choice.levels = options.fallbackLevels;
         } else {
             choice.reason = NoUsableMaskReason(pick);

@@ -49,6 +49,8 @@ struct FolderChooserOptions {
     std::shared_ptr<const Bitmap24> fallback;
     std::optional<HotspotLevels> fallbackLevels;
     std::string fallbackName;
+    // The colour profile of the fallback's file.
+    MaskProfile fallbackProfile;
     // When set, a photograph that no mask of the folder matches gets the
     // mask its lens profile gives (before `fallback`, which then serves
     // the photographs without a profile).

@@ -45,6 +45,20 @@ HotspotLevels sampleCentre(int width, int height, PixelAt pixelAt)
     return levels;
 }
 
+// The centre sampling on `mask` stretched to width x height, from the
+// source pixels the stretch takes; `rowOf(y)` gives source row y.
+template <class Picture, class RowOf>
+HotspotLevels sampleCentreThrough(const Picture& mask, int width, int height, RowOf rowOf)
+{
+    if (mask.empty())
+        return {};
+    return sampleCentre(width, height, [&](long long x, long long y) {
+        const long long sx = stretchSourceIndex(x, mask.width(), width);
+        const long long sy = stretchSourceIndex(y, mask.height(), height);
+        return rowOf(int(sy)) + std::size_t(sx) * 3;
+    });
+}
+
 } // namespace
 
 HotspotLevels SampleCentreLevels(const Bitmap24& maskFull)
@@ -67,13 +81,12 @@ HotspotLevels SampleCentreLevels16(const Bitmap48& maskFull)
 
 HotspotLevels SampleCentreLevelsThrough(const Bitmap24& mask, int width, int height)
 {
-    if (mask.empty())
-        return {};
-    return sampleCentre(width, height, [&](long long x, long long y) {
-        const long long sx = stretchSourceIndex(x, mask.width(), width);
-        const long long sy = stretchSourceIndex(y, mask.height(), height);
-        return mask.scanLine(int(sy)) + std::size_t(sx) * 3;
-    });
+    return sampleCentreThrough(mask, width, height, [&](int y) { return mask.scanLine(y); });
+}
+
+HotspotLevels SampleCentreLevels16Through(const Bitmap48& mask, int width, int height)
+{
+    return sampleCentreThrough(mask, width, height, [&](int y) { return mask.row(y); });
 }
 
 bool MaskRatioDiffers(int photoW, int photoH, int maskW, int maskH)

@@ -26,6 +26,8 @@ HotspotLevels SampleCentreLevels16(const Bitmap48& maskFull);
 // (stretchDraw), read from the five source pixels alone, without making the
 // stretched picture.
 HotspotLevels SampleCentreLevelsThrough(const Bitmap24& mask, int width, int height);
+// The same for a mask of 16 bits a channel.
+HotspotLevels SampleCentreLevels16Through(const Bitmap48& mask, int width, int height);
 
 // True when the two aspect ratios differ after two-decimal rounding.
 // Throws std::domain_error when a height is 0.

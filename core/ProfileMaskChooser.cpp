@@ -67,6 +67,8 @@ BatchMaskChoice ChooseProfileMask(const std::string& photo, const std::string& l
     const LensProfile profile = *lookup.profile;
     choice.name = ProfileMaskName(profile);
     choice.method = CorrectionMethod::Exact;
+    // Rendered in linear light and encoded with the sRGB curve.
+    choice.profile = MaskProfile{true, std::nullopt};
     choice.maskForSize = [profile, masks](int width, int height) { return masks->Get(profile, width, height); };
     return choice;
 }

@@ -101,6 +101,7 @@ BeforeAfterInput BeforeAfterInputOf(const Bitmap24& photo, const CorrectionSetup
     input.damping = setup.damping;
     input.targets = setup.targets;
     input.mode = setup.mode();
+    input.curves = setup.curves;
     input.crop = setup.choices.crop;
     input.cropValid = cropValid;
     return input;
@@ -184,7 +185,8 @@ void BuildSampledView(const BeforeAfterInput& input, std::vector<int> sourceX, s
             reduced.right = width - columns.end;
             reduced.top = rows.begin;
             reduced.bottom = height - rows.end;
-            ApplyCorrection(view.after, view.mask, reduced, input.damping, input.targets, input.mode);
+            ApplyCorrectionOnCurves(view.after, view.mask, reduced, input.damping, input.targets, input.mode,
+                                    input.curves);
         }
     }
 

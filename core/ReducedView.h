@@ -34,6 +34,8 @@ struct BeforeAfterInput {
     float damping = 25.01f;
     CorrectionTargets targets;
     CorrectionMode mode;
+    // The exact method's curves of the colour profiles (nothing: sRGB).
+    std::optional<ExactCurves> curves;
     // The crop margins in photograph pixels; cropValid is false when the
     // crop fields cannot be read or leave no pixels (no frame is drawn and
     // no profile measured then).

@@ -423,15 +423,18 @@ SaveResult SavePipeline::Save(const Bitmap24& eight, const Bitmap48& photo16, co
         return Save(eight, atDepth, sourceFile, target);
     }
     const Rect window = outputWindow(photo16.width(), photo16.height(), choices.crop);
-    // Photograph and mask go to linear light on the curve of the
-    // photograph's own profile when it has a simple one, else on sRGB's.
+    // The photograph goes to linear light on the curve of its own profile
+    // when it has a simple one, else on sRGB's; the mask on its own
+    // profile's curve when its file has one, else on the photograph's.
     SaveResult result;
     const TiffMetadata metadata =
         TiffMetadataOfSource(sourceFile, OutputPicture{window.width(), window.height()}, &result.metadata);
-    const std::optional<LightCurve> profileCurve = LightCurveOfProfile(metadata.icc);
+    const std::optional<ExactCurves> curves = ExactCurvesFor(metadata.icc, setup.maskProfile);
+    const LightCurve& photoCurve = curves ? curves->photo : LightCurve::Srgb();
+    const LightCurve& maskCurve = curves ? curves->mask : LightCurve::Srgb();
     const CorrectionPass16 pass(photo16, *setup.mask, setup.mask16, setup.region,
-                                TargetsFor16(setup.levels16, choices.brightness), setup.mode().colour,
-                                profileCurve ? *profileCurve : LightCurve::Srgb());
+                                TargetsFor16(setup.levels16, choices.brightness), setup.mode().colour, photoCurve,
+                                maskCurve);
     writeTiff(window, 16, metadata, target, result, [&](const Rect& band, std::uint8_t* rows, std::size_t stride) {
         auto* out = reinterpret_cast<std::uint16_t*>(rows);
         const std::size_t rowValues = stride / 2;

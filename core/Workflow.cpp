@@ -489,8 +489,13 @@ CorrectionSetup Workflow::CurrentSetup(bool* cropValid) const
     } else {
         choices.crop = cropMargins();
     }
-    return SetUpCorrection(MaskFull(), {mask_.HotspotR, mask_.HotspotG, mask_.HotspotB}, choices, PhotoFull().width(),
-                           PhotoFull().height());
+    CorrectionSetup setup = SetUpCorrection(MaskFull(), {mask_.HotspotR, mask_.HotspotG, mask_.HotspotB}, choices,
+                                            PhotoFull().width(), PhotoFull().height());
+    // The preview and the before/after view take the colour profiles'
+    // curves as the save does.
+    if (adjust_.Mode.method == CorrectionMethod::Exact && photos_.PhotoPresent)
+        setup.curves = profileCurves();
+    return setup;
 }
 
 void Workflow::Preview()
@@ -539,7 +544,8 @@ void Workflow::previewPass(int w, int h)
     }
     texts_.ProcessedCaption =
         caption + " [1:" + RatioText(cropped.width, cropped.height, decimalSeparator_) + ']';
-    ApplyCorrection(preview, mask_.MaskPreview, region, setup.damping, setup.targets, setup.mode());
+    ApplyCorrectionOnCurves(preview, mask_.MaskPreview, region, setup.damping, setup.targets, setup.mode(),
+                            setup.curves);
 }
 
 // ---- Offset and turns ----

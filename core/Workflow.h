@@ -539,6 +539,18 @@ private:
     CropMargins cropMargins() const;
     // Saves the shown photograph to the path the save dialog confirmed.
     PhotoResult saveShown(const std::string& outPath, OutputFormat format);
+    // The mask at 16 bits (turned as the mask in use, at its own size) and
+    // its 16-bit levels at the hotspot (the marker on the panel, else the
+    // centre of the mask fitted to the photograph shown), for 16-bit TIFF
+    // outputs by the exact method; false when the mask in use is not a
+    // 16-bit TIFF as loaded (then its 8-bit codes serve).
+    bool mask16InUse(Bitmap48& pixels, HotspotLevels& levels) const;
+    // The colour profile of the mask in use: its file's, sRGB for a lens
+    // profile's mask, none for no mask.
+    MaskProfile maskProfileInUse() const;
+    // The exact method's curves of the shown photograph's and the mask's
+    // colour profiles, found once for each pair of files.
+    const std::optional<ExactCurves>& profileCurves() const;
     // The batch after its folder is known: every photograph of the list
     // on worker threads, shown and reported here in list order.
     void saveBatch(WorkflowHost& host, const std::string& folder, std::uint32_t startTime, SaveOutcome& outcome);
@@ -586,6 +598,10 @@ private:
     bool storedLensProfile_ = false;
     // The lens profile behind the mask in use, empty when it is a file.
     std::string profileInUse_;
+    // profileCurves()'s answer and the files it is for.
+    mutable std::optional<ExactCurves> curves_;
+    mutable std::string curvesPhoto_, curvesMask_;
+    mutable bool curvesKnown_ = false;
 };
 
 } // namespace lumivane

@@ -114,9 +114,16 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
     settings.mask = &mask_.MaskImage;
     settings.levels = HotspotLevels{mask_.HotspotR, mask_.HotspotG, mask_.HotspotB};
     // The loaded mask file's own colour profile (none for a mask without a file).
-    settings.maskProfile =
-        MaskProfileOfFile(photos_.LastMaskFile == kNoMaskFile ? std::string() : photos_.LastMaskFile);
+    settings.maskProfile = maskProfileInUse();
     settings.SetChoices(Choices());
+    // 16-bit photographs written as 16-bit TIFF get the mask at 16 bits too
+    // when its file has them.
+    Bitmap48 mask16;
+    HotspotLevels levels16;
+    if (settings.Format() == OutputFormat::Tiff && settings.depth != 8 && mask16InUse(mask16, levels16)) {
+        settings.mask16 = &mask16;
+        settings.levels16 = levels16;
+    }
     settings.folder = folder;
     settings.tick = startTime;
     // With a mask folder each photograph gets the mask showing it would

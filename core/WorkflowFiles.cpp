@@ -3,6 +3,7 @@
 // default_mask.bmp) and saving one photograph or the whole list.
 #include "Workflow.h"
 
+#include "Mask16.h"
 #include "Tiff16Reader.h"
 
 #include "BmpCodec.h"
@@ -208,8 +209,7 @@ PhotoResult Workflow::saveShown(const std::string& outPath, OutputFormat format)
     CorrectionSetup setup = CurrentSetup();
     setup.choices.tiff = format == OutputFormat::Tiff;
     // The loaded mask file's own colour profile (none for a mask without a file).
-    setup.maskProfile =
-        MaskProfileOfFile(photos_.LastMaskFile == kNoMaskFile ? std::string() : photos_.LastMaskFile);
+    setup.maskProfile = maskProfileInUse();
     correction_.TargetR = setup.targets.r;
     correction_.TargetG = setup.targets.g;
     correction_.TargetB = setup.targets.b;
@@ -226,6 +226,10 @@ PhotoResult Workflow::saveShown(const std::string& outPath, OutputFormat format)
     Tiff16Picture photo16;
     const bool full = format == OutputFormat::Tiff &&
                       ReadTiff16ForSave(photos_.SourceFile, PhotoFull().width(), PhotoFull().height(), photo16);
+    // The mask at 16 bits too when its file has them.
+    Bitmap48 mask16, fitted16;
+    if (full && mask16InUse(mask16, setup.levels16))
+        setup.mask16 = &FitMask16(mask16, PhotoFull().width(), PhotoFull().height(), fitted16);
     const SaveResult saved = full ? savePipeline_.Save(PhotoFull(), photo16.pixels, setup, photos_.SourceFile, target)
                                   : savePipeline_.Save(PhotoFull(), setup, photos_.SourceFile, target);
     photos_.OutPath = saved.path;
@@ -241,6 +245,45 @@ PhotoResult Workflow::saveShown(const std::string& outPath, OutputFormat format)
                                     " damaged: " + result.Damage,
                                 result.MakerNoteDropped));
     return result;
+}
+
+MaskProfile Workflow::maskProfileInUse() const
+{
+    if (!profileInUse_.empty())
+        return MaskProfile{true, std::nullopt};
+    return MaskProfileOfFile(photos_.LastMaskFile == kNoMaskFile ? std::string() : photos_.LastMaskFile);
+}
+
+const std::optional<ExactCurves>& Workflow::profileCurves() const
+{
+    const std::string maskKey = profileInUse_.empty() ? photos_.LastMaskFile : "\n" + profileInUse_;
+    if (!curvesKnown_ || curvesPhoto_ != photos_.SourceFile || curvesMask_ != maskKey) {
+        curves_.reset();
+        try {
+            curves_ = ExactCurvesFor(TiffMetadataOfSource(photos_.SourceFile).icc, maskProfileInUse());
+        } catch (const std::exception&) {
+            // A photograph whose metadata cannot be read is taken on sRGB.
+        }
+        curvesPhoto_ = photos_.SourceFile;
+        curvesMask_ = maskKey;
+        curvesKnown_ = true;
+    }
+    return curves_;
+}
+
+bool Workflow::mask16InUse(Bitmap48& pixels, HotspotLevels& levels) const
+{
+    if (adjust_.Mode.method != CorrectionMethod::Exact || photos_.LastMaskFile == kNoMaskFile)
+        return false;
+    // The turns the mask took since it was loaded, counterclockwise.
+    const int counterclockwise = ((-mask_.MaskAngle) % 360 + 360) % 360;
+    if (!Mask16OfFile(photos_.LastMaskFile, mask_.MaskImage, counterclockwise, pixels))
+        return false;
+    const bool onPanel = HotspotChosen(mask_.HotspotX, mask_.HotspotY) && mask_.MarkerX >= 0 &&
+                         mask_.MarkerX < kPanelWidth && mask_.MarkerY >= 0 && mask_.MarkerY < kPanelHeight;
+    levels = onPanel ? PanelLevelsAt16(pixels, mask_.MarkerX, mask_.MarkerY)
+                     : SampleCentreLevels16Through(pixels, PhotoFull().width(), PhotoFull().height());
+    return true;
 }
 
 SaveOutcome Workflow::Save(WorkflowHost& host)

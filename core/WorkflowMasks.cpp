@@ -286,6 +286,7 @@ BatchMaskChooser Workflow::FolderMaskChooser(std::shared_ptr<const Bitmap24> inU
     options.fallback = std::move(inUse);
     options.fallbackLevels = levelsInUse;
     options.fallbackName = FileNamePart(photos_.LastMaskFile);
+    options.fallbackProfile = maskProfileInUse();
     options.warn = std::move(warn);
     if (maskSettings_.profileFallback)
         options.profileFallback = MakeProfileMaskChooser(std::string());

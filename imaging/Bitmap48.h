@@ -51,4 +51,14 @@ private:
     std::vector<std::uint16_t, detail::PixelAllocator<std::uint16_t>> values_;
 };
 
+// The nearest-pixel stretch of stretchDraw(Bitmap24, Bitmap24) on 16-bit
+// pictures: every pixel of `dest` (at its own size) takes the same source
+// pixel, so a 16-bit mask fitted this way rounds to the 8-bit mask fitted
+// the 8-bit way.
+void stretchDraw(const Bitmap48& source, Bitmap48& dest);
+
+// Rotate90Into on 16-bit pictures: `angle` degrees counterclockwise (a
+// non-negative multiple of 90; BitmapError otherwise), `dest` resized.
+void Rotate90Into(int angle, const Bitmap48& source, Bitmap48& dest);
+
 } // namespace lumivane

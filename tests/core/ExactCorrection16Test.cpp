@@ -7,6 +7,7 @@
 #include "GroundTruth.h"
 #include "MaskGeometry.h"
 #include "Tiff16Reader.h"
+#include "TiffFiles.h"
 #include "TiffWriter.h"
 #include "TemporaryFolder.h"
 
@@ -58,20 +59,7 @@ std::array<double, 3> formula(const std::uint16_t* p, const std::uint16_t* m, co
 // read back by its 16-bit reader.
 Bitmap48 throughTiff16(const Bitmap48& picture, const std::string& path)
 {
-    std::vector<std::uint16_t> rgb(picture.rowValues());
-    OutputTarget(path).WriteStreamed([&](TemporaryFile& file) {
-        TiffRowWriter writer(file, picture.width(), picture.height(), 16, TiffMetadata());
-        for (int y = 0; y < picture.height(); ++y) {
-            for (std::size_t i = 0; i < rgb.size(); i += 3) {
-                rgb[i] = picture.row(y)[i + 2];
-                rgb[i + 1] = picture.row(y)[i + 1];
-                rgb[i + 2] = picture.row(y)[i];
-            }
-            if (const int err = writer.WriteRows(rgb.data(), rgb.size() * 2, 1))
-                return err;
-        }
-        return writer.Finish();
-    });
+    lumivane::testing::WriteTiff16(path, picture);
     Tiff16Picture back;
     EXPECT_TRUE(ReadTiff16(path, back));
     return back.pixels;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <functional>
 #include <lcms2.h>
@@ -139,6 +140,55 @@ TEST(ProfileCurve, ExactCorrection16_OnGamma22_MatchesTheFormulaWithThatCurve)
     // The sampled curve adds a little to the rounding's half code.
     EXPECT_LE(worst, 1.0);
     // And the curve matters: most values differ from the sRGB curve's.
+    EXPECT_GT(differ, count);
+}
+
+// A mask with a profile of its own at 16 bits: its codes and the targets go
+// to light on its curve, the photograph's codes on the photograph's; the
+// kernel and the plain reference both against the formula written out.
+TEST(ProfileCurve, ExactCorrection16_MaskOnItsOwnCurve_MatchesTheFormula)
+{
+    const std::optional<LightCurve> photoCurve = LightCurveOfProfile(gammaProfile(2.2));
+    const std::optional<LightCurve> maskCurve = LightCurveOfProfile(gammaProfile(1.8));
+    ASSERT_TRUE(photoCurve && maskCurve);
+    const CorrectionTargets targets{52000, 50000, 47000};
+    const ExactKernel16 kernel(targets, ColourOption::FalloffAndColour, *photoCurve, *maskCurve);
+    const ExactKernel16 samePhotoCurve(targets, ColourOption::FalloffAndColour, *photoCurve);
+    std::mt19937 random(18);
+    const int count = 6000;
+    std::vector<std::uint16_t> photo(std::size_t(count) * 3), mask(photo.size()), out(photo.size()),
+        outSame(photo.size());
+    for (std::size_t i = 0; i < photo.size(); ++i) {
+        photo[i] = std::uint16_t(random());
+        mask[i] = std::uint16_t(12000 + random() % 53536);
+    }
+    kernel.CorrectRun(photo.data(), mask.data(), out.data(), count);
+    samePhotoCurve.CorrectRun(photo.data(), mask.data(), outSame.data(), count);
+    const double t[3] = {double(targets.b), double(targets.g), double(targets.r)};
+    double worstKernel = 0, worstReference = 0;
+    int differ = 0;
+    for (std::size_t i = 0; i < photo.size(); ++i) {
+        const std::size_t c = i % 3;
+        const double gain = std::min(std::pow(t[c] / 65535.0, 1.8) / std::pow(mask[i] / 65535.0, 1.8), 16.0);
+        const double light = std::min(std::pow(photo[i] / 65535.0, 2.2) * gain, 1.0);
+        const double want = 65535.0 * std::pow(light, 1 / 2.2);
+        worstKernel = std::max(worstKernel, std::abs(out[i] - want));
+        if (c == 0) {
+            const std::array<std::uint16_t, 3> reference = ExactPixelReference16(
+                &photo[i], &mask[i], targets, ColourOption::FalloffAndColour, *photoCurve, *maskCurve);
+            for (std::size_t k = 0; k < 3; ++k) {
+                const double gk =
+                    std::min(std::pow(t[k] / 65535.0, 1.8) / std::pow(mask[i + k] / 65535.0, 1.8), 16.0);
+                const double lk = std::min(std::pow(photo[i + k] / 65535.0, 2.2) * gk, 1.0);
+                worstReference = std::max(worstReference, std::abs(reference[k] - 65535.0 * std::pow(lk, 1 / 2.2)));
+            }
+        }
+        differ += out[i] != outSame[i];
+    }
+    EXPECT_LE(worstKernel, 1.0);
+    EXPECT_LE(worstReference, 1.0);
+    // The mask's curve matters: most values differ from taking the mask on
+    // the photograph's curve.
     EXPECT_GT(differ, count);
 }
 

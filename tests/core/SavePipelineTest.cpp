@@ -14,6 +14,8 @@
 #include "JpegCodec.h"
 #include "MaskGeometry.h"
 #include "ProfileCurve.h"
+#include "ReducedView.h"
+#include "Workflow.h"
 #include "TemporaryFolder.h"
 #include "TestOracles.h"
 #include "TiffFiles.h"
@@ -836,7 +838,7 @@ Bytes labProfile()
 
 } // namespace
 
-TEST(SavePipeline_Tiff, SixteenBitSourceWithGamma22Profile_CorrectedOnThatCurve)
+TEST(SavePipeline_Tiff, SixteenBitSourceWithGamma22Profile_CorrectedOnThatCurve_MaskOnItsOwnWhenItHasOne)
 {
     const int width = 40, height = 30;
     Bitmap48 photo16(width, height);
@@ -862,18 +864,14 @@ TEST(SavePipeline_Tiff, SixteenBitSourceWithGamma22Profile_CorrectedOnThatCurve)
     CorrectionChoices choices;
     choices.mode.method = CorrectionMethod::Exact;
     choices.tiff = true;
-    const CorrectionSetup setup = SetUpCorrection(mask, {220, 230, 240}, choices, width, height);
-    SavePipeline pipeline;
-    const std::string out = folder.file("out.tif");
-    pipeline.Save(eight, photo16, setup, source, out);
-    const auto back = lumivane::testing::ReadTiffBack(out);
-    EXPECT_EQ(back.metadata.icc, metadata.icc);
-
+    const CorrectionSetup base = SetUpCorrection(mask, {220, 230, 240}, choices, width, height);
     const std::optional<LightCurve> curve = LightCurveOfProfile(metadata.icc);
-    ASSERT_TRUE(curve);
-    auto corrected = [&](const LightCurve& c) {
-        const CorrectionPass16 pass(photo16, mask, nullptr, setup.region,
-                                    TargetsFor16(setup.levels16, choices.brightness), ColourOption::FalloffAndColour, c);
+    const std::optional<LightCurve> prophoto = LightCurveOfProfile(gammaProfile(1.8));
+    ASSERT_TRUE(curve && prophoto);
+    auto corrected = [&](const LightCurve& photoCurve, const LightCurve& maskCurve) {
+        const CorrectionPass16 pass(photo16, mask, nullptr, base.region,
+                                    TargetsFor16(base.levels16, choices.brightness), ColourOption::FalloffAndColour,
+                                    photoCurve, maskCurve);
         Bitmap48 whole(width, height);
         pass.CorrectInto(Rect{0, 0, width, height}, whole.data(), std::ptrdiff_t(whole.rowValues()));
         std::vector<std::uint16_t> rgb;
@@ -883,8 +881,29 @@ TEST(SavePipeline_Tiff, SixteenBitSourceWithGamma22Profile_CorrectedOnThatCurve)
                     rgb.push_back(whole.row(y)[3 * x + ch]);
         return rgb;
     };
-    EXPECT_EQ(back.samples, corrected(*curve));
-    EXPECT_NE(back.samples, corrected(LightCurve::Srgb()));
+    const struct {
+        const char* name;
+        Bytes maskIcc;
+        const LightCurve& maskCurve;
+    } cases[] = {
+        {"mask in the photograph's space", {}, *curve},
+        {"mask with a gamma-1.8 profile", gammaProfile(1.8), *prophoto},
+    };
+    SavePipeline pipeline;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CorrectionSetup setup = base;
+        setup.maskProfile = MaskProfileOf(c.maskIcc);
+        const std::string out = folder.file("out.tif");
+        std::remove(out.c_str());
+        pipeline.Save(eight, photo16, setup, source, out);
+        const auto back = lumivane::testing::ReadTiffBack(out);
+        EXPECT_EQ(back.metadata.icc, metadata.icc);
+        EXPECT_EQ(back.samples, corrected(*curve, c.maskCurve));
+        EXPECT_NE(back.samples, corrected(LightCurve::Srgb(), LightCurve::Srgb()));
+    }
+    // The mask's own curve matters.
+    EXPECT_NE(corrected(*curve, *curve), corrected(*curve, *prophoto));
 }
 
 TEST(SavePipeline_Profiles, EightBitJpegWithGamma22Profile_CorrectedOnItsCurve_MaskOnItsOwnWhenItHasOne)
@@ -973,4 +992,60 @@ TEST(SavePipeline_Profiles, EightBitJpegWithGamma22Profile_CorrectedOnItsCurve_M
     ApplyCorrection(expected, mask, base.region, base.damping, base.targets, base.mode());
     EXPECT_EQ(ReadBmpFile(plainBmp), expected);
     EXPECT_NE(ReadBmpFile(folder.file("out.bmp")), expected);
+}
+
+// The window shows what it saves: the preview of a photograph with a gamma
+// 2.2 profile is corrected on that curve (against the formula), and the
+// before/after view at full size is the saved file itself.
+TEST(SavePipeline_Profiles, WindowPreviewAndView_TakeTheProfilesCurves_AsTheSaveDoes)
+{
+    const int width = 64, height = 48;
+    TemporaryFolder folder{"lumivane-savepipe"};
+    const std::string source = folder.file("adobe.jpg"), maskFile = folder.file("flat.bmp");
+    WriteFileAtomically(source, jpegWithSections(NoiseBitmap(width, height, 5u), gammaProfile(2.2), {}, {}));
+    const Bitmap24 mask = FalloffMask(width, height);
+    WriteBmpFile(mask, maskFile);
+    std::filesystem::create_directories(folder.path() / "program");
+
+    Workflow flow(folder.file("program"));
+    flow.OpenList({source});
+    ASSERT_TRUE(flow.LoadMask(maskFile));
+    flow.SetMode(CorrectionMode{CorrectionMethod::Exact, ColourOption::FalloffAndColour});
+    const CorrectionSetup setup = flow.CurrentSetup();
+    ASSERT_TRUE(setup.curves);
+
+    Bitmap24 maskPreview(kPreviewWidth, kPreviewHeight);
+    stretchDraw(mask, maskPreview);
+    const Bitmap24& before = flow.pictures().Original;
+    const Bitmap24& after = flow.pictures().Processed;
+    ASSERT_EQ(after.width(), kPreviewWidth);
+    const int targets[3] = {setup.targets.b, setup.targets.g, setup.targets.r};
+    // Gamma 0 stands for the sRGB curve.
+    auto corrected = [&](double gamma, int v, int m, int t) {
+        auto lin = [&](double x) {
+            return gamma > 0 ? std::pow(x, gamma) : x <= 0.04045 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4);
+        };
+        auto encode = [&](double l) {
+            return gamma > 0 ? std::pow(l, 1 / gamma) : l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055;
+        };
+        const double light = std::min(lin(v / 255.0) * std::min(lin(t / 255.0) / lin(m / 255.0), 16.0), 1.0);
+        return int(std::lround(255.0 * encode(light)));
+    };
+    int worst = 0, offSrgb = 0;
+    for (int y = 0; y < kPreviewHeight; ++y)
+        for (int i = 0; i < kPreviewWidth * 3; ++i) {
+            const int v = before.scanLine(y)[i], m = maskPreview.scanLine(y)[i], t = targets[i % 3];
+            const int got = after.scanLine(y)[i];
+            worst = std::max(worst, std::abs(got - corrected(2.2, v, m, t)));
+            offSrgb += std::abs(got - corrected(0, v, m, t)) > 1;
+        }
+    EXPECT_LE(worst, 1);
+    EXPECT_GT(offSrgb, kPreviewWidth * kPreviewHeight / 10);
+
+    ReducedView view;
+    BuildReducedView(BeforeAfterInputOf(flow.PhotoFull(), setup, true), width, height, view);
+    CorrectionSetup bmp = setup;
+    bmp.choices.quality = kBmpQuality;
+    SavePipeline().Save(flow.PhotoFull(), bmp, source, OutputTarget(folder.file("out.bmp")));
+    EXPECT_TRUE(ReadBmpFile(folder.file("out.bmp")) == view.after);
 }

@@ -3,6 +3,8 @@
 // program's reader: its layout tags, samples and carried sections.
 #pragma once
 
+#include "Bitmap48.h"
+#include "FileIO.h"
 #include "TiffWriter.h"
 
 #include <cstdint>
@@ -69,6 +71,26 @@ inline TiffContents ReadTiffBack(const std::string& path)
     }
     TIFFClose(tif);
     return c;
+}
+
+// `picture` (blue, green, red) written at `path` as a 16-bit RGB TIFF by the
+// program's own writer, with `metadata`.
+inline void WriteTiff16(const std::string& path, const Bitmap48& picture, const TiffMetadata& metadata = {})
+{
+    std::vector<std::uint16_t> rgb(picture.rowValues());
+    OutputTarget(path).WriteStreamed([&](TemporaryFile& file) {
+        TiffRowWriter writer(file, picture.width(), picture.height(), 16, metadata);
+        for (int y = 0; y < picture.height(); ++y) {
+            for (std::size_t i = 0; i < rgb.size(); i += 3) {
+                rgb[i] = picture.row(y)[i + 2];
+                rgb[i + 1] = picture.row(y)[i + 1];
+                rgb[i + 2] = picture.row(y)[i];
+            }
+            if (const int err = writer.WriteRows(rgb.data(), rgb.size() * 2, 1))
+                return err;
+        }
+        return writer.Finish();
+    });
 }
 
 } // namespace lumivane::testing
