@@ -113,7 +113,7 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
     BatchSettings settings;
     settings.mask = &mask_.MaskImage;
     settings.levels = HotspotLevels{mask_.HotspotR, mask_.HotspotG, mask_.HotspotB};
-    // The loaded mask file's own colour profile (none for a mask without a file).
+    // The mask's colour profile: its file's, sRGB for a lens profile's mask.
     settings.maskProfile = maskProfileInUse();
     settings.SetChoices(Choices());
     // 16-bit photographs written as 16-bit TIFF get the mask at 16 bits too

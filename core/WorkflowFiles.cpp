@@ -208,7 +208,7 @@ PhotoResult Workflow::saveShown(const std::string& outPath, OutputFormat format)
         throw std::runtime_error("Can not read " + photos_.SourceFile + "; it was not saved.");
     CorrectionSetup setup = CurrentSetup();
     setup.choices.tiff = format == OutputFormat::Tiff;
-    // The loaded mask file's own colour profile (none for a mask without a file).
+    // The mask's colour profile: its file's, sRGB for a lens profile's mask.
     setup.maskProfile = maskProfileInUse();
     correction_.TargetR = setup.targets.r;
     correction_.TargetG = setup.targets.g;
