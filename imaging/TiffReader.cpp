@@ -6,7 +6,9 @@
 #include "RegularFile.h"
 #include "TiffHandle.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdarg>
 #include <cstring>
 #include <mutex>
@@ -164,6 +166,19 @@ void ReadTiffToBitmap(const std::string& path, Bitmap24& out, std::string* damag
     // only attempted within the memory budget; the header alone may claim
     // 4 billion pixels on each side.
     RequireMemoryFor(width, height, path);
+    // libtiff decodes a strip or tile at a time into a buffer of its own
+    // (one a plane when the planes are separate): a header claiming
+    // thousands of samples a pixel makes that buffer hundreds of times the
+    // picture, so it must fit the budget too.
+    std::uint16_t samples = 1, planar = PLANARCONFIG_CONTIG;
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PLANARCONFIG, &planar);
+    const std::uint64_t unit = std::uint64_t(TIFFIsTiled(tif.get()) ? TIFFTileSize64(tif.get())
+                                                                    : TIFFStripSize64(tif.get()));
+    const std::uint64_t planes = planar == PLANARCONFIG_SEPARATE ? std::max<std::uint16_t>(samples, 1) : 1;
+    const std::uint64_t working = unit > UINT64_MAX / planes ? UINT64_MAX : unit * planes;
+    if (const std::uint64_t budget = MemoryBudgetBytes(); working > budget)
+        throw MemoryBudgetError(path, width, height, working, budget);
     // The working raster starts white, so whatever the library does not
     // deliver stays white.
     const std::uint64_t pixels = std::uint64_t(width) * height;

@@ -305,3 +305,20 @@ TEST(MemoryReservation, WaitsWhileOthersHoldTooMuchOfTheBudget)
 }
 
 } // namespace
+
+// A small picture whose one strip libtiff would decode into 340 MB (65,533
+// samples a pixel, a fuzzer's find) is refused by the budget before any
+// strip is read, under a budget its picture alone fits easily, and allocates
+// nothing large on the way.
+TEST(MemoryBudget, TiffWhoseStripBufferPassesTheBudget_IsRefused)
+{
+    const std::string path = ts::FuzzSeed("tiffread", "samples_65533.tif");
+    ScopedEnv budget(kMemoryLimitVariable, "64");
+    std::string message;
+    EXPECT_EQ(decodeOutcome(path, Refusal::OverBudget, &message), 0) << message;
+    EXPECT_NE(message.find(path), std::string::npos) << message;
+    if (!ts::UnderSanitizer()) {
+        EXPECT_EQ(ts::RunWithAddressSpaceLimit(256 * kMiB, [&] { return decodeOutcome(path, Refusal::OverBudget); }),
+                  0);
+    }
+}

@@ -49,7 +49,7 @@ def tiff_bomb():
     return rgb_tiff(SIDE, SIDE)
 
 
-def rgb_tiff(width, height, compression=1, strip_at=None):
+def rgb_tiff(width, height, compression=1, strip_at=None, samples=3):
     """Little-endian RGB TIFF of one strip of 192 bytes, stored right after
     the directory unless `strip_at` says otherwise."""
     entries = [
@@ -59,7 +59,7 @@ def rgb_tiff(width, height, compression=1, strip_at=None):
         (259, 3, 1, compression), # Compression: 1 none
         (262, 3, 1, 2),           # PhotometricInterpretation: RGB
         (273, 4, 1, 0),           # StripOffsets, patched below
-        (277, 3, 1, 3),           # SamplesPerPixel
+        (277, 3, 1, samples),     # SamplesPerPixel
         (278, 4, 1, height),      # RowsPerStrip
         (279, 4, 1, 192),         # StripByteCounts
         (284, 3, 1, 1),           # PlanarConfiguration: contiguous
@@ -94,7 +94,12 @@ if __name__ == "__main__":
                        ("tiffread/strip_past_end.tif", rgb_tiff(8, 8, strip_at=1 << 20)),
                        ("tiffread/unknown_compression.tif", rgb_tiff(8, 8, compression=12345)),
                        ("photofile/strip_past_end.tif", b"\x02" + rgb_tiff(8, 8, strip_at=1 << 20)),
-                       ("photofile/unknown_compression.tif", b"\x02" + rgb_tiff(8, 8, compression=12345))):
+                       ("photofile/unknown_compression.tif", b"\x02" + rgb_tiff(8, 8, compression=12345)),
+                       # An 8 x 648 picture of 65,533 samples a pixel: libtiff
+                       # would decode its strip into 340 MB (a fuzzer's find).
+                       ("tiffread/samples_65533.tif", rgb_tiff(8, 648, compression=12345, samples=65533)),
+                       ("photofile/samples_65533.tif",
+                        b"\x02" + rgb_tiff(8, 648, compression=12345, samples=65533))):
         with open(name, "wb") as f:
             f.write(data)
     for name, data in SETTINGS.items():
