@@ -11,6 +11,7 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
@@ -465,14 +466,21 @@ Bitmap24 RenderProfileMask(const LensProfile& profile, int width, int height, in
     const double cx = (width - 1) / 2.0, cy = (height - 1) / 2.0;
     const double halfDiagonal = std::sqrt(cx * cx + cy * cy);
     const double scale = halfDiagonal > 0 ? kProfileTableSize / halfDiagonal : 0;
+    // The fall-off is symmetric about the centre: column x and column
+    // width-1-x lie at the same distance (the offsets from the centre are
+    // exact halves, so their squares agree exactly), and so do rows y and
+    // height-1-y. Each thread computes the left half of rows of the top
+    // half, mirrors it into the right half and copies the row to its mirror
+    // row below: a quarter of the arithmetic, every pixel written once.
+    const int halfWidth = (width + 1) / 2, halfHeight = (height + 1) / 2;
     const auto band = [&](int first, int last) {
-        std::vector<float> dx2(static_cast<std::size_t>(width));
-        for (int x = 0; x < width; ++x)
+        std::vector<float> dx2(static_cast<std::size_t>(halfWidth));
+        for (int x = 0; x < halfWidth; ++x)
             dx2[std::size_t(x)] = float((x - cx) * (x - cx) * scale * scale);
         for (int y = first; y < last; ++y) {
             const float dy2 = float((y - cy) * (y - cy) * scale * scale);
             std::uint8_t* out = mask.scanLine(y);
-            for (int x = 0; x < width; ++x) {
+            for (int x = 0; x < halfWidth; ++x) {
                 const float at = std::min(std::sqrt(dx2[std::size_t(x)] + dy2), float(kProfileTableSize));
                 const int i = int(at);
                 int code = stepCode[std::size_t(i)];
@@ -480,15 +488,21 @@ Bitmap24 RenderProfileMask(const LensProfile& profile, int width, int height, in
                     const float f = at - float(i);
                     code = codeOf(table[std::size_t(i)] + f * (table[std::size_t(i) + 1] - table[std::size_t(i)]));
                 }
-                out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = std::uint8_t(code);
+                const std::uint8_t c = std::uint8_t(code);
+                std::uint8_t* left = out + 3 * std::size_t(x);
+                std::uint8_t* right = out + 3 * std::size_t(width - 1 - x);
+                left[0] = left[1] = left[2] = c;
+                right[0] = right[1] = right[2] = c;
             }
+            if (height - 1 - y != y)
+                std::memcpy(mask.scanLine(height - 1 - y), out, std::size_t(width) * 3);
         }
     };
-    const int bands = std::clamp(threads, 1, std::max(1, height / 64));
+    const int bands = std::clamp(threads, 1, std::max(1, halfHeight / 32));
     std::vector<std::jthread> workers;
     for (int b = 1; b < bands; ++b)
-        workers.emplace_back(band, height * b / bands, height * (b + 1) / bands);
-    band(0, height / bands);
+        workers.emplace_back(band, halfHeight * b / bands, halfHeight * (b + 1) / bands);
+    band(0, halfHeight / bands);
     return mask;
 }
 
