@@ -17,6 +17,7 @@
 #include <chrono>
 #include <filesystem>
 #include <mutex>
+#include <cmath>
 #include <map>
 #include <string>
 #include <thread>
@@ -401,6 +402,38 @@ TEST_F(Batch, MaskChosenPerPhotograph_EachGetsTheBytesOfItsOwnMask)
     BatchSettings none = settings("none");
     none.mask = nullptr;
     EXPECT_THROW(RunBatch(photos, none, 1), std::invalid_argument);
+}
+
+// A mask chosen per photograph brings its file's colour profile: the exact
+// method reads it on that profile's curve, as the batch's one mask with the
+// same profile is read; without the profile the bytes differ.
+TEST_F(Batch, MaskChosenPerPhotograph_IsReadOnItsOwnProfilesCurve)
+{
+    const std::string photo = jpegPhoto("p.jpg", 120, 80, 5);
+    auto mask = std::make_shared<const Bitmap24>(mask_);
+    const MaskProfile gamma18{true, LightCurve{[](double x) { return std::pow(x, 1.8); }}};
+    auto run = [&](const std::string& out, bool chosen, const MaskProfile& profile) {
+        BatchSettings s = settings(out);
+        s.mode.method = CorrectionMethod::Exact;
+        if (chosen) {
+            s.mask = nullptr;
+            s.chooseMask = [&](const std::string&) {
+                BatchMaskChoice choice;
+                choice.mask = mask;
+                choice.name = "flat";
+                choice.profile = profile;
+                return choice;
+            };
+        } else {
+            s.maskProfile = profile;
+        }
+        const auto results = RunBatch({photo}, s, 1);
+        EXPECT_EQ(results[0].outcome, Outcome::Written) << results[0].reason;
+        return bytesOf(results[0].written);
+    };
+    const std::vector<std::uint8_t> chosen = run("chosen", true, gamma18);
+    EXPECT_EQ(chosen, run("one", false, gamma18));
+    EXPECT_NE(chosen, run("plain", true, MaskProfile{}));
 }
 
 // Named outputs and the three ways with a taken name, with one and two jobs:
