@@ -239,6 +239,14 @@ std::optional<std::size_t> lastSectionStart(const std::vector<std::uint8_t>& byt
     return std::nullopt;
 }
 
+// The thumbnail of the written picture: from its reduced copy when the
+// save made one, else from the encoded file decoded reduced.
+ThumbnailMaker thumbnailMaker(const std::uint8_t* encoded, std::size_t size, const OutputPicture& picture)
+{
+    ThumbnailMaker decoded = ThumbnailOfJpeg(encoded, size);
+    return picture.reduced ? ThumbnailOfReducedPicture(picture.reduced, std::move(decoded)) : decoded;
+}
+
 // Rewrites the EXIF APP1 of the head to describe `picture`. A section that
 // is not EXIF, or a block that cannot be parsed, stays as it is.
 void describePicture(const std::uint8_t* encoded, std::size_t size, const OutputPicture& picture, Transplant& plan)
@@ -254,7 +262,7 @@ void describePicture(const std::uint8_t* encoded, std::size_t size, const Output
         return;
     try {
         const ExifBlock block = DescribeWrittenPicture(payload + sizeof kExifId, payloadSize - sizeof kExifId,
-                                                       picture.width, picture.height, ThumbnailOfJpeg(encoded, size));
+                                                       picture.width, picture.height, thumbnailMaker(encoded, size, picture));
         plan.rewritten.assign(plan.sourceHead.begin() + std::ptrdiff_t(plan.head.offset),
                               plan.sourceHead.begin() + std::ptrdiff_t(*start));
         const std::vector<std::uint8_t> app1 = ExifSection(block.tiff);

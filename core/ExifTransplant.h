@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -107,8 +108,16 @@ inline constexpr std::size_t kCarryReadLimit = std::size_t(8) << 20;
 // the source (see OutputMetadata.h). Without one (width 0) the source's
 // sections are copied byte for byte.
 struct OutputPicture {
+    OutputPicture() = default;
+    OutputPicture(int w, int h, std::shared_ptr<const Bitmap24> picture = nullptr)
+        : width(w), height(h), reduced(std::move(picture))
+    {
+    }
     int width = 0;
     int height = 0;
+    // The written picture reduced while it was written, for its thumbnail
+    // (null: the thumbnail is made by decoding the written file reduced).
+    std::shared_ptr<const Bitmap24> reduced;
 };
 
 // What the metadata of an output became besides the EXIF head's result.

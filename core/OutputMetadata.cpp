@@ -795,42 +795,67 @@ std::vector<std::uint8_t> ExifSection(const std::vector<std::uint8_t>& tiff)
     return section(0xE1, kId, sizeof kId, tiff.data(), tiff.size());
 }
 
+namespace {
+
+// `small` made from `big`: each pixel the mean of the pixels of `big` it
+// covers.
+void averageDown(const Bitmap24& big, Bitmap24& small, int width, int height)
+{
+    small.setSize(width, height);
+    for (int y = 0; y < height; ++y) {
+        const int y0 = int(std::int64_t(y) * big.height() / height);
+        const int y1 = std::max(y0 + 1, int(std::int64_t(y + 1) * big.height() / height));
+        for (int x = 0; x < width; ++x) {
+            const int x0 = int(std::int64_t(x) * big.width() / width);
+            const int x1 = std::max(x0 + 1, int(std::int64_t(x + 1) * big.width() / width));
+            unsigned sum[3] = {};
+            for (int sy = y0; sy < y1; ++sy) {
+                const std::uint8_t* p = big.scanLine(sy) + 3 * x0;
+                for (int sx = x0; sx < x1; ++sx, p += 3)
+                    for (int c = 0; c < 3; ++c)
+                        sum[c] += p[c];
+            }
+            const unsigned count = unsigned((y1 - y0) * (x1 - x0));
+            std::uint8_t* q = small.scanLine(y) + 3 * x;
+            for (int c = 0; c < 3; ++c)
+                q[c] = std::uint8_t((sum[c] + count / 2) / count);
+        }
+    }
+}
+
+// An EXIF thumbnail is a bare JPEG: SOI straight into the tables, without
+// the encoder's JFIF section.
+std::vector<std::uint8_t> bareJpeg(const Bitmap24& picture, int quality)
+{
+    std::vector<std::uint8_t> jpeg = EncodeJpeg(picture, quality);
+    constexpr std::size_t kJfifEnd = 20;
+    if (jpeg.size() > kJfifEnd && jpeg[2] == 0xFF && jpeg[3] == 0xE0)
+        jpeg.erase(jpeg.begin() + 2, jpeg.begin() + kJfifEnd);
+    return jpeg;
+}
+
+} // namespace
+
 ThumbnailMaker ThumbnailOfJpeg(const std::uint8_t* encoded, std::size_t size)
 {
     // The reduced picture is made once, however many qualities are tried.
     auto reduced = std::make_shared<Bitmap24>();
     return [=](int width, int height, int quality) {
-        if (reduced->width() != width || reduced->height() != height) {
-            const Bitmap24 big = DecodeJpegReduced(encoded, size, width, height);
-            reduced->setSize(width, height);
-            // Each thumbnail pixel is the mean of the pixels it covers.
-            for (int y = 0; y < height; ++y) {
-                const int y0 = int(std::int64_t(y) * big.height() / height);
-                const int y1 = std::max(y0 + 1, int(std::int64_t(y + 1) * big.height() / height));
-                for (int x = 0; x < width; ++x) {
-                    const int x0 = int(std::int64_t(x) * big.width() / width);
-                    const int x1 = std::max(x0 + 1, int(std::int64_t(x + 1) * big.width() / width));
-                    unsigned sum[3] = {};
-                    for (int sy = y0; sy < y1; ++sy) {
-                        const std::uint8_t* p = big.scanLine(sy) + 3 * x0;
-                        for (int sx = x0; sx < x1; ++sx, p += 3)
-                            for (int c = 0; c < 3; ++c)
-                                sum[c] += p[c];
-                    }
-                    const unsigned count = unsigned((y1 - y0) * (x1 - x0));
-                    std::uint8_t* q = reduced->scanLine(y) + 3 * x;
-                    for (int c = 0; c < 3; ++c)
-                        q[c] = std::uint8_t((sum[c] + count / 2) / count);
-                }
-            }
-        }
-        // An EXIF thumbnail is a bare JPEG: SOI straight into the tables,
-        // without the encoder's JFIF section.
-        std::vector<std::uint8_t> jpeg = EncodeJpeg(*reduced, quality);
-        constexpr std::size_t kJfifEnd = 20;
-        if (jpeg.size() > kJfifEnd && jpeg[2] == 0xFF && jpeg[3] == 0xE0)
-            jpeg.erase(jpeg.begin() + 2, jpeg.begin() + kJfifEnd);
-        return jpeg;
+        if (reduced->width() != width || reduced->height() != height)
+            averageDown(DecodeJpegReduced(encoded, size, width, height), *reduced, width, height);
+        return bareJpeg(*reduced, quality);
+    };
+}
+
+ThumbnailMaker ThumbnailOfReducedPicture(std::shared_ptr<const Bitmap24> picture, ThumbnailMaker otherwise)
+{
+    auto reduced = std::make_shared<Bitmap24>();
+    return [=](int width, int height, int quality) {
+        if (picture->width() < width || picture->height() < height)
+            return otherwise(width, height, quality);
+        if (reduced->width() != width || reduced->height() != height)
+            averageDown(*picture, *reduced, width, height);
+        return bareJpeg(*reduced, quality);
     };
 }
 

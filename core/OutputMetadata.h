@@ -14,11 +14,13 @@
 // blocks, ready to be made into JPEG sections or TIFF tags.
 #pragma once
 
+#include "Bitmap24.h"
 #include "TiffWriter.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -123,5 +125,11 @@ TiffExif TiffExifOfBlock(const std::uint8_t* tiff, std::size_t size, bool hasPro
 // A thumbnail maker over the JPEG `encoded` (the output itself): decoded
 // reduced, averaged down to the size asked, encoded without a JFIF head.
 ThumbnailMaker ThumbnailOfJpeg(const std::uint8_t* encoded, std::size_t size);
+
+// A thumbnail maker over `picture`, a reduced copy of the written picture
+// made while it was written (ReducedPictureBuilder): averaged down to the
+// size asked and encoded as above; a size larger than `picture` is left to
+// `otherwise`.
+ThumbnailMaker ThumbnailOfReducedPicture(std::shared_ptr<const Bitmap24> picture, ThumbnailMaker otherwise);
 
 } // namespace lumivane

@@ -160,7 +160,8 @@ void RequireOutputFits(std::uint64_t width, std::uint64_t height, const CropMarg
 
 SavePipeline::SavePipeline(int threads, int bandRows) : threads_(threads), bandRows_(std::max(bandRows, 1)) {}
 
-void SavePipeline::encodeBands(const Rect& window, int quality, bool inOrderOnly, const BandMaker& makeBand)
+void SavePipeline::encodeBands(const Rect& window, int quality, bool inOrderOnly, const BandMaker& makeBand,
+                               ReducedPictureBuilder* reduced)
 {
     const int height = window.height();
     const std::size_t rowBytes = std::size_t(window.width()) * 3;
@@ -186,6 +187,8 @@ void SavePipeline::encodeBands(const Rect& window, int quality, bool inOrderOnly
         for (int i = 0; i < count; ++i)
             rows[std::size_t(i)] = first + std::size_t(i) * rowBytes;
         encoder.WriteRows(rows.data(), count);
+        if (reduced)
+            reduced->AddRows(first, rowBytes, k * bandRows, count);
     };
 
     BandHandoff handoff;
@@ -301,6 +304,12 @@ CorrectionSetup carried(const Bitmap24& maskFull, const CorrectionRegion& region
     setup.choices.crop = crop;
     setup.choices.quality = quality;
     return setup;
+}
+
+// The written picture's size and its reduced copy, for its EXIF.
+OutputPicture writtenPicture(const Rect& window, const ReducedPictureBuilder& reduced)
+{
+    return OutputPicture{window.width(), window.height(), std::make_shared<const Bitmap24>(reduced.Picture())};
 }
 
 // The curves of the photograph's and the mask's colour profiles for the
@@ -478,12 +487,15 @@ SaveResult SavePipeline::Save(const Bitmap24& unprocessed, const CorrectionSetup
         });
         return result;
     }
-    encodeBands(window, setup.choices.quality, false, [&](const Rect& band, std::uint8_t* out, std::size_t stride) {
-        pass->CorrectInto(band, out, std::ptrdiff_t(stride));
-    });
+    // The thumbnail is made from the rows as they are encoded.
+    ReducedPictureBuilder reduced(window.width(), window.height());
+    encodeBands(
+        window, setup.choices.quality, false,
+        [&](const Rect& band, std::uint8_t* out, std::size_t stride) { pass->CorrectInto(band, out, std::ptrdiff_t(stride)); },
+        &reduced);
     result.path = target.WriteWith([&](const std::string& path, WriteMode mode) {
         result.transplant = WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, path, mode,
-                                              OutputPicture{window.width(), window.height()}, &result.metadata);
+                                              writtenPicture(window, reduced), &result.metadata);
     });
     return result;
 }
@@ -539,17 +551,21 @@ SaveResult SavePipeline::Save(JpegRowReader& source, const CorrectionSetup& setu
     // the pipeline has one): the rows above the window first, then each
     // band decoded and corrected; the rows below and the end of the file
     // after the last band.
-    encodeBands(window, setup.choices.quality, true, [&](const Rect& band, std::uint8_t* out, std::size_t stride) {
-        if (band.top == window.top)
-            feed.skip(0, window.top);
-        pass->CorrectRowsInto(band, feed.read(band.top, band.height()), std::ptrdiff_t(feed.rowBytes), out,
-                             std::ptrdiff_t(stride));
-        if (band.bottom == window.bottom)
-            feed.finish(window.bottom);
-    });
+    ReducedPictureBuilder reduced(window.width(), window.height());
+    encodeBands(
+        window, setup.choices.quality, true,
+        [&](const Rect& band, std::uint8_t* out, std::size_t stride) {
+            if (band.top == window.top)
+                feed.skip(0, window.top);
+            pass->CorrectRowsInto(band, feed.read(band.top, band.height()), std::ptrdiff_t(feed.rowBytes), out,
+                                 std::ptrdiff_t(stride));
+            if (band.bottom == window.bottom)
+                feed.finish(window.bottom);
+        },
+        &reduced);
     result.path = target.WriteWith([&](const std::string& path, WriteMode mode) {
         result.transplant = WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, path, mode,
-                                              OutputPicture{window.width(), window.height()}, &result.metadata);
+                                              writtenPicture(window, reduced), &result.metadata);
     });
     return result;
 }

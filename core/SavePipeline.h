@@ -19,6 +19,7 @@
 
 #include "Bitmap24.h"
 #include "Bitmap48.h"
+#include "ReducedPicture.h"
 #include "CorrectionKernel.h"
 #include "CorrectionSetup.h"
 #include "ExifTransplant.h"
@@ -160,7 +161,10 @@ private:
     // is made by that one thread, in order (the rows come from a decoder);
     // otherwise the encoding thread makes a band itself when the other has
     // not got to it.
-    void encodeBands(const Rect& window, int quality, bool inOrderOnly, const BandMaker& makeBand);
+    // Each band encoded is also added to `reduced` when given (in order, on
+    // the encoding thread).
+    void encodeBands(const Rect& window, int quality, bool inOrderOnly, const BandMaker& makeBand,
+                     ReducedPictureBuilder* reduced = nullptr);
     // Writes `window` as a TIFF of `depth` bits a sample, made a band at a
     // time by `makeBand` (blue-green-red rows), with the source's ICC
     // profile, XMP and IPTC, streamed into the target's temporary file.

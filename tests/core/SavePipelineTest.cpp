@@ -5,6 +5,7 @@
 // builds both files and compares them byte for byte; the pixels are also
 // those of a plain CopyExif.
 #include "SavePipeline.h"
+#include "ReducedPicture.h"
 
 #include "BmpCodec.h"
 #include "ExactCorrection16.h"
@@ -50,11 +51,14 @@ const std::string kSamples = LUMIVANE_SAMPLES_DIR;
 const std::string kCameraJpeg = kSamples + "/exif/ianare_canon-ixus.jpg";
 
 // The plain sequence's metadata step: the encoded picture written with the
-// source's sections made to describe it.
+// source's sections made to describe it, its thumbnail made from the whole
+// picture reduced in one go.
 TransplantResult describedCopy(const std::string& source, const Bitmap24& plain, int quality, const std::string& path)
 {
+    ReducedPictureBuilder reduced(plain.width(), plain.height());
+    reduced.AddRows(plain.data(), plain.rowBytes(), 0, plain.height());
     return WriteJpegWithExif(EncodeJpeg(plain, quality), source, path, WriteMode::Replace,
-                             OutputPicture{plain.width(), plain.height()});
+                             OutputPicture{plain.width(), plain.height(), std::make_shared<const Bitmap24>(reduced.Picture())});
 }
 
 // Whether two JPEG files decode to the same pixels.
@@ -260,6 +264,8 @@ const JpegCase kJpegCases[] = {
     {"one row per band", 3, 2000, 3, -2, {1, 0, 1, 9}, 50, 2, 1},
     {"crop to one pixel", 50, 40, -10, 5, {20, 10, 29, 29}, 90, 2, 32},
     {"quality 1", 320, 240, 0, 0, {}, 1, 2, 32},
+    // Large enough that the thumbnail is made from the rows reduced in bands.
+    {"thumbnail from the bands", 1304, 984, 3, -2, {2, 1, 3, 5}, 90, 2, 13},
 };
 
 class SaveJpegTest : public ::testing::TestWithParam<JpegCase> {};
