@@ -4,6 +4,7 @@
 #include "Bitmap24.h"
 #include "ByteReader.h"
 #include "JpegCodec.h"
+#include "TiffReader.h"
 
 #include <algorithm>
 #include <cstring>
@@ -568,6 +569,12 @@ SourceMetadata ReadSourceMetadataOfTiff(const RangeReader& read, int width, int 
     for (std::uint16_t tag : kExifLegalFirstTags)
         if (const ReadEntry* e = findRead(first, tag))
             layout.ifd0.push_back(*e);
+    // The pixels are written as the reader gives them, already mirrored as
+    // the file's Orientation asks: the output says what they still need.
+    if (const ReadEntry* e = findRead(layout.ifd0, kOrientation); e && e->value.size() >= 2) {
+        const std::uint16_t stored = TiffBytes(e->value, be).get16(0);
+        setEntry(layout.ifd0, shortEntry(kOrientation, OrientationAfterTiffRead(stored), be));
+    }
     if (const auto at = pointerOf(first, kExifPointer, be)) {
         for (ReadEntry& e : readFileDirectory(read, be, *at)) {
             if (e.tag == kMakerNote && !MakerNoteSurvivesRelocation(e.value.data(), e.value.size())) {
@@ -693,9 +700,13 @@ TiffExif TiffExifOfBlock(const std::uint8_t* tiff, std::size_t size, bool hasPro
     for (const Entry& e : ifd0.entries) {
         const bool legal = std::find(std::begin(kExifLegalFirstTags), std::end(kExifLegalFirstTags), e.tag) !=
                            std::end(kExifLegalFirstTags);
-        if (legal && e.tag != kOrientation)
+        if (e.tag == kOrientation) {
+            if (const auto value = numberOf(t, e); value && *value >= 1 && *value <= 8)
+                out.orientation = std::uint16_t(*value);
+        } else if (legal) {
             if (auto entry = entryOf(e))
                 out.first.push_back(std::move(*entry));
+        }
     }
     if (const Entry* p = ifd0.find(kExifPointer); p && numberOf(t, *p)) {
         for (const Entry& e : readDirectory(t, *numberOf(t, *p)).entries) {

@@ -82,10 +82,11 @@ bool IsTiffHead(const std::uint8_t* head, std::size_t size);
 
 // Reads the first directory of the TIFF read through `read` and builds the
 // EXIF block for an output of width x height (in the TIFF's byte order,
-// with the EXIF and GPS directories, without thumbnail and without the
-// maker note, whose offsets cannot be kept: makerNoteDropped says when
-// there was one), and takes its ICC profile, XMP and IPTC. A block that
-// would pass `maxSize` loses its largest values first. Raises
+// with the EXIF and GPS directories, without thumbnail, and with the maker
+// note only when it survives relocation: makerNoteDropped says when one
+// was left out), and takes its ICC profile, XMP and IPTC. Its Orientation
+// is what the pixels as read still need (OrientationAfterTiffRead). A
+// block that would pass `maxSize` loses its largest values first. Raises
 // MetadataError for a malformed file.
 SourceMetadata ReadSourceMetadataOfTiff(const RangeReader& read, int width, int height, std::size_t maxSize = kMaxExifBlock);
 
@@ -109,8 +110,8 @@ bool MakerNoteSurvivesRelocation(const std::uint8_t* note, std::size_t size);
 // The EXIF block `tiff` (as DescribeWrittenPicture or
 // ReadSourceMetadataOfTiff make it, so its pixel dimensions already give
 // the written size) as a TIFF output holds it: the EXIF-legal first-
-// directory tags but Orientation (a TIFF output's pixels are written the
-// way they are shown, so its own Orientation 1 stands), the EXIF directory
+// directory tags but Orientation, which the output's own first directory
+// gives (TiffExif::orientation, the block's value), the EXIF directory
 // without its interoperability pointer and the tags that only describe
 // compressed data (ComponentsConfiguration, CompressedBitsPerPixel and the
 // pixel dimensions: a TIFF's own ImageWidth and ImageLength give its size),

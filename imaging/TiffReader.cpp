@@ -227,6 +227,20 @@ void ReadTiffToBitmap(const std::string& path, Bitmap24& out, std::string* damag
     }
 }
 
+std::uint16_t OrientationAfterTiffRead(std::uint16_t orientation)
+{
+    switch (orientation) {
+    case 5: // transposed: nothing mirrored
+    case 7: // transverse: turned half round, which leaves the transpose
+        return 5;
+    case 6: // turned right: mirrored left to right, which leaves the transverse
+    case 8: // turned left: mirrored top to bottom, likewise
+        return 7;
+    default:
+        return 1;
+    }
+}
+
 void LoadTiffImage(const std::string& path, TImageHolder& image, Bitmap24& spare)
 {
     try {

@@ -49,6 +49,13 @@ std::unique_ptr<Bitmap24> ReadTiffToBitmap(const std::string& path);
 // particular pixels.
 void ReadTiffToBitmap(const std::string& path, Bitmap24& out, std::string* damage = nullptr);
 
+// The EXIF orientation (1-8) that the pixels ReadTiffToBitmap gives still
+// need, for a file whose Orientation tag is `orientation`. The RGBA
+// interface mirrors rows and columns for the orientations that ask for it
+// but never transposes: 2-4 come out upright (1); 5 and 7 still need the
+// transpose (5), 6 and 8 the transverse (7). Anything else counts as 1.
+std::uint16_t OrientationAfterTiffRead(std::uint16_t orientation);
+
 // Exchanges byte 0 and byte 2 of each of the width * height 32-bit values
 // at `pixels` (libtiff's red-green-blue-alpha order to blue-green-red-alpha).
 void SwapRedBlue(int width, int height, std::uint32_t* pixels);

@@ -126,7 +126,10 @@ TiffRowWriter::TiffRowWriter(TemporaryFile& file, int width, int height, int bit
               TIFFSetField(tif_, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT) &&
               TIFFSetField(tif_, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
               TIFFSetField(tif_, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
-              TIFFSetField(tif_, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
+              TIFFSetField(tif_, TIFFTAG_ORIENTATION,
+                           metadata.exif.orientation >= 1 && metadata.exif.orientation <= 8
+                               ? metadata.exif.orientation
+                               : std::uint16_t(ORIENTATION_TOPLEFT)) &&
               TIFFSetField(tif_, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) &&
               TIFFSetField(tif_, TIFFTAG_ZIPQUALITY, 6) &&
               TIFFSetField(tif_, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) &&

@@ -34,6 +34,9 @@ struct TiffDirectoryEntry {
 struct TiffExif {
     bool bigEndian = false; // the byte order of every value below
     std::vector<TiffDirectoryEntry> first, exif, gps;
+    // The Orientation the output's own first directory gives (1-8): how
+    // its pixels, as written, are to be shown.
+    std::uint16_t orientation = 1;
     bool empty() const { return first.empty() && exif.empty() && gps.empty(); }
     std::uint64_t bytes() const;
 };

@@ -4,6 +4,7 @@
 // picture, maker notes where they were, and TIFF photographs whose EXIF,
 // ICC profile, XMP and IPTC reach the JPEG written from them.
 #include "ByteReader.h"
+#include "CameraExif.h"
 #include "ExifTransplant.h"
 #include "JpegCodec.h"
 #include "JpegMetadataBlocks.h"
@@ -77,6 +78,7 @@ struct Facts {
     std::int64_t ifd1 = 0;
     std::int64_t thumbAt = -1, thumbSize = -1, compression = -1;
     std::int64_t makerAt = -1, makerSize = -1;
+    std::int64_t orientation = -1;
     std::set<int> firstTags;
     std::string make, model, dateTime;
 };
@@ -114,6 +116,8 @@ Facts factsOf(const Buffer& tiff)
             f.model = textOf(r, e);
         if (tag == 0x0132)
             f.dateTime = textOf(r, e);
+        if (tag == 0x0112)
+            f.orientation = valueOf(r, e);
     });
     if (exifAt >= 0)
         walk(exifAt, [&](std::int64_t e, int tag) {
@@ -706,9 +710,14 @@ void writeFile(const fs::path& path, const Buffer& bytes)
 
 } // namespace
 
+// The Orientation the pixels of a TIFF photograph still need once read:
+// the reader mirrors for 2-4 and 6-8 but never transposes (checked against
+// libtiff in the TIFF reader's tests).
+constexpr std::int64_t kLeftAfterTiffRead[] = {0, 1, 1, 1, 1, 5, 7, 5, 7};
+
 // TIFF outputs of JPEG and TIFF photographs: the EXIF directory names the
-// written size, make, model and date come along, Orientation stays the 1
-// the written pixels need, the pixels are those given, and a maker note is
+// written size, make, model and date come along, Orientation says what the
+// written pixels need, the pixels are those given, and a maker note is
 // either carried byte for byte or reported dropped.
 TEST(OutputMetadata, TiffOutputs_CarryTheSourcesExif)
 {
@@ -757,7 +766,8 @@ TEST(OutputMetadata, TiffOutputs_CarryTheSourcesExif)
         ASSERT_NE(tif, nullptr);
         std::uint16_t orientation = 0;
         EXPECT_TRUE(TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation));
-        EXPECT_EQ(orientation, ORIENTATION_TOPLEFT);
+        const std::int64_t stored = before.orientation >= 1 && before.orientation <= 8 ? before.orientation : 1;
+        EXPECT_EQ(orientation, tiffSource ? kLeftAfterTiffRead[stored] : stored);
         TIFFClose(tif);
         if (before.makerAt < 0) {
             EXPECT_FALSE(report.makerNoteDropped);
@@ -776,6 +786,44 @@ TEST(OutputMetadata, TiffOutputs_CarryTheSourcesExif)
     // The samples hold maker notes of both kinds.
     EXPECT_GT(carriedNotes, 0);
     EXPECT_GT(droppedNotes, 0);
+}
+
+// Every output says how its pixels, as written, are to be shown: a JPEG
+// photograph's pixels are written as stored, so its Orientation comes
+// along; a TIFF photograph's come as the reader mirrored them, so what is
+// left of its Orientation is said, in JPEG and TIFF outputs alike.
+TEST(OutputMetadata, Orientation_DescribesThePixelsAsWritten)
+{
+    test_support::TemporaryFolder folder{"lumivane-orient"};
+    const Bitmap24 picture = gradient(30, 20);
+    const Buffer encoded = EncodeJpeg(picture, 90);
+    for (std::uint16_t o = 1; o <= 8; ++o)
+        for (const bool tiffSource : {false, true}) {
+            SCOPED_TRACE(std::string(tiffSource ? "TIFF" : "JPEG") + " photograph, orientation " + std::to_string(o));
+            lumivane::testing::CameraExif exif = lumivane::testing::Camera("Canon", "Canon EOS 5D", 8, 50);
+            exif.orientation = o;
+            const fs::path source = folder.path() / (tiffSource ? "source.tif" : "source.jpg");
+            if (tiffSource)
+                lumivane::testing::WriteCameraTiff(source.string(), picture, exif);
+            else
+                lumivane::testing::WriteCameraJpeg(source.string(), picture, exif);
+            const std::int64_t expected = tiffSource ? kLeftAfterTiffRead[o] : o;
+
+            const fs::path jpeg = folder.path() / "out.jpg";
+            WriteJpegWithExif(encoded, source.string(), jpeg.string(), WriteMode::Replace, OutputPicture{30, 20});
+            const Buffer block = exifBlockOf(readBytes(jpeg));
+            ASSERT_FALSE(block.empty());
+            EXPECT_EQ(factsOf(block).orientation, expected);
+
+            const fs::path tiff = folder.path() / "out.tif";
+            writeTiffOutput(source, tiff, picture);
+            TIFF* tif = TIFFOpen(tiff.string().c_str(), "r");
+            ASSERT_NE(tif, nullptr);
+            std::uint16_t written = 0;
+            EXPECT_TRUE(TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &written));
+            EXPECT_EQ(written, expected);
+            TIFFClose(tif);
+        }
 }
 
 TEST(OutputMetadata, MakerNotes_SurviveRelocationOnlyWhenSelfContained)

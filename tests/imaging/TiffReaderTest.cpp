@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "CameraExif.h"
 #include "HostileFiles.h"
+#include "TemporaryFolder.h"
 #include "ImagingTestUtil.h"
 #include "TiffReader.h"
 
@@ -320,4 +322,48 @@ TEST(TiffRead, EverySampleTiffReadsAtItsSize)
         EXPECT_EQ(bitmap->width(), c.width) << c.file;
         EXPECT_EQ(bitmap->height(), c.height) << c.file;
     }
+}
+
+namespace {
+
+// How a picture stored under EXIF orientation `o` is shown, pixel by pixel
+// from the orientation's definition (which stored row and column are the
+// shown top and left).
+Bitmap24 shownAs(const Bitmap24& stored, int o)
+{
+    const int w = stored.width(), h = stored.height();
+    Bitmap24 shown(o >= 5 ? h : w, o >= 5 ? w : h);
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x) {
+            const int sx[] = {x, x, w - 1 - x, w - 1 - x, x, y, y, w - 1 - y, w - 1 - y};
+            const int sy[] = {y, y, y, h - 1 - y, h - 1 - y, x, h - 1 - x, h - 1 - x, x};
+            shown.setPixel(x, y, stored.pixel(sx[o], sy[o]));
+        }
+    return shown;
+}
+
+} // namespace
+
+// For every orientation, the pixels read, shown as OrientationAfterTiffRead
+// says, are the stored pixels shown as the file's Orientation says: what an
+// output of a TIFF photograph must say of its pixels.
+TEST(TiffRead, OrientationLeftAfterReading_ShowsThePictureTheFileMeans)
+{
+    test_support::TemporaryFolder folder{"lumivane-tifforient"};
+    Bitmap24 stored(3, 2);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            stored.setPixel(x, y, packColour(std::uint8_t(40 * x + 10), std::uint8_t(100 * y + 20), 7));
+    for (std::uint16_t o = 1; o <= 8; ++o) {
+        SCOPED_TRACE(o);
+        CameraExif exif;
+        exif.orientation = o;
+        const std::string path = folder.file("oriented.tif");
+        WriteCameraTiff(path, stored, exif);
+        const std::unique_ptr<Bitmap24> read = ReadTiffToBitmap(path);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(shownAs(*read, OrientationAfterTiffRead(o)), shownAs(stored, o));
+    }
+    EXPECT_EQ(OrientationAfterTiffRead(0), 1);
+    EXPECT_EQ(OrientationAfterTiffRead(9), 1);
 }
