@@ -16,7 +16,7 @@ const char* const kUsage =
     "\n"
     "  --out DIR            output folder, created when missing and tested for writing first\n"
     "  --name TEMPLATE      output names inside DIR: {stem} (the photograph's name without its\n"
-    "                       suffix), {ext} (jpg or bmp), {dir} (its folder below the --recursive\n"
+    "                       suffix), {ext} (jpg, bmp or tif), {dir} (its folder below the --recursive\n"
     "                       folder), {n} (its place in the list); default: the names of Save\n"
     "                       Images, in {dir}\n"
     "  --overwrite          replace existing outputs (atomically)\n"

@@ -455,11 +455,13 @@ private:
 
 // ---- Reporting progress, the report file and the summary ----
 
-const char* reportOutcome(BatchPhotoResult::Outcome outcome)
+// A photograph written from a damaged file is "damaged": written, with the
+// damage as its reason.
+const char* reportOutcome(const BatchPhotoResult& r)
 {
-    switch (outcome) {
+    switch (r.outcome) {
     case BatchPhotoResult::Outcome::Written:
-        return "written";
+        return r.damage.empty() ? "written" : "damaged";
     case BatchPhotoResult::Outcome::Skipped:
         return "skipped";
     case BatchPhotoResult::Outcome::NotDone:
@@ -613,7 +615,7 @@ private:
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
         report_ << "{\"source\":" << jsonString(r.source) << ",\"output\":" << jsonString(output)
-                << ",\"outcome\":\"" << reportOutcome(r.outcome) << "\",\"reason\":"
+                << ",\"outcome\":\"" << reportOutcome(r) << "\",\"reason\":"
                 << jsonString(r.reason.empty() ? r.damage : r.reason)
                 << ",\"levels\":" << (r.levels ? "[" + levelsText(*r.levels) + "]" : std::string("null"))
                 << ",\"mask\":" << jsonString(maskName) << ",\"method\":" << jsonString(methodText(setup_.mode))

@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <sys/stat.h>
 
 using namespace lumivane;
@@ -207,11 +209,27 @@ TEST_F(HostileCli, DamagedPhotographs_AreWrittenReportedAndFailTheRunUnlessAllow
         for (const bool allowed : {false, true}) {
             SCOPED_TRACE(std::string("--jobs ") + jobs + (allowed ? " --allow-damaged" : ""));
             fs::remove_all(folder.path() / "out");
-            std::vector<std::string> args = {"--jobs", jobs};
+            const std::string report = file("report.jsonl");
+            std::vector<std::string> args = {"--jobs", jobs, "--report", report};
             if (allowed)
                 args.push_back("--allow-damaged");
             args.insert(args.end(), {intact, cut, tiff});
             const ts::ChildRun r = run(args);
+            // The report calls the damaged photographs so, with their damage.
+            std::ifstream lines(report);
+            std::map<std::string, std::string> outcomes;
+            for (std::string line; std::getline(lines, line);)
+                for (const std::string& source : {intact, cut, tiff})
+                    if (line.find("\"source\":\"" + source + "\"") != std::string::npos)
+                        outcomes[source] = line;
+            EXPECT_NE(outcomes[intact].find("\"outcome\":\"written\",\"reason\":\"\""), std::string::npos)
+                << outcomes[intact];
+            EXPECT_NE(outcomes[cut].find("\"outcome\":\"damaged\",\"reason\":\"JPEG ends early: "),
+                      std::string::npos)
+                << outcomes[cut];
+            EXPECT_NE(outcomes[tiff].find("\"outcome\":\"damaged\",\"reason\":\"TIFF strip unreadable\""),
+                      std::string::npos)
+                << outcomes[tiff];
             EXPECT_EQ(r.status, allowed ? 0 : 1) << r.err;
             EXPECT_EQ(outFiles().size(), 3u) << r.err;
             for (const std::string& part :
