@@ -3,6 +3,7 @@
 
 #include "ImageFile.h"
 
+#include <algorithm>
 #include <ctime>
 
 namespace lumivane {
@@ -168,6 +169,19 @@ std::string BatchProgressText(const std::string& name, int n, int total)
 std::string BatchSavedText(int written, int total, const std::string& folder)
 {
     return std::to_string(written) + " of " + std::to_string(total) + " photographs saved to " + folder;
+}
+
+std::string LensProfileClause(const std::vector<std::string>& names)
+{
+    if (names.empty())
+        return std::string();
+    constexpr std::size_t kNamed = 3;
+    std::string clause = " (lens profile: ";
+    for (std::size_t i = 0; i < std::min(names.size(), kNamed); ++i)
+        clause += (i ? ", " : "") + names[i];
+    if (names.size() > kNamed)
+        clause += " and " + std::to_string(names.size() - kNamed) + " more";
+    return clause + ")";
 }
 
 } // namespace lumivane

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace lumivane {
 
@@ -100,6 +101,11 @@ std::string BatchProgressText(const std::string& name, int n, int total);
 // The status line at the end of a batch that ran to its end:
 // "11 of 12 photographs saved to /home/me/out".
 std::string BatchSavedText(int written, int total, const std::string& folder);
+// What follows that line when some photographs were corrected with their
+// lens profile: " (lens profile: a.jpg, b.jpg)", the first three named and
+// the others counted (" (lens profile: a.jpg, b.jpg, c.jpg and 2 more)");
+// nothing when there are none.
+std::string LensProfileClause(const std::vector<std::string>& names);
 
 // Milliseconds since the system started, cut to 32 bits: the number a
 // batch's clash names carry.

@@ -198,6 +198,7 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
     std::vector<BatchPhotoResult> reported;
     reported.reserve(count);
     int written = 0;
+    std::vector<std::string> profiled; // written with their lens profile
     for (std::size_t i = 0; i < count; ++i) {
         std::unique_lock<std::mutex> lock(box.mutex);
         if (i > 0) {
@@ -232,9 +233,11 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
             ++written;
             photos_.OutPath = r.written;
             // A photograph corrected with its lens profile says so.
-            const bool profiled = IsProfileMaskName(r.mask);
+            const bool withProfile = IsProfileMaskName(r.mask);
+            if (withProfile)
+                profiled.push_back(FileNamePart(r.written));
             const std::string saved =
-                FileNamePart(r.written) + " saved" + (profiled ? " with its " + r.mask : std::string());
+                FileNamePart(r.written) + " saved" + (withProfile ? " with its " + r.mask : std::string());
             result.MakerNoteDropped = r.makerNoteDropped;
             if (r.damage.empty())
                 say(WithMakerNoteClause(saved + '.', r.makerNoteDropped));
@@ -290,9 +293,9 @@ void Workflow::saveBatch(WorkflowHost& host, const std::string& folder, std::uin
     if (reported.size() < count || abandoned > 0) {
         outcome.StoppedByUser = true;
         say(" Saving stopped: " + std::to_string(written) + " of " + std::to_string(count) +
-            " photographs written.");
+            " photographs written" + LensProfileClause(profiled) + ".");
     } else {
-        say(BatchSavedText(written, int(count), folder));
+        say(BatchSavedText(written, int(count), folder) + LensProfileClause(profiled));
     }
 }
 

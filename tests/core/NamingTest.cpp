@@ -147,5 +147,20 @@ TEST(Naming, ShortenedMaskLabelKeepsLastFourteenCharacters)
         EXPECT_EQ(ShortenedMaskLabel(row.name), row.expected) << row.name;
 }
 
+TEST(Naming, LensProfileClauseNamesThreeAndCountsTheRest)
+{
+    const struct {
+        std::vector<std::string> names;
+        const char* clause;
+    } rows[] = {
+        {{}, ""},
+        {{"a.jpg"}, " (lens profile: a.jpg)"},
+        {{"a.jpg", "b.jpg", "c.jpg"}, " (lens profile: a.jpg, b.jpg, c.jpg)"},
+        {{"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"}, " (lens profile: a.jpg, b.jpg, c.jpg and 2 more)"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(LensProfileClause(row.names), row.clause) << row.names.size();
+}
+
 } // namespace
 } // namespace lumivane

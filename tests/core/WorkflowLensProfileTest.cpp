@@ -229,6 +229,8 @@ TEST_F(WorkflowLensProfile, SaveImages_EachPhotographItsProfile_TheOneWithoutRep
         EXPECT_EQ(saved.Results[i].Error, expected[i].error);
     }
     EXPECT_NE(saved.Failures.find("bare.jpg"), std::string::npos) << saved.Failures;
+    // The closing line says which photographs got their profile.
+    EXPECT_EQ(flow.texts().Status, "2 of 3 photographs saved to " + out + " (lens profile: wide.jpg, long.jpg)");
     // The grey photograph was corrected: its corners are lifted.
     Bitmap24 written;
     ASSERT_TRUE(DecodeBySuffix(saved.Results[1].Written, written, JpegSmoothing::Off));
