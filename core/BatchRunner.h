@@ -84,8 +84,8 @@ struct BatchSettings : CorrectionChoices {
     // be unturned), else `levels` x 257.
     const Bitmap48* mask16 = nullptr;
     std::optional<HotspotLevels> levels16;
-    // The colour profile of `mask`'s file (masks chosen from a folder are
-    // taken to be in each photograph's space).
+    // The colour profile of `mask`'s file (a mask chosen for each
+    // photograph brings its own: BatchMaskChoice::profile).
     MaskProfile maskProfile;
     const CorrectionChoices& Choices() const { return *this; }
     void SetChoices(const CorrectionChoices& choices) { static_cast<CorrectionChoices&>(*this) = choices; }

@@ -42,14 +42,15 @@ Bitmap24 GrainyPhoto(int width, int height, unsigned seed)
     return photo;
 }
 
-Bitmap24 VignetteMask(int width, int height)
+Bitmap24 VignetteMask(int width, int height, int centreR, int centreG, int centreB)
 {
     Bitmap24 b(width, height);
     const double cx = (width - 1) / 2.0, cy = (height - 1) / 2.0, maxD = cx * cx + cy * cy + 1;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             const double f = 1.0 - 0.5 * ((x - cx) * (x - cx) + (y - cy) * (y - cy)) / maxD;
-            b.setPixel(x, y, packColour(std::uint8_t(200 * f), std::uint8_t(190 * f), std::uint8_t(180 * f)));
+            b.setPixel(x, y,
+                       packColour(std::uint8_t(centreR * f), std::uint8_t(centreG * f), std::uint8_t(centreB * f)));
         }
     return b;
 }

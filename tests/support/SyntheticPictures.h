@@ -9,8 +9,8 @@
 
 namespace lumivane::test_support {
 
-// Every channel a ramp of its own, wrapping: blue x * 7 + seed, green
-// y * 5 + 40 + seed, red (x + y) * 3 + 90 (all modulo 256). Neighbouring
+// Every channel a ramp of its own, wrapping: red x * 7 + seed, green
+// y * 5 + 40 + seed, blue (x + y) * 3 + 90 (all modulo 256). Neighbouring
 // pixels differ, so a shifted or turned picture shows.
 Bitmap24 GradientPicture(int width, int height, int seed = 0);
 
@@ -19,8 +19,8 @@ Bitmap24 GradientPicture(int width, int height, int seed = 0);
 Bitmap24 GrainyPhoto(int width, int height, unsigned seed);
 
 // A flat field darker towards the corners by up to half its centre level
-// (200, 190, 180 in red, green, blue at the centre).
-Bitmap24 VignetteMask(int width, int height);
+// (by default 200, 190, 180 in red, green, blue at the centre).
+Bitmap24 VignetteMask(int width, int height, int centreR = 200, int centreG = 190, int centreB = 180);
 
 // A flat field darker towards the corners, each channel falling off by its
 // own amount (centre about 240, 230, 220 in red, green, blue).

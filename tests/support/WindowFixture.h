@@ -10,6 +10,7 @@
 #include "FileIO.h"
 #include "JpegCodec.h"
 #include "ScriptedPlatformServices.h"
+#include "SyntheticPictures.h"
 #include "TestOracles.h"
 #include "Unit1.h"
 #include "TemporaryFolder.h"
@@ -41,17 +42,7 @@ inline Bitmap24 gradientPhoto(int w, int h, int seed = 0)
 // A flat-field mask: bright in the middle, darker towards the corners.
 inline Bitmap24 vignetteMask(int w, int h, int centreR = 200, int centreG = 190, int centreB = 180)
 {
-    Bitmap24 b(w, h);
-    const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0;
-    const double maxD = cx * cx + cy * cy + 1;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const double d = ((x - cx) * (x - cx) + (y - cy) * (y - cy)) / maxD;
-            const double f = 1.0 - 0.5 * d;
-            b.setPixel(x, y,
-                       packColour(std::uint8_t(centreR * f), std::uint8_t(centreG * f), std::uint8_t(centreB * f)));
-        }
-    return b;
+    return test_support::VignetteMask(w, h, centreR, centreG, centreB);
 }
 
 inline Bitmap24 solid(int w, int h, Colour c)
