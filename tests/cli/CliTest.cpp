@@ -10,6 +10,7 @@
 #include "GroundTruth.h"
 #include "ImageFile.h"
 #include "LensProfile.h"
+#include "MaskFolder.h"
 #include "MaskGeometry.h"
 #include "SavePipeline.h"
 #include "JpegCodec.h"
@@ -378,6 +379,27 @@ TEST_F(Program, FormatTiff_WritesTifFilesOfTheDepthAsked_BmpEqualsQualityBmp)
     args.insert(args.end(), {"--quality", "bmp", a});
     EXPECT_EQ(run(args).status, 0);
     EXPECT_EQ(ReadWholeFile(out() + "/a.bmp"), viaFormat);
+}
+
+// A TIFF photograph's camera facts reach its JPEG output through the real
+// program (read back by the program's own reader).
+TEST_F(Program, TiffPhotograph_ItsCameraFactsReachItsJpegOutput)
+{
+    const std::string tiff = (dir_ / "scan.tif").string();
+    lumivane::testing::WriteCameraTiff(tiff, GradientPicture(60, 40),
+                                       lumivane::testing::Camera("OLYMPUS", "E-M5", 5.6, 25, "M.12-40mm F2.8"));
+    const CameraFacts source = ReadCameraFacts(tiff);
+    ASSERT_EQ(source.make, "OLYMPUS");
+    auto args = base();
+    args.insert(args.end(), {"--format", "jpeg", tiff});
+    const Outcome r = run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const CameraFacts written = ReadCameraFacts(out() + "/scan.jpg");
+    EXPECT_EQ(written.make, source.make);
+    EXPECT_EQ(written.model, source.model);
+    EXPECT_EQ(written.lens, source.lens);
+    EXPECT_DOUBLE_EQ(written.fNumber, source.fNumber);
+    EXPECT_DOUBLE_EQ(written.focalLength, source.focalLength);
 }
 
 // A maker note that cannot move into a TIFF output (Canon's counts its
