@@ -41,6 +41,9 @@ public:
     const std::uint16_t* row(int y) const { return values_.data() + std::size_t(y) * rowValues(); }
     std::uint16_t* data() { return values_.data(); }
     const std::uint16_t* data() const { return values_.data(); }
+    std::size_t byteCount() const { return values_.size() * sizeof(std::uint16_t); }
+    // Bytes the storage holds without growing.
+    std::size_t capacity() const { return values_.capacity() * sizeof(std::uint16_t); }
 
     friend bool operator==(const Bitmap48&, const Bitmap48&) = default;
 

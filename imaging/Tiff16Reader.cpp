@@ -114,7 +114,11 @@ bool ReadTiff16(const std::string& path, Tiff16Picture& out)
     out.grey = layout.samples == 1;
     // Every value is written below: the blocks cover the picture, and each
     // plane or sample of it.
+    const std::size_t room = out.pixels.capacity();
     out.pixels.setSizeForOverwrite(int(layout.width), int(layout.height));
+    // Fresh storage has its pages faulted in beside the decoder.
+    const BackgroundPrefault prefault(out.pixels.capacity() > room ? out.pixels.data() : nullptr,
+                                      out.pixels.byteCount());
     // One block (strip or tile) of one plane or of all samples at a time.
     const std::size_t blockSamples = layout.separate ? 1 : layout.samples;
     const std::size_t blockValues = std::size_t(layout.tileWidth) * layout.tileHeight * blockSamples;
