@@ -307,9 +307,9 @@ CorrectionSetup carried(const Bitmap24& maskFull, const CorrectionRegion& region
 }
 
 // The written picture's size and its reduced copy, for its EXIF.
-OutputPicture writtenPicture(const Rect& window, const ReducedPictureBuilder& reduced)
+OutputPicture writtenPicture(const Rect& window, ReducedPictureBuilder& reduced)
 {
-    return OutputPicture{window.width(), window.height(), std::make_shared<const Bitmap24>(reduced.Picture())};
+    return OutputPicture{window.width(), window.height(), std::make_shared<const Bitmap24>(reduced.TakePicture())};
 }
 
 // The curves of the photograph's and the mask's colour profiles for the
@@ -493,9 +493,10 @@ SaveResult SavePipeline::Save(const Bitmap24& unprocessed, const CorrectionSetup
         window, setup.choices.quality, false,
         [&](const Rect& band, std::uint8_t* out, std::size_t stride) { pass->CorrectInto(band, out, std::ptrdiff_t(stride)); },
         &reduced);
+    const OutputPicture written = writtenPicture(window, reduced);
     result.path = target.WriteWith([&](const std::string& path, WriteMode mode) {
-        result.transplant = WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, path, mode,
-                                              writtenPicture(window, reduced), &result.metadata);
+        result.transplant =
+            WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, path, mode, written, &result.metadata);
     });
     return result;
 }
@@ -563,9 +564,10 @@ SaveResult SavePipeline::Save(JpegRowReader& source, const CorrectionSetup& setu
                 feed.finish(window.bottom);
         },
         &reduced);
+    const OutputPicture written = writtenPicture(window, reduced);
     result.path = target.WriteWith([&](const std::string& path, WriteMode mode) {
-        result.transplant = WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, path, mode,
-                                              writtenPicture(window, reduced), &result.metadata);
+        result.transplant =
+            WriteJpegWithExif(encoded_.data(), encoded_.size(), sourceFile, path, mode, written, &result.metadata);
     });
     return result;
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace lumivane {
@@ -28,6 +29,8 @@ public:
     // The reduced picture, ceil(width / 8) x ceil(height / 8); complete once
     // every row was added.
     const Bitmap24& Picture() const { return reduced_; }
+    // The reduced picture handed over without a copy; the builder is done.
+    Bitmap24 TakePicture() { return std::move(reduced_); }
 
 private:
     int width_, height_;
