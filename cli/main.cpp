@@ -335,6 +335,14 @@ public:
             return;
         loader_ = std::jthread([this, smooth = o.smoothMask] {
             try {
+                // The mask stays for the whole run, with its smoothed and
+                // turned copies; the copies fitted to photographs are
+                // counted with those photographs.
+                const int copies = 1 + (smooth ? 1 : 0) + (turns_ % 4 != 0 ? 1 : 0);
+                const ScopedMemoryNeed need([copies](const PictureCost& cost) {
+                    return PictureAloneNeed(cost) +
+                           SaturatedProduct(cost.PictureBytes(), std::uint64_t(copies - 1));
+                });
                 if (!DecodeBySuffix(path_, loaded_, JpegSmoothing::On))
                     throw std::runtime_error("not a .jpg, .jpeg, .bmp, .tif or .tiff name");
                 if (loaded_.empty())

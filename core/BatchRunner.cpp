@@ -143,6 +143,11 @@ public:
         // header; anything else is decoded whole, while the mask may still
         // be loading.
         const ScopedDecodeStop abandon(settings_.abandon);
+        // A mask loaded already is held in the budget before any photograph.
+        if (!settings_.maskReady) {
+            holdMask();
+            maskKnown_ = true;
+        }
         Opened first;
         std::size_t firstIndex = 0;
         levels_ = settings_.levels.value_or(HotspotLevels{});
@@ -156,17 +161,25 @@ public:
             settings_.maskReady();
         if (!settings_.chooseMask && settings_.mask->empty())
             throw std::invalid_argument("A batch needs a mask.");
+        if (!maskKnown_) {
+            holdMask();
+            maskKnown_ = true;
+        }
+        // The first photograph may have been opened before the mask's size
+        // was known; with the mask now held beside it, it must still fit.
+        const int firstWidth = first.width(), firstHeight = first.height();
+        const bool firstFits = firstIndex >= photos_.size() || fitsBesideTheMask(first, firstIndex);
         if (firstIndex < photos_.size() && !stopped()) {
             // Five pixels of the mask fitted to the first photograph, read
             // without fitting the whole mask. A mask chosen per photograph
             // brings its own levels.
             if (!settings_.levels && !settings_.chooseMask && !settings_.levelsOfEachPhotograph)
                 levels_ = SampleCentreLevelsThrough(settings_.sampledMask ? *settings_.sampledMask : *settings_.mask,
-                                                    first.width(), first.height());
+                                                    firstWidth, firstHeight);
             std::vector<std::thread> workers;
             for (int j = 1; j < jobs; ++j)
                 workers.emplace_back([this] { work(nullptr, 0); });
-            work(&first, firstIndex);
+            work(firstFits ? &first : nullptr, firstIndex);
             for (std::thread& t : workers)
                 t.join();
         }
@@ -187,8 +200,11 @@ private:
         // The streamed file's bytes, kept from photograph to photograph.
         std::shared_ptr<std::vector<std::uint8_t>> fileBytes;
         // The photograph's share of the process's memory budget, held from
-        // its header until it is finished.
+        // its header until it is finished, and what its decoder said it
+        // holds.
         MemoryReservation memory;
+        PictureCost cost;
+        bool streamed = false;
         int width() const { return reader ? reader->Width() : photo.width(); }
         int height() const { return reader ? reader->Height() : photo.height(); }
     };
@@ -205,14 +221,79 @@ private:
         return settings_.decoded && settings_.previewWidth > 0 && settings_.previewHeight > 0;
     }
 
-    // Bytes a pixel of the job's full-size buffers: a TIFF output of 16
-    // bits a channel (chosen, or the photograph's own when it is a TIFF,
-    // which may have them) holds its pixels at 16 bits.
-    std::uint64_t jobBytesPerPixel(ImageKind source) const
+    // The memory photograph `cost` describes needs on its path, besides
+    // the mask the batch holds: the decoded picture unless it is streamed,
+    // the decoder's working storage, the mask fitted to its size (unless the
+    // mask is that size), the save's buffers, and for a TIFF saved at 16
+    // bits its 16-bit picture and 16-bit mask. `maskKnown` is false while
+    // the mask is still loading: a fitted copy is counted then.
+    std::uint64_t jobNeed(const PictureCost& cost, ImageKind source, bool streamed, bool maskKnown) const
     {
-        if (choices_.Format() != OutputFormat::Tiff || choices_.depth == 8)
-            return kBytesPerPixel;
-        return choices_.depth == 16 || source == ImageKind::Tiff ? kBytesPerPixel16 : kBytesPerPixel;
+        const std::uint64_t w = cost.width, h = cost.height;
+        const std::uint64_t pixels = SaturatedProduct(w, h);
+        const OutputFormat format = choices_.Format();
+        const bool tiff16 = format == OutputFormat::Tiff && choices_.depth != 8 && source == ImageKind::Tiff;
+        const bool maskOfThisSize = maskKnown && !settings_.chooseMask && settings_.mask &&
+                                    std::uint64_t(settings_.mask->width()) == w &&
+                                    std::uint64_t(settings_.mask->height()) == h;
+        const std::uint64_t parts[] = {
+            streamed ? 0 : cost.PictureBytes(),
+            cost.workingBytes,
+            maskOfThisSize ? 0 : SaturatedProduct(pixels, kBytesPerPixel),
+            SavePipeline::WorkingBytes(w, h, format, choices_.OutputDepth(tiff16 ? 16 : 8), streamed),
+            tiff16 ? SaturatedProduct(pixels, kBytesPerPixel16) : 0,
+            tiff16 && settings_.mask16 && !maskOfThisSize ? SaturatedProduct(pixels, kBytesPerPixel16) : 0,
+        };
+        std::uint64_t need = 0;
+        for (const std::uint64_t part : parts)
+            need = SaturatedSum(need, part);
+        return need;
+    }
+
+    // Refuses photograph i of width x height when its job's need beside the
+    // mask the batch holds is more than the whole budget: it could never
+    // get its share.
+    void requireRoomBesideTheMask(std::size_t i, std::uint64_t width, std::uint64_t height, std::uint64_t need) const
+    {
+        const std::uint64_t budget = MemoryBudgetBytes();
+        const std::uint64_t held = maskMemory_.Bytes();
+        if (need > budget || held > budget - need)
+            throw MemoryBudgetError(photos_[i], width, height, SaturatedSum(need, held), budget);
+    }
+
+    // The mask (and its 16-bit and unturned copies) stays in memory for the
+    // whole batch: its bytes are held in the budget's pool, so the
+    // photographs' shares fit beside it.
+    void holdMask()
+    {
+        if (settings_.chooseMask || !settings_.mask)
+            return;
+        std::uint64_t bytes = settings_.mask->byteCount();
+        if (settings_.sampledMask && settings_.sampledMask != settings_.mask)
+            bytes += settings_.sampledMask->byteCount();
+        if (settings_.mask16)
+            bytes += settings_.mask16->byteCount();
+        maskMemory_ = MemoryReservation::Hold(bytes);
+    }
+
+    // Whether the first photograph, opened while the mask loaded, fits
+    // beside the mask now held; when not, it is reported refused.
+    bool fitsBesideTheMask(Opened& first, std::size_t i)
+    {
+        try {
+            requireRoomBesideTheMask(
+                i, first.cost.width, first.cost.height,
+                jobNeed(first.cost, ImageKindBySuffix(photos_[i]), first.streamed, true));
+            return true;
+        } catch (const MemoryBudgetError& e) {
+            first.reader.reset();
+            first.photo = Bitmap24();
+            first.memory.Release();
+            results_[i].outcome = Outcome::Unreadable;
+            results_[i].reason = e.what();
+            finish(i);
+            return false;
+        }
     }
 
     // Opens photograph i into `into` (reusing its decoded storage); false
@@ -224,23 +305,30 @@ private:
         into.memory.Release();
         // A photograph the output cannot hold at the size the crop leaves
         // is refused at its header, before it is decoded. One that can takes
-        // its share of the budget there, waiting while the other workers'
-        // photographs leave too little of it: together they never hold
-        // more than the budget. A stop ends the wait, the photograph not
-        // done.
-        // Both follow the output the choices make (format and depth), not
-        // the quality slider alone.
-        const std::uint64_t bytesPerPixel = jobBytesPerPixel(ImageKindBySuffix(photos_[i]));
-        const ScopedSizeCheck fits([this, &into, bytesPerPixel](std::uint64_t width, std::uint64_t height) {
+        // its share of the budget there, what its path needs (a streamed
+        // JPEG its bands and buffers, not the picture), waiting while the
+        // other workers' photographs leave too little of it beside the
+        // mask: together they never hold more than the budget. A stop ends
+        // the wait, the photograph not done. Both follow the output the
+        // choices make (format and depth), not the quality slider alone.
+        const ImageKind source = ImageKindBySuffix(photos_[i]);
+        into.streamed = stream_ && source == ImageKind::Jpeg;
+        const bool maskKnown = maskKnown_;
+        const ScopedMemoryNeed need([this, &into, source, maskKnown](const PictureCost& cost) {
+            into.cost = cost;
+            return jobNeed(cost, source, into.streamed, maskKnown);
+        });
+        const ScopedSizeCheck fits([this, i, &into](std::uint64_t width, std::uint64_t height, std::uint64_t needed) {
             RequireOutputFits(width, height, choices_.crop, choices_.Format());
+            requireRoomBesideTheMask(i, width, height, needed);
             into.memory.Release();
-            std::optional<MemoryReservation> memory = MemoryReservation::Take(
-                MemoryNeededFor(width, height, bytesPerPixel), [this] { return stopped() || abandoned(); });
+            std::optional<MemoryReservation> memory =
+                MemoryReservation::Take(needed, [this] { return stopped() || abandoned(); });
             if (!memory)
                 throw DecodeStoppedError();
             into.memory = std::move(*memory);
         });
-        if (!stream_ || ImageKindBySuffix(photos_[i]) != ImageKind::Jpeg) {
+        if (!into.streamed) {
             if (!decodePhotograph(photos_[i], into.photo, results_[i]))
                 return false;
             showDecoded(i, into.photo);
@@ -318,8 +406,12 @@ private:
         // again at full precision. A file that fails that read is saved from
         // its 8-bit picture, as any other.
         Tiff16Picture photo16;
-        const bool full = choices_.Format() == OutputFormat::Tiff && choices_.depth != 8 &&
-                          ReadTiff16ForSave(photos_[i], photo.width(), photo.height(), photo16);
+        bool full = false;
+        if (choices_.Format() == OutputFormat::Tiff && choices_.depth != 8) {
+            // The 16-bit picture is part of the photograph's share already.
+            const ScopedMemoryNeed counted(PictureAloneNeed);
+            full = ReadTiff16ForSave(photos_[i], photo.width(), photo.height(), photo16);
+        }
         save(photo.width(), photo.height(), i, [&](CorrectionSetup setup, const OutputTarget& target) {
             if (!full)
                 return pipeline.Save(photo, setup, photos_[i], target);
@@ -387,7 +479,12 @@ private:
             CorrectionChoices choices = choices_;
             MaskProfile maskProfile = settings_.maskProfile;
             if (settings_.chooseMask) {
-                const BatchMaskChoice choice = settings_.chooseMask(photos_[i]);
+                // A mask decoded for the batch holds only itself; its copy
+                // fitted to this photograph is part of the photograph's share.
+                const BatchMaskChoice choice = [&] {
+                    const ScopedMemoryNeed alone(PictureAloneNeed);
+                    return settings_.chooseMask(photos_[i]);
+                }();
                 result.mask = choice.name;
                 if (!choice.HasMask()) {
                     result.outcome = Outcome::NoMask;
@@ -493,6 +590,10 @@ private:
     std::vector<std::chrono::steady_clock::time_point> started_;
     std::atomic<std::size_t> next_{0};
     bool stream_ = false;
+    // The mask's bytes in the budget's pool, once it is loaded; workers
+    // start after that.
+    MemoryReservation maskMemory_;
+    bool maskKnown_ = false;
     std::mutex progressMutex_;
     int finished_ = 0;
 };

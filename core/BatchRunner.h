@@ -13,6 +13,10 @@
 // never held whole. Memory is then about N file buffers plus the mask
 // fitted to each distinct photograph size in use (and one decoded
 // photograph: the first, read while the mask loads, and any BMP or TIFF).
+// The mask is held in the memory budget's pool for the whole batch, and
+// each photograph reserves beside it what its path needs (see
+// MemoryReservation): the workers wait for each other rather than pass
+// the budget together.
 #pragma once
 
 #include "Bitmap24.h"

@@ -7,6 +7,7 @@
 #include "FileIO.h"
 #include "ExactCorrection16.h"
 #include "JpegCodec.h"
+#include "MemoryBudget.h"
 #include "ProfileCurve.h"
 #include "SaveQuality.h"
 #include "TiffWriter.h"
@@ -156,6 +157,46 @@ void RequireOutputFits(std::uint64_t width, std::uint64_t height, const CropMarg
     if (std::uint64_t(w) > kMaxJpegSide || std::uint64_t(h) > kMaxJpegSide)
         throw OutputSizeError("a JPEG of " + size + " cannot be written: a JPEG holds at most " +
                               std::to_string(kMaxJpegSide) + " pixels a side");
+}
+
+std::uint64_t SavePipeline::WorkingBytes(std::uint64_t width, std::uint64_t height, OutputFormat format, int depth,
+                                         bool streamed, int bandRows)
+{
+    const std::uint64_t rowBytes = SaturatedProduct(width, 3);
+    const std::uint64_t band = SaturatedProduct(rowBytes, std::uint64_t(std::max(bandRows, 1)));
+    const std::uint64_t pixels = SaturatedProduct(width, height);
+    std::uint64_t bytes = streamed ? band : 0;
+    const auto add = [&bytes](std::uint64_t more) { bytes = SaturatedSum(bytes, more); };
+    switch (format) {
+    case OutputFormat::Jpeg:
+        // Band slots, the encoder's rows of blocks, its output, and the
+        // picture reduced eightfold for the thumbnail.
+        add(SaturatedProduct(band, kSlots));
+        add(SaturatedProduct(rowBytes, 64));
+        add(pixels / 2);
+        add(SaturatedProduct(pixels, 3) / 64);
+        break;
+    case OutputFormat::Bmp:
+        // The whole file: rows padded to four bytes, and a header.
+        add(SaturatedProduct((rowBytes + 3) / 4 * 4, height));
+        add(band);
+        add(1024);
+        break;
+    case OutputFormat::Tiff: {
+        // A band of rows at the output's depth, a strip being filled, and
+        // the strips of about 256 KiB being compressed on the writer's
+        // threads, each with room for its result.
+        const std::uint64_t tiffRow = SaturatedProduct(rowBytes, depth == 16 ? 2 : 1);
+        const std::uint64_t strip = SaturatedProduct(tiffRow, std::uint64_t(TiffRowsPerStrip(std::size_t(
+                                                                  std::min<std::uint64_t>(tiffRow, 1u << 30)))));
+        const std::uint64_t workers = std::max(1u, std::thread::hardware_concurrency());
+        add(band);
+        add(SaturatedProduct(tiffRow, std::uint64_t(std::max(bandRows, 1))));
+        add(SaturatedProduct(strip, 2 * (workers + 2)));
+        break;
+    }
+    }
+    return bytes;
 }
 
 SavePipeline::SavePipeline(int threads, int bandRows) : threads_(threads), bandRows_(std::max(bandRows, 1)) {}

@@ -152,6 +152,16 @@ public:
 
     static constexpr int kDefaultBandRows = 32;
 
+    // The storage a save of a width x height photograph holds beside the
+    // photograph and its mask (which the caller counts): the band slots,
+    // the encoder's output (the room it reserves, half a byte a pixel),
+    // the thumbnail's reduced picture, a BMP's whole file, a TIFF's rows
+    // and strips; `streamed` adds the decoded rows of a photograph read
+    // from a JpegRowReader. `depth` is the TIFF's bits a sample. Saturates
+    // instead of wrapping.
+    static std::uint64_t WorkingBytes(std::uint64_t width, std::uint64_t height, OutputFormat format, int depth,
+                                      bool streamed, int bandRows = kDefaultBandRows);
+
 private:
     // Makes one band of the output window: its rows, window.width() * 3
     // bytes each, `stride` apart.

@@ -401,7 +401,7 @@ void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap24& out)
         if (pixels > std::max<std::uint64_t>(kRleFreePixels, std::uint64_t(size - offset) * kRlePixelsPerByte))
             invalid("Run-length encoded bitmap is too large for its data (" + std::to_string(width) + " x " +
                     std::to_string(height) + " pixels)");
-        RequireMemoryFor(std::uint64_t(width), std::uint64_t(height));
+        RequireMemoryFor(std::uint64_t(width), std::uint64_t(height), {}, kBytesPerPixel, std::uint64_t(size));
         // Both decoders set every pixel (run-length data starts from
         // palette colour 0), so nothing is painted first.
         out.setSizeForOverwrite(width, height);
@@ -412,7 +412,7 @@ void DecodeBmp(const std::uint8_t* data, std::size_t size, Bitmap24& out)
                                    (std::size_t(width) * h.bitCount + 7) / 8;
         if (size - offset < needed)
             invalid("Bitmap file is truncated");
-        RequireMemoryFor(std::uint64_t(width), std::uint64_t(height));
+        RequireMemoryFor(std::uint64_t(width), std::uint64_t(height), {}, kBytesPerPixel, std::uint64_t(size));
         out.setSizeForOverwrite(width, height);
         decodeRows(in, h, palette, offset, out);
     }

@@ -226,7 +226,31 @@ struct HeaderFacts {
     int height = 0;
     int components = 0;
     bool progressive = false;
+    // What libjpeg stores of a progressive file's whole picture while it
+    // decodes: every 8 x 8 block of every component (the picture padded to
+    // whole MCUs), 64 coefficients of 2 bytes each.
+    std::uint64_t coefficientBytes = 0;
 };
+
+// The coefficients of the whole picture, as HeaderFacts::coefficientBytes
+// describes, from the components' sampling factors.
+std::uint64_t coefficientBytesOf(const jpeg_decompress_struct& cinfo)
+{
+    if (!cinfo.comp_info || cinfo.num_components < 1)
+        return 0;
+    int maxH = 1, maxV = 1;
+    for (int c = 0; c < cinfo.num_components; ++c) {
+        maxH = std::max(maxH, cinfo.comp_info[c].h_samp_factor);
+        maxV = std::max(maxV, cinfo.comp_info[c].v_samp_factor);
+    }
+    const std::uint64_t mcusAcross = (std::uint64_t(cinfo.image_width) + 8 * maxH - 1) / (8 * maxH);
+    const std::uint64_t mcusDown = (std::uint64_t(cinfo.image_height) + 8 * maxV - 1) / (8 * maxV);
+    std::uint64_t blocks = 0;
+    for (int c = 0; c < cinfo.num_components; ++c)
+        blocks += mcusAcross * std::uint64_t(std::max(1, cinfo.comp_info[c].h_samp_factor)) * mcusDown *
+                  std::uint64_t(std::max(1, cinfo.comp_info[c].v_samp_factor));
+    return blocks * 64 * 2;
+}
 
 bool readHeaderGuarded(Decompressor& d, const std::uint8_t* data, std::size_t size, HeaderFacts& facts)
 {
@@ -239,6 +263,8 @@ bool readHeaderGuarded(Decompressor& d, const std::uint8_t* data, std::size_t si
     facts.height = int(d.cinfo.image_height);
     facts.components = d.cinfo.num_components;
     facts.progressive = jpeg_has_multiple_scans(&d.cinfo) != 0;
+    if (facts.progressive)
+        facts.coefficientBytes = coefficientBytesOf(d.cinfo);
     return true;
 }
 
@@ -715,7 +741,18 @@ void TJPEGImage::load(std::shared_ptr<const std::vector<std::uint8_t>> data)
     height_ = facts.height;
     components_ = facts.components;
     progressive_ = facts.progressive;
+    coefficientBytes_ = facts.coefficientBytes;
     name_.clear();
+}
+
+std::uint64_t TJPEGImage::DecodeWorkingBytes() const
+{
+    if (!data_)
+        return 0;
+    // A baseline decode holds about two rows of 16 x 16 MCUs of each
+    // component, its colour conversion and the file's bytes.
+    const std::uint64_t rows = progressive_ ? coefficientBytes_ : std::uint64_t(width_) * 3 * 64;
+    return std::uint64_t(data_->size()) + rows;
 }
 
 void TJPEGImage::DecodeInto(Bitmap24& out, std::string* damage) const
@@ -755,7 +792,8 @@ JpegRowReader::JpegRowReader(const TJPEGImage& image) : state_(std::make_unique<
     // The header's size is the output size (full scale), so the budget is
     // checked before libjpeg or the caller allocate anything of that size:
     // a header may claim 65500 x 65500 pixels in a few bytes.
-    RequireMemoryFor(std::uint64_t(image.width_), std::uint64_t(image.height_), image.name_);
+    RequireMemoryFor(std::uint64_t(image.width_), std::uint64_t(image.height_), image.name_, kBytesPerPixel,
+                     image.DecodeWorkingBytes());
     state_->data = image.data_;
     if (!startDecodeGuarded(state_->d, state_->data->data(), state_->data->size(), image.Smoothing,
                             state_->source))

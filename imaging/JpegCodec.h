@@ -109,6 +109,11 @@ public:
     int Height() const { return height_; }
     bool Grayscale() const { return components_ == 1; }
     bool ProgressiveEncoding() const { return progressive_; }
+    // The storage a decode of this file holds beside the picture it
+    // delivers: the file's bytes, and for a progressive file the
+    // coefficients of its whole picture (libjpeg keeps them from the first
+    // scan to the last), else a few rows of blocks.
+    std::uint64_t DecodeWorkingBytes() const;
 
     // libjpeg's interblock smoothing. It only changes the look of
     // incomplete progressive files; photographs switch it off, masks keep it.
@@ -137,6 +142,7 @@ private:
     int height_ = 0;
     int components_ = 0;
     bool progressive_ = false;
+    std::uint64_t coefficientBytes_ = 0;
     // The file the bytes came from, for messages; empty for bytes.
     std::string name_;
 };

@@ -79,29 +79,52 @@ std::uint64_t MemoryBudgetBytes()
     return physical != 0 ? physical / 2 : 2048 * kMiB;
 }
 
+std::uint64_t SaturatedProduct(std::uint64_t a, std::uint64_t b)
+{
+    constexpr std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
+    return a != 0 && b > most / a ? most : a * b;
+}
+
+std::uint64_t SaturatedSum(std::uint64_t a, std::uint64_t b)
+{
+    return b > std::numeric_limits<std::uint64_t>::max() - a ? std::numeric_limits<std::uint64_t>::max() : a + b;
+}
+
 std::uint64_t MemoryNeededFor(std::uint64_t width, std::uint64_t height, std::uint64_t bytesPerPixel)
 {
-    const std::uint64_t perPixel = kFullSizeBuffers * bytesPerPixel;
-    constexpr std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
-    if (width != 0 && height > most / width)
-        return most;
-    const std::uint64_t pixels = width * height;
-    return pixels > most / perPixel ? most : pixels * perPixel;
+    return SaturatedProduct(SaturatedProduct(width, height), kFullSizeBuffers * bytesPerPixel);
+}
+
+std::uint64_t PictureAloneNeed(const PictureCost& cost)
+{
+    return SaturatedSum(cost.PictureBytes(), cost.workingBytes);
 }
 
 namespace {
 thread_local const ScopedSizeCheck::Check* tl_sizeCheck = nullptr;
+thread_local const ScopedMemoryNeed::Need* tl_need = nullptr;
 } // namespace
 
 void RequireMemoryFor(std::uint64_t width, std::uint64_t height, const std::string& file,
-                      std::uint64_t bytesPerPixel)
+                      std::uint64_t bytesPerPixel, std::uint64_t workingBytes)
 {
-    const std::uint64_t needed = MemoryNeededFor(width, height, bytesPerPixel);
+    const PictureCost cost{width, height, bytesPerPixel, workingBytes};
+    const std::uint64_t needed = tl_need ? (*tl_need)(cost) : MemoryNeededFor(width, height, bytesPerPixel);
     const std::uint64_t budget = MemoryBudgetBytes();
     if (needed > budget || width > kMaxPictureSide || height > kMaxPictureSide)
         throw MemoryBudgetError(file, width, height, needed, budget);
     if (tl_sizeCheck)
-        (*tl_sizeCheck)(width, height);
+        (*tl_sizeCheck)(width, height, needed);
+}
+
+ScopedMemoryNeed::ScopedMemoryNeed(Need need) : need_(std::move(need)), earlier_(tl_need)
+{
+    tl_need = &need_;
+}
+
+ScopedMemoryNeed::~ScopedMemoryNeed()
+{
+    tl_need = earlier_;
 }
 
 ScopedSizeCheck::ScopedSizeCheck(Check check) : check_(std::move(check)), earlier_(tl_sizeCheck)
@@ -121,6 +144,9 @@ struct ReservationPool {
     std::mutex mutex;
     std::condition_variable released;
     std::uint64_t reserved = 0;
+    // Reservations taken by Take and not yet released; held ones (Hold)
+    // are not among them.
+    int taken = 0;
 };
 
 ReservationPool& pool()
@@ -138,25 +164,37 @@ std::optional<MemoryReservation> MemoryReservation::Take(std::uint64_t bytes, co
     std::unique_lock<std::mutex> lock(p.mutex);
     // The wait is cut into short slices so a stop is seen even when no
     // reservation is released meanwhile.
-    while (p.reserved != 0 && (bytes > budget || p.reserved > budget - bytes)) {
+    while (p.taken != 0 && (bytes > budget || p.reserved > budget - bytes)) {
         if (giveUp && giveUp())
             return std::nullopt;
         p.released.wait_for(lock, std::chrono::milliseconds(20));
     }
     p.reserved += bytes;
-    return MemoryReservation(bytes);
+    ++p.taken;
+    return MemoryReservation(bytes, true);
+}
+
+MemoryReservation MemoryReservation::Hold(std::uint64_t bytes)
+{
+    ReservationPool& p = pool();
+    const std::lock_guard<std::mutex> lock(p.mutex);
+    p.reserved += bytes;
+    return MemoryReservation(bytes, false);
 }
 
 void MemoryReservation::Release()
 {
-    if (bytes_ == 0)
+    if (bytes_ == 0 && !taken_)
         return;
     ReservationPool& p = pool();
     {
         const std::lock_guard<std::mutex> lock(p.mutex);
         p.reserved -= bytes_;
+        if (taken_)
+            --p.taken;
     }
     bytes_ = 0;
+    taken_ = false;
     p.released.notify_all();
 }
 
@@ -165,13 +203,17 @@ MemoryReservation::~MemoryReservation()
     Release();
 }
 
-MemoryReservation::MemoryReservation(MemoryReservation&& other) noexcept : bytes_(std::exchange(other.bytes_, 0)) {}
+MemoryReservation::MemoryReservation(MemoryReservation&& other) noexcept
+    : bytes_(std::exchange(other.bytes_, 0)), taken_(std::exchange(other.taken_, false))
+{
+}
 
 MemoryReservation& MemoryReservation::operator=(MemoryReservation&& other) noexcept
 {
     if (this != &other) {
         Release();
         bytes_ = std::exchange(other.bytes_, 0);
+        taken_ = std::exchange(other.taken_, false);
     }
     return *this;
 }

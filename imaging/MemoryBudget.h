@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // How large a picture the program agrees to hold in memory.
 //
-// A photograph job keeps several full-size copies of a picture at once, so
-// before any full-size storage is taken the decoders ask whether that many
-// copies fit the memory budget: half of the machine's physical memory, or
-// LUMIVANE_MEMORY_LIMIT_MIB mebibytes when that variable is set (anything
-// but a positive whole number there is an error naming it). A picture above the budget is refused with a message naming
-// the file, its size in pixels and the memory it would need; a header that
-// merely claims a huge size is refused the same way, before anything large
-// is allocated.
+// Before any full-size storage is taken the decoders ask whether what the
+// job of the picture needs fits the memory budget: half of the machine's
+// physical memory, or LUMIVANE_MEMORY_LIMIT_MIB mebibytes when that
+// variable is set (anything but a positive whole number there is an error
+// naming it). What a job needs depends on its path: the window holds four
+// full-size copies, a batch counts the buffers of the path it takes (a
+// streamed JPEG never holds its picture whole). A picture above the budget
+// is refused with a message naming the file, its size in pixels and the
+// memory it would need; a header that merely claims a huge size is refused
+// the same way, before anything large is allocated.
 #pragma once
 
 #include <cstdint>
@@ -76,24 +78,67 @@ std::uint64_t PhysicalMemoryBytes();
 std::uint64_t MemoryBudgetBytes();
 
 // Bytes the job needs for a width x height picture: kFullSizeBuffers buffers
-// of kBytesPerPixel bytes a pixel. Saturates instead of wrapping.
+// of kBytesPerPixel bytes a pixel. Saturates instead of wrapping. This is
+// what the window's job holds; a batch counts its own paths (see
+// ScopedMemoryNeed).
 std::uint64_t MemoryNeededFor(std::uint64_t width, std::uint64_t height,
                               std::uint64_t bytesPerPixel = kBytesPerPixel);
 
-// Raises MemoryBudgetError (naming `file`) when a width x height picture does
-// not fit the budget or a side exceeds kMaxPictureSide. Decoders call it once
-// the header is known and before allocating the picture.
-void RequireMemoryFor(std::uint64_t width, std::uint64_t height, const std::string& file = {},
-                      std::uint64_t bytesPerPixel = kBytesPerPixel);
+// a * b and a + b, or the largest value where that would wrap.
+std::uint64_t SaturatedProduct(std::uint64_t a, std::uint64_t b);
+std::uint64_t SaturatedSum(std::uint64_t a, std::uint64_t b);
 
-// While the object lives, every width x height that RequireMemoryFor checks
-// on this thread is also shown to `check`, which raises to refuse the
-// picture: a decoder then stops at its header, before anything of the
-// picture's size is allocated (a batch refuses a photograph whose output
-// could not hold it this way).
+// What a decoder is about to allocate for a picture: its size, the bytes a
+// pixel of the picture it delivers, and the working storage it holds
+// beside that picture while decoding (a progressive JPEG's coefficients, a
+// TIFF's 4-byte raster, the file's own bytes).
+struct PictureCost {
+    std::uint64_t width = 0;
+    std::uint64_t height = 0;
+    std::uint64_t bytesPerPixel = kBytesPerPixel;
+    std::uint64_t workingBytes = 0;
+    // The delivered picture's bytes (saturating).
+    std::uint64_t PictureBytes() const { return SaturatedProduct(SaturatedProduct(width, height), bytesPerPixel); }
+};
+
+// Raises MemoryBudgetError (naming `file`) when a width x height picture's
+// job does not fit the budget or a side exceeds kMaxPictureSide. Decoders
+// call it once the header is known and before allocating the picture,
+// saying how much working storage they hold beside it. The job's need is
+// MemoryNeededFor unless a ScopedMemoryNeed on this thread says otherwise.
+void RequireMemoryFor(std::uint64_t width, std::uint64_t height, const std::string& file = {},
+                      std::uint64_t bytesPerPixel = kBytesPerPixel, std::uint64_t workingBytes = 0);
+
+// While the object lives, the need RequireMemoryFor checks on this thread
+// is `need` of the decoder's cost instead of the window's four copies: a
+// batch that streams a JPEG holds its bands and buffers, never the picture
+// whole, and a mask being loaded holds only itself.
+class ScopedMemoryNeed {
+public:
+    using Need = std::function<std::uint64_t(const PictureCost& cost)>;
+    explicit ScopedMemoryNeed(Need need);
+    ~ScopedMemoryNeed();
+    ScopedMemoryNeed(const ScopedMemoryNeed&) = delete;
+    ScopedMemoryNeed& operator=(const ScopedMemoryNeed&) = delete;
+
+private:
+    Need need_;
+    const Need* earlier_;
+};
+
+// The need of a decode that keeps nothing but its picture (a mask: the
+// copies fitted to photographs are counted with those photographs).
+std::uint64_t PictureAloneNeed(const PictureCost& cost);
+
+// While the object lives, every picture that RequireMemoryFor accepts on
+// this thread is also shown to `check` with the bytes its job needs;
+// `check` raises to refuse the picture: a decoder then stops at its header,
+// before anything of the picture's size is allocated (a batch refuses a
+// photograph whose output could not hold it this way, and reserves the
+// bytes here).
 class ScopedSizeCheck {
 public:
-    using Check = std::function<void(std::uint64_t width, std::uint64_t height)>;
+    using Check = std::function<void(std::uint64_t width, std::uint64_t height, std::uint64_t neededBytes)>;
     explicit ScopedSizeCheck(Check check);
     ~ScopedSizeCheck();
     ScopedSizeCheck(const ScopedSizeCheck&) = delete;
@@ -126,13 +171,21 @@ public:
     // job waits for room that can never come.
     static std::optional<MemoryReservation> Take(std::uint64_t bytes, const std::function<bool()>& giveUp);
 
+    // Takes `bytes` at once, without waiting, even past the budget: storage
+    // already allocated that the process holds for a while (a batch's
+    // mask). Later reservations wait until they fit beside it; a
+    // reservation taken while only held ones exist counts as alone.
+    static MemoryReservation Hold(std::uint64_t bytes);
+
     // Returns the share to the pool (nothing when none is held).
     void Release();
     std::uint64_t Bytes() const { return bytes_; }
 
 private:
-    explicit MemoryReservation(std::uint64_t bytes) : bytes_(bytes) {}
+    MemoryReservation(std::uint64_t bytes, bool taken) : bytes_(bytes), taken_(taken) {}
     std::uint64_t bytes_ = 0;
+    // Taken by Take (counted among those a lone reservation is alone from).
+    bool taken_ = false;
 };
 
 // The bytes every reservation of the process holds now.

@@ -165,7 +165,7 @@ void ReadTiffToBitmap(const std::string& path, Bitmap24& out, std::string* damag
     // The working raster (4 bytes a pixel) and the result (3 bytes) are
     // only attempted within the memory budget; the header alone may claim
     // 4 billion pixels on each side.
-    RequireMemoryFor(width, height, path);
+    RequireMemoryFor(width, height, path, kBytesPerPixel, SaturatedProduct(SaturatedProduct(width, height), 4));
     // libtiff decodes a strip or tile at a time into a buffer of its own
     // (one a plane when the planes are separate): a header claiming
     // thousands of samples a pixel makes that buffer hundreds of times the

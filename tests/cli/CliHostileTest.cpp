@@ -50,9 +50,10 @@ TEST_F(HostileCli, PhotographAboveTheBudget_IsNamedAndTheBatchGoesOn)
     const ts::ChildRun r = run({photo("a.jpg"), big, photo("c.jpg")}, {"LUMIVANE_MEMORY_LIMIT_MIB=64"});
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(outFiles(), (std::vector<std::string>{"a.jpg", "c.jpg"}));
-    const std::uint64_t mib = (MemoryNeededFor(8000, 6000) + (1 << 20) - 1) >> 20;
-    for (const std::string& part : {"unreadable: " + big, std::string("8000 x 6000"), std::to_string(mib) + " MiB",
-                                    std::string("64 MiB")})
+    // The need named is that of the batch's path, only said to pass the
+    // budget.
+    for (const std::string& part : {"unreadable: " + big, std::string("8000 x 6000"), std::string("MiB of memory"),
+                                    std::string("more than the 64 MiB available")})
         EXPECT_NE(r.err.find(part), std::string::npos) << part << " missing from: " << r.err;
     // Without the limit the same photograph is written.
     const ts::ChildRun again = run({big});
@@ -66,6 +67,49 @@ TEST_F(HostileCli, MaskAboveTheBudget_IsAUsageErrorNamingIt)
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_NE(r.err.find("cannot read the mask " + bigMask), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("8000 x 6000"), std::string::npos) << r.err;
+    EXPECT_TRUE(outFiles().empty());
+}
+
+// A batch counts what its path needs: with several jobs each JPEG is
+// streamed a band at a time, so 12-megapixel photographs whose four
+// full-size copies (137 MiB) are far above a 64 MiB budget are written
+// beside their mask of the same size (34 MiB, held for the whole run),
+// and the run's peak memory above that of a small run stays within the
+// budget. A single job decodes each photograph whole and is refused.
+TEST_F(HostileCli, StreamedJpegs_NeedTheirBandsNotFourCopies)
+{
+    constexpr int kWidth = 4000, kHeight = 3000;
+    ASSERT_GT(MemoryNeededFor(kWidth, kHeight), std::uint64_t(64) << 20);
+    const std::string first = photo("p1.jpg", kWidth, kHeight);
+    std::vector<std::string> photos = {first};
+    for (const char* name : {"p2.jpg", "p3.jpg", "p4.jpg"}) {
+        fs::copy_file(first, file(name));
+        photos.push_back(file(name));
+    }
+    const std::string mask = photo("mask.jpg", kWidth, kHeight);
+    const std::vector<std::string> budget = {"LUMIVANE_MEMORY_LIMIT_MIB=64"};
+    const ts::ChildRun small = run({"--jobs", "2", photo("a.jpg")}, budget);
+    ASSERT_EQ(small.status, 0) << small.err;
+    fs::remove(file("out/a.jpg"));
+
+    std::vector<std::string> args = {"--jobs", "2"};
+    args.insert(args.end(), photos.begin(), photos.end());
+    const ts::ChildRun streamed = run(args, budget, mask);
+    EXPECT_EQ(streamed.status, 0) << streamed.err;
+    EXPECT_EQ(outFiles(), (std::vector<std::string>{"p1.jpg", "p2.jpg", "p3.jpg", "p4.jpg"}));
+    // The sanitizers' shadow memory is not the program's.
+    if (!ts::UnderSanitizer()) {
+        EXPECT_LE(streamed.peakRssKiB, small.peakRssKiB + 64 * 1024)
+            << "small run " << small.peakRssKiB << " KiB, streamed " << streamed.peakRssKiB << " KiB";
+    }
+
+    for (const std::string& name : outFiles())
+        fs::remove(file("out/" + name));
+    args[1] = "1";
+    const ts::ChildRun whole = run(args, budget, mask);
+    EXPECT_EQ(whole.status, 1) << whole.err;
+    EXPECT_NE(whole.err.find(first + ": unreadable: '" + first + "' is too large"), std::string::npos)
+        << whole.err;
     EXPECT_TRUE(outFiles().empty());
 }
 

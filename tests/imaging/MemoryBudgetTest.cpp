@@ -250,6 +250,102 @@ TEST(MemoryBudget, Refusals_AllocateNothingLarge)
     EXPECT_EQ(ts::RunWithAddressSpaceLimit(kLimit, [&] { return decodeOutcome(bmp.path, Refusal::Truncated); }), 0);
 }
 
+// A decoder tells what it holds beside the picture it delivers, and a
+// ScopedMemoryNeed decides what of it the job needs. A progressive JPEG
+// holds every 8 x 8 block's 64 two-byte coefficients: at 4:2:0 a 100 x 60
+// picture is 7 x 4 MCUs of 16 x 16 pixels, each four luma blocks and two
+// chroma blocks, 168 blocks, 21,504 bytes; a baseline one a few rows of
+// blocks. Both also hold their file.
+TEST(MemoryNeed, DecodersTellWhatTheyHoldBesideThePicture)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> file;
+        std::uint64_t beyondTheFile;
+    };
+    ts::TemporaryFolder folder("lumivane-need");
+    ts::WritePatternJpeg(folder.file("baseline.jpg"), 100, 60);
+    const Case cases[] = {
+        {"progressive.jpg", ts::PatternProgressiveJpeg(100, 60), 168 * 64 * 2},
+        {"baseline.jpg", ReadWholeFile(folder.file("baseline.jpg")), 100 * 3 * 64},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TJPEGImage jpeg;
+        jpeg.LoadFromBytes(c.file);
+        std::optional<PictureCost> seen;
+        {
+            const ScopedMemoryNeed need([&](const PictureCost& cost) {
+                seen = cost;
+                return PictureAloneNeed(cost);
+            });
+            EXPECT_EQ(jpeg.Decode().width(), 100);
+        }
+        ASSERT_TRUE(seen);
+        EXPECT_EQ(seen->width, 100u);
+        EXPECT_EQ(seen->height, 60u);
+        EXPECT_EQ(seen->PictureBytes(), 100u * 60 * 3);
+        EXPECT_EQ(seen->workingBytes, c.file.size() + c.beyondTheFile);
+    }
+}
+
+// The need decides: at a 1 MiB budget the window's four copies of a
+// 400 x 300 picture (1.4 MB) are refused, the picture alone is decoded, and
+// a need past the budget is refused naming it; the size check sees the
+// need that passed.
+TEST(MemoryNeed, TheScopedNeedIsWhatTheBudgetChecks)
+{
+    ScopedEnv env(kMemoryLimitVariable, "1");
+    TJPEGImage jpeg;
+    jpeg.LoadFromBytes(ts::PatternProgressiveJpeg(400, 300));
+    EXPECT_THROW(jpeg.Decode(), MemoryBudgetError);
+    std::uint64_t checked = 0;
+    const ScopedSizeCheck check([&](std::uint64_t, std::uint64_t, std::uint64_t needed) { checked = needed; });
+    {
+        const ScopedMemoryNeed alone(PictureAloneNeed);
+        EXPECT_EQ(jpeg.Decode().height(), 300);
+        EXPECT_GT(checked, 400u * 300 * 3);
+        EXPECT_LT(checked, kMiB);
+    }
+    const ScopedMemoryNeed tooMuch([](const PictureCost&) { return kMiB + 1; });
+    try {
+        jpeg.Decode();
+        ADD_FAILURE() << "decoded past the budget";
+    } catch (const MemoryBudgetError& e) {
+        EXPECT_EQ(e.NeededBytes(), kMiB + 1);
+        EXPECT_NE(std::string(e.what()).find("need 2 MiB of memory, more than the 1 MiB available"), std::string::npos)
+            << e.what();
+    }
+}
+
+// Storage held for a while (a batch's mask) counts against the reservations
+// taken beside it, but is never waited for: a reservation taken while only
+// held storage is in the pool is alone.
+TEST(MemoryReservation, HeldStorageCountsButIsNeverWaitedFor)
+{
+    ScopedEnv env(kMemoryLimitVariable, "100");
+    ASSERT_EQ(ReservedMemoryBytes(), 0u);
+    MemoryReservation mask = MemoryReservation::Hold(70 * kMiB);
+    EXPECT_EQ(ReservedMemoryBytes(), 70 * kMiB);
+    std::optional<MemoryReservation> first = MemoryReservation::Take(20 * kMiB, {});
+    ASSERT_TRUE(first);
+    std::atomic<bool> taken{false};
+    std::optional<MemoryReservation> second;
+    std::thread waiter([&] {
+        second = MemoryReservation::Take(20 * kMiB, {});
+        taken = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(taken.load()) << "70 + 20 + 20 MiB passed a 100 MiB budget";
+    first.reset();
+    waiter.join();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(ReservedMemoryBytes(), 90 * kMiB);
+    second.reset();
+    mask.Release();
+    EXPECT_EQ(ReservedMemoryBytes(), 0u);
+}
+
 // The process's reservations are one pool: a reservation that would take
 // the pool past the budget waits until another is released, and a waiter
 // told to give up gets nothing; alone in the pool, any reservation is
