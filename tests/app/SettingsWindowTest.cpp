@@ -4,8 +4,11 @@
 #include "WindowFixture.h"
 
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace lumivane;
 using namespace lumivane::testing;
@@ -287,18 +290,23 @@ private slots:
         QCOMPARE(form.flow().mask().MarkerY, 60);
     }
 
+    // A FIFO would block a reader that opens it for reading until a writer
+    // comes: the window must start at once all the same.
     void unreadableFile_IsReportedAndDefaultsApply_data()
     {
-        QTest::addColumn<bool>("directory");
-        QTest::newRow("far too large") << false;
-        QTest::newRow("a directory") << true;
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("far too large") << QStringLiteral("large");
+        QTest::newRow("a directory") << QStringLiteral("directory");
+        QTest::newRow("a FIFO") << QStringLiteral("fifo");
     }
     void unreadableFile_IsReportedAndDefaultsApply()
     {
-        QFETCH(bool, directory);
+        QFETCH(QString, kind);
         WindowFixture f;
-        if (directory)
+        if (kind == QStringLiteral("directory"))
             QVERIFY(QDir().mkpath(iniPath(f)));
+        else if (kind == QStringLiteral("fifo"))
+            QVERIFY(::mkfifo(iniPath(f).toLocal8Bit().constData(), 0600) == 0);
         else
             f.writeIni(QByteArray(2 << 20, '1'));
         const QString photo = f.writeBmp("photo.bmp", gradientPhoto(100, 80));
@@ -318,6 +326,27 @@ private slots:
         QCOMPARE(form.jpeg->value(), 90);
         QCOMPARE(form.Label6->text(), QStringLiteral("Save quality: 90% (JPEG)"));
         QCOMPARE(f.services.errors.size(), 1);
+    }
+
+    // A stored default mask that is a FIFO is passed over at start, as a
+    // missing one is, without waiting for a writer to come; the stored
+    // sliders still apply.
+    void defaultMaskThatIsAFifo_IsPassedOverWithoutBlocking()
+    {
+        WindowFixture f;
+        const QString fifo = f.path("default_mask.bmp");
+        QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0);
+        f.writeIni("31\r\n44\r\n80\r\n" + fifo.toUtf8() + "\r\n");
+        QElapsedTimer clock;
+        clock.start();
+        TForm1& form = f.start();
+        f.open({f.writeBmp("photo.bmp", gradientPhoto(100, 80))});
+        QVERIFY(clock.elapsed() < 2000);
+        QVERIFY(!form.flow().mask().MaskLoaded);
+        QVERIFY(form.flow().settings().DefaultMask.empty());
+        QCOMPARE(form.Label4->text(), QStringLiteral("None"));
+        QCOMPARE(f.services.errors, QStringList());
+        QCOMPARE(QString::fromStdString(form.flow().settings().IniQuality), QStringLiteral("80"));
     }
 
     // "MASK" in the content stands for the path of an existing mask file.
