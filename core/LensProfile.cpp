@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "LensProfile.h"
 
+#include "MessageText.h"
+
 #include "ExactCorrection.h"
 #include "ExifReader.h"
 #include "MaskFolder.h"
@@ -188,7 +190,9 @@ std::string ExifCameraName(const LensFacts& facts)
 std::string NoProfileText(const LensFacts& facts, const std::string& lensOverride)
 {
     const std::string& lens = lensOverride.empty() ? facts.lens : lensOverride;
-    return "No lens profile for " + ExifCameraName(facts) + " / " + (lens.empty() ? std::string("unknown lens") : lens);
+    // The names come from the photograph's file: quoted, never whole.
+    return "No lens profile for " + QuotedLine(ExifCameraName(facts)) + " / " +
+           (lens.empty() ? std::string("unknown lens") : QuotedLine(lens));
 }
 
 std::string DescribeProfile(const LensProfile& profile)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "MaskFolder.h"
 
+#include "MessageText.h"
+
 #include "ExifReader.h"
 #include "FileIO.h"
 #include "ImageFile.h"
@@ -105,7 +107,8 @@ CameraFacts ReadCameraFacts(const std::string& path)
 
 std::string DescribeCamera(const CameraFacts& facts)
 {
-    std::string text = trimmed(facts.make + ' ' + facts.model);
+    // The names come from the photograph's file: quoted, never whole.
+    std::string text = QuotedLine(trimmed(facts.make + ' ' + facts.model));
     if (text.empty())
         text = "unknown camera";
     if (facts.fNumber > 0)

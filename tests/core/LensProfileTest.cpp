@@ -5,11 +5,13 @@
 
 #include "CameraExif.h"
 #include "ExactCorrection.h"
+#include "MaskFolder.h"
 #include "MaskGeometry.h"
 
 #include <gtest/gtest.h>
 #include <lensfun.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <set>
@@ -176,6 +178,28 @@ TEST(LensProfileLookup, UnknownCameraTakesItsCropFactorFromThe35mmFocalLength)
     const LensProfile profile = profileOf(facts);
     EXPECT_TRUE(profile.camera.empty());
     EXPECT_DOUBLE_EQ(profile.cropFactor, 1.6);
+}
+
+// Camera and lens names come from the photograph's file, which may hold
+// anything: the messages naming them show at most 200 characters of each,
+// with "..." after a longer one, and no control character unescaped.
+TEST(NamesFromFiles, MessagesQuoteThemShortAndVisible)
+{
+    const std::string longName = "Make" + std::string(300, 'x');
+    const std::string hostile = std::string("Lens\x1b[2J\nname");
+    LensFacts facts;
+    facts.make = longName;
+    facts.lens = hostile;
+    CameraFacts camera;
+    camera.make = longName;
+    camera.model = hostile;
+    for (const std::string& text : {NoProfileText(facts, {}), NoProfileText(facts, longName), DescribeCamera(camera)}) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(text.find(std::string(201, 'x')), std::string::npos);
+        EXPECT_NE(text.find("xxx..."), std::string::npos);
+        EXPECT_TRUE(std::none_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 32; }));
+    }
+    EXPECT_NE(NoProfileText(facts, {}).find("Lens\\x1b[2J\\nname"), std::string::npos);
 }
 
 TEST(LensProfileLookup, ListsLensesByPattern)
