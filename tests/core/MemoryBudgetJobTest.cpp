@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <new>
 
@@ -146,6 +147,38 @@ TEST_F(BudgetJob, Batch_PhotographAboveTheBudget_IsReportedAndTheBatchGoesOn)
         expectRefusalOf(results[1].reason, big, 8000, 6000, false);
         EXPECT_EQ(results[2].outcome, BatchPhotoResult::Outcome::Written);
         EXPECT_EQ(outFiles(), (std::vector<std::string>{"a.jpg", "c.jpg"}));
+    }
+}
+
+// Running out of memory while the mask is made for a photograph's size is
+// named with that step, nothing of that photograph is written, and the batch
+// goes on with the next.
+TEST_F(BudgetJob, Batch_RunningOutOfMemoryWhileFittingTheMask_IsNamedAndTheBatchGoesOn)
+{
+    const std::vector<std::string> photos = {smallPhoto("a.jpg"), smallPhoto("b.jpg", 80, 60)};
+    auto flat = std::make_shared<Bitmap24>(40, 30);
+    flat->fill(packColour(200, 190, 180));
+    BatchSettings settings;
+    settings.folder = file("out");
+    settings.chooseMask = [flat](const std::string& photo) {
+        BatchMaskChoice choice;
+        choice.name = "flat";
+        choice.mask = flat;
+        if (photo.find("a.jpg") != std::string::npos)
+            choice.maskForSize = [](int, int) -> std::shared_ptr<const Bitmap24> { throw std::bad_alloc(); };
+        return choice;
+    };
+    for (int jobs : {1, 2}) {
+        SCOPED_TRACE(::testing::Message() << jobs << " jobs");
+        for (const std::string& name : outFiles())
+            fs::remove(folder.path() / "out" / name);
+        const std::vector<BatchPhotoResult> results = RunBatch(photos, settings, jobs);
+        ASSERT_EQ(results.size(), 2u);
+        EXPECT_EQ(results[0].outcome, BatchPhotoResult::Outcome::WriteFailed);
+        EXPECT_EQ(results[0].reason, "out of memory while fitting the mask to it");
+        EXPECT_EQ(results[1].outcome, BatchPhotoResult::Outcome::Written) << results[1].reason;
+        EXPECT_EQ(outFiles(), (std::vector<std::string>{"b.jpg"}));
+        EXPECT_EQ(ReservedMemoryBytes(), 0u);
     }
 }
 
