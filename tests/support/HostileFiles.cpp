@@ -192,8 +192,8 @@ ScopedEnv::~ScopedEnv()
         ::unsetenv(name_.c_str());
 }
 
-ChildRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                    const std::vector<std::string>& env)
+StartedChild StartProgram(const std::string& program, const std::vector<std::string>& args,
+                          const std::vector<std::string>& env)
 {
     std::vector<std::string> argStore = args;
     argStore.insert(argStore.begin(), program);
@@ -218,8 +218,9 @@ ChildRun RunProgram(const std::string& program, const std::vector<std::string>& 
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, errFd, 2);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    ChildRun run;
-    const auto started = std::chrono::steady_clock::now();
+    StartedChild child;
+    child.errFile = errName;
+    child.started = std::chrono::steady_clock::now();
     pid_t pid = -1;
     // The child starts with the file-size signal's default action (killing
     // the process), whatever this test process does with it: the program
@@ -235,18 +236,32 @@ ChildRun RunProgram(const std::string& program, const std::vector<std::string>& 
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(errFd);
-    if (spawned == 0) {
+    if (spawned == 0)
+        child.pid = int(pid);
+    return child;
+}
+
+ChildRun WaitForChild(const StartedChild& child)
+{
+    ChildRun run;
+    if (child.pid > 0) {
         int status = 0;
         rusage usage{};
-        ::wait4(pid, &status, 0, &usage);
-        run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        ::wait4(pid_t(child.pid), &status, 0, &usage);
+        run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - child.started).count();
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         run.peakRssKiB = std::uint64_t(usage.ru_maxrss);
     }
-    std::ifstream in(errName);
+    std::ifstream in(child.errFile);
     run.err.assign(std::istreambuf_iterator<char>(in), {});
-    ::unlink(errName);
+    ::unlink(child.errFile.c_str());
     return run;
+}
+
+ChildRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                    const std::vector<std::string>& env)
+{
+    return WaitForChild(StartProgram(program, args, env));
 }
 
 int RunWithAddressSpaceLimit(std::uint64_t addressSpaceBytes, const std::function<int()>& work)

@@ -7,6 +7,7 @@
 
 #include "TemporaryFolder.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -73,9 +74,24 @@ struct ChildRun {
     std::string err;            // what it wrote to standard error
 };
 
-// Runs `program` with `args`, the current environment plus `env`
+// A child process started and not yet waited for.
+struct StartedChild {
+    int pid = -1;         // -1 when it could not be started
+    std::string errFile;  // where its standard error goes
+    std::chrono::steady_clock::time_point started;
+};
+
+// Starts `program` with `args`, the current environment plus `env`
 // ("NAME=value" entries), standard output discarded and standard error
-// kept, and waits for it.
+// kept in a file of its own. The caller may signal the child by its pid and
+// must wait for it with WaitForChild.
+StartedChild StartProgram(const std::string& program, const std::vector<std::string>& args,
+                          const std::vector<std::string>& env = {});
+
+// Waits for the child to end; what it did, its standard error file removed.
+ChildRun WaitForChild(const StartedChild& child);
+
+// Starts `program` as StartProgram does and waits for it.
 ChildRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                     const std::vector<std::string>& env = {});
 
