@@ -78,10 +78,13 @@ std::string executableFolder()
     return ec ? std::string(".") : self.parent_path().string();
 }
 
-bool isFile(const std::string& path)
+// Whether the stored default mask names something that is there. Whatever
+// it is goes to the mask reader, which refuses a FIFO, a device or a folder
+// naming it; only a mask that is gone counts as none stored.
+bool isThere(const std::string& path)
 {
     std::error_code ec;
-    return !path.empty() && std::filesystem::is_regular_file(path, ec);
+    return !path.empty() && std::filesystem::exists(path, ec);
 }
 
 const char* outcomeText(BatchPhotoResult::Outcome outcome)
@@ -235,7 +238,7 @@ ResolvedSetup resolveSetup(const CliOptions& o)
         if (storedValues)
             return *storedValues;
         try {
-            storedValues = ReadSettingsFile(r.settingsPath, isFile);
+            storedValues = ReadSettingsFile(r.settingsPath, isThere);
         } catch (const SettingsError& e) {
             throw UsageError(e.what());
         }
