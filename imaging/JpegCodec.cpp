@@ -230,6 +230,9 @@ struct HeaderFacts {
     // decodes: every 8 x 8 block of every component (the picture padded to
     // whole MCUs), 64 coefficients of 2 bytes each.
     std::uint64_t coefficientBytes = 0;
+    // The fewest bytes a whole file of this picture takes (see
+    // leastFileBytesOf).
+    std::uint64_t leastFileBytes = 0;
 };
 
 // The coefficients of the whole picture, as HeaderFacts::coefficientBytes
@@ -252,6 +255,32 @@ std::uint64_t coefficientBytesOf(const jpeg_decompress_struct& cinfo)
     return blocks * 64 * 2;
 }
 
+// The fewest bytes a whole file of the picture takes: its entropy-coded
+// data spends at least one bit on every 8 x 8 block of every component (the
+// shortest Huffman code, for the block's DC coefficient in the first scan
+// that holds it). Only the blocks the picture covers are counted, not the
+// padding of whole MCUs. An arithmetic-coded file of a nearly flat picture
+// may spend less, and is then refused as any other.
+std::uint64_t leastFileBytesOf(const jpeg_decompress_struct& cinfo)
+{
+    if (!cinfo.comp_info || cinfo.num_components < 1)
+        return 0;
+    std::uint64_t maxH = 1, maxV = 1;
+    for (int c = 0; c < cinfo.num_components; ++c) {
+        maxH = std::max<std::uint64_t>(maxH, cinfo.comp_info[c].h_samp_factor);
+        maxV = std::max<std::uint64_t>(maxV, cinfo.comp_info[c].v_samp_factor);
+    }
+    const auto up = [](std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; };
+    std::uint64_t blocks = 0;
+    for (int c = 0; c < cinfo.num_components; ++c) {
+        const std::uint64_t h = std::uint64_t(std::max(1, cinfo.comp_info[c].h_samp_factor));
+        const std::uint64_t v = std::uint64_t(std::max(1, cinfo.comp_info[c].v_samp_factor));
+        blocks += up(up(std::uint64_t(cinfo.image_width) * h, maxH), 8) *
+                  up(up(std::uint64_t(cinfo.image_height) * v, maxV), 8);
+    }
+    return up(blocks, 8);
+}
+
 bool readHeaderGuarded(Decompressor& d, const std::uint8_t* data, std::size_t size, HeaderFacts& facts)
 {
     if (setjmp(d.err.jump))
@@ -265,6 +294,7 @@ bool readHeaderGuarded(Decompressor& d, const std::uint8_t* data, std::size_t si
     facts.progressive = jpeg_has_multiple_scans(&d.cinfo) != 0;
     if (facts.progressive)
         facts.coefficientBytes = coefficientBytesOf(d.cinfo);
+    facts.leastFileBytes = leastFileBytesOf(d.cinfo);
     return true;
 }
 
@@ -742,6 +772,7 @@ void TJPEGImage::load(std::shared_ptr<const std::vector<std::uint8_t>> data)
     components_ = facts.components;
     progressive_ = facts.progressive;
     coefficientBytes_ = facts.coefficientBytes;
+    leastFileBytes_ = facts.leastFileBytes;
     name_.clear();
 }
 
@@ -794,6 +825,9 @@ JpegRowReader::JpegRowReader(const TJPEGImage& image) : state_(std::make_unique<
     // a header may claim 65500 x 65500 pixels in a few bytes.
     RequireMemoryFor(std::uint64_t(image.width_), std::uint64_t(image.height_), image.name_, kBytesPerPixel,
                      image.DecodeWorkingBytes());
+    // The bytes kept are the file up to its end marker: all it can decode.
+    RequireFileCanHold(std::uint64_t(image.width_), std::uint64_t(image.height_), image.name_, image.data_->size(),
+                       image.leastFileBytes_);
     state_->data = image.data_;
     if (!startDecodeGuarded(state_->d, state_->data->data(), state_->data->size(), image.Smoothing,
                             state_->source))

@@ -129,7 +129,9 @@ public:
     // Other libjpeg warnings are dropped. Raises JpegError
     // for data libjpeg gives up on and MemoryBudgetError (naming the file
     // when it was loaded from one) for a picture above the memory budget,
-    // before anything of the picture's size is allocated.
+    // and FileRefusedError for a large picture its bytes could not hold
+    // (RequireFileCanHold), before anything of the picture's size is
+    // allocated.
     void DecodeInto(Bitmap24& out, std::string* damage = nullptr) const;
     Bitmap24 Decode() const;
 
@@ -143,6 +145,8 @@ private:
     int components_ = 0;
     bool progressive_ = false;
     std::uint64_t coefficientBytes_ = 0;
+    // The fewest bytes a whole file of this picture takes.
+    std::uint64_t leastFileBytes_ = 0;
     // The file the bytes came from, for messages; empty for bytes.
     std::string name_;
 };

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "MemoryBudget.h"
 
+#include "FileIO.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -115,6 +117,17 @@ void RequireMemoryFor(std::uint64_t width, std::uint64_t height, const std::stri
         throw MemoryBudgetError(file, width, height, needed, budget);
     if (tl_sizeCheck)
         (*tl_sizeCheck)(width, height, needed);
+}
+
+void RequireFileCanHold(std::uint64_t width, std::uint64_t height, const std::string& file,
+                        std::uint64_t fileBytes, std::uint64_t leastFileBytes)
+{
+    const std::uint64_t pictureBytes = SaturatedProduct(SaturatedProduct(width, height), kBytesPerPixel);
+    if (pictureBytes <= kPictureBytesDecodedRegardless || fileBytes >= leastFileBytes)
+        return;
+    const std::string who = file.empty() ? std::string("The picture") : "'" + file + "'";
+    throw FileRefusedError(who + " claims " + std::to_string(width) + " x " + std::to_string(height) +
+                           " pixels, more than its " + std::to_string(fileBytes) + " bytes can hold");
 }
 
 ScopedMemoryNeed::ScopedMemoryNeed(Need need) : need_(std::move(need)), earlier_(tl_need)

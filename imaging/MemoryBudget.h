@@ -109,6 +109,21 @@ struct PictureCost {
 void RequireMemoryFor(std::uint64_t width, std::uint64_t height, const std::string& file = {},
                       std::uint64_t bytesPerPixel = kBytesPerPixel, std::uint64_t workingBytes = 0);
 
+// A picture of up to this many bytes (3 a pixel) is decoded whatever its
+// file holds: a damaged file's missing part is filled in and reported. A
+// larger one must be one its file could hold at all (RequireFileCanHold).
+inline constexpr std::uint64_t kPictureBytesDecodedRegardless = std::uint64_t(16) << 20;
+
+// Raises FileRefusedError naming `file` when a width x height picture larger
+// than kPictureBytesDecodedRegardless needs at least `leastFileBytes` bytes
+// of file at the densest coding its format allows and its file holds only
+// `fileBytes`. A header of a few hundred bytes may claim a picture of
+// gigabytes that fits the budget: it is refused here, before anything of
+// its size is allocated, instead of decoded into gigabytes of filler.
+// Decoders call it once the header is known, after RequireMemoryFor.
+void RequireFileCanHold(std::uint64_t width, std::uint64_t height, const std::string& file,
+                        std::uint64_t fileBytes, std::uint64_t leastFileBytes);
+
 // While the object lives, the need RequireMemoryFor checks on this thread
 // is `need` of the decoder's cost instead of the window's four copies: a
 // batch that streams a JPEG holds its bands and buffers, never the picture

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <sys/stat.h>
 #include <tiffio.h>
 #include <vector>
 
@@ -120,6 +121,45 @@ std::vector<std::uint8_t> tagBytes(TIFF* tif, ttag_t tag)
     return std::vector<std::uint8_t>(bytes, bytes + std::size_t(count) * unit);
 }
 
+// The fewest bytes a whole file of the first directory's picture takes, at
+// the densest its compression allows: uncompressed samples as they are,
+// PackBits 128 bytes in 2, Deflate about 1032 bytes in 1, LZW never above
+// 4096 in 1, JPEG one bit an 8 x 8 block, the fax codings one bit a row. A
+// compression this libtiff cannot decode delivers nothing, so no file holds
+// its picture; one of no known bound (LZMA, Zstandard...) gives 0.
+std::uint64_t leastTiffFileBytes(TIFF* tif, std::uint64_t width, std::uint64_t height)
+{
+    std::uint16_t compression = COMPRESSION_NONE, bits = 1, samples = 1;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    const std::uint64_t pixels = SaturatedProduct(width, height);
+    const std::uint64_t raw = SaturatedProduct(pixels, std::uint64_t(bits) * samples) / 8;
+    if (!TIFFIsCODECConfigured(compression))
+        return UINT64_MAX;
+    switch (compression) {
+    case COMPRESSION_NONE:
+        return raw;
+    case COMPRESSION_PACKBITS:
+        return raw / 64;
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE:
+        return raw / 1032;
+    case COMPRESSION_LZW:
+        return raw / 4096;
+    case COMPRESSION_JPEG:
+    case COMPRESSION_OJPEG:
+        return pixels / 512;
+    case COMPRESSION_CCITTRLE:
+    case COMPRESSION_CCITTRLEW:
+    case COMPRESSION_CCITTFAX3:
+    case COMPRESSION_CCITTFAX4:
+        return height / 8;
+    default:
+        return 0;
+    }
+}
+
 } // namespace
 
 TIFF* OpenTiffFile(const std::string& path)
@@ -179,6 +219,12 @@ void ReadTiffToBitmap(const std::string& path, Bitmap24& out, std::string* damag
     const std::uint64_t working = unit > UINT64_MAX / planes ? UINT64_MAX : unit * planes;
     if (const std::uint64_t budget = MemoryBudgetBytes(); working > budget)
         throw MemoryBudgetError(path, width, height, working, budget);
+    // A header of a few hundred bytes may claim a picture its file could
+    // never hold, within the budget: refused before the raster is made.
+    struct stat file {};
+    if (::fstat(TIFFFileno(tif.get()), &file) == 0)
+        RequireFileCanHold(width, height, path, std::uint64_t(file.st_size),
+                           leastTiffFileBytes(tif.get(), width, height));
     // The working raster starts white, so whatever the library does not
     // deliver stays white.
     const std::uint64_t pixels = std::uint64_t(width) * height;
