@@ -121,8 +121,10 @@ std::vector<std::uint8_t> tagBytes(TIFF* tif, ttag_t tag)
     return std::vector<std::uint8_t>(bytes, bytes + std::size_t(count) * unit);
 }
 
-// The fewest bytes a whole file of the first directory's picture takes, at
-// the densest its compression allows: uncompressed samples as they are,
+// The fewest bytes a file of the first directory's picture must hold to be
+// read, at the densest its compression allows: uncompressed samples a 64th
+// of their size (a file cut short is read as damaged while it holds that
+// much; a header claiming gigapixels over a few bytes never does),
 // PackBits 128 bytes in 2, Deflate about 1032 bytes in 1, LZW never above
 // 4096 in 1, JPEG one bit an 8 x 8 block, the fax codings one bit a row. A
 // compression this libtiff cannot decode delivers nothing, so no file holds
@@ -139,7 +141,6 @@ std::uint64_t leastTiffFileBytes(TIFF* tif, std::uint64_t width, std::uint64_t h
         return UINT64_MAX;
     switch (compression) {
     case COMPRESSION_NONE:
-        return raw;
     case COMPRESSION_PACKBITS:
         return raw / 64;
     case COMPRESSION_ADOBE_DEFLATE:

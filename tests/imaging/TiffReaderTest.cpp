@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "CameraExif.h"
+#include "FileIO.h"
 #include "HostileFiles.h"
 #include "TemporaryFolder.h"
 #include "ImagingTestUtil.h"
@@ -9,6 +10,7 @@
 
 #include <cstring>
 #include <tiffio.h>
+#include <vector>
 
 using namespace lumivane;
 using namespace lumivane::testing;
@@ -208,6 +210,83 @@ TEST(TiffRead, UnreadableStripIsReportedAndItsPixelsKeptWhite)
     Bitmap24 read;
     ReadTiffToBitmap(lumivane::test_support::DamagedTiffFiles().front(), read, &damage);
     EXPECT_EQ(read, Bitmap24(8, 8));
+}
+
+// An uncompressed RGB TIFF of width x height in one strip, its directory
+// first (as scanners and cameras write it), so a copy cut short keeps its
+// header and loses only pixels.
+std::vector<std::uint8_t> directoryFirstTiff(std::uint32_t width, std::uint32_t height)
+{
+    std::vector<std::uint8_t> out = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    const auto put16 = [&out](std::uint32_t v) {
+        out.push_back(std::uint8_t(v));
+        out.push_back(std::uint8_t(v >> 8));
+    };
+    const auto put32 = [&](std::uint32_t v) {
+        put16(v & 0xFFFF);
+        put16(v >> 16);
+    };
+    constexpr std::uint32_t kEntries = 9;
+    const std::uint32_t bitsAt = 8 + 2 + kEntries * 12 + 4;
+    const std::uint32_t pixelsAt = bitsAt + 6;
+    const std::uint32_t entries[kEntries][3] = {
+        {256, 4, width}, {257, 4, height},         {258, 3, 0},       {259, 3, 1},         {262, 3, 2},
+        {273, 4, pixelsAt}, {277, 3, 3}, {278, 4, height}, {279, 4, width * height * 3},
+    };
+    put16(kEntries);
+    for (const auto& e : entries) {
+        put16(e[0]);
+        put16(e[1]);
+        put32(e[0] == 258 ? 3 : 1);
+        if (e[0] == 258)
+            put32(bitsAt);
+        else if (e[1] == 3) {
+            put16(e[2]);
+            put16(0);
+        } else
+            put32(e[2]);
+    }
+    put32(0);
+    for (int i = 0; i < 3; ++i)
+        put16(8);
+    out.resize(pixelsAt + std::size_t(width) * height * 3, 0x40);
+    return out;
+}
+
+// A large uncompressed TIFF cut short is read as damaged, its pixels kept,
+// while it holds at least a 64th of its picture; below that it is a header
+// claiming a picture its bytes cannot hold, refused before the raster is
+// made.
+TEST(TiffRead, LargeFileCutShortIsDamagedUnlessItHoldsAlmostNothing)
+{
+    constexpr std::uint32_t kWidth = 2600, kHeight = 2300; // 17.9 MB of pixels
+    const std::vector<std::uint8_t> whole = directoryFirstTiff(kWidth, kHeight);
+    ScratchDir dir;
+    struct Case {
+        const char* name;
+        std::size_t keep;
+        bool read;
+    };
+    const Case cases[] = {
+        {"whole", whole.size(), true},
+        {"cut to 40 %", whole.size() * 2 / 5, true},
+        {"cut to 1 %", whole.size() / 100, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file("cut.tif");
+        WriteFileAtomically(path, whole.data(), c.keep, WriteMode::Replace);
+        Bitmap24 read;
+        std::string damage = "not set";
+        if (!c.read) {
+            EXPECT_THROW(ReadTiffToBitmap(path, read, &damage), FileRefusedError);
+            continue;
+        }
+        ASSERT_NO_THROW(ReadTiffToBitmap(path, read, &damage));
+        EXPECT_EQ(read.width(), int(kWidth));
+        EXPECT_EQ(read.height(), int(kHeight));
+        EXPECT_EQ(damage, c.keep == whole.size() ? "" : "TIFF strip unreadable");
+    }
 }
 
 TEST(TiffRead, IntoUsedStorageGivesThePixelsOfAReadIntoNewStorage)
