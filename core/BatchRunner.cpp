@@ -144,10 +144,8 @@ public:
         // be loading.
         const ScopedDecodeStop abandon(settings_.abandon);
         // A mask loaded already is held in the budget before any photograph.
-        if (!settings_.maskReady) {
+        if (!settings_.maskReady)
             holdMask();
-            maskKnown_ = true;
-        }
         Opened first;
         std::size_t firstIndex = 0;
         levels_ = settings_.levels.value_or(HotspotLevels{});
@@ -161,10 +159,7 @@ public:
             settings_.maskReady();
         if (!settings_.chooseMask && settings_.mask->empty())
             throw std::invalid_argument("A batch needs a mask.");
-        if (!maskKnown_) {
-            holdMask();
-            maskKnown_ = true;
-        }
+        holdMask();
         // The first photograph may have been opened before the mask's size
         // was known; with the mask now held beside it, it must still fit.
         const int firstWidth = first.width(), firstHeight = first.height();
@@ -264,8 +259,12 @@ private:
     // The mask (and its 16-bit and unturned copies) stays in memory for the
     // whole batch: its bytes are held in the budget's pool, so the
     // photographs' shares fit beside it.
+    // Done once, when the mask is known.
     void holdMask()
     {
+        if (maskKnown_)
+            return;
+        maskKnown_ = true;
         if (settings_.chooseMask || !settings_.mask)
             return;
         std::uint64_t bytes = settings_.mask->byteCount();
